@@ -1,0 +1,68 @@
+// Test media made with the ffmpeg command line, and ffprobe as the independent reader.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+enum class Media {
+  Mp4H264Aac,    // 320x240, 25 fps, 3 s, H.264 + AAC 44.1 kHz stereo
+  AviMpeg4Mp3,   // 320x240, 25 fps, 3 s, MPEG-4 part 2 + MP3 44.1 kHz stereo
+  Mp3AudioOnly,  // 3 s tone, 44.1 kHz stereo
+  VideoOnly,     // 320x240, 25 fps, 3 s, H.264, no audio
+  OddSize,       // 321x241, 25 fps, 3 s, MPEG-4 part 2 + MP3 in AVI
+};
+
+// The fixture's path, made on first use and cached in the build tree. Safe when several
+// test processes ask for the same fixture at once.
+std::string Path(Media media);
+
+// Makes a fixture of one's own: `arguments` are ffmpeg's (inputs, codecs), the file goes to
+// the cache under `name`. Returns its path.
+std::string Make(const std::string& name, const std::string& arguments);
+
+// A new empty folder for one test, under the build tree.
+std::string TempDir(const std::string& tag);
+
+// Runs a shell command; returns its exit status and, when asked, what it printed (both streams).
+int Run(const std::string& command, std::string* output = nullptr);
+
+// Quotes a text for the shell.
+std::string ShellQuote(const std::string& text);
+
+}  // namespace fixtures
+
+// What ffprobe -show_streams -show_format -count_frames reports.
+struct ProbeStream {
+  int index = -1;
+  std::string codec_type;  // "video", "audio", ...
+  std::string codec_name;
+  int width = 0;
+  int height = 0;
+  std::string r_frame_rate;
+  std::string avg_frame_rate;
+  int sample_rate = 0;
+  int channels = 0;
+  double duration = -1;  // seconds, -1 when not given
+  int64_t bit_rate = -1;
+  int64_t nb_read_frames = -1;
+  std::map<std::string, std::string> fields;  // every key as ffprobe printed it
+};
+
+struct ProbeResult {
+  bool ok = false;  // ffprobe could read the file
+  std::string error;
+  std::string format_name;
+  double duration = -1;
+  int64_t bit_rate = -1;
+  int64_t size = -1;
+  std::vector<ProbeStream> streams;
+  std::map<std::string, std::string> format;
+
+  const ProbeStream* FirstOfType(const std::string& type) const;
+};
+
+ProbeResult ProbeMedia(const std::string& path, bool countFrames = true);
