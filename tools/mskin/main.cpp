@@ -1,0 +1,60 @@
+// mskin: the combiner that the packaging step runs as "mskin.dll". Writes the output only
+// when everything succeeded: a half-written file never takes the output's name.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "SkinMerge.h"
+#include "SkinOptions.h"
+
+namespace {
+
+using namespace fennick;
+
+swf::Movie LoadInput(const char* role, const std::filesystem::path& file) {
+  try {
+    return swf::LoadMovie(file);
+  } catch (const swf::SwfError& e) {
+    throw swf::SwfError(std::string("cannot use the ") + role + " \"" + file.string() + "\": " + e.what());
+  }
+}
+
+void SaveComplete(const std::filesystem::path& output, const swf::Movie& movie) {
+  std::filesystem::path partial = output;
+  partial += ".part";
+  try {
+    swf::SaveMovie(partial, movie);
+    std::filesystem::rename(partial, output);
+  } catch (...) {
+    std::error_code ignored;  // the original error is the one worth reporting
+    std::filesystem::remove(partial, ignored);
+    throw;
+  }
+}
+
+int Run(const std::vector<std::string>& args) {
+  const mskin::SkinOptions options = mskin::ParseSkinOptions(args);
+  mskin::SkinInputs inputs;
+  inputs.skin = LoadInput("skin SWF", options.skin);
+  inputs.settings = LoadInput("settings SWF", options.settings);
+  if (options.video) inputs.video = LoadInput("video SWF", *options.video);
+  const swf::Movie out = mskin::CombineSkin(inputs, {options.width, options.height, options.version});
+  SaveComplete(options.output, out);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const mskin::UsageError& e) {
+    std::fprintf(stderr, "mskin: %s\n%s\n", e.what(), mskin::UsageText().c_str());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "mskin: %s\n", e.what());
+    return 1;
+  }
+}
