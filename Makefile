@@ -6,7 +6,7 @@ DEBIAN_PACKAGES := cmake ninja-build g++ pkg-config \
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev \
 	libavdevice-dev libswresample-dev libpostproc-dev \
 	libsdl1.2-dev zlib1g-dev libgtest-dev libgmock-dev \
-	ffmpeg xvfb xauth imagemagick
+	ffmpeg xvfb xauth imagemagick chromium nodejs npm
 
 JOBS ?= $(shell nproc)
 DEBUG_DIR := build/debug
