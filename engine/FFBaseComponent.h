@@ -1,15 +1,138 @@
-// Services every engine component stands on: the engine's exception, library loading
-// primitives and the file and path routines.
+// Services every engine component stands on: the component base, main-thread dispatch, the
+// per-thread I/O interrupt registry, the codec lock, library loading primitives and the file
+// and path routines (UTF-8 file names, "/" as the delimiter).
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
+
+struct AVFormatContext;
+struct AVIOInterruptCB;
 
 // Every error the engine detects itself.
 class FFmpegException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The base of the engine's and the player's components.
+class TFFBaseComponent {
+ public:
+  TFFBaseComponent() = default;
+  virtual ~TFFBaseComponent() = default;
+
+  std::string About;
+  std::string Version() const { return "4.1"; }
+};
+
+// Seek flags: bit n of a set is flag n; the bits equal FFmpeg's AVSEEK_FLAG_* values.
+enum TSeekFlag : int { sfBackward, sfByte, sfAny, sfFrame };
+using TSeekFlags = uint32_t;
+constexpr TSeekFlags SeekFlagBit(TSeekFlag flag) { return TSeekFlags(1) << flag; }
+int SeekFlagsToInt(TSeekFlags flags);
+
+// Main-thread dispatch. The main thread is the one that initialised the engine unless the host
+// names another with SetMainThread (call it before any worker starts).
+void SetMainThread();
+bool IsMainThread();
+
+// The host's part: Wake is called on a worker right after it queued a call, so that the host
+// makes its main thread run CheckSynchronize soon (a GUI application posts a queued call to its
+// GUI thread); Pump dispatches the host's pending events on the main thread (ProcessMessages).
+// Without hooks the main thread must call CheckSynchronize itself while workers may wait.
+void SetSynchronizeHooks(std::function<void()> wake, std::function<void()> pump);
+
+// On the main thread: runs Method at once. On a worker: queues it for the main thread and
+// blocks until it has run there; an exception it throws is rethrown in the worker. Never call
+// it while holding a lock that the main thread may take.
+void RunInMainThread(const std::function<void()>& method);
+// Main thread only. Runs every queued call, first waiting up to timeoutMs for one to arrive.
+// True when at least one ran.
+bool CheckSynchronize(int timeoutMs = 0);
+// Main thread only. Lets the host dispatch its pending events (the pump hook), if it set one.
+void ProcessMessages();
+
+// Per-thread I/O interrupts: FFmpeg asks the callback installed on a format context whether to
+// give up a blocking operation, and the registry answers for the calling thread. Callback
+// returns true to interrupt now.
+using TInterruptCallback = bool (*)(void* owner);
+
+class TInterruptCB {
+ public:
+  // Appends an entry unless one with the same thread, owner and callback exists.
+  void Add(std::thread::id threadID, void* owner, TInterruptCallback callback);
+  // Deletes the first entry matching all three. Remove an entry on the thread it is registered
+  // for (or after that thread's I/O has ended): the callback runs outside the registry's lock.
+  void Remove(std::thread::id threadID, void* owner, TInterruptCallback callback);
+  // The answer of the first entry for the thread; false when it has none.
+  bool Call(std::thread::id threadID);
+
+ private:
+  struct TEntry {
+    std::thread::id ThreadID;
+    void* Owner;
+    TInterruptCallback Callback;
+  };
+  std::mutex FLock;
+  std::list<TEntry> FEntries;
+};
+
+// The process-wide registry.
+TInterruptCB& InterruptCB();
+
+// FFmpeg's interrupt callback: 1 when the registry says so for the calling thread, else 0.
+int AVInterruptCallback(void* opaque);
+// Points an interrupt callback record at AVInterruptCallback: every format context the engine
+// or the player creates gets it (its interrupt_callback, or the record given to avio_open2).
+void InstallInterruptCallback(AVIOInterruptCB& callback);
+void InstallInterruptCallback(AVFormatContext* context);
+
+// The codec lock: every avcodec_open2 and avcodec_close of all conversions and players runs
+// under it, one at a time. Each returns 0, or -1 after logging why.
+int CodecLockObtain();
+int CodecLockRelease();
+
+// Holds the codec lock for its lifetime.
+class TCodecLock {
+ public:
+  TCodecLock() : FLocked(CodecLockObtain() == 0) {}
+  ~TCodecLock() {
+    if (FLocked) CodecLockRelease();
+  }
+  TCodecLock(const TCodecLock&) = delete;
+  TCodecLock& operator=(const TCodecLock&) = delete;
+  bool Locked() const { return FLocked; }
+
+ private:
+  bool FLocked;
+};
+
+// Token := Text before the first Delimiter (all of Text when there is none); with Remove, Text
+// keeps only what follows that delimiter (nothing when there is none).
+void SplitToken(std::string& text, const std::string& delimiter, bool remove, std::string& token);
+
+// True when text[index] is "/".
+bool IsWidePathDelimiter(const std::string& text, std::size_t index);
+// The index of the last character of Text that is one of Delimiters, npos when none.
+std::size_t WideLastDelimiter(const std::string& delimiters, const std::string& text);
+// Text up to and including the last "/"; text after it.
+std::string WideExtractFilePath(const std::string& fileName);
+std::string WideExtractFileName(const std::string& fileName);
+// The entry exists and is not a directory.
+bool WideFileExists(const std::string& fileName);
+// The size of an existing file, -1 when there is none.
+int64_t WideFileSize(const std::string& fileName);
+// The absolute, normalised form of a path; it need not exist.
+std::string WideExpandFileName(const std::string& fileName);
+std::string WideGetCurrentDir();
+bool WideSetCurrentDir(const std::string& dir);
+// The variable's value, empty when it is not set.
+std::string WideGetEnvironmentVariable(const std::string& name);
 
 // Appends "/" unless the path already ends with one.
 std::string WideIncludeTrailingBackslash(const std::string& path);
