@@ -81,7 +81,8 @@ extern "C" {
   X(avformat_init_output) X(avformat_match_stream_specifier) X(avformat_new_stream) \
   X(avformat_open_input) X(avformat_query_codec) X(avformat_seek_file) X(avformat_version) \
   X(avformat_write_header) X(avio_alloc_context) X(avio_close) X(avio_closep) \
-  X(avio_context_free) X(avio_flush) X(avio_open2) X(avio_seek) X(avio_size) X(avio_write)
+  X(avio_context_free) X(avio_find_protocol_name) X(avio_flush) X(avio_open2) X(avio_read) \
+  X(avio_seek) X(avio_size) X(avio_write)
 
 #define FF_AVUTIL_ENTRIES(X) \
   X(av_add_q) X(av_audio_fifo_alloc) X(av_audio_fifo_drain) X(av_audio_fifo_free) \
