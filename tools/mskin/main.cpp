@@ -17,7 +17,7 @@ swf::Movie LoadInput(const char* role, const std::filesystem::path& file) {
   try {
     return swf::LoadMovie(file);
   } catch (const swf::SwfError& e) {
-    throw swf::SwfError(std::string("cannot use the ") + role + " \"" + file.string() + "\": " + e.what());
+    throw swf::SwfError(std::string(role) + ": " + e.what());  // the library's text names the file
   }
 }
 
