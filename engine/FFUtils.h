@@ -1,0 +1,80 @@
+// Routines the transcoder, the decoder and the player share: the default option objects that
+// FFmpeg's generic options are first set on, error, duration and codec texts, and the engine's
+// own registry of URL protocols and filters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "FFEntryPoints.h"
+
+// The default objects that generic options are tried on, one set per transcoder task and per
+// player. An option is checked against them when it is given and copied onto the real codec
+// or format context later (SetContextOptions). Needs the libraries loaded to be made or freed.
+struct TOptionContexts {
+  TOptionContexts() = default;
+  ~TOptionContexts();
+  TOptionContexts(const TOptionContexts&) = delete;
+  TOptionContexts& operator=(const TOptionContexts&) = delete;
+
+  // One codec context per media type: video, audio, data, subtitle, attachment.
+  AVCodecContext* CodecContexts[AVMEDIA_TYPE_NB] = {};
+  AVFormatContext* FormatContext = nullptr;
+  SwsContext* ScalerContext = nullptr;
+  // The options accepted so far, by the kind of context they were set on and under the name
+  // that context knows them by ("ab" is kept as "b" of the audio options). A name given again
+  // keeps its latest value.
+  AVDictionary* FormatOptions = nullptr;
+  AVDictionary* VideoOptions = nullptr;
+  AVDictionary* AudioOptions = nullptr;
+  AVDictionary* SubtitleOptions = nullptr;
+};
+
+// "hh:mm:ss.mmm" of a time in microseconds (the hours are not wrapped); "N/A" for no value.
+std::string DurationToText(int64_t duration);
+
+// Prefix + ": " + the text of an FFmpeg error code (or "Error number %d occurred").
+std::string AVErrorText(const std::string& prefix, int code);
+
+// Frees the set, then makes its contexts; the scaler context gets the given flags.
+// Throws FFmpegException when FFmpeg cannot make one of them.
+void InitOptionContexts(TOptionContexts& set, int scalerFlags);
+void FreeOptionContexts(TOptionContexts& set);
+
+// Sets a generic FFmpeg option on the set: on every codec context whose media type knows the
+// name, else on the format context, else on the scaler context, else (for a name starting with
+// "a", "v" or "s") without that letter on the audio, video or subtitle context. On failure the
+// reason is logged through FFmpeg's log and kept for LastOptionError().
+bool OptDefault(TOptionContexts& set, const std::string& name, const std::string& value);
+
+// The reason for the calling thread's last OptDefault failure.
+const std::string& LastOptionError();
+
+// Copies the options the set accepted for this kind of context onto a real context, for the
+// options that carry all of `flags` (AV_OPT_FLAG_*: encoding or decoding, media type).
+// A value the context refuses is logged through FFmpeg's log.
+void SetContextOptions(const TOptionContexts& set, AVCodecContext* context, int flags);
+void SetContextOptions(const TOptionContexts& set, AVFormatContext* context, int flags);
+
+// Reads a whole file into a buffer from av_malloc, NUL-terminated; size counts the NUL.
+// 0 on success, -1 when the file cannot be opened or read, AVERROR(ENOMEM) without memory.
+int ReadWholeFile(const char* fileName, uint8_t*& buffer, int64_t& size);
+
+// The value of a dictionary entry, else the default.
+std::string GetMetadataValue(const AVDictionary* dictionary, const std::string& key,
+                             const std::string& defaultValue);
+
+// "name(long name)" of the encoder or decoder of a codec, or a text made from the codec tag
+// when FFmpeg has no such codec.
+std::string CodecTagText(AVCodecID codecId, uint32_t codecTag, bool encoder);
+std::string CodecTagText(const AVCodecParameters* parameters, bool encoder);
+
+// "Video", "Audio", "Data", "Subtitle", "Attachment", else "Unknown".
+std::string MediaTypeName(int mediaType);
+
+// The engine's own URL protocols and filters (FFmpeg cannot take new ones): a name registers
+// once; the result tells whether this call registered it. Safe from any thread.
+bool RegisterProtocol(const std::string& name);
+bool ProtocolRegistered(const std::string& name);
+bool RegisterFilter(const std::string& name);
+bool FilterRegistered(const std::string& name);
