@@ -2,8 +2,234 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <system_error>
 #include <vector>
+
+#include "FFEntryPoints.h"
+#include "FFLog.h"
+
+static_assert(SeekFlagBit(sfBackward) == AVSEEK_FLAG_BACKWARD);
+static_assert(SeekFlagBit(sfByte) == AVSEEK_FLAG_BYTE);
+static_assert(SeekFlagBit(sfAny) == AVSEEK_FLAG_ANY);
+static_assert(SeekFlagBit(sfFrame) == AVSEEK_FLAG_FRAME);
+
+int SeekFlagsToInt(TSeekFlags flags) { return int(flags); }
+
+// ---- Main-thread dispatch ----
+
+namespace {
+
+// Set during static initialisation, which runs on the thread that starts the program.
+std::atomic<std::thread::id> MainThreadID{std::this_thread::get_id()};
+
+struct TSyncRequest {
+  const std::function<void()>* Method;
+  std::exception_ptr Error;
+  bool Done = false;
+};
+
+struct TDispatch {
+  std::mutex Lock;
+  std::condition_variable Queued;    // the main thread waits for requests
+  std::condition_variable Finished;  // workers wait for their request to have run
+  std::deque<TSyncRequest*> Queue;
+  std::function<void()> Wake;
+  std::function<void()> Pump;
+};
+
+// Never destroyed: a worker may still dispatch while the process exits.
+TDispatch& Dispatch() {
+  static TDispatch* const dispatch = new TDispatch;
+  return *dispatch;
+}
+
+std::function<void()> CopyHook(std::function<void()> TDispatch::*hook) {
+  TDispatch& d = Dispatch();
+  const std::lock_guard<std::mutex> lock(d.Lock);
+  return d.*hook;
+}
+
+// The host's wake hook must not throw: the worker's request is already queued.
+void CallWakeHook(const std::function<void()>& wake) noexcept {
+  if (wake) wake();
+}
+
+void Execute(TSyncRequest& request) {
+  try {
+    (*request.Method)();
+  } catch (...) {
+    request.Error = std::current_exception();
+  }
+}
+
+}  // namespace
+
+void SetMainThread() { MainThreadID = std::this_thread::get_id(); }
+
+bool IsMainThread() { return MainThreadID.load() == std::this_thread::get_id(); }
+
+void SetSynchronizeHooks(std::function<void()> wake, std::function<void()> pump) {
+  TDispatch& d = Dispatch();
+  const std::lock_guard<std::mutex> lock(d.Lock);
+  d.Wake = std::move(wake);
+  d.Pump = std::move(pump);
+}
+
+// Any thread.
+void RunInMainThread(const std::function<void()>& method) {
+  if (IsMainThread()) {
+    method();
+    return;
+  }
+  TDispatch& d = Dispatch();
+  TSyncRequest request{&method, nullptr};
+  {
+    const std::lock_guard<std::mutex> lock(d.Lock);
+    d.Queue.push_back(&request);
+  }
+  d.Queued.notify_one();
+  CallWakeHook(CopyHook(&TDispatch::Wake));
+  {
+    std::unique_lock<std::mutex> lock(d.Lock);
+    d.Finished.wait(lock, [&request] { return request.Done; });
+  }
+  if (request.Error) std::rethrow_exception(request.Error);
+}
+
+// Main thread. Runs the calls queued when it starts, so that a busy worker cannot keep the
+// main thread here for ever.
+bool CheckSynchronize(int timeoutMs) {
+  assert(IsMainThread() && "CheckSynchronize called outside the main thread");
+  if (!IsMainThread()) return false;
+  TDispatch& d = Dispatch();
+  std::unique_lock<std::mutex> lock(d.Lock);
+  if (timeoutMs > 0)
+    d.Queued.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&d] { return !d.Queue.empty(); });
+  std::deque<TSyncRequest*> requests;
+  requests.swap(d.Queue);
+  for (TSyncRequest* request : requests) {
+    lock.unlock();
+    Execute(*request);
+    lock.lock();
+    request->Done = true;
+  }
+  lock.unlock();
+  if (!requests.empty()) d.Finished.notify_all();
+  return !requests.empty();
+}
+
+// Main thread.
+void ProcessMessages() {
+  assert(IsMainThread() && "ProcessMessages called outside the main thread");
+  if (const std::function<void()> pump = CopyHook(&TDispatch::Pump)) pump();
+}
+
+// ---- Interrupt registry ----
+
+void TInterruptCB::Add(std::thread::id threadID, void* owner, TInterruptCallback callback) {
+  const std::lock_guard<std::mutex> lock(FLock);
+  for (const TEntry& entry : FEntries)
+    if (entry.ThreadID == threadID && entry.Owner == owner && entry.Callback == callback) return;
+  FEntries.push_back({threadID, owner, callback});
+}
+
+void TInterruptCB::Remove(std::thread::id threadID, void* owner, TInterruptCallback callback) {
+  const std::lock_guard<std::mutex> lock(FLock);
+  for (auto entry = FEntries.begin(); entry != FEntries.end(); ++entry) {
+    if (entry->ThreadID == threadID && entry->Owner == owner && entry->Callback == callback) {
+      FEntries.erase(entry);
+      return;
+    }
+  }
+}
+
+// The callback runs outside the lock: it may log, and logging may wait for the main thread.
+bool TInterruptCB::Call(std::thread::id threadID) {
+  TEntry found{};
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    const auto entry = std::find_if(FEntries.begin(), FEntries.end(),
+                                    [threadID](const TEntry& e) { return e.ThreadID == threadID; });
+    if (entry == FEntries.end()) return false;
+    found = *entry;
+  }
+  return found.Callback(found.Owner);
+}
+
+TInterruptCB& InterruptCB() {
+  static TInterruptCB registry;
+  return registry;
+}
+
+// Called by FFmpeg on the thread whose I/O blocks.
+int AVInterruptCallback(void*) { return InterruptCB().Call(std::this_thread::get_id()) ? 1 : 0; }
+
+void InstallInterruptCallback(AVIOInterruptCB& callback) {
+  callback.callback = AVInterruptCallback;
+  callback.opaque = nullptr;
+}
+
+void InstallInterruptCallback(AVFormatContext* context) {
+  InstallInterruptCallback(context->interrupt_callback);
+}
+
+// ---- Codec lock ----
+
+namespace {
+
+// The log lines name the lock as FFmpeg's lock managers named their mutex handle.
+constexpr int CodecMutexHandle = 1;
+
+struct TCodecMutex {
+  std::mutex Mutex;
+  std::atomic<std::thread::id> Owner{};
+  std::atomic<bool> Created{false};
+};
+
+TCodecMutex CodecMutex;
+
+}  // namespace
+
+// Nothing is logged while the lock is held: a log line may wait for the main thread, which
+// may itself be waiting for the codec lock.
+int CodecLockObtain() {
+  if (!CodecMutex.Created.exchange(true))
+    FFLogger().LogFmt(nullptr, llDebug, "create codec mutex [%d].", CodecMutexHandle);
+  FFLogger().LogFmt(nullptr, llDebug, "obtain codec mutex [%d].", CodecMutexHandle);
+  try {
+    CodecMutex.Mutex.lock();
+  } catch (const std::system_error& e) {
+    FFLogger().LogFmt(nullptr, llError, "error, could not wait on codec mutex [%d]: %s.",
+                      CodecMutexHandle, e.what());
+    return -1;
+  }
+  CodecMutex.Owner = std::this_thread::get_id();
+  return 0;
+}
+
+int CodecLockRelease() {
+  if (CodecMutex.Owner.load() != std::this_thread::get_id()) {
+    FFLogger().LogFmt(nullptr, llError, "error, could not release codec mutex [%d]: %s.",
+                      CodecMutexHandle, "not held by this thread");
+    return -1;
+  }
+  CodecMutex.Owner = std::thread::id();
+  CodecMutex.Mutex.unlock();
+  FFLogger().LogFmt(nullptr, llDebug, "release codec mutex [%d].", CodecMutexHandle);
+  return 0;
+}
+
+// ---- Library loading and paths ----
 
 namespace {
 
@@ -55,6 +281,66 @@ void* LoadSymbol(const char* kind, const std::string& libraryFileName, void* mod
 }
 
 }  // namespace
+
+void SplitToken(std::string& text, const std::string& delimiter, bool remove, std::string& token) {
+  const auto found = delimiter.empty() ? std::string::npos : text.find(delimiter);
+  if (found == std::string::npos) {
+    token = text;
+    if (remove) text.clear();
+    return;
+  }
+  token = text.substr(0, found);
+  if (remove) text.erase(0, found + delimiter.size());
+}
+
+bool IsWidePathDelimiter(const std::string& text, std::size_t index) {
+  return index < text.size() && text[index] == '/';
+}
+
+std::size_t WideLastDelimiter(const std::string& delimiters, const std::string& text) {
+  return text.find_last_of(delimiters);
+}
+
+std::string WideExtractFilePath(const std::string& fileName) {
+  const std::size_t slash = WideLastDelimiter("/", fileName);
+  return slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+}
+
+std::string WideExtractFileName(const std::string& fileName) {
+  const std::size_t slash = WideLastDelimiter("/", fileName);
+  return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+}
+
+bool WideFileExists(const std::string& fileName) {
+  struct stat st {};
+  return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int64_t WideFileSize(const std::string& fileName) {
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return int64_t(st.st_size);
+}
+
+std::string WideExpandFileName(const std::string& fileName) {
+  if (fileName.empty()) return {};
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(fileName, error);
+  return error ? std::string() : full.lexically_normal().string();
+}
+
+std::string WideGetCurrentDir() {
+  std::error_code error;
+  const std::filesystem::path dir = std::filesystem::current_path(error);
+  return error ? std::string() : dir.string();
+}
+
+bool WideSetCurrentDir(const std::string& dir) { return ::chdir(dir.c_str()) == 0; }
+
+std::string WideGetEnvironmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  return value ? value : "";
+}
 
 std::string WideIncludeTrailingBackslash(const std::string& path) {
   if (!path.empty() && path.back() == '/') return path;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <list>
+#include <vector>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -79,7 +79,7 @@ class TInterruptCB {
     TInterruptCallback Callback;
   };
   std::mutex FLock;
-  std::list<TEntry> FEntries;
+  std::vector<TEntry> FEntries;
 };
 
 // The process-wide registry.

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "FFBaseComponent.h"
+#include "FFLog.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <fpu_control.h>
@@ -154,7 +155,7 @@ bool TFFLoader::LoadLib(TLibrary lib) {
 }
 
 void TFFLoader::InstallHooks(TLibrary lib) {
-  (void)lib;
+  if (lib == libAVUtil && HookLog) FFLogger().HookAVLog();
 }
 
 bool TFFLoader::LibLoaded(TLibrary lib) const {
