@@ -1,0 +1,326 @@
+#include "SettingsSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+namespace fennick::swfdata {
+
+namespace {
+
+enum class TokenKind { kIdentifier, kNumber, kString, kPunct, kEnd };
+
+struct Token {
+  TokenKind kind = TokenKind::kEnd;
+  std::string text;
+  int line = 0;
+};
+
+[[noreturn]] void Fail(int line, const std::string& message) {
+  throw SettingsError("line " + std::to_string(line) + ": " + message);
+}
+
+bool IsIdentifierStart(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c >= 0x80;
+}
+bool IsIdentifierPart(unsigned char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void AppendUtf8(std::string& out, unsigned long cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+class Lexer {
+ public:
+  explicit Lexer(std::string_view text) : text_(text) {}
+
+  std::vector<Token> Run() {
+    std::vector<Token> tokens;
+    for (;;) {
+      SkipSpace();
+      if (pos_ >= text_.size()) break;
+      tokens.push_back(Next());
+    }
+    tokens.push_back(Token{TokenKind::kEnd, "end of file", line_});
+    return tokens;
+  }
+
+ private:
+  void SkipSpace() {
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == '\n') {
+        ++line_;
+      } else if (c != ' ' && c != '\t' && c != '\r') {
+        return;
+      }
+      ++pos_;
+    }
+  }
+
+  Token Next() {
+    const size_t start = pos_;
+    const char c = text_[pos_];
+    if (IsIdentifierStart(static_cast<unsigned char>(c))) {
+      while (pos_ < text_.size() && IsIdentifierPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      return Token{TokenKind::kIdentifier, std::string(text_.substr(start, pos_ - start)), line_};
+    }
+    if (IsDigit(c) || (c == '.' && pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1]))) {
+      // Letters and dots belong to the number here (hex digits, exponents); the value check
+      // refuses what is not a number.
+      while (pos_ < text_.size() && (IsIdentifierPart(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.' ||
+                                     ((text_[pos_] == '+' || text_[pos_] == '-') && (text_[pos_ - 1] == 'e' || text_[pos_ - 1] == 'E'))))
+        ++pos_;
+      return Token{TokenKind::kNumber, std::string(text_.substr(start, pos_ - start)), line_};
+    }
+    if (c == '"' || c == '\'') return StringToken(c);
+    ++pos_;
+    if (std::string_view("{}();:=.,[]-+").find(c) == std::string_view::npos)
+      Fail(line_, "unexpected character '" + std::string(1, c) + "'");
+    return Token{TokenKind::kPunct, std::string(1, c), line_};
+  }
+
+  Token StringToken(char quote) {
+    Token token{TokenKind::kString, {}, line_};
+    for (++pos_; pos_ < text_.size(); ++pos_) {
+      const char c = text_[pos_];
+      if (c == quote) {
+        ++pos_;
+        return token;
+      }
+      if (c == '\n' || c == '\r') break;
+      if (c == '\\') {
+        Escape(token.text);
+      } else {
+        token.text += c;
+      }
+    }
+    Fail(token.line, "unterminated string");
+  }
+
+  void Escape(std::string& out) {
+    if (++pos_ >= text_.size()) Fail(line_, "unterminated string");
+    const char c = text_[pos_];
+    switch (c) {
+      case 'n': out += '\n'; return;
+      case 'r': out += '\r'; return;
+      case 't': out += '\t'; return;
+      case 'b': out += '\b'; return;
+      case 'f': out += '\f'; return;
+      case 'v': out += '\v'; return;
+      case '0': out += '\0'; return;
+      case 'x': AppendUtf8(out, HexDigits(2)); return;
+      case 'u': AppendUtf8(out, HexDigits(4)); return;
+      default: out += c; return;  // \" \' \\ and any other character stand for themselves
+    }
+  }
+
+  unsigned long HexDigits(size_t count) {
+    const std::string digits(text_.substr(pos_ + 1, count));
+    if (digits.size() != count || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      Fail(line_, "bad escape sequence in string");
+    pos_ += count;
+    return std::strtoul(digits.c_str(), nullptr, 16);
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+  int line_ = 1;
+};
+
+const std::set<std::string> kTypes = {"int", "uint", "Boolean", "Number", "String", "Array"};
+
+// Number text as a double; nothing else than a complete decimal or hexadecimal number.
+bool NumberValue(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  const std::string body = (text[0] == '-' || text[0] == '+') ? text.substr(1) : text;
+  if (body.empty() || body[0] == '-' || body[0] == '+') return false;
+  const bool hex = body.size() > 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X');
+  if (!hex && body.find_first_of("xXpP") != std::string::npos) return false;
+  errno = 0;
+  char* end = nullptr;
+  value = hex ? static_cast<double>(std::strtoull(body.c_str() + 2, &end, 16)) : std::strtod(body.c_str(), &end);
+  if (end != body.c_str() + body.size() || errno == ERANGE) return false;
+  if (text[0] == '-') value = -value;
+  return true;
+}
+
+void CheckScalar(const SettingsVariable& v, const SettingsLiteral& literal) {
+  using K = SettingsLiteral;
+  const auto bad = [&](const std::string& why) { Fail(v.line, "value of '" + v.name + "' " + why); };
+  if (v.type == "String") {
+    if (literal.kind != K::kString && literal.kind != K::kNull) bad("must be a string");
+    return;
+  }
+  if (v.type == "Boolean") {
+    if (literal.kind != K::kBoolean) bad("must be true or false");
+    return;
+  }
+  double number = 0;
+  if (literal.kind != K::kNumber || !NumberValue(literal.text, number)) bad("must be a number");
+  if (v.type == "Number") return;
+  if (number != std::floor(number)) bad("must be a whole number");
+  if (v.type == "int" && (number < -2147483648.0 || number > 2147483647.0)) bad("is out of the int range");
+  if (v.type == "uint" && (number < 0 || number > 4294967295.0)) bad("is out of the uint range");
+}
+
+class Parser {
+ public:
+  explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+
+  SettingsClass Run() {
+    SettingsClass result;
+    ExpectWord("package");
+    Expect("{");
+    ExpectWord("import");
+    ExpectQualified({"flash", "display", "MovieClip"});
+    Expect(";");
+    ExpectWord("public");
+    ExpectWord("class");
+    result.name = Identifier("class name");
+    ExpectWord("extends");
+    if (Peek().text == "flash") {
+      ExpectQualified({"flash", "display", "MovieClip"});
+    } else {
+      ExpectWord("MovieClip");
+    }
+    Expect("{");
+    bool constructor = false;
+    while (!Take("}")) {
+      if (Peek().kind == TokenKind::kEnd) Fail(Peek().line, "missing '}' closing the class");
+      const bool isPublic = TakeWord("public");
+      if (TakeWord("function")) {
+        if (constructor) Fail(Peek().line, "second constructor");
+        Constructor(result.name);
+        constructor = true;
+      } else if (isPublic && TakeWord("var")) {
+        result.variables.push_back(Variable(result.variables));
+      } else {
+        Fail(Peek().line, "expected 'public var' or the constructor, found '" + Peek().text + "'");
+      }
+    }
+    Expect("}");
+    if (Peek().kind != TokenKind::kEnd) Fail(Peek().line, "unexpected '" + Peek().text + "' after the package");
+    return result;
+  }
+
+ private:
+  const Token& Peek() const { return tokens_[pos_]; }
+  const Token& Advance() { return tokens_[pos_ < tokens_.size() - 1 ? pos_++ : pos_]; }
+
+  bool Take(std::string_view punct) {
+    if (Peek().kind != TokenKind::kPunct || Peek().text != punct) return false;
+    Advance();
+    return true;
+  }
+  bool TakeWord(std::string_view word) {
+    if (Peek().kind != TokenKind::kIdentifier || Peek().text != word) return false;
+    Advance();
+    return true;
+  }
+  void Expect(std::string_view punct) {
+    if (!Take(punct)) Fail(Peek().line, "expected '" + std::string(punct) + "', found '" + Peek().text + "'");
+  }
+  void ExpectWord(std::string_view word) {
+    if (!TakeWord(word)) Fail(Peek().line, "expected '" + std::string(word) + "', found '" + Peek().text + "'");
+  }
+  void ExpectQualified(std::initializer_list<std::string_view> parts) {
+    bool first = true;
+    for (std::string_view part : parts) {
+      if (!first) Expect(".");
+      ExpectWord(part);
+      first = false;
+    }
+  }
+  std::string Identifier(const char* what) {
+    if (Peek().kind != TokenKind::kIdentifier) Fail(Peek().line, std::string("expected ") + what + ", found '" + Peek().text + "'");
+    return Advance().text;
+  }
+
+  void Constructor(const std::string& className) {
+    const int line = Peek().line;
+    if (Identifier("constructor name") != className) Fail(line, "the constructor must be named " + className);
+    Expect("(");
+    Expect(")");
+    Expect("{");
+    Expect("}");
+  }
+
+  SettingsVariable Variable(const std::vector<SettingsVariable>& existing) {
+    SettingsVariable v;
+    v.line = Peek().line;
+    v.name = Identifier("variable name");
+    if (std::any_of(existing.begin(), existing.end(), [&](const SettingsVariable& o) { return o.name == v.name; }))
+      Fail(v.line, "variable '" + v.name + "' declared twice");
+    Expect(":");
+    v.type = Identifier("type");
+    if (!kTypes.count(v.type)) Fail(v.line, "type '" + v.type + "' of '" + v.name + "' is not int, uint, Boolean, Number, String or Array");
+    if (Take("=")) {
+      v.hasValue = true;
+      if (v.type == "Array") {
+        ArrayValue(v);
+      } else {
+        v.value = Literal();
+        CheckScalar(v, v.value);
+      }
+    }
+    Expect(";");
+    return v;
+  }
+
+  void ArrayValue(SettingsVariable& v) {
+    if (TakeWord("null")) {
+      v.isNullArray = true;
+      return;
+    }
+    Expect("[");
+    if (Take("]")) return;
+    do {
+      SettingsLiteral item = Literal();
+      double number = 0;
+      if (item.kind == SettingsLiteral::kNumber && !NumberValue(item.text, number))
+        Fail(v.line, "'" + item.text + "' in '" + v.name + "' is not a number");
+      v.items.push_back(item);
+    } while (Take(","));
+    Expect("]");
+  }
+
+  SettingsLiteral Literal() {
+    const Token& t = Peek();
+    if (t.kind == TokenKind::kString) return SettingsLiteral{SettingsLiteral::kString, Advance().text};
+    if (t.kind == TokenKind::kIdentifier && (t.text == "true" || t.text == "false"))
+      return SettingsLiteral{SettingsLiteral::kBoolean, Advance().text};
+    if (t.kind == TokenKind::kIdentifier && t.text == "null") {
+      Advance();
+      return SettingsLiteral{SettingsLiteral::kNull, "null"};
+    }
+    std::string sign;
+    if (Take("-")) {
+      sign = "-";
+    } else {
+      Take("+");
+    }
+    if (Peek().kind != TokenKind::kNumber) Fail(Peek().line, "expected a value, found '" + Peek().text + "'");
+    return SettingsLiteral{SettingsLiteral::kNumber, sign + Advance().text};
+  }
+
+  std::vector<Token> tokens_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+SettingsClass ParseSettingsSource(std::string_view text) { return Parser(Lexer(text).Run()).Run(); }
+
+}  // namespace fennick::swfdata
