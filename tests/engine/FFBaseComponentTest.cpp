@@ -1,0 +1,372 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "FFBaseComponent.h"
+#include "FFLoad.h"
+#include "FFLog.h"
+#include "MediaFixtures.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class BaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+  }
+  void TearDown() override {
+    SetSynchronizeHooks(nullptr, nullptr);
+    FFLogger().OnLog = nullptr;
+    FFLogger().TriggerEventInMainThread = true;
+    FFLogger().SetLogLevel(llInfo);
+  }
+};
+
+// Pumps until one queued call has run; false when none came within a few seconds.
+bool PumpOnce() {
+  for (int n = 0; n < 50; ++n)
+    if (CheckSynchronize(100)) return true;
+  return false;
+}
+
+bool FlagIsSet(void* owner) { return static_cast<std::atomic<bool>*>(owner)->load(); }
+bool AlwaysTrue(void*) { return true; }
+
+// A TCP listener on 127.0.0.1 that accepts connections and never sends a byte.
+class SilentListener {
+ public:
+  SilentListener() {
+    FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (FSocket < 0 || ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(FSocket, 4) != 0 ||
+        ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("cannot listen on the loopback interface");
+    FPort = ntohs(address.sin_port);
+    FThread = std::thread([this] { AcceptUntilStopped(); });
+  }
+  ~SilentListener() {
+    FStop = true;
+    FThread.join();
+    for (int client : FClients) ::close(client);
+    ::close(FSocket);
+  }
+  int Port() const { return FPort; }
+  bool Accepted() const { return FAccepted; }
+
+ private:
+  void AcceptUntilStopped() {
+    while (!FStop) {
+      pollfd wait{FSocket, POLLIN, 0};
+      if (::poll(&wait, 1, 20) == 1) {
+        const int client = ::accept(FSocket, nullptr, nullptr);
+        if (client >= 0) FClients.push_back(client);
+        FAccepted = true;
+      }
+    }
+  }
+
+  int FSocket = -1;
+  int FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::atomic<bool> FAccepted{false};
+  std::vector<int> FClients;
+  std::thread FThread;
+};
+
+}  // namespace
+
+TEST_F(BaseTest, OnTheMainThreadRunInMainThreadRunsAtOnce) {
+  ASSERT_TRUE(IsMainThread());
+  bool ran = false;
+  RunInMainThread([&ran] { ran = true; });
+  EXPECT_TRUE(ran);
+  EXPECT_THROW(RunInMainThread([] { throw FFmpegException("at once"); }), FFmpegException);
+  EXPECT_FALSE(CheckSynchronize(0));
+}
+
+TEST_F(BaseTest, WorkerWaitsUntilTheMainThreadPumps) {
+  std::atomic<bool> workerReturned{false};
+  std::thread::id ranOn;
+  std::thread worker([&] {
+    EXPECT_FALSE(IsMainThread());
+    RunInMainThread([&ranOn] { ranOn = std::this_thread::get_id(); });
+    workerReturned = true;
+  });
+  std::this_thread::sleep_for(100ms);
+  EXPECT_FALSE(workerReturned);
+  EXPECT_TRUE(PumpOnce());
+  worker.join();
+  EXPECT_TRUE(workerReturned);
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  EXPECT_FALSE(CheckSynchronize(0));
+}
+
+TEST_F(BaseTest, HandlerExceptionTravelsBackToTheWorker) {
+  std::string caught;
+  std::thread worker([&caught] {
+    try {
+      RunInMainThread([] { throw FFmpegException("handler failed"); });
+    } catch (const FFmpegException& e) {
+      caught = e.what();
+    }
+  });
+  EXPECT_TRUE(PumpOnce());
+  worker.join();
+  EXPECT_EQ(caught, "handler failed");
+}
+
+TEST_F(BaseTest, HostHooksWakeAndPumpTheMainThread) {
+  std::mutex lock;
+  std::condition_variable woken;
+  int wakes = 0;
+  int pumps = 0;
+  SetSynchronizeHooks(
+      [&] {
+        const std::lock_guard<std::mutex> guard(lock);
+        ++wakes;
+        woken.notify_all();
+      },
+      [&pumps] {
+        ++pumps;
+        CheckSynchronize(0);
+      });
+  bool ran = false;
+  std::thread worker([&ran] { RunInMainThread([&ran] { ran = true; }); });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    ASSERT_TRUE(woken.wait_for(guard, 10s, [&wakes] { return wakes > 0; }));
+  }
+  ProcessMessages();
+  worker.join();
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(wakes, 1);
+  EXPECT_EQ(pumps, 1);
+}
+
+TEST_F(BaseTest, HostCanNameAnotherMainThread) {
+  std::atomic<bool> hostReady{false};
+  std::atomic<bool> stop{false};
+  std::thread host([&] {
+    SetMainThread();
+    hostReady = true;
+    while (!stop) CheckSynchronize(10);
+  });
+  while (!hostReady) std::this_thread::yield();
+  EXPECT_FALSE(IsMainThread());
+  std::thread::id ranOn;
+  RunInMainThread([&ranOn] { ranOn = std::this_thread::get_id(); });
+  EXPECT_EQ(ranOn, host.get_id());
+  stop = true;
+  host.join();
+  SetMainThread();
+  EXPECT_TRUE(IsMainThread());
+}
+
+TEST_F(BaseTest, InterruptRegistryAnswersPerThreadWithOneEntryPerRegistration) {
+  const std::thread::id self = std::this_thread::get_id();
+  std::atomic<bool> flag{true};
+  EXPECT_FALSE(InterruptCB().Call(self));
+  InterruptCB().Add(self, &flag, FlagIsSet);
+  InterruptCB().Add(self, &flag, FlagIsSet);
+  EXPECT_TRUE(InterruptCB().Call(self));
+  EXPECT_EQ(AVInterruptCallback(nullptr), 1);
+  InterruptCB().Remove(self, &flag, FlagIsSet);
+  EXPECT_FALSE(InterruptCB().Call(self));
+  EXPECT_EQ(AVInterruptCallback(nullptr), 0);
+
+  std::thread other([] {});
+  const std::thread::id otherID = other.get_id();
+  other.join();
+  InterruptCB().Add(otherID, nullptr, AlwaysTrue);
+  EXPECT_FALSE(InterruptCB().Call(self));
+  EXPECT_TRUE(InterruptCB().Call(otherID));
+  InterruptCB().Remove(otherID, nullptr, AlwaysTrue);
+
+  // The first registration of a thread answers.
+  flag = false;
+  InterruptCB().Add(self, &flag, FlagIsSet);
+  InterruptCB().Add(self, nullptr, AlwaysTrue);
+  EXPECT_FALSE(InterruptCB().Call(self));
+  InterruptCB().Remove(self, &flag, FlagIsSet);
+  EXPECT_TRUE(InterruptCB().Call(self));
+  InterruptCB().Remove(self, nullptr, AlwaysTrue);
+  EXPECT_FALSE(InterruptCB().Call(self));
+}
+
+TEST_F(BaseTest, InterruptStopsABlockingOpenOfASilentServer) {
+  SilentListener listener;
+  const std::thread::id self = std::this_thread::get_id();
+  std::atomic<bool> interrupt{false};
+  InterruptCB().Add(self, &interrupt, FlagIsSet);
+
+  AVFormatContext* context = ff::avformat_alloc_context();
+  ASSERT_NE(context, nullptr);
+  InstallInterruptCallback(context);
+  // Without the interrupt the open would give up only after this time, with another error.
+  AVDictionary* options = nullptr;
+  ff::av_dict_set(&options, "rw_timeout", "30000000", 0);
+  std::chrono::steady_clock::time_point setAt;
+  std::thread trigger([&] {
+    while (!listener.Accepted()) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(200ms);
+    setAt = std::chrono::steady_clock::now();
+    interrupt = true;
+  });
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(listener.Port());
+  const int result = ff::avformat_open_input(&context, url.c_str(), nullptr, &options);
+  const auto returnedAt = std::chrono::steady_clock::now();
+  trigger.join();
+  ff::av_dict_free(&options);
+  InterruptCB().Remove(self, &interrupt, FlagIsSet);
+  if (result == 0) ff::avformat_close_input(&context);
+
+  EXPECT_EQ(result, AVERROR_EXIT);
+  EXPECT_LT(returnedAt - setAt, 10s);
+}
+
+TEST_F(BaseTest, CodecLockLetsOneThreadAtATimeOpenAndCloseCodecs) {
+  std::mutex logLock;
+  std::vector<std::string> lines;
+  FFLogger().TriggerEventInMainThread = false;
+  FFLogger().SetLogLevel(llDebug);
+  FFLogger().OnLog = [&](const void*, std::thread::id, TLogLevel, const std::string& msg) {
+    const std::lock_guard<std::mutex> guard(logLock);
+    lines.push_back(msg);
+  };
+  constexpr int Threads = 4;
+  constexpr int Rounds = 5;
+  std::atomic<int> inside{0};
+  std::atomic<int> mostInside{0};
+  const AVCodec* codec = ff::avcodec_find_decoder(AV_CODEC_ID_MPEG4);
+  ASSERT_NE(codec, nullptr);
+  const auto worker = [&] {
+    for (int n = 0; n < Rounds; ++n) {
+      AVCodecContext* context = ff::avcodec_alloc_context3(codec);
+      {
+        const TCodecLock lock;
+        EXPECT_TRUE(lock.Locked());
+        const int now = ++inside;
+        mostInside = std::max(mostInside.load(), now);
+        EXPECT_EQ(ff::avcodec_open2(context, codec, nullptr), 0);
+        std::this_thread::sleep_for(2ms);
+        ff::avcodec_close(context);
+        --inside;
+      }
+      ff::avcodec_free_context(&context);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int n = 0; n < Threads; ++n) threads.emplace_back(worker);
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mostInside, 1);
+
+  EXPECT_EQ(CodecLockRelease(), -1);
+  const std::lock_guard<std::mutex> guard(logLock);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "obtain codec mutex [1]."), Threads * Rounds);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "release codec mutex [1]."), Threads * Rounds);
+  EXPECT_LE(std::count(lines.begin(), lines.end(), "create codec mutex [1]."), 1);
+  EXPECT_EQ(lines.back(), "error, could not release codec mutex [1]: not held by this thread.");
+}
+
+TEST(SplitTokenTest, CutsAtTheFirstDelimiter) {
+  std::string text = "a=b=c";
+  std::string token;
+  SplitToken(text, "=", true, token);
+  EXPECT_EQ(token, "a");
+  EXPECT_EQ(text, "b=c");
+
+  text = "abc";
+  SplitToken(text, "=", true, token);
+  EXPECT_EQ(token, "abc");
+  EXPECT_EQ(text, "");
+
+  text = "key=value";
+  SplitToken(text, "=", false, token);
+  EXPECT_EQ(token, "key");
+  EXPECT_EQ(text, "key=value");
+  text = "abc";
+  SplitToken(text, "=", false, token);
+  EXPECT_EQ(token, "abc");
+  EXPECT_EQ(text, "abc");
+
+  text = "=rest";
+  SplitToken(text, "=", true, token);
+  EXPECT_EQ(token, "");
+  EXPECT_EQ(text, "rest");
+  text = "last=";
+  SplitToken(text, "=", true, token);
+  EXPECT_EQ(token, "last");
+  EXPECT_EQ(text, "");
+
+  text = "one, two, three";
+  SplitToken(text, ", ", true, token);
+  EXPECT_EQ(token, "one");
+  EXPECT_EQ(text, "two, three");
+
+  text = "no delimiter given";
+  SplitToken(text, "", true, token);
+  EXPECT_EQ(token, "no delimiter given");
+  EXPECT_EQ(text, "");
+}
+
+TEST(PathTest, FolderAndNameParts) {
+  EXPECT_EQ(WideExtractFileName("/videos/clip.flv"), "clip.flv");
+  EXPECT_EQ(WideExtractFilePath("/videos/clip.flv"), "/videos/");
+  EXPECT_EQ(WideExtractFileName("folder/clip.flv"), "clip.flv");
+  EXPECT_EQ(WideExtractFileName("clip.flv"), "clip.flv");
+  EXPECT_EQ(WideExtractFilePath("clip.flv"), "");
+  EXPECT_EQ(WideExtractFileName("/videos/"), "");
+  EXPECT_EQ(WideExtractFileName("/Видео/ä clip.flv"), "ä clip.flv");
+  EXPECT_EQ(WideLastDelimiter("/.", "/a.b/c"), 4u);
+  EXPECT_EQ(WideLastDelimiter("/", "abc"), std::string::npos);
+  EXPECT_TRUE(IsWidePathDelimiter("a/b", 1));
+  EXPECT_FALSE(IsWidePathDelimiter("a/b", 2));
+  EXPECT_FALSE(IsWidePathDelimiter("a/b", 3));
+  EXPECT_EQ(WideIncludeTrailingBackslash("/videos"), "/videos/");
+  EXPECT_EQ(WideIncludeTrailingBackslash("/videos/"), "/videos/");
+}
+
+TEST(PathTest, FilesSizesAndFolders) {
+  const std::string folder = fixtures::TempDir("path-routines");
+  const std::string file = folder + "/Видео ü.flv";
+  std::ofstream(file, std::ios::binary) << "12345";
+  EXPECT_TRUE(WideFileExists(file));
+  EXPECT_EQ(WideFileSize(file), 5);
+  EXPECT_FALSE(WideFileExists(folder));
+  EXPECT_EQ(WideFileSize(folder), -1);
+  EXPECT_FALSE(WideFileExists(folder + "/missing.flv"));
+  EXPECT_EQ(WideFileSize(folder + "/missing.flv"), -1);
+
+  const std::string saved = WideGetCurrentDir();
+  ASSERT_TRUE(WideSetCurrentDir(folder));
+  EXPECT_EQ(WideExpandFileName("a/./b/../Видео ü.flv"), WideGetCurrentDir() + "/a/Видео ü.flv");
+  EXPECT_EQ(WideFileSize("Видео ü.flv"), 5);
+  EXPECT_FALSE(WideSetCurrentDir(folder + "/missing"));
+  ASSERT_TRUE(WideSetCurrentDir(saved));
+  EXPECT_EQ(WideGetCurrentDir(), saved);
+
+  ::setenv("FENNICK_PATH_TEST", "/opt/Видео", 1);
+  EXPECT_EQ(WideGetEnvironmentVariable("FENNICK_PATH_TEST"), "/opt/Видео");
+  ::unsetenv("FENNICK_PATH_TEST");
+  EXPECT_EQ(WideGetEnvironmentVariable("FENNICK_PATH_TEST"), "");
+}

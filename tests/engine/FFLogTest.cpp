@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "FFLoad.h"
+#include "FFLog.h"
+
+namespace {
+
+// What OnLog received, from any thread.
+class LogRecorder {
+ public:
+  void Record(const void* sender, std::thread::id threadID, TLogLevel level,
+              const std::string& msg) {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FEntries.push_back({sender, threadID, level, msg});
+  }
+  std::vector<TLogInfo> Entries() {
+    const std::lock_guard<std::mutex> lock(FLock);
+    return FEntries;
+  }
+  std::vector<std::string> Messages() {
+    std::vector<std::string> messages;
+    for (const TLogInfo& entry : Entries()) messages.push_back(entry.LogMsg);
+    return messages;
+  }
+
+ private:
+  std::mutex FLock;
+  std::vector<TLogInfo> FEntries;
+};
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    FFLogger().SetLogLevel(llInfo);
+    FFLogger().TriggerEventInMainThread = false;
+    FFLogger().OnLog = [this](const void* sender, std::thread::id threadID, TLogLevel level,
+                              const std::string& msg) {
+      Recorder.Record(sender, threadID, level, msg);
+    };
+  }
+  void TearDown() override {
+    FFLogger().OnLog = nullptr;
+    FFLogger().TriggerEventInMainThread = true;
+    FFLogger().SetLogLevel(llInfo);
+  }
+
+  LogRecorder Recorder;
+};
+
+using Lines = std::vector<std::string>;
+
+// A context of our own making, optionally with a parent context, as FFmpeg's contexts are laid
+// out: the class first.
+const char* ChildName(void*) { return "child-item"; }
+const char* ParentName(void*) { return "parent-item"; }
+
+struct ParentContext {
+  const AVClass* Class;
+};
+struct ChildContext {
+  const AVClass* Class;
+  ParentContext* Parent;
+};
+
+AVClass MakeClass(const char* name, const char* (*itemName)(void*), int parentOffset) {
+  AVClass avClass{};
+  avClass.class_name = name;
+  avClass.item_name = itemName;
+  avClass.version = LIBAVUTIL_VERSION_INT;
+  avClass.parent_log_context_offset = parentOffset;
+  return avClass;
+}
+
+std::string Pointer(const void* address) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%p", address);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(LogTest, ThreeIdenticalLinesFoldIntoANoticeBeforeTheNextLine) {
+  for (int n = 0; n < 3; ++n) ff::av_log(nullptr, AV_LOG_INFO, "the same line\n");
+  EXPECT_EQ(Recorder.Messages(), Lines{"the same line"});
+  ff::av_log(nullptr, AV_LOG_INFO, "a different line\n");
+  EXPECT_EQ(Recorder.Messages(),
+            (Lines{"the same line", "    Last message repeated 2 times", "a different line"}));
+  const std::vector<TLogInfo> entries = Recorder.Entries();
+  EXPECT_EQ(entries[1].Sender, &FFLogger());
+  EXPECT_EQ(entries[1].LogLevel, llInfo);
+  EXPECT_EQ(entries[1].ThreadID, std::this_thread::get_id());
+}
+
+TEST_F(LogTest, TwoIdenticalLinesGiveNoNotice) {
+  ff::av_log(nullptr, AV_LOG_WARNING, "logged twice\n");
+  ff::av_log(nullptr, AV_LOG_WARNING, "logged twice\n");
+  ff::av_log(nullptr, AV_LOG_WARNING, "next line\n");
+  EXPECT_EQ(Recorder.Messages(), (Lines{"logged twice", "next line"}));
+  EXPECT_EQ(Recorder.Entries()[0].LogLevel, llWarning);
+}
+
+TEST_F(LogTest, FragmentsAreHeldUntilTheLineFeedArrives) {
+  ff::av_log(nullptr, AV_LOG_INFO, "first fragment, ");
+  ff::av_log(nullptr, AV_LOG_INFO, "%s", "second fragment, ");
+  EXPECT_TRUE(Recorder.Messages().empty());
+  ff::av_log(nullptr, AV_LOG_INFO, "end %d\nstart of the next", 42);
+  EXPECT_EQ(Recorder.Messages(), Lines{"first fragment, second fragment, end 42"});
+  ff::av_log(nullptr, AV_LOG_INFO, " line\n\n");
+  EXPECT_EQ(Recorder.Messages(),
+            (Lines{"first fragment, second fragment, end 42", "start of the next line", ""}));
+}
+
+TEST_F(LogTest, LongMessagesArriveWhole) {
+  const std::string longText(3000, 'x');
+  ff::av_log(nullptr, AV_LOG_ERROR, "%s<end>\n", longText.c_str());
+  FFLogger().Log(nullptr, llError, longText);
+  EXPECT_EQ(Recorder.Messages(), (Lines{longText + "<end>", longText}));
+}
+
+TEST_F(LogTest, LibraryLinesAboveTheLevelAreDropped) {
+  FFLogger().SetLogLevel(llWarning);
+  EXPECT_EQ(ff::av_log_get_level(), AV_LOG_WARNING);
+  ff::av_log(nullptr, AV_LOG_INFO, "info is dropped\n");
+  ff::av_log(nullptr, AV_LOG_VERBOSE, "verbose is dropped\n");
+  ff::av_log(nullptr, AV_LOG_WARNING, "warning passes\n");
+  ff::av_log(nullptr, AV_LOG_ERROR, "error passes\n");
+  EXPECT_EQ(Recorder.Messages(), (Lines{"warning passes", "error passes"}));
+  FFLogger().SetLogLevel(llDebug);
+  EXPECT_EQ(ff::av_log_get_level(), AV_LOG_DEBUG);
+  ff::av_log(nullptr, AV_LOG_DEBUG, "debug passes\n");
+  EXPECT_EQ(Recorder.Messages().back(), "debug passes");
+}
+
+TEST_F(LogTest, EngineMessagesFollowTheLevelAndTheVerboseRule) {
+  int sender = 0;
+  FFLogger().SetLogLevel(llWarning);
+  FFLogger().Log(&sender, llVerbose, "verbose passes below info");
+  FFLogger().Log(&sender, llDebug, "debug is dropped");
+  FFLogger().Log(&sender, llInfo, "info is dropped");
+  FFLogger().LogFmt(&sender, llError, "error %s %d", "passes", 7);
+  FFLogger().SetLogLevel(llQuiet);
+  FFLogger().Log(&sender, llVerbose, "verbose is dropped when quiet");
+  FFLogger().Log(&sender, llDebug, "debug is dropped when quiet");
+  FFLogger().Log(&sender, llQuiet, "quiet messages always pass");
+  EXPECT_EQ(Recorder.Messages(),
+            (Lines{"verbose passes below info", "error passes 7", "quiet messages always pass"}));
+  const std::vector<TLogInfo> entries = Recorder.Entries();
+  EXPECT_EQ(entries[0].Sender, &sender);
+  EXPECT_EQ(entries[0].LogLevel, llVerbose);
+  EXPECT_EQ(entries[1].LogLevel, llError);
+}
+
+TEST_F(LogTest, LevelNamesAndNumbers) {
+  FFLogger().SetLogLevelByName("debug");
+  EXPECT_EQ(FFLogger().LogLevel(), llDebug);
+  FFLogger().SetLogLevelByName("quiet");
+  EXPECT_EQ(FFLogger().LogLevel(), llQuiet);
+  EXPECT_EQ(ff::av_log_get_level(), AV_LOG_QUIET);
+  FFLogger().SetLogLevelByName("24");
+  EXPECT_EQ(FFLogger().LogLevel(), llWarning);
+  FFLogger().SetLogLevelByName("99");
+  EXPECT_EQ(FFLogger().LogLevel(), llDebug);
+  FFLogger().SetLogLevelByName("-100");
+  EXPECT_EQ(FFLogger().LogLevel(), llQuiet);
+  EXPECT_THROW(FFLogger().SetLogLevelByName("loud"), std::invalid_argument);
+  EXPECT_THROW(FFLogger().SetLogLevelByName("12abc"), std::invalid_argument);
+  EXPECT_THROW(FFLogger().SetLogLevelByName(""), std::invalid_argument);
+  EXPECT_EQ(FFLogger().LogLevel(), llQuiet);
+}
+
+TEST_F(LogTest, LevelMappingTruncatesAndClamps) {
+  EXPECT_EQ(LogLevelToAVLevel(llQuiet), AV_LOG_QUIET);
+  EXPECT_EQ(LogLevelToAVLevel(llDebug), AV_LOG_DEBUG);
+  EXPECT_EQ(AVLevelToLogLevel(AV_LOG_TRACE), llDebug);
+  EXPECT_EQ(AVLevelToLogLevel(31), llWarning);
+  EXPECT_EQ(AVLevelToLogLevel(-1), llPanic);
+  EXPECT_EQ(AVLevelToLogLevel(-16), llQuiet);
+}
+
+TEST_F(LogTest, LinesStartWithTheContextAndItsParent) {
+  ParentContext parent{nullptr};
+  const AVClass parentClass = MakeClass("Parent", ParentName, 0);
+  parent.Class = &parentClass;
+  const AVClass childClass =
+      MakeClass("Child", ChildName, int(offsetof(ChildContext, Parent)));
+  ChildContext child{&childClass, &parent};
+  const AVClass namelessClass = MakeClass("Nameless", nullptr, 0);
+  ParentContext nameless{&namelessClass};
+
+  ff::av_log(&child, AV_LOG_INFO, "opened\n");
+  ff::av_log(&parent, AV_LOG_INFO, "alone\n");
+  child.Parent = nullptr;
+  ff::av_log(&child, AV_LOG_INFO, "first half, ");
+  ff::av_log(&child, AV_LOG_INFO, "second half\n");
+  ff::av_log(&nameless, AV_LOG_INFO, "class name\n");
+
+  const std::string childPrefix = "[child-item @ " + Pointer(&child) + "]";
+  EXPECT_EQ(Recorder.Messages(),
+            (Lines{"[parent-item @ " + Pointer(&parent) + "] " + childPrefix + "opened",
+                   "[parent-item @ " + Pointer(&parent) + "]alone",
+                   childPrefix + "first half, second half",
+                   "[Nameless @ " + Pointer(&nameless) + "]class name"}));
+}
+
+TEST_F(LogTest, LinesOfTwoThreadsNeverInterleave) {
+  constexpr int LinesPerThread = 300;
+  const auto writer = [](const char* name) {
+    for (int n = 0; n < LinesPerThread; ++n) {
+      ff::av_log(nullptr, AV_LOG_INFO, "%s begins %d, ", name, n);
+      ff::av_log(nullptr, AV_LOG_INFO, "%s ", name);
+      ff::av_log(nullptr, AV_LOG_INFO, "ends %d\n", n);
+    }
+  };
+  std::thread first(writer, "first");
+  std::thread second(writer, "second");
+  const std::thread::id firstID = first.get_id();
+  const std::thread::id secondID = second.get_id();
+  first.join();
+  second.join();
+
+  std::set<std::string> expectedFirst, expectedSecond;
+  for (int n = 0; n < LinesPerThread; ++n) {
+    expectedFirst.insert("first begins " + std::to_string(n) + ", first ends " + std::to_string(n));
+    expectedSecond.insert("second begins " + std::to_string(n) + ", second ends " +
+                          std::to_string(n));
+  }
+  std::set<std::string> seenFirst, seenSecond;
+  for (const TLogInfo& entry : Recorder.Entries()) {
+    if (entry.ThreadID == firstID) {
+      EXPECT_EQ(expectedFirst.count(entry.LogMsg), 1u) << entry.LogMsg;
+      seenFirst.insert(entry.LogMsg);
+    } else {
+      EXPECT_EQ(entry.ThreadID, secondID);
+      EXPECT_EQ(expectedSecond.count(entry.LogMsg), 1u) << entry.LogMsg;
+      seenSecond.insert(entry.LogMsg);
+    }
+  }
+  EXPECT_EQ(seenFirst, expectedFirst);
+  EXPECT_EQ(seenSecond, expectedSecond);
+}
+
+// Workers wait in the event for the main thread while the main thread logs itself: delivery
+// must not hold the log's lock, or the main thread's own line would wait for ever.
+TEST_F(LogTest, MainThreadDeliveryDoesNotBlockTheMainThreadsOwnLines) {
+  FFLogger().TriggerEventInMainThread = true;
+  std::atomic<int> offMainThread{0};
+  FFLogger().OnLog = [&](const void* sender, std::thread::id threadID, TLogLevel level,
+                         const std::string& msg) {
+    if (!IsMainThread()) ++offMainThread;
+    Recorder.Record(sender, threadID, level, msg);
+  };
+  constexpr int LinesPerWorker = 50;
+  std::atomic<int> running{2};
+  const auto worker = [&running](const char* name) {
+    for (int n = 0; n < LinesPerWorker; ++n) ff::av_log(nullptr, AV_LOG_INFO, "%s %d\n", name, n);
+    --running;
+  };
+  std::thread first(worker, "first worker");
+  std::thread second(worker, "second worker");
+  int mainLines = 0;
+  while (running > 0) {
+    ff::av_log(nullptr, AV_LOG_INFO, "main thread %d\n", mainLines++);
+    CheckSynchronize(5);
+  }
+  first.join();
+  second.join();
+  EXPECT_EQ(offMainThread, 0);
+  EXPECT_EQ(Recorder.Entries().size(), std::size_t(2 * LinesPerWorker + mainLines));
+}
