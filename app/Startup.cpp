@@ -1,0 +1,107 @@
+#include "Startup.h"
+
+#include "U_Config.h"
+#include "U_Main.h"
+#include "U_OnlyApps.h"
+#include "U_about.h"
+#include "VelLog.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLocale>
+#include <QScreen>
+#include <QSysInfo>
+#include <QTimer>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int SplashPause = 800;
+
+// Waits with the event loop running, so the splash stays drawn.
+void Pause(int Milliseconds)
+{
+  QEventLoop loop;
+  QTimer::singleShot(Milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// The distribution's name from os-release, then the kernel's from uname.
+QString SystemVersionText()
+{
+  QString text = QSysInfo::prettyProductName();
+  utsname names{};
+  if (uname(&names) == 0)
+    text += QStringLiteral(", %1 %2").arg(QString::fromLocal8Bit(names.sysname), QString::fromLocal8Bit(names.release));
+  return text;
+}
+
+QString MemoryText()
+{
+  const long long bytes = static_cast<long long>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE);
+  return QStringLiteral("%1 MB").arg(bytes >> 20);
+}
+
+QString LanguageText()
+{
+  const QLocale::Language language = QLocale::system().language();
+  return language == QLocale::AnyLanguage ? QString() : QLocale::languageToString(language);
+}
+
+QString CountryText()
+{
+  const QLocale::Territory territory = QLocale::system().territory();
+  return territory == QLocale::AnyTerritory ? QString() : QLocale::territoryToString(territory);
+}
+
+QString MetricsText()
+{
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? QStringLiteral("%1 X %2").arg(screen->size().width()).arg(screen->size().height()) : QString();
+}
+
+} // namespace
+
+std::unique_ptr<Taboutfrm> ShowSplash()
+{
+  auto splash = std::make_unique<Taboutfrm>();
+  splash->setWindowFlag(Qt::WindowStaysOnTopHint);
+  splash->setEnabled(false);
+  splash->show();
+  splash->repaint();
+  return splash;
+}
+
+void LogSystemInfo()
+{
+  const QString rule(69, QLatin1Char('='));
+  VelLog.WriteInfo(rule);
+  VelLog.WriteInfo(QStringLiteral("System Version:  ") + SystemVersionText());
+  VelLog.WriteInfo(QStringLiteral("Memory:          ") + MemoryText());
+  VelLog.WriteInfo(QStringLiteral("Language:        ") + LanguageText());
+  VelLog.WriteInfo(QStringLiteral("Country:         ") + CountryText());
+  VelLog.WriteInfo(QStringLiteral("Metrics:         ") + MetricsText());
+  // No Flash Player is installed on this platform.
+  VelLog.WriteInfo(QStringLiteral("Flash Player:    "));
+  VelLog.WriteInfo(QStringLiteral("Program Version: ") + GetFileVersionText(false));
+  VelLog.WriteInfo(rule);
+  VelLog.WriteInfo(QString());
+}
+
+int RunFennick(int argc, char* argv[])
+{
+  // Before the log is touched: a second start must leave the running copy's logs alone.
+  if (IsAlreadyRunning(AppMutexName))
+    return 0;
+  QApplication application(argc, argv);
+  InitVelLog(ProgramFolder());
+
+  std::unique_ptr<Taboutfrm> splash = ShowSplash();
+  Pause(SplashPause);
+  LogSystemInfo();
+  TMainfrm mainfrm;
+  mainfrm.show();
+  splash.reset();
+  return application.exec();
+}

@@ -1,0 +1,16 @@
+// The program's start-up: the single-instance test, the log, the splash, the
+// system report and the main window, in that order.
+#pragma once
+
+#include <memory>
+
+class Taboutfrm;
+
+// The whole run of the program; the result is the process's exit code.
+int RunFennick(int argc, char* argv[]);
+
+// The about box as a stay-on-top splash that takes no input.
+std::unique_ptr<Taboutfrm> ShowSplash();
+
+// Writes the block of system facts (system, memory, language, screen, version) to the log.
+void LogSystemInfo();

@@ -1,0 +1,6 @@
+#include "Startup.h"
+
+int main(int argc, char* argv[])
+{
+  return RunFennick(argc, argv);
+}

@@ -1,0 +1,27 @@
+// Shared by the application tests: a QApplication for the whole test program,
+// scratch folders and log reading.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A fresh folder under the test work folder, removed at the end of the test.
+// The name holds non-ASCII letters so that every path the tests use does too.
+class TScratchFolder {
+public:
+  TScratchFolder();
+  QString Path() const { return FDir.path(); }
+  QString File(const QString& Name) const { return FDir.filePath(Name); }
+
+private:
+  QTemporaryDir FDir;
+};
+
+void WriteTextFile(const QString& FileName, const QByteArray& Content);
+QByteArray ReadTextFile(const QString& FileName);
+// The file's lines without their LF ends.
+QStringList ReadLines(const QString& FileName);
+
+// "YYYY-MM-DD HH:NN:SS" followed by the given blanks, as a regular expression.
+QString StampPattern(const QString& Blanks);

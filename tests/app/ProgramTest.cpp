@@ -1,0 +1,133 @@
+// The real program, started as a user starts it: copied into a program folder of its
+// own, with its own temporary folder so that its single-instance lock is private.
+#include "AppTestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int StartTimeout = 120000;
+
+class Program : public testing::Test {
+protected:
+  void SetUp() override
+  {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(FENNICK_BIN_DIR "/fennick"), Executable()));
+    ASSERT_TRUE(QDir().mkpath(Folder.File(QStringLiteral("tmp"))));
+    ASSERT_TRUE(QDir().mkpath(Folder.File(QStringLiteral("Log"))));
+  }
+
+  void TearDown() override
+  {
+    for (QProcess* process : Running)
+      process->kill();
+    for (QProcess* process : Running)
+      process->waitForFinished(StartTimeout);
+    qDeleteAll(Running);
+  }
+
+  QString Executable() const { return Folder.File(QStringLiteral("fennick")); }
+  QString Log(int Number) const { return Folder.File(QStringLiteral("Log/log%1.txt").arg(Number)); }
+
+  QProcess* Start()
+  {
+    auto* process = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), Folder.File(QStringLiteral("tmp")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+    process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(Folder.Path());
+    process->start(Executable(), QStringList());
+    Running.append(process);
+    return process;
+  }
+
+  // Whether the log folder holds that many files and log1 a whole system report.
+  bool ReportWritten(int LogFiles) const
+  {
+    QFile log(Log(1));
+    return QDir(Folder.File(QStringLiteral("Log"))).entryList(QDir::Files).size() == LogFiles && log.open(QIODevice::ReadOnly) &&
+           log.readAll().count(QByteArray(69, '=')) == 2;
+  }
+
+  // Waits until the running program has rotated the logs and written its report.
+  void WaitForReport(QProcess* Process, int LogFiles)
+  {
+    ASSERT_TRUE(Process->waitForStarted(StartTimeout));
+    const QDeadlineTimer deadline(StartTimeout);
+    while (!ReportWritten(LogFiles)) {
+      ASSERT_FALSE(deadline.hasExpired()) << "no report in " << qPrintable(Log(1));
+      ASSERT_FALSE(Process->waitForFinished(50)) << "the program ended: " << Process->readAllStandardError().constData();
+    }
+  }
+
+  QMap<QString, QByteArray> LogFolder() const
+  {
+    QMap<QString, QByteArray> files;
+    const QDir folder(Folder.File(QStringLiteral("Log")));
+    for (const QString& name : folder.entryList(QDir::Files))
+      files.insert(name, ReadTextFile(folder.filePath(name)));
+    return files;
+  }
+
+  TScratchFolder Folder;
+  QList<QProcess*> Running;
+};
+
+TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem)
+{
+  for (int n = 1; n <= 10; ++n)
+    WriteTextFile(Log(n), "run " + QByteArray::number(n) + "\n");
+  QProcess* first = Start();
+  WaitForReport(first, 10);
+
+  for (int n = 2; n <= 10; ++n)
+    EXPECT_EQ(ReadTextFile(Log(n)), "run " + QByteArray::number(n - 1) + "\n") << n;
+  EXPECT_FALSE(QFile::exists(Log(11)));
+  const QStringList lines = ReadLines(Log(1));
+  ASSERT_EQ(lines.size(), 10);
+  EXPECT_TRUE(lines[3].endsWith(QStringLiteral("    Language:        German"))) << qPrintable(lines[3]);
+  EXPECT_TRUE(lines[4].endsWith(QStringLiteral("    Country:         Germany"))) << qPrintable(lines[4]);
+  EXPECT_EQ(first->state(), QProcess::Running);
+}
+
+TEST_F(Program, ASecondStartEndsAtOnceWithCodeZeroAndLeavesTheFirstAndItsLogsAlone)
+{
+  WriteTextFile(Log(1), "earlier run\n");
+  QProcess* first = Start();
+  WaitForReport(first, 2);
+  const QMap<QString, QByteArray> logs = LogFolder();
+  ASSERT_EQ(logs.keys(), (QStringList{QStringLiteral("log1.txt"), QStringLiteral("log2.txt")}));
+
+  QProcess* second = Start();
+  ASSERT_TRUE(second->waitForFinished(StartTimeout));
+  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_EQ(second->readAllStandardError(), QByteArray());
+  EXPECT_EQ(second->readAllStandardOutput(), QByteArray());
+
+  EXPECT_EQ(first->state(), QProcess::Running);
+  EXPECT_EQ(LogFolder(), logs);
+}
+
+TEST_F(Program, ALockLeftByACrashedRunDoesNotBlockTheNextStart)
+{
+  QProcess* crashed = Start();
+  WaitForReport(crashed, 1);
+  crashed->kill();
+  ASSERT_TRUE(crashed->waitForFinished(StartTimeout));
+  ASSERT_FALSE(QDir(Folder.File(QStringLiteral("tmp"))).entryList(QDir::Files).isEmpty());
+
+  QProcess* next = Start();
+  WaitForReport(next, 2);
+  EXPECT_EQ(next->state(), QProcess::Running);
+  EXPECT_EQ(ReadLines(Log(2)).size(), 10);
+}
+
+} // namespace

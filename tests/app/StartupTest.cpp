@@ -1,0 +1,143 @@
+#include "AppTestSupport.h"
+#include "Startup.h"
+#include "U_Config.h"
+#include "U_Main.h"
+#include "U_OnlyApps.h"
+#include "U_about.h"
+#include "VelLog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QUuid>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The value of a "KEY=value" line of an os-release file, without its quotes.
+QString OsReleaseValue(const QString& Key)
+{
+  for (const char* name : {"/etc/os-release", "/usr/lib/os-release"}) {
+    QFile file(QString::fromLatin1(name));
+    if (!file.open(QIODevice::ReadOnly))
+      continue;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')))
+      if (line.startsWith(Key + QLatin1Char('=')))
+        return line.mid(Key.size() + 1).remove(QLatin1Char('"'));
+  }
+  return QString();
+}
+
+QString FirstLineOf(const QString& FileName)
+{
+  QFile file(FileName);
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
+}
+
+long long MemTotalKilobytes()
+{
+  QFile file(QStringLiteral("/proc/meminfo"));
+  EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+  const QRegularExpressionMatch match =
+      QRegularExpression(QStringLiteral("MemTotal:\\s+(\\d+) kB")).match(QString::fromLatin1(file.readAll()));
+  return match.captured(1).toLongLong();
+}
+
+class SystemReport : public testing::Test {
+protected:
+  void SetUp() override { InitVelLog(Folder.Path()); }
+  void TearDown() override { VelLog = TVelLog(); }
+
+  TScratchFolder Folder;
+};
+
+TEST_F(SystemReport, HasTheTenLinesInOrderEndingWithAnEmptyEntry)
+{
+  LogSystemInfo();
+  const QStringList lines = ReadLines(VelLog.FileName());
+  ASSERT_EQ(lines.size(), 10);
+  const QString stamp = StampPattern(QStringLiteral("    "));
+  const QStringList patterns = {
+      QString(69, QLatin1Char('=')),
+      QStringLiteral("System Version:  .+"),
+      QStringLiteral("Memory:          \\d+ MB"),
+      QStringLiteral("Language:        .*"),
+      QStringLiteral("Country:         .*"),
+      QStringLiteral("Metrics:         \\d+ X \\d+"),
+      QStringLiteral("Flash Player:    "),
+      QStringLiteral("Program Version: \\d+\\.\\d+\\.\\d+"),
+      QString(69, QLatin1Char('=')),
+      QString(),
+  };
+  for (int i = 0; i < 10; ++i) {
+    const QRegularExpression expected(QRegularExpression::anchoredPattern(stamp + patterns[i]));
+    EXPECT_TRUE(expected.match(lines[i]).hasMatch()) << "line " << i + 1 << ": " << qPrintable(lines[i]);
+  }
+}
+
+TEST_F(SystemReport, TellsTheSystemMemoryScreenAndVersion)
+{
+  LogSystemInfo();
+  const QStringList lines = ReadLines(VelLog.FileName());
+  ASSERT_EQ(lines.size(), 10);
+  const QString system = lines[1].mid(23 + 17);
+  const QString distribution = OsReleaseValue(QStringLiteral("PRETTY_NAME"));
+  if (!distribution.isEmpty()) {
+    EXPECT_TRUE(system.startsWith(distribution)) << qPrintable(system);
+  }
+  EXPECT_TRUE(system.endsWith(QStringLiteral("Linux ") + FirstLineOf(QStringLiteral("/proc/sys/kernel/osrelease"))))
+      << qPrintable(system);
+
+  EXPECT_EQ(lines[2].mid(23 + 17), QStringLiteral("%1 MB").arg(MemTotalKilobytes() >> 10));
+  const QSize screen = QGuiApplication::primaryScreen()->size();
+  EXPECT_EQ(lines[5].mid(23 + 17), QStringLiteral("%1 X %2").arg(screen.width()).arg(screen.height()));
+  EXPECT_EQ(lines[7].mid(23 + 17), GetFileVersionText(false));
+}
+
+TEST(Splash, IsTheAboutBoxOnTopTakingNoInput)
+{
+  std::unique_ptr<Taboutfrm> splash = ShowSplash();
+  EXPECT_TRUE(splash->isVisible());
+  EXPECT_TRUE(splash->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(splash->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_FALSE(splash->isEnabled());
+  EXPECT_EQ(splash->lblVersion->text(), QStringLiteral("Version ") + GetFileVersionText(true));
+  // A press on the picture does not close the splash early.
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), splash->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(splash->imgBd, &press);
+  EXPECT_TRUE(splash->isVisible());
+}
+
+TEST(MainWindow, IsAnEmptyRoundedFramelessWindowWithTheProgramsCaption)
+{
+  TMainfrm mainfrm;
+  mainfrm.show();
+  EXPECT_EQ(mainfrm.windowTitle(), QStringLiteral("Velmora Fennick"));
+  EXPECT_TRUE(mainfrm.windowFlags().testFlag(Qt::FramelessWindowHint));
+  const QRegion mask = mainfrm.mask();
+  const QRect all = mainfrm.rect();
+  EXPECT_FALSE(mask.contains(all.topLeft()));
+  EXPECT_FALSE(mask.contains(all.bottomRight()));
+  EXPECT_TRUE(mask.contains(all.center()));
+  EXPECT_TRUE(mask.contains(QPoint(all.center().x(), 0)));
+  EXPECT_TRUE(mask.contains(QPoint(0, all.center().y())));
+  mainfrm.resize(600, 400);
+  EXPECT_TRUE(mainfrm.mask().contains(QPoint(599, 200)));
+  EXPECT_FALSE(mainfrm.mask().contains(QPoint(599, 399)));
+}
+
+TEST(SingleInstance, ASecondStartFindsTheFirstRunning)
+{
+  const QString name = QStringLiteral("fennick-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  EXPECT_FALSE(IsAlreadyRunning(name));
+  EXPECT_TRUE(QFile::exists(QDir::temp().filePath(name + QStringLiteral(".lock"))));
+  EXPECT_TRUE(IsAlreadyRunning(name));
+}
+
+} // namespace
