@@ -5,6 +5,7 @@
 
 #include "FFBaseComponent.h"
 #include "FFLog.h"
+#include "UnicodeProtocol.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <fpu_control.h>
@@ -156,6 +157,7 @@ bool TFFLoader::LoadLib(TLibrary lib) {
 
 void TFFLoader::InstallHooks(TLibrary lib) {
   if (lib == libAVUtil && HookLog) FFLogger().HookAVLog();
+  if (lib == libAVFormat) RegisterUnicodeProtocol();
 }
 
 bool TFFLoader::LibLoaded(TLibrary lib) const {
