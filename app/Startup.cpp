@@ -43,10 +43,11 @@ QString MemoryText()
   return QStringLiteral("%1 MB").arg(bytes >> 20);
 }
 
+// Empty where the system names none (the "C" locale has no language or country).
 QString LanguageText()
 {
   const QLocale::Language language = QLocale::system().language();
-  return language == QLocale::AnyLanguage ? QString() : QLocale::languageToString(language);
+  return language == QLocale::AnyLanguage || language == QLocale::C ? QString() : QLocale::languageToString(language);
 }
 
 QString CountryText()

@@ -122,22 +122,6 @@ TEST(VelLog, AWriteFailureIsReportedOnceAndTheWriterRecovers)
   EXPECT_TRUE(lines[0].endsWith(QStringLiteral("    back")));
 }
 
-TEST_F(VelLogRotation, TenOldLogsShiftUpTheTenthIsDeletedAndLog1StartsEmpty)
-{
-  TScratchFolder folder;
-  MakeOldLogs(folder, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-  WriteTextFile(folder.File(QStringLiteral("Log/notes.txt")), "mine\n");
-
-  InitVelLog(folder.Path());
-
-  EXPECT_EQ(VelLog.FileName(), LogName(folder, 1));
-  EXPECT_TRUE(ReadTextFile(LogName(folder, 1)).isEmpty());
-  for (int n = 2; n <= 10; ++n)
-    EXPECT_EQ(ReadTextFile(LogName(folder, n)), "run " + QByteArray::number(n - 1) + "\n") << n;
-  EXPECT_FALSE(QFile::exists(LogName(folder, 11)));
-  EXPECT_EQ(ReadTextFile(folder.File(QStringLiteral("Log/notes.txt"))), QByteArray("mine\n"));
-}
-
 TEST_F(VelLogRotation, ElevenStartsKeepTheNewestTenWithTheNewestAsLog1)
 {
   TScratchFolder folder;
