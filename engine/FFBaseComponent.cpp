@@ -114,7 +114,8 @@ bool CheckSynchronize(int timeoutMs) {
   TDispatch& d = Dispatch();
   std::unique_lock<std::mutex> lock(d.Lock);
   if (timeoutMs > 0)
-    d.Queued.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&d] { return !d.Queue.empty(); });
+    d.Queued.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                      [&d] { return !d.Queue.empty(); });
   std::deque<TSyncRequest*> requests;
   requests.swap(d.Queue);
   for (TSyncRequest* request : requests) {

@@ -190,7 +190,7 @@ void TFFLogger::SetLogLevel(TLogLevel level) {
 
 void TFFLogger::SetLogLevelByName(const std::string& name) {
   static const std::map<std::string, int> levels = {
-      {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC}, {"fatal", AV_LOG_FATAL},
+      {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC},     {"fatal", AV_LOG_FATAL},
       {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING}, {"info", AV_LOG_INFO},
       {"verbose", AV_LOG_VERBOSE}, {"debug", AV_LOG_DEBUG},
   };
@@ -230,7 +230,9 @@ void TFFLogger::LogFromAV(std::thread::id threadID, int avLevel, const std::stri
 }
 
 void TFFLogger::DoLog(const TLogInfo& info) {
-  const auto raise = [this, &info] { OnLog(info.Sender, info.ThreadID, info.LogLevel, info.LogMsg); };
+  const auto raise = [this, &info] {
+    OnLog(info.Sender, info.ThreadID, info.LogLevel, info.LogMsg);
+  };
   if (TriggerEventInMainThread)
     RunInMainThread(raise);
   else

@@ -192,8 +192,7 @@ TEST_F(LogTest, LinesStartWithTheContextAndItsParent) {
   ParentContext parent{nullptr};
   const AVClass parentClass = MakeClass("Parent", ParentName, 0);
   parent.Class = &parentClass;
-  const AVClass childClass =
-      MakeClass("Child", ChildName, int(offsetof(ChildContext, Parent)));
+  const AVClass childClass = MakeClass("Child", ChildName, int(offsetof(ChildContext, Parent)));
   ChildContext child{&childClass, &parent};
   const AVClass namelessClass = MakeClass("Nameless", nullptr, 0);
   ParentContext nameless{&namelessClass};
