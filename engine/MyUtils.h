@@ -1,0 +1,99 @@
+// The picture converter: moves decoded pictures into a plain bitmap that previews, hooks and the
+// edit window draw on, and hooks' drawings back into the pictures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "FFEntryPoints.h"
+
+// The planes and line sizes of a picture, as FFmpeg's image routines lay them out.
+struct TAVPicture {
+  uint8_t* data[4];
+  int linesize[4];
+};
+
+// A bitmap in the layout desktop bitmaps have: rows from top to bottom, each padded to a multiple
+// of 4 bytes. Depths: 8 (packed 3:3:2, blue in the high bits), 15 (5:5:5 in 16 bits) and 16
+// (5:6:5), red in the high bits of each little-endian word, 24 (bytes B, G, R) and
+// 32 (bytes B, G, R, A).
+class TBitmap {
+ public:
+  int Width() const { return FWidth; }
+  int Height() const { return FHeight; }
+  int BitsPixel() const { return FBitsPixel; }
+  // Bytes per row.
+  int Stride() const { return FStride; }
+  uint8_t* ScanLine(int row) { return FPixels.data() + size_t(row) * size_t(FStride); }
+  const uint8_t* ScanLine(int row) const {
+    return FPixels.data() + size_t(row) * size_t(FStride);
+  }
+
+  // A change of size or depth leaves a black bitmap; setting the same one keeps the pixels.
+  void SetSize(int width, int height);
+  void SetBitsPixel(int bitsPixel);
+
+ private:
+  void Allocate();
+
+  int FWidth = 0;
+  int FHeight = 0;
+  int FBitsPixel = 24;
+  int FStride = 0;
+  std::vector<uint8_t> FPixels;
+};
+
+// Converts with swscale only when a picture's layout differs from the bitmap's; a picture already
+// in the bitmap's layout is used in place ("shared"), so that a hook's drawing copied back with
+// CopyBitmapToBuffer lands in the caller's picture itself. One thread uses a converter at a time.
+class TFormatConverter {
+ public:
+  TFormatConverter();
+  ~TFormatConverter();
+  TFormatConverter(const TFormatConverter&) = delete;
+  TFormatConverter& operator=(const TFormatConverter&) = delete;
+
+  // The bitmap's depth: 8, 15, 16, 24 (default) or 32. Another depth throws FFmpegException
+  // "Invalid BitsPixel %d"; a new depth forgets the current picture.
+  int BitsPixel() const { return FBitsPixel; }
+  void SetBitsPixel(int value);
+
+  // The converter's own picture in the bitmap's layout (filled when a picture was converted).
+  const TAVPicture& GetPicture() const { return FRGBPicture; }
+  TBitmap& Bitmap() { return FBitmap; }
+
+  // Makes the picture the current one in the bitmap's layout (sharing or converting it) and,
+  // when asked, copies it into the bitmap. False with LastError when it cannot be converted.
+  bool PictureToBitmap(uint8_t* const picture[], const int linesize[], AVPixelFormat pixFmt,
+                       bool copyToBitmap, int width, int height);
+  // Current picture to bitmap, and back (after a hook drew on the bitmap).
+  void CopyPictureToBitmap();
+  void CopyBitmapToBuffer();
+  // Converts the current picture into dest (scaled when the size differs). False with LastError.
+  bool BitmapToPicture(uint8_t* const dest[], const int destLinesize[], AVPixelFormat destPixFmt,
+                       int width, int height);
+
+  std::string LastError;
+
+ private:
+  void ResetState();
+  bool CanShare(const int linesize[], AVPixelFormat pixFmt, int width, int height) const;
+  bool ConvertToRGB(uint8_t* const picture[], const int linesize[], AVPixelFormat pixFmt,
+                    int width, int height);
+  bool ReserveBuffer(int width, int height);
+
+  int FBitsPixel = 24;
+  AVPixelFormat FPixFmt = AV_PIX_FMT_BGR24;
+  TBitmap FBitmap;
+  uint8_t* FBuffer = nullptr;  // av_malloc; grows, never shrinks
+  int FBufferSize = 0;
+  TAVPicture FRGBPicture{};
+  // Plane 0 of the current picture (the caller's or FRGBPicture) and its size.
+  TAVPicture FCurrent{};
+  bool FHasCurrent = false;
+  int FCurrentWidth = 0;
+  int FCurrentHeight = 0;
+  SwsContext* FToRGB = nullptr;
+  SwsContext* FFromRGB = nullptr;
+};
