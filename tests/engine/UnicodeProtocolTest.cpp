@@ -192,6 +192,36 @@ TEST_F(UnicodeProtocolTest, FilesAFormatOpensItselfGoThroughTheEngine) {
   ff::av_dict_free(&options);
 }
 
+std::string Base64(const std::string& data) {
+  static const char Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t n = 0; n < data.size(); n += 3) {
+    uint32_t group = uint8_t(data[n]) << 16;
+    if (n + 1 < data.size()) group |= uint8_t(data[n + 1]) << 8;
+    if (n + 2 < data.size()) group |= uint8_t(data[n + 2]);
+    text += Digits[group >> 18 & 63];
+    text += Digits[group >> 12 & 63];
+    text += n + 1 < data.size() ? Digits[group >> 6 & 63] : '=';
+    text += n + 2 < data.size() ? Digits[group & 63] : '=';
+  }
+  return text;
+}
+
+TEST_F(UnicodeProtocolTest, OtherProtocolsAreLeftToFFmpeg) {
+  const std::string wav = fixtures::Make("tone_8000_mono.wav",
+                                         "-f lavfi -i sine=sample_rate=8000:duration=0.5 -ac 1");
+  const std::string url = "data:audio/wav;base64," + Base64(ReadText(wav));
+  ASSERT_FALSE(IsLocalFileUrl(url));
+  AVFormatContext* input = nullptr;
+  ASSERT_EQ(UnicodeOpenInput(&input, url, nullptr, nullptr), 0);
+  EXPECT_FALSE(IsUnicodeContext(input->pb));
+  const TPacketCounts expected = ProbePackets(wav);
+  ASSERT_EQ(expected.size(), 1u);
+  EXPECT_EQ(CountPackets(input), expected);
+  UnicodeCloseInput(&input);
+  EXPECT_EQ(input, nullptr);
+}
+
 TEST_F(UnicodeProtocolTest, WhitelistWithoutFileRefusesLocalFiles) {
   AVFormatContext* input = ff::avformat_alloc_context();
   ASSERT_NE(input, nullptr);
