@@ -51,10 +51,11 @@ void TBitmap::Allocate() {
 
 TFormatConverter::TFormatConverter() { ResetState(); }
 
+// A converter that never converted may outlive the libraries: it calls none of them.
 TFormatConverter::~TFormatConverter() {
-  ff::av_free(FBuffer);
-  ff::sws_freeContext(FToRGB);
-  ff::sws_freeContext(FFromRGB);
+  if (FBuffer) ff::av_free(FBuffer);
+  if (FToRGB) ff::sws_freeContext(FToRGB);
+  if (FFromRGB) ff::sws_freeContext(FFromRGB);
 }
 
 void TFormatConverter::SetBitsPixel(int value) {
@@ -94,8 +95,7 @@ bool TFormatConverter::PictureToBitmap(uint8_t* const picture[], const int lines
 
 bool TFormatConverter::CanShare(const int linesize[], AVPixelFormat pixFmt, int width,
                                 int height) const {
-  return pixFmt == FPixFmt && width % 2 == 0 && height % 2 == 0 &&
-         linesize[0] == FBitmap.Stride();
+  return pixFmt == FPixFmt && width % 2 == 0 && height % 2 == 0 && linesize[0] == FBitmap.Stride();
 }
 
 bool TFormatConverter::ConvertToRGB(uint8_t* const picture[], const int linesize[],
@@ -129,37 +129,37 @@ bool TFormatConverter::ReserveBuffer(int width, int height) {
     }
     FBufferSize = size;
   }
-  ff::av_image_fill_arrays(FRGBPicture.data, FRGBPicture.linesize, FBuffer, FPixFmt, width,
-                           height, PictureLineAlign);
+  ff::av_image_fill_arrays(FRGBPicture.data, FRGBPicture.linesize, FBuffer, FPixFmt, width, height,
+                           PictureLineAlign);
   return true;
 }
 
 void TFormatConverter::CopyPictureToBitmap() {
   assert(FHasCurrent && "no current picture");
-  // The rows of the two differ in padding, and a hook may have resized the bitmap: never copy
-  // past either side.
-  const int rows = std::min(FBitmap.Height(), FCurrentHeight);
-  const size_t bytes = size_t(std::min(FBitmap.Stride(), FCurrent.linesize[0]));
-  for (int row = 0; row < rows; ++row)
-    std::memcpy(FBitmap.ScanLine(row), FCurrent.data[0] + ptrdiff_t(row) * FCurrent.linesize[0],
-                bytes);
+  CopyRows(FCurrent.data[0], FCurrent.linesize[0], FBitmap.ScanLine(0), FBitmap.Stride());
 }
 
 void TFormatConverter::CopyBitmapToBuffer() {
   assert(FHasCurrent && "no current picture");
+  CopyRows(FBitmap.ScanLine(0), FBitmap.Stride(), FCurrent.data[0], FCurrent.linesize[0]);
+}
+
+// The rows of the picture and the bitmap differ in padding, and a hook may have resized the
+// bitmap: never copy past either side.
+void TFormatConverter::CopyRows(const uint8_t* source, int sourceStride, uint8_t* dest,
+                                int destStride) const {
   const int rows = std::min(FBitmap.Height(), FCurrentHeight);
   const size_t bytes = size_t(std::min(FBitmap.Stride(), FCurrent.linesize[0]));
   for (int row = 0; row < rows; ++row)
-    std::memcpy(FCurrent.data[0] + ptrdiff_t(row) * FCurrent.linesize[0], FBitmap.ScanLine(row),
-                bytes);
+    std::memcpy(dest + ptrdiff_t(row) * destStride, source + ptrdiff_t(row) * sourceStride, bytes);
 }
 
 bool TFormatConverter::BitmapToPicture(uint8_t* const dest[], const int destLinesize[],
                                        AVPixelFormat destPixFmt, int width, int height) {
   assert(FHasCurrent && "no current picture");
   // A shared picture already holds what was copied back into it.
-  if (destPixFmt == FPixFmt && dest[0] == FCurrent.data[0] && destLinesize[0] == FCurrent.linesize[0] &&
-      width == FCurrentWidth && height == FCurrentHeight)
+  if (destPixFmt == FPixFmt && dest[0] == FCurrent.data[0] &&
+      destLinesize[0] == FCurrent.linesize[0] && width == FCurrentWidth && height == FCurrentHeight)
     return true;
   FFromRGB = ff::sws_getCachedContext(FFromRGB, FCurrentWidth, FCurrentHeight, FPixFmt, width,
                                       height, destPixFmt, SWS_BICUBIC, nullptr, nullptr, nullptr);

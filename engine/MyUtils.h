@@ -26,9 +26,7 @@ class TBitmap {
   // Bytes per row.
   int Stride() const { return FStride; }
   uint8_t* ScanLine(int row) { return FPixels.data() + size_t(row) * size_t(FStride); }
-  const uint8_t* ScanLine(int row) const {
-    return FPixels.data() + size_t(row) * size_t(FStride);
-  }
+  const uint8_t* ScanLine(int row) const { return FPixels.data() + size_t(row) * size_t(FStride); }
 
   // A change of size or depth leaves a black bitmap; setting the same one keeps the pixels.
   void SetSize(int width, int height);
@@ -79,9 +77,10 @@ class TFormatConverter {
  private:
   void ResetState();
   bool CanShare(const int linesize[], AVPixelFormat pixFmt, int width, int height) const;
-  bool ConvertToRGB(uint8_t* const picture[], const int linesize[], AVPixelFormat pixFmt,
-                    int width, int height);
+  bool ConvertToRGB(uint8_t* const picture[], const int linesize[], AVPixelFormat pixFmt, int width,
+                    int height);
   bool ReserveBuffer(int width, int height);
+  void CopyRows(const uint8_t* source, int sourceStride, uint8_t* dest, int destStride) const;
 
   int FBitsPixel = 24;
   AVPixelFormat FPixFmt = AV_PIX_FMT_BGR24;

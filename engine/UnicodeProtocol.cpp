@@ -62,7 +62,8 @@ int64_t SeekFile(void* opaque, int64_t offset, int whence) {
 // Opens the file itself; returns the descriptor or an FFmpeg error code.
 int OpenFile(const std::string& name, int flags) {
   int access = O_RDONLY;
-  if (flags & AVIO_FLAG_WRITE) access = ((flags & AVIO_FLAG_READ) ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+  if (flags & AVIO_FLAG_WRITE)
+    access = ((flags & AVIO_FLAG_READ) ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
   const int file = ::open(name.c_str(), access | O_CLOEXEC, 0666);
   if (file < 0) return AVERROR(errno);
   // Linux opens a folder for reading; refuse it here rather than fail on the first read.
@@ -102,8 +103,10 @@ int OpenThroughFFmpeg(AVIOContext** pb, const std::string& url, int flags, AVFor
                       AVDictionary** options) {
   AVDictionary* ownOptions = nullptr;
   AVDictionary** dictionary = options ? options : &ownOptions;
-  if (s->protocol_whitelist) ff::av_dict_set(dictionary, "protocol_whitelist", s->protocol_whitelist, 0);
-  if (s->protocol_blacklist) ff::av_dict_set(dictionary, "protocol_blacklist", s->protocol_blacklist, 0);
+  if (s->protocol_whitelist)
+    ff::av_dict_set(dictionary, "protocol_whitelist", s->protocol_whitelist, 0);
+  if (s->protocol_blacklist)
+    ff::av_dict_set(dictionary, "protocol_blacklist", s->protocol_blacklist, 0);
   const int result = ff::avio_open2(pb, url.c_str(), flags, &s->interrupt_callback, dictionary);
   ff::av_dict_free(&ownOptions);
   return result;
@@ -146,12 +149,11 @@ int UnicodeOpen(AVIOContext** pb, const std::string& url, int flags) {
   if (file < 0) return file;
   const bool writing = flags & AVIO_FLAG_WRITE;
   auto* buffer = static_cast<unsigned char*>(ff::av_malloc(IOBufferSize));
-  AVIOContext* context =
-      buffer ? ff::avio_alloc_context(buffer, IOBufferSize, writing,
-                                      reinterpret_cast<void*>(intptr_t(file)),
-                                      (flags & AVIO_FLAG_READ) ? ReadFile : nullptr,
-                                      writing ? WriteFile : nullptr, SeekFile)
-             : nullptr;
+  AVIOContext* context = nullptr;
+  if (buffer)
+    context = ff::avio_alloc_context(
+        buffer, IOBufferSize, writing, reinterpret_cast<void*>(intptr_t(file)),
+        (flags & AVIO_FLAG_READ) ? ReadFile : nullptr, writing ? WriteFile : nullptr, SeekFile);
   if (!context) {
     ff::av_free(buffer);
     ::close(file);
@@ -206,8 +208,9 @@ int UnicodeOpenInput(AVFormatContext** ps, const std::string& url, const AVInput
 
 void UnicodeCloseInput(AVFormatContext** ps) {
   if (!*ps) return;
-  AVIOContext* pb = ((*ps)->flags & AVFMT_FLAG_CUSTOM_IO) && IsUnicodeContext((*ps)->pb) ? (*ps)->pb
-                                                                                          : nullptr;
+  // FFmpeg leaves a custom I/O context open; one of FFmpeg's own it closes itself.
+  AVIOContext* pb = nullptr;
+  if (((*ps)->flags & AVFMT_FLAG_CUSTOM_IO) && IsUnicodeContext((*ps)->pb)) pb = (*ps)->pb;
   ff::avformat_close_input(ps);
   UnicodeClose(&pb);
 }

@@ -193,7 +193,7 @@ TEST_F(FormatConverterTest, SixteenAndFifteenBitBitmapsKeepRedInTheHighBits) {
   TTestPicture picture(AV_PIX_FMT_BGR24, 64, 4, 1);
   FillColourBlocks(picture, {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}});
   TFormatConverter converter;
-  const auto expect = [&](int depth, const uint16_t (&words)[4]) {
+  const auto expect = [&](int depth, const uint16_t(&words)[4]) {
     SCOPED_TRACE(depth);
     converter.SetBitsPixel(depth);
     ASSERT_TRUE(picture.ToBitmap(converter)) << converter.LastError;

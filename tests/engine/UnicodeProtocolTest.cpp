@@ -43,7 +43,8 @@ TPacketCounts ProbePackets(const std::string& path, const std::string& arguments
   std::string output;
   const int rc = fixtures::Run("ffprobe -v error " + arguments +
                                    " -count_packets -show_entries stream=index,nb_read_packets"
-                                   " -of csv=p=0 " + fixtures::ShellQuote(path),
+                                   " -of csv=p=0 " +
+                                   fixtures::ShellQuote(path),
                                &output);
   TPacketCounts counts;
   if (rc != 0) return counts;
@@ -153,8 +154,8 @@ TEST_F(UnicodeProtocolTest, AwkwardFileNamesDemuxLikeFFprobeReadsThem) {
   const TPacketCounts expected = ProbePackets(fixture);
   ASSERT_EQ(expected.size(), 2u);
   const std::string dir = fixtures::TempDir("unicode-names");
-  for (const std::string name : {"with  spaces .mp4", "中文 視頻.mp4", "🎬 clip 🎞.mp4", "-dash.mp4",
-                                 "part: one.mp4", "file:named.mp4"}) {
+  for (const std::string name : {"with  spaces .mp4", "中文 視頻.mp4", "🎬 clip 🎞.mp4",
+                                 "-dash.mp4", "part: one.mp4", "file:named.mp4"}) {
     SCOPED_TRACE(name);
     const std::string path = dir + "/" + name;
     fs::copy_file(fixture, path);
@@ -208,8 +209,8 @@ std::string Base64(const std::string& data) {
 }
 
 TEST_F(UnicodeProtocolTest, OtherProtocolsAreLeftToFFmpeg) {
-  const std::string wav = fixtures::Make("tone_8000_mono.wav",
-                                         "-f lavfi -i sine=sample_rate=8000:duration=0.5 -ac 1");
+  const std::string wav =
+      fixtures::Make("tone_8000_mono.wav", "-f lavfi -i sine=sample_rate=8000:duration=0.5 -ac 1");
   const std::string url = "data:audio/wav;base64," + Base64(ReadText(wav));
   ASSERT_FALSE(IsLocalFileUrl(url));
   AVFormatContext* input = nullptr;
