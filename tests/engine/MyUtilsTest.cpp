@@ -259,3 +259,13 @@ TEST_F(FormatConverterTest, UnconvertibleFormatsFailWithTheirTexts) {
                                          AV_PIX_FMT_VAAPI, 16, 16));
   EXPECT_EQ(converter.LastError, "Cannot initialize the fromRGB conversion context");
 }
+
+// The player and the tasks make their converters before the libraries load.
+TEST(FormatConverterLifetime, ConverterThatNeverConvertedNeedsNoLibraries) {
+  FFLoader().Unload(AllLibraries);
+  ASSERT_EQ(ff::av_free, nullptr);
+  TFormatConverter converter;
+  converter.SetBitsPixel(16);
+  converter.Bitmap().SetSize(3, 2);
+  EXPECT_EQ(converter.Bitmap().Stride(), 8);
+}
