@@ -143,7 +143,7 @@ class Analyzer {
     for (const Decoded& d : instructions_)
       if (auto reg = HighestRegister(d)) limits_.localCount = std::max(limits_.localCount, *reg + 1);
     CheckHandlers();
-    Reach(0, State{}, 0);
+    Reach(0, State{});
     while (!work_.empty()) {
       const size_t index = work_.back();
       work_.pop_back();
@@ -183,7 +183,8 @@ class Analyzer {
     }
   }
 
-  void Reach(size_t index, State state, size_t from) {
+  // A conflict is reported at the instruction where the paths meet.
+  void Reach(size_t index, State state) {
     if (!states_.count(index)) {
       states_[index] = state;
       work_.push_back(index);
@@ -193,18 +194,18 @@ class Analyzer {
     if (known.stack != state.stack)
       throw FlowError("paths meet with stack heights " + std::to_string(known.stack) + " and " +
                           std::to_string(state.stack),
-                      from);
+                      instructions_[index].offset);
     if (known.scope != state.scope)
       throw FlowError("paths meet with scope depths " + std::to_string(known.scope) + " and " +
                           std::to_string(state.scope),
-                      from);
+                      instructions_[index].offset);
   }
 
   void Step(size_t index) {
     const Decoded& d = instructions_[index];
     const State in = states_[index];
     for (const ExceptionInfo& e : exceptions_)
-      if (d.offset >= e.from && d.offset < e.to) Reach(indexAt_.at(e.target), State{1, 0}, d.offset);
+      if (d.offset >= e.from && d.offset < e.to) Reach(indexAt_.at(e.target), State{1, 0});
 
     const uint32_t pops = PopCount(d, pool_);
     if (in.stack < pops)
@@ -218,10 +219,10 @@ class Analyzer {
     limits_.maxLocalScope = std::max({limits_.maxLocalScope, in.scope, out.scope});
     if (d.op->code == 0x40 || d.op->code == 0x58) limits_.sites.push_back(ScopeSite{d.op->code, d.first, in.scope});
 
-    for (size_t target : d.targets) Reach(indexAt_.at(target), out, d.offset);
+    for (size_t target : d.targets) Reach(indexAt_.at(target), out);
     if (d.op->endsBlock) return;
     if (index + 1 >= instructions_.size()) throw FlowError("execution runs past the end of the method", d.offset);
-    Reach(index + 1, out, d.offset);
+    Reach(index + 1, out);
   }
 
   const Bytes& code_;
