@@ -21,6 +21,8 @@ class UtilsTest : public ::testing::Test {
     FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
     ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   }
+  // Other suites expect to find the libraries unloaded.
+  void TearDown() override { FFLoader().Unload(AllLibraries); }
 };
 
 // Collects what reaches FFmpeg's log while it lives.
@@ -63,6 +65,10 @@ class OptionContextsTest : public UtilsTest {
   void SetUp() override {
     UtilsTest::SetUp();
     InitOptionContexts(Set, SWS_BICUBIC);
+  }
+  void TearDown() override {
+    FreeOptionContexts(Set);
+    UtilsTest::TearDown();
   }
   AVCodecContext* Video() { return Set.CodecContexts[AVMEDIA_TYPE_VIDEO]; }
   AVCodecContext* Audio() { return Set.CodecContexts[AVMEDIA_TYPE_AUDIO]; }
