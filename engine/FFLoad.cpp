@@ -6,6 +6,7 @@
 #include "FFBaseComponent.h"
 #include "FFLog.h"
 #include "UnicodeProtocol.h"
+#include "vf_rotate.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <fpu_control.h>
@@ -157,6 +158,7 @@ bool TFFLoader::LoadLib(TLibrary lib) {
 
 void TFFLoader::InstallHooks(TLibrary lib) {
   if (lib == libAVUtil && HookLog) FFLogger().HookAVLog();
+  if (lib == libAVFilter) RegisterRotateFilter();
   if (lib == libAVFormat) RegisterUnicodeProtocol();
 }
 
