@@ -20,7 +20,8 @@ dynamic class SkinPlayer extends flash.display.MovieClip
     var total:Number = 0          # length in seconds
     var playing:Boolean = false
     var atEnd:Boolean = false     # stopped on the last picture, the next play starts over
-    var holdFirst:Boolean = false # an FLV that must not play on: pause once a picture shows
+    var holdFirst:Boolean = false # an FLV that must not play on: pause once a picture shows,
+    var pictureDue:Boolean = false # which is one frame after its first one was decoded
     var autoRewind:Boolean = false
 
     constructor(barHeight:Number)
@@ -439,6 +440,14 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         getproperty time
         pushbyte 0
         ifngt refresh
+        getlocal0
+        getproperty pictureDue
+        iftrue pauseNow
+        getlocal0
+        pushtrue
+        setproperty pictureDue
+        jump refresh
+    pauseNow:
         getlocal0
         pushfalse
         setproperty holdFirst

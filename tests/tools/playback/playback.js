@@ -4,7 +4,9 @@
 // of everything routed to the speakers) and what the Flash runtime complained about.
 //
 //   node playback.js TARGET [--expect plays|still] [--audio] [--t1 S] [--t2 S]
-//                           [--timeout S] [--shots DIR]
+//                           [--timeout S] [--shots DIR] [--probe X,Y]...
+//
+// --probe reports the colour at stage pixel (X, Y) of the second screenshot.
 //
 // Exit 0 only when the verdict is the expected one (and, with --audio, sound was heard).
 // Modules (playwright-core, @ruffle-rs/ruffle) are found through NODE_PATH.
@@ -21,7 +23,7 @@ const RUFFLE_PREFIX = '/__ruffle/';
 const PAGE_PATH = '/__harness.html';
 
 function parseArgs(argv) {
-  const opts = { expect: 'plays', audio: false, t1: 1.0, t2: 3.0, timeout: 60, shots: null, target: null };
+  const opts = { expect: 'plays', audio: false, t1: 1.0, t2: 3.0, timeout: 60, shots: null, target: null, probes: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     const value = () => {
@@ -34,6 +36,7 @@ function parseArgs(argv) {
     else if (a === '--t2') opts.t2 = Number(value());
     else if (a === '--timeout') opts.timeout = Number(value());
     else if (a === '--shots') opts.shots = value();
+    else if (a === '--probe') opts.probes.push(parsePoint(value()));
     else if (a.startsWith('--')) throw new Error(`unknown option ${a}`);
     else if (opts.target === null) opts.target = path.resolve(a);
     else throw new Error(`unexpected argument ${a}`);
@@ -42,6 +45,12 @@ function parseArgs(argv) {
   if (!['plays', 'still'].includes(opts.expect)) throw new Error(`--expect takes plays or still, not ${opts.expect}`);
   if (!(opts.t1 > 0 && opts.t2 > opts.t1)) throw new Error('need 0 < --t1 < --t2');
   return opts;
+}
+
+function parsePoint(text) {
+  const m = /^(\d+),(\d+)$/.exec(text);
+  if (!m) throw new Error(`--probe takes X,Y in pixels, not ${text}`);
+  return { x: Number(m[1]), y: Number(m[2]) };
 }
 
 // --- SWF header -------------------------------------------------------------------
@@ -140,6 +149,12 @@ function pictureFigures(pic) {
     dominant: '#' + topKey.toString(16).padStart(6, '0'),
     detail: pixels ? 1 - top / pixels : 0,
   };
+}
+
+function colourAt(pic, { x, y }) {
+  if (x >= pic.width || y >= pic.height) return null;
+  const i = (y * pic.width + x) * 3;
+  return '#' + [0, 1, 2].map((k) => pic.rgb[i + k].toString(16).padStart(2, '0')).join('');
 }
 
 function changedFraction(a, b) {
@@ -309,6 +324,7 @@ async function main() {
     report.first = pictureFigures(first);
     report.second = pictureFigures(second);
     report.changed = Number(changedFraction(first, second).toFixed(4));
+    report.probes = Object.fromEntries(opts.probes.map((p) => [`${p.x},${p.y}`, colourAt(second, p)]));
     report.verdict = judge(report);
   } catch (err) {
     report.error = String(err && err.stack || err);
@@ -321,9 +337,16 @@ async function main() {
   finish(report, opts, report.verdict === opts.expect.toUpperCase() && (!opts.audio || report.audioPeak > 0.01) ? 0 : 1);
 }
 
-function note(report, line) {
+// Ruffle styles its console lines ("%cWARN%c file%c text", then the CSS); keep the text.
+function plainConsole(text) {
+  return text.replace(/%c/g, '').replace(/\s*color: [a-z]+; background: #444 color: gray; font-style: italic color: inherit$/, '')
+    .replace(/\s*background: #[0-9A-Fa-f]+; color: #[0-9A-Fa-f]+$/, '');
+}
+
+function note(report, raw) {
+  const line = plainConsole(raw);
   report.console.push(line);
-  if (AS_ERROR.test(line)) report.asErrors.push(line);
+  if (AS_ERROR.test(line) || /^\w+: ERROR core\/src\/avm/.test(line)) report.asErrors.push(line);
   else if (LOAD_ERROR.test(line)) report.loadErrors.push(line);
 }
 
