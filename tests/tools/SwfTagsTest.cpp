@@ -193,6 +193,8 @@ TEST(SwfMovie, DamagedFilesAreRefused) {
   packed[packed.size() / 2] ^= 0xFF;
   EXPECT_THROW(ReadMovie(packed), SwfError);
   EXPECT_THROW(ReadMovie(Bytes{'C', 'W', 'S'}), SwfError);
+  // A header claiming 4 GiB of body for a few bytes is refused before any allocation.
+  EXPECT_THROW(ReadMovie(Bytes{'C', 'W', 'S', 9, 0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x9C, 0x03, 0x00}), SwfError);
 }
 
 TEST(SwfMovie, FilesAreSavedAndLoadedWithNamesInErrors) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <deque>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -371,12 +372,6 @@ class Names {
 
 enum class Owner { kScript, kClassInit, kInstance, kFunction };
 
-struct Param {
-  std::string name;
-  std::string type;
-  std::optional<Token> value;
-};
-
 struct MethodDecl {
   uint32_t index = 0;  // method index
   Owner owner = Owner::kFunction;
@@ -482,8 +477,12 @@ class Assembler {
       }
       j = Member(j, index, ctor, cinit);
     }
-    result_.abc.instances[index].init = ctor ? *ctor : DefaultBody(Owner::kInstance, index, qualified, {"getlocal0", "pushscope", "getlocal0", "constructsuper 0", "returnvoid"});
-    result_.abc.classes[index].init = cinit ? *cinit : DefaultBody(Owner::kClassInit, index, qualified + "$cinit", {"getlocal0", "pushscope", "returnvoid"});
+    if (!ctor)
+      ctor = DefaultBody(Owner::kInstance, index, qualified,
+                         {"getlocal0", "pushscope", "getlocal0", "constructsuper 0", "returnvoid"});
+    if (!cinit) cinit = DefaultBody(Owner::kClassInit, index, qualified + "$cinit", {"getlocal0", "pushscope", "returnvoid"});
+    result_.abc.instances[index].init = *ctor;
+    result_.abc.classes[index].init = *cinit;
     return j;
   }
 
@@ -1030,7 +1029,7 @@ class Assembler {
   std::vector<ClassDecl> classes_;
   std::map<std::string, uint32_t> classIndex_;
   std::map<std::string, uint32_t> functions_;
-  std::vector<MethodDecl> methods_;
+  std::deque<MethodDecl> methods_;  // a deque: declarations hand out references while more are added
   std::map<uint32_t, std::vector<ScopeSite>> sites_;
 };
 

@@ -12,6 +12,9 @@ namespace fennick::swf {
 namespace {
 
 constexpr size_t kFileHeaderSize = 8;  // signature, version, file length
+// zlib cannot expand data by more than about 1032 to 1; a header that claims more is damaged,
+// and believing it would allocate up to 4 GiB.
+constexpr uint64_t kMaxInflateRatio = 1040;
 
 Bytes Deflate(const Bytes& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
@@ -83,6 +86,9 @@ Movie ReadMovie(const Bytes& data) {
 
   Bytes plain;
   if (movie.compressed) {
+    const uint64_t packedSize = data.size() - kFileHeaderSize;
+    if (bodyLength > packedSize * kMaxInflateRatio + 1024)
+      throw SwfError("compressed SWF declares a length its data cannot hold");
     plain = Inflate(data.data() + kFileHeaderSize, data.size() - kFileHeaderSize, bodyLength);
   } else {
     if (data.size() < fileLength) throw SwfError("SWF file is truncated");
