@@ -6,7 +6,10 @@ DEBIAN_PACKAGES := cmake ninja-build g++ pkg-config \
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev \
 	libavdevice-dev libswresample-dev libpostproc-dev \
 	libsdl1.2-dev zlib1g-dev libgtest-dev libgmock-dev \
-	ffmpeg xvfb xauth imagemagick chromium nodejs npm
+	ffmpeg xvfb xauth imagemagick chromium
+
+# Node.js may come from elsewhere than Debian (with its own npm): install it only when missing.
+NODE_PACKAGES := nodejs npm
 
 JOBS ?= $(shell nproc)
 DEBUG_DIR := build/debug
@@ -21,6 +24,7 @@ deps:
 	for p in $(DEBIAN_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
+	command -v npm >/dev/null 2>&1 || missing="$$missing $(NODE_PACKAGES)"; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  if [ "$$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi; \
