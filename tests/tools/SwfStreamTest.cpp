@@ -79,6 +79,23 @@ TEST(SwfRecords, IdentityMatrixWithTranslationOnly) {
   EXPECT_EQ(w.Take(), (Bytes{0x0C, 0xA5, 0x80}));
 }
 
+TEST(SwfRecords, ScaledMatrixBits) {
+  Matrix m;
+  m.scaleX = 2.0;  // 0x20000: 18 magnitude bits and a sign bit
+  m.scaleY = 0.5;  // 0x08000
+  Writer w;
+  WriteMatrix(w, m);
+  // 1, 10011, then 2.0 and 0.5 in 19 bits, 0 (no rotate), 00000 (no translation), padding
+  const Bytes bytes = w.Take();
+  Reader r(bytes);
+  EXPECT_EQ(r.ReadUB(1), 1u);
+  EXPECT_EQ(r.ReadUB(5), 19u);
+  EXPECT_EQ(r.ReadUB(19), 0x20000u);
+  EXPECT_EQ(r.ReadUB(19), 0x08000u);
+  EXPECT_EQ(r.ReadUB(6), 0u);
+  EXPECT_EQ(bytes.size(), 7u);  // 50 bits
+}
+
 TEST(SwfRecords, MatrixWithScaleAndSkewRoundTrips) {
   const Matrix m{2.0, 0.5, 0.25, -0.75, 100, 0};
   Writer w;
@@ -92,5 +109,8 @@ TEST(SwfRecords, ColoursAndHex) {
   EXPECT_EQ(RgbFromHex(0x102030), (Rgb{0x10, 0x20, 0x30}));
   Writer w;
   WriteRgba(w, Rgba{1, 2, 3, 4});
-  EXPECT_EQ(w.Take(), (Bytes{1, 2, 3, 4}));
+  const Bytes bytes = w.Take();
+  EXPECT_EQ(bytes, (Bytes{1, 2, 3, 4}));
+  Reader r(bytes);
+  EXPECT_EQ(ReadRgba(r), (Rgba{1, 2, 3, 4}));
 }

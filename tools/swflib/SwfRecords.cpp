@@ -15,12 +15,10 @@ unsigned SignedWidth(std::initializer_list<int32_t> values) {
 
 // A scale or skew pair: presence flag, 5-bit width, then the two 16.16 values.
 void WriteFixedPair(Writer& out, double first, double second) {
-  const int32_t a = Fixed16(first);
-  const int32_t b = Fixed16(second);
-  const unsigned bits = SignedWidth({a, b});
+  const unsigned bits = SignedWidth({Fixed16(first), Fixed16(second)});
   out.WriteUB(bits, 5);
-  out.WriteSB(a, bits);
-  out.WriteSB(b, bits);
+  out.WriteFB(first, bits);
+  out.WriteFB(second, bits);
 }
 
 }  // namespace

@@ -74,8 +74,6 @@ void Writer::WriteU32(uint32_t value) {
   WriteU16(static_cast<uint16_t>(value >> 16));
 }
 
-void Writer::WriteS16(int16_t value) { WriteU16(static_cast<uint16_t>(value)); }
-
 void Writer::WriteFixed8(double value) {
   const int32_t fixed = ToFixed(value, 8, "8.8 fixed-point");
   if (fixed < std::numeric_limits<int16_t>::min() || fixed > std::numeric_limits<uint16_t>::max())
@@ -94,11 +92,6 @@ void Writer::WriteString(std::string_view text) {
   if (text.find('\0') != std::string_view::npos) throw SwfError("string holds a zero character");
   WriteBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   WriteU8(0);
-}
-
-const Bytes& Writer::Data() {
-  Align();
-  return bytes_;
 }
 
 Bytes Writer::Take() {
@@ -153,8 +146,6 @@ uint32_t Reader::ReadU32() {
   const uint32_t low = ReadU16();
   return low | (static_cast<uint32_t>(ReadU16()) << 16);
 }
-
-int16_t Reader::ReadS16() { return static_cast<int16_t>(ReadU16()); }
 
 double Reader::ReadFixed8() { return static_cast<int16_t>(ReadU16()) / 256.0; }
 

@@ -38,16 +38,13 @@ class Writer {
   void WriteU8(uint8_t value);
   void WriteU16(uint16_t value);
   void WriteU32(uint32_t value);
-  void WriteS16(int16_t value);
   void WriteFixed8(double value);   // 8.8
   void WriteFixed16(double value);  // 16.16
   void WriteBytes(const uint8_t* data, size_t size);
   void WriteBytes(const Bytes& data) { WriteBytes(data.data(), data.size()); }
   void WriteString(std::string_view text);  // zero-terminated; an embedded zero is refused
 
-  size_t Size() const { return bytes_.size(); }
-  const Bytes& Data();  // aligned bytes so far
-  Bytes Take();         // aligned bytes, leaves the writer empty
+  Bytes Take();  // aligned bytes, leaves the writer empty
 
  private:
   Bytes bytes_;
@@ -68,13 +65,11 @@ class Reader {
   uint8_t ReadU8();
   uint16_t ReadU16();
   uint32_t ReadU32();
-  int16_t ReadS16();
   double ReadFixed8();
   double ReadFixed16();
   Bytes ReadBytes(size_t count);
   std::string ReadString();  // up to the terminating zero
 
-  size_t Position() const { return pos_; }
   size_t Remaining() const { return size_ - pos_; }
   bool AtEnd() const { return pos_ >= size_; }
 
