@@ -332,6 +332,8 @@ TEST(AbcAssembler, MistakesAreReportedWithTheirLine) {
   EXPECT_EQ(ErrorOf("function f()\n    newfunction g\nend\n"), "test.asm:2: unknown function 'g'");
   EXPECT_EQ(ErrorOf("function f()\n    pushstring \"open\nend\n"), "test.asm:2: unterminated string");
   EXPECT_EQ(ErrorOf("class A\nend\nclass A\nend\n"), "test.asm:3: class 'A' declared twice");
+  EXPECT_EQ(ErrorOf("class A\n    var x:int\n    method x()\n        returnvoid\n    end\nend\n"),
+            "test.asm:3: 'x' declared twice");
   EXPECT_EQ(ErrorOf("function f(a = 1, b)\n    returnvoid\nend\n"),
             "test.asm:1: parameter 'b' without a default follows one with a default");
 }

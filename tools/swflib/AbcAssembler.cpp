@@ -529,7 +529,7 @@ class Assembler {
     const Owner owner = isStatic ? Owner::kClassInit : Owner::kInstance;
     if (c.PeekWord("var") || c.PeekWord("const")) {
       if (attributes != 0) Fail(c.LineNumber(), "override and final apply to methods only");
-      traits.push_back(SlotTrait(c));
+      AddTrait(traits, SlotTrait(c), c.LineNumber());
       return j + 1;
     }
     uint8_t kind = kTraitMethod;
@@ -547,10 +547,19 @@ class Assembler {
     trait.kind = kind;
     trait.attributes = attributes;
     trait.index = m.index;
-    for (const Trait& t : traits)
-      if (t.name == trait.name && t.kind == kind) Fail(c.LineNumber(), "'" + name + "' declared twice");
-    traits.push_back(trait);
+    AddTrait(traits, trait, c.LineNumber());
     return CollectBody(j + 1, m);
+  }
+
+  // One trait per name, except that a getter and a setter make a pair.
+  void AddTrait(std::vector<Trait>& traits, const Trait& trait, int line) {
+    for (const Trait& t : traits) {
+      const bool accessorPair = (t.kind == kTraitGetter && trait.kind == kTraitSetter) ||
+                                (t.kind == kTraitSetter && trait.kind == kTraitGetter);
+      if (t.name == trait.name && !accessorPair)
+        Fail(line, "'" + Pool().Strings().at(Pool().MultinameAt(t.name).name - 1) + "' declared twice");
+    }
+    traits.push_back(trait);
   }
 
   Trait SlotTrait(Cursor& c) {
@@ -920,11 +929,9 @@ class Assembler {
         WriteU30(out, Pool().Double(*value));
         break;
       }
-      case Operand::kNamespace: {
-        const std::string text = next("package name");
-        WriteU30(out, Pool().Ns(kNsPackage, text == "\"\"" ? "" : text));
+      case Operand::kNamespace:  // a package name, or "" for the public namespace
+        WriteU30(out, Pool().Ns(kNsPackage, next("package name")));
         break;
-      }
       case Operand::kMultiname:
         WriteU30(out, names.Required(next("name")));
         break;
