@@ -93,6 +93,9 @@ TEST(AbcFlow, UnderflowIsRefused) {
 
 TEST(AbcFlow, ScopeUnderflowAndMismatchAreRefused) {
   ExpectRefused(Bytes{kPopScope, kReturnVoid}, "empty scope stack", 0);
+  // getscopeobject reaches local scopes only
+  ExpectRefused(Bytes{kGetLocal0, kPushScope, 0x65, 1, kReturnValue}, "getscopeobject 1 with 1 local scopes", 2);
+  EXPECT_EQ(Analyze(Bytes{kGetLocal0, kPushScope, 0x65, 0, kReturnValue}).maxStack, 1u);
   // one path pushes a scope, the other does not
   const Bytes code{kPushTrue, kIfTrue, 2, 0, 0, kGetLocal0, kPushScope, kReturnVoid};
   ExpectRefused(code, "scope depths", 7);

@@ -12,6 +12,7 @@ namespace fennick::abc {
 namespace {
 
 constexpr uint8_t kOpLabel = 0x09;
+constexpr uint8_t kOpGetScopeObject = 0x65;
 
 struct Decoded {
   size_t offset = 0;
@@ -213,6 +214,10 @@ class Analyzer {
                           std::to_string(in.stack) + " are there",
                       d.offset);
     if (d.op->scope < 0 && in.scope == 0) throw FlowError("popscope with an empty scope stack", d.offset);
+    if (d.op->code == kOpGetScopeObject && d.first >= in.scope)
+      throw FlowError("getscopeobject " + std::to_string(d.first) + " with " + std::to_string(in.scope) +
+                          " local scopes",
+                      d.offset);
     State out{in.stack - pops + static_cast<uint32_t>(d.op->push),
               static_cast<uint32_t>(static_cast<int>(in.scope) + d.op->scope)};
     limits_.maxStack = std::max({limits_.maxStack, in.stack, out.stack});
