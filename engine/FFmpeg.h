@@ -1,0 +1,626 @@
+// The transcoder task: one conversion run with its inputs, outputs and option state, the thread
+// that runs it and the controls that start, pause, abort and stop it; and the option vocabulary
+// (FFmpeg's command-line names) that configures it before its files are opened.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FFBaseComponent.h"
+#include "FFEntryPoints.h"
+#include "FFLog.h"
+#include "FFUtils.h"
+#include "FrameHook.h"
+#include "MyUtils.h"
+
+class TCustomFFmpeg;
+struct TTargetPreset;
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Shared by every task of the process: held while a preview picture is taken and delivered, and
+// while the owner changes a task's preview flags. (Codecs open and close under TCodecLock.)
+std::mutex& FFmpegPreviewLock();
+
+// A manual-reset event.
+class TManualEvent {
+ public:
+  explicit TManualEvent(bool signalled) : FSignalled(signalled) {}
+  void Set();
+  void Reset();
+  bool Signalled();
+  // True when the event was signalled within the time.
+  bool WaitFor(std::chrono::milliseconds timeout);
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FSignalled;
+};
+
+// The thread of a started task. It is created suspended: the first Resume starts it; later ones
+// open the pause gate that the task checks between packets and frames.
+class TConvertThread {
+ public:
+  TConvertThread(TCustomFFmpeg* owner, TThreadPriority priority);
+  // Joins the thread once it runs; a thread never resumed is never started.
+  ~TConvertThread();
+  TConvertThread(const TConvertThread&) = delete;
+  TConvertThread& operator=(const TConvertThread&) = delete;
+
+  // Any thread.
+  void Resume();
+  void Suspend();
+  bool Suspended();
+  bool IsCurrentThread();
+  // Task thread: blocks while the thread is suspended.
+  void WaitWhileSuspended();
+
+ private:
+  void Execute();
+
+  TCustomFFmpeg* FOwner;
+  TThreadPriority FPriority;
+  std::mutex FLock;
+  std::condition_variable FGate;
+  bool FStarted = false;
+  bool FSuspended = true;
+  std::thread::id FThreadID;
+  std::thread FThread;
+};
+
+// A bitstream filter an option asked for, with its arguments ("name=args").
+struct TBitstreamFilterSpec {
+  const AVBitStreamFilter* Filter = nullptr;
+  std::string Arguments;
+};
+
+// An FFmpeg dictionary that frees itself.
+class TDictionary {
+ public:
+  TDictionary() = default;
+  ~TDictionary();
+  TDictionary(TDictionary&& other) noexcept : Value(other.Value) { other.Value = nullptr; }
+  TDictionary& operator=(TDictionary&& other) noexcept;
+  TDictionary(const TDictionary&) = delete;
+  TDictionary& operator=(const TDictionary&) = delete;
+  void Clear();
+  AVDictionary* Value = nullptr;
+};
+
+// One stream of an input, in input order across all inputs.
+struct TInputStream {
+  TInputStream() = default;
+  ~TInputStream();
+  TInputStream(const TInputStream&) = delete;
+  TInputStream& operator=(const TInputStream&) = delete;
+
+  int FileIndex = 0;
+  AVStream* St = nullptr;
+  bool Unclaimed = true;  // no output stream takes it (yet)
+  bool DecodingNeeded = false;
+  // The decoder the options forced; else the set-up takes the one of the codec id.
+  const AVCodec* ForcedDecoder = nullptr;
+  // Made with the stream's parameters and the decoding options when the input opens; the
+  // set-up opens it when decoding is needed.
+  AVCodecContext* Decoder = nullptr;
+  int DecodedFrames = 0;  // decoded video pictures: the input hooks' frame number
+  float Quality = 0;      // of the last decoded picture
+  int64_t Pts = 0;        // µs
+  int64_t NextPts = AV_NOPTS_VALUE;
+  bool AtStart = true;
+  int64_t RateEmuStart = 0;  // µs, the "re" option's reading clock
+  bool PastRecordingTime = false;
+  bool Flushed = false;    // its decoder was drained at the end
+  bool JoinTaken = false;  // join mode: a group of output streams took it
+  bool MultipleFramesWarned = false;
+};
+
+// One stream of an output. In join mode the streams of the later groups share the muxer
+// stream (and the encoder) of the first group's stream they mirror.
+struct TOutputStream {
+  TOutputStream() = default;
+  ~TOutputStream();
+  TOutputStream(const TOutputStream&) = delete;
+  TOutputStream& operator=(const TOutputStream&) = delete;
+
+  int FileIndex = 0;
+  int Index = 0;         // in the muxer
+  int SourceIndex = -1;  // input stream table
+  int SyncSource = -1;
+  AVStream* St = nullptr;
+  TOutputStream* Mirror = nullptr;
+  // The encoder (nullptr for stream copy) and the context that carries the stream's settings
+  // from the options until the set-up opens it. Mirrors hold none.
+  const AVCodec* Codec = nullptr;
+  AVCodecContext* Encoder = nullptr;
+  bool StreamCopy = false;
+  bool EncodingNeeded = false;
+  int FrameNumber = 0;
+  int64_t SyncPts = 0;  // encoder time base
+
+  // Video, from the options.
+  AVRational FrameRate{0, 0};    // {0, 0}: the input's
+  double FrameAspectRatio = 0;   // 0: the pictures' own
+  std::string VideoFilters;      // filter chain text
+  std::string ForcedKeyFramesText;
+  std::vector<int64_t> ForcedKfPts;  // encoder time base
+  size_t ForcedKfIndex = 0;
+  int SwsFlags = 0;
+
+  // Video resampling and filtering.
+  bool VideoResample = false;
+  int ResampleWidth = 0;
+  int ResampleHeight = 0;
+  AVPixelFormat ResamplePixFmt = AV_PIX_FMT_NONE;
+  SwsContext* ImgResampleCtx = nullptr;
+  AVFrame* ResampleFrame = nullptr;
+  AVFilterGraph* Graph = nullptr;
+  AVFilterContext* BufferSrc = nullptr;
+  AVFilterContext* BufferSink = nullptr;
+  AVFrame* FilterFrame = nullptr;
+
+  // Audio.
+  bool AudioResample = false;
+  SwrContext* Resampler = nullptr;
+  AVAudioFifo* Fifo = nullptr;
+  AVSampleFormat ResampleSampleFmt = AV_SAMPLE_FMT_NONE;
+  int ResampleChannels = 0;
+  int ResampleSampleRate = 0;
+
+  std::vector<TBitstreamFilterSpec> BitstreamFilterSpecs;
+  std::vector<AVBSFContext*> BitstreamFilters;
+  FILE* LogFile = nullptr;  // two-pass statistics
+  bool Active = false;
+  AVCodecID JoinCodecId = AV_CODEC_ID_NONE;
+};
+
+struct TInputFile {
+  TInputFile() = default;
+  ~TInputFile();
+  TInputFile(const TInputFile&) = delete;
+  TInputFile& operator=(const TInputFile&) = delete;
+
+  AVFormatContext* Ctx = nullptr;
+  std::string FileName;
+  bool EofReached = false;
+  bool NoPacket = false;  // "try again" in this pass of the main loop
+  int IstIndex = 0;       // its first stream in the input stream table
+  int NbStreams = 0;
+  int64_t TsOffset = 0;         // µs
+  std::vector<double> TsScale;  // per stream; 0 = none
+};
+
+struct TOutputFile {
+  TOutputFile() = default;
+  // Closes the file; one that stayed empty, or never got its header, is deleted.
+  ~TOutputFile();
+  TOutputFile(const TOutputFile&) = delete;
+  TOutputFile& operator=(const TOutputFile&) = delete;
+
+  AVFormatContext* Ctx = nullptr;
+  bool OwnsContext = true;  // join mode: the later entries repeat the first one's context
+  std::string FileName;
+  bool FileCreated = false;  // this task created (or emptied) the file
+  bool HeaderWritten = false;
+  TDictionary MuxerOptions;  // for avformat_write_header
+  std::vector<std::unique_ptr<TOutputStream>> Streams;
+};
+
+struct TStreamMap {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  int SyncFileIndex = 0;
+  int SyncStreamIndex = 0;
+};
+
+// One side of a metadata map: 'g' global, 's' stream, 'c' chapter, 'p' program.
+struct TMetadataSpec {
+  int File = 0;
+  char Type = 'g';
+  int Index = 0;
+};
+
+struct TMetadataMap {
+  TMetadataSpec Output;
+  TMetadataSpec Input;
+};
+
+struct TChapterMap {
+  int OutFile = 0;
+  int InFile = 0;
+};
+
+// Settings for the next stream of one media kind; a stream made of the kind takes them.
+struct TKindSettings {
+  std::string CodecName;
+  bool StreamCopy = false;
+  std::string Language;
+  uint32_t CodecTag = 0;
+  bool Disabled = false;  // "vn", "an", "sn"
+  std::vector<TBitstreamFilterSpec> BitstreamFilters;
+  // Private options of the encoder (a target preset's), set once the encoder is known.
+  TDictionary PrivateOptions;
+};
+
+// Settings that apply to the next file opened and are then reset.
+struct TFileSettings {
+  std::string Format;  // "f"
+  TKindSettings Kinds[AVMEDIA_TYPE_SUBTITLE + 1];  // video, audio, data, subtitle
+  AVRational FrameRate{0, 0};
+  int FrameWidth = 0;
+  int FrameHeight = 0;
+  double FrameAspectRatio = 0;
+  AVPixelFormat FramePixFmt = AV_PIX_FMT_NONE;
+  int AudioSampleRate = 0;
+  int AudioChannels = 0;
+  AVSampleFormat AudioSampleFmt = AV_SAMPLE_FMT_NONE;
+  std::string VideoFilters;
+  std::string ForcedKeyFrames;
+  std::vector<int> StreamIDs;       // by stream index; -1 = none
+  std::vector<double> InputTsScale;  // by stream index
+  TDictionary Metadata;             // of the next output
+  TDictionary MuxerOptions;         // private options of the next output's muxer
+};
+
+// Settings of the whole task, kept from file to file.
+struct TTaskSettings {
+  int MaxFrames[AVMEDIA_TYPE_SUBTITLE + 1] = {INT_MAX, INT_MAX, INT_MAX, INT_MAX};
+  int Verbose = 1;
+  int VideoSyncMethod = -1;  // automatic
+  int AudioSyncMethod = 0;
+  int OutputBufferSize = 262144;
+  int AudioVolume = 256;
+  double AudioDriftThreshold = 0.1;
+  double MuxPreload = 0.5;  // s
+  double MuxDelay = 0.7;    // s
+  double DtsDeltaThreshold = 10.0;  // s
+  int ScalerFlags = 4;  // SWS_BICUBIC
+  int64_t RecordingTime = INT64_MAX;  // µs; no limit
+  int64_t StartTime = 0;              // µs
+  int64_t InputTsOffset = 0;          // µs, for the next input
+  std::optional<int64_t> RecordingTimestamp;  // s since 1970
+  int64_t LimitFileSize = 0;
+  int ProgramID = -1;
+  bool DoPktDump = false;
+  bool DoHexDump = false;
+  bool RateEmu = false;
+  bool LoopInput = false;
+  std::optional<int> LoopOutput;
+  bool CopyTs = false;
+  bool CopyTb = false;
+  bool Shortest = false;
+  bool ExitOnError = false;
+  bool InputSync = false;
+  int CopyInitialNonKeyFrames = 0;
+  int ThreadCount = 0;  // 0: as many as the codec finds useful
+  int VideoDiscard = 0;
+  bool IntraOnly = false;
+  bool SameQuality = false;
+  bool DoDeinterlace = false;
+  bool DoPSNR = false;
+  bool QpHist = false;
+  bool ForceFps = false;
+  double VideoQScale = 0;  // 0: none
+  std::optional<double> AudioQScale;
+  std::string RcOverride;
+  int MeThreshold = 0;
+  int TopFieldFirst = -1;
+  int IntraDcPrecision = 8;
+  int FrameBitsPerRawSample = 0;
+  int DoPass = 0;
+  std::string PassLogFileName;
+  std::string VStatsFileName;
+  std::vector<uint16_t> IntraMatrix;  // 64 coefficients, or none
+  std::vector<uint16_t> InterMatrix;
+  bool UseFilters = false;  // a "vf" chain was given
+  int VideoChannel = 0;
+  std::string VideoStandard;
+};
+
+// Events. The task calls them on the thread that runs it (or opens its files); the owner
+// decides whether to forward them to the main thread (SynchronizeEvent).
+using TAudioHookEvent = std::function<void(TCustomFFmpeg* task, uint8_t* samples, int64_t pts,
+                                           int size, int sampleRate, int channels,
+                                           int sampleFormat)>;
+using TTaskBeforeFindStreamInfoEvent =
+    std::function<void(TCustomFFmpeg* task, AVFormatContext* formatContext)>;
+using TBitmapHookEvent = std::function<void(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber,
+                                            int64_t pts, bool& update, bool& stopHook)>;
+using TFrameHookEvent =
+    std::function<void(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt,
+                       int frameNumber, int width, int height, int64_t pts)>;
+using TTaskPreviewEvent =
+    std::function<void(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber, int64_t pts)>;
+using TTaskProgressEvent = std::function<void(
+    TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps, float quality, float bitrate,
+    int64_t totalSize, int64_t currentTime, int64_t totalTime)>;
+using TTaskTerminateEvent = std::function<void(TCustomFFmpeg* task)>;
+
+class TCustomFFmpeg {
+ public:
+  // 1 <= maxFiles <= 512, else std::out_of_range.
+  explicit TCustomFFmpeg(int maxFiles);
+  // Aborts a run and waits for it, then frees everything. A derived class whose members the
+  // run uses must call Abort(true) in its own destructor first.
+  virtual ~TCustomFFmpeg();
+  TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+  TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+  // ---- Running ----
+
+  // Does nothing and returns nullptr once started or ended. A task without outputs or inputs
+  // ends at once (its end reported, nullptr returned). Synchronous: converts in the calling
+  // thread and returns nullptr. Asynchronous: returns the task thread, still suspended; the
+  // caller resumes it.
+  TConvertThread* Start(bool async, TThreadPriority priority = tpNormal);
+  // The body of a run, on the task thread (or the caller's for a synchronous start).
+  void Convert();
+  // Any thread. The cooperative pause of an asynchronous run.
+  void Pause();
+  void Resume();
+  // Any thread. Asks the run to end; with Wait returns once it has ended (at once when called
+  // on the task thread or from inside one of its events raised through SynchronizeEvent).
+  void Abort(bool wait);
+  // Any thread. Aborts a run, or reports the end of a task never started (from its own
+  // short-lived thread, once however often it is called).
+  void Stop(bool wait);
+  // Task thread: clears Running, sets Terminated and raises OnTerminate.
+  void DoTerminate();
+  // Owner's threads: raises one of this task's events on the main thread (RunInMainThread), so
+  // that an Abort(true) or Stop(true) inside it knows not to wait for this task.
+  void SynchronizeEvent(const std::function<void()>& method);
+  // Task thread, between packets and frames: blocks while the run is paused.
+  void CheckPaused();
+
+  // I/O time-outs: true interrupts the blocking call in progress on the calling thread.
+  bool InterruptCallback(void* data);
+  bool BreakCallback(void* data);
+
+  void ResetOptions();
+  // Closes and frees every file, stream and option state.
+  void Cleanup();
+
+  // ---- Options and files ----
+
+  // Applies one option of the vocabulary (name without "-").
+  void ParseOption(const std::string& name, const std::string& value);
+  // Every name of the vocabulary, in the order they are compared.
+  static std::vector<std::string> OptionNames();
+
+  bool OpenInputFile(const std::string& fileName);
+  // The new output's index, or -1 with LastErrMsg.
+  int OpenOutputFile(const std::string& fileName, bool join);
+  // "newvideo", "newaudio", "newsubtitle" or "newdata": one more stream in the last output.
+  void NewStream(const std::string& kind);
+  // Join mode: repeats the output for every further input.
+  void JoinInputs();
+
+  void OptTarget(const std::string& value, const std::string& defaultNorm);
+  void OptCodec(const std::string& name, const std::string& value);
+  void OptCodecTag(const std::string& name, const std::string& value);
+  void OptBitrate(const std::string& name, const std::string& value);
+  void OptFrameRate(const std::string& value);
+  void OptFrameSize(const std::string& value);
+  void OptFrameAspectRatio(const std::string& value);
+  void OptVideoFilters(const std::string& value);
+  void OptPresetFile(const std::string& fileName);
+  void OptStreamID(const std::string& name, const std::string& value);
+
+  void SetStartTime(int64_t value);
+  void SetRecordingTime(int64_t value);
+  void SetRecordingTimestamp(int64_t seconds);
+  void SetProgramID(int value);
+  void SetVolume(int value);
+  void SetMuxDelay(double value);
+  void SetMuxPreload(double value);
+  void SetVerbose(int value);
+  int Verbose() const { return FSettings.Verbose; }
+  void SetMetadata(const std::string& key, const std::string& value);
+  void SetHookBitsPixel(int value);
+
+  // Bit 0: the previewer window; bit 1: the preview event. The Locked form holds the preview
+  // lock and asks for the next preview picture to be converted afresh.
+  uint8_t PreviewFlags() const { return FPreviewFlags.load(); }
+  void SetPreviewFlags(uint8_t flags);
+  void SetPreviewFlagsLocked(uint8_t flags);
+
+  // ---- Helpers of the option routines ----
+
+  int64_t ParseTimeOption(const std::string& name, const std::string& value, bool isDuration);
+  void ParseForcedKeyFrames(const std::string& text, TOutputStream& ost,
+                            const AVCodecContext& encoder);
+  TOutputStream& NewOutputStream(TOutputFile& file, int fileIndex);
+
+  int MaxFiles() const { return FMaxFiles; }
+  int InputCount() const { return int(FInputFiles.size()); }
+  int OutputCount() const { return int(FOutputFiles.size()); }
+  AVFormatContext* InputFormatContext(int index) const { return FInputFiles.at(index)->Ctx; }
+  AVFormatContext* OutputFormatContext(int index) const { return FOutputFiles.at(index)->Ctx; }
+  // Asynchronous run: the task thread until the end is reported, else nullptr.
+  TConvertThread* ConvertThread() const { return FConvertThread.load(); }
+
+  // ---- State ----
+
+  std::atomic<bool> Running{false};
+  std::atomic<bool> Aborting{false};
+  std::atomic<bool> Finished{false};
+  std::atomic<bool> Terminated{false};
+  bool ExceptionRaised = false;
+  std::string ExceptionMessage;
+  std::string LastErrMsg;  // why the last open failed
+  // Option values the generic setter refuses raise instead of being skipped.
+  bool RaiseOptionErrors = false;
+  std::atomic<int> Timeout{10000};  // ms
+  std::atomic<int64_t> IOStartTime{INT64_MAX};  // µs; the largest when no I/O is in progress
+  std::atomic<int64_t> TotalTime{-1};           // µs
+  std::atomic<int64_t> ProgressInterval{500000};  // µs
+  int64_t PreviewInterval = 100000;               // µs
+
+  TAudioHookEvent OnAudioHook;
+  TTaskBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+  TBitmapHookEvent OnVideoInputHook;
+  TBitmapHookEvent OnVideoOutputHook;
+  TFrameHookEvent OnFrameInputHook;
+  TFrameHookEvent OnFrameOutputHook;
+  TTaskPreviewEvent OnPreview;
+  TTaskProgressEvent OnProgress;
+  TTaskTerminateEvent OnTerminate;
+
+ protected:
+  using TOptionHandler = void (*)(TCustomFFmpeg& task, const std::string& name,
+                                  const std::string& value);
+  struct TOptionEntry {
+    const char* Name;
+    TOptionHandler Handler;
+  };
+  static const std::vector<TOptionEntry>& OptionTable();
+
+  // The run proper: set-up, main loop and end over the opened files.
+  void TranscodeLoop();
+
+  void Log(TLogLevel level, const std::string& text);
+  void LogFmt(TLogLevel level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // Records an exception of a run step: logged, and kept for the end report.
+  void ReportException(const std::string& message);
+  void Guarded(const std::function<void()>& step);
+  // Waits for an end event, serving the main thread's dispatch while it waits there.
+  void WaitForEnd(TManualEvent& event);
+
+  bool Fail(const std::string& text);
+  int FailOutput(const std::string& text);
+  bool SetGenericOption(const std::string& name, const std::string& value);
+
+  // Opening inputs.
+  AVFormatContext* AllocInputContext();
+  const AVCodec* ForcedDecoder(AVMediaType kind);
+  int OpenInputContext(AVFormatContext*& ic, const std::string& fileName,
+                       const AVInputFormat* format);
+  bool SelectProgram(AVFormatContext* ic);
+  bool FindStreamInfo(AVFormatContext* ic);
+  int64_t SeekInput(AVFormatContext* ic, const std::string& fileName);
+  void AddInput(std::unique_ptr<TInputFile> file);
+  void SetUpInputStream(TInputStream& ist);
+  AVCodecContext* NewDecoderContext(const AVStream& st, const AVCodec* forced);
+  void LogFrameRateDifference(const AVStream& st);
+  void ResetPendingSettings();
+  void UpdateTotalTime();
+
+  // Opening outputs.
+  bool IsAnInput(const std::string& fileName) const;
+  std::unique_ptr<TOutputFile> AllocOutputFile(const std::string& fileName);
+  bool CreateOutputStreams(TOutputFile& file, int fileIndex);
+  bool KindWanted(const AVOutputFormat& format, AVMediaType kind) const;
+  void SetOutputMetadata(TOutputFile& file);
+  bool OpenOutputIO(TOutputFile& file);
+  void SetOutputParameters(TOutputFile& file);
+  void NewKindStream(TOutputFile& file, int fileIndex, AVMediaType kind);
+  void SetUpCommon(TOutputFile& file, TOutputStream& ost, AVMediaType kind);
+  void SetPrivateOptions(AVCodecContext& encoder, TDictionary& options);
+  void SetUpVideo(TOutputStream& ost);
+  void SetUpAudio(TOutputStream& ost);
+  static uint16_t* CopyMatrix(const std::vector<uint16_t>& matrix);
+  void SetRcOverride(AVCodecContext& encoder);
+  const AVCodec* FindCodec(const std::string& name, AVMediaType type, bool encoder);
+  static const AVCodec* NonExperimentalCodec(AVCodecID id, bool encoder);
+  std::unique_ptr<TOutputFile> MirrorOutput(const TOutputFile& last, int index);
+  std::vector<int64_t> ForcedKeyFrameTimes(const std::string& text);
+
+  // Option routines.
+  void OptMap(const std::string& value);
+  void OptMapMetadata(const std::string& value);
+  void OptMapChapters(const std::string& value);
+  void OptInputTsScale(const std::string& value);
+  void OptMetadata(const std::string& value);
+  void OptThreads(const std::string& value);
+  void OptPixelFormat(const std::string& value);
+  void OptSampleFormat(const std::string& value);
+  void OptQScale(const std::string& value);
+  void OptPass(const std::string& value);
+  void OptMatrix(std::vector<uint16_t>& matrix, const std::string& value);
+  void OptVStats(const std::string& value);
+  void OptVideoHook(const std::string& value);
+  void OptBitstreamFilter(const std::string& name, const std::string& value);
+  void OptAudioRate(int value);
+  void OptAudioChannels(int value);
+  void OptNoOperation(const std::string& name);
+  void ApplyPresetLine(const std::string& fileName, const std::string& line);
+  int DetectNorm(const std::string& defaultNorm);
+  void ApplyTargetPreset(const TTargetPreset& preset, int norm);
+
+  // Codecs opened by the run, closed under the codec lock.
+  void CloseOpenEncoders();
+  void CloseOpenDecoders();
+
+  const int FMaxFiles;
+  TTaskSettings FSettings;
+  TFileSettings FPending;
+  TOptionContexts FOptionContexts;
+
+  std::vector<std::unique_ptr<TInputFile>> FInputFiles;
+  std::vector<std::unique_ptr<TInputStream>> FInputStreams;
+  std::vector<std::unique_ptr<TOutputFile>> FOutputFiles;
+  std::vector<TStreamMap> FStreamMaps;
+  std::vector<TMetadataMap> FMetadataMaps;
+  std::vector<TChapterMap> FChapterMaps;
+  bool FMetadataGlobalAutoCopy = true;
+  bool FMetadataStreamsAutoCopy = true;
+  bool FMetadataChaptersAutoCopy = true;
+  bool FJoinInputs = false;
+  int64_t FInputsDuration = -1;  // µs, the longest input after its start position
+
+  std::list<TInputStream*> FOpenDecoders;
+  std::list<TOutputStream*> FOpenEncoders;
+
+  // Hooks and preview.
+  TFrameHookChain FFrameHooks;
+  TFormatConverter FInputConverter;
+  TFormatConverter FOutputConverter;
+  uint8_t* FInputHookBuffer = nullptr;
+  int FInputHookBufferSize = 0;
+  uint8_t* FOutputHookBuffer = nullptr;
+  int FOutputHookBufferSize = 0;
+  std::atomic<uint8_t> FPreviewFlags{0};
+  std::atomic<bool> FPreviewReconvert{false};
+  int64_t FLastPreviewTime = 0;
+
+  // Counters of the run.
+  int64_t FLoopStartTime = 0;
+  int FFramesDuplicated = 0;
+  int FFramesDropped = 0;
+  bool FDupDropPending = false;
+  int64_t FVideoSize = 0;
+  int64_t FAudioSize = 0;
+  int64_t FExtraSize = 0;
+  FILE* FVStatsFile = nullptr;
+
+ private:
+  friend class TConvertThread;
+
+  std::mutex FStateLock;
+  bool FEndPending = false;  // the end will be (or was) reported: a run or a stop is under way
+  TManualEvent FConvertEvent{true};
+  TManualEvent FTerminateEvent{true};
+  std::unique_ptr<TConvertThread> FThread;
+  std::atomic<TConvertThread*> FConvertThread{nullptr};
+  std::thread FTerminateThread;
+  std::atomic<std::thread::id> FTerminateThreadID{};
+};
+
+// Reads integers and floats as the option parser does ("." whatever the locale); invalid text
+// throws std::invalid_argument.
+int OptionToInt(const std::string& value);
+int64_t OptionToInt64(const std::string& value);
+double OptionToFloat(const std::string& value);
