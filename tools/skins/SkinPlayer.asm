@@ -21,7 +21,7 @@ dynamic class SkinPlayer extends flash.display.MovieClip
     var playing:Boolean = false
     var atEnd:Boolean = false     # stopped on the last picture, the next play starts over
     var holdFirst:Boolean = false # an FLV that must not play on: pause once a picture shows,
-    var pictureDue:Boolean = false # which is one frame after its first one was decoded
+    var holdAfter:Number = 0.1    # which takes the stream's time past its second frame
     var autoRewind:Boolean = false
 
     constructor(barHeight:Number)
@@ -356,7 +356,7 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         returnvoid
     end
 
-    # NetStream client callback: the FLV's own size and length.
+    # NetStream client callback: the FLV's own size, frame rate and length.
     method onMetaData(info):void
         getlocal0
         pushscope
@@ -381,6 +381,19 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         convert_d
         callpropvoid fit, 3
     sized:
+        getlocal info
+        getproperty framerate
+        convert_d
+        pushbyte 0
+        ifngt timed
+        getlocal0
+        pushdouble 1.5
+        getlocal info
+        getproperty framerate
+        convert_d
+        divide
+        setproperty holdAfter
+    timed:
         getlocal0
         getproperty total
         pushbyte 0
@@ -438,16 +451,9 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         getlocal0
         getproperty stream
         getproperty time
-        pushbyte 0
+        getlocal0
+        getproperty holdAfter
         ifngt refresh
-        getlocal0
-        getproperty pictureDue
-        iftrue pauseNow
-        getlocal0
-        pushtrue
-        setproperty pictureDue
-        jump refresh
-    pauseNow:
         getlocal0
         pushfalse
         setproperty holdFirst
