@@ -7,23 +7,16 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
+#include "MyUtils.h"
 
-// The picture as hook libraries know it: four planes and their line sizes, nothing else.
-struct TFrameHookPicture {
-  uint8_t* data[4];
-  int linesize[4];
-};
-
-// A hook library's entry points, exported with C linkage under these names:
+// A hook library's entry points, exported with C linkage under these names; the picture is a
+// plain record of four planes and four line sizes (TAVPicture):
 //   "Configure" (optional without arguments): 0 on success; may set *context for the others.
 //   "Process" (required): changes the picture in place.
 //   "Release" (optional): frees the context.
 extern "C" {
 using TFrameHookConfigure = int (*)(void** context, int argc, char* argv[]);
-using TFrameHookProcess = void (*)(void* context, TFrameHookPicture* picture,
+using TFrameHookProcess = void (*)(void* context, TAVPicture* picture,
                                    AVPixelFormat pixFmt, int width, int height, int64_t pts);
 using TFrameHookRelease = void (*)(void* context);
 }

@@ -1,0 +1,41 @@
+#include "Previewer.h"
+
+#include "FFBaseComponent.h"
+#include "FFUtils.h"
+
+namespace {
+
+// Main thread only.
+TPreviewWindowFactory& Factory() {
+  static TPreviewWindowFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+void SetPreviewWindowFactory(TPreviewWindowFactory factory) { Factory() = std::move(factory); }
+
+TPreviewer::TPreviewer() : FClosed(std::make_shared<std::atomic<bool>>(false)) {}
+
+TPreviewer::~TPreviewer() {
+  if (FWindow) RunInMainThread([this] { FWindow.reset(); });
+}
+
+bool TPreviewer::Show(const TBitmap& bitmap, int64_t pts) {
+  if (Closed()) return false;
+  RunInMainThread([&] { Paint(bitmap, pts); });
+  return !Closed();
+}
+
+void TPreviewer::Paint(const TBitmap& bitmap, int64_t pts) {
+  if (Closed()) return;
+  if (!FWindow) {
+    if (Factory()) FWindow = Factory()(bitmap, [closed = FClosed] { *closed = true; });
+    if (!FWindow) {
+      *FClosed = true;
+      return;
+    }
+  }
+  FWindow->SetCaption(DurationToText(pts));
+  FWindow->Draw(bitmap);
+}
