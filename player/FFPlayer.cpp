@@ -1,0 +1,1768 @@
+#include "FFPlayer.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+#include "AudioSync.h"
+#include "FFLoad.h"
+#include "FFLog.h"
+#include "FFUtils.h"
+#include "PacketQueue.h"
+#include "UnicodeProtocol.h"
+
+namespace {
+
+// The player's own SDL events; each is handled by the play thread's event loop.
+constexpr Uint8 evAllocPicture = SDL_USEREVENT;
+constexpr Uint8 evRefresh = SDL_USEREVENT + 1;
+constexpr Uint8 evQuit = SDL_USEREVENT + 2;
+constexpr Uint8 evReopenDisplay = SDL_USEREVENT + 3;
+
+constexpr int AudioDeviceSamples = 1024;
+constexpr int SilenceBytes = 1024;
+constexpr int64_t MaxQueueBytes = 15 * 1024 * 1024;
+constexpr int64_t EnoughAudioBytes = 327680;
+constexpr int EnoughVideoPackets = 5;
+constexpr int64_t PositionStep = 10000;  // µs between two reported positions
+constexpr double NoFramePts = std::numeric_limits<double>::quiet_NaN();
+constexpr Uint32 VideoModeFlags = SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_HWACCEL | SDL_RESIZABLE;
+
+// Show modes: pictures, or (for sound without pictures) the sound itself.
+enum TShowMode { smVideo = 0, smWaves = 1, smSpectrum = 2 };
+
+enum TOpenStatus { osPending = 0, osOpened = 1, osFailing = -1, osFailed = -2 };
+
+int64_t NowUS() { return ff::av_gettime_relative(); }
+double NowSeconds() { return NowUS() / 1000000.0; }
+
+void SleepMs(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// On the main thread a wait lets queued main-thread calls run, so that a worker that logs or
+// raises an event meanwhile is not blocked for ever.
+void PumpWhileWaiting() {
+  if (!IsMainThread()) return;
+  CheckSynchronize();
+  ProcessMessages();
+}
+
+template <typename Predicate>
+void WaitPumping(Predicate done, int stepMs) {
+  while (!done()) {
+    if (IsMainThread()) {
+      CheckSynchronize(stepMs);
+      ProcessMessages();
+    } else {
+      SleepMs(stepMs);
+    }
+  }
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Single pictures: the image demuxer, and the "<codec>_pipe" demuxers that probing picks for
+// one picture file today.
+bool IsStillImageFormat(const std::string& name) {
+  return name == "image2" || name == "image2pipe" || EndsWith(name, "_pipe");
+}
+
+bool IsLiveCaptureFormat(const std::string& name) {
+  return name == "video4linux2,v4l2" || name == "x11grab";
+}
+
+}  // namespace
+
+const char* AudioDriverName(TAudioDriver driver) {
+  switch (driver) {
+    case adPulse: return "pulse";
+    case adALSA: return "alsa";
+    case adDummy: return "dummy";
+    case adDisk: return "disk";
+    case adDefault: break;
+  }
+  return "";
+}
+
+const char* VideoDriverName(TVideoDriver driver) {
+  switch (driver) {
+    case vdX11: return "x11";
+    case vdDummy: return "dummy";
+    case vdDefault: break;
+  }
+  return "";
+}
+
+// ---- The play state ----
+
+// One of the two pictures between the video thread and the display.
+struct TPicture {
+  double Pts = 0;          // s
+  double TargetClock = 0;  // when to show it (s, on the frame timer's scale)
+  int64_t Pos = -1;
+  SDL_Overlay* Overlay = nullptr;  // YV12, made and freed by the play thread
+  int Width = 0;                   // even
+  int Height = 0;
+  AVRational SampleAspectRatio{0, 1};
+  bool Allocated = false;
+};
+
+struct TVideoSide {
+  int StreamIndex = -1;
+  AVStream* Stream = nullptr;
+  AVCodecContext* Codec = nullptr;
+  TPacketQueue Queue;
+  std::thread Thread;
+  bool Drained = false;          // the end packet went to the decoder
+  SwsContext* Scaler = nullptr;  // the video thread's
+
+  // The picture queue; Size and Allocated change under PictureLock.
+  TPicture Pictures[2];
+  int Size = 0;
+  int ReadIndex = 0;
+  int WriteIndex = 0;
+  int ShownIndex = -1;
+  std::mutex PictureLock;
+  std::condition_variable PictureChanged;
+
+  // Clocks in seconds. The frame timer and the delays change under PictureLock.
+  double FrameTimer = 0;
+  double LastFramePts = NoFramePts;
+  double LastFrameDelay = 0;
+  double FrameDuration = 0;
+  std::atomic<double> Clock{0};  // pts of the last decoded picture plus its duration
+  std::atomic<double> CurrentPts{0};
+  std::atomic<double> CurrentPtsDrift{0};
+  std::atomic<int64_t> CurrentPos{-1};
+};
+
+struct TAudioSide {
+  int StreamIndex = -1;
+  AVStream* Stream = nullptr;
+  AVCodecContext* Codec = nullptr;
+  TPacketQueue Queue;
+  int64_t DurationUS = -1;
+  bool DeviceOpen = false;
+
+  // The device's format: packed signed 16 bits.
+  int Channels = 0;
+  int SampleRate = 0;
+  // Decoded sound converted to the device's format; the callback's alone.
+  SwrContext* Resampler = nullptr;
+  AVChannelLayout SourceLayout{};
+  int SourceFormat = -1;
+  int SourceRate = 0;
+  AVFrame* Frame = nullptr;
+  AVPacket* Packet = nullptr;
+  bool Drained = false;
+  std::vector<uint8_t> Buffer;
+  std::atomic<int> BufferSize{0};
+  std::atomic<int> BufferIndex{0};
+  std::atomic<double> Clock{0};
+  TAudioSync Sync;
+};
+
+struct TPlayContext {
+  TCustomPlayer* Owner = nullptr;
+  std::string FileName;
+  std::thread ReadThread;
+  std::thread RefreshThread;
+  AVFormatContext* FormatContext = nullptr;
+
+  std::atomic<bool> AbortRequest{false};
+  std::atomic<bool> Paused{false};
+  bool LastPaused = false;  // as the read thread last saw it
+  int ReadPauseResult = 0;
+  TSyncSource SyncSource = ssAudio;
+  int ShowMode = smVideo;
+
+  // A pending seek; Seek* under SeekLock.
+  std::mutex SeekLock;
+  std::atomic<bool> SeekRequest{false};
+  int SeekFlags = 0;
+  int64_t SeekTarget = 0;
+  int64_t SeekRelative = 0;
+
+  std::mutex StatusLock;
+  std::condition_variable StatusChanged;
+  int OpenStatus = osPending;
+  std::atomic<bool> InterruptLogged{false};
+
+  int64_t InputStart = 0;      // µs
+  int64_t InputDuration = -1;  // µs
+  bool StillImage = false;
+  bool LiveCapture = false;
+
+  bool EndOfFile = false;  // the read thread's
+  bool EndPacketsQueued = false;
+  bool EndOfFileLogged = false;
+  bool ReadErrorLogged = false;
+  std::atomic<bool> EndOfInput{false};
+  std::atomic<bool> EndReported{false};
+  std::atomic<bool> InsidePacketRead{false};
+  std::atomic<int> StartPausedCount{0};
+  std::atomic<bool> PausedAtSeek{false};
+  std::atomic<bool> SeekApplied{false};
+  std::atomic<bool> FlushSeen{false};
+  std::atomic<bool> RefreshPending{false};
+
+  int WindowWidth = 0;
+  int WindowHeight = 0;
+
+  TAudioSide Audio;
+  TVideoSide Video;
+
+  bool HasAudio() const { return Audio.Stream != nullptr; }
+  bool HasVideo() const { return Video.Stream != nullptr; }
+  void SetOpenStatus(int status) {
+    {
+      const std::lock_guard<std::mutex> lock(StatusLock);
+      OpenStatus = status;
+    }
+    StatusChanged.notify_all();
+  }
+  int GetOpenStatus() {
+    const std::lock_guard<std::mutex> lock(StatusLock);
+    return OpenStatus;
+  }
+};
+
+// The playing core: what runs on the read, video, refresh, play and audio threads.
+struct TPlayerCore {
+  // Read thread.
+  static void ReadThread(TCustomPlayer& player, TPlayContext& context);
+  static bool OpenInput(TCustomPlayer& player, TPlayContext& context);
+  static void ReadLoop(TCustomPlayer& player, TPlayContext& context);
+  static void ApplyPauseChange(TPlayContext& context);
+  static void ApplySeek(TCustomPlayer& player, TPlayContext& context);
+  static void FlushQueues(TCustomPlayer& player, TPlayContext& context);
+  static bool QueuesFull(const TPlayContext& context);
+  static void HandleEndOfFile(TCustomPlayer& player, TPlayContext& context);
+  static bool HandleReadError(TCustomPlayer& player, TPlayContext& context, int error);
+  static bool OpeningInterrupt(void* owner);
+  static bool AbortInterrupt(void* owner);
+
+  // Stream components.
+  static AVCodecContext* OpenDecoder(TCustomPlayer& player, AVStream* stream);
+  static void CloseDecoder(AVCodecContext*& codec);
+  static bool OpenAudio(TCustomPlayer& player, TPlayContext& context, int streamIndex);
+  static bool OpenAudioDevice(TCustomPlayer& player, TPlayContext& context);
+  static bool OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex);
+  static void CloseAudio(TCustomPlayer& player, TPlayContext& context);
+  static void CloseVideo(TPlayContext& context);
+  static void CloseStream(TCustomPlayer& player, std::unique_ptr<TPlayContext> context);
+
+  // Sound (SDL's audio thread).
+  static void AudioCallback(void* userdata, Uint8* stream, int len);
+  static int AudioDecodeFrame(TCustomPlayer& player, TPlayContext& context, double& pts);
+  static int ConvertAudioFrame(TCustomPlayer& player, TAudioSide& audio);
+  static bool PrepareResampler(TCustomPlayer& player, TAudioSide& audio, const AVFrame* frame);
+  static void CopyOut(TCustomPlayer& player, Uint8* stream, const uint8_t* source, int size);
+  static double AudioClock(const TPlayContext& context);
+
+  // Pictures (video thread).
+  static void VideoThread(TCustomPlayer& player, TPlayContext& context);
+  static int GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
+  static void FlushVideo(TPlayContext& context);
+  static bool QueuePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame, double pts);
+  static bool WaitForOverlay(TCustomPlayer& player, TPlayContext& context, TPicture& picture,
+                             const AVFrame* frame, std::unique_lock<std::mutex>& lock);
+  static bool CopyToOverlay(TPlayContext& context, TPicture& picture, const AVFrame* frame);
+  static double TargetTime(TPlayContext& context, double pts);
+  static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
+
+  // Clocks.
+  static double VideoClock(const TPlayContext& context);
+  static double MasterClock(const TPlayContext& context);
+
+  // Display and refresh (play thread).
+  static void RefreshThread(TPlayContext& context);
+  static void EventLoop(TCustomPlayer& player);
+  static bool HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event);
+  static int DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool force);
+  static void Display(TCustomPlayer& player, TPlayContext& context);
+  static void PictureDisplay(TCustomPlayer& player, TPlayContext& context);
+  static void AllocatePicture(TCustomPlayer& player, TPlayContext& context);
+  static void Refresh(TCustomPlayer& player, TPlayContext& context, bool timed);
+  static void AdvancePicture(TPlayContext& context);
+  static void Resize(TCustomPlayer& player, TPlayContext& context, int width, int height);
+  static void UpdatePosition(TCustomPlayer& player, TPlayContext& context);
+};
+
+// ---- Read thread ----
+
+// Read thread, while the input opens: gives up when the time limit has passed or Stop cancels.
+bool TPlayerCore::OpeningInterrupt(void* owner) {
+  auto& context = *static_cast<TPlayContext*>(owner);
+  TCustomPlayer& player = *context.Owner;
+  const int64_t start = player.FIOStartTime;
+  if (start == INT64_MAX) return false;
+  const int timeout = player.Timeout;
+  const bool cancelled = start == 0;
+  if (!cancelled && (timeout <= 0 || NowUS() - start <= int64_t(timeout) * 1000)) return false;
+  if (!context.InterruptLogged.exchange(true))
+    FFLogger().Log(&player, llInfo,
+                   cancelled ? "connecting/reading canceled" : "connecting/reading timeout");
+  return true;
+}
+
+// Read thread, once the input is open: gives up when the stream closes.
+bool TPlayerCore::AbortInterrupt(void* owner) {
+  return static_cast<TPlayContext*>(owner)->AbortRequest;
+}
+
+void TPlayerCore::ReadThread(TCustomPlayer& player, TPlayContext& context) {
+  const std::thread::id self = std::this_thread::get_id();
+  InterruptCB().Add(self, &context, OpeningInterrupt);
+  const bool opened = OpenInput(player, context);
+  player.FIOStartTime = INT64_MAX;
+  InterruptCB().Remove(self, &context, OpeningInterrupt);
+  if (opened) {
+    InterruptCB().Add(self, &context, AbortInterrupt);
+    player.FDecoder.AttachFormatContext(context.FormatContext);
+    context.SetOpenStatus(osOpened);
+    ReadLoop(player, context);
+    while (!context.AbortRequest) SleepMs(100);
+    InterruptCB().Remove(self, &context, AbortInterrupt);
+  } else {
+    context.SetOpenStatus(osFailing);
+  }
+  player.FOpeningContext = nullptr;
+  if (opened) player.FDecoder.AttachFormatContext(nullptr);
+  CloseAudio(player, context);
+  CloseVideo(context);
+  if (context.FormatContext) UnicodeCloseInput(&context.FormatContext);
+  if (!opened) context.SetOpenStatus(osFailed);
+}
+
+// Read thread. Opens and probes the input and opens the decoders of the streams to play.
+bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
+  AVFormatContext* input = ff::avformat_alloc_context();
+  if (!input) {
+    player.SetLastError("av_mallocz() failed.", true);
+    return false;
+  }
+  InstallInterruptCallback(input);
+  AVDictionary* options = nullptr;
+  if (player.FFrameWidth > 0 && player.FFrameHeight > 0)
+    ff::av_dict_set(&options, "video_size",
+                    (std::to_string(player.FFrameWidth) + "x" + std::to_string(player.FFrameHeight)).c_str(), 0);
+  player.FIOStartTime = NowUS();
+  const int opened = UnicodeOpenInput(&input, context.FileName, nullptr, &options);
+  ff::av_dict_free(&options);
+  if (opened < 0) {
+    player.SetLastError(AVErrorText(context.FileName, opened), true);
+    return false;
+  }
+  context.FormatContext = input;
+  player.FOpeningContext = &context;
+  if (player.OnBeforeFindStreamInfo) {
+    player.FIOStartTime = INT64_MAX;
+    player.DeliverEvent([&player, input] { player.OnBeforeFindStreamInfo(&player, input); });
+  }
+  player.FIOStartTime = NowUS();
+  if (ff::avformat_find_stream_info(input, nullptr) < 0) {
+    player.SetLastError(context.FileName + ": could not find codec parameters", true);
+    return false;
+  }
+  player.FIOStartTime = INT64_MAX;
+  if (input->pb) {
+    input->pb->eof_reached = 0;
+    input->pb->error = 0;
+  }
+  const std::string formatName = input->iformat->name;
+  context.StillImage = IsStillImageFormat(formatName);
+  context.LiveCapture = IsLiveCaptureFormat(formatName);
+  context.InputStart = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
+  context.InputDuration = input->duration != AV_NOPTS_VALUE ? input->duration : -1;
+
+  for (unsigned n = 0; n < input->nb_streams; ++n) input->streams[n]->discard = AVDISCARD_ALL;
+  int videoIndex = -1;
+  int audioIndex = -1;
+  if (!player.DisableVideo)
+    videoIndex = ff::av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (!player.DisableAudio)
+    audioIndex = ff::av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
+
+  if (audioIndex >= 0) OpenAudio(player, context, audioIndex);
+  const bool videoOpen = videoIndex >= 0 && OpenVideo(player, context, videoIndex);
+  context.ShowMode = videoOpen ? smVideo : smSpectrum;
+  if (!context.HasAudio() && !context.HasVideo()) {
+    player.SetLastError(context.FileName + ": could not open codecs, no stream to play.", true);
+    return false;
+  }
+  return true;
+}
+
+void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
+  AVFormatContext* input = context.FormatContext;
+  AVPacket* packet = ff::av_packet_alloc();
+  if (!packet) {
+    player.SetLastError("av_mallocz() failed.", false);
+    return;
+  }
+  while (!context.AbortRequest) {
+    ApplyPauseChange(context);
+    if (context.SeekRequest) {
+      ApplySeek(player, context);
+    }
+    if (QueuesFull(context)) {
+      SleepMs(10);
+      continue;
+    }
+    if (context.EndOfFile) {
+      HandleEndOfFile(player, context);
+      continue;
+    }
+    context.InsidePacketRead = true;
+    const int result = ff::av_read_frame(input, packet);
+    context.InsidePacketRead = false;
+    if (context.AbortRequest) break;
+    if (result < 0) {
+      if (!HandleReadError(player, context, result)) break;
+      SleepMs(100);
+      continue;
+    }
+    if (packet->stream_index == context.Audio.StreamIndex)
+      context.Audio.Queue.Put(packet);
+    else if (packet->stream_index == context.Video.StreamIndex)
+      context.Video.Queue.Put(packet);
+    ff::av_packet_unref(packet);
+  }
+  ff::av_packet_free(&packet);
+}
+
+void TPlayerCore::ApplyPauseChange(TPlayContext& context) {
+  const bool paused = context.Paused;
+  if (paused == context.LastPaused) return;
+  context.LastPaused = paused;
+  if (paused)
+    context.ReadPauseResult = ff::av_read_pause(context.FormatContext);
+  else
+    ff::av_read_play(context.FormatContext);
+}
+
+// Read thread. A bounded seek first; formats that cannot take one seek to the frame, in the
+// asked direction and then in the other.
+void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
+  int64_t target, relative;
+  int flags;
+  {
+    const std::lock_guard<std::mutex> lock(context.SeekLock);
+    target = context.SeekTarget;
+    relative = context.SeekRelative;
+    flags = context.SeekFlags;
+  }
+  const int64_t minimum = relative > 0 ? target - relative + 2 : INT64_MIN;
+  const int64_t maximum = relative < 0 ? target - relative - 2 : INT64_MAX;
+  AVFormatContext* input = context.FormatContext;
+  int result = ff::avformat_seek_file(input, -1, minimum, target, maximum, flags);
+  if (result < 0) result = ff::av_seek_frame(input, -1, target, flags);
+  if (result < 0) result = ff::av_seek_frame(input, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
+  if (result < 0) {
+    player.SetLastError(context.FileName + ": error while seeking", false);
+    if (context.HasVideo()) player.FSeekDisplayed.Set();
+  } else {
+    FlushQueues(player, context);
+  }
+  context.EndOfFileLogged = context.ReadErrorLogged = false;
+  context.EndOfInput = false;
+  context.EndReported = false;
+  context.EndOfFile = false;
+  context.EndPacketsQueued = false;
+  context.SeekRequest = false;
+  context.SeekApplied = true;
+  player.FSeekDone.Set();
+  if (!context.HasVideo()) player.FSeeking = false;
+}
+
+void TPlayerCore::FlushQueues(TCustomPlayer& player, TPlayContext& context) {
+  if (context.HasAudio()) {
+    context.Audio.Queue.Flush();
+    context.Audio.Queue.PutFlush();
+  }
+  if (context.HasVideo()) {
+    context.Video.Queue.Flush();
+    context.FlushSeen = false;
+    player.FSeekDisplayed.Reset();
+    context.Video.Queue.PutFlush();
+  }
+}
+
+bool TPlayerCore::QueuesFull(const TPlayContext& context) {
+  const int64_t audioBytes = context.Audio.Queue.ByteSize();
+  const int64_t videoBytes = context.Video.Queue.ByteSize();
+  if (audioBytes + videoBytes > MaxQueueBytes) return true;
+  return (audioBytes > EnoughAudioBytes || !context.HasAudio()) &&
+         (context.Video.Queue.PacketCount() > EnoughVideoPackets || !context.HasVideo());
+}
+
+// Read thread, at the end of the input: the decoders get one end packet each, so that they
+// give out the pictures and sound they still hold; the input has ended for the player once
+// the queues are empty.
+void TPlayerCore::HandleEndOfFile(TCustomPlayer& player, TPlayContext& context) {
+  if (!context.EndPacketsQueued) {
+    AVPacket* empty = ff::av_packet_alloc();
+    if (empty) {
+      if (context.HasVideo()) {
+        empty->stream_index = context.Video.StreamIndex;
+        context.Video.Queue.Put(empty);
+      }
+      if (context.HasAudio()) {
+        empty->stream_index = context.Audio.StreamIndex;
+        context.Audio.Queue.Put(empty);
+      }
+      ff::av_packet_free(&empty);
+      context.EndPacketsQueued = true;
+    }
+  }
+  if (context.HasVideo()) player.FSeekDisplayed.Set();
+  SleepMs(10);
+  if (context.Audio.Queue.ByteSize() == 0 && context.Video.Queue.ByteSize() == 0)
+    context.EndOfInput = true;
+  context.EndOfFile = false;
+}
+
+// Read thread. False when reading must stop.
+bool TPlayerCore::HandleReadError(TCustomPlayer& player, TPlayContext& context, int error) {
+  AVIOContext* pb = context.FormatContext->pb;
+  if (context.HasVideo()) player.FSeekDisplayed.Set();
+  const auto endOfFile = [&] {
+    context.EndOfFile = true;
+    if (!context.StillImage && !context.EndOfFileLogged) {
+      context.EndOfFileLogged = true;
+      FFLogger().Log(&player, llInfo, "reach end of file: " + context.FileName);
+    }
+  };
+  if (error == AVERROR(EAGAIN)) {
+    if (pb) pb->eof_reached = pb->error = 0;
+  } else if (error == AVERROR_EOF || (pb && pb->eof_reached)) {
+    endOfFile();
+  } else if (!context.StillImage && !context.ReadErrorLogged) {
+    context.ReadErrorLogged = true;
+    player.SetLastError("error #" + std::to_string(error) + " while reading file: " + context.FileName,
+                        false);
+  }
+  return !(pb && pb->error && error != AVERROR(EAGAIN) && error != AVERROR_EOF);
+}
+
+// ---- Stream components ----
+
+AVCodecContext* TPlayerCore::OpenDecoder(TCustomPlayer& player, AVStream* stream) {
+  const AVCodec* decoder = ff::avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!decoder) {
+    player.SetLastError("Cannot find decoder.", false);
+    return nullptr;
+  }
+  AVCodecContext* codec = ff::avcodec_alloc_context3(decoder);
+  if (!codec || ff::avcodec_parameters_to_context(codec, stream->codecpar) < 0) {
+    ff::avcodec_free_context(&codec);
+    player.SetLastError("avcodec_open() failed.", false);
+    return nullptr;
+  }
+  codec->pkt_timebase = stream->time_base;
+  codec->thread_count = 1;
+  codec->workaround_bugs = 1;
+  codec->err_recognition = 1;
+  codec->error_concealment = 3;
+  int result;
+  {
+    const TCodecLock lock;
+    result = ff::avcodec_open2(codec, decoder, nullptr);
+  }
+  if (result < 0) {
+    ff::avcodec_free_context(&codec);
+    player.SetLastError("avcodec_open() failed.", false);
+    return nullptr;
+  }
+  stream->discard = AVDISCARD_DEFAULT;
+  return codec;
+}
+
+void TPlayerCore::CloseDecoder(AVCodecContext*& codec) {
+  if (!codec) return;
+  const TCodecLock lock;
+  ff::avcodec_free_context(&codec);
+}
+
+// Read thread.
+bool TPlayerCore::OpenAudio(TCustomPlayer& player, TPlayContext& context, int streamIndex) {
+  TAudioSide& audio = context.Audio;
+  AVStream* stream = context.FormatContext->streams[streamIndex];
+  audio.Codec = OpenDecoder(player, stream);
+  if (!audio.Codec) return false;
+  audio.Frame = ff::av_frame_alloc();
+  audio.Packet = ff::av_packet_alloc();
+  if (!audio.Frame || !audio.Packet) {
+    player.SetLastError("av_mallocz() failed.", false);
+    CloseAudio(player, context);
+    return false;
+  }
+  if (audio.Codec->sample_rate <= 0 || audio.Codec->ch_layout.nb_channels <= 0) {
+    player.SetLastError("Invalid sample rate or channel count.", false);
+    CloseAudio(player, context);
+    return false;
+  }
+  audio.StreamIndex = streamIndex;
+  audio.Stream = stream;
+  if (!OpenAudioDevice(player, context)) {
+    CloseAudio(player, context);
+    return false;
+  }
+  audio.DurationUS = stream->duration != AV_NOPTS_VALUE
+                         ? ff::av_rescale_q(stream->duration, stream->time_base, AV_TIME_BASE_Q)
+                         : -1;
+  audio.Sync.Reset(audio.SampleRate);
+  audio.Queue.PutFlush();
+  player.FSDL.SDL_PauseAudio(0);
+  return true;
+}
+
+// Read thread. The device plays packed signed 16-bit sound at the stream's rate, in at most
+// two channels; what the device grants is what the resampler makes.
+bool TPlayerCore::OpenAudioDevice(TCustomPlayer& player, TPlayContext& context) {
+  TAudioSide& audio = context.Audio;
+  SDL_AudioSpec wanted{};
+  wanted.freq = audio.Codec->sample_rate;
+  wanted.format = AUDIO_S16SYS;
+  wanted.channels = Uint8(std::min(audio.Codec->ch_layout.nb_channels, 2));
+  wanted.samples = AudioDeviceSamples;
+  wanted.callback = AudioCallback;
+  wanted.userdata = &context;
+  SDL_AudioSpec granted{};
+  if (player.FSDL.SDL_OpenAudio(&wanted, &granted) < 0) {
+    player.SetLastError(std::string("SDL_OpenAudio() failed: ") + player.FSDL.SDL_GetError(), false);
+    return false;
+  }
+  audio.DeviceOpen = true;
+  if (granted.format != AUDIO_S16SYS || granted.channels < 1 || granted.channels > 2 ||
+      granted.freq <= 0) {
+    player.SetLastError("SDL_OpenAudio() failed: the device refuses signed 16-bit sound", false);
+    return false;
+  }
+  audio.Channels = granted.channels;
+  audio.SampleRate = granted.freq;
+  return true;
+}
+
+// Read thread (at its end) or the thread that closes the stream.
+void TPlayerCore::CloseAudio(TCustomPlayer& player, TPlayContext& context) {
+  TAudioSide& audio = context.Audio;
+  audio.Queue.Abort();
+  if (audio.DeviceOpen) {
+    player.FSDL.SDL_CloseAudio();
+    audio.DeviceOpen = false;
+  }
+  audio.Queue.Flush();
+  ff::swr_free(&audio.Resampler);
+  ff::av_channel_layout_uninit(&audio.SourceLayout);
+  ff::av_frame_free(&audio.Frame);
+  ff::av_packet_free(&audio.Packet);
+  CloseDecoder(audio.Codec);
+  audio.Stream = nullptr;
+  audio.StreamIndex = -1;
+  audio.DurationUS = -1;
+}
+
+// Read thread.
+bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex) {
+  TVideoSide& video = context.Video;
+  AVStream* stream = context.FormatContext->streams[streamIndex];
+  video.Codec = OpenDecoder(player, stream);
+  if (!video.Codec) return false;
+  const AVRational rate = ff::av_guess_frame_rate(context.FormatContext, stream, nullptr);
+  video.FrameDuration = rate.num > 0 && rate.den > 0 ? double(rate.den) / rate.num : 0;
+  video.StreamIndex = streamIndex;
+  video.Stream = stream;
+  video.Queue.PutFlush();
+  try {
+    video.Thread = std::thread(VideoThread, std::ref(player), std::ref(context));
+  } catch (const std::system_error&) {
+    player.SetLastError("SDL_CreateThread() failed.", false);
+    CloseVideo(context);
+    return false;
+  }
+  return true;
+}
+
+// Read thread (at its end).
+void TPlayerCore::CloseVideo(TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  video.Queue.Abort();
+  {
+    const std::lock_guard<std::mutex> lock(video.PictureLock);
+    video.PictureChanged.notify_all();
+  }
+  if (video.Thread.joinable()) video.Thread.join();
+  video.Queue.Flush();
+  ff::sws_freeContext(video.Scaler);
+  video.Scaler = nullptr;
+  CloseDecoder(video.Codec);
+  video.Stream = nullptr;
+  video.StreamIndex = -1;
+}
+
+// The thread that takes the state out of the player: ends the state's threads and frees it.
+void TPlayerCore::CloseStream(TCustomPlayer& player, std::unique_ptr<TPlayContext> context) {
+  if (!context) return;
+  context->AbortRequest = true;
+  context->Audio.Queue.Abort();
+  context->Video.Queue.Abort();
+  {
+    const std::lock_guard<std::mutex> lock(context->Video.PictureLock);
+    context->Video.PictureChanged.notify_all();
+  }
+  WaitPumping([&context] { return context->GetOpenStatus() != osPending; }, 10);
+  if (context->ReadThread.joinable()) context->ReadThread.join();
+  if (context->RefreshThread.joinable()) context->RefreshThread.join();
+  for (TPicture& picture : context->Video.Pictures)
+    if (picture.Overlay) player.FSDL.SDL_FreeYUVOverlay(picture.Overlay);
+}
+
+// ---- Sound ----
+
+// SDL's audio thread: fills the device's buffer.
+void TPlayerCore::AudioCallback(void* userdata, Uint8* stream, int len) {
+  auto& context = *static_cast<TPlayContext*>(userdata);
+  TCustomPlayer& player = *context.Owner;
+  TAudioSide& audio = context.Audio;
+  player.FLastAudioCallbackTime = NowUS();
+  while (len > 0) {
+    if (audio.BufferIndex >= audio.BufferSize) {
+      double pts = 0;
+      int size = AudioDecodeFrame(player, context, pts);
+      if (audio.Queue.Aborted()) return;
+      if (size < 0) {
+        if (int(audio.Buffer.size()) < SilenceBytes) audio.Buffer.resize(SilenceBytes);
+        std::memset(audio.Buffer.data(), 0, SilenceBytes);
+        size = SilenceBytes;
+      } else {
+        if (player.AudioHook && player.OnAudioHook)
+          player.OnAudioHook(&player, std::llround(pts * 1000000) - context.InputStart,
+                             audio.Buffer.data(), size, audio.SampleRate, audio.Channels);
+        if (context.SyncSource == ssVideo && context.HasVideo())
+          size = audio.Sync.Adjust(AudioClock(context) - MasterClock(context), audio.Buffer.data(),
+                                   size, int(audio.Buffer.size()), audio.Channels);
+      }
+      audio.BufferSize = size;
+      audio.BufferIndex = 0;
+    }
+    const int n = std::min(audio.BufferSize - audio.BufferIndex, len);
+    CopyOut(player, stream, audio.Buffer.data() + audio.BufferIndex, n);
+    len -= n;
+    stream += n;
+    audio.BufferIndex += n;
+  }
+}
+
+void TPlayerCore::CopyOut(TCustomPlayer& player, Uint8* stream, const uint8_t* source, int size) {
+  const int volume = player.FAudioVolume;
+  if (player.FMute || volume == 0) {
+    std::memset(stream, 0, size_t(size));
+  } else if (volume >= SDL_MIX_MAXVOLUME) {
+    std::memcpy(stream, source, size_t(size));
+  } else {
+    std::memset(stream, 0, size_t(size));
+    player.FSDL.SDL_MixAudio(stream, source, Uint32(size), volume);
+  }
+}
+
+// SDL's audio thread. The size of the next converted buffer, or -1 while paused or at the end.
+int TPlayerCore::AudioDecodeFrame(TCustomPlayer& player, TPlayContext& context, double& pts) {
+  TAudioSide& audio = context.Audio;
+  for (;;) {
+    if (context.Paused || audio.Queue.Aborted()) return -1;
+    const int received = ff::avcodec_receive_frame(audio.Codec, audio.Frame);
+    if (received >= 0) {
+      if (audio.Frame->pts != AV_NOPTS_VALUE)
+        audio.Clock = double(audio.Frame->pts) * av_q2d(audio.Stream->time_base);
+      const int size = ConvertAudioFrame(player, audio);
+      ff::av_frame_unref(audio.Frame);
+      if (size <= 0) continue;
+      pts = audio.Clock;
+      audio.Clock = audio.Clock + double(size) / (2.0 * audio.Channels * audio.SampleRate);
+      return size;
+    }
+    if (received != AVERROR(EAGAIN) && received != AVERROR_EOF)
+      FFLogger().Log(&player, llInfo, "avcodec_decode_audio3() failed");
+    const TPacketQueue::TResult got = audio.Queue.Get(audio.Packet, true);
+    if (got == TPacketQueue::grAborted) return -1;
+    if (got == TPacketQueue::grFlush) {
+      ff::avcodec_flush_buffers(audio.Codec);
+      audio.Drained = false;
+      continue;
+    }
+    const bool endPacket = audio.Packet->size == 0 && !audio.Packet->data;
+    if (!endPacket || !audio.Drained) {
+      if (endPacket) audio.Drained = true;
+      if (ff::avcodec_send_packet(audio.Codec, endPacket ? nullptr : audio.Packet) < 0)
+        FFLogger().Log(&player, llInfo, "avcodec_decode_audio3() failed");
+    }
+    ff::av_packet_unref(audio.Packet);
+  }
+}
+
+// SDL's audio thread. Converts the decoded frame into Buffer; its size in bytes, or -1.
+int TPlayerCore::ConvertAudioFrame(TCustomPlayer& player, TAudioSide& audio) {
+  const AVFrame* frame = audio.Frame;
+  if (!PrepareResampler(player, audio, frame)) return -1;
+  const int frameBytes = 2 * audio.Channels;
+  const int outSamples = ff::swr_get_out_samples(audio.Resampler, frame->nb_samples);
+  if (outSamples < 0) return -1;
+  // Room for the synchroniser to stretch the buffer by a tenth.
+  const size_t needed = size_t(outSamples) * size_t(frameBytes) * 11 / 10 + size_t(frameBytes);
+  if (audio.Buffer.size() < needed) audio.Buffer.resize(needed);
+  uint8_t* out = audio.Buffer.data();
+  const int converted = ff::swr_convert(audio.Resampler, &out, outSamples,
+                                        const_cast<const uint8_t**>(frame->extended_data),
+                                        frame->nb_samples);
+  if (converted < 0) {
+    player.SetLastError("av_audio_convert() failed", false);
+    return -1;
+  }
+  return converted * frameBytes;
+}
+
+// SDL's audio thread. (Re)makes the resampler when the decoded sound's format changes.
+bool TPlayerCore::PrepareResampler(TCustomPlayer& player, TAudioSide& audio, const AVFrame* frame) {
+  AVChannelLayout source{};
+  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+    ff::av_channel_layout_default(&source, frame->ch_layout.nb_channels);
+  else
+    ff::av_channel_layout_copy(&source, &frame->ch_layout);
+  const bool same = audio.Resampler && frame->format == audio.SourceFormat &&
+                    frame->sample_rate == audio.SourceRate &&
+                    ff::av_channel_layout_compare(&source, &audio.SourceLayout) == 0;
+  if (same) {
+    ff::av_channel_layout_uninit(&source);
+    return true;
+  }
+  ff::swr_free(&audio.Resampler);
+  ff::av_channel_layout_uninit(&audio.SourceLayout);
+  audio.SourceLayout = source;
+  audio.SourceFormat = frame->format;
+  audio.SourceRate = frame->sample_rate;
+  AVChannelLayout target{};
+  ff::av_channel_layout_default(&target, audio.Channels);
+  const int made = ff::swr_alloc_set_opts2(&audio.Resampler, &target, AV_SAMPLE_FMT_S16,
+                                           audio.SampleRate, &source, AVSampleFormat(frame->format),
+                                           frame->sample_rate, 0, nullptr);
+  ff::av_channel_layout_uninit(&target);
+  if (made < 0 || ff::swr_init(audio.Resampler) < 0) {
+    ff::swr_free(&audio.Resampler);
+    const char* name = ff::av_get_sample_fmt_name(AVSampleFormat(frame->format));
+    player.SetLastError(std::string("Cannot convert ") + (name ? name : "?") +
+                            " sample format to s16 sample format",
+                        false);
+    return false;
+  }
+  return true;
+}
+
+// Any thread. The sound's clock, less what is decoded but not yet handed to the device.
+double TPlayerCore::AudioClock(const TPlayContext& context) {
+  const TAudioSide& audio = context.Audio;
+  const double bytesPerSecond = 2.0 * audio.Channels * audio.SampleRate;
+  const double pending = audio.BufferSize - audio.BufferIndex;
+  return bytesPerSecond > 0 ? audio.Clock - pending / bytesPerSecond : double(audio.Clock);
+}
+
+// ---- Pictures ----
+
+// Video thread: decodes pictures and queues them for display.
+void TPlayerCore::VideoThread(TCustomPlayer& player, TPlayContext& context) {
+  AVFrame* frame = ff::av_frame_alloc();
+  if (!frame) return;
+  for (;;) {
+    while (context.Paused && !context.AbortRequest && !context.PausedAtSeek &&
+           !context.StartPausedCount)
+      SleepMs(10);
+    const int got = GetVideoFrame(player, context, frame);
+    if (got < 0) break;
+    if (got == 0) continue;
+    if (context.SeekApplied && context.FlushSeen) {
+      context.SeekApplied = false;
+      context.PausedAtSeek = false;
+    }
+    const int64_t timestamp = frame->best_effort_timestamp;
+    const double pts =
+        timestamp == AV_NOPTS_VALUE ? 0 : double(timestamp) * av_q2d(context.Video.Stream->time_base);
+    const bool queued = QueuePicture(player, context, frame, pts);
+    ff::av_frame_unref(frame);
+    if (!queued) break;
+    PictureQueued(player, context);
+  }
+  ff::av_frame_free(&frame);
+}
+
+// Video thread. 1 with a picture in `frame`, 0 without one yet, -1 when the stream closes.
+int TPlayerCore::GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
+  TVideoSide& video = context.Video;
+  const int received = ff::avcodec_receive_frame(video.Codec, frame);
+  if (received >= 0) return 1;
+  AVPacket* packet = ff::av_packet_alloc();
+  if (!packet) return -1;
+  const TPacketQueue::TResult got = video.Queue.Get(packet, true);
+  int result = 0;
+  if (got == TPacketQueue::grAborted) {
+    result = -1;
+  } else if (got == TPacketQueue::grFlush) {
+    FlushVideo(context);
+  } else {
+    const bool endPacket = packet->size == 0 && !packet->data;
+    if (!endPacket || !video.Drained) {
+      video.Drained = endPacket;
+      const int sent = ff::avcodec_send_packet(video.Codec, endPacket ? nullptr : packet);
+      if (sent < 0 && sent != AVERROR_EOF)
+        FFLogger().Log(&player, llInfo, AVErrorText("video decoding", sent));
+    }
+  }
+  ff::av_packet_free(&packet);
+  return result;
+}
+
+// Video thread, at the flush marker after a seek: the pictures still queued are shown at once
+// (the display drops them) and the clocks start over.
+void TPlayerCore::FlushVideo(TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  ff::avcodec_flush_buffers(video.Codec);
+  video.Drained = false;
+  std::unique_lock<std::mutex> lock(video.PictureLock);
+  for (TPicture& picture : video.Pictures) picture.TargetClock = 0;
+  video.PictureChanged.wait(lock, [&] { return video.Size == 0 || context.AbortRequest; });
+  video.CurrentPos = -1;
+  video.LastFramePts = NoFramePts;
+  video.LastFrameDelay = 0;
+  video.FrameTimer = NowSeconds();
+  context.FlushSeen = true;
+}
+
+// Video thread. False when the stream closes.
+bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
+                               double pts) {
+  TVideoSide& video = context.Video;
+  if (pts != 0)
+    video.Clock = pts;
+  else
+    pts = video.Clock;
+  video.Clock = video.Clock + video.FrameDuration * (1 + frame->repeat_pict * 0.5);
+
+  std::unique_lock<std::mutex> lock(video.PictureLock);
+  video.PictureChanged.wait(lock, [&] { return video.Size < 2 || context.AbortRequest; });
+  if (context.AbortRequest) return false;
+  TPicture& picture = video.Pictures[video.WriteIndex];
+  if (!WaitForOverlay(player, context, picture, frame, lock)) return false;
+  lock.unlock();
+  if (!CopyToOverlay(context, picture, frame)) return true;
+  picture.Pts = pts;
+  picture.Pos = frame->pkt_pos;
+  picture.SampleAspectRatio = frame->sample_aspect_ratio;
+  lock.lock();
+  video.WriteIndex = (video.WriteIndex + 1) % 2;
+  picture.TargetClock = TargetTime(context, pts);
+  ++video.Size;
+  return true;
+}
+
+// Video thread, holding PictureLock. Asks the play thread for an overlay of the frame's size
+// when the picture has none of that size.
+bool TPlayerCore::WaitForOverlay(TCustomPlayer& player, TPlayContext& context, TPicture& picture,
+                                 const AVFrame* frame, std::unique_lock<std::mutex>& lock) {
+  const int width = frame->width & ~1;
+  const int height = frame->height & ~1;
+  if (picture.Overlay && picture.Width == width && picture.Height == height) return true;
+  picture.Width = width;
+  picture.Height = height;
+  picture.Allocated = false;
+  lock.unlock();
+  player.PushSDLEvent(evAllocPicture);
+  lock.lock();
+  context.Video.PictureChanged.wait(lock, [&] { return picture.Allocated || context.AbortRequest; });
+  return !context.AbortRequest && picture.Overlay;
+}
+
+// Video thread. The overlay's planes are Y, V, U.
+bool TPlayerCore::CopyToOverlay(TPlayContext& context, TPicture& picture, const AVFrame* frame) {
+  TVideoSide& video = context.Video;
+  video.Scaler = ff::sws_getCachedContext(video.Scaler, frame->width, frame->height,
+                                          AVPixelFormat(frame->format), picture.Width, picture.Height,
+                                          AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!video.Scaler) return false;
+  SDL_Overlay* overlay = picture.Overlay;
+  context.Owner->FSDL.SDL_LockYUVOverlay(overlay);
+  uint8_t* planes[4] = {overlay->pixels[0], overlay->pixels[2], overlay->pixels[1], nullptr};
+  const int pitches[4] = {overlay->pitches[0], overlay->pitches[2], overlay->pitches[1], 0};
+  ff::sws_scale(video.Scaler, frame->data, frame->linesize, 0, frame->height, planes, pitches);
+  context.Owner->FSDL.SDL_UnlockYUVOverlay(overlay);
+  return true;
+}
+
+// Video thread, holding PictureLock. When the picture is due, on the frame timer's scale: a
+// picture late against the master clock is shown at once, one early is held twice as long.
+double TPlayerCore::TargetTime(TPlayContext& context, double pts) {
+  TVideoSide& video = context.Video;
+  double delay = pts - video.LastFramePts;
+  if (std::isnan(delay) || delay <= 0 || delay >= 10.0)
+    delay = video.LastFrameDelay;
+  else
+    video.LastFrameDelay = delay;
+  video.LastFramePts = pts;
+  if (context.SyncSource == ssAudio && context.HasAudio()) {
+    const double diff = VideoClock(context) - MasterClock(context);
+    const double threshold = std::max(0.01, delay);
+    if (std::fabs(diff) < 10.0) {
+      if (diff <= -threshold)
+        delay = 0;
+      else if (diff >= threshold)
+        delay = 2 * delay;
+    }
+  }
+  video.FrameTimer += delay;
+  return video.FrameTimer;
+}
+
+// Video thread, after a picture entered the queue.
+void TPlayerCore::PictureQueued(TCustomPlayer& player, TPlayContext& context) {
+  player.FSeekDisplayed.Set();
+  if (!context.SeekRequest) player.FSeeking = false;
+  const int count = context.StartPausedCount;
+  if (count > 0) {
+    if (count < 2) {
+      context.StartPausedCount = count + 1;
+    } else {
+      context.StartPausedCount = 0;
+      player.SetPlayState(psPause);
+    }
+  }
+}
+
+// ---- Clocks ----
+
+double TPlayerCore::VideoClock(const TPlayContext& context) {
+  const TVideoSide& video = context.Video;
+  if (context.Paused) return video.CurrentPts;
+  const double drift = video.CurrentPtsDrift;
+  return drift != 0 ? drift + NowSeconds() : context.InputStart / 1000000.0;
+}
+
+double TPlayerCore::MasterClock(const TPlayContext& context) {
+  if (context.SyncSource == ssVideo)
+    return context.HasVideo() ? VideoClock(context) : AudioClock(context);
+  return context.HasAudio() ? AudioClock(context) : VideoClock(context);
+}
+
+// ---- Display and refresh ----
+
+// Refresh thread: asks the play thread to refresh, unless a refresh is still pending.
+void TPlayerCore::RefreshThread(TPlayContext& context) {
+  TCustomPlayer& player = *context.Owner;
+  const int period = context.HasAudio() && context.ShowMode != smVideo ? 20 : 5;
+  while (!context.AbortRequest) {
+    if (!context.RefreshPending.exchange(true)) player.PushSDLEvent(evRefresh);
+    SleepMs(period);
+  }
+}
+
+// Play thread.
+void TPlayerCore::EventLoop(TCustomPlayer& player) {
+  player.FPlayThreadStarted = true;
+  for (;;) {
+    SDL_Event event;
+    if (!player.FSDL.SDL_WaitEvent(&event)) SleepMs(10);
+    const std::lock_guard<std::timed_mutex> lock(player.FPlayerLock);
+    if (!player.FContext) return;
+    if (!HandleEvent(player, *player.FContext, event)) return;
+  }
+}
+
+// Play thread, holding the player lock. False when the loop ends.
+bool TPlayerCore::HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+    case evQuit:
+      player.CloseStream();
+      return false;
+    case SDL_VIDEORESIZE:
+      Resize(player, context, event.resize.w, event.resize.h);
+      break;
+    case SDL_VIDEOEXPOSE:
+      if (context.Paused)
+        Refresh(player, context, false);
+      else
+        Display(player, context);
+      break;
+    case evAllocPicture:
+      AllocatePicture(player, context);
+      break;
+    case evRefresh:
+      Refresh(player, context, true);
+      context.RefreshPending = false;
+      break;
+    case evReopenDisplay:
+      DisplayOpen(player, context, true);
+      Display(player, context);
+      break;
+    default:
+      break;
+  }
+  return player.FContext != nullptr;
+}
+
+void TPlayerCore::Resize(TCustomPlayer& player, TPlayContext& context, int width, int height) {
+  if (width < 1 || height < 1) return;
+  SDL_Surface* screen = player.FSDL.SDL_SetVideoMode(
+      width, height, player.FScreenDepth < 16 ? 32 : 0, VideoModeFlags);
+  if (!screen) {
+    player.SetLastError("SDL: could not set video mode.", false);
+    return;
+  }
+  player.FScreen = screen;
+  player.FScreenWidth = width;
+  player.FScreenHeight = height;
+  context.WindowWidth = screen->w;
+  context.WindowHeight = screen->h;
+  if (context.Paused) Refresh(player, context, false);
+}
+
+// Play thread. 0, or -1 when SDL refuses the mode.
+int TPlayerCore::DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool force) {
+  int width = 640;
+  int height = 480;
+  const TPicture& picture = context.Video.Pictures[context.Video.WriteIndex];
+  if (player.FScreenWidth >= 1 && player.FScreenHeight >= 1) {
+    width = player.FScreenWidth;
+    height = player.FScreenHeight;
+  } else if (picture.Width >= 1 && picture.Height >= 1) {
+    width = picture.Width;
+    height = picture.Height;
+  }
+  if (!force && player.FScreen && context.WindowWidth == width && context.WindowHeight == height)
+    return 0;
+  SDL_Surface* screen = player.FSDL.SDL_SetVideoMode(
+      width, height, player.FScreenDepth < 16 ? 32 : 0, VideoModeFlags);
+  if (!player.FScreenHandle) player.FSDL.SDL_WM_SetCaption("FFPlayer", "FFPlayer");
+  if (!screen) {
+    player.SetLastError("SDL: could not set video mode.", false);
+    return -1;
+  }
+  player.FScreen = screen;
+  context.WindowWidth = screen->w;
+  context.WindowHeight = screen->h;
+  return 0;
+}
+
+void TPlayerCore::Display(TCustomPlayer& player, TPlayContext& context) {
+  if (!player.FScreen && DisplayOpen(player, context, false) < 0) return;
+  if (context.HasVideo() && context.ShowMode == smVideo) PictureDisplay(player, context);
+}
+
+// Play thread. Shows the picture at the read index, centred in the window in its own shape
+// (or the forced one; a negative aspect ratio fills the window).
+void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  video.ShownIndex = video.ReadIndex;
+  TPicture& picture = video.Pictures[video.ReadIndex];
+  if (!picture.Overlay || context.WindowWidth < 1 || context.WindowHeight < 1) return;
+  const float forced = player.FAspectRatio;
+  double aspect;
+  if (forced < 0) {
+    aspect = double(context.WindowWidth) / context.WindowHeight;
+  } else if (forced > 0) {
+    aspect = forced;
+  } else {
+    aspect = picture.SampleAspectRatio.num == 0 ? 0 : av_q2d(picture.SampleAspectRatio);
+    if (aspect <= 0) aspect = 1.0;
+    aspect *= double(picture.Width) / picture.Height;
+  }
+  int height = context.WindowHeight;
+  int width = int(std::lround(height * aspect)) & ~1;
+  if (width > context.WindowWidth) {
+    width = context.WindowWidth;
+    height = int(std::lround(width / aspect)) & ~1;
+  }
+  SDL_Rect rect;
+  rect.x = Sint16((context.WindowWidth - width) / 2);
+  rect.y = Sint16((context.WindowHeight - height) / 2);
+  rect.w = Uint16(std::max(width, 1));
+  rect.h = Uint16(std::max(height, 1));
+  player.FSDL.SDL_DisplayYUVOverlay(picture.Overlay, &rect);
+}
+
+// Play thread: makes the overlay the video thread waits for.
+void TPlayerCore::AllocatePicture(TCustomPlayer& player, TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  if (DisplayOpen(player, context, false) < 0) return;
+  std::unique_lock<std::mutex> lock(video.PictureLock);
+  TPicture& picture = video.Pictures[video.WriteIndex];
+  if (picture.Allocated) return;
+  if (picture.Overlay) player.FSDL.SDL_FreeYUVOverlay(picture.Overlay);
+  picture.Overlay =
+      player.FSDL.SDL_CreateYUVOverlay(picture.Width, picture.Height, SDL_YV12_OVERLAY, player.FScreen);
+  if (!picture.Overlay) {
+    const int width = picture.Width;
+    const int height = picture.Height;
+    lock.unlock();
+    player.SetLastError(
+        "Error: the video system does not support an image size of " + std::to_string(width) + "x" +
+            std::to_string(height) +
+            " pixels. Try using -lowres or -vf \"scale=w:h\" to reduce the image size.",
+        false);
+    player.CloseStream();
+    return;
+  }
+  picture.Allocated = true;
+  video.PictureChanged.notify_all();
+}
+
+void TPlayerCore::AdvancePicture(TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  const std::lock_guard<std::mutex> lock(video.PictureLock);
+  video.ReadIndex = (video.ReadIndex + 1) % 2;
+  --video.Size;
+  video.PictureChanged.notify_all();
+}
+
+// Play thread. Shows the next picture once it is due, dropping those that come too late to
+// be worth showing, and reports the position.
+void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool timed) {
+  TVideoSide& video = context.Video;
+  if (!context.HasVideo()) {
+    if (context.HasAudio()) {
+      Display(player, context);
+      UpdatePosition(player, context);
+    }
+    return;
+  }
+  for (;;) {
+    int size;
+    double targetClock, nextTarget, pts;
+    {
+      const std::lock_guard<std::mutex> lock(video.PictureLock);
+      size = video.Size;
+      const TPicture& picture = video.Pictures[video.ReadIndex];
+      targetClock = picture.TargetClock;
+      pts = picture.Pts;
+      nextTarget = size == 2 ? video.Pictures[(video.ReadIndex + 1) % 2].TargetClock
+                             : targetClock + video.Clock - pts;
+      if (size > 0) video.CurrentPos = picture.Pos;
+    }
+    if (size == 0) {
+      if (!timed) Display(player, context);
+      UpdatePosition(player, context);
+      return;
+    }
+    const double now = NowSeconds();
+    if (now < targetClock) return;
+    video.CurrentPts = pts;
+    video.CurrentPtsDrift = pts - now;
+    const bool dropMode = context.SeekApplied;
+    const bool late = context.HasAudio() && now > nextTarget && !context.LiveCapture;
+    if ((late || dropMode) && (size == 2 || now > nextTarget + 0.5 || dropMode)) {
+      AdvancePicture(context);
+      continue;
+    }
+    Display(player, context);
+    if (timed) AdvancePicture(context);
+    UpdatePosition(player, context);
+    return;
+  }
+}
+
+// Play thread. Reports the position when it moved by more than a step, and the end once.
+void TPlayerCore::UpdatePosition(TCustomPlayer& player, TPlayContext& context) {
+  if (context.StillImage) return;
+  double clock;
+  if (context.HasVideo())
+    clock = VideoClock(context);
+  else if (context.HasAudio())
+    clock = AudioClock(context);
+  else
+    return;
+  int64_t position = std::llround(clock * 1000000) - context.InputStart;
+  // A sound track shorter than the input ends the play.
+  if (!context.HasVideo() && context.Audio.DurationUS > 0 && position >= context.Audio.DurationUS &&
+      context.InputDuration > position)
+    position = context.InputDuration;
+  if (context.InputDuration > 0 && position >= context.InputDuration) {
+    position = context.InputDuration;
+    if (player.FLastReportedPosition != position) player.FLastReportedPosition = 0;
+  }
+  const int64_t last = player.FLastReportedPosition;
+  if (last == INT64_MIN || std::llabs(position - last) > PositionStep) {
+    player.FLastReportedPosition = position;
+    if (player.OnPosition) player.FEvents.Push({TPlayerEvent::ekPosition, position});
+  }
+  if (!context.LiveCapture && context.EndOfInput && !context.EndReported.exchange(true))
+    player.SetPlayState(psEnd);
+}
+
+// ---- The component ----
+
+TCustomPlayer::TCustomPlayer() { ResetState(); }
+
+TCustomPlayer::~TCustomPlayer() {
+  FDestroying = true;
+  Stop(true);
+  StopEventThread(true);
+}
+
+void TCustomPlayer::SetLastError(const std::string& msg, bool store) {
+  FFLogger().Log(this, llError, msg);
+  if (store) FLastErrMsg = msg;
+}
+
+bool TCustomPlayer::LoadAVLib(const std::string& path, bool loadSDL) {
+  FFLoader().SetLibraryPath(path);
+  if (!FFLoader().Load(AllLibraries)) {
+    FLastErrMsg = FFLoader().LastErrorMessage();
+    return false;
+  }
+  FSDLRequired = loadSDL;
+  return !loadSDL || LoadSDL(path, SDLLibraryName);
+}
+
+bool TCustomPlayer::LoadSDL(const std::string& path, const std::string& dllName) {
+  if (FSDLLoader.Load(path, dllName)) {
+    FSDL = FSDLLoader.EntryPoints();
+    return true;
+  }
+  FSDL = TSDLEntryPoints();
+  FLastErrMsg = FSDLLoader.ErrorText();
+  return false;
+}
+
+bool TCustomPlayer::AVLibLoaded() const {
+  return FFLoader().Loaded(AllLibraries) && (!FSDLRequired || SDLLoaded());
+}
+
+void TCustomPlayer::SetAspectRatio(float value) {
+  if (FAspectRatio == value) return;
+  FAspectRatio = value;
+  PushSDLEvent(evReopenDisplay);
+}
+
+void TCustomPlayer::SetAudioVolume(int value) { FAudioVolume = std::clamp(value, 0, SDL_MIX_MAXVOLUME); }
+
+void TCustomPlayer::SetFrameWidth(int value) {
+  if (value % 2 != 0) throw FFmpegException("Frame size must be a multiple of 2");
+  FFrameWidth = value;
+}
+
+void TCustomPlayer::SetFrameHeight(int value) {
+  if (value % 2 != 0) throw FFmpegException("Frame size must be a multiple of 2");
+  FFrameHeight = value;
+}
+
+void TCustomPlayer::ScreenExposed() { PushSDLEvent(SDL_VIDEOEXPOSE); }
+
+void TCustomPlayer::ScreenResized(int width, int height) {
+  PushSDLEvent(SDL_VIDEORESIZE, 0, width, height);
+}
+
+bool TCustomPlayer::SDLRunning() const {
+  const std::lock_guard<std::mutex> lock(FSDLLock);
+  return FSDLRunning;
+}
+
+// Any thread. SDL's queue takes events from any thread while SDL runs.
+void TCustomPlayer::PushSDLEvent(int type, int code, int width, int height) {
+  const std::lock_guard<std::mutex> lock(FSDLLock);
+  if (!FSDLRunning) return;
+  SDL_Event event{};
+  event.type = Uint8(type);
+  if (type == SDL_VIDEORESIZE) {
+    event.resize.w = width;
+    event.resize.h = height;
+  } else {
+    event.user.code = code;
+  }
+  FSDL.SDL_PushEvent(&event);
+}
+
+void TCustomPlayer::PostQuit() { PushSDLEvent(evQuit); }
+
+// Caller's thread.
+bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle, bool startPaused) {
+  if (!FFLoader().Loaded(AllLibraries)) {
+    SetLastError("libav not loaded.", true);
+    return false;
+  }
+  if (!SDLLoaded()) {
+    SetLastError("sdl not loaded.", true);
+    return false;
+  }
+  Stop(true);
+  FEvents.Clear();
+  bool started;
+  {
+    const std::lock_guard<std::mutex> lock(SDLLoaderLock());
+    SetSDLDriverVariables();
+    started = InitSDL(screenHandle);
+  }
+  if (!started) {
+    SetLastError("Could not initialize SDL with ScreenHandle(" + std::to_string(screenHandle) +
+                     "): " + FSDL.SDL_GetError(),
+                 true);
+    return false;
+  }
+  if (DisableDisplay) {
+    DisableVideo = true;
+  } else {
+    const SDL_VideoInfo* info = FSDL.SDL_GetVideoInfo();
+    if (!info) {
+      SetLastError("SDL_GetVideoInfo() failed", true);
+      CloseSDL();
+      return false;
+    }
+    FFullScreenWidth = info->current_w;
+    FFullScreenHeight = info->current_h;
+    FScreenDepth = info->vfmt ? info->vfmt->BitsPerPixel : 0;
+  }
+  for (Uint8 type : {Uint8(SDL_ACTIVEEVENT), Uint8(SDL_MOUSEMOTION), Uint8(SDL_SYSWMEVENT)})
+    FSDL.SDL_EventState(type, SDL_IGNORE);
+  if (!PlayerStreamOpen(fileName, startPaused)) {
+    CloseSDL();
+    return false;
+  }
+  FFileName = fileName;
+  FScreenHandle = screenHandle;
+  DoFileOpen();
+  StartEventThread();
+  StartPlayThread();
+  return true;
+}
+
+// Only a chosen driver is named: an empty variable makes SDL fail.
+void TCustomPlayer::SetSDLDriverVariables() const {
+  if (AudioDriver != adDefault) ::setenv("SDL_AUDIODRIVER", AudioDriverName(AudioDriver), 1);
+  if (VideoDriver != vdDefault) ::setenv("SDL_VIDEODRIVER", VideoDriverName(VideoDriver), 1);
+}
+
+// Caller's thread, under the SDL loader's lock. SDL installs handlers for SIGINT and SIGTERM
+// even when asked not to; the program's own go back afterwards.
+bool TCustomPlayer::InitSDL(TScreenHandle screenHandle) {
+  if (screenHandle) ::setenv("SDL_WINDOWID", std::to_string(screenHandle).c_str(), 1);
+  struct sigaction savedInt {}, savedTerm {};
+  ::sigaction(SIGINT, nullptr, &savedInt);
+  ::sigaction(SIGTERM, nullptr, &savedTerm);
+  Uint32 flags = SDL_INIT_TIMER | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
+  if (!DisableAudio) flags |= SDL_INIT_AUDIO;
+  const bool started = FSDL.SDL_Init(flags) == 0;
+  ::sigaction(SIGINT, &savedInt, nullptr);
+  ::sigaction(SIGTERM, &savedTerm, nullptr);
+  if (screenHandle) ::unsetenv("SDL_WINDOWID");
+  if (!started) return false;
+  char name[256];
+  if (FSDL.SDL_AudioDriverName(name, sizeof name))
+    FFLogger().Log(this, llDebug, std::string("using audio driver: ") + name);
+  if (FSDL.SDL_VideoDriverName(name, sizeof name))
+    FFLogger().Log(this, llDebug, std::string("using video driver: ") + name);
+  const std::lock_guard<std::mutex> lock(FSDLLock);
+  FSDLRunning = true;
+  return true;
+}
+
+void TCustomPlayer::CloseSDL() {
+  {
+    const std::lock_guard<std::mutex> lock(FSDLLock);
+    if (FSDLRunning && FSDL.SDL_Quit) FSDL.SDL_Quit();
+    FSDLRunning = false;
+  }
+  ResetState();
+}
+
+void TCustomPlayer::ResetState() {
+  FScreen = nullptr;
+  FPlayState = psStop;
+  FLastReportedPosition = INT64_MIN;
+  FPosition = -1;
+  FStep = false;
+  FSeekDone.Set();
+  FSeeking = false;
+  FSeekDisplay = false;
+  FSeekReached = false;
+}
+
+// Caller's thread. Starts the read thread and waits until it has opened the input (or failed).
+bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaused) {
+  auto context = std::make_unique<TPlayContext>();
+  context->Owner = this;
+  context->FileName = fileName;
+  context->SyncSource = SyncSource;
+  if (startPaused) {
+    context->Paused = true;
+    context->StartPausedCount = 1;
+    FStep = false;
+  }
+  FIOStartTime = INT64_MAX;
+  try {
+    context->ReadThread =
+        std::thread(TPlayerCore::ReadThread, std::ref(*this), std::ref(*context));
+  } catch (const std::system_error&) {
+    SetLastError("SDL_CreateThread() failed.", true);
+    return false;
+  }
+  WaitPumping([&context] { return context->GetOpenStatus() != osPending; }, 10);
+  if (context->GetOpenStatus() != osOpened) {
+    context->ReadThread.join();
+    return false;
+  }
+  try {
+    context->RefreshThread = std::thread(TPlayerCore::RefreshThread, std::ref(*context));
+  } catch (const std::system_error&) {
+    SetLastError("SDL_CreateThread() failed.", true);
+    TPlayerCore::CloseStream(*this, std::move(context));
+    return false;
+  }
+  const std::lock_guard<std::timed_mutex> lock(FPlayerLock);
+  FContext = std::move(context);
+  return true;
+}
+
+// Caller's thread.
+void TCustomPlayer::DoFileOpen() {
+  TPlayContext& context = *FContext;
+  int frameWidth = -1;
+  int frameHeight = -1;
+  if (context.HasVideo() && context.Video.Codec->width >= 1) {
+    frameWidth = context.Video.Codec->width;
+    frameHeight = context.Video.Codec->height;
+  }
+  const int64_t duration = context.StillImage ? 0 : context.InputDuration;
+  if (OnFileOpen) {
+    DeliverEvent([&] {
+      int width = FScreenWidth;
+      int height = FScreenHeight;
+      OnFileOpen(this, duration, frameWidth, frameHeight, width, height);
+      FScreenWidth = width;
+      FScreenHeight = height;
+    });
+  }
+  if (FScreenHandle && (FScreenWidth == 0 || FScreenHeight == 0)) {
+    FScreenWidth = FFullScreenWidth;
+    FScreenHeight = FFullScreenHeight;
+  }
+}
+
+void TCustomPlayer::DeliverEvent(const std::function<void()>& raise) {
+  if (TriggerEventInMainThread)
+    RunInMainThread(raise);
+  else
+    raise();
+}
+
+void TCustomPlayer::StartEventThread() {
+  StopEventThread(true);
+  FEventThreadTerminated = false;
+  FEventThread = std::thread(&TCustomPlayer::EventThreadExecute, this);
+}
+
+// Caller's thread. Without Terminate the thread ends once it has raised the final state; it
+// may be waiting for the main thread to raise an event.
+void TCustomPlayer::StopEventThread(bool terminate) {
+  if (!FEventThread.joinable()) return;
+  if (terminate) {
+    FEventThreadTerminated = true;
+    FEvents.Ready.Set();
+  }
+  std::atomic<bool> ended{false};
+  std::thread waiter([this, &ended] {
+    FEventThread.join();
+    ended = true;
+  });
+  WaitPumping([&ended] { return ended.load(); }, 10);
+  waiter.join();
+}
+
+// Event thread: raises the queued position and state reports.
+void TCustomPlayer::EventThreadExecute() {
+  while (!FEventThreadTerminated) {
+    const TPlayerEvent event = FEvents.Pop();
+    if (event.Kind == TPlayerEvent::ekPosition) {
+      FPosition = event.Value;
+      if (!FDestroying && OnPosition) DeliverEvent([this, &event] { OnPosition(this, event.Value); });
+    } else if (event.Kind == TPlayerEvent::ekState) {
+      const auto state = TPlayState(event.Value);
+      if (!FDestroying && OnState) DeliverEvent([this, state] { OnState(this, state); });
+      if (state == psStop) return;
+    } else if (event.Kind == TPlayerEvent::ekQuit) {
+      return;
+    } else {
+      FEvents.Ready.WaitFor(100);
+    }
+  }
+}
+
+// Any of the player's threads.
+void TCustomPlayer::SetPlayState(TPlayState state) {
+  FPlayState = state;
+  if (OnState)
+    FEvents.Push({TPlayerEvent::ekState, state});
+  else if (state == psStop)
+    FEvents.Push({TPlayerEvent::ekQuit, 0});
+}
+
+void TCustomPlayer::StartPlayThread() {
+  FPlayThreadStarted = false;
+  FStopped.Reset();
+  FPlayThread = std::thread(&TCustomPlayer::PlayThreadExecute, this);
+  while (!FPlayThreadStarted) SleepMs(10);
+}
+
+// Play thread.
+void TCustomPlayer::PlayThreadExecute() {
+  SetPlayState(psPlay);
+  try {
+    TPlayerCore::EventLoop(*this);
+  } catch (const std::exception& e) {
+    FFLogger().Log(this, llFatal, std::string("PlayThread Exception: ") + e.what());
+    const std::lock_guard<std::timed_mutex> lock(FPlayerLock);
+    CloseStream();
+  }
+  CloseSDL();
+  SetPlayState(psStop);
+  FStopped.Set();
+}
+
+// The thread holding the player lock: takes the state out of the player, so that it is closed
+// once however many paths ask for it.
+void TCustomPlayer::CloseStream() { TPlayerCore::CloseStream(*this, std::move(FContext)); }
+
+// Caller's thread, holding the player lock.
+void TCustomPlayer::TogglePause(TPlayContext& context) {
+  if (!FSeekDone.WaitFor(250)) FSeekDone.Set();
+  TVideoSide& video = context.Video;
+  if (context.Paused) {
+    const double now = NowSeconds();
+    {
+      const std::lock_guard<std::mutex> lock(video.PictureLock);
+      video.FrameTimer += now + video.CurrentPtsDrift - video.CurrentPts;
+    }
+    if (context.ReadPauseResult != AVERROR(ENOSYS)) video.CurrentPts = video.CurrentPtsDrift + now;
+    video.CurrentPtsDrift = video.CurrentPts - now;
+    context.Paused = false;
+  } else {
+    if (context.HasVideo() && !FSeekDisplayed.WaitFor(250)) FSeekDisplayed.Set();
+    context.Paused = true;
+  }
+}
+
+namespace {
+// The main thread takes the player lock while letting queued main-thread calls run: the play
+// thread may be logging through the main thread while it holds the lock.
+std::unique_lock<std::timed_mutex> LockPumping(std::timed_mutex& mutex) {
+  std::unique_lock<std::timed_mutex> lock(mutex, std::defer_lock);
+  while (!lock.try_lock_for(std::chrono::milliseconds(10))) PumpWhileWaiting();
+  return lock;
+}
+}  // namespace
+
+void TCustomPlayer::Pause() {
+  const auto lock = LockPumping(FPlayerLock);
+  if (!FContext || FContext->Paused) return;
+  TogglePause(*FContext);
+  FStep = false;
+  SetPlayState(psPause);
+}
+
+void TCustomPlayer::Resume() {
+  const auto lock = LockPumping(FPlayerLock);
+  if (!FContext || !FContext->Paused) return;
+  TogglePause(*FContext);
+  FStep = false;
+  SetPlayState(psResume);
+}
+
+void TCustomPlayer::Seek(TSeekFlags flags, bool wait, int64_t position) {
+  {
+    const auto lock = LockPumping(FPlayerLock);
+    if (!FContext) return;
+    TPlayContext& context = *FContext;
+    const int ffFlags = SeekFlagsToInt(flags);
+    int64_t relative = 0;
+    if (!(ffFlags & AVSEEK_FLAG_BYTE)) {
+      if (context.InputDuration > 0) position = std::min(position, context.InputDuration);
+      relative = position > 0 ? 0 : 1;
+      position += context.InputStart;
+      if (FSeekDisplay) FSeekReached = false;
+    }
+    const std::lock_guard<std::mutex> seekLock(context.SeekLock);
+    if (context.SeekRequest) return;
+    FSeeking = true;
+    context.PausedAtSeek = bool(context.Paused);
+    context.SeekTarget = position;
+    context.SeekRelative = relative;
+    context.SeekFlags = ffFlags;
+    FSeekDone.Reset();
+    context.SeekRequest = true;
+  }
+  if (!wait) return;
+  WaitPumping([this] { return FSeekDone.WaitFor(IsMainThread() ? 0 : 100); }, 100);
+  bool hasVideo;
+  {
+    const auto lock = LockPumping(FPlayerLock);
+    hasVideo = FContext && FContext->HasVideo();
+  }
+  if (hasVideo) WaitPumping([this] { return FSeekDisplayed.WaitFor(IsMainThread() ? 0 : 100); }, 100);
+}
+
+void TCustomPlayer::Stop(bool waitForStop) {
+  {
+    const auto lock = LockPumping(FPlayerLock);
+    if (FContext) {
+      if (FContext->Paused) {
+        TogglePause(*FContext);
+        FStep = false;
+      }
+      PostQuit();
+    } else {
+      FIOStartTime = 0;
+      if (TPlayContext* opening = FOpeningContext) opening->AbortRequest = true;
+    }
+  }
+  if (waitForStop) {
+    WaitForStop();
+    WaitForPlayThread();
+    CloseSDL();
+    StopEventThread(false);
+  }
+}
+
+// Caller's thread. The play thread closes the stream on the quit event; should it not come
+// round to it, the stream is closed here.
+void TCustomPlayer::WaitForStop() {
+  if (!FPlayThread.joinable()) return;
+  int passes = 1;
+  for (;;) {
+    if (FStopped.WaitFor(100)) return;
+    PumpWhileWaiting();
+    std::unique_lock<std::timed_mutex> lock(FPlayerLock, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(100))) continue;
+    ++passes;
+    if (!FContext) return;
+    if ((passes > 10 && FContext->InsidePacketRead) || passes > 20) {
+      CloseStream();
+      return;
+    }
+    PostQuit();
+  }
+}
+
+// Caller's thread.
+void TCustomPlayer::WaitForPlayThread() {
+  if (!FPlayThread.joinable()) return;
+  PostQuit();
+  WaitPumping([this] { return FStopped.IsSet(); }, 10);
+  FPlayThread.join();
+}
