@@ -73,12 +73,22 @@ std::string QuotedArguments(const std::string& arguments) {
   return "'" + arguments + "'";
 }
 
+// An instance name as it was read (unescaped), escaped again for the graph syntax.
+std::string EscapedName(const std::string& name) {
+  std::string text;
+  for (const char c : name) {
+    if (std::strchr("\\'[]=,; \n\t\r", c)) text += '\\';
+    text += c;
+  }
+  return text;
+}
+
 std::string ChainText(const std::vector<TBuiltInFilter>& filters, const std::string& instance) {
   std::string text;
   for (std::size_t n = 0; n < filters.size(); ++n) {
     if (n > 0) text += ",";
     text += filters[n].Name;
-    if (n + 1 == filters.size()) text += instance;
+    if (n + 1 == filters.size()) text += EscapedName(instance);
     if (!filters[n].Arguments.empty()) text += "=" + QuotedArguments(filters[n].Arguments);
   }
   return text;

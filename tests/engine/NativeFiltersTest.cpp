@@ -428,6 +428,11 @@ TEST_F(NativeFiltersTest, TranslatedChainsWithLabelsAndInstancesBuildRealGraphs)
   EqualizeFrame(expected.get(), 30, -20);
   RotateHueOfFrame(expected.get(), 10, 10);
   EXPECT_EQ(FrameDifference(expected.get(), output.get()), "");
+  // An instance name with graph syntax in it stays one name.
+  EXPECT_NE(Translated("nativehue@a\\,b=10:10").find(",hue@a\\,b='"), std::string::npos);
+  const TFramePtr named = Filtered("nativehue@a\\,b=10:10 , nativeeq@'x;y'=30:-20", input.get());
+  ASSERT_TRUE(named);
+  EXPECT_EQ(FrameDifference(expected.get(), named.get()), "");
 }
 
 TEST_F(NativeFiltersTest, SyntaxErrorsAreLeftToTheLibrary) {
