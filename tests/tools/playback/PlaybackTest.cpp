@@ -248,4 +248,20 @@ TEST_F(PlaybackTest, WithoutAnyVideoPlayer01ShowsItsBackgroundAndControls) {
   EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), kGlyphColour) << result.report;
 }
 
+// "Auto Hide toolbar" with no mouse over the player, and no big play button: nothing but the
+// background shows where they would be.
+TEST_F(PlaybackTest, AutohideAndNoBigButtonLeaveOnlyTheBackground) {
+  TSWFData settings;
+  settings.bgcolor = 0x203040;
+  settings.autohide = true;
+  settings.showbigplay = false;
+  const Result result = Play(PackageSkin(dir_, "bare", Skin("Player01"), settings, std::nullopt),
+                             "--expect still --probe " + std::to_string(kTrackMidX) + "," + std::to_string(kTrackY) +
+                                 " --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));
+  EXPECT_EQ(result.Verdict(), "BLANK") << result.report;
+  EXPECT_EQ(result.ColourAt(kTrackMidX, kTrackY), "#203040") << result.report;
+  EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), "#203040") << result.report;
+  EXPECT_FALSE(result.Logged("ERROR")) << result.report;
+}
+
 }  // namespace
