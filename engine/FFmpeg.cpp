@@ -1256,7 +1256,28 @@ int TCustomFFmpeg::FailOutput(S text) {
   return -1;
 }
 
+// The pending settings were for this file, whether it opens or not.
 bool TCustomFFmpeg::OpenInputFile(S fileName) {
+  bool opened = false;
+  try {
+    opened = OpenInput(fileName);
+  } catch (...) {
+    EndInputSettings();
+    throw;
+  }
+  EndInputSettings();
+  return opened;
+}
+
+void TCustomFFmpeg::EndInputSettings() {
+  // The start position was the seek of this input.
+  FSettings.StartTime = 0;
+  FSettings.InputTsOffset = 0;
+  ResetPendingSettings();
+  UpdateTotalTime();
+}
+
+bool TCustomFFmpeg::OpenInput(S fileName) {
   LastErrMsg.clear();
   if (InputCount() >= FMaxFiles) return Fail("Too many input files.");
   const AVInputFormat* format = nullptr;
@@ -1361,11 +1382,6 @@ void TCustomFFmpeg::AddInput(std::unique_ptr<TInputFile> file) {
   ff::av_dump_format(ic, index, file->FileName.c_str(), 0);
   for (auto& ist : streams) FInputStreams.push_back(std::move(ist));
   FInputFiles.push_back(std::move(file));
-  // The start position was the seek of this input.
-  FSettings.StartTime = 0;
-  FSettings.InputTsOffset = 0;
-  ResetPendingSettings();
-  UpdateTotalTime();
 }
 
 void TCustomFFmpeg::SetUpInputStream(TInputStream& ist) {
@@ -1430,6 +1446,18 @@ void TCustomFFmpeg::UpdateTotalTime() {
 // ---- Opening outputs ----
 
 int TCustomFFmpeg::OpenOutputFile(S fileName, bool join) {
+  int index = -1;
+  try {
+    index = OpenOutput(fileName, join);
+  } catch (...) {
+    ResetPendingSettings();
+    throw;
+  }
+  ResetPendingSettings();
+  return index;
+}
+
+int TCustomFFmpeg::OpenOutput(S fileName, bool join) {
   LastErrMsg.clear();
   if (FJoinInputs) return FailOutput("Cannot join more than one output file.");
   if (OutputCount() >= FMaxFiles) return FailOutput("Too many output files.");
@@ -1445,7 +1473,6 @@ int TCustomFFmpeg::OpenOutputFile(S fileName, bool join) {
   if (!OpenOutputIO(*file)) return -1;
   SetOutputParameters(*file);
   FOutputFiles.push_back(std::move(file));
-  ResetPendingSettings();
   if (join && InputCount() > 1) FJoinInputs = true;
   return index;
 }

@@ -504,6 +504,8 @@ class TCustomFFmpeg {
   bool SetGenericOption(const std::string& name, const std::string& value);
 
   // Opening inputs.
+  bool OpenInput(const std::string& fileName);
+  void EndInputSettings();
   AVFormatContext* AllocInputContext();
   const AVCodec* ForcedDecoder(AVMediaType kind);
   int OpenInputContext(AVFormatContext*& ic, const std::string& fileName,
@@ -519,6 +521,7 @@ class TCustomFFmpeg {
   void UpdateTotalTime();
 
   // Opening outputs.
+  int OpenOutput(const std::string& fileName, bool join);
   bool IsAnInput(const std::string& fileName) const;
   std::unique_ptr<TOutputFile> AllocOutputFile(const std::string& fileName);
   bool CreateOutputStreams(TOutputFile& file, int fileIndex);
