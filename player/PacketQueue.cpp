@@ -9,8 +9,10 @@ int64_t EntryBytes(const AVPacket* packet) {
 TPacketQueue::~TPacketQueue() { Flush(); }
 
 bool TPacketQueue::Put(const AVPacket* packet) {
-  AVPacket* copy = ff::av_packet_clone(packet);
+  // An empty packet (the end packet) stays empty: a reference would give it a data buffer.
+  AVPacket* copy = packet->data ? ff::av_packet_clone(packet) : ff::av_packet_alloc();
   if (!copy) return false;
+  copy->stream_index = packet->stream_index;
   {
     const std::lock_guard<std::mutex> lock(FLock);
     FPackets.push_back(copy);

@@ -20,7 +20,8 @@ class TPacketQueue {
   TPacketQueue(const TPacketQueue&) = delete;
   TPacketQueue& operator=(const TPacketQueue&) = delete;
 
-  // Read thread. Queues a new reference to the packet's data; false without memory.
+  // Read thread. Queues a new reference to the packet's data (an empty packet stays empty);
+  // false without memory.
   bool Put(const AVPacket* packet);
   void PutFlush();
   // Frees every queued packet.

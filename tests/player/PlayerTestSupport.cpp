@@ -1,0 +1,80 @@
+#include "PlayerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "FFBaseComponent.h"
+
+namespace playertest {
+
+TRecorder::TRecorder(TCustomPlayer& player) {
+  player.OnPosition = [this](void*, int64_t pts) {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FPositions.push_back({Elapsed(), pts});
+  };
+  player.OnState = [this](void*, TPlayState state) {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FStates.push_back(state);
+  };
+}
+
+std::vector<TPositionReport> TRecorder::Positions() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return FPositions;
+}
+
+std::vector<TPlayState> TRecorder::States() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return FStates;
+}
+
+int TRecorder::CountOf(TPlayState state) const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return int(std::count(FStates.begin(), FStates.end(), state));
+}
+
+int64_t TRecorder::LastPosition() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return FPositions.empty() ? -1 : FPositions.back().Position;
+}
+
+double TRecorder::Elapsed() const {
+  return std::chrono::duration<double>(Clock::now() - FStart).count();
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    CheckSynchronize(10);
+  }
+  return true;
+}
+
+void PumpFor(int milliseconds) {
+  PumpUntil([] { return false; }, milliseconds);
+}
+
+void LoadPlayer(TCustomPlayer& player) {
+  ASSERT_TRUE(player.LoadAVLib(FENNICK_LIBAV_DIR)) << player.LastErrMsg();
+}
+
+std::vector<int16_t> ReadSamples(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<int16_t> samples(bytes.size() / 2);
+  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+  return samples;
+}
+
+int PeakOf(const std::vector<int16_t>& samples, size_t from, size_t to) {
+  int peak = 0;
+  for (size_t n = from; n < std::min(to, samples.size()); ++n)
+    peak = std::max(peak, std::abs(int(samples[n])));
+  return peak;
+}
+
+}  // namespace playertest

@@ -1,0 +1,51 @@
+// What the player tests share: a player on the program's LibAV folder that records its
+// events with their wall-clock times, and waits that keep the main thread dispatching.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "FFPlayer.h"
+
+namespace playertest {
+
+using Clock = std::chrono::steady_clock;
+
+struct TPositionReport {
+  double WallSeconds;  // since the recorder started
+  int64_t Position;
+};
+
+// Records OnPosition and OnState, raised on the main thread (the test's), as a program sees them.
+class TRecorder {
+ public:
+  explicit TRecorder(TCustomPlayer& player);
+
+  std::vector<TPositionReport> Positions() const;
+  std::vector<TPlayState> States() const;
+  int CountOf(TPlayState state) const;
+  int64_t LastPosition() const;
+  double Elapsed() const;
+
+ private:
+  mutable std::mutex FLock;
+  Clock::time_point FStart = Clock::now();
+  std::vector<TPositionReport> FPositions;
+  std::vector<TPlayState> FStates;
+};
+
+// Dispatches main-thread calls until the predicate holds or the time is up; the predicate's result.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
+void PumpFor(int milliseconds);
+
+// A player on the LibAV folder with the dummy drivers (or what the environment names).
+void LoadPlayer(TCustomPlayer& player);
+
+// The signed 16-bit samples of a file.
+std::vector<int16_t> ReadSamples(const std::string& path);
+int PeakOf(const std::vector<int16_t>& samples, size_t from, size_t to);
+
+}  // namespace playertest
