@@ -385,10 +385,13 @@ class TCustomFFmpeg {
   // Task thread, between packets and frames: blocks while the run is paused.
   void CheckPaused();
 
-  // I/O time-outs: true interrupts the blocking call in progress on the calling thread.
+  // Called on the thread whose blocking library call FFmpeg polls (through the interrupt
+  // registry): true gives the call up. InterruptCallback guards the opening of files (time-out
+  // or Abort without a task thread), BreakCallback the run on the task thread (Abort).
   bool InterruptCallback(void* data);
   bool BreakCallback(void* data);
 
+  // The defaults of every option and a fresh option context set; needs the libraries loaded.
   void ResetOptions();
   // Closes and frees every file, stream and option state.
   void Cleanup();
@@ -400,8 +403,11 @@ class TCustomFFmpeg {
   // Every name of the vocabulary, in the order they are compared.
   static std::vector<std::string> OptionNames();
 
+  // Called on the thread of the owner's operation, which OnBeforeFindStreamInfo also runs on.
+  // Opening consumes the options given since the last file, whatever the outcome. False with
+  // LastErrMsg; a forced format or decoder that does not exist throws FFmpegException.
   bool OpenInputFile(const std::string& fileName);
-  // The new output's index, or -1 with LastErrMsg.
+  // The new output's index, or -1 with LastErrMsg. The file is created (or emptied) here.
   int OpenOutputFile(const std::string& fileName, bool join);
   // "newvideo", "newaudio", "newsubtitle" or "newdata": one more stream in the last output.
   void NewStream(const std::string& kind);
@@ -436,13 +442,6 @@ class TCustomFFmpeg {
   uint8_t PreviewFlags() const { return FPreviewFlags.load(); }
   void SetPreviewFlags(uint8_t flags);
   void SetPreviewFlagsLocked(uint8_t flags);
-
-  // ---- Helpers of the option routines ----
-
-  int64_t ParseTimeOption(const std::string& name, const std::string& value, bool isDuration);
-  void ParseForcedKeyFrames(const std::string& text, TOutputStream& ost,
-                            const AVCodecContext& encoder);
-  TOutputStream& NewOutputStream(TOutputFile& file, int fileIndex);
 
   int MaxFiles() const { return FMaxFiles; }
   int InputCount() const { return int(FInputFiles.size()); }
@@ -490,6 +489,12 @@ class TCustomFFmpeg {
 
   // The run proper: set-up, main loop and end over the opened files.
   void TranscodeLoop();
+
+  int64_t ParseTimeOption(const std::string& name, const std::string& value, bool isDuration);
+  // The "force_key_frames" times of a stream in its encoder's time base (known at set-up).
+  void ParseForcedKeyFrames(const std::string& text, TOutputStream& ost,
+                            const AVCodecContext& encoder);
+  TOutputStream& NewOutputStream(TOutputFile& file, int fileIndex);
 
   void Log(TLogLevel level, const std::string& text);
   void LogFmt(TLogLevel level, const char* format, ...) __attribute__((format(printf, 3, 4)));

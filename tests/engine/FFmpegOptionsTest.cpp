@@ -1,5 +1,6 @@
 // The option vocabulary of the transcoder task, its value checks and the target presets.
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -88,15 +89,34 @@ TEST_F(OptionsTest, MetadataNeedsAKeyAndAnEqualsSign) {
   EXPECT_EQ(GetMetadataValue(Task->FPending.Metadata.Value, "title", ""), "A=B clip");
 }
 
+// A locale whose decimal separator is a comma: the system's, else one made for the test.
+bool UseCommaLocale() {
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8")) return true;
+  const std::string folder = std::string(FENNICK_TEST_WORK_DIR) + "/locales";
+  if (!std::filesystem::exists(folder + "/de_DE.UTF-8")) {
+    std::filesystem::create_directories(folder);
+    fixtures::Run("localedef -i de_DE -f UTF-8 " + fixtures::ShellQuote(folder + "/de_DE.UTF-8"));
+  }
+  ::setenv("LOCPATH", folder.c_str(), 1);
+  const bool made = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+  ::unsetenv("LOCPATH");
+  return made;
+}
+
 TEST_F(OptionsTest, NumbersAreReadWithADotWhateverTheLocale) {
   const std::string saved = std::setlocale(LC_ALL, nullptr);
-  const bool comma = std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "fr_FR.UTF-8");
+  const bool comma = UseCommaLocale();
+  if (comma) {
+    EXPECT_DOUBLE_EQ(std::strtod("0.25", nullptr), 0);  // the locale does bite
+  }
   Task->ParseOption("adrift_threshold", "0.25");
   Task->ParseOption("muxdelay", "1.5");
+  Task->ParseOption("itsscale", "0:1.001");
   std::setlocale(LC_ALL, saved.c_str());
   EXPECT_DOUBLE_EQ(Task->FSettings.AudioDriftThreshold, 0.25);
   EXPECT_DOUBLE_EQ(Task->FSettings.MuxDelay, 1.5);
-  if (!comma) GTEST_LOG_(INFO) << "no comma locale installed; checked in the C locale only";
+  EXPECT_EQ(Task->FPending.InputTsScale, std::vector<double>{1.001});
+  if (!comma) GTEST_LOG_(INFO) << "no comma locale could be made; checked in the C locale only";
   EXPECT_EQ(Error("v", "abc"), "'abc' is not a valid integer value");
   EXPECT_EQ(Error("v", "2x"), "'2x' is not a valid integer value");
   EXPECT_EQ(Error("dts_delta_threshold", "0,5"), "'0,5' is not a valid floating point value");

@@ -25,6 +25,7 @@ class TProbeTask : public TCustomFFmpeg {
   using TCustomFFmpeg::FPending;
   using TCustomFFmpeg::FSettings;
   using TCustomFFmpeg::FStreamMaps;
+  using TCustomFFmpeg::ParseForcedKeyFrames;
 
   AVCodecContext* VideoOptions() { return FOptionContexts.CodecContexts[AVMEDIA_TYPE_VIDEO]; }
   AVCodecContext* AudioOptions() { return FOptionContexts.CodecContexts[AVMEDIA_TYPE_AUDIO]; }
