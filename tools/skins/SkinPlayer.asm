@@ -629,7 +629,7 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         returnvoid
     end
 
-    # Seconds played so far.
+    # Seconds played so far, counting the picture on show as played.
     method position():Number
         getlocal0
         pushscope
@@ -639,7 +639,6 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         getlocal0
         getproperty clip
         getproperty currentFrame
-        decrement
         getlocal0
         getproperty fps
         divide
