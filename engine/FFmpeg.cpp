@@ -1068,12 +1068,20 @@ void TCustomFFmpeg::SetHookBitsPixel(int value) {
   FOutputConverter.SetBitsPixel(value);
 }
 
-void TCustomFFmpeg::SetPreviewFlags(uint8_t flags) { FPreviewFlags = flags; }
+void TCustomFFmpeg::SetPreviewFlags(uint8_t flags) {
+  FPreviewFlags = flags;
+  if (!(flags & 1)) FPreviewer.reset();
+}
 
 void TCustomFFmpeg::SetPreviewFlagsLocked(uint8_t flags) {
-  const std::lock_guard<std::mutex> lock(FFmpegPreviewLock());
-  SetPreviewFlags(flags);
-  FPreviewReconvert = true;
+  std::unique_ptr<TPreviewer> closing;
+  {
+    const std::lock_guard<std::mutex> lock(FFmpegPreviewLock());
+    FPreviewFlags = flags;
+    FPreviewReconvert = true;
+    if (!(flags & 1)) closing = std::move(FPreviewer);
+  }
+  // Freed outside the lock: from a worker, freeing the window waits for the main thread.
 }
 
 int64_t TCustomFFmpeg::ParseTimeOption(S name, S value, bool isDuration) {
@@ -1260,7 +1268,7 @@ int TCustomFFmpeg::FailOutput(S text) {
 bool TCustomFFmpeg::OpenInputFile(S fileName) {
   bool opened = false;
   try {
-    opened = OpenInput(fileName);
+    opened = TryOpenInput(fileName);
   } catch (...) {
     EndInputSettings();
     throw;
@@ -1277,7 +1285,7 @@ void TCustomFFmpeg::EndInputSettings() {
   UpdateTotalTime();
 }
 
-bool TCustomFFmpeg::OpenInput(S fileName) {
+bool TCustomFFmpeg::TryOpenInput(S fileName) {
   LastErrMsg.clear();
   if (InputCount() >= FMaxFiles) return Fail("Too many input files.");
   const AVInputFormat* format = nullptr;
@@ -1432,7 +1440,7 @@ void TCustomFFmpeg::LogFrameRateDifference(const AVStream& st) {
 
 void TCustomFFmpeg::ResetPendingSettings() {
   FPending = TFileSettings{};
-  InitOptionContexts(FOptionContexts, 4);
+  InitOptionContexts(FOptionContexts, FSettings.ScalerFlags);
 }
 
 void TCustomFFmpeg::UpdateTotalTime() {
@@ -1448,7 +1456,7 @@ void TCustomFFmpeg::UpdateTotalTime() {
 int TCustomFFmpeg::OpenOutputFile(S fileName, bool join) {
   int index = -1;
   try {
-    index = OpenOutput(fileName, join);
+    index = TryOpenOutput(fileName, join);
   } catch (...) {
     ResetPendingSettings();
     throw;
@@ -1457,7 +1465,7 @@ int TCustomFFmpeg::OpenOutputFile(S fileName, bool join) {
   return index;
 }
 
-int TCustomFFmpeg::OpenOutput(S fileName, bool join) {
+int TCustomFFmpeg::TryOpenOutput(S fileName, bool join) {
   LastErrMsg.clear();
   if (FJoinInputs) return FailOutput("Cannot join more than one output file.");
   if (OutputCount() >= FMaxFiles) return FailOutput("Too many output files.");

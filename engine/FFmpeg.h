@@ -24,6 +24,7 @@
 #include "FFUtils.h"
 #include "FrameHook.h"
 #include "MyUtils.h"
+#include "Previewer.h"
 
 class TCustomFFmpeg;
 struct TTargetPreset;
@@ -437,8 +438,10 @@ class TCustomFFmpeg {
   void SetMetadata(const std::string& key, const std::string& value);
   void SetHookBitsPixel(int value);
 
-  // Bit 0: the previewer window; bit 1: the preview event. The Locked form holds the preview
-  // lock and asks for the next preview picture to be converted afresh.
+  // Bit 0: the previewer window; bit 1: the preview event. Clearing bit 0 frees the window.
+  // The Locked form is the owner's (any thread): it holds the preview lock and asks for the next
+  // preview picture to be converted afresh. A worker must not call SetPreviewFlags holding a
+  // lock the main thread may wait for: freeing a window waits for the main thread.
   uint8_t PreviewFlags() const { return FPreviewFlags.load(); }
   void SetPreviewFlags(uint8_t flags);
   void SetPreviewFlagsLocked(uint8_t flags);
@@ -509,7 +512,7 @@ class TCustomFFmpeg {
   bool SetGenericOption(const std::string& name, const std::string& value);
 
   // Opening inputs.
-  bool OpenInput(const std::string& fileName);
+  bool TryOpenInput(const std::string& fileName);
   void EndInputSettings();
   AVFormatContext* AllocInputContext();
   const AVCodec* ForcedDecoder(AVMediaType kind);
@@ -526,7 +529,7 @@ class TCustomFFmpeg {
   void UpdateTotalTime();
 
   // Opening outputs.
-  int OpenOutput(const std::string& fileName, bool join);
+  int TryOpenOutput(const std::string& fileName, bool join);
   bool IsAnInput(const std::string& fileName) const;
   std::unique_ptr<TOutputFile> AllocOutputFile(const std::string& fileName);
   bool CreateOutputStreams(TOutputFile& file, int fileIndex);
@@ -601,6 +604,7 @@ class TCustomFFmpeg {
   uint8_t* FOutputHookBuffer = nullptr;
   int FOutputHookBufferSize = 0;
   std::atomic<uint8_t> FPreviewFlags{0};
+  std::unique_ptr<TPreviewer> FPreviewer;  // made on the first preview picture
   std::atomic<bool> FPreviewReconvert{false};
   int64_t FLastPreviewTime = 0;
 
