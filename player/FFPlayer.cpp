@@ -1367,6 +1367,8 @@ void TCustomPlayer::SetFrameHeight(int value) {
 void TCustomPlayer::ScreenExposed() { PushSDLEvent(SDL_VIDEOEXPOSE); }
 
 void TCustomPlayer::ScreenResized(int width, int height) {
+  FWindowWidth = width;
+  FWindowHeight = height;
   PushSDLEvent(SDL_VIDEORESIZE, 0, width, height);
 }
 
@@ -1550,8 +1552,9 @@ void TCustomPlayer::DoFileOpen() {
     });
   }
   if (FScreenHandle && (FScreenWidth == 0 || FScreenHeight == 0)) {
-    FScreenWidth = FFullScreenWidth;
-    FScreenHeight = FFullScreenHeight;
+    const bool known = FWindowWidth > 0 && FWindowHeight > 0;
+    FScreenWidth = known ? int(FWindowWidth) : FFullScreenWidth;
+    FScreenHeight = known ? int(FWindowHeight) : FFullScreenHeight;
   }
 }
 

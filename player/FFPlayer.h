@@ -73,7 +73,7 @@ class TCustomPlayer : public TFFBaseComponent {
   void SetSeekReached(bool value) { FSeekReached = value; }
 
   // The toolkit's side of the window, from its GUI thread: the window needs painting again,
-  // or has a new size.
+  // or has a new size (also before Open: a surface size of 0 takes the window's).
   void ScreenExposed();
   void ScreenResized(int width, int height);
 
@@ -168,6 +168,8 @@ class TCustomPlayer : public TFFBaseComponent {
   int FFrameHeight = 0;
   std::atomic<int> FScreenWidth{0};
   std::atomic<int> FScreenHeight{0};
+  std::atomic<int> FWindowWidth{0};
+  std::atomic<int> FWindowHeight{0};
   int FFullScreenWidth = 0;
   int FFullScreenHeight = 0;
   int FScreenDepth = 0;

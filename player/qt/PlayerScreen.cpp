@@ -1,0 +1,47 @@
+#include "PlayerScreen.h"
+
+#include <QEvent>
+#include <QResizeEvent>
+
+TPlayerScreen::TPlayerScreen(QWidget* widget, TCustomPlayer& player)
+    : QObject(widget), FWidget(widget), FPlayer(player) {
+  widget->setAttribute(Qt::WA_NativeWindow);
+  widget->setAttribute(Qt::WA_DontCreateNativeAncestors);
+  // Out of Qt's backing store: what Qt flushes would cover SDL's pictures.
+  widget->setAttribute(Qt::WA_PaintOnScreen);
+  widget->setAttribute(Qt::WA_NoSystemBackground);
+  widget->setAttribute(Qt::WA_OpaquePaintEvent);
+  widget->installEventFilter(this);
+  const QSize size = widget->size() * widget->devicePixelRatio();
+  player.ScreenResized(size.width(), size.height());
+}
+
+TPlayerScreen::~TPlayerScreen() {
+  if (FWidget) FWidget->removeEventFilter(this);
+}
+
+TScreenHandle TPlayerScreen::Handle() const { return FWidget ? TScreenHandle(FWidget->winId()) : 0; }
+
+bool TPlayerScreen::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != FWidget) return false;
+  switch (event->type()) {
+    case QEvent::Close:
+      event->ignore();
+      return true;
+    case QEvent::Paint:
+      FPlayer.ScreenExposed();
+      return true;
+    case QEvent::Resize: {
+      const QSize size = static_cast<QResizeEvent*>(event)->size() * FWidget->devicePixelRatio();
+      FPlayer.ScreenResized(size.width(), size.height());
+      return false;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      FWidget->setFocus(Qt::MouseFocusReason);
+      return false;
+    default:
+      return false;
+  }
+}
