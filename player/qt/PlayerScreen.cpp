@@ -7,8 +7,7 @@ TPlayerScreen::TPlayerScreen(QWidget* widget, TCustomPlayer& player)
     : QObject(widget), FWidget(widget), FPlayer(player) {
   widget->setAttribute(Qt::WA_NativeWindow);
   widget->setAttribute(Qt::WA_DontCreateNativeAncestors);
-  // Out of Qt's backing store: what Qt flushes would cover SDL's pictures.
-  widget->setAttribute(Qt::WA_PaintOnScreen);
+  // Qt paints nothing there: its paint events go to SDL instead (see eventFilter).
   widget->setAttribute(Qt::WA_NoSystemBackground);
   widget->setAttribute(Qt::WA_OpaquePaintEvent);
   widget->installEventFilter(this);

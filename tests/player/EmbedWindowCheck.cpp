@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   RunEventLoop(500);
 
   const bool opened = player.Open(video, adapter.Handle());
-  Check(opened, "Open: " + QString::fromStdString(player.LastErrMsg()));
+  Check(opened, "Open " + QString::fromStdString(player.LastErrMsg()));
   RunEventLoop(1500);
 
   const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
@@ -128,6 +128,24 @@ int main(int argc, char** argv) {
     for (int x = 0; x < shot.width(); x += 4)
       if (!QRect(origin, screen.size()).contains(x, y) && IsGreen(shot.pixel(x, y))) ++greenOutside;
   Check(greenOutside == 0, QString("no picture outside the widget (%1 green pixels)").arg(greenOutside));
+
+  // Paused, the picture must survive a repaint of the window around it.
+  player.Pause();
+  window.repaint();
+  RunEventLoop(500);
+  const QImage again = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  const QPoint centre = origin + QPoint(160, 120);
+  Check(IsGreen(again.pixel(centre)), "paused picture after a repaint at " + Describe(centre, again.pixel(centre)));
+  player.Resume();
+
+  // A smaller widget: the picture follows it, the window shows again where it was.
+  screen.setGeometry(80, 60, 240, 180);
+  RunEventLoop(500);
+  const QImage resized = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  for (const QPoint at : {origin + QPoint(120, 90), origin + QPoint(234, 174)})
+    Check(IsGreen(resized.pixel(at)), "resized picture at " + Describe(at, resized.pixel(at)));
+  for (const QPoint at : {origin + QPoint(300, 120), origin + QPoint(120, 220)})
+    Check(IsMagenta(resized.pixel(at)), "window where the widget was at " + Describe(at, resized.pixel(at)));
 
   Check(ClickAt(origin + QPoint(160, 120)), "click through XTEST");
   RunEventLoop(300);
