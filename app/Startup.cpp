@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include "EngineHost.h"
 #include "U_Config.h"
 #include "U_Main.h"
 #include "U_OnlyApps.h"
@@ -101,6 +102,7 @@ int RunFennick(int argc, char* argv[])
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
   Pause(SplashPause);
   LogSystemInfo();
+  InstallEngineHost();
   TMainfrm mainfrm;
   mainfrm.show();
   splash.reset();

@@ -1,0 +1,23 @@
+#include "EngineHost.h"
+
+#include "FFBaseComponent.h"
+#include "PreviewWindow.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// Worker thread: a worker has queued a call; the GUI thread runs it when it next takes events.
+void WakeGuiThread()
+{
+  QMetaObject::invokeMethod(QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+void InstallEngineHost()
+{
+  SetMainThread();
+  SetSynchronizeHooks(WakeGuiThread, [] { QCoreApplication::processEvents(); });
+  SetPreviewWindowFactory(MakePreviewWindow);
+}
