@@ -218,7 +218,7 @@ TEST_F(PlaybackTest, AtTheEndPlayer01StopsOrRewinds) {
   TSWFData settings = Embedded(true);
   settings.videotime = 1;
   const Result stopped = Play(PackageSkin(dir_, "stop", Skin("Player01"), settings, ShortVideoSwf()),
-                              "--expect still --t1 2 --t2 3.5" + probes);
+                              "--expect still --t1 3 --t2 4.5" + probes);
   ExpectVerdict(stopped, "STILL");
   EXPECT_EQ(stopped.ColourAt(kTrackMidX, kTrackY), kProgressColour) << "progress stays full: " << stopped.report;
   EXPECT_EQ(stopped.ColourAt(kTrackStartX, kTrackY), kProgressColour) << stopped.report;
@@ -226,7 +226,7 @@ TEST_F(PlaybackTest, AtTheEndPlayer01StopsOrRewinds) {
 
   settings.autoRewind = true;
   const Result rewound = Play(PackageSkin(dir_, "rewind", Skin("Player01"), settings, ShortVideoSwf()),
-                              "--expect still --t1 2 --t2 3.5" + probes);
+                              "--expect still --t1 3 --t2 4.5" + probes);
   ExpectVerdict(rewound, "STILL");
   EXPECT_EQ(rewound.ColourAt(kTrackMidX, kTrackY), kTrackColour) << "progress back at zero: " << rewound.report;
   EXPECT_EQ(rewound.ColourAt(kTrackStartX, kTrackY), kGlyphColour) << "the knob is back at the start: "
@@ -246,6 +246,37 @@ TEST_F(PlaybackTest, WithoutAnyVideoPlayer01ShowsItsBackgroundAndControls) {
   EXPECT_EQ(result.ColourAt(10, 10), "#203040") << result.report;
   EXPECT_EQ(result.ColourAt(kTrackMidX, kTrackY), kTrackColour) << result.report;
   EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), kGlyphColour) << result.report;
+}
+
+// The viewer's clicks: the big button plays, the bar's button pauses, the seek bar moves the
+// picture to where it was clicked.
+TEST_F(PlaybackTest, TheBigPlayButtonStartsPlaybackWithSound) {
+  const Result result = Play(PackageSkin(dir_, "click", Skin("Player01"), Embedded(false), VideoSwf()),
+                             "--expect plays --audio --click " + std::to_string(kCentreX) + "," +
+                                 std::to_string(kCentreY));
+  ExpectVerdict(result, "PLAYS");
+  EXPECT_GT(result.Figure("audioPeak"), 0.05) << result.report;
+}
+
+TEST_F(PlaybackTest, ThePauseButtonStopsPlayback) {
+  const Result result = Play(PackageSkin(dir_, "pause", Skin("Player01"), Embedded(true), VideoSwf()),
+                             "--expect still --click 15," + std::to_string(kTrackY) + " --probe " +
+                                 std::to_string(kCentreX) + "," + std::to_string(kCentreY));
+  ExpectVerdict(result, "STILL");
+  EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), kGlyphColour) << "paused shows the big button: " << result.report;
+}
+
+TEST_F(PlaybackTest, ClickingTheSeekBarMovesThereAndKeepsStill) {
+  const int threeQuarters = 30 + (kStageWidth - 30 - 92) * 3 / 4;
+  const Result result = Play(PackageSkin(dir_, "seek", Skin("Player01"), Embedded(false), VideoSwf()),
+                             "--expect still --click " + std::to_string(threeQuarters) + "," +
+                                 std::to_string(kTrackY) + " --probe " + std::to_string(kTrackMidX) + "," +
+                                 std::to_string(kTrackY) + " --probe " + std::to_string(threeQuarters + 20) + "," +
+                                 std::to_string(kTrackY));
+  ExpectVerdict(result, "STILL");
+  EXPECT_EQ(result.ColourAt(kTrackMidX, kTrackY), kProgressColour) << result.report;
+  EXPECT_EQ(result.ColourAt(threeQuarters + 20, kTrackY), kTrackColour) << result.report;
+  EXPECT_LT(result.Figure("audioPeak"), 0.01) << "a seek while paused stays silent: " << result.report;
 }
 
 // "Auto Hide toolbar" with no mouse over the player, and no big play button: nothing but the

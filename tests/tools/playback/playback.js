@@ -4,9 +4,10 @@
 // of everything routed to the speakers) and what the Flash runtime complained about.
 //
 //   node playback.js TARGET [--expect plays|still] [--audio] [--t1 S] [--t2 S]
-//                           [--timeout S] [--shots DIR] [--probe X,Y]...
+//                           [--timeout S] [--shots DIR] [--probe X,Y]... [--click X,Y]...
 //
-// --probe reports the colour at stage pixel (X, Y) of the second screenshot.
+// --probe reports the colour at stage pixel (X, Y) of the second screenshot; --click clicks
+// there half a second after the movie has loaded (before the first screenshot).
 //
 // Exit 0 only when the verdict is the expected one (and, with --audio, sound was heard).
 // Modules (playwright-core, @ruffle-rs/ruffle) are found through NODE_PATH.
@@ -21,9 +22,10 @@ const zlib = require('zlib');
 const CHROMIUM = '/usr/bin/chromium';
 const RUFFLE_PREFIX = '/__ruffle/';
 const PAGE_PATH = '/__harness.html';
+const CLICK_AT = 0.5;
 
 function parseArgs(argv) {
-  const opts = { expect: 'plays', audio: false, t1: 1.0, t2: 3.0, timeout: 60, shots: null, target: null, probes: [] };
+  const opts = { expect: 'plays', audio: false, t1: 1.0, t2: 3.0, timeout: 60, shots: null, target: null, probes: [], clicks: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     const value = () => {
@@ -36,7 +38,8 @@ function parseArgs(argv) {
     else if (a === '--t2') opts.t2 = Number(value());
     else if (a === '--timeout') opts.timeout = Number(value());
     else if (a === '--shots') opts.shots = value();
-    else if (a === '--probe') opts.probes.push(parsePoint(value()));
+    else if (a === '--probe') opts.probes.push(parsePoint(value(), a));
+    else if (a === '--click') opts.clicks.push(parsePoint(value(), a));
     else if (a.startsWith('--')) throw new Error(`unknown option ${a}`);
     else if (opts.target === null) opts.target = path.resolve(a);
     else throw new Error(`unexpected argument ${a}`);
@@ -44,12 +47,13 @@ function parseArgs(argv) {
   if (!opts.target) throw new Error('no target file given');
   if (!['plays', 'still'].includes(opts.expect)) throw new Error(`--expect takes plays or still, not ${opts.expect}`);
   if (!(opts.t1 > 0 && opts.t2 > opts.t1)) throw new Error('need 0 < --t1 < --t2');
+  if (opts.clicks.length && opts.t1 <= CLICK_AT) throw new Error(`clicks come at ${CLICK_AT} s: --t1 must be later`);
   return opts;
 }
 
-function parsePoint(text) {
+function parsePoint(text, option) {
   const m = /^(\d+),(\d+)$/.exec(text);
-  if (!m) throw new Error(`--probe takes X,Y in pixels, not ${text}`);
+  if (!m) throw new Error(`${option} takes X,Y in pixels, not ${text}`);
   return { x: Number(m[1]), y: Number(m[2]) };
 }
 
@@ -321,7 +325,8 @@ async function main() {
       report.verdict = 'LOAD_ERROR';
       throw new Error('the movie did not load within 15 s');
     }
-    const first = await shotAt(page, player, opts.t1, 0, opts, 't1');
+    const since = opts.clicks.length ? await clickAt(page, player, opts.clicks) : 0;
+    const first = await shotAt(page, player, opts.t1, since, opts, 't1');
     const second = await shotAt(page, player, opts.t2, opts.t1, opts, 't2');
     const audio = await page.evaluate(() => window.__audio);
     report.audioPeak = Number(audio.peak.toFixed(4));
@@ -361,6 +366,20 @@ async function loadedMovie(page, player) {
     await page.waitForTimeout(100);
   }
   return null;
+}
+
+// Ruffle offers a "hardware acceleration" notice over the movie when the pointer first
+// enters a player that renders in software, as here; it would take the clicks.
+async function clickAt(page, player, points) {
+  await page.waitForTimeout(CLICK_AT * 1000);
+  await player.evaluate((el) => {
+    const style = document.createElement('style');
+    style.textContent = '#hardware-acceleration-modal { display: none !important; }';
+    el.shadowRoot.appendChild(style);
+  });
+  const box = await player.boundingBox();
+  for (const { x, y } of points) await page.mouse.click(box.x + x, box.y + y);
+  return CLICK_AT;
 }
 
 async function shotAt(page, player, at, since, opts, label) {
