@@ -41,7 +41,7 @@ extern "C" {
   X(av_codec_is_decoder) X(av_codec_is_encoder) X(av_codec_iterate) \
   X(av_get_bits_per_sample) X(av_get_exact_bits_per_sample) X(av_get_audio_frame_duration2) \
   X(av_new_packet) X(av_packet_alloc) X(av_packet_clone) X(av_packet_copy_props) \
-  X(av_packet_free) X(av_packet_move_ref) X(av_packet_ref) X(av_packet_rescale_ts) \
+  X(av_packet_free) X(av_packet_get_side_data) X(av_packet_move_ref) X(av_packet_ref) X(av_packet_rescale_ts) \
   X(av_packet_unref) X(av_packet_make_refcounted) X(av_grow_packet) X(av_shrink_packet) \
   X(av_parser_init) X(av_parser_parse2) X(av_parser_close) \
   X(av_bsf_alloc) X(av_bsf_free) X(av_bsf_get_by_name) X(av_bsf_init) \
@@ -75,7 +75,7 @@ extern "C" {
   X(av_filename_number_test) X(av_find_best_stream) X(av_find_input_format) \
   X(av_guess_codec) X(av_guess_format) X(av_guess_frame_rate) X(av_guess_sample_aspect_ratio) \
   X(av_interleaved_write_frame) X(av_muxer_iterate) X(av_read_frame) X(av_read_pause) \
-  X(av_read_play) X(av_sdp_create) X(av_seek_frame) X(av_write_frame) X(av_write_trailer) \
+  X(av_read_play) X(av_sdp_create) X(av_seek_frame) X(av_stream_get_end_pts) X(av_write_frame) X(av_write_trailer) \
   X(avformat_alloc_context) X(avformat_alloc_output_context2) X(avformat_close_input) \
   X(avformat_find_stream_info) X(avformat_free_context) X(avformat_get_class) \
   X(avformat_init_output) X(avformat_match_stream_specifier) X(avformat_new_stream) \

@@ -3,6 +3,7 @@
 // (FFmpeg's command-line names) that configures it before its files are opened.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -127,6 +128,11 @@ struct TInputStream {
   bool Flushed = false;    // its decoder was drained at the end
   bool JoinTaken = false;  // join mode: a group of output streams took it
   bool MultipleFramesWarned = false;
+  // Decoded audio becomes packed signed 16-bit: the converter and the layout it was made for.
+  SwrContext* ToS16 = nullptr;
+  int ToS16Format = -1;
+  int ToS16Rate = 0;
+  int ToS16Channels = 0;
 };
 
 // One stream of an output. In join mode the streams of the later groups share the muxer
@@ -186,6 +192,17 @@ struct TOutputStream {
   FILE* LogFile = nullptr;  // two-pass statistics
   bool Active = false;
   AVCodecID JoinCodecId = AV_CODEC_ID_NONE;
+
+  // Encoding state.
+  AVFrame* AudioFrame = nullptr;  // one encoder frame of samples from the FIFO
+  bool EncoderFlushed = false;     // the encoder gave out its last packets
+  // What the encoder reported on its last packet: quality (lambda), picture type and the
+  // summed squared errors per plane; the errors of all packets add up for the summary.
+  int CodedQuality = -1;
+  int CodedPictType = 0;
+  bool CodedHasErrors = false;
+  uint64_t CodedError[4] = {};
+  uint64_t TotalError[4] = {};
 };
 
 struct TInputFile {
@@ -575,6 +592,128 @@ class TCustomFFmpeg {
   void CloseOpenEncoders();
   void CloseOpenDecoders();
 
+  // Set-up.
+  void AllocRunFrames();
+  void FreeRunFrames();
+  int GroupSize() const;
+  static int64_t ProbedFrames(const TInputStream& ist);
+  bool IsCandidate(const TInputStream& ist) const;
+  bool JoinQualifies(const TInputStream& ist, int fileIndex) const;
+  void BuildOutputStreamTable();
+  TInputStream* FindInputStream(int fileIndex, int streamIndex) const;
+  int InputStreamIndex(const TInputStream* ist) const;
+  std::array<int64_t, AVMEDIA_TYPE_NB> FrameThresholds() const;
+  void ChooseSource(TOutputStream& ost, size_t tableIndex,
+                    const std::array<int64_t, AVMEDIA_TYPE_NB>& thresholds);
+  TInputStream* FindSource(const TOutputStream& ost, AVMediaType type, int64_t threshold) const;
+  void SetCodecParameters(TOutputStream& ost);
+  void SetCopyParameters(TOutputStream& ost, TInputStream& ist);
+  void CheckVideoCopy() const;
+  uint32_t CopiedCodecTag(const AVStream& st, const AVCodecParameters& in) const;
+  void SetVideoParameters(TOutputStream& ost, TInputStream& ist);
+  void SetAudioParameters(TOutputStream& ost, TInputStream& ist);
+  void OpenPassLogFile(TOutputStream& ost);
+  void OpenEncoders();
+  void OpenEncoder(TOutputStream& ost);
+  void OpenDecoders();
+  [[noreturn]] void FailSetUp(const std::string& text);
+  static void InitInputClock(TInputStream& ist);
+  void CopyMetadata();
+  AVDictionary** MetadataOf(const TMetadataSpec& spec, bool output) const;
+  void CopyChapters();
+  void CopyChaptersInto(const TInputFile& input, TOutputFile& output);
+  void WriteHeaders();
+  void PrintSdp(size_t count);
+  void InitBitstreamFilters(TOutputStream& ost);
+  void PrintStreamMapping();
+
+  // Main loop and end.
+  void MainLoop();
+  bool AnyNoPacket() const;
+  int ChooseInputFile() const;
+  bool ReachedFrameLimit(const TOutputStream& ost) const;
+  bool ReadAndOutput(int fileIndex, AVPacket* pkt);
+  std::string PacketDumpText(const AVPacket& pkt, const TInputFile& file) const;
+  void OutputInputPacket(TInputFile& file, AVPacket* pkt);
+  void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
+  bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
+  bool SwitchGroup();
+  void FlushInputFile(int fileIndex, bool flushEncoders);
+  void EndTranscode(bool flush);
+  void PrintReport(bool isLast, int fileIndex);
+  static float CodedQuality(const TOutputStream& ost);
+  std::string PsnrText(const TOutputStream& ost, bool isLast) const;
+  int FramesPerSecond(int frameNumber) const;
+  int64_t OutputSize() const;
+  void LogMuxingOverhead(int64_t totalSize);
+
+  // Decoding, stream copy and writing.
+  static TOutputStream& Root(TOutputStream& ost);
+  int OutputPacket(TInputStream& ist, int istIndex, const AVPacket* pkt);
+  bool PastStartTime(const TInputStream& ist) const;
+  static void AdvanceCopyClock(TInputStream& ist, const AVPacket& pkt);
+  void EmulateRate(const TInputStream& ist);
+  int Decode(TInputStream& ist, int istIndex, const AVPacket* pkt);
+  void WarnMultipleFrames(TInputStream& ist);
+  static void SetFrameClock(TInputStream& ist, const AVFrame& frame, int64_t duration);
+  int64_t VideoFrameDuration(const TInputStream& ist, const AVFrame& frame) const;
+  void ProcessDecodedFrame(TInputStream& ist, int istIndex, AVFrame* frame);
+  void ProcessAudioFrame(TInputStream& ist, int istIndex, const AVFrame& frame);
+  int ToPackedS16(TInputStream& ist, const AVFrame& frame);
+  int DecodeSubtitle(TInputStream& ist, int istIndex, const AVPacket* pkt);
+  void DrainInputStream(TInputStream& ist, int istIndex, bool flushEncoders);
+  void FlushEncoder(TOutputStream& ost);
+  void CopyToOutputs(TInputStream& ist, int istIndex, const AVPacket& pkt);
+  void CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket& pkt);
+  void WriteFrame(TOutputStream& ost, AVPacket* pkt);
+  void FilterAndWrite(TOutputStream& ost, const std::vector<AVBSFContext*>& filters, size_t index,
+                      AVPacket* pkt);
+  static const char* EncoderName(TOutputStream& ost);
+  int EncodeAndWrite(TOutputStream& ost, const AVFrame* frame);
+  static void TakeQualityStats(TOutputStream& root, const AVPacket& pkt);
+
+  // Audio and subtitles.
+  void DoAudioOut(TOutputStream& ost, TInputStream& ist, const uint8_t* samples, int size,
+                  int rate, int channels);
+  static SwrContext* NewAudioConverter(const TOutputStream& ost, const AVCodecContext& encoder,
+                                       int rate, int channels);
+  void SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCodecContext& encoder,
+                 const uint8_t*& samples, int& size, int rate, int channels);
+  void QueueAudio(TOutputStream& ost, const AVCodecContext& encoder, const uint8_t* samples,
+                  int count);
+  void EncodeQueuedAudio(TOutputStream& ost, const AVCodecContext& encoder);
+  void EncodeAudioFrame(TOutputStream& ost, int samples);
+  static AVFrame* NewAudioFrame(const AVCodecContext& encoder, int samples);
+  void FlushAudioFifo(TOutputStream& ost);
+  void DoSubtitleOut(TOutputStream& ost, const TInputStream& ist, AVSubtitle& subtitle);
+
+  // The first supported sample format, the nearest supported rate, the first supported pixel
+  // format, each when the encoder lists what it supports and the context's is not among them.
+  void ChooseSampleFormat(AVCodecContext& encoder, const AVCodec* codec);
+  void ChooseSampleRate(AVCodecContext& encoder, const AVCodec* codec);
+  void ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* codec);
+
+  // Video.
+  int ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist);
+  int ParseVideoFilters(TOutputStream& ost, AVFilterContext* last);
+  void FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture);
+  void DrainVideoGraph(TOutputStream& ost, TInputStream& ist);
+  void DrainVideoFilters(TInputStream& ist, int istIndex);
+  AVFrame* PreProcessVideoFrame(TInputStream& ist, AVFrame* picture);
+  static AVFrame* HookFrame(AVFrame*& frame, AVPixelFormat format, int width, int height);
+  void RunBitmapHook(TFormatConverter& converter, TBitmapHookEvent& hook, AVFrame* picture,
+                     int frameNumber, int64_t pts);
+  void DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFrame* picture);
+  void CountDupDrop(int frames);
+  AVFrame* ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
+                           const AVCodecContext& encoder, AVFrame* picture);
+  int WriteVideoFrame(TOutputStream& ost, const TInputStream& ist, AVCodecContext& encoder,
+                      AVFrame* picture);
+  AVFrame* RunOutputHooks(AVFrame* picture, int frameNumber, int64_t pts);
+  void PreviewStep(AVFrame* picture, int frameNumber, int64_t pts);
+  bool ShowPreview(const TBitmap& bitmap, int64_t pts);
+  void DoVideoStats(TOutputStream& ost, int frameSize);
+
   const int FMaxFiles;
   TTaskSettings FSettings;
   TFileSettings FPending;
@@ -618,6 +757,20 @@ class TCustomFFmpeg {
   int64_t FExtraSize = 0;
   FILE* FVStatsFile = nullptr;
 
+  // The run's working state.
+  std::vector<TOutputStream*> FOutputStreams;  // every output file's streams, in file order
+  int FJoinIndex = 0;       // join mode: the input being written
+  int FLastFileIndex = 0;   // the input of the last packet read
+  AVFrame* FDecodedFrame = nullptr;
+  AVFrame* FEncodeFrame = nullptr;
+  AVPacket* FOutPacket = nullptr;
+  AVFrame* FInputHookFrame = nullptr;
+  AVFrame* FOutputHookFrame = nullptr;
+  bool FOutputPictureConverted = false;  // the output bitmap hook converted this frame already
+  std::vector<uint8_t> FAudioBuffer;     // decoded samples, packed signed 16-bit
+  std::vector<uint8_t> FResampleBuffer;  // samples in the encoder's format
+  std::vector<uint8_t> FSilenceBuffer;   // a block with silence put before it
+
  private:
   friend class TConvertThread;
 
@@ -636,3 +789,18 @@ class TCustomFFmpeg {
 int OptionToInt(const std::string& value);
 int64_t OptionToInt64(const std::string& value);
 double OptionToFloat(const std::string& value);
+
+// The frames to write for one decoded picture under a video sync method (0 passthrough with
+// the picture's time, 1 constant rate, 2 variable rate, -1 automatic by variableFrameRate),
+// given the picture's time `sync` and the stream's clock `syncPts` in encoder frames; the clock
+// may be reset to the picture's time.
+int VideoSyncFrames(int method, bool variableFrameRate, double sync, int64_t& syncPts);
+
+// Scales 16-bit samples by volume / 256, rounded, clipped; 256 leaves them untouched.
+void ScaleVolume(int16_t* samples, size_t count, int volume);
+
+// Rebuilds every second line of each plane from the lines around it (an intra-field filter).
+// Planar 8-bit YUV and grey pictures whose width and height are multiples of 4; dst must not
+// overlap src. 0, or -1 for a picture it cannot take.
+int DeinterlacePicture(uint8_t* const dst[], const int dstLinesize[], const uint8_t* const src[],
+                       const int srcLinesize[], AVPixelFormat pixFmt, int width, int height);
