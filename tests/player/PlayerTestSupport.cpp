@@ -59,6 +59,9 @@ void PumpFor(int milliseconds) {
 }
 
 void LoadPlayer(TCustomPlayer& player) {
+  // Always named: without a video driver and a display SDL takes over the terminal.
+  player.VideoDriver = vdDummy;
+  player.AudioDriver = adDummy;
   ASSERT_TRUE(player.LoadAVLib(FENNICK_LIBAV_DIR)) << player.LastErrMsg();
 }
 

@@ -41,7 +41,7 @@ class TRecorder {
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 void PumpFor(int milliseconds);
 
-// A player on the LibAV folder with the dummy drivers (or what the environment names).
+// A player on the LibAV folder with SDL's dummy drivers.
 void LoadPlayer(TCustomPlayer& player);
 
 // The signed 16-bit samples of a file.

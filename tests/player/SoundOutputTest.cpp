@@ -29,11 +29,7 @@ class SoundOutput : public ::testing::Test {
     ::setenv("SDL_DISKAUDIOFILE", Output.c_str(), 1);
     SetDevicePace(0);
   }
-  void TearDown() override {
-    Player.Stop(true);
-    // The disk driver stays named in the environment once chosen; later tests want the dummy.
-    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
-  }
+  void TearDown() override { Player.Stop(true); }
   // Milliseconds the disk driver waits per buffer of 1024 samples; 0 writes as fast as it can.
   static void SetDevicePace(int milliseconds) {
     ::setenv("SDL_DISKAUDIODELAY", std::to_string(milliseconds).c_str(), 1);
