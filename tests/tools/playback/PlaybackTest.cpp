@@ -23,9 +23,12 @@ std::string MediaArgs(const char* seconds) {
          seconds + " -c:v flv1 -c:a libmp3lame -ar 22050";
 }
 
-std::string VideoSwf() { return fixtures::Make("playback-video.swf", MediaArgs("3")); }
+// Long enough that the harness's two screenshots (at 1 s and 3 s) fall inside playback even
+// when a busy machine delays them; the short one ends before them.
+constexpr int kVideoSeconds = 6;
+std::string VideoSwf() { return fixtures::Make("playback-6s.swf", MediaArgs("6")); }
 std::string ShortVideoSwf() { return fixtures::Make("playback-short.swf", MediaArgs("1")); }
-std::string VideoFlv() { return fixtures::Make("playback-video.flv", MediaArgs("3")); }
+std::string VideoFlv() { return fixtures::Make("playback-6s.flv", MediaArgs("6")); }
 
 std::string Skin(const std::string& name) { return (fs::path(FENNICK_SKIN_DIR) / (name + ".swf")).string(); }
 
@@ -33,7 +36,7 @@ TSWFData Embedded(bool autoplay) {
   TSWFData settings;
   settings.isflv = false;
   settings.autoplay = autoplay;
-  settings.videotime = 3;
+  settings.videotime = kVideoSeconds;
   settings.bgcolor = 0x203040;
   return settings;
 }
@@ -178,7 +181,7 @@ TEST_F(PlaybackTest, Player01PlaysTheProgressiveFlvBesideItsPage) {
   settings.isflv = true;
   settings.videofile = "clip.flv";
   settings.autoplay = true;
-  settings.videotime = 3;
+  settings.videotime = kVideoSeconds;
   PackageSkin(dir_, "clip", Skin("Player01"), settings, std::nullopt);
   const Result result = Play(WriteHtmlPage(dir_, "clip"), "--expect plays --audio");
   ExpectVerdict(result, "PLAYS");
@@ -200,7 +203,7 @@ TEST_F(PlaybackTest, WithoutAutoplayAnFlvShowsItsFirstPictureNotBlack) {
   TSWFData settings;
   settings.isflv = true;
   settings.videofile = "clip.flv";
-  settings.videotime = 3;
+  settings.videotime = kVideoSeconds;
   PackageSkin(dir_, "clip", Skin("Player01"), settings, std::nullopt);
   const Result result = Play(WriteHtmlPage(dir_, "clip"),
                              "--expect still --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));

@@ -333,6 +333,7 @@ async function main() {
     report.first = pictureFigures(first);
     report.second = pictureFigures(second);
     report.changed = Number(changedFraction(first, second).toFixed(4));
+    report.screenshotSeconds = Number(opts.shotSeconds.toFixed(2));  // how late the clock ran
     report.probes = Object.fromEntries(opts.probes.map((p) => [`${p.x},${p.y}`, colourAt(second, p)]));
     report.verdict = judge(report);
   } catch (err) {
@@ -384,7 +385,9 @@ async function clickAt(page, player, points) {
 
 async function shotAt(page, player, at, since, opts, label) {
   await page.waitForTimeout((at - since) * 1000);
+  const started = Date.now();
   const png = await player.screenshot({ timeout: 10000 });
+  opts.shotSeconds = (opts.shotSeconds || 0) + (Date.now() - started) / 1000;
   if (opts.shots) {
     fs.mkdirSync(opts.shots, { recursive: true });
     fs.writeFileSync(path.join(opts.shots, `${path.parse(opts.target).name}-${label}.png`), png);
