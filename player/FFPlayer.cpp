@@ -259,6 +259,7 @@ struct TPlayerCore {
   static bool OpenAudio(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static bool OpenAudioDevice(TCustomPlayer& player, TPlayContext& context);
   static bool OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex);
+  static void StopAudioDevice(TCustomPlayer& player, TAudioSide& audio);
   static void CloseAudio(TCustomPlayer& player, TPlayContext& context);
   static void CloseVideo(TPlayContext& context);
   static void CloseStream(TCustomPlayer& player, std::unique_ptr<TPlayContext> context);
@@ -291,8 +292,8 @@ struct TPlayerCore {
   static void EventLoop(TCustomPlayer& player);
   static bool HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event);
   static int DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool force);
-  static void Display(TCustomPlayer& player, TPlayContext& context);
-  static void PictureDisplay(TCustomPlayer& player, TPlayContext& context);
+  static void Display(TCustomPlayer& player, TPlayContext& context, bool again);
+  static void PictureDisplay(TCustomPlayer& player, TPlayContext& context, const TPicture& picture);
   static void AllocatePicture(TCustomPlayer& player, TPlayContext& context);
   static void Refresh(TCustomPlayer& player, TPlayContext& context, bool timed);
   static void AdvancePicture(TPlayContext& context);
@@ -340,8 +341,12 @@ void TPlayerCore::ReadThread(TCustomPlayer& player, TPlayContext& context) {
   }
   player.FOpeningContext = nullptr;
   if (opened) player.FDecoder.AttachFormatContext(nullptr);
-  CloseAudio(player, context);
+  // The sound device stops first: the video thread and the audio callback read each other's
+  // clocks until both have stopped.
+  context.Audio.Queue.Abort();
+  StopAudioDevice(player, context.Audio);
   CloseVideo(context);
+  CloseAudio(player, context);
   if (context.FormatContext) UnicodeCloseInput(&context.FormatContext);
   if (!opened) context.SetOpenStatus(osFailed);
 }
@@ -402,6 +407,8 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
     player.SetLastError(context.FileName + ": could not open codecs, no stream to play.", true);
     return false;
   }
+  // The sound starts once every side is set up: the callback reads the video side's clock.
+  if (context.HasAudio()) player.FSDL.SDL_PauseAudio(0);
   return true;
 }
 
@@ -625,7 +632,6 @@ bool TPlayerCore::OpenAudio(TCustomPlayer& player, TPlayContext& context, int st
                          : -1;
   audio.Sync.Reset(audio.SampleRate);
   audio.Queue.PutFlush();
-  player.FSDL.SDL_PauseAudio(0);
   return true;
 }
 
@@ -657,13 +663,16 @@ bool TPlayerCore::OpenAudioDevice(TCustomPlayer& player, TPlayContext& context) 
 }
 
 // Read thread (at its end) or the thread that closes the stream.
+void TPlayerCore::StopAudioDevice(TCustomPlayer& player, TAudioSide& audio) {
+  if (!audio.DeviceOpen) return;
+  player.FSDL.SDL_CloseAudio();
+  audio.DeviceOpen = false;
+}
+
 void TPlayerCore::CloseAudio(TCustomPlayer& player, TPlayContext& context) {
   TAudioSide& audio = context.Audio;
   audio.Queue.Abort();
-  if (audio.DeviceOpen) {
-    player.FSDL.SDL_CloseAudio();
-    audio.DeviceOpen = false;
-  }
+  StopAudioDevice(player, audio);
   audio.Queue.Flush();
   ff::swr_free(&audio.Resampler);
   ff::av_channel_layout_uninit(&audio.SourceLayout);
@@ -965,10 +974,10 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
   if (!WaitForOverlay(player, context, picture, frame, lock)) return false;
   lock.unlock();
   if (!CopyToOverlay(context, picture, frame)) return true;
+  lock.lock();
   picture.Pts = pts;
   picture.Pos = frame->pkt_pos;
   picture.SampleAspectRatio = frame->sample_aspect_ratio;
-  lock.lock();
   video.WriteIndex = (video.WriteIndex + 1) % 2;
   picture.TargetClock = TargetTime(context, pts);
   ++video.Size;
@@ -1080,7 +1089,7 @@ void TPlayerCore::EventLoop(TCustomPlayer& player) {
   for (;;) {
     SDL_Event event;
     if (!player.FSDL.SDL_WaitEvent(&event)) SleepMs(10);
-    const std::lock_guard<std::timed_mutex> lock(player.FPlayerLock);
+    const std::lock_guard<std::mutex> lock(player.FPlayerLock);
     if (!player.FContext) return;
     if (!HandleEvent(player, *player.FContext, event)) return;
   }
@@ -1100,7 +1109,7 @@ bool TPlayerCore::HandleEvent(TCustomPlayer& player, TPlayContext& context, cons
       if (context.Paused)
         Refresh(player, context, false);
       else
-        Display(player, context);
+        Display(player, context, true);
       break;
     case evAllocPicture:
       AllocatePicture(player, context);
@@ -1111,7 +1120,7 @@ bool TPlayerCore::HandleEvent(TCustomPlayer& player, TPlayContext& context, cons
       break;
     case evReopenDisplay:
       DisplayOpen(player, context, true);
-      Display(player, context);
+      Display(player, context, true);
       break;
     default:
       break;
@@ -1162,18 +1171,25 @@ int TPlayerCore::DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool 
   return 0;
 }
 
-void TPlayerCore::Display(TCustomPlayer& player, TPlayContext& context) {
+// Play thread. The picture due (at the read index), or again the one shown last.
+void TPlayerCore::Display(TCustomPlayer& player, TPlayContext& context, bool again) {
   if (!player.FScreen && DisplayOpen(player, context, false) < 0) return;
-  if (context.HasVideo() && context.ShowMode == smVideo) PictureDisplay(player, context);
+  if (!context.HasVideo() || context.ShowMode != smVideo) return;
+  TVideoSide& video = context.Video;
+  TPicture picture;
+  {
+    const std::lock_guard<std::mutex> lock(video.PictureLock);
+    if (!again) video.ShownIndex = video.ReadIndex;
+    if (video.ShownIndex < 0) return;
+    picture = video.Pictures[video.ShownIndex];
+  }
+  if (picture.Overlay) PictureDisplay(player, context, picture);
 }
 
-// Play thread. Shows the picture at the read index, centred in the window in its own shape
-// (or the forced one; a negative aspect ratio fills the window).
-void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context) {
-  TVideoSide& video = context.Video;
-  video.ShownIndex = video.ReadIndex;
-  TPicture& picture = video.Pictures[video.ReadIndex];
-  if (!picture.Overlay || context.WindowWidth < 1 || context.WindowHeight < 1) return;
+// Play thread. Shows a picture centred in the window in its own shape (or the forced one; a
+// negative aspect ratio fills the window).
+void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, const TPicture& picture) {
+  if (context.WindowWidth < 1 || context.WindowHeight < 1) return;
   const float forced = player.FAspectRatio;
   double aspect;
   if (forced < 0) {
@@ -1239,26 +1255,28 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
   TVideoSide& video = context.Video;
   if (!context.HasVideo()) {
     if (context.HasAudio()) {
-      Display(player, context);
+      Display(player, context, false);
       UpdatePosition(player, context);
     }
     return;
   }
   for (;;) {
     int size;
-    double targetClock, nextTarget, pts;
+    double targetClock = 0, nextTarget = 0, pts = 0;
     {
       const std::lock_guard<std::mutex> lock(video.PictureLock);
       size = video.Size;
-      const TPicture& picture = video.Pictures[video.ReadIndex];
-      targetClock = picture.TargetClock;
-      pts = picture.Pts;
-      nextTarget = size == 2 ? video.Pictures[(video.ReadIndex + 1) % 2].TargetClock
-                             : targetClock + video.Clock - pts;
-      if (size > 0) video.CurrentPos = picture.Pos;
+      if (size > 0) {
+        const TPicture& picture = video.Pictures[video.ReadIndex];
+        targetClock = picture.TargetClock;
+        pts = picture.Pts;
+        nextTarget = size == 2 ? video.Pictures[(video.ReadIndex + 1) % 2].TargetClock
+                               : targetClock + video.Clock - pts;
+        video.CurrentPos = picture.Pos;
+      }
     }
     if (size == 0) {
-      if (!timed) Display(player, context);
+      if (!timed) Display(player, context, true);
       UpdatePosition(player, context);
       return;
     }
@@ -1272,7 +1290,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
       AdvancePicture(context);
       continue;
     }
-    Display(player, context);
+    Display(player, context, false);
     if (timed) AdvancePicture(context);
     UpdatePosition(player, context);
     return;
@@ -1527,7 +1545,7 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
     TPlayerCore::CloseStream(*this, std::move(context));
     return false;
   }
-  const std::lock_guard<std::timed_mutex> lock(FPlayerLock);
+  const std::lock_guard<std::mutex> lock(FPlayerLock);
   FContext = std::move(context);
   return true;
 }
@@ -1630,7 +1648,7 @@ void TCustomPlayer::PlayThreadExecute() {
     TPlayerCore::EventLoop(*this);
   } catch (const std::exception& e) {
     FFLogger().Log(this, llFatal, std::string("PlayThread Exception: ") + e.what());
-    const std::lock_guard<std::timed_mutex> lock(FPlayerLock);
+    const std::lock_guard<std::mutex> lock(FPlayerLock);
     CloseStream();
   }
   CloseSDL();
@@ -1664,10 +1682,22 @@ void TCustomPlayer::TogglePause(TPlayContext& context) {
 namespace {
 // The main thread takes the player lock while letting queued main-thread calls run: the play
 // thread may be logging through the main thread while it holds the lock.
-std::unique_lock<std::timed_mutex> LockPumping(std::timed_mutex& mutex) {
-  std::unique_lock<std::timed_mutex> lock(mutex, std::defer_lock);
-  while (!lock.try_lock_for(std::chrono::milliseconds(10))) PumpWhileWaiting();
+std::unique_lock<std::mutex> LockPumping(std::mutex& mutex) {
+  std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
+  while (!lock.try_lock()) {
+    PumpWhileWaiting();
+    SleepMs(1);
+  }
   return lock;
+}
+
+// Tries for about the time given.
+bool TryLockFor(std::unique_lock<std::mutex>& lock, int milliseconds) {
+  for (int waited = 0; !lock.try_lock(); ++waited) {
+    if (waited >= milliseconds) return false;
+    SleepMs(1);
+  }
+  return true;
 }
 }  // namespace
 
@@ -1750,8 +1780,8 @@ void TCustomPlayer::WaitForStop() {
   for (;;) {
     if (FStopped.WaitFor(100)) return;
     PumpWhileWaiting();
-    std::unique_lock<std::timed_mutex> lock(FPlayerLock, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(100))) continue;
+    std::unique_lock<std::mutex> lock(FPlayerLock, std::defer_lock);
+    if (!TryLockFor(lock, 100)) continue;
     ++passes;
     if (!FContext) return;
     if ((passes > 10 && FContext->InsidePacketRead) || passes > 20) {

@@ -181,7 +181,7 @@ class TCustomPlayer : public TFFBaseComponent {
 
   // The play state while a file is open; the play thread handles each event holding
   // FPlayerLock, and whoever closes the stream takes the state out under it.
-  std::timed_mutex FPlayerLock;
+  std::mutex FPlayerLock;
   std::unique_ptr<TPlayContext> FContext;
   // The state whose read thread is opening the input, for Stop's cancel path.
   std::atomic<TPlayContext*> FOpeningContext{nullptr};
