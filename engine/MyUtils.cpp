@@ -119,6 +119,12 @@ bool TFormatConverter::ConvertToRGB(uint8_t* const picture[], const int linesize
 
 bool TFormatConverter::ReserveBuffer(int width, int height) {
   const int size = ff::av_image_get_buffer_size(FPixFmt, width, height, PictureLineAlign);
+  // swscale takes sizes that FFmpeg's image routines refuse; the planes would then stay laid
+  // over the previous, smaller buffer.
+  if (size < 0) {
+    LastError = AVErrorText("av_image_get_buffer_size", size);
+    return false;
+  }
   if (size > FBufferSize) {
     ff::av_freep(&FBuffer);
     FBufferSize = 0;

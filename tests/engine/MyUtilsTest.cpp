@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "FFBaseComponent.h"
 #include "FFLoad.h"
+#include "FFUtils.h"
 #include "MyUtils.h"
 
 namespace {
@@ -258,6 +260,29 @@ TEST_F(FormatConverterTest, UnconvertibleFormatsFailWithTheirTexts) {
   EXPECT_FALSE(converter.BitmapToPicture(picture.Picture.data, picture.Picture.linesize,
                                          AV_PIX_FMT_VAAPI, 16, 16));
   EXPECT_EQ(converter.LastError, "Cannot initialize the fromRGB conversion context");
+}
+
+// swscale takes pictures wider than FFmpeg's image routines allow: such a picture must fail
+// rather than be scaled into the buffer kept from a smaller one.
+TEST_F(FormatConverterTest, PictureTooLargeForAnImageBufferFails) {
+  TFormatConverter converter;
+  TTestPicture small(AV_PIX_FMT_YUV420P, 16, 16, 16);
+  FillYUV(small, 16, 128, 128);
+  ASSERT_TRUE(small.ToBitmap(converter)) << converter.LastError;
+
+  constexpr int Width = 2100000;
+  constexpr int Height = 2;
+  ASSERT_LT(ff::av_image_check_size(Width, Height, 0, nullptr), 0);
+  std::vector<uint8_t> luma(size_t(Width) * Height, 16);
+  std::vector<uint8_t> chroma(size_t(Width) / 2, 128);
+  uint8_t* const planes[4] = {luma.data(), chroma.data(), chroma.data(), nullptr};
+  const int linesizes[4] = {Width, Width / 2, Width / 2, 0};
+  EXPECT_FALSE(
+      converter.PictureToBitmap(planes, linesizes, AV_PIX_FMT_YUV420P, true, Width, Height));
+  EXPECT_EQ(converter.LastError, AVErrorText("av_image_get_buffer_size", AVERROR(EINVAL)));
+
+  ASSERT_TRUE(small.ToBitmap(converter)) << converter.LastError;
+  EXPECT_EQ(converter.Bitmap().Width(), 16);
 }
 
 // The player and the tasks make their converters before the libraries load.
