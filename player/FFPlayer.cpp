@@ -751,7 +751,10 @@ void TPlayerCore::AudioCallback(void* userdata, Uint8* stream, int len) {
     if (audio.BufferIndex >= audio.BufferSize) {
       double pts = 0;
       int size = AudioDecodeFrame(player, context, pts);
-      if (audio.Queue.Aborted()) return;
+      if (audio.Queue.Aborted()) {
+        std::memset(stream, 0, size_t(len));
+        return;
+      }
       if (size < 0) {
         if (int(audio.Buffer.size()) < SilenceBytes) audio.Buffer.resize(SilenceBytes);
         std::memset(audio.Buffer.data(), 0, SilenceBytes);
@@ -1507,7 +1510,6 @@ void TCustomPlayer::ResetState() {
   FPlayState = psStop;
   FLastReportedPosition = INT64_MIN;
   FPosition = -1;
-  FStep = false;
   FSeekDone.Set();
   FSeeking = false;
   FSeekDisplay = false;
@@ -1523,7 +1525,6 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
   if (startPaused) {
     context->Paused = true;
     context->StartPausedCount = 1;
-    FStep = false;
   }
   FIOStartTime = INT64_MAX;
   try {
@@ -1705,7 +1706,6 @@ void TCustomPlayer::Pause() {
   const auto lock = LockPumping(FPlayerLock);
   if (!FContext || FContext->Paused) return;
   TogglePause(*FContext);
-  FStep = false;
   SetPlayState(psPause);
 }
 
@@ -1713,7 +1713,6 @@ void TCustomPlayer::Resume() {
   const auto lock = LockPumping(FPlayerLock);
   if (!FContext || !FContext->Paused) return;
   TogglePause(*FContext);
-  FStep = false;
   SetPlayState(psResume);
 }
 
@@ -1754,10 +1753,7 @@ void TCustomPlayer::Stop(bool waitForStop) {
   {
     const auto lock = LockPumping(FPlayerLock);
     if (FContext) {
-      if (FContext->Paused) {
-        TogglePause(*FContext);
-        FStep = false;
-      }
+      if (FContext->Paused) TogglePause(*FContext);
       PostQuit();
     } else {
       FIOStartTime = 0;

@@ -194,7 +194,6 @@ class TCustomPlayer : public TFFBaseComponent {
   std::atomic<bool> FSeeking{false};
   std::atomic<bool> FSeekDisplay{false};
   std::atomic<bool> FSeekReached{false};
-  std::atomic<bool> FStep{false};
 
   TPlayerEventRing FEvents;
   std::atomic<int64_t> FPosition{-1};
