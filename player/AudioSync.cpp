@@ -28,13 +28,15 @@ int TAudioSync::Adjust(double diff, uint8_t* samples, int size, int capacity, in
   if (std::fabs(average) < FThreshold || frameBytes <= 0 || size < frameBytes) return size;
   const int frames = size / frameBytes;
   const int64_t minSize = int64_t(frames * 90 / 100) * frameBytes;
-  const int64_t maxSize =
-      std::min<int64_t>(int64_t(frames * 110 / 100) * frameBytes, capacity / frameBytes * frameBytes);
-  const int64_t wanted = std::clamp<int64_t>(
-      size + int64_t(std::lround(diff * FSampleRate)) * frameBytes, minSize, std::max(minSize, maxSize));
+  const int64_t maxSize = std::min<int64_t>(int64_t(frames * 110 / 100) * frameBytes,
+                                            capacity / frameBytes * frameBytes);
+  const int64_t wanted =
+      std::clamp<int64_t>(size + int64_t(std::lround(diff * FSampleRate)) * frameBytes, minSize,
+                          std::max(minSize, maxSize));
   if (wanted > size) {
     const uint8_t* last = samples + size - frameBytes;
-    for (int64_t at = size; at < wanted; at += frameBytes) std::memcpy(samples + at, last, frameBytes);
+    for (int64_t at = size; at < wanted; at += frameBytes)
+      std::memcpy(samples + at, last, frameBytes);
   }
   return int(wanted);
 }

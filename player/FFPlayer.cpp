@@ -69,7 +69,8 @@ void WaitPumping(Predicate done, int stepMs) {
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // Single pictures: the image demuxer, and the "<codec>_pipe" demuxers that probing picks for
@@ -86,20 +87,28 @@ bool IsLiveCaptureFormat(const std::string& name) {
 
 const char* AudioDriverName(TAudioDriver driver) {
   switch (driver) {
-    case adPulse: return "pulse";
-    case adALSA: return "alsa";
-    case adDummy: return "dummy";
-    case adDisk: return "disk";
-    case adDefault: break;
+    case adPulse:
+      return "pulse";
+    case adALSA:
+      return "alsa";
+    case adDummy:
+      return "dummy";
+    case adDisk:
+      return "disk";
+    case adDefault:
+      break;
   }
   return "";
 }
 
 const char* VideoDriverName(TVideoDriver driver) {
   switch (driver) {
-    case vdX11: return "x11";
-    case vdDummy: return "dummy";
-    case vdDefault: break;
+    case vdX11:
+      return "x11";
+    case vdDummy:
+      return "dummy";
+    case vdDefault:
+      break;
   }
   return "";
 }
@@ -276,7 +285,8 @@ struct TPlayerCore {
   static void VideoThread(TCustomPlayer& player, TPlayContext& context);
   static int GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
   static void FlushVideo(TPlayContext& context);
-  static bool QueuePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame, double pts);
+  static bool QueuePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
+                           double pts);
   static bool WaitForOverlay(TCustomPlayer& player, TPlayContext& context, TPicture& picture,
                              const AVFrame* frame, std::unique_lock<std::mutex>& lock);
   static bool CopyToOverlay(TPlayContext& context, TPicture& picture, const AVFrame* frame);
@@ -361,8 +371,10 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
   InstallInterruptCallback(input);
   AVDictionary* options = nullptr;
   if (player.FFrameWidth > 0 && player.FFrameHeight > 0)
-    ff::av_dict_set(&options, "video_size",
-                    (std::to_string(player.FFrameWidth) + "x" + std::to_string(player.FFrameHeight)).c_str(), 0);
+    ff::av_dict_set(
+        &options, "video_size",
+        (std::to_string(player.FFrameWidth) + "x" + std::to_string(player.FFrameHeight)).c_str(),
+        0);
   player.FIOStartTime = NowUS();
   const int opened = UnicodeOpenInput(&input, context.FileName, nullptr, &options);
   ff::av_dict_free(&options);
@@ -558,8 +570,8 @@ bool TPlayerCore::HandleReadError(TCustomPlayer& player, TPlayContext& context, 
     endOfFile();
   } else if (!context.StillImage && !context.ReadErrorLogged) {
     context.ReadErrorLogged = true;
-    player.SetLastError("error #" + std::to_string(error) + " while reading file: " + context.FileName,
-                        false);
+    player.SetLastError(
+        "error #" + std::to_string(error) + " while reading file: " + context.FileName, false);
   }
   return !(pb && pb->error && error != AVERROR(EAGAIN) && error != AVERROR_EOF);
 }
@@ -648,7 +660,8 @@ bool TPlayerCore::OpenAudioDevice(TCustomPlayer& player, TPlayContext& context) 
   wanted.userdata = &context;
   SDL_AudioSpec granted{};
   if (player.FSDL.SDL_OpenAudio(&wanted, &granted) < 0) {
-    player.SetLastError(std::string("SDL_OpenAudio() failed: ") + player.FSDL.SDL_GetError(), false);
+    player.SetLastError(std::string("SDL_OpenAudio() failed: ") + player.FSDL.SDL_GetError(),
+                        false);
     return false;
   }
   audio.DeviceOpen = true;
@@ -836,9 +849,9 @@ int TPlayerCore::ConvertAudioFrame(TCustomPlayer& player, TAudioSide& audio) {
   const size_t needed = size_t(outSamples) * size_t(frameBytes) * 11 / 10 + size_t(frameBytes);
   if (audio.Buffer.size() < needed) audio.Buffer.resize(needed);
   uint8_t* out = audio.Buffer.data();
-  const int converted = ff::swr_convert(audio.Resampler, &out, outSamples,
-                                        const_cast<const uint8_t**>(frame->extended_data),
-                                        frame->nb_samples);
+  const int converted =
+      ff::swr_convert(audio.Resampler, &out, outSamples,
+                      const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
   if (converted < 0) {
     player.SetLastError("av_audio_convert() failed", false);
     return -1;
@@ -908,8 +921,9 @@ void TPlayerCore::VideoThread(TCustomPlayer& player, TPlayContext& context) {
       context.PausedAtSeek = false;
     }
     const int64_t timestamp = frame->best_effort_timestamp;
-    const double pts =
-        timestamp == AV_NOPTS_VALUE ? 0 : double(timestamp) * av_q2d(context.Video.Stream->time_base);
+    const double pts = timestamp == AV_NOPTS_VALUE
+                           ? 0
+                           : double(timestamp) * av_q2d(context.Video.Stream->time_base);
     const bool queued = QueuePicture(player, context, frame, pts);
     ff::av_frame_unref(frame);
     if (!queued) break;
@@ -1000,16 +1014,17 @@ bool TPlayerCore::WaitForOverlay(TCustomPlayer& player, TPlayContext& context, T
   lock.unlock();
   player.PushSDLEvent(evAllocPicture);
   lock.lock();
-  context.Video.PictureChanged.wait(lock, [&] { return picture.Allocated || context.AbortRequest; });
+  context.Video.PictureChanged.wait(lock,
+                                    [&] { return picture.Allocated || context.AbortRequest; });
   return !context.AbortRequest && picture.Overlay;
 }
 
 // Video thread. The overlay's planes are Y, V, U.
 bool TPlayerCore::CopyToOverlay(TPlayContext& context, TPicture& picture, const AVFrame* frame) {
   TVideoSide& video = context.Video;
-  video.Scaler = ff::sws_getCachedContext(video.Scaler, frame->width, frame->height,
-                                          AVPixelFormat(frame->format), picture.Width, picture.Height,
-                                          AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  video.Scaler = ff::sws_getCachedContext(
+      video.Scaler, frame->width, frame->height, AVPixelFormat(frame->format), picture.Width,
+      picture.Height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!video.Scaler) return false;
   SDL_Overlay* overlay = picture.Overlay;
   context.Owner->FSDL.SDL_LockYUVOverlay(overlay);
@@ -1099,7 +1114,8 @@ void TPlayerCore::EventLoop(TCustomPlayer& player) {
 }
 
 // Play thread, holding the player lock. False when the loop ends.
-bool TPlayerCore::HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event) {
+bool TPlayerCore::HandleEvent(TCustomPlayer& player, TPlayContext& context,
+                              const SDL_Event& event) {
   switch (event.type) {
     case SDL_QUIT:
     case evQuit:
@@ -1191,7 +1207,8 @@ void TPlayerCore::Display(TCustomPlayer& player, TPlayContext& context, bool aga
 
 // Play thread. Shows a picture centred in the window in its own shape (or the forced one; a
 // negative aspect ratio fills the window).
-void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, const TPicture& picture) {
+void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context,
+                                 const TPicture& picture) {
   if (context.WindowWidth < 1 || context.WindowHeight < 1) return;
   const float forced = player.FAspectRatio;
   double aspect;
@@ -1226,8 +1243,8 @@ void TPlayerCore::AllocatePicture(TCustomPlayer& player, TPlayContext& context) 
   TPicture& picture = video.Pictures[video.WriteIndex];
   if (picture.Allocated) return;
   if (picture.Overlay) player.FSDL.SDL_FreeYUVOverlay(picture.Overlay);
-  picture.Overlay =
-      player.FSDL.SDL_CreateYUVOverlay(picture.Width, picture.Height, SDL_YV12_OVERLAY, player.FScreen);
+  picture.Overlay = player.FSDL.SDL_CreateYUVOverlay(picture.Width, picture.Height,
+                                                     SDL_YV12_OVERLAY, player.FScreen);
   if (!picture.Overlay) {
     const int width = picture.Width;
     const int height = picture.Height;
@@ -1373,7 +1390,9 @@ void TCustomPlayer::SetAspectRatio(float value) {
   PushSDLEvent(evReopenDisplay);
 }
 
-void TCustomPlayer::SetAudioVolume(int value) { FAudioVolume = std::clamp(value, 0, SDL_MIX_MAXVOLUME); }
+void TCustomPlayer::SetAudioVolume(int value) {
+  FAudioVolume = std::clamp(value, 0, SDL_MIX_MAXVOLUME);
+}
 
 void TCustomPlayer::SetFrameWidth(int value) {
   if (value % 2 != 0) throw FFmpegException("Frame size must be a multiple of 2");
@@ -1416,7 +1435,8 @@ void TCustomPlayer::PushSDLEvent(int type, int code, int width, int height) {
 void TCustomPlayer::PostQuit() { PushSDLEvent(evQuit); }
 
 // Caller's thread.
-bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle, bool startPaused) {
+bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle,
+                         bool startPaused) {
   if (!FFLoader().Loaded(AllLibraries)) {
     SetLastError("libav not loaded.", true);
     return false;
@@ -1476,7 +1496,8 @@ void TCustomPlayer::SetSDLDriverVariables() const {
 // even when asked not to; the program's own go back afterwards.
 bool TCustomPlayer::InitSDL(TScreenHandle screenHandle) {
   if (screenHandle) ::setenv("SDL_WINDOWID", std::to_string(screenHandle).c_str(), 1);
-  struct sigaction savedInt {}, savedTerm {};
+  struct sigaction savedInt {
+  }, savedTerm{};
   ::sigaction(SIGINT, nullptr, &savedInt);
   ::sigaction(SIGTERM, nullptr, &savedTerm);
   Uint32 flags = SDL_INIT_TIMER | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
@@ -1528,8 +1549,7 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
   }
   FIOStartTime = INT64_MAX;
   try {
-    context->ReadThread =
-        std::thread(TPlayerCore::ReadThread, std::ref(*this), std::ref(*context));
+    context->ReadThread = std::thread(TPlayerCore::ReadThread, std::ref(*this), std::ref(*context));
   } catch (const std::system_error&) {
     SetLastError("SDL_CreateThread() failed.", true);
     return false;
@@ -1613,7 +1633,8 @@ void TCustomPlayer::EventThreadExecute() {
     const TPlayerEvent event = FEvents.Pop();
     if (event.Kind == TPlayerEvent::ekPosition) {
       FPosition = event.Value;
-      if (!FDestroying && OnPosition) DeliverEvent([this, &event] { OnPosition(this, event.Value); });
+      if (!FDestroying && OnPosition)
+        DeliverEvent([this, &event] { OnPosition(this, event.Value); });
     } else if (event.Kind == TPlayerEvent::ekState) {
       const auto state = TPlayState(event.Value);
       if (!FDestroying && OnState) DeliverEvent([this, state] { OnState(this, state); });
@@ -1746,7 +1767,8 @@ void TCustomPlayer::Seek(TSeekFlags flags, bool wait, int64_t position) {
     const auto lock = LockPumping(FPlayerLock);
     hasVideo = FContext && FContext->HasVideo();
   }
-  if (hasVideo) WaitPumping([this] { return FSeekDisplayed.WaitFor(IsMainThread() ? 0 : 100); }, 100);
+  if (hasVideo)
+    WaitPumping([this] { return FSeekDisplayed.WaitFor(IsMainThread() ? 0 : 100); }, 100);
 }
 
 void TCustomPlayer::Stop(bool waitForStop) {

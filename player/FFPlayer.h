@@ -34,9 +34,8 @@ enum TSyncSource { ssAudio, ssVideo };
 // The native window the player draws into (an X11 window id); 0 for a window of SDL's own.
 using TScreenHandle = unsigned long;
 
-using TFileOpenEvent =
-    std::function<void(void* sender, int64_t duration, int frameWidth, int frameHeight,
-                       int& screenWidth, int& screenHeight)>;
+using TFileOpenEvent = std::function<void(void* sender, int64_t duration, int frameWidth,
+                                          int frameHeight, int& screenWidth, int& screenHeight)>;
 using TPositionEvent = std::function<void(void* sender, int64_t pts)>;
 using TPlayStateEvent = std::function<void(void* sender, TPlayState playState)>;
 using TAudioHookEvent = std::function<void(void* sender, int64_t pts, uint8_t* sample, int size,

@@ -1,8 +1,9 @@
 #include "libsdl.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <exception>
-#include <strings.h>
 #include <vector>
 
 #include "FFBaseComponent.h"
@@ -47,8 +48,8 @@ bool TSDLLoader::Load(const std::string& path, const std::string& dllName) {
     return false;
   }
   try {
-#define SDL_RESOLVE_ENTRY(name)                                                     \
-  FEntries.name =                                                                   \
+#define SDL_RESOLVE_ENTRY(name) \
+  FEntries.name =               \
       reinterpret_cast<decltype(FEntries.name)>(LoadFunction(fullPath, FHandle, #name, false));
     SDL_ENTRIES(SDL_RESOLVE_ENTRY)
 #undef SDL_RESOLVE_ENTRY

@@ -19,7 +19,9 @@ TPlayerScreen::~TPlayerScreen() {
   if (FWidget) FWidget->removeEventFilter(this);
 }
 
-TScreenHandle TPlayerScreen::Handle() const { return FWidget ? TScreenHandle(FWidget->winId()) : 0; }
+TScreenHandle TPlayerScreen::Handle() const {
+  return FWidget ? TScreenHandle(FWidget->winId()) : 0;
+}
 
 bool TPlayerScreen::eventFilter(QObject* watched, QEvent* event) {
   if (watched != FWidget) return false;

@@ -1,9 +1,9 @@
-#include "AudioSync.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
+
+#include "AudioSync.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ TEST(AudioSync, LateSoundIsShortenedByAtMostATenth) {
   sync.Reset(Rate);
   auto bytes = Buffer(Frames * FrameBytes * 2);
   EXPECT_EQ(FeedUnchanged(sync, -0.100, bytes), 0);
-  const int size = sync.Adjust(-0.100, bytes.data(), Frames * FrameBytes, int(bytes.size()), Channels);
+  const int size =
+      sync.Adjust(-0.100, bytes.data(), Frames * FrameBytes, int(bytes.size()), Channels);
   EXPECT_EQ(size, (Frames * 90 / 100) * FrameBytes);
 }
 
@@ -47,7 +48,8 @@ TEST(AudioSync, EarlySoundIsStretchedWithTheLastFrameWithinItsBuffer) {
   sync.Reset(Rate);
   auto bytes = Buffer(Frames * FrameBytes * 2);
   FeedUnchanged(sync, 0.100, bytes);
-  const int size = sync.Adjust(0.100, bytes.data(), Frames * FrameBytes, int(bytes.size()), Channels);
+  const int size =
+      sync.Adjust(0.100, bytes.data(), Frames * FrameBytes, int(bytes.size()), Channels);
   ASSERT_EQ(size, (Frames * 110 / 100) * FrameBytes);
   for (int at = Frames * FrameBytes; at < size; at += FrameBytes) {
     int16_t value[2];

@@ -79,13 +79,16 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   SetMainThread();
   SetSynchronizeHooks(
-      [] { QMetaObject::invokeMethod(qApp, [] { CheckSynchronize(); }, Qt::QueuedConnection); },
+      [] {
+        QMetaObject::invokeMethod(
+            qApp, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+      },
       [] { QCoreApplication::processEvents(); });
 
-  const std::string video = fixtures::Make(
-      "player_green_320x240.mp4",
-      "-f lavfi -i color=c=0x00ff00:size=320x240:rate=25:duration=4 "
-      "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  const std::string video =
+      fixtures::Make("player_green_320x240.mp4",
+                     "-f lavfi -i color=c=0x00ff00:size=320x240:rate=25:duration=4 "
+                     "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
 
   TFFPlayer player;
   if (!player.LoadAVLib(FENNICK_LIBAV_DIR)) {
@@ -114,20 +117,24 @@ int main(int argc, char** argv) {
 
   const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
   const QPoint origin = screen.mapToGlobal(QPoint(0, 0));
-  for (const QPoint inside : {QPoint(160, 120), QPoint(6, 6), QPoint(313, 6), QPoint(6, 233), QPoint(313, 233)}) {
+  for (const QPoint inside :
+       {QPoint(160, 120), QPoint(6, 6), QPoint(313, 6), QPoint(6, 233), QPoint(313, 233)}) {
     const QPoint at = origin + inside;
     Check(IsGreen(shot.pixel(at)), "picture inside the widget at " + Describe(at, shot.pixel(at)));
   }
   const QPoint windowOrigin = window.mapToGlobal(QPoint(0, 0));
-  for (const QPoint beside : {QPoint(40, 180), QPoint(440, 180), QPoint(240, 30), QPoint(240, 330)}) {
+  for (const QPoint beside :
+       {QPoint(40, 180), QPoint(440, 180), QPoint(240, 30), QPoint(240, 330)}) {
     const QPoint at = windowOrigin + beside;
-    Check(IsMagenta(shot.pixel(at)), "window around the widget keeps its colour at " + Describe(at, shot.pixel(at)));
+    Check(IsMagenta(shot.pixel(at)),
+          "window around the widget keeps its colour at " + Describe(at, shot.pixel(at)));
   }
   int greenOutside = 0;
   for (int y = 0; y < shot.height(); y += 4)
     for (int x = 0; x < shot.width(); x += 4)
       if (!QRect(origin, screen.size()).contains(x, y) && IsGreen(shot.pixel(x, y))) ++greenOutside;
-  Check(greenOutside == 0, QString("no picture outside the widget (%1 green pixels)").arg(greenOutside));
+  Check(greenOutside == 0,
+        QString("no picture outside the widget (%1 green pixels)").arg(greenOutside));
 
   // Paused, the picture must survive a repaint of the window around it.
   player.Pause();
@@ -135,7 +142,8 @@ int main(int argc, char** argv) {
   RunEventLoop(500);
   const QImage again = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
   const QPoint centre = origin + QPoint(160, 120);
-  Check(IsGreen(again.pixel(centre)), "paused picture after a repaint at " + Describe(centre, again.pixel(centre)));
+  Check(IsGreen(again.pixel(centre)),
+        "paused picture after a repaint at " + Describe(centre, again.pixel(centre)));
   player.Resume();
 
   // A smaller widget: the picture follows it, the window shows again where it was.
@@ -145,7 +153,8 @@ int main(int argc, char** argv) {
   for (const QPoint at : {origin + QPoint(120, 90), origin + QPoint(234, 174)})
     Check(IsGreen(resized.pixel(at)), "resized picture at " + Describe(at, resized.pixel(at)));
   for (const QPoint at : {origin + QPoint(300, 120), origin + QPoint(120, 220)})
-    Check(IsMagenta(resized.pixel(at)), "window where the widget was at " + Describe(at, resized.pixel(at)));
+    Check(IsMagenta(resized.pixel(at)),
+          "window where the widget was at " + Describe(at, resized.pixel(at)));
 
   Check(ClickAt(origin + QPoint(160, 120)), "click through XTEST");
   RunEventLoop(300);

@@ -1,9 +1,8 @@
-#include "PacketQueue.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "PacketQueue.h"
 #include "PlayerTestSupport.h"
 
 namespace {

@@ -1,8 +1,7 @@
 // Playing real files with SDL's dummy drivers: positions, states, pause, seek, stop and the
 // failures of Open, as a program sees them through the player's events.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -62,7 +61,8 @@ TEST_F(Playback, PositionsFollowTheWallClockAndEndAtTheDuration) {
     if (report.Position <= duration - 300000) late = &report;
   }
   ASSERT_TRUE(early && late && late > early);
-  const double rate = (late->Position - early->Position) / 1e6 / (late->WallSeconds - early->WallSeconds);
+  const double rate =
+      (late->Position - early->Position) / 1e6 / (late->WallSeconds - early->WallSeconds);
   EXPECT_NEAR(rate, 1.0, 0.15);
   EXPECT_EQ(Recorder.LastPosition(), duration);
   EXPECT_EQ(Player.Position(), duration);
@@ -237,7 +237,8 @@ TEST_F(Playback, SilentServerTimesOut) {
   ASSERT_EQ(::listen(server, 4), 0);
   socklen_t length = sizeof address;
   ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/clip.mp4";
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/clip.mp4";
   Player.Timeout = 1000;
   const auto start = Clock::now();
   EXPECT_FALSE(Player.Open(url, 0));

@@ -1,8 +1,8 @@
-#include "PlayerEvents.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
+
+#include "PlayerEvents.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
-#include "libsdl.h"
-
 #include <gtest/gtest.h>
 
 #include "MediaFixtures.h"
+#include "libsdl.h"
 
 namespace {
 
@@ -20,7 +19,8 @@ TEST(SDLLoader, LoadsFromTheProgramFolderOnce) {
 
   TSDLLoader second;
   EXPECT_FALSE(second.Load(Folder, SDLLibraryName));
-  EXPECT_EQ(second.ErrorText(), Folder + "/" + SDLLibraryName + " alreay loaded in another instance.");
+  EXPECT_EQ(second.ErrorText(),
+            Folder + "/" + SDLLibraryName + " alreay loaded in another instance.");
   EXPECT_FALSE(second.Loaded());
 
   first.Unload();
@@ -39,7 +39,9 @@ TEST(SDLLoader, FallsBackToTheSystemLibrary) {
 TEST(SDLLoader, LibraryLackingAnEntryPointStaysUnloaded) {
   TSDLLoader loader;
   EXPECT_FALSE(loader.Load(Folder, "libavutil.so.57"));
-  EXPECT_EQ(loader.ErrorText().rfind("Load function SDL_Init@" + Folder + "/libavutil.so.57 error: ", 0), 0u)
+  EXPECT_EQ(
+      loader.ErrorText().rfind("Load function SDL_Init@" + Folder + "/libavutil.so.57 error: ", 0),
+      0u)
       << loader.ErrorText();
   EXPECT_FALSE(loader.Loaded());
   EXPECT_TRUE(loader.FullPath().empty());

@@ -51,8 +51,8 @@ class SoundOutput : public ::testing::Test {
 
 // The tone's samples as ffmpeg decodes them.
 int SourcePeak() {
-  const std::vector<int16_t> source = ReadSamples(
-      fixtures::Make("player_tone_pcm.raw", "-i " + fixtures::ShellQuote(ToneFixture()) + " -f s16le"));
+  const std::vector<int16_t> source = ReadSamples(fixtures::Make(
+      "player_tone_pcm.raw", "-i " + fixtures::ShellQuote(ToneFixture()) + " -f s16le"));
   return PeakOf(source, 0, source.size());
 }
 
