@@ -11,16 +11,17 @@
 // The SDL functions the player calls, in the player's order. SDL_putenv is missing on purpose:
 // Linux builds of SDL 1.2 make it a macro for putenv, so the player sets its variables with the
 // C library.
-#define SDL_ENTRIES(X)                                                                             \
-  X(SDL_Init)                                                                                      \
-  X(SDL_Quit) X(SDL_GetError) X(SDL_OpenAudio) X(SDL_PauseAudio) X(SDL_CloseAudio) X(SDL_MixAudio) \
-      X(SDL_WaitEvent) X(SDL_PushEvent) X(SDL_EventState) X(SDL_GetVideoInfo) X(SDL_SetVideoMode)  \
-          X(SDL_UpdateRect) X(SDL_WM_SetCaption) X(SDL_MapRGB) X(SDL_FillRect)                     \
-              X(SDL_CreateYUVOverlay) X(SDL_LockYUVOverlay) X(SDL_UnlockYUVOverlay)                \
-                  X(SDL_DisplayYUVOverlay) X(SDL_FreeYUVOverlay) X(SDL_CreateMutex) X(SDL_mutexP)  \
-                      X(SDL_mutexV) X(SDL_DestroyMutex) X(SDL_CreateCond) X(SDL_DestroyCond)       \
-                          X(SDL_CondSignal) X(SDL_CondWait) X(SDL_CreateThread) X(SDL_WaitThread)  \
-                              X(SDL_AudioDriverName) X(SDL_VideoDriverName)
+// clang-format off
+#define SDL_ENTRIES(X)                                                                        \
+  X(SDL_Init) X(SDL_Quit) X(SDL_GetError) X(SDL_OpenAudio) X(SDL_PauseAudio)                \
+  X(SDL_CloseAudio) X(SDL_MixAudio) X(SDL_WaitEvent) X(SDL_PushEvent) X(SDL_EventState)     \
+  X(SDL_GetVideoInfo) X(SDL_SetVideoMode) X(SDL_UpdateRect) X(SDL_WM_SetCaption)            \
+  X(SDL_MapRGB) X(SDL_FillRect) X(SDL_CreateYUVOverlay) X(SDL_LockYUVOverlay)               \
+  X(SDL_UnlockYUVOverlay) X(SDL_DisplayYUVOverlay) X(SDL_FreeYUVOverlay) X(SDL_CreateMutex) \
+  X(SDL_mutexP) X(SDL_mutexV) X(SDL_DestroyMutex) X(SDL_CreateCond) X(SDL_DestroyCond)      \
+  X(SDL_CondSignal) X(SDL_CondWait) X(SDL_CreateThread) X(SDL_WaitThread)                   \
+  X(SDL_AudioDriverName) X(SDL_VideoDriverName)
+// clang-format on
 
 struct TSDLEntryPoints {
 #define SDL_DECLARE_ENTRY(name) decltype(&::name) name = nullptr;
