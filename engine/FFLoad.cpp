@@ -53,8 +53,6 @@ const TLibraryItem LibraryItems[LibraryCount] = {
     {"swresample", false, LIBSWRESAMPLE_VERSION_MAJOR, ResolveSWResample, ClearSWResample},
 };
 
-bool Finalizing = false;
-
 // Text up to and including the last "/".
 std::string FolderPart(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -79,7 +77,6 @@ struct TLoaderUnit {
 #if defined(__i386__) || defined(__x86_64__)
     _FPU_SETCW(SavedControlWord);
 #endif
-    Finalizing = true;
     FFLoader().Unload(AllLibraries);
   }
 };
@@ -90,8 +87,6 @@ TFFLoader& FFLoader() {
   static TFFLoader loader;
   return loader;
 }
-
-bool FFLoaderFinalizing() { return Finalizing; }
 
 TFFLoader::TFFLoader() = default;
 

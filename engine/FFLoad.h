@@ -68,6 +68,3 @@ class TFFLoader {
 
 // The process-wide loader.
 TFFLoader& FFLoader();
-
-// True while the engine is shutting down at process exit.
-bool FFLoaderFinalizing();
