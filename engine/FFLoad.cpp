@@ -53,12 +53,6 @@ const TLibraryItem LibraryItems[LibraryCount] = {
     {"swresample", false, LIBSWRESAMPLE_VERSION_MAJOR, ResolveSWResample, ClearSWResample},
 };
 
-// Text up to and including the last "/".
-std::string FolderPart(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // The engine's start-up and shut-down around the process: the x87 control word is set to
 // mask every floating-point exception at 64-bit precision while the libraries run.
 struct TLoaderUnit {
@@ -123,7 +117,7 @@ bool TFFLoader::LoadLib(TLibrary lib) {
   TLibraryStatus& status = FStatus[lib];
   const TLibraryItem& item = LibraryItems[lib];
   const std::string name = LibraryFileName(lib);
-  std::string folder = FolderPart(name);
+  std::string folder = WideExtractFilePath(name);
   const std::string file = name.substr(folder.size());
   if (folder.empty() && !FLibraryPath.empty() && !item.SystemLibrary)
     folder = WideIncludeTrailingBackslash(FLibraryPath);
