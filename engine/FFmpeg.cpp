@@ -534,10 +534,6 @@ void TCustomFFmpeg::Cleanup() {
   FreeOptionContexts(FOptionContexts);
   FFrameHooks.FrameHookRelease();
   FreeRunFrames();
-  ff::av_freep(&FInputHookBuffer);
-  ff::av_freep(&FOutputHookBuffer);
-  FInputHookBufferSize = 0;
-  FOutputHookBufferSize = 0;
 }
 
 // ---- Option vocabulary ----
@@ -2150,8 +2146,11 @@ TInputStream* TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType ty
 // ---- Codec parameters ----
 
 void TCustomFFmpeg::SetCodecParameters(TOutputStream& ost) {
-  if (ost.Mirror) return;  // takes its settings from the stream it mirrors
   TInputStream& ist = *FInputStreams[ost.SourceIndex];
+  if (ost.Mirror) {
+    SetMirrorParameters(ost, ist);
+    return;
+  }
   if (FMetadataStreamsAutoCopy)
     ff::av_dict_copy(&ost.St->metadata, ist.St->metadata, AV_DICT_DONT_OVERWRITE);
   ost.St->disposition = ist.St->disposition;
@@ -2171,6 +2170,34 @@ void TCustomFFmpeg::SetCodecParameters(TOutputStream& ost) {
   ost.EncodingNeeded = true;
   ist.DecodingNeeded = true;
   OpenPassLogFile(ost);
+}
+
+// Join mode: a later group's stream writes through the encoder of the stream it mirrors, from
+// its own input, whose pictures and samples may differ from the first input's.
+void TCustomFFmpeg::SetMirrorParameters(TOutputStream& ost, TInputStream& ist) {
+  ost.EncodingNeeded = ost.Mirror->EncodingNeeded;
+  if (!ost.EncodingNeeded) return;
+  ist.DecodingNeeded = true;
+  const AVCodecContext& decoder = *ist.Decoder;
+  switch (ost.St->codecpar->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+      ost.ResampleWidth = decoder.width;
+      ost.ResampleHeight = decoder.height;
+      ost.ResamplePixFmt = decoder.pix_fmt;
+      if (FSettings.UseFilters) ConfigureFiltersOrFail(ost, ist);
+      break;
+    case AVMEDIA_TYPE_AUDIO:
+      ost.ResampleSampleFmt = AV_SAMPLE_FMT_S16;
+      ost.ResampleChannels = decoder.ch_layout.nb_channels;
+      ost.ResampleSampleRate = decoder.sample_rate;
+      break;
+    default: break;
+  }
+}
+
+void TCustomFFmpeg::ConfigureFiltersOrFail(TOutputStream& ost, const TInputStream& ist) {
+  const int result = ConfigureVideoFilters(ost, ist);
+  if (result < 0) throw FFmpegException(AVErrorText("Error opening filters", result));
 }
 
 void TCustomFFmpeg::SetCopyParameters(TOutputStream& ost, TInputStream& ist) {
@@ -2262,9 +2289,7 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
                "Please consider specifiying a lower framerate, a different muxer or -vsync 2\n");
   if (!ost.ForcedKeyFramesText.empty())
     ParseForcedKeyFrames(ost.ForcedKeyFramesText, ost, encoder);
-  if (!FSettings.UseFilters) return;
-  const int result = ConfigureVideoFilters(ost, ist);
-  if (result < 0) throw FFmpegException(AVErrorText("Error opening filters", result));
+  if (FSettings.UseFilters) ConfigureFiltersOrFail(ost, ist);
 }
 
 void TCustomFFmpeg::SetAudioParameters(TOutputStream& ost, TInputStream& ist) {
@@ -2767,7 +2792,7 @@ bool TCustomFFmpeg::SwitchGroup() {
   double endTime = 0;
   for (size_t i = first; i < first + group; ++i) {
     TOutputStream& ost = *FOutputStreams[i];
-    endTime = std::max(endTime, MuxerTime(ost.St));
+    endTime = std::max(endTime, StreamEndTime(ost));
     ost.Active = false;
     if (i + group < FOutputStreams.size()) {
       TOutputStream& next = *FOutputStreams[i + group];
@@ -2779,6 +2804,17 @@ bool TCustomFFmpeg::SwitchGroup() {
   ++FJoinIndex;
   FInputFiles[FJoinIndex]->TsOffset += std::llround(endTime * AV_TIME_BASE);
   return true;
+}
+
+// Where the stream's next frame goes, in seconds: the encoder's clock (with the samples still
+// queued), which is ahead of what the muxer has written out of its interleaving queue.
+double TCustomFFmpeg::StreamEndTime(TOutputStream& ost) {
+  if (!ost.EncodingNeeded) return MuxerTime(ost.St);
+  const TOutputStream& root = Root(ost);
+  const AVCodecContext& encoder = *root.Encoder;
+  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO)
+    return double(root.SyncPts + ff::av_audio_fifo_size(root.Fifo)) / encoder.sample_rate;
+  return double(ost.SyncPts) * av_q2d(encoder.time_base);
 }
 
 // Drains the decoders of one input through the normal frame path; with flushEncoders the
@@ -3200,7 +3236,10 @@ void TCustomFFmpeg::SyncAudio(TOutputStream& ost, TInputStream& ist,
   const double syncTime = double(sync.Pts - FSettings.StartTime) / AV_TIME_BASE;
   const int queued = ff::av_audio_fifo_size(root.Fifo);
   if (FSettings.AudioSyncMethod == 0) {
-    root.SyncPts = std::llround(syncTime * encoder.sample_rate) - queued;
+    // Never back in time once samples went out: the next input of a join may start a little
+    // before the end of the last one.
+    const int64_t clock = std::llround(syncTime * encoder.sample_rate) - queued;
+    root.SyncPts = root.SamplesEncoded ? std::max(clock, root.SyncPts) : clock;
     return;
   }
   const double delta = syncTime * encoder.sample_rate - double(root.SyncPts) - queued;
@@ -3296,6 +3335,7 @@ void TCustomFFmpeg::EncodeAudioFrame(TOutputStream& ost, int samples) {
                                encoder.ch_layout.nb_channels, encoder.sample_fmt);
   frame->pts = root.SyncPts;
   root.SyncPts += frame->nb_samples;
+  root.SamplesEncoded = true;
   ++ost.FrameNumber;
   EncodeAndWrite(ost, frame);
   frame->nb_samples = capacity;
@@ -3415,7 +3455,7 @@ void TCustomFFmpeg::ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* co
 // ---- Video filters ----
 
 int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist) {
-  AVCodecContext& encoder = *ost.Encoder;
+  AVCodecContext& encoder = *Root(ost).Encoder;
   const AVCodecContext& decoder = *ist.Decoder;
   ost.Graph = ff::avfilter_graph_alloc();
   if (!ost.Graph) return AVERROR(ENOMEM);
@@ -3450,6 +3490,9 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
                                     : ParseVideoFilters(ost, last);
   if (result >= 0) result = ff::avfilter_graph_config(ost.Graph, nullptr);
   if (result < 0) return result;
+  ost.FilterFrame = ff::av_frame_alloc();
+  if (!ost.FilterFrame) return AVERROR(ENOMEM);
+  if (ost.Mirror) return 0;  // its pictures are brought to the open encoder's size
   encoder.width = ff::av_buffersink_get_w(ost.BufferSink);
   encoder.height = ff::av_buffersink_get_h(ost.BufferSink);
   encoder.sample_aspect_ratio =
@@ -3457,8 +3500,7 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
           ? ff::av_buffersink_get_sample_aspect_ratio(ost.BufferSink)
           : ff::av_d2q(ost.FrameAspectRatio * encoder.height / encoder.width, 255);
   ost.St->sample_aspect_ratio = encoder.sample_aspect_ratio;
-  ost.FilterFrame = ff::av_frame_alloc();
-  return ost.FilterFrame ? 0 : AVERROR(ENOMEM);
+  return 0;
 }
 
 // The chain text between the last filter's output ("in") and the sink's input ("out").
@@ -3634,7 +3676,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
   if (frames <= 0) return;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
-  if (!ost.Graph) picture = ScaleForEncoder(ost, ist, encoder, picture);
+  picture = ScaleForEncoder(ost, ist, encoder, picture);
   for (int n = 0; n < frames && !Aborting; ++n) {
     CheckPaused();
     const int size = WriteVideoFrame(ost, ist, encoder, picture);
@@ -3654,13 +3696,14 @@ void TCustomFFmpeg::CountDupDrop(int frames) {
   }
 }
 
-// Without a filter graph the scaler brings the picture to the encoder's size and format.
+// The scaler brings the picture to the encoder's size and format: a picture whose input changed
+// size mid-stream, or (join mode) one from an input of another size.
 AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
                                         const AVCodecContext& encoder, AVFrame* picture) {
   const AVPixelFormat format = AVPixelFormat(picture->format);
   const bool changed = picture->width != ost.ResampleWidth || picture->height != ost.ResampleHeight ||
                        format != ost.ResamplePixFmt;
-  if (changed) {
+  if (changed && !ost.Graph) {
     LogFmt(llInfo, "Input stream #%d.%d frame changed from size:%dx%d fmt:%s to size:%dx%d fmt:%s",
            ist.FileIndex, ist.St->index, ost.ResampleWidth, ost.ResampleHeight,
            PixelFormatName(ost.ResamplePixFmt), picture->width, picture->height,
@@ -3750,16 +3793,17 @@ AVFrame* TCustomFFmpeg::RunOutputHooks(AVFrame* picture, int frameNumber, int64_
 
 // A preview at most every PreviewInterval: to the preview event, else into the previewer
 // window. The picture is taken under the preview lock and delivered after it: delivery waits
-// for the main thread, which takes the same lock when the owner changes the preview flags.
+// for the main thread, which takes the same lock when the owner changes the preview flags. The
+// window is held outside the task's field meanwhile, so that such a change cannot free it.
 void TCustomFFmpeg::PreviewStep(AVFrame* picture, int frameNumber, int64_t pts) {
-  bool toEvent = false, toWindow = false, converted = false;
+  bool toEvent = false, converted = false;
+  std::unique_ptr<TPreviewer> previewer;
   {
     const std::lock_guard<std::mutex> lock(FFmpegPreviewLock());
     const uint8_t flags = FPreviewFlags;
     toEvent = (flags & 2) && OnPreview;
-    toWindow = !toEvent && (flags & 1);
     const int64_t now = ff::av_gettime_relative();
-    if ((!toEvent && !toWindow) || now - FLastPreviewTime <= PreviewInterval) return;
+    if ((!toEvent && !(flags & 1)) || now - FLastPreviewTime <= PreviewInterval) return;
     FLastPreviewTime = now;
     converted = FOutputPictureConverted && !FPreviewReconvert;
     if (!converted)
@@ -3767,20 +3811,20 @@ void TCustomFFmpeg::PreviewStep(AVFrame* picture, int frameNumber, int64_t pts) 
                                                    AVPixelFormat(picture->format), true,
                                                    picture->width, picture->height);
     FPreviewReconvert = false;
+    if (!converted) {
+      Log(llError, FOutputConverter.LastError);
+      FPreviewFlags = flags & ~uint8_t(1);
+    } else if (!toEvent) {
+      previewer = std::move(FPreviewer);
+      if (!previewer) previewer = std::make_unique<TPreviewer>();
+    }
   }
-  bool keepWindow = converted;
-  if (!converted)
-    Log(llError, FOutputConverter.LastError);
-  else if (toEvent)
-    OnPreview(this, &FOutputConverter.Bitmap(), frameNumber, pts);
-  else
-    keepWindow = ShowPreview(FOutputConverter.Bitmap(), pts);
-  if (!keepWindow && (FPreviewFlags & 1)) SetPreviewFlagsLocked(FPreviewFlags & ~uint8_t(1));
-}
-
-bool TCustomFFmpeg::ShowPreview(const TBitmap& bitmap, int64_t pts) {
-  if (!FPreviewer) FPreviewer = std::make_unique<TPreviewer>();
-  return FPreviewer->Show(bitmap, pts);
+  if (converted && toEvent) OnPreview(this, &FOutputConverter.Bitmap(), frameNumber, pts);
+  if (!previewer) return;
+  const bool shown = previewer->Show(FOutputConverter.Bitmap(), pts);
+  const std::lock_guard<std::mutex> lock(FFmpegPreviewLock());
+  if (!shown) FPreviewFlags = FPreviewFlags & ~uint8_t(1);
+  if (shown && (FPreviewFlags & 1) && !FPreviewer) FPreviewer = std::move(previewer);
 }
 
 // ---- Statistics ----

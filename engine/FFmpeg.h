@@ -196,6 +196,7 @@ struct TOutputStream {
   // Encoding state.
   AVFrame* AudioFrame = nullptr;  // one encoder frame of samples from the FIFO
   bool EncoderFlushed = false;     // the encoder gave out its last packets
+  bool SamplesEncoded = false;    // audio: SyncPts is the end of what went out
   // What the encoder reported on its last packet: quality (lambda), picture type and the
   // summed squared errors per plane; the errors of all packets add up for the summary.
   int CodedQuality = -1;
@@ -607,6 +608,8 @@ class TCustomFFmpeg {
                     const std::array<int64_t, AVMEDIA_TYPE_NB>& thresholds);
   TInputStream* FindSource(const TOutputStream& ost, AVMediaType type, int64_t threshold) const;
   void SetCodecParameters(TOutputStream& ost);
+  void SetMirrorParameters(TOutputStream& ost, TInputStream& ist);
+  void ConfigureFiltersOrFail(TOutputStream& ost, const TInputStream& ist);
   void SetCopyParameters(TOutputStream& ost, TInputStream& ist);
   void CheckVideoCopy() const;
   uint32_t CopiedCodecTag(const AVStream& st, const AVCodecParameters& in) const;
@@ -638,6 +641,7 @@ class TCustomFFmpeg {
   void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
   bool SwitchGroup();
+  static double StreamEndTime(TOutputStream& ost);
   void FlushInputFile(int fileIndex, bool flushEncoders);
   void EndTranscode(bool flush);
   void PrintReport(bool isLast, int fileIndex);
@@ -711,7 +715,6 @@ class TCustomFFmpeg {
                       AVFrame* picture);
   AVFrame* RunOutputHooks(AVFrame* picture, int frameNumber, int64_t pts);
   void PreviewStep(AVFrame* picture, int frameNumber, int64_t pts);
-  bool ShowPreview(const TBitmap& bitmap, int64_t pts);
   void DoVideoStats(TOutputStream& ost, int frameSize);
 
   const int FMaxFiles;
@@ -738,10 +741,9 @@ class TCustomFFmpeg {
   TFrameHookChain FFrameHooks;
   TFormatConverter FInputConverter;
   TFormatConverter FOutputConverter;
-  uint8_t* FInputHookBuffer = nullptr;
-  int FInputHookBufferSize = 0;
-  uint8_t* FOutputHookBuffer = nullptr;
-  int FOutputHookBufferSize = 0;
+  // The pictures the input-side and output-side hooks work on, reused from frame to frame.
+  AVFrame* FInputHookFrame = nullptr;
+  AVFrame* FOutputHookFrame = nullptr;
   std::atomic<uint8_t> FPreviewFlags{0};
   std::unique_ptr<TPreviewer> FPreviewer;  // made on the first preview picture
   std::atomic<bool> FPreviewReconvert{false};
@@ -764,8 +766,6 @@ class TCustomFFmpeg {
   AVFrame* FDecodedFrame = nullptr;
   AVFrame* FEncodeFrame = nullptr;
   AVPacket* FOutPacket = nullptr;
-  AVFrame* FInputHookFrame = nullptr;
-  AVFrame* FOutputHookFrame = nullptr;
   bool FOutputPictureConverted = false;  // the output bitmap hook converted this frame already
   std::vector<uint8_t> FAudioBuffer;     // decoded samples, packed signed 16-bit
   std::vector<uint8_t> FResampleBuffer;  // samples in the encoder's format

@@ -1,0 +1,585 @@
+// Whole conversions through the transcoder task: what comes out is read back with ffprobe and
+// with the engine's own decoder.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "FFDecode.h"
+#include "FFmpegConvertTestSupport.h"
+#include "MyUtils.h"
+#include "vf_eq.h"
+#include "vf_rotate.h"
+
+namespace {
+
+using fixtures::Media;
+
+TEST_F(ConvertTest, Mp4BecomesAnFlvWithEveryFrameAtTheRequestedFormat) {
+  const std::string output = Output("requested.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
+                       {{"vcodec", "flv"}, {"acodec", "libmp3lame"}, {"s", "176x144"}, {"r", "25"},
+                        {"ar", "22050"}, {"ac", "1"}, {"b", "400000"}, {"ab", "64000"}});
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+
+  const ProbeResult probe = ProbeMedia(output);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_EQ(probe.format_name, "flv");
+  const ProbeStream* video = probe.FirstOfType("video");
+  const ProbeStream* audio = probe.FirstOfType("audio");
+  ASSERT_TRUE(video && audio);
+  EXPECT_EQ(video->codec_name, "flv1");
+  EXPECT_EQ(video->width, 176);
+  EXPECT_EQ(video->height, 144);
+  EXPECT_EQ(video->r_frame_rate, "25/1");
+  EXPECT_EQ(video->nb_read_frames, 75);
+  EXPECT_EQ(audio->codec_name, "mp3");
+  EXPECT_EQ(audio->sample_rate, 22050);
+  EXPECT_EQ(audio->channels, 1);
+  // The MP3 encoder's priming delay moves the start of the file before the pictures'.
+  const double videoStart = PacketTimes(output, "v").front();
+  EXPECT_LT(videoStart, 0.06);
+  EXPECT_NEAR(probe.duration - videoStart, 3.0, 0.04);
+  EXPECT_EQ(run.Duplicated(), 0);
+
+  TFFDecoder decoder;
+  ASSERT_TRUE(decoder.LoadFile(output)) << decoder.LastErrMsg();
+  TVideoStreamInfo videoInfo;
+  ASSERT_TRUE(decoder.GetDefaultVideoStreamInfo(videoInfo));
+  EXPECT_EQ(videoInfo.Width, 176);
+  EXPECT_EQ(videoInfo.Height, 144);
+  EXPECT_EQ(videoInfo.Codec.rfind("flv", 0), 0u) << videoInfo.Codec;
+  TAudioStreamInfo audioInfo;
+  ASSERT_TRUE(decoder.GetAudioStreamInfo(decoder.FirstAudioStream(), audioInfo));
+  EXPECT_EQ(audioInfo.SampleRate, 22050);
+  EXPECT_EQ(audioInfo.Channels, 1);
+  TFileStreamInfo fileInfo;
+  ASSERT_TRUE(decoder.GetFileInfo(fileInfo));
+  EXPECT_NEAR(double(fileInfo.Duration) / 1e6 - videoStart, 3.0, 0.04);
+  EXPECT_EQ(CountDecodedFrames(output), 75);
+}
+
+TEST_F(ConvertTest, AviBecomesASwfWithEveryFrame) {
+  const std::string output = Output("movie.swf");
+  auto task = MakeTask({fixtures::Path(Media::AviMpeg4Mp3)}, output, FlashOptions("44100"));
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  const ProbeResult probe = ProbeMedia(output);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_EQ(probe.format_name, "swf");
+  const ProbeStream* video = probe.FirstOfType("video");
+  const ProbeStream* audio = probe.FirstOfType("audio");
+  ASSERT_TRUE(video && audio);
+  EXPECT_EQ(video->codec_name, "flv1");
+  EXPECT_EQ(video->width, 320);
+  EXPECT_EQ(video->height, 240);
+  EXPECT_EQ(video->nb_read_frames, 75);
+  EXPECT_EQ(audio->codec_name, "mp3");
+  EXPECT_EQ(audio->sample_rate, 44100);
+  EXPECT_EQ(audio->channels, 2);
+  // 3 s of 1152-sample frames at 44.1 kHz, within the encoder's last padded frame.
+  EXPECT_NEAR(double(audio->nb_read_frames) * 1152 / 44100, 3.0, 0.1);
+}
+
+TEST_F(ConvertTest, FortyEightKilohertzInASwfFailsWithTheMuxersReasonAndLeavesNoFile) {
+  const std::string output = Output("refused.swf");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("48000"));
+  const TRunResult run = RunTask(*task);
+  EXPECT_FALSE(run.Finished);
+  EXPECT_TRUE(run.Exception);
+  EXPECT_EQ(run.Message, "Could not write header for output file #0 (incorrect codec parameters ?)");
+  EXPECT_EQ(run.Ends, 1);
+  EXPECT_GE(CountLogged("does not support that sample rate"), 1);
+  EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+TEST_F(ConvertTest, ProgressEndsWithTheFinalReportAndTheWholeFrameCount) {
+  const std::string output = Output("progress.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"));
+  task->ProgressInterval = 0;  // a report after every packet
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  ASSERT_GE(run.Progress.size(), 2u);
+  for (size_t i = 0; i + 1 < run.Progress.size(); ++i) {
+    EXPECT_EQ(run.Progress[i].FileIndex, 0);
+    EXPECT_GE(run.Progress[i].Frame, 1) << "no report before the first frame";
+    EXPECT_LE(run.Progress[i].Frame, run.Progress[i + 1].Frame);
+  }
+  const TProgressRecord& last = run.Progress.back();
+  EXPECT_EQ(last.FileIndex, -1);
+  EXPECT_EQ(last.Frame, 75);
+  EXPECT_NEAR(double(last.TotalTime) / 1e6, 3.0, 0.05);
+  EXPECT_NEAR(double(last.CurrentTime) / 1e6, 3.0, 0.1);
+  EXPECT_GT(last.Size, 0);
+  EXPECT_EQ(last.Size, int64_t(std::filesystem::file_size(output)));
+  EXPECT_GT(last.Bitrate, 0);
+}
+
+TEST_F(ConvertTest, PauseHoldsTheOutputStillAndResumeFinishesEveryFrame) {
+  const std::string output = Output("paused.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"),
+                       {{"re", "1"}});
+  TAsyncRun run(*task);
+  run.WaitForFrames(10);
+  task->Pause();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // lets the current packet end
+  const int frames = run.LastFrame();
+  const uintmax_t size = std::filesystem::file_size(output);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(run.LastFrame(), frames);
+  EXPECT_EQ(std::filesystem::file_size(output), size);
+  EXPECT_EQ(run.Ends(), 0);
+  task->Resume();
+  const TRunResult result = run.Wait();
+  ASSERT_TRUE(result.Finished) << result.Message;
+  EXPECT_EQ(result.Progress.back().Frame, 75);
+  EXPECT_EQ(ProbeMedia(output).FirstOfType("video")->nb_read_frames, 75);
+}
+
+TEST_F(ConvertTest, AbortLeavesAPlayableShorterOutputAndReportsTheEndOnce) {
+  const std::string output = Output("aborted.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"),
+                       {{"re", "1"}});
+  TAsyncRun run(*task);
+  run.WaitForFrames(15);
+  task->Abort(true);
+  const TRunResult result = run.Wait();
+  EXPECT_FALSE(result.Finished);
+  EXPECT_FALSE(result.Exception) << result.Message;
+  EXPECT_EQ(result.Ends, 1);
+  EXPECT_EQ(result.Progress.back().FileIndex, -1);
+  const ProbeResult probe = ProbeMedia(output);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  const ProbeStream* video = probe.FirstOfType("video");
+  ASSERT_TRUE(video);
+  EXPECT_GE(video->nb_read_frames, 15);
+  EXPECT_LT(video->nb_read_frames, 75);
+  EXPECT_GT(probe.duration, 0.5);
+  EXPECT_LT(probe.duration, 2.9);
+  EXPECT_EQ(CountDecodedFrames(output), video->nb_read_frames);
+}
+
+TEST_F(ConvertTest, JoinedInputsFollowEachOtherWithRisingTimestamps) {
+  const std::string first = fixtures::Make(
+      "join-2s.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi -i "
+      "sine=frequency=440:sample_rate=44100:duration=2 -ac 2 -c:v libx264 -pix_fmt yuv420p "
+      "-c:a aac -shortest");
+  const std::string output = Output("joined.flv");
+  auto task = std::make_unique<TProbeTask>();
+  ASSERT_TRUE(task->OpenInputFile(first)) << task->LastErrMsg;
+  ASSERT_TRUE(task->OpenInputFile(fixtures::Path(Media::Mp4H264Aac))) << task->LastErrMsg;
+  for (const auto& [name, value] : FlashOptions("44100")) task->ParseOption(name, value);
+  ASSERT_EQ(task->OpenOutputFile(output, true), 0) << task->LastErrMsg;
+  task->JoinInputs();
+  EXPECT_NEAR(double(task->TotalTime) / 1e6, 5.0, 0.05);
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  EXPECT_EQ(run.Progress.back().Frame, 125);
+
+  const ProbeResult probe = ProbeMedia(output);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_NEAR(probe.duration, 5.0, 0.08);
+  EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 125);
+  for (const char* type : {"v", "a"}) {
+    const std::vector<double> times = PacketTimes(output, type);
+    ASSERT_GT(times.size(), 100u) << type;
+    for (size_t i = 1; i < times.size(); ++i)
+      ASSERT_GT(times[i], times[i - 1]) << type << " packet " << i;
+    EXPECT_NEAR(times.back(), 5.0, 0.1) << type;
+  }
+}
+
+TEST_F(ConvertTest, FilterChainCropsPadsFlipsScalesAndOverlaysAPicture) {
+  // Left half blue, right half yellow, so that the flips show.
+  const std::string input = fixtures::Make(
+      "halves.mp4",
+      "-f lavfi -i color=c=blue:size=160x120:rate=25:duration=1 -f lavfi -i "
+      "color=c=yellow:size=160x120:rate=25:duration=1 -filter_complex hstack -c:v libx264 "
+      "-pix_fmt yuv420p -qp 0");
+  const std::string picture = fixtures::Make(
+      "green.png", "-f lavfi -i color=c=lime:size=40x40 -frames:v 1");
+  const std::string output = Output("filtered.flv");
+  const std::string chain =
+      "crop=320:100:0:10,pad=360:140:20:20:color=red,hflip,vflip,scale=180:70 [main]; movie=" +
+      picture + " [logo]; [main][logo] overlay=140:30";
+  auto task = MakeTask({input}, output,
+                       {{"vcodec", "flv"}, {"an", "1"}, {"b", "2000000"}, {"vf", chain}});
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  const ProbeResult probe = ProbeMedia(output);
+  const ProbeStream* video = probe.FirstOfType("video");
+  ASSERT_TRUE(video);
+  EXPECT_EQ(video->width, 180);
+  EXPECT_EQ(video->height, 70);
+  EXPECT_EQ(video->nb_read_frames, 25);
+
+  const TRgbPicture frame = FirstFrame(output);
+  ASSERT_EQ(frame.Width, 180);
+  // Pad border (red) all round; the flips put yellow on the left, blue on the right.
+  ExpectColour(frame, 2, 35, 255, 0, 0, "left border");
+  ExpectColour(frame, 90, 2, 255, 0, 0, "top border");
+  ExpectColour(frame, 40, 35, 255, 255, 0, "left half after the flips");
+  ExpectColour(frame, 110, 20, 0, 0, 255, "right half after the flips");
+  ExpectColour(frame, 160, 50, 0, 255, 0, "picture overlay");
+}
+
+TEST_F(ConvertTest, NativeFiltersPassThroughTheTranslator) {
+  RegisterEqFilter();
+  RegisterRotateFilter();
+  const std::string output = Output("native.flv");
+  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output,
+                       {{"vcodec", "flv"}, {"vf", "nativeeq=30:0,rotate=90"}});
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  const ProbeResult probe = ProbeMedia(output);
+  ASSERT_EQ(probe.streams.size(), 1u);
+  EXPECT_EQ(probe.streams[0].nb_read_frames, 75);
+}
+
+TEST_F(ConvertTest, AudioOnlyVideoOnlyAndOddSizedInputsConvert) {
+  struct TCase {
+    Media Input;
+    const char* Name;
+    bool Audio, Video;
+  };
+  for (const TCase& c : {TCase{Media::Mp3AudioOnly, "audio-only.flv", true, false},
+                         TCase{Media::VideoOnly, "video-only.flv", false, true},
+                         TCase{Media::OddSize, "odd-size.flv", true, true}}) {
+    const std::string output = Output(c.Name);
+    auto task = MakeTask({fixtures::Path(c.Input)}, output, FlashOptions("44100"));
+    const TRunResult run = RunTask(*task);
+    ASSERT_TRUE(run.Finished) << c.Name << ": " << run.Message;
+    const ProbeResult probe = ProbeMedia(output);
+    ASSERT_TRUE(probe.ok) << c.Name;
+    EXPECT_EQ(probe.FirstOfType("audio") != nullptr, c.Audio) << c.Name;
+    EXPECT_EQ(probe.FirstOfType("video") != nullptr, c.Video) << c.Name;
+    EXPECT_NEAR(probe.duration, 3.0, 0.1) << c.Name;
+    if (c.Video) {
+      EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 75) << c.Name;
+      EXPECT_EQ(run.Progress.back().Frame, 75) << c.Name;
+    } else {
+      EXPECT_EQ(run.Progress.back().Frame, -1) << "no video stream to count";
+    }
+  }
+  const ProbeResult odd = ProbeMedia(Output("odd-size.flv"));
+  ASSERT_TRUE(odd.FirstOfType("video"));
+  EXPECT_EQ(odd.FirstOfType("video")->width, 321);
+  EXPECT_EQ(odd.FirstOfType("video")->height, 241);
+}
+
+TEST_F(ConvertTest, AnInputThatStartsLateKeepsEveryFrameWithoutShifting) {
+  // MPEG-TS starts its clock at 1.4 s.
+  const std::string input = fixtures::Make(
+      "late-start.ts",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=3 -f lavfi -i "
+      "sine=frequency=440:sample_rate=44100:duration=3 -c:v mpeg2video -q:v 4 -c:a mp2 -shortest");
+  const std::string output = Output("late-start.flv");
+  auto task = MakeTask({input}, output, FlashOptions("44100"));
+  EXPECT_NEAR(double(task->TotalTime) / 1e6, 3.0, 0.1);
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  EXPECT_EQ(run.Duplicated(), 0);
+  EXPECT_EQ(run.Progress.back().Frame, 75);
+  const ProbeResult probe = ProbeMedia(output);
+  EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 75);
+  EXPECT_NEAR(probe.duration, 3.0, 0.1);
+  const std::vector<double> times = PacketTimes(output, "v");
+  ASSERT_FALSE(times.empty());
+  EXPECT_LT(times.front(), 0.05);
+}
+
+TEST_F(ConvertTest, FrameRateConformanceDuplicatesAndDropsFrames) {
+  const std::string doubled = Output("50fps.flv");
+  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, doubled,
+                       {{"vcodec", "flv"}, {"r", "50"}, {"vsync", "1"}});
+  TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  EXPECT_NEAR(ProbeMedia(doubled).FirstOfType("video")->nb_read_frames, 150, 2);
+  EXPECT_NEAR(run.Duplicated(), 75, 2);
+
+  const std::string halved = Output("12.5fps.flv");
+  task = MakeTask({fixtures::Path(Media::VideoOnly)}, halved,
+                  {{"vcodec", "flv"}, {"r", "25/2"}, {"vsync", "1"}});
+  run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  EXPECT_NEAR(ProbeMedia(halved).FirstOfType("video")->nb_read_frames, 38, 2);
+  EXPECT_NEAR(run.Dropped(), 37, 2);
+}
+
+TEST_F(ConvertTest, VideoSyncDecisions) {
+  int64_t clock = 0;
+  // Method 1 (constant rate): a picture 2 frames ahead is written 2 times; 1.2 behind is dropped.
+  EXPECT_EQ(VideoSyncFrames(1, false, 2.0, clock), 2);
+  clock = 5;
+  EXPECT_EQ(VideoSyncFrames(1, false, 3.8, clock), 0);
+  // Method 2 (variable rate): half a frame late or early is written once, clock unchanged.
+  clock = 10;
+  EXPECT_EQ(VideoSyncFrames(2, false, 10.5, clock), 1);
+  EXPECT_EQ(clock, 10);
+  EXPECT_EQ(VideoSyncFrames(2, false, 9.5, clock), 1);
+  EXPECT_EQ(VideoSyncFrames(2, false, 9.3, clock), 0);
+  EXPECT_EQ(VideoSyncFrames(2, false, 13.0, clock), 1);
+  EXPECT_EQ(clock, 13);
+  // Automatic follows the format; method 0 takes the picture's time.
+  clock = 0;
+  EXPECT_EQ(VideoSyncFrames(-1, true, 3.0, clock), 1);
+  EXPECT_EQ(clock, 3);
+  clock = 0;
+  EXPECT_EQ(VideoSyncFrames(-1, false, 3.0, clock), 3);
+  EXPECT_EQ(VideoSyncFrames(0, false, 7.4, clock), 1);
+  EXPECT_EQ(clock, 7);
+}
+
+TEST_F(ConvertTest, VolumeScalesSamplesAndClips) {
+  int16_t samples[] = {1000, -1000, 20000, -20000, 1, 0};
+  ScaleVolume(samples, 6, 256);
+  EXPECT_EQ(samples[2], 20000);
+  ScaleVolume(samples, 6, 512);
+  const int16_t doubled[] = {2000, -2000, 32767, -32768, 2, 0};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(samples[i], doubled[i]) << i;
+  int16_t half[] = {3, -3};
+  ScaleVolume(half, 2, 128);
+  EXPECT_EQ(half[0], 2);   // (3 * 128 + 128) >> 8
+  EXPECT_EQ(half[1], -1);  // arithmetic shift rounds towards minus infinity
+}
+
+TEST_F(ConvertTest, VolumeOptionChangesTheLoudness) {
+  const std::string quiet = Output("quiet.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp3AudioOnly)}, quiet,
+                       {{"acodec", "libmp3lame"}, {"ar", "44100"}, {"vol", "64"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  const std::string loud = Output("loud.flv");
+  task = MakeTask({fixtures::Path(Media::Mp3AudioOnly)}, loud,
+                  {{"acodec", "libmp3lame"}, {"ar", "44100"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  const double ratio = PeakLevel(loud) / PeakLevel(quiet);
+  EXPECT_NEAR(ratio, 4.0, 0.4);
+}
+
+TEST_F(ConvertTest, LateAudioGetsSilenceInFrontWithAudioSync) {
+  const std::string input = fixtures::Make(
+      "late-audio.mkv",
+      "-f lavfi -i testsrc=size=160x120:rate=25:duration=3 -itsoffset 0.5 -f lavfi -i "
+      "sine=frequency=440:sample_rate=44100:duration=2.5 -c:v mpeg4 -c:a pcm_s16le");
+  const std::string output = Output("late-audio.flv");
+  auto task = MakeTask({input}, output, FlashOptions("44100"), {{"async", "1"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  const std::vector<double> levels = AudioLevels(output, 0.1);
+  ASSERT_GE(levels.size(), 20u);
+  for (int i = 0; i < 4; ++i) EXPECT_LT(levels[i], 0.01) << "silence at " << i * 0.1 << " s";
+  // The tone's level: a sine of amplitude 1/8.
+  for (int i = 6; i < 20; ++i) EXPECT_GT(levels[i], 0.06) << "tone at " << i * 0.1 << " s";
+  EXPECT_EQ(PacketTimes(output, "a").front(), 0.0);
+}
+
+TEST_F(ConvertTest, DeinterlacerRebuildsEveryOtherLine) {
+  const int width = 8, height = 8;
+  std::vector<uint8_t> luma(width * height), chroma(width * height / 4, 128);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) luma[y * width + x] = y % 2 ? 200 : 0;
+  std::vector<uint8_t> outLuma(luma.size()), outU(chroma.size()), outV(chroma.size());
+  const uint8_t* src[3] = {luma.data(), chroma.data(), chroma.data()};
+  const int srcLinesize[3] = {width, width / 2, width / 2};
+  uint8_t* dst[3] = {outLuma.data(), outU.data(), outV.data()};
+  ASSERT_EQ(DeinterlacePicture(dst, srcLinesize, src, srcLinesize, AV_PIX_FMT_YUV420P, width,
+                               height),
+            0);
+  for (int x = 0; x < width; ++x) {
+    // Even lines are kept; an odd line y is (-[y-2] + 4[y-1] + 2[y] + 4[y+1] - [y+2] + 4) / 8,
+    // the first line standing in above the picture and the last below it.
+    EXPECT_EQ(outLuma[0 * width + x], 0);
+    EXPECT_EQ(outLuma[1 * width + x], (0 + 0 + 400 + 0 - 200 + 4) >> 3);  // 25
+    EXPECT_EQ(outLuma[2 * width + x], 0);
+    EXPECT_EQ(outLuma[3 * width + x], (-200 + 0 + 400 + 0 - 200 + 4) >> 3);  // 0: no comb left
+    EXPECT_EQ(outLuma[7 * width + x], (-200 + 0 + 400 + 800 - 200 + 4) >> 3);  // 100
+  }
+  EXPECT_EQ(outU[5], 128);
+  EXPECT_EQ(DeinterlacePicture(dst, srcLinesize, src, srcLinesize, AV_PIX_FMT_YUV420P, 6, 8), -1);
+  EXPECT_EQ(DeinterlacePicture(dst, srcLinesize, src, srcLinesize, AV_PIX_FMT_RGB24, 8, 8), -1);
+}
+
+TEST_F(ConvertTest, DeinterlaceOptionConvertsEveryFrame) {
+  const std::string output = Output("deinterlaced.flv");
+  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output,
+                       {{"vcodec", "flv"}, {"deinterlace", "1"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  EXPECT_EQ(ProbeMedia(output).FirstOfType("video")->nb_read_frames, 75);
+}
+
+TEST_F(ConvertTest, HooksSeeEveryFrameInOrderAndAStoppedHookIsNotCalledAgain) {
+  const std::string output = Output("hooked.flv");
+  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output, {{"vcodec", "flv"}});
+  std::vector<int> inputFrames, outputFrames;
+  int rawFrames = 0, failing = 0;
+  task->OnVideoInputHook = [&](TCustomFFmpeg*, TBitmap* bitmap, int frame, int64_t, bool& update,
+                               bool& stopHook) {
+    inputFrames.push_back(frame);
+    EXPECT_EQ(bitmap->Width(), 320);
+    update = false;
+    stopHook = frame == 10;
+  };
+  task->OnVideoOutputHook = [&](TCustomFFmpeg*, TBitmap* bitmap, int frame, int64_t pts, bool&,
+                                bool&) {
+    outputFrames.push_back(frame);
+    EXPECT_EQ(pts, int64_t(frame - 1) * 40000);
+    // Paints the top-left corner white; Update is on, so it lands in the output.
+    for (int y = 0; y < 16; ++y) std::memset(bitmap->ScanLine(y), 255, size_t(16 * 3));
+    if (frame == 5) {
+      ++failing;
+      throw std::runtime_error("hook failure");
+    }
+  };
+  task->OnFrameOutputHook = [&](TCustomFFmpeg*, const TAVPicture* picture, int pixFmt, int, int width,
+                                int height, int64_t) {
+    ++rawFrames;
+    EXPECT_EQ(pixFmt, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 240);
+    EXPECT_NE(picture->data[0], nullptr);
+  };
+  ASSERT_TRUE(RunTask(*task).Finished);
+  EXPECT_EQ(inputFrames.size(), 10u);
+  EXPECT_EQ(outputFrames.size(), 75u);
+  for (size_t i = 0; i < outputFrames.size(); ++i) EXPECT_EQ(outputFrames[i], int(i) + 1);
+  EXPECT_EQ(rawFrames, 75);
+  EXPECT_EQ(failing, 1);
+  EXPECT_TRUE(Logged("Error occurs VideoHook event: hook failure"));
+  const TRgbPicture frame = FirstFrame(output);
+  ExpectColour(frame, 6, 6, 255, 255, 255, "painted corner");
+}
+
+TEST_F(ConvertTest, PreviewPicturesAreAtLeastTheIntervalApart) {
+  const std::string output = Output("preview.flv");
+  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output, {{"vcodec", "flv"}},
+                       {{"re", "1"}});
+  std::vector<int64_t> times;
+  std::vector<int> frames;
+  task->SetPreviewFlags(2);
+  task->OnPreview = [&](TCustomFFmpeg*, TBitmap* bitmap, int frame, int64_t) {
+    times.push_back(ff::av_gettime_relative());
+    frames.push_back(frame);
+    EXPECT_EQ(bitmap->Width(), 320);
+  };
+  ASSERT_TRUE(RunTask(*task).Finished);
+  ASSERT_GE(times.size(), 10u);  // 3 s of reading at the native rate
+  for (size_t i = 1; i < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], task->PreviewInterval);
+    EXPECT_GT(frames[i], frames[i - 1]);
+  }
+}
+
+TEST_F(ConvertTest, StreamCopyKeepsPacketsAndRefusesWhatNeedsDecoding) {
+  const std::string copied = Output("copied.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp3AudioOnly)}, copied, {{"acodec", "copy"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  const ProbeResult in = ProbeMedia(fixtures::Path(Media::Mp3AudioOnly));
+  const ProbeResult out = ProbeMedia(copied);
+  ASSERT_TRUE(out.FirstOfType("audio"));
+  EXPECT_EQ(out.FirstOfType("audio")->codec_name, "mp3");
+  EXPECT_EQ(out.FirstOfType("audio")->nb_read_frames, in.FirstOfType("audio")->nb_read_frames);
+
+  task = MakeTask({fixtures::Path(Media::Mp3AudioOnly)}, Output("louder-copy.flv"),
+                  {{"acodec", "copy"}, {"vol", "512"}});
+  TRunResult run = RunTask(*task);
+  EXPECT_EQ(run.Message, "-acodec copy and -vol are incompatible (frames are not decoded)");
+  EXPECT_FALSE(std::filesystem::exists(Output("louder-copy.flv")));
+
+  task = MakeTask({fixtures::Path(Media::VideoOnly)}, Output("preview-copy.flv"),
+                  {{"vcodec", "copy"}});
+  task->SetPreviewFlags(1);
+  run = RunTask(*task);
+  EXPECT_EQ(run.Message, "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+
+  task = MakeTask({fixtures::Path(Media::VideoOnly)}, Output("hook-copy.flv"), {{"vcodec", "copy"}});
+  task->OnFrameInputHook = [](TCustomFFmpeg*, const TAVPicture*, int, int, int, int, int64_t) {};
+  run = RunTask(*task);
+  EXPECT_EQ(run.Message, "-vcodec copy and FrameHook are incompatible (frames are not decoded)");
+}
+
+TEST_F(ConvertTest, VideoCopyIntoMatroskaKeepsEveryPacket) {
+  const std::string output = Output("copied.mkv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
+                       {{"vcodec", "copy"}, {"acodec", "copy"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  const ProbeResult probe = ProbeMedia(output);
+  ASSERT_TRUE(probe.FirstOfType("video"));
+  EXPECT_EQ(probe.FirstOfType("video")->codec_name, "h264");
+  EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 75);
+  EXPECT_EQ(probe.FirstOfType("audio")->codec_name, "aac");
+  EXPECT_NEAR(probe.duration, 3.0, 0.1);
+}
+
+TEST_F(ConvertTest, TwoPassEncodingWritesAndReadsItsLogFile) {
+  const std::string folder = fixtures::TempDir("convert-two-pass");
+  const std::string prefix = folder + "/stats";
+  for (const char* pass : {"1", "2"}) {
+    const std::string output = folder + "/pass" + pass + ".flv";
+    auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output,
+                         {{"vcodec", "flv"}, {"b", "200000"}, {"pass", pass},
+                          {"passlogfile", prefix}});
+    const TRunResult run = RunTask(*task);
+    ASSERT_TRUE(run.Finished) << "pass " << pass << ": " << run.Message;
+    EXPECT_EQ(ProbeMedia(output).FirstOfType("video")->nb_read_frames, 75);
+    ASSERT_TRUE(std::filesystem::exists(prefix + "-0.log"));
+    EXPECT_GT(std::filesystem::file_size(prefix + "-0.log"), 75u * 10);
+  }
+  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, folder + "/missing.flv",
+                       {{"vcodec", "flv"}, {"pass", "2"}, {"passlogfile", folder + "/none"}});
+  const TRunResult run = RunTask(*task);
+  EXPECT_EQ(run.Message, "Cannot read file: Error reading log file \"" + folder +
+                             "/none-0.log\" for pass-2 encoding");
+}
+
+TEST_F(ConvertTest, SubtitlesAreDecodedAndEncodedAgain) {
+  const std::string subtitles = Output("lines.srt");
+  std::ofstream(subtitles) << "1\n00:00:00,500 --> 00:00:01,000\nFirst\n\n"
+                              "2\n00:00:01,500 --> 00:00:02,500\nSecond\n\n";
+  const std::string output = Output("subtitled.mkv");
+  auto task = std::make_unique<TProbeTask>();
+  ASSERT_TRUE(task->OpenInputFile(fixtures::Path(Media::VideoOnly))) << task->LastErrMsg;
+  ASSERT_TRUE(task->OpenInputFile(subtitles)) << task->LastErrMsg;
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"vcodec", "mpeg4"}, {"scodec", "ass"}})
+    task->ParseOption(name, value);
+  ASSERT_EQ(task->OpenOutputFile(output, false), 0) << task->LastErrMsg;
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  const ProbeResult probe = ProbeMedia(output);
+  const ProbeStream* text = probe.FirstOfType("subtitle");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->codec_name, "ass");
+  EXPECT_EQ(text->nb_read_frames, 2);
+  std::string dialogue;
+  fixtures::Run("ffmpeg -v error -i " + fixtures::ShellQuote(output) + " -map 0:s -f srt -",
+                &dialogue);
+  EXPECT_NE(dialogue.find("First"), std::string::npos) << dialogue;
+  EXPECT_NE(dialogue.find("00:00:01,500 --> 00:00:02,500"), std::string::npos) << dialogue;
+}
+
+TEST_F(ConvertTest, RecordingTimeCutsTheOutput) {
+  const std::string output = Output("cut.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"),
+                       {{"t", "1.2"}});
+  EXPECT_NEAR(double(task->TotalTime) / 1e6, 1.2, 0.001);
+  ASSERT_TRUE(RunTask(*task).Finished);
+  const ProbeResult probe = ProbeMedia(output);
+  EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 30);
+  EXPECT_NEAR(probe.duration, 1.2, 0.1);
+}
+
+TEST_F(ConvertTest, StreamMappingIsLogged) {
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, Output("mapped.flv"),
+                       FlashOptions("44100"));
+  ASSERT_TRUE(RunTask(*task).Finished);
+  EXPECT_TRUE(Logged("Stream mapping:"));
+  EXPECT_TRUE(Logged("  Stream #0.0 -> #0.0 (Video)"));
+  EXPECT_TRUE(Logged("  Stream #0.1 -> #0.1 (Audio)"));
+}
+
+}  // namespace
