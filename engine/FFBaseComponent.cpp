@@ -123,9 +123,9 @@ bool CheckSynchronize(int timeoutMs) {
     Execute(*request);
     lock.lock();
     request->Done = true;
+    // At once, not after the batch: a later call of it may wait for this worker to go on.
+    d.Finished.notify_all();
   }
-  lock.unlock();
-  if (!requests.empty()) d.Finished.notify_all();
   return !requests.empty();
 }
 

@@ -163,6 +163,42 @@ TEST_F(BaseTest, HostHooksWakeAndPumpTheMainThread) {
   EXPECT_EQ(pumps, 1);
 }
 
+// A call that the main thread runs may wait for a worker whose own call ran just before it in
+// the same batch: that worker must already be on its way again.
+TEST_F(BaseTest, WorkerGoesOnAsSoonAsItsCallHasRun) {
+  std::mutex lock;
+  std::condition_variable changed;
+  int wakes = 0;
+  bool firstReturned = false;
+  SetSynchronizeHooks(
+      [&] {
+        const std::lock_guard<std::mutex> guard(lock);
+        ++wakes;
+        changed.notify_all();
+      },
+      nullptr);
+  const auto waitFor = [&](auto condition) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, 10s, condition);
+  };
+  std::thread first([&] {
+    RunInMainThread([] {});
+    const std::lock_guard<std::mutex> guard(lock);
+    firstReturned = true;
+    changed.notify_all();
+  });
+  ASSERT_TRUE(waitFor([&] { return wakes == 1; }));
+  bool sawFirstReturn = false;
+  std::thread second([&] {
+    RunInMainThread([&] { sawFirstReturn = waitFor([&] { return firstReturned; }); });
+  });
+  ASSERT_TRUE(waitFor([&] { return wakes == 2; }));
+  EXPECT_TRUE(CheckSynchronize(0));
+  first.join();
+  second.join();
+  EXPECT_TRUE(sawFirstReturn);
+}
+
 TEST_F(BaseTest, HostCanNameAnotherMainThread) {
   std::atomic<bool> hostReady{false};
   std::atomic<bool> stop{false};
