@@ -1975,8 +1975,9 @@ void TCustomFFmpeg::TranscodeLoop() {
     for (auto& ist : FInputStreams) ist->RateEmuStart = ff::av_gettime_relative();
   BuildOutputStreamTable();
   for (TOutputStream* ost : FOutputStreams) SetCodecParameters(*ost);
-  OpenEncoders();
+  // Decoders first: a subtitle encoder takes the header its source decoder makes when it opens.
   OpenDecoders();
+  OpenEncoders();
   for (auto& ist : FInputStreams) InitInputClock(*ist);
   CopyMetadata();
   CopyChapters();
@@ -2164,7 +2165,7 @@ void TCustomFFmpeg::SetCodecParameters(TOutputStream& ost) {
   switch (encoder.codec_type) {
     case AVMEDIA_TYPE_VIDEO: SetVideoParameters(ost, ist); break;
     case AVMEDIA_TYPE_AUDIO: SetAudioParameters(ost, ist); break;
-    case AVMEDIA_TYPE_SUBTITLE: break;
+    case AVMEDIA_TYPE_SUBTITLE: encoder.time_base = AVRational{1, AV_TIME_BASE}; break;
     default: throw FFmpegException("invalid codec_type of output stream");
   }
   ost.EncodingNeeded = true;
@@ -3401,6 +3402,10 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputStream& ost, const TInputStream& ist, A
     pkt->pts = FromMicroseconds(subtitle.pts, ost.St->time_base);
     if (dvb) pkt->pts += 90 * int64_t(pass == 0 ? start : end);
     pkt->dts = pkt->pts;
+    // The muxer takes how long the text shows from the packet.
+    if (pass == 0)
+      pkt->duration = ff::av_rescale_q(subtitle.end_display_time, AVRational{1, 1000},
+                                       ost.St->time_base);
     WriteFrame(ost, pkt);
   }
 }
