@@ -108,7 +108,7 @@ TFFmpeg::TFFmpeg(int maxFiles, TCustomEncoder* owner)
 
 // The run uses the probe decoders when it ends: it must be over before they go. The callbacks
 // stay connected until the base class has joined the task's threads; the encoder ignores them
-// once its own destruction has begun.
+// once it has begun shutting down.
 TFFmpeg::~TFFmpeg() { Abort(true); }
 
 TFFDecoder& TFFmpeg::InputDecoder(int n) {
@@ -353,10 +353,12 @@ void TFFmpegList::SetPreviewBit(uint8_t bit, bool on) {
 
 TCustomEncoder::TCustomEncoder() = default;
 
-TCustomEncoder::~TCustomEncoder() {
+TCustomEncoder::~TCustomEncoder() { Shutdown(); }
+
+void TCustomEncoder::Shutdown() {
   {
     const std::lock_guard<std::recursive_mutex> lock(FRunLock);
-    FDestroying = true;
+    FShuttingDown = true;
     FWaitingCount = 0;
   }
   OnAudioHook = nullptr;
@@ -701,7 +703,7 @@ void TCustomEncoder::DoTaskTerminate(TCustomFFmpeg* task) {
   bool deliverHere = false;
   {
     const std::lock_guard<std::recursive_mutex> lock(FRunLock);
-    if (FDestroying) return;
+    if (FShuttingDown) return;
     const int index = FTasks.IndexOf(task);
     // The run has closed the inputs the probe decoders read.
     if (index >= 0) FTasks.Items(index)->DetachInputDecoders();

@@ -295,8 +295,6 @@ class TCustomEncoder : public TFFBaseComponent {
   using TFrameHookEvent = std::function<void(void* sender, PFrameHookInfo hookInfo)>;
 
   TCustomEncoder();
-  // Stops the tasks and waits for them (serving the main thread's dispatch meanwhile when
-  // called there), then frees them. Events are not raised any more once it has begun.
   ~TCustomEncoder() override;
   TCustomEncoder(const TCustomEncoder&) = delete;
   TCustomEncoder& operator=(const TCustomEncoder&) = delete;
@@ -357,6 +355,12 @@ class TCustomEncoder : public TFFBaseComponent {
   virtual void DoTaskTerminate(TCustomFFmpeg* task);
 
  protected:
+  // Stops the tasks and waits for them (serving the main thread's dispatch meanwhile when
+  // called there), then frees them; no event is raised once it has begun. The tasks call the
+  // virtual Do* methods until then, so the destructor of every class that may override them
+  // calls it first.
+  void Shutdown();
+
   // Published by TFFEncoder.
   bool Preview() const { return FPreview; }
   void SetPreview(bool value);
@@ -436,7 +440,7 @@ class TCustomEncoder : public TFFBaseComponent {
   bool FThreaded = false;
   bool FWorking = false;
   bool FPaused = false;
-  bool FDestroying = false;
+  bool FShuttingDown = false;
   std::thread::id FSynchronousThread;  // the caller of a synchronous StartTask while it runs
   std::deque<TTerminateInfo> FNotices;
   bool FDelivering = false;  // a thread is delivering the queue
@@ -447,6 +451,8 @@ class TCustomEncoder : public TFFBaseComponent {
 // published.
 class TFFEncoder : public TCustomEncoder {
  public:
+  ~TFFEncoder() override { Shutdown(); }
+
   using TCustomEncoder::Preview;
   using TCustomEncoder::SetPreview;
   using TCustomEncoder::PreviewBitmap;
