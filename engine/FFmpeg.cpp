@@ -857,18 +857,19 @@ void TCustomFFmpeg::OptPass(S value) {
 
 void TCustomFFmpeg::OptMatrix(std::vector<uint16_t>& matrix, S value) {
   std::vector<uint16_t> coefficients(64);
-  const char* text = value.c_str();
+  size_t position = 0;
   for (int n = 0;; ++n) {
-    const char* start = text;
-    const long coefficient = LeadingInteger(text);
-    if (text == start || coefficient < 1 || coefficient > UINT16_MAX)
+    const char* start = value.c_str() + position;
+    char* end = nullptr;
+    const long coefficient = std::strtol(start, &end, 0);
+    if (end == start || coefficient < 1 || coefficient > UINT16_MAX)
       throw FFmpegException(Format("Syntax error in matrix \"%s\" at coeff %d", value.c_str(), n));
     coefficients[size_t(n)] = uint16_t(coefficient);
     if (n == 63) break;
-    text = std::strchr(text, ',');
-    if (!text)
+    position = value.find(',', size_t(end - value.c_str()));
+    if (position == std::string::npos)
       throw FFmpegException(Format("Syntax error in matrix \"%s\" at coeff %d", value.c_str(), n));
-    ++text;
+    ++position;
   }
   matrix = std::move(coefficients);
 }
