@@ -2540,6 +2540,8 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& ost) {
       TDictionary arguments;
       result = ff::av_dict_parse_string(&arguments.Value, spec.Arguments.c_str(), "=", ":", 0);
       if (result >= 0) result = ff::av_opt_set_dict(bsf->priv_data, &arguments.Value);
+      // What the filter did not take is left in the dictionary.
+      if (result >= 0 && ff::av_dict_count(arguments.Value) > 0) result = AVERROR_OPTION_NOT_FOUND;
     }
     if (result >= 0) result = ff::av_bsf_init(bsf);
     if (result < 0)

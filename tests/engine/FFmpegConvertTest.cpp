@@ -582,4 +582,37 @@ TEST_F(ConvertTest, StreamMappingIsLogged) {
   EXPECT_TRUE(Logged("  Stream #0.1 -> #0.1 (Audio)"));
 }
 
+TEST_F(ConvertTest, VideoStatisticsFileHasALinePerEncodedFrame) {
+  const std::string stats = Output("frames.log");
+  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, Output("stats.flv"),
+                       {{"vcodec", "flv"}, {"vstats_file", stats}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  std::ifstream file(stats);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 75u);
+  EXPECT_EQ(lines.front().rfind("frame=     1 q= ", 0), 0u) << lines.front();
+  EXPECT_NE(lines.front().find(" type= I"), std::string::npos) << lines.front();
+  EXPECT_EQ(lines.back().rfind("frame=    75 ", 0), 0u) << lines.back();
+  // The time is the stream's clock after the frame.
+  EXPECT_NE(lines.back().find(" time= 3.000 "), std::string::npos) << lines.back();
+}
+
+TEST_F(ConvertTest, BitstreamFiltersRunOnEveryPacketAndReportFailures) {
+  const std::string output = Output("filtered-packets.mkv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
+                       {{"vcodec", "copy"}, {"acodec", "copy"}, {"vbsf", "h264_mp4toannexb"},
+                        {"absf", "null"}});
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  EXPECT_EQ(ProbeMedia(output).FirstOfType("video")->nb_read_frames, 75);
+
+  task = MakeTask({fixtures::Path(Media::VideoOnly)}, Output("refused.flv"),
+                  {{"vcodec", "flv"}, {"vbsf", "noise=amount=lots"}});
+  const TRunResult refused = RunTask(*task);
+  EXPECT_FALSE(refused.Finished);
+  EXPECT_EQ(refused.Message.rfind("noise failed for stream 0, codec flv: ", 0), 0u)
+      << refused.Message;
+}
+
 }  // namespace
