@@ -1952,10 +1952,8 @@ int DeinterlacePicture(uint8_t* const dst[], const int dstLinesize[], const uint
     case AV_PIX_FMT_YUV444P:
     case AV_PIX_FMT_YUVJ444P:
     case AV_PIX_FMT_YUV411P:
-    case AV_PIX_FMT_GRAY8:
-      break;
-    default:
-      return -1;
+    case AV_PIX_FMT_GRAY8: break;
+    default: return -1;
   }
   if (width % 4 != 0 || height % 4 != 0) return -1;
   const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(pixFmt);
@@ -2058,7 +2056,8 @@ void TCustomFFmpeg::BuildOutputStreamTable() {
           Format("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
   }
   const std::array<int64_t, AVMEDIA_TYPE_NB> thresholds = FrameThresholds();
-  for (size_t i = 0; i < FOutputStreams.size(); ++i) ChooseSource(*FOutputStreams[i], i, thresholds);
+  for (size_t i = 0; i < FOutputStreams.size(); ++i)
+    ChooseSource(*FOutputStreams[i], i, thresholds);
 }
 
 TInputStream* TCustomFFmpeg::FindInputStream(int fileIndex, int streamIndex) const {
@@ -2108,10 +2107,10 @@ void TCustomFFmpeg::ChooseSource(TOutputStream& ost, size_t tableIndex,
     source = FindInputStream(map.FileIndex, map.StreamIndex);
     sync = FindInputStream(map.SyncFileIndex, map.SyncStreamIndex);
     if (source->St->codecpar->codec_type != type)
-      throw FFmpegException(Format(
-          "Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", map.FileIndex,
-          map.StreamIndex, MediaTypeName(source->St->codecpar->codec_type).c_str(), ost.FileIndex,
-          ost.Index, MediaTypeName(type).c_str()));
+      throw FFmpegException(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+                                   map.FileIndex, map.StreamIndex,
+                                   MediaTypeName(source->St->codecpar->codec_type).c_str(),
+                                   ost.FileIndex, ost.Index, MediaTypeName(type).c_str()));
   } else {
     source = FindSource(ost, type, thresholds[type]);
     if (!source)
@@ -2221,7 +2220,7 @@ void TCustomFFmpeg::SetCopyParameters(TOutputStream& ost, TInputStream& ist) {
     default: throw FFmpegException("invalid codec_type of output stream");
   }
   if (ff::avcodec_parameters_copy(&out, &in) < 0) throw FFmpegException("av_mallocz fail");
-  out.codec_tag = CopiedCodecTag(*ost.St, in);
+  out.codec_tag = CopiedCodecTag(ost, in);
   if (in.codec_type == AVMEDIA_TYPE_AUDIO &&
       ((in.codec_id == AV_CODEC_ID_MP3 && in.block_align == 1) || in.codec_id == AV_CODEC_ID_AC3))
     out.block_align = 0;
@@ -2249,11 +2248,9 @@ void TCustomFFmpeg::CheckVideoCopy() const {
 }
 
 // The input's codec tag, when the output format accepts it for the same codec.
-uint32_t TCustomFFmpeg::CopiedCodecTag(const AVStream& st, const AVCodecParameters& in) const {
-  const AVOutputFormat* format = FOutputFiles[0]->Ctx->oformat;
-  for (const auto& file : FOutputFiles)
-    for (unsigned n = 0; n < file->Ctx->nb_streams; ++n)
-      if (file->Ctx->streams[n] == &st) format = file->Ctx->oformat;
+uint32_t TCustomFFmpeg::CopiedCodecTag(const TOutputStream& ost,
+                                       const AVCodecParameters& in) const {
+  const AVOutputFormat* format = FOutputFiles[ost.FileIndex]->Ctx->oformat;
   if (!format->codec_tag) return in.codec_tag;
   if (ff::av_codec_get_id(format->codec_tag, in.codec_tag) == in.codec_id) return in.codec_tag;
   if (ff::av_codec_get_tag(format->codec_tag, in.codec_id) == 0) return in.codec_tag;
@@ -2289,8 +2286,7 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
     ff::av_log(&encoder, AV_LOG_WARNING, "%s",
                "Frame rate very high for a muxer not effciciently supporting it.\n"
                "Please consider specifiying a lower framerate, a different muxer or -vsync 2\n");
-  if (!ost.ForcedKeyFramesText.empty())
-    ParseForcedKeyFrames(ost.ForcedKeyFramesText, ost, encoder);
+  if (!ost.ForcedKeyFramesText.empty()) ParseForcedKeyFrames(ost.ForcedKeyFramesText, ost, encoder);
   if (FSettings.UseFilters) ConfigureFiltersOrFail(ost, ist);
 }
 
@@ -2304,8 +2300,7 @@ void TCustomFFmpeg::SetAudioParameters(TOutputStream& ost, TInputStream& ist) {
   encoder.time_base = AVRational{1, encoder.sample_rate};
   if (encoder.ch_layout.nb_channels <= 0)
     ff::av_channel_layout_default(&encoder.ch_layout, decoder.ch_layout.nb_channels);
-  ost.AudioResample =
-      encoder.sample_rate != decoder.sample_rate || FSettings.AudioSyncMethod > 1;
+  ost.AudioResample = encoder.sample_rate != decoder.sample_rate || FSettings.AudioSyncMethod > 1;
   ost.ResampleSampleFmt = AV_SAMPLE_FMT_S16;
   ost.ResampleChannels = decoder.ch_layout.nb_channels;
   ost.ResampleSampleRate = decoder.sample_rate;
@@ -2333,12 +2328,12 @@ void TCustomFFmpeg::OpenPassLogFile(TOutputStream& ost) {
   int64_t size = 0;
   const int read = ReadWholeFile(name.c_str(), text, size);
   if (read == AVERROR(ENOMEM))
-    throw FFmpegException(Format(
-        "Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
-        name.c_str()));
-  if (read < 0)
     throw FFmpegException(
-        Format("Cannot read file: Error reading log file \"%s\" for pass-2 encoding", name.c_str()));
+        Format("Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
+               name.c_str()));
+  if (read < 0)
+    throw FFmpegException(Format(
+        "Cannot read file: Error reading log file \"%s\" for pass-2 encoding", name.c_str()));
   encoder.stats_in = reinterpret_cast<char*>(text);
 }
 
@@ -2367,7 +2362,8 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& ost) {
     FailSetUp(Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
                      int(encoder.codec_id), ost.FileIndex, ost.Index, type.c_str()));
   if (ist.Decoder && ist.Decoder->subtitle_header) {
-    encoder.subtitle_header = static_cast<uint8_t*>(ff::av_mallocz(size_t(ist.Decoder->subtitle_header_size) + 1));
+    encoder.subtitle_header =
+        static_cast<uint8_t*>(ff::av_mallocz(size_t(ist.Decoder->subtitle_header_size) + 1));
     if (!encoder.subtitle_header) FailSetUp("av_malloc failed");
     std::memcpy(encoder.subtitle_header, ist.Decoder->subtitle_header,
                 size_t(ist.Decoder->subtitle_header_size));
@@ -2381,10 +2377,11 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& ost) {
     if (opened) FOpenEncoders.push_front(&ost);
   }
   if (!opened)
-    FailSetUp(Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
-                     "parameters such as bit_rate, rate, width or height. Please check error log "
-                     "message to find out more detail information.",
-                     ost.FileIndex, ost.Index, type.c_str()));
+    FailSetUp(
+        Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
+               "parameters such as bit_rate, rate, width or height. Please check error log "
+               "message to find out more detail information.",
+               ost.FileIndex, ost.Index, type.c_str()));
   if (ff::avcodec_parameters_from_context(ost.St->codecpar, &encoder) < 0)
     throw FFmpegException("av_mallocz fail");
   ost.St->time_base = encoder.time_base;
@@ -2399,8 +2396,8 @@ void TCustomFFmpeg::OpenDecoders() {
     const TInputFile& file = *FInputFiles[ist.FileIndex];
     const int streamIndex = int(i) - file.IstIndex;
     const std::string type = MediaTypeName(ist.St->codecpar->codec_type);
-    const AVCodec* codec =
-        ist.ForcedDecoder ? ist.ForcedDecoder : ff::avcodec_find_decoder(ist.St->codecpar->codec_id);
+    const AVCodec* codec = ist.ForcedDecoder ? ist.ForcedDecoder
+                                             : ff::avcodec_find_decoder(ist.St->codecpar->codec_id);
     if (!codec)
       FailSetUp(Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
                        int(ist.St->codecpar->codec_id), ist.FileIndex, streamIndex, type.c_str()));
@@ -2418,8 +2415,8 @@ void TCustomFFmpeg::OpenDecoders() {
 
 void TCustomFFmpeg::InitInputClock(TInputStream& ist) {
   const AVRational rate = ist.St->avg_frame_rate;
-  ist.Pts = rate.num ? -int64_t(ist.St->codecpar->video_delay) * AV_TIME_BASE * rate.den / rate.num
-                     : 0;
+  ist.Pts =
+      rate.num ? -int64_t(ist.St->codecpar->video_delay) * AV_TIME_BASE * rate.den / rate.num : 0;
   ist.NextPts = AV_NOPTS_VALUE;
   ist.AtStart = true;
 }
@@ -2444,17 +2441,20 @@ AVDictionary** TCustomFFmpeg::MetadataOf(const TMetadataSpec& spec, bool output)
         Format("Invalid %s index %d while processing metadata maps", what, index));
   };
   const int files = output ? OutputCount() : InputCount();
-  if (spec.File < 0 || spec.File >= files) throw invalid(output ? "output file" : "input file", spec.File);
+  if (spec.File < 0 || spec.File >= files)
+    throw invalid(output ? "output file" : "input file", spec.File);
   AVFormatContext* ctx = output ? FOutputFiles[spec.File]->Ctx : FInputFiles[spec.File]->Ctx;
   switch (spec.Type) {
     case 's':
       if (spec.Index < 0 || spec.Index >= int(ctx->nb_streams)) throw invalid("stream", spec.Index);
       return &ctx->streams[spec.Index]->metadata;
     case 'c':
-      if (spec.Index < 0 || spec.Index >= int(ctx->nb_chapters)) throw invalid("chapter", spec.Index);
+      if (spec.Index < 0 || spec.Index >= int(ctx->nb_chapters))
+        throw invalid("chapter", spec.Index);
       return &ctx->chapters[spec.Index]->metadata;
     case 'p':
-      if (spec.Index < 0 || spec.Index >= int(ctx->nb_programs)) throw invalid("program", spec.Index);
+      if (spec.Index < 0 || spec.Index >= int(ctx->nb_programs))
+        throw invalid("program", spec.Index);
       return &ctx->programs[spec.Index]->metadata;
     default: return &ctx->metadata;
   }
@@ -2465,7 +2465,8 @@ void TCustomFFmpeg::CopyChapters() {
     if (map.InFile < 0 || map.InFile >= InputCount())
       throw FFmpegException(Format("Invalid input file index %d in chapter mapping.", map.InFile));
     if (map.OutFile < 0 || map.OutFile >= OutputCount())
-      throw FFmpegException(Format("Invalid output file index %d in chapter mapping.", map.OutFile));
+      throw FFmpegException(
+          Format("Invalid output file index %d in chapter mapping.", map.OutFile));
   }
   if (!FChapterMaps.empty() || !FMetadataChaptersAutoCopy) return;
   for (const auto& input : FInputFiles) {
@@ -2529,10 +2530,12 @@ void TCustomFFmpeg::PrintSdp(size_t count) {
 void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& ost) {
   for (const TBitstreamFilterSpec& spec : ost.BitstreamFilterSpecs) {
     AVBSFContext* bsf = nullptr;
-    if (ff::av_bsf_alloc(spec.Filter, &bsf) < 0) throw std::runtime_error("Could not alloc buffer.");
+    if (ff::av_bsf_alloc(spec.Filter, &bsf) < 0)
+      throw std::runtime_error("Could not alloc buffer.");
     ost.BitstreamFilters.push_back(bsf);
-    const AVBSFContext* previous =
-        ost.BitstreamFilters.size() > 1 ? ost.BitstreamFilters[ost.BitstreamFilters.size() - 2] : nullptr;
+    const AVBSFContext* previous = ost.BitstreamFilters.size() > 1
+                                       ? ost.BitstreamFilters[ost.BitstreamFilters.size() - 2]
+                                       : nullptr;
     ff::avcodec_parameters_copy(bsf->par_in, previous ? previous->par_out : ost.St->codecpar);
     bsf->time_base_in = previous ? previous->time_base_out : ost.St->time_base;
     int result = 0;
@@ -2545,8 +2548,8 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& ost) {
     }
     if (result >= 0) result = ff::av_bsf_init(bsf);
     if (result < 0)
-      throw FFmpegException(AVErrorText(Format("%s failed for stream %d, codec %s", spec.Filter->name,
-                                               ost.Index, EncoderName(ost)),
+      throw FFmpegException(AVErrorText(Format("%s failed for stream %d, codec %s",
+                                               spec.Filter->name, ost.Index, EncoderName(ost)),
                                         result));
   }
 }
@@ -2562,8 +2565,8 @@ void TCustomFFmpeg::PrintStreamMapping() {
   for (const TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex < 0) continue;
     const TInputStream& ist = *FInputStreams[ost->SourceIndex];
-    std::string line = Format("  Stream #%d.%d -> #%d.%d (%s)", ist.FileIndex,
-                              ist.St->index, FJoinInputs ? 0 : ost->FileIndex, ost->Index,
+    std::string line = Format("  Stream #%d.%d -> #%d.%d (%s)", ist.FileIndex, ist.St->index,
+                              FJoinInputs ? 0 : ost->FileIndex, ost->Index,
                               MediaTypeName(ist.St->codecpar->codec_type).c_str());
     if (ost->SyncSource != ost->SourceIndex) {
       const TInputStream& sync = *FInputStreams[ost->SyncSource];
@@ -2712,15 +2715,18 @@ bool TCustomFFmpeg::ReadAndOutput(int fileIndex, AVPacket* pkt) {
 
 std::string TCustomFFmpeg::PacketDumpText(const AVPacket& pkt, const TInputFile& file) const {
   const AVRational tb = file.Ctx->streams[pkt.stream_index]->time_base;
-  std::string text = Format("stream #%d:\n  keyframe=%d\n  duration=%0.3f\n  size=%d\n",
-                            pkt.stream_index, (pkt.flags & AV_PKT_FLAG_KEY) != 0,
-                            double(pkt.duration) * av_q2d(tb), pkt.size);
-  text += pkt.dts == AV_NOPTS_VALUE ? "  dts=N/A\n" : Format("  dts=%0.3f\n", double(pkt.dts) * av_q2d(tb));
-  text += pkt.pts == AV_NOPTS_VALUE ? "  pts=N/A\n" : Format("  pts=%0.3f\n", double(pkt.pts) * av_q2d(tb));
+  std::string text =
+      Format("stream #%d:\n  keyframe=%d\n  duration=%0.3f\n  size=%d\n", pkt.stream_index,
+             (pkt.flags & AV_PKT_FLAG_KEY) != 0, double(pkt.duration) * av_q2d(tb), pkt.size);
+  text += pkt.dts == AV_NOPTS_VALUE ? "  dts=N/A\n"
+                                    : Format("  dts=%0.3f\n", double(pkt.dts) * av_q2d(tb));
+  text += pkt.pts == AV_NOPTS_VALUE ? "  pts=N/A\n"
+                                    : Format("  pts=%0.3f\n", double(pkt.pts) * av_q2d(tb));
   if (FSettings.DoHexDump)
     for (int offset = 0; offset < pkt.size; offset += 16) {
       text += Format("%08x ", offset);
-      for (int n = offset; n < std::min(pkt.size, offset + 16); ++n) text += Format(" %02x", pkt.data[n]);
+      for (int n = offset; n < std::min(pkt.size, offset + 16); ++n)
+        text += Format(" %02x", pkt.data[n]);
       text += "\n";
     }
   return text;
@@ -2863,7 +2869,8 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, int istIndex, const AVPacket*
     DrainInputStream(ist, istIndex, true);
     return 0;
   }
-  if (pkt->dts != AV_NOPTS_VALUE) ist.NextPts = ist.Pts = ToMicroseconds(pkt->dts, ist.St->time_base);
+  if (pkt->dts != AV_NOPTS_VALUE)
+    ist.NextPts = ist.Pts = ToMicroseconds(pkt->dts, ist.St->time_base);
   if (!ist.DecodingNeeded) {
     ist.Pts = ist.NextPts;
     AdvanceCopyClock(ist, *pkt);
@@ -2871,7 +2878,8 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, int istIndex, const AVPacket*
     if (PastStartTime(ist)) CopyToOutputs(ist, istIndex, *pkt);
     return 0;
   }
-  if (ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(ist, istIndex, pkt);
+  if (ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
+    return DecodeSubtitle(ist, istIndex, pkt);
   return Decode(ist, istIndex, pkt);
 }
 
@@ -2962,7 +2970,8 @@ void TCustomFFmpeg::ProcessAudioFrame(TInputStream& ist, int istIndex, const AVF
   const int channels = frame.ch_layout.nb_channels;
   const int bytes = ToPackedS16(ist, frame);
   if (bytes <= 0) return;
-  const int64_t duration = (int64_t(AV_TIME_BASE) / 2) * bytes / (int64_t(frame.sample_rate) * channels);
+  const int64_t duration =
+      (int64_t(AV_TIME_BASE) / 2) * bytes / (int64_t(frame.sample_rate) * channels);
   SetFrameClock(ist, frame, duration);
   uint8_t* samples = FAudioBuffer.data();
   if (OnAudioHook)
@@ -2990,8 +2999,8 @@ int TCustomFFmpeg::ToPackedS16(TInputStream& ist, const AVFrame& frame) {
       ist.ToS16Channels != channels) {
     ff::swr_free(&ist.ToS16);
     AVChannelLayout* layout = const_cast<AVChannelLayout*>(&frame.ch_layout);
-    if (ff::swr_alloc_set_opts2(&ist.ToS16, layout, AV_SAMPLE_FMT_S16, frame.sample_rate, layout, AVSampleFormat(frame.format), frame.sample_rate,
-                                0, nullptr) < 0 ||
+    if (ff::swr_alloc_set_opts2(&ist.ToS16, layout, AV_SAMPLE_FMT_S16, frame.sample_rate, layout,
+                                AVSampleFormat(frame.format), frame.sample_rate, 0, nullptr) < 0 ||
         ff::swr_init(ist.ToS16) < 0)
       throw FFmpegException(Format("Cannot convert %s sample format to %s sample format",
                                    ff::av_get_sample_fmt_name(AVSampleFormat(frame.format)),
@@ -3001,8 +3010,9 @@ int TCustomFFmpeg::ToPackedS16(TInputStream& ist, const AVFrame& frame) {
     ist.ToS16Channels = channels;
   }
   uint8_t* out[1] = {FAudioBuffer.data()};
-  const int samples = ff::swr_convert(ist.ToS16, out, frame.nb_samples,
-                                      const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
+  const int samples =
+      ff::swr_convert(ist.ToS16, out, frame.nb_samples,
+                      const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
   return samples < 0 ? -1 : samples * channels * 2;
 }
 
@@ -3059,7 +3069,8 @@ void TCustomFFmpeg::FlushEncoder(TOutputStream& ost) {
 void TCustomFFmpeg::CopyToOutputs(TInputStream& ist, int istIndex, const AVPacket& pkt) {
   for (TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex != istIndex || ost->EncodingNeeded) continue;
-    if (ost->FrameNumber == 0 && !(pkt.flags & AV_PKT_FLAG_KEY) && !FSettings.CopyInitialNonKeyFrames)
+    if (ost->FrameNumber == 0 && !(pkt.flags & AV_PKT_FLAG_KEY) &&
+        !FSettings.CopyInitialNonKeyFrames)
       continue;
     CopyPacket(*ost, ist, pkt);
   }
@@ -3074,7 +3085,8 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPa
   out->stream_index = ost.Index;
   out->pts = pkt.pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : ff::av_rescale_q(pkt.pts, in, tb) - start;
   out->dts = (pkt.dts == AV_NOPTS_VALUE ? FromMicroseconds(ist.Pts, tb)
-                                        : ff::av_rescale_q(pkt.dts, in, tb)) - start;
+                                        : ff::av_rescale_q(pkt.dts, in, tb)) -
+             start;
   out->duration = ff::av_rescale_q(pkt.duration, in, tb);
   if (ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
     FAudioSize += pkt.size;
@@ -3113,9 +3125,9 @@ void TCustomFFmpeg::FilterAndWrite(TOutputStream& ost, const std::vector<AVBSFCo
     if (result >= 0) FilterAndWrite(ost, filters, index + 1, pkt);
   }
   if (result < 0 && result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
-    const std::string text = AVErrorText(
-        Format("%s failed for stream %d, codec %s", filter->filter->name, ost.Index, EncoderName(ost)),
-        result);
+    const std::string text = AVErrorText(Format("%s failed for stream %d, codec %s",
+                                                filter->filter->name, ost.Index, EncoderName(ost)),
+                                         result);
     if (FSettings.ExitOnError) {
       ff::av_packet_free(&original);
       throw FFmpegException(text);
@@ -3190,8 +3202,8 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, const uint
     ost.ResampleChannels = channels;
     ff::swr_free(&ost.Resampler);
   }
-  ost.AudioResample = channels != encoder.ch_layout.nb_channels ||
-                      rate != encoder.sample_rate || FSettings.AudioSyncMethod > 1;
+  ost.AudioResample = channels != encoder.ch_layout.nb_channels || rate != encoder.sample_rate ||
+                      FSettings.AudioSyncMethod > 1;
   if (!ost.Resampler && (ost.AudioResample || encoder.sample_fmt != AV_SAMPLE_FMT_S16))
     ost.Resampler = NewAudioConverter(ost, encoder, rate, channels);
   SyncAudio(ost, ist, encoder, samples, size, rate, channels);
@@ -3207,9 +3219,8 @@ SwrContext* TCustomFFmpeg::NewAudioConverter(const TOutputStream& ost,
   ff::av_channel_layout_default(&layout, channels);
   SwrContext* swr = nullptr;
   AVChannelLayout* encoderLayout = const_cast<AVChannelLayout*>(&encoder.ch_layout);
-  int result = ff::swr_alloc_set_opts2(&swr, encoderLayout, encoder.sample_fmt,
-                                       encoder.sample_rate, &layout, AV_SAMPLE_FMT_S16, rate, 0,
-                                       nullptr);
+  int result = ff::swr_alloc_set_opts2(&swr, encoderLayout, encoder.sample_fmt, encoder.sample_rate,
+                                       &layout, AV_SAMPLE_FMT_S16, rate, 0, nullptr);
   ff::av_channel_layout_uninit(&layout);
   if (result >= 0 && ost.AudioResample) {
     ff::av_opt_set_int(swr, "filter_size", 16, 0);
@@ -3232,9 +3243,8 @@ SwrContext* TCustomFFmpeg::NewAudioConverter(const TOutputStream& ost,
 // Keeps the encoded audio on the sync stream's clock. With sync method 0 the stream's sample
 // clock follows the input; otherwise a drift is corrected by dropping samples from the block,
 // putting silence before it or (method > 1) stretching it in the resampler.
-void TCustomFFmpeg::SyncAudio(TOutputStream& ost, TInputStream& ist,
-                              const AVCodecContext& encoder, const uint8_t*& samples, int& size,
-                              int rate, int channels) {
+void TCustomFFmpeg::SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCodecContext& encoder,
+                              const uint8_t*& samples, int& size, int rate, int channels) {
   TOutputStream& root = Root(ost);
   const TInputStream& sync = *FInputStreams[ost.SyncSource];
   const double syncTime = double(sync.Pts - FSettings.StartTime) / AV_TIME_BASE;
@@ -3299,8 +3309,8 @@ void TCustomFFmpeg::QueueAudio(TOutputStream& ost, const AVCodecContext& encoder
   } else {
     planes[0] = const_cast<uint8_t*>(samples);
   }
-  if (converted > 0 && ff::av_audio_fifo_write(root.Fifo, reinterpret_cast<void**>(planes),
-                                               converted) < converted)
+  if (converted > 0 &&
+      ff::av_audio_fifo_write(root.Fifo, reinterpret_cast<void**>(planes), converted) < converted)
     throw FFmpegException("av_fifo_realloc2() failed");
 }
 
@@ -3373,7 +3383,8 @@ void TCustomFFmpeg::FlushAudioFifo(TOutputStream& ost) {
 
 // ---- Subtitle output ----
 
-void TCustomFFmpeg::DoSubtitleOut(TOutputStream& ost, const TInputStream& ist, AVSubtitle& subtitle) {
+void TCustomFFmpeg::DoSubtitleOut(TOutputStream& ost, const TInputStream& ist,
+                                  AVSubtitle& subtitle) {
   TOutputStream& root = Root(ost);
   AVCodecContext* encoder = root.Encoder;
   const int64_t pts = ist.Pts;
@@ -3407,8 +3418,8 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputStream& ost, const TInputStream& ist, A
     pkt->dts = pkt->pts;
     // The muxer takes how long the text shows from the packet.
     if (pass == 0)
-      pkt->duration = ff::av_rescale_q(subtitle.end_display_time, AVRational{1, 1000},
-                                       ost.St->time_base);
+      pkt->duration =
+          ff::av_rescale_q(subtitle.end_display_time, AVRational{1, 1000}, ost.St->time_base);
     WriteFrame(ost, pkt);
   }
 }
@@ -3422,7 +3433,8 @@ void TCustomFFmpeg::ChooseSampleFormat(AVCodecContext& encoder, const AVCodec* c
   const AVSampleFormat first = codec->sample_fmts[0];
   if ((codec->capabilities & AV_CODEC_CAP_LOSSLESS) && encoder.sample_fmt > first)
     Log(llError, "Convertion will not be lossless");
-  LogFmt(llWarning, "Incompatible sample format \"%s\" for codec \"%s\", auto-selecting format \"%s\"",
+  LogFmt(llWarning,
+         "Incompatible sample format \"%s\" for codec \"%s\", auto-selecting format \"%s\"",
          SampleFormatName(encoder.sample_fmt), codec->name, SampleFormatName(first));
   encoder.sample_fmt = first;
 }
@@ -3442,10 +3454,9 @@ void TCustomFFmpeg::ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* co
   if (!codec || !codec->pix_fmts) return;
   static const AVPixelFormat mjpeg[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
                                         AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_NONE};
-  static const AVPixelFormat ljpeg[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
-                                        AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV420P,
-                                        AV_PIX_FMT_YUV422P,  AV_PIX_FMT_YUV444P,
-                                        AV_PIX_FMT_BGRA,     AV_PIX_FMT_NONE};
+  static const AVPixelFormat ljpeg[] = {
+      AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV420P,
+      AV_PIX_FMT_YUV422P,  AV_PIX_FMT_YUV444P,  AV_PIX_FMT_BGRA,     AV_PIX_FMT_NONE};
   const AVPixelFormat* formats = codec->pix_fmts;
   if (encoder.strict_std_compliance <= FF_COMPLIANCE_UNOFFICIAL) {
     if (codec->id == AV_CODEC_ID_MJPEG) formats = mjpeg;
@@ -3534,8 +3545,8 @@ int TCustomFFmpeg::ParseVideoFilters(TOutputStream& ost, AVFilterContext* last) 
 // Pushes the picture into the graph of every output stream it feeds, then writes what each
 // graph gives out; streams without a graph take the picture as it is.
 void TCustomFFmpeg::FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture) {
-  const AVRational sar = picture->sample_aspect_ratio.num ? picture->sample_aspect_ratio
-                                                          : ist.St->sample_aspect_ratio;
+  const AVRational sar =
+      picture->sample_aspect_ratio.num ? picture->sample_aspect_ratio : ist.St->sample_aspect_ratio;
   for (TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex != istIndex || !ost->EncodingNeeded) continue;
     if (!ost->Graph) {
@@ -3546,8 +3557,8 @@ void TCustomFFmpeg::FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* p
     const AVRational frameSar = picture->sample_aspect_ratio;
     picture->pts = ist.Pts;
     picture->sample_aspect_ratio = sar;
-    const int result = ff::av_buffersrc_add_frame_flags(ost->BufferSrc, picture,
-                                                        AV_BUFFERSRC_FLAG_KEEP_REF);
+    const int result =
+        ff::av_buffersrc_add_frame_flags(ost->BufferSrc, picture, AV_BUFFERSRC_FLAG_KEEP_REF);
     picture->pts = pts;
     picture->sample_aspect_ratio = frameSar;
     if (result < 0) throw FFmpegException(AVErrorText("Error while feeding the filters", result));
@@ -3562,7 +3573,8 @@ void TCustomFFmpeg::DrainVideoGraph(TOutputStream& ost, TInputStream& ist) {
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
     if (result < 0) throw FFmpegException(AVErrorText("Error while filtering", result));
     if (ost.FilterFrame->pts != AV_NOPTS_VALUE)
-      ist.Pts = ToMicroseconds(ost.FilterFrame->pts, ff::av_buffersink_get_time_base(ost.BufferSink));
+      ist.Pts =
+          ToMicroseconds(ost.FilterFrame->pts, ff::av_buffersink_get_time_base(ost.BufferSink));
     try {
       DoVideoOut(ost, ist, ost.FilterFrame);
     } catch (...) {
@@ -3576,7 +3588,8 @@ void TCustomFFmpeg::DrainVideoGraph(TOutputStream& ost, TInputStream& ist) {
 void TCustomFFmpeg::DrainVideoFilters(TInputStream& ist, int istIndex) {
   for (TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex != istIndex || !ost->Graph || !ost->BufferSrc) continue;
-    if (ff::av_buffersrc_add_frame_flags(ost->BufferSrc, nullptr, 0) >= 0) DrainVideoGraph(*ost, ist);
+    if (ff::av_buffersrc_add_frame_flags(ost->BufferSrc, nullptr, 0) >= 0)
+      DrainVideoGraph(*ost, ist);
   }
 }
 
@@ -3588,16 +3601,17 @@ AVFrame* TCustomFFmpeg::PreProcessVideoFrame(TInputStream& ist, AVFrame* picture
   ++ist.DecodedFrames;
   if (!FSettings.DoDeinterlace && !OnFrameInputHook && !OnVideoInputHook && FFrameHooks.Empty())
     return picture;
-  AVFrame* buffer = HookFrame(FInputHookFrame, AVPixelFormat(picture->format), picture->width,
-                              picture->height);
+  AVFrame* buffer =
+      HookFrame(FInputHookFrame, AVPixelFormat(picture->format), picture->width, picture->height);
   if (!buffer) {
     Log(llError, "hook buf malloc error.");
     return picture;
   }
   bool copied = false;
   if (FSettings.DoDeinterlace) {
-    copied = DeinterlacePicture(buffer->data, buffer->linesize, picture->data, picture->linesize,
-                                AVPixelFormat(picture->format), picture->width, picture->height) >= 0;
+    copied =
+        DeinterlacePicture(buffer->data, buffer->linesize, picture->data, picture->linesize,
+                           AVPixelFormat(picture->format), picture->width, picture->height) >= 0;
     if (!copied) {
       Log(llError, "Deinterlacing failed.");
       if (!OnFrameInputHook && !OnVideoInputHook && FFrameHooks.Empty()) return picture;
@@ -3709,8 +3723,8 @@ void TCustomFFmpeg::CountDupDrop(int frames) {
 AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
                                         const AVCodecContext& encoder, AVFrame* picture) {
   const AVPixelFormat format = AVPixelFormat(picture->format);
-  const bool changed = picture->width != ost.ResampleWidth || picture->height != ost.ResampleHeight ||
-                       format != ost.ResamplePixFmt;
+  const bool changed = picture->width != ost.ResampleWidth ||
+                       picture->height != ost.ResampleHeight || format != ost.ResamplePixFmt;
   if (changed && !ost.Graph) {
     LogFmt(llInfo, "Input stream #%d.%d frame changed from size:%dx%d fmt:%s to size:%dx%d fmt:%s",
            ist.FileIndex, ist.St->index, ost.ResampleWidth, ost.ResampleHeight,
@@ -3733,9 +3747,9 @@ AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const TInputStream& 
     if (!ost.ResampleFrame || ff::av_frame_get_buffer(ost.ResampleFrame, 0) < 0)
       throw FFmpegException("Cannot allocate temp picture, check pix fmt");
   }
-  ost.ImgResampleCtx = ff::sws_getCachedContext(ost.ImgResampleCtx, picture->width, picture->height,
-                                                format, encoder.width, encoder.height,
-                                                encoder.pix_fmt, ost.SwsFlags, nullptr, nullptr, nullptr);
+  ost.ImgResampleCtx = ff::sws_getCachedContext(
+      ost.ImgResampleCtx, picture->width, picture->height, format, encoder.width, encoder.height,
+      encoder.pix_fmt, ost.SwsFlags, nullptr, nullptr, nullptr);
   if (!ost.ImgResampleCtx || ff::av_frame_make_writable(ost.ResampleFrame) < 0)
     throw FFmpegException("Cannot get resampling context");
   ff::sws_scale(ost.ImgResampleCtx, picture->data, picture->linesize, 0, picture->height,
@@ -3762,7 +3776,8 @@ int TCustomFFmpeg::WriteVideoFrame(TOutputStream& ost, const TInputStream& ist,
   if (encoder.flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
     frame->top_field_first =
         FSettings.TopFieldFirst == -1 ? picture->top_field_first : FSettings.TopFieldFirst;
-  if (ost.ForcedKfIndex < ost.ForcedKfPts.size() && ost.SyncPts >= ost.ForcedKfPts[ost.ForcedKfIndex]) {
+  if (ost.ForcedKfIndex < ost.ForcedKfPts.size() &&
+      ost.SyncPts >= ost.ForcedKfPts[ost.ForcedKfIndex]) {
     frame->pict_type = AV_PICTURE_TYPE_I;
     frame->key_frame = 1;
     ++ost.ForcedKfIndex;
@@ -3781,8 +3796,8 @@ int TCustomFFmpeg::WriteVideoFrame(TOutputStream& ost, const TInputStream& ist,
 }
 
 AVFrame* TCustomFFmpeg::RunOutputHooks(AVFrame* picture, int frameNumber, int64_t pts) {
-  AVFrame* buffer = HookFrame(FOutputHookFrame, AVPixelFormat(picture->format), picture->width,
-                              picture->height);
+  AVFrame* buffer =
+      HookFrame(FOutputHookFrame, AVPixelFormat(picture->format), picture->width, picture->height);
   if (!buffer) {
     Log(llError, "hook buf malloc error.");
     return picture;
@@ -3848,7 +3863,8 @@ void TCustomFFmpeg::DoVideoStats(TOutputStream& ost, int frameSize) {
                double(root.CodedQuality) / LambdaPerQuantizer);
   if (root.CodedHasErrors && (encoder.flags & AV_CODEC_FLAG_PSNR))
     std::fprintf(FVStatsFile, "PSNR= %6.2f ",
-                 Psnr(double(root.CodedError[0]) / (double(encoder.width) * encoder.height * 255.0 * 255.0)));
+                 Psnr(double(root.CodedError[0]) /
+                      (double(encoder.width) * encoder.height * 255.0 * 255.0)));
   std::fprintf(FVStatsFile, "f_size= %6d ", frameSize);
   const double timeBase = av_q2d(encoder.time_base);
   const double t = std::max(double(ost.SyncPts) * timeBase, 0.01);
@@ -3856,7 +3872,8 @@ void TCustomFFmpeg::DoVideoStats(TOutputStream& ost, int frameSize) {
   const double average = double(FVideoSize) * 8 / t / 1000.0;
   std::fprintf(FVStatsFile, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
                double(FVideoSize) / 1024, t, bitrate, average);
-  std::fprintf(FVStatsFile, "type= %c\n", ff::av_get_picture_type_char(AVPictureType(root.CodedPictType)));
+  std::fprintf(FVStatsFile, "type= %c\n",
+               ff::av_get_picture_type_char(AVPictureType(root.CodedPictType)));
 }
 
 // ---- Progress report ----
@@ -3864,8 +3881,9 @@ void TCustomFFmpeg::DoVideoStats(TOutputStream& ost, int frameSize) {
 // The quality of a stream's last coded picture, -1 when it is copied or none was coded.
 float TCustomFFmpeg::CodedQuality(const TOutputStream& ost) {
   const TOutputStream& root = ost.Mirror ? *ost.Mirror : ost;
-  return root.EncodingNeeded && root.CodedQuality >= 0 ? float(root.CodedQuality) / LambdaPerQuantizer
-                                                       : -1.0f;
+  return root.EncodingNeeded && root.CodedQuality >= 0
+             ? float(root.CodedQuality) / LambdaPerQuantizer
+             : -1.0f;
 }
 
 std::string TCustomFFmpeg::PsnrText(const TOutputStream& ost, bool isLast) const {
@@ -3917,7 +3935,8 @@ void TCustomFFmpeg::PrintReport(bool isLast, int fileIndex) {
   if (smallestTime == INT64_MAX) smallestTime = 0;
   if (!OnProgress && FSettings.Verbose <= 0 && !isLast) return;
   const int64_t size = OutputSize();
-  const float bitrate = smallestTime > 0 ? float(double(size) * 8 / (double(smallestTime) / 1000)) : 0;
+  const float bitrate =
+      smallestTime > 0 ? float(double(size) * 8 / (double(smallestTime) / 1000)) : 0;
   const int64_t hundredths = smallestTime / 10000;
   text += Format("size=%8.0fkB time=%02d:%02d:%02d.%02d bitrate=%6.1fkbits/s", double(size) / 1024,
                  int(hundredths / 360000), int(hundredths / 6000 % 60), int(hundredths / 100 % 60),

@@ -612,7 +612,7 @@ class TCustomFFmpeg {
   void ConfigureFiltersOrFail(TOutputStream& ost, const TInputStream& ist);
   void SetCopyParameters(TOutputStream& ost, TInputStream& ist);
   void CheckVideoCopy() const;
-  uint32_t CopiedCodecTag(const AVStream& st, const AVCodecParameters& in) const;
+  uint32_t CopiedCodecTag(const TOutputStream& ost, const AVCodecParameters& in) const;
   void SetVideoParameters(TOutputStream& ost, TInputStream& ist);
   void SetAudioParameters(TOutputStream& ost, TInputStream& ist);
   void OpenPassLogFile(TOutputStream& ost);

@@ -22,8 +22,14 @@ using fixtures::Media;
 TEST_F(ConvertTest, Mp4BecomesAnFlvWithEveryFrameAtTheRequestedFormat) {
   const std::string output = Output("requested.flv");
   auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
-                       {{"vcodec", "flv"}, {"acodec", "libmp3lame"}, {"s", "176x144"}, {"r", "25"},
-                        {"ar", "22050"}, {"ac", "1"}, {"b", "400000"}, {"ab", "64000"}});
+                       {{"vcodec", "flv"},
+                        {"acodec", "libmp3lame"},
+                        {"s", "176x144"},
+                        {"r", "25"},
+                        {"ar", "22050"},
+                        {"ac", "1"},
+                        {"b", "400000"},
+                        {"ab", "64000"}});
   const TRunResult run = RunTask(*task);
   ASSERT_TRUE(run.Finished) << run.Message;
 
@@ -92,7 +98,8 @@ TEST_F(ConvertTest, FortyEightKilohertzInASwfFailsWithTheMuxersReasonAndLeavesNo
   const TRunResult run = RunTask(*task);
   EXPECT_FALSE(run.Finished);
   EXPECT_TRUE(run.Exception);
-  EXPECT_EQ(run.Message, "Could not write header for output file #0 (incorrect codec parameters ?)");
+  EXPECT_EQ(run.Message,
+            "Could not write header for output file #0 (incorrect codec parameters ?)");
   EXPECT_EQ(run.Ends, 1);
   EXPECT_GE(CountLogged("does not support that sample rate"), 1);
   EXPECT_FALSE(std::filesystem::exists(output));
@@ -122,8 +129,8 @@ TEST_F(ConvertTest, ProgressEndsWithTheFinalReportAndTheWholeFrameCount) {
 
 TEST_F(ConvertTest, PauseHoldsTheOutputStillAndResumeFinishesEveryFrame) {
   const std::string output = Output("paused.flv");
-  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"),
-                       {{"re", "1"}});
+  auto task =
+      MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"), {{"re", "1"}});
   TAsyncRun run(*task);
   run.WaitForFrames(10);
   task->Pause();
@@ -143,8 +150,8 @@ TEST_F(ConvertTest, PauseHoldsTheOutputStillAndResumeFinishesEveryFrame) {
 
 TEST_F(ConvertTest, AbortLeavesAPlayableShorterOutputAndReportsTheEndOnce) {
   const std::string output = Output("aborted.flv");
-  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"),
-                       {{"re", "1"}});
+  auto task =
+      MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"), {{"re", "1"}});
   TAsyncRun run(*task);
   run.WaitForFrames(15);
   task->Abort(true);
@@ -202,14 +209,14 @@ TEST_F(ConvertTest, FilterChainCropsPadsFlipsScalesAndOverlaysAPicture) {
       "-f lavfi -i color=c=blue:size=160x120:rate=25:duration=1 -f lavfi -i "
       "color=c=yellow:size=160x120:rate=25:duration=1 -filter_complex hstack -c:v libx264 "
       "-pix_fmt yuv420p -qp 0");
-  const std::string picture = fixtures::Make(
-      "green.png", "-f lavfi -i color=c=lime:size=40x40 -frames:v 1");
+  const std::string picture =
+      fixtures::Make("green.png", "-f lavfi -i color=c=lime:size=40x40 -frames:v 1");
   const std::string output = Output("filtered.flv");
   const std::string chain =
       "crop=320:100:0:10,pad=360:140:20:20:color=red,hflip,vflip,scale=180:70 [main]; movie=" +
       picture + " [logo]; [main][logo] overlay=140:30";
-  auto task = MakeTask({input}, output,
-                       {{"vcodec", "flv"}, {"an", "1"}, {"b", "2000000"}, {"vf", chain}});
+  auto task =
+      MakeTask({input}, output, {{"vcodec", "flv"}, {"an", "1"}, {"b", "2000000"}, {"vf", chain}});
   const TRunResult run = RunTask(*task);
   ASSERT_TRUE(run.Finished) << run.Message;
   const ProbeResult probe = ProbeMedia(output);
@@ -387,16 +394,15 @@ TEST_F(ConvertTest, DeinterlacerRebuildsEveryOtherLine) {
   const uint8_t* src[3] = {luma.data(), chroma.data(), chroma.data()};
   const int srcLinesize[3] = {width, width / 2, width / 2};
   uint8_t* dst[3] = {outLuma.data(), outU.data(), outV.data()};
-  ASSERT_EQ(DeinterlacePicture(dst, srcLinesize, src, srcLinesize, AV_PIX_FMT_YUV420P, width,
-                               height),
-            0);
+  ASSERT_EQ(
+      DeinterlacePicture(dst, srcLinesize, src, srcLinesize, AV_PIX_FMT_YUV420P, width, height), 0);
   for (int x = 0; x < width; ++x) {
     // Even lines are kept; an odd line y is (-[y-2] + 4[y-1] + 2[y] + 4[y+1] - [y+2] + 4) / 8,
     // the first line standing in above the picture and the last below it.
     EXPECT_EQ(outLuma[0 * width + x], 0);
     EXPECT_EQ(outLuma[1 * width + x], (0 + 0 + 400 + 0 - 200 + 4) >> 3);  // 25
     EXPECT_EQ(outLuma[2 * width + x], 0);
-    EXPECT_EQ(outLuma[3 * width + x], (-200 + 0 + 400 + 0 - 200 + 4) >> 3);  // 0: no comb left
+    EXPECT_EQ(outLuma[3 * width + x], (-200 + 0 + 400 + 0 - 200 + 4) >> 3);    // 0: no comb left
     EXPECT_EQ(outLuma[7 * width + x], (-200 + 0 + 400 + 800 - 200 + 4) >> 3);  // 100
   }
   EXPECT_EQ(outU[5], 128);
@@ -435,8 +441,8 @@ TEST_F(ConvertTest, HooksSeeEveryFrameInOrderAndAStoppedHookIsNotCalledAgain) {
       throw std::runtime_error("hook failure");
     }
   };
-  task->OnFrameOutputHook = [&](TCustomFFmpeg*, const TAVPicture* picture, int pixFmt, int, int width,
-                                int height, int64_t) {
+  task->OnFrameOutputHook = [&](TCustomFFmpeg*, const TAVPicture* picture, int pixFmt, int,
+                                int width, int height, int64_t) {
     ++rawFrames;
     EXPECT_EQ(pixFmt, AV_PIX_FMT_YUV420P);
     EXPECT_EQ(width, 320);
@@ -456,8 +462,8 @@ TEST_F(ConvertTest, HooksSeeEveryFrameInOrderAndAStoppedHookIsNotCalledAgain) {
 
 TEST_F(ConvertTest, PreviewPicturesAreAtLeastTheIntervalApart) {
   const std::string output = Output("preview.flv");
-  auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output, {{"vcodec", "flv"}},
-                       {{"re", "1"}});
+  auto task =
+      MakeTask({fixtures::Path(Media::VideoOnly)}, output, {{"vcodec", "flv"}}, {{"re", "1"}});
   std::vector<int64_t> times;
   std::vector<int> frames;
   task->SetPreviewFlags(2);
@@ -496,7 +502,8 @@ TEST_F(ConvertTest, StreamCopyKeepsPacketsAndRefusesWhatNeedsDecoding) {
   run = RunTask(*task);
   EXPECT_EQ(run.Message, "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
 
-  task = MakeTask({fixtures::Path(Media::VideoOnly)}, Output("hook-copy.flv"), {{"vcodec", "copy"}});
+  task =
+      MakeTask({fixtures::Path(Media::VideoOnly)}, Output("hook-copy.flv"), {{"vcodec", "copy"}});
   task->OnFrameInputHook = [](TCustomFFmpeg*, const TAVPicture*, int, int, int, int, int64_t) {};
   run = RunTask(*task);
   EXPECT_EQ(run.Message, "-vcodec copy and FrameHook are incompatible (frames are not decoded)");
@@ -520,9 +527,9 @@ TEST_F(ConvertTest, TwoPassEncodingWritesAndReadsItsLogFile) {
   const std::string prefix = folder + "/stats";
   for (const char* pass : {"1", "2"}) {
     const std::string output = folder + "/pass" + pass + ".flv";
-    auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output,
-                         {{"vcodec", "flv"}, {"b", "200000"}, {"pass", pass},
-                          {"passlogfile", prefix}});
+    auto task =
+        MakeTask({fixtures::Path(Media::VideoOnly)}, output,
+                 {{"vcodec", "flv"}, {"b", "200000"}, {"pass", pass}, {"passlogfile", prefix}});
     const TRunResult run = RunTask(*task);
     ASSERT_TRUE(run.Finished) << "pass " << pass << ": " << run.Message;
     EXPECT_EQ(ProbeMedia(output).FirstOfType("video")->nb_read_frames, 75);
@@ -544,8 +551,8 @@ TEST_F(ConvertTest, SubtitlesAreDecodedAndEncodedAgain) {
   auto task = std::make_unique<TProbeTask>();
   ASSERT_TRUE(task->OpenInputFile(fixtures::Path(Media::VideoOnly))) << task->LastErrMsg;
   ASSERT_TRUE(task->OpenInputFile(subtitles)) << task->LastErrMsg;
-  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-           {"vcodec", "mpeg4"}, {"scodec", "ass"}})
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, std::string>>{{"vcodec", "mpeg4"}, {"scodec", "ass"}})
     task->ParseOption(name, value);
   ASSERT_EQ(task->OpenOutputFile(output, false), 0) << task->LastErrMsg;
   const TRunResult run = RunTask(*task);
@@ -564,8 +571,8 @@ TEST_F(ConvertTest, SubtitlesAreDecodedAndEncodedAgain) {
 
 TEST_F(ConvertTest, RecordingTimeCutsTheOutput) {
   const std::string output = Output("cut.flv");
-  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"),
-                       {{"t", "1.2"}});
+  auto task =
+      MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"), {{"t", "1.2"}});
   EXPECT_NEAR(double(task->TotalTime) / 1e6, 1.2, 0.001);
   ASSERT_TRUE(RunTask(*task).Finished);
   const ProbeResult probe = ProbeMedia(output);
@@ -574,8 +581,8 @@ TEST_F(ConvertTest, RecordingTimeCutsTheOutput) {
 }
 
 TEST_F(ConvertTest, StreamMappingIsLogged) {
-  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, Output("mapped.flv"),
-                       FlashOptions("44100"));
+  auto task =
+      MakeTask({fixtures::Path(Media::Mp4H264Aac)}, Output("mapped.flv"), FlashOptions("44100"));
   ASSERT_TRUE(RunTask(*task).Finished);
   EXPECT_TRUE(Logged("Stream mapping:"));
   EXPECT_TRUE(Logged("  Stream #0.0 -> #0.0 (Video)"));
@@ -600,9 +607,9 @@ TEST_F(ConvertTest, VideoStatisticsFileHasALinePerEncodedFrame) {
 
 TEST_F(ConvertTest, BitstreamFiltersRunOnEveryPacketAndReportFailures) {
   const std::string output = Output("filtered-packets.mkv");
-  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
-                       {{"vcodec", "copy"}, {"acodec", "copy"}, {"vbsf", "h264_mp4toannexb"},
-                        {"absf", "null"}});
+  auto task = MakeTask(
+      {fixtures::Path(Media::Mp4H264Aac)}, output,
+      {{"vcodec", "copy"}, {"acodec", "copy"}, {"vbsf", "h264_mp4toannexb"}, {"absf", "null"}});
   const TRunResult run = RunTask(*task);
   ASSERT_TRUE(run.Finished) << run.Message;
   EXPECT_EQ(ProbeMedia(output).FirstOfType("video")->nb_read_frames, 75);

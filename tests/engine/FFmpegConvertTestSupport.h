@@ -6,12 +6,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstring>
-#include <iterator>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -159,8 +159,8 @@ class ConvertTest : public FFmpegTestBase {
 
   // The encoder settings the program uses for Flash output.
   static TOptionList FlashOptions(const std::string& sampleRate) {
-    return {{"vcodec", "flv"}, {"acodec", "libmp3lame"}, {"ar", sampleRate}, {"ac", "2"},
-            {"b", "512000"}, {"ab", "96000"}};
+    return {{"vcodec", "flv"}, {"acodec", "libmp3lame"}, {"ar", sampleRate},
+            {"ac", "2"},       {"b", "512000"},          {"ab", "96000"}};
   }
 
   // Opens the inputs (after the task-wide options) and the output (after its options).
@@ -261,7 +261,7 @@ inline int ConvertTest::CountDecodedFrames(const std::string& path) {
 }
 
 inline std::vector<double> ConvertTest::PacketTimes(const std::string& path,
-                                                     const std::string& type) {
+                                                    const std::string& type) {
   std::string output;
   fixtures::Run("ffprobe -v error -select_streams " + type +
                     " -show_entries packet=pts_time -of csv=p=0 " + fixtures::ShellQuote(path),
@@ -295,8 +295,8 @@ inline TRgbPicture ConvertTest::FirstFrame(const std::string& path) const {
 }
 
 // Lossy codecs shift colours a little; a wrong area is off by far more.
-inline void ConvertTest::ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g,
-                                      int b, const std::string& where) {
+inline void ConvertTest::ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g, int b,
+                                      const std::string& where) {
   const size_t at = (size_t(y) * size_t(picture.Width) + size_t(x)) * 3;
   ASSERT_LT(at + 2, picture.Pixels.size()) << where;
   const int tolerance = 48;
@@ -327,8 +327,7 @@ inline double ConvertTest::PeakLevel(const std::string& path) const {
   return peak;
 }
 
-inline std::vector<double> ConvertTest::AudioLevels(const std::string& path,
-                                                    double seconds) const {
+inline std::vector<double> ConvertTest::AudioLevels(const std::string& path, double seconds) const {
   const ProbeResult probe = ProbeMedia(path, false);
   const ProbeStream* audio = probe.FirstOfType("audio");
   const std::vector<float> samples = AudioSamples(path);
