@@ -541,8 +541,10 @@ void TCustomEncoder::StartNextTask() {
   task.SetVerbose(Verbose);
   task.ProgressInterval = int64_t(FProgressInterval) * 1000;
   if (FThreaded) {
-    // Under the lock, so that a Stop or the destructor never misses a task being started.
-    if (TConvertThread* thread = task.Start(true, ThreadPriority)) thread->Resume();
+    // Under the lock, so that a Stop or the destructor never misses a task being started. A
+    // task that starts while the encoder is paused waits for Resume.
+    TConvertThread* thread = task.Start(true, ThreadPriority);
+    if (thread && !FPaused) thread->Resume();
     return;
   }
   lock.unlock();

@@ -45,11 +45,18 @@ class TProgressRecorder {
  public:
   explicit TProgressRecorder(TFFEncoder& encoder) {
     encoder.OnProgress = [this](void* sender, PProgressInfo info) {
-      const std::lock_guard<std::mutex> lock(FLock);
-      FSender = sender;
-      FReports.push_back({*info, IsMainThread()});
+      bool first = false;
+      {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FSender = sender;
+        FReports.push_back({*info, IsMainThread()});
+        first = FReports.size() == 1;
+      }
+      if (first && AtFirstReport) AtFirstReport();
     };
   }
+  // Runs inside the first report's handler, while its task waits: so surely mid-run.
+  std::function<void()> AtFirstReport;
   std::vector<TProgress> Reports() {
     const std::lock_guard<std::mutex> lock(FLock);
     return FReports;
@@ -218,8 +225,11 @@ TEST_F(EncoderRunTest, StopWaitEndsTheRunningTaskAndStartsNoOther) {
   encoder->SetProgressInterval(100);
   for (int n = 0; n < 3; ++n)
     ASSERT_EQ(AddFlvTask(*encoder, input, std::to_string(n) + ".flv"), n);
+  // As the application's cancel button does: pause, then stop and wait.
+  progress.AtFirstReport = [&] { encoder->Pause(); };
   encoder->StartTask(1);
   ASSERT_TRUE(PumpUntil([&] { return progress.Count() > 0; }));
+  EXPECT_TRUE(encoder->Paused());
   encoder->Stop(true);
   ASSERT_TRUE(notices.WaitForAllEnded());
   CheckSynchronize(100);
@@ -239,6 +249,32 @@ TEST_F(EncoderRunTest, StopWaitEndsTheRunningTaskAndStartsNoOther) {
   encoder.reset();
   EXPECT_FALSE(fs::exists(Output("1.flv")));
   EXPECT_FALSE(fs::exists(Output("2.flv")));
+}
+
+// The conversion window's packaging step: each task's notice pauses the encoder while a modal
+// window runs, then resumes it.
+TEST_F(EncoderRunTest, ANoticeHandlerMayPauseAndResumeTheRun) {
+  TFFEncoder encoder;
+  std::vector<TTerminateInfo> notices;
+  std::vector<bool> pausedInHandler;
+  encoder.OnTerminate = [&](void*, const TTerminateInfo& info) {
+    notices.push_back(info);
+    if (info.TaskIndex < 0) return;
+    encoder.Pause();
+    pausedInHandler.push_back(encoder.Paused());
+    for (int n = 0; n < 10; ++n) CheckSynchronize(10);
+    encoder.Resume();
+  };
+  for (int n = 0; n < 3; ++n) ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
+  encoder.StartTask(1);
+  ASSERT_TRUE(PumpUntil([&] { return !notices.empty() && notices.back().TaskIndex == -1; }));
+  ASSERT_EQ(notices.size(), 4u);
+  for (int n = 0; n < 3; ++n) {
+    EXPECT_EQ(notices[size_t(n)].TaskIndex, n);
+    EXPECT_TRUE(notices[size_t(n)].Finished);
+  }
+  EXPECT_EQ(pausedInHandler, (std::vector<bool>{true, true, true}));
+  for (int n = 0; n < 3; ++n) ExpectConverted(Output(std::to_string(n) + ".flv"));
 }
 
 TEST_F(EncoderRunTest, ProgressArrivesOnTheMainThreadWithTheTasksTimes) {
@@ -291,9 +327,9 @@ TEST_F(EncoderRunTest, PauseHoldsTheRunAndResumeCompletesIt) {
   TProgressRecorder progress(encoder);
   encoder.SetProgressInterval(100);
   ASSERT_EQ(AddFlvTask(encoder, LongInput(), "out.flv"), 0);
+  progress.AtFirstReport = [&] { encoder.Pause(); };
   encoder.StartTask(1);
   ASSERT_TRUE(PumpUntil([&] { return progress.Count() > 0; }));
-  encoder.Pause();
   EXPECT_TRUE(encoder.Paused());
   CheckSynchronize(50);  // a report already on its way
   const size_t reportsWhenPaused = progress.Count();
@@ -305,6 +341,28 @@ TEST_F(EncoderRunTest, PauseHoldsTheRunAndResumeCompletesIt) {
   ASSERT_TRUE(notices.WaitForAllEnded());
   ASSERT_EQ(notices.Indexes(), (std::vector<int>{0, -1}));
   EXPECT_TRUE(notices.Notices()[0].Info.Finished);
+}
+
+TEST_F(EncoderRunTest, ATaskDueWhileTheEncoderIsPausedWaitsForResume) {
+  TFFEncoder encoder;
+  TNoticeRecorder notices(encoder);
+  std::vector<int> reportTasks;
+  // Paused at the first task's final report: it ends paused, and the next is due at once.
+  encoder.OnProgress = [&](void*, PProgressInfo info) {
+    reportTasks.push_back(info->TaskIndex);
+    if (info->TaskIndex == 0 && info->FileIndex == -1) encoder.Pause();
+  };
+  for (int n = 0; n < 2; ++n) ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
+  encoder.StartTask(1);
+  ASSERT_TRUE(PumpUntil([&] { return encoder.Paused(); }));
+  for (int n = 0; n < 30; ++n) CheckSynchronize(10);
+  EXPECT_EQ(std::count(reportTasks.begin(), reportTasks.end(), 1), 0);
+  EXPECT_EQ(notices.Indexes(), (std::vector<int>{0}));
+  encoder.Resume();
+  ASSERT_TRUE(notices.WaitForAllEnded());
+  EXPECT_EQ(notices.Indexes(), (std::vector<int>{0, 1, -1}));
+  EXPECT_GT(std::count(reportTasks.begin(), reportTasks.end(), 1), 0);
+  ExpectAllFinished(notices.Notices());
 }
 
 TEST_F(EncoderRunTest, PreviewPicturesComeToTheMainThreadAtTheOutputSize) {
@@ -334,6 +392,22 @@ TEST_F(EncoderRunTest, PreviewPicturesComeToTheMainThreadAtTheOutputSize) {
     EXPECT_GT(previews[n].FrameNumber, previews[n - 1].FrameNumber);
     EXPECT_GT(previews[n].PTS, previews[n - 1].PTS);
   }
+}
+
+TEST_F(EncoderRunTest, ThePreviewCanBeSwitchedOffFromItsOwnHandler) {
+  TFFEncoder encoder;
+  TNoticeRecorder notices(encoder);
+  encoder.SetPreviewBitmap(true);
+  int previews = 0;
+  encoder.OnPreviewBitmap = [&](void*, const TPreviewInfo&) {
+    if (++previews == 2) encoder.SetPreviewBitmap(false);
+  };
+  ASSERT_EQ(AddFlvTask(encoder, LongInput(), "out.flv"), 0);
+  encoder.StartTask(1);
+  ASSERT_TRUE(notices.WaitForAllEnded());
+  EXPECT_EQ(previews, 2);
+  EXPECT_FALSE(encoder.PreviewBitmap());
+  EXPECT_TRUE(notices.Notices()[0].Info.Finished);
 }
 
 TEST_F(EncoderRunTest, HooksRunOnTheTaskThreadAndAStoppedHookIsNotCalledAgain) {
