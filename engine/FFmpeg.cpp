@@ -3135,6 +3135,7 @@ void TCustomFFmpeg::FilterAndWrite(TOutputStream& ost, const std::vector<AVBSFCo
     Log(llError, text);
     if (original) FilterAndWrite(ost, filters, index + 1, original);  // passes unfiltered
   }
+  ff::av_packet_unref(pkt);  // a packet the filter refused is still ours
   ff::av_packet_free(&original);
 }
 
