@@ -91,6 +91,8 @@ TEST(SettingsSource, SourcesOfAnotherShapeAreRefusedWithTheirLine) {
   EXPECT_EQ(ErrorOf(Wrap("public function go() {}")), "line 7: the constructor must be named S");
   EXPECT_EQ(ErrorOf(Wrap("private var x:int=1;")), "line 7: expected 'public var' or the constructor, found 'private'");
   EXPECT_EQ(ErrorOf(Wrap("public var x:Number=0x;")), "line 7: value of 'x' must be a number");
+  EXPECT_EQ(ErrorOf(Wrap("public var x:int=0x0x5;")), "line 7: value of 'x' must be a number");
+  EXPECT_EQ(ErrorOf(Wrap("public var x:Array=[0x0x5];")), "line 7: '0x0x5' in 'x' is not a number");
   EXPECT_EQ(ErrorOf(Wrap("") + "}"), "line 13: unexpected '}' after the package");
 }
 
@@ -102,6 +104,23 @@ TEST(SettingsCompiler, ArraysAreBuiltByTheConstructor) {
   const abc::Bytes newarray3{0x56, 3};
   EXPECT_NE(std::search(ctor->code.begin(), ctor->code.end(), newarray3.begin(), newarray3.end()), ctor->code.end());
   EXPECT_EQ(abc.pool.Doubles(), (std::vector<double>{1.0, 2.5}));
+}
+
+// Every number the reader accepts compiles, whatever its notation, to the value it names.
+TEST(SettingsCompiler, NumbersInAnyAcceptedNotationCompileToTheirValue) {
+  const auto settings = ParseSettingsSource(
+      Wrap("public var big:uint=1e9; public var neg:int=-0x10; public var huge:Number=0xFFFFFFFFFFFFFFFF;\n"
+           "public var list:Array=[2E3, 0x20];"));
+  swf::Movie movie;
+  ASSERT_NO_THROW(movie = swfdata::CompileSettings(settings, {})) << swfdata::SettingsAssembly(settings);
+  const abc::AbcFile abc = abctest::ReadAbc(swf::ParseDoAbc(movie.tags.at(1)).abc);
+  const auto& traits = abc.instances.at(0).traits;
+  ASSERT_EQ(traits.size(), 4u);
+  EXPECT_EQ(abc.pool.UInts().at(traits[0].value.index - 1), 1000000000u);
+  EXPECT_EQ(abc.pool.Ints().at(traits[1].value.index - 1), -16);
+  EXPECT_EQ(abc.pool.Doubles().at(traits[2].value.index - 1), 18446744073709551615.0);
+  EXPECT_NE(std::find(abc.pool.Doubles().begin(), abc.pool.Doubles().end(), 2000.0), abc.pool.Doubles().end());
+  EXPECT_NE(std::find(abc.pool.Doubles().begin(), abc.pool.Doubles().end(), 32.0), abc.pool.Doubles().end());
 }
 
 TEST(SwfDataProgram, CompilesTheSettingsIntoAnActionScript3Swf) {

@@ -1,5 +1,7 @@
 #include "SettingsCompiler.h"
 
+#include <charconv>
+
 #include "AbcAssembler.h"
 
 namespace fennick::swfdata {
@@ -9,8 +11,22 @@ namespace {
 constexpr int kFirstActionScript3Version = 9;
 constexpr int kMaxStageSize = 8191;  // pixels that fit a stage rectangle's twips
 
-std::string LiteralText(const SettingsLiteral& literal) {
-  return literal.kind == SettingsLiteral::kString ? abc::QuoteAsmString(literal.text) : literal.text;
+// Numbers are written from their value, not their source text: the source may use any
+// notation the reader accepts, the assembler reads plain decimals.
+std::string NumberText(double value) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+std::string LiteralText(const SettingsVariable& v) {
+  switch (v.value.kind) {
+    case SettingsLiteral::kString:
+      return abc::QuoteAsmString(v.value.text);
+    case SettingsLiteral::kNumber:
+      return v.type == "Number" ? NumberText(v.value.number) : std::to_string(static_cast<int64_t>(v.value.number));
+    default:
+      return v.value.text;
+  }
 }
 
 // Instructions that push one array element.
@@ -25,7 +41,7 @@ std::string PushLiteral(const SettingsLiteral& item) {
     case SettingsLiteral::kNumber:
       break;
   }
-  return "pushdouble " + item.text;
+  return "pushdouble " + NumberText(item.number);
 }
 
 }  // namespace
@@ -35,7 +51,7 @@ std::string SettingsAssembly(const SettingsClass& settings) {
   std::string arrays;
   for (const SettingsVariable& v : settings.variables) {
     text += "    var " + v.name + ":" + v.type;
-    if (v.hasValue && v.type != "Array") text += " = " + LiteralText(v.value);
+    if (v.hasValue && v.type != "Array") text += " = " + LiteralText(v);
     text += "\n";
     if (!v.hasValue || v.isNullArray) continue;
     // Arrays are no constants: the constructor builds them.

@@ -1,9 +1,10 @@
 #include "SettingsSource.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <set>
 
 namespace fennick::swfdata {
@@ -141,22 +142,33 @@ class Lexer {
 
 const std::set<std::string> kTypes = {"int", "uint", "Boolean", "Number", "String", "Array"};
 
-// Number text as a double; nothing else than a complete decimal or hexadecimal number.
-bool NumberValue(const std::string& text, double& value) {
-  if (text.empty()) return false;
-  const std::string body = (text[0] == '-' || text[0] == '+') ? text.substr(1) : text;
-  if (body.empty() || body[0] == '-' || body[0] == '+') return false;
-  const bool hex = body.size() > 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X');
-  if (!hex && body.find_first_of("xXpP") != std::string::npos) return false;
-  errno = 0;
-  char* end = nullptr;
-  value = hex ? static_cast<double>(std::strtoull(body.c_str() + 2, &end, 16)) : std::strtod(body.c_str(), &end);
-  if (end != body.c_str() + body.size() || errno == ERANGE) return false;
-  if (text[0] == '-') value = -value;
-  return true;
+// A complete decimal or hexadecimal number after an optional sign, nothing more.
+std::optional<double> NumberValue(std::string_view text) {
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+  const char* end = text.data() + text.size();
+  double value = 0;
+  std::from_chars_result read{};
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    uint64_t bits = 0;
+    read = std::from_chars(text.data() + 2, end, bits, 16);
+    value = static_cast<double>(bits);
+  } else {
+    read = std::from_chars(text.data(), end, value);
+  }
+  if (read.ec != std::errc() || read.ptr != end) return std::nullopt;
+  return negative ? -value : value;
 }
 
-void CheckScalar(const SettingsVariable& v, const SettingsLiteral& literal) {
+// Fills in the literal's value; false when its text is not a number.
+bool ReadNumber(SettingsLiteral& literal) {
+  const std::optional<double> value = NumberValue(literal.text);
+  if (value) literal.number = *value;
+  return value.has_value();
+}
+
+void CheckScalar(const SettingsVariable& v, SettingsLiteral& literal) {
   using K = SettingsLiteral;
   const auto bad = [&](const std::string& why) { Fail(v.line, "value of '" + v.name + "' " + why); };
   if (v.type == "String") {
@@ -167,9 +179,9 @@ void CheckScalar(const SettingsVariable& v, const SettingsLiteral& literal) {
     if (literal.kind != K::kBoolean) bad("must be true or false");
     return;
   }
-  double number = 0;
-  if (literal.kind != K::kNumber || !NumberValue(literal.text, number)) bad("must be a number");
+  if (literal.kind != K::kNumber || !ReadNumber(literal)) bad("must be a number");
   if (v.type == "Number") return;
+  const double number = literal.number;
   if (number != std::floor(number)) bad("must be a whole number");
   if (v.type == "int" && (number < -2147483648.0 || number > 2147483647.0)) bad("is out of the int range");
   if (v.type == "uint" && (number < 0 || number > 4294967295.0)) bad("is out of the uint range");
@@ -288,8 +300,7 @@ class Parser {
     if (Take("]")) return;
     do {
       SettingsLiteral item = Literal();
-      double number = 0;
-      if (item.kind == SettingsLiteral::kNumber && !NumberValue(item.text, number))
+      if (item.kind == SettingsLiteral::kNumber && !ReadNumber(item))
         Fail(v.line, "'" + item.text + "' in '" + v.name + "' is not a number");
       v.items.push_back(item);
     } while (Take(","));

@@ -19,6 +19,7 @@ class SettingsError : public std::runtime_error {
 struct SettingsLiteral {
   enum Kind { kNumber, kString, kBoolean, kNull } kind = kNull;
   std::string text;
+  double number = 0;  // kNumber: the value the text names
 };
 
 struct SettingsVariable {
