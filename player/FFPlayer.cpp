@@ -17,6 +17,10 @@
 #include "FFLog.h"
 #include "FFUtils.h"
 #include "PacketQueue.h"
+#include "PictureLayout.h"
+#include "PlayerFilterGraph.h"
+#include "SoundView.h"
+#include "SubtitleBlend.h"
 #include "UnicodeProtocol.h"
 
 namespace {
@@ -31,13 +35,12 @@ constexpr int AudioDeviceSamples = 1024;
 constexpr int SilenceBytes = 1024;
 constexpr int64_t MaxQueueBytes = 15 * 1024 * 1024;
 constexpr int64_t EnoughAudioBytes = 327680;
-constexpr int EnoughVideoPackets = 5;
+constexpr int EnoughPackets = 5;  // of pictures or subtitles
+constexpr int SubtitleQueueSize = 4;
 constexpr int64_t PositionStep = 10000;  // µs between two reported positions
 constexpr double NoFramePts = std::numeric_limits<double>::quiet_NaN();
+constexpr int ScalerFlags = SWS_BICUBIC;
 constexpr Uint32 VideoModeFlags = SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_HWACCEL | SDL_RESIZABLE;
-
-// Show modes: pictures, or (for sound without pictures) the sound itself.
-enum TShowMode { smVideo = 0, smWaves = 1, smSpectrum = 2 };
 
 enum TOpenStatus { osPending = 0, osOpened = 1, osFailing = -1, osFailed = -2 };
 
@@ -83,6 +86,26 @@ bool IsLiveCaptureFormat(const std::string& name) {
   return name == "video4linux2,v4l2" || name == "x11grab";
 }
 
+int MediaTypeOptionFlag(AVMediaType type) {
+  switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+      return AV_OPT_FLAG_VIDEO_PARAM;
+    case AVMEDIA_TYPE_AUDIO:
+      return AV_OPT_FLAG_AUDIO_PARAM;
+    case AVMEDIA_TYPE_SUBTITLE:
+      return AV_OPT_FLAG_SUBTITLE_PARAM;
+    default:
+      return 0;
+  }
+}
+
+std::string RateText(AVRational rate) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%2.2f (%d/%d)", rate.den ? av_q2d(rate) : 0.0, rate.num,
+                rate.den);
+  return text;
+}
+
 }  // namespace
 
 const char* AudioDriverName(TAudioDriver driver) {
@@ -125,7 +148,14 @@ struct TPicture {
   int Height = 0;
   AVRational SampleAspectRatio{0, 1};
   bool Allocated = false;
+  bool SubtitleBlended = false;  // the play thread's
 };
+
+// The planes of an overlay in YUV 4:2:0 order (the overlay keeps Y, V, U).
+TAVPicture OverlayPicture(const SDL_Overlay* overlay) {
+  return {{overlay->pixels[0], overlay->pixels[2], overlay->pixels[1], nullptr},
+          {overlay->pitches[0], overlay->pitches[2], overlay->pitches[1], 0}};
+}
 
 struct TVideoSide {
   int StreamIndex = -1;
@@ -133,11 +163,25 @@ struct TVideoSide {
   AVCodecContext* Codec = nullptr;
   TPacketQueue Queue;
   std::thread Thread;
-  bool Drained = false;          // the end packet went to the decoder
-  SwsContext* Scaler = nullptr;  // the video thread's
+  bool Drained = false;  // the end packet went to the decoder
+  // The video thread's.
+  TPlayerFilterGraph Graph;
+  AVPacket* Packet = nullptr;
+  bool GraphDeinterlaces = false;
+  // After a seek with SeekDisplay: the first picture at or after this time (stream time base)
+  // is the first shown; the last one passed over stands in when the stream ends before it.
+  int64_t SkipTarget = AV_NOPTS_VALUE;
+  AVFrame* Skipped = nullptr;
+  // Pictures are decoded but not shown while the skip index runs behind the skip factor,
+  // which grows while pictures come late and shrinks while the queue is full.
+  std::atomic<double> SkipFactor{1.0};
+  double SkipIndex = 0;
 
-  // The picture queue; Size and Allocated change under PictureLock.
+  // The picture queue; Size and Allocated change under PictureLock. An overlay's pixels are
+  // written and read under its own lock; it is freed only by the play thread, holding the
+  // player lock.
   TPicture Pictures[2];
+  std::mutex OverlayLocks[2];
   int Size = 0;
   int ReadIndex = 0;
   int WriteIndex = 0;
@@ -182,6 +226,69 @@ struct TAudioSide {
   TAudioSync Sync;
 };
 
+// A decoded bitmap subtitle, its palette in Y, U, V and alpha.
+struct TSubtitlePicture {
+  double Pts = 0;  // s
+  AVSubtitle Subtitle{};
+  double StartTime() const { return Pts + Subtitle.start_display_time / 1000.0; }
+  double EndTime() const { return Pts + Subtitle.end_display_time / 1000.0; }
+};
+
+struct TSubtitleSide {
+  int StreamIndex = -1;
+  AVStream* Stream = nullptr;
+  AVCodecContext* Codec = nullptr;
+  TPacketQueue Queue;
+  std::thread Thread;
+  // Set when the stream closes: the queued subtitles belong to no stream any more.
+  std::atomic<bool> StreamChanged{false};
+  // The subtitle queue, under Lock.
+  TSubtitlePicture Pictures[SubtitleQueueSize];
+  int Size = 0;
+  int ReadIndex = 0;
+  int WriteIndex = 0;
+  std::mutex Lock;
+  std::condition_variable Changed;
+};
+
+// A clock that runs with the wall clock from the moment it is set, and stands while paused.
+class TExternalClock {
+ public:
+  bool Started() const {
+    const std::lock_guard<std::mutex> lock(FLock);
+    return FStarted;
+  }
+  void Start(double value) {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FValue = value;
+    FSetTime = NowUS();
+    FStarted = true;
+  }
+  void Forget() {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FStarted = false;
+  }
+  void SetPaused(bool paused) {
+    const std::lock_guard<std::mutex> lock(FLock);
+    if (paused == FPaused) return;
+    const int64_t now = NowUS();
+    if (paused) FValue += (now - FSetTime) * 0.000001;
+    FSetTime = now;
+    FPaused = paused;
+  }
+  double Value() const {
+    const std::lock_guard<std::mutex> lock(FLock);
+    return FPaused ? FValue : FValue + (NowUS() - FSetTime) * 0.000001;
+  }
+
+ private:
+  mutable std::mutex FLock;
+  double FValue = 0;
+  int64_t FSetTime = 0;
+  bool FStarted = false;
+  bool FPaused = false;
+};
+
 struct TPlayContext {
   TCustomPlayer* Owner = nullptr;
   std::string FileName;
@@ -194,7 +301,11 @@ struct TPlayContext {
   bool LastPaused = false;  // as the read thread last saw it
   int ReadPauseResult = 0;
   TSyncSource SyncSource = ssAudio;
-  int ShowMode = smVideo;
+  TPlaybackSettings Settings;
+  std::atomic<int> ShowMode{smVideo};
+  TExternalClock ExternalClock;
+  // The time the last seek went to (µs, with the input's start); none after a byte seek.
+  std::atomic<int64_t> LastSeekTarget{AV_NOPTS_VALUE};
 
   // A pending seek; Seek* under SeekLock.
   std::mutex SeekLock;
@@ -231,9 +342,14 @@ struct TPlayContext {
 
   TAudioSide Audio;
   TVideoSide Video;
+  TSubtitleSide Subtitle;
+  // The sound for the waves and the spectrum (filled while they are shown), and their view.
+  TSampleRing Samples;
+  TSoundView SoundView;
 
   bool HasAudio() const { return Audio.Stream != nullptr; }
   bool HasVideo() const { return Video.Stream != nullptr; }
+  bool HasSubtitle() const { return Subtitle.Stream != nullptr; }
   void SetOpenStatus(int status) {
     {
       const std::lock_guard<std::mutex> lock(StatusLock);
@@ -261,21 +377,30 @@ struct TPlayerCore {
   static bool HandleReadError(TCustomPlayer& player, TPlayContext& context, int error);
   static bool OpeningInterrupt(void* owner);
   static bool AbortInterrupt(void* owner);
+  static void SeekToStartTime(TCustomPlayer& player, TPlayContext& context);
+  static void OpenStreams(TCustomPlayer& player, TPlayContext& context);
 
   // Stream components.
-  static AVCodecContext* OpenDecoder(TCustomPlayer& player, AVStream* stream);
+  static AVCodecContext* OpenDecoder(TCustomPlayer& player, TPlayContext& context,
+                                     AVStream* stream);
   static void CloseDecoder(AVCodecContext*& codec);
   static bool OpenAudio(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static bool OpenAudioDevice(TCustomPlayer& player, TPlayContext& context);
   static bool OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex);
+  static double FrameDuration(TCustomPlayer& player, TPlayContext& context, int streamIndex);
+  static bool OpenSubtitle(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static void StopAudioDevice(TCustomPlayer& player, TAudioSide& audio);
   static void CloseAudio(TCustomPlayer& player, TPlayContext& context);
   static void CloseVideo(TPlayContext& context);
+  static void CloseSubtitle(TPlayContext& context);
   static void CloseStream(TCustomPlayer& player, std::unique_ptr<TPlayContext> context);
 
   // Sound (SDL's audio thread).
   static void AudioCallback(void* userdata, Uint8* stream, int len);
   static int AudioDecodeFrame(TCustomPlayer& player, TPlayContext& context, double& pts);
+  static void SendAudioPacket(TCustomPlayer& player, TAudioSide& audio);
+  static void SkipAudioToSeekTarget(TCustomPlayer& player, TPlayContext& context);
+  static void SoundDecoded(TCustomPlayer& player, TPlayContext& context, double pts, int& size);
   static int ConvertAudioFrame(TCustomPlayer& player, TAudioSide& audio);
   static bool PrepareResampler(TCustomPlayer& player, TAudioSide& audio, const AVFrame* frame);
   static void CopyOut(TCustomPlayer& player, Uint8* stream, const uint8_t* source, int size);
@@ -283,19 +408,34 @@ struct TPlayerCore {
 
   // Pictures (video thread).
   static void VideoThread(TCustomPlayer& player, TPlayContext& context);
+  static bool FilterAndQueue(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
+                             AVFrame* filtered);
+  static bool PrepareFilterGraph(TCustomPlayer& player, TPlayContext& context,
+                                 const AVFrame* frame);
   static int GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
-  static void FlushVideo(TPlayContext& context);
+  static int ReceivePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
+  static int PassSkippedPicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
+  static void SendVideoPacket(TCustomPlayer& player, TPlayContext& context, AVPacket* packet);
+  static void FlushVideo(TCustomPlayer& player, TPlayContext& context);
   static bool QueuePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
                            double pts);
   static bool WaitForOverlay(TCustomPlayer& player, TPlayContext& context, TPicture& picture,
                              const AVFrame* frame, std::unique_lock<std::mutex>& lock);
-  static bool CopyToOverlay(TPlayContext& context, TPicture& picture, const AVFrame* frame);
+  static void CopyToOverlay(TCustomPlayer& player, TPlayContext& context, int index,
+                            const AVFrame* frame, double pts);
   static double TargetTime(TPlayContext& context, double pts);
   static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
+  static void PauseAfterStep(TCustomPlayer& player, TPlayContext& context);
+
+  // Subtitles (subtitle thread).
+  static void SubtitleThread(TPlayContext& context);
+  static void QueueSubtitle(TPlayContext& context, const AVSubtitle& subtitle, double pts);
+  static void FreeSubtitles(TSubtitleSide& side, bool all, double pictureTime);
 
   // Clocks.
   static double VideoClock(const TPlayContext& context);
   static double MasterClock(const TPlayContext& context);
+  static bool FollowsMaster(const TPlayContext& context, bool video);
 
   // Display and refresh (play thread).
   static void RefreshThread(TPlayContext& context);
@@ -303,12 +443,15 @@ struct TPlayerCore {
   static bool HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event);
   static int DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool force);
   static void Display(TCustomPlayer& player, TPlayContext& context, bool again);
-  static void PictureDisplay(TCustomPlayer& player, TPlayContext& context, const TPicture& picture);
+  static void PictureDisplay(TCustomPlayer& player, TPlayContext& context, int index);
+  static void BlendSubtitle(TPlayContext& context, TPicture& picture);
+  static void SoundDisplay(TCustomPlayer& player, TPlayContext& context);
   static void AllocatePicture(TCustomPlayer& player, TPlayContext& context);
   static void Refresh(TCustomPlayer& player, TPlayContext& context, bool timed);
   static void AdvancePicture(TPlayContext& context);
   static void Resize(TCustomPlayer& player, TPlayContext& context, int width, int height);
   static void UpdatePosition(TCustomPlayer& player, TPlayContext& context);
+  static void CheckEndPosition(TCustomPlayer& player, TPlayContext& context, int64_t position);
 };
 
 // ---- Read thread ----
@@ -355,6 +498,7 @@ void TPlayerCore::ReadThread(TCustomPlayer& player, TPlayContext& context) {
   // clocks until both have stopped.
   context.Audio.Queue.Abort();
   StopAudioDevice(player, context.Audio);
+  CloseSubtitle(context);
   CloseVideo(context);
   CloseAudio(player, context);
   if (context.FormatContext) UnicodeCloseInput(&context.FormatContext);
@@ -369,6 +513,7 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
     return false;
   }
   InstallInterruptCallback(input);
+  if (player.FOptions) SetContextOptions(*player.FOptions, input, AV_OPT_FLAG_DECODING_PARAM);
   AVDictionary* options = nullptr;
   if (player.FFrameWidth > 0 && player.FFrameHeight > 0)
     ff::av_dict_set(
@@ -384,6 +529,7 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
   }
   context.FormatContext = input;
   player.FOpeningContext = &context;
+  if (context.Settings.GenerateMissingPts) input->flags |= AVFMT_FLAG_GENPTS;
   if (player.OnBeforeFindStreamInfo) {
     player.FIOStartTime = INT64_MAX;
     player.DeliverEvent([&player, input] { player.OnBeforeFindStreamInfo(&player, input); });
@@ -403,18 +549,8 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
   context.LiveCapture = IsLiveCaptureFormat(formatName);
   context.InputStart = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
   context.InputDuration = input->duration != AV_NOPTS_VALUE ? input->duration : -1;
-
-  for (unsigned n = 0; n < input->nb_streams; ++n) input->streams[n]->discard = AVDISCARD_ALL;
-  int videoIndex = -1;
-  int audioIndex = -1;
-  if (!player.DisableVideo)
-    videoIndex = ff::av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (!player.DisableAudio)
-    audioIndex = ff::av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
-
-  if (audioIndex >= 0) OpenAudio(player, context, audioIndex);
-  const bool videoOpen = videoIndex >= 0 && OpenVideo(player, context, videoIndex);
-  context.ShowMode = videoOpen ? smVideo : smSpectrum;
+  SeekToStartTime(player, context);
+  OpenStreams(player, context);
   if (!context.HasAudio() && !context.HasVideo()) {
     player.SetLastError(context.FileName + ": could not open codecs, no stream to play.", true);
     return false;
@@ -422,6 +558,46 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
   // The sound starts once every side is set up: the callback reads the video side's clock.
   if (context.HasAudio()) player.FSDL.SDL_PauseAudio(0);
   return true;
+}
+
+// Read thread, while opening: the play begins at the player's start time, when it has one.
+void TPlayerCore::SeekToStartTime(TCustomPlayer& player, TPlayContext& context) {
+  const int64_t startTime = player.FStartTime;
+  if (startTime == AV_NOPTS_VALUE) return;
+  AVFormatContext* input = context.FormatContext;
+  const int64_t target =
+      startTime + (input->start_time != AV_NOPTS_VALUE ? input->start_time : 0);
+  player.FIOStartTime = NowUS();
+  if (ff::avformat_seek_file(input, -1, INT64_MIN, target, INT64_MAX, 0) < 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%0.3f", double(target) / 1000000);
+    player.SetLastError(context.FileName + ": could not seek to position " + text, false);
+  }
+  player.FIOStartTime = INT64_MAX;
+}
+
+// Read thread, while opening: picks the sides to play and opens their decoders. Subtitles go
+// with the sound they belong to, else with the pictures, and only where pictures are shown.
+void TPlayerCore::OpenStreams(TCustomPlayer& player, TPlayContext& context) {
+  AVFormatContext* input = context.FormatContext;
+  for (unsigned n = 0; n < input->nb_streams; ++n) input->streams[n]->discard = AVDISCARD_ALL;
+  int videoIndex = -1;
+  int audioIndex = -1;
+  int subtitleIndex = -1;
+  if (!player.DisableVideo)
+    videoIndex = ff::av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (!player.DisableAudio)
+    audioIndex = ff::av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
+  if (!player.DisableVideo)
+    subtitleIndex = ff::av_find_best_stream(input, AVMEDIA_TYPE_SUBTITLE, -1,
+                                            audioIndex >= 0 ? audioIndex : videoIndex, nullptr, 0);
+
+  context.ShowMode = context.Settings.ShowMode;
+  if (audioIndex >= 0) OpenAudio(player, context, audioIndex);
+  const bool videoOpen = videoIndex >= 0 && OpenVideo(player, context, videoIndex);
+  if (context.ShowMode < smVideo || context.ShowMode > smSpectrum)
+    context.ShowMode = videoOpen ? smVideo : smSpectrum;
+  if (subtitleIndex >= 0 && videoOpen) OpenSubtitle(player, context, subtitleIndex);
 }
 
 void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
@@ -457,6 +633,8 @@ void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
       context.Audio.Queue.Put(packet);
     else if (packet->stream_index == context.Video.StreamIndex)
       context.Video.Queue.Put(packet);
+    else if (packet->stream_index == context.Subtitle.StreamIndex)
+      context.Subtitle.Queue.Put(packet);
     ff::av_packet_unref(packet);
   }
   ff::av_packet_free(&packet);
@@ -483,6 +661,7 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
     relative = context.SeekRelative;
     flags = context.SeekFlags;
   }
+  context.LastSeekTarget = flags & AVSEEK_FLAG_BYTE ? AV_NOPTS_VALUE : target;
   const int64_t minimum = relative > 0 ? target - relative + 2 : INT64_MIN;
   const int64_t maximum = relative < 0 ? target - relative - 2 : INT64_MAX;
   AVFormatContext* input = context.FormatContext;
@@ -494,6 +673,7 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
     if (context.HasVideo()) player.FSeekDisplayed.Set();
   } else {
     FlushQueues(player, context);
+    context.ExternalClock.Forget();
   }
   context.EndOfFileLogged = context.ReadErrorLogged = false;
   context.EndOfInput = false;
@@ -517,14 +697,20 @@ void TPlayerCore::FlushQueues(TCustomPlayer& player, TPlayContext& context) {
     player.FSeekDisplayed.Reset();
     context.Video.Queue.PutFlush();
   }
+  if (context.HasSubtitle()) {
+    context.Subtitle.Queue.Flush();
+    context.Subtitle.Queue.PutFlush();
+  }
 }
 
 bool TPlayerCore::QueuesFull(const TPlayContext& context) {
   const int64_t audioBytes = context.Audio.Queue.ByteSize();
   const int64_t videoBytes = context.Video.Queue.ByteSize();
-  if (audioBytes + videoBytes > MaxQueueBytes) return true;
+  const int64_t subtitleBytes = context.Subtitle.Queue.ByteSize();
+  if (audioBytes + videoBytes + subtitleBytes > MaxQueueBytes) return true;
   return (audioBytes > EnoughAudioBytes || !context.HasAudio()) &&
-         (context.Video.Queue.PacketCount() > EnoughVideoPackets || !context.HasVideo());
+         (context.Video.Queue.PacketCount() > EnoughPackets || !context.HasVideo()) &&
+         (context.Subtitle.Queue.PacketCount() > EnoughPackets || !context.HasSubtitle());
 }
 
 // Read thread, at the end of the input: the decoders get one end packet each, so that they
@@ -548,7 +734,8 @@ void TPlayerCore::HandleEndOfFile(TCustomPlayer& player, TPlayContext& context) 
   }
   if (context.HasVideo()) player.FSeekDisplayed.Set();
   SleepMs(10);
-  if (context.Audio.Queue.ByteSize() == 0 && context.Video.Queue.ByteSize() == 0)
+  if (context.Audio.Queue.ByteSize() == 0 && context.Video.Queue.ByteSize() == 0 &&
+      context.Subtitle.Queue.ByteSize() == 0)
     context.EndOfInput = true;
   context.EndOfFile = false;
 }
@@ -566,19 +753,29 @@ bool TPlayerCore::HandleReadError(TCustomPlayer& player, TPlayContext& context, 
   };
   if (error == AVERROR(EAGAIN)) {
     if (pb) pb->eof_reached = pb->error = 0;
-  } else if (error == AVERROR_EOF || (pb && pb->eof_reached)) {
+  } else if (error == AVERROR_EOF) {
     endOfFile();
+  } else if (pb && pb->eof_reached) {
+    if (context.Settings.EndFlagIsEnd)
+      endOfFile();
+    else
+      pb->eof_reached = pb->error = 0;
   } else if (!context.StillImage && !context.ReadErrorLogged) {
     context.ReadErrorLogged = true;
     player.SetLastError(
         "error #" + std::to_string(error) + " while reading file: " + context.FileName, false);
   }
-  return !(pb && pb->error && error != AVERROR(EAGAIN) && error != AVERROR_EOF);
+  if (pb && pb->error && error != AVERROR(EAGAIN) && error != AVERROR_EOF) {
+    if (context.Settings.StopOnIOError) return false;
+    pb->eof_reached = pb->error = 0;
+  }
+  return true;
 }
 
 // ---- Stream components ----
 
-AVCodecContext* TPlayerCore::OpenDecoder(TCustomPlayer& player, AVStream* stream) {
+AVCodecContext* TPlayerCore::OpenDecoder(TCustomPlayer& player, TPlayContext& context,
+                                         AVStream* stream) {
   const AVCodec* decoder = ff::avcodec_find_decoder(stream->codecpar->codec_id);
   if (!decoder) {
     player.SetLastError("Cannot find decoder.", false);
@@ -591,10 +788,20 @@ AVCodecContext* TPlayerCore::OpenDecoder(TCustomPlayer& player, AVStream* stream
     return nullptr;
   }
   codec->pkt_timebase = stream->time_base;
-  codec->thread_count = 1;
-  codec->workaround_bugs = 1;
-  codec->err_recognition = 1;
-  codec->error_concealment = 3;
+  const TPlaybackSettings& settings = context.Settings;
+  codec->thread_count = settings.ThreadCount;
+  codec->workaround_bugs = settings.WorkaroundBugs;
+  codec->lowres = std::min(settings.LowResolution, int(decoder->max_lowres));
+  codec->idct_algo = settings.IDCT;
+  codec->skip_frame = settings.SkipFrame;
+  codec->skip_idct = settings.SkipIDCT;
+  codec->skip_loop_filter = settings.SkipLoopFilter;
+  codec->err_recognition = settings.ErrorRecognition;
+  codec->error_concealment = settings.ErrorConcealment;
+  if (settings.Fast) codec->flags2 |= AV_CODEC_FLAG2_FAST;
+  if (player.FOptions)
+    SetContextOptions(*player.FOptions, codec,
+                      AV_OPT_FLAG_DECODING_PARAM | MediaTypeOptionFlag(codec->codec_type));
   int result;
   {
     const TCodecLock lock;
@@ -619,7 +826,7 @@ void TPlayerCore::CloseDecoder(AVCodecContext*& codec) {
 bool TPlayerCore::OpenAudio(TCustomPlayer& player, TPlayContext& context, int streamIndex) {
   TAudioSide& audio = context.Audio;
   AVStream* stream = context.FormatContext->streams[streamIndex];
-  audio.Codec = OpenDecoder(player, stream);
+  audio.Codec = OpenDecoder(player, context, stream);
   if (!audio.Codec) return false;
   audio.Frame = ff::av_frame_alloc();
   audio.Packet = ff::av_packet_alloc();
@@ -701,10 +908,9 @@ void TPlayerCore::CloseAudio(TCustomPlayer& player, TPlayContext& context) {
 bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex) {
   TVideoSide& video = context.Video;
   AVStream* stream = context.FormatContext->streams[streamIndex];
-  video.Codec = OpenDecoder(player, stream);
+  video.Codec = OpenDecoder(player, context, stream);
   if (!video.Codec) return false;
-  const AVRational rate = ff::av_guess_frame_rate(context.FormatContext, stream, nullptr);
-  video.FrameDuration = rate.num > 0 && rate.den > 0 ? double(rate.den) / rate.num : 0;
+  video.FrameDuration = FrameDuration(player, context, streamIndex);
   video.StreamIndex = streamIndex;
   video.Stream = stream;
   video.Queue.PutFlush();
@@ -718,6 +924,71 @@ bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int st
   return true;
 }
 
+// Read thread. Seconds per picture: the forced rate, else the container's when the codec
+// says otherwise (and the container is trusted), else the codec's; 0 when nobody knows.
+double TPlayerCore::FrameDuration(TCustomPlayer& player, TPlayContext& context, int streamIndex) {
+  const AVStream* stream = context.FormatContext->streams[streamIndex];
+  const AVCodecContext* codec = context.Video.Codec;
+  const AVRational codecRate = codec->framerate;
+  const auto log = [&](const std::string& text, AVRational from, AVRational to) {
+    FFLogger().Log(&player, llInfo, text + RateText(from) + " -> " + RateText(to));
+  };
+  const std::string& forced = context.Settings.ForcedFrameRate;
+  AVRational rate{0, 1};
+  if (!forced.empty() && ff::av_parse_video_rate(&rate, forced.c_str()) >= 0 && rate.num > 0 &&
+      rate.den > 0) {
+    log("Force stream " + std::to_string(streamIndex) + " frame rate: ", codecRate, rate);
+    return av_q2d(av_inv_q(rate));
+  }
+  const AVRational containerRate = stream->r_frame_rate;
+  const bool codecKnown = codecRate.num > 0 && codecRate.den > 0;
+  const bool containerKnown = containerRate.num > 0 && containerRate.den > 0;
+  if (context.Settings.UseContainerFrameRate && containerKnown &&
+      (!codecKnown || av_cmp_q(codecRate, containerRate) != 0)) {
+    if (codecKnown)
+      log("Seems stream " + std::to_string(streamIndex) +
+              " codec frame rate differs from container frame rate: ",
+          codecRate, containerRate);
+    return av_q2d(av_inv_q(containerRate));
+  }
+  return codecKnown ? av_q2d(av_inv_q(codecRate)) : 0;
+}
+
+// Read thread.
+bool TPlayerCore::OpenSubtitle(TCustomPlayer& player, TPlayContext& context, int streamIndex) {
+  TSubtitleSide& subtitle = context.Subtitle;
+  AVStream* stream = context.FormatContext->streams[streamIndex];
+  subtitle.Codec = OpenDecoder(player, context, stream);
+  if (!subtitle.Codec) return false;
+  subtitle.StreamIndex = streamIndex;
+  subtitle.Stream = stream;
+  subtitle.Queue.PutFlush();
+  try {
+    subtitle.Thread = std::thread(SubtitleThread, std::ref(context));
+  } catch (const std::system_error&) {
+    player.SetLastError("SDL_CreateThread() failed.", false);
+    CloseSubtitle(context);
+    return false;
+  }
+  return true;
+}
+
+// Read thread (at its end).
+void TPlayerCore::CloseSubtitle(TPlayContext& context) {
+  TSubtitleSide& subtitle = context.Subtitle;
+  subtitle.Queue.Abort();
+  {
+    const std::lock_guard<std::mutex> lock(subtitle.Lock);
+    subtitle.StreamChanged = true;
+    subtitle.Changed.notify_all();
+  }
+  if (subtitle.Thread.joinable()) subtitle.Thread.join();
+  subtitle.Queue.Flush();
+  CloseDecoder(subtitle.Codec);
+  subtitle.Stream = nullptr;
+  subtitle.StreamIndex = -1;
+}
+
 // Read thread (at its end).
 void TPlayerCore::CloseVideo(TPlayContext& context) {
   TVideoSide& video = context.Video;
@@ -728,8 +999,9 @@ void TPlayerCore::CloseVideo(TPlayContext& context) {
   }
   if (video.Thread.joinable()) video.Thread.join();
   video.Queue.Flush();
-  ff::sws_freeContext(video.Scaler);
-  video.Scaler = nullptr;
+  video.Graph.Free();
+  ff::av_packet_free(&video.Packet);
+  ff::av_frame_free(&video.Skipped);
   CloseDecoder(video.Codec);
   video.Stream = nullptr;
   video.StreamIndex = -1;
@@ -750,6 +1022,7 @@ void TPlayerCore::CloseStream(TCustomPlayer& player, std::unique_ptr<TPlayContex
   if (context->RefreshThread.joinable()) context->RefreshThread.join();
   for (TPicture& picture : context->Video.Pictures)
     if (picture.Overlay) player.FSDL.SDL_FreeYUVOverlay(picture.Overlay);
+  FreeSubtitles(context->Subtitle, true, 0);
 }
 
 // ---- Sound ----
@@ -773,12 +1046,7 @@ void TPlayerCore::AudioCallback(void* userdata, Uint8* stream, int len) {
         std::memset(audio.Buffer.data(), 0, SilenceBytes);
         size = SilenceBytes;
       } else {
-        if (player.AudioHook && player.OnAudioHook)
-          player.OnAudioHook(&player, std::llround(pts * 1000000) - context.InputStart,
-                             audio.Buffer.data(), size, audio.SampleRate, audio.Channels);
-        if (context.SyncSource == ssVideo && context.HasVideo())
-          size = audio.Sync.Adjust(AudioClock(context) - MasterClock(context), audio.Buffer.data(),
-                                   size, int(audio.Buffer.size()), audio.Channels);
+        SoundDecoded(player, context, pts, size);
       }
       audio.BufferSize = size;
       audio.BufferIndex = 0;
@@ -789,6 +1057,23 @@ void TPlayerCore::AudioCallback(void* userdata, Uint8* stream, int len) {
     stream += n;
     audio.BufferIndex += n;
   }
+}
+
+// SDL's audio thread, with a decoded buffer: the hook and the sound view see it as decoded,
+// then it is stretched or shortened when the sound follows another clock.
+void TPlayerCore::SoundDecoded(TCustomPlayer& player, TPlayContext& context, double pts,
+                               int& size) {
+  TAudioSide& audio = context.Audio;
+  if (player.AudioHook && player.OnAudioHook)
+    player.OnAudioHook(&player, std::llround(pts * 1000000) - context.InputStart,
+                       audio.Buffer.data(), size, audio.SampleRate, audio.Channels);
+  if (context.ShowMode != smVideo)
+    context.Samples.Add(reinterpret_cast<const int16_t*>(audio.Buffer.data()), size / 2);
+  if (context.SyncSource == ssExternal && !context.ExternalClock.Started())
+    context.ExternalClock.Start(pts);
+  if (FollowsMaster(context, false))
+    size = audio.Sync.Adjust(AudioClock(context) - MasterClock(context), audio.Buffer.data(), size,
+                             int(audio.Buffer.size()), audio.Channels);
 }
 
 void TPlayerCore::CopyOut(TCustomPlayer& player, Uint8* stream, const uint8_t* source, int size) {
@@ -826,15 +1111,46 @@ int TPlayerCore::AudioDecodeFrame(TCustomPlayer& player, TPlayContext& context, 
     if (got == TPacketQueue::grFlush) {
       ff::avcodec_flush_buffers(audio.Codec);
       audio.Drained = false;
+      SkipAudioToSeekTarget(player, context);
       continue;
     }
-    const bool endPacket = audio.Packet->size == 0 && !audio.Packet->data;
-    if (!endPacket || !audio.Drained) {
-      if (endPacket) audio.Drained = true;
-      if (ff::avcodec_send_packet(audio.Codec, endPacket ? nullptr : audio.Packet) < 0)
-        FFLogger().Log(&player, llInfo, "avcodec_decode_audio3() failed");
+    SendAudioPacket(player, audio);
+  }
+}
+
+// SDL's audio thread. The packet goes to the decoder (the empty end packet drains it, once).
+void TPlayerCore::SendAudioPacket(TCustomPlayer& player, TAudioSide& audio) {
+  const bool endPacket = audio.Packet->size == 0 && !audio.Packet->data;
+  if (!endPacket || !audio.Drained) {
+    if (endPacket) audio.Drained = true;
+    if (ff::avcodec_send_packet(audio.Codec, endPacket ? nullptr : audio.Packet) < 0)
+      FFLogger().Log(&player, llInfo, "avcodec_decode_audio3() failed");
+  }
+  ff::av_packet_unref(audio.Packet);
+}
+
+// SDL's audio thread, after a seek with SeekDisplay: the sound already read that ends before
+// the target is dropped, so that the sound starts where the first picture does.
+void TPlayerCore::SkipAudioToSeekTarget(TCustomPlayer& player, TPlayContext& context) {
+  TAudioSide& audio = context.Audio;
+  while (player.FSeekDisplay) {
+    const int64_t target = context.LastSeekTarget;
+    if (target == AV_NOPTS_VALUE) return;
+    const int64_t streamTarget = ff::av_rescale_q(target, AV_TIME_BASE_Q, audio.Stream->time_base);
+    const TPacketQueue::TResult got = audio.Queue.Get(audio.Packet, false);
+    if (got == TPacketQueue::grFlush) {
+      ff::avcodec_flush_buffers(audio.Codec);
+      audio.Drained = false;
+      continue;
     }
-    ff::av_packet_unref(audio.Packet);
+    if (got != TPacketQueue::grPacket) return;
+    const AVPacket* packet = audio.Packet;
+    if (packet->pts != AV_NOPTS_VALUE && packet->pts + std::max<int64_t>(packet->duration, 0) <= streamTarget) {
+      ff::av_packet_unref(audio.Packet);
+      continue;
+    }
+    SendAudioPacket(player, audio);
+    return;
   }
 }
 
@@ -905,62 +1221,176 @@ double TPlayerCore::AudioClock(const TPlayContext& context) {
 
 // ---- Pictures ----
 
-// Video thread: decodes pictures and queues them for display.
+// Video thread: decodes pictures, passes them through the filter graph and queues them for
+// display.
 void TPlayerCore::VideoThread(TCustomPlayer& player, TPlayContext& context) {
+  TVideoSide& video = context.Video;
   AVFrame* frame = ff::av_frame_alloc();
-  if (!frame) return;
+  AVFrame* filtered = ff::av_frame_alloc();
+  video.Packet = ff::av_packet_alloc();
+  video.Skipped = ff::av_frame_alloc();
+  if (frame && filtered && video.Packet && video.Skipped) {
+    for (;;) {
+      while (context.Paused && !context.AbortRequest && !context.PausedAtSeek &&
+             !context.StartPausedCount)
+        SleepMs(10);
+      const int got = GetVideoFrame(player, context, frame);
+      if (got < 0) break;
+      if (got == 0) continue;
+      if (!FilterAndQueue(player, context, frame, filtered)) break;
+    }
+  }
+  ff::av_frame_free(&frame);
+  ff::av_frame_free(&filtered);
+  video.Graph.Free();
+}
+
+// Video thread. False when the stream closes or the filters fail.
+bool TPlayerCore::FilterAndQueue(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
+                                 AVFrame* filtered) {
+  TVideoSide& video = context.Video;
+  if (!PrepareFilterGraph(player, context, frame)) return false;
+  int result = video.Graph.Send(frame);
+  ff::av_frame_unref(frame);
+  if (result < 0) {
+    player.SetLastError(AVErrorText("video filters", result), false);
+    return false;
+  }
+  const AVRational streamTimeBase = video.Stream->time_base;
   for (;;) {
-    while (context.Paused && !context.AbortRequest && !context.PausedAtSeek &&
-           !context.StartPausedCount)
-      SleepMs(10);
-    const int got = GetVideoFrame(player, context, frame);
-    if (got < 0) break;
-    if (got == 0) continue;
+    result = video.Graph.Receive(filtered);
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+    if (result < 0) {
+      player.SetLastError(AVErrorText("video filters", result), false);
+      return false;
+    }
     if (context.SeekApplied && context.FlushSeen) {
       context.SeekApplied = false;
       context.PausedAtSeek = false;
     }
-    const int64_t timestamp = frame->best_effort_timestamp;
-    const double pts = timestamp == AV_NOPTS_VALUE
-                           ? 0
-                           : double(timestamp) * av_q2d(context.Video.Stream->time_base);
-    const bool queued = QueuePicture(player, context, frame, pts);
-    ff::av_frame_unref(frame);
-    if (!queued) break;
+    int64_t timestamp = filtered->pts;
+    const AVRational sinkTimeBase = video.Graph.OutputTimeBase();
+    if (timestamp != AV_NOPTS_VALUE && av_cmp_q(sinkTimeBase, streamTimeBase) != 0) {
+      const int64_t rescaled = ff::av_rescale_q(timestamp, sinkTimeBase, streamTimeBase);
+      char text[160];
+      std::snprintf(text, sizeof text, "video_thread(): tb:%d/%d pts:%lld -> tb:%d/%d pts:%lld",
+                    sinkTimeBase.num, sinkTimeBase.den, static_cast<long long>(timestamp),
+                    streamTimeBase.num, streamTimeBase.den, static_cast<long long>(rescaled));
+      FFLogger().Log(&player, llDebug, text);
+      timestamp = rescaled;
+    }
+    const double pts =
+        timestamp == AV_NOPTS_VALUE ? 0 : double(timestamp) * av_q2d(streamTimeBase);
+    const bool queued = QueuePicture(player, context, filtered, pts);
+    ff::av_frame_unref(filtered);
+    if (!queued) return false;
     PictureQueued(player, context);
   }
-  ff::av_frame_free(&frame);
 }
 
-// Video thread. 1 with a picture in `frame`, 0 without one yet, -1 when the stream closes.
+// Video thread. The graph is made again when the decoder's pictures change size or format, or
+// deinterlacing is switched; a deinterlacer that cannot be set up is switched off.
+bool TPlayerCore::PrepareFilterGraph(TCustomPlayer& player, TPlayContext& context,
+                                     const AVFrame* frame) {
+  TVideoSide& video = context.Video;
+  const bool deinterlace = player.Deinterlace;
+  if (video.Graph.Accepts(frame) && deinterlace == video.GraphDeinterlaces) return true;
+  TVideoFilterInput input;
+  input.Width = frame->width;
+  input.Height = frame->height;
+  input.Format = AVPixelFormat(frame->format);
+  input.TimeBase = video.Stream->time_base;
+  input.SampleAspectRatio = frame->sample_aspect_ratio;
+  const std::string& chain = context.Settings.VideoFilters;
+  int result = video.Graph.Configure(input, chain, deinterlace, ScalerFlags);
+  if (result < 0 && deinterlace) {
+    player.SetLastError("deinterlacing failed.", false);
+    player.Deinterlace = false;
+    result = video.Graph.Configure(input, chain, false, ScalerFlags);
+  }
+  video.GraphDeinterlaces = deinterlace && result >= 0 && player.Deinterlace;
+  if (result < 0) {
+    player.SetLastError(AVErrorText("Cannot set up the video filters \"" + chain + "\"", result),
+                        false);
+    return false;
+  }
+  return true;
+}
+
+// Video thread. 1 with a picture to show in `frame`, 0 without one yet, -1 when the stream
+// closes.
 int TPlayerCore::GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
   TVideoSide& video = context.Video;
   const int received = ff::avcodec_receive_frame(video.Codec, frame);
-  if (received >= 0) return 1;
-  AVPacket* packet = ff::av_packet_alloc();
-  if (!packet) return -1;
+  if (received >= 0) return ReceivePicture(player, context, frame);
+  if (received == AVERROR_EOF && PassSkippedPicture(player, context, frame)) return 1;
+  AVPacket* packet = video.Packet;
   const TPacketQueue::TResult got = video.Queue.Get(packet, true);
-  int result = 0;
-  if (got == TPacketQueue::grAborted) {
-    result = -1;
-  } else if (got == TPacketQueue::grFlush) {
-    FlushVideo(context);
-  } else {
-    const bool endPacket = packet->size == 0 && !packet->data;
-    if (!endPacket || !video.Drained) {
-      video.Drained = endPacket;
-      const int sent = ff::avcodec_send_packet(video.Codec, endPacket ? nullptr : packet);
-      if (sent < 0 && sent != AVERROR_EOF)
-        FFLogger().Log(&player, llInfo, AVErrorText("video decoding", sent));
+  if (got == TPacketQueue::grAborted) return -1;
+  if (got == TPacketQueue::grFlush)
+    FlushVideo(player, context);
+  else
+    SendVideoPacket(player, context, packet);
+  return 0;
+}
+
+// Video thread, with a decoded picture: its time as the settings choose, then whether it is
+// shown (1) or passed over (0): before the seek target, or to catch up under load.
+int TPlayerCore::ReceivePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
+  TVideoSide& video = context.Video;
+  const int reorder = context.Settings.DecoderReorder;
+  frame->pts = reorder == -1 ? frame->best_effort_timestamp
+                             : (reorder != 0 ? frame->pts : frame->pkt_dts);
+  if (video.SkipTarget != AV_NOPTS_VALUE) {
+    if (frame->pts != AV_NOPTS_VALUE && frame->pts < video.SkipTarget) {
+      ff::av_frame_unref(video.Skipped);
+      ff::av_frame_move_ref(video.Skipped, frame);
+      return 0;
     }
+    video.SkipTarget = AV_NOPTS_VALUE;
+    ff::av_frame_unref(video.Skipped);
+    player.FSeekReached = true;
   }
-  ff::av_packet_free(&packet);
-  return result;
+  video.SkipIndex += 1;
+  const double factor = video.SkipFactor;
+  if (video.SkipIndex >= factor) {
+    video.SkipIndex -= std::max(factor, 1.0);
+    return 1;
+  }
+  ff::av_frame_unref(frame);
+  return 0;
+}
+
+// Video thread, when the decoder has given out everything before the seek target was
+// reached: the last picture there is stands for the target.
+int TPlayerCore::PassSkippedPicture(TCustomPlayer& player, TPlayContext& context,
+                                    AVFrame* frame) {
+  TVideoSide& video = context.Video;
+  if (video.SkipTarget == AV_NOPTS_VALUE || !video.Skipped->buf[0]) return 0;
+  video.SkipTarget = AV_NOPTS_VALUE;
+  ff::av_frame_move_ref(frame, video.Skipped);
+  player.FSeekReached = true;
+  return 1;
+}
+
+// Video thread. The packet goes to the decoder; the empty end packet drains it, once.
+void TPlayerCore::SendVideoPacket(TCustomPlayer& player, TPlayContext& context,
+                                  AVPacket* packet) {
+  TVideoSide& video = context.Video;
+  const bool endPacket = packet->size == 0 && !packet->data;
+  if (!endPacket || !video.Drained) {
+    video.Drained = endPacket;
+    const int sent = ff::avcodec_send_packet(video.Codec, endPacket ? nullptr : packet);
+    if (sent < 0 && sent != AVERROR_EOF)
+      FFLogger().Log(&player, llInfo, AVErrorText("video decoding", sent));
+  }
+  ff::av_packet_unref(packet);
 }
 
 // Video thread, at the flush marker after a seek: the pictures still queued are shown at once
-// (the display drops them) and the clocks start over.
-void TPlayerCore::FlushVideo(TPlayContext& context) {
+// (the display drops them), the clocks start over, and with SeekDisplay the pictures before
+// the seek target are passed over.
+void TPlayerCore::FlushVideo(TCustomPlayer& player, TPlayContext& context) {
   TVideoSide& video = context.Video;
   ff::avcodec_flush_buffers(video.Codec);
   video.Drained = false;
@@ -968,9 +1398,16 @@ void TPlayerCore::FlushVideo(TPlayContext& context) {
   for (TPicture& picture : video.Pictures) picture.TargetClock = 0;
   video.PictureChanged.wait(lock, [&] { return video.Size == 0 || context.AbortRequest; });
   video.CurrentPos = -1;
+  const int64_t target = context.LastSeekTarget;
+  video.SkipTarget = target != AV_NOPTS_VALUE && player.FSeekDisplay
+                         ? ff::av_rescale_q(target, AV_TIME_BASE_Q, video.Stream->time_base)
+                         : AV_NOPTS_VALUE;
+  ff::av_frame_unref(video.Skipped);
   video.LastFramePts = NoFramePts;
   video.LastFrameDelay = 0;
   video.FrameTimer = NowSeconds();
+  video.SkipFactor = 1.0;
+  video.SkipIndex = 0;
   context.FlushSeen = true;
 }
 
@@ -985,17 +1422,22 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
   video.Clock = video.Clock + video.FrameDuration * (1 + frame->repeat_pict * 0.5);
 
   std::unique_lock<std::mutex> lock(video.PictureLock);
+  // A full queue that the display is not even asking for: decoding keeps up, so skip less.
+  if (video.Size >= 2 && !context.RefreshPending)
+    video.SkipFactor = std::max(0.95, video.SkipFactor * 0.95);
   video.PictureChanged.wait(lock, [&] { return video.Size < 2 || context.AbortRequest; });
   if (context.AbortRequest) return false;
-  TPicture& picture = video.Pictures[video.WriteIndex];
+  const int index = video.WriteIndex;
+  TPicture& picture = video.Pictures[index];
   if (!WaitForOverlay(player, context, picture, frame, lock)) return false;
   lock.unlock();
-  if (!CopyToOverlay(context, picture, frame)) return true;
+  CopyToOverlay(player, context, index, frame, pts);
   lock.lock();
   picture.Pts = pts;
   picture.Pos = frame->pkt_pos;
   picture.SampleAspectRatio = frame->sample_aspect_ratio;
-  video.WriteIndex = (video.WriteIndex + 1) % 2;
+  picture.SubtitleBlended = false;
+  video.WriteIndex = (index + 1) % 2;
   picture.TargetClock = TargetTime(context, pts);
   ++video.Size;
   return true;
@@ -1019,20 +1461,43 @@ bool TPlayerCore::WaitForOverlay(TCustomPlayer& player, TPlayContext& context, T
   return !context.AbortRequest && picture.Overlay;
 }
 
-// Video thread. The overlay's planes are Y, V, U.
-bool TPlayerCore::CopyToOverlay(TPlayContext& context, TPicture& picture, const AVFrame* frame) {
+namespace {
+
+// Copies a planar YUV 4:2:0 picture of an even size, turned upside down when asked.
+void CopyPicture(const AVFrame* frame, const TAVPicture& target, int width, int height,
+                 bool flip) {
+  const uint8_t* source[4] = {};
+  int lines[4] = {};
+  for (int plane = 0; plane < 3; ++plane) {
+    const int rows = plane == 0 ? height : height / 2;
+    source[plane] = frame->data[plane];
+    lines[plane] = frame->linesize[plane];
+    if (flip) {
+      source[plane] += ptrdiff_t(rows - 1) * lines[plane];
+      lines[plane] = -lines[plane];
+    }
+  }
+  uint8_t* planes[4] = {target.data[0], target.data[1], target.data[2], nullptr};
+  int pitches[4] = {target.linesize[0], target.linesize[1], target.linesize[2], 0};
+  ff::av_image_copy(planes, pitches, source, lines, AV_PIX_FMT_YUV420P, width, height);
+}
+
+}  // namespace
+
+// Video thread. Fills the overlay at `index` and lets the hooks see (and draw on) it.
+void TPlayerCore::CopyToOverlay(TCustomPlayer& player, TPlayContext& context, int index,
+                                const AVFrame* frame, double pts) {
   TVideoSide& video = context.Video;
-  video.Scaler = ff::sws_getCachedContext(
-      video.Scaler, frame->width, frame->height, AVPixelFormat(frame->format), picture.Width,
-      picture.Height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
-  if (!video.Scaler) return false;
+  TPicture& picture = video.Pictures[index];
+  const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
   SDL_Overlay* overlay = picture.Overlay;
-  context.Owner->FSDL.SDL_LockYUVOverlay(overlay);
-  uint8_t* planes[4] = {overlay->pixels[0], overlay->pixels[2], overlay->pixels[1], nullptr};
-  const int pitches[4] = {overlay->pitches[0], overlay->pitches[2], overlay->pitches[1], 0};
-  ff::sws_scale(video.Scaler, frame->data, frame->linesize, 0, frame->height, planes, pitches);
-  context.Owner->FSDL.SDL_UnlockYUVOverlay(overlay);
-  return true;
+  player.FSDL.SDL_LockYUVOverlay(overlay);
+  TAVPicture target = OverlayPicture(overlay);
+  CopyPicture(frame, target, picture.Width, picture.Height, player.FVerticalFlip);
+  const int64_t hookPts = std::llround(pts * 1000000) - context.InputStart;
+  player.DoVideoHook(target, picture.Width, picture.Height, hookPts);
+  player.DoFrameHook(target, picture.Width, picture.Height, hookPts);
+  player.FSDL.SDL_UnlockYUVOverlay(overlay);
 }
 
 // Video thread, holding PictureLock. When the picture is due, on the frame timer's scale: a
@@ -1045,7 +1510,7 @@ double TPlayerCore::TargetTime(TPlayContext& context, double pts) {
   else
     video.LastFrameDelay = delay;
   video.LastFramePts = pts;
-  if (context.SyncSource == ssAudio && context.HasAudio()) {
+  if (FollowsMaster(context, true)) {
     const double diff = VideoClock(context) - MasterClock(context);
     const double threshold = std::max(0.01, delay);
     if (std::fabs(diff) < 10.0) {
@@ -1072,6 +1537,90 @@ void TPlayerCore::PictureQueued(TCustomPlayer& player, TPlayContext& context) {
       player.SetPlayState(psPause);
     }
   }
+  if (player.FStep.exchange(false)) PauseAfterStep(player, context);
+}
+
+// Video thread: a step has queued its picture and the play pauses again. The player lock is
+// only tried: whoever holds it may be waiting for this thread to end.
+void TPlayerCore::PauseAfterStep(TCustomPlayer& player, TPlayContext& context) {
+  std::unique_lock<std::mutex> lock(player.FPlayerLock, std::defer_lock);
+  while (!lock.try_lock()) {
+    if (context.AbortRequest) return;
+    SleepMs(1);
+  }
+  if (player.FContext.get() != &context || context.Paused) return;
+  player.TogglePause(context);
+  if (player.FPlayState != psPause) player.SetPlayState(psPause);
+}
+
+// ---- Subtitles ----
+
+// Subtitle thread: decodes bitmap subtitles into the subtitle queue.
+void TPlayerCore::SubtitleThread(TPlayContext& context) {
+  TSubtitleSide& side = context.Subtitle;
+  AVPacket* packet = ff::av_packet_alloc();
+  if (!packet) return;
+  for (;;) {
+    while (context.Paused && !context.AbortRequest && !context.PausedAtSeek) SleepMs(10);
+    const TPacketQueue::TResult got = side.Queue.Get(packet, true);
+    if (got == TPacketQueue::grAborted) break;
+    if (got == TPacketQueue::grFlush) {
+      ff::avcodec_flush_buffers(side.Codec);
+      continue;
+    }
+    {
+      std::unique_lock<std::mutex> lock(side.Lock);
+      side.Changed.wait(lock, [&] {
+        return side.Size < SubtitleQueueSize || side.Queue.Aborted();
+      });
+    }
+    if (side.Queue.Aborted()) break;
+    AVSubtitle subtitle{};
+    int gotSubtitle = 0;
+    const bool hasPicture =
+        ff::avcodec_decode_subtitle2(side.Codec, &subtitle, &gotSubtitle, packet) >= 0 &&
+        gotSubtitle;
+    const double pts = packet->pts == AV_NOPTS_VALUE
+                           ? 0
+                           : double(packet->pts) * av_q2d(side.Stream->time_base);
+    ff::av_packet_unref(packet);
+    if (!hasPicture) continue;
+    if (subtitle.format == 0)
+      QueueSubtitle(context, subtitle, pts);
+    else
+      ff::avsubtitle_free(&subtitle);
+  }
+  ff::av_packet_free(&packet);
+}
+
+// Subtitle thread. The queue takes over the subtitle.
+void TPlayerCore::QueueSubtitle(TPlayContext& context, const AVSubtitle& subtitle, double pts) {
+  TSubtitleSide& side = context.Subtitle;
+  for (unsigned n = 0; n < subtitle.num_rects; ++n)
+    if (subtitle.rects[n]->type == SUBTITLE_BITMAP) ConvertPaletteToYUVA(*subtitle.rects[n]);
+  const std::lock_guard<std::mutex> lock(side.Lock);
+  TSubtitlePicture& entry = side.Pictures[side.WriteIndex];
+  entry.Pts = pts;
+  entry.Subtitle = subtitle;
+  side.WriteIndex = (side.WriteIndex + 1) % SubtitleQueueSize;
+  ++side.Size;
+}
+
+// Play thread (or the thread that closes the stream). Frees the subtitles whose time has
+// passed at the picture's time, or all of them.
+void TPlayerCore::FreeSubtitles(TSubtitleSide& side, bool all, double pictureTime) {
+  const std::lock_guard<std::mutex> lock(side.Lock);
+  while (side.Size > 0) {
+    TSubtitlePicture& head = side.Pictures[side.ReadIndex];
+    const TSubtitlePicture& next = side.Pictures[(side.ReadIndex + 1) % SubtitleQueueSize];
+    const bool over = pictureTime > head.EndTime() ||
+                      (side.Size > 1 && next.StartTime() <= pictureTime);
+    if (!all && !over) break;
+    ff::avsubtitle_free(&head.Subtitle);
+    side.ReadIndex = (side.ReadIndex + 1) % SubtitleQueueSize;
+    --side.Size;
+    side.Changed.notify_all();
+  }
 }
 
 // ---- Clocks ----
@@ -1084,9 +1633,22 @@ double TPlayerCore::VideoClock(const TPlayContext& context) {
 }
 
 double TPlayerCore::MasterClock(const TPlayContext& context) {
-  if (context.SyncSource == ssVideo)
-    return context.HasVideo() ? VideoClock(context) : AudioClock(context);
+  switch (context.SyncSource) {
+    case ssVideo:
+      return context.HasVideo() ? VideoClock(context) : AudioClock(context);
+    case ssExternal:
+      return context.ExternalClock.Value();
+    case ssAudio:
+      break;
+  }
   return context.HasAudio() ? AudioClock(context) : VideoClock(context);
+}
+
+// Whether the pictures (or the sound) follow another clock than their own.
+bool TPlayerCore::FollowsMaster(const TPlayContext& context, bool video) {
+  if (context.SyncSource == ssExternal) return context.ExternalClock.Started();
+  return video ? context.SyncSource == ssAudio && context.HasAudio()
+               : context.SyncSource == ssVideo && context.HasVideo();
 }
 
 // ---- Display and refresh ----
@@ -1094,7 +1656,9 @@ double TPlayerCore::MasterClock(const TPlayContext& context) {
 // Refresh thread: asks the play thread to refresh, unless a refresh is still pending.
 void TPlayerCore::RefreshThread(TPlayContext& context) {
   TCustomPlayer& player = *context.Owner;
-  const int period = context.HasAudio() && context.ShowMode != smVideo ? 20 : 5;
+  const int period = context.HasAudio() && context.ShowMode != smVideo
+                         ? std::max(context.Settings.WaveformPeriod, 1)
+                         : 5;
   while (!context.AbortRequest) {
     if (!context.RefreshPending.exchange(true)) player.PushSDLEvent(evRefresh);
     SleepMs(period);
@@ -1190,49 +1754,101 @@ int TPlayerCore::DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool 
   return 0;
 }
 
-// Play thread. The picture due (at the read index), or again the one shown last.
+// Play thread. The sound's view, or the picture due (at the read index), or again the one
+// shown last.
 void TPlayerCore::Display(TCustomPlayer& player, TPlayContext& context, bool again) {
   if (!player.FScreen && DisplayOpen(player, context, false) < 0) return;
-  if (!context.HasVideo() || context.ShowMode != smVideo) return;
+  if (context.HasAudio() && context.ShowMode != smVideo) {
+    SoundDisplay(player, context);
+    return;
+  }
+  if (!context.HasVideo()) return;
+  TVideoSide& video = context.Video;
+  int index;
+  {
+    const std::lock_guard<std::mutex> lock(video.PictureLock);
+    if (!again) video.ShownIndex = video.ReadIndex;
+    index = video.ShownIndex;
+  }
+  if (index >= 0) PictureDisplay(player, context, index);
+}
+
+// Play thread, holding the player lock (so the overlay stays). Shows a picture centred in the
+// window in its own shape (or the forced one; a negative aspect ratio fills the window), with
+// the subtitle of its time.
+void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, int index) {
+  if (context.WindowWidth < 1 || context.WindowHeight < 1) return;
   TVideoSide& video = context.Video;
   TPicture picture;
   {
     const std::lock_guard<std::mutex> lock(video.PictureLock);
-    if (!again) video.ShownIndex = video.ReadIndex;
-    if (video.ShownIndex < 0) return;
-    picture = video.Pictures[video.ShownIndex];
+    picture = video.Pictures[index];
   }
-  if (picture.Overlay) PictureDisplay(player, context, picture);
+  if (!picture.Overlay) return;
+  const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
+  if (context.HasSubtitle() && !picture.SubtitleBlended) {
+    BlendSubtitle(context, picture);
+    const std::lock_guard<std::mutex> lock(video.PictureLock);
+    video.Pictures[index].SubtitleBlended = true;
+  }
+  const double aspect =
+      DisplayAspect(player.FAspectRatio, context.WindowWidth, context.WindowHeight, picture.Width,
+                    picture.Height, picture.SampleAspectRatio);
+  const TPictureRect place = DisplayRectangle(aspect, context.WindowWidth, context.WindowHeight);
+  SDL_Rect rect;
+  rect.x = Sint16(place.Left);
+  rect.y = Sint16(place.Top);
+  rect.w = Uint16(place.Width);
+  rect.h = Uint16(place.Height);
+  player.FSDL.SDL_DisplayYUVOverlay(picture.Overlay, &rect);
 }
 
-// Play thread. Shows a picture centred in the window in its own shape (or the forced one; a
-// negative aspect ratio fills the window).
-void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context,
-                                 const TPicture& picture) {
-  if (context.WindowWidth < 1 || context.WindowHeight < 1) return;
-  const float forced = player.FAspectRatio;
-  double aspect;
-  if (forced < 0) {
-    aspect = double(context.WindowWidth) / context.WindowHeight;
-  } else if (forced > 0) {
-    aspect = forced;
-  } else {
-    aspect = picture.SampleAspectRatio.num == 0 ? 0 : av_q2d(picture.SampleAspectRatio);
-    if (aspect <= 0) aspect = 1.0;
-    aspect *= double(picture.Width) / picture.Height;
-  }
-  int height = context.WindowHeight;
-  int width = int(std::lround(height * aspect)) & ~1;
-  if (width > context.WindowWidth) {
-    width = context.WindowWidth;
-    height = int(std::lround(width / aspect)) & ~1;
-  }
-  SDL_Rect rect;
-  rect.x = Sint16((context.WindowWidth - width) / 2);
-  rect.y = Sint16((context.WindowHeight - height) / 2);
-  rect.w = Uint16(std::max(width, 1));
-  rect.h = Uint16(std::max(height, 1));
-  player.FSDL.SDL_DisplayYUVOverlay(picture.Overlay, &rect);
+// Play thread, holding the overlay's lock. Draws the subtitle whose time has come into the
+// picture (once: the overlay keeps it).
+void TPlayerCore::BlendSubtitle(TPlayContext& context, TPicture& picture) {
+  TSubtitleSide& side = context.Subtitle;
+  const std::lock_guard<std::mutex> lock(side.Lock);
+  if (side.Size == 0) return;
+  const TSubtitlePicture& entry = side.Pictures[side.ReadIndex];
+  if (entry.StartTime() > picture.Pts) return;
+  SDL_Overlay* overlay = picture.Overlay;
+  context.Owner->FSDL.SDL_LockYUVOverlay(overlay);
+  const TAVPicture target = OverlayPicture(overlay);
+  for (unsigned n = 0; n < entry.Subtitle.num_rects; ++n)
+    if (entry.Subtitle.rects[n]->type == SUBTITLE_BITMAP)
+      BlendSubtitleRect(target, picture.Width, picture.Height, *entry.Subtitle.rects[n]);
+  context.Owner->FSDL.SDL_UnlockYUVOverlay(overlay);
+}
+
+// Play thread: the waves or the spectrum of the sound on its way to the device.
+void TPlayerCore::SoundDisplay(TCustomPlayer& player, TPlayContext& context) {
+  SDL_Surface* screen = player.FScreen;
+  const TAudioSide& audio = context.Audio;
+  if (!screen || audio.Channels < 1 || audio.SampleRate < 1) return;
+  const TViewArea area{0, 0, context.WindowWidth, context.WindowHeight};
+  // Still waiting: what the callback has not handed over, and the device's buffer less what
+  // it played since it last asked.
+  const int frameBytes = 2 * audio.Channels;
+  const int64_t sinceCallback = NowUS() - player.FLastAudioCallbackTime;
+  const int delayFrames =
+      (audio.BufferSize - audio.BufferIndex) / frameBytes + AudioDeviceSamples -
+      int(sinceCallback * audio.SampleRate / 1000000);
+  const auto mode = TShowMode(int(context.ShowMode));
+  const int start = context.SoundView.StartIndex(mode, context.Samples, audio.Channels, delayFrames,
+                                                 area, context.Paused);
+  const TViewArea changed = context.SoundView.Draw(
+      mode, context.Samples, start, audio.Channels, area,
+      [&](const TViewArea& rect, uint8_t red, uint8_t green, uint8_t blue) {
+        SDL_Rect fill;
+        fill.x = Sint16(rect.Left);
+        fill.y = Sint16(rect.Top);
+        fill.w = Uint16(rect.Width);
+        fill.h = Uint16(rect.Height);
+        player.FSDL.SDL_FillRect(screen, &fill, player.FSDL.SDL_MapRGB(screen->format, red, green, blue));
+      });
+  if (changed.Width > 0)
+    player.FSDL.SDL_UpdateRect(screen, changed.Left, changed.Top, Uint32(changed.Width),
+                               Uint32(changed.Height));
 }
 
 // Play thread: makes the overlay the video thread waits for.
@@ -1305,12 +1921,25 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
     video.CurrentPts = pts;
     video.CurrentPtsDrift = pts - now;
     const bool dropMode = context.SeekApplied;
-    const bool late = context.HasAudio() && now > nextTarget && !context.LiveCapture;
-    if ((late || dropMode) && (size == 2 || now > nextTarget + 0.5 || dropMode)) {
-      AdvancePicture(context);
-      continue;
+    const int frameDrop = context.Settings.FrameDrop;
+    const bool late = (frameDrop > 0 || (frameDrop != 0 && context.HasAudio())) &&
+                      now > nextTarget && !context.LiveCapture;
+    if (late || dropMode) {
+      video.SkipFactor = video.SkipFactor * 1.05;
+      if (size == 2 || now > nextTarget + 0.5 || dropMode) {
+        AdvancePicture(context);
+        continue;
+      }
     }
+    TSubtitleSide& subtitle = context.Subtitle;
+    if (subtitle.StreamChanged.exchange(false))
+      FreeSubtitles(subtitle, true, pts);
+    else
+      FreeSubtitles(subtitle, false, pts);
     Display(player, context, false);
+    if (context.SyncSource == ssExternal && !context.ExternalClock.Started())
+      context.ExternalClock.Start(pts);
+    player.PictureShown(pts, AudioClock(context));
     if (timed) AdvancePicture(context);
     UpdatePosition(player, context);
     return;
@@ -1343,6 +1972,22 @@ void TPlayerCore::UpdatePosition(TCustomPlayer& player, TPlayContext& context) {
   }
   if (!context.LiveCapture && context.EndOfInput && !context.EndReported.exchange(true))
     player.SetPlayState(psEnd);
+  CheckEndPosition(player, context, position);
+}
+
+// Play thread, holding the player lock. At the end position the play stops, or starts over
+// from the start time.
+void TPlayerCore::CheckEndPosition(TCustomPlayer& player, TPlayContext& context,
+                                   int64_t position) {
+  const int64_t end = player.FEndPosition;
+  if (end == AV_NOPTS_VALUE || player.FSeeking) return;
+  const int64_t start = player.FStartTime;
+  if (position < (start != AV_NOPTS_VALUE ? end + start : end)) return;
+  if (player.FEndAction == eaSeekToStart)
+    player.RequestSeek(context, start != AV_NOPTS_VALUE ? 0 : AVSEEK_FLAG_ANY,
+                       start != AV_NOPTS_VALUE ? start : 0);
+  else
+    player.StopPlaying(context);
 }
 
 // ---- The component ----
@@ -1367,7 +2012,31 @@ bool TCustomPlayer::LoadAVLib(const std::string& path, bool loadSDL) {
     return false;
   }
   FSDLRequired = loadSDL;
+  InitOptions();
   return !loadSDL || LoadSDL(path, SDLLibraryName);
+}
+
+// A new, empty set of generic options, when the libraries are there to make it.
+void TCustomPlayer::InitOptions() {
+  if (!FFLoader().Loaded(AllLibraries)) return;
+  auto options = std::make_unique<TOptionContexts>();
+  InitOptionContexts(*options, ScalerFlags);
+  FOptions = std::move(options);
+}
+
+bool TCustomPlayer::SetOption(const std::string& name, const std::string& value) {
+  if (!FOptions) {
+    FLastErrMsg = "libav not loaded.";
+    return false;
+  }
+  if (OptDefault(*FOptions, name, value)) return true;
+  FLastErrMsg = LastOptionError();
+  return false;
+}
+
+void TCustomPlayer::SetEndPosition(int64_t position, TEndAction action) {
+  FEndAction = action;
+  FEndPosition = position;
 }
 
 bool TCustomPlayer::LoadSDL(const std::string& path, const std::string& dllName) {
@@ -1445,7 +2114,17 @@ bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle
     SetLastError("sdl not loaded.", true);
     return false;
   }
+  // What was set for this file outlives the close of the one before.
+  const int64_t startTime = FStartTime, endPosition = FEndPosition;
+  const TEndAction endAction = FEndAction;
+  const bool verticalFlip = FVerticalFlip;
+  std::unique_ptr<TOptionContexts> options = std::move(FOptions);
   Stop(true);
+  FStartTime = startTime;
+  FEndPosition = endPosition;
+  FEndAction = endAction;
+  FVerticalFlip = verticalFlip;
+  FOptions = std::move(options);
   FEvents.Clear();
   bool started;
   {
@@ -1531,10 +2210,16 @@ void TCustomPlayer::ResetState() {
   FPlayState = psStop;
   FLastReportedPosition = INT64_MIN;
   FPosition = -1;
+  FStep = false;
+  FStartTime = AV_NOPTS_VALUE;
+  FEndPosition = AV_NOPTS_VALUE;
+  FEndAction = eaStop;
+  FVerticalFlip = false;
   FSeekDone.Set();
   FSeeking = false;
   FSeekDisplay = false;
   FSeekReached = false;
+  InitOptions();
 }
 
 // Caller's thread. Starts the read thread and waits until it has opened the input (or failed).
@@ -1543,6 +2228,7 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
   context->Owner = this;
   context->FileName = fileName;
   context->SyncSource = SyncSource;
+  context->Settings = Settings;
   if (startPaused) {
     context->Paused = true;
     context->StartPausedCount = 1;
@@ -1694,9 +2380,11 @@ void TCustomPlayer::TogglePause(TPlayContext& context) {
     }
     if (context.ReadPauseResult != AVERROR(ENOSYS)) video.CurrentPts = video.CurrentPtsDrift + now;
     video.CurrentPtsDrift = video.CurrentPts - now;
+    context.ExternalClock.SetPaused(false);
     context.Paused = false;
   } else {
     if (context.HasVideo() && !FSeekDisplayed.WaitFor(250)) FSeekDisplayed.Set();
+    context.ExternalClock.SetPaused(true);
     context.Paused = true;
   }
 }
@@ -1727,6 +2415,7 @@ void TCustomPlayer::Pause() {
   const auto lock = LockPumping(FPlayerLock);
   if (!FContext || FContext->Paused) return;
   TogglePause(*FContext);
+  FStep = false;
   SetPlayState(psPause);
 }
 
@@ -1734,31 +2423,89 @@ void TCustomPlayer::Resume() {
   const auto lock = LockPumping(FPlayerLock);
   if (!FContext || !FContext->Paused) return;
   TogglePause(*FContext);
+  FStep = false;
   SetPlayState(psResume);
 }
+
+// The video thread pauses again once the next picture is queued.
+void TCustomPlayer::Step() {
+  const auto lock = LockPumping(FPlayerLock);
+  if (!FContext || !FContext->HasVideo()) return;
+  FStep = true;
+  if (FContext->Paused) TogglePause(*FContext);
+}
+
+TBitmap TCustomPlayer::CurrentFrame() {
+  const auto lock = LockPumping(FPlayerLock);
+  TBitmap& bitmap = FFrameConverter.Bitmap();
+  bitmap.SetSize(0, 0);
+  if (!FContext || !FContext->HasVideo()) return bitmap;
+  TVideoSide& video = FContext->Video;
+  int index;
+  int width, height;
+  SDL_Overlay* overlay;
+  {
+    const std::lock_guard<std::mutex> pictureLock(video.PictureLock);
+    index = video.ShownIndex;
+    if (index < 0) return bitmap;
+    overlay = video.Pictures[index].Overlay;
+    width = video.Pictures[index].Width;
+    height = video.Pictures[index].Height;
+  }
+  if (!overlay) return bitmap;
+  const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
+  FSDL.SDL_LockYUVOverlay(overlay);
+  const TAVPicture picture = OverlayPicture(overlay);
+  const bool converted =
+      FFrameConverter.PictureToBitmap(picture.data, picture.linesize, AV_PIX_FMT_YUV420P, true,
+                                      width, height);
+  FSDL.SDL_UnlockYUVOverlay(overlay);
+  if (!converted) {
+    SetLastError(FFrameConverter.LastError, false);
+    bitmap.SetSize(0, 0);
+  }
+  return bitmap;
+}
+
+// Video thread, holding the overlay's lock.
+void TCustomPlayer::DoVideoHook(TAVPicture& picture, int width, int height, int64_t pts) {
+  if (!VideoHook || !OnVideoHook) return;
+  if (!FHookConverter.PictureToBitmap(picture.data, picture.linesize, AV_PIX_FMT_YUV420P, true,
+                                      width, height)) {
+    SetLastError(FHookConverter.LastError, false);
+    return;
+  }
+  bool update = true;
+  try {
+    OnVideoHook(this, &FHookConverter.Bitmap(), pts, update);
+  } catch (const std::exception& e) {
+    SetLastError(std::string("Error occurs OnVideoHook: ") + e.what(), false);
+    return;
+  }
+  if (!update) return;
+  FHookConverter.CopyBitmapToBuffer();
+  if (!FHookConverter.BitmapToPicture(picture.data, picture.linesize, AV_PIX_FMT_YUV420P, width,
+                                      height))
+    SetLastError(FHookConverter.LastError, false);
+}
+
+// Video thread, holding the overlay's lock.
+void TCustomPlayer::DoFrameHook(TAVPicture& picture, int width, int height, int64_t pts) {
+  if (!FrameHook || !OnFrameHook) return;
+  try {
+    OnFrameHook(this, &picture, AV_PIX_FMT_YUV420P, width, height, pts);
+  } catch (const std::exception& e) {
+    SetLastError(std::string("Error occurs OnFrameHook: ") + e.what(), false);
+  }
+}
+
+void TCustomPlayer::PictureShown(double, double) {}
 
 void TCustomPlayer::Seek(TSeekFlags flags, bool wait, int64_t position) {
   {
     const auto lock = LockPumping(FPlayerLock);
     if (!FContext) return;
-    TPlayContext& context = *FContext;
-    const int ffFlags = SeekFlagsToInt(flags);
-    int64_t relative = 0;
-    if (!(ffFlags & AVSEEK_FLAG_BYTE)) {
-      if (context.InputDuration > 0) position = std::min(position, context.InputDuration);
-      relative = position > 0 ? 0 : 1;
-      position += context.InputStart;
-      if (FSeekDisplay) FSeekReached = false;
-    }
-    const std::lock_guard<std::mutex> seekLock(context.SeekLock);
-    if (context.SeekRequest) return;
-    FSeeking = true;
-    context.PausedAtSeek = bool(context.Paused);
-    context.SeekTarget = position;
-    context.SeekRelative = relative;
-    context.SeekFlags = ffFlags;
-    FSeekDone.Reset();
-    context.SeekRequest = true;
+    RequestSeek(*FContext, SeekFlagsToInt(flags), position);
   }
   if (!wait) return;
   WaitPumping([this] { return FSeekDone.WaitFor(IsMainThread() ? 0 : 100); }, 100);
@@ -1771,12 +2518,39 @@ void TCustomPlayer::Seek(TSeekFlags flags, bool wait, int64_t position) {
     WaitPumping([this] { return FSeekDisplayed.WaitFor(IsMainThread() ? 0 : 100); }, 100);
 }
 
+// Holding the player lock. The read thread carries the seek out; a request is ignored while
+// another one is pending.
+void TCustomPlayer::RequestSeek(TPlayContext& context, int flags, int64_t position) {
+  int64_t relative = 0;
+  if (!(flags & AVSEEK_FLAG_BYTE)) {
+    if (context.InputDuration > 0) position = std::min(position, context.InputDuration);
+    relative = position > 0 ? 0 : 1;
+    position += context.InputStart;
+    if (FSeekDisplay) FSeekReached = false;
+  }
+  const std::lock_guard<std::mutex> seekLock(context.SeekLock);
+  if (context.SeekRequest) return;
+  FSeeking = true;
+  context.PausedAtSeek = bool(context.Paused);
+  context.SeekTarget = position;
+  context.SeekRelative = relative;
+  context.SeekFlags = flags;
+  FSeekDone.Reset();
+  context.SeekRequest = true;
+}
+
+// Holding the player lock.
+void TCustomPlayer::StopPlaying(TPlayContext& context) {
+  if (context.Paused) TogglePause(context);
+  FStep = false;
+  PostQuit();
+}
+
 void TCustomPlayer::Stop(bool waitForStop) {
   {
     const auto lock = LockPumping(FPlayerLock);
     if (FContext) {
-      if (FContext->Paused) TogglePause(*FContext);
-      PostQuit();
+      StopPlaying(*FContext);
     } else {
       FIOStartTime = 0;
       if (TPlayContext* opening = FOpeningContext) opening->AbortRequest = true;

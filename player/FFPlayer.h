@@ -2,8 +2,9 @@
 // SDL 1.2 draws into that window (its X11 id goes to SDL through SDL_WINDOWID) and plays the
 // sound; FFmpeg reads and decodes. Per open file the player runs a play thread (SDL's event
 // loop: display, refresh, overlay allocation, quit), an event thread (position and state
-// reports), a read thread, a video thread and a refresh thread; SDL's audio thread pulls the
-// sound. The caller's toolkit forwards paint and resize of the window (see player/qt).
+// reports), a read thread, a video thread, a subtitle thread (for files with subtitles) and a
+// refresh thread; SDL's audio thread pulls the sound. The caller's toolkit forwards paint and
+// resize of the window (see player/qt).
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,8 @@
 
 #include "FFBaseComponent.h"
 #include "FFDecode.h"
+#include "FFUtils.h"
+#include "MyUtils.h"
 #include "PlayerEvents.h"
 #include "libsdl.h"
 
@@ -28,8 +31,46 @@ enum TVideoDriver { vdDefault, vdX11, vdDummy };
 const char* AudioDriverName(TAudioDriver driver);
 const char* VideoDriverName(TVideoDriver driver);
 
-// Which clock the others follow.
-enum TSyncSource { ssAudio, ssVideo };
+// Which clock the others follow: the sound's, the pictures', or the wall clock from the first
+// picture (or sound) on.
+enum TSyncSource { ssAudio, ssVideo, ssExternal };
+
+// What the player does when it reaches the end position.
+enum TEndAction { eaStop = 1, eaSeekToStart = 2 };
+
+// How each file is decoded and shown; copied into the play state when a file opens.
+struct TPlaybackSettings {
+  // Passed to every decoder.
+  int ThreadCount = 1;
+  int WorkaroundBugs = 1;
+  bool Fast = false;
+  bool GenerateMissingPts = false;
+  int LowResolution = 0;
+  int IDCT = 0;  // automatic
+  AVDiscard SkipFrame = AVDISCARD_DEFAULT;
+  AVDiscard SkipIDCT = AVDISCARD_DEFAULT;
+  AVDiscard SkipLoopFilter = AVDISCARD_DEFAULT;
+  int ErrorRecognition = 1;
+  int ErrorConcealment = 3;
+  // The time of a picture: -1 the decoder's best guess, 0 its packet's decoding time, another
+  // value its packet's presentation time.
+  int DecoderReorder = -1;
+  // Late pictures are dropped: -1 when sound sets the pace, 0 never, above 0 always.
+  int FrameDrop = -1;
+  // Milliseconds between two pictures of the sound (waves or spectrum).
+  int WaveformPeriod = 20;
+  // Filter-chain text between the decoder and the display; the engine's own filters included.
+  std::string VideoFilters;
+  // -1: the pictures when the file has any, else the spectrum; or a TShowMode.
+  int ShowMode = -1;
+  // A frame rate ("25", "30000/1001") that overrides the stream's; empty for none.
+  std::string ForcedFrameRate;
+  // Trust the container's frame rate over the codec's when they differ.
+  bool UseContainerFrameRate = true;
+  // The reader's end-of-file flag ends the input, even without an end-of-file result.
+  bool EndFlagIsEnd = true;
+  bool StopOnIOError = true;
+};
 
 // The native window the player draws into (an X11 window id); 0 for a window of SDL's own.
 using TScreenHandle = unsigned long;
@@ -38,13 +79,23 @@ using TFileOpenEvent = std::function<void(void* sender, int64_t duration, int fr
                                           int frameHeight, int& screenWidth, int& screenHeight)>;
 using TPositionEvent = std::function<void(void* sender, int64_t pts)>;
 using TPlayStateEvent = std::function<void(void* sender, TPlayState playState)>;
-using TAudioHookEvent = std::function<void(void* sender, int64_t pts, uint8_t* sample, int size,
-                                           int sampleRate, int channels)>;
 
 struct TPlayContext;
 
 class TCustomPlayer : public TFFBaseComponent {
  public:
+  // Hooks, raised on the decoding threads; times are µs from the input's start.
+  // A picture as a bitmap; with `update` left true the drawing goes back into the picture.
+  using TVideoHookEvent =
+      std::function<void(void* sender, TBitmap* bitmap, int64_t pts, bool& update)>;
+  // A picture in place (planar YUV 4:2:0, as it will be shown).
+  using TFrameHookEvent = std::function<void(void* sender, TAVPicture* picture,
+                                             AVPixelFormat pixFmt, int width, int height,
+                                             int64_t pts)>;
+  // A decoded buffer of packed signed 16-bit sound.
+  using TAudioHookEvent = std::function<void(void* sender, int64_t pts, uint8_t* sample,
+                                             int size, int sampleRate, int channels)>;
+
   TCustomPlayer();
   ~TCustomPlayer() override;
   TCustomPlayer(const TCustomPlayer&) = delete;
@@ -70,6 +121,24 @@ class TCustomPlayer : public TFFBaseComponent {
   void Seek(TSeekFlags flags, bool wait, int64_t position);
   void SetSeekDisplay(bool value) { FSeekDisplay = value; }
   void SetSeekReached(bool value) { FSeekReached = value; }
+  // Shows the next picture and pauses (from a pause, or while playing).
+  void Step();
+  // Caller's thread. The picture on show as a bitmap of its own size; an empty bitmap when
+  // nothing is shown.
+  TBitmap CurrentFrame();
+
+  // Settings of the next file (or the open one), forgotten when a file closes: where the play
+  // starts (µs; AV_NOPTS_VALUE for the beginning), where it ends and what happens then, the
+  // picture turned upside down, and FFmpeg's generic options for the demuxer and decoders.
+  int64_t StartTime() const { return FStartTime; }
+  void SetStartTime(int64_t value) { FStartTime = value; }
+  int64_t EndPosition() const { return FEndPosition; }
+  TEndAction EndAction() const { return FEndAction; }
+  void SetEndPosition(int64_t position, TEndAction action = eaStop);
+  bool VerticalFlip() const { return FVerticalFlip; }
+  void SetVerticalFlip(bool value) { FVerticalFlip = value; }
+  // False with LastErrMsg when FFmpeg knows no such option or refuses the value.
+  bool SetOption(const std::string& name, const std::string& value);
 
   // The toolkit's side of the window, from its GUI thread: the window needs painting again,
   // or has a new size (also before Open: a surface size of 0 takes the window's).
@@ -105,14 +174,22 @@ class TCustomPlayer : public TFFBaseComponent {
   std::atomic<int> Timeout{10000};
   // Raise OnFileOpen, OnBeforeFindStreamInfo, OnPosition and OnState on the main thread.
   bool TriggerEventInMainThread = true;
-  // Raise OnAudioHook for each decoded sound buffer (on SDL's audio thread).
+  // Raise OnAudioHook for each decoded sound buffer (on SDL's audio thread), OnVideoHook and
+  // OnFrameHook for each picture that enters the picture queue (on the video thread).
   std::atomic<bool> AudioHook{false};
+  std::atomic<bool> VideoHook{false};
+  std::atomic<bool> FrameHook{false};
+  // Deinterlace each picture; a deinterlacer that fails turns this off.
+  std::atomic<bool> Deinterlace{false};
+  TPlaybackSettings Settings;
 
   // Set the events before Open; they are read from the player's threads.
   TFileOpenEvent OnFileOpen;
   TPositionEvent OnPosition;
   TPlayStateEvent OnState;
   TAudioHookEvent OnAudioHook;
+  TVideoHookEvent OnVideoHook;
+  TFrameHookEvent OnFrameHook;
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
 
   const std::string& LastErrMsg() const { return FLastErrMsg; }
@@ -126,6 +203,11 @@ class TCustomPlayer : public TFFBaseComponent {
   // The position last handed to OnPosition, in µs.
   int64_t Position() const { return FPosition; }
   TPlayState PlayState() const { return FPlayState; }
+
+ protected:
+  // Play thread, after each picture it showed: the picture's time and the sound's clock at that
+  // moment (s). Nothing by default; a subclass that measures the display overrides it.
+  virtual void PictureShown(double pts, double audioClock);
 
  private:
   friend struct TPlayerCore;
@@ -146,6 +228,11 @@ class TCustomPlayer : public TFFBaseComponent {
   void WaitForStop();
   void WaitForPlayThread();
   void TogglePause(TPlayContext& context);
+  void RequestSeek(TPlayContext& context, int flags, int64_t position);
+  void StopPlaying(TPlayContext& context);
+  void DoVideoHook(TAVPicture& picture, int width, int height, int64_t pts);
+  void DoFrameHook(TAVPicture& picture, int width, int height, int64_t pts);
+  void InitOptions();
   void PushSDLEvent(int type, int code = 0, int width = 0, int height = 0);
   void PostQuit();
   void SetPlayState(TPlayState state);
@@ -205,6 +292,18 @@ class TCustomPlayer : public TFFBaseComponent {
   std::thread FPlayThread;
   // The time SDL last asked for sound (µs).
   std::atomic<int64_t> FLastAudioCallbackTime{0};
+  std::atomic<bool> FStep{false};
+
+  std::atomic<int64_t> FStartTime{AV_NOPTS_VALUE};
+  std::atomic<int64_t> FEndPosition{AV_NOPTS_VALUE};
+  std::atomic<TEndAction> FEndAction{eaStop};
+  std::atomic<bool> FVerticalFlip{false};
+  std::unique_ptr<TOptionContexts> FOptions;
+
+  // The first converter makes CurrentFrame's bitmap (caller's thread), the second the video
+  // hook's (video thread).
+  TFormatConverter FFrameConverter;
+  TFormatConverter FHookConverter;
 };
 
 class TFFPlayer : public TCustomPlayer {};

@@ -1,0 +1,100 @@
+#include "PlayerFilterGraph.h"
+
+#include "FilterChainTranslator.h"
+
+TPlayerFilterGraph::~TPlayerFilterGraph() { Free(); }
+
+void TPlayerFilterGraph::Free() {
+  if (FGraph) ff::avfilter_graph_free(&FGraph);
+  FGraph = nullptr;
+  FSource = nullptr;
+  FSink = nullptr;
+}
+
+int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::string& chain,
+                                  bool deinterlace, int scalerFlags) {
+  Free();
+  std::string text = chain;
+  if (deinterlace) text = text.empty() ? DeinterlaceFilter : std::string(DeinterlaceFilter) + "," + text;
+  const int result = Build(input, text, scalerFlags);
+  if (result < 0) Free();
+  return result;
+}
+
+namespace {
+
+std::string RationalText(AVRational value) {
+  return std::to_string(value.num) + "/" + std::to_string(value.den);
+}
+
+// The two ends of a chain text: "in" is what the source gives, "out" what the sink takes.
+AVFilterInOut* Endpoint(const char* name, AVFilterContext* filter) {
+  AVFilterInOut* end = ff::avfilter_inout_alloc();
+  if (!end) return nullptr;
+  end->name = ff::av_strdup(name);
+  end->filter_ctx = filter;
+  end->pad_idx = 0;
+  end->next = nullptr;
+  return end;
+}
+
+}  // namespace
+
+int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string& chain,
+                              int scalerFlags) {
+  FGraph = ff::avfilter_graph_alloc();
+  if (!FGraph) return AVERROR(ENOMEM);
+  FInput = input;
+  int result = ff::av_opt_set(FGraph, "scale_sws_opts",
+                              ("flags=" + std::to_string(scalerFlags)).c_str(), 0);
+  if (result < 0) return result;
+  const AVRational aspect =
+      input.SampleAspectRatio.num > 0 && input.SampleAspectRatio.den > 0 ? input.SampleAspectRatio
+                                                                          : AVRational{0, 1};
+  const std::string sourceArguments =
+      "video_size=" + std::to_string(input.Width) + "x" + std::to_string(input.Height) +
+      ":pix_fmt=" + std::to_string(int(input.Format)) + ":time_base=" + RationalText(input.TimeBase) +
+      ":pixel_aspect=" + RationalText(aspect);
+  result = ff::avfilter_graph_create_filter(&FSource, ff::avfilter_get_by_name("buffer"), "src",
+                                            sourceArguments.c_str(), nullptr, FGraph);
+  if (result < 0) return result;
+  result = ff::avfilter_graph_create_filter(&FSink, ff::avfilter_get_by_name("buffersink"), "out",
+                                            nullptr, nullptr, FGraph);
+  if (result < 0) return result;
+  // Without a list the sink takes any format, and the overlays take only this one.
+  const int formats[] = {AV_PIX_FMT_YUV420P};
+  result = ff::av_opt_set_bin(FSink, "pix_fmts", reinterpret_cast<const uint8_t*>(formats),
+                              sizeof formats, AV_OPT_SEARCH_CHILDREN);
+  if (result < 0) return result;
+  if (chain.empty()) {
+    result = ff::avfilter_link(FSource, 0, FSink, 0);
+  } else {
+    AVFilterInOut* outputs = Endpoint("in", FSource);
+    AVFilterInOut* inputs = Endpoint("out", FSink);
+    result = outputs && inputs ? ParseFilterChain(FGraph, chain, &inputs, &outputs)
+                               : AVERROR(ENOMEM);
+    ff::avfilter_inout_free(&inputs);
+    ff::avfilter_inout_free(&outputs);
+  }
+  if (result < 0) return result;
+  return ff::avfilter_graph_config(FGraph, nullptr);
+}
+
+bool TPlayerFilterGraph::Accepts(const AVFrame* frame) const {
+  return FGraph && frame->width == FInput.Width && frame->height == FInput.Height &&
+         frame->format == FInput.Format;
+}
+
+int TPlayerFilterGraph::Send(AVFrame* frame) {
+  return ff::av_buffersrc_add_frame_flags(FSource, frame, 0);
+}
+
+int TPlayerFilterGraph::Receive(AVFrame* frame) { return ff::av_buffersink_get_frame(FSink, frame); }
+
+AVRational TPlayerFilterGraph::OutputTimeBase() const {
+  return ff::av_buffersink_get_time_base(FSink);
+}
+
+int TPlayerFilterGraph::OutputWidth() const { return ff::av_buffersink_get_w(FSink); }
+
+int TPlayerFilterGraph::OutputHeight() const { return ff::av_buffersink_get_h(FSink); }

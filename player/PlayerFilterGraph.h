@@ -1,0 +1,56 @@
+// The player's video filter graph: decoded pictures go in through the library's stock "buffer"
+// source, pass the caller's filter chain (and the deinterlacer when it is on) and come out of a
+// "buffersink" as planar YUV 4:2:0, the layout of the display's overlays. The graph is made for
+// one picture size and format; the video thread makes it again when the decoder's output changes.
+#pragma once
+
+#include <string>
+
+#include "FFEntryPoints.h"
+
+struct TVideoFilterInput {
+  int Width = 0;
+  int Height = 0;
+  AVPixelFormat Format = AV_PIX_FMT_NONE;
+  AVRational TimeBase{1, 25};
+  AVRational SampleAspectRatio{0, 1};
+};
+
+class TPlayerFilterGraph {
+ public:
+  TPlayerFilterGraph() = default;
+  ~TPlayerFilterGraph();
+  TPlayerFilterGraph(const TPlayerFilterGraph&) = delete;
+  TPlayerFilterGraph& operator=(const TPlayerFilterGraph&) = delete;
+
+  // (Re)makes the graph for pictures like `input`. The chain text (the engine's own filters
+  // included) runs between the source and the sink; with `deinterlace` a deinterlacer comes
+  // first. 0, or a negative FFmpeg error code (the graph is then empty).
+  int Configure(const TVideoFilterInput& input, const std::string& chain, bool deinterlace,
+                int scalerFlags);
+  bool Configured() const { return FGraph != nullptr; }
+  // The graph was made for pictures of this size and format.
+  bool Accepts(const AVFrame* frame) const;
+  // Hands a picture to the graph (the frame is left empty). 0 or a negative FFmpeg error code.
+  int Send(AVFrame* frame);
+  // The next filtered picture: 0, AVERROR(EAGAIN) when the graph needs more, or an error.
+  int Receive(AVFrame* frame);
+  void Free();
+
+  // What comes out of the sink.
+  AVRational OutputTimeBase() const;
+  int OutputWidth() const;
+  int OutputHeight() const;
+
+  // The stock filter that stands in for the decoder's own deinterlacing: every second line
+  // through a (-1 4 2 4 -1) filter, one picture out per picture in.
+  static constexpr const char* DeinterlaceFilter = "pp=fd";
+
+ private:
+  int Build(const TVideoFilterInput& input, const std::string& chain, int scalerFlags);
+
+  AVFilterGraph* FGraph = nullptr;
+  AVFilterContext* FSource = nullptr;
+  AVFilterContext* FSink = nullptr;
+  TVideoFilterInput FInput;
+};
