@@ -194,6 +194,24 @@ TEST_F(EncoderRunTest, RefusedTasksLeaveTheOthersToConvert) {
   EXPECT_FALSE(fs::exists(Output("bad.flv")));
 }
 
+TEST_F(EncoderRunTest, ATaskLeftWithoutOutputEndsAtItsStartAndTheNextFollows) {
+  TFFEncoder encoder;
+  TNoticeRecorder notices(encoder);
+  ASSERT_EQ(encoder.AddTask(Input()), 0);
+  ASSERT_EQ(AddFlvTask(encoder, Input(), "out.flv"), 1);
+  encoder.StartTask(1);
+  ASSERT_TRUE(notices.WaitForAllEnded());
+  const std::vector<TNotice> all = notices.Notices();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].Info.TaskIndex, 0);
+  EXPECT_TRUE(all[0].Info.Exception);
+  EXPECT_EQ(all[0].Info.ExceptionMsg, "At least one output file must be specified");
+  EXPECT_EQ(all[1].Info.TaskIndex, 1);
+  EXPECT_TRUE(all[1].Info.Finished);
+  EXPECT_EQ(all[2].Info.TaskIndex, -1);
+  ExpectConverted(Output("out.flv"));
+}
+
 TEST_F(EncoderRunTest, AnErrorDuringTheRunIsReportedInTheTasksNotice) {
   TFFEncoder encoder;
   TNoticeRecorder notices(encoder);
