@@ -473,9 +473,12 @@ TEST_F(ConvertTest, PreviewPicturesAreAtLeastTheIntervalApart) {
     EXPECT_EQ(bitmap->Width(), 320);
   };
   ASSERT_TRUE(RunTask(*task).Finished);
-  ASSERT_GE(times.size(), 10u);  // 3 s of reading at the native rate
+  // 3 s of reading at the native rate: about one picture per interval, never more. The times
+  // are taken in the event, after the picture's conversion, which may vary by a few ms.
+  ASSERT_GE(times.size(), 10u);
+  EXPECT_LE(times.size(), 31u);
   for (size_t i = 1; i < times.size(); ++i) {
-    EXPECT_GE(times[i] - times[i - 1], task->PreviewInterval);
+    EXPECT_GE(times[i] - times[i - 1], task->PreviewInterval * 9 / 10);
     EXPECT_GT(frames[i], frames[i - 1]);
   }
 }
