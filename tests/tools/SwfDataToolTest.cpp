@@ -68,13 +68,14 @@ TEST(SettingsSource, OtherLiteralFormsAndTypes) {
   const auto s = ParseSettingsSource(Wrap(
       "public var a:uint=4294967295; public var b:Number=-1.5e3; public var c:int=-2147483648;\n"
       "public var d:Array=[1, \"two\", true, null]; public var e:Array=null; public var f:String='it\\'s';\n"
-      "public var g:int;"));
-  ASSERT_EQ(s.variables.size(), 7u);
+      "public var g:int; public var h:String=\"\\u00e9\\x41\\u20AC\";"));
+  ASSERT_EQ(s.variables.size(), 8u);
   EXPECT_EQ(s.variables[1].value.text, "-1.5e3");
   EXPECT_EQ(s.variables[3].items.size(), 4u);
   EXPECT_TRUE(s.variables[4].isNullArray);
   EXPECT_EQ(s.variables[5].value.text, "it's");
   EXPECT_FALSE(s.variables[6].hasValue);
+  EXPECT_EQ(s.variables[7].value.text, "\xC3\xA9" "A" "\xE2\x82\xAC");  // escapes become UTF-8
 }
 
 TEST(SettingsSource, SourcesOfAnotherShapeAreRefusedWithTheirLine) {

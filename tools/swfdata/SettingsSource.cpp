@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <optional>
 #include <set>
+
+#include "SwfStream.h"
 
 namespace fennick::swfdata {
 
@@ -28,19 +29,6 @@ bool IsIdentifierStart(unsigned char c) {
 }
 bool IsIdentifierPart(unsigned char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-void AppendUtf8(std::string& out, unsigned long cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 class Lexer {
  public:
@@ -121,18 +109,18 @@ class Lexer {
       case 'f': out += '\f'; return;
       case 'v': out += '\v'; return;
       case '0': out += '\0'; return;
-      case 'x': AppendUtf8(out, HexDigits(2)); return;
-      case 'u': AppendUtf8(out, HexDigits(4)); return;
+      case 'x': swf::AppendUtf8(out, HexDigits(2)); return;
+      case 'u': swf::AppendUtf8(out, HexDigits(4)); return;
       default: out += c; return;  // \" \' \\ and any other character stand for themselves
     }
   }
 
-  unsigned long HexDigits(size_t count) {
+  uint32_t HexDigits(size_t count) {
     const std::string digits(text_.substr(pos_ + 1, count));
     if (digits.size() != count || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
       Fail(line_, "bad escape sequence in string");
     pos_ += count;
-    return std::strtoul(digits.c_str(), nullptr, 16);
+    return static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
   }
 
   std::string_view text_;

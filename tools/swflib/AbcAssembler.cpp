@@ -42,24 +42,6 @@ struct Line {
 
 [[noreturn]] void Fail(int line, const std::string& message) { throw AsmError(message, line); }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 uint32_t HexValue(std::string_view digits, int line) {
   uint32_t value = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
@@ -91,7 +73,7 @@ size_t ReadString(std::string_view text, size_t pos, int line, std::string& out)
         break;
       case 'u':
         if (pos + 4 >= text.size()) Fail(line, "incomplete \\u escape");
-        AppendUtf8(out, HexValue(text.substr(pos + 1, 4), line));
+        swf::AppendUtf8(out, HexValue(text.substr(pos + 1, 4), line));
         pos += 4;
         break;
       default:
@@ -391,9 +373,7 @@ struct ClassDecl {
 
 class Assembler {
  public:
-  Assembler(std::string_view source, std::string_view sourceName) : sourceName_(sourceName) {
-    lines_ = SplitLines(source);
-  }
+  explicit Assembler(std::string_view source) : lines_(SplitLines(source)) {}
 
   Assembly Run() {
     for (size_t i = 0; i < lines_.size();) i = TopLevel(i);
@@ -1030,7 +1010,6 @@ class Assembler {
     }
   }
 
-  std::string sourceName_;
   std::vector<Line> lines_;
   Assembly result_;
   std::vector<ClassDecl> classes_;
@@ -1044,7 +1023,7 @@ class Assembler {
 
 Assembly Assemble(std::string_view source, std::string_view sourceName) {
   try {
-    return Assembler(source, sourceName).Run();
+    return Assembler(source).Run();
   } catch (const AsmError& e) {
     const std::string where = e.Line() > 0 ? std::string(sourceName) + ":" + std::to_string(e.Line()) : std::string(sourceName);
     throw AsmError(where + ": " + e.what(), e.Line());

@@ -25,6 +25,8 @@ unsigned BitsForUnsigned(uint32_t value);
 unsigned BitsForSigned(int32_t value);
 // A value in 16.16 fixed point, rounded; out-of-range values throw.
 int32_t Fixed16(double value);
+// Strings in SWF and ABC files are UTF-8; source escapes name code points.
+void AppendUtf8(std::string& out, uint32_t codePoint);
 
 class Writer {
  public:
