@@ -136,8 +136,8 @@ uint16_t PlacementDepth(const Tag& tag) {
   }
 }
 
-// The lowest depth that the skin's first frame leaves free, so the video sits under
-// whatever the skin draws.
+// The lowest depth that the skin's first frame leaves free: the video never replaces one of
+// the skin's own objects, and the controls that the skin's code adds go above it.
 uint16_t FreeDepth(const std::vector<Tag>& skinTags) {
   std::set<uint16_t> used;
   for (const Tag& tag : skinTags) {

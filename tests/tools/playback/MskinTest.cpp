@@ -130,7 +130,7 @@ TEST_F(MskinTest, EmbedsTheVideoAsASpriteNamedVideoMcWithRenumberedCharacters) {
     }
   }
 
-  // The sprite is placed in the first frame under the skin's own shape's depth.
+  // The sprite is placed in the first frame at a depth the skin's own shape leaves free.
   bool placed = false;
   for (const swf::Tag& tag : TagsOf(out.tags, swf::kTagPlaceObject2)) {
     const swf::PlaceObject p = swf::ParsePlaceObject(tag);
