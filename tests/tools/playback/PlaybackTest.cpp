@@ -50,6 +50,19 @@ void ExpectVerdict(const Result& result, const std::string& verdict) {
 class PlaybackTest : public ::testing::Test {
  protected:
   void SetUp() override { dir_ = fixtures::TempDir("playback"); }
+
+  // Player01 streaming clip.flv from beside its page, as the packaging step leaves them.
+  std::string FlvPage(bool autoplay) {
+    fs::copy_file(VideoFlv(), fs::path(dir_) / "clip.flv");
+    TSWFData settings;
+    settings.isflv = true;
+    settings.videofile = "clip.flv";
+    settings.autoplay = autoplay;
+    settings.videotime = kVideoSeconds;
+    PackageSkin(dir_, "clip", Skin("Player01"), settings, std::nullopt);
+    return WriteHtmlPage(dir_, "clip");
+  }
+
   std::string dir_;
 };
 
@@ -176,14 +189,7 @@ TEST_F(PlaybackTest, NonePlaysTheEmbeddedVideoWithSound) {
 }
 
 TEST_F(PlaybackTest, Player01PlaysTheProgressiveFlvBesideItsPage) {
-  fs::copy_file(VideoFlv(), fs::path(dir_) / "clip.flv");
-  TSWFData settings;
-  settings.isflv = true;
-  settings.videofile = "clip.flv";
-  settings.autoplay = true;
-  settings.videotime = kVideoSeconds;
-  PackageSkin(dir_, "clip", Skin("Player01"), settings, std::nullopt);
-  const Result result = Play(WriteHtmlPage(dir_, "clip"), "--expect plays --audio");
+  const Result result = Play(FlvPage(true), "--expect plays --audio");
   ExpectVerdict(result, "PLAYS");
   EXPECT_GT(result.Figure("audioPeak"), 0.05) << result.report;
 }
@@ -199,13 +205,7 @@ TEST_F(PlaybackTest, WithoutAutoplayTheFirstPictureAndThePlayButtonStandStill) {
 
 // A paused FLV shows nothing until a picture has been decoded; the skin must wait for it.
 TEST_F(PlaybackTest, WithoutAutoplayAnFlvShowsItsFirstPictureNotBlack) {
-  fs::copy_file(VideoFlv(), fs::path(dir_) / "clip.flv");
-  TSWFData settings;
-  settings.isflv = true;
-  settings.videofile = "clip.flv";
-  settings.videotime = kVideoSeconds;
-  PackageSkin(dir_, "clip", Skin("Player01"), settings, std::nullopt);
-  const Result result = Play(WriteHtmlPage(dir_, "clip"),
+  const Result result = Play(FlvPage(false),
                              "--expect still --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));
   ExpectVerdict(result, "STILL");
   EXPECT_GT(result.Colours(), 200) << result.report;
