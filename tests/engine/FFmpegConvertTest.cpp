@@ -301,6 +301,35 @@ TEST_F(ConvertTest, AnInputThatStartsLateKeepsEveryFrameWithoutShifting) {
   EXPECT_LT(times.front(), 0.05);
 }
 
+TEST_F(ConvertTest, APictureSizeChangeMidStreamIsScaledToTheFirstSize) {
+  // Two MPEG-TS pieces joined byte by byte: the size changes and the clock starts again.
+  const std::string input = Output("two-sizes.ts");
+  {
+    std::ofstream joined(input, std::ios::binary);
+    for (const char* size : {"320x240", "160x120"}) {
+      const std::string piece = fixtures::Make(
+          std::string("piece-") + size + ".ts",
+          std::string("-f lavfi -i testsrc=size=") + size +
+              ":rate=25:duration=1 -c:v mpeg2video -q:v 4");
+      std::ifstream in(piece, std::ios::binary);
+      joined << in.rdbuf();
+    }
+  }
+  const std::string output = Output("one-size.flv");
+  auto task = MakeTask({input}, output, {{"vcodec", "flv"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  EXPECT_TRUE(Logged("Input stream #0.0 frame changed from size:320x240 fmt:yuv420p to "
+                     "size:160x120 fmt:yuv420p"));
+  const ProbeResult probe = ProbeMedia(output);
+  const ProbeStream* video = probe.FirstOfType("video");
+  ASSERT_TRUE(video);
+  EXPECT_EQ(video->width, 320);
+  EXPECT_EQ(video->height, 240);
+  // Every picture the input holds, the second piece after the first.
+  EXPECT_EQ(video->nb_read_frames, CountDecodedFrames(input));
+  EXPECT_NEAR(probe.duration, 2.0, 0.05);
+}
+
 TEST_F(ConvertTest, FrameRateConformanceDuplicatesAndDropsFrames) {
   const std::string doubled = Output("50fps.flv");
   auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, doubled,
