@@ -99,6 +99,10 @@ int MediaTypeOptionFlag(AVMediaType type) {
   }
 }
 
+std::string FilterErrorText(const std::string& chain, int error) {
+  return AVErrorText("Cannot set up the video filters \"" + chain + "\"", error);
+}
+
 std::string RateText(AVRational rate) {
   char text[96];
   std::snprintf(text, sizeof text, "%2.2f (%d/%d)", rate.den ? av_q2d(rate) : 0.0, rate.num,
@@ -388,6 +392,7 @@ struct TPlayerCore {
   static bool OpenAudioDevice(TCustomPlayer& player, TPlayContext& context);
   static bool OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static double FrameDuration(TCustomPlayer& player, TPlayContext& context, int streamIndex);
+  static bool FiltersAccepted(TCustomPlayer& player, TPlayContext& context);
   static bool OpenSubtitle(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static void StopAudioDevice(TCustomPlayer& player, TAudioSide& audio);
   static void CloseAudio(TCustomPlayer& player, TPlayContext& context);
@@ -910,6 +915,10 @@ bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int st
   AVStream* stream = context.FormatContext->streams[streamIndex];
   video.Codec = OpenDecoder(player, context, stream);
   if (!video.Codec) return false;
+  if (!FiltersAccepted(player, context)) {
+    CloseDecoder(video.Codec);
+    return false;
+  }
   video.FrameDuration = FrameDuration(player, context, streamIndex);
   video.StreamIndex = streamIndex;
   video.Stream = stream;
@@ -922,6 +931,24 @@ bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int st
     return false;
   }
   return true;
+}
+
+// Read thread. A filter chain that cannot be set up for the stream's pictures leaves the
+// pictures out, rather than a play whose pictures never come.
+bool TPlayerCore::FiltersAccepted(TCustomPlayer& player, TPlayContext& context) {
+  const AVCodecContext* codec = context.Video.Codec;
+  const std::string& chain = context.Settings.VideoFilters;
+  if (chain.empty() || codec->width < 1 || codec->height < 1 || codec->pix_fmt == AV_PIX_FMT_NONE)
+    return true;
+  TVideoFilterInput input;
+  input.Width = codec->width;
+  input.Height = codec->height;
+  input.Format = codec->pix_fmt;
+  input.SampleAspectRatio = codec->sample_aspect_ratio;
+  TPlayerFilterGraph trial;
+  const int result = trial.Configure(input, chain, false, ScalerFlags);
+  if (result < 0) player.SetLastError(FilterErrorText(chain, result), false);
+  return result >= 0;
 }
 
 // Read thread. Seconds per picture: the forced rate, else the container's when the codec
@@ -1310,8 +1337,7 @@ bool TPlayerCore::PrepareFilterGraph(TCustomPlayer& player, TPlayContext& contex
   }
   video.GraphDeinterlaces = deinterlace && result >= 0 && player.Deinterlace;
   if (result < 0) {
-    player.SetLastError(AVErrorText("Cannot set up the video filters \"" + chain + "\"", result),
-                        false);
+    player.SetLastError(FilterErrorText(chain, result), false);
     return false;
   }
   return true;

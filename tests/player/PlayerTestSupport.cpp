@@ -45,6 +45,27 @@ double TRecorder::Elapsed() const {
   return std::chrono::duration<double>(Clock::now() - FStart).count();
 }
 
+std::vector<TMeasuringPlayer::TShown> TMeasuringPlayer::Shown() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return FShown;
+}
+
+size_t TMeasuringPlayer::ShownCount() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return FShown.size();
+}
+
+void TMeasuringPlayer::PictureShown(double pts, double audioClock) {
+  const double wall = std::chrono::duration<double>(Clock::now() - FStart).count();
+  const std::lock_guard<std::mutex> lock(FLock);
+  FShown.push_back({pts, audioClock, wall});
+}
+
+TPixel PixelAt(const TBitmap& bitmap, int x, int y) {
+  const uint8_t* pixel = bitmap.ScanLine(y) + x * (bitmap.BitsPixel() / 8);
+  return {pixel[0], pixel[1], pixel[2]};
+}
+
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {

@@ -37,6 +37,32 @@ class TRecorder {
   std::vector<TPlayState> FStates;
 };
 
+// A player that notes each picture it shows, with the sound's clock at that moment.
+class TMeasuringPlayer : public TFFPlayer {
+ public:
+  struct TShown {
+    double Pts;         // s
+    double AudioClock;  // s
+    double WallSeconds;
+  };
+  std::vector<TShown> Shown() const;
+  size_t ShownCount() const;
+
+ protected:
+  void PictureShown(double pts, double audioClock) override;
+
+ private:
+  mutable std::mutex FLock;
+  Clock::time_point FStart = Clock::now();
+  std::vector<TShown> FShown;
+};
+
+// The blue, green and red of a bitmap's pixel (24 or 32 bits).
+struct TPixel {
+  int Blue, Green, Red;
+};
+TPixel PixelAt(const TBitmap& bitmap, int x, int y);
+
 // Dispatches main-thread calls until the predicate holds or the time is up; the predicate's result.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 void PumpFor(int milliseconds);
