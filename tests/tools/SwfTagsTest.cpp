@@ -1,5 +1,6 @@
 // Tag headers, the tag builders and parsers, and whole files (plain and zlib compressed).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "MediaFixtures.h"
 #include "SwfMovie.h"
@@ -193,8 +194,30 @@ TEST(SwfMovie, DamagedFilesAreRefused) {
   packed[packed.size() / 2] ^= 0xFF;
   EXPECT_THROW(ReadMovie(packed), SwfError);
   EXPECT_THROW(ReadMovie(Bytes{'C', 'W', 'S'}), SwfError);
-  // A header claiming 4 GiB of body for a few bytes is refused before any allocation.
+  // A header claiming 4 GiB of body for a few bytes is refused.
   EXPECT_THROW(ReadMovie(Bytes{'C', 'W', 'S', 9, 0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x9C, 0x03, 0x00}), SwfError);
+}
+
+// A compressed file's declared length is only a claim: one damaged byte must not make the
+// reader take gigabytes before the data proves it wrong.
+TEST(SwfMovie, ADamagedCompressedLengthCostsNoMoreMemoryThanTheData) {
+  Bytes noise(4u << 20);
+  uint32_t state = 12345;
+  for (uint8_t& b : noise) b = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
+  Movie movie;
+  movie.compressed = true;
+  movie.tags = {MakeDoAbc(noise), MakeShowFrame()};
+  Bytes bytes = WriteMovie(movie);
+  bytes[7] = 0xF0;  // the top byte of the declared length: about 4 GiB
+
+  const auto peakKb = [] {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+  };
+  const long before = peakKb();
+  EXPECT_THROW(ReadMovie(bytes), SwfError);
+  EXPECT_LT(peakKb() - before, 256L * 1024) << "kilobytes taken beyond the peak before reading";
 }
 
 TEST(SwfMovie, FilesAreSavedAndLoadedWithNamesInErrors) {

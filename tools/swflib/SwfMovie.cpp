@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -12,9 +13,7 @@ namespace fennick::swf {
 namespace {
 
 constexpr size_t kFileHeaderSize = 8;  // signature, version, file length
-// zlib cannot expand data by more than about 1032 to 1; a header that claims more is damaged,
-// and believing it would allocate up to 4 GiB.
-constexpr uint64_t kMaxInflateRatio = 1040;
+constexpr size_t kInflateChunk = 64 * 1024;
 
 Bytes Deflate(const Bytes& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
@@ -25,20 +24,32 @@ Bytes Deflate(const Bytes& data) {
   return packed;
 }
 
-// The uncompressed length is known from the header, so one pass fills the buffer exactly.
+// The header's length is only a claim: the buffer grows with what the stream really yields
+// (up to one byte past the claim, which shows a body longer than declared), so a damaged
+// length costs no more memory than the data.
 Bytes Inflate(const uint8_t* data, size_t size, size_t expected) {
-  Bytes plain(expected);
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) throw SwfError("zlib initialisation failed");
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(size);
-  stream.next_out = plain.data();
-  stream.avail_out = static_cast<uInt>(plain.size());
-  const int result = inflate(&stream, Z_FINISH);
+  const size_t limit = expected + 1;
+  Bytes plain;
+  int result = Z_OK;
+  while (result == Z_OK) {
+    const size_t done = stream.total_out;
+    if (done == plain.size()) {
+      if (done == limit) break;
+      plain.resize(std::min(limit, std::max(2 * done, kInflateChunk)));
+    }
+    stream.next_out = plain.data() + done;
+    stream.avail_out = static_cast<uInt>(plain.size() - done);
+    result = inflate(&stream, Z_NO_FLUSH);
+  }
   const size_t produced = stream.total_out;
   inflateEnd(&stream);
   if (result != Z_STREAM_END || produced != expected)
     throw SwfError("compressed SWF body is damaged or does not match its declared length");
+  plain.resize(expected);
   return plain;
 }
 
@@ -86,9 +97,6 @@ Movie ReadMovie(const Bytes& data) {
 
   Bytes plain;
   if (movie.compressed) {
-    const uint64_t packedSize = data.size() - kFileHeaderSize;
-    if (bodyLength > packedSize * kMaxInflateRatio + 1024)
-      throw SwfError("compressed SWF declares a length its data cannot hold");
     plain = Inflate(data.data() + kFileHeaderSize, data.size() - kFileHeaderSize, bodyLength);
   } else {
     if (data.size() < fileLength) throw SwfError("SWF file is truncated");
