@@ -3763,7 +3763,6 @@ AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const TInputStream& 
 // preview. The byte size of what the encoder gave out.
 int TCustomFFmpeg::WriteVideoFrame(TOutputStream& ost, const TInputStream& ist,
                                    AVCodecContext& encoder, AVFrame* picture) {
-  const TOutputStream& root = Root(ost);
   AVFrame* frame = FEncodeFrame;
   const int64_t pts = ToMicroseconds(ost.SyncPts, encoder.time_base);
   const int frameNumber = ost.FrameNumber + 1;
@@ -3773,7 +3772,8 @@ int TCustomFFmpeg::WriteVideoFrame(TOutputStream& ost, const TInputStream& ist,
   if (ff::av_frame_ref(frame, picture) < 0) throw FFmpegException("Video encoding failed");
   frame->pts = ost.SyncPts;
   frame->pict_type = FSettings.MeThreshold ? picture->pict_type : AV_PICTURE_TYPE_NONE;
-  frame->quality = FSettings.SameQuality ? int(ist.Quality) : root.CodedQuality;
+  // The stream's own quality is the fixed quantiser ("qscale") when one is set.
+  frame->quality = FSettings.SameQuality ? int(ist.Quality) : encoder.global_quality;
   if (encoder.flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
     frame->top_field_first =
         FSettings.TopFieldFirst == -1 ? picture->top_field_first : FSettings.TopFieldFirst;
@@ -3906,6 +3906,7 @@ std::string TCustomFFmpeg::PsnrText(const TOutputStream& ost, bool isLast) const
 }
 
 void TCustomFFmpeg::PrintReport(bool isLast, int fileIndex) {
+  if (FOutputStreams.empty()) return;
   size_t first = 0, last = FOutputStreams.size();
   if (FJoinInputs) {
     first = size_t(isLast ? FJoinIndex : fileIndex) * size_t(GroupSize());

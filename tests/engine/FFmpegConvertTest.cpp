@@ -330,6 +330,20 @@ TEST_F(ConvertTest, APictureSizeChangeMidStreamIsScaledToTheFirstSize) {
   EXPECT_NEAR(probe.duration, 2.0, 0.05);
 }
 
+TEST_F(ConvertTest, AFixedQuantiserReachesEveryFrameAndTheReport) {
+  std::vector<uintmax_t> sizes;
+  for (const char* q : {"2", "20"}) {
+    const std::string output = Output(std::string("q") + q + ".flv");
+    auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output,
+                         {{"vcodec", "flv"}, {"qscale", q}});
+    const TRunResult run = RunTask(*task);
+    ASSERT_TRUE(run.Finished) << run.Message;
+    EXPECT_FLOAT_EQ(run.Progress.back().Quality, std::stof(q));  // of the last stream: video
+    sizes.push_back(std::filesystem::file_size(output));
+  }
+  EXPECT_GT(sizes[0], 2 * sizes[1]);
+}
+
 TEST_F(ConvertTest, FrameRateConformanceDuplicatesAndDropsFrames) {
   const std::string doubled = Output("50fps.flv");
   auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, doubled,

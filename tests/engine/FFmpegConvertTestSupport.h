@@ -27,6 +27,7 @@ using TOptionList = std::vector<std::pair<std::string, std::string>>;
 struct TProgressRecord {
   int FileIndex;
   int Frame;
+  float Quality;
   int64_t Size;
   float Bitrate;
   int64_t CurrentTime;
@@ -49,10 +50,11 @@ struct TRunResult {
 class TRunRecorder {
  public:
   explicit TRunRecorder(TCustomFFmpeg& task) {
-    task.OnProgress = [this](TCustomFFmpeg*, int fileIndex, int frame, int, float, float bitrate,
-                             int64_t size, int64_t currentTime, int64_t totalTime) {
+    task.OnProgress = [this](TCustomFFmpeg*, int fileIndex, int frame, int, float quality,
+                             float bitrate, int64_t size, int64_t currentTime, int64_t totalTime) {
       const std::lock_guard<std::mutex> lock(FLock);
-      FResult.Progress.push_back({fileIndex, frame, size, bitrate, currentTime, totalTime});
+      FResult.Progress.push_back(
+          {fileIndex, frame, quality, size, bitrate, currentTime, totalTime});
       FChanged.notify_all();
     };
     task.OnTerminate = [this](TCustomFFmpeg* sender) {
