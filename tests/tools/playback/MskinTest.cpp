@@ -207,6 +207,28 @@ TEST_F(MskinTest, RefusesInputsThatCannotMakeAPlayer) {
   ExpectNoOutput();
 }
 
+// A video movie whose frames use a character it never defines, or that holds a tag with no
+// meaning inside a sprite, cannot be embedded; the message says which.
+TEST(MskinCombine, VideoMoviesThatCannotBeEmbeddedAreNamed) {
+  const auto errorOf = [](const std::vector<swf::Tag>& videoTags) -> std::string {
+    swf::Movie video;
+    video.tags = videoTags;
+    try {
+      mskin::CombineSkin({SkinMovie(), SettingsMovie(), video}, {});
+    } catch (const swf::SwfError& e) {
+      return e.what();
+    }
+    return "(combined)";
+  };
+  const swf::Tag frame{swf::kTagVideoFrame, {1, 0, 0, 0}, false};
+  EXPECT_EQ(errorOf({frame, swf::MakeShowFrame()}), "the video SWF uses character 1 that it does not define");
+  const swf::Tag stream{swf::kTagDefineVideoStream, {1, 0, 2, 0}, false};
+  EXPECT_EQ(errorOf({stream, stream, swf::MakeShowFrame()}), "the video SWF defines character 1 twice");
+  EXPECT_EQ(errorOf({CodeTag("video"), swf::MakeShowFrame()}),
+            "the video SWF holds a tag of type 82 that cannot be moved into a sprite");
+  EXPECT_EQ(errorOf({stream, frame, swf::MakeShowFrame()}), "(combined)");
+}
+
 TEST_F(MskinTest, CommandLineMistakesAreNamed) {
   EXPECT_NE(Combine(std::nullopt, "-X 480"), 0);
   EXPECT_NE(messages_.find("-X and -Y"), std::string::npos) << messages_;
