@@ -626,6 +626,49 @@ TEST_F(ConvertTest, RecordingTimeCutsTheOutput) {
   EXPECT_NEAR(probe.duration, 1.2, 0.1);
 }
 
+TEST_F(ConvertTest, AnOutputSizeLimitEndsTheRunEarly) {
+  const std::string output = Output("limited.flv");
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
+                       {{"vcodec", "flv"}, {"acodec", "libmp3lame"}, {"ar", "44100"},
+                        {"b", "2000000"}, {"fs", "100000"}});
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+  const ProbeResult probe = ProbeMedia(output);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_LT(probe.FirstOfType("video")->nb_read_frames, 75);
+  EXPECT_LT(std::filesystem::file_size(output), 100000u + 65536u);  // what the muxer held back
+}
+
+TEST_F(ConvertTest, ChaptersAndGlobalMetadataOfTheInputAreCopied) {
+  const std::string metadata = Output("chapters.txt");
+  std::ofstream(metadata) << ";FFMETADATA1\ntitle=Two parts\n"
+                             "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1500\ntitle=One\n"
+                             "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1500\nEND=3000\ntitle=Two\n";
+  const std::string input = Output("chapters.mkv");
+  std::string log;
+  ASSERT_EQ(fixtures::Run("ffmpeg -nostdin -v error -y -i " +
+                              fixtures::ShellQuote(fixtures::Path(Media::VideoOnly)) + " -i " +
+                              fixtures::ShellQuote(metadata) + " -map_metadata 1 -c copy " +
+                              fixtures::ShellQuote(input),
+                          &log),
+            0)
+      << log;
+  const std::string output = Output("chapters-out.mkv");
+  auto task = MakeTask({input}, output, {{"vcodec", "mpeg4"}});
+  ASSERT_TRUE(RunTask(*task).Finished);
+  std::string chapters;
+  fixtures::Run("ffprobe -v error -show_chapters -show_entries format_tags=title -of compact " +
+                    fixtures::ShellQuote(output),
+                &chapters);
+  EXPECT_NE(chapters.find("start_time=0.000000|end=1500000000|end_time=1.500000|tag:title=One"),
+            std::string::npos)
+      << chapters;
+  EXPECT_NE(chapters.find("start_time=1.500000|end=3000000000|end_time=3.000000|tag:title=Two"),
+            std::string::npos)
+      << chapters;
+  EXPECT_NE(chapters.find("tag:title=Two parts"), std::string::npos) << chapters;
+}
+
 TEST_F(ConvertTest, StreamMappingIsLogged) {
   auto task =
       MakeTask({fixtures::Path(Media::Mp4H264Aac)}, Output("mapped.flv"), FlashOptions("44100"));
