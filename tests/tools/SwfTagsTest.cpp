@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <csignal>
+#include <iterator>
+
 #include "MediaFixtures.h"
 #include "SwfMovie.h"
 
@@ -218,6 +221,31 @@ TEST(SwfMovie, ADamagedCompressedLengthCostsNoMoreMemoryThanTheData) {
   const long before = peakKb();
   EXPECT_THROW(ReadMovie(bytes), SwfError);
   EXPECT_LT(peakKb() - before, 256L * 1024) << "kilobytes taken beyond the peak before reading";
+}
+
+// A save that fails half way (here: past the file size limit) keeps the earlier file whole
+// and leaves nothing else behind.
+TEST(SwfMovie, AFailedSaveKeepsTheEarlierFile) {
+  const std::filesystem::path dir = fixtures::TempDir("swfmovie");
+  const auto file = dir / "kept.swf";
+  Movie small;
+  small.tags = {MakeShowFrame()};
+  SaveMovie(file, small);
+  Movie large;
+  large.tags = {MakeDoAbc(Bytes(1u << 20, 7)), MakeShowFrame()};
+
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit saved = limit;
+  limit.rlim_cur = 64 * 1024;
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  EXPECT_THROW(SaveMovie(file, large), SwfError);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(LoadMovie(file).tags, small.tags);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
 }
 
 TEST(SwfMovie, FilesAreSavedAndLoadedWithNamesInErrors) {

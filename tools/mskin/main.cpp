@@ -1,9 +1,8 @@
 // mskin: the combiner that the packaging step runs as "mskin.dll". Writes the output only
-// when everything succeeded: a half-written file never takes the output's name.
+// when everything succeeded.
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "SkinMerge.h"
@@ -21,19 +20,6 @@ swf::Movie LoadInput(const char* role, const std::filesystem::path& file) {
   }
 }
 
-void SaveComplete(const std::filesystem::path& output, const swf::Movie& movie) {
-  std::filesystem::path partial = output;
-  partial += ".part";
-  try {
-    swf::SaveMovie(partial, movie);
-    std::filesystem::rename(partial, output);
-  } catch (...) {
-    std::error_code ignored;  // the original error is the one worth reporting
-    std::filesystem::remove(partial, ignored);
-    throw;
-  }
-}
-
 int Run(const std::vector<std::string>& args) {
   const mskin::SkinOptions options = mskin::ParseSkinOptions(args);
   mskin::SkinInputs inputs;
@@ -41,7 +27,7 @@ int Run(const std::vector<std::string>& args) {
   inputs.settings = LoadInput("settings SWF", options.settings);
   if (options.video) inputs.video = LoadInput("video SWF", *options.video);
   const swf::Movie out = mskin::CombineSkin(inputs, {options.width, options.height, options.version});
-  SaveComplete(options.output, out);
+  swf::SaveMovie(options.output, out);
   return 0;
 }
 

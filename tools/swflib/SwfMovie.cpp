@@ -126,11 +126,21 @@ Movie LoadMovie(const std::filesystem::path& file) {
 
 void SaveMovie(const std::filesystem::path& file, const Movie& movie) {
   const Bytes data = WriteMovie(movie);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  // Written under a scratch name and then renamed: a save that fails half way leaves no
+  // half-written movie under the real name, and an earlier file there stays whole.
+  std::filesystem::path partial = file;
+  partial += ".part";
+  std::ofstream out(partial, std::ios::binary | std::ios::trunc);
   if (!out) throw SwfError("cannot create \"" + file.string() + "\": " + SystemReason());
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   out.close();
-  if (!out) throw SwfError("cannot write \"" + file.string() + "\": " + SystemReason());
+  std::error_code renamed;
+  if (out) std::filesystem::rename(partial, file, renamed);
+  if (out && !renamed) return;
+  const std::string reason = out ? renamed.message() : SystemReason();
+  std::error_code ignored;  // the write's own failure is the one worth reporting
+  std::filesystem::remove(partial, ignored);
+  throw SwfError("cannot write \"" + file.string() + "\": " + reason);
 }
 
 }  // namespace fennick::swf
