@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "AudioSync.h"
@@ -153,6 +154,8 @@ struct TPicture {
   AVRational SampleAspectRatio{0, 1};
   bool Allocated = false;
   bool SubtitleBlended = false;  // the play thread's
+  // The first picture after a flush is never dropped: it is what a seek shows.
+  bool FirstAfterFlush = false;
 };
 
 // The planes of an overlay in YUV 4:2:0 order (the overlay keeps Y, V, U).
@@ -190,6 +193,7 @@ struct TVideoSide {
   int ReadIndex = 0;
   int WriteIndex = 0;
   int ShownIndex = -1;
+  bool FirstAfterFlush = false;
   std::mutex PictureLock;
   std::condition_variable PictureChanged;
 
@@ -420,6 +424,7 @@ struct TPlayerCore {
   static int GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
   static int ReceivePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
   static int PassSkippedPicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
+  static void SeekTargetReached(TCustomPlayer& player, TPlayContext& context);
   static void SendVideoPacket(TCustomPlayer& player, TPlayContext& context, AVPacket* packet);
   static void FlushVideo(TCustomPlayer& player, TPlayContext& context);
   static bool QueuePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
@@ -670,6 +675,9 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   const int64_t minimum = relative > 0 ? target - relative + 2 : INT64_MIN;
   const int64_t maximum = relative < 0 ? target - relative - 2 : INT64_MAX;
   AVFormatContext* input = context.FormatContext;
+  // The pictures still queued from before are dropped from here on; set before the flush
+  // marker goes out, so that the first picture after it ends the dropping.
+  context.SeekApplied = true;
   int result = ff::avformat_seek_file(input, -1, minimum, target, maximum, flags);
   if (result < 0) result = ff::av_seek_frame(input, -1, target, flags);
   if (result < 0) result = ff::av_seek_frame(input, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
@@ -686,7 +694,6 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   context.EndOfFile = false;
   context.EndPacketsQueued = false;
   context.SeekRequest = false;
-  context.SeekApplied = true;
   player.FSeekDone.Set();
   if (!context.HasVideo()) player.FSeeking = false;
 }
@@ -1373,9 +1380,7 @@ int TPlayerCore::ReceivePicture(TCustomPlayer& player, TPlayContext& context, AV
       ff::av_frame_move_ref(video.Skipped, frame);
       return 0;
     }
-    video.SkipTarget = AV_NOPTS_VALUE;
-    ff::av_frame_unref(video.Skipped);
-    player.FSeekReached = true;
+    SeekTargetReached(player, context);
   }
   video.SkipIndex += 1;
   const double factor = video.SkipFactor;
@@ -1393,10 +1398,22 @@ int TPlayerCore::PassSkippedPicture(TCustomPlayer& player, TPlayContext& context
                                     AVFrame* frame) {
   TVideoSide& video = context.Video;
   if (video.SkipTarget == AV_NOPTS_VALUE || !video.Skipped->buf[0]) return 0;
-  video.SkipTarget = AV_NOPTS_VALUE;
   ff::av_frame_move_ref(frame, video.Skipped);
-  player.FSeekReached = true;
+  SeekTargetReached(player, context);
   return 1;
+}
+
+// Video thread: the picture at the seek target is found. The pictures count their time from
+// here, not from the flush: passing over the ones before took time.
+void TPlayerCore::SeekTargetReached(TCustomPlayer& player, TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  video.SkipTarget = AV_NOPTS_VALUE;
+  ff::av_frame_unref(video.Skipped);
+  {
+    const std::lock_guard<std::mutex> lock(video.PictureLock);
+    video.FrameTimer = NowSeconds();
+  }
+  player.FSeekReached = true;
 }
 
 // Video thread. The packet goes to the decoder; the empty end packet drains it, once.
@@ -1434,6 +1451,7 @@ void TPlayerCore::FlushVideo(TCustomPlayer& player, TPlayContext& context) {
   video.FrameTimer = NowSeconds();
   video.SkipFactor = 1.0;
   video.SkipIndex = 0;
+  video.FirstAfterFlush = true;
   context.FlushSeen = true;
 }
 
@@ -1463,6 +1481,7 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
   picture.Pos = frame->pkt_pos;
   picture.SampleAspectRatio = frame->sample_aspect_ratio;
   picture.SubtitleBlended = false;
+  picture.FirstAfterFlush = std::exchange(video.FirstAfterFlush, false);
   video.WriteIndex = (index + 1) % 2;
   picture.TargetClock = TargetTime(context, pts);
   ++video.Size;
@@ -1925,6 +1944,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
   for (;;) {
     int size;
     double targetClock = 0, nextTarget = 0, pts = 0;
+    bool firstAfterFlush = false;
     {
       const std::lock_guard<std::mutex> lock(video.PictureLock);
       size = video.Size;
@@ -1932,6 +1952,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
         const TPicture& picture = video.Pictures[video.ReadIndex];
         targetClock = picture.TargetClock;
         pts = picture.Pts;
+        firstAfterFlush = picture.FirstAfterFlush;
         nextTarget = size == 2 ? video.Pictures[(video.ReadIndex + 1) % 2].TargetClock
                                : targetClock + video.Clock - pts;
         video.CurrentPos = picture.Pos;
@@ -1946,10 +1967,10 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
     if (now < targetClock) return;
     video.CurrentPts = pts;
     video.CurrentPtsDrift = pts - now;
-    const bool dropMode = context.SeekApplied;
+    const bool dropMode = context.SeekApplied && !firstAfterFlush;
     const int frameDrop = context.Settings.FrameDrop;
     const bool late = (frameDrop > 0 || (frameDrop != 0 && context.HasAudio())) &&
-                      now > nextTarget && !context.LiveCapture;
+                      now > nextTarget && !context.LiveCapture && !firstAfterFlush;
     if (late || dropMode) {
       video.SkipFactor = video.SkipFactor * 1.05;
       if (size == 2 || now > nextTarget + 0.5 || dropMode) {
