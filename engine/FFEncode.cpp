@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 #include <exception>
+#include <string_view>
 
 #include "FFLoad.h"
 #include "FFLog.h"
@@ -34,19 +35,20 @@ std::string LowerCase(std::string text) {
 
 // Every line break (CR LF, CR, LF) and every "<CRLF>" becomes a line feed.
 std::string NormaliseLineBreaks(S text) {
+  static constexpr std::string_view Literal = "<CRLF>";
   std::string result;
   result.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
+    if (text.compare(i, Literal.size(), Literal) == 0) {
+      result += '\n';
+      i += Literal.size() - 1;
+    } else if (text[i] == '\r') {
+      result += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
       result += text[i];
-      continue;
     }
-    result += '\n';
-    if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
   }
-  static const std::string Literal = "<CRLF>";
-  for (size_t at = result.find(Literal); at != std::string::npos; at = result.find(Literal, at))
-    result.replace(at, Literal.size(), "\n");
   return result;
 }
 

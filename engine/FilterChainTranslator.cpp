@@ -89,7 +89,10 @@ std::string ChainText(const std::vector<TBuiltInFilter>& filters, const std::str
     if (n > 0) text += ",";
     text += filters[n].Name;
     if (n + 1 == filters.size()) text += EscapedName(instance);
-    if (!filters[n].Arguments.empty()) text += "=" + QuotedArguments(filters[n].Arguments);
+    if (!filters[n].Arguments.empty()) {
+      text += '=';
+      text += QuotedArguments(filters[n].Arguments);
+    }
   }
   return text;
 }
