@@ -2226,7 +2226,9 @@ bool TCustomPlayer::InitSDL(TScreenHandle screenHandle) {
   }, savedTerm{};
   ::sigaction(SIGINT, nullptr, &savedInt);
   ::sigaction(SIGTERM, nullptr, &savedTerm);
-  Uint32 flags = SDL_INIT_TIMER | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
+  // No timer subsystem: the player sets no SDL timers, and its thread would wake every
+  // millisecond for nothing.
+  Uint32 flags = SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
   if (!DisableAudio) flags |= SDL_INIT_AUDIO;
   const bool started = FSDL.SDL_Init(flags) == 0;
   ::sigaction(SIGINT, &savedInt, nullptr);

@@ -245,3 +245,45 @@ TEST_F(VideoDisplay, StepShowsTheNextPictureAndPauses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VideoDisplay, StartTimeAndEndPositionBoundThePlay) {
+  Player.SetStartTime(3000000);
+  Player.SetEndPosition(1000000, eaStop);
+  ASSERT_TRUE(Player.Open(SparseKeysFixture(), 0)) << Player.LastErrMsg();
+  ASSERT_TRUE(PumpUntil([this] { return Recorder.CountOf(psStop) > 0; }, 10000));
+  const auto positions = Recorder.Positions();
+  ASSERT_FALSE(positions.empty());
+  ASSERT_GE(Player.ShownCount(), 1u);
+  EXPECT_GE(Player.Shown().front().Pts, 2.9);
+  EXPECT_GE(positions.back().Position, 4000000);
+  EXPECT_LT(positions.back().Position, 4300000);
+  // Forgotten with the file.
+  EXPECT_EQ(Player.StartTime(), AV_NOPTS_VALUE);
+  EXPECT_EQ(Player.EndPosition(), AV_NOPTS_VALUE);
+}
+
+TEST_F(VideoDisplay, EndPositionCanStartOver) {
+  Player.SetEndPosition(1000000, eaSeekToStart);
+  ASSERT_TRUE(Player.Open(SparseKeysFixture(), 0)) << Player.LastErrMsg();
+  ASSERT_TRUE(PumpUntil(
+      [this] {
+        const auto positions = Recorder.Positions();
+        for (size_t n = 1; n < positions.size(); ++n)
+          if (positions[n].Position < positions[n - 1].Position - 500000) return true;
+        return false;
+      },
+      10000));
+  EXPECT_LT(Recorder.LastPosition(), 1300000);
+  EXPECT_EQ(Recorder.CountOf(psStop), 0);
+}
+
+TEST_F(VideoDisplay, GenericOptionsAreCheckedWhenGiven) {
+  EXPECT_FALSE(Player.SetOption("nosuchoption", "1"));
+  EXPECT_EQ(Player.LastErrMsg(), "Unrecognized option \"nosuchoption\"");
+  EXPECT_TRUE(Player.SetOption("probesize", "65536"));
+  OpenAndShow(RedFixture());
+}
+
+}  // namespace
