@@ -62,6 +62,7 @@ struct TPixel {
   int Blue, Green, Red;
 };
 TPixel PixelAt(const TBitmap& bitmap, int x, int y);
+inline int Luma(const TPixel& pixel) { return (pixel.Red + pixel.Green + pixel.Blue) / 3; }
 
 // Dispatches main-thread calls until the predicate holds or the time is up; the predicate's result.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);

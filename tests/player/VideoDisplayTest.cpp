@@ -46,7 +46,6 @@ std::string SparseKeysFixture() {
 
 bool IsRed(const TPixel& pixel) { return pixel.Red > 200 && pixel.Green < 60 && pixel.Blue < 60; }
 bool IsBlue(const TPixel& pixel) { return pixel.Blue > 200 && pixel.Red < 60 && pixel.Green < 60; }
-int Luma(const TPixel& pixel) { return (pixel.Red + pixel.Green + pixel.Blue) / 3; }
 
 class VideoDisplay : public ::testing::Test {
  protected:
