@@ -38,6 +38,10 @@ constexpr int64_t MaxQueueBytes = 15 * 1024 * 1024;
 constexpr int64_t EnoughAudioBytes = 327680;
 constexpr int EnoughPackets = 5;  // of pictures or subtitles
 constexpr int SubtitleQueueSize = 4;
+// Two pictures wait for their time; a third slot keeps the picture on show, so that the video
+// thread never writes into what the display (and CurrentFrame) reads.
+constexpr int QueuedPictures = 2;
+constexpr int PictureSlots = QueuedPictures + 1;
 constexpr int64_t PositionStep = 10000;  // µs between two reported positions
 constexpr double NoFramePts = std::numeric_limits<double>::quiet_NaN();
 constexpr int ScalerFlags = SWS_BICUBIC;
@@ -143,7 +147,7 @@ const char* VideoDriverName(TVideoDriver driver) {
 
 // ---- The play state ----
 
-// One of the two pictures between the video thread and the display.
+// A picture slot between the video thread and the display.
 struct TPicture {
   double Pts = 0;          // s
   double TargetClock = 0;  // when to show it (s, on the frame timer's scale)
@@ -187,8 +191,8 @@ struct TVideoSide {
   // The picture queue; Size and Allocated change under PictureLock. An overlay's pixels are
   // written and read under its own lock; it is freed only by the play thread, holding the
   // player lock.
-  TPicture Pictures[2];
-  std::mutex OverlayLocks[2];
+  TPicture Pictures[PictureSlots];
+  std::mutex OverlayLocks[PictureSlots];
   int Size = 0;
   int ReadIndex = 0;
   int WriteIndex = 0;
@@ -1467,9 +1471,10 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
 
   std::unique_lock<std::mutex> lock(video.PictureLock);
   // A full queue that the display is not even asking for: decoding keeps up, so skip less.
-  if (video.Size >= 2 && !context.RefreshPending)
+  if (video.Size >= QueuedPictures && !context.RefreshPending)
     video.SkipFactor = std::max(0.95, video.SkipFactor * 0.95);
-  video.PictureChanged.wait(lock, [&] { return video.Size < 2 || context.AbortRequest; });
+  video.PictureChanged.wait(lock,
+                            [&] { return video.Size < QueuedPictures || context.AbortRequest; });
   if (context.AbortRequest) return false;
   const int index = video.WriteIndex;
   TPicture& picture = video.Pictures[index];
@@ -1482,7 +1487,7 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
   picture.SampleAspectRatio = frame->sample_aspect_ratio;
   picture.SubtitleBlended = false;
   picture.FirstAfterFlush = std::exchange(video.FirstAfterFlush, false);
-  video.WriteIndex = (index + 1) % 2;
+  video.WriteIndex = (index + 1) % PictureSlots;
   picture.TargetClock = TargetTime(context, pts);
   ++video.Size;
   return true;
@@ -1925,7 +1930,10 @@ void TPlayerCore::AllocatePicture(TCustomPlayer& player, TPlayContext& context) 
 void TPlayerCore::AdvancePicture(TPlayContext& context) {
   TVideoSide& video = context.Video;
   const std::lock_guard<std::mutex> lock(video.PictureLock);
-  video.ReadIndex = (video.ReadIndex + 1) % 2;
+  // A dropped picture counts as shown: the video thread must not write into the slot that a
+  // display again or CurrentFrame may read.
+  video.ShownIndex = video.ReadIndex;
+  video.ReadIndex = (video.ReadIndex + 1) % PictureSlots;
   --video.Size;
   video.PictureChanged.notify_all();
 }
@@ -1953,7 +1961,8 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
         targetClock = picture.TargetClock;
         pts = picture.Pts;
         firstAfterFlush = picture.FirstAfterFlush;
-        nextTarget = size == 2 ? video.Pictures[(video.ReadIndex + 1) % 2].TargetClock
+        nextTarget = size == QueuedPictures
+                         ? video.Pictures[(video.ReadIndex + 1) % PictureSlots].TargetClock
                                : targetClock + video.Clock - pts;
         video.CurrentPos = picture.Pos;
       }
@@ -1973,7 +1982,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
                       now > nextTarget && !context.LiveCapture && !firstAfterFlush;
     if (late || dropMode) {
       video.SkipFactor = video.SkipFactor * 1.05;
-      if (size == 2 || now > nextTarget + 0.5 || dropMode) {
+      if (size == QueuedPictures || now > nextTarget + 0.5 || dropMode) {
         AdvancePicture(context);
         continue;
       }
