@@ -250,7 +250,11 @@ struct TTerminateInfo {
 
 // Event types. Sender is the encoder (the task for OnBeforeFindStreamInfo, whose type comes
 // from the decoder unit).
+using TAudioHookEvent =
+    std::function<void(void* sender, int taskIndex, int64_t pts, uint8_t* sample, int size,
+                       int sampleRate, int channels, AVSampleFormat sampleFormat)>;
 using TVideoHookEvent = std::function<void(void* sender, PHookInfo hookInfo)>;
+using TFrameHookEvent = std::function<void(void* sender, PFrameHookInfo hookInfo)>;
 using TPreviewBitmapEvent = std::function<void(void* sender, const TPreviewInfo& previewInfo)>;
 using TProgressEvent = std::function<void(void* sender, PProgressInfo progressInfo)>;
 using TTerminateEvent = std::function<void(void* sender, const TTerminateInfo& terminateInfo)>;
@@ -287,13 +291,6 @@ class TEventHandler {
 
 class TCustomEncoder : public TFFBaseComponent {
  public:
-  // Declared here because the task unit uses these names at namespace scope for its own
-  // callbacks.
-  using TAudioHookEvent =
-      std::function<void(void* sender, int taskIndex, int64_t pts, uint8_t* sample, int size,
-                         int sampleRate, int channels, AVSampleFormat sampleFormat)>;
-  using TFrameHookEvent = std::function<void(void* sender, PFrameHookInfo hookInfo)>;
-
   TCustomEncoder();
   ~TCustomEncoder() override;
   TCustomEncoder(const TCustomEncoder&) = delete;

@@ -351,14 +351,14 @@ struct TTaskSettings {
 
 // Events. The task calls them on the thread that runs it (or opens its files); the owner
 // decides whether to forward them to the main thread (SynchronizeEvent).
-using TAudioHookEvent = std::function<void(TCustomFFmpeg* task, uint8_t* samples, int64_t pts,
-                                           int size, int sampleRate, int channels,
-                                           int sampleFormat)>;
+using TTaskAudioHookEvent =
+    std::function<void(TCustomFFmpeg* task, uint8_t* samples, int64_t pts, int size,
+                       int sampleRate, int channels, int sampleFormat)>;
 using TTaskBeforeFindStreamInfoEvent =
     std::function<void(TCustomFFmpeg* task, AVFormatContext* formatContext)>;
 using TBitmapHookEvent = std::function<void(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber,
                                             int64_t pts, bool& update, bool& stopHook)>;
-using TFrameHookEvent =
+using TTaskFrameHookEvent =
     std::function<void(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt,
                        int frameNumber, int width, int height, int64_t pts)>;
 using TTaskPreviewEvent =
@@ -489,12 +489,12 @@ class TCustomFFmpeg {
   std::atomic<int64_t> ProgressInterval{500000};  // µs
   int64_t PreviewInterval = 100000;               // µs
 
-  TAudioHookEvent OnAudioHook;
+  TTaskAudioHookEvent OnAudioHook;
   TTaskBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
   TBitmapHookEvent OnVideoInputHook;
   TBitmapHookEvent OnVideoOutputHook;
-  TFrameHookEvent OnFrameInputHook;
-  TFrameHookEvent OnFrameOutputHook;
+  TTaskFrameHookEvent OnFrameInputHook;
+  TTaskFrameHookEvent OnFrameOutputHook;
   TTaskPreviewEvent OnPreview;
   TTaskProgressEvent OnProgress;
   TTaskTerminateEvent OnTerminate;
