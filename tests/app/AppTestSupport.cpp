@@ -25,7 +25,7 @@ private:
 QString ScratchTemplate()
 {
   QDir().mkpath(QStringLiteral(FENNICK_TEST_WORK_DIR));
-  return QStringLiteral(FENNICK_TEST_WORK_DIR "/app-f\u00E9nnick-XXXXXX");
+  return QStringLiteral(FENNICK_TEST_WORK_DIR "/app-f\u00E9nnick \u89C6\u9891-XXXXXX");
 }
 
 } // namespace

@@ -7,7 +7,8 @@
 #include <QTemporaryDir>
 
 // A fresh folder under the test work folder, removed at the end of the test.
-// The name holds non-ASCII letters so that every path the tests use does too.
+// The name holds a blank, accented Latin and CJK letters, so that every path the tests
+// use does too: the program tests run the real program from such a folder.
 class TScratchFolder {
 public:
   TScratchFolder();

@@ -34,13 +34,13 @@ protected:
   QString Executable() const { return Folder.File(QStringLiteral("fennick")); }
   QString Log(int Number) const { return Folder.File(QStringLiteral("Log/log%1.txt").arg(Number)); }
 
-  QProcess* Start()
+  QProcess* Start(const QString& Locale = QStringLiteral("de_DE.UTF-8"))
   {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), Folder.File(QStringLiteral("tmp")));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), Locale);
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(Folder.Path());
     process->start(Executable(), QStringList());
@@ -128,6 +128,24 @@ TEST_F(Program, ALockLeftByACrashedRunDoesNotBlockTheNextStart)
   WaitForReport(next, 2);
   EXPECT_EQ(next->state(), QProcess::Running);
   EXPECT_EQ(ReadLines(Log(2)).size(), 10);
+}
+
+// The plain C locale names no character set: file names must still be read as UTF-8.
+TEST_F(Program, RunsFromAFolderWithCjkLettersInThePlainCLocale)
+{
+  ASSERT_TRUE(Folder.Path().contains(QStringLiteral("\u89C6\u9891")));
+  QProcess* first = Start(QStringLiteral("C"));
+  WaitForReport(first, 1);
+  const QStringList lines = ReadLines(Log(1));
+  ASSERT_EQ(lines.size(), 10);
+  EXPECT_TRUE(lines[3].endsWith(QStringLiteral("    Language:        "))) << qPrintable(lines[3]);
+  EXPECT_EQ(first->state(), QProcess::Running);
+
+  // The lock in that locale is found by a second start as well.
+  QProcess* second = Start(QStringLiteral("C"));
+  ASSERT_TRUE(second->waitForFinished(StartTimeout));
+  EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_EQ(ReadLines(Log(1)).size(), 10);
 }
 
 } // namespace
