@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <optional>
+
 namespace {
 
 bool IsComment(const QString& Trimmed)
@@ -57,54 +59,89 @@ QString InvalidEntryReason(const QString& Section, const QString& Ident, const Q
   return QString();
 }
 
-} // namespace
-
-TIniFile::TIniFile(const QString& FileName) : FFileName(FileName)
+// The file's lines without their line ends; a missing file has none. Null when the file
+// exists but cannot be read, with the reason in Error.
+std::optional<QStringList> ReadLines(const QString& FileName, QString& Error)
 {
-  QFile file(FFileName);
-  if (!file.open(QIODevice::ReadOnly))
-    return;
+  QFile file(FileName);
+  if (!file.exists())
+    return QStringList();
+  if (!file.open(QIODevice::ReadOnly)) {
+    Error = QStringLiteral("Cannot read %1: %2").arg(FileName, file.errorString());
+    return std::nullopt;
+  }
   QString text = QString::fromUtf8(file.readAll());
   if (text.startsWith(QChar(0xFEFF)))
     text.remove(0, 1);
-  FLines = text.split(QLatin1Char('\n'));
-  if (FLines.last().isEmpty())
-    FLines.removeLast();
-  for (QString& line : FLines)
+  QStringList lines = text.split(QLatin1Char('\n'));
+  if (lines.last().isEmpty())
+    lines.removeLast();
+  for (QString& line : lines)
     if (line.endsWith(QLatin1Char('\r')))
       line.chop(1);
+  return lines;
 }
 
-int TIniFile::FindSection(const QString& Section) const
+int FindSection(const QStringList& Lines, const QString& Section)
 {
-  for (int i = 0; i < FLines.size(); ++i)
-    if (SameName(SectionName(FLines[i]), Section))
+  for (int i = 0; i < Lines.size(); ++i)
+    if (SameName(SectionName(Lines[i]), Section))
       return i;
   return -1;
 }
 
-int TIniFile::SectionEnd(int Header) const
+int SectionEnd(const QStringList& Lines, int Header)
 {
   int i = Header + 1;
-  while (i < FLines.size() && SectionName(FLines[i]).isNull())
+  while (i < Lines.size() && SectionName(Lines[i]).isNull())
     ++i;
   return i;
 }
 
-int TIniFile::FindKey(int Header, const QString& Ident) const
+// The line of the key in the section, or -1.
+int FindKey(const QStringList& Lines, const QString& Section, const QString& Ident)
 {
-  const int end = SectionEnd(Header);
-  for (int i = Header + 1; i < end; ++i)
-    if (SameName(KeyName(FLines[i]), Ident))
+  const int header = FindSection(Lines, Section);
+  if (header < 0)
+    return -1;
+  const int end = SectionEnd(Lines, header);
+  for (int i = header + 1; i < end; ++i)
+    if (SameName(KeyName(Lines[i]), Ident))
       return i;
   return -1;
 }
 
+void PutEntry(QStringList& Lines, const QString& Section, const QString& Entry, int KeyLine)
+{
+  if (KeyLine >= 0) {
+    Lines[KeyLine] = Entry;
+    return;
+  }
+  const int header = FindSection(Lines, Section);
+  if (header >= 0) {
+    // After the section's last entry, before the blank lines that part it from the next.
+    int at = SectionEnd(Lines, header);
+    while (at > header + 1 && Lines[at - 1].trimmed().isEmpty())
+      --at;
+    Lines.insert(at, Entry);
+    return;
+  }
+  if (!Lines.isEmpty() && !Lines.last().trimmed().isEmpty())
+    Lines.append(QString());
+  Lines.append(QLatin1Char('[') + Section.trimmed() + QLatin1Char(']'));
+  Lines.append(Entry);
+}
+
+} // namespace
+
+TIniFile::TIniFile(const QString& FileName) : FFileName(FileName) {}
+
 QString TIniFile::ReadString(const QString& Section, const QString& Ident, const QString& Default) const
 {
-  const int header = FindSection(Section);
-  const int line = header < 0 ? -1 : FindKey(header, Ident);
-  return line < 0 ? Default : ValueOf(FLines[line]);
+  QString error;
+  const std::optional<QStringList> lines = ReadLines(FFileName, error);
+  const int line = lines ? FindKey(*lines, Section, Ident) : -1;
+  return line < 0 ? Default : ValueOf((*lines)[line]);
 }
 
 int TIniFile::ReadInteger(const QString& Section, const QString& Ident, int Default) const
@@ -124,28 +161,12 @@ bool TIniFile::WriteString(const QString& Section, const QString& Ident, const Q
   FLastErrMsg = InvalidEntryReason(Section, Ident, Value);
   if (!FLastErrMsg.isEmpty())
     return false;
-  const QStringList before = FLines;
-  const QString entry = Ident.trimmed() + QLatin1Char('=') + Value;
-  const int header = FindSection(Section);
-  const int line = header < 0 ? -1 : FindKey(header, Ident);
-  if (line >= 0) {
-    FLines[line] = entry;
-  } else if (header >= 0) {
-    // After the section's last entry, before the blank lines that part it from the next.
-    int at = SectionEnd(header);
-    while (at > header + 1 && FLines[at - 1].trimmed().isEmpty())
-      --at;
-    FLines.insert(at, entry);
-  } else {
-    if (!FLines.isEmpty() && !FLines.last().trimmed().isEmpty())
-      FLines.append(QString());
-    FLines.append(QLatin1Char('[') + Section.trimmed() + QLatin1Char(']'));
-    FLines.append(entry);
-  }
-  if (Save())
-    return true;
-  FLines = before;
-  return false;
+  // An unreadable file is never replaced by one that holds this entry alone.
+  std::optional<QStringList> lines = ReadLines(FFileName, FLastErrMsg);
+  if (!lines)
+    return false;
+  PutEntry(*lines, Section, Ident.trimmed() + QLatin1Char('=') + Value, FindKey(*lines, Section, Ident));
+  return Save(*lines);
 }
 
 bool TIniFile::WriteInteger(const QString& Section, const QString& Ident, int Value)
@@ -158,10 +179,10 @@ bool TIniFile::WriteBool(const QString& Section, const QString& Ident, bool Valu
   return WriteInteger(Section, Ident, Value ? 1 : 0);
 }
 
-bool TIniFile::Save()
+bool TIniFile::Save(const QStringList& Lines)
 {
   QSaveFile file(FFileName);
-  const QByteArray bytes = (FLines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+  const QByteArray bytes = (Lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
   if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
     return true;
   FLastErrMsg = QStringLiteral("Cannot save %1: %2").arg(FFileName, file.errorString());

@@ -2,6 +2,8 @@
 // Sections and keys match case-insensitively, values are stored as written (no quoting
 // or escaping), and every change is saved to disk at once, atomically, with LF line
 // ends. Comments, blank lines and the order of the file survive a save.
+// The object keeps no copy of the file: each read and each write works on the file as
+// it is on disk, so two objects on one file (or an edit by hand) never undo each other.
 #pragma once
 
 #include <QString>
@@ -9,8 +11,7 @@
 
 class TIniFile {
 public:
-  // Reads the file when it exists; a missing file reads as empty and is created by
-  // the first write.
+  // A missing file reads as empty and is created by the first write.
   explicit TIniFile(const QString& FileName);
 
   QString ReadString(const QString& Section, const QString& Ident, const QString& Default) const;
@@ -19,8 +20,8 @@ public:
   // Stored as 1 and 0; any number other than 0 reads as true.
   bool ReadBool(const QString& Section, const QString& Ident, bool Default) const;
 
-  // Each returns false, keeps the file and the object as they were and sets
-  // LastErrMsg when the change cannot be stored.
+  // Each returns false, keeps the file as it was and sets LastErrMsg when the change
+  // cannot be stored (or the file exists but cannot be read).
   bool WriteString(const QString& Section, const QString& Ident, const QString& Value);
   bool WriteInteger(const QString& Section, const QString& Ident, int Value);
   bool WriteBool(const QString& Section, const QString& Ident, bool Value);
@@ -29,12 +30,8 @@ public:
   const QString& LastErrMsg() const { return FLastErrMsg; }
 
 private:
-  int FindSection(const QString& Section) const;
-  int SectionEnd(int Header) const;
-  int FindKey(int Header, const QString& Ident) const;
-  bool Save();
+  bool Save(const QStringList& Lines);
 
   QString FFileName;
-  QStringList FLines;
   QString FLastErrMsg;
 };

@@ -83,6 +83,27 @@ TEST(IniFile, EachWriteIsOnDiskAtOnceAndKeepsTheRestOfTheFile)
                                            "HomePage=https://a.example/\n"));
 }
 
+TEST(IniFile, TwoObjectsOnOneFileAndEditsByHandNeverUndoEachOther)
+{
+  TScratchFolder folder;
+  const QString name = folder.File(QStringLiteral("Fennick.ini"));
+  TIniFile kept(name);
+  TIniFile other(name);
+  ASSERT_TRUE(kept.WriteString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QStringLiteral("/srv/out/")));
+  ASSERT_TRUE(other.WriteString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QStringLiteral("/media/in/")));
+  EXPECT_EQ(kept.ReadString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QString()),
+            QStringLiteral("/media/in/"));
+
+  WriteTextFile(name, ReadTextFile(name) + "[URL]\nHomePage=https://a.example/\n");
+  ASSERT_TRUE(kept.WriteString(QStringLiteral("Output"), QStringLiteral("SnapshotExt"), QStringLiteral("jpg")));
+  EXPECT_EQ(ReadTextFile(name), QByteArray("[Output]\n"
+                                           "OutputPath=/srv/out/\n"
+                                           "SourcePath=/media/in/\n"
+                                           "SnapshotExt=jpg\n"
+                                           "[URL]\n"
+                                           "HomePage=https://a.example/\n"));
+}
+
 TEST(IniFile, ValuesAreStoredAsWrittenWithoutQuotingOrEscaping)
 {
   TScratchFolder folder;
@@ -105,7 +126,7 @@ TEST(IniFile, AMissingFileReadsAsDefaultsAndIsMadeByTheFirstWrite)
   EXPECT_EQ(ReadTextFile(name), QByteArray("[Format]\nFormatid=3\n"));
 }
 
-TEST(IniFile, AChangeThatCannotBeStoredLeavesFileAndObjectUnchanged)
+TEST(IniFile, AChangeThatCannotBeStoredLeavesTheFileUnchanged)
 {
   TScratchFolder folder;
   const QString name = folder.File(QStringLiteral("Fennick.ini"));
