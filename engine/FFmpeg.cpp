@@ -1,6 +1,7 @@
 #include "FFmpeg.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,12 +122,14 @@ void ApplyPriority(TThreadPriority priority) {
 }
 
 // Deletes an output that this run created but left without content: it stayed empty, or never
-// got its header (it could not be played).
+// got its header (it could not be played). Only a regular file: a device or a pipe (/dev/null
+// for a first pass) always reads as empty, and removing it would break the system.
 void DeleteUnfinishedFile(S url, bool headerWritten) {
   if (!IsLocalFileUrl(url)) return;
   const std::string path = UrlToWideFileName(url);
-  const int64_t size = WideFileSize(path);
-  if (size < 0 || (headerWritten && size > 0)) return;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (headerWritten && st.st_size > 0) return;
   if (std::remove(path.c_str()) != 0)
     FFLogger().LogFmt(nullptr, llError, "Could not delete %s: %s", path.c_str(),
                       std::strerror(errno));
