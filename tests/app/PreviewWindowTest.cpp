@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -124,16 +125,20 @@ protected:
     SetSynchronizeHooks(nullptr, nullptr);
   }
 
-  // Runs the Qt event loop, as the program's GUI thread does, until the worker ends.
-  static void RunEventLoopUntilDone(std::thread& Worker, std::atomic<bool>& Done)
+  // Runs the Qt event loop, as the program's GUI thread does, until the worker ends; EachTick
+  // acts as the user in between.
+  static void RunEventLoopUntilDone(std::thread& Worker, std::atomic<bool>& Done,
+                                    const std::function<void()>& EachTick = {})
   {
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (EachTick)
+        EachTick();
       if (Done)
         loop.quit();
     });
-    poll.start(5);
+    poll.start(1);
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     loop.exec();
     Worker.join();
@@ -305,21 +310,12 @@ TEST_F(PreviewWindow, ClosingItDuringAConversionStopsThatTasksPreviewOnly)
     done = true;
   });
   // The user closes the window once it has shown a few pictures.
-  QEventLoop loop;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+  RunEventLoopUntilDone(task, done, [&] {
     const std::vector<TPreviewForm*> forms = PreviewForms();
     if (previewed >= 3 && !forms.empty() && forms.front()->isVisible())
       forms.front()->close();
-    if (done)
-      loop.quit();
   });
-  poll.start(1);
-  QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-  loop.exec();
-  task.join();
 
-  ASSERT_TRUE(done);
   EXPECT_EQ(converted, 100);
   EXPECT_TRUE(previewer.Closed());
   EXPECT_GE(previewed, 3);
