@@ -12,6 +12,8 @@ namespace {
 // Window colours are given as 0xBBGGRR values.
 const QColor LinkColor(0x20, 0x8A, 0xDE);
 const QColor VersionColor(0xEE, 0xEE, 0xF3);
+// The link keeps this far from the picture's right edge.
+constexpr int LinkMargin = 12;
 
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, const QColor& Color, QPoint At)
 {
@@ -66,8 +68,7 @@ void Taboutfrm::showEvent(QShowEvent* Event)
 {
   lblVersion->setText(QStringLiteral("Version ") + GetFileVersionText(true));
   lblVersion->adjustSize();
-  lblurl->setText(ReadUrlConfig(QStringLiteral("HomePage")));
-  lblurl->adjustSize();
+  ShowLink(ReadUrlConfig(QStringLiteral("HomePage")));
   QDialog::showEvent(Event);
 }
 
@@ -107,6 +108,14 @@ bool Taboutfrm::LinkEvent(QEvent* Event)
   default:
     return false;
   }
+}
+
+void Taboutfrm::ShowLink(const QString& Address)
+{
+  // A long address ends in "..." at the picture's edge; the click reads the whole one again.
+  const int room = width() - lblurl->x() - LinkMargin;
+  lblurl->setText(lblurl->fontMetrics().elidedText(Address, Qt::ElideRight, room));
+  lblurl->adjustSize();
 }
 
 void Taboutfrm::SetLinkUnderline(bool On)

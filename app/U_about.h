@@ -37,5 +37,6 @@ protected:
 private:
   bool PictureEvent(QEvent* Event);
   bool LinkEvent(QEvent* Event);
+  void ShowLink(const QString& Address);
   void SetLinkUnderline(bool On);
 };

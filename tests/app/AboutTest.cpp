@@ -86,6 +86,23 @@ TEST_F(AboutBox, APressOnThePictureClosesTheModalBoxEvenUnderTheTexts)
   EXPECT_FALSE(about.isVisible());
 }
 
+TEST_F(AboutBox, ALongHomePageEndsInsideThePictureAndAClickOpensItWhole)
+{
+  const QByteArray page = "https://www.velmora.example/" + QByteArray(200, 'p') + "/";
+  WriteHomePage(page);
+  Taboutfrm about;
+  about.show();
+  EXPECT_TRUE(about.rect().contains(about.lblurl->geometry())) << about.lblurl->geometry().right();
+  EXPECT_TRUE(about.lblurl->text().startsWith(QStringLiteral("https://www.velmora.example/")));
+  EXPECT_TRUE(about.lblurl->text().endsWith(QChar(0x2026))) << qPrintable(about.lblurl->text());
+
+  TUrlCatcher browser;
+  Click(about.lblurl, QEvent::MouseButtonPress);
+  Click(about.lblurl, QEvent::MouseButtonRelease);
+  ASSERT_EQ(browser.Opened.size(), 1);
+  EXPECT_EQ(browser.Opened[0], QUrl(QString::fromLatin1(page)));
+}
+
 TEST_F(AboutBox, TheLinkUnderlinesUnderTheMouse)
 {
   Taboutfrm about;
