@@ -173,6 +173,22 @@ std::mutex& FFmpegPreviewLock() {
   return lock;
 }
 
+namespace {
+
+// A task thread holding the preview lock may log, and a log line waits for the main thread: the
+// main thread must keep serving that dispatch while it waits for the lock.
+std::unique_lock<std::mutex> LockPreviewServingMainThread() {
+  std::unique_lock<std::mutex> lock(FFmpegPreviewLock(), std::defer_lock);
+  if (!IsMainThread()) {
+    lock.lock();
+    return lock;
+  }
+  while (!lock.try_lock()) CheckSynchronize(1);
+  return lock;
+}
+
+}  // namespace
+
 void TManualEvent::Set() {
   const std::lock_guard<std::mutex> lock(FLock);
   FSignalled = true;
@@ -1083,7 +1099,7 @@ void TCustomFFmpeg::SetPreviewFlags(uint8_t flags) {
 void TCustomFFmpeg::SetPreviewFlagsLocked(uint8_t flags) {
   std::unique_ptr<TPreviewer> closing;
   {
-    const std::lock_guard<std::mutex> lock(FFmpegPreviewLock());
+    const std::unique_lock<std::mutex> lock = LockPreviewServingMainThread();
     FPreviewFlags = flags;
     FPreviewReconvert = true;
     if (!(flags & 1)) closing = std::move(FPreviewer);
@@ -3824,6 +3840,7 @@ AVFrame* TCustomFFmpeg::RunOutputHooks(AVFrame* picture, int frameNumber, int64_
 // window is held outside the task's field meanwhile, so that such a change cannot free it.
 void TCustomFFmpeg::PreviewStep(AVFrame* picture, int frameNumber, int64_t pts) {
   bool toEvent = false, converted = false;
+  std::string failure;
   std::unique_ptr<TPreviewer> previewer;
   {
     const std::lock_guard<std::mutex> lock(FFmpegPreviewLock());
@@ -3839,13 +3856,15 @@ void TCustomFFmpeg::PreviewStep(AVFrame* picture, int frameNumber, int64_t pts) 
                                                    picture->width, picture->height);
     FPreviewReconvert = false;
     if (!converted) {
-      Log(llError, FOutputConverter.LastError);
+      failure = FOutputConverter.LastError;
       FPreviewFlags = flags & ~uint8_t(1);
     } else if (!toEvent) {
       previewer = std::move(FPreviewer);
       if (!previewer) previewer = std::make_unique<TPreviewer>();
     }
   }
+  // Logged outside the lock: a log line may wait for the main thread.
+  if (!converted) Log(llError, failure);
   if (converted && toEvent) OnPreview(this, &FOutputConverter.Bitmap(), frameNumber, pts);
   if (!previewer) return;
   const bool shown = previewer->Show(FOutputConverter.Bitmap(), pts);

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 
@@ -268,6 +270,35 @@ TEST_F(TaskTest, EventsSentToTheMainThreadAreDeliveredWhileAbortWaits) {
   EXPECT_TRUE(delivered);
   EXPECT_TRUE(onMainThread);
   EXPECT_EQ(end.Count, 1);
+}
+
+TEST_F(TaskTest, ThePreviewSwitchServesTheMainThreadWhileATaskHoldsThePreviewLock) {
+  ASSERT_TRUE(IsMainThread());
+  TProbeTask task;
+  std::promise<void> locked;
+  std::atomic<bool> served{false};
+  std::thread taskThread([&] {
+    const std::lock_guard<std::mutex> lock(FFmpegPreviewLock());
+    locked.set_value();
+    // What a log line does while a preview picture is being taken.
+    RunInMainThread([&] { served = true; });
+  });
+  locked.get_future().wait();
+  // A deadlock would hang the suite: end it loudly instead.
+  std::atomic<bool> switched{false};
+  std::thread watchdog([&] {
+    for (int n = 0; n < 3000 && !switched; ++n)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (switched) return;
+    std::fputs("SetPreviewFlagsLocked deadlocked against the task thread\n", stderr);
+    std::abort();
+  });
+  task.SetPreviewFlagsLocked(1);
+  switched = true;
+  taskThread.join();
+  watchdog.join();
+  EXPECT_TRUE(served);
+  EXPECT_EQ(task.PreviewFlags(), 1);
 }
 
 TEST_F(TaskTest, AbortFromInsideADispatchedEventDoesNotWaitForItsOwnTask) {
