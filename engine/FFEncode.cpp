@@ -542,7 +542,10 @@ void TCustomEncoder::StartNextTask() {
   TFFmpeg& task = Task(FNextIndex++);
   task.SetVerbose(Verbose);
   task.ProgressInterval = int64_t(FProgressInterval) * 1000;
-  if (FThreaded) {
+  // A task without inputs or outputs is refused: Start reports its end at once, logging through
+  // the main thread, so never under the lock (the main thread may be waiting for it).
+  const bool refused = task.InputCount() == 0 || task.OutputCount() == 0;
+  if (FThreaded && !refused) {
     // Under the lock, so that a Stop or the destructor never misses a task being started. A
     // task that starts while the encoder is paused waits for Resume.
     TConvertThread* thread = task.Start(true, ThreadPriority);
@@ -705,6 +708,7 @@ void TCustomEncoder::DoFrameOutputHook(TCustomFFmpeg* task, const TAVPicture* pi
 // Task thread (or the thread of a stopped task's end report). Never waits for a handler.
 void TCustomEncoder::DoTaskTerminate(TCustomFFmpeg* task) {
   bool deliverHere = false;
+  bool startNext = false;
   {
     const std::lock_guard<std::recursive_mutex> lock(FRunLock);
     if (FShuttingDown) return;
@@ -715,13 +719,15 @@ void TCustomEncoder::DoTaskTerminate(TCustomFFmpeg* task) {
       QueueNotice({index, task->Finished, task->ExceptionRaised, task->ExceptionMessage});
     ++FEndedCount;
     if (FWaitingCount > 0) {
-      if (FThreaded) StartNextTask();
+      startNext = FThreaded;
     } else if (FEndedCount >= FTasks.Count() && !FAllEnded) {
       FAllEnded = true;
       if (OnTerminate) QueueNotice({-1, true, false, ""});
     }
     deliverHere = ClaimDelivery();
   }
+  // After this task's notice is queued, and outside the lock: see StartNextTask.
+  if (startNext) StartNextTask();
   if (deliverHere) DeliverNotices();
 }
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -209,6 +211,49 @@ TEST_F(EncoderRunTest, ATaskLeftWithoutOutputEndsAtItsStartAndTheNextFollows) {
   EXPECT_EQ(all[1].Info.TaskIndex, 1);
   EXPECT_TRUE(all[1].Info.Finished);
   EXPECT_EQ(all[2].Info.TaskIndex, -1);
+  ExpectConverted(Output("out.flv"));
+}
+
+TEST_F(EncoderRunTest, TheMainThreadMayAskTheEncoderWhileARefusedTaskLogsItsEnd) {
+  // As in the application: log lines go to the main thread, whose host is woken for each, and
+  // a timer there reads the encoder's state before it serves them.
+  std::atomic<bool> refusalLogged{false};
+  FFLogger().OnLog = [&](const void*, std::thread::id, TLogLevel, const std::string& text) {
+    if (text == "At least one output file must be specified") refusalLogged = true;
+  };
+  std::atomic<int> wakes{0};
+  SetSynchronizeHooks([&] { ++wakes; }, nullptr);
+  TFFEncoder encoder;
+  TNoticeRecorder notices(encoder);
+  ASSERT_EQ(AddFlvTask(encoder, Input(), "out.flv"), 0);
+  ASSERT_EQ(encoder.AddTask(Input()), 1);
+  encoder.StartTask(1);
+
+  std::atomic<bool> ended{false};
+  std::thread watchdog([&] {
+    for (int n = 0; n < 6000 && !ended; ++n)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (ended) return;
+    std::fputs("the main thread and a task thread wait for each other\n", stderr);
+    std::abort();
+  });
+  int served = 0;
+  while (!notices.AllEnded()) {
+    if (wakes == served) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    served = wakes;
+    EXPECT_TRUE(encoder.Working());
+    CheckSynchronize(0);
+  }
+  ended = true;
+  watchdog.join();
+  SetSynchronizeHooks(nullptr, nullptr);
+  FFLogger().OnLog = nullptr;
+
+  EXPECT_TRUE(refusalLogged);
+  EXPECT_EQ(notices.Indexes(), (std::vector<int>{0, 1, -1}));
   ExpectConverted(Output("out.flv"));
 }
 
