@@ -5,8 +5,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -15,12 +19,18 @@ namespace fs = std::filesystem;
 namespace fixtures {
 namespace {
 
+std::string MadeDir(const std::string& dir) {
+  fs::create_directories(dir);
+  return dir;
+}
+
 const std::string& CacheDir() {
-  static const std::string dir = [] {
-    const std::string d = std::string(FENNICK_TEST_WORK_DIR) + "/fixtures";
-    fs::create_directories(d);
-    return d;
-  }();
+  static const std::string dir = MadeDir(std::string(FENNICK_TEST_WORK_DIR) + "/fixtures");
+  return dir;
+}
+
+const std::string& TempDirRoot() {
+  static const std::string dir = MadeDir(std::string(FENNICK_TEST_WORK_DIR) + "/tmp");
   return dir;
 }
 
@@ -41,8 +51,11 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
-int Run(const std::string& command, std::string* output) {
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+namespace {
+
+// Runs a shell command as it is; what it writes on its standard output goes to `output`.
+int Capture(const std::string& command, std::string* output) {
+  FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return -1;
   char buffer[4096];
   size_t n;
@@ -52,12 +65,42 @@ int Run(const std::string& command, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A name no other thread or process is using, for a file that is written and then renamed.
+std::string PrivateName(const std::string& path) {
+  static std::atomic<int> counter{0};
+  return path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+// The whole command, a list of several included, with its error output sent to `target`.
+std::string Redirected(const std::string& command, const std::string& target) {
+  return "{ " + command + "\n} 2>" + target;
+}
+
+}  // namespace
+
+int Run(const std::string& command, std::string* output) {
+  return Capture(Redirected(command, "&1"), output);
+}
+
+int RunSeparately(const std::string& command, std::string& output, std::string& errors) {
+  const std::string errorFile = PrivateName(TempDirRoot() + "/stderr");
+  const int rc = Capture(Redirected(command, ShellQuote(errorFile)), &output);
+  errors = ReadFile(errorFile);
+  fs::remove(errorFile);
+  return rc;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 std::string Make(const std::string& name, const std::string& arguments) {
   const std::string path = CacheDir() + "/" + name;
   if (fs::exists(path)) return path;
-  // Written under a private name and renamed, so a concurrent reader never sees half a file.
-  const std::string ext = fs::path(name).extension().string();
-  const std::string temp = path + ".tmp" + std::to_string(::getpid()) + ext;
+  // Written under a private name and renamed, so that a concurrent reader, in this process or
+  // another, never sees half a file. The extension stays: it tells ffmpeg the format.
+  const std::string temp = PrivateName(path) + fs::path(name).extension().string();
   std::string output;
   const int rc = Run("ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " " +
                          ShellQuote(temp),
@@ -93,7 +136,7 @@ std::string Path(Media media) {
 
 std::string TempDir(const std::string& tag) {
   static std::atomic<int> counter{0};
-  const std::string dir = std::string(FENNICK_TEST_WORK_DIR) + "/tmp/" + tag + "-" +
+  const std::string dir = TempDirRoot() + "/" + tag + "-" +
                           std::to_string(::getpid()) + "-" + std::to_string(counter++);
   fs::remove_all(dir);
   fs::create_directories(dir);
@@ -104,24 +147,23 @@ std::string TempDir(const std::string& tag) {
 
 namespace {
 
+// A field's whole text as a number; `dflt` when it is missing, "N/A" or not wholly a number.
 double ToDouble(const std::map<std::string, std::string>& m, const std::string& key, double dflt) {
   const auto it = m.find(key);
-  if (it == m.end() || it->second.empty() || it->second == "N/A") return dflt;
-  try {
-    return std::stod(it->second);
-  } catch (const std::exception&) {
-    return dflt;
-  }
+  if (it == m.end()) return dflt;
+  const char* begin = it->second.c_str();
+  char* end = nullptr;
+  const double value = std::strtod(begin, &end);
+  return end != begin && *end == 0 ? value : dflt;
 }
 
 int64_t ToInt(const std::map<std::string, std::string>& m, const std::string& key, int64_t dflt) {
   const auto it = m.find(key);
-  if (it == m.end() || it->second.empty() || it->second == "N/A") return dflt;
-  try {
-    return std::stoll(it->second);
-  } catch (const std::exception&) {
-    return dflt;
-  }
+  if (it == m.end()) return dflt;
+  const std::string& text = it->second;
+  int64_t value = 0;
+  const auto [last, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && last == text.data() + text.size() && !text.empty() ? value : dflt;
 }
 
 std::string Text(const std::map<std::string, std::string>& m, const std::string& key) {
@@ -147,6 +189,14 @@ ProbeStream MakeStream(const std::map<std::string, std::string>& f) {
   return s;
 }
 
+// "[NAME]" or "[/NAME]": the name, and whether the line closes the section.
+bool SectionLine(const std::string& line, std::string& name, bool& closing) {
+  if (line.size() < 3 || line.front() != '[' || line.back() != ']') return false;
+  closing = line[1] == '/';
+  name = line.substr(closing ? 2 : 1, line.size() - (closing ? 3 : 2));
+  return true;
+}
+
 }  // namespace
 
 const ProbeStream* ProbeResult::FirstOfType(const std::string& type) const {
@@ -155,40 +205,52 @@ const ProbeStream* ProbeResult::FirstOfType(const std::string& type) const {
   return nullptr;
 }
 
-ProbeResult ProbeMedia(const std::string& path, bool countFrames) {
+ProbeResult ParseProbeOutput(const std::string& output) {
   ProbeResult result;
-  std::string out;
-  const int rc = fixtures::Run("ffprobe -v error -show_streams -show_format" +
-                                   std::string(countFrames ? " -count_frames" : "") + " " +
-                                   fixtures::ShellQuote(path),
-                               &out);
-  std::istringstream lines(out);
+  std::istringstream lines(output);
   std::string line;
-  std::map<std::string, std::string> section;
-  std::string errors;
-  bool inSection = false;
+  // The open sections, outermost first; only the fields of a STREAM or FORMAT directly count,
+  // not those of a section nested in it (side data, dispositions of newer versions).
+  std::vector<std::string> open;
+  std::map<std::string, std::string> fields;
   while (std::getline(lines, line)) {
-    if (line == "[STREAM]" || line == "[FORMAT]") {
-      section.clear();
-      inSection = true;
-    } else if (line == "[/STREAM]") {
-      result.streams.push_back(MakeStream(section));
-      inSection = false;
-    } else if (line == "[/FORMAT]") {
-      result.format = section;
-      inSection = false;
-    } else if (inSection) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string name;
+    bool closing = false;
+    if (SectionLine(line, name, closing)) {
+      if (!closing) {
+        if (open.empty()) fields.clear();
+        open.push_back(name);
+        continue;
+      }
+      if (open.empty() || open.back() != name) return ProbeResult{};  // not ffprobe's layout
+      open.pop_back();
+      if (!open.empty()) continue;
+      if (name == "STREAM") result.streams.push_back(MakeStream(fields));
+      if (name == "FORMAT") result.format = fields;
+    } else if (open.size() == 1) {
       const auto eq = line.find('=');
-      if (eq != std::string::npos) section[line.substr(0, eq)] = line.substr(eq + 1);
-    } else {
-      errors += line + "\n";
+      if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
     }
   }
-  result.ok = rc == 0 && !result.format.empty();
-  result.error = errors;
+  result.ok = open.empty() && !result.format.empty();
   result.format_name = Text(result.format, "format_name");
   result.duration = ToDouble(result.format, "duration", -1);
   result.bit_rate = ToInt(result.format, "bit_rate", -1);
   result.size = ToInt(result.format, "size", -1);
+  return result;
+}
+
+ProbeResult ProbeMedia(const std::string& path, bool countFrames) {
+  std::string output;
+  std::string errors;
+  const int rc = fixtures::RunSeparately("ffprobe -v error -show_streams -show_format" +
+                                             std::string(countFrames ? " -count_frames" : "") +
+                                             " " + fixtures::ShellQuote(path),
+                                         output, errors);
+  ProbeResult result = ParseProbeOutput(output);
+  result.ok = result.ok && rc == 0;
+  result.error = errors;
+  if (rc != 0) result.error += "ffprobe exit status " + std::to_string(rc) + "\n";
   return result;
 }

@@ -27,8 +27,15 @@ std::string Make(const std::string& name, const std::string& arguments);
 // A new empty folder for one test, under the build tree.
 std::string TempDir(const std::string& tag);
 
-// Runs a shell command; returns its exit status and, when asked, what it printed (both streams).
+// Runs a shell command; returns its exit status (-1 when it did not end normally) and, when
+// asked, what it printed (both streams).
 int Run(const std::string& command, std::string* output = nullptr);
+
+// Runs a shell command keeping its standard output and its error output apart.
+int RunSeparately(const std::string& command, std::string& output, std::string& errors);
+
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
 
 // Quotes a text for the shell.
 std::string ShellQuote(const std::string& text);
@@ -66,3 +73,7 @@ struct ProbeResult {
 };
 
 ProbeResult ProbeMedia(const std::string& path, bool countFrames = true);
+
+// Reads ffprobe's default output (sections of key=value lines). ok when it holds a whole
+// FORMAT section and every section is closed in order; anything else gives an empty result.
+ProbeResult ParseProbeOutput(const std::string& output);
