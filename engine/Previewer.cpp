@@ -1,6 +1,7 @@
 #include "Previewer.h"
 
 #include "FFBaseComponent.h"
+#include "FFLog.h"
 #include "FFUtils.h"
 
 namespace {
@@ -29,6 +30,16 @@ bool TPreviewer::Show(const TBitmap& bitmap, int64_t pts) {
 
 void TPreviewer::Paint(const TBitmap& bitmap, int64_t pts) {
   if (Closed()) return;
+  // The preview is an extra: a window that fails ends the preview, never the conversion.
+  try {
+    PaintWindow(bitmap, pts);
+  } catch (const std::exception& e) {
+    *FClosed = true;
+    FFLogger().Log(this, llError, std::string("Preview window failed: ") + e.what());
+  }
+}
+
+void TPreviewer::PaintWindow(const TBitmap& bitmap, int64_t pts) {
   if (!FWindow) {
     if (Factory()) FWindow = Factory()(bitmap, [closed = FClosed] { *closed = true; });
     if (!FWindow) {

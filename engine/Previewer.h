@@ -46,14 +46,16 @@ class TPreviewer {
 
   // Called from the task thread: paints the picture of the frame at `pts` (µs) on the main
   // thread and waits for it. False once the user has closed the window (or none could be
-  // made): the task stops previewing, its conversion goes on.
+  // made, or it failed): the task stops previewing, its conversion goes on.
   bool Show(const TBitmap& bitmap, int64_t pts);
   bool Closed() const { return *FClosed; }
 
  private:
   // Main thread, inside Show: unless closed, makes the window on the first picture, captions
-  // it with the frame's time and draws the picture.
+  // it with the frame's time and draws the picture. When the host's window fails (throws),
+  // the reason goes to the engine log and the previewer counts as closed.
   void Paint(const TBitmap& bitmap, int64_t pts);
+  void PaintWindow(const TBitmap& bitmap, int64_t pts);
 
   std::unique_ptr<TPreviewWindow> FWindow;
   // Shared with the window's close event, which may outlive this previewer in the host.

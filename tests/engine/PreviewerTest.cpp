@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "FFBaseComponent.h"
+#include "FFLog.h"
 #include "MyUtils.h"
 #include "Previewer.h"
 
@@ -21,6 +24,7 @@ struct TWindowLog {
   std::vector<std::string> Captions;
   std::vector<std::thread::id> Threads;
   bool Destroyed = false;
+  bool DrawFails = false;
   TPreviewClosedEvent Close;
 };
 
@@ -36,6 +40,7 @@ class TFakeWindow : public TPreviewWindow {
     FLog.Threads.push_back(std::this_thread::get_id());
   }
   void Draw(const TBitmap& bitmap) override {
+    if (FLog.DrawFails) throw std::runtime_error("no room for the picture");
     EXPECT_EQ(bitmap.Width(), FLog.Width);
     ++FLog.Draws;
     FLog.Threads.push_back(std::this_thread::get_id());
@@ -55,6 +60,15 @@ class PreviewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetMainThread();
+    InstallFakeWindows();
+  }
+  void TearDown() override {
+    SetPreviewWindowFactory(nullptr);
+    FFLogger().OnLog = nullptr;
+    FFLogger().TriggerEventInMainThread = true;
+  }
+
+  void InstallFakeWindows() {
     SetPreviewWindowFactory([this](const TBitmap& first, TPreviewClosedEvent onClosed) {
       ++FLog.Windows;
       FLog.Width = first.Width();
@@ -63,7 +77,6 @@ class PreviewerTest : public ::testing::Test {
       return std::make_unique<TFakeWindow>(FLog);
     });
   }
-  void TearDown() override { SetPreviewWindowFactory(nullptr); }
 
   // Runs the main thread's queued calls until the worker is done.
   void PumpUntil(const std::atomic<bool>& done) {
@@ -178,4 +191,45 @@ TEST_F(PreviewerTest, WithoutAWindowTheTaskIsToldToStopPreviewing) {
   TPreviewer refused;
   EXPECT_FALSE(refused.Show(Picture(8, 8), 0));
   EXPECT_TRUE(refused.Closed());
+}
+
+TEST_F(PreviewerTest, FailingWindowEndsThePreviewNotTheTaskAndIsLogged) {
+  std::mutex lock;
+  std::vector<std::string> errors;
+  FFLogger().TriggerEventInMainThread = false;
+  FFLogger().OnLog = [&](const void*, std::thread::id, TLogLevel level, const std::string& msg) {
+    const std::lock_guard<std::mutex> guard(lock);
+    if (level == llError) errors.push_back(msg);
+  };
+  int factoryCalls = 0;
+  SetPreviewWindowFactory([&](const TBitmap&, TPreviewClosedEvent) -> std::unique_ptr<TPreviewWindow> {
+    ++factoryCalls;
+    throw std::runtime_error("no display");
+  });
+  std::atomic<bool> done{false};
+  std::vector<bool> shown;
+  std::thread task([&] {
+    TPreviewer previewer;
+    for (int frame = 0; frame < 3; ++frame) shown.push_back(previewer.Show(Picture(8, 8), frame));
+    done = true;
+  });
+  PumpUntil(done);
+  task.join();
+  EXPECT_EQ(shown, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(factoryCalls, 1);
+
+  // A window that was made but cannot draw ends the preview the same way, and is still freed.
+  InstallFakeWindows();
+  FLog.DrawFails = true;
+  {
+    TPreviewer previewer;
+    EXPECT_FALSE(previewer.Show(Picture(8, 8), 0));
+    EXPECT_TRUE(previewer.Closed());
+    EXPECT_FALSE(previewer.Show(Picture(8, 8), 0));
+  }
+  EXPECT_EQ(FLog.Windows, 1);
+  EXPECT_TRUE(FLog.Destroyed);
+  const std::lock_guard<std::mutex> guard(lock);
+  EXPECT_EQ(errors, (std::vector<std::string>{"Preview window failed: no display",
+                                              "Preview window failed: no room for the picture"}));
 }
