@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,11 +38,11 @@ struct TPicture {
   uint8_t At(int x, int y) const { return Luma[y * Stride + x]; }
 };
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+// Whether the process has the library loaded (asks without loading it).
+bool Loaded(const std::string& path) {
+  void* const module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (module) ::dlclose(module);
+  return module != nullptr;
 }
 
 std::string CurrentDir() {
@@ -96,10 +96,10 @@ TEST_F(FrameHookTest, HookChangesThePicturesItIsGivenAndReportsOnRelease) {
     EXPECT_EQ(picture.At(TPicture::Width, y), original.At(TPicture::Width, y));  // past the width
   }
   EXPECT_EQ(picture.Chroma, original.Chroma);
-  EXPECT_EQ(ReadFile(report), "");
+  EXPECT_EQ(fixtures::ReadFile(report), "");
   chain.FrameHookRelease();
   EXPECT_TRUE(chain.Empty());
-  EXPECT_EQ(ReadFile(report), "2 80000 33 17\n");
+  EXPECT_EQ(fixtures::ReadFile(report), "2 80000 33 17\n");
   EXPECT_TRUE(Errors().empty());
 }
 
@@ -120,6 +120,7 @@ TEST_F(FrameHookTest, LibraryWithoutProcessIsRefusedWithItsName) {
   TFrameHookChain chain;
   EXPECT_LT(chain.FrameHookAdd({NoProcess}), 0);
   EXPECT_TRUE(chain.Empty());
+  EXPECT_FALSE(Loaded(NoProcess));
   ASSERT_EQ(Errors().size(), 1u);
   EXPECT_EQ(Errors()[0], "Failed to find Process entrypoint in " + NoProcess);
 }
@@ -129,11 +130,40 @@ TEST_F(FrameHookTest, ArgumentsNeedConfigureAndConfigureMustSucceed) {
   EXPECT_LT(chain.FrameHookAdd({Invert, "extra"}), 0);
   EXPECT_LT(chain.FrameHookAdd({Brighten, "fail"}), 0);
   EXPECT_TRUE(chain.Empty());
+  EXPECT_FALSE(Loaded(Invert));
+  EXPECT_FALSE(Loaded(Brighten));
   const std::vector<std::string> expected = {"Failed to find Configure entrypoint in " + Invert,
                                              "Failed to Configure " + Brighten};
   EXPECT_EQ(Errors(), expected);
   // Without arguments a hook needs no Configure.
   EXPECT_EQ(chain.FrameHookAdd({Invert}), 0);
+  EXPECT_TRUE(Loaded(Invert));
+  chain.FrameHookRelease();
+  EXPECT_FALSE(Loaded(Invert));
+}
+
+TEST_F(FrameHookTest, FileThatIsNoLibraryIsRefusedWithTheSystemsReason) {
+  const std::string folder = fixtures::TempDir("not-a-hook");
+  const std::string text = folder + "/text_hook.so";
+  std::ofstream(text) << "Process\n";
+  const std::string empty = folder + "/empty_hook.so";
+  std::ofstream{empty};
+  TFrameHookChain chain;
+  EXPECT_LT(chain.FrameHookAdd({text, "1"}), 0);
+  EXPECT_LT(chain.FrameHookAdd({empty}), 0);
+  EXPECT_LT(chain.FrameHookAdd({folder}), 0);
+  EXPECT_TRUE(chain.Empty());
+  const std::vector<std::string> errors = Errors();
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_NE(errors[0].find(text), std::string::npos) << errors[0];
+  EXPECT_NE(errors[1].find(empty), std::string::npos) << errors[1];
+  EXPECT_NE(errors[2].find(folder), std::string::npos) << errors[2];
+  // A good hook after the refusals works as ever.
+  ASSERT_EQ(chain.FrameHookAdd({Invert}), 0);
+  TPicture picture;
+  chain.FrameHookProcess(picture.Data, picture.LineSize, AV_PIX_FMT_YUV420P, TPicture::Width,
+                         TPicture::Height, 0);
+  EXPECT_EQ(picture.At(0, 0), 255);
 }
 
 TEST_F(FrameHookTest, MissingLibraryLogsTheSystemsReason) {
@@ -160,7 +190,7 @@ TEST_F(FrameHookTest, EachTaskOwnsItsChainSoAnEndingTaskLeavesOthersRunning) {
   std::thread longTask(task, 3000);
   for (int n = 0; n < 20; ++n) task(5);
   longTask.join();
-  const std::string text = ReadFile(report);
+  const std::string text = fixtures::ReadFile(report);
   EXPECT_NE(text.find("3000 2999 33 17\n"), std::string::npos);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 21);
 }
@@ -171,5 +201,5 @@ TEST_F(FrameHookTest, DestroyingAChainReleasesItsHooks) {
     TFrameHookChain chain;
     ASSERT_EQ(chain.FrameHookAdd({Brighten, "3", report}), 0);
   }
-  EXPECT_EQ(ReadFile(report), "0 0 0 0\n");
+  EXPECT_EQ(fixtures::ReadFile(report), "0 0 0 0\n");
 }
