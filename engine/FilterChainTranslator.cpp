@@ -61,7 +61,8 @@ bool SkipLabels(const char*& p) {
   return true;
 }
 
-// A graph may start with "sws_flags=...;", which is no filter.
+// A graph may start with "sws_flags=...;", which is no filter; libavfilter looks for it at the
+// very first character, before any blank.
 void SkipScalerFlags(const char*& p) {
   if (std::strncmp(p, "sws_flags=", 10) != 0) return;
   if (const char* end = std::strchr(p, ';')) p = end + 1;
@@ -120,7 +121,6 @@ int TranslateFilterChain(void* logContext, const std::string& text, std::string&
   translated.clear();
   const char* p = text.c_str();
   const char* copied = p;
-  SkipBlanks(p);
   SkipScalerFlags(p);
   char separator = 0;
   do {

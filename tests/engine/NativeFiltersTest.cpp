@@ -342,7 +342,10 @@ TEST_F(NativeFiltersTest, UnreadableOrAddressArgumentsFailTheGraph) {
   const char* refused[] = {"nativeeq=abc:1",          "nativehue=1:2x",
                            "nativeeq=1:2:140737488355328:0", "nativehue=1:2:0:4096",
                            "nativeeq=1:2:0:0:5",      "nativeeq=99999999999:0",
-                           "rotate=45deg"};
+                           "rotate=45deg",
+                           // Values are given by position only, as the application writes them.
+                           "nativeeq=brightness=10",  "nativehue=h=1:s=2",
+                           "rotate=angle=30",         "rotate=a=PI/6"};
   for (const char* chain : refused) {
     TFramePtr output;
     EXPECT_EQ(FilterFrame(chain, input.get(), output), AVERROR(EINVAL)) << chain;
@@ -405,6 +408,10 @@ TEST_F(NativeFiltersTest, TranslatorRewritesOnlyOurFiltersAndKeepsTheRestByteFor
       "sws_flags=bicubic;[in] scale=w=320:h=240 [a]; [a]split[b][c];[b]drawtext=text='nativeeq=1\\:2'"
       ",null [d];[c][d]overlay";
   EXPECT_EQ(Translated(foreign), foreign);
+  // Scaler flags count only at the very start: after a blank they are a filter's name.
+  EXPECT_EQ(Translated(" sws_flags=bicubic;null"), " sws_flags=bicubic;null");
+  EXPECT_NE(Translated(" sws_flags=a,nativeeq=1:2;null").find("lutyuv"), std::string::npos);
+  EXPECT_EQ(Translated("sws_flags=a,nativeeq=1:2;null"), "sws_flags=a,nativeeq=1:2;null");
   // Each of ours becomes the format guard plus its built-in filter, labels and the text around
   // it untouched, the instance name carried over.
   EXPECT_EQ(Translated("[in]scale=64:48, nativeeq@bright='10:20' [out]"),
@@ -449,4 +456,29 @@ TEST(FilterChainTranslator, UnregisteredNamesReachTheLibraryAsWritten) {
   std::string translated;
   ASSERT_EQ(TranslateFilterChain(nullptr, "nativehue=1:2,hue=s=0", translated), 0);
   EXPECT_EQ(translated, "nativehue=1:2,hue=s=0");
+}
+
+TEST_F(NativeFiltersTest, TranslatedChainsReadBlanksAndSeparatorsAsTheLibraryDoes) {
+  const TFramePtr input = LumaRamp(41, 29, AV_PIX_FMT_YUV420P);
+  const TFramePtr expected = CloneFrame(input.get());
+  EqualizeFrame(expected.get(), 12, -7);
+  RotateHueOfFrame(expected.get(), 20, 30);
+  for (const char* chain : {"\tnativeeq\n=\n12:-7\t,\r\nnativehue = 20 : 30\n",
+                            "sws_flags=bilinear; nativeeq='12:-7' , nativehue=20\\:30",
+                            "nativeeq=12:-7 [x]; [x] nativehue=20:30",
+                            "[in]nativeeq=12:-7,null[y];[y]nativehue=20:30[out]"}) {
+    const TFramePtr output = Filtered(chain, input.get());
+    ASSERT_TRUE(output) << chain;
+    EXPECT_EQ(FrameDifference(expected.get(), output.get()), "") << chain;
+  }
+}
+
+TEST_F(NativeFiltersTest, NamesThatOnlyBeginLikeOursAreTheLibrarysBusiness) {
+  const TFramePtr input = LumaRamp(16, 16, AV_PIX_FMT_YUV420P);
+  for (const char* chain : {"rotatex", "nativeeqx=1:2", "nativehue_=1:2", "xrotate=90"}) {
+    EXPECT_EQ(Translated(chain), chain);
+    TFramePtr output;
+    EXPECT_EQ(FilterFrame(chain, input.get(), output), AVERROR(EINVAL)) << chain;
+    EXPECT_EQ(LoggedLines(llError, "failed to parsing parameters: 1:2"), 0) << chain;
+  }
 }
