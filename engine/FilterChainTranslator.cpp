@@ -158,6 +158,8 @@ int ParseFilterChain(AVFilterGraph* graph, const std::string& text, AVFilterInOu
   std::string translated;
   const int ret = TranslateFilterChain(graph, text, translated);
   if (ret < 0) return ret;
+  // libavfilter refuses a chain with no filter in it; a blank chain asks for no filtering.
+  if (IsBlank(translated)) translated = "null";
   return ff::avfilter_graph_parse_ptr(graph, translated.c_str(), inputs, outputs, graph);
 }
 

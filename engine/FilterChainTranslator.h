@@ -29,7 +29,8 @@ using TFilterTranslation = int (*)(void* logContext, const char* arguments,
 int TranslateFilterChain(void* logContext, const std::string& text, std::string& translated);
 
 // TranslateFilterChain, then avfilter_graph_parse_ptr of the result into the graph (which is
-// also the log context). 0 or a negative FFmpeg error code.
+// also the log context); a blank chain passes the pictures through. 0 or a negative FFmpeg
+// error code.
 int ParseFilterChain(AVFilterGraph* graph, const std::string& text, AVFilterInOut** inputs,
                      AVFilterInOut** outputs);
 

@@ -482,3 +482,12 @@ TEST_F(NativeFiltersTest, NamesThatOnlyBeginLikeOursAreTheLibrarysBusiness) {
     EXPECT_EQ(LoggedLines(llError, "failed to parsing parameters: 1:2"), 0) << chain;
   }
 }
+
+TEST_F(NativeFiltersTest, BlankChainPassesPicturesThrough) {
+  const TFramePtr input = LumaRamp(16, 16, AV_PIX_FMT_YUV420P);
+  for (const char* chain : {"", "  ", "\t\r\n"}) {
+    const TFramePtr output = Filtered(chain, input.get());
+    ASSERT_TRUE(output) << "[" << chain << "]";
+    EXPECT_EQ(FrameDifference(input.get(), output.get()), "");
+  }
+}
