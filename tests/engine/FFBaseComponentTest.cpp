@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FFBaseComponent.h"
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "FFLog.h"
 #include "MediaFixtures.h"
@@ -27,8 +28,7 @@ namespace {
 class BaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    LoadEngineLibraries();
   }
   void TearDown() override {
     SetSynchronizeHooks(nullptr, nullptr);

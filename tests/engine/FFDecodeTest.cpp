@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "FFDecode.h"
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 
@@ -19,8 +20,7 @@ namespace {
 class DecoderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    LoadEngineLibraries();
   }
   // Other suites expect to find the libraries unloaded.
   void TearDown() override {

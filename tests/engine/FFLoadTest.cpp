@@ -10,6 +10,7 @@
 #include <fstream>
 #include <vector>
 
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 
@@ -103,8 +104,7 @@ void LoadFromAnEmptyFolder() {
 // with the system's copies.
 void LoadFromTheProgramFolderOnce() {
   ASSERT_EQ(MappedFFmpegLibraries(), std::vector<std::string>());
-  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+  ASSERT_NO_FATAL_FAILURE(LoadEngineLibraries());
   const std::vector<std::string> mapped = MappedFFmpegLibraries();
   EXPECT_EQ(mapped.size(), 8u);
   for (const std::string& path : mapped) EXPECT_TRUE(StartsWith(path, FENNICK_LIBAV_DIR)) << path;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "FFLog.h"
 
@@ -40,8 +41,7 @@ class LogRecorder {
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    LoadEngineLibraries();
     FFLogger().SetLogLevel(llInfo);
     // The repeat count and an unfinished line are shared with whatever logged before: a line
     // of its own, given to no handler, ends both.

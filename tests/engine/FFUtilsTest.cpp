@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "FFLog.h"
 #include "FFUtils.h"
@@ -18,8 +19,7 @@ namespace {
 class UtilsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    LoadEngineLibraries();
   }
   // Other suites expect to find the libraries unloaded.
   void TearDown() override { FFLoader().Unload(AllLibraries); }

@@ -316,8 +316,7 @@ inline std::vector<float> ConvertTest::AudioSamples(const std::string& path) con
     ADD_FAILURE() << log;
     return {};
   }
-  std::ifstream file(raw, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+  const std::string bytes = fixtures::ReadFile(raw);
   std::vector<float> samples(bytes.size() / sizeof(float));
   std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
   return samples;

@@ -5,13 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "FFLoad.h"
-#include "FFLog.h"
+#include "EngineTestSupport.h"
 #include "FrameHook.h"
 #include "MediaFixtures.h"
 
@@ -53,23 +51,12 @@ std::string CurrentDir() {
 class FrameHookTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
-    FFLogger().TriggerEventInMainThread = false;
-    FFLogger().OnLog = [this](const void*, std::thread::id, TLogLevel level, const std::string& msg) {
-      std::lock_guard<std::mutex> lock(FLogLock);
-      if (level == llError) FErrors.push_back(msg);
-    };
-  }
-  void TearDown() override { FFLogger().OnLog = nullptr; }
-
-  std::vector<std::string> Errors() {
-    std::lock_guard<std::mutex> lock(FLogLock);
-    return FErrors;
+    LoadEngineLibraries();
   }
 
-  std::mutex FLogLock;
-  std::vector<std::string> FErrors;
+  std::vector<std::string> Errors() { return FLog.Texts(llError); }
+
+  TLogRecorder FLog{llInfo};
 };
 
 }  // namespace

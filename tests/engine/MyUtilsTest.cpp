@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "FFBaseComponent.h"
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "FFUtils.h"
 #include "MyUtils.h"
@@ -14,8 +15,7 @@ namespace {
 class FormatConverterTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    LoadEngineLibraries();
   }
 };
 

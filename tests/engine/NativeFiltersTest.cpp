@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "FFLog.h"
 #include "FFUtils.h"
@@ -91,21 +91,10 @@ void RotateHueOfFrame(AVFrame* frame, int hue, int saturation) {
 class NativeFiltersTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    LoadEngineLibraries();
     RegisterEqFilter();
     RegisterHueFilter();
     RegisterRotateFilter();
-    FFLogger().TriggerEventInMainThread = false;
-    FFLogger().SetLogLevel(llInfo);
-    FFLogger().OnLog = [this](const void*, std::thread::id, TLogLevel level, const std::string& msg) {
-      std::lock_guard<std::mutex> lock(FLogLock);
-      FLog.push_back({level, msg});
-    };
-  }
-  void TearDown() override {
-    FFLogger().OnLog = nullptr;
-    FFLogger().SetLogLevel(llInfo);
   }
 
   // Runs one frame through buffer -> chain -> buffersink. 0 or the first failing code.
@@ -155,19 +144,7 @@ class NativeFiltersTest : public ::testing::Test {
     return translated;
   }
 
-  // The log lines that end with the text, at the level.
-  int LoggedLines(TLogLevel level, const std::string& text) {
-    std::lock_guard<std::mutex> lock(FLogLock);
-    int count = 0;
-    for (const auto& [lineLevel, line] : FLog)
-      if (lineLevel == level && line.size() >= text.size() &&
-          line.compare(line.size() - text.size(), text.size(), text) == 0)
-        ++count;
-    return count;
-  }
-
-  std::mutex FLogLock;
-  std::vector<std::pair<TLogLevel, std::string>> FLog;
+  TLogRecorder FLog{llInfo};
 };
 
 // Every luma value in every row, chroma in a pattern of its own.
@@ -323,18 +300,18 @@ TEST_F(NativeFiltersTest, OutOfRangeValuesAreClampedAndLogged) {
   const TFramePtr input = LumaRamp(257, 2, AV_PIX_FMT_YUV420P);
   const TFramePtr output = Filtered("nativeeq=150:0", input.get());
   ASSERT_TRUE(output);
-  EXPECT_EQ(LoggedLines(llError, "Invalid brightness value 150, force to 100"), 1);
-  EXPECT_EQ(LoggedLines(llDebug, "brightness:100, contrast:0"), 1);
+  EXPECT_EQ(FLog.CountEndingWith(llError, "Invalid brightness value 150, force to 100"), 1);
+  EXPECT_EQ(FLog.CountEndingWith(llDebug, "brightness:100, contrast:0"), 1);
   const TFramePtr expected = CloneFrame(input.get());
   EqualizeFrame(expected.get(), 100, 0);
   EXPECT_EQ(FrameDifference(expected.get(), output.get()), "");
   EXPECT_EQ(Sample(output.get(), 0, 0, 0), 255);  // full brightness: black becomes white
 
   ASSERT_TRUE(Filtered("nativeeq=0:-101,nativehue=-300:2147483647", input.get()));
-  EXPECT_EQ(LoggedLines(llError, "Invalid contrast value -101, force to -100"), 1);
-  EXPECT_EQ(LoggedLines(llError, "Invalid hue value -300, force to -100"), 1);
-  EXPECT_EQ(LoggedLines(llError, "Invalid saturation value 2147483647, force to 100"), 1);
-  EXPECT_EQ(LoggedLines(llDebug, "hue:-100, saturation:100"), 1);
+  EXPECT_EQ(FLog.CountEndingWith(llError, "Invalid contrast value -101, force to -100"), 1);
+  EXPECT_EQ(FLog.CountEndingWith(llError, "Invalid hue value -300, force to -100"), 1);
+  EXPECT_EQ(FLog.CountEndingWith(llError, "Invalid saturation value 2147483647, force to 100"), 1);
+  EXPECT_EQ(FLog.CountEndingWith(llDebug, "hue:-100, saturation:100"), 1);
 }
 
 TEST_F(NativeFiltersTest, UnreadableOrAddressArgumentsFailTheGraph) {
@@ -350,7 +327,7 @@ TEST_F(NativeFiltersTest, UnreadableOrAddressArgumentsFailTheGraph) {
     TFramePtr output;
     EXPECT_EQ(FilterFrame(chain, input.get(), output), AVERROR(EINVAL)) << chain;
     const std::string arguments = std::string(chain).substr(std::string(chain).find('=') + 1);
-    EXPECT_EQ(LoggedLines(llError, "failed to parsing parameters: " + arguments), 1) << chain;
+    EXPECT_EQ(FLog.CountEndingWith(llError, "failed to parsing parameters: " + arguments), 1) << chain;
   }
   // Blanks around the pieces and empty or zero address pieces are fine.
   EXPECT_TRUE(Filtered("nativeeq= 10 : +20 :0:", input.get()));
@@ -451,8 +428,7 @@ TEST_F(NativeFiltersTest, SyntaxErrorsAreLeftToTheLibrary) {
 
 TEST(FilterChainTranslator, UnregisteredNamesReachTheLibraryAsWritten) {
   if (FilterRegistered("nativehue")) GTEST_SKIP() << "registered by an earlier test in this process";
-  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+  ASSERT_NO_FATAL_FAILURE(LoadEngineLibraries());
   std::string translated;
   ASSERT_EQ(TranslateFilterChain(nullptr, "nativehue=1:2,hue=s=0", translated), 0);
   EXPECT_EQ(translated, "nativehue=1:2,hue=s=0");
@@ -479,7 +455,7 @@ TEST_F(NativeFiltersTest, NamesThatOnlyBeginLikeOursAreTheLibrarysBusiness) {
     EXPECT_EQ(Translated(chain), chain);
     TFramePtr output;
     EXPECT_EQ(FilterFrame(chain, input.get(), output), AVERROR(EINVAL)) << chain;
-    EXPECT_EQ(LoggedLines(llError, "failed to parsing parameters: 1:2"), 0) << chain;
+    EXPECT_EQ(FLog.CountEndingWith(llError, "failed to parsing parameters: 1:2"), 0) << chain;
   }
 }
 

@@ -2,14 +2,13 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "EngineTestSupport.h"
 #include "FFBaseComponent.h"
-#include "FFLog.h"
 #include "MyUtils.h"
 #include "Previewer.h"
 
@@ -62,11 +61,7 @@ class PreviewerTest : public ::testing::Test {
     SetMainThread();
     InstallFakeWindows();
   }
-  void TearDown() override {
-    SetPreviewWindowFactory(nullptr);
-    FFLogger().OnLog = nullptr;
-    FFLogger().TriggerEventInMainThread = true;
-  }
+  void TearDown() override { SetPreviewWindowFactory(nullptr); }
 
   void InstallFakeWindows() {
     SetPreviewWindowFactory([this](const TBitmap& first, TPreviewClosedEvent onClosed) {
@@ -194,13 +189,7 @@ TEST_F(PreviewerTest, WithoutAWindowTheTaskIsToldToStopPreviewing) {
 }
 
 TEST_F(PreviewerTest, FailingWindowEndsThePreviewNotTheTaskAndIsLogged) {
-  std::mutex lock;
-  std::vector<std::string> errors;
-  FFLogger().TriggerEventInMainThread = false;
-  FFLogger().OnLog = [&](const void*, std::thread::id, TLogLevel level, const std::string& msg) {
-    const std::lock_guard<std::mutex> guard(lock);
-    if (level == llError) errors.push_back(msg);
-  };
+  TLogRecorder log(llInfo);
   int factoryCalls = 0;
   SetPreviewWindowFactory([&](const TBitmap&, TPreviewClosedEvent) -> std::unique_ptr<TPreviewWindow> {
     ++factoryCalls;
@@ -229,7 +218,6 @@ TEST_F(PreviewerTest, FailingWindowEndsThePreviewNotTheTaskAndIsLogged) {
   }
   EXPECT_EQ(FLog.Windows, 1);
   EXPECT_TRUE(FLog.Destroyed);
-  const std::lock_guard<std::mutex> guard(lock);
-  EXPECT_EQ(errors, (std::vector<std::string>{"Preview window failed: no display",
+  EXPECT_EQ(log.Texts(llError), (std::vector<std::string>{"Preview window failed: no display",
                                               "Preview window failed: no room for the picture"}));
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 
+#include "EngineTestSupport.h"
 #include "FFLoad.h"
 #include "FFUtils.h"
 #include "MediaFixtures.h"
@@ -22,17 +23,9 @@ using TPacketCounts = std::map<int, int64_t>;
 class UnicodeProtocolTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    LoadEngineLibraries();
   }
 };
-
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -211,7 +204,7 @@ std::string Base64(const std::string& data) {
 TEST_F(UnicodeProtocolTest, OtherProtocolsAreLeftToFFmpeg) {
   const std::string wav =
       fixtures::Make("tone_8000_mono.wav", "-f lavfi -i sine=sample_rate=8000:duration=0.5 -ac 1");
-  const std::string url = "data:audio/wav;base64," + Base64(ReadText(wav));
+  const std::string url = "data:audio/wav;base64," + Base64(fixtures::ReadFile(wav));
   ASSERT_FALSE(IsLocalFileUrl(url));
   AVFormatContext* input = nullptr;
   ASSERT_EQ(UnicodeOpenInput(&input, url, nullptr, nullptr), 0);
@@ -248,7 +241,7 @@ TEST_F(UnicodeProtocolTest, GarbageInputFailsAndFreesEverything) {
   AVFormatContext* input = nullptr;
   EXPECT_LT(UnicodeOpenInput(&input, path, nullptr, nullptr), 0);
   EXPECT_EQ(input, nullptr);
-  EXPECT_EQ(ReadText(path), std::string(100, '\0'));
+  EXPECT_EQ(fixtures::ReadFile(path), std::string(100, '\0'));
 }
 
 TEST_F(UnicodeProtocolTest, ReadingNeverCreatesChangesOrTruncates) {
@@ -267,7 +260,7 @@ TEST_F(UnicodeProtocolTest, ReadingNeverCreatesChangesOrTruncates) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "456");
   EXPECT_EQ(UnicodeClose(&pb), 0);
   EXPECT_EQ(pb, nullptr);
-  EXPECT_EQ(ReadText(path), "0123456789");
+  EXPECT_EQ(fixtures::ReadFile(path), "0123456789");
 
   EXPECT_EQ(UnicodeOpen(&pb, dir + "/absent.bin", AVIO_FLAG_READ), AVERROR(ENOENT));
   EXPECT_EQ(pb, nullptr);
@@ -285,14 +278,14 @@ TEST_F(UnicodeProtocolTest, WritingCreatesOrTruncates) {
   EXPECT_EQ(FileSize(existing), 0);
   ff::avio_write(pb, reinterpret_cast<const unsigned char*>("new"), 3);
   EXPECT_EQ(UnicodeClose(&pb), 0);
-  EXPECT_EQ(ReadText(existing), "new");
+  EXPECT_EQ(fixtures::ReadFile(existing), "new");
 
   const std::string created = dir + "/新 🎬.bin";
   ASSERT_EQ(UnicodeOpen(&pb, created, AVIO_FLAG_READ_WRITE), 0);
   ff::avio_write(pb, reinterpret_cast<const unsigned char*>("abcdef"), 6);
   EXPECT_EQ(ff::avio_seek(pb, 0, SEEK_SET), 0);
   EXPECT_EQ(UnicodeClose(&pb), 0);
-  EXPECT_EQ(ReadText(created), "abcdef");
+  EXPECT_EQ(fixtures::ReadFile(created), "abcdef");
 
   EXPECT_EQ(UnicodeOpen(&pb, dir + "/no folder/x.bin", AVIO_FLAG_WRITE), AVERROR(ENOENT));
 }
