@@ -471,13 +471,14 @@ struct TPlayerCore {
 // ---- Read thread ----
 
 // Read thread, while the input opens: gives up when the time limit has passed or Stop cancels.
+// The state's abort request outlasts the time limit's restarts between the opening's steps.
 bool TPlayerCore::OpeningInterrupt(void* owner) {
   auto& context = *static_cast<TPlayContext*>(owner);
   TCustomPlayer& player = *context.Owner;
   const int64_t start = player.FIOStartTime;
-  if (start == INT64_MAX) return false;
+  const bool cancelled = start == 0 || context.AbortRequest;
+  if (start == INT64_MAX && !cancelled) return false;
   const int timeout = player.Timeout;
-  const bool cancelled = start == 0;
   if (!cancelled && (timeout <= 0 || NowUS() - start <= int64_t(timeout) * 1000)) return false;
   if (!context.InterruptLogged.exchange(true))
     FFLogger().Log(&player, llInfo,
@@ -506,7 +507,6 @@ void TPlayerCore::ReadThread(TCustomPlayer& player, TPlayContext& context) {
   } else {
     context.SetOpenStatus(osFailing);
   }
-  player.FOpeningContext = nullptr;
   if (opened) player.FDecoder.AttachFormatContext(nullptr);
   // The sound device stops first: the video thread and the audio callback read each other's
   // clocks until both have stopped.
@@ -542,11 +542,14 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
     return false;
   }
   context.FormatContext = input;
-  player.FOpeningContext = &context;
   if (context.Settings.GenerateMissingPts) input->flags |= AVFMT_FLAG_GENPTS;
   if (player.OnBeforeFindStreamInfo) {
     player.FIOStartTime = INT64_MAX;
     player.DeliverEvent([&player, input] { player.OnBeforeFindStreamInfo(&player, input); });
+    if (context.AbortRequest) {
+      player.SetLastError(AVErrorText(context.FileName, AVERROR_EXIT), true);
+      return false;
+    }
   }
   player.FIOStartTime = NowUS();
   if (ff::avformat_find_stream_info(input, nullptr) < 0) {
@@ -2292,15 +2295,25 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
     context->StartPausedCount = 1;
   }
   FIOStartTime = INT64_MAX;
+  SetOpeningContext(context.get());
   try {
     context->ReadThread = std::thread(TPlayerCore::ReadThread, std::ref(*this), std::ref(*context));
   } catch (const std::system_error&) {
+    SetOpeningContext(nullptr);
     SetLastError("SDL_CreateThread() failed.", true);
     return false;
   }
   WaitPumping([&context] { return context->GetOpenStatus() != osPending; }, 10);
+  SetOpeningContext(nullptr);
   if (context->GetOpenStatus() != osOpened) {
     context->ReadThread.join();
+    return false;
+  }
+  // Stop came after the last step that it could interrupt: the opening is cancelled all the
+  // same, rather than a play that nobody waits for.
+  if (context->AbortRequest) {
+    SetLastError(AVErrorText(fileName, AVERROR_EXIT), true);
+    TPlayerCore::CloseStream(*this, std::move(context));
     return false;
   }
   try {
@@ -2313,6 +2326,13 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
   const std::lock_guard<std::mutex> lock(FPlayerLock);
   FContext = std::move(context);
   return true;
+}
+
+// Caller's thread. Stop reaches the state through this pointer while the opening runs; both
+// sides hold the player lock, so Stop never sets the abort request of a freed state.
+void TCustomPlayer::SetOpeningContext(TPlayContext* context) {
+  const std::lock_guard<std::mutex> lock(FPlayerLock);
+  FOpeningContext = context;
 }
 
 // Caller's thread.
@@ -2605,16 +2625,22 @@ void TCustomPlayer::StopPlaying(TPlayContext& context) {
 }
 
 void TCustomPlayer::Stop(bool waitForStop) {
+  bool opening = false;
   {
     const auto lock = LockPumping(FPlayerLock);
     if (FContext) {
       StopPlaying(*FContext);
     } else {
       FIOStartTime = 0;
-      if (TPlayContext* opening = FOpeningContext) opening->AbortRequest = true;
+      if (FOpeningContext) {
+        FOpeningContext->AbortRequest = true;
+        opening = true;
+      }
     }
   }
-  if (waitForStop) {
+  // An Open under way (further down this thread's stack, or on another thread) closes SDL
+  // itself once its read thread has given up; SDL must not go while that thread uses it.
+  if (waitForStop && !opening) {
     WaitForStop();
     WaitForPlayThread();
     CloseSDL();

@@ -219,6 +219,7 @@ class TCustomPlayer : public TFFBaseComponent {
   bool SDLRunning() const;
   void SetSDLDriverVariables() const;
   bool PlayerStreamOpen(const std::string& fileName, bool startPaused);
+  void SetOpeningContext(TPlayContext* context);
   void DoFileOpen();
   void StartEventThread();
   void StopEventThread(bool terminate);
@@ -269,8 +270,9 @@ class TCustomPlayer : public TFFBaseComponent {
   // FPlayerLock, and whoever closes the stream takes the state out under it.
   std::mutex FPlayerLock;
   std::unique_ptr<TPlayContext> FContext;
-  // The state whose read thread is opening the input, for Stop's cancel path.
-  std::atomic<TPlayContext*> FOpeningContext{nullptr};
+  // The state whose read thread is opening the input, for Stop's cancel path; under
+  // FPlayerLock.
+  TPlayContext* FOpeningContext = nullptr;
   // I/O start of the opening (µs); the largest value runs no limit, 0 cancels.
   std::atomic<int64_t> FIOStartTime{INT64_MAX};
 
