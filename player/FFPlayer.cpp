@@ -421,6 +421,7 @@ struct TPlayerCore {
 
   // Pictures (video thread).
   static void VideoThread(TCustomPlayer& player, TPlayContext& context);
+  static bool SeekWaitsForPicture(TPlayContext& context);
   static bool FilterAndQueue(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
                              AVFrame* filtered);
   static bool PrepareFilterGraph(TCustomPlayer& player, TPlayContext& context,
@@ -1272,8 +1273,8 @@ void TPlayerCore::VideoThread(TCustomPlayer& player, TPlayContext& context) {
   video.Skipped = ff::av_frame_alloc();
   if (frame && filtered && video.Packet && video.Skipped) {
     for (;;) {
-      while (context.Paused && !context.AbortRequest && !context.PausedAtSeek &&
-             !context.StartPausedCount)
+      while (context.Paused && !context.AbortRequest && !context.StartPausedCount &&
+             !SeekWaitsForPicture(context))
         SleepMs(10);
       const int got = GetVideoFrame(player, context, frame);
       if (got < 0) break;
@@ -1284,6 +1285,16 @@ void TPlayerCore::VideoThread(TCustomPlayer& player, TPlayContext& context) {
   ff::av_frame_free(&frame);
   ff::av_frame_free(&filtered);
   video.Graph.Free();
+}
+
+// Video thread. While paused, a seek still needs its picture from the time it is asked until
+// the first picture after its flush marker is queued; a seek asked meanwhile, or one whose
+// marker the queue still holds, keeps the decoding going too.
+bool TPlayerCore::SeekWaitsForPicture(TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  if (context.SeekRequest || video.Queue.FlushPending()) return true;
+  const std::lock_guard<std::mutex> lock(video.PictureLock);
+  return video.FirstAfterFlush;
 }
 
 // Video thread. False when the stream closes or the filters fail.

@@ -1,5 +1,7 @@
 #include "PacketQueue.h"
 
+#include <algorithm>
+
 namespace {
 int64_t EntryBytes(const AVPacket* packet) {
   return (packet ? packet->size : 0) + TPacketQueue::EntrySize;
@@ -82,4 +84,9 @@ int64_t TPacketQueue::ByteSize() const {
 int TPacketQueue::PacketCount() const {
   const std::lock_guard<std::mutex> lock(FLock);
   return int(FPackets.size());
+}
+
+bool TPacketQueue::FlushPending() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return std::find(FPackets.begin(), FPackets.end(), nullptr) != FPackets.end();
 }

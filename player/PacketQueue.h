@@ -36,6 +36,8 @@ class TPacketQueue {
   // Each packet counts its data plus the bookkeeping of one entry, as memory in use.
   int64_t ByteSize() const;
   int PacketCount() const;
+  // A flush marker waits in the queue: a seek has not reached the consumer yet.
+  bool FlushPending() const;
 
   static constexpr int EntrySize = 80;
 

@@ -37,11 +37,14 @@ TEST_F(PacketQueueTest, PacketsComeOutInOrderWithTheFlushMarkerBetween) {
   EXPECT_EQ(queue.ByteSize(), 100 + 50 + 3 * TPacketQueue::EntrySize);
 
   AVPacket* out = ff::av_packet_alloc();
+  EXPECT_TRUE(queue.FlushPending());
   ASSERT_EQ(queue.Get(out, false), TPacketQueue::grPacket);
   EXPECT_EQ(out->size, 100);
   EXPECT_EQ(out->data[0], 1);
   ff::av_packet_unref(out);
+  EXPECT_TRUE(queue.FlushPending());
   EXPECT_EQ(queue.Get(out, false), TPacketQueue::grFlush);
+  EXPECT_FALSE(queue.FlushPending());
   ASSERT_EQ(queue.Get(out, false), TPacketQueue::grPacket);
   EXPECT_EQ(out->data[0], 2);
   ff::av_packet_unref(out);

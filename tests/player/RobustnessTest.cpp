@@ -127,6 +127,16 @@ TEST_F(Robustness, HundredSeeksInASecondThenPlayToTheEnd) {
   EXPECT_EQ(Recorder.LastPosition(), int64_t(ProbeMedia(file, false).duration * 1000000));
 }
 
+TEST_F(Robustness, SeekStormWhilePausedAndWaitingEachTime) {
+  ASSERT_TRUE(Player.Open(fixtures::Path(Media::VideoOnly), 0)) << Player.LastErrMsg();
+  PumpFor(200);
+  Player.Pause();
+  for (int n = 0; n < 30; ++n) Player.Seek(0, true, (n % 10) * 250000);
+  EXPECT_FALSE(Player.Seeking());
+  Player.Resume();
+  ASSERT_TRUE(WaitForEnd(1, 10000));
+}
+
 TEST_F(Robustness, PauseAndResumeStorm) {
   ASSERT_TRUE(Player.Open(fixtures::Path(Media::Mp4H264Aac), 0)) << Player.LastErrMsg();
   for (int n = 0; n < 100; ++n) {
