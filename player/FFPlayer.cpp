@@ -1590,8 +1590,9 @@ double TPlayerCore::TargetTime(TPlayContext& context, double pts) {
 
 // Video thread, after a picture entered the queue.
 void TPlayerCore::PictureQueued(TCustomPlayer& player, TPlayContext& context) {
-  player.FSeekDisplayed.Set();
+  // A waiting Seek returns once the picture is there, and by then it is no longer seeking.
   if (!context.SeekRequest) player.FSeeking = false;
+  player.FSeekDisplayed.Set();
   const int count = context.StartPausedCount;
   if (count > 0) {
     if (count < 2) {
