@@ -451,6 +451,7 @@ struct TPlayerCore {
   static double VideoClock(const TPlayContext& context);
   static double MasterClock(const TPlayContext& context);
   static bool FollowsMaster(const TPlayContext& context, bool video);
+  static void ResumeVideoClocks(TPlayContext& context);
 
   // Display and refresh (play thread).
   static void RefreshThread(TPlayContext& context);
@@ -2463,13 +2464,10 @@ void TCustomPlayer::TogglePause(TPlayContext& context) {
   if (!FSeekDone.WaitFor(250)) FSeekDone.Set();
   TVideoSide& video = context.Video;
   if (context.Paused) {
-    const double now = NowSeconds();
-    {
-      const std::lock_guard<std::mutex> lock(video.PictureLock);
-      video.FrameTimer += now + video.CurrentPtsDrift - video.CurrentPts;
-    }
-    if (context.ReadPauseResult != AVERROR(ENOSYS)) video.CurrentPts = video.CurrentPtsDrift + now;
-    video.CurrentPtsDrift = video.CurrentPts - now;
+    // The pictures' clocks move on by the pause once a picture was shown; before that they
+    // hold no time yet, and moving them would put the first pictures off by the system's
+    // uptime.
+    if (video.CurrentPtsDrift != 0) TPlayerCore::ResumeVideoClocks(context);
     context.ExternalClock.SetPaused(false);
     context.Paused = false;
   } else {
@@ -2477,6 +2475,18 @@ void TCustomPlayer::TogglePause(TPlayContext& context) {
     context.ExternalClock.SetPaused(true);
     context.Paused = true;
   }
+}
+
+// Holding the player lock, on resume.
+void TPlayerCore::ResumeVideoClocks(TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  const double now = NowSeconds();
+  {
+    const std::lock_guard<std::mutex> lock(video.PictureLock);
+    video.FrameTimer += now + video.CurrentPtsDrift - video.CurrentPts;
+  }
+  if (context.ReadPauseResult != AVERROR(ENOSYS)) video.CurrentPts = video.CurrentPtsDrift + now;
+  video.CurrentPtsDrift = video.CurrentPts - now;
 }
 
 namespace {

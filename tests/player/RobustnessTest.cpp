@@ -153,6 +153,18 @@ TEST_F(Robustness, PauseAndResumeStorm) {
   EXPECT_EQ(Recorder.CountOf(psEnd), 1);
 }
 
+// Paused and resumed before the first picture was shown: the play goes on at once.
+TEST_F(Robustness, PauseAndResumeBeforeTheFirstPicture) {
+  for (const Media media : {Media::Mp4H264Aac, Media::VideoOnly}) {
+    const int ends = Recorder.CountOf(psEnd);
+    ASSERT_TRUE(Player.Open(fixtures::Path(media), 0)) << Player.LastErrMsg();
+    Player.Pause();
+    Player.Resume();
+    EXPECT_TRUE(WaitForEnd(ends + 1, 10000));
+    Player.Stop(true);
+  }
+}
+
 // The reader reaches the end of the file ahead of the display; the user pauses just before
 // the last pictures. The end waits for the resume.
 TEST_F(Robustness, FileThatEndsWhilePaused) {
