@@ -1,10 +1,6 @@
 // Playing real files with SDL's dummy drivers: positions, states, pause, seek, stop and the
 // failures of Open, as a program sees them through the player's events.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -228,22 +224,12 @@ TEST_F(Playback, DisabledVideoAndAudioLeaveNothingToPlay) {
 }
 
 TEST_F(Playback, SilentServerTimesOut) {
-  const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(server, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(server, 4), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string url =
-      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/clip.mp4";
+  const TSilentServer server;
+  const std::string url = server.Url();
   Player.Timeout = 1000;
   const auto start = Clock::now();
   EXPECT_FALSE(Player.Open(url, 0));
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  ::close(server);
   EXPECT_EQ(Player.LastErrMsg(), url + ": Immediate exit requested");
   EXPECT_GE(seconds, 0.9);
   EXPECT_LT(seconds, 5.0);

@@ -1,5 +1,10 @@
 #include "PlayerTestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -77,6 +82,23 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
 
 void PumpFor(int milliseconds) {
   PumpUntil([] { return false; }, milliseconds);
+}
+
+TSilentServer::TSilentServer() {
+  FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_GE(FSocket, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(::listen(FSocket, 4), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
+  FUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/clip.mp4";
+}
+
+TSilentServer::~TSilentServer() {
+  if (FSocket >= 0) ::close(FSocket);
 }
 
 void LoadPlayer(TCustomPlayer& player) {

@@ -68,6 +68,20 @@ inline int Luma(const TPixel& pixel) { return (pixel.Red + pixel.Green + pixel.B
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
 void PumpFor(int milliseconds);
 
+// A local server that takes connections and never answers: an opening waits on it.
+class TSilentServer {
+ public:
+  TSilentServer();
+  ~TSilentServer();
+  TSilentServer(const TSilentServer&) = delete;
+  TSilentServer& operator=(const TSilentServer&) = delete;
+  const std::string& Url() const { return FUrl; }
+
+ private:
+  int FSocket = -1;
+  std::string FUrl;
+};
+
 // A player on the LibAV folder with SDL's dummy drivers.
 void LoadPlayer(TCustomPlayer& player);
 

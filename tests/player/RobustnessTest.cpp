@@ -2,11 +2,7 @@
 // pauses, the end arriving while paused, damaged files, a sound device that cannot start,
 // the player destroyed while it plays, a cancelled opening and a path in other scripts.
 // Nothing may hang or crash, and every failure reaches LastErrMsg with its text.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -39,28 +35,6 @@ class Robustness : public ::testing::Test {
   TRecorder Recorder{Player};
 };
 
-// A server that takes connections and never answers: the opening waits on it.
-class SilentServer {
- public:
-  SilentServer() {
-    FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(FSocket, 4);
-    socklen_t length = sizeof address;
-    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
-    FUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/clip.mp4";
-  }
-  ~SilentServer() { ::close(FSocket); }
-  const std::string& Url() const { return FUrl; }
-
- private:
-  int FSocket = -1;
-  std::string FUrl;
-};
-
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -82,7 +56,7 @@ TEST_F(Robustness, OpenAndStopInQuickSuccession) {
 
 // The user stops while the opening waits for a server: a click handled while Open dispatches.
 TEST_F(Robustness, StopWhileOpeningASlowServerCancelsTheOpening) {
-  SilentServer server;
+  TSilentServer server;
   const auto start = Clock::now();
   std::thread user([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
