@@ -8,15 +8,14 @@
 namespace {
 
 // Worker thread: a worker has queued a call; the GUI thread runs it when it next takes events.
-void WakeGuiThread()
-{
-  QMetaObject::invokeMethod(QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
+void WakeGuiThread() {
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
 }
 
-} // namespace
+}  // namespace
 
-void InstallEngineHost()
-{
+void InstallEngineHost() {
   SetMainThread();
   SetSynchronizeHooks(WakeGuiThread, [] { QCoreApplication::processEvents(); });
   SetPreviewWindowFactory(MakePreviewWindow);

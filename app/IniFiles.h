@@ -10,7 +10,7 @@
 #include <QStringList>
 
 class TIniFile {
-public:
+ public:
   // A missing file reads as empty and is created by the first write.
   explicit TIniFile(const QString& FileName);
 
@@ -29,7 +29,7 @@ public:
   const QString& FileName() const { return FFileName; }
   const QString& LastErrMsg() const { return FLastErrMsg; }
 
-private:
+ private:
   bool Save(const QStringList& Lines);
 
   QString FFileName;

@@ -14,7 +14,7 @@
 #include <string>
 
 class TPreviewForm : public QWidget, public TPreviewWindow {
-public:
+ public:
   // OnClosed runs once, when the user closes the window (not when its owner frees it).
   TPreviewForm(QSize ClientSize, TPreviewClosedEvent OnClosed);
 
@@ -23,14 +23,14 @@ public:
   // GUI thread. Keeps a copy of the picture and draws it at the top-left corner.
   void Draw(const TBitmap& Bitmap) override;
 
-protected:
+ protected:
   void paintEvent(QPaintEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseMoveEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
 
-private:
+ private:
   TPreviewClosedEvent FOnClosed;
   // A copy of the last picture, in the format the screen draws fastest.
   QImage FPicture;
@@ -41,4 +41,5 @@ private:
 
 // The engine's preview window factory (GUI thread): a shown window whose client area is the
 // size of the first picture.
-std::unique_ptr<TPreviewWindow> MakePreviewWindow(const TBitmap& FirstPicture, TPreviewClosedEvent OnClosed);
+std::unique_ptr<TPreviewWindow> MakePreviewWindow(const TBitmap& FirstPicture,
+                                                  TPreviewClosedEvent OnClosed);

@@ -21,52 +21,49 @@ namespace {
 constexpr int SplashPause = 800;
 
 // Waits with the event loop running, so the splash stays drawn.
-void Pause(int Milliseconds)
-{
+void Pause(int Milliseconds) {
   QEventLoop loop;
   QTimer::singleShot(Milliseconds, &loop, &QEventLoop::quit);
   loop.exec();
 }
 
 // The distribution's name from os-release, then the kernel's from uname.
-QString SystemVersionText()
-{
+QString SystemVersionText() {
   QString text = QSysInfo::prettyProductName();
   utsname names{};
   if (uname(&names) == 0)
-    text += QStringLiteral(", %1 %2").arg(QString::fromLocal8Bit(names.sysname), QString::fromLocal8Bit(names.release));
+    text += QStringLiteral(", %1 %2").arg(QString::fromLocal8Bit(names.sysname),
+                                          QString::fromLocal8Bit(names.release));
   return text;
 }
 
-QString MemoryText()
-{
+QString MemoryText() {
   const long long bytes = static_cast<long long>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE);
   return QStringLiteral("%1 MB").arg(bytes >> 20);
 }
 
 // Empty where the system names none (the "C" locale has no language or country).
-QString LanguageText()
-{
+QString LanguageText() {
   const QLocale::Language language = QLocale::system().language();
-  return language == QLocale::AnyLanguage || language == QLocale::C ? QString() : QLocale::languageToString(language);
+  return language == QLocale::AnyLanguage || language == QLocale::C
+             ? QString()
+             : QLocale::languageToString(language);
 }
 
-QString CountryText()
-{
+QString CountryText() {
   const QLocale::Territory territory = QLocale::system().territory();
   return territory == QLocale::AnyTerritory ? QString() : QLocale::territoryToString(territory);
 }
 
-QString MetricsText()
-{
+QString MetricsText() {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  return screen ? QStringLiteral("%1 X %2").arg(screen->size().width()).arg(screen->size().height()) : QString();
+  return screen ? QStringLiteral("%1 X %2").arg(screen->size().width()).arg(screen->size().height())
+                : QString();
 }
 
-} // namespace
+}  // namespace
 
-std::unique_ptr<Taboutfrm> ShowSplash()
-{
+std::unique_ptr<Taboutfrm> ShowSplash() {
   auto splash = std::make_unique<Taboutfrm>();
   splash->setWindowFlag(Qt::WindowStaysOnTopHint);
   splash->setEnabled(false);
@@ -75,8 +72,7 @@ std::unique_ptr<Taboutfrm> ShowSplash()
   return splash;
 }
 
-void LogSystemInfo()
-{
+void LogSystemInfo() {
   const QString rule(69, QLatin1Char('='));
   VelLog.WriteInfo(rule);
   VelLog.WriteInfo(QStringLiteral("System Version:  ") + SystemVersionText());
@@ -91,11 +87,9 @@ void LogSystemInfo()
   VelLog.WriteInfo(QString());
 }
 
-int RunFennick(int argc, char* argv[])
-{
+int RunFennick(int argc, char* argv[]) {
   // Before the log is touched: a second start must leave the running copy's logs alone.
-  if (IsAlreadyRunning(AppMutexName))
-    return 0;
+  if (IsAlreadyRunning(AppMutexName)) return 0;
   QApplication application(argc, argv);
   InitVelLog(ProgramFolder());
 

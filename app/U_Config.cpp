@@ -11,43 +11,36 @@ namespace {
 
 QString ProgramFolderOverride;
 
-} // namespace
+}  // namespace
 
-QString ProgramFolder()
-{
-  const QString folder =
-      ProgramFolderOverride.isEmpty() ? QCoreApplication::applicationDirPath() : ProgramFolderOverride;
+QString ProgramFolder() {
+  const QString folder = ProgramFolderOverride.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                         : ProgramFolderOverride;
   return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-void SetProgramFolder(const QString& Folder)
-{
-  ProgramFolderOverride = Folder;
-}
+void SetProgramFolder(const QString& Folder) { ProgramFolderOverride = Folder; }
 
 QString ReadIniValue(const QString& FileName, const QString& Section, const QString& Ident,
-                     const QString& Default)
-{
+                     const QString& Default) {
   return TIniFile(FileName).ReadString(Section, Ident, Default);
 }
 
-QString ReadUrlConfig(const QString& Ident)
-{
+QString ReadUrlConfig(const QString& Ident) {
   return ReadIniValue(ProgramFolder() + QStringLiteral("URL.cfg"), QStringLiteral("URL"), Ident,
                       DefaultHomePage);
 }
 
-bool OpenURL(const QString& Address)
-{
-  if (QDesktopServices::openUrl(QUrl::fromUserInput(Address)))
-    return true;
+bool OpenURL(const QString& Address) {
+  if (QDesktopServices::openUrl(QUrl::fromUserInput(Address))) return true;
   VelLog.WriteError(QStringLiteral("Cannot open %1 in the web browser").arg(Address));
   return false;
 }
 
-QString GetFileVersionText(bool WithBuild)
-{
-  const QString version =
-      QStringLiteral("%1.%2.%3").arg(FENNICK_VERSION_MAJOR).arg(FENNICK_VERSION_MINOR).arg(FENNICK_VERSION_PATCH);
+QString GetFileVersionText(bool WithBuild) {
+  const QString version = QStringLiteral("%1.%2.%3")
+                              .arg(FENNICK_VERSION_MAJOR)
+                              .arg(FENNICK_VERSION_MINOR)
+                              .arg(FENNICK_VERSION_PATCH);
   return WithBuild ? version + QStringLiteral(".%1").arg(FENNICK_VERSION_TWEAK) : version;
 }

@@ -4,9 +4,9 @@
 #include <QWidget>
 
 class TMainfrm : public QWidget {
-public:
+ public:
   explicit TMainfrm(QWidget* Parent = nullptr);
 
-protected:
+ protected:
   void resizeEvent(QResizeEvent* Event) override;
 };

@@ -15,8 +15,7 @@ const QColor VersionColor(0xEE, 0xEE, 0xF3);
 // The link keeps this far from the picture's right edge.
 constexpr int LinkMargin = 12;
 
-QLabel* MakeLabel(QWidget* Parent, const QString& Text, const QColor& Color, QPoint At)
-{
+QLabel* MakeLabel(QWidget* Parent, const QString& Text, const QColor& Color, QPoint At) {
   auto* label = new QLabel(Text, Parent);
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, Color);
@@ -26,25 +25,17 @@ QLabel* MakeLabel(QWidget* Parent, const QString& Text, const QColor& Color, QPo
 }
 
 // The texts only show; a press on them is a press on the picture below.
-void PassMouseThrough(QLabel* Label)
-{
-  Label->setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+void PassMouseThrough(QLabel* Label) { Label->setAttribute(Qt::WA_TransparentForMouseEvents); }
 
-} // namespace
+}  // namespace
 
-TImage::TImage(const QPixmap& Picture, QWidget* Parent) : QWidget(Parent), FPicture(Picture)
-{
+TImage::TImage(const QPixmap& Picture, QWidget* Parent) : QWidget(Parent), FPicture(Picture) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TImage::paintEvent(QPaintEvent*)
-{
-  QPainter(this).drawPixmap(rect(), FPicture);
-}
+void TImage::paintEvent(QPaintEvent*) { QPainter(this).drawPixmap(rect(), FPicture); }
 
-Taboutfrm::Taboutfrm(QWidget* Parent) : QDialog(Parent, Qt::Dialog | Qt::FramelessWindowHint)
-{
+Taboutfrm::Taboutfrm(QWidget* Parent) : QDialog(Parent, Qt::Dialog | Qt::FramelessWindowHint) {
   setWindowTitle(QStringLiteral("About"));
   const QPixmap picture(QStringLiteral(":/about/about.png"));
   setFixedSize(picture.size());
@@ -54,72 +45,63 @@ Taboutfrm::Taboutfrm(QWidget* Parent) : QDialog(Parent, Qt::Dialog | Qt::Framele
   imgBd->installEventFilter(this);
 
   lblVersion = MakeLabel(this, QStringLiteral("Version 1.5.0"), VersionColor, QPoint(26, 118));
-  lblNotice = MakeLabel(this, QStringLiteral("Copyright \u00A9 Velmora. All rights reserved."), Qt::white,
-                        QPoint(24, 206));
+  lblNotice = MakeLabel(this, QStringLiteral("Copyright \u00A9 Velmora. All rights reserved."),
+                        Qt::white, QPoint(24, 206));
   lblHomePage = MakeLabel(this, QStringLiteral("Home Page:"), Qt::white, QPoint(24, 228));
-  lblurl = MakeLabel(this, QString(), LinkColor, QPoint(lblHomePage->x() + lblHomePage->sizeHint().width() + 6, 228));
-  for (QLabel* label : {lblVersion, lblNotice, lblHomePage})
-    PassMouseThrough(label);
+  lblurl = MakeLabel(this, QString(), LinkColor,
+                     QPoint(lblHomePage->x() + lblHomePage->sizeHint().width() + 6, 228));
+  for (QLabel* label : {lblVersion, lblNotice, lblHomePage}) PassMouseThrough(label);
   lblurl->setCursor(Qt::PointingHandCursor);
   lblurl->installEventFilter(this);
 }
 
-void Taboutfrm::showEvent(QShowEvent* Event)
-{
+void Taboutfrm::showEvent(QShowEvent* Event) {
   lblVersion->setText(QStringLiteral("Version ") + GetFileVersionText(true));
   lblVersion->adjustSize();
   ShowLink(ReadUrlConfig(QStringLiteral("HomePage")));
   QDialog::showEvent(Event);
 }
 
-bool Taboutfrm::eventFilter(QObject* Watched, QEvent* Event)
-{
-  if (Watched == imgBd)
-    return PictureEvent(Event);
-  if (Watched == lblurl)
-    return LinkEvent(Event);
+bool Taboutfrm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == imgBd) return PictureEvent(Event);
+  if (Watched == lblurl) return LinkEvent(Event);
   return QDialog::eventFilter(Watched, Event);
 }
 
-bool Taboutfrm::PictureEvent(QEvent* Event)
-{
+bool Taboutfrm::PictureEvent(QEvent* Event) {
   // The splash is disabled: it takes no input and closes only when start-up frees it.
-  if (Event->type() != QEvent::MouseButtonPress || !isEnabled())
-    return false;
+  if (Event->type() != QEvent::MouseButtonPress || !isEnabled()) return false;
   close();
   return true;
 }
 
-bool Taboutfrm::LinkEvent(QEvent* Event)
-{
+bool Taboutfrm::LinkEvent(QEvent* Event) {
   switch (Event->type()) {
-  case QEvent::Enter:
-    SetLinkUnderline(true);
-    return false;
-  case QEvent::Leave:
-    SetLinkUnderline(false);
-    return false;
-  case QEvent::MouseButtonRelease: {
-    const auto* mouse = static_cast<QMouseEvent*>(Event);
-    if (mouse->button() == Qt::LeftButton && lblurl->rect().contains(mouse->position().toPoint()))
-      OpenURL(ReadUrlConfig(QStringLiteral("HomePage")));
-    return true;
-  }
-  default:
-    return false;
+    case QEvent::Enter:
+      SetLinkUnderline(true);
+      return false;
+    case QEvent::Leave:
+      SetLinkUnderline(false);
+      return false;
+    case QEvent::MouseButtonRelease: {
+      const auto* mouse = static_cast<QMouseEvent*>(Event);
+      if (mouse->button() == Qt::LeftButton && lblurl->rect().contains(mouse->position().toPoint()))
+        OpenURL(ReadUrlConfig(QStringLiteral("HomePage")));
+      return true;
+    }
+    default:
+      return false;
   }
 }
 
-void Taboutfrm::ShowLink(const QString& Address)
-{
+void Taboutfrm::ShowLink(const QString& Address) {
   // A long address ends in "..." at the picture's edge; the click reads the whole one again.
   const int room = width() - lblurl->x() - LinkMargin;
   lblurl->setText(lblurl->fontMetrics().elidedText(Address, Qt::ElideRight, room));
   lblurl->adjustSize();
 }
 
-void Taboutfrm::SetLinkUnderline(bool On)
-{
+void Taboutfrm::SetLinkUnderline(bool On) {
   QFont font = lblurl->font();
   font.setUnderline(On);
   lblurl->setFont(font);

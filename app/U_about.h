@@ -9,19 +9,19 @@ class QLabel;
 // A picture that fills its rectangle. Unlike a label it draws its picture the same
 // whether enabled or not, so the splash (which takes no input) is not greyed out.
 class TImage : public QWidget {
-public:
+ public:
   TImage(const QPixmap& Picture, QWidget* Parent);
   const QPixmap& Picture() const { return FPicture; }
 
-protected:
+ protected:
   void paintEvent(QPaintEvent* Event) override;
 
-private:
+ private:
   QPixmap FPicture;
 };
 
 class Taboutfrm : public QDialog {
-public:
+ public:
   explicit Taboutfrm(QWidget* Parent = nullptr);
 
   TImage* imgBd;
@@ -30,11 +30,11 @@ public:
   QLabel* lblurl;
   QLabel* lblVersion;
 
-protected:
+ protected:
   void showEvent(QShowEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
-private:
+ private:
   bool PictureEvent(QEvent* Event);
   bool LinkEvent(QEvent* Event);
   void ShowLink(const QString& Address);

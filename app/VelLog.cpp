@@ -11,37 +11,26 @@ namespace {
 
 constexpr int MaxLogFiles = 10;
 
-QString LogFileName(const QString& LogFolder, int Number)
-{
+QString LogFileName(const QString& LogFolder, int Number) {
   return QDir(LogFolder).filePath(QStringLiteral("log%1.txt").arg(Number));
 }
 
-} // namespace
+}  // namespace
 
-TVelLog::TVelLog(const QString& FileName) : FFileName(FileName)
-{
-  if (FFileName.isEmpty() || QFile::exists(FFileName))
-    return;
+TVelLog::TVelLog(const QString& FileName) : FFileName(FileName) {
+  if (FFileName.isEmpty() || QFile::exists(FFileName)) return;
   QFile file(FFileName);
-  if (!file.open(QIODevice::WriteOnly))
-    ReportFailure(file.errorString());
+  if (!file.open(QIODevice::WriteOnly)) ReportFailure(file.errorString());
 }
 
-void TVelLog::WriteInfo(const QString& Text)
-{
-  Write(QStringLiteral("    "), Text);
-}
+void TVelLog::WriteInfo(const QString& Text) { Write(QStringLiteral("    "), Text); }
 
-void TVelLog::WriteError(const QString& Text)
-{
-  Write(QStringLiteral("  "), Text);
-}
+void TVelLog::WriteError(const QString& Text) { Write(QStringLiteral("  "), Text); }
 
-void TVelLog::Write(const QString& Blanks, const QString& Text)
-{
-  if (FFileName.isEmpty())
-    return;
-  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+void TVelLog::Write(const QString& Blanks, const QString& Text) {
+  if (FFileName.isEmpty()) return;
+  const QString stamp =
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
   // Callers continue long entries on further lines; the file keeps LF line ends only.
   QString line = stamp + Blanks + Text + QLatin1Char('\n');
   line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -55,28 +44,23 @@ void TVelLog::Write(const QString& Blanks, const QString& Text)
   FFailing = false;
 }
 
-void TVelLog::ReportFailure(const QString& Reason)
-{
-  if (FFailing)
-    return;
+void TVelLog::ReportFailure(const QString& Reason) {
+  if (FFailing) return;
   FFailing = true;
   qWarning("Cannot write the log file %s: %s", qUtf8Printable(FFileName), qUtf8Printable(Reason));
 }
 
-void RotateLogFiles(const QString& LogFolder)
-{
+void RotateLogFiles(const QString& LogFolder) {
   for (int i = MaxLogFiles; i >= 1; --i) {
     const QString name = LogFileName(LogFolder, i);
-    if (!QFile::exists(name))
-      continue;
-    const bool done = i == MaxLogFiles ? QFile::remove(name) : QFile::rename(name, LogFileName(LogFolder, i + 1));
-    if (!done)
-      qWarning("Cannot rotate the log file %s", qUtf8Printable(name));
+    if (!QFile::exists(name)) continue;
+    const bool done =
+        i == MaxLogFiles ? QFile::remove(name) : QFile::rename(name, LogFileName(LogFolder, i + 1));
+    if (!done) qWarning("Cannot rotate the log file %s", qUtf8Printable(name));
   }
 }
 
-void InitVelLog(const QString& ProgramFolder)
-{
+void InitVelLog(const QString& ProgramFolder) {
   const QString logFolder = QDir(ProgramFolder).filePath(QStringLiteral("Log"));
   if (!QDir().mkpath(logFolder))
     qWarning("Cannot create the log folder %s", qUtf8Printable(logFolder));

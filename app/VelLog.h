@@ -5,7 +5,7 @@
 #include <QString>
 
 class TVelLog {
-public:
+ public:
   // Keeps the path; creates the file empty when it does not exist yet.
   explicit TVelLog(const QString& FileName = QString());
 
@@ -18,7 +18,7 @@ public:
 
   const QString& FileName() const { return FFileName; }
 
-private:
+ private:
   void Write(const QString& Blanks, const QString& Text);
   void ReportFailure(const QString& Reason);
 

@@ -1,6 +1,3 @@
 #include "Startup.h"
 
-int main(int argc, char* argv[])
-{
-  return RunFennick(argc, argv);
-}
+int main(int argc, char* argv[]) { return RunFennick(argc, argv); }

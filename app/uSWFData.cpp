@@ -59,11 +59,20 @@ std::string ActionScriptStringLiteral(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out + "\"";
@@ -79,7 +88,8 @@ std::string SWFDataClassSource(const TSWFData& data, const std::string& classNam
   line("    public class " + className + " extends MovieClip");
   line("    {");
   for (const TSWFProperty& p : PublishedProperties(data)) {
-    const std::string value = p.kind == TSWFPropertyKind::pkString ? ActionScriptStringLiteral(p.value) : p.value;
+    const std::string value =
+        p.kind == TSWFPropertyKind::pkString ? ActionScriptStringLiteral(p.value) : p.value;
     line("        public var " + p.name + ":" + ActionScriptType(p.kind) + "=" + value + ";");
   }
   line("");

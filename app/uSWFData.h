@@ -52,4 +52,5 @@ std::string SWFDataClassSource(const TSWFData& data, const std::string& classNam
 
 // Writes the source to fileName (UTF-8 bytes). False with the reason in error when the file
 // cannot be written.
-bool GenerateSWFDataClass(const TSWFData& data, const std::string& fileName, std::string* error = nullptr);
+bool GenerateSWFDataClass(const TSWFData& data, const std::string& fileName,
+                          std::string* error = nullptr);

@@ -37,16 +37,26 @@ TOutputOptions ApplicationOutput() {
 }
 
 bool SetField(TOutputOptions& out, const std::string& name, const std::string& value) {
-  if (name == "VideoCodec") out.VideoCodec = value;
-  else if (name == "AudioCodec") out.AudioCodec = value;
-  else if (name == "FrameRate") out.FrameRate = value;
-  else if (name == "FrameSize") out.FrameSize = value;
-  else if (name == "VideoFilters") out.VideoFilters = value;
-  else if (name == "VideoBitrate") out.VideoBitrate = std::stoi(value);
-  else if (name == "AudioBitrate") out.AudioBitrate = std::stoi(value);
-  else if (name == "AudioSampleRate") out.AudioSampleRate = std::stoi(value);
-  else if (name == "AudioChannels") out.AudioChannels = std::stoi(value);
-  else return false;
+  if (name == "VideoCodec")
+    out.VideoCodec = value;
+  else if (name == "AudioCodec")
+    out.AudioCodec = value;
+  else if (name == "FrameRate")
+    out.FrameRate = value;
+  else if (name == "FrameSize")
+    out.FrameSize = value;
+  else if (name == "VideoFilters")
+    out.VideoFilters = value;
+  else if (name == "VideoBitrate")
+    out.VideoBitrate = std::stoi(value);
+  else if (name == "AudioBitrate")
+    out.AudioBitrate = std::stoi(value);
+  else if (name == "AudioSampleRate")
+    out.AudioSampleRate = std::stoi(value);
+  else if (name == "AudioChannels")
+    out.AudioChannels = std::stoi(value);
+  else
+    return false;
   return true;
 }
 

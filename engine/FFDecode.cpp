@@ -64,7 +64,8 @@ float DisplayAspectRatio(AVFormatContext* context, AVStream* stream) {
   const AVCodecParameters* parameters = stream->codecpar;
   if (parameters->width <= 0 || parameters->height <= 0) return -1;
   const AVRational sample = ff::av_guess_sample_aspect_ratio(context, stream, nullptr);
-  const double sampleAspect = sample.num > 0 && sample.den > 0 ? double(sample.num) / sample.den : 1.0;
+  const double sampleAspect =
+      sample.num > 0 && sample.den > 0 ? double(sample.num) / sample.den : 1.0;
   return float(sampleAspect * parameters->width / parameters->height);
 }
 

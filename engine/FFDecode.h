@@ -29,15 +29,15 @@ struct TFileStreamInfo {
 
 struct TAudioStreamInfo {
   std::string Language;
-  std::string Codec;        // CodecTagText of the stream's decoder
-  int64_t StartTime = -1;   // stream time base
+  std::string Codec;       // CodecTagText of the stream's decoder
+  int64_t StartTime = -1;  // stream time base
   int64_t StartTimeUS = -1;
-  int64_t Duration = -1;    // stream time base
+  int64_t Duration = -1;  // stream time base
   int64_t DurationUS = -1;
   int BitRate = -1;
   int Channels = -1;
   int SampleRate = -1;
-  int SampleFormat = -1;    // AVSampleFormat
+  int SampleFormat = -1;  // AVSampleFormat
 };
 
 struct TVideoStreamInfo {
@@ -115,8 +115,7 @@ class TCustomDecoder : public TFFBaseComponent {
  private:
   bool FileLoaded();
   // The stream of an index that must be valid and of the media type (names the kind in errors).
-  AVStream* StreamOfType(int streamIndex, int firstOfType, AVMediaType type,
-                               const char* kind);
+  AVStream* StreamOfType(int streamIndex, int firstOfType, AVMediaType type, const char* kind);
   bool CheckStreamIndex(int streamIndex);
   // Opens the file as this decoder's own input, its interrupt callback installed first.
   bool OpenInput(const std::string& fileName, const AVInputFormat* format);

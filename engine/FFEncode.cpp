@@ -77,8 +77,10 @@ TOptionLines SplitOptionText(S text) {
     start = end + 1;
     if (line.empty()) continue;
     const size_t equals = line.find('=');
-    if (equals == std::string::npos) lines.emplace_back(LowerCase(line), "");
-    else lines.emplace_back(LowerCase(line.substr(0, equals)), line.substr(equals + 1));
+    if (equals == std::string::npos)
+      lines.emplace_back(LowerCase(line), "");
+    else
+      lines.emplace_back(LowerCase(line.substr(0, equals)), line.substr(equals + 1));
   }
   return lines;
 }
@@ -182,9 +184,9 @@ void TFFmpeg::ApplyOptionText(S text, bool isInput) {
 void TFFmpeg::BuildStreamDefaults(const TOutputOptions& options, TOptionLines& list) {
   list.clear();
   const std::pair<const char*, const std::string*> fields[] = {
-      {"def_acodec", &options.AudioCodec}, {"def_vcodec", &options.VideoCodec},
+      {"def_acodec", &options.AudioCodec},    {"def_vcodec", &options.VideoCodec},
       {"def_scodec", &options.SubtitleCodec}, {"def_dcodec", &options.DataCodec},
-      {"def_fpre", &options.PresetFile}, {"def_s", &options.FrameSize},
+      {"def_fpre", &options.PresetFile},      {"def_s", &options.FrameSize},
       {"def_vf", &options.VideoFilters}};
   for (const auto& [name, value] : fields)
     if (!value->empty()) list.emplace_back(name, *value);
@@ -259,8 +261,10 @@ void TFFmpeg::ApplyOutputOptions(const TOutputOptions& options) {
 }
 
 void TFFmpeg::ApplyMetadata(const TStreamInfo& metadata) {
-  if (metadata.Timestamp == 0.0) SetRecordingTimestamp(int64_t(std::time(nullptr)));
-  else if (metadata.Timestamp > 0) SetRecordingTimestamp(LocalDateTimeToUnixTime(metadata.Timestamp));
+  if (metadata.Timestamp == 0.0)
+    SetRecordingTimestamp(int64_t(std::time(nullptr)));
+  else if (metadata.Timestamp > 0)
+    SetRecordingTimestamp(LocalDateTimeToUnixTime(metadata.Timestamp));
   if (metadata.Year > 0) SetMetadata("year", std::to_string(metadata.Year));
   if (metadata.Track > 0) SetMetadata("track", std::to_string(metadata.Track));
   const std::pair<const char*, const std::string*> tags[] = {
@@ -319,8 +323,8 @@ void TFFmpegList::Delete(int n) {
 void TFFmpegList::Clear() { FItems.clear(); }
 
 int TFFmpegList::IndexOf(const TCustomFFmpeg* task) const {
-  const auto item = std::find_if(FItems.begin(), FItems.end(),
-                                 [task](const auto& t) { return t.get() == task; });
+  const auto item =
+      std::find_if(FItems.begin(), FItems.end(), [task](const auto& t) { return t.get() == task; });
   return item == FItems.end() ? -1 : int(item - FItems.begin());
 }
 
@@ -416,11 +420,11 @@ int TCustomEncoder::AddTask(S fileName, const TInputOptions* inputOptions) {
 }
 
 void TCustomEncoder::ConnectTaskEvents(TFFmpeg& task) {
-  task.OnProgress = [this](TCustomFFmpeg* t, int fileIndex, int frameNumber, int fps,
-                           float quality, float bitrate, int64_t totalSize, int64_t currentTime,
+  task.OnProgress = [this](TCustomFFmpeg* t, int fileIndex, int frameNumber, int fps, float quality,
+                           float bitrate, int64_t totalSize, int64_t currentTime,
                            int64_t totalTime) {
-    DoProgress(t, {-1, fileIndex, frameNumber, fps, quality, bitrate, totalSize, currentTime,
-                   totalTime});
+    DoProgress(
+        t, {-1, fileIndex, frameNumber, fps, quality, bitrate, totalSize, currentTime, totalTime});
   };
   task.OnTerminate = [this](TCustomFFmpeg* t) { DoTaskTerminate(t); };
 }
@@ -450,8 +454,7 @@ bool TCustomEncoder::AddInputFile(int taskIndex, S fileName, const TInputOptions
   return OpenTaskInput(task, fileName, inputOptions);
 }
 
-bool TCustomEncoder::SetOutputFile(int taskIndex, S fileName,
-                                   const TOutputOptions* outputOptions) {
+bool TCustomEncoder::SetOutputFile(int taskIndex, S fileName, const TOutputOptions* outputOptions) {
   CheckNotWorking("SetOutputFile");
   TFFmpeg& task = Task(taskIndex);
   const int n = task.OutputCount();
@@ -477,13 +480,13 @@ void TCustomEncoder::ConnectHooks(TFFmpeg& task, const TOutputOptions& options) 
       DoAudioHook(t, pts, samples, size, sampleRate, channels, sampleFormat);
     };
   if (options.VideoInputHook)
-    task.OnVideoInputHook = [this](TCustomFFmpeg* t, TBitmap* bitmap, int frameNumber,
-                                   int64_t pts, bool& update, bool& stopHook) {
+    task.OnVideoInputHook = [this](TCustomFFmpeg* t, TBitmap* bitmap, int frameNumber, int64_t pts,
+                                   bool& update, bool& stopHook) {
       DoVideoInputHook(t, bitmap, frameNumber, pts, update, stopHook);
     };
   if (options.VideoOutputHook)
-    task.OnVideoOutputHook = [this](TCustomFFmpeg* t, TBitmap* bitmap, int frameNumber,
-                                    int64_t pts, bool& update, bool& stopHook) {
+    task.OnVideoOutputHook = [this](TCustomFFmpeg* t, TBitmap* bitmap, int frameNumber, int64_t pts,
+                                    bool& update, bool& stopHook) {
       DoVideoOutputHook(t, bitmap, frameNumber, pts, update, stopHook);
     };
   if (options.FrameInputHook)
@@ -608,7 +611,9 @@ void TCustomEncoder::SetPreviewBitmap(bool value) {
   FPreviewBitmap = value;
 }
 
-void TCustomEncoder::SetProgressInterval(int value) { FProgressInterval = value < 101 ? 100 : value; }
+void TCustomEncoder::SetProgressInterval(int value) {
+  FProgressInterval = value < 101 ? 100 : value;
+}
 
 // ---- Events ----
 
@@ -691,15 +696,13 @@ void TCustomEncoder::RaiseFrameHook(const TEventHandler<TFrameHookEvent>& event,
   handler(this, &info);
 }
 
-void TCustomEncoder::DoFrameInputHook(TCustomFFmpeg* task, const TAVPicture* picture,
-                                      int pixFmt, int frameNumber, int width, int height,
-                                      int64_t pts) {
+void TCustomEncoder::DoFrameInputHook(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt,
+                                      int frameNumber, int width, int height, int64_t pts) {
   RaiseFrameHook(OnFrameInputHook, task, picture, pixFmt, frameNumber, width, height, pts);
 }
 
-void TCustomEncoder::DoFrameOutputHook(TCustomFFmpeg* task, const TAVPicture* picture,
-                                       int pixFmt, int frameNumber, int width, int height,
-                                       int64_t pts) {
+void TCustomEncoder::DoFrameOutputHook(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt,
+                                       int frameNumber, int width, int height, int64_t pts) {
   RaiseFrameHook(OnFrameOutputHook, task, picture, pixFmt, frameNumber, width, height, pts);
 }
 
@@ -766,8 +769,10 @@ void TCustomEncoder::RaiseTerminate(const TTerminateInfo& info) {
   };
   // No task waits for this handler, so what it throws can only be logged.
   try {
-    if (TriggerEventInMainThread) RunInMainThread(raise);
-    else raise();
+    if (TriggerEventInMainThread)
+      RunInMainThread(raise);
+    else
+      raise();
   } catch (const std::exception& e) {
     FFLogger().Log(this, llError, std::string("Error occurs OnTerminate: ") + e.what());
   }

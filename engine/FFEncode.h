@@ -206,8 +206,8 @@ struct TProgressInfo {
   int FrameNumber = 0;  // of the first video output
   int FPS = 0;
   float Quality = 0;
-  float BitRate = 0;      // kbit/s
-  int64_t TotalSize = 0;  // bytes written
+  float BitRate = 0;        // kbit/s
+  int64_t TotalSize = 0;    // bytes written
   int64_t CurrentTime = 0;  // µs converted so far
   int64_t TotalTime = 0;    // µs to convert
 };
@@ -224,8 +224,8 @@ struct THookInfo {
   int TaskIndex = -1;
   TBitmap* Bitmap = nullptr;
   int FrameNumber = 0;
-  int64_t PTS = 0;      // µs
-  bool Update = true;   // in/out: the handler changed the bitmap; write it back into the frame
+  int64_t PTS = 0;        // µs
+  bool Update = true;     // in/out: the handler changed the bitmap; write it back into the frame
   bool StopHook = false;  // in/out: no more calls of this hook for this task
 };
 using PHookInfo = THookInfo*;
@@ -242,7 +242,7 @@ struct TFrameHookInfo {
 using PFrameHookInfo = TFrameHookInfo*;
 
 struct TTerminateInfo {
-  int TaskIndex = -1;  // -1 in the notice that all tasks have ended
+  int TaskIndex = -1;      // -1 in the notice that all tasks have ended
   bool Finished = false;   // the task ran to its end
   bool Exception = false;  // it ended by an error
   std::string ExceptionMsg;
@@ -326,9 +326,9 @@ class TCustomEncoder : public TFFBaseComponent {
   bool AllEnded() const;
 
   std::string LastErrMsg;
-  int MaxFiles = 20;               // inputs and outputs each task may hold
-  bool RaiseOptionErrors = true;   // invalid option values raise instead of being skipped
-  int Timeout = 10000;             // ms of blocked I/O before a task's I/O is interrupted
+  int MaxFiles = 20;              // inputs and outputs each task may hold
+  bool RaiseOptionErrors = true;  // invalid option values raise instead of being skipped
+  int Timeout = 10000;            // ms of blocked I/O before a task's I/O is interrupted
   int Verbose = 1;
 
   // The probe decoder the application reads file information with.
@@ -338,16 +338,15 @@ class TCustomEncoder : public TFFBaseComponent {
   void DoBeforeFindStreamInfo(TCustomFFmpeg* task, AVFormatContext* formatContext);
   void DoAudioHook(TCustomFFmpeg* task, int64_t pts, uint8_t* sample, int size, int sampleRate,
                    int channels, int sampleFormat);
-  virtual void DoVideoInputHook(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber,
-                                int64_t pts, bool& update, bool& stopHook);
-  virtual void DoVideoOutputHook(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber,
-                                 int64_t pts, bool& update, bool& stopHook);
+  virtual void DoVideoInputHook(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber, int64_t pts,
+                                bool& update, bool& stopHook);
+  virtual void DoVideoOutputHook(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber, int64_t pts,
+                                 bool& update, bool& stopHook);
   virtual void DoFrameInputHook(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt,
                                 int frameNumber, int width, int height, int64_t pts);
   virtual void DoFrameOutputHook(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt,
                                  int frameNumber, int width, int height, int64_t pts);
-  virtual void DoPreviewBitmap(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber,
-                               int64_t pts);
+  virtual void DoPreviewBitmap(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber, int64_t pts);
   virtual void DoProgress(TCustomFFmpeg* task, const TProgressInfo& progress);
   virtual void DoTaskTerminate(TCustomFFmpeg* task);
 
@@ -398,11 +397,10 @@ class TCustomEncoder : public TFFBaseComponent {
   // once under the event's lock, so that two tasks never run one handler at the same time.
   void RaiseTaskEvent(TCustomFFmpeg* task, std::mutex& lock, const std::function<void()>& raise);
   void RaiseVideoHook(const TEventHandler<TVideoHookEvent>& event, TCustomFFmpeg* task,
-                      TBitmap* bitmap, int frameNumber, int64_t pts, bool& update,
-                      bool& stopHook);
+                      TBitmap* bitmap, int frameNumber, int64_t pts, bool& update, bool& stopHook);
   void RaiseFrameHook(const TEventHandler<TFrameHookEvent>& event, TCustomFFmpeg* task,
-                      const TAVPicture* picture, int pixFmt, int frameNumber, int width,
-                      int height, int64_t pts);
+                      const TAVPicture* picture, int pixFmt, int frameNumber, int width, int height,
+                      int64_t pts);
 
   // End notices are delivered one at a time in the order they were queued, so the all-ended
   // notice always follows every task's own. Queue under FRunLock; true when the caller is to
@@ -450,21 +448,21 @@ class TFFEncoder : public TCustomEncoder {
  public:
   ~TFFEncoder() override { Shutdown(); }
 
-  using TCustomEncoder::Preview;
-  using TCustomEncoder::SetPreview;
-  using TCustomEncoder::PreviewBitmap;
-  using TCustomEncoder::SetPreviewBitmap;
-  using TCustomEncoder::ProgressInterval;
-  using TCustomEncoder::SetProgressInterval;
-  using TCustomEncoder::ThreadPriority;
-  using TCustomEncoder::TriggerEventInMainThread;
   using TCustomEncoder::OnAudioHook;
   using TCustomEncoder::OnBeforeFindStreamInfo;
-  using TCustomEncoder::OnVideoInputHook;
-  using TCustomEncoder::OnVideoOutputHook;
+  using TCustomEncoder::OnFrameInputHook;
+  using TCustomEncoder::OnFrameOutputHook;
   using TCustomEncoder::OnPreviewBitmap;
   using TCustomEncoder::OnProgress;
   using TCustomEncoder::OnTerminate;
-  using TCustomEncoder::OnFrameInputHook;
-  using TCustomEncoder::OnFrameOutputHook;
+  using TCustomEncoder::OnVideoInputHook;
+  using TCustomEncoder::OnVideoOutputHook;
+  using TCustomEncoder::Preview;
+  using TCustomEncoder::PreviewBitmap;
+  using TCustomEncoder::ProgressInterval;
+  using TCustomEncoder::SetPreview;
+  using TCustomEncoder::SetPreviewBitmap;
+  using TCustomEncoder::SetProgressInterval;
+  using TCustomEncoder::ThreadPriority;
+  using TCustomEncoder::TriggerEventInMainThread;
 };

@@ -37,6 +37,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 
+// clang-format off
 #define FF_AVCODEC_ENTRIES(X) \
   X(av_codec_is_decoder) X(av_codec_is_encoder) X(av_codec_iterate) \
   X(av_get_bits_per_sample) X(av_get_exact_bits_per_sample) X(av_get_audio_frame_duration2) \
@@ -133,6 +134,7 @@ extern "C" {
 #define FF_ALL_ENTRY_LISTS(X) \
   FF_AVCODEC_ENTRIES(X) FF_AVDEVICE_ENTRIES(X) FF_AVFILTER_ENTRIES(X) FF_AVFORMAT_ENTRIES(X) \
   FF_AVUTIL_ENTRIES(X) FF_SWSCALE_ENTRIES(X) FF_LIBC_ENTRIES(X) FF_SWRESAMPLE_ENTRIES(X)
+// clang-format on
 
 namespace ff {
 #define FF_DECLARE_ENTRY(name) inline decltype(&::name) name = nullptr;

@@ -25,7 +25,7 @@ struct TLibraryItem {
 #define FF_RESOLVE_ENTRY(name) \
   ff::name = reinterpret_cast<decltype(ff::name)>(LoadFunction(fileName, module, #name, false));
 #define FF_CLEAR_ENTRY(name) ff::name = nullptr;
-#define FF_TABLE_PROCS(list, id)                                                          \
+#define FF_TABLE_PROCS(list, id)                                                         \
   void Resolve##id(const std::string& fileName, void* module) { list(FF_RESOLVE_ENTRY) } \
   void Clear##id() { list(FF_CLEAR_ENTRY) }
 

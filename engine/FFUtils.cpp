@@ -228,8 +228,8 @@ const TErrorText ErrorTexts[] = {
 
 // The option flags that mark a codec option as meaning something for a media type; data and
 // attachment streams have none, so every codec option applies to them.
-const int MediaTypeOptionFlags[AVMEDIA_TYPE_NB] = {
-    AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0, AV_OPT_FLAG_SUBTITLE_PARAM, 0};
+const int MediaTypeOptionFlags[AVMEDIA_TYPE_NB] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM,
+                                                   0, AV_OPT_FLAG_SUBTITLE_PARAM, 0};
 
 thread_local std::string LastOptionErrorText;
 
@@ -252,10 +252,14 @@ bool FailOption(const std::string& text) {
 // attachment streams are only ever copied, so theirs are not kept.
 AVDictionary* TOptionContexts::*OptionsOfMediaType(int mediaType) {
   switch (mediaType) {
-    case AVMEDIA_TYPE_VIDEO: return &TOptionContexts::VideoOptions;
-    case AVMEDIA_TYPE_AUDIO: return &TOptionContexts::AudioOptions;
-    case AVMEDIA_TYPE_SUBTITLE: return &TOptionContexts::SubtitleOptions;
-    default: return nullptr;
+    case AVMEDIA_TYPE_VIDEO:
+      return &TOptionContexts::VideoOptions;
+    case AVMEDIA_TYPE_AUDIO:
+      return &TOptionContexts::AudioOptions;
+    case AVMEDIA_TYPE_SUBTITLE:
+      return &TOptionContexts::SubtitleOptions;
+    default:
+      return nullptr;
   }
 }
 
@@ -272,7 +276,7 @@ TOptionResult TrySet(void* context, const std::string& name, const std::string& 
   if (!context || !ff::av_opt_find(context, name.c_str(), nullptr, optionFlags, 0))
     return TOptionResult::NotFound;
   return ff::av_opt_set(context, name.c_str(), value.c_str(), 0) < 0 ? TOptionResult::Refused
-                                                                      : TOptionResult::Set;
+                                                                     : TOptionResult::Set;
 }
 
 TOptionResult TryCodecContext(TOptionContexts& set, int mediaType, const std::string& name,
@@ -303,10 +307,17 @@ TOptionResult TryMediaTypePrefix(TOptionContexts& set, const std::string& name,
   if (name.size() < 2) return TOptionResult::NotFound;
   int mediaType;
   switch (name[0]) {
-    case 'a': mediaType = AVMEDIA_TYPE_AUDIO; break;
-    case 'v': mediaType = AVMEDIA_TYPE_VIDEO; break;
-    case 's': mediaType = AVMEDIA_TYPE_SUBTITLE; break;
-    default: return TOptionResult::NotFound;
+    case 'a':
+      mediaType = AVMEDIA_TYPE_AUDIO;
+      break;
+    case 'v':
+      mediaType = AVMEDIA_TYPE_VIDEO;
+      break;
+    case 's':
+      mediaType = AVMEDIA_TYPE_SUBTITLE;
+      break;
+    default:
+      return TOptionResult::NotFound;
   }
   return TryCodecContext(set, mediaType, name.substr(1), value);
 }
@@ -380,7 +391,8 @@ TNameRegistry& Filters() {
 std::string DurationToText(int64_t duration) {
   if (duration == AV_NOPTS_VALUE) return "N/A";
   return Printf("%.2lld:%.2d:%.2d.%.3d", static_cast<long long>(duration / 3600000000LL),
-                static_cast<int>(duration / 60000000 % 60), static_cast<int>(duration / 1000000 % 60),
+                static_cast<int>(duration / 60000000 % 60),
+                static_cast<int>(duration / 1000000 % 60),
                 static_cast<int>(duration % 1000000 * 1000 / 1000000));
 }
 
@@ -392,8 +404,8 @@ std::string AVErrorText(const std::string& prefix, int code) {
 
 TOptionContexts::~TOptionContexts() {
   // Without the libraries nothing can be freed any more; the process is ending then.
-  if (FFLoader().Loaded(LibraryBit(libAVCodec) | LibraryBit(libAVFormat) |
-                        LibraryBit(libAVUtil) | LibraryBit(libSWScale)))
+  if (FFLoader().Loaded(LibraryBit(libAVCodec) | LibraryBit(libAVFormat) | LibraryBit(libAVUtil) |
+                        LibraryBit(libSWScale)))
     FreeOptionContexts(*this);
 }
 
@@ -418,16 +430,19 @@ void FreeOptionContexts(TOptionContexts& set) {
   set.FormatContext = nullptr;
   ff::sws_freeContext(set.ScalerContext);
   set.ScalerContext = nullptr;
-  for (AVDictionary** options : {&set.FormatOptions, &set.VideoOptions, &set.AudioOptions,
-                                 &set.SubtitleOptions})
+  for (AVDictionary** options :
+       {&set.FormatOptions, &set.VideoOptions, &set.AudioOptions, &set.SubtitleOptions})
     ff::av_dict_free(options);
 }
 
 bool OptDefault(TOptionContexts& set, const std::string& name, const std::string& value) {
   switch (TrySetOption(set, name, value)) {
-    case TOptionResult::NotFound: return FailOption("Unrecognized option \"" + name + "\"");
-    case TOptionResult::Refused: return FailOption(InvalidValueText(name, value));
-    case TOptionResult::Set: break;
+    case TOptionResult::NotFound:
+      return FailOption("Unrecognized option \"" + name + "\"");
+    case TOptionResult::Refused:
+      return FailOption(InvalidValueText(name, value));
+    case TOptionResult::Set:
+      break;
   }
   if (DebugRequested(set)) FFLogger().SetLogLevel(llDebug);
   return true;
@@ -508,12 +523,18 @@ std::string CodecTagText(const AVCodecParameters* parameters, bool encoder) {
 
 std::string MediaTypeName(int mediaType) {
   switch (mediaType) {
-    case AVMEDIA_TYPE_VIDEO: return "Video";
-    case AVMEDIA_TYPE_AUDIO: return "Audio";
-    case AVMEDIA_TYPE_DATA: return "Data";
-    case AVMEDIA_TYPE_SUBTITLE: return "Subtitle";
-    case AVMEDIA_TYPE_ATTACHMENT: return "Attachment";
-    default: return "Unknown";
+    case AVMEDIA_TYPE_VIDEO:
+      return "Video";
+    case AVMEDIA_TYPE_AUDIO:
+      return "Audio";
+    case AVMEDIA_TYPE_DATA:
+      return "Data";
+    case AVMEDIA_TYPE_SUBTITLE:
+      return "Subtitle";
+    case AVMEDIA_TYPE_ATTACHMENT:
+      return "Attachment";
+    default:
+      return "Unknown";
   }
 }
 

@@ -382,7 +382,6 @@ void TCustomFFmpeg::Convert() {
   Guarded([] { ff::av_log(nullptr, AV_LOG_QUIET, "%s", ""); });
 }
 
-
 void TCustomFFmpeg::Pause() {
   TConvertThread* thread = nullptr;
   {
@@ -435,8 +434,7 @@ void TCustomFFmpeg::Stop(bool wait) {
     });
   }
   lock.unlock();
-  if (wait && FTerminateThreadID.load() != std::this_thread::get_id())
-    WaitForEnd(FTerminateEvent);
+  if (wait && FTerminateThreadID.load() != std::this_thread::get_id()) WaitForEnd(FTerminateEvent);
 }
 
 void TCustomFFmpeg::DoTerminate() {
@@ -482,8 +480,8 @@ bool TCustomFFmpeg::InterruptCallback(void* data) {
   if (data != this || Timeout < 1) return false;
   const int64_t start = IOStartTime;
   if (ff::av_gettime() - start <= int64_t(Timeout) * 1000) return false;
-  Log(llInfo, start == 0 ? "connecting/reading/writing canceled"
-                         : "connecting/reading/writing timeout");
+  Log(llInfo,
+      start == 0 ? "connecting/reading/writing canceled" : "connecting/reading/writing timeout");
   return true;
 }
 
@@ -559,8 +557,8 @@ void TCustomFFmpeg::Cleanup() {
 
 const std::vector<TCustomFFmpeg::TOptionEntry>& TCustomFFmpeg::OptionTable() {
   using T = TCustomFFmpeg;
-  constexpr int Video = AVMEDIA_TYPE_VIDEO, Audio = AVMEDIA_TYPE_AUDIO,
-                Data = AVMEDIA_TYPE_DATA, Subtitle = AVMEDIA_TYPE_SUBTITLE;
+  constexpr int Video = AVMEDIA_TYPE_VIDEO, Audio = AVMEDIA_TYPE_AUDIO, Data = AVMEDIA_TYPE_DATA,
+                Subtitle = AVMEDIA_TYPE_SUBTITLE;
   const TOptionHandler none = [](T& t, S n, S) { t.OptNoOperation(n); };
   const TOptionHandler map = [](T& t, S, S v) { t.OptMapMetadata(v); };
   const TOptionHandler bitrate = [](T& t, S n, S v) { t.OptBitrate(n, v); };
@@ -577,11 +575,21 @@ const std::vector<TCustomFFmpeg::TOptionEntry>& TCustomFFmpeg::OptionTable() {
     throw FFmpegException("Removed, use the pad filter instead");
   };
   static const std::vector<TOptionEntry> table = {
-      {"L", none}, {"h", none}, {"version", none}, {"formats", none}, {"codecs", none},
-      {"bsfs", none}, {"protocols", none}, {"filters", none},
+      {"L", none},
+      {"h", none},
+      {"version", none},
+      {"formats", none},
+      {"codecs", none},
+      {"bsfs", none},
+      {"protocols", none},
+      {"filters", none},
       {"loglevel", [](T&, S, S v) { FFLogger().SetLogLevelByName(v); }},
-      {"f", [](T& t, S, S v) { if (!v.empty()) t.FPending.Format = v; }},
-      {"i", none}, {"y", none},
+      {"f",
+       [](T& t, S, S v) {
+         if (!v.empty()) t.FPending.Format = v;
+       }},
+      {"i", none},
+      {"y", none},
       {"map", [](T& t, S, S v) { t.OptMap(v); }},
       {"map_meta_data",
        [](T& t, S, S v) {
@@ -594,7 +602,8 @@ const std::vector<TCustomFFmpeg::TOptionEntry>& TCustomFFmpeg::OptionTable() {
       {"t", [](T& t, S n, S v) { t.SetRecordingTime(t.ParseTimeOption(n, v, true)); }},
       {"fs", [](T& t, S, S v) { t.FSettings.LimitFileSize = OptionToInt64(v); }},
       {"ss", [](T& t, S n, S v) { t.SetStartTime(t.ParseTimeOption(n, v, true)); }},
-      {"itsoffset", [](T& t, S n, S v) { t.FSettings.InputTsOffset = t.ParseTimeOption(n, v, true); }},
+      {"itsoffset",
+       [](T& t, S n, S v) { t.FSettings.InputTsOffset = t.ParseTimeOption(n, v, true); }},
       {"itsscale", [](T& t, S, S v) { t.OptInputTsScale(v); }},
       {"timestamp",
        [](T& t, S n, S v) { t.SetRecordingTimestamp(t.ParseTimeOption(n, v, false) / 1000000); }},
@@ -613,23 +622,34 @@ const std::vector<TCustomFFmpeg::TOptionEntry>& TCustomFFmpeg::OptionTable() {
       {"threads", [](T& t, S, S v) { t.OptThreads(v); }},
       {"vsync", [](T& t, S, S v) { t.FSettings.VideoSyncMethod = OptionToInt(v); }},
       {"async", [](T& t, S, S v) { t.FSettings.AudioSyncMethod = OptionToInt(v); }},
-      {"adrift_threshold", [](T& t, S, S v) { t.FSettings.AudioDriftThreshold = OptionToFloat(v); }},
+      {"adrift_threshold",
+       [](T& t, S, S v) { t.FSettings.AudioDriftThreshold = OptionToFloat(v); }},
       {"copyts", [](T& t, S, S v) { t.FSettings.CopyTs = Flag(v); }},
       {"copytb", [](T& t, S, S v) { t.FSettings.CopyTb = Flag(v); }},
       {"shortest", [](T& t, S, S v) { t.FSettings.Shortest = Flag(v); }},
-      {"dts_delta_threshold", [](T& t, S, S v) { t.FSettings.DtsDeltaThreshold = OptionToFloat(v); }},
+      {"dts_delta_threshold",
+       [](T& t, S, S v) { t.FSettings.DtsDeltaThreshold = OptionToFloat(v); }},
       {"programid", [](T& t, S, S v) { t.SetProgramID(OptionToInt(v)); }},
       {"xerror", [](T& t, S, S v) { t.FSettings.ExitOnError = Flag(v); }},
       {"copyinkf", [](T& t, S, S v) { t.FSettings.CopyInitialNonKeyFrames = OptionToInt(v); }},
-      {"b", bitrate}, {"vb", bitrate},
+      {"b", bitrate},
+      {"vb", bitrate},
       {"vframes", [](T& t, S, S v) { t.FSettings.MaxFrames[Video] = OptionToInt(v); }},
       {"r", [](T& t, S, S v) { t.OptFrameRate(v); }},
       {"s", [](T& t, S, S v) { t.OptFrameSize(v); }},
       {"aspect", [](T& t, S, S v) { t.OptFrameAspectRatio(v); }},
       {"pix_fmt", [](T& t, S, S v) { t.OptPixelFormat(v); }},
-      {"bits_per_raw_sample", [](T& t, S, S v) { t.FSettings.FrameBitsPerRawSample = OptionToInt(v); }},
-      {"croptop", crop}, {"cropbottom", crop}, {"cropleft", crop}, {"cropright", crop},
-      {"padtop", pad}, {"padbottom", pad}, {"padleft", pad}, {"padright", pad}, {"padcolor", pad},
+      {"bits_per_raw_sample",
+       [](T& t, S, S v) { t.FSettings.FrameBitsPerRawSample = OptionToInt(v); }},
+      {"croptop", crop},
+      {"cropbottom", crop},
+      {"cropleft", crop},
+      {"cropright", crop},
+      {"padtop", pad},
+      {"padbottom", pad},
+      {"padleft", pad},
+      {"padright", pad},
+      {"padcolor", pad},
       {"intra", [](T& t, S, S v) { t.FSettings.IntraOnly = Flag(v); }},
       {"vn", [](T& t, S, S v) { t.FPending.Kinds[Video].Disabled = Flag(v); }},
       {"vdt", [](T& t, S, S v) { t.FSettings.VideoDiscard = OptionToInt(v); }},
@@ -645,7 +665,8 @@ const std::vector<TCustomFFmpeg::TOptionEntry>& TCustomFFmpeg::OptionTable() {
       {"vstats", [](T& t, S, S v) { t.OptVStats(v); }},
       {"vstats_file", [](T& t, S, S v) { t.FSettings.VStatsFileName = v; }},
       {"vhook", [](T& t, S, S v) { t.OptVideoHook(v); }},
-      {"vfilters", filters}, {"vf", filters},
+      {"vfilters", filters},
+      {"vf", filters},
       {"intra_matrix", [](T& t, S, S v) { t.OptMatrix(t.FSettings.IntraMatrix, v); }},
       {"inter_matrix", [](T& t, S, S v) { t.OptMatrix(t.FSettings.InterMatrix, v); }},
       {"top", [](T& t, S, S v) { t.FSettings.TopFieldFirst = OptionToInt(v); }},
@@ -679,8 +700,13 @@ const std::vector<TCustomFFmpeg::TOptionEntry>& TCustomFFmpeg::OptionTable() {
       {"isync", [](T& t, S, S v) { t.FSettings.InputSync = Flag(v); }},
       {"muxdelay", [](T& t, S, S v) { t.SetMuxDelay(OptionToFloat(v)); }},
       {"muxpreload", [](T& t, S, S v) { t.SetMuxPreload(OptionToFloat(v)); }},
-      {"absf", bsf}, {"vbsf", bsf}, {"sbsf", bsf},
-      {"apre", preset}, {"vpre", preset}, {"spre", preset}, {"fpre", preset},
+      {"absf", bsf},
+      {"vbsf", bsf},
+      {"sbsf", bsf},
+      {"apre", preset},
+      {"vpre", preset},
+      {"spre", preset},
+      {"fpre", preset},
       {"dcodec", codec},
   };
   return table;
@@ -738,8 +764,7 @@ void TCustomFFmpeg::ApplyPresetLine(S fileName, S line) {
   const std::string name = line.substr(0, equals);
   const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
   if (name.empty() || value.empty())
-    throw FFmpegException(
-        Format("%s: Invalid syntax: \"%s\"", fileName.c_str(), line.c_str()));
+    throw FFmpegException(Format("%s: Invalid syntax: \"%s\"", fileName.c_str(), line.c_str()));
   try {
     ParseOption(name, value);
   } catch (const std::exception& e) {
@@ -826,7 +851,8 @@ void TCustomFFmpeg::OptFrameAspectRatio(S value) {
   } catch (const std::invalid_argument&) {
     ratio = 0;
   }
-  if (!(ratio > 0) || std::isinf(ratio)) throw FFmpegException("Incorrect aspect ratio specification.");
+  if (!(ratio > 0) || std::isinf(ratio))
+    throw FFmpegException("Incorrect aspect ratio specification.");
   FPending.FrameAspectRatio = ratio;
 }
 
@@ -982,11 +1008,16 @@ TMetadataSpec ParseMetadataSpec(const char*& text) {
   if (*text != ',') return spec;
   spec.Type = *++text;
   switch (spec.Type) {
-    case 'g': SkipOne(text); break;
+    case 'g':
+      SkipOne(text);
+      break;
     case 's':
     case 'c':
-    case 'p': spec.Index = int(LeadingInteger(++text)); break;
-    default: throw FFmpegException(Format("Invalid metadata type %c.", spec.Type));
+    case 'p':
+      spec.Index = int(LeadingInteger(++text));
+      break;
+    default:
+      throw FFmpegException(Format("Invalid metadata type %c.", spec.Type));
   }
   return spec;
 }
@@ -1161,16 +1192,19 @@ struct TTargetPreset {
 };
 
 const TTargetPreset TargetPresets[] = {
-    {"vcd", "vcd", "mpeg1video", "mp2", "352x240", "352x288", "", "", "18", "15", "1150000",
-     "1150000", "1150000", "327680", "", "224000", "44100", "2324", "1411200", "4:3"},
-    {"svcd", "svcd", "mpeg2video", "mp2", "480x480", "480x576", "yuv420p", "yuv420p", "18", "15",
-     "2040000", "2516000", "0", "1835008", "1", "224000", "44100", "2324", "", "4:3"},
-    {"dvd", "dvd", "mpeg2video", "ac3", "720x480", "720x576", "yuv420p", "yuv420p", "18", "15",
-     "6000000", "9000000", "0", "1835008", "", "448000", "48000", "2048", "10080000", "16:9"},
-    {"dv", "dv", "", "", "720x480", "720x576", "yuv411p", "yuv420p", "", "", "", "", "", "", "", "",
-     "48000", "", "", ""},
-    {"dv50", "dv", "", "", "720x480", "720x576", "yuv422p", "yuv422p", "", "", "", "", "", "", "",
-     "", "48000", "", "", ""},
+    {"vcd", "vcd",    "mpeg1video", "mp2",     "352x240", "352x288", "",
+     "",    "18",     "15",         "1150000", "1150000", "1150000", "327680",
+     "",    "224000", "44100",      "2324",    "1411200", "4:3"},
+    {"svcd",    "svcd",   "mpeg2video", "mp2",     "480x480", "480x576", "yuv420p",
+     "yuv420p", "18",     "15",         "2040000", "2516000", "0",       "1835008",
+     "1",       "224000", "44100",      "2324",    "",        "4:3"},
+    {"dvd",     "dvd",    "mpeg2video", "ac3",     "720x480",  "720x576", "yuv420p",
+     "yuv420p", "18",     "15",         "6000000", "9000000",  "0",       "1835008",
+     "",        "448000", "48000",      "2048",    "10080000", "16:9"},
+    {"dv", "dv", "", "", "720x480", "720x576", "yuv411p", "yuv420p", "", "",
+     "",   "",   "", "", "",        "",        "48000",   "",        "", ""},
+    {"dv50", "dv", "", "", "720x480", "720x576", "yuv422p", "yuv422p", "", "",
+     "",     "",   "", "", "",        "",        "48000",   "",        "", ""},
 };
 
 namespace {
@@ -1253,19 +1287,27 @@ namespace {
 
 int OptionFlagOfKind(AVMediaType kind) {
   switch (kind) {
-    case AVMEDIA_TYPE_VIDEO: return AV_OPT_FLAG_VIDEO_PARAM;
-    case AVMEDIA_TYPE_AUDIO: return AV_OPT_FLAG_AUDIO_PARAM;
-    case AVMEDIA_TYPE_SUBTITLE: return AV_OPT_FLAG_SUBTITLE_PARAM;
-    default: return 0;
+    case AVMEDIA_TYPE_VIDEO:
+      return AV_OPT_FLAG_VIDEO_PARAM;
+    case AVMEDIA_TYPE_AUDIO:
+      return AV_OPT_FLAG_AUDIO_PARAM;
+    case AVMEDIA_TYPE_SUBTITLE:
+      return AV_OPT_FLAG_SUBTITLE_PARAM;
+    default:
+      return 0;
   }
 }
 
 const char* KindName(AVMediaType kind) {
   switch (kind) {
-    case AVMEDIA_TYPE_VIDEO: return "video";
-    case AVMEDIA_TYPE_AUDIO: return "audio";
-    case AVMEDIA_TYPE_SUBTITLE: return "subtitle";
-    default: return "data";
+    case AVMEDIA_TYPE_VIDEO:
+      return "video";
+    case AVMEDIA_TYPE_AUDIO:
+      return "audio";
+    case AVMEDIA_TYPE_SUBTITLE:
+      return "subtitle";
+    default:
+      return "data";
   }
 }
 
@@ -1430,8 +1472,10 @@ void TCustomFFmpeg::SetUpInputStream(TInputStream& ist) {
       ist.Decoder = NewDecoderContext(*st, ist.ForcedDecoder);
       break;
     case AVMEDIA_TYPE_DATA:
-    case AVMEDIA_TYPE_ATTACHMENT: break;
-    default: throw FFmpegException("invalid codec_type");
+    case AVMEDIA_TYPE_ATTACHMENT:
+      break;
+    default:
+      throw FFmpegException("invalid codec_type");
   }
 }
 
@@ -1509,8 +1553,9 @@ int TCustomFFmpeg::TryOpenOutput(S fileName, bool join) {
 }
 
 bool TCustomFFmpeg::IsAnInput(S fileName) const {
-  return std::any_of(FInputFiles.begin(), FInputFiles.end(),
-                     [&fileName](const auto& input) { return SameFile(fileName, input->FileName); });
+  return std::any_of(FInputFiles.begin(), FInputFiles.end(), [&fileName](const auto& input) {
+    return SameFile(fileName, input->FileName);
+  });
 }
 
 std::unique_ptr<TOutputFile> TCustomFFmpeg::AllocOutputFile(S fileName) {
@@ -1521,9 +1566,12 @@ std::unique_ptr<TOutputFile> TCustomFFmpeg::AllocOutputFile(S fileName) {
   const int result = ff::avformat_alloc_output_context2(
       &file->Ctx, nullptr, format.empty() ? nullptr : format.c_str(), fileName.c_str());
   if (result < 0 || !file->Ctx) {
-    if (result != AVERROR(EINVAL)) Fail(AVErrorText(fileName, result));
-    else if (!format.empty()) Fail(Format("Unknown output format: \"%s\"", format.c_str()));
-    else Fail(Format("Unable to find a suitable output format for \"%s\"", fileName.c_str()));
+    if (result != AVERROR(EINVAL))
+      Fail(AVErrorText(fileName, result));
+    else if (!format.empty())
+      Fail(Format("Unknown output format: \"%s\"", format.c_str()));
+    else
+      Fail(Format("Unable to find a suitable output format for \"%s\"", fileName.c_str()));
     return nullptr;
   }
   InstallInterruptCallback(file->Ctx);
@@ -1531,8 +1579,8 @@ std::unique_ptr<TOutputFile> TCustomFFmpeg::AllocOutputFile(S fileName) {
 }
 
 bool TCustomFFmpeg::CreateOutputStreams(TOutputFile& file, int fileIndex) {
-  for (const AVMediaType kind : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE,
-                                 AVMEDIA_TYPE_DATA}) {
+  for (const AVMediaType kind :
+       {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_DATA}) {
     if (!KindWanted(*file.Ctx->oformat, kind)) continue;
     try {
       NewKindStream(file, fileIndex, kind);
@@ -1555,9 +1603,8 @@ bool TCustomFFmpeg::KindWanted(const AVOutputFormat& format, AVMediaType kind) c
   if (defaultCodec == AV_CODEC_ID_NONE && settings.CodecName.empty() && !settings.StreamCopy)
     return false;
   return FInputStreams.empty() ||
-         std::any_of(FInputStreams.begin(), FInputStreams.end(), [kind](const auto& ist) {
-           return ist->St->codecpar->codec_type == kind;
-         });
+         std::any_of(FInputStreams.begin(), FInputStreams.end(),
+                     [kind](const auto& ist) { return ist->St->codecpar->codec_type == kind; });
 }
 
 void TCustomFFmpeg::SetOutputMetadata(TOutputFile& file) {
@@ -1770,7 +1817,8 @@ const AVCodec* TCustomFFmpeg::FindCodec(S name, AVMediaType type, bool encoder) 
   const AVCodec* codec = encoder ? ff::avcodec_find_encoder_by_name(name.c_str())
                                  : ff::avcodec_find_decoder_by_name(name.c_str());
   if (!codec) throw FFmpegException(Format("Unknown %s '%s'", what, name.c_str()));
-  if (codec->type != type) throw FFmpegException(Format("Invalid %s type '%s'", what, name.c_str()));
+  if (codec->type != type)
+    throw FFmpegException(Format("Invalid %s type '%s'", what, name.c_str()));
   const AVCodecContext* options = FOptionContexts.CodecContexts[type];
   const int strict = options ? options->strict_std_compliance : FF_COMPLIANCE_NORMAL;
   if (!(codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) || strict <= FF_COMPLIANCE_EXPERIMENTAL)
@@ -1788,7 +1836,8 @@ const AVCodec* TCustomFFmpeg::NonExperimentalCodec(AVCodecID id, bool encoder) {
   void* opaque = nullptr;
   while (const AVCodec* codec = ff::av_codec_iterate(&opaque)) {
     const bool isEncoder = ff::av_codec_is_encoder(codec) != 0;
-    if (codec->id == id && isEncoder == encoder && !(codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL))
+    if (codec->id == id && isEncoder == encoder &&
+        !(codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL))
       return codec;
   }
   return nullptr;
@@ -1800,7 +1849,8 @@ void TCustomFFmpeg::JoinInputs() {
   if (!FJoinInputs || OutputCount() != 1) return;
   int64_t total = -1;
   for (const auto& input : FInputFiles)
-    if (input->Ctx->duration != AV_NOPTS_VALUE) total = std::max<int64_t>(total, 0) + input->Ctx->duration;
+    if (input->Ctx->duration != AV_NOPTS_VALUE)
+      total = std::max<int64_t>(total, 0) + input->Ctx->duration;
   TotalTime = total;
   for (int n = 1; n < InputCount(); ++n)
     FOutputFiles.push_back(MirrorOutput(*FOutputFiles.back(), OutputCount()));
@@ -1971,8 +2021,10 @@ int DeinterlacePicture(uint8_t* const dst[], const int dstLinesize[], const uint
     case AV_PIX_FMT_YUV444P:
     case AV_PIX_FMT_YUVJ444P:
     case AV_PIX_FMT_YUV411P:
-    case AV_PIX_FMT_GRAY8: break;
-    default: return -1;
+    case AV_PIX_FMT_GRAY8:
+      break;
+    default:
+      return -1;
   }
   if (width % 4 != 0 || height % 4 != 0) return -1;
   const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(pixFmt);
@@ -2182,10 +2234,17 @@ void TCustomFFmpeg::SetCodecParameters(TOutputStream& ost) {
     return;
   }
   switch (encoder.codec_type) {
-    case AVMEDIA_TYPE_VIDEO: SetVideoParameters(ost, ist); break;
-    case AVMEDIA_TYPE_AUDIO: SetAudioParameters(ost, ist); break;
-    case AVMEDIA_TYPE_SUBTITLE: encoder.time_base = AVRational{1, AV_TIME_BASE}; break;
-    default: throw FFmpegException("invalid codec_type of output stream");
+    case AVMEDIA_TYPE_VIDEO:
+      SetVideoParameters(ost, ist);
+      break;
+    case AVMEDIA_TYPE_AUDIO:
+      SetAudioParameters(ost, ist);
+      break;
+    case AVMEDIA_TYPE_SUBTITLE:
+      encoder.time_base = AVRational{1, AV_TIME_BASE};
+      break;
+    default:
+      throw FFmpegException("invalid codec_type of output stream");
   }
   ost.EncodingNeeded = true;
   ist.DecodingNeeded = true;
@@ -2211,7 +2270,8 @@ void TCustomFFmpeg::SetMirrorParameters(TOutputStream& ost, TInputStream& ist) {
       ost.ResampleChannels = decoder.ch_layout.nb_channels;
       ost.ResampleSampleRate = decoder.sample_rate;
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -2233,10 +2293,14 @@ void TCustomFFmpeg::SetCopyParameters(TOutputStream& ost, TInputStream& ist) {
         throw FFmpegException(
             "-acodec copy and AudioHook are incompatible (frames are not decoded)");
       break;
-    case AVMEDIA_TYPE_VIDEO: CheckVideoCopy(); break;
+    case AVMEDIA_TYPE_VIDEO:
+      CheckVideoCopy();
+      break;
     case AVMEDIA_TYPE_SUBTITLE:
-    case AVMEDIA_TYPE_DATA: break;
-    default: throw FFmpegException("invalid codec_type of output stream");
+    case AVMEDIA_TYPE_DATA:
+      break;
+    default:
+      throw FFmpegException("invalid codec_type of output stream");
   }
   if (ff::avcodec_parameters_copy(&out, &in) < 0) throw FFmpegException("av_mallocz fail");
   out.codec_tag = CopiedCodecTag(ost, in);
@@ -2475,7 +2539,8 @@ AVDictionary** TCustomFFmpeg::MetadataOf(const TMetadataSpec& spec, bool output)
       if (spec.Index < 0 || spec.Index >= int(ctx->nb_programs))
         throw invalid("program", spec.Index);
       return &ctx->programs[spec.Index]->metadata;
-    default: return &ctx->metadata;
+    default:
+      return &ctx->metadata;
   }
 }
 
@@ -3074,12 +3139,15 @@ void TCustomFFmpeg::FlushEncoder(TOutputStream& ost) {
   if (!encoder || root.EncoderFlushed) return;
   root.EncoderFlushed = true;
   switch (encoder->codec_type) {
-    case AVMEDIA_TYPE_VIDEO: EncodeAndWrite(ost, nullptr); break;
+    case AVMEDIA_TYPE_VIDEO:
+      EncodeAndWrite(ost, nullptr);
+      break;
     case AVMEDIA_TYPE_AUDIO:
       if (encoder->frame_size > 1) FlushAudioFifo(ost);
       EncodeAndWrite(ost, nullptr);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 

@@ -159,9 +159,9 @@ struct TOutputStream {
   int64_t SyncPts = 0;  // encoder time base
 
   // Video, from the options.
-  AVRational FrameRate{0, 0};    // {0, 0}: the input's
-  double FrameAspectRatio = 0;   // 0: the pictures' own
-  std::string VideoFilters;      // filter chain text
+  AVRational FrameRate{0, 0};   // {0, 0}: the input's
+  double FrameAspectRatio = 0;  // 0: the pictures' own
+  std::string VideoFilters;     // filter chain text
   std::string ForcedKeyFramesText;
   std::vector<int64_t> ForcedKfPts;  // encoder time base
   size_t ForcedKfIndex = 0;
@@ -195,7 +195,7 @@ struct TOutputStream {
 
   // Encoding state.
   AVFrame* AudioFrame = nullptr;  // one encoder frame of samples from the FIFO
-  bool EncoderFlushed = false;     // the encoder gave out its last packets
+  bool EncoderFlushed = false;    // the encoder gave out its last packets
   bool SamplesEncoded = false;    // audio: SyncPts is the end of what went out
   // What the encoder reported on its last packet: quality (lambda), picture type and the
   // summed squared errors per plane; the errors of all packets add up for the summary.
@@ -276,7 +276,7 @@ struct TKindSettings {
 
 // Settings that apply to the next file opened and are then reset.
 struct TFileSettings {
-  std::string Format;  // "f"
+  std::string Format;                              // "f"
   TKindSettings Kinds[AVMEDIA_TYPE_SUBTITLE + 1];  // video, audio, data, subtitle
   AVRational FrameRate{0, 0};
   int FrameWidth = 0;
@@ -288,10 +288,10 @@ struct TFileSettings {
   AVSampleFormat AudioSampleFmt = AV_SAMPLE_FMT_NONE;
   std::string VideoFilters;
   std::string ForcedKeyFrames;
-  std::vector<int> StreamIDs;       // by stream index; -1 = none
+  std::vector<int> StreamIDs;        // by stream index; -1 = none
   std::vector<double> InputTsScale;  // by stream index
-  TDictionary Metadata;             // of the next output
-  TDictionary MuxerOptions;         // private options of the next output's muxer
+  TDictionary Metadata;              // of the next output
+  TDictionary MuxerOptions;          // private options of the next output's muxer
 };
 
 // Settings of the whole task, kept from file to file.
@@ -303,13 +303,13 @@ struct TTaskSettings {
   int OutputBufferSize = 262144;
   int AudioVolume = 256;
   double AudioDriftThreshold = 0.1;
-  double MuxPreload = 0.5;  // s
-  double MuxDelay = 0.7;    // s
-  double DtsDeltaThreshold = 10.0;  // s
-  int ScalerFlags = 4;  // SWS_BICUBIC
-  int64_t RecordingTime = INT64_MAX;  // µs; no limit
-  int64_t StartTime = 0;              // µs
-  int64_t InputTsOffset = 0;          // µs, for the next input
+  double MuxPreload = 0.5;                    // s
+  double MuxDelay = 0.7;                      // s
+  double DtsDeltaThreshold = 10.0;            // s
+  int ScalerFlags = 4;                        // SWS_BICUBIC
+  int64_t RecordingTime = INT64_MAX;          // µs; no limit
+  int64_t StartTime = 0;                      // µs
+  int64_t InputTsOffset = 0;                  // µs, for the next input
   std::optional<int64_t> RecordingTimestamp;  // s since 1970
   int64_t LimitFileSize = 0;
   int ProgramID = -1;
@@ -352,20 +352,20 @@ struct TTaskSettings {
 // Events. The task calls them on the thread that runs it (or opens its files); the owner
 // decides whether to forward them to the main thread (SynchronizeEvent).
 using TTaskAudioHookEvent =
-    std::function<void(TCustomFFmpeg* task, uint8_t* samples, int64_t pts, int size,
-                       int sampleRate, int channels, int sampleFormat)>;
+    std::function<void(TCustomFFmpeg* task, uint8_t* samples, int64_t pts, int size, int sampleRate,
+                       int channels, int sampleFormat)>;
 using TTaskBeforeFindStreamInfoEvent =
     std::function<void(TCustomFFmpeg* task, AVFormatContext* formatContext)>;
 using TBitmapHookEvent = std::function<void(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber,
                                             int64_t pts, bool& update, bool& stopHook)>;
 using TTaskFrameHookEvent =
-    std::function<void(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt,
-                       int frameNumber, int width, int height, int64_t pts)>;
+    std::function<void(TCustomFFmpeg* task, const TAVPicture* picture, int pixFmt, int frameNumber,
+                       int width, int height, int64_t pts)>;
 using TTaskPreviewEvent =
     std::function<void(TCustomFFmpeg* task, TBitmap* bitmap, int frameNumber, int64_t pts)>;
-using TTaskProgressEvent = std::function<void(
-    TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps, float quality, float bitrate,
-    int64_t totalSize, int64_t currentTime, int64_t totalTime)>;
+using TTaskProgressEvent =
+    std::function<void(TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps, float quality,
+                       float bitrate, int64_t totalSize, int64_t currentTime, int64_t totalTime)>;
 using TTaskTerminateEvent = std::function<void(TCustomFFmpeg* task)>;
 
 class TCustomFFmpeg {
@@ -483,9 +483,9 @@ class TCustomFFmpeg {
   std::string LastErrMsg;  // why the last open failed
   // Option values the generic setter refuses raise instead of being skipped.
   bool RaiseOptionErrors = false;
-  std::atomic<int> Timeout{10000};  // ms
-  std::atomic<int64_t> IOStartTime{INT64_MAX};  // µs; the largest when no I/O is in progress
-  std::atomic<int64_t> TotalTime{-1};           // µs
+  std::atomic<int> Timeout{10000};                // ms
+  std::atomic<int64_t> IOStartTime{INT64_MAX};    // µs; the largest when no I/O is in progress
+  std::atomic<int64_t> TotalTime{-1};             // µs
   std::atomic<int64_t> ProgressInterval{500000};  // µs
   int64_t PreviewInterval = 100000;               // µs
 
@@ -677,8 +677,8 @@ class TCustomFFmpeg {
   static void TakeQualityStats(TOutputStream& root, const AVPacket& pkt);
 
   // Audio and subtitles.
-  void DoAudioOut(TOutputStream& ost, TInputStream& ist, const uint8_t* samples, int size,
-                  int rate, int channels);
+  void DoAudioOut(TOutputStream& ost, TInputStream& ist, const uint8_t* samples, int size, int rate,
+                  int channels);
   static SwrContext* NewAudioConverter(const TOutputStream& ost, const AVCodecContext& encoder,
                                        int rate, int channels);
   void SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCodecContext& encoder,
@@ -761,8 +761,8 @@ class TCustomFFmpeg {
 
   // The run's working state.
   std::vector<TOutputStream*> FOutputStreams;  // every output file's streams, in file order
-  int FJoinIndex = 0;       // join mode: the input being written
-  int FLastFileIndex = 0;   // the input of the last packet read
+  int FJoinIndex = 0;                          // join mode: the input being written
+  int FLastFileIndex = 0;                      // the input of the last packet read
   AVFrame* FDecodedFrame = nullptr;
   AVFrame* FEncodeFrame = nullptr;
   AVPacket* FOutPacket = nullptr;

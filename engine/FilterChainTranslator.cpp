@@ -113,7 +113,9 @@ void ClampValue(void* logContext, const char* name, int& value) {
 }
 
 // Reads a piece into value unless it is empty.
-bool ReadPiece(const std::string& piece, int& value) { return piece.empty() || ParseInteger(piece, value); }
+bool ReadPiece(const std::string& piece, int& value) {
+  return piece.empty() || ParseInteger(piece, value);
+}
 
 }  // namespace
 

@@ -57,7 +57,7 @@ void TFrameHookChain::FrameHookProcess(uint8_t* const data[], const int linesize
                                        AVPixelFormat pixFmt, int width, int height, int64_t pts) {
   for (TEntry& entry : FEntries) {
     TAVPicture picture{{data[0], data[1], data[2], data[3]},
-                              {linesize[0], linesize[1], linesize[2], linesize[3]}};
+                       {linesize[0], linesize[1], linesize[2], linesize[3]}};
     entry.Process(entry.Context, &picture, pixFmt, width, height, pts);
   }
 }

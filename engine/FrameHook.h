@@ -16,8 +16,8 @@
 //   "Release" (optional): frees the context.
 extern "C" {
 using TFrameHookConfigure = int (*)(void** context, int argc, char* argv[]);
-using TFrameHookProcess = void (*)(void* context, TAVPicture* picture,
-                                   AVPixelFormat pixFmt, int width, int height, int64_t pts);
+using TFrameHookProcess = void (*)(void* context, TAVPicture* picture, AVPixelFormat pixFmt,
+                                   int width, int height, int64_t pts);
 using TFrameHookRelease = void (*)(void* context);
 }
 

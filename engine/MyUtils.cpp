@@ -19,12 +19,18 @@ int StoredBits(int bitsPixel) { return bitsPixel == 15 ? 16 : bitsPixel; }
 // The FFmpeg layout of each depth. 16-bit bitmaps keep red in the high bits of the word.
 AVPixelFormat BitmapPixelFormat(int bitsPixel) {
   switch (bitsPixel) {
-    case 8: return AV_PIX_FMT_BGR8;
-    case 15: return AV_PIX_FMT_RGB555LE;
-    case 16: return AV_PIX_FMT_RGB565LE;
-    case 24: return AV_PIX_FMT_BGR24;
-    case 32: return AV_PIX_FMT_BGRA;
-    default: return AV_PIX_FMT_NONE;
+    case 8:
+      return AV_PIX_FMT_BGR8;
+    case 15:
+      return AV_PIX_FMT_RGB555LE;
+    case 16:
+      return AV_PIX_FMT_RGB565LE;
+    case 24:
+      return AV_PIX_FMT_BGR24;
+    case 32:
+      return AV_PIX_FMT_BGRA;
+    default:
+      return AV_PIX_FMT_NONE;
   }
 }
 

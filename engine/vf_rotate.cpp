@@ -25,7 +25,6 @@ int TranslateRotateFilter(void* logContext, const char* arguments,
   // the picture's corners off. Nearest-neighbour sampling, black where nothing is covered.
   filters = {PlanarYUVFormatFilter(),
              {"rotate", "a=" + ExactNumberText(angle) + ":ow=round(abs(iw*" + c + ")+abs(ih*" + s +
-                            ")):oh=round(abs(ih*" + c + ")+abs(iw*" + s +
-                            ")):c=black:bilinear=0"}};
+                            ")):oh=round(abs(ih*" + c + ")+abs(iw*" + s + ")):c=black:bilinear=0"}};
   return 0;
 }

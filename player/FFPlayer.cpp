@@ -584,8 +584,7 @@ void TPlayerCore::SeekToStartTime(TCustomPlayer& player, TPlayContext& context) 
   const int64_t startTime = player.FStartTime;
   if (startTime == AV_NOPTS_VALUE) return;
   AVFormatContext* input = context.FormatContext;
-  const int64_t target =
-      startTime + (input->start_time != AV_NOPTS_VALUE ? input->start_time : 0);
+  const int64_t target = startTime + (input->start_time != AV_NOPTS_VALUE ? input->start_time : 0);
   player.FIOStartTime = NowUS();
   if (ff::avformat_seek_file(input, -1, INT64_MIN, target, INT64_MAX, 0) < 0) {
     char text[64];
@@ -1188,7 +1187,8 @@ void TPlayerCore::SkipAudioToSeekTarget(TCustomPlayer& player, TPlayContext& con
     }
     if (got != TPacketQueue::grPacket) return;
     const AVPacket* packet = audio.Packet;
-    if (packet->pts != AV_NOPTS_VALUE && packet->pts + std::max<int64_t>(packet->duration, 0) <= streamTarget) {
+    if (packet->pts != AV_NOPTS_VALUE &&
+        packet->pts + std::max<int64_t>(packet->duration, 0) <= streamTarget) {
       ff::av_packet_unref(audio.Packet);
       continue;
     }
@@ -1332,8 +1332,7 @@ bool TPlayerCore::FilterAndQueue(TCustomPlayer& player, TPlayContext& context, A
       FFLogger().Log(&player, llDebug, text);
       timestamp = rescaled;
     }
-    const double pts =
-        timestamp == AV_NOPTS_VALUE ? 0 : double(timestamp) * av_q2d(streamTimeBase);
+    const double pts = timestamp == AV_NOPTS_VALUE ? 0 : double(timestamp) * av_q2d(streamTimeBase);
     const bool queued = QueuePicture(player, context, filtered, pts);
     ff::av_frame_unref(filtered);
     if (!queued) return false;
@@ -1391,8 +1390,8 @@ int TPlayerCore::GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVF
 int TPlayerCore::ReceivePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
   TVideoSide& video = context.Video;
   const int reorder = context.Settings.DecoderReorder;
-  frame->pts = reorder == -1 ? frame->best_effort_timestamp
-                             : (reorder != 0 ? frame->pts : frame->pkt_dts);
+  frame->pts =
+      reorder == -1 ? frame->best_effort_timestamp : (reorder != 0 ? frame->pts : frame->pkt_dts);
   if (video.SkipTarget != AV_NOPTS_VALUE) {
     if (frame->pts != AV_NOPTS_VALUE && frame->pts < video.SkipTarget) {
       ff::av_frame_unref(video.Skipped);
@@ -1413,8 +1412,7 @@ int TPlayerCore::ReceivePicture(TCustomPlayer& player, TPlayContext& context, AV
 
 // Video thread, when the decoder has given out everything before the seek target was
 // reached: the last picture there is stands for the target.
-int TPlayerCore::PassSkippedPicture(TCustomPlayer& player, TPlayContext& context,
-                                    AVFrame* frame) {
+int TPlayerCore::PassSkippedPicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
   TVideoSide& video = context.Video;
   if (video.SkipTarget == AV_NOPTS_VALUE || !video.Skipped->buf[0]) return 0;
   ff::av_frame_move_ref(frame, video.Skipped);
@@ -1436,8 +1434,7 @@ void TPlayerCore::SeekTargetReached(TCustomPlayer& player, TPlayContext& context
 }
 
 // Video thread. The packet goes to the decoder; the empty end packet drains it, once.
-void TPlayerCore::SendVideoPacket(TCustomPlayer& player, TPlayContext& context,
-                                  AVPacket* packet) {
+void TPlayerCore::SendVideoPacket(TCustomPlayer& player, TPlayContext& context, AVPacket* packet) {
   TVideoSide& video = context.Video;
   const bool endPacket = packet->size == 0 && !packet->data;
   if (!endPacket || !video.Drained) {
@@ -1529,8 +1526,7 @@ bool TPlayerCore::WaitForOverlay(TCustomPlayer& player, TPlayContext& context, T
 namespace {
 
 // Copies a planar YUV 4:2:0 picture of an even size, turned upside down when asked.
-void CopyPicture(const AVFrame* frame, const TAVPicture& target, int width, int height,
-                 bool flip) {
+void CopyPicture(const AVFrame* frame, const TAVPicture& target, int width, int height, bool flip) {
   const uint8_t* source[4] = {};
   int lines[4] = {};
   for (int plane = 0; plane < 3; ++plane) {
@@ -1636,9 +1632,8 @@ void TPlayerCore::SubtitleThread(TPlayContext& context) {
     }
     {
       std::unique_lock<std::mutex> lock(side.Lock);
-      side.Changed.wait(lock, [&] {
-        return side.Size < SubtitleQueueSize || side.Queue.Aborted();
-      });
+      side.Changed.wait(lock,
+                        [&] { return side.Size < SubtitleQueueSize || side.Queue.Aborted(); });
     }
     if (side.Queue.Aborted()) break;
     AVSubtitle subtitle{};
@@ -1646,9 +1641,8 @@ void TPlayerCore::SubtitleThread(TPlayContext& context) {
     const bool hasPicture =
         ff::avcodec_decode_subtitle2(side.Codec, &subtitle, &gotSubtitle, packet) >= 0 &&
         gotSubtitle;
-    const double pts = packet->pts == AV_NOPTS_VALUE
-                           ? 0
-                           : double(packet->pts) * av_q2d(side.Stream->time_base);
+    const double pts =
+        packet->pts == AV_NOPTS_VALUE ? 0 : double(packet->pts) * av_q2d(side.Stream->time_base);
     ff::av_packet_unref(packet);
     if (!hasPicture) continue;
     if (subtitle.format == 0)
@@ -1679,8 +1673,8 @@ void TPlayerCore::FreeSubtitles(TSubtitleSide& side, bool all, double pictureTim
   while (side.Size > 0) {
     TSubtitlePicture& head = side.Pictures[side.ReadIndex];
     const TSubtitlePicture& next = side.Pictures[(side.ReadIndex + 1) % SubtitleQueueSize];
-    const bool over = pictureTime > head.EndTime() ||
-                      (side.Size > 1 && next.StartTime() <= pictureTime);
+    const bool over =
+        pictureTime > head.EndTime() || (side.Size > 1 && next.StartTime() <= pictureTime);
     if (!all && !over) break;
     ff::avsubtitle_free(&head.Subtitle);
     side.ReadIndex = (side.ReadIndex + 1) % SubtitleQueueSize;
@@ -1896,9 +1890,8 @@ void TPlayerCore::SoundDisplay(TCustomPlayer& player, TPlayContext& context) {
   // it played since it last asked.
   const int frameBytes = 2 * audio.Channels;
   const int64_t sinceCallback = NowUS() - player.FLastAudioCallbackTime;
-  const int delayFrames =
-      (audio.BufferSize - audio.BufferIndex) / frameBytes + AudioDeviceSamples -
-      int(sinceCallback * audio.SampleRate / 1000000);
+  const int delayFrames = (audio.BufferSize - audio.BufferIndex) / frameBytes + AudioDeviceSamples -
+                          int(sinceCallback * audio.SampleRate / 1000000);
   const auto mode = TShowMode(int(context.ShowMode));
   const int start = context.SoundView.StartIndex(mode, context.Samples, audio.Channels, delayFrames,
                                                  area, context.Paused);
@@ -1910,7 +1903,8 @@ void TPlayerCore::SoundDisplay(TCustomPlayer& player, TPlayContext& context) {
         fill.y = Sint16(rect.Top);
         fill.w = Uint16(rect.Width);
         fill.h = Uint16(rect.Height);
-        player.FSDL.SDL_FillRect(screen, &fill, player.FSDL.SDL_MapRGB(screen->format, red, green, blue));
+        player.FSDL.SDL_FillRect(screen, &fill,
+                                 player.FSDL.SDL_MapRGB(screen->format, red, green, blue));
       });
   if (changed.Width > 0)
     player.FSDL.SDL_UpdateRect(screen, changed.Left, changed.Top, Uint32(changed.Width),
@@ -1979,7 +1973,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
         firstAfterFlush = picture.FirstAfterFlush;
         nextTarget = size == QueuedPictures
                          ? video.Pictures[(video.ReadIndex + 1) % PictureSlots].TargetClock
-                               : targetClock + video.Clock - pts;
+                         : targetClock + video.Clock - pts;
         video.CurrentPos = picture.Pos;
       }
     }
@@ -2049,8 +2043,7 @@ void TPlayerCore::UpdatePosition(TCustomPlayer& player, TPlayContext& context) {
 
 // Play thread, holding the player lock. At the end position the play stops, or starts over
 // from the start time.
-void TPlayerCore::CheckEndPosition(TCustomPlayer& player, TPlayContext& context,
-                                   int64_t position) {
+void TPlayerCore::CheckEndPosition(TCustomPlayer& player, TPlayContext& context, int64_t position) {
   const int64_t end = player.FEndPosition;
   if (end == AV_NOPTS_VALUE || player.FSeeking) return;
   const int64_t start = player.FStartTime;
@@ -2556,9 +2549,8 @@ TBitmap TCustomPlayer::CurrentFrame() {
   const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
   FSDL.SDL_LockYUVOverlay(overlay);
   const TAVPicture picture = OverlayPicture(overlay);
-  const bool converted =
-      FFrameConverter.PictureToBitmap(picture.data, picture.linesize, AV_PIX_FMT_YUV420P, true,
-                                      width, height);
+  const bool converted = FFrameConverter.PictureToBitmap(picture.data, picture.linesize,
+                                                         AV_PIX_FMT_YUV420P, true, width, height);
   FSDL.SDL_UnlockYUVOverlay(overlay);
   if (!converted) {
     SetLastError(FFrameConverter.LastError, false);

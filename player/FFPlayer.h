@@ -89,12 +89,11 @@ class TCustomPlayer : public TFFBaseComponent {
   using TVideoHookEvent =
       std::function<void(void* sender, TBitmap* bitmap, int64_t pts, bool& update)>;
   // A picture in place (planar YUV 4:2:0, as it will be shown).
-  using TFrameHookEvent = std::function<void(void* sender, TAVPicture* picture,
-                                             AVPixelFormat pixFmt, int width, int height,
-                                             int64_t pts)>;
+  using TFrameHookEvent = std::function<void(
+      void* sender, TAVPicture* picture, AVPixelFormat pixFmt, int width, int height, int64_t pts)>;
   // A decoded buffer of packed signed 16-bit sound.
-  using TAudioHookEvent = std::function<void(void* sender, int64_t pts, uint8_t* sample,
-                                             int size, int sampleRate, int channels)>;
+  using TAudioHookEvent = std::function<void(void* sender, int64_t pts, uint8_t* sample, int size,
+                                             int sampleRate, int channels)>;
 
   TCustomPlayer();
   ~TCustomPlayer() override;

@@ -7,12 +7,10 @@
 
 double DisplayAspect(float forced, int windowWidth, int windowHeight, int pictureWidth,
                      int pictureHeight, const AVRational& sampleAspectRatio) {
-  if (forced < 0 && windowWidth > 0 && windowHeight > 0)
-    return double(windowWidth) / windowHeight;
+  if (forced < 0 && windowWidth > 0 && windowHeight > 0) return double(windowWidth) / windowHeight;
   if (forced > 0) return forced;
-  double aspect = sampleAspectRatio.num == 0 || sampleAspectRatio.den == 0
-                      ? 0
-                      : av_q2d(sampleAspectRatio);
+  double aspect =
+      sampleAspectRatio.num == 0 || sampleAspectRatio.den == 0 ? 0 : av_q2d(sampleAspectRatio);
   if (aspect <= 0) aspect = 1.0;
   return pictureHeight > 0 ? aspect * pictureWidth / pictureHeight : aspect;
 }

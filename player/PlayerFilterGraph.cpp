@@ -15,7 +15,8 @@ int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::str
                                   bool deinterlace, int scalerFlags) {
   Free();
   std::string text = chain;
-  if (deinterlace) text = text.empty() ? DeinterlaceFilter : std::string(DeinterlaceFilter) + "," + text;
+  if (deinterlace)
+    text = text.empty() ? DeinterlaceFilter : std::string(DeinterlaceFilter) + "," + text;
   const int result = Build(input, text, scalerFlags);
   if (result < 0) Free();
   return result;
@@ -45,16 +46,16 @@ int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string&
   FGraph = ff::avfilter_graph_alloc();
   if (!FGraph) return AVERROR(ENOMEM);
   FInput = input;
-  int result = ff::av_opt_set(FGraph, "scale_sws_opts",
-                              ("flags=" + std::to_string(scalerFlags)).c_str(), 0);
+  int result =
+      ff::av_opt_set(FGraph, "scale_sws_opts", ("flags=" + std::to_string(scalerFlags)).c_str(), 0);
   if (result < 0) return result;
-  const AVRational aspect =
-      input.SampleAspectRatio.num > 0 && input.SampleAspectRatio.den > 0 ? input.SampleAspectRatio
-                                                                          : AVRational{0, 1};
+  const AVRational aspect = input.SampleAspectRatio.num > 0 && input.SampleAspectRatio.den > 0
+                                ? input.SampleAspectRatio
+                                : AVRational{0, 1};
   const std::string sourceArguments =
       "video_size=" + std::to_string(input.Width) + "x" + std::to_string(input.Height) +
-      ":pix_fmt=" + std::to_string(int(input.Format)) + ":time_base=" + RationalText(input.TimeBase) +
-      ":pixel_aspect=" + RationalText(aspect);
+      ":pix_fmt=" + std::to_string(int(input.Format)) +
+      ":time_base=" + RationalText(input.TimeBase) + ":pixel_aspect=" + RationalText(aspect);
   result = ff::avfilter_graph_create_filter(&FSource, ff::avfilter_get_by_name("buffer"), "src",
                                             sourceArguments.c_str(), nullptr, FGraph);
   if (result < 0) return result;
@@ -71,8 +72,8 @@ int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string&
   } else {
     AVFilterInOut* outputs = Endpoint("in", FSource);
     AVFilterInOut* inputs = Endpoint("out", FSink);
-    result = outputs && inputs ? ParseFilterChain(FGraph, chain, &inputs, &outputs)
-                               : AVERROR(ENOMEM);
+    result =
+        outputs && inputs ? ParseFilterChain(FGraph, chain, &inputs, &outputs) : AVERROR(ENOMEM);
     ff::avfilter_inout_free(&inputs);
     ff::avfilter_inout_free(&outputs);
   }
@@ -89,7 +90,9 @@ int TPlayerFilterGraph::Send(AVFrame* frame) {
   return ff::av_buffersrc_add_frame_flags(FSource, frame, 0);
 }
 
-int TPlayerFilterGraph::Receive(AVFrame* frame) { return ff::av_buffersink_get_frame(FSink, frame); }
+int TPlayerFilterGraph::Receive(AVFrame* frame) {
+  return ff::av_buffersink_get_frame(FSink, frame);
+}
 
 AVRational TPlayerFilterGraph::OutputTimeBase() const {
   return ff::av_buffersink_get_time_base(FSink);

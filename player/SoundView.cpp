@@ -56,11 +56,11 @@ int TSoundView::FramesShown(TShowMode mode, const TViewArea& area) const {
   return mode == smWaves ? area.Width : 1 << TransformBits(area.Height);
 }
 
-int TSoundView::StartIndex(TShowMode mode, const TSampleRing& ring, int channels,
-                           int delayFrames, const TViewArea& area, bool paused) {
+int TSoundView::StartIndex(TShowMode mode, const TSampleRing& ring, int channels, int delayFrames,
+                           const TViewArea& area, bool paused) {
   if (paused) return FLastStart;
-  int start = Wrap(ring.WriteIndex() -
-                   channels * (std::max(delayFrames, 0) + FramesShown(mode, area)));
+  int start =
+      Wrap(ring.WriteIndex() - channels * (std::max(delayFrames, 0) + FramesShown(mode, area)));
   if (mode == smWaves) {
     const int from = start - channels * TriggerSearchFrames;
     const std::vector<int16_t> before = ring.Read(from, channels * (TriggerSearchFrames + 1));
@@ -137,8 +137,7 @@ TViewArea TSoundView::DrawSpectrum(const std::vector<int16_t>& samples, int chan
   for (int k = 0; k < area.Height; ++k) {
     const uint8_t first = intensity(0, k);
     const uint8_t second = shown > 1 ? intensity(1, k) : first;
-    fill({x, area.Top + area.Height - 1 - k, 1, 1}, first, second,
-         uint8_t((first + second) / 2));
+    fill({x, area.Top + area.Height - 1 - k, 1, 1}, first, second, uint8_t((first + second) / 2));
   }
   FColumn = (FColumn + 1) % area.Width;
   return {x, area.Top, 1, area.Height};

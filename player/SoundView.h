@@ -38,8 +38,8 @@ struct TViewArea {
   int Height = 0;
 };
 
-using TFillRect = std::function<void(const TViewArea& area, uint8_t red, uint8_t green,
-                                     uint8_t blue)>;
+using TFillRect =
+    std::function<void(const TViewArea& area, uint8_t red, uint8_t green, uint8_t blue)>;
 
 class TSoundView {
  public:

@@ -50,7 +50,8 @@ void BlendSubtitleRect(const TAVPicture& picture, int width, int height,
   const int bottom = std::min(rect.y + rect.h, height);
   if (left >= right || top >= bottom) return;
   const auto colourAt = [&](int x, int y) {
-    return Unpack(palette[rect.data[0][size_t(y - rect.y) * size_t(rect.linesize[0]) + size_t(x - rect.x)]]);
+    return Unpack(
+        palette[rect.data[0][size_t(y - rect.y) * size_t(rect.linesize[0]) + size_t(x - rect.x)]]);
   };
   for (int y = top; y < bottom; ++y) {
     uint8_t* luma = picture.data[0] + size_t(y) * size_t(picture.linesize[0]);

@@ -17,4 +17,5 @@ void ConvertPaletteToYUVA(AVSubtitleRect& rect);
 
 // Mixes a rectangle (palette already converted) into the picture's Y, U and V planes; what lies
 // outside the picture is left out.
-void BlendSubtitleRect(const TAVPicture& picture, int width, int height, const AVSubtitleRect& rect);
+void BlendSubtitleRect(const TAVPicture& picture, int width, int height,
+                       const AVSubtitleRect& rect);

@@ -16,8 +16,7 @@ constexpr int Width = 420;
 constexpr int Height = 260;
 constexpr int BandTop = 196;
 
-void DrawBackground(QPainter& Painter)
-{
+void DrawBackground(QPainter& Painter) {
   QLinearGradient sky(0, 0, 0, Height);
   sky.setColorAt(0.0, QColor(0x1B, 0x3A, 0x5C));
   sky.setColorAt(1.0, QColor(0x0B, 0x16, 0x26));
@@ -33,8 +32,7 @@ void DrawBackground(QPainter& Painter)
 }
 
 // A strip of film bending into a play button: video in, Flash out.
-void DrawEmblem(QPainter& Painter)
-{
+void DrawEmblem(QPainter& Painter) {
   const QRectF frame(278, 34, 112, 112);
   Painter.setPen(Qt::NoPen);
   Painter.setBrush(QColor(0xFF, 0xFF, 0xFF, 235));
@@ -55,8 +53,7 @@ void DrawEmblem(QPainter& Painter)
   Painter.drawPath(play);
 }
 
-void DrawTitle(QPainter& Painter)
-{
+void DrawTitle(QPainter& Painter) {
   QFont title(QStringLiteral("DejaVu Sans"));
   title.setPixelSize(34);
   title.setBold(true);
@@ -76,10 +73,9 @@ void DrawTitle(QPainter& Painter)
   Painter.drawText(QPointF(26, 40), QStringLiteral("Velmora"));
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
   QGuiApplication application(argc, argv);
   if (argc != 2) {
     std::fprintf(stderr, "usage: MakeAboutPicture <output.png>\n");

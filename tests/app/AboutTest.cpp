@@ -12,33 +12,28 @@
 namespace {
 
 class AboutBox : public testing::Test {
-protected:
+ protected:
   void SetUp() override { SetProgramFolder(Folder.Path()); }
   void TearDown() override { SetProgramFolder(QString()); }
 
-  void WriteHomePage(const QByteArray& Page)
-  {
+  void WriteHomePage(const QByteArray& Page) {
     WriteTextFile(Folder.File(QStringLiteral("URL.cfg")), "[URL]\nHomePage=" + Page + "\n");
   }
 
   TScratchFolder Folder;
 };
 
-void Click(QWidget* Widget, QEvent::Type Type)
-{
+void Click(QWidget* Widget, QEvent::Type Type) {
   const QPointF at = QRectF(Widget->rect()).center();
   QMouseEvent event(Type, at, Widget->mapToGlobal(at), Qt::LeftButton,
-                    Type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+                    Type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                    Qt::NoModifier);
   QApplication::sendEvent(Widget, &event);
 }
 
-QColor TextColor(const QLabel* Label)
-{
-  return Label->palette().color(QPalette::WindowText);
-}
+QColor TextColor(const QLabel* Label) { return Label->palette().color(QPalette::WindowText); }
 
-TEST_F(AboutBox, ShowsTheVersionTheHomePageAndTheNotice)
-{
+TEST_F(AboutBox, ShowsTheVersionTheHomePageAndTheNotice) {
   WriteHomePage("https://www.velmora.example/home/");
   Taboutfrm about;
   about.show();
@@ -47,21 +42,20 @@ TEST_F(AboutBox, ShowsTheVersionTheHomePageAndTheNotice)
   EXPECT_EQ(about.lblVersion->text(), QStringLiteral("Version " FENNICK_PROJECT_VERSION));
   EXPECT_EQ(about.lblHomePage->text(), QStringLiteral("Home Page:"));
   EXPECT_EQ(about.lblurl->text(), QStringLiteral("https://www.velmora.example/home/"));
-  EXPECT_TRUE(about.lblNotice->text().contains(QStringLiteral("Velmora"))) << qPrintable(about.lblNotice->text());
+  EXPECT_TRUE(about.lblNotice->text().contains(QStringLiteral("Velmora")))
+      << qPrintable(about.lblNotice->text());
   // Every text is whole inside the picture.
   for (const QLabel* label : {about.lblVersion, about.lblNotice, about.lblHomePage, about.lblurl})
     EXPECT_TRUE(about.rect().contains(label->geometry())) << qPrintable(label->text());
 }
 
-TEST_F(AboutBox, WithoutAHomePageInUrlCfgTheLinkShowsTheMakersPage)
-{
+TEST_F(AboutBox, WithoutAHomePageInUrlCfgTheLinkShowsTheMakersPage) {
   Taboutfrm about;
   about.show();
   EXPECT_EQ(about.lblurl->text(), DefaultHomePage);
 }
 
-TEST_F(AboutBox, IsACaptionlessPictureWithItsColours)
-{
+TEST_F(AboutBox, IsACaptionlessPictureWithItsColours) {
   Taboutfrm about;
   about.show();
   EXPECT_TRUE(about.windowFlags().testFlag(Qt::FramelessWindowHint));
@@ -75,8 +69,7 @@ TEST_F(AboutBox, IsACaptionlessPictureWithItsColours)
   EXPECT_EQ(about.lblurl->cursor().shape(), Qt::PointingHandCursor);
 }
 
-TEST_F(AboutBox, APressOnThePictureClosesTheModalBoxEvenUnderTheTexts)
-{
+TEST_F(AboutBox, APressOnThePictureClosesTheModalBoxEvenUnderTheTexts) {
   Taboutfrm about;
   // The plain texts let presses through to the picture; the link keeps its own.
   EXPECT_EQ(about.childAt(about.lblNotice->geometry().center()), about.imgBd);
@@ -86,8 +79,7 @@ TEST_F(AboutBox, APressOnThePictureClosesTheModalBoxEvenUnderTheTexts)
   EXPECT_FALSE(about.isVisible());
 }
 
-TEST_F(AboutBox, ALongHomePageEndsInsideThePictureAndAClickOpensItWhole)
-{
+TEST_F(AboutBox, ALongHomePageEndsInsideThePictureAndAClickOpensItWhole) {
   const QByteArray page = "https://www.velmora.example/" + QByteArray(200, 'p') + "/";
   WriteHomePage(page);
   Taboutfrm about;
@@ -103,8 +95,7 @@ TEST_F(AboutBox, ALongHomePageEndsInsideThePictureAndAClickOpensItWhole)
   EXPECT_EQ(browser.Opened[0], QUrl(QString::fromLatin1(page)));
 }
 
-TEST_F(AboutBox, TheLinkUnderlinesUnderTheMouse)
-{
+TEST_F(AboutBox, TheLinkUnderlinesUnderTheMouse) {
   Taboutfrm about;
   about.show();
   EXPECT_FALSE(about.lblurl->font().underline());
@@ -116,8 +107,7 @@ TEST_F(AboutBox, TheLinkUnderlinesUnderTheMouse)
   EXPECT_FALSE(about.lblurl->font().underline());
 }
 
-TEST_F(AboutBox, AClickOnTheLinkOpensTheHomePageReadAgainAndKeepsTheBoxOpen)
-{
+TEST_F(AboutBox, AClickOnTheLinkOpensTheHomePageReadAgainAndKeepsTheBoxOpen) {
   WriteHomePage("https://old.velmora.example/");
   Taboutfrm about;
   about.show();
@@ -131,4 +121,4 @@ TEST_F(AboutBox, AClickOnTheLinkOpensTheHomePageReadAgainAndKeepsTheBoxOpen)
   EXPECT_TRUE(about.isVisible());
 }
 
-} // namespace
+}  // namespace

@@ -9,55 +9,49 @@ namespace {
 
 // The widgets need one application object for the whole test program.
 class QtEnvironment : public testing::Environment {
-public:
+ public:
   void SetUp() override { FApplication = new QApplication(FArgc, FArgv); }
   void TearDown() override { delete FApplication; }
 
-private:
+ private:
   int FArgc = 1;
   char FName[10] = "app_tests";
   char* FArgv[2] = {FName, nullptr};
   QApplication* FApplication = nullptr;
 };
 
-[[maybe_unused]] testing::Environment* const Environment = testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] testing::Environment* const Environment =
+    testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-QString ScratchTemplate()
-{
+QString ScratchTemplate() {
   QDir().mkpath(QStringLiteral(FENNICK_TEST_WORK_DIR));
   return QStringLiteral(FENNICK_TEST_WORK_DIR "/app-f\u00E9nnick \u89C6\u9891-XXXXXX");
 }
 
-} // namespace
+}  // namespace
 
-TScratchFolder::TScratchFolder() : FDir(ScratchTemplate())
-{
+TScratchFolder::TScratchFolder() : FDir(ScratchTemplate()) {
   EXPECT_TRUE(FDir.isValid()) << qPrintable(FDir.errorString());
 }
 
-void WriteTextFile(const QString& FileName, const QByteArray& Content)
-{
+void WriteTextFile(const QString& FileName, const QByteArray& Content) {
   QFile file(FileName);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(FileName);
   ASSERT_EQ(file.write(Content), Content.size());
 }
 
-QByteArray ReadTextFile(const QString& FileName)
-{
+QByteArray ReadTextFile(const QString& FileName) {
   QFile file(FileName);
   EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(FileName);
   return file.readAll();
 }
 
-QStringList ReadLines(const QString& FileName)
-{
+QStringList ReadLines(const QString& FileName) {
   QStringList lines = QString::fromUtf8(ReadTextFile(FileName)).split(QLatin1Char('\n'));
-  if (!lines.isEmpty() && lines.last().isEmpty())
-    lines.removeLast();
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
   return lines;
 }
 
-QString StampPattern(const QString& Blanks)
-{
+QString StampPattern(const QString& Blanks) {
   return QStringLiteral("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}") + Blanks;
 }

@@ -10,12 +10,12 @@
 // The name holds a blank, accented Latin and CJK letters, so that every path the tests
 // use does too: the program tests run the real program from such a folder.
 class TScratchFolder {
-public:
+ public:
   TScratchFolder();
   QString Path() const { return FDir.path(); }
   QString File(const QString& Name) const { return FDir.filePath(Name); }
 
-private:
+ private:
   QTemporaryDir FDir;
 };
 

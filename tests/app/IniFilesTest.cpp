@@ -7,37 +7,42 @@
 
 namespace {
 
-const QByteArray Sample = "; written by hand\r\n"
-                          "[Output]\r\n"
-                          "SnapshotPath = /home/ann/Snapshot/ \r\n"
-                          "OutputPath=\r\n"
-                          "\r\n"
-                          "[SWFSet]\r\n"
-                          "BGColor=16711680\r\n"
-                          "isflv=1\r\n"
-                          "Autoplay=yes\r\n";
+const QByteArray Sample =
+    "; written by hand\r\n"
+    "[Output]\r\n"
+    "SnapshotPath = /home/ann/Snapshot/ \r\n"
+    "OutputPath=\r\n"
+    "\r\n"
+    "[SWFSet]\r\n"
+    "BGColor=16711680\r\n"
+    "isflv=1\r\n"
+    "Autoplay=yes\r\n";
 
-TEST(IniFile, ReadsSectionsAndKeysWithoutRegardToCase)
-{
+TEST(IniFile, ReadsSectionsAndKeysWithoutRegardToCase) {
   TScratchFolder folder;
   WriteTextFile(folder.File(QStringLiteral("Fennick.ini")), Sample);
   const TIniFile ini(folder.File(QStringLiteral("Fennick.ini")));
 
-  EXPECT_EQ(ini.ReadString(QStringLiteral("output"), QStringLiteral("SNAPSHOTPATH"), QStringLiteral("x")),
-            QStringLiteral("/home/ann/Snapshot/"));
+  EXPECT_EQ(
+      ini.ReadString(QStringLiteral("output"), QStringLiteral("SNAPSHOTPATH"), QStringLiteral("x")),
+      QStringLiteral("/home/ann/Snapshot/"));
   // A key that is present but empty reads as empty, not as the default.
-  EXPECT_EQ(ini.ReadString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QStringLiteral("x")), QString());
-  EXPECT_EQ(ini.ReadString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QStringLiteral("x")),
-            QStringLiteral("x"));
-  EXPECT_EQ(ini.ReadString(QStringLiteral("Video"), QStringLiteral("SnapshotPath"), QStringLiteral("x")),
-            QStringLiteral("x"));
+  EXPECT_EQ(
+      ini.ReadString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QStringLiteral("x")),
+      QString());
+  EXPECT_EQ(
+      ini.ReadString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QStringLiteral("x")),
+      QStringLiteral("x"));
+  EXPECT_EQ(
+      ini.ReadString(QStringLiteral("Video"), QStringLiteral("SnapshotPath"), QStringLiteral("x")),
+      QStringLiteral("x"));
   // Keys belong to their own section only.
-  EXPECT_EQ(ini.ReadString(QStringLiteral("SWFSet"), QStringLiteral("SnapshotPath"), QStringLiteral("x")),
-            QStringLiteral("x"));
+  EXPECT_EQ(
+      ini.ReadString(QStringLiteral("SWFSet"), QStringLiteral("SnapshotPath"), QStringLiteral("x")),
+      QStringLiteral("x"));
 }
 
-TEST(IniFile, IntegersAndBooleansFollowTheClassicConvention)
-{
+TEST(IniFile, IntegersAndBooleansFollowTheClassicConvention) {
   TScratchFolder folder;
   WriteTextFile(folder.File(QStringLiteral("FormatDefault.ini")), Sample);
   TIniFile ini(folder.File(QStringLiteral("FormatDefault.ini")));
@@ -52,21 +57,24 @@ TEST(IniFile, IntegersAndBooleansFollowTheClassicConvention)
   ASSERT_TRUE(ini.WriteBool(QStringLiteral("SWFSet"), QStringLiteral("Autohide"), false));
   ASSERT_TRUE(ini.WriteInteger(QStringLiteral("Audio"), QStringLiteral("AudioVolume"), -256));
   const TIniFile reread(ini.FileName());
-  EXPECT_EQ(reread.ReadString(QStringLiteral("SWFSet"), QStringLiteral("Autohide"), QString()), QStringLiteral("0"));
+  EXPECT_EQ(reread.ReadString(QStringLiteral("SWFSet"), QStringLiteral("Autohide"), QString()),
+            QStringLiteral("0"));
   EXPECT_FALSE(reread.ReadBool(QStringLiteral("SWFSet"), QStringLiteral("Autohide"), true));
   EXPECT_EQ(reread.ReadInteger(QStringLiteral("Audio"), QStringLiteral("AudioVolume"), 0), -256);
 }
 
-TEST(IniFile, EachWriteIsOnDiskAtOnceAndKeepsTheRestOfTheFile)
-{
+TEST(IniFile, EachWriteIsOnDiskAtOnceAndKeepsTheRestOfTheFile) {
   TScratchFolder folder;
   const QString name = folder.File(QStringLiteral("Fennick.ini"));
   WriteTextFile(name, Sample);
   TIniFile ini(name);
 
-  ASSERT_TRUE(ini.WriteString(QStringLiteral("OUTPUT"), QStringLiteral("outputpath"), QStringLiteral("/srv/out/")));
-  ASSERT_TRUE(ini.WriteString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QStringLiteral("/media/in/")));
-  ASSERT_TRUE(ini.WriteString(QStringLiteral("URL"), QStringLiteral("HomePage"), QStringLiteral("https://a.example/")));
+  ASSERT_TRUE(ini.WriteString(QStringLiteral("OUTPUT"), QStringLiteral("outputpath"),
+                              QStringLiteral("/srv/out/")));
+  ASSERT_TRUE(ini.WriteString(QStringLiteral("Output"), QStringLiteral("SourcePath"),
+                              QStringLiteral("/media/in/")));
+  ASSERT_TRUE(ini.WriteString(QStringLiteral("URL"), QStringLiteral("HomePage"),
+                              QStringLiteral("https://a.example/")));
 
   EXPECT_EQ(ReadTextFile(name), QByteArray("; written by hand\n"
                                            "[Output]\n"
@@ -83,19 +91,21 @@ TEST(IniFile, EachWriteIsOnDiskAtOnceAndKeepsTheRestOfTheFile)
                                            "HomePage=https://a.example/\n"));
 }
 
-TEST(IniFile, TwoObjectsOnOneFileAndEditsByHandNeverUndoEachOther)
-{
+TEST(IniFile, TwoObjectsOnOneFileAndEditsByHandNeverUndoEachOther) {
   TScratchFolder folder;
   const QString name = folder.File(QStringLiteral("Fennick.ini"));
   TIniFile kept(name);
   TIniFile other(name);
-  ASSERT_TRUE(kept.WriteString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QStringLiteral("/srv/out/")));
-  ASSERT_TRUE(other.WriteString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QStringLiteral("/media/in/")));
+  ASSERT_TRUE(kept.WriteString(QStringLiteral("Output"), QStringLiteral("OutputPath"),
+                               QStringLiteral("/srv/out/")));
+  ASSERT_TRUE(other.WriteString(QStringLiteral("Output"), QStringLiteral("SourcePath"),
+                                QStringLiteral("/media/in/")));
   EXPECT_EQ(kept.ReadString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QString()),
             QStringLiteral("/media/in/"));
 
   WriteTextFile(name, ReadTextFile(name) + "[URL]\nHomePage=https://a.example/\n");
-  ASSERT_TRUE(kept.WriteString(QStringLiteral("Output"), QStringLiteral("SnapshotExt"), QStringLiteral("jpg")));
+  ASSERT_TRUE(kept.WriteString(QStringLiteral("Output"), QStringLiteral("SnapshotExt"),
+                               QStringLiteral("jpg")));
   EXPECT_EQ(ReadTextFile(name), QByteArray("[Output]\n"
                                            "OutputPath=/srv/out/\n"
                                            "SourcePath=/media/in/\n"
@@ -104,19 +114,20 @@ TEST(IniFile, TwoObjectsOnOneFileAndEditsByHandNeverUndoEachOther)
                                            "HomePage=https://a.example/\n"));
 }
 
-TEST(IniFile, ValuesAreStoredAsWrittenWithoutQuotingOrEscaping)
-{
+TEST(IniFile, ValuesAreStoredAsWrittenWithoutQuotingOrEscaping) {
   TScratchFolder folder;
   const QString name = folder.File(QStringLiteral("r\u00E9glages.ini"));
   TIniFile ini(name);
   const QString value = QStringLiteral("C:\\V\u00EDdeos\\a=b; \"quoted\" #1");
   ASSERT_TRUE(ini.WriteString(QStringLiteral("Output"), QStringLiteral("SourcePath"), value));
-  EXPECT_EQ(ReadTextFile(name), (QStringLiteral("[Output]\nSourcePath=") + value + QStringLiteral("\n")).toUtf8());
-  EXPECT_EQ(TIniFile(name).ReadString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QString()), value);
+  EXPECT_EQ(ReadTextFile(name),
+            (QStringLiteral("[Output]\nSourcePath=") + value + QStringLiteral("\n")).toUtf8());
+  EXPECT_EQ(
+      TIniFile(name).ReadString(QStringLiteral("Output"), QStringLiteral("SourcePath"), QString()),
+      value);
 }
 
-TEST(IniFile, AMissingFileReadsAsDefaultsAndIsMadeByTheFirstWrite)
-{
+TEST(IniFile, AMissingFileReadsAsDefaultsAndIsMadeByTheFirstWrite) {
   TScratchFolder folder;
   const QString name = folder.File(QStringLiteral("FormatDefault.ini"));
   TIniFile ini(name);
@@ -126,28 +137,34 @@ TEST(IniFile, AMissingFileReadsAsDefaultsAndIsMadeByTheFirstWrite)
   EXPECT_EQ(ReadTextFile(name), QByteArray("[Format]\nFormatid=3\n"));
 }
 
-TEST(IniFile, AChangeThatCannotBeStoredLeavesTheFileUnchanged)
-{
+TEST(IniFile, AChangeThatCannotBeStoredLeavesTheFileUnchanged) {
   TScratchFolder folder;
   const QString name = folder.File(QStringLiteral("Fennick.ini"));
   WriteTextFile(name, "[Output]\nOutputPath=/a/\n");
   TIniFile ini(name);
 
   // A line break would turn the rest of the value into an entry of its own.
-  EXPECT_FALSE(ini.WriteString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QStringLiteral("/b/\n[Evil]")));
+  EXPECT_FALSE(ini.WriteString(QStringLiteral("Output"), QStringLiteral("OutputPath"),
+                               QStringLiteral("/b/\n[Evil]")));
   EXPECT_FALSE(ini.LastErrMsg().isEmpty());
-  EXPECT_FALSE(ini.WriteString(QStringLiteral("Output"), QStringLiteral("Out=Path"), QStringLiteral("/b/")));
-  EXPECT_FALSE(ini.WriteString(QStringLiteral("Out]put"), QStringLiteral("OutputPath"), QStringLiteral("/b/")));
+  EXPECT_FALSE(
+      ini.WriteString(QStringLiteral("Output"), QStringLiteral("Out=Path"), QStringLiteral("/b/")));
+  EXPECT_FALSE(ini.WriteString(QStringLiteral("Out]put"), QStringLiteral("OutputPath"),
+                               QStringLiteral("/b/")));
 
   // A file in a folder that does not exist cannot be saved.
   TIniFile lost(folder.File(QStringLiteral("gone/Fennick.ini")));
-  EXPECT_FALSE(lost.WriteString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QStringLiteral("/b/")));
-  EXPECT_TRUE(lost.LastErrMsg().contains(QStringLiteral("gone/Fennick.ini"))) << qPrintable(lost.LastErrMsg());
-  EXPECT_EQ(lost.ReadString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QStringLiteral("none")),
+  EXPECT_FALSE(lost.WriteString(QStringLiteral("Output"), QStringLiteral("OutputPath"),
+                                QStringLiteral("/b/")));
+  EXPECT_TRUE(lost.LastErrMsg().contains(QStringLiteral("gone/Fennick.ini")))
+      << qPrintable(lost.LastErrMsg());
+  EXPECT_EQ(lost.ReadString(QStringLiteral("Output"), QStringLiteral("OutputPath"),
+                            QStringLiteral("none")),
             QStringLiteral("none"));
 
   EXPECT_EQ(ReadTextFile(name), QByteArray("[Output]\nOutputPath=/a/\n"));
-  EXPECT_EQ(ini.ReadString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QString()), QStringLiteral("/a/"));
+  EXPECT_EQ(ini.ReadString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QString()),
+            QStringLiteral("/a/"));
 }
 
-} // namespace
+}  // namespace

@@ -29,7 +29,8 @@ struct TDepthPixels {
   std::vector<uint32_t> Pixels;
 };
 
-const QRgb Primaries[] = {qRgb(0, 0, 0), qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
+const QRgb Primaries[] = {qRgb(0, 0, 0), qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255),
+                          qRgb(255, 255, 255)};
 
 const TDepthPixels DepthPixels[] = {
     {8, {0x00, 0x07, 0x38, 0xC0, 0xFF}},
@@ -41,67 +42,58 @@ const TDepthPixels DepthPixels[] = {
 };
 
 // Stores a pixel value little-endian in the bitmap's bytes per pixel.
-void PutPixel(TBitmap& Bitmap, int X, int Y, uint32_t Value)
-{
+void PutPixel(TBitmap& Bitmap, int X, int Y, uint32_t Value) {
   const int bytes = (Bitmap.BitsPixel() + 7) / 8;
   uint8_t* pixel = Bitmap.ScanLine(Y) + X * bytes;
-  for (int i = 0; i < bytes; ++i)
-    pixel[i] = uint8_t(Value >> (8 * i));
+  for (int i = 0; i < bytes; ++i) pixel[i] = uint8_t(Value >> (8 * i));
 }
 
 // A picture whose column x holds colour x % count of the given pixels.
-TBitmap Stripes(int BitsPixel, int Width, int Height, const std::vector<uint32_t>& Pixels)
-{
+TBitmap Stripes(int BitsPixel, int Width, int Height, const std::vector<uint32_t>& Pixels) {
   TBitmap bitmap;
   bitmap.SetBitsPixel(BitsPixel);
   bitmap.SetSize(Width, Height);
   for (int y = 0; y < Height; ++y)
-    for (int x = 0; x < Width; ++x)
-      PutPixel(bitmap, x, y, Pixels[x % Pixels.size()]);
+    for (int x = 0; x < Width; ++x) PutPixel(bitmap, x, y, Pixels[x % Pixels.size()]);
   return bitmap;
 }
 
 // A 24-bit picture of one colour.
-TBitmap Plain(int Width, int Height, QRgb Color)
-{
+TBitmap Plain(int Width, int Height, QRgb Color) {
   return Stripes(24, Width, Height, {uint32_t(Color & 0xFFFFFF)});
 }
 
 // What the window shows, as the screen would get it.
-QImage Shown(QWidget& Window)
-{
+QImage Shown(QWidget& Window) {
   return Window.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-TPreviewForm* Form(const std::unique_ptr<TPreviewWindow>& Window)
-{
+TPreviewForm* Form(const std::unique_ptr<TPreviewWindow>& Window) {
   return dynamic_cast<TPreviewForm*>(Window.get());
 }
 
 // The preview windows that are open now.
-std::vector<TPreviewForm*> PreviewForms()
-{
+std::vector<TPreviewForm*> PreviewForms() {
   std::vector<TPreviewForm*> forms;
   for (QWidget* widget : QApplication::topLevelWidgets())
-    if (auto* form = dynamic_cast<TPreviewForm*>(widget))
-      forms.push_back(form);
+    if (auto* form = dynamic_cast<TPreviewForm*>(widget)) forms.push_back(form);
   return forms;
 }
 
-void SendMouse(QWidget& Window, QEvent::Type Type, QPoint Local, Qt::MouseButton Button, Qt::MouseButtons Buttons)
-{
-  QMouseEvent event(Type, QPointF(Local), QPointF(Window.mapToGlobal(Local)), Button, Buttons, Qt::NoModifier);
+void SendMouse(QWidget& Window, QEvent::Type Type, QPoint Local, Qt::MouseButton Button,
+               Qt::MouseButtons Buttons) {
+  QMouseEvent event(Type, QPointF(Local), QPointF(Window.mapToGlobal(Local)), Button, Buttons,
+                    Qt::NoModifier);
   QApplication::sendEvent(&Window, &event);
 }
 
 // Counts the paint events that preview windows get, and whether each came on the GUI thread.
 class TPaintWatch : public QObject {
-public:
+ public:
   TPaintWatch() { QCoreApplication::instance()->installEventFilter(this); }
   ~TPaintWatch() override { QCoreApplication::instance()->removeEventFilter(this); }
 
-  bool eventFilter(QObject* Watched, QEvent* Event) override
-  {
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
     if (Event->type() == QEvent::Paint && dynamic_cast<TPreviewForm*>(Watched)) {
       ++Paints;
       OnGuiThread = OnGuiThread && std::this_thread::get_id() == FGuiThread;
@@ -112,15 +104,14 @@ public:
   int Paints = 0;
   bool OnGuiThread = true;
 
-private:
+ private:
   const std::thread::id FGuiThread = std::this_thread::get_id();
 };
 
 class PreviewWindow : public testing::Test {
-protected:
+ protected:
   void SetUp() override { InstallEngineHost(); }
-  void TearDown() override
-  {
+  void TearDown() override {
     SetPreviewWindowFactory(nullptr);
     SetSynchronizeHooks(nullptr, nullptr);
   }
@@ -128,15 +119,12 @@ protected:
   // Runs the Qt event loop, as the program's GUI thread does, until the worker ends; EachTick
   // acts as the user in between.
   static void RunEventLoopUntilDone(std::thread& Worker, std::atomic<bool>& Done,
-                                    const std::function<void()>& EachTick = {})
-  {
+                                    const std::function<void()>& EachTick = {}) {
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-      if (EachTick)
-        EachTick();
-      if (Done)
-        loop.quit();
+      if (EachTick) EachTick();
+      if (Done) loop.quit();
     });
     poll.start(1);
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
@@ -149,11 +137,11 @@ protected:
   TPreviewClosedEvent CountClosing = [this] { ++Closings; };
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(PreviewWindow, IsAStayOnTopToolWindowOfThePicturesSizeInTheScreensMiddle)
-{
-  const std::unique_ptr<TPreviewWindow> window = MakePreviewWindow(Plain(176, 144, qRgb(1, 2, 3)), CountClosing);
+TEST_F(PreviewWindow, IsAStayOnTopToolWindowOfThePicturesSizeInTheScreensMiddle) {
+  const std::unique_ptr<TPreviewWindow> window =
+      MakePreviewWindow(Plain(176, 144, qRgb(1, 2, 3)), CountClosing);
   TPreviewForm* form = Form(window);
   ASSERT_NE(form, nullptr);
   EXPECT_TRUE(form->isVisible());
@@ -178,17 +166,16 @@ TEST_F(PreviewWindow, IsAStayOnTopToolWindowOfThePicturesSizeInTheScreensMiddle)
   EXPECT_LE(std::abs(offCentre.y()), 32);
 }
 
-TEST_F(PreviewWindow, CaptionIsTheTimeTheEngineGives)
-{
-  const std::unique_ptr<TPreviewWindow> window = MakePreviewWindow(Plain(8, 8, qRgb(0, 0, 0)), CountClosing);
+TEST_F(PreviewWindow, CaptionIsTheTimeTheEngineGives) {
+  const std::unique_ptr<TPreviewWindow> window =
+      MakePreviewWindow(Plain(8, 8, qRgb(0, 0, 0)), CountClosing);
   window->SetCaption("01:02:03.004");
   EXPECT_EQ(Form(window)->windowTitle(), QStringLiteral("01:02:03.004"));
 }
 
 // An odd width pads each row of the bitmap (below 32 bits), so the rows' stride differs from
 // their pixels.
-TEST_F(PreviewWindow, ShowsEveryBitmapDepthWithItsColoursAtTheTopLeft)
-{
+TEST_F(PreviewWindow, ShowsEveryBitmapDepthWithItsColoursAtTheTopLeft) {
   for (const TDepthPixels& depth : DepthPixels) {
     SCOPED_TRACE(depth.BitsPixel);
     const TBitmap picture = Stripes(depth.BitsPixel, 7, 3, depth.Pixels);
@@ -203,8 +190,7 @@ TEST_F(PreviewWindow, ShowsEveryBitmapDepthWithItsColoursAtTheTopLeft)
   }
 }
 
-TEST_F(PreviewWindow, TrueColourPicturesShowEveryValueExactly)
-{
+TEST_F(PreviewWindow, TrueColourPicturesShowEveryValueExactly) {
   TBitmap picture;
   picture.SetBitsPixel(24);
   picture.SetSize(16, 16);
@@ -216,11 +202,11 @@ TEST_F(PreviewWindow, TrueColourPicturesShowEveryValueExactly)
   const QImage shown = Shown(*Form(window));
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x)
-      ASSERT_EQ(shown.pixel(x, y), qRgb(x * 16 + y, 255 - x * 16, y * 16 + x)) << "at " << x << "," << y;
+      ASSERT_EQ(shown.pixel(x, y), qRgb(x * 16 + y, 255 - x * 16, y * 16 + x))
+          << "at " << x << "," << y;
 }
 
-TEST_F(PreviewWindow, KeepsShowingItsPictureAfterTheBitmapChanges)
-{
+TEST_F(PreviewWindow, KeepsShowingItsPictureAfterTheBitmapChanges) {
   TBitmap picture = Plain(10, 6, qRgb(200, 100, 50));
   const std::unique_ptr<TPreviewWindow> window = MakePreviewWindow(picture, CountClosing);
   window->Draw(picture);
@@ -231,8 +217,7 @@ TEST_F(PreviewWindow, KeepsShowingItsPictureAfterTheBitmapChanges)
   EXPECT_EQ(Shown(*Form(window)).pixel(9, 5), qRgb(0, 0, 0));
 }
 
-TEST_F(PreviewWindow, ClosingItTellsTheEngineOnceAndFreeingItDoesNot)
-{
+TEST_F(PreviewWindow, ClosingItTellsTheEngineOnceAndFreeingItDoesNot) {
   const std::unique_ptr<TPreviewWindow> window = MakePreviewWindow(Plain(8, 8, 0), CountClosing);
   EXPECT_TRUE(Form(window)->close());
   EXPECT_FALSE(Form(window)->isVisible());
@@ -245,8 +230,7 @@ TEST_F(PreviewWindow, ClosingItTellsTheEngineOnceAndFreeingItDoesNot)
   EXPECT_EQ(freedClosings, 0);
 }
 
-TEST_F(PreviewWindow, ALeftPressOnThePictureDragsTheWindow)
-{
+TEST_F(PreviewWindow, ALeftPressOnThePictureDragsTheWindow) {
   const std::unique_ptr<TPreviewWindow> window = MakePreviewWindow(Plain(64, 48, 0), CountClosing);
   TPreviewForm& form = *Form(window);
   const QPoint start = form.pos();
@@ -265,16 +249,14 @@ TEST_F(PreviewWindow, ALeftPressOnThePictureDragsTheWindow)
   EXPECT_EQ(form.pos(), dropped);
 }
 
-TEST_F(PreviewWindow, ATaskThreadsPicturesArePaintedOnTheGuiThread)
-{
+TEST_F(PreviewWindow, ATaskThreadsPicturesArePaintedOnTheGuiThread) {
   TPreviewer previewer;
   TPaintWatch watch;
   std::atomic<bool> done{false};
   std::atomic<int> shown{0};
   std::thread task([&] {
     for (int frame = 1; frame <= 3; ++frame)
-      if (previewer.Show(Plain(32, 24, qRgb(frame * 60, 0, 0)), frame * 1000000))
-        ++shown;
+      if (previewer.Show(Plain(32, 24, qRgb(frame * 60, 0, 0)), frame * 1000000)) ++shown;
     done = true;
   });
   RunEventLoopUntilDone(task, done);
@@ -292,8 +274,7 @@ TEST_F(PreviewWindow, ATaskThreadsPicturesArePaintedOnTheGuiThread)
   EXPECT_EQ(Shown(form).pixel(31, 23), qRgb(180, 0, 0));
 }
 
-TEST_F(PreviewWindow, ClosingItDuringAConversionStopsThatTasksPreviewOnly)
-{
+TEST_F(PreviewWindow, ClosingItDuringAConversionStopsThatTasksPreviewOnly) {
   TPreviewer previewer;
   std::atomic<bool> done{false};
   std::atomic<int> previewed{0};
@@ -312,8 +293,7 @@ TEST_F(PreviewWindow, ClosingItDuringAConversionStopsThatTasksPreviewOnly)
   // The user closes the window once it has shown a few pictures.
   RunEventLoopUntilDone(task, done, [&] {
     const std::vector<TPreviewForm*> forms = PreviewForms();
-    if (previewed >= 3 && !forms.empty() && forms.front()->isVisible())
-      forms.front()->close();
+    if (previewed >= 3 && !forms.empty() && forms.front()->isVisible()) forms.front()->close();
   });
 
   EXPECT_EQ(converted, 100);
@@ -323,8 +303,7 @@ TEST_F(PreviewWindow, ClosingItDuringAConversionStopsThatTasksPreviewOnly)
   EXPECT_FALSE(previewer.Show(Plain(16, 16, 0), 0));
 }
 
-TEST_F(PreviewWindow, ATaskThatEndsFreesItsWindowOnTheGuiThread)
-{
+TEST_F(PreviewWindow, ATaskThatEndsFreesItsWindowOnTheGuiThread) {
   std::atomic<bool> done{false};
   std::atomic<bool> wasOpen{false};
   QPointer<TPreviewForm> form;
@@ -334,8 +313,7 @@ TEST_F(PreviewWindow, ATaskThatEndsFreesItsWindowOnTheGuiThread)
     RunInMainThread([&] {
       const std::vector<TPreviewForm*> forms = PreviewForms();
       wasOpen = forms.size() == 1 && forms.front()->isVisible();
-      if (!forms.empty())
-        form = forms.front();
+      if (!forms.empty()) form = forms.front();
     });
     previewer.reset();
     done = true;

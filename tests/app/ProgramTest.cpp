@@ -14,28 +14,23 @@ namespace {
 constexpr int StartTimeout = 120000;
 
 class Program : public testing::Test {
-protected:
-  void SetUp() override
-  {
+ protected:
+  void SetUp() override {
     ASSERT_TRUE(QFile::copy(QStringLiteral(FENNICK_BIN_DIR "/fennick"), Executable()));
     ASSERT_TRUE(QDir().mkpath(Folder.File(QStringLiteral("tmp"))));
     ASSERT_TRUE(QDir().mkpath(Folder.File(QStringLiteral("Log"))));
   }
 
-  void TearDown() override
-  {
-    for (QProcess* process : Running)
-      process->kill();
-    for (QProcess* process : Running)
-      process->waitForFinished(StartTimeout);
+  void TearDown() override {
+    for (QProcess* process : Running) process->kill();
+    for (QProcess* process : Running) process->waitForFinished(StartTimeout);
     qDeleteAll(Running);
   }
 
   QString Executable() const { return Folder.File(QStringLiteral("fennick")); }
   QString Log(int Number) const { return Folder.File(QStringLiteral("Log/log%1.txt").arg(Number)); }
 
-  QProcess* Start(const QString& Locale = QStringLiteral("de_DE.UTF-8"))
-  {
+  QProcess* Start(const QString& Locale = QStringLiteral("de_DE.UTF-8")) {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), Folder.File(QStringLiteral("tmp")));
@@ -49,26 +44,24 @@ protected:
   }
 
   // Whether the log folder holds that many files and log1 a whole system report.
-  bool ReportWritten(int LogFiles) const
-  {
+  bool ReportWritten(int LogFiles) const {
     QFile log(Log(1));
-    return QDir(Folder.File(QStringLiteral("Log"))).entryList(QDir::Files).size() == LogFiles && log.open(QIODevice::ReadOnly) &&
-           log.readAll().count(QByteArray(69, '=')) == 2;
+    return QDir(Folder.File(QStringLiteral("Log"))).entryList(QDir::Files).size() == LogFiles &&
+           log.open(QIODevice::ReadOnly) && log.readAll().count(QByteArray(69, '=')) == 2;
   }
 
   // Waits until the running program has rotated the logs and written its report.
-  void WaitForReport(QProcess* Process, int LogFiles)
-  {
+  void WaitForReport(QProcess* Process, int LogFiles) {
     ASSERT_TRUE(Process->waitForStarted(StartTimeout));
     const QDeadlineTimer deadline(StartTimeout);
     while (!ReportWritten(LogFiles)) {
       ASSERT_FALSE(deadline.hasExpired()) << "no report in " << qPrintable(Log(1));
-      ASSERT_FALSE(Process->waitForFinished(50)) << "the program ended: " << Process->readAllStandardError().constData();
+      ASSERT_FALSE(Process->waitForFinished(50))
+          << "the program ended: " << Process->readAllStandardError().constData();
     }
   }
 
-  QMap<QString, QByteArray> LogFolder() const
-  {
+  QMap<QString, QByteArray> LogFolder() const {
     QMap<QString, QByteArray> files;
     const QDir folder(Folder.File(QStringLiteral("Log")));
     for (const QString& name : folder.entryList(QDir::Files))
@@ -80,10 +73,8 @@ protected:
   QList<QProcess*> Running;
 };
 
-TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem)
-{
-  for (int n = 1; n <= 10; ++n)
-    WriteTextFile(Log(n), "run " + QByteArray::number(n) + "\n");
+TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem) {
+  for (int n = 1; n <= 10; ++n) WriteTextFile(Log(n), "run " + QByteArray::number(n) + "\n");
   QProcess* first = Start();
   WaitForReport(first, 10);
 
@@ -92,13 +83,14 @@ TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem)
   EXPECT_FALSE(QFile::exists(Log(11)));
   const QStringList lines = ReadLines(Log(1));
   ASSERT_EQ(lines.size(), 10);
-  EXPECT_TRUE(lines[3].endsWith(QStringLiteral("    Language:        German"))) << qPrintable(lines[3]);
-  EXPECT_TRUE(lines[4].endsWith(QStringLiteral("    Country:         Germany"))) << qPrintable(lines[4]);
+  EXPECT_TRUE(lines[3].endsWith(QStringLiteral("    Language:        German")))
+      << qPrintable(lines[3]);
+  EXPECT_TRUE(lines[4].endsWith(QStringLiteral("    Country:         Germany")))
+      << qPrintable(lines[4]);
   EXPECT_EQ(first->state(), QProcess::Running);
 }
 
-TEST_F(Program, ASecondStartEndsAtOnceWithCodeZeroAndLeavesTheFirstAndItsLogsAlone)
-{
+TEST_F(Program, ASecondStartEndsAtOnceWithCodeZeroAndLeavesTheFirstAndItsLogsAlone) {
   WriteTextFile(Log(1), "earlier run\n");
   QProcess* first = Start();
   WaitForReport(first, 2);
@@ -116,8 +108,7 @@ TEST_F(Program, ASecondStartEndsAtOnceWithCodeZeroAndLeavesTheFirstAndItsLogsAlo
   EXPECT_EQ(LogFolder(), logs);
 }
 
-TEST_F(Program, ALockLeftByACrashedRunDoesNotBlockTheNextStart)
-{
+TEST_F(Program, ALockLeftByACrashedRunDoesNotBlockTheNextStart) {
   QProcess* crashed = Start();
   WaitForReport(crashed, 1);
   crashed->kill();
@@ -131,8 +122,7 @@ TEST_F(Program, ALockLeftByACrashedRunDoesNotBlockTheNextStart)
 }
 
 // The plain C locale names no character set: file names must still be read as UTF-8.
-TEST_F(Program, RunsFromAFolderWithCjkLettersInThePlainCLocale)
-{
+TEST_F(Program, RunsFromAFolderWithCjkLettersInThePlainCLocale) {
   ASSERT_TRUE(Folder.Path().contains(QStringLiteral("\u89C6\u9891")));
   QProcess* first = Start(QStringLiteral("C"));
   WaitForReport(first, 1);
@@ -148,4 +138,4 @@ TEST_F(Program, RunsFromAFolderWithCjkLettersInThePlainCLocale)
   EXPECT_EQ(ReadLines(Log(1)).size(), 10);
 }
 
-} // namespace
+}  // namespace

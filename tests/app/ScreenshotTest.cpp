@@ -16,8 +16,7 @@
 namespace {
 
 // Lets the window system map and draw the windows.
-void Settle()
-{
+void Settle() {
   const QDeadlineTimer deadline(500);
   while (!deadline.hasExpired()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -25,17 +24,16 @@ void Settle()
   }
 }
 
-QImage GrabScreen(const QString& Name)
-{
+QImage GrabScreen(const QString& Name) {
   const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-  const QString folder = QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QGuiApplication::platformName();
+  const QString folder =
+      QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QGuiApplication::platformName();
   EXPECT_TRUE(QDir().mkpath(folder));
   EXPECT_TRUE(shot.save(folder + QLatin1Char('/') + Name));
   return shot;
 }
 
-TEST(Screenshots, SplashShowsTheAboutPicture)
-{
+TEST(Screenshots, SplashShowsTheAboutPicture) {
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
   Settle();
   const QImage shot = GrabScreen(QStringLiteral("splash.png"));
@@ -43,12 +41,13 @@ TEST(Screenshots, SplashShowsTheAboutPicture)
   const QRect onScreen = splash->frameGeometry();
   ASSERT_TRUE(shot.rect().contains(onScreen));
   // Where no text lies over the picture, the screen shows the picture itself.
-  for (const QPoint at : {QPoint(3, 3), QPoint(picture.width() - 4, 3), QPoint(picture.width() - 4, picture.height() - 4)})
-    EXPECT_EQ(shot.pixelColor(onScreen.topLeft() + at).rgb(), picture.pixelColor(at).rgb()) << at.x() << "," << at.y();
+  for (const QPoint at : {QPoint(3, 3), QPoint(picture.width() - 4, 3),
+                          QPoint(picture.width() - 4, picture.height() - 4)})
+    EXPECT_EQ(shot.pixelColor(onScreen.topLeft() + at).rgb(), picture.pixelColor(at).rgb())
+        << at.x() << "," << at.y();
 }
 
-TEST(Screenshots, MainWindowReplacesTheSplash)
-{
+TEST(Screenshots, MainWindowReplacesTheSplash) {
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
   Settle();
   TMainfrm mainfrm;
@@ -66,4 +65,4 @@ TEST(Screenshots, MainWindowReplacesTheSplash)
   }
 }
 
-} // namespace
+}  // namespace

@@ -20,12 +20,10 @@
 namespace {
 
 // The value of a "KEY=value" line of an os-release file, without its quotes.
-QString OsReleaseValue(const QString& Key)
-{
+QString OsReleaseValue(const QString& Key) {
   for (const char* name : {"/etc/os-release", "/usr/lib/os-release"}) {
     QFile file(QString::fromLatin1(name));
-    if (!file.open(QIODevice::ReadOnly))
-      continue;
+    if (!file.open(QIODevice::ReadOnly)) continue;
     for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n')))
       if (line.startsWith(Key + QLatin1Char('=')))
         return line.mid(Key.size() + 1).remove(QLatin1Char('"'));
@@ -33,31 +31,28 @@ QString OsReleaseValue(const QString& Key)
   return QString();
 }
 
-QString FirstLineOf(const QString& FileName)
-{
+QString FirstLineOf(const QString& FileName) {
   QFile file(FileName);
   return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readLine()).trimmed() : QString();
 }
 
-long long MemTotalKilobytes()
-{
+long long MemTotalKilobytes() {
   QFile file(QStringLiteral("/proc/meminfo"));
   EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-  const QRegularExpressionMatch match =
-      QRegularExpression(QStringLiteral("MemTotal:\\s+(\\d+) kB")).match(QString::fromLatin1(file.readAll()));
+  const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("MemTotal:\\s+(\\d+) kB"))
+                                            .match(QString::fromLatin1(file.readAll()));
   return match.captured(1).toLongLong();
 }
 
 class SystemReport : public testing::Test {
-protected:
+ protected:
   void SetUp() override { InitVelLog(Folder.Path()); }
   void TearDown() override { VelLog = TVelLog(); }
 
   TScratchFolder Folder;
 };
 
-TEST_F(SystemReport, HasTheTenLinesInOrderEndingWithAnEmptyEntry)
-{
+TEST_F(SystemReport, HasTheTenLinesInOrderEndingWithAnEmptyEntry) {
   LogSystemInfo();
   const QStringList lines = ReadLines(VelLog.FileName());
   ASSERT_EQ(lines.size(), 10);
@@ -76,12 +71,12 @@ TEST_F(SystemReport, HasTheTenLinesInOrderEndingWithAnEmptyEntry)
   };
   for (int i = 0; i < 10; ++i) {
     const QRegularExpression expected(QRegularExpression::anchoredPattern(stamp + patterns[i]));
-    EXPECT_TRUE(expected.match(lines[i]).hasMatch()) << "line " << i + 1 << ": " << qPrintable(lines[i]);
+    EXPECT_TRUE(expected.match(lines[i]).hasMatch())
+        << "line " << i + 1 << ": " << qPrintable(lines[i]);
   }
 }
 
-TEST_F(SystemReport, TellsTheSystemMemoryScreenAndVersion)
-{
+TEST_F(SystemReport, TellsTheSystemMemoryScreenAndVersion) {
   LogSystemInfo();
   const QStringList lines = ReadLines(VelLog.FileName());
   ASSERT_EQ(lines.size(), 10);
@@ -90,17 +85,18 @@ TEST_F(SystemReport, TellsTheSystemMemoryScreenAndVersion)
   if (!distribution.isEmpty()) {
     EXPECT_TRUE(system.startsWith(distribution)) << qPrintable(system);
   }
-  EXPECT_TRUE(system.endsWith(QStringLiteral("Linux ") + FirstLineOf(QStringLiteral("/proc/sys/kernel/osrelease"))))
+  EXPECT_TRUE(system.endsWith(QStringLiteral("Linux ") +
+                              FirstLineOf(QStringLiteral("/proc/sys/kernel/osrelease"))))
       << qPrintable(system);
 
   EXPECT_EQ(lines[2].mid(23 + 17), QStringLiteral("%1 MB").arg(MemTotalKilobytes() >> 10));
   const QSize screen = QGuiApplication::primaryScreen()->size();
-  EXPECT_EQ(lines[5].mid(23 + 17), QStringLiteral("%1 X %2").arg(screen.width()).arg(screen.height()));
+  EXPECT_EQ(lines[5].mid(23 + 17),
+            QStringLiteral("%1 X %2").arg(screen.width()).arg(screen.height()));
   EXPECT_EQ(lines[7].mid(23 + 17), GetFileVersionText(false));
 }
 
-TEST(Splash, IsTheAboutBoxOnTopTakingNoInput)
-{
+TEST(Splash, IsTheAboutBoxOnTopTakingNoInput) {
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
   EXPECT_TRUE(splash->isVisible());
   EXPECT_TRUE(splash->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -108,14 +104,13 @@ TEST(Splash, IsTheAboutBoxOnTopTakingNoInput)
   EXPECT_FALSE(splash->isEnabled());
   EXPECT_EQ(splash->lblVersion->text(), QStringLiteral("Version ") + GetFileVersionText(true));
   // A press on the picture does not close the splash early.
-  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), splash->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), splash->mapToGlobal(QPointF(5, 5)),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(splash->imgBd, &press);
   EXPECT_TRUE(splash->isVisible());
 }
 
-TEST(MainWindow, IsAnEmptyRoundedFramelessWindowWithTheProgramsCaption)
-{
+TEST(MainWindow, IsAnEmptyRoundedFramelessWindowWithTheProgramsCaption) {
   TMainfrm mainfrm;
   mainfrm.show();
   EXPECT_EQ(mainfrm.windowTitle(), QStringLiteral("Velmora Fennick"));
@@ -132,12 +127,12 @@ TEST(MainWindow, IsAnEmptyRoundedFramelessWindowWithTheProgramsCaption)
   EXPECT_FALSE(mainfrm.mask().contains(QPoint(599, 399)));
 }
 
-TEST(SingleInstance, ASecondStartFindsTheFirstRunning)
-{
-  const QString name = QStringLiteral("fennick-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+TEST(SingleInstance, ASecondStartFindsTheFirstRunning) {
+  const QString name =
+      QStringLiteral("fennick-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
   EXPECT_FALSE(IsAlreadyRunning(name));
   EXPECT_TRUE(QFile::exists(QDir::temp().filePath(name + QStringLiteral(".lock"))));
   EXPECT_TRUE(IsAlreadyRunning(name));
 }
 
-} // namespace
+}  // namespace

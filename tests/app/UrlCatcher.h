@@ -8,20 +8,18 @@
 
 class TUrlCatcher : public QObject {
   Q_OBJECT
-public:
-  TUrlCatcher()
-  {
+ public:
+  TUrlCatcher() {
     for (const char* scheme : {"http", "https"})
       QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "Open");
   }
-  ~TUrlCatcher() override
-  {
+  ~TUrlCatcher() override {
     for (const char* scheme : {"http", "https"})
       QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
   }
 
   QList<QUrl> Opened;
 
-public slots:
+ public slots:
   void Open(const QUrl& Url) { Opened.append(Url); }
 };

@@ -9,32 +9,27 @@
 
 namespace {
 
-bool Matches(const QString& Line, const QString& Pattern)
-{
+bool Matches(const QString& Line, const QString& Pattern) {
   return QRegularExpression(QRegularExpression::anchoredPattern(Pattern)).match(Line).hasMatch();
 }
 
-QString LogName(const TScratchFolder& Folder, int Number)
-{
+QString LogName(const TScratchFolder& Folder, int Number) {
   return Folder.File(QStringLiteral("Log/log%1.txt").arg(Number));
 }
 
 // Fills Log/ with the numbered files given, each holding its own number.
-void MakeOldLogs(const TScratchFolder& Folder, std::initializer_list<int> Numbers)
-{
+void MakeOldLogs(const TScratchFolder& Folder, std::initializer_list<int> Numbers) {
   QDir().mkpath(Folder.File(QStringLiteral("Log")));
-  for (int n : Numbers)
-    WriteTextFile(LogName(Folder, n), "run " + QByteArray::number(n) + "\n");
+  for (int n : Numbers) WriteTextFile(LogName(Folder, n), "run " + QByteArray::number(n) + "\n");
 }
 
 // The rotation tests start the global writer; it must not outlive their folders.
 class VelLogRotation : public testing::Test {
-protected:
+ protected:
   void TearDown() override { VelLog = TVelLog(); }
 };
 
-TEST(VelLog, CreatesTheFileEmptyAndKeepsAnExistingOne)
-{
+TEST(VelLog, CreatesTheFileEmptyAndKeepsAnExistingOne) {
   TScratchFolder folder;
   TVelLog fresh(folder.File(QStringLiteral("new.txt")));
   EXPECT_TRUE(QFile::exists(fresh.FileName()));
@@ -45,8 +40,7 @@ TEST(VelLog, CreatesTheFileEmptyAndKeepsAnExistingOne)
   EXPECT_EQ(ReadTextFile(existing.FileName()), QByteArray("kept\n"));
 }
 
-TEST(VelLog, OrdinaryAndErrorEntriesHaveTheStampAndTheirBlanks)
-{
+TEST(VelLog, OrdinaryAndErrorEntriesHaveTheStampAndTheirBlanks) {
   TScratchFolder folder;
   TVelLog log(folder.File(QStringLiteral("log.txt")));
   const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
@@ -57,25 +51,28 @@ TEST(VelLog, OrdinaryAndErrorEntriesHaveTheStampAndTheirBlanks)
 
   const QStringList lines = ReadLines(log.FileName());
   ASSERT_EQ(lines.size(), 3);
-  EXPECT_TRUE(Matches(lines[0], StampPattern(QStringLiteral("    ")) + QStringLiteral("Success to Load File a\\.avi")))
+  EXPECT_TRUE(Matches(lines[0], StampPattern(QStringLiteral("    ")) +
+                                    QStringLiteral("Success to Load File a\\.avi")))
       << qPrintable(lines[0]);
-  EXPECT_TRUE(Matches(lines[1], StampPattern(QStringLiteral("  ")) + QStringLiteral("Could not open b\\.avi")))
+  EXPECT_TRUE(Matches(
+      lines[1], StampPattern(QStringLiteral("  ")) + QStringLiteral("Could not open b\\.avi")))
       << qPrintable(lines[1]);
   EXPECT_TRUE(Matches(lines[2], StampPattern(QStringLiteral("    ")))) << qPrintable(lines[2]);
 
   // The stamp is the local time of the entry, on a 24-hour clock.
-  const QDateTime stamp = QDateTime::fromString(lines[0].left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  const QDateTime stamp =
+      QDateTime::fromString(lines[0].left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
   ASSERT_TRUE(stamp.isValid());
   EXPECT_LE(before, stamp);
   EXPECT_LE(stamp, after);
 }
 
-TEST(VelLog, ContinuationLinesAndNonAsciiTextKeepLfEnds)
-{
+TEST(VelLog, ContinuationLinesAndNonAsciiTextKeepLfEnds) {
   TScratchFolder folder;
   TVelLog log(folder.File(QStringLiteral("log.txt")));
   const QString indent(23, QLatin1Char(' '));
-  log.WriteInfo(QStringLiteral("Success to Load File \u00E9t\u00E9.mp4\r\n") + indent + QStringLiteral("Video Encoder: [h264]"));
+  log.WriteInfo(QStringLiteral("Success to Load File \u00E9t\u00E9.mp4\r\n") + indent +
+                QStringLiteral("Video Encoder: [h264]"));
 
   const QByteArray bytes = ReadTextFile(log.FileName());
   EXPECT_FALSE(bytes.contains('\r'));
@@ -85,8 +82,7 @@ TEST(VelLog, ContinuationLinesAndNonAsciiTextKeepLfEnds)
   EXPECT_EQ(lines[1], indent + QStringLiteral("Video Encoder: [h264]"));
 }
 
-TEST(VelLog, EachEntryIsOnDiskAsSoonAsItIsWritten)
-{
+TEST(VelLog, EachEntryIsOnDiskAsSoonAsItIsWritten) {
   TScratchFolder folder;
   TVelLog log(folder.File(QStringLiteral("log.txt")));
   log.WriteInfo(QStringLiteral("one"));
@@ -98,8 +94,7 @@ TEST(VelLog, EachEntryIsOnDiskAsSoonAsItIsWritten)
   EXPECT_TRUE(lines[2].endsWith(QStringLiteral("    three")));
 }
 
-TEST(VelLog, AWriteFailureIsReportedOnceAndTheWriterRecovers)
-{
+TEST(VelLog, AWriteFailureIsReportedOnceAndTheWriterRecovers) {
   TScratchFolder folder;
   const QString missingFolder = folder.File(QStringLiteral("gone"));
   static QStringList warnings;
@@ -122,8 +117,7 @@ TEST(VelLog, AWriteFailureIsReportedOnceAndTheWriterRecovers)
   EXPECT_TRUE(lines[0].endsWith(QStringLiteral("    back")));
 }
 
-TEST_F(VelLogRotation, ElevenStartsKeepTheNewestTenWithTheNewestAsLog1)
-{
+TEST_F(VelLogRotation, ElevenStartsKeepTheNewestTenWithTheNewestAsLog1) {
   TScratchFolder folder;
   for (int run = 1; run <= 11; ++run) {
     InitVelLog(folder.Path());
@@ -134,12 +128,12 @@ TEST_F(VelLogRotation, ElevenStartsKeepTheNewestTenWithTheNewestAsLog1)
   for (int n = 1; n <= 10; ++n) {
     const QStringList lines = ReadLines(LogName(folder, n));
     ASSERT_EQ(lines.size(), 1) << n;
-    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("    run %1").arg(12 - n))) << qPrintable(lines[0]);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("    run %1").arg(12 - n)))
+        << qPrintable(lines[0]);
   }
 }
 
-TEST_F(VelLogRotation, GapsInTheNumberingMoveEachFileUpByOne)
-{
+TEST_F(VelLogRotation, GapsInTheNumberingMoveEachFileUpByOne) {
   TScratchFolder folder;
   MakeOldLogs(folder, {1, 3, 9});
   RotateLogFiles(folder.File(QStringLiteral("Log")));
@@ -150,13 +144,13 @@ TEST_F(VelLogRotation, GapsInTheNumberingMoveEachFileUpByOne)
   EXPECT_EQ(ReadTextFile(LogName(folder, 10)), QByteArray("run 9\n"));
 }
 
-TEST_F(VelLogRotation, AFirstStartMakesTheLogFolder)
-{
+TEST_F(VelLogRotation, AFirstStartMakesTheLogFolder) {
   TScratchFolder folder;
   InitVelLog(folder.Path());
   VelLog.WriteInfo(QStringLiteral("first"));
-  EXPECT_EQ(QDir(folder.File(QStringLiteral("Log"))).entryList(QDir::Files), QStringList{QStringLiteral("log1.txt")});
+  EXPECT_EQ(QDir(folder.File(QStringLiteral("Log"))).entryList(QDir::Files),
+            QStringList{QStringLiteral("log1.txt")});
   EXPECT_EQ(ReadLines(LogName(folder, 1)).size(), 1);
 }
 
-} // namespace
+}  // namespace

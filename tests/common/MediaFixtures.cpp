@@ -102,9 +102,9 @@ std::string Make(const std::string& name, const std::string& arguments) {
   // another, never sees half a file. The extension stays: it tells ffmpeg the format.
   const std::string temp = PrivateName(path) + fs::path(name).extension().string();
   std::string output;
-  const int rc = Run("ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " " +
-                         ShellQuote(temp),
-                     &output);
+  const int rc =
+      Run("ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " " + ShellQuote(temp),
+          &output);
   if (rc != 0) {
     fs::remove(temp);
     throw std::runtime_error("ffmpeg could not make " + name + ": " + output);
@@ -136,8 +136,8 @@ std::string Path(Media media) {
 
 std::string TempDir(const std::string& tag) {
   static std::atomic<int> counter{0};
-  const std::string dir = TempDirRoot() + "/" + tag + "-" +
-                          std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  const std::string dir = TempDirRoot() + "/" + tag + "-" + std::to_string(::getpid()) + "-" +
+                          std::to_string(counter++);
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;

@@ -82,4 +82,3 @@ class TLogRecorder {
   std::mutex FLock;
   std::vector<TLoggedLine> FLines;
 };
-

@@ -27,9 +27,7 @@ namespace {
 
 class BaseTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    LoadEngineLibraries();
-  }
+  void SetUp() override { LoadEngineLibraries(); }
   void TearDown() override {
     SetSynchronizeHooks(nullptr, nullptr);
     FFLogger().OnLog = nullptr;
@@ -189,9 +187,8 @@ TEST_F(BaseTest, WorkerGoesOnAsSoonAsItsCallHasRun) {
   });
   ASSERT_TRUE(waitFor([&] { return wakes == 1; }));
   bool sawFirstReturn = false;
-  std::thread second([&] {
-    RunInMainThread([&] { sawFirstReturn = waitFor([&] { return firstReturned; }); });
-  });
+  std::thread second(
+      [&] { RunInMainThread([&] { sawFirstReturn = waitFor([&] { return firstReturned; }); }); });
   ASSERT_TRUE(waitFor([&] { return wakes == 2; }));
   EXPECT_TRUE(CheckSynchronize(0));
   first.join();

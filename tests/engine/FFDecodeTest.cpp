@@ -19,9 +19,7 @@ namespace {
 
 class DecoderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    LoadEngineLibraries();
-  }
+  void SetUp() override { LoadEngineLibraries(); }
   // Other suites expect to find the libraries unloaded.
   void TearDown() override {
     Decoder.CloseFile();
@@ -115,8 +113,8 @@ std::string CopyAs(const std::string& source, const std::string& dir, const std:
 }  // namespace
 
 TEST_F(DecoderTest, ProbeOfEachFixtureAgreesWithFFprobe) {
-  for (Media media : {Media::Mp4H264Aac, Media::AviMpeg4Mp3, Media::Mp3AudioOnly,
-                      Media::VideoOnly, Media::OddSize})
+  for (Media media : {Media::Mp4H264Aac, Media::AviMpeg4Mp3, Media::Mp3AudioOnly, Media::VideoOnly,
+                      Media::OddSize})
     ExpectAgreesWithFFprobe(Decoder, fixtures::Path(media));
 }
 
@@ -219,9 +217,10 @@ TEST_F(DecoderTest, ProbingThatFindsNoCodecParametersFails) {
   const std::string dir = fixtures::TempDir("no-params");
   // A raw H.264 stream cut before its first picture: the demuxer opens, the codec stays unknown.
   const std::string path = dir + "/header.h264";
-  const std::string source = fixtures::Make(
-      "raw.h264", "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v libx264 "
-                  "-preset ultrafast -f h264");
+  const std::string source =
+      fixtures::Make("raw.h264",
+                     "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v libx264 "
+                     "-preset ultrafast -f h264");
   {
     std::ifstream in(source, std::ios::binary);
     std::string head(4, '\0');

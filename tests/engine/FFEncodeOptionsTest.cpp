@@ -57,8 +57,10 @@ class TTimeZone {
     ::tzset();
   }
   ~TTimeZone() {
-    if (FHadOld) ::setenv("TZ", FOld.c_str(), 1);
-    else ::unsetenv("TZ");
+    if (FHadOld)
+      ::setenv("TZ", FOld.c_str(), 1);
+    else
+      ::unsetenv("TZ");
     ::tzset();
   }
 
@@ -98,9 +100,9 @@ TEST(OptionTextTest, LinesBreakAtAnyLineEndAndAtTheLiteralMarker) {
 }
 
 TEST(OptionTextTest, NamesAreLowerCasedAndValuesKeptAsWritten) {
-  EXPECT_EQ(SplitOptionText("VCodec=FLV \nmetadata=title=A=B\ncopyts\nEmpty="),
-            (TOptionLines{{"vcodec", "FLV "}, {"metadata", "title=A=B"}, {"copyts", ""},
-                          {"empty", ""}}));
+  EXPECT_EQ(
+      SplitOptionText("VCodec=FLV \nmetadata=title=A=B\ncopyts\nEmpty="),
+      (TOptionLines{{"vcodec", "FLV "}, {"metadata", "title=A=B"}, {"copyts", ""}, {"empty", ""}}));
 }
 
 // ---- Local time ----

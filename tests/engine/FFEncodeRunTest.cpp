@@ -122,7 +122,8 @@ TEST_F(EncoderRunTest, QueuedTasksRunOneAtATimeAndNotifyInOrderThenTheEnd) {
   TFFEncoder encoder;
   TNoticeRecorder notices(encoder);
   TProgressRecorder progress(encoder);
-  for (int n = 0; n < 3; ++n) ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
+  for (int n = 0; n < 3; ++n)
+    ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
   encoder.StartTask(1);
   // Notices reach the application only through its main thread.
   EXPECT_TRUE(notices.Empty());
@@ -144,7 +145,8 @@ TEST_F(EncoderRunTest, QueuedTasksRunOneAtATimeAndNotifyInOrderThenTheEnd) {
 TEST_F(EncoderRunTest, SeveralTasksAtOnceStillEndWithTheAllEndedNoticeLast) {
   TFFEncoder encoder;
   TNoticeRecorder notices(encoder);
-  for (int n = 0; n < 4; ++n) ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
+  for (int n = 0; n < 4; ++n)
+    ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
   encoder.StartTask(3);
   ASSERT_TRUE(notices.WaitForAllEnded());
   CheckSynchronize(100);
@@ -162,7 +164,8 @@ TEST_F(EncoderRunTest, StartTaskZeroConvertsEveryTaskInsideTheCall) {
   TFFEncoder encoder;
   TNoticeRecorder notices(encoder);
   TProgressRecorder progress(encoder);
-  for (int n = 0; n < 2; ++n) ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
+  for (int n = 0; n < 2; ++n)
+    ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
   const int threadsBefore = ThreadCount();
   encoder.StartTask(0);
   EXPECT_EQ(notices.Indexes(), (std::vector<int>{0, 1, -1}));
@@ -286,8 +289,7 @@ TEST_F(EncoderRunTest, StopWaitEndsTheRunningTaskAndStartsNoOther) {
   TNoticeRecorder notices(*encoder);
   TProgressRecorder progress(*encoder);
   encoder->SetProgressInterval(100);
-  for (int n = 0; n < 3; ++n)
-    ASSERT_EQ(AddFlvTask(*encoder, input, std::to_string(n) + ".flv"), n);
+  for (int n = 0; n < 3; ++n) ASSERT_EQ(AddFlvTask(*encoder, input, std::to_string(n) + ".flv"), n);
   // As the application's cancel button does: pause, then stop and wait.
   progress.AtFirstReport = [&] { encoder->Pause(); };
   encoder->StartTask(1);
@@ -328,7 +330,8 @@ TEST_F(EncoderRunTest, ANoticeHandlerMayPauseAndResumeTheRun) {
     for (int n = 0; n < 10; ++n) CheckSynchronize(10);
     encoder.Resume();
   };
-  for (int n = 0; n < 3; ++n) ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
+  for (int n = 0; n < 3; ++n)
+    ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
   encoder.StartTask(1);
   ASSERT_TRUE(PumpUntil([&] { return !notices.empty() && notices.back().TaskIndex == -1; }));
   ASSERT_EQ(notices.size(), 4u);
@@ -415,7 +418,8 @@ TEST_F(EncoderRunTest, ATaskDueWhileTheEncoderIsPausedWaitsForResume) {
     reportTasks.push_back(info->TaskIndex);
     if (info->TaskIndex == 0 && info->FileIndex == -1) encoder.Pause();
   };
-  for (int n = 0; n < 2; ++n) ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
+  for (int n = 0; n < 2; ++n)
+    ASSERT_EQ(AddFlvTask(encoder, Input(), std::to_string(n) + ".flv"), n);
   encoder.StartTask(1);
   ASSERT_TRUE(PumpUntil([&] { return encoder.Paused(); }));
   for (int n = 0; n < 30; ++n) CheckSynchronize(10);
@@ -437,8 +441,8 @@ TEST_F(EncoderRunTest, PreviewPicturesComeToTheMainThreadAtTheOutputSize) {
   bool onMainThread = true;
   encoder.OnPreviewBitmap = [&](void*, const TPreviewInfo& info) {
     onMainThread = onMainThread && IsMainThread();
-    sizesRight = sizesRight && info.Bitmap && info.Bitmap->Width() == 160 &&
-                 info.Bitmap->Height() == 120;
+    sizesRight =
+        sizesRight && info.Bitmap && info.Bitmap->Width() == 160 && info.Bitmap->Height() == 120;
     previews.push_back(info);
   };
   TOutputOptions options;
@@ -518,11 +522,12 @@ TEST_F(EncoderRunTest, HooksRunOnTheTaskThreadAndAStoppedHookIsNotCalledAgain) {
   EXPECT_GT(audioCalls, 0);
   // The hooked pictures are white, the later ones the test pattern.
   std::string text;
-  ASSERT_EQ(fixtures::Run("ffprobe -v error -f lavfi -show_entries frame_tags=lavfi.signalstats.YAVG"
-                          " -of csv=p=0 " +
-                              fixtures::ShellQuote("movie=" + Output("out.flv") + ",signalstats"),
-                          &text),
-            0)
+  ASSERT_EQ(
+      fixtures::Run("ffprobe -v error -f lavfi -show_entries frame_tags=lavfi.signalstats.YAVG"
+                    " -of csv=p=0 " +
+                        fixtures::ShellQuote("movie=" + Output("out.flv") + ",signalstats"),
+                    &text),
+      0)
       << text;
   std::istringstream lines(text);
   std::vector<double> brightness;
@@ -543,8 +548,7 @@ TEST_F(EncoderRunTest, DestroyingTheEncoderMidConversionNeitherHangsNorLeavesThr
   encoder->OnTerminate = [&](void*, const TTerminateInfo&) { ++notices; };
   TProgressRecorder progress(*encoder);
   encoder->SetProgressInterval(100);
-  for (int n = 0; n < 3; ++n)
-    ASSERT_EQ(AddFlvTask(*encoder, input, std::to_string(n) + ".flv"), n);
+  for (int n = 0; n < 3; ++n) ASSERT_EQ(AddFlvTask(*encoder, input, std::to_string(n) + ".flv"), n);
   encoder->StartTask(2);
   ASSERT_TRUE(PumpUntil([&] { return progress.Count() > 0; }));
   // Without the main thread's dispatch both tasks soon wait for it with a progress report.

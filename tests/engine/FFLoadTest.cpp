@@ -96,8 +96,8 @@ void LoadFromAnEmptyFolder() {
     EXPECT_FALSE(StartsWith(path, FENNICK_LIBAV_DIR)) << path;
     EXPECT_FALSE(StartsWith(path, folder)) << path;
   }
-  EXPECT_FALSE(StartsWith(ModuleOf(reinterpret_cast<void*>(ff::avformat_open_input)),
-                          FENNICK_LIBAV_DIR));
+  EXPECT_FALSE(
+      StartsWith(ModuleOf(reinterpret_cast<void*>(ff::avformat_open_input)), FENNICK_LIBAV_DIR));
 }
 
 // Every library of the set, and every one they need, comes from the folder: nothing mixes
@@ -108,8 +108,8 @@ void LoadFromTheProgramFolderOnce() {
   const std::vector<std::string> mapped = MappedFFmpegLibraries();
   EXPECT_EQ(mapped.size(), 8u);
   for (const std::string& path : mapped) EXPECT_TRUE(StartsWith(path, FENNICK_LIBAV_DIR)) << path;
-  EXPECT_TRUE(StartsWith(ModuleOf(reinterpret_cast<void*>(ff::avformat_open_input)),
-                         FENNICK_LIBAV_DIR));
+  EXPECT_TRUE(
+      StartsWith(ModuleOf(reinterpret_cast<void*>(ff::avformat_open_input)), FENNICK_LIBAV_DIR));
   EXPECT_TRUE(StartsWith(ModuleOf(reinterpret_cast<void*>(ff::av_log)), FENNICK_LIBAV_DIR));
 
   // A second Load resolves nothing again: an entry changed behind its back stays changed.

@@ -18,9 +18,7 @@ namespace {
 
 class UtilsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    LoadEngineLibraries();
-  }
+  void SetUp() override { LoadEngineLibraries(); }
   // Other suites expect to find the libraries unloaded.
   void TearDown() override { FFLoader().Unload(AllLibraries); }
 };
@@ -239,7 +237,8 @@ TEST_F(OptionContextsTest, AValueTheRealContextRefusesIsLogged) {
   SetContextOptions(Set, video, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM);
   EXPECT_EQ(video->bit_rate, before);
   ff::avcodec_free_context(&video);
-  EXPECT_TRUE(Contains(TAVLogCapture::Captured(), "Invalid value \"not-a-rate\" for option \"b\"\n"));
+  EXPECT_TRUE(
+      Contains(TAVLogCapture::Captured(), "Invalid value \"not-a-rate\" for option \"b\"\n"));
 }
 
 TEST_F(UtilsTest, ReadWholeFileAddsATerminatingNul) {
@@ -284,8 +283,7 @@ TEST_F(UtilsTest, CodecTagTexts) {
   EXPECT_EQ(CodecTagText(AV_CODEC_ID_MPEG2TS, 0, false), "mpeg2ts");
   // FFmpeg knows the codec but has no encoder for it.
   EXPECT_EQ(CodecTagText(AV_CODEC_ID_VP6F, 0, true), "vp6f");
-  EXPECT_EQ(CodecTagText(AV_CODEC_ID_NONE, MKTAG('X', 'V', 'I', 'D'), false),
-            "XVID / 0x44495658");
+  EXPECT_EQ(CodecTagText(AV_CODEC_ID_NONE, MKTAG('X', 'V', 'I', 'D'), false), "XVID / 0x44495658");
   EXPECT_EQ(CodecTagText(AV_CODEC_ID_NONE, 1, false), "0x0001");
   EXPECT_EQ(CodecTagText(AV_CODEC_ID_NONE, MKTAG('a', 'b', 'c', 0x7F), false), "0x7f636261");
 

@@ -307,10 +307,9 @@ TEST_F(ConvertTest, APictureSizeChangeMidStreamIsScaledToTheFirstSize) {
   {
     std::ofstream joined(input, std::ios::binary);
     for (const char* size : {"320x240", "160x120"}) {
-      const std::string piece = fixtures::Make(
-          std::string("piece-") + size + ".ts",
-          std::string("-f lavfi -i testsrc=size=") + size +
-              ":rate=25:duration=1 -c:v mpeg2video -q:v 4");
+      const std::string piece = fixtures::Make(std::string("piece-") + size + ".ts",
+                                               std::string("-f lavfi -i testsrc=size=") + size +
+                                                   ":rate=25:duration=1 -c:v mpeg2video -q:v 4");
       std::ifstream in(piece, std::ios::binary);
       joined << in.rdbuf();
     }
@@ -318,8 +317,9 @@ TEST_F(ConvertTest, APictureSizeChangeMidStreamIsScaledToTheFirstSize) {
   const std::string output = Output("one-size.flv");
   auto task = MakeTask({input}, output, {{"vcodec", "flv"}});
   ASSERT_TRUE(RunTask(*task).Finished);
-  EXPECT_TRUE(Logged("Input stream #0.0 frame changed from size:320x240 fmt:yuv420p to "
-                     "size:160x120 fmt:yuv420p"));
+  EXPECT_TRUE(
+      Logged("Input stream #0.0 frame changed from size:320x240 fmt:yuv420p to "
+             "size:160x120 fmt:yuv420p"));
   const ProbeResult probe = ProbeMedia(output);
   const ProbeStream* video = probe.FirstOfType("video");
   ASSERT_TRUE(video);
@@ -334,8 +334,8 @@ TEST_F(ConvertTest, AFixedQuantiserReachesEveryFrameAndTheReport) {
   std::vector<uintmax_t> sizes;
   for (const char* q : {"2", "20"}) {
     const std::string output = Output(std::string("q") + q + ".flv");
-    auto task = MakeTask({fixtures::Path(Media::VideoOnly)}, output,
-                         {{"vcodec", "flv"}, {"qscale", q}});
+    auto task =
+        MakeTask({fixtures::Path(Media::VideoOnly)}, output, {{"vcodec", "flv"}, {"qscale", q}});
     const TRunResult run = RunTask(*task);
     ASSERT_TRUE(run.Finished) << run.Message;
     EXPECT_FLOAT_EQ(run.Progress.back().Quality, std::stof(q));  // of the last stream: video
@@ -629,8 +629,11 @@ TEST_F(ConvertTest, RecordingTimeCutsTheOutput) {
 TEST_F(ConvertTest, AnOutputSizeLimitEndsTheRunEarly) {
   const std::string output = Output("limited.flv");
   auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
-                       {{"vcodec", "flv"}, {"acodec", "libmp3lame"}, {"ar", "44100"},
-                        {"b", "2000000"}, {"fs", "100000"}});
+                       {{"vcodec", "flv"},
+                        {"acodec", "libmp3lame"},
+                        {"ar", "44100"},
+                        {"b", "2000000"},
+                        {"fs", "100000"}});
   const TRunResult run = RunTask(*task);
   ASSERT_TRUE(run.Finished) << run.Message;
   const ProbeResult probe = ProbeMedia(output);

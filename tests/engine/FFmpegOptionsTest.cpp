@@ -24,6 +24,7 @@ class OptionsTest : public FFmpegTestBase {
 };
 
 TEST_F(OptionsTest, VocabularyHoldsItsNamesInComparisonOrder) {
+  // clang-format off
   const std::vector<std::string> expected = {
       "L", "h", "version", "formats", "codecs", "bsfs", "protocols", "filters", "loglevel", "f",
       "i", "y", "map", "map_meta_data", "map_metadata", "map_chapters", "t", "fs", "ss",
@@ -40,14 +41,15 @@ TEST_F(OptionsTest, VocabularyHoldsItsNamesInComparisonOrder) {
       "vol", "newaudio", "alang", "sample_fmt", "sn", "scodec", "newsubtitle", "slang", "stag",
       "vc", "tvstd", "isync", "muxdelay", "muxpreload", "absf", "vbsf", "sbsf", "apre", "vpre",
       "spre", "fpre", "dcodec"};
+  // clang-format on
   EXPECT_EQ(expected.size(), 119u);
   EXPECT_EQ(TCustomFFmpeg::OptionNames(), expected);
 }
 
 TEST_F(OptionsTest, NoOperationNamesOnlyLogThemselves) {
   TLogRecorder log;
-  for (const char* name : {"L", "h", "version", "formats", "codecs", "bsfs", "protocols",
-                           "filters", "i", "y", "benchmark"}) {
+  for (const char* name : {"L", "h", "version", "formats", "codecs", "bsfs", "protocols", "filters",
+                           "i", "y", "benchmark"}) {
     EXPECT_EQ(Error(name, "anything"), "") << name;
     EXPECT_TRUE(log.Has(std::string("Do nothing: option - ") + name, llInfo, Task.get())) << name;
   }
@@ -266,9 +268,9 @@ TEST_F(OptionsTest, StreamIdsMapsAndScalesAreParsed) {
   EXPECT_EQ(Error("map_metadata", "0,x:0"), "Invalid metadata type x.");
   TLogRecorder log;
   Task->ParseOption("map_meta_data", "0,s1:1,c2");
-  EXPECT_TRUE(log.Has(
-      "-map_meta_data is deprecated and will be removed soon. Use -map_metadata instead.",
-      llWarning, Task.get()));
+  EXPECT_TRUE(
+      log.Has("-map_meta_data is deprecated and will be removed soon. Use -map_metadata instead.",
+              llWarning, Task.get()));
   ASSERT_EQ(Task->FMetadataMaps.size(), 1u);
   EXPECT_EQ(Task->FMetadataMaps[0].Output.Type, 's');
   EXPECT_EQ(Task->FMetadataMaps[0].Output.Index, 1);
@@ -295,9 +297,10 @@ TEST_F(OptionsTest, FiltersHooksAndThreadsOptions) {
   EXPECT_EQ(Task->FPending.VideoFilters, "nativehue=10:0");
   Task->ParseOption("threads", "2");
   EXPECT_EQ(Task->FSettings.ThreadCount, 2);
-  EXPECT_TRUE(log.Has("Warning: if the ffmpeg libraries were not compiled with thread support, it "
-                      "would be using thread emulation.",
-                      llVerbose, Task.get()));
+  EXPECT_TRUE(
+      log.Has("Warning: if the ffmpeg libraries were not compiled with thread support, it "
+              "would be using thread emulation.",
+              llVerbose, Task.get()));
 }
 
 TEST_F(OptionsTest, LogLevelOptionSetsTheProcessLogger) {
@@ -396,9 +399,10 @@ TEST_F(TargetTest, PrefixedTargetsTakeTheirNorm) {
 
 TEST_F(TargetTest, DvdOnAnNtscInputAssumesSixteenByNine) {
   TLogRecorder log;
-  const std::string ntsc = fixtures::Make(
-      "ntsc_160x120.mp4", "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=1 "
-                         "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  const std::string ntsc =
+      fixtures::Make("ntsc_160x120.mp4",
+                     "-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=1 "
+                     "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
   ASSERT_TRUE(Task->OpenInputFile(ntsc)) << Task->LastErrMsg;
   Task->ParseOption("target", "dvd");
   EXPECT_EQ(Task->FPending.FrameWidth, 720);
@@ -438,7 +442,8 @@ TEST_F(TargetTest, ATargetOutputOpensWithTheMuxersAndEncodersOwnOptions) {
   ASSERT_NE(video.Codec, nullptr);
   EXPECT_STREQ(video.Codec->name, "mpeg2video");
   int64_t scanOffset = 0;
-  EXPECT_GE(ff::av_opt_get_int(video.Encoder, "scan_offset", AV_OPT_SEARCH_CHILDREN, &scanOffset), 0);
+  EXPECT_GE(ff::av_opt_get_int(video.Encoder, "scan_offset", AV_OPT_SEARCH_CHILDREN, &scanOffset),
+            0);
   EXPECT_EQ(scanOffset, 1);
   EXPECT_EQ(video.Encoder->width, 480);
   EXPECT_EQ(video.Encoder->gop_size, 15);

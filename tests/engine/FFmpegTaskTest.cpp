@@ -42,7 +42,8 @@ class TaskTest : public FFmpegTestBase {
     Folder = fixtures::TempDir(tag);
     Output = Folder + "/out.flv";
     auto task = std::make_unique<TProbeTask>();
-    EXPECT_TRUE(task->OpenInputFile(fixtures::Path(fixtures::Media::Mp4H264Aac))) << task->LastErrMsg;
+    EXPECT_TRUE(task->OpenInputFile(fixtures::Path(fixtures::Media::Mp4H264Aac)))
+        << task->LastErrMsg;
     EXPECT_EQ(task->OpenOutputFile(Output, false), 0) << task->LastErrMsg;
     return task;
   }

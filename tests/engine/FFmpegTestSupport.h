@@ -28,7 +28,9 @@ class TProbeTask : public TCustomFFmpeg {
 
   AVCodecContext* VideoOptions() { return FOptionContexts.CodecContexts[AVMEDIA_TYPE_VIDEO]; }
   AVCodecContext* AudioOptions() { return FOptionContexts.CodecContexts[AVMEDIA_TYPE_AUDIO]; }
-  TOutputStream& OutputStream(int file, int stream) { return *FOutputFiles.at(file)->Streams.at(stream); }
+  TOutputStream& OutputStream(int file, int stream) {
+    return *FOutputFiles.at(file)->Streams.at(stream);
+  }
   std::string PendingMuxerOption(const std::string& key) {
     return GetMetadataValue(FPending.MuxerOptions.Value, key, "");
   }

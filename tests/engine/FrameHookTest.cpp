@@ -50,9 +50,7 @@ std::string CurrentDir() {
 
 class FrameHookTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    LoadEngineLibraries();
-  }
+  void SetUp() override { LoadEngineLibraries(); }
 
   std::vector<std::string> Errors() { return FLog.Texts(llError); }
 

@@ -14,9 +14,7 @@ namespace {
 
 class FormatConverterTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    LoadEngineLibraries();
-  }
+  static void SetUpTestSuite() { LoadEngineLibraries(); }
 };
 
 // A picture in its own buffer, rows aligned as asked.

@@ -103,9 +103,9 @@ class NativeFiltersConvertTest : public ConvertTest {
   // Converts the input into raw YUV 4:2:0 pictures in NUT through a task, without sound.
   TRunResult ConvertToRaw(const std::string& input, const std::string& output,
                           const std::string& chain) {
-    auto task = MakeTask({input}, output,
-                         {{"vcodec", "rawvideo"}, {"pix_fmt", "yuv420p"}, {"an", "1"},
-                          {"vf", chain}});
+    auto task =
+        MakeTask({input}, output,
+                 {{"vcodec", "rawvideo"}, {"pix_fmt", "yuv420p"}, {"an", "1"}, {"vf", chain}});
     return RunTask(*task);
   }
 

@@ -59,7 +59,8 @@ template <typename F>
 void FillFrame(AVFrame* frame, F value) {
   for (int plane = 0; plane < 3; ++plane)
     for (int y = 0; y < PlaneHeight(frame, plane); ++y)
-      for (int x = 0; x < PlaneWidth(frame, plane); ++x) Sample(frame, plane, x, y) = value(plane, x, y);
+      for (int x = 0; x < PlaneWidth(frame, plane); ++x)
+        Sample(frame, plane, x, y) = value(plane, x, y);
 }
 
 // The first difference of two frames, plane by plane, as text; empty when they are equal.
@@ -102,9 +103,9 @@ class NativeFiltersTest : public ::testing::Test {
     std::unique_ptr<AVFilterGraph, TGraphFree> graph(ff::avfilter_graph_alloc());
     AVFilterContext* source = nullptr;
     AVFilterContext* sink = nullptr;
-    const std::string args = "video_size=" + std::to_string(input->width) + "x" +
-                             std::to_string(input->height) + ":pix_fmt=" +
-                             std::to_string(input->format) + ":time_base=1/25:pixel_aspect=1/1";
+    const std::string args =
+        "video_size=" + std::to_string(input->width) + "x" + std::to_string(input->height) +
+        ":pix_fmt=" + std::to_string(input->format) + ":time_base=1/25:pixel_aspect=1/1";
     int ret = ff::avfilter_graph_create_filter(&source, ff::avfilter_get_by_name("buffer"), "src",
                                                args.c_str(), nullptr, graph.get());
     if (ret >= 0)
@@ -216,7 +217,8 @@ TEST(VideoRotateHueSat, HalfTurnMirrorsChromaThroughGreyWithClamping) {
 
 TEST_F(NativeFiltersTest, EqualizerMatchesTheRoutineOnEveryLumaValue) {
   const TFramePtr input = LumaRamp(257, 5, AV_PIX_FMT_YUV420P);
-  const int pairs[][2] = {{20, 30}, {-30, 45}, {100, -100}, {-100, 100}, {7, -13}, {0, 20}, {-1, 0}};
+  const int pairs[][2] = {{20, 30}, {-30, 45}, {100, -100}, {-100, 100},
+                          {7, -13}, {0, 20},   {-1, 0}};
   for (const auto& [brightness, contrast] : pairs) {
     const std::string chain =
         "nativeeq=" + std::to_string(brightness) + ":" + std::to_string(contrast);
@@ -230,8 +232,8 @@ TEST_F(NativeFiltersTest, EqualizerMatchesTheRoutineOnEveryLumaValue) {
 
 TEST_F(NativeFiltersTest, HueMatchesTheRoutineOnEveryChromaPairUpToTheLastOddColumnAndRow) {
   const TFramePtr input = ChromaGrid();
-  const int pairs[][2] = {{0, 40}, {50, 0}, {-37, 20}, {100, 100}, {-100, -50}, {13, 77}, {1, -1},
-                          {0, -100}};
+  const int pairs[][2] = {{0, 40},     {50, 0},  {-37, 20}, {100, 100},
+                          {-100, -50}, {13, 77}, {1, -1},   {0, -100}};
   for (const auto& [hue, saturation] : pairs) {
     const std::string chain = "nativehue=" + std::to_string(hue) + ":" + std::to_string(saturation);
     const TFramePtr output = Filtered(chain, input.get());
@@ -316,18 +318,17 @@ TEST_F(NativeFiltersTest, OutOfRangeValuesAreClampedAndLogged) {
 
 TEST_F(NativeFiltersTest, UnreadableOrAddressArgumentsFailTheGraph) {
   const TFramePtr input = LumaRamp(16, 16, AV_PIX_FMT_YUV420P);
-  const char* refused[] = {"nativeeq=abc:1",          "nativehue=1:2x",
-                           "nativeeq=1:2:140737488355328:0", "nativehue=1:2:0:4096",
-                           "nativeeq=1:2:0:0:5",      "nativeeq=99999999999:0",
-                           "rotate=45deg",
-                           // Values are given by position only, as the application writes them.
-                           "nativeeq=brightness=10",  "nativehue=h=1:s=2",
-                           "rotate=angle=30",         "rotate=a=PI/6"};
+  const char* refused[] = {
+      "nativeeq=abc:1", "nativehue=1:2x", "nativeeq=1:2:140737488355328:0", "nativehue=1:2:0:4096",
+      "nativeeq=1:2:0:0:5", "nativeeq=99999999999:0", "rotate=45deg",
+      // Values are given by position only, as the application writes them.
+      "nativeeq=brightness=10", "nativehue=h=1:s=2", "rotate=angle=30", "rotate=a=PI/6"};
   for (const char* chain : refused) {
     TFramePtr output;
     EXPECT_EQ(FilterFrame(chain, input.get(), output), AVERROR(EINVAL)) << chain;
     const std::string arguments = std::string(chain).substr(std::string(chain).find('=') + 1);
-    EXPECT_EQ(FLog.CountEndingWith(llError, "failed to parsing parameters: " + arguments), 1) << chain;
+    EXPECT_EQ(FLog.CountEndingWith(llError, "failed to parsing parameters: " + arguments), 1)
+        << chain;
   }
   // Blanks around the pieces and empty or zero address pieces are fine.
   EXPECT_TRUE(Filtered("nativeeq= 10 : +20 :0:", input.get()));
@@ -382,7 +383,8 @@ TEST_F(NativeFiltersTest, RotateTurnsClockwiseByWholeDegrees) {
 
 TEST_F(NativeFiltersTest, TranslatorRewritesOnlyOurFiltersAndKeepsTheRestByteForByte) {
   const std::string foreign =
-      "sws_flags=bicubic;[in] scale=w=320:h=240 [a]; [a]split[b][c];[b]drawtext=text='nativeeq=1\\:2'"
+      "sws_flags=bicubic;[in] scale=w=320:h=240 [a]; "
+      "[a]split[b][c];[b]drawtext=text='nativeeq=1\\:2'"
       ",null [d];[c][d]overlay";
   EXPECT_EQ(Translated(foreign), foreign);
   // Scaler flags count only at the very start: after a blank they are a filter's name.
@@ -427,7 +429,8 @@ TEST_F(NativeFiltersTest, SyntaxErrorsAreLeftToTheLibrary) {
 }
 
 TEST(FilterChainTranslator, UnregisteredNamesReachTheLibraryAsWritten) {
-  if (FilterRegistered("nativehue")) GTEST_SKIP() << "registered by an earlier test in this process";
+  if (FilterRegistered("nativehue"))
+    GTEST_SKIP() << "registered by an earlier test in this process";
   ASSERT_NO_FATAL_FAILURE(LoadEngineLibraries());
   std::string translated;
   ASSERT_EQ(TranslateFilterChain(nullptr, "nativehue=1:2,hue=s=0", translated), 0);

@@ -191,10 +191,11 @@ TEST_F(PreviewerTest, WithoutAWindowTheTaskIsToldToStopPreviewing) {
 TEST_F(PreviewerTest, FailingWindowEndsThePreviewNotTheTaskAndIsLogged) {
   TLogRecorder log(llInfo);
   int factoryCalls = 0;
-  SetPreviewWindowFactory([&](const TBitmap&, TPreviewClosedEvent) -> std::unique_ptr<TPreviewWindow> {
-    ++factoryCalls;
-    throw std::runtime_error("no display");
-  });
+  SetPreviewWindowFactory(
+      [&](const TBitmap&, TPreviewClosedEvent) -> std::unique_ptr<TPreviewWindow> {
+        ++factoryCalls;
+        throw std::runtime_error("no display");
+      });
   std::atomic<bool> done{false};
   std::vector<bool> shown;
   std::thread task([&] {
@@ -218,6 +219,7 @@ TEST_F(PreviewerTest, FailingWindowEndsThePreviewNotTheTaskAndIsLogged) {
   }
   EXPECT_EQ(FLog.Windows, 1);
   EXPECT_TRUE(FLog.Destroyed);
-  EXPECT_EQ(log.Texts(llError), (std::vector<std::string>{"Preview window failed: no display",
-                                              "Preview window failed: no room for the picture"}));
+  EXPECT_EQ(log.Texts(llError),
+            (std::vector<std::string>{"Preview window failed: no display",
+                                      "Preview window failed: no room for the picture"}));
 }

@@ -22,9 +22,7 @@ using TPacketCounts = std::map<int, int64_t>;
 
 class UnicodeProtocolTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    LoadEngineLibraries();
-  }
+  static void SetUpTestSuite() { LoadEngineLibraries(); }
 };
 
 void WriteText(const std::string& path, const std::string& text) {

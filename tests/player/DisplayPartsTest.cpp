@@ -28,7 +28,8 @@ TEST(PictureLayout, NegativeAspectFillsTheWindow) {
 
 TEST(PictureLayout, ZeroKeepsThePicturesShapeCentredWithEvenSides) {
   // 4:3 in a square window: bars above and below.
-  TPictureRect rect = DisplayRectangle(DisplayAspect(0, 400, 400, 320, 240, AVRational{1, 1}), 400, 400);
+  TPictureRect rect =
+      DisplayRectangle(DisplayAspect(0, 400, 400, 320, 240, AVRational{1, 1}), 400, 400);
   EXPECT_EQ(rect.Width, 400);
   EXPECT_EQ(rect.Height, 300);
   EXPECT_EQ(rect.Top, 50);

@@ -44,8 +44,8 @@ TEST_F(Robustness, OpenAndStopInQuickSuccession) {
                                fixtures::Path(Media::Mp3AudioOnly),
                                fixtures::Path(Media::VideoOnly)};
   for (int round = 0; round < 9; ++round) {
-    ASSERT_TRUE(Player.Open(files[round % 3], 0)) << "round " << round << ": "
-                                                  << Player.LastErrMsg();
+    ASSERT_TRUE(Player.Open(files[round % 3], 0))
+        << "round " << round << ": " << Player.LastErrMsg();
     if (round % 2) Player.Stop(false);
   }
   ASSERT_TRUE(PumpUntil([this] { return Recorder.CountOf(psPlay) == 9; }, 5000));

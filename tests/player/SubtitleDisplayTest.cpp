@@ -44,7 +44,8 @@ bool WriteSubtitleFile(const std::string& path) {
   if (ff::avcodec_open2(codec, encoder, nullptr) >= 0 && packet &&
       ff::avformat_alloc_output_context2(&output, nullptr, "matroska", path.c_str()) >= 0) {
     AVStream* stream = ff::avformat_new_stream(output, nullptr);
-    const int size = ff::avcodec_encode_subtitle(codec, buffer.data(), int(buffer.size()), &subtitle);
+    const int size =
+        ff::avcodec_encode_subtitle(codec, buffer.data(), int(buffer.size()), &subtitle);
     if (stream && size > 0 && ff::avcodec_parameters_from_context(stream->codecpar, codec) >= 0 &&
         ff::avio_open2(&output->pb, path.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) >= 0) {
       stream->time_base = {1, 1000};
@@ -83,8 +84,8 @@ TEST_F(SubtitleDisplay, SubtitleIsMixedIntoThePicturesOfItsTime) {
       "-pix_fmt yuv420p");
   const std::string file = dir + "/with_subtitles.mkv";
   ASSERT_EQ(fixtures::Run("ffmpeg -nostdin -y -loglevel error -i " + fixtures::ShellQuote(video) +
-                          " -i " + fixtures::ShellQuote(subtitles) +
-                          " -map 0:v -map 1:s -c copy " + fixtures::ShellQuote(file)),
+                          " -i " + fixtures::ShellQuote(subtitles) + " -map 0:v -map 1:s -c copy " +
+                          fixtures::ShellQuote(file)),
             0);
   const ProbeResult probe = ProbeMedia(file, false);
   ASSERT_NE(probe.FirstOfType("subtitle"), nullptr);

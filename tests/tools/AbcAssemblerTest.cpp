@@ -10,9 +10,12 @@ using namespace fennick::abc;
 namespace {
 
 // Assembles, serialises and reads back, so every check sees what a file would hold.
-AbcFile Build(const std::string& source) { return abctest::ReadAbc(Assemble(source, "test.asm").abc.Serialize()); }
+AbcFile Build(const std::string& source) {
+  return abctest::ReadAbc(Assemble(source, "test.asm").abc.Serialize());
+}
 
-const Trait& TraitNamed(const AbcFile& abc, const std::vector<Trait>& traits, const std::string& name) {
+const Trait& TraitNamed(const AbcFile& abc, const std::vector<Trait>& traits,
+                        const std::string& name) {
   for (const Trait& t : traits)
     if (abctest::QualifiedName(abc, t.name) == name) return t;
   throw std::runtime_error("no trait " + name);
@@ -145,7 +148,8 @@ TEST(AbcAssembler, DefaultConstructorCallsTheBaseAndClassesAreSealedUnlessDynami
   EXPECT_EQ(abctest::QualifiedName(abc, abc.instances[0].superName), "Object");
   EXPECT_EQ(abctest::QualifiedName(abc, abc.instances[1].superName), "A");
   // getlocal0 pushscope getlocal0 constructsuper 0 returnvoid
-  EXPECT_EQ(abctest::BodyOf(abc, abc.instances[1].init)->code, (Bytes{0xD0, 0x30, 0xD0, 0x49, 0x00, 0x47}));
+  EXPECT_EQ(abctest::BodyOf(abc, abc.instances[1].init)->code,
+            (Bytes{0xD0, 0x30, 0xD0, 0x49, 0x00, 0x47}));
 }
 
 TEST(AbcAssembler, RegistersByNameAndShortForms) {
@@ -188,14 +192,14 @@ done: getlocal i
 end
 )");
   const Bytes expected{
-      0x24, 0,                    // 0 pushbyte 0
-      0xD5,                       // 2 setlocal1
-      0x09,                       // 3 label (backward target)
-      0xD1, 0x24, 10,             // 4 getlocal1, pushbyte 10
-      0x18, 6, 0, 0,              // 7 ifge -> 17 (11 + 6)
-      0xC2, 1,                    // 11 inclocal_i 1
-      0x10, 0xF2, 0xFF, 0xFF,     // 13 jump -> 3 (17 - 14)
-      0xD1, 0x48,                 // 17 getlocal1, returnvalue
+      0x24, 0,                 // 0 pushbyte 0
+      0xD5,                    // 2 setlocal1
+      0x09,                    // 3 label (backward target)
+      0xD1, 0x24, 10,          // 4 getlocal1, pushbyte 10
+      0x18, 6,    0,    0,     // 7 ifge -> 17 (11 + 6)
+      0xC2, 1,                 // 11 inclocal_i 1
+      0x10, 0xF2, 0xFF, 0xFF,  // 13 jump -> 3 (17 - 14)
+      0xD1, 0x48,              // 17 getlocal1, returnvalue
   };
   EXPECT_EQ(abc.bodies.at(0).code, expected);
   EXPECT_EQ(abc.bodies.at(0).maxStack, 2u);
@@ -298,9 +302,10 @@ end
 
 TEST(AbcAssembler, LiteralsAndStringEscapes) {
   const std::string text = "say \"hi\"\\\n\t\x01 caf\xC3\xA9";
-  const AbcFile abc = Build("function f()\n    pushstring " + QuoteAsmString(text) +
-                            "\n    pushshort -2\n    pushint -70000\n    pushuint 4000000000\n"
-                            "    pushdouble 1e3\n    pushstring \"\\u00e9\"\n    returnvalue\nend\n");
+  const AbcFile abc =
+      Build("function f()\n    pushstring " + QuoteAsmString(text) +
+            "\n    pushshort -2\n    pushint -70000\n    pushuint 4000000000\n"
+            "    pushdouble 1e3\n    pushstring \"\\u00e9\"\n    returnvalue\nend\n");
   const auto& strings = abc.pool.Strings();
   EXPECT_NE(std::find(strings.begin(), strings.end(), text), strings.end());
   EXPECT_NE(std::find(strings.begin(), strings.end(), "\xC3\xA9"), strings.end());
@@ -313,24 +318,31 @@ TEST(AbcAssembler, LiteralsAndStringEscapes) {
 }
 
 TEST(AbcAssembler, MistakesAreReportedWithTheirLine) {
-  EXPECT_EQ(ErrorOf("function f()\n    getlocl 0\nend\n"), "test.asm:2: unknown instruction 'getlocl'");
-  EXPECT_EQ(ErrorOf("function f()\n    jump nowhere\nend\n"), "test.asm:2: undefined label 'nowhere'");
+  EXPECT_EQ(ErrorOf("function f()\n    getlocl 0\nend\n"),
+            "test.asm:2: unknown instruction 'getlocl'");
+  EXPECT_EQ(ErrorOf("function f()\n    jump nowhere\nend\n"),
+            "test.asm:2: undefined label 'nowhere'");
   EXPECT_EQ(ErrorOf("function f()\n    add\n    returnvoid\nend\n"),
             "test.asm:2: in 'f': add needs 2 stack values but 0 are there");
-  EXPECT_EQ(ErrorOf("function f()\n    pushtrue\n    iftrue skip\n    pushnull\nskip:\n    returnvoid\nend\n"),
+  EXPECT_EQ(ErrorOf("function f()\n    pushtrue\n    iftrue skip\n    pushnull\nskip:\n    "
+                    "returnvoid\nend\n"),
             "test.asm:6: in 'f': paths meet with stack heights 0 and 1");
   EXPECT_EQ(ErrorOf("function f()\n    pushnull\n    pop\nend\n"),
             "test.asm:3: in 'f': execution runs past the end of the method");
   EXPECT_EQ(ErrorOf("function f()\n    returnvoid\n"), "test.asm:1: 'f' has no 'end'");
-  EXPECT_EQ(ErrorOf("class A\n    var x:int = \"text\"\nend\n"), "test.asm:2: value 'text' does not suit type int");
-  EXPECT_EQ(ErrorOf("class B extends A\nend\nclass A\nend\n"), "test.asm:1: base class 'A' must be declared before 'B'");
+  EXPECT_EQ(ErrorOf("class A\n    var x:int = \"text\"\nend\n"),
+            "test.asm:2: value 'text' does not suit type int");
+  EXPECT_EQ(ErrorOf("class B extends A\nend\nclass A\nend\n"),
+            "test.asm:1: base class 'A' must be declared before 'B'");
   EXPECT_EQ(ErrorOf("function f()\n    pushbyte 300\nend\n"),
             "test.asm:2: expected a value from -128 to 127, got '300'");
   EXPECT_EQ(ErrorOf("function f()\n    getlocal nobody\nend\n"),
             "test.asm:2: unknown register 'nobody' (declare it with 'local')");
-  EXPECT_EQ(ErrorOf("function f()\nx:\nx:\n    returnvoid\nend\n"), "test.asm:3: label 'x' defined twice");
+  EXPECT_EQ(ErrorOf("function f()\nx:\nx:\n    returnvoid\nend\n"),
+            "test.asm:3: label 'x' defined twice");
   EXPECT_EQ(ErrorOf("function f()\n    newfunction g\nend\n"), "test.asm:2: unknown function 'g'");
-  EXPECT_EQ(ErrorOf("function f()\n    pushstring \"open\nend\n"), "test.asm:2: unterminated string");
+  EXPECT_EQ(ErrorOf("function f()\n    pushstring \"open\nend\n"),
+            "test.asm:2: unterminated string");
   EXPECT_EQ(ErrorOf("class A\nend\nclass A\nend\n"), "test.asm:3: class 'A' declared twice");
   EXPECT_EQ(ErrorOf("class A\n    var x:int\n    method x()\n        returnvoid\n    end\nend\n"),
             "test.asm:3: 'x' declared twice");

@@ -98,7 +98,8 @@ TEST(AbcConstantPool, NamespacesAndMultinames) {
   const uint32_t set = pool.NsSet({pool.Ns(kNsPackage, ""), pool.Ns(kNsPrivate, "x")});
   const uint32_t multi = pool.Name(Multiname{kMultiname, 0, pool.String("length"), set, 0, {}});
   const uint32_t late = pool.Name(Multiname{kMultinameL, 0, 0, set, 0, {}});
-  const uint32_t vector = pool.Name(Multiname{kTypeName, 0, 0, 0, pool.QName("__AS3__.vec.Vector"), {pool.QName("int")}});
+  const uint32_t vector = pool.Name(
+      Multiname{kTypeName, 0, 0, 0, pool.QName("__AS3__.vec.Vector"), {pool.QName("int")}});
   EXPECT_EQ(RuntimeOperands(kMultinameL), 1);
   EXPECT_EQ(RuntimeOperands(kRTQNameL), 2);
   EXPECT_EQ(RuntimeOperands(kQName), 0);

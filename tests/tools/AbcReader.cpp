@@ -28,7 +28,8 @@ class In {
   }
   Bytes Take(size_t n) {
     if (n > data_.size() - pos_) throw fennick::swf::SwfError("ABC truncated");
-    Bytes out(data_.begin() + static_cast<std::ptrdiff_t>(pos_), data_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+    Bytes out(data_.begin() + static_cast<std::ptrdiff_t>(pos_),
+              data_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
     pos_ += n;
     return out;
   }
@@ -69,19 +70,40 @@ void ReadPool(In& in, ConstantPool& pool, std::vector<Multiname>& names) {
     ns.name = in.U30();
     namespaces.push_back(ns);
   }
-  for (const Namespace& ns : namespaces) pool.Ns(ns.kind, ns.name == 0 ? "" : strings.at(ns.name - 1));
+  for (const Namespace& ns : namespaces)
+    pool.Ns(ns.kind, ns.name == 0 ? "" : strings.at(ns.name - 1));
   for (uint32_t i = PoolCount(in); i > 0; --i) pool.NsSet(Indices(in));
   for (uint32_t i = PoolCount(in); i > 0; --i) {
     Multiname m;
     m.kind = in.U8();
     switch (m.kind) {
-      case kQName: case kQNameA: m.ns = in.U30(); m.name = in.U30(); break;
-      case kRTQName: case kRTQNameA: m.name = in.U30(); break;
-      case kRTQNameL: case kRTQNameLA: break;
-      case kMultiname: case kMultinameA: m.name = in.U30(); m.nsSet = in.U30(); break;
-      case kMultinameL: case kMultinameLA: m.nsSet = in.U30(); break;
-      case kTypeName: m.base = in.U30(); m.params = Indices(in); break;
-      default: throw fennick::swf::SwfError("bad multiname kind");
+      case kQName:
+      case kQNameA:
+        m.ns = in.U30();
+        m.name = in.U30();
+        break;
+      case kRTQName:
+      case kRTQNameA:
+        m.name = in.U30();
+        break;
+      case kRTQNameL:
+      case kRTQNameLA:
+        break;
+      case kMultiname:
+      case kMultinameA:
+        m.name = in.U30();
+        m.nsSet = in.U30();
+        break;
+      case kMultinameL:
+      case kMultinameLA:
+        m.nsSet = in.U30();
+        break;
+      case kTypeName:
+        m.base = in.U30();
+        m.params = Indices(in);
+        break;
+      default:
+        throw fennick::swf::SwfError("bad multiname kind");
     }
     names.push_back(m);
     pool.Name(m);

@@ -72,10 +72,13 @@ TEST(SWFDataSource, QuotesBackslashesAndLineBreaksInTextAreEscaped) {
   TSWFData data;
   data.videofile = "say \"hi\"\\clip\r\nnext.flv";
   const std::string source = SWFDataClassSource(data, "SWFData");
-  EXPECT_NE(source.find("        public var videofile:String=\"say \\\"hi\\\"\\\\clip\\r\\nnext.flv\";\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      source.find(
+          "        public var videofile:String=\"say \\\"hi\\\"\\\\clip\\r\\nnext.flv\";\r\n"),
+      std::string::npos)
       << source;
-  EXPECT_EQ(ActionScriptStringLiteral("caf\xC3\xA9.flv"), "\"caf\xC3\xA9.flv\"");  // UTF-8 passes through
+  EXPECT_EQ(ActionScriptStringLiteral("caf\xC3\xA9.flv"),
+            "\"caf\xC3\xA9.flv\"");  // UTF-8 passes through
 }
 
 TEST(SWFDataSource, ClassNameIsTheFileBaseNameInBothPlaces) {

@@ -23,17 +23,20 @@ struct RunResult {
 
 RunResult RunTool(const std::string& arguments) {
   RunResult r;
-  r.status = fixtures::Run(fixtures::ShellQuote(FENNICK_SWFDATA_PROGRAM) + " " + arguments, &r.output);
+  r.status =
+      fixtures::Run(fixtures::ShellQuote(FENNICK_SWFDATA_PROGRAM) + " " + arguments, &r.output);
   return r;
 }
 
 std::string CompileCommand(const std::string& source, const std::string& output) {
-  return "-X 400 -Y 400 -T 9 " + fixtures::ShellQuote(source) + " -o " + fixtures::ShellQuote(output);
+  return "-X 400 -Y 400 -T 9 " + fixtures::ShellQuote(source) + " -o " +
+         fixtures::ShellQuote(output);
 }
 
 std::string Wrap(const std::string& members) {
-  return "package\n{\n    import flash.display.MovieClip;\n\n    public class S extends MovieClip\n    {\n" + members +
-         "\n        function S()\n        {\n        }\n    }\n}\n";
+  return "package\n{\n    import flash.display.MovieClip;\n\n    public class S extends "
+         "MovieClip\n    {\n" +
+         members + "\n        function S()\n        {\n        }\n    }\n}\n";
 }
 
 std::string ErrorOf(const std::string& source) {
@@ -45,7 +48,9 @@ std::string ErrorOf(const std::string& source) {
   return "(accepted)";
 }
 
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 }  // namespace
 
@@ -67,7 +72,8 @@ TEST(SettingsSource, ReadsTheWrittenSourceWithEscapesUndone) {
 TEST(SettingsSource, OtherLiteralFormsAndTypes) {
   const auto s = ParseSettingsSource(Wrap(
       "public var a:uint=4294967295; public var b:Number=-1.5e3; public var c:int=-2147483648;\n"
-      "public var d:Array=[1, \"two\", true, null]; public var e:Array=null; public var f:String='it\\'s';\n"
+      "public var d:Array=[1, \"two\", true, null]; public var e:Array=null; public var "
+      "f:String='it\\'s';\n"
       "public var g:int; public var h:String=\"\\u00e9\\x41\\u20AC\";"));
   ASSERT_EQ(s.variables.size(), 8u);
   EXPECT_EQ(s.variables[1].value.text, "-1.5e3");
@@ -75,22 +81,30 @@ TEST(SettingsSource, OtherLiteralFormsAndTypes) {
   EXPECT_TRUE(s.variables[4].isNullArray);
   EXPECT_EQ(s.variables[5].value.text, "it's");
   EXPECT_FALSE(s.variables[6].hasValue);
-  EXPECT_EQ(s.variables[7].value.text, "\xC3\xA9" "A" "\xE2\x82\xAC");  // escapes become UTF-8
+  EXPECT_EQ(s.variables[7].value.text,
+            "\xC3\xA9"
+            "A"
+            "\xE2\x82\xAC");  // escapes become UTF-8
 }
 
 TEST(SettingsSource, SourcesOfAnotherShapeAreRefusedWithTheirLine) {
   EXPECT_EQ(ErrorOf(""), "line 1: expected 'package', found 'end of file'");
-  EXPECT_EQ(ErrorOf("package\n{\n    import flash.display.Sprite;"), "line 3: expected 'MovieClip', found 'Sprite'");
+  EXPECT_EQ(ErrorOf("package\n{\n    import flash.display.Sprite;"),
+            "line 3: expected 'MovieClip', found 'Sprite'");
   EXPECT_EQ(ErrorOf(Wrap("public var x:Object=1;")),
             "line 7: type 'Object' of 'x' is not int, uint, Boolean, Number, String or Array");
-  EXPECT_EQ(ErrorOf(Wrap("public var x:int=2147483648;")), "line 7: value of 'x' is out of the int range");
-  EXPECT_EQ(ErrorOf(Wrap("public var x:uint=-1;")), "line 7: value of 'x' is out of the uint range");
+  EXPECT_EQ(ErrorOf(Wrap("public var x:int=2147483648;")),
+            "line 7: value of 'x' is out of the int range");
+  EXPECT_EQ(ErrorOf(Wrap("public var x:uint=-1;")),
+            "line 7: value of 'x' is out of the uint range");
   EXPECT_EQ(ErrorOf(Wrap("public var x:int=1.5;")), "line 7: value of 'x' must be a whole number");
   EXPECT_EQ(ErrorOf(Wrap("public var x:Boolean=1;")), "line 7: value of 'x' must be true or false");
   EXPECT_EQ(ErrorOf(Wrap("public var x:String=\"open;")), "line 7: unterminated string");
-  EXPECT_EQ(ErrorOf(Wrap("public var x:int=1;\npublic var x:int=2;")), "line 8: variable 'x' declared twice");
+  EXPECT_EQ(ErrorOf(Wrap("public var x:int=1;\npublic var x:int=2;")),
+            "line 8: variable 'x' declared twice");
   EXPECT_EQ(ErrorOf(Wrap("public function go() {}")), "line 7: the constructor must be named S");
-  EXPECT_EQ(ErrorOf(Wrap("private var x:int=1;")), "line 7: expected 'public var' or the constructor, found 'private'");
+  EXPECT_EQ(ErrorOf(Wrap("private var x:int=1;")),
+            "line 7: expected 'public var' or the constructor, found 'private'");
   EXPECT_EQ(ErrorOf(Wrap("public var x:Number=0x;")), "line 7: value of 'x' must be a number");
   EXPECT_EQ(ErrorOf(Wrap("public var x:int=0x0x5;")), "line 7: value of 'x' must be a number");
   EXPECT_EQ(ErrorOf(Wrap("public var x:Array=[0x0x5];")), "line 7: '0x0x5' in 'x' is not a number");
@@ -99,29 +113,35 @@ TEST(SettingsSource, SourcesOfAnotherShapeAreRefusedWithTheirLine) {
 
 TEST(SettingsCompiler, ArraysAreBuiltByTheConstructor) {
   const auto settings = ParseSettingsSource(Wrap("public var list:Array=[1, 2.5, \"x\"];"));
-  const abc::AbcFile abc = abctest::ReadAbc(abc::Assemble(swfdata::SettingsAssembly(settings)).abc.Serialize());
+  const abc::AbcFile abc =
+      abctest::ReadAbc(abc::Assemble(swfdata::SettingsAssembly(settings)).abc.Serialize());
   const abc::MethodBody* ctor = abctest::BodyOf(abc, abc.instances.at(0).init);
   ASSERT_NE(ctor, nullptr);
   const abc::Bytes newarray3{0x56, 3};
-  EXPECT_NE(std::search(ctor->code.begin(), ctor->code.end(), newarray3.begin(), newarray3.end()), ctor->code.end());
+  EXPECT_NE(std::search(ctor->code.begin(), ctor->code.end(), newarray3.begin(), newarray3.end()),
+            ctor->code.end());
   EXPECT_EQ(abc.pool.Doubles(), (std::vector<double>{1.0, 2.5}));
 }
 
 // Every number the reader accepts compiles, whatever its notation, to the value it names.
 TEST(SettingsCompiler, NumbersInAnyAcceptedNotationCompileToTheirValue) {
-  const auto settings = ParseSettingsSource(
-      Wrap("public var big:uint=1e9; public var neg:int=-0x10; public var huge:Number=0xFFFFFFFFFFFFFFFF;\n"
-           "public var list:Array=[2E3, 0x20];"));
+  const auto settings =
+      ParseSettingsSource(Wrap("public var big:uint=1e9; public var neg:int=-0x10; public var "
+                               "huge:Number=0xFFFFFFFFFFFFFFFF;\n"
+                               "public var list:Array=[2E3, 0x20];"));
   swf::Movie movie;
-  ASSERT_NO_THROW(movie = swfdata::CompileSettings(settings, {})) << swfdata::SettingsAssembly(settings);
+  ASSERT_NO_THROW(movie = swfdata::CompileSettings(settings, {}))
+      << swfdata::SettingsAssembly(settings);
   const abc::AbcFile abc = abctest::ReadAbc(swf::ParseDoAbc(movie.tags.at(1)).abc);
   const auto& traits = abc.instances.at(0).traits;
   ASSERT_EQ(traits.size(), 4u);
   EXPECT_EQ(abc.pool.UInts().at(traits[0].value.index - 1), 1000000000u);
   EXPECT_EQ(abc.pool.Ints().at(traits[1].value.index - 1), -16);
   EXPECT_EQ(abc.pool.Doubles().at(traits[2].value.index - 1), 18446744073709551615.0);
-  EXPECT_NE(std::find(abc.pool.Doubles().begin(), abc.pool.Doubles().end(), 2000.0), abc.pool.Doubles().end());
-  EXPECT_NE(std::find(abc.pool.Doubles().begin(), abc.pool.Doubles().end(), 32.0), abc.pool.Doubles().end());
+  EXPECT_NE(std::find(abc.pool.Doubles().begin(), abc.pool.Doubles().end(), 2000.0),
+            abc.pool.Doubles().end());
+  EXPECT_NE(std::find(abc.pool.Doubles().begin(), abc.pool.Doubles().end(), 32.0),
+            abc.pool.Doubles().end());
 }
 
 TEST(SwfDataProgram, CompilesTheSettingsIntoAnActionScript3Swf) {
@@ -147,7 +167,8 @@ TEST(SwfDataProgram, CompilesTheSettingsIntoAnActionScript3Swf) {
   EXPECT_NE(swf::ParseFileAttributes(movie.tags[0]) & swf::kAttrActionScript3, 0u);
   ASSERT_EQ(movie.tags[1].code, swf::kTagDoAbc);
   ASSERT_EQ(movie.tags[2].code, swf::kTagSymbolClass);
-  EXPECT_EQ(swf::ParseSymbolClass(movie.tags[2]), (std::vector<std::pair<uint16_t, std::string>>{{0, "SWFData"}}));
+  EXPECT_EQ(swf::ParseSymbolClass(movie.tags[2]),
+            (std::vector<std::pair<uint16_t, std::string>>{{0, "SWFData"}}));
   EXPECT_EQ(movie.tags[3].code, swf::kTagShowFrame);
 
   const abc::AbcFile abc = abctest::ReadAbc(swf::ParseDoAbc(movie.tags[1]).abc);
@@ -183,8 +204,9 @@ TEST(SwfDataProgram, CompilesTheSettingsIntoAnActionScript3Swf) {
 TEST(SwfDataProgram, StageSizeAndVersionFollowTheCommandLine) {
   const std::string dir = fixtures::TempDir("swfdata");
   ASSERT_TRUE(GenerateSWFDataClass(TSWFData(), dir + "/Preview.dat"));
-  const RunResult run = RunTool("-o " + fixtures::ShellQuote(dir + "/p.swf") + " -T 10 -Y 240 -X 320 " +
-                                fixtures::ShellQuote(dir + "/Preview.dat"));
+  const RunResult run =
+      RunTool("-o " + fixtures::ShellQuote(dir + "/p.swf") + " -T 10 -Y 240 -X 320 " +
+              fixtures::ShellQuote(dir + "/Preview.dat"));
   ASSERT_EQ(run.status, 0) << run.output;
   const swf::Movie movie = swf::LoadMovie(dir + "/p.swf");
   EXPECT_EQ(movie.version, 10);
@@ -215,12 +237,14 @@ TEST(SwfDataProgram, FailuresExitWithAMessageAndWriteNothing) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("cannot create"), std::string::npos) << r.output;
 
-  r = RunTool("-X 400 -Y 400 -T 8 " + fixtures::ShellQuote(dir + "/SWFData.dat") + " -o " + fixtures::ShellQuote(out));
+  r = RunTool("-X 400 -Y 400 -T 8 " + fixtures::ShellQuote(dir + "/SWFData.dat") + " -o " +
+              fixtures::ShellQuote(out));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("version 8"), std::string::npos) << r.output;
 
-  for (const std::string& args : {std::string(""), std::string("-X"), std::string("-X wide a -o b"),
-                                  std::string("-Q 1 a -o b"), std::string("a b -o c"), std::string("a")}) {
+  for (const std::string& args :
+       {std::string(""), std::string("-X"), std::string("-X wide a -o b"),
+        std::string("-Q 1 a -o b"), std::string("a b -o c"), std::string("a")}) {
     r = RunTool(args);
     EXPECT_EQ(r.status, 1) << args;
     EXPECT_NE(r.output.find("swfdata: "), std::string::npos) << args;

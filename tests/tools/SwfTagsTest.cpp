@@ -75,13 +75,15 @@ TEST(SwfTags, TagListsEndWithExactlyOneEnd) {
 
 TEST(SwfTags, SymbolClassAndDoAbcRoundTrip) {
   const Tag symbols = MakeSymbolClass({{0, "SWFData"}, {3, "fennick.Button"}});
-  EXPECT_EQ(symbols.body, (Bytes{2, 0, 0, 0, 'S', 'W', 'F', 'D', 'a', 't', 'a', 0, 3, 0, 'f', 'e', 'n', 'n', 'i',
-                                 'c', 'k', '.', 'B', 'u', 't', 't', 'o', 'n', 0}));
+  EXPECT_EQ(symbols.body,
+            (Bytes{2,   0,   0,   0,   'S', 'W', 'F', 'D', 'a', 't', 'a', 0,   3,   0, 'f',
+                   'e', 'n', 'n', 'i', 'c', 'k', '.', 'B', 'u', 't', 't', 'o', 'n', 0}));
   EXPECT_EQ(ParseSymbolClass(RoundTrip(symbols)),
             (std::vector<std::pair<uint16_t, std::string>>{{0, "SWFData"}, {3, "fennick.Button"}}));
 
   const Tag abc = MakeDoAbc(Bytes{0x10, 0x00, 0x2E, 0x00}, "frame1");
-  EXPECT_EQ((Bytes{abc.body.begin(), abc.body.begin() + 4}), (Bytes{1, 0, 0, 0}));  // lazy initialise
+  EXPECT_EQ((Bytes{abc.body.begin(), abc.body.begin() + 4}),
+            (Bytes{1, 0, 0, 0}));  // lazy initialise
   const DoAbc parsed = ParseDoAbc(RoundTrip(abc));
   EXPECT_EQ(parsed.flags, kDoAbcLazyInitialize);
   EXPECT_EQ(parsed.name, "frame1");
@@ -100,7 +102,8 @@ TEST(SwfTags, SpriteHoldsItsOwnTimeline) {
   PlaceObject place;
   place.depth = 1;
   place.characterId = 5;
-  const Tag sprite = MakeDefineSprite(7, 2, {MakePlaceObject2(place), MakeShowFrame(), MakeShowFrame()});
+  const Tag sprite =
+      MakeDefineSprite(7, 2, {MakePlaceObject2(place), MakeShowFrame(), MakeShowFrame()});
   // id 7, 2 frames, PlaceObject2 (code 26, 5 bytes), two ShowFrames, End.
   EXPECT_EQ(sprite.body, (Bytes{7, 0, 2, 0, 0x85, 0x06, 0x02, 1, 0, 5, 0, 0x40, 0, 0x40, 0, 0, 0}));
   const Sprite parsed = ParseDefineSprite(RoundTrip(sprite));
@@ -153,10 +156,10 @@ TEST(SwfMovie, PlainFileHeaderBytes) {
   movie.frameCount = 1;
   movie.tags = {MakeShowFrame()};
   const Bytes bytes = WriteMovie(movie);
-  const Bytes expected{'F', 'W', 'S', 9, 25, 0, 0, 0,                    // 8 + 9 + 2 + 2 + 2 + 2
+  const Bytes expected{'F',  'W',  'S',  9,    25,   0,    0,    0,  // 8 + 9 + 2 + 2 + 2 + 2
                        0x78, 0x00, 0x05, 0x5F, 0x00, 0x00, 0x0F, 0xA0, 0x00,  // stage
-                       0x00, 0x18, 1, 0,                                   // 24 fps, 1 frame
-                       0x40, 0x00, 0x00, 0x00};                            // ShowFrame, End
+                       0x00, 0x18, 1,    0,                                   // 24 fps, 1 frame
+                       0x40, 0x00, 0x00, 0x00};                               // ShowFrame, End
   EXPECT_EQ(bytes, expected);
 }
 
@@ -165,7 +168,8 @@ TEST(SwfMovie, CompressedFileRoundTrips) {
   movie.compressed = true;
   movie.version = 10;
   movie.frameRate = 12.5;
-  movie.tags = {MakeFileAttributes(kAttrActionScript3), MakeDoAbc(Bytes(5000, 0x42)), MakeShowFrame()};
+  movie.tags = {MakeFileAttributes(kAttrActionScript3), MakeDoAbc(Bytes(5000, 0x42)),
+                MakeShowFrame()};
   const Bytes bytes = WriteMovie(movie);
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "CWS");
   EXPECT_LT(bytes.size(), 1000u);  // the repeated body compresses
@@ -198,7 +202,8 @@ TEST(SwfMovie, DamagedFilesAreRefused) {
   EXPECT_THROW(ReadMovie(packed), SwfError);
   EXPECT_THROW(ReadMovie(Bytes{'C', 'W', 'S'}), SwfError);
   // A header claiming 4 GiB of body for a few bytes is refused.
-  EXPECT_THROW(ReadMovie(Bytes{'C', 'W', 'S', 9, 0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x9C, 0x03, 0x00}), SwfError);
+  EXPECT_THROW(ReadMovie(Bytes{'C', 'W', 'S', 9, 0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x9C, 0x03, 0x00}),
+               SwfError);
 }
 
 // A compressed file's declared length is only a claim: one damaged byte must not make the
@@ -245,7 +250,9 @@ TEST(SwfMovie, AFailedSaveKeepsTheEarlierFile) {
   std::signal(SIGXFSZ, oldHandler);
 
   EXPECT_EQ(LoadMovie(file).tags, small.tags);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST(SwfMovie, FilesAreSavedAndLoadedWithNamesInErrors) {

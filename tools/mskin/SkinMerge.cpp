@@ -18,7 +18,8 @@ constexpr uint8_t kPlaceHasCharacter = 0x02;
 bool IsCode(const Tag& tag) { return tag.code == swf::kTagDoAbc || tag.code == kTagDoAbcLegacy; }
 
 bool IsPlacement(uint16_t code) {
-  return code == swf::kTagPlaceObject || code == swf::kTagPlaceObject2 || code == swf::kTagPlaceObject3;
+  return code == swf::kTagPlaceObject || code == swf::kTagPlaceObject2 ||
+         code == swf::kTagPlaceObject3;
 }
 
 uint16_t ReadU16At(const Tag& tag, size_t at, const char* what) {
@@ -36,10 +37,12 @@ class IdAllocator {
  public:
   explicit IdAllocator(const std::vector<Tag>& taken) {
     for (const Tag& tag : taken)
-      if (swf::TagDefinesCharacter(tag.code)) next_ = std::max<uint32_t>(next_, swf::TagCharacterId(tag) + 1u);
+      if (swf::TagDefinesCharacter(tag.code))
+        next_ = std::max<uint32_t>(next_, swf::TagCharacterId(tag) + 1u);
   }
   uint16_t Next() {
-    if (next_ > 0xFFFF) throw swf::SwfError("the movies together define more characters than a SWF can hold");
+    if (next_ > 0xFFFF)
+      throw swf::SwfError("the movies together define more characters than a SWF can hold");
     return static_cast<uint16_t>(next_++);
   }
 
@@ -130,9 +133,12 @@ class VideoRemapper {
 
 uint16_t PlacementDepth(const Tag& tag) {
   switch (tag.code) {
-    case swf::kTagPlaceObject: return ReadU16At(tag, 2, "PlaceObject");
-    case swf::kTagPlaceObject2: return ReadU16At(tag, 1, "PlaceObject2");
-    default: return ReadU16At(tag, 2, "PlaceObject3");
+    case swf::kTagPlaceObject:
+      return ReadU16At(tag, 2, "PlaceObject");
+    case swf::kTagPlaceObject2:
+      return ReadU16At(tag, 1, "PlaceObject2");
+    default:
+      return ReadU16At(tag, 2, "PlaceObject3");
   }
 }
 
@@ -150,9 +156,11 @@ uint16_t FreeDepth(const std::vector<Tag>& skinTags) {
 }
 
 void CheckSkin(const swf::Movie& skin) {
-  const auto attributes = std::find_if(skin.tags.begin(), skin.tags.end(),
-                                       [](const Tag& t) { return t.code == swf::kTagFileAttributes; });
-  if (attributes == skin.tags.end() || !(swf::ParseFileAttributes(*attributes) & swf::kAttrActionScript3))
+  const auto attributes = std::find_if(skin.tags.begin(), skin.tags.end(), [](const Tag& t) {
+    return t.code == swf::kTagFileAttributes;
+  });
+  if (attributes == skin.tags.end() ||
+      !(swf::ParseFileAttributes(*attributes) & swf::kAttrActionScript3))
     throw swf::SwfError("the skin SWF is not an ActionScript 3 movie");
   bool hasDocumentClass = false;
   for (const Tag& tag : skin.tags)

@@ -16,7 +16,8 @@ bool StartsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-unsigned ParseNumber(const std::string& flag, const std::string& text, unsigned low, unsigned high) {
+unsigned ParseNumber(const std::string& flag, const std::string& text, unsigned low,
+                     unsigned high) {
   unsigned value = 0;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -48,14 +49,22 @@ SkinOptions ParseSkinOptions(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
       return args[++i];
     };
-    if (arg == "-X") SetOnce(width, ParseNumber(arg, value(), 1, kMaxStageSide), "-X");
-    else if (arg == "-Y") SetOnce(height, ParseNumber(arg, value(), 1, kMaxStageSide), "-Y");
-    else if (arg == "-F") SetOnce(version, ParseNumber(arg, value(), kMinVersion, kMaxVersion), "-F");
-    else if (arg == "-o") SetOnce(output, NonEmptyPath("-o", value()), "-o");
-    else if (StartsWith(arg, "video=")) SetOnce(video, NonEmptyPath("video=", arg.substr(6)), "video=");
-    else if (StartsWith(arg, "swfdata=")) SetOnce(settings, NonEmptyPath("swfdata=", arg.substr(8)), "swfdata=");
-    else if (StartsWith(arg, "-")) throw UsageError("unknown option " + arg);
-    else SetOnce(skin, NonEmptyPath("the skin", arg), "the skin SWF");
+    if (arg == "-X")
+      SetOnce(width, ParseNumber(arg, value(), 1, kMaxStageSide), "-X");
+    else if (arg == "-Y")
+      SetOnce(height, ParseNumber(arg, value(), 1, kMaxStageSide), "-Y");
+    else if (arg == "-F")
+      SetOnce(version, ParseNumber(arg, value(), kMinVersion, kMaxVersion), "-F");
+    else if (arg == "-o")
+      SetOnce(output, NonEmptyPath("-o", value()), "-o");
+    else if (StartsWith(arg, "video="))
+      SetOnce(video, NonEmptyPath("video=", arg.substr(6)), "video=");
+    else if (StartsWith(arg, "swfdata="))
+      SetOnce(settings, NonEmptyPath("swfdata=", arg.substr(8)), "swfdata=");
+    else if (StartsWith(arg, "-"))
+      throw UsageError("unknown option " + arg);
+    else
+      SetOnce(skin, NonEmptyPath("the skin", arg), "the skin SWF");
   }
   if (!skin) throw UsageError("no skin SWF given");
   if (!settings) throw UsageError("no settings SWF given (swfdata=)");

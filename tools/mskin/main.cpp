@@ -26,7 +26,8 @@ int Run(const std::vector<std::string>& args) {
   inputs.skin = LoadInput("skin SWF", options.skin);
   inputs.settings = LoadInput("settings SWF", options.settings);
   if (options.video) inputs.video = LoadInput("video SWF", *options.video);
-  const swf::Movie out = mskin::CombineSkin(inputs, {options.width, options.height, options.version});
+  const swf::Movie out =
+      mskin::CombineSkin(inputs, {options.width, options.height, options.version});
   swf::SaveMovie(options.output, out);
   return 0;
 }

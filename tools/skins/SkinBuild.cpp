@@ -30,7 +30,8 @@ std::string ReadText(const std::string& file) {
   return text.str();
 }
 
-void BuildSkin(const std::string& className, const std::string& output, const std::vector<std::string>& sources) {
+void BuildSkin(const std::string& className, const std::string& output,
+               const std::vector<std::string>& sources) {
   std::string text;
   for (const std::string& source : sources) text += ReadText(source) + "\n";
   const abc::Assembly assembly = abc::Assemble(text, className + " skin");
@@ -42,8 +43,7 @@ void BuildSkin(const std::string& className, const std::string& output, const st
   movie.tags = {swf::MakeFileAttributes(swf::kAttrActionScript3),
                 swf::MakeSetBackgroundColor(swf::RgbFromHex(0x000000)),
                 swf::MakeDoAbc(assembly.abc.Serialize(), className),
-                swf::MakeSymbolClass({{0, className}}),
-                swf::MakeShowFrame()};
+                swf::MakeSymbolClass({{0, className}}), swf::MakeShowFrame()};
   movie.frameCount = swf::CountFrames(movie.tags);
   swf::SaveMovie(output, movie);
 }
@@ -55,8 +55,10 @@ int Positive(const std::string& text) {
 }
 
 void BuildPreview(const std::string& kind, int width, int height, const std::string& output) {
-  if (kind != "controls" && kind != "video") throw std::invalid_argument("preview kind is controls or video, not " + kind);
-  const auto preview = kind == "controls" ? skins::PreviewKind::kWithControls : skins::PreviewKind::kVideoOnly;
+  if (kind != "controls" && kind != "video")
+    throw std::invalid_argument("preview kind is controls or video, not " + kind);
+  const auto preview =
+      kind == "controls" ? skins::PreviewKind::kWithControls : skins::PreviewKind::kVideoOnly;
   skins::SavePng(output, skins::DrawPreview(preview, width, height));
 }
 
@@ -73,7 +75,9 @@ int main(int argc, char** argv) {
       BuildPreview(args[1], Positive(args[2]), Positive(args[3]), args[4]);
       return 0;
     }
-    std::fprintf(stderr, "usage: skinbuild swf CLASS OUT.swf SOURCE.asm... | preview controls|video W H OUT.png\n");
+    std::fprintf(
+        stderr,
+        "usage: skinbuild swf CLASS OUT.swf SOURCE.asm... | preview controls|video W H OUT.png\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "skinbuild: %s\n", e.what());

@@ -32,7 +32,8 @@ using Inside = std::function<bool(double x, double y)>;
 
 class Canvas {
  public:
-  Canvas(int width, int height) : picture_{width, height, std::vector<uint8_t>(size_t(width) * height * 3)} {}
+  Canvas(int width, int height)
+      : picture_{width, height, std::vector<uint8_t>(size_t(width) * height * 3)} {}
 
   // Covers what the shape covers; opacity blends with what is there.
   void Fill(const Inside& inside, Colour colour, double opacity = 1.0) {
@@ -51,7 +52,8 @@ class Canvas {
     for (int y = int(y0); y < int(std::ceil(y1)); ++y)
       for (int x = int(x0); x < int(std::ceil(x1)); ++x) {
         const double t = (y - y0) / std::max(1.0, y1 - y0);
-        const bool ground = y - y0 > (y1 - y0) * (0.62 + 0.08 * std::sin((x - x0) / std::max(1.0, x1 - x0) * 9.0));
+        const bool ground =
+            y - y0 > (y1 - y0) * (0.62 + 0.08 * std::sin((x - x0) / std::max(1.0, x1 - x0) * 9.0));
         const Colour sky{uint8_t(40 + 60 * t), uint8_t(90 + 80 * t), uint8_t(170 + 60 * t)};
         const Colour land{uint8_t(40 + 30 * t), uint8_t(110 - 30 * t), uint8_t(50)};
         Blend(x, y, ground ? land : sky, 1.0);
@@ -115,7 +117,8 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
 }
 
-void PutChunk(std::vector<uint8_t>& out, const std::string& type, const std::vector<uint8_t>& data) {
+void PutChunk(std::vector<uint8_t>& out, const std::string& type,
+              const std::vector<uint8_t>& data) {
   PutU32(out, uint32_t(data.size()));
   out.insert(out.end(), type.begin(), type.end());
   out.insert(out.end(), data.begin(), data.end());
@@ -125,7 +128,8 @@ void PutChunk(std::vector<uint8_t>& out, const std::string& type, const std::vec
 }  // namespace
 
 Picture DrawPreview(PreviewKind kind, int width, int height) {
-  if (width < 16 || height < 16) throw std::invalid_argument("preview pictures are at least 16 x 16");
+  if (width < 16 || height < 16)
+    throw std::invalid_argument("preview pictures are at least 16 x 16");
   Canvas canvas(width, height);
   canvas.Fill(Box(0, 0, width, height), kBackground);
   const double bar = kind == PreviewKind::kWithControls ? std::max(8.0, height * 0.2) : 0.0;
@@ -146,7 +150,8 @@ std::vector<uint8_t> EncodePng(const Picture& picture) {
   }
   uLongf packedSize = compressBound(uLong(raw.size()));
   std::vector<uint8_t> packed(packedSize);
-  if (compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), Z_BEST_COMPRESSION) != Z_OK)
+  if (compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), Z_BEST_COMPRESSION) !=
+      Z_OK)
     throw std::runtime_error("cannot compress the preview picture");
   packed.resize(packedSize);
 
@@ -154,7 +159,8 @@ std::vector<uint8_t> EncodePng(const Picture& picture) {
   std::vector<uint8_t> header;
   PutU32(header, uint32_t(picture.width));
   PutU32(header, uint32_t(picture.height));
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, deflate, no filter choice, no interlace
+  header.insert(header.end(),
+                {8, 2, 0, 0, 0});  // 8-bit RGB, deflate, no filter choice, no interlace
   PutChunk(png, "IHDR", header);
   PutChunk(png, "IDAT", packed);
   PutChunk(png, "IEND", {});

@@ -23,7 +23,8 @@ std::string LiteralText(const SettingsVariable& v) {
     case SettingsLiteral::kString:
       return abc::QuoteAsmString(v.value.text);
     case SettingsLiteral::kNumber:
-      return v.type == "Number" ? NumberText(v.value.number) : std::to_string(static_cast<int64_t>(v.value.number));
+      return v.type == "Number" ? NumberText(v.value.number)
+                                : std::to_string(static_cast<int64_t>(v.value.number));
     default:
       return v.value.text;
   }
@@ -77,10 +78,12 @@ std::string SettingsAssembly(const SettingsClass& settings) {
 
 swf::Movie CompileSettings(const SettingsClass& settings, const MovieOptions& options) {
   if (options.version < kFirstActionScript3Version || options.version > 255)
-    throw SettingsError("SWF version " + std::to_string(options.version) + " cannot hold ActionScript 3 (9 to 255)");
-  if (options.width <= 0 || options.height <= 0 || options.width > kMaxStageSize || options.height > kMaxStageSize)
-    throw SettingsError("stage size " + std::to_string(options.width) + "x" + std::to_string(options.height) +
-                        " is out of range (1 to 8191 pixels)");
+    throw SettingsError("SWF version " + std::to_string(options.version) +
+                        " cannot hold ActionScript 3 (9 to 255)");
+  if (options.width <= 0 || options.height <= 0 || options.width > kMaxStageSize ||
+      options.height > kMaxStageSize)
+    throw SettingsError("stage size " + std::to_string(options.width) + "x" +
+                        std::to_string(options.height) + " is out of range (1 to 8191 pixels)");
   abc::Assembly assembly;
   try {
     assembly = abc::Assemble(SettingsAssembly(settings), settings.name);
@@ -93,8 +96,7 @@ swf::Movie CompileSettings(const SettingsClass& settings, const MovieOptions& op
   movie.frameSize = swf::PixelRect(options.width, options.height);
   movie.tags = {swf::MakeFileAttributes(swf::kAttrActionScript3),
                 swf::MakeDoAbc(assembly.abc.Serialize(), settings.name),
-                swf::MakeSymbolClass({{0, settings.name}}),
-                swf::MakeShowFrame()};
+                swf::MakeSymbolClass({{0, settings.name}}), swf::MakeShowFrame()};
   movie.frameCount = swf::CountFrames(movie.tags);
   return movie;
 }

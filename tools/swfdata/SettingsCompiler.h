@@ -9,7 +9,7 @@
 namespace fennick::swfdata {
 
 struct MovieOptions {
-  int width = 400;   // pixels
+  int width = 400;  // pixels
   int height = 400;
   int version = 9;
 };

@@ -62,14 +62,17 @@ class Lexer {
     const size_t start = pos_;
     const char c = text_[pos_];
     if (IsIdentifierStart(static_cast<unsigned char>(c))) {
-      while (pos_ < text_.size() && IsIdentifierPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      while (pos_ < text_.size() && IsIdentifierPart(static_cast<unsigned char>(text_[pos_])))
+        ++pos_;
       return Token{TokenKind::kIdentifier, std::string(text_.substr(start, pos_ - start)), line_};
     }
     if (IsDigit(c) || (c == '.' && pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1]))) {
       // Letters and dots belong to the number here (hex digits, exponents); the value check
       // refuses what is not a number.
-      while (pos_ < text_.size() && (IsIdentifierPart(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.' ||
-                                     ((text_[pos_] == '+' || text_[pos_] == '-') && (text_[pos_ - 1] == 'e' || text_[pos_ - 1] == 'E'))))
+      while (pos_ < text_.size() &&
+             (IsIdentifierPart(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.' ||
+              ((text_[pos_] == '+' || text_[pos_] == '-') &&
+               (text_[pos_ - 1] == 'e' || text_[pos_ - 1] == 'E'))))
         ++pos_;
       return Token{TokenKind::kNumber, std::string(text_.substr(start, pos_ - start)), line_};
     }
@@ -102,22 +105,43 @@ class Lexer {
     if (++pos_ >= text_.size()) Fail(line_, "unterminated string");
     const char c = text_[pos_];
     switch (c) {
-      case 'n': out += '\n'; return;
-      case 'r': out += '\r'; return;
-      case 't': out += '\t'; return;
-      case 'b': out += '\b'; return;
-      case 'f': out += '\f'; return;
-      case 'v': out += '\v'; return;
-      case '0': out += '\0'; return;
-      case 'x': swf::AppendUtf8(out, HexDigits(2)); return;
-      case 'u': swf::AppendUtf8(out, HexDigits(4)); return;
-      default: out += c; return;  // \" \' \\ and any other character stand for themselves
+      case 'n':
+        out += '\n';
+        return;
+      case 'r':
+        out += '\r';
+        return;
+      case 't':
+        out += '\t';
+        return;
+      case 'b':
+        out += '\b';
+        return;
+      case 'f':
+        out += '\f';
+        return;
+      case 'v':
+        out += '\v';
+        return;
+      case '0':
+        out += '\0';
+        return;
+      case 'x':
+        swf::AppendUtf8(out, HexDigits(2));
+        return;
+      case 'u':
+        swf::AppendUtf8(out, HexDigits(4));
+        return;
+      default:
+        out += c;
+        return;  // \" \' \\ and any other character stand for themselves
     }
   }
 
   uint32_t HexDigits(size_t count) {
     const std::string digits(text_.substr(pos_ + 1, count));
-    if (digits.size() != count || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    if (digits.size() != count ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
       Fail(line_, "bad escape sequence in string");
     pos_ += count;
     return static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
@@ -158,7 +182,9 @@ bool ReadNumber(SettingsLiteral& literal) {
 
 void CheckScalar(const SettingsVariable& v, SettingsLiteral& literal) {
   using K = SettingsLiteral;
-  const auto bad = [&](const std::string& why) { Fail(v.line, "value of '" + v.name + "' " + why); };
+  const auto bad = [&](const std::string& why) {
+    Fail(v.line, "value of '" + v.name + "' " + why);
+  };
   if (v.type == "String") {
     if (literal.kind != K::kString && literal.kind != K::kNull) bad("must be a string");
     return;
@@ -171,7 +197,8 @@ void CheckScalar(const SettingsVariable& v, SettingsLiteral& literal) {
   if (v.type == "Number") return;
   const double number = literal.number;
   if (number != std::floor(number)) bad("must be a whole number");
-  if (v.type == "int" && (number < -2147483648.0 || number > 2147483647.0)) bad("is out of the int range");
+  if (v.type == "int" && (number < -2147483648.0 || number > 2147483647.0))
+    bad("is out of the int range");
   if (v.type == "uint" && (number < 0 || number > 4294967295.0)) bad("is out of the uint range");
 }
 
@@ -211,7 +238,8 @@ class Parser {
       }
     }
     Expect("}");
-    if (Peek().kind != TokenKind::kEnd) Fail(Peek().line, "unexpected '" + Peek().text + "' after the package");
+    if (Peek().kind != TokenKind::kEnd)
+      Fail(Peek().line, "unexpected '" + Peek().text + "' after the package");
     return result;
   }
 
@@ -230,10 +258,12 @@ class Parser {
     return true;
   }
   void Expect(std::string_view punct) {
-    if (!Take(punct)) Fail(Peek().line, "expected '" + std::string(punct) + "', found '" + Peek().text + "'");
+    if (!Take(punct))
+      Fail(Peek().line, "expected '" + std::string(punct) + "', found '" + Peek().text + "'");
   }
   void ExpectWord(std::string_view word) {
-    if (!TakeWord(word)) Fail(Peek().line, "expected '" + std::string(word) + "', found '" + Peek().text + "'");
+    if (!TakeWord(word))
+      Fail(Peek().line, "expected '" + std::string(word) + "', found '" + Peek().text + "'");
   }
   void ExpectQualified(std::initializer_list<std::string_view> parts) {
     bool first = true;
@@ -244,13 +274,15 @@ class Parser {
     }
   }
   std::string Identifier(const char* what) {
-    if (Peek().kind != TokenKind::kIdentifier) Fail(Peek().line, std::string("expected ") + what + ", found '" + Peek().text + "'");
+    if (Peek().kind != TokenKind::kIdentifier)
+      Fail(Peek().line, std::string("expected ") + what + ", found '" + Peek().text + "'");
     return Advance().text;
   }
 
   void Constructor(const std::string& className) {
     const int line = Peek().line;
-    if (Identifier("constructor name") != className) Fail(line, "the constructor must be named " + className);
+    if (Identifier("constructor name") != className)
+      Fail(line, "the constructor must be named " + className);
     Expect("(");
     Expect(")");
     Expect("{");
@@ -261,11 +293,14 @@ class Parser {
     SettingsVariable v;
     v.line = Peek().line;
     v.name = Identifier("variable name");
-    if (std::any_of(existing.begin(), existing.end(), [&](const SettingsVariable& o) { return o.name == v.name; }))
+    if (std::any_of(existing.begin(), existing.end(),
+                    [&](const SettingsVariable& o) { return o.name == v.name; }))
       Fail(v.line, "variable '" + v.name + "' declared twice");
     Expect(":");
     v.type = Identifier("type");
-    if (!kTypes.count(v.type)) Fail(v.line, "type '" + v.type + "' of '" + v.name + "' is not int, uint, Boolean, Number, String or Array");
+    if (!kTypes.count(v.type))
+      Fail(v.line, "type '" + v.type + "' of '" + v.name +
+                       "' is not int, uint, Boolean, Number, String or Array");
     if (Take("=")) {
       v.hasValue = true;
       if (v.type == "Array") {
@@ -297,7 +332,8 @@ class Parser {
 
   SettingsLiteral Literal() {
     const Token& t = Peek();
-    if (t.kind == TokenKind::kString) return SettingsLiteral{SettingsLiteral::kString, Advance().text};
+    if (t.kind == TokenKind::kString)
+      return SettingsLiteral{SettingsLiteral::kString, Advance().text};
     if (t.kind == TokenKind::kIdentifier && (t.text == "true" || t.text == "false"))
       return SettingsLiteral{SettingsLiteral::kBoolean, Advance().text};
     if (t.kind == TokenKind::kIdentifier && t.text == "null") {
@@ -310,7 +346,8 @@ class Parser {
     } else {
       Take("+");
     }
-    if (Peek().kind != TokenKind::kNumber) Fail(Peek().line, "expected a value, found '" + Peek().text + "'");
+    if (Peek().kind != TokenKind::kNumber)
+      Fail(Peek().line, "expected a value, found '" + Peek().text + "'");
     return SettingsLiteral{SettingsLiteral::kNumber, sign + Advance().text};
   }
 

@@ -26,8 +26,8 @@ struct SettingsVariable {
   std::string name;
   std::string type;  // int, uint, Boolean, Number, String or Array
   bool hasValue = false;
-  SettingsLiteral value;                // scalar types
-  std::vector<SettingsLiteral> items;   // Array: the elements of [ ... ]; empty for null
+  SettingsLiteral value;               // scalar types
+  std::vector<SettingsLiteral> items;  // Array: the elements of [ ... ]; empty for null
   bool isNullArray = false;
   int line = 0;
 };

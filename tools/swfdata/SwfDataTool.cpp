@@ -13,7 +13,8 @@ namespace fennick::swfdata {
 
 namespace {
 
-constexpr const char* kUsage = "usage: swfdata -X width -Y height -T version \"source\" -o \"out.swf\"";
+constexpr const char* kUsage =
+    "usage: swfdata -X width -Y height -T version \"source\" -o \"out.swf\"";
 
 struct CommandLine {
   MovieOptions options;
@@ -22,7 +23,8 @@ struct CommandLine {
 };
 
 std::optional<int> Number(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
   return std::stoi(text);
 }
 
@@ -44,7 +46,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         error = "option " + arg + " needs a whole number, not \"" + value + "\"";
         return false;
       }
-      (arg == "-X" ? line.options.width : arg == "-Y" ? line.options.height : line.options.version) = *number;
+      (arg == "-X"   ? line.options.width
+       : arg == "-Y" ? line.options.height
+                     : line.options.version) = *number;
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg + "\n" + kUsage;
       return false;
@@ -56,7 +60,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     }
   }
   if (line.source.empty() || line.output.empty()) {
-    error = std::string(line.source.empty() ? "no source file given" : "no output file given (-o)") + "\n" + kUsage;
+    error =
+        std::string(line.source.empty() ? "no source file given" : "no output file given (-o)") +
+        "\n" + kUsage;
     return false;
   }
   return true;

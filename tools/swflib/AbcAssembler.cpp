@@ -45,7 +45,8 @@ struct Line {
 uint32_t HexValue(std::string_view digits, int line) {
   uint32_t value = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
-  if (ec != std::errc() || end != digits.data() + digits.size()) Fail(line, "bad escape digits '" + std::string(digits) + "'");
+  if (ec != std::errc() || end != digits.data() + digits.size())
+    Fail(line, "bad escape digits '" + std::string(digits) + "'");
   return value;
 }
 
@@ -60,12 +61,24 @@ size_t ReadString(std::string_view text, size_t pos, int line, std::string& out)
     }
     if (++pos >= text.size()) break;
     switch (text[pos]) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case '0': out += '\0'; break;
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case '0':
+        out += '\0';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
       case 'x':
         if (pos + 2 >= text.size()) Fail(line, "incomplete \\x escape");
         out += static_cast<char>(HexValue(text.substr(pos + 1, 2), line));
@@ -121,7 +134,8 @@ std::vector<Token> Tokenize(std::string_view text, int line) {
           pos = SkipGroup(text, pos, '<', '>', line);
         } else if (w == ':' && text.substr(pos, 2) == "::") {
           pos += 2;
-        } else if (w == ' ' || w == '\t' || w == '\r' || w == '#' || w == '"' || w == ':' || IsPunct(w)) {
+        } else if (w == ' ' || w == '\t' || w == '\r' || w == '#' || w == '"' || w == ':' ||
+                   IsPunct(w)) {
           break;
         } else {
           ++pos;
@@ -156,8 +170,12 @@ class Cursor {
   int LineNumber() const { return line_.number; }
   bool AtEnd() const { return pos_ >= line_.tokens.size(); }
   const Token* Peek() const { return AtEnd() ? nullptr : &line_.tokens[pos_]; }
-  bool PeekPunct(char c) const { return Peek() && Peek()->kind == TokenKind::kPunct && Peek()->text[0] == c; }
-  bool PeekWord(std::string_view w) const { return Peek() && Peek()->kind == TokenKind::kWord && Peek()->text == w; }
+  bool PeekPunct(char c) const {
+    return Peek() && Peek()->kind == TokenKind::kPunct && Peek()->text[0] == c;
+  }
+  bool PeekWord(std::string_view w) const {
+    return Peek() && Peek()->kind == TokenKind::kWord && Peek()->text == w;
+  }
 
   bool TakePunct(char c) {
     if (!PeekPunct(c)) return false;
@@ -173,7 +191,8 @@ class Cursor {
     if (!TakePunct(c)) Fail(line_.number, std::string("expected '") + c + "'" + Where());
   }
   std::string Word(const char* what) {
-    if (!Peek() || Peek()->kind != TokenKind::kWord) Fail(line_.number, std::string("expected ") + what + Where());
+    if (!Peek() || Peek()->kind != TokenKind::kWord)
+      Fail(line_.number, std::string("expected ") + what + Where());
     return line_.tokens[pos_++].text;
   }
   const Token& Any(const char* what) {
@@ -181,7 +200,8 @@ class Cursor {
     return line_.tokens[pos_++];
   }
   std::string String(const char* what) {
-    if (!Peek() || Peek()->kind != TokenKind::kString) Fail(line_.number, std::string("expected ") + what + Where());
+    if (!Peek() || Peek()->kind != TokenKind::kString)
+      Fail(line_.number, std::string("expected ") + what + Where());
     return line_.tokens[pos_++].text;
   }
   void ExpectEnd() {
@@ -213,8 +233,10 @@ std::optional<T> ParseInteger(std::string_view text) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   if (magnitude > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
-  const int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-  if (value < static_cast<int64_t>(std::numeric_limits<T>::min()) || value > static_cast<int64_t>(std::numeric_limits<T>::max()))
+  const int64_t value =
+      negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  if (value < static_cast<int64_t>(std::numeric_limits<T>::min()) ||
+      value > static_cast<int64_t>(std::numeric_limits<T>::max()))
     return std::nullopt;
   return static_cast<T>(value);
 }
@@ -277,7 +299,9 @@ class Names {
       text.remove_prefix(1);
     }
     if (text.empty()) Fail(line_, "empty name");
-    if (text == "[]") return pool_.Name(Multiname{attribute ? kMultinameLA : kMultinameL, 0, 0, PublicSet(), 0, {}});
+    if (text == "[]")
+      return pool_.Name(
+          Multiname{attribute ? kMultinameLA : kMultinameL, 0, 0, PublicSet(), 0, {}});
     if (text[0] == '{') return ParseSetName(text, attribute);
     if (text.substr(0, 2) == "::") return ParseRuntimeName(text.substr(2), attribute);
     const size_t angle = text.find('<');
@@ -297,7 +321,9 @@ class Names {
  private:
   uint32_t PublicSet() { return pool_.NsSet({pool_.Ns(kNsPackage, "")}); }
 
-  static std::string_view PackageName(std::string_view element) { return element == "\"\"" ? std::string_view() : element; }
+  static std::string_view PackageName(std::string_view element) {
+    return element == "\"\"" ? std::string_view() : element;
+  }
 
   uint32_t QualifiedName(std::string_view text, bool attribute) {
     std::string_view package;
@@ -311,7 +337,8 @@ class Names {
       local = text.substr(dot + 1);
     }
     if (local.empty()) Fail(line_, "name '" + std::string(text) + "' has no local part");
-    Multiname name{attribute ? kQNameA : kQName, pool_.Ns(kNsPackage, package), pool_.String(local), 0, 0, {}};
+    Multiname name{
+        attribute ? kQNameA : kQName, pool_.Ns(kNsPackage, package), pool_.String(local), 0, 0, {}};
     return pool_.Name(name);
   }
 
@@ -324,21 +351,26 @@ class Names {
       set.push_back(pool_.Ns(kNsPackage, PackageName(element)));
     const uint32_t nsSet = pool_.NsSet(set);
     const std::string_view local = text.substr(close + 3);
-    if (local == "[]") return pool_.Name(Multiname{attribute ? kMultinameLA : kMultinameL, 0, 0, nsSet, 0, {}});
+    if (local == "[]")
+      return pool_.Name(Multiname{attribute ? kMultinameLA : kMultinameL, 0, 0, nsSet, 0, {}});
     if (local.empty()) Fail(line_, "namespace set without a name");
-    return pool_.Name(Multiname{attribute ? kMultinameA : kMultiname, 0, pool_.String(local), nsSet, 0, {}});
+    return pool_.Name(
+        Multiname{attribute ? kMultinameA : kMultiname, 0, pool_.String(local), nsSet, 0, {}});
   }
 
   uint32_t ParseRuntimeName(std::string_view local, bool attribute) {
-    if (local == "[]") return pool_.Name(Multiname{attribute ? kRTQNameLA : kRTQNameL, 0, 0, 0, 0, {}});
+    if (local == "[]")
+      return pool_.Name(Multiname{attribute ? kRTQNameLA : kRTQNameL, 0, 0, 0, 0, {}});
     if (local.empty()) Fail(line_, "run-time namespace without a name");
-    return pool_.Name(Multiname{attribute ? kRTQNameA : kRTQName, 0, pool_.String(local), 0, 0, {}});
+    return pool_.Name(
+        Multiname{attribute ? kRTQNameA : kRTQName, 0, pool_.String(local), 0, 0, {}});
   }
 
   uint32_t ParseTypeName(std::string_view text, size_t angle) {
     if (text.back() != '>') Fail(line_, "generic type name must end with '>'");
     std::string_view base = text.substr(0, angle);
-    if (!base.empty() && base.back() == '.') base.remove_suffix(1);  // Vector.<T> as well as Vector<T>
+    if (!base.empty() && base.back() == '.')
+      base.remove_suffix(1);  // Vector.<T> as well as Vector<T>
     Multiname name{kTypeName, 0, 0, 0, Required(base), {}};
     for (std::string_view param : SplitTopLevel(text.substr(angle + 1, text.size() - angle - 2)))
       name.params.push_back(Parse(param));
@@ -420,10 +452,12 @@ class Assembler {
     const size_t dot = qualified.rfind('.');
     decl.local = dot == std::string::npos ? qualified : qualified.substr(dot + 1);
     decl.package = dot == std::string::npos ? "" : qualified.substr(0, dot);
-    if (classIndex_.count(qualified)) Fail(c.LineNumber(), "class '" + qualified + "' declared twice");
+    if (classIndex_.count(qualified))
+      Fail(c.LineNumber(), "class '" + qualified + "' declared twice");
     decl.base = c.TakeWord("extends") ? c.Word("base class name") : "Object";
     if (classIndex_.count(decl.base) == 0 && DeclaredLater(decl.base, i))
-      Fail(c.LineNumber(), "base class '" + decl.base + "' must be declared before '" + qualified + "'");
+      Fail(c.LineNumber(),
+           "base class '" + decl.base + "' must be declared before '" + qualified + "'");
 
     const uint32_t index = static_cast<uint32_t>(classes_.size());
     InstanceInfo inst;
@@ -431,7 +465,8 @@ class Assembler {
     inst.name = Pool().QName(decl.package, decl.local);
     inst.superName = names.Required(decl.base);
     inst.flags = flags;
-    inst.protectedNs = Pool().Ns(kNsProtected, decl.package.empty() ? decl.local : decl.package + ":" + decl.local);
+    inst.protectedNs = Pool().Ns(
+        kNsProtected, decl.package.empty() ? decl.local : decl.package + ":" + decl.local);
     if (c.TakeWord("implements")) {
       do inst.interfaces.push_back(names.Required(c.Word("interface name")));
       while (c.TakePunct(','));
@@ -460,7 +495,9 @@ class Assembler {
     if (!ctor)
       ctor = DefaultBody(Owner::kInstance, index, qualified,
                          {"getlocal0", "pushscope", "getlocal0", "constructsuper 0", "returnvoid"});
-    if (!cinit) cinit = DefaultBody(Owner::kClassInit, index, qualified + "$cinit", {"getlocal0", "pushscope", "returnvoid"});
+    if (!cinit)
+      cinit = DefaultBody(Owner::kClassInit, index, qualified + "$cinit",
+                          {"getlocal0", "pushscope", "returnvoid"});
     result_.abc.instances[index].init = *ctor;
     result_.abc.classes[index].init = *cinit;
     return j;
@@ -470,12 +507,14 @@ class Assembler {
     for (size_t k = from + 1; k < lines_.size(); ++k) {
       const auto& t = lines_[k].tokens;
       for (size_t w = 0; w + 1 < t.size(); ++w)
-        if (t[w].kind == TokenKind::kWord && t[w].text == "class" && t[w + 1].text == name) return true;
+        if (t[w].kind == TokenKind::kWord && t[w].text == "class" && t[w + 1].text == name)
+          return true;
     }
     return false;
   }
 
-  size_t Member(size_t j, uint32_t classIndex, std::optional<uint32_t>& ctor, std::optional<uint32_t>& cinit) {
+  size_t Member(size_t j, uint32_t classIndex, std::optional<uint32_t>& ctor,
+                std::optional<uint32_t>& cinit) {
     Cursor c(lines_[j]);
     const std::string& className = result_.classes[classIndex];
     if (c.TakeWord("constructor")) {
@@ -486,7 +525,8 @@ class Assembler {
     }
     if (c.TakeWord("classinit")) {
       if (cinit) Fail(c.LineNumber(), "second classinit");
-      MethodDecl& m = NewMethod(Owner::kClassInit, classIndex, c.LineNumber(), className + "$cinit");
+      MethodDecl& m =
+          NewMethod(Owner::kClassInit, classIndex, c.LineNumber(), className + "$cinit");
       result_.abc.methods[m.index].name = Pool().String(m.title);
       c.ExpectEnd();
       cinit = m.index;
@@ -505,7 +545,8 @@ class Assembler {
         break;
       }
     }
-    std::vector<Trait>& traits = isStatic ? result_.abc.classes[classIndex].traits : result_.abc.instances[classIndex].traits;
+    std::vector<Trait>& traits = isStatic ? result_.abc.classes[classIndex].traits
+                                          : result_.abc.instances[classIndex].traits;
     const Owner owner = isStatic ? Owner::kClassInit : Owner::kInstance;
     if (c.PeekWord("var") || c.PeekWord("const")) {
       if (attributes != 0) Fail(c.LineNumber(), "override and final apply to methods only");
@@ -518,10 +559,12 @@ class Assembler {
     } else if (c.TakeWord("setter")) {
       kind = kTraitSetter;
     } else if (!c.TakeWord("method")) {
-      Fail(c.LineNumber(), "expected var, const, method, getter, setter, constructor, classinit or end");
+      Fail(c.LineNumber(),
+           "expected var, const, method, getter, setter, constructor, classinit or end");
     }
     const std::string name = c.Word("method name");
-    MethodDecl& m = DeclareMethod(c, className + "/" + name, owner, classIndex, false, kind == kTraitSetter);
+    MethodDecl& m =
+        DeclareMethod(c, className + "/" + name, owner, classIndex, false, kind == kTraitSetter);
     Trait trait;
     trait.name = Pool().QName("", name);
     trait.kind = kind;
@@ -537,7 +580,8 @@ class Assembler {
       const bool accessorPair = (t.kind == kTraitGetter && trait.kind == kTraitSetter) ||
                                 (t.kind == kTraitSetter && trait.kind == kTraitGetter);
       if (t.name == trait.name && !accessorPair)
-        Fail(line, "'" + Pool().Strings().at(Pool().MultinameAt(t.name).name - 1) + "' declared twice");
+        Fail(line,
+             "'" + Pool().Strings().at(Pool().MultinameAt(t.name).name - 1) + "' declared twice");
     }
     traits.push_back(trait);
   }
@@ -571,10 +615,13 @@ class Assembler {
     if (t == "undefined") return ConstantValue{0, kConstUndefined};
     if (t == "true" || t == "false") {
       if (type != "Boolean" && type != "*" && type != "Object") return mismatch();
-      return t == "true" ? ConstantValue{kConstTrue, kConstTrue} : ConstantValue{kConstFalse, kConstFalse};
+      return t == "true" ? ConstantValue{kConstTrue, kConstTrue}
+                         : ConstantValue{kConstFalse, kConstFalse};
     }
-    if (type == "int") return ConstantValue{Pool().Int(Integer<int32_t>(t, line, "an int")), kConstInt};
-    if (type == "uint") return ConstantValue{Pool().UInt(Integer<uint32_t>(t, line, "a uint")), kConstUInt};
+    if (type == "int")
+      return ConstantValue{Pool().Int(Integer<int32_t>(t, line, "an int")), kConstInt};
+    if (type == "uint")
+      return ConstantValue{Pool().UInt(Integer<uint32_t>(t, line, "a uint")), kConstUInt};
     if (type == "Number" || type == "*" || type == "Object") {
       if (type != "Number")
         if (auto i = ParseInteger<int32_t>(t)) return ConstantValue{Pool().Int(*i), kConstInt};
@@ -597,11 +644,12 @@ class Assembler {
   }
 
   // Parses "(params) [:type] [flags]" and creates the method.
-  MethodDecl& DeclareMethod(Cursor& c, const std::string& title, Owner owner, uint32_t classIndex, bool constructor,
-                            bool setter = false) {
+  MethodDecl& DeclareMethod(Cursor& c, const std::string& title, Owner owner, uint32_t classIndex,
+                            bool constructor, bool setter = false) {
     MethodDecl& m = NewMethod(owner, classIndex, c.LineNumber(), title);
     MethodInfo& info = result_.abc.methods[m.index];
-    info.name = Pool().String(title.substr(title.rfind('/') == std::string::npos ? 0 : title.rfind('/') + 1));
+    info.name = Pool().String(
+        title.substr(title.rfind('/') == std::string::npos ? 0 : title.rfind('/') + 1));
     Names names(Pool(), c.LineNumber());
     c.ExpectPunct('(');
     bool rest = false;
@@ -622,7 +670,8 @@ class Assembler {
         if (c.TakePunct('=')) {
           info.optionals.push_back(Constant(c.Any("default value"), type, c.LineNumber()));
         } else if (!info.optionals.empty()) {
-          Fail(c.LineNumber(), "parameter '" + name + "' without a default follows one with a default");
+          Fail(c.LineNumber(),
+               "parameter '" + name + "' without a default follows one with a default");
         }
       } while (c.TakePunct(','));
       c.ExpectPunct(')');
@@ -665,10 +714,12 @@ class Assembler {
     Fail(m.line, "'" + m.title + "' has no 'end'");
   }
 
-  uint32_t DefaultBody(Owner owner, uint32_t classIndex, const std::string& title, std::vector<std::string> code) {
+  uint32_t DefaultBody(Owner owner, uint32_t classIndex, const std::string& title,
+                       std::vector<std::string> code) {
     MethodDecl& m = NewMethod(owner, classIndex, classes_[classIndex].line, title);
     result_.abc.methods[m.index].name = Pool().String(title);
-    if (owner == Owner::kInstance) result_.abc.methods[m.index].returnType = Pool().QName("", "void");
+    if (owner == Owner::kInstance)
+      result_.abc.methods[m.index].returnType = Pool().QName("", "void");
     for (const std::string& text : code) m.body.push_back(Line{m.line, Tokenize(text, m.line)});
     return m.index;
   }
@@ -681,8 +732,8 @@ class Assembler {
     for (size_t i = 0; i < classes_.size(); ++i) {
       const std::string base = classes_[i].base;
       const std::string self = result_.classes[i];
-      code.insert(code.end(), {"getscopeobject 0", "getlex " + base, "dup", "pushscope", "newclass " + self,
-                               "popscope", "initproperty " + self});
+      code.insert(code.end(), {"getscopeobject 0", "getlex " + base, "dup", "pushscope",
+                               "newclass " + self, "popscope", "initproperty " + self});
       Trait trait;
       trait.name = result_.abc.instances[i].name;
       trait.kind = kTraitClass;
@@ -700,8 +751,8 @@ class Assembler {
   // --- second pass ---------------------------------------------------------------------
 
   struct Fixup {
-    size_t at;      // where the s24 goes
-    size_t base;    // offset it is relative to
+    size_t at;    // where the s24 goes
+    size_t base;  // offset it is relative to
     std::string label;
     int line;
   };
@@ -739,7 +790,12 @@ class Assembler {
         continue;
       }
       if (c.TakeWord("catch")) {
-        CatchDecl decl{c.Word("range start label"), c.Word("range end label"), c.Word("handler label"), "*", "", line.number};
+        CatchDecl decl{c.Word("range start label"),
+                       c.Word("range end label"),
+                       c.Word("handler label"),
+                       "*",
+                       "",
+                       line.number};
         if (!c.AtEnd()) decl.type = c.Word("exception type");
         if (!c.AtEnd()) decl.var = c.Word("variable name");
         c.ExpectEnd();
@@ -749,7 +805,8 @@ class Assembler {
       if (IsLabelLine(line)) {
         const std::string label = c.Word("label");
         c.ExpectPunct(':');
-        if (!e.labels.emplace(label, e.code.size()).second) Fail(line.number, "label '" + label + "' defined twice");
+        if (!e.labels.emplace(label, e.code.size()).second)
+          Fail(line.number, "label '" + label + "' defined twice");
         if (backward.count(label)) {
           e.lineAt.emplace_back(e.code.size(), line.number);
           e.code.push_back(kOpLabel);
@@ -763,7 +820,8 @@ class Assembler {
       const auto it = e.labels.find(f.label);
       if (it == e.labels.end()) Fail(f.line, "undefined label '" + f.label + "'");
       Bytes s24;
-      WriteS24(s24, static_cast<int32_t>(static_cast<int64_t>(it->second) - static_cast<int64_t>(f.base)));
+      WriteS24(s24, static_cast<int32_t>(static_cast<int64_t>(it->second) -
+                                         static_cast<int64_t>(f.base)));
       std::copy(s24.begin(), s24.end(), e.code.begin() + static_cast<std::ptrdiff_t>(f.at));
     }
     for (const CatchDecl& decl : catches) {
@@ -782,9 +840,10 @@ class Assembler {
     }
     body.code = std::move(e.code);
     try {
-      const FlowLimits limits = AnalyzeFlow(body.code, Pool(), body.exceptions,
-                                            std::max<uint32_t>(EntryLocals(result_.abc.methods[m.index]),
-                                                               static_cast<uint32_t>(registers.size())));
+      const FlowLimits limits =
+          AnalyzeFlow(body.code, Pool(), body.exceptions,
+                      std::max<uint32_t>(EntryLocals(result_.abc.methods[m.index]),
+                                         static_cast<uint32_t>(registers.size())));
       body.maxStack = limits.maxStack;
       body.localCount = limits.localCount;
       body.maxScopeDepth = limits.maxLocalScope;  // made absolute once the outer depths are known
@@ -798,7 +857,8 @@ class Assembler {
     result_.abc.bodies.push_back(std::move(body));
   }
 
-  static void AddRegisterTo(std::vector<std::string>& registers, const std::string& name, int line) {
+  static void AddRegisterTo(std::vector<std::string>& registers, const std::string& name,
+                            int line) {
     if (std::find(registers.begin(), registers.end(), name) != registers.end())
       Fail(line, "register name '" + name + "' used twice");
     registers.push_back(name);
@@ -806,7 +866,8 @@ class Assembler {
 
   static bool IsLabelLine(const Line& line) {
     const auto& t = line.tokens;
-    return t.size() >= 2 && t[0].kind == TokenKind::kWord && t[1].kind == TokenKind::kPunct && t[1].text == ":";
+    return t.size() >= 2 && t[0].kind == TokenKind::kWord && t[1].kind == TokenKind::kPunct &&
+           t[1].text == ":";
   }
 
   // Labels that a branch at or after them jumps to: the runtime wants a label instruction
@@ -822,7 +883,9 @@ class Assembler {
       }
       if (first >= line.tokens.size()) continue;
       const OpcodeInfo* op = FindOpcode(line.tokens[first].text);
-      if (op == nullptr || (op->operand != Operand::kBranch && op->operand != Operand::kLookupSwitch)) continue;
+      if (op == nullptr ||
+          (op->operand != Operand::kBranch && op->operand != Operand::kLookupSwitch))
+        continue;
       for (size_t k = first + 1; k < line.tokens.size(); ++k)
         if (seen.count(line.tokens[k].text)) backward.insert(line.tokens[k].text);
     }
@@ -832,7 +895,8 @@ class Assembler {
   uint32_t Register(const std::string& text, const std::vector<std::string>& registers, int line) {
     if (auto n = ParseInteger<uint32_t>(text)) return *n;
     const auto it = std::find(registers.begin(), registers.end(), text);
-    if (it == registers.end()) Fail(line, "unknown register '" + text + "' (declare it with 'local')");
+    if (it == registers.end())
+      Fail(line, "unknown register '" + text + "' (declare it with 'local')");
     return static_cast<uint32_t>(it - registers.begin());
   }
 
@@ -855,7 +919,9 @@ class Assembler {
       const Token& t = c.Any(what);
       return t.text;
     };
-    auto count = [&] { return Integer<uint32_t>(next("argument count"), line, "an argument count"); };
+    auto count = [&] {
+      return Integer<uint32_t>(next("argument count"), line, "an argument count");
+    };
     auto branch = [&](size_t base) {
       e.fixups.push_back(Fixup{out.size(), base, next("label"), line});
       WriteS24(out, 0);
@@ -864,7 +930,8 @@ class Assembler {
     if (op->code == kOpGetLocal || op->code == kOpSetLocal) {
       const uint32_t reg = Register(next("register"), registers, line);
       if (reg <= 3) {
-        out.push_back(static_cast<uint8_t>((op->code == kOpGetLocal ? kOpGetLocal0 : kOpSetLocal0) + reg));
+        out.push_back(
+            static_cast<uint8_t>((op->code == kOpGetLocal ? kOpGetLocal0 : kOpSetLocal0) + reg));
       } else {
         out.push_back(op->code);
         WriteU30(out, reg);
@@ -877,14 +944,16 @@ class Assembler {
       case Operand::kNone:
         break;
       case Operand::kByte:
-        out.push_back(static_cast<uint8_t>(Integer<int8_t>(next("byte value"), line, "a value from -128 to 127")));
+        out.push_back(static_cast<uint8_t>(
+            Integer<int8_t>(next("byte value"), line, "a value from -128 to 127")));
         break;
       case Operand::kUByte:
         out.push_back(Integer<uint8_t>(next("index"), line, "a value from 0 to 255"));
         break;
       case Operand::kU30:
         if (name == "pushshort") {
-          WriteU30(out, static_cast<uint16_t>(Integer<int16_t>(next("value"), line, "a value from -32768 to 32767")));
+          WriteU30(out, static_cast<uint16_t>(
+                            Integer<int16_t>(next("value"), line, "a value from -32768 to 32767")));
         } else {
           WriteU30(out, Integer<uint32_t>(next("number"), line, "a number"));
         }
@@ -1015,7 +1084,8 @@ class Assembler {
   std::vector<ClassDecl> classes_;
   std::map<std::string, uint32_t> classIndex_;
   std::map<std::string, uint32_t> functions_;
-  std::deque<MethodDecl> methods_;  // a deque: declarations hand out references while more are added
+  std::deque<MethodDecl>
+      methods_;  // a deque: declarations hand out references while more are added
   std::map<uint32_t, std::vector<ScopeSite>> sites_;
 };
 
@@ -1025,7 +1095,9 @@ Assembly Assemble(std::string_view source, std::string_view sourceName) {
   try {
     return Assembler(source).Run();
   } catch (const AsmError& e) {
-    const std::string where = e.Line() > 0 ? std::string(sourceName) + ":" + std::to_string(e.Line()) : std::string(sourceName);
+    const std::string where = e.Line() > 0
+                                  ? std::string(sourceName) + ":" + std::to_string(e.Line())
+                                  : std::string(sourceName);
     throw AsmError(where + ": " + e.what(), e.Line());
   } catch (const swf::SwfError& e) {
     throw AsmError(std::string(sourceName) + ": " + e.what(), 0);
@@ -1038,11 +1110,21 @@ std::string QuoteAsmString(std::string_view text) {
   for (char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           out += "\\x";

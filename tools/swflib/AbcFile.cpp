@@ -40,7 +40,8 @@ void WriteTraits(Bytes& out, const std::vector<Trait>& traits) {
   WriteCount(out, traits.size());
   for (const Trait& t : traits) {
     WriteU30(out, t.name);
-    const uint8_t attributes = static_cast<uint8_t>(t.attributes | (t.metadata.empty() ? 0 : kTraitHasMetadata));
+    const uint8_t attributes =
+        static_cast<uint8_t>(t.attributes | (t.metadata.empty() ? 0 : kTraitHasMetadata));
     out.push_back(static_cast<uint8_t>((attributes << 4) | t.kind));
     WriteU30(out, t.id);
     switch (t.kind) {
@@ -68,7 +69,8 @@ void WriteMethodInfo(Bytes& out, const MethodInfo& m) {
   WriteU30(out, m.returnType);
   for (uint32_t type : m.paramTypes) WriteU30(out, type);
   WriteU30(out, m.name);
-  if (m.optionals.size() > m.paramTypes.size()) throw SwfError("more optional values than parameters");
+  if (m.optionals.size() > m.paramTypes.size())
+    throw SwfError("more optional values than parameters");
   if (!m.paramNames.empty() && m.paramNames.size() != m.paramTypes.size())
     throw SwfError("parameter names do not match the parameters");
   uint8_t flags = static_cast<uint8_t>(m.flags & ~(kMethodHasOptional | kMethodHasParamNames));
@@ -161,7 +163,8 @@ uint32_t ConstantPool::UInt(uint32_t value) { return Intern(uints_, value); }
 uint32_t ConstantPool::Double(double value) {
   // Compare bit patterns so that NaN and -0.0 each get a stable entry.
   for (size_t i = 0; i < doubles_.size(); ++i)
-    if (std::bit_cast<uint64_t>(doubles_[i]) == std::bit_cast<uint64_t>(value)) return static_cast<uint32_t>(i) + 1;
+    if (std::bit_cast<uint64_t>(doubles_[i]) == std::bit_cast<uint64_t>(value))
+      return static_cast<uint32_t>(i) + 1;
   doubles_.push_back(value);
   return static_cast<uint32_t>(doubles_.size());
 }
@@ -173,7 +176,9 @@ uint32_t ConstantPool::Ns(uint8_t kind, std::string_view name) {
   return Intern(namespaces_, Namespace{kind, nameIndex});
 }
 
-uint32_t ConstantPool::NsSet(std::vector<uint32_t> namespaces) { return Intern(nsSets_, namespaces); }
+uint32_t ConstantPool::NsSet(std::vector<uint32_t> namespaces) {
+  return Intern(nsSets_, namespaces);
+}
 
 uint32_t ConstantPool::Name(const Multiname& name) { return Intern(multinames_, name); }
 
@@ -192,7 +197,8 @@ uint32_t ConstantPool::QName(std::string_view dotted) {
 }
 
 const Multiname& ConstantPool::MultinameAt(uint32_t index) const {
-  if (index == 0 || index > multinames_.size()) throw SwfError("multiname index " + std::to_string(index) + " out of range");
+  if (index == 0 || index > multinames_.size())
+    throw SwfError("multiname index " + std::to_string(index) + " out of range");
   return multinames_[index - 1];
 }
 

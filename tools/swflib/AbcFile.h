@@ -19,7 +19,7 @@ using swf::Bytes;
 void WriteU30(Bytes& out, uint32_t value);  // refuses values of 2^30 and above
 void WriteU32(Bytes& out, uint32_t value);
 void WriteS32(Bytes& out, int32_t value);
-void WriteS24(Bytes& out, int32_t value);   // three bytes, little endian (branch offsets)
+void WriteS24(Bytes& out, int32_t value);  // three bytes, little endian (branch offsets)
 void WriteD64(Bytes& out, double value);
 // Reading counterparts (position advances); throw swf::SwfError when truncated.
 uint32_t ReadU30(const Bytes& in, size_t& pos);
@@ -58,10 +58,10 @@ struct Namespace {
 
 struct Multiname {
   uint8_t kind = kQName;
-  uint32_t ns = 0;        // QName(A), RTQName(A): namespace index
-  uint32_t name = 0;      // string index (QName, RTQName, Multiname)
-  uint32_t nsSet = 0;     // Multiname(L)(A): namespace-set index
-  uint32_t base = 0;      // TypeName: multiname index of the generic type
+  uint32_t ns = 0;               // QName(A), RTQName(A): namespace index
+  uint32_t name = 0;             // string index (QName, RTQName, Multiname)
+  uint32_t nsSet = 0;            // Multiname(L)(A): namespace-set index
+  uint32_t base = 0;             // TypeName: multiname index of the generic type
   std::vector<uint32_t> params;  // TypeName: multiname indices
   auto operator<=>(const Multiname&) const = default;
 };
@@ -169,10 +169,10 @@ struct Trait {
   uint32_t name = 0;  // multiname index (a QName)
   uint8_t kind = kTraitSlot;
   uint8_t attributes = 0;
-  uint32_t id = 0;           // slot id (slot, const, class, function) or disp id (methods)
-  uint32_t typeName = 0;     // slot and const
-  ConstantValue value;       // slot and const
-  uint32_t index = 0;        // class index (class), method index (method, getter, setter, function)
+  uint32_t id = 0;        // slot id (slot, const, class, function) or disp id (methods)
+  uint32_t typeName = 0;  // slot and const
+  ConstantValue value;    // slot and const
+  uint32_t index = 0;     // class index (class), method index (method, getter, setter, function)
   std::vector<uint32_t> metadata;
 };
 

@@ -72,7 +72,8 @@ Decoded DecodeOne(const Bytes& code, size_t pos) {
         d.targets.push_back(branchTarget(d.offset, ReadS24(code, pos)));
         const uint32_t cases = ReadU30(code, pos) + 1;
         if (cases > code.size()) throw swf::SwfError("lookupswitch case count exceeds the code");
-        for (uint32_t i = 0; i < cases; ++i) d.targets.push_back(branchTarget(d.offset, ReadS24(code, pos)));
+        for (uint32_t i = 0; i < cases; ++i)
+          d.targets.push_back(branchTarget(d.offset, ReadS24(code, pos)));
         break;
       }
       case Operand::kDebug:
@@ -134,7 +135,8 @@ std::optional<uint32_t> HighestRegister(const Decoded& d) {
 
 class Analyzer {
  public:
-  Analyzer(const Bytes& code, const ConstantPool& pool, const std::vector<ExceptionInfo>& exceptions)
+  Analyzer(const Bytes& code, const ConstantPool& pool,
+           const std::vector<ExceptionInfo>& exceptions)
       : code_(code), pool_(pool), exceptions_(exceptions) {}
 
   FlowLimits Run(uint32_t minLocals) {
@@ -142,7 +144,8 @@ class Analyzer {
     Decode();
     limits_.localCount = minLocals;
     for (const Decoded& d : instructions_)
-      if (auto reg = HighestRegister(d)) limits_.localCount = std::max(limits_.localCount, *reg + 1);
+      if (auto reg = HighestRegister(d))
+        limits_.localCount = std::max(limits_.localCount, *reg + 1);
     CheckHandlers();
     Reach(0, State{});
     while (!work_.empty()) {
@@ -150,9 +153,11 @@ class Analyzer {
       work_.pop_back();
       Step(index);
     }
-    std::sort(limits_.sites.begin(), limits_.sites.end(), [](const ScopeSite& a, const ScopeSite& b) {
-      return std::tie(a.opcode, a.index, a.scopeDepth) < std::tie(b.opcode, b.index, b.scopeDepth);
-    });
+    std::sort(limits_.sites.begin(), limits_.sites.end(),
+              [](const ScopeSite& a, const ScopeSite& b) {
+                return std::tie(a.opcode, a.index, a.scopeDepth) <
+                       std::tie(b.opcode, b.index, b.scopeDepth);
+              });
     return limits_;
   }
 
@@ -173,13 +178,15 @@ class Analyzer {
 
   size_t IndexAt(size_t offset, size_t from, const char* what) const {
     const auto it = indexAt_.find(offset);
-    if (it == indexAt_.end()) throw FlowError(std::string(what) + " is not at an instruction boundary", from);
+    if (it == indexAt_.end())
+      throw FlowError(std::string(what) + " is not at an instruction boundary", from);
     return it->second;
   }
 
   void CheckHandlers() const {
     for (const ExceptionInfo& e : exceptions_) {
-      if (e.from >= e.to || e.to > code_.size()) throw FlowError("exception range is empty or outside the method", e.from);
+      if (e.from >= e.to || e.to > code_.size())
+        throw FlowError("exception range is empty or outside the method", e.from);
       IndexAt(e.target, e.target, "exception handler");
     }
   }
@@ -210,23 +217,26 @@ class Analyzer {
 
     const uint32_t pops = PopCount(d, pool_);
     if (in.stack < pops)
-      throw FlowError(std::string(d.op->name) + " needs " + std::to_string(pops) + " stack values but " +
-                          std::to_string(in.stack) + " are there",
+      throw FlowError(std::string(d.op->name) + " needs " + std::to_string(pops) +
+                          " stack values but " + std::to_string(in.stack) + " are there",
                       d.offset);
-    if (d.op->scope < 0 && in.scope == 0) throw FlowError("popscope with an empty scope stack", d.offset);
+    if (d.op->scope < 0 && in.scope == 0)
+      throw FlowError("popscope with an empty scope stack", d.offset);
     if (d.op->code == kOpGetScopeObject && d.first >= in.scope)
-      throw FlowError("getscopeobject " + std::to_string(d.first) + " with " + std::to_string(in.scope) +
-                          " local scopes",
+      throw FlowError("getscopeobject " + std::to_string(d.first) + " with " +
+                          std::to_string(in.scope) + " local scopes",
                       d.offset);
     State out{in.stack - pops + static_cast<uint32_t>(d.op->push),
               static_cast<uint32_t>(static_cast<int>(in.scope) + d.op->scope)};
     limits_.maxStack = std::max({limits_.maxStack, in.stack, out.stack});
     limits_.maxLocalScope = std::max({limits_.maxLocalScope, in.scope, out.scope});
-    if (d.op->code == 0x40 || d.op->code == 0x58) limits_.sites.push_back(ScopeSite{d.op->code, d.first, in.scope});
+    if (d.op->code == 0x40 || d.op->code == 0x58)
+      limits_.sites.push_back(ScopeSite{d.op->code, d.first, in.scope});
 
     for (size_t target : d.targets) Reach(indexAt_.at(target), out);
     if (d.op->endsBlock) return;
-    if (index + 1 >= instructions_.size()) throw FlowError("execution runs past the end of the method", d.offset);
+    if (index + 1 >= instructions_.size())
+      throw FlowError("execution runs past the end of the method", d.offset);
     Reach(index + 1, out);
   }
 
@@ -242,8 +252,8 @@ class Analyzer {
 
 }  // namespace
 
-FlowLimits AnalyzeFlow(const Bytes& code, const ConstantPool& pool, const std::vector<ExceptionInfo>& exceptions,
-                       uint32_t minLocals) {
+FlowLimits AnalyzeFlow(const Bytes& code, const ConstantPool& pool,
+                       const std::vector<ExceptionInfo>& exceptions, uint32_t minLocals) {
   return Analyzer(code, pool, exceptions).Run(minLocals);
 }
 

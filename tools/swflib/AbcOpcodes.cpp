@@ -170,7 +170,8 @@ constexpr OpcodeInfo kOpcodes[] = {
 }  // namespace
 
 const OpcodeInfo* FindOpcode(std::string_view name) {
-  const auto it = std::find_if(std::begin(kOpcodes), std::end(kOpcodes), [&](const OpcodeInfo& op) { return op.name == name; });
+  const auto it = std::find_if(std::begin(kOpcodes), std::end(kOpcodes),
+                               [&](const OpcodeInfo& op) { return op.name == name; });
   return it == std::end(kOpcodes) ? nullptr : &*it;
 }
 

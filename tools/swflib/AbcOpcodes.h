@@ -34,10 +34,10 @@ enum class Operand : uint8_t {
 // How the operands change the stack beyond the fixed pop/push counts.
 enum class StackRule : uint8_t {
   kFixed,
-  kArgc,          // pops the argument count more
-  kArgcPairs,     // pops twice the argument count (newobject)
-  kMultiname,     // pops the multiname's run-time parts more
-  kMultinameArgc, // both
+  kArgc,           // pops the argument count more
+  kArgcPairs,      // pops twice the argument count (newobject)
+  kMultiname,      // pops the multiname's run-time parts more
+  kMultinameArgc,  // both
 };
 
 struct OpcodeInfo {

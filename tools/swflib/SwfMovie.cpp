@@ -18,7 +18,8 @@ constexpr size_t kInflateChunk = 64 * 1024;
 Bytes Deflate(const Bytes& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   Bytes packed(size);
-  if (compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK)
+  if (compress2(packed.data(), &size, data.data(), static_cast<uLong>(data.size()),
+                Z_BEST_COMPRESSION) != Z_OK)
     throw SwfError("zlib compression failed");
   packed.resize(size);
   return packed;

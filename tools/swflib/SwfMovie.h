@@ -14,7 +14,7 @@ struct Movie {
   Rect frameSize = PixelRect(400, 400);
   double frameRate = 24.0;  // 8.8 fixed point in the file
   uint16_t frameCount = 1;
-  std::vector<Tag> tags;    // without the closing End; the writer appends it
+  std::vector<Tag> tags;  // without the closing End; the writer appends it
 };
 
 Bytes WriteMovie(const Movie& movie);

@@ -28,7 +28,8 @@ Rect PixelRect(int32_t width, int32_t height) {
 }
 
 Rgb RgbFromHex(uint32_t rrggbb) {
-  return Rgb{static_cast<uint8_t>(rrggbb >> 16), static_cast<uint8_t>(rrggbb >> 8), static_cast<uint8_t>(rrggbb)};
+  return Rgb{static_cast<uint8_t>(rrggbb >> 16), static_cast<uint8_t>(rrggbb >> 8),
+             static_cast<uint8_t>(rrggbb)};
 }
 
 void WriteRect(Writer& out, const Rect& rect) {
@@ -57,7 +58,8 @@ void WriteMatrix(Writer& out, const Matrix& m) {
   out.WriteUB(hasRotate ? 1 : 0, 1);
   if (hasRotate) WriteFixedPair(out, m.rotateSkew0, m.rotateSkew1);
   // A zero translation still needs the 5-bit width field; zero bits then suffice.
-  const unsigned bits = (m.translateX == 0 && m.translateY == 0) ? 0 : SignedWidth({m.translateX, m.translateY});
+  const unsigned bits =
+      (m.translateX == 0 && m.translateY == 0) ? 0 : SignedWidth({m.translateX, m.translateY});
   out.WriteUB(bits, 5);
   out.WriteSB(m.translateX, bits);
   out.WriteSB(m.translateY, bits);

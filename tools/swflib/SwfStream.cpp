@@ -9,7 +9,8 @@ namespace {
 
 int32_t ToFixed(double value, int fractionBits, std::string_view what) {
   const double scaled = std::round(value * static_cast<double>(1 << fractionBits));
-  if (!(scaled >= std::numeric_limits<int32_t>::min() && scaled <= std::numeric_limits<int32_t>::max()))
+  if (!(scaled >= std::numeric_limits<int32_t>::min() &&
+        scaled <= std::numeric_limits<int32_t>::max()))
     throw SwfError(std::string(what) + " value out of range");
   return static_cast<int32_t>(scaled);
 }
@@ -47,13 +48,15 @@ unsigned BitsForUnsigned(uint32_t value) {
 
 unsigned BitsForSigned(int32_t value) {
   // One sign bit above the magnitude bits of the value (or of its complement when negative).
-  const uint32_t magnitude = value < 0 ? ~static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  const uint32_t magnitude =
+      value < 0 ? ~static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
   return BitsForUnsigned(magnitude) + 1;
 }
 
 void Writer::WriteUB(uint32_t value, unsigned bits) {
   if (bits > 32 || (bits < 32 && (value >> bits) != 0))
-    throw SwfError("value " + std::to_string(value) + " does not fit " + std::to_string(bits) + " bits");
+    throw SwfError("value " + std::to_string(value) + " does not fit " + std::to_string(bits) +
+                   " bits");
   for (unsigned i = bits; i-- > 0;) {
     pending_ = static_cast<uint8_t>((pending_ << 1) | ((value >> i) & 1u));
     if (++pendingBits_ == 8) {
@@ -66,7 +69,8 @@ void Writer::WriteUB(uint32_t value, unsigned bits) {
 
 void Writer::WriteSB(int32_t value, unsigned bits) {
   if (bits == 0 ? value != 0 : (bits < 32 && BitsForSigned(value) > bits))
-    throw SwfError("value " + std::to_string(value) + " does not fit " + std::to_string(bits) + " signed bits");
+    throw SwfError("value " + std::to_string(value) + " does not fit " + std::to_string(bits) +
+                   " signed bits");
   const uint32_t mask = bits >= 32 ? 0xFFFFFFFFu : ((1u << bits) - 1u);
   WriteUB(static_cast<uint32_t>(value) & mask, bits);
 }
@@ -120,7 +124,8 @@ Bytes Writer::Take() {
 }
 
 void Reader::Need(size_t count) const {
-  if (count > size_ - pos_) throw SwfError("unexpected end of data at offset " + std::to_string(pos_));
+  if (count > size_ - pos_)
+    throw SwfError("unexpected end of data at offset " + std::to_string(pos_));
 }
 
 uint32_t Reader::ReadUB(unsigned bits) {

@@ -22,9 +22,11 @@ enum PlaceFlags : uint8_t {
 constexpr uint8_t kPlace3HasClassName = 0x08;
 constexpr uint8_t kPlace3HasImage = 0x10;
 
-// Define* tags: shapes, bitmaps, buttons, fonts, texts, sounds, sprites, morphs, video, binary data.
-constexpr std::array<uint16_t, 25> kDefineTags = {
-    2, 6, 7, 10, 11, 14, 20, 21, 22, 32, 33, 34, 35, 36, 37, 39, 46, 48, 60, 75, 83, 84, 87, 90, 91};
+// Define* tags: shapes, bitmaps, buttons, fonts, texts, sounds, sprites, morphs, video, binary
+// data.
+constexpr std::array<uint16_t, 25> kDefineTags = {2,  6,  7,  10, 11, 14, 20, 21, 22,
+                                                  32, 33, 34, 35, 36, 37, 39, 46, 48,
+                                                  60, 75, 83, 84, 87, 90, 91};
 
 Tag MakeTag(uint16_t code, Writer& body) { return Tag{code, body.Take(), false}; }
 
@@ -178,11 +180,12 @@ PlaceObject ParsePlaceObject(const Tag& tag) {
   const uint8_t flags3 = tag.code == kTagPlaceObject3 ? in.ReadU8() : 0;
   if ((flags & (kPlaceHasColorTransform | kPlaceHasClipActions)) != 0 ||
       (flags3 & ~(kPlace3HasClassName | kPlace3HasImage)) != 0)
-    throw SwfError("PlaceObject with colour transform, filters, blend mode or clip actions is not supported");
+    throw SwfError(
+        "PlaceObject with colour transform, filters, blend mode or clip actions is not supported");
   place.move = (flags & kPlaceMove) != 0;
   place.depth = in.ReadU16();
-  const bool hasClassName =
-      (flags3 & kPlace3HasClassName) != 0 || ((flags3 & kPlace3HasImage) != 0 && (flags & kPlaceHasCharacter) != 0);
+  const bool hasClassName = (flags3 & kPlace3HasClassName) != 0 ||
+                            ((flags3 & kPlace3HasImage) != 0 && (flags & kPlaceHasCharacter) != 0);
   if (hasClassName) place.className = in.ReadString();
   if (flags & kPlaceHasCharacter) place.characterId = in.ReadU16();
   if (flags & kPlaceHasMatrix) place.matrix = ReadMatrix(in);
@@ -246,7 +249,8 @@ namespace {
 void ExpectCharacterTag(const Tag& tag) {
   if (!TagDefinesCharacter(tag.code) && tag.code != kTagVideoFrame)
     throw SwfError("tag " + std::to_string(tag.code) + " carries no character id");
-  if (tag.body.size() < 2) throw SwfError("tag " + std::to_string(tag.code) + " too short for a character id");
+  if (tag.body.size() < 2)
+    throw SwfError("tag " + std::to_string(tag.code) + " too short for a character id");
 }
 }  // namespace
 

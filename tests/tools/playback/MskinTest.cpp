@@ -20,12 +20,15 @@ using namespace fennick;
 constexpr uint16_t kSkinShapeId = 7;
 
 std::string VideoSwf() {
-  return fixtures::Make("mskin-video.swf",
-                        "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=22050 "
-                        "-t 3 -c:v flv1 -c:a libmp3lame -ar 22050");
+  return fixtures::Make(
+      "mskin-video.swf",
+      "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=22050 "
+      "-t 3 -c:v flv1 -c:a libmp3lame -ar 22050");
 }
 
-swf::Tag CodeTag(const std::string& name) { return swf::MakeDoAbc(abc::AbcFile{}.Serialize(), name); }
+swf::Tag CodeTag(const std::string& name) {
+  return swf::MakeDoAbc(abc::AbcFile{}.Serialize(), name);
+}
 
 // An ActionScript 3 movie with a document class, a shape of its own placed at depth 1.
 swf::Movie SkinMovie() {
@@ -65,10 +68,11 @@ class MskinTest : public ::testing::Test {
 
   // Runs the program with the packaging step's command line; returns its exit status.
   int Combine(const std::optional<fs::path>& video, const std::string& size = "-X 480 -Y 360") {
-    std::string command = fixtures::ShellQuote(FENNICK_MSKIN_PROGRAM) + " " + fixtures::ShellQuote(skin_.string());
+    std::string command =
+        fixtures::ShellQuote(FENNICK_MSKIN_PROGRAM) + " " + fixtures::ShellQuote(skin_.string());
     if (video) command += " " + fixtures::ShellQuote("video=" + video->string());
-    command += " " + fixtures::ShellQuote("swfdata=" + settings_.string()) + " " + size + " -F 9 -o " +
-               fixtures::ShellQuote(output_.string()) + " 2>&1";
+    command += " " + fixtures::ShellQuote("swfdata=" + settings_.string()) + " " + size +
+               " -F 9 -o " + fixtures::ShellQuote(output_.string()) + " 2>&1";
     return fixtures::Run(command, &messages_);
   }
 
@@ -84,13 +88,15 @@ class MskinTest : public ::testing::Test {
 
 std::vector<swf::Tag> TagsOf(const std::vector<swf::Tag>& tags, uint16_t code) {
   std::vector<swf::Tag> found;
-  std::copy_if(tags.begin(), tags.end(), std::back_inserter(found), [&](const swf::Tag& t) { return t.code == code; });
+  std::copy_if(tags.begin(), tags.end(), std::back_inserter(found),
+               [&](const swf::Tag& t) { return t.code == code; });
   return found;
 }
 
 size_t IndexOf(const std::vector<swf::Tag>& tags, uint16_t code, const std::string& abcName = "") {
   for (size_t i = 0; i < tags.size(); ++i)
-    if (tags[i].code == code && (abcName.empty() || swf::ParseDoAbc(tags[i]).name == abcName)) return i;
+    if (tags[i].code == code && (abcName.empty() || swf::ParseDoAbc(tags[i]).name == abcName))
+      return i;
   return tags.size();
 }
 
@@ -118,8 +124,11 @@ TEST_F(MskinTest, EmbedsTheVideoAsASpriteNamedVideoMcWithRenumberedCharacters) {
   EXPECT_NE(sprite.id, kSkinShapeId);
   EXPECT_EQ(sprite.frameCount, video.frameCount);
   EXPECT_EQ(swf::CountFrames(sprite.tags), video.frameCount);
-  EXPECT_EQ(TagsOf(sprite.tags, swf::kTagSoundStreamBlock).size(), TagsOf(video.tags, swf::kTagSoundStreamBlock).size());
-  EXPECT_EQ(TagsOf(sprite.tags, swf::kTagSoundStreamHead2).size() + TagsOf(sprite.tags, swf::kTagSoundStreamHead).size(), 1u);
+  EXPECT_EQ(TagsOf(sprite.tags, swf::kTagSoundStreamBlock).size(),
+            TagsOf(video.tags, swf::kTagSoundStreamBlock).size());
+  EXPECT_EQ(TagsOf(sprite.tags, swf::kTagSoundStreamHead2).size() +
+                TagsOf(sprite.tags, swf::kTagSoundStreamHead).size(),
+            1u);
   const auto frames = TagsOf(sprite.tags, swf::kTagVideoFrame);
   ASSERT_EQ(frames.size(), TagsOf(video.tags, swf::kTagVideoFrame).size());
   for (const swf::Tag& frame : frames) EXPECT_EQ(swf::TagCharacterId(frame), streamId);
@@ -149,11 +158,14 @@ TEST_F(MskinTest, PutsTheSettingsCodeBeforeTheSkinsAndKeepsTheSkinsDocumentClass
   const swf::Movie out = swf::LoadMovie(output_);
   EXPECT_EQ(out.tags.front().code, swf::kTagFileAttributes);
   EXPECT_TRUE(swf::ParseFileAttributes(out.tags.front()) & swf::kAttrActionScript3);
-  EXPECT_LT(IndexOf(out.tags, swf::kTagDoAbc, "settings"), IndexOf(out.tags, swf::kTagDoAbc, "skin"));
+  EXPECT_LT(IndexOf(out.tags, swf::kTagDoAbc, "settings"),
+            IndexOf(out.tags, swf::kTagDoAbc, "skin"));
   EXPECT_LT(IndexOf(out.tags, swf::kTagDoAbc, "skin"), out.tags.size());
   const auto symbols = TagsOf(out.tags, swf::kTagSymbolClass);
-  ASSERT_EQ(symbols.size(), 1u) << "the settings' own document class must not compete with the skin's";
-  EXPECT_EQ(swf::ParseSymbolClass(symbols[0]), (std::vector<std::pair<uint16_t, std::string>>{{0, "Skin"}}));
+  ASSERT_EQ(symbols.size(), 1u)
+      << "the settings' own document class must not compete with the skin's";
+  EXPECT_EQ(swf::ParseSymbolClass(symbols[0]),
+            (std::vector<std::pair<uint16_t, std::string>>{{0, "Skin"}}));
   EXPECT_TRUE(TagsOf(out.tags, swf::kTagDefineSprite).empty());
   EXPECT_DOUBLE_EQ(out.frameRate, 12.0) << "without a video the skin's frame rate stays";
 }
@@ -221,9 +233,11 @@ TEST(MskinCombine, VideoMoviesThatCannotBeEmbeddedAreNamed) {
     return "(combined)";
   };
   const swf::Tag frame{swf::kTagVideoFrame, {1, 0, 0, 0}, false};
-  EXPECT_EQ(errorOf({frame, swf::MakeShowFrame()}), "the video SWF uses character 1 that it does not define");
+  EXPECT_EQ(errorOf({frame, swf::MakeShowFrame()}),
+            "the video SWF uses character 1 that it does not define");
   const swf::Tag stream{swf::kTagDefineVideoStream, {1, 0, 2, 0}, false};
-  EXPECT_EQ(errorOf({stream, stream, swf::MakeShowFrame()}), "the video SWF defines character 1 twice");
+  EXPECT_EQ(errorOf({stream, stream, swf::MakeShowFrame()}),
+            "the video SWF defines character 1 twice");
   EXPECT_EQ(errorOf({CodeTag("video"), swf::MakeShowFrame()}),
             "the video SWF holds a tag of type 82 that cannot be moved into a sprite");
   EXPECT_EQ(errorOf({stream, frame, swf::MakeShowFrame()}), "(combined)");

@@ -18,7 +18,8 @@ using fixtures::ShellQuote;
 
 void RunTool(const std::string& command) {
   std::string output;
-  if (fixtures::Run(command + " 2>&1", &output) != 0) throw std::runtime_error(command + " failed:\n" + output);
+  if (fixtures::Run(command + " 2>&1", &output) != 0)
+    throw std::runtime_error(command + " failed:\n" + output);
 }
 
 std::string Match(const std::string& text, const std::string& pattern) {
@@ -36,12 +37,12 @@ std::string PackageSkin(const std::string& dir, const std::string& name, const s
   const std::string output = (fs::path(dir) / (name + ".swf")).string();
   std::string error;
   if (!GenerateSWFDataClass(settings, source, &error)) throw std::runtime_error(error);
-  RunTool(ShellQuote(FENNICK_SWFDATA_PROGRAM) + " -X 400 -Y 400 -T 9 " + ShellQuote(source) + " -o " +
-          ShellQuote(compiled));
+  RunTool(ShellQuote(FENNICK_SWFDATA_PROGRAM) + " -X 400 -Y 400 -T 9 " + ShellQuote(source) +
+          " -o " + ShellQuote(compiled));
   std::string command = ShellQuote(FENNICK_MSKIN_PROGRAM) + " " + ShellQuote(skin);
   if (videoSwf) command += " " + ShellQuote("video=" + *videoSwf);
-  command += " " + ShellQuote("swfdata=" + compiled) + " -X " + std::to_string(kStageWidth) + " -Y " +
-             std::to_string(kStageHeight) + " -F 9 -o " + ShellQuote(output);
+  command += " " + ShellQuote("swfdata=" + compiled) + " -X " + std::to_string(kStageWidth) +
+             " -Y " + std::to_string(kStageHeight) + " -F 9 -o " + ShellQuote(output);
   RunTool(command);
   return output;
 }
@@ -50,7 +51,8 @@ std::string WriteHtmlPage(const std::string& dir, const std::string& name) {
   const std::string page = (fs::path(dir) / (name + ".html")).string();
   const std::string w = std::to_string(kStageWidth), h = std::to_string(kStageHeight);
   std::ofstream out(page, std::ios::binary);
-  out << "<html>\n<title>" << name << "</title>\n<body>\n<table width=\"100%\" height=\"100%\">\n<tr>\n<td>\n<center>\n"
+  out << "<html>\n<title>" << name
+      << "</title>\n<body>\n<table width=\"100%\" height=\"100%\">\n<tr>\n<td>\n<center>\n"
       << "<object classid=\"CLSID:D27CDB6E-AE6D-11cf-96B8-444553540000\"\n"
       << "codebase=\"swflash.cab#version=8,0,0,0\"\n"
       << "Width=\"" << w << "\"Height=\"" << h << "\">\n"
@@ -59,7 +61,8 @@ std::string WriteHtmlPage(const std::string& dir, const std::string& name) {
       << "<param name=\"bgcolor\" value=\"#000000\">\n"
       << "<param name=\"allowScriptAccess\" value=\"always\" >\n"
       << "<param name=\"allowFullScreen\" value=\"True\" >\n"
-      << "<embed src=\"" << name << ".swf\" quality=\"high\" width=\"" << w << "\" height=\"" << h << "\" \n"
+      << "<embed src=\"" << name << ".swf\" quality=\"high\" width=\"" << w << "\" height=\"" << h
+      << "\" \n"
       << "allowScriptAccess=\"always\" type=\"application/x-shockwave-flash\" \n"
       << "pluginspage=\"getflashplayer\" allowfullscreen=\"true\">\n"
       << "</object>\n</center>\n</td>\n</tr>\n</body>\n</html>\n";
@@ -67,11 +70,13 @@ std::string WriteHtmlPage(const std::string& dir, const std::string& name) {
   return page;
 }
 
-std::string AssembleSkin(const std::string& dir, const std::string& className, const std::string& source) {
+std::string AssembleSkin(const std::string& dir, const std::string& className,
+                         const std::string& source) {
   using namespace fennick;
   const abc::Assembly assembly = abc::Assemble(source, className + ".asm");
   swf::Movie movie;
-  movie.tags = {swf::MakeFileAttributes(swf::kAttrActionScript3), swf::MakeDoAbc(assembly.abc.Serialize(), className),
+  movie.tags = {swf::MakeFileAttributes(swf::kAttrActionScript3),
+                swf::MakeDoAbc(assembly.abc.Serialize(), className),
                 swf::MakeSymbolClass({{0, className}}), swf::MakeShowFrame()};
   movie.frameCount = swf::CountFrames(movie.tags);
   const std::string file = (fs::path(dir) / (className + ".swf")).string();
@@ -82,7 +87,8 @@ std::string AssembleSkin(const std::string& dir, const std::string& className, c
 Result Play(const std::string& target, const std::string& options) {
   Result result;
   const std::string command = "NODE_PATH=" + ShellQuote(FENNICK_PLAYBACK_MODULES) + " node " +
-                              ShellQuote(FENNICK_PLAYBACK_SCRIPT) + " " + ShellQuote(target) + " " + options + " 2>&1";
+                              ShellQuote(FENNICK_PLAYBACK_SCRIPT) + " " + ShellQuote(target) + " " +
+                              options + " 2>&1";
   result.exitCode = fixtures::Run(command, &result.report);
   return result;
 }
@@ -100,9 +106,12 @@ int Result::Colours() const {
 }
 
 std::string Result::ColourAt(int x, int y) const {
-  return Match(report, "\"" + std::to_string(x) + "," + std::to_string(y) + "\":\"(#[0-9a-f]{6})\"");
+  return Match(report,
+               "\"" + std::to_string(x) + "," + std::to_string(y) + "\":\"(#[0-9a-f]{6})\"");
 }
 
-bool Result::Logged(const std::string& text) const { return report.find(text) != std::string::npos; }
+bool Result::Logged(const std::string& text) const {
+  return report.find(text) != std::string::npos;
+}
 
 }  // namespace playback

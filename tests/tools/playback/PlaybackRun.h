@@ -22,7 +22,8 @@ std::string PackageSkin(const std::string& dir, const std::string& name, const s
 std::string WriteHtmlPage(const std::string& dir, const std::string& name);
 
 // A skin SWF from assembly source whose document class is className.
-std::string AssembleSkin(const std::string& dir, const std::string& className, const std::string& source);
+std::string AssembleSkin(const std::string& dir, const std::string& className,
+                         const std::string& source);
 
 // What the harness saw and heard; its JSON report is kept whole for failure messages.
 struct Result {

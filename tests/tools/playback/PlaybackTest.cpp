@@ -19,7 +19,9 @@ constexpr int kCentreX = 240, kCentreY = 180;
 constexpr int kTrackMidX = 209, kTrackStartX = 31, kTrackY = 375;
 
 std::string MediaArgs(const char* seconds) {
-  return std::string("-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=22050 -t ") +
+  return std::string(
+             "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+             "sine=frequency=440:sample_rate=22050 -t ") +
          seconds + " -c:v flv1 -c:a libmp3lame -ar 22050";
 }
 
@@ -30,7 +32,9 @@ std::string VideoSwf() { return fixtures::Make("playback-6s.swf", MediaArgs("6")
 std::string ShortVideoSwf() { return fixtures::Make("playback-short.swf", MediaArgs("1")); }
 std::string VideoFlv() { return fixtures::Make("playback-6s.flv", MediaArgs("6")); }
 
-std::string Skin(const std::string& name) { return (fs::path(FENNICK_SKIN_DIR) / (name + ".swf")).string(); }
+std::string Skin(const std::string& name) {
+  return (fs::path(FENNICK_SKIN_DIR) / (name + ".swf")).string();
+}
 
 TSWFData Embedded(bool autoplay) {
   TSWFData settings;
@@ -161,17 +165,19 @@ end
   const Result result = Play(PackageSkin(dir_, "settings", probe, settings, std::nullopt),
                              "--expect still --probe 100,100");
   ExpectVerdict(result, "STILL");
-  EXPECT_TRUE(result.Logged("SWFDATA|videofile=string:clips/Fïlm 1.flv|autohide=boolean:true|autoplay=boolean:false"
-                            "|isflv=boolean:true|autoRewind=boolean:true|autoSize=boolean:true"
-                            "|showbigplay=boolean:false|ratio=string:16:9|bgcolor=number:1193046"
-                            "|showbuffer=boolean:true|videotime=number:90"))
+  EXPECT_TRUE(result.Logged(
+      "SWFDATA|videofile=string:clips/Fïlm 1.flv|autohide=boolean:true|autoplay=boolean:false"
+      "|isflv=boolean:true|autoRewind=boolean:true|autoSize=boolean:true"
+      "|showbigplay=boolean:false|ratio=string:16:9|bgcolor=number:1193046"
+      "|showbuffer=boolean:true|videotime=number:90"))
       << result.report;
   EXPECT_EQ(result.ColourAt(100, 100), "#123456") << result.report;
 }
 
 TEST_F(PlaybackTest, Player01PlaysTheEmbeddedVideoWithSound) {
-  const Result result = Play(PackageSkin(dir_, "embedded", Skin("Player01"), Embedded(true), VideoSwf()),
-                             "--expect plays --audio");
+  const Result result =
+      Play(PackageSkin(dir_, "embedded", Skin("Player01"), Embedded(true), VideoSwf()),
+           "--expect plays --audio");
   ExpectVerdict(result, "PLAYS");
   EXPECT_GT(result.Figure("audioPeak"), 0.05) << result.report;
   EXPECT_GT(result.Colours(), 200) << "the test picture fills the stage: " << result.report;
@@ -184,8 +190,8 @@ TEST_F(PlaybackTest, NonePlaysTheEmbeddedVideoWithSound) {
                              "--expect plays --audio --probe 240,380");
   ExpectVerdict(result, "PLAYS");
   EXPECT_GT(result.Figure("audioPeak"), 0.05) << result.report;
-  EXPECT_EQ(result.ColourAt(240, 380), "#203040") << "no bar, the background shows under the picture: "
-                                                  << result.report;
+  EXPECT_EQ(result.ColourAt(240, 380), "#203040")
+      << "no bar, the background shows under the picture: " << result.report;
 }
 
 TEST_F(PlaybackTest, Player01PlaysTheProgressiveFlvBesideItsPage) {
@@ -195,18 +201,20 @@ TEST_F(PlaybackTest, Player01PlaysTheProgressiveFlvBesideItsPage) {
 }
 
 TEST_F(PlaybackTest, WithoutAutoplayTheFirstPictureAndThePlayButtonStandStill) {
-  const Result result = Play(PackageSkin(dir_, "still", Skin("Player01"), Embedded(false), VideoSwf()),
-                             "--expect still --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));
+  const Result result =
+      Play(PackageSkin(dir_, "still", Skin("Player01"), Embedded(false), VideoSwf()),
+           "--expect still --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));
   ExpectVerdict(result, "STILL");
-  EXPECT_GT(result.Colours(), 200) << "the first picture shows, not a black stage: " << result.report;
+  EXPECT_GT(result.Colours(), 200)
+      << "the first picture shows, not a black stage: " << result.report;
   EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), kGlyphColour) << result.report;
   EXPECT_LT(result.Figure("audioPeak"), 0.01) << "a still player is silent: " << result.report;
 }
 
 // A paused FLV shows nothing until a picture has been decoded; the skin must wait for it.
 TEST_F(PlaybackTest, WithoutAutoplayAnFlvShowsItsFirstPictureNotBlack) {
-  const Result result = Play(FlvPage(false),
-                             "--expect still --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));
+  const Result result = Play(FlvPage(false), "--expect still --probe " + std::to_string(kCentreX) +
+                                                 "," + std::to_string(kCentreY));
   ExpectVerdict(result, "STILL");
   EXPECT_GT(result.Colours(), 200) << result.report;
   EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), kGlyphColour) << result.report;
@@ -215,25 +223,30 @@ TEST_F(PlaybackTest, WithoutAutoplayAnFlvShowsItsFirstPictureNotBlack) {
 // The embedded sprite would loop by itself: the skin holds the last picture, or with
 // auto-rewind goes back to the first, and either way stands still with its play button.
 TEST_F(PlaybackTest, AtTheEndPlayer01StopsOrRewinds) {
-  const std::string probes = " --probe " + std::to_string(kTrackMidX) + "," + std::to_string(kTrackY) + " --probe " +
-                             std::to_string(kTrackStartX) + "," + std::to_string(kTrackY) + " --probe " +
+  const std::string probes = " --probe " + std::to_string(kTrackMidX) + "," +
+                             std::to_string(kTrackY) + " --probe " + std::to_string(kTrackStartX) +
+                             "," + std::to_string(kTrackY) + " --probe " +
                              std::to_string(kCentreX) + "," + std::to_string(kCentreY);
   TSWFData settings = Embedded(true);
   settings.videotime = 1;
-  const Result stopped = Play(PackageSkin(dir_, "stop", Skin("Player01"), settings, ShortVideoSwf()),
-                              "--expect still --t1 3 --t2 4.5" + probes);
+  const Result stopped =
+      Play(PackageSkin(dir_, "stop", Skin("Player01"), settings, ShortVideoSwf()),
+           "--expect still --t1 3 --t2 4.5" + probes);
   ExpectVerdict(stopped, "STILL");
-  EXPECT_EQ(stopped.ColourAt(kTrackMidX, kTrackY), kProgressColour) << "progress stays full: " << stopped.report;
+  EXPECT_EQ(stopped.ColourAt(kTrackMidX, kTrackY), kProgressColour)
+      << "progress stays full: " << stopped.report;
   EXPECT_EQ(stopped.ColourAt(kTrackStartX, kTrackY), kProgressColour) << stopped.report;
   EXPECT_EQ(stopped.ColourAt(kCentreX, kCentreY), kGlyphColour) << stopped.report;
 
   settings.autoRewind = true;
-  const Result rewound = Play(PackageSkin(dir_, "rewind", Skin("Player01"), settings, ShortVideoSwf()),
-                              "--expect still --t1 3 --t2 4.5" + probes);
+  const Result rewound =
+      Play(PackageSkin(dir_, "rewind", Skin("Player01"), settings, ShortVideoSwf()),
+           "--expect still --t1 3 --t2 4.5" + probes);
   ExpectVerdict(rewound, "STILL");
-  EXPECT_EQ(rewound.ColourAt(kTrackMidX, kTrackY), kTrackColour) << "progress back at zero: " << rewound.report;
-  EXPECT_EQ(rewound.ColourAt(kTrackStartX, kTrackY), kGlyphColour) << "the knob is back at the start: "
-                                                                    << rewound.report;
+  EXPECT_EQ(rewound.ColourAt(kTrackMidX, kTrackY), kTrackColour)
+      << "progress back at zero: " << rewound.report;
+  EXPECT_EQ(rewound.ColourAt(kTrackStartX, kTrackY), kGlyphColour)
+      << "the knob is back at the start: " << rewound.report;
   EXPECT_EQ(rewound.ColourAt(kCentreX, kCentreY), kGlyphColour) << rewound.report;
 }
 
@@ -242,9 +255,9 @@ TEST_F(PlaybackTest, WithoutAnyVideoPlayer01ShowsItsBackgroundAndControls) {
   TSWFData settings;  // progressive, no file name yet
   settings.bgcolor = 0x203040;
   const Result result = Play(PackageSkin(dir_, "preview", Skin("Player01"), settings, std::nullopt),
-                             "--expect still --probe 10,10 --probe " + std::to_string(kTrackMidX) + "," +
-                                 std::to_string(kTrackY) + " --probe " + std::to_string(kCentreX) + "," +
-                                 std::to_string(kCentreY));
+                             "--expect still --probe 10,10 --probe " + std::to_string(kTrackMidX) +
+                                 "," + std::to_string(kTrackY) + " --probe " +
+                                 std::to_string(kCentreX) + "," + std::to_string(kCentreY));
   ExpectVerdict(result, "STILL");
   EXPECT_EQ(result.ColourAt(10, 10), "#203040") << result.report;
   EXPECT_EQ(result.ColourAt(kTrackMidX, kTrackY), kTrackColour) << result.report;
@@ -254,32 +267,36 @@ TEST_F(PlaybackTest, WithoutAnyVideoPlayer01ShowsItsBackgroundAndControls) {
 // The viewer's clicks: the big button plays, the bar's button pauses, the seek bar moves the
 // picture to where it was clicked.
 TEST_F(PlaybackTest, TheBigPlayButtonStartsPlaybackWithSound) {
-  const Result result = Play(PackageSkin(dir_, "click", Skin("Player01"), Embedded(false), VideoSwf()),
-                             "--expect plays --audio --click " + std::to_string(kCentreX) + "," +
-                                 std::to_string(kCentreY));
+  const Result result =
+      Play(PackageSkin(dir_, "click", Skin("Player01"), Embedded(false), VideoSwf()),
+           "--expect plays --audio --click " + std::to_string(kCentreX) + "," +
+               std::to_string(kCentreY));
   ExpectVerdict(result, "PLAYS");
   EXPECT_GT(result.Figure("audioPeak"), 0.05) << result.report;
 }
 
 TEST_F(PlaybackTest, ThePauseButtonStopsPlayback) {
-  const Result result = Play(PackageSkin(dir_, "pause", Skin("Player01"), Embedded(true), VideoSwf()),
-                             "--expect still --click 15," + std::to_string(kTrackY) + " --probe " +
-                                 std::to_string(kCentreX) + "," + std::to_string(kCentreY));
+  const Result result =
+      Play(PackageSkin(dir_, "pause", Skin("Player01"), Embedded(true), VideoSwf()),
+           "--expect still --click 15," + std::to_string(kTrackY) + " --probe " +
+               std::to_string(kCentreX) + "," + std::to_string(kCentreY));
   ExpectVerdict(result, "STILL");
-  EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), kGlyphColour) << "paused shows the big button: " << result.report;
+  EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), kGlyphColour)
+      << "paused shows the big button: " << result.report;
 }
 
 TEST_F(PlaybackTest, ClickingTheSeekBarMovesThereAndKeepsStill) {
   const int threeQuarters = 30 + (kStageWidth - 30 - 92) * 3 / 4;
-  const Result result = Play(PackageSkin(dir_, "seek", Skin("Player01"), Embedded(false), VideoSwf()),
-                             "--expect still --click " + std::to_string(threeQuarters) + "," +
-                                 std::to_string(kTrackY) + " --probe " + std::to_string(kTrackMidX) + "," +
-                                 std::to_string(kTrackY) + " --probe " + std::to_string(threeQuarters + 20) + "," +
-                                 std::to_string(kTrackY));
+  const Result result = Play(
+      PackageSkin(dir_, "seek", Skin("Player01"), Embedded(false), VideoSwf()),
+      "--expect still --click " + std::to_string(threeQuarters) + "," + std::to_string(kTrackY) +
+          " --probe " + std::to_string(kTrackMidX) + "," + std::to_string(kTrackY) + " --probe " +
+          std::to_string(threeQuarters + 20) + "," + std::to_string(kTrackY));
   ExpectVerdict(result, "STILL");
   EXPECT_EQ(result.ColourAt(kTrackMidX, kTrackY), kProgressColour) << result.report;
   EXPECT_EQ(result.ColourAt(threeQuarters + 20, kTrackY), kTrackColour) << result.report;
-  EXPECT_LT(result.Figure("audioPeak"), 0.01) << "a seek while paused stays silent: " << result.report;
+  EXPECT_LT(result.Figure("audioPeak"), 0.01)
+      << "a seek while paused stays silent: " << result.report;
 }
 
 // "Auto Hide toolbar" with no mouse over the player, and no big play button: nothing but the
@@ -289,9 +306,10 @@ TEST_F(PlaybackTest, AutohideAndNoBigButtonLeaveOnlyTheBackground) {
   settings.bgcolor = 0x203040;
   settings.autohide = true;
   settings.showbigplay = false;
-  const Result result = Play(PackageSkin(dir_, "bare", Skin("Player01"), settings, std::nullopt),
-                             "--expect still --probe " + std::to_string(kTrackMidX) + "," + std::to_string(kTrackY) +
-                                 " --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));
+  const Result result =
+      Play(PackageSkin(dir_, "bare", Skin("Player01"), settings, std::nullopt),
+           "--expect still --probe " + std::to_string(kTrackMidX) + "," + std::to_string(kTrackY) +
+               " --probe " + std::to_string(kCentreX) + "," + std::to_string(kCentreY));
   EXPECT_EQ(result.Verdict(), "BLANK") << result.report;
   EXPECT_EQ(result.ColourAt(kTrackMidX, kTrackY), "#203040") << result.report;
   EXPECT_EQ(result.ColourAt(kCentreX, kCentreY), "#203040") << result.report;

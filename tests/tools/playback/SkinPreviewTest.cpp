@@ -17,8 +17,8 @@ using namespace fennick::skins;
 // The picture as ffmpeg decodes it: raw RGB bytes, or empty when it cannot.
 std::vector<uint8_t> DecodeWithFfmpeg(const std::string& png) {
   const std::string raw = png + ".rgb";
-  if (fixtures::Run("ffmpeg -v error -y -i " + fixtures::ShellQuote(png) + " -f rawvideo -pix_fmt rgb24 " +
-                    fixtures::ShellQuote(raw)) != 0)
+  if (fixtures::Run("ffmpeg -v error -y -i " + fixtures::ShellQuote(png) +
+                    " -f rawvideo -pix_fmt rgb24 " + fixtures::ShellQuote(raw)) != 0)
     return {};
   std::ifstream in(raw, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
