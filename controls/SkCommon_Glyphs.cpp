@@ -139,7 +139,8 @@ void DrawArrow(QPainter& Canvas, const TRect& Rect, TSkVisualStyle VisualStyle, 
 
 void DrawCloseCross(QPainter& Canvas, const TRect& Rect, TColor Color) {
   const int size = Rect.Width() >= 11 && Rect.Height() >= 9 ? 8 : 6;
-  const TRect box = CenterRect(Rect, size, size);
+  // Two-pixel strokes: size columns wide, size - 1 rows tall.
+  const TRect box = CenterRect(Rect, size, size - 1);
   for (int i = 0; i < size - 1; ++i) {
     FillRect(Canvas, {box.Left + i, box.Top + i, box.Left + i + 2, box.Top + i + 1}, Color);
     FillRect(Canvas, {box.Right - i - 2, box.Top + i, box.Right - i, box.Top + i + 1}, Color);

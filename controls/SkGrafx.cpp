@@ -68,19 +68,20 @@ const QImage& KeyedCopy(const QImage& Bitmap, TColor TransparentColor) {
   return *cache.insert(key, keyed);
 }
 
-// Colours of a run of N pixels from one colour toward another: each channel in 16.16 fixed
-// point, advanced by (target - start) / N truncated toward zero, so the run starts exactly on
-// From and stops one step short of To.
-std::vector<QRgb> Ramp(TColor From, TColor To, int N) {
+// Colours of a run of Count pixels from one colour toward another: each channel in 16.16 fixed
+// point, advanced per pixel by (target - start) / Steps truncated toward zero. With Steps equal
+// to Count the run stops one step short of To; with Count - 1 it ends on To.
+std::vector<QRgb> Ramp(TColor From, TColor To, int Count, int Steps) {
   std::vector<QRgb> colors;
-  if (N <= 0) return colors;
+  if (Count <= 0) return colors;
+  const int n = std::max(Steps, 1);
   const TColor a = ColorToRGB(From), b = ColorToRGB(To);
   const int start[3] = {GetRValue(a), GetGValue(a), GetBValue(a)};
   const int stop[3] = {GetRValue(b), GetGValue(b), GetBValue(b)};
   int64_t step[3];
-  for (int c = 0; c < 3; ++c) step[c] = ((int64_t(stop[c]) << 16) - (int64_t(start[c]) << 16)) / N;
-  colors.reserve(size_t(N));
-  for (int k = 0; k < N; ++k) {
+  for (int c = 0; c < 3; ++c) step[c] = ((int64_t(stop[c]) << 16) - (int64_t(start[c]) << 16)) / n;
+  colors.reserve(size_t(Count));
+  for (int k = 0; k < Count; ++k) {
     int channel[3];
     for (int c = 0; c < 3; ++c) channel[c] = int(((int64_t(start[c]) << 16) + k * step[c]) >> 16);
     colors.push_back(qRgb(channel[0], channel[1], channel[2]));
@@ -106,17 +107,18 @@ void Band(std::vector<QRgb>& Colors, int MinWidth) {
   }
 }
 
-std::vector<QRgb> BandedRamp(TColor From, TColor To, int N, int MinWidth) {
-  std::vector<QRgb> colors = Ramp(From, To, N);
+std::vector<QRgb> BandedRamp(TColor From, TColor To, int Count, int MinWidth, int Steps = 0) {
+  std::vector<QRgb> colors = Ramp(From, To, Count, Steps > 0 ? Steps : Count);
   Band(colors, MinWidth);
   return colors;
 }
 
-// Both edges StartColor, the centre line StopColor.
+// Both edges StartColor, the centre line StopColor: one ramp from the centre out to the start
+// edge, one from the far edge in toward the centre.
 std::vector<QRgb> CenterRamp(TColor StartColor, TColor StopColor, int Length, int MinWidth) {
   const int center = Length / 2;
   std::vector<QRgb> line(static_cast<size_t>(Length));
-  const std::vector<QRgb> inner = BandedRamp(StopColor, StartColor, center + 1, MinWidth);
+  const std::vector<QRgb> inner = BandedRamp(StopColor, StartColor, center + 1, MinWidth, center);
   for (int j = 0; j <= center; ++j) line[size_t(center - j)] = inner[size_t(j)];
   const std::vector<QRgb> outer = BandedRamp(StartColor, StopColor, Length - 1 - center, MinWidth);
   for (size_t j = 0; j < outer.size(); ++j) line[size_t(Length) - 1 - j] = outer[j];
