@@ -38,39 +38,50 @@ void DrawButtonCaption(QPainter& Canvas, const TSkCaptionPaint& Caption, const T
 // ChangeState. A press inside that is released inside is a click.
 class TSkCustomButton : public QWidget {
   Q_OBJECT
+  Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
  public:
   explicit TSkCustomButton(QWidget* Parent = nullptr);
 
   QString Caption() const { return FCaption; }
   void SetCaption(const QString& Value);
   TVerticalAlignment AlignmentVertical() const { return FCaptionPaint.AlignmentVertical; }
-  void SetAlignmentVertical(TVerticalAlignment V) { Store(FCaptionPaint.AlignmentVertical, V); }
+  void SetAlignmentVertical(TVerticalAlignment V) {
+    StoreAndUpdate(*this, FCaptionPaint.AlignmentVertical, V);
+  }
   TColor HighlightColor() const { return FHighlightColor; }
-  void SetHighlightColor(TColor Value) { Store(FHighlightColor, Value); }
+  void SetHighlightColor(TColor Value) { StoreAndUpdate(*this, FHighlightColor, Value); }
   bool HotTrack() const { return FHotTrack; }
-  void SetHotTrack(bool Value) { Store(FHotTrack, Value); }
+  void SetHotTrack(bool Value) { StoreAndUpdate(*this, FHotTrack, Value); }
   TColor HotTrackColor() const { return FHotTrackColor; }
-  void SetHotTrackColor(TColor Value) { Store(FHotTrackColor, Value); }
+  void SetHotTrackColor(TColor Value) { StoreAndUpdate(*this, FHotTrackColor, Value); }
   TSkHotTrackColorType HotTrackColorType() const { return FHotTrackColorType; }
-  void SetHotTrackColorType(TSkHotTrackColorType Value) { Store(FHotTrackColorType, Value); }
+  void SetHotTrackColorType(TSkHotTrackColorType Value) {
+    StoreAndUpdate(*this, FHotTrackColorType, Value);
+  }
   bool LightTextStyle() const { return FCaptionPaint.LightTextStyle; }
-  void SetLightTextStyle(bool Value) { Store(FCaptionPaint.LightTextStyle, Value); }
+  void SetLightTextStyle(bool Value) { StoreAndUpdate(*this, FCaptionPaint.LightTextStyle, Value); }
   TColor TextHighlightColor() const { return FCaptionPaint.TextHighlightColor; }
-  void SetTextHighlightColor(TColor Value) { Store(FCaptionPaint.TextHighlightColor, Value); }
+  void SetTextHighlightColor(TColor Value) {
+    StoreAndUpdate(*this, FCaptionPaint.TextHighlightColor, Value);
+  }
   TColor TextShadowColor() const { return FCaptionPaint.TextShadowColor; }
-  void SetTextShadowColor(TColor Value) { Store(FCaptionPaint.TextShadowColor, Value); }
+  void SetTextShadowColor(TColor Value) {
+    StoreAndUpdate(*this, FCaptionPaint.TextShadowColor, Value);
+  }
   int TextShadowDepth() const { return FCaptionPaint.TextShadowDepth; }
-  void SetTextShadowDepth(int Value) { Store(FCaptionPaint.TextShadowDepth, Value); }
+  void SetTextShadowDepth(int Value) {
+    StoreAndUpdate(*this, FCaptionPaint.TextShadowDepth, Value);
+  }
   TTextStyle TextStyle() const { return FCaptionPaint.TextStyle; }
-  void SetTextStyle(TTextStyle Value) { Store(FCaptionPaint.TextStyle, Value); }
+  void SetTextStyle(TTextStyle Value) { StoreAndUpdate(*this, FCaptionPaint.TextStyle, Value); }
   bool ThemeAware() const { return FThemeAware; }
-  void SetThemeAware(bool Value) { Store(FThemeAware, Value); }
+  void SetThemeAware(bool Value) { StoreAndUpdate(*this, FThemeAware, Value); }
   bool Transparent() const { return FTransparent; }
   void SetTransparent(bool Value);
   TColor Color() const { return FCaptionPaint.Color; }
-  void SetColor(TColor Value) { Store(FCaptionPaint.Color, Value); }
+  void SetColor(TColor Value) { StoreAndUpdate(*this, FCaptionPaint.Color, Value); }
   TColor FontColor() const { return FCaptionPaint.FontColor; }
-  void SetFontColor(TColor Value) { Store(FCaptionPaint.FontColor, Value); }
+  void SetFontColor(TColor Value) { StoreAndUpdate(*this, FCaptionPaint.FontColor, Value); }
 
   bool Down() const { return FDown; }
   bool MouseOver() const { return FMouseOver; }
@@ -97,12 +108,6 @@ class TSkCustomButton : public QWidget {
   void changeEvent(QEvent* Event) override;
 
  private:
-  template <typename T>
-  void Store(T& Field, T Value) {
-    if (Field == Value) return;
-    Field = Value;
-    update();
-  }
   void SetMouseOver(bool Value);
 
   QString FCaption;
@@ -142,19 +147,19 @@ class TSkControlButton : public QWidget {
   ~TSkControlButton() override;
 
   bool Flat() const { return FPaint.Flat; }
-  void SetFlat(bool Value) { Store(FPaint.Flat, Value); }
+  void SetFlat(bool Value) { StoreAndUpdate(*this, FPaint.Flat, Value); }
   const QImage& Glyph() const { return FPaint.Glyph; }
   // Takes the glyph; a strip of square cells sets NumGlyphs to the cell count (1 above 4).
   void SetGlyph(const QImage& Value);
   int NumGlyphs() const { return FPaint.NumGlyphs; }
-  void SetNumGlyphs(int Value) { Store(FPaint.NumGlyphs, std::max(Value, 1)); }
+  void SetNumGlyphs(int Value) { StoreAndUpdate(*this, FPaint.NumGlyphs, std::max(Value, 1)); }
   uint16_t Delay = 100;         // ms between repeat clicks
   uint16_t InitialDelay = 400;  // ms before the first repeat click
   bool RepeatClicks = false;
   TSkControlButtonStyle Style() const { return FPaint.Style; }
-  void SetStyle(TSkControlButtonStyle Value) { Store(FPaint.Style, Value); }
+  void SetStyle(TSkControlButtonStyle Value) { StoreAndUpdate(*this, FPaint.Style, Value); }
   TColor Color() const { return FPaint.Color; }
-  void SetColor(TColor Value) { Store(FPaint.Color, Value); }
+  void SetColor(TColor Value) { StoreAndUpdate(*this, FPaint.Color, Value); }
 
   bool Down() const { return FPaint.Down; }
   bool MouseInControl() const { return FPaint.MouseInControl; }
@@ -171,12 +176,6 @@ class TSkControlButton : public QWidget {
   void changeEvent(QEvent* Event) override;
 
  private:
-  template <typename T>
-  void Store(T& Field, T Value) {
-    if (Field == Value) return;
-    Field = Value;
-    update();
-  }
   void SetMouseInControl(bool Value);
   void RepeatTimer();
 

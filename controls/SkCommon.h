@@ -15,11 +15,22 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
+
+// Stores a changed Value in Field and repaints Control, as every setter of the library does.
+template <typename T>
+void StoreAndUpdate(QWidget& Control, T& Field, T Value) {
+  if (Field == Value) return;
+  Field = Value;
+  Control.update();
+}
+// Repaints every child of Parent whose "Transparent" property is true.
+void InvalidateTransparentControls(QWidget& Parent);
 
 // ---- Colours --------------------------------------------------------------------------------
 
@@ -301,6 +312,7 @@ class TSkManualClock {
 
  private:
   friend class TSkManualTimer;
+  void Detach(class TSkManualTimer* Timer);
   int64_t FNow = 0;
   std::vector<class TSkManualTimer*> FTimers;
 };

@@ -31,23 +31,29 @@ class TSkQtTimer : public TSkTimer {
 
 }  // namespace
 
+// A timer of a manual clock; it stops for good when its clock goes first.
 class TSkManualTimer : public TSkTimer {
  public:
-  explicit TSkManualTimer(TSkManualClock& Clock) : FClock(Clock) { FClock.FTimers.push_back(this); }
-  ~TSkManualTimer() override { std::erase(FClock.FTimers, this); }
+  explicit TSkManualTimer(TSkManualClock& Clock) : FClock(&Clock) {
+    FClock->FTimers.push_back(this);
+  }
+  ~TSkManualTimer() override {
+    if (FClock) FClock->Detach(this);
+  }
   void Start(int IntervalMs) override {
     FInterval = IntervalMs;
-    FActive = true;
-    FDue = FClock.FNow + FInterval;
+    FActive = FClock != nullptr;
+    FDue = Now() + FInterval;
   }
   void Stop() override { FActive = false; }
   bool Active() const override { return FActive; }
   int Interval() const override { return FInterval; }
   void SetInterval(int IntervalMs) override {
     FInterval = IntervalMs;
-    FDue = FClock.FNow + FInterval;
+    FDue = Now() + FInterval;
   }
-  TSkManualClock& FClock;
+  int64_t Now() const { return FClock ? FClock->FNow : 0; }
+  TSkManualClock* FClock;
   int FInterval = 0;
   bool FActive = false;
   int64_t FDue = 0;
@@ -57,7 +63,13 @@ TSkManualClock::TSkManualClock() { InstalledClock = this; }
 
 TSkManualClock::~TSkManualClock() {
   if (InstalledClock == this) InstalledClock = nullptr;
+  for (TSkManualTimer* timer : FTimers) {
+    timer->FClock = nullptr;
+    timer->FActive = false;
+  }
 }
+
+void TSkManualClock::Detach(TSkManualTimer* Timer) { std::erase(FTimers, Timer); }
 
 void TSkManualClock::Advance(int Ms) {
   const int64_t until = FNow + Ms;
@@ -78,6 +90,11 @@ void TSkManualClock::Advance(int Ms) {
 std::unique_ptr<TSkTimer> CreateSkTimer() {
   if (InstalledClock) return std::make_unique<TSkManualTimer>(*InstalledClock);
   return std::make_unique<TSkQtTimer>();
+}
+
+void InvalidateTransparentControls(QWidget& Parent) {
+  for (QWidget* child : Parent.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (child->property("Transparent").toBool()) child->update();
 }
 
 // ---- Frame controller ---------------------------------------------------------------------------

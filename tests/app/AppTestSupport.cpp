@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include "QtTestApplication.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -8,20 +10,7 @@
 namespace {
 
 // The widgets need one application object for the whole test program.
-class QtEnvironment : public testing::Environment {
- public:
-  void SetUp() override { FApplication = new QApplication(FArgc, FArgv); }
-  void TearDown() override { delete FApplication; }
-
- private:
-  int FArgc = 1;
-  char FName[10] = "app_tests";
-  char* FArgv[2] = {FName, nullptr};
-  QApplication* FApplication = nullptr;
-};
-
-[[maybe_unused]] testing::Environment* const Environment =
-    testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] testing::Environment* const Environment = AddQtTestApplication();
 
 QString ScratchTemplate() {
   QDir().mkpath(QStringLiteral(FENNICK_TEST_WORK_DIR));

@@ -1,31 +1,24 @@
 #include "ControlsTestSupport.h"
 
-#include <QApplication>
+#include "QtTestApplication.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-
-class QtEnvironment : public testing::Environment {
- public:
-  void SetUp() override { FApplication = new QApplication(FArgc, FArgv); }
-  void TearDown() override { delete FApplication; }
-
- private:
-  int FArgc = 1;
-  char FName[15] = "controls_tests";
-  char* FArgv[2] = {FName, nullptr};
-  QApplication* FApplication = nullptr;
-};
-
-[[maybe_unused]] testing::Environment* const Environment =
-    testing::AddGlobalTestEnvironment(new QtEnvironment);
-
+[[maybe_unused]] testing::Environment* const Environment = AddQtTestApplication();
 }  // namespace
 
 QImage SentinelCanvas(int Width, int Height) {
   QImage image(Width, Height, QImage::Format_RGB32);
   image.fill(ToQColor(Sentinel));
   return image;
+}
+
+QImage Painted(int Width, int Height, const std::function<void(QPainter&)>& Paint) {
+  QImage canvas = SentinelCanvas(Width, Height);
+  QPainter painter(&canvas);
+  Paint(painter);
+  return canvas;
 }
 
 TColor PixelAt(const QImage& Image, int X, int Y) { return FromQColor(Image.pixelColor(X, Y)); }

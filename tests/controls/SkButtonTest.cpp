@@ -27,12 +27,14 @@ TEST(SkCustomButton, OnlyAReleaseInsideChangesTheState) {
     QPoint Release;
     int Changes;
   };
+  // clang-format off
   const Case cases[] = {
       {"inside", {50, 8}, 1},
       {"last pixel", {114, 16}, 1},
       {"the row below", {50, 17}, 0},
       {"outside", {200, 8}, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     CountingButton button;
     button.show();
@@ -77,11 +79,15 @@ TEST(SkControlButton, ReleaseBoundsAreStrict) {
     QPoint Release;
     int Clicks;
   };
+  // clang-format off
   const Case cases[] = {
-      {"held without repeat", false, {8, 10}, 1}, {"last pixel", false, {16, 20}, 1},
-      {"the row below", false, {8, 21}, 0},       {"the column right of it", false, {17, 10}, 0},
+      {"held without repeat", false, {8, 10}, 1},
+      {"last pixel", false, {16, 20}, 1},
+      {"the row below", false, {8, 21}, 0},
+      {"the column right of it", false, {17, 10}, 0},
       {"dragged off", true, {40, 40}, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     TSkManualClock clock;
     TSkControlButton button;
@@ -118,35 +124,20 @@ TEST(SkControlButton, PaintsFrameFaceAndContentByState) {
     bool Flat, Down, MouseIn, Enabled;
     std::vector<TPixel> Pixels;
   };
+  // clang-format off
   const Case cases[] = {
-      {"raised",
-       false,
-       false,
-       false,
-       true,
-       {{0, 0, cl3DLight},
-        {16, 20, cl3DDkShadow},
-        {1, 1, white},
-        {2, 2, face},
-        {8, 11, clBlack},
+      {"raised", false, false, false, true,
+       {{0, 0, cl3DLight}, {16, 20, cl3DDkShadow}, {1, 1, white}, {2, 2, face}, {8, 11, clBlack},
         {8, 12, face}}},
       {"pressed", false, true, false, true, {{0, 0, shadow}, {1, 1, face}, {16, 20, shadow}}},
-      {"flat at rest has no frame",
-       true,
-       false,
-       false,
-       true,
+      {"flat at rest has no frame", true, false, false, true,
        {{0, 0, flatColor}, {1, 1, flatColor}}},
       {"flat under the mouse", true, false, true, true, {{0, 0, white}, {16, 20, shadow}}},
-      {"flat disabled under the mouse",
-       true,
-       false,
-       true,
-       false,
+      {"flat disabled under the mouse", true, false, true, false,
        {{0, 0, flatColor}, {8, 11, shadow}}},
   };
+  // clang-format on
   for (const Case& c : cases) {
-    QImage canvas = SentinelCanvas(17, 21);
     TSkControlButtonPaint button;
     button.Bounds = {0, 0, 17, 21};
     button.Flat = c.Flat;
@@ -155,10 +146,7 @@ TEST(SkControlButton, PaintsFrameFaceAndContentByState) {
     button.Enabled = c.Enabled;
     button.Color = flatColor;
     button.Style = cbsDown;
-    {
-      QPainter p(&canvas);
-      PaintControlButton(p, button);
-    }
+    const QImage canvas = Painted(17, 21, [&](QPainter& p) { PaintControlButton(p, button); });
     ExpectPixels(canvas, c.Pixels, c.Name);
   }
 }
@@ -176,6 +164,7 @@ TEST(SkControlButton, GlyphCellsUpDisabledDown) {
     QPoint At;
     TColor Expected;
   };
+  // clang-format off
   const Case cases[] = {
       {"up", false, true, 3, {7, 9}, cells[0]},
       {"disabled", false, false, 3, {7, 9}, cells[1]},
@@ -183,18 +172,15 @@ TEST(SkControlButton, GlyphCellsUpDisabledDown) {
       {"down with one cell", true, true, 1, {8, 10}, cells[1]},
       {"key colour shows the face", false, true, 3, {7, 11}, RGB(240, 240, 240)},
   };
+  // clang-format on
   for (const Case& c : cases) {
-    QImage canvas = SentinelCanvas(17, 21);
     TSkControlButtonPaint button;
     button.Bounds = {0, 0, 17, 21};
     button.Glyph = strip;
     button.NumGlyphs = c.NumGlyphs;
     button.Down = c.Down;
     button.Enabled = c.Enabled;
-    {
-      QPainter p(&canvas);
-      PaintControlButton(p, button);
-    }
+    const QImage canvas = Painted(17, 21, [&](QPainter& p) { PaintControlButton(p, button); });
     EXPECT_EQ(PixelAt(canvas, c.At.x(), c.At.y()), c.Expected) << c.Name;
   }
 }

@@ -46,6 +46,7 @@ TEST(SkCommonColors, DerivedColorsByHand) {
     const char* Name;
     TColor Actual, Expected;
   };
+  // clang-format off
   const Case cases[] = {
       {"darker white", DarkerColor(clWhite, 10), RGB(244, 244, 244)},
       {"lighter white stays white", LighterColor(clWhite, 50), clWhite},
@@ -59,6 +60,7 @@ TEST(SkCommonColors, DerivedColorsByHand) {
       {"xor", XorColors(RGB(255, 0, 15), RGB(15, 15, 15)), RGB(240, 15, 0)},
       {"complement of red", ComplementaryColor(RGB(255, 0, 0), 120), RGB(0, 252, 255)},
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(c.Actual, c.Expected) << c.Name;
 }
 
@@ -104,6 +106,7 @@ TEST(SkCommonColors, VersionTests) {
     int Index;
     bool Exact, OrLater;
   };
+  // clang-format off
   const Case cases[] = {
       {"98 is 98", win98, 2, true, true},
       {"98 is not NT 4", win98, 1, false, false},
@@ -116,6 +119,7 @@ TEST(SkCommonColors, VersionTests) {
       {"7 is no Vista", seven, 7, false, true},
       {"unknown index", vista, 8, false, false},
   };
+  // clang-format on
   for (const Case& c : cases) {
     EXPECT_EQ(IsWinVersion(c.Index, c.Version), c.Exact) << c.Name;
     EXPECT_EQ(IsWinVersionOrLater(c.Index, c.Version), c.OrLater) << c.Name;

@@ -18,121 +18,62 @@ struct DrawCase {
   std::vector<TPixel> Pixels;
 };
 
+// A drawing that reports no rectangle.
+std::function<TRect(QPainter&)> Draws(std::function<void(QPainter&)> Draw) {
+  return [Draw](QPainter& p) {
+    Draw(p);
+    return TRect{};
+  };
+}
+
 void CheckDrawCases(const std::vector<DrawCase>& Cases) {
   for (const DrawCase& c : Cases) {
-    QImage canvas = SentinelCanvas(14, 14);
     TRect inside;
-    {
-      QPainter p(&canvas);
-      inside = c.Draw(p);
-    }
+    const QImage canvas = Painted(14, 14, [&](QPainter& p) { inside = c.Draw(p); });
     EXPECT_EQ(inside, c.Inside) << c.Name;
     ExpectPixels(canvas, c.Pixels, c.Name);
   }
 }
 
 TEST(SkCommonDrawing, BordersOwnTheirCornersAndReportTheInside) {
+  // clang-format off
   CheckDrawCases({
       {"sides: right and bottom own the shared corners",
-       [](QPainter& p) {
-         return DrawSides(p, {1, 1, 6, 5}, Red, Blue);
-       },
-       {2, 2, 5, 4},
-       {{1, 1, Red},
-        {3, 1, Red},
-        {1, 2, Red},
-        {5, 1, Blue},
-        {1, 4, Blue},
-        {5, 4, Blue},
-        {3, 4, Blue},
-        {5, 2, Blue},
-        {3, 2, Sentinel},
-        {0, 0, Sentinel},
-        {6, 1, Sentinel}}},
+       [](QPainter& p) { return DrawSides(p, {1, 1, 6, 5}, Red, Blue); }, {2, 2, 5, 4},
+       {{1, 1, Red}, {3, 1, Red}, {1, 2, Red}, {5, 1, Blue}, {1, 4, Blue}, {5, 4, Blue},
+        {3, 4, Blue}, {5, 2, Blue}, {3, 2, Sentinel}, {0, 0, Sentinel}, {6, 1, Sentinel}}},
       {"sides in clNone draw nothing but still shrink",
-       [](QPainter& p) {
-         return DrawSides(p, {1, 1, 6, 5}, clNone, clNone, sdLeft | sdTop);
-       },
-       {2, 2, 6, 5},
-       {{1, 1, Sentinel}, {1, 3, Sentinel}, {3, 1, Sentinel}}},
-      {"no style leaves the rect",
-       [](QPainter& p) {
-         return DrawBorder(p, {2, 2, 8, 8}, fsNone);
-       },
-       {2, 2, 8, 8},
-       {{2, 2, Sentinel}}},
-      {"raised: two rings",
-       [](QPainter& p) {
-         return DrawBorder(p, {0, 0, 5, 5}, fsRaised);
-       },
+       [](QPainter& p) { return DrawSides(p, {1, 1, 6, 5}, clNone, clNone, sdLeft | sdTop); },
+       {2, 2, 6, 5}, {{1, 1, Sentinel}, {1, 3, Sentinel}, {3, 1, Sentinel}}},
+      {"no style leaves the rect", [](QPainter& p) { return DrawBorder(p, {2, 2, 8, 8}, fsNone); },
+       {2, 2, 8, 8}, {{2, 2, Sentinel}}},
+      {"raised: two rings", [](QPainter& p) { return DrawBorder(p, {0, 0, 5, 5}, fsRaised); },
        {2, 2, 3, 3},
-       {{0, 0, cl3DLight},
-        {4, 0, cl3DDkShadow},
-        {0, 4, cl3DDkShadow},
-        {1, 1, White},
-        {3, 1, Shadow},
-        {1, 3, Shadow},
-        {2, 2, Sentinel}}},
+       {{0, 0, cl3DLight}, {4, 0, cl3DDkShadow}, {0, 4, cl3DDkShadow}, {1, 1, White},
+        {3, 1, Shadow}, {1, 3, Shadow}, {2, 2, Sentinel}}},
       {"groove on left and top closes the open ends",
-       [](QPainter& p) {
-         return DrawBorderSides(p, {0, 0, 6, 6}, fsGroove, sdLeft | sdTop);
-       },
+       [](QPainter& p) { return DrawBorderSides(p, {0, 0, 6, 6}, fsGroove, sdLeft | sdTop); },
        {2, 2, 6, 6},
-       {{0, 0, Shadow},
-        {4, 0, Shadow},
-        {5, 0, Shadow},
-        {0, 5, Shadow},
-        {1, 1, White},
-        {5, 1, White},
-        {1, 5, White},
-        {2, 2, Sentinel}}},
+       {{0, 0, Shadow}, {4, 0, Shadow}, {5, 0, Shadow}, {0, 5, Shadow}, {1, 1, White},
+        {5, 1, White}, {1, 5, White}, {2, 2, Sentinel}}},
       {"flat bold: two rings of shadow",
-       [](QPainter& p) {
-         return DrawBorder(p, {0, 0, 6, 6}, fsFlatBold);
-       },
-       {2, 2, 4, 4},
+       [](QPainter& p) { return DrawBorder(p, {0, 0, 6, 6}, fsFlatBold); }, {2, 2, 4, 4},
        {{0, 0, Shadow}, {1, 1, Shadow}, {4, 4, Shadow}, {2, 2, Sentinel}}},
       {"colour border: status is darker over lighter",
-       [](QPainter& p) {
-         return DrawColorBorder(p, {0, 0, 4, 4}, clBtnFace, fsStatus);
-       },
-       {1, 1, 3, 3},
-       {{0, 0, RGB(187, 187, 187)}, {3, 3, White}, {3, 0, White}}},
-      {"box",
-       [](QPainter& p) {
-         return DrawBox(p, {1, 1, 4, 4}, Red);
-       },
-       {2, 2, 3, 3},
+       [](QPainter& p) { return DrawColorBorder(p, {0, 0, 4, 4}, clBtnFace, fsStatus); },
+       {1, 1, 3, 3}, {{0, 0, RGB(187, 187, 187)}, {3, 3, White}, {3, 0, White}}},
+      {"box", [](QPainter& p) { return DrawBox(p, {1, 1, 4, 4}, Red); }, {2, 2, 3, 3},
        {{1, 1, Red}, {3, 3, Red}, {2, 2, Sentinel}}},
       {"focus dots on every second pixel",
-       [](QPainter& p) {
-         return DrawFocusBorder(p, {0, 0, 5, 5});
-       },
-       {1, 1, 4, 4},
-       {{0, 0, Sentinel},
-        {1, 0, clBlack},
-        {2, 0, Sentinel},
-        {3, 0, clBlack},
-        {0, 1, clBlack},
-        {0, 2, Sentinel},
-        {4, 1, clBlack},
-        {1, 4, clBlack},
-        {4, 3, clBlack}}},
+       [](QPainter& p) { return DrawFocusBorder(p, {0, 0, 5, 5}); }, {1, 1, 4, 4},
+       {{0, 0, Sentinel}, {1, 0, clBlack}, {2, 0, Sentinel}, {3, 0, clBlack}, {0, 1, clBlack},
+        {0, 2, Sentinel}, {4, 1, clBlack}, {1, 4, clBlack}, {4, 3, clBlack}}},
       {"rounded flat cuts its corners",
-       [](QPainter& p) {
-         return DrawRoundedFlatBorder(p, {0, 0, 6, 6}, Red);
-       },
-       {2, 2, 4, 4},
-       {{0, 0, Sentinel},
-        {1, 0, Sentinel},
-        {0, 1, Sentinel},
-        {1, 1, Red},
-        {2, 0, Red},
-        {0, 2, Red},
-        {4, 4, Red},
-        {5, 5, Sentinel},
-        {5, 3, Red}}},
+       [](QPainter& p) { return DrawRoundedFlatBorder(p, {0, 0, 6, 6}, Red); }, {2, 2, 4, 4},
+       {{0, 0, Sentinel}, {1, 0, Sentinel}, {0, 1, Sentinel}, {1, 1, Red}, {2, 0, Red}, {0, 2, Red},
+        {4, 4, Red}, {5, 5, Sentinel}, {5, 3, Red}}},
   });
+  // clang-format on
 }
 
 TEST(SkCommonDrawing, CompositeBorderAndEditFrame) {
@@ -143,34 +84,19 @@ TEST(SkCommonDrawing, CompositeBorderAndEditFrame) {
   b.BorderColor = Blue;
   b.BorderInner = fsFlat;
   b.CutInnerFlatCorners = true;
+  // clang-format off
   CheckDrawCases({
       {"flat outer, one ring of border colour, inner flat with cut corners",
-       [&b](QPainter& p) {
-         return DrawInnerOuterBorders(p, {0, 0, 8, 8}, b);
-       },
-       {3, 3, 5, 5},
-       {{0, 0, Red},
-        {7, 7, Red},
-        {1, 1, Blue},
-        {6, 6, Blue},
-        {2, 2, Sentinel},
-        {3, 2, Red},
-        {2, 3, Red},
-        {5, 5, Sentinel},
-        {3, 3, Sentinel}}},
+       [&b](QPainter& p) { return DrawInnerOuterBorders(p, {0, 0, 8, 8}, b); }, {3, 3, 5, 5},
+       {{0, 0, Red}, {7, 7, Red}, {1, 1, Blue}, {6, 6, Blue}, {2, 2, Sentinel}, {3, 2, Red},
+        {2, 3, Red}, {5, 5, Sentinel}, {3, 3, Sentinel}}},
       {"edit frame: background ring, then a flat left side",
-       [](QPainter& p) {
-         DrawFrame(p, 6, 6, fsFlat, RGB(1, 200, 3), Red, sdLeft, false);
-         return TRect{};
-       },
+       Draws([](QPainter& p) { DrawFrame(p, 6, 6, fsFlat, RGB(1, 200, 3), Red, sdLeft, false); }),
        {},
-       {{0, 0, Red},
-        {0, 5, Red},
-        {5, 0, RGB(1, 200, 3)},
-        {1, 1, RGB(1, 200, 3)},
-        {4, 4, RGB(1, 200, 3)},
-        {2, 2, Sentinel}}},
+       {{0, 0, Red}, {0, 5, Red}, {5, 0, RGB(1, 200, 3)}, {1, 1, RGB(1, 200, 3)},
+        {4, 4, RGB(1, 200, 3)}, {2, 2, Sentinel}}},
   });
+  // clang-format on
 }
 
 TEST(SkCommonDrawing, PercentBarsAtTheirPercentages) {
@@ -188,14 +114,12 @@ TEST(SkCommonDrawing, PercentBarsAtTheirPercentages) {
       {25, orVertical, 6, 100, 25},
   };
   for (const Case& c : cases) {
-    QImage canvas = SentinelCanvas(c.Width, c.Height);
     TPercentBar bar;
     bar.Percent = c.Percent;
     bar.Orientation = c.Orientation;
-    {
-      QPainter p(&canvas);
+    const QImage canvas = Painted(c.Width, c.Height, [&](QPainter& p) {
       DrawPercentBar(p, {0, 0, c.Width, c.Height}, bar, Red, Blue);
-    }
+    });
     const bool vertical = c.Orientation == orVertical;
     const int length = vertical ? c.Height : c.Width;
     const auto at = [&](int Along) {  // pixel Along from the bar's start edge
@@ -258,12 +182,10 @@ TEST(SkCommonDrawing, LedBarsLightWholeSegments) {
   };
   for (const Case& c : cases) {
     const bool vertical = c.Orientation == orVertical;
-    QImage canvas = vertical ? SentinelCanvas(6, c.Length) : SentinelCanvas(c.Length, 6);
-    {
-      QPainter p(&canvas);
-      DrawLEDProgressBar(p, TRect::FromQRect(canvas.rect()), c.Orientation, Red, Blue, c.Segments,
-                         c.Percent, false, false);
-    }
+    const TRect bounds = vertical ? TRect{0, 0, 6, c.Length} : TRect{0, 0, c.Length, 6};
+    const QImage canvas = Painted(bounds.Right, bounds.Bottom, [&](QPainter& p) {
+      DrawLEDProgressBar(p, bounds, c.Orientation, Red, Blue, c.Segments, c.Percent, false, false);
+    });
     for (const auto& [along, color] : c.Along)
       EXPECT_EQ(vertical ? PixelAt(canvas, 2, along) : PixelAt(canvas, along, 2), color)
           << c.Name << " at " << along;
@@ -281,97 +203,49 @@ TEST(SkCommonDrawing, GlyphsByHand) {
   hot.DrawState = gdsHot;
   hot.HotColor = Red;
   const TColor tick = ColorToRGB(clWindowText);
+  // clang-format off
   CheckDrawCases({
       {"arrow down",
-       [](QPainter& p) {
-         return DrawArrow(p, {0, 0, 9, 9}, vsClassic, true, adDown), TRect{};
-       },
-       {},
-       {{4, 5, clBlack},
-        {3, 5, Sentinel},
-        {3, 4, clBlack},
-        {1, 2, clBlack},
-        {7, 2, clBlack},
-        {0, 2, Sentinel},
-        {4, 1, Sentinel}}},
+       Draws([](QPainter& p) { DrawArrow(p, {0, 0, 9, 9}, vsClassic, true, adDown); }), {},
+       {{4, 5, clBlack}, {3, 5, Sentinel}, {3, 4, clBlack}, {1, 2, clBlack}, {7, 2, clBlack},
+        {0, 2, Sentinel}, {4, 1, Sentinel}}},
       {"arrow up",
-       [](QPainter& p) {
-         return DrawArrow(p, {0, 0, 9, 9}, vsClassic, true, adUp), TRect{};
-       },
-       {},
+       Draws([](QPainter& p) { DrawArrow(p, {0, 0, 9, 9}, vsClassic, true, adUp); }), {},
        {{4, 2, clBlack}, {3, 2, Sentinel}, {1, 5, clBlack}, {7, 5, clBlack}, {4, 6, Sentinel}}},
       {"arrow left",
-       [](QPainter& p) {
-         return DrawArrow(p, {0, 0, 9, 9}, vsClassic, true, adLeft), TRect{};
-       },
-       {},
+       Draws([](QPainter& p) { DrawArrow(p, {0, 0, 9, 9}, vsClassic, true, adLeft); }), {},
        {{2, 4, clBlack}, {2, 3, Sentinel}, {5, 1, clBlack}, {5, 7, clBlack}, {6, 4, Sentinel}}},
       {"arrow right, disabled, even height",
-       [](QPainter& p) {
-         return DrawArrow(p, {0, 0, 9, 10}, vsClassic, false, adRight), TRect{};
-       },
-       {},
-       {{5, 4, Shadow}, {5, 3, Sentinel}, {2, 1, Shadow}, {2, 7, Shadow}, {6, 4, Sentinel}}},
+       Draws([](QPainter& p) { DrawArrow(p, {0, 0, 9, 10}, vsClassic, false, adRight); }),
+       {}, {{5, 4, Shadow}, {5, 3, Sentinel}, {2, 1, Shadow}, {2, 7, Shadow}, {6, 4, Sentinel}}},
       {"drop-down arrow on black",
-       [](QPainter& p) {
-         return DrawDropDownArrow(p, {0, 0, 9, 9}, vsClassic, true, clBlack), TRect{};
-       },
+       Draws([](QPainter& p) { DrawDropDownArrow(p, {0, 0, 9, 9}, vsClassic, true, clBlack); }),
        {},
-       {{4, 6, cl3DDkShadow},
-        {1, 3, cl3DDkShadow},
-        {7, 3, cl3DDkShadow},
-        {0, 3, Sentinel},
+       {{4, 6, cl3DDkShadow}, {1, 3, cl3DDkShadow}, {7, 3, cl3DDkShadow}, {0, 3, Sentinel},
         {4, 7, Sentinel}}},
-      {"close cross",
-       [](QPainter& p) {
-         return DrawCloseCross(p, {0, 0, 12, 11}, Red), TRect{};
-       },
-       {},
+      {"close cross", Draws([](QPainter& p) { DrawCloseCross(p, {0, 0, 12, 11}, Red); }), {},
        {{2, 2, Red}, {9, 2, Red}, {5, 5, Red}, {6, 5, Red}, {0, 0, Sentinel}, {5, 2, Sentinel}}},
       {"check box unchecked",
-       [&](QPainter& p) {
-         return DrawCheckBoxGlyph(p, {0, 0, 13, 13}, normal), TRect{};
-       },
-       {},
+       Draws([&](QPainter& p) { DrawCheckBoxGlyph(p, {0, 0, 13, 13}, normal); }), {},
        {{0, 0, Shadow}, {12, 12, Shadow}, {1, 1, White}, {3, 5, White}, {13, 13, Sentinel}}},
       {"check box checked",
-       [&](QPainter& p) {
-         return DrawCheckBoxGlyph(p, {0, 0, 13, 13}, checked), TRect{};
-       },
-       {},
-       {{3, 5, tick},
-        {3, 7, tick},
-        {3, 4, White},
-        {3, 8, White},
-        {6, 8, tick},
-        {9, 3, tick},
-        {9, 5, tick},
-        {9, 6, White}}},
+       Draws([&](QPainter& p) { DrawCheckBoxGlyph(p, {0, 0, 13, 13}, checked); }), {},
+       {{3, 5, tick}, {3, 7, tick}, {3, 4, White}, {3, 8, White}, {6, 8, tick}, {9, 3, tick},
+        {9, 5, tick}, {9, 6, White}}},
       {"check box disabled",
-       [&](QPainter& p) {
-         return DrawCheckBoxGlyph(p, {0, 0, 13, 13}, disabled), TRect{};
-       },
-       {},
+       Draws([&](QPainter& p) { DrawCheckBoxGlyph(p, {0, 0, 13, 13}, disabled); }), {},
        {{1, 1, Face}, {3, 5, Shadow}}},
       {"check box grayed",
-       [&](QPainter& p) {
-         return DrawCheckBoxGlyph(p, {0, 0, 13, 13}, grayed), TRect{};
-       },
-       {},
+       Draws([&](QPainter& p) { DrawCheckBoxGlyph(p, {0, 0, 13, 13}, grayed); }), {},
        {{2, 2, White}, {3, 3, tick}, {9, 9, tick}, {10, 10, White}}},
       {"check box hot frame",
-       [&](QPainter& p) {
-         return DrawCheckBoxGlyph(p, {0, 0, 13, 13}, hot), TRect{};
-       },
-       {},
+       Draws([&](QPainter& p) { DrawCheckBoxGlyph(p, {0, 0, 13, 13}, hot); }), {},
        {{0, 0, Red}, {1, 1, Red}, {11, 11, Red}, {2, 2, White}}},
       {"radio checked",
-       [&](QPainter& p) {
-         return DrawRadioButtonGlyph(p, {0, 0, 13, 13}, checked), TRect{};
-       },
-       {},
+       Draws([&](QPainter& p) { DrawRadioButtonGlyph(p, {0, 0, 13, 13}, checked); }), {},
        {{6, 6, tick}, {0, 0, Sentinel}, {6, 0, Shadow}, {3, 6, White}}},
   });
+  // clang-format on
 }
 
 TEST(SkCommonDrawing, TextHelpers) {
