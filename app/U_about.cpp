@@ -1,6 +1,6 @@
 #include "U_about.h"
 
-#include "U_Config.h"
+#include "U_Config_Gui.h"
 
 #include <QEvent>
 #include <QLabel>

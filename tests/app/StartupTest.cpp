@@ -2,19 +2,16 @@
 #include "Startup.h"
 #include "U_Config.h"
 #include "U_Main.h"
-#include "U_OnlyApps.h"
 #include "U_about.h"
 #include "VelLog.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QUuid>
 #include <gtest/gtest.h>
 
 namespace {
@@ -125,14 +122,6 @@ TEST(MainWindow, IsAnEmptyRoundedFramelessWindowWithTheProgramsCaption) {
   mainfrm.resize(600, 400);
   EXPECT_TRUE(mainfrm.mask().contains(QPoint(599, 200)));
   EXPECT_FALSE(mainfrm.mask().contains(QPoint(599, 399)));
-}
-
-TEST(SingleInstance, ASecondStartFindsTheFirstRunning) {
-  const QString name =
-      QStringLiteral("fennick-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-  EXPECT_FALSE(IsAlreadyRunning(name));
-  EXPECT_TRUE(QFile::exists(QDir::temp().filePath(name + QStringLiteral(".lock"))));
-  EXPECT_TRUE(IsAlreadyRunning(name));
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 #include "AppTestSupport.h"
 #include "U_Config.h"
-#include "UrlCatcher.h"
-#include "VelLog.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -13,10 +10,7 @@ namespace {
 class ConfigTest : public testing::Test {
  protected:
   void SetUp() override { SetProgramFolder(Folder.Path()); }
-  void TearDown() override {
-    SetProgramFolder(QString());
-    VelLog = TVelLog();
-  }
+  void TearDown() override { SetProgramFolder(QString()); }
 
   TScratchFolder Folder;
 };
@@ -61,25 +55,6 @@ TEST_F(ConfigTest, VersionTextsComeFromTheBuildsVersion) {
   EXPECT_EQ(GetFileVersionText(true), QStringLiteral(FENNICK_PROJECT_VERSION));
   EXPECT_EQ(GetFileVersionText(false),
             QStringLiteral(FENNICK_PROJECT_VERSION).section(QLatin1Char('.'), 0, 2));
-}
-
-TEST_F(ConfigTest, OpenUrlHandsTheAddressToTheBrowser) {
-  TUrlCatcher browser;
-  EXPECT_TRUE(OpenURL(QStringLiteral("https://www.velmora.example/fennick/")));
-  ASSERT_EQ(browser.Opened.size(), 1);
-  EXPECT_EQ(browser.Opened[0], QUrl(QStringLiteral("https://www.velmora.example/fennick/")));
-}
-
-TEST_F(ConfigTest, AnAddressThatCannotBeOpenedIsLoggedAsAnError) {
-  InitVelLog(Folder.Path());
-  EXPECT_FALSE(OpenURL(QString()));
-  const QStringList lines = ReadLines(VelLog.FileName());
-  ASSERT_EQ(lines.size(), 1);
-  EXPECT_TRUE(QRegularExpression(QStringLiteral("^") + StampPattern(QStringLiteral("  ")) +
-                                 QStringLiteral("Cannot open "))
-                  .match(lines[0])
-                  .hasMatch())
-      << qPrintable(lines[0]);
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 #include "U_Config.h"
 
 #include "IniFiles.h"
-#include "VelLog.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
-#include <QUrl>
 
 namespace {
 
@@ -29,12 +26,6 @@ QString ReadIniValue(const QString& FileName, const QString& Section, const QStr
 QString ReadUrlConfig(const QString& Ident) {
   return ReadIniValue(ProgramFolder() + QStringLiteral("URL.cfg"), QStringLiteral("URL"), Ident,
                       DefaultHomePage);
-}
-
-bool OpenURL(const QString& Address) {
-  if (QDesktopServices::openUrl(QUrl::fromUserInput(Address))) return true;
-  VelLog.WriteError(QStringLiteral("Cannot open %1 in the web browser").arg(Address));
-  return false;
 }
 
 QString GetFileVersionText(bool WithBuild) {

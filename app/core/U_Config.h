@@ -1,5 +1,6 @@
 // The application's configuration: where the program folder is, the settings files
-// beside the program, and the helpers that several windows share.
+// beside the program, and the helpers that several windows share which need no screen
+// (those that do are in U_Config_Gui.h).
 #pragma once
 
 #include <QString>
@@ -18,9 +19,6 @@ QString ReadIniValue(const QString& FileName, const QString& Section, const QStr
 
 // A page location ("HomePage", "HelpPage") from "URL.cfg" in the program folder.
 QString ReadUrlConfig(const QString& Ident);
-
-// Opens the address in the user's web browser; a failure is written to the log.
-bool OpenURL(const QString& Address);
 
 // The program's version, "1.2.3" or with the build number "1.2.3.4".
 QString GetFileVersionText(bool WithBuild);

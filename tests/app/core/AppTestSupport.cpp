@@ -1,16 +1,10 @@
 #include "AppTestSupport.h"
 
-#include "QtTestApplication.h"
-
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
 namespace {
-
-// The widgets need one application object for the whole test program.
-[[maybe_unused]] testing::Environment* const Environment = AddQtTestApplication();
 
 QString ScratchTemplate() {
   QDir().mkpath(QStringLiteral(FENNICK_TEST_WORK_DIR));

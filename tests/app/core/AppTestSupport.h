@@ -1,5 +1,4 @@
-// Shared by the application tests: a QApplication for the whole test program,
-// scratch folders and log reading.
+// Shared by the application tests: scratch folders and log reading.
 #pragma once
 
 #include <QString>
