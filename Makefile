@@ -1,5 +1,6 @@
 # Fennick: `make run` builds the release program and starts it from its program folder;
-# `make test` builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs the suite.
+# `make test` builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs the suite;
+# `make tsan` builds with ThreadSanitizer and runs the threaded suites.
 
 DEBIAN_PACKAGES := cmake ninja-build g++ pkg-config \
 	qt6-base-dev qt6-base-dev-tools libgl-dev \
@@ -14,8 +15,13 @@ NODE_PACKAGES := nodejs npm
 JOBS ?= $(shell nproc)
 DEBUG_DIR := build/debug
 RELEASE_DIR := build/release
+TSAN_DIR := build/tsan
+# The suites whose work runs on threads of their own: the engine's, the player's and the
+# application's. The suppressions name third-party libraries only.
+TSAN_SUITES := ^(engine_tests|player_tests|app_tests)$$
+TSAN_SUPPRESSIONS := $(CURDIR)/tests/player/tsan.supp
 
-.PHONY: all deps run test build-debug build-release clean
+.PHONY: all deps run test tsan build-debug build-release build-tsan clean
 
 all: build-release
 
@@ -45,6 +51,14 @@ run: build-release
 
 test: build-debug
 	cd $(DEBUG_DIR) && ctest --output-on-failure -j $(JOBS)
+
+build-tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFENNICK_TSAN=ON
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+
+tsan: build-tsan
+	cd $(TSAN_DIR) && TSAN_OPTIONS="suppressions=$(TSAN_SUPPRESSIONS) second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -L '$(TSAN_SUITES)'
 
 clean:
 	rm -rf build
