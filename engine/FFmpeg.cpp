@@ -173,43 +173,6 @@ std::mutex& FFmpegPreviewLock() {
   return lock;
 }
 
-namespace {
-
-// A task thread holding the preview lock may log, and a log line waits for the main thread: the
-// main thread must keep serving that dispatch while it waits for the lock.
-std::unique_lock<std::mutex> LockPreviewServingMainThread() {
-  std::unique_lock<std::mutex> lock(FFmpegPreviewLock(), std::defer_lock);
-  if (!IsMainThread()) {
-    lock.lock();
-    return lock;
-  }
-  while (!lock.try_lock()) CheckSynchronize(1);
-  return lock;
-}
-
-}  // namespace
-
-void TManualEvent::Set() {
-  const std::lock_guard<std::mutex> lock(FLock);
-  FSignalled = true;
-  FChanged.notify_all();
-}
-
-void TManualEvent::Reset() {
-  const std::lock_guard<std::mutex> lock(FLock);
-  FSignalled = false;
-}
-
-bool TManualEvent::Signalled() {
-  const std::lock_guard<std::mutex> lock(FLock);
-  return FSignalled;
-}
-
-bool TManualEvent::WaitFor(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(FLock);
-  return FChanged.wait_for(lock, timeout, [this] { return FSignalled; });
-}
-
 // ---- The task thread ----
 
 TConvertThread::TConvertThread(TCustomFFmpeg* owner, TThreadPriority priority)
@@ -319,7 +282,7 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : FMaxFiles(maxFiles) {
 TCustomFFmpeg::~TCustomFFmpeg() {
   Abort(true);
   if (FTerminateThread.joinable()) {
-    WaitForEnd(FTerminateEvent);
+    WaitServingMainThread(FTerminateEvent);
     FTerminateThread.join();
   }
   FThread.reset();
@@ -413,7 +376,8 @@ void TCustomFFmpeg::Abort(bool wait) {
   }
   thread->Resume();
   // The task thread waiting for an event on the main thread cannot end while that event waits.
-  if (wait && !thread->IsCurrentThread() && DispatchedEventTask != this) WaitForEnd(FConvertEvent);
+  if (wait && !thread->IsCurrentThread() && DispatchedEventTask != this)
+    WaitServingMainThread(FConvertEvent);
 }
 
 void TCustomFFmpeg::Stop(bool wait) {
@@ -434,7 +398,8 @@ void TCustomFFmpeg::Stop(bool wait) {
     });
   }
   lock.unlock();
-  if (wait && FTerminateThreadID.load() != std::this_thread::get_id()) WaitForEnd(FTerminateEvent);
+  if (wait && FTerminateThreadID.load() != std::this_thread::get_id())
+    WaitServingMainThread(FTerminateEvent);
 }
 
 void TCustomFFmpeg::DoTerminate() {
@@ -465,15 +430,6 @@ void TCustomFFmpeg::CheckPaused() {
     thread = FThread.get();
   }
   if (thread && thread->IsCurrentThread()) thread->WaitWhileSuspended();
-}
-
-void TCustomFFmpeg::WaitForEnd(TManualEvent& event) {
-  const bool mainThread = IsMainThread();
-  while (!event.WaitFor(std::chrono::milliseconds(20))) {
-    if (!mainThread) continue;
-    CheckSynchronize(0);
-    ProcessMessages();
-  }
 }
 
 bool TCustomFFmpeg::InterruptCallback(void* data) {
@@ -1130,7 +1086,11 @@ void TCustomFFmpeg::SetPreviewFlags(uint8_t flags) {
 void TCustomFFmpeg::SetPreviewFlagsLocked(uint8_t flags) {
   std::unique_ptr<TPreviewer> closing;
   {
-    const std::unique_lock<std::mutex> lock = LockPreviewServingMainThread();
+    // A task thread holding the preview lock may log, and a log line waits for the main thread.
+    // Only the queued calls run meanwhile, so that setting the flags never re-enters the host's
+    // event loop.
+    const std::unique_lock<std::mutex> lock =
+        LockServingMainThread(FFmpegPreviewLock(), TMainThreadService::CallsOnly);
     FPreviewFlags = flags;
     FPreviewReconvert = true;
     if (!(flags & 1)) closing = std::move(FPreviewer);

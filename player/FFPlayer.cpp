@@ -56,26 +56,6 @@ void SleepMs(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-// On the main thread a wait lets queued main-thread calls run, so that a worker that logs or
-// raises an event meanwhile is not blocked for ever.
-void PumpWhileWaiting() {
-  if (!IsMainThread()) return;
-  CheckSynchronize();
-  ProcessMessages();
-}
-
-template <typename Predicate>
-void WaitPumping(Predicate done, int stepMs) {
-  while (!done()) {
-    if (IsMainThread()) {
-      CheckSynchronize(stepMs);
-      ProcessMessages();
-    } else {
-      SleepMs(stepMs);
-    }
-  }
-}
-
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -373,6 +353,12 @@ struct TPlayContext {
     const std::lock_guard<std::mutex> lock(StatusLock);
     return OpenStatus;
   }
+  // True when the opening has ended, within the time.
+  bool OpenSettled(int milliseconds) {
+    std::unique_lock<std::mutex> lock(StatusLock);
+    return StatusChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                  [this] { return OpenStatus != osPending; });
+  }
 };
 
 // The playing core: what runs on the read, video, refresh, play and audio threads.
@@ -440,6 +426,7 @@ struct TPlayerCore {
                             const AVFrame* frame, double pts);
   static double TargetTime(TPlayContext& context, double pts);
   static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
+  static void AnnounceSeekPicture(TCustomPlayer& player, TPlayContext& context);
   static void PauseAfterStep(TCustomPlayer& player, TPlayContext& context);
 
   // Subtitles (subtitle thread).
@@ -691,7 +678,7 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   if (result < 0) result = ff::av_seek_frame(input, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
   if (result < 0) {
     player.SetLastError(context.FileName + ": error while seeking", false);
-    if (context.HasVideo()) player.FSeekDisplayed.Set();
+    if (context.HasVideo()) AnnounceSeekPicture(player, context);
   } else {
     FlushQueues(player, context);
     context.ExternalClock.Forget();
@@ -752,7 +739,7 @@ void TPlayerCore::HandleEndOfFile(TCustomPlayer& player, TPlayContext& context) 
       context.EndPacketsQueued = true;
     }
   }
-  if (context.HasVideo()) player.FSeekDisplayed.Set();
+  if (context.HasVideo()) AnnounceSeekPicture(player, context);
   SleepMs(10);
   if (context.Audio.Queue.ByteSize() == 0 && context.Video.Queue.ByteSize() == 0 &&
       context.Subtitle.Queue.ByteSize() == 0)
@@ -763,7 +750,7 @@ void TPlayerCore::HandleEndOfFile(TCustomPlayer& player, TPlayContext& context) 
 // Read thread. False when reading must stop.
 bool TPlayerCore::HandleReadError(TCustomPlayer& player, TPlayContext& context, int error) {
   AVIOContext* pb = context.FormatContext->pb;
-  if (context.HasVideo()) player.FSeekDisplayed.Set();
+  if (context.HasVideo()) AnnounceSeekPicture(player, context);
   const auto endOfFile = [&] {
     context.EndOfFile = true;
     if (!context.StillImage && !context.EndOfFileLogged) {
@@ -1059,7 +1046,8 @@ void TPlayerCore::CloseStream(TCustomPlayer& player, std::unique_ptr<TPlayContex
     const std::lock_guard<std::mutex> lock(context->Video.PictureLock);
     context->Video.PictureChanged.notify_all();
   }
-  WaitPumping([&context] { return context->GetOpenStatus() != osPending; }, 10);
+  WaitServingMainThread(
+      [&context](int milliseconds) { return context->OpenSettled(milliseconds); });
   if (context->ReadThread.joinable()) context->ReadThread.join();
   if (context->RefreshThread.joinable()) context->RefreshThread.join();
   for (TPicture& picture : context->Video.Pictures)
@@ -1585,11 +1573,16 @@ double TPlayerCore::TargetTime(TPlayContext& context, double pts) {
   return video.FrameTimer;
 }
 
-// Video thread, after a picture entered the queue.
-void TPlayerCore::PictureQueued(TCustomPlayer& player, TPlayContext& context) {
-  // A waiting Seek returns once the picture is there, and by then it is no longer seeking.
+// A waiting Seek returns once the picture is there (or none can come), and by then it is no
+// longer seeking.
+void TPlayerCore::AnnounceSeekPicture(TCustomPlayer& player, TPlayContext& context) {
   if (!context.SeekRequest) player.FSeeking = false;
   player.FSeekDisplayed.Set();
+}
+
+// Video thread, after a picture entered the queue.
+void TPlayerCore::PictureQueued(TCustomPlayer& player, TPlayContext& context) {
+  AnnounceSeekPicture(player, context);
   const int count = context.StartPausedCount;
   if (count > 0) {
     if (count < 2) {
@@ -2309,7 +2302,8 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
     SetLastError("SDL_CreateThread() failed.", true);
     return false;
   }
-  WaitPumping([&context] { return context->GetOpenStatus() != osPending; }, 10);
+  WaitServingMainThread(
+      [&context](int milliseconds) { return context->OpenSettled(milliseconds); });
   SetOpeningContext(nullptr);
   if (context->GetOpenStatus() != osOpened) {
     context->ReadThread.join();
@@ -2388,12 +2382,12 @@ void TCustomPlayer::StopEventThread(bool terminate) {
     FEventThreadTerminated = true;
     FEvents.Ready.Set();
   }
-  std::atomic<bool> ended{false};
+  TManualResetEvent ended(false);
   std::thread waiter([this, &ended] {
     FEventThread.join();
-    ended = true;
+    ended.Set();
   });
-  WaitPumping([&ended] { return ended.load(); }, 10);
+  WaitServingMainThread(ended);
   waiter.join();
 }
 
@@ -2483,17 +2477,6 @@ void TPlayerCore::ResumeVideoClocks(TPlayContext& context) {
 }
 
 namespace {
-// The main thread takes the player lock while letting queued main-thread calls run: the play
-// thread may be logging through the main thread while it holds the lock.
-std::unique_lock<std::mutex> LockPumping(std::mutex& mutex) {
-  std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
-  while (!lock.try_lock()) {
-    PumpWhileWaiting();
-    SleepMs(1);
-  }
-  return lock;
-}
-
 // Tries for about the time given.
 bool TryLockFor(std::unique_lock<std::mutex>& lock, int milliseconds) {
   for (int waited = 0; !lock.try_lock(); ++waited) {
@@ -2505,7 +2488,7 @@ bool TryLockFor(std::unique_lock<std::mutex>& lock, int milliseconds) {
 }  // namespace
 
 void TCustomPlayer::Pause() {
-  const auto lock = LockPumping(FPlayerLock);
+  const auto lock = LockServingMainThread(FPlayerLock);
   if (!FContext || FContext->Paused) return;
   TogglePause(*FContext);
   FStep = false;
@@ -2513,7 +2496,7 @@ void TCustomPlayer::Pause() {
 }
 
 void TCustomPlayer::Resume() {
-  const auto lock = LockPumping(FPlayerLock);
+  const auto lock = LockServingMainThread(FPlayerLock);
   if (!FContext || !FContext->Paused) return;
   TogglePause(*FContext);
   FStep = false;
@@ -2522,14 +2505,14 @@ void TCustomPlayer::Resume() {
 
 // The video thread pauses again once the next picture is queued.
 void TCustomPlayer::Step() {
-  const auto lock = LockPumping(FPlayerLock);
+  const auto lock = LockServingMainThread(FPlayerLock);
   if (!FContext || !FContext->HasVideo()) return;
   FStep = true;
   if (FContext->Paused) TogglePause(*FContext);
 }
 
 TBitmap TCustomPlayer::CurrentFrame() {
-  const auto lock = LockPumping(FPlayerLock);
+  const auto lock = LockServingMainThread(FPlayerLock);
   TBitmap& bitmap = FFrameConverter.Bitmap();
   bitmap.SetSize(0, 0);
   if (!FContext || !FContext->HasVideo()) return bitmap;
@@ -2595,19 +2578,18 @@ void TCustomPlayer::PictureShown(double, double) {}
 
 void TCustomPlayer::Seek(TSeekFlags flags, bool wait, int64_t position) {
   {
-    const auto lock = LockPumping(FPlayerLock);
+    const auto lock = LockServingMainThread(FPlayerLock);
     if (!FContext) return;
     RequestSeek(*FContext, SeekFlagsToInt(flags), position);
   }
   if (!wait) return;
-  WaitPumping([this] { return FSeekDone.WaitFor(IsMainThread() ? 0 : 100); }, 100);
+  WaitServingMainThread(FSeekDone);
   bool hasVideo;
   {
-    const auto lock = LockPumping(FPlayerLock);
+    const auto lock = LockServingMainThread(FPlayerLock);
     hasVideo = FContext && FContext->HasVideo();
   }
-  if (hasVideo)
-    WaitPumping([this] { return FSeekDisplayed.WaitFor(IsMainThread() ? 0 : 100); }, 100);
+  if (hasVideo) WaitServingMainThread(FSeekDisplayed);
 }
 
 // Holding the player lock. The read thread carries the seek out; a request is ignored while
@@ -2641,7 +2623,7 @@ void TCustomPlayer::StopPlaying(TPlayContext& context) {
 void TCustomPlayer::Stop(bool waitForStop) {
   bool opening = false;
   {
-    const auto lock = LockPumping(FPlayerLock);
+    const auto lock = LockServingMainThread(FPlayerLock);
     if (FContext) {
       StopPlaying(*FContext);
     } else {
@@ -2668,8 +2650,7 @@ void TCustomPlayer::WaitForStop() {
   if (!FPlayThread.joinable()) return;
   int passes = 1;
   for (;;) {
-    if (FStopped.WaitFor(100)) return;
-    PumpWhileWaiting();
+    if (WaitServingMainThread(FStopped, 100)) return;
     std::unique_lock<std::mutex> lock(FPlayerLock, std::defer_lock);
     if (!TryLockFor(lock, 100)) continue;
     ++passes;
@@ -2686,6 +2667,6 @@ void TCustomPlayer::WaitForStop() {
 void TCustomPlayer::WaitForPlayThread() {
   if (!FPlayThread.joinable()) return;
   PostQuit();
-  WaitPumping([this] { return FStopped.IsSet(); }, 10);
+  WaitServingMainThread(FStopped);
   FPlayThread.join();
 }

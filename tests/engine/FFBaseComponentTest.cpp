@@ -215,6 +215,67 @@ TEST_F(BaseTest, HostCanNameAnotherMainThread) {
   EXPECT_TRUE(IsMainThread());
 }
 
+// The main thread waits for a worker that first needs a call run on the main thread: the wait
+// serves that call, and lets the host dispatch its events only where asked to.
+TEST_F(BaseTest, MainThreadWaitServesTheCallOfTheWorkerItWaitsFor) {
+  struct Case {
+    const char* name;
+    bool forLock;
+    TMainThreadService service;
+  };
+  const Case cases[] = {
+      {"event, calls and events", false, TMainThreadService::CallsAndEvents},
+      {"event, calls only", false, TMainThreadService::CallsOnly},
+      {"lock, calls and events", true, TMainThreadService::CallsAndEvents},
+      {"lock, calls only", true, TMainThreadService::CallsOnly},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> pumps{0};
+    SetSynchronizeHooks(nullptr, [&pumps] { ++pumps; });
+    std::mutex mutex;
+    TManualResetEvent locked(false);
+    TManualResetEvent done(false);
+    std::thread::id ranOn;
+    std::thread worker([&] {
+      std::unique_lock<std::mutex> hold(mutex);
+      locked.Set();
+      RunInMainThread([&ranOn] { ranOn = std::this_thread::get_id(); });
+      hold.unlock();
+      done.Set();
+    });
+    if (c.forLock) {
+      EXPECT_TRUE(locked.WaitFor(10000));
+      EXPECT_TRUE(LockServingMainThread(mutex, c.service).owns_lock());
+    } else {
+      EXPECT_TRUE(WaitServingMainThread([&done](int ms) { return done.WaitFor(ms); }, WaitForever,
+                                        c.service));
+    }
+    worker.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(pumps > 0, c.service == TMainThreadService::CallsAndEvents);
+  }
+}
+
+TEST(ManualResetEventTest, StaysSetUntilResetAndTimesOut) {
+  TManualResetEvent event(false);
+  EXPECT_FALSE(event.WaitFor(0));
+  EXPECT_FALSE(event.WaitFor(20));
+  EXPECT_FALSE(WaitServingMainThread(event, 20));
+  bool workerSaw = false;
+  std::thread waiter([&] { workerSaw = WaitServingMainThread(event, 10000); });
+  event.Set();
+  waiter.join();
+  EXPECT_TRUE(workerSaw);
+  EXPECT_TRUE(event.IsSet());
+  EXPECT_TRUE(WaitServingMainThread(event, 0));
+  event.Reset();
+  EXPECT_FALSE(event.IsSet());
+  std::thread late([&] { workerSaw = WaitServingMainThread(event, 20); });
+  late.join();
+  EXPECT_FALSE(workerSaw);
+}
+
 TEST_F(BaseTest, InterruptRegistryAnswersPerThreadWithOneEntryPerRegistration) {
   const std::thread::id self = std::this_thread::get_id();
   std::atomic<bool> flag{true};
