@@ -11,19 +11,6 @@ using namespace ffmpeg_internal;
 
 namespace {
 
-int OptionFlagOfKind(AVMediaType kind) {
-  switch (kind) {
-    case AVMEDIA_TYPE_VIDEO:
-      return AV_OPT_FLAG_VIDEO_PARAM;
-    case AVMEDIA_TYPE_AUDIO:
-      return AV_OPT_FLAG_AUDIO_PARAM;
-    case AVMEDIA_TYPE_SUBTITLE:
-      return AV_OPT_FLAG_SUBTITLE_PARAM;
-    default:
-      return 0;
-  }
-}
-
 const char* KindName(AVMediaType kind) {
   switch (kind) {
     case AVMEDIA_TYPE_VIDEO:
@@ -216,7 +203,7 @@ AVCodecContext* TCustomFFmpeg::NewDecoderContext(const AVStream& st, const AVCod
   decoder->pkt_timebase = st.time_base;
   decoder->thread_count = FSettings.ThreadCount;
   SetContextOptions(FOptionContexts, decoder,
-                    AV_OPT_FLAG_DECODING_PARAM | OptionFlagOfKind(st.codecpar->codec_type));
+                    AV_OPT_FLAG_DECODING_PARAM | MediaTypeOptionFlag(st.codecpar->codec_type));
   return decoder;
 }
 
@@ -443,7 +430,8 @@ void TCustomFFmpeg::SetUpCommon(TOutputFile& file, TOutputStream& ost, AVMediaTy
   if (settings.CodecTag) encoder->codec_tag = settings.CodecTag;
   encoder->thread_count = FSettings.ThreadCount;
   if (file.Ctx->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  SetContextOptions(FOptionContexts, encoder, AV_OPT_FLAG_ENCODING_PARAM | OptionFlagOfKind(kind));
+  SetContextOptions(FOptionContexts, encoder,
+                    AV_OPT_FLAG_ENCODING_PARAM | MediaTypeOptionFlag(kind));
   SetPrivateOptions(*encoder, settings.PrivateOptions);
   if (!settings.Language.empty()) SetDictionary(&ost.St->metadata, "language", settings.Language);
   ost.BitstreamFilterSpecs = std::move(settings.BitstreamFilters);

@@ -4,19 +4,6 @@ using namespace player_internal;
 
 namespace {
 
-int MediaTypeOptionFlag(AVMediaType type) {
-  switch (type) {
-    case AVMEDIA_TYPE_VIDEO:
-      return AV_OPT_FLAG_VIDEO_PARAM;
-    case AVMEDIA_TYPE_AUDIO:
-      return AV_OPT_FLAG_AUDIO_PARAM;
-    case AVMEDIA_TYPE_SUBTITLE:
-      return AV_OPT_FLAG_SUBTITLE_PARAM;
-    default:
-      return 0;
-  }
-}
-
 std::string RateText(AVRational rate) {
   char text[96];
   std::snprintf(text, sizeof text, "%2.2f (%d/%d)", rate.den ? av_q2d(rate) : 0.0, rate.num,
