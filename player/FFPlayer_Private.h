@@ -312,7 +312,6 @@ struct TPlayerCore {
   static int ConvertAudioFrame(TCustomPlayer& player, TAudioSide& audio);
   static bool PrepareResampler(TCustomPlayer& player, TAudioSide& audio, const AVFrame* frame);
   static void CopyOut(TCustomPlayer& player, Uint8* stream, const uint8_t* source, int size);
-  static double AudioClock(const TPlayContext& context);
 
   // Pictures (video thread).
   static void VideoThread(TCustomPlayer& player, TPlayContext& context);
@@ -333,7 +332,6 @@ struct TPlayerCore {
                              const AVFrame* frame, std::unique_lock<std::mutex>& lock);
   static void CopyToOverlay(TCustomPlayer& player, TPlayContext& context, int index,
                             const AVFrame* frame, double pts);
-  static double TargetTime(TPlayContext& context, double pts);
   static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
   static void AnnounceSeekPicture(TCustomPlayer& player, TPlayContext& context);
   static void PauseAfterStep(TCustomPlayer& player, TPlayContext& context);
@@ -343,11 +341,13 @@ struct TPlayerCore {
   static void QueueSubtitle(TPlayContext& context, const AVSubtitle& subtitle, double pts);
   static void FreeSubtitles(TSubtitleSide& side, bool all, double pictureTime);
 
-  // Clocks.
+  // Clocks (any thread; the display's timing on the video thread).
+  static double AudioClock(const TPlayContext& context);
   static double VideoClock(const TPlayContext& context);
   static double MasterClock(const TPlayContext& context);
   static bool FollowsMaster(const TPlayContext& context, bool video);
   static void ResumeVideoClocks(TPlayContext& context);
+  static double TargetTime(TPlayContext& context, double pts);
 
   // Display and refresh (play thread).
   static void RefreshThread(TPlayContext& context);
