@@ -491,3 +491,68 @@ class TSkCustomColors {
  private:
   QStringList FColors;
 };
+
+// ---- Shared by the controls -------------------------------------------------------------------
+
+enum TAlignment { taLeftJustify, taRightJustify, taCenter };
+enum TTextLayout { tlTop, tlCenter, tlBottom };
+
+// The horizontal text flag of an alignment.
+unsigned AlignmentFlags(TAlignment Alignment);
+// The colour a control with ParentColor shows: its parent's "Color" property when it has one,
+// else the parent's background; clBtnFace without a parent.
+TColor ParentControlColor(const QWidget& Control);
+
+// A control's registration with a frame controller (a base of the controls that follow one):
+// moves between controllers, leaves on destruction and forgets a controller freed first.
+class TSkFrameControlled {
+ public:
+  TSkFrameControlled(const TSkFrameControlled&) = delete;
+  TSkFrameControlled& operator=(const TSkFrameControlled&) = delete;
+  TSkFrameController* FrameController() const { return FController; }
+  void SetFrameController(TSkFrameController* Value);
+  TSkFrameControllerNotifications FrameControllerNotifications() const { return FNotifications; }
+  void SetFrameControllerNotifications(TSkFrameControllerNotifications Value) {
+    FNotifications = Value;
+  }
+
+ protected:
+  explicit TSkFrameControlled(QObject& Control) : FControl(Control) {}
+  ~TSkFrameControlled() { SetFrameController(nullptr); }
+  // Whether an update of Update (one setting or all) carries Setting to this control.
+  bool FrameSettingApplies(TSkFrameControllerProperty Update,
+                           TSkFrameControllerProperty Setting) const {
+    return (Update == fcpAll || Update == Setting) && (FNotifications & (1u << Setting));
+  }
+
+ private:
+  QObject& FControl;
+  QPointer<TSkFrameController> FController;
+  TSkFrameControllerNotifications FNotifications = AllFrameNotifications;
+};
+
+// The text colour of a control that blinks in step with the others: its normal colour, or
+// BlinkColor in the shown phases while Blinking. It joins the shared list for the control's life.
+class TSkBlinkingText : public ISkBlinkingControl {
+ public:
+  explicit TSkBlinkingText(QWidget& Control);
+  ~TSkBlinkingText() override;
+  TSkBlinkingText(const TSkBlinkingText&) = delete;
+  TSkBlinkingText& operator=(const TSkBlinkingText&) = delete;
+  bool Blinking() const { return FBlinking; }
+  // Turning it off shows the normal colour again.
+  void SetBlinking(bool Value);
+  TColor BlinkColor() const { return FBlinkColor; }
+  void SetBlinkColor(TColor Value) { StoreAndUpdate(FControl, FBlinkColor, Value); }
+  TColor NormalColor() const { return FNormalColor; }
+  // The new normal colour shows at once unless the control is blinking.
+  void SetNormalColor(TColor Value);
+  TColor Current() const { return FCurrent; }
+  bool QueryBlink() override { return FBlinking; }
+  void Blink(bool Shown) override;
+
+ private:
+  QWidget& FControl;
+  bool FBlinking = false;
+  TColor FBlinkColor = clHighlight, FNormalColor = clWindowText, FCurrent = clWindowText;
+};

@@ -314,3 +314,56 @@ void TSkCustomColors::SetColors(const QStringList& Value) {
     line = line.left(equals + 1) + QStringLiteral("%1").arg(value, 6, 16, QLatin1Char('0'));
   }
 }
+
+// ---- Shared by the controls ---------------------------------------------------------------------
+
+unsigned AlignmentFlags(TAlignment Alignment) {
+  switch (Alignment) {
+    case taRightJustify:
+      return DT_RIGHT;
+    case taCenter:
+      return DT_CENTER;
+    case taLeftJustify:
+      break;
+  }
+  return DT_LEFT;
+}
+
+TColor ParentControlColor(const QWidget& Control) {
+  const QWidget* parent = Control.parentWidget();
+  if (!parent) return clBtnFace;
+  const QVariant color = parent->property("Color");
+  if (color.isValid()) return color.toUInt();
+  return FromQColor(parent->palette().color(parent->backgroundRole()));
+}
+
+void TSkFrameControlled::SetFrameController(TSkFrameController* Value) {
+  if (FController == Value) return;
+  if (FController) FController->RemoveControl(&FControl);
+  FController = Value;
+  if (Value) Value->AddControl(&FControl);
+}
+
+TSkBlinkingText::TSkBlinkingText(QWidget& Control) : FControl(Control) {
+  BlinkingControlsList().Add(this);
+}
+
+TSkBlinkingText::~TSkBlinkingText() {
+  BlinkingControlsList().Remove(this);
+  ReleaseBlinkingControlsList();
+}
+
+void TSkBlinkingText::SetBlinking(bool Value) {
+  if (FBlinking == Value) return;
+  FBlinking = Value;
+  if (!Value) StoreAndUpdate(FControl, FCurrent, FNormalColor);
+}
+
+void TSkBlinkingText::SetNormalColor(TColor Value) {
+  FNormalColor = Value;
+  if (!FBlinking) StoreAndUpdate(FControl, FCurrent, Value);
+}
+
+void TSkBlinkingText::Blink(bool Shown) {
+  if (FBlinking) StoreAndUpdate(FControl, FCurrent, Shown ? FBlinkColor : FNormalColor);
+}
