@@ -499,6 +499,27 @@ enum TTextLayout { tlTop, tlCenter, tlBottom };
 
 // The horizontal text flag of an alignment.
 unsigned AlignmentFlags(TAlignment Alignment);
+// Rect moved in by By pixels on each side in Sides.
+TRect InsetSides(const TRect& Rect, TSides Sides, int By);
+// The area left inside a composite border on the sides it takes: 1 pixel for fsFlat, BevelWidth
+// for fsStatus and fsPopup, 2 for the other styles, plus BorderWidth.
+TRect AdjustRectForBorders(const TRect& Bounds, const TInnerOuterBorders& Borders);
+
+// The copies of a text that give it a raised, recessed or shadowed look.
+struct TSkTextStyleColors {
+  TTextStyle TextStyle = tsNormal;
+  bool LightTextStyle = false;  // leaves out the shadow copy of the raised and recessed looks
+  TColor HighlightColor = clBtnHighlight;
+  TColor ShadowColor = clBtnShadow;
+  int ShadowDepth = 2;
+};
+// Text in Rect with its style copies first, then itself in Color. A right-aligned shadow falls
+// straight down.
+void DrawStyledText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags,
+                    const TSkTextStyleColors& Style, TColor Color);
+// Disabled text: a highlight copy one pixel down and right, then the text in clBtnShadow.
+void DrawEmbossedText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags);
+
 // The colour a control with ParentColor shows: its parent's "Color" property when it has one,
 // else the parent's background; clBtnFace without a parent.
 TColor ParentControlColor(const QWidget& Control);

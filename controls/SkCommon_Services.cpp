@@ -329,6 +329,71 @@ unsigned AlignmentFlags(TAlignment Alignment) {
   return DT_LEFT;
 }
 
+namespace {
+
+int BorderThickness(TFrameStyleEx Style, int BevelWidth) {
+  switch (Style) {
+    case fsNone:
+      return 0;
+    case fsFlat:
+      return 1;
+    case fsStatus:
+    case fsPopup:
+      return BevelWidth;
+    default:
+      return 2;
+  }
+}
+
+void DrawTextCopy(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags, int Dx,
+                  int Dy, TColor Color) {
+  Canvas.setPen(ToQColor(Color));
+  DrawString(Canvas, Text, Rect.Offset(Dx, Dy), Flags);
+}
+
+}  // namespace
+
+TRect InsetSides(const TRect& Rect, TSides Sides, int By) {
+  TRect r = Rect;
+  if (Sides & sdLeft) r.Left += By;
+  if (Sides & sdTop) r.Top += By;
+  if (Sides & sdRight) r.Right -= By;
+  if (Sides & sdBottom) r.Bottom -= By;
+  return r;
+}
+
+TRect AdjustRectForBorders(const TRect& Bounds, const TInnerOuterBorders& B) {
+  return InsetSides(Bounds, B.BorderSides,
+                    BorderThickness(B.BorderOuter, B.BevelWidth) +
+                        BorderThickness(B.BorderInner, B.BevelWidth) + B.BorderWidth);
+}
+
+void DrawStyledText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags,
+                    const TSkTextStyleColors& S, TColor Color) {
+  switch (S.TextStyle) {
+    case tsShadow:
+      DrawTextCopy(Canvas, Text, Rect, Flags, (Flags & DT_RIGHT) ? 0 : S.ShadowDepth, S.ShadowDepth,
+                   S.ShadowColor);
+      break;
+    case tsRaised:
+      if (!S.LightTextStyle) DrawTextCopy(Canvas, Text, Rect, Flags, 1, 1, S.ShadowColor);
+      DrawTextCopy(Canvas, Text, Rect, Flags, -1, -1, S.HighlightColor);
+      break;
+    case tsRecessed:
+      DrawTextCopy(Canvas, Text, Rect, Flags, 1, 1, S.HighlightColor);
+      if (!S.LightTextStyle) DrawTextCopy(Canvas, Text, Rect, Flags, -1, -1, S.ShadowColor);
+      break;
+    case tsNormal:
+      break;
+  }
+  DrawTextCopy(Canvas, Text, Rect, Flags, 0, 0, Color);
+}
+
+void DrawEmbossedText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags) {
+  DrawTextCopy(Canvas, Text, Rect, Flags, 1, 1, clBtnHighlight);
+  DrawTextCopy(Canvas, Text, Rect, Flags, 0, 0, clBtnShadow);
+}
+
 TColor ParentControlColor(const QWidget& Control) {
   const QWidget* parent = Control.parentWidget();
   if (!parent) return clBtnFace;

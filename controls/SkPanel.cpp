@@ -11,30 +11,6 @@
 
 namespace {
 
-// Pixels a border style takes from each side it is drawn on.
-int BorderThickness(TFrameStyleEx Style, int BevelWidth) {
-  switch (Style) {
-    case fsNone:
-      return 0;
-    case fsFlat:
-      return 1;
-    case fsStatus:
-    case fsPopup:
-      return BevelWidth;
-    default:
-      return 2;
-  }
-}
-
-TRect InsetSides(const TRect& Rect, TSides Sides, int By) {
-  TRect r = Rect;
-  if (Sides & sdLeft) r.Left += By;
-  if (Sides & sdTop) r.Top += By;
-  if (Sides & sdRight) r.Right -= By;
-  if (Sides & sdBottom) r.Bottom -= By;
-  return r;
-}
-
 bool RoundedInterior(const TInnerOuterBorders& B) {
   return (B.BorderOuter == fsFlatRounded && B.BorderInner == fsNone && B.BorderWidth == 0) ||
          B.BorderInner == fsFlatRounded;
@@ -82,12 +58,6 @@ void GetFlatColors(const TSkPanelPaint& P, TColor& FlatColor, int& Adjustment) {
   }
   FlatColor = P.Borders.FlatColor;
   Adjustment = P.Borders.FlatColorAdjustment;
-}
-
-TRect AdjustRectForBorders(const TRect& Bounds, const TInnerOuterBorders& B) {
-  const int take = BorderThickness(B.BorderOuter, B.BevelWidth) +
-                   BorderThickness(B.BorderInner, B.BevelWidth) + B.BorderWidth;
-  return InsetSides(Bounds, B.BorderSides, take);
 }
 
 void DrawPanelGrid(QPainter& Canvas, const TRect& R, const TSkPanelPaint& P) {

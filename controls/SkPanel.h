@@ -39,8 +39,6 @@ struct TSkPanelPaint {
 };
 // The frame colour and its adjustment: a system gradient style brings its own.
 void GetFlatColors(const TSkPanelPaint& Panel, TColor& FlatColor, int& Adjustment);
-// The interior left inside the borders on the sides they take (with BorderWidth).
-TRect AdjustRectForBorders(const TRect& Bounds, const TInnerOuterBorders& Borders);
 // Border, interior, grid and caption into Bounds.
 void PaintPanel(QPainter& Canvas, const TRect& Bounds, const TSkPanelPaint& Panel);
 // The grid over Rect: dots or lines every GridXSize by GridYSize pixels.
