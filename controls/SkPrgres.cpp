@@ -15,9 +15,10 @@ void DrawThemedProgressFrame(QPainter& Canvas, const TRect& Rect) {
 
 }  // namespace
 
-int PercentOfParts(unsigned PartsComplete, unsigned TotalParts) {
-  if (TotalParts == 0) return 0;
-  return int(std::nearbyint(double(PartsComplete) / TotalParts * 100));
+void SetPercentBarParts(TPercentBar& Bar, unsigned PartsComplete) {
+  Bar.PartsComplete = std::min(PartsComplete, Bar.TotalParts);
+  if (Bar.TotalParts != 0)
+    Bar.Percent = int(std::nearbyint(double(Bar.PartsComplete) / Bar.TotalParts * 100));
 }
 
 void PaintProgressBar(QPainter& Canvas, const TRect& Bounds, const TSkProgressBarPaint& P) {
@@ -69,9 +70,10 @@ void TSkCustomProgressBar::SetPercent(int Value) {
 }
 
 void TSkCustomProgressBar::SetPartsComplete(unsigned Value) {
-  FPaint.Bar.PartsComplete = std::min(Value, FPaint.Bar.TotalParts);
-  if (FPaint.Bar.TotalParts != 0)
-    SetPercent(PercentOfParts(FPaint.Bar.PartsComplete, FPaint.Bar.TotalParts));
+  TPercentBar next = FPaint.Bar;
+  SetPercentBarParts(next, Value);
+  FPaint.Bar.PartsComplete = next.PartsComplete;
+  SetPercent(next.Percent);
   update();
 }
 

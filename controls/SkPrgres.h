@@ -10,8 +10,9 @@
 
 enum TBarStyle { bsTraditional, bsLED, bsGradient };
 
-// The percentage PartsComplete of TotalParts makes (halves to even), 0 without a total.
-int PercentOfParts(unsigned PartsComplete, unsigned TotalParts);
+// Stores PartsComplete (at most TotalParts) and, when there is a total, the percentage it makes
+// (halves to even).
+void SetPercentBarParts(TPercentBar& Bar, unsigned PartsComplete);
 
 // Everything a progress bar's picture depends on.
 struct TSkProgressBarPaint {

@@ -69,7 +69,11 @@ TEST(SkProgressBar, PartsSetThePercentAndANewTotalStartsOver) {
   EXPECT_EQ(bar.Percent(), 0);
   bar.SetPercent(0);
   EXPECT_EQ(changes, (std::vector<int>{12, 38, 100, 0}));
-  EXPECT_EQ(PercentOfParts(5, 0), 0);
+  TPercentBar untotalled;
+  untotalled.Percent = 7;
+  SetPercentBarParts(untotalled, 5);
+  EXPECT_EQ(untotalled.PartsComplete, 0u);
+  EXPECT_EQ(untotalled.Percent, 7);
 }
 
 TEST(SkProgressBar, StyleAndShapeFollowTheSettings) {
