@@ -17,8 +17,6 @@ enum TButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 // Up, disabled, down, and down for good (a button of a group that stays down).
 enum TSkBmpButtonState { bstUp, bstDisabled, bstDown, bstExclusive };
 
-inline constexpr TColor clOlive = 0x008080;
-
 // The six pictures of a bitmap button and their key colour. Each setter copies the picture; any
 // change fires OnChange.
 class TSkButtonBitmaps {

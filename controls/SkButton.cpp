@@ -9,7 +9,9 @@ namespace {
 constexpr unsigned CaptionMeasureFlags =
     DT_CALCRECT | DT_EXPANDTABS | DT_WORDBREAK | DT_VCENTER | DT_CENTER;
 
-TRect PlaceVertically(const TRect& Rect, int TextHeight, TVerticalAlignment Alignment) {
+}  // namespace
+
+TRect PlaceCaption(const TRect& Rect, int TextHeight, TVerticalAlignment Alignment) {
   TRect r = Rect;
   switch (Alignment) {
     case avTop:
@@ -26,6 +28,8 @@ TRect PlaceVertically(const TRect& Rect, int TextHeight, TVerticalAlignment Alig
   return r;
 }
 
+namespace {
+
 // A press that ends at (X, Y) counts only strictly inside the Width by Height client area.
 bool Inside(const QWidget& Widget, const QPointF& At) {
   return TRect::FromQRect(Widget.rect()).Contains(int(std::floor(At.x())), int(std::floor(At.y())));
@@ -39,7 +43,7 @@ void DrawButtonCaption(QPainter& Canvas, const TSkCaptionPaint& C, const TRect& 
   Canvas.setFont(C.Font);
   Canvas.setBrush(Qt::NoBrush);
   const TRect measured = DrawString(Canvas, C.Caption, Rect, CaptionMeasureFlags);
-  const TRect r = PlaceVertically(Rect, measured.Height(), C.AlignmentVertical);
+  const TRect r = PlaceCaption(Rect, measured.Height(), C.AlignmentVertical);
   if (C.RightToLeft) Flags |= DT_RTLREADING;
   if (!C.Enabled) {
     const TColor gray = ColorsTooClose(C.Color, clGrayText) ? cl3DDkShadow : clGrayText;

@@ -494,6 +494,9 @@ class TSkCustomColors {
 
 // ---- Shared by the controls -------------------------------------------------------------------
 
+// The usual key colour of the controls' pictures.
+inline constexpr TColor clOlive = 0x008080;
+
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 enum TTextLayout { tlTop, tlCenter, tlBottom };
 
