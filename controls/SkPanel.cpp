@@ -378,7 +378,8 @@ void PaintGroupBox(QPainter& Canvas, const TRect& Bounds, const TSkGroupBoxPaint
         DrawBanner(Canvas, caption, Box);
         break;
       case gsUnderline:
-        FillRect(Canvas, {caption.Left, caption.Bottom - 1, caption.Right, caption.Bottom}, c);
+        // Just below the caption's rectangle, which the caption's background fills.
+        FillRect(Canvas, {caption.Left, caption.Bottom, caption.Right, caption.Bottom + 1}, c);
         break;
       case gsCustom:
         break;

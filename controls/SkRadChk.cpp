@@ -66,7 +66,6 @@ TSkCustomGlyphButton::TSkCustomGlyphButton(QWidget* Parent, bool Radio)
     : TSkCustomButton(Parent), TSkFrameControlled(static_cast<QObject&>(*this)) {
   FPaint.Radio = Radio;
   FPaint.GlyphCount = Radio ? 6 : 9;
-  AdjustBounds();
 }
 
 void TSkCustomGlyphButton::SetCustomGlyphs(const QImage& Value) {
