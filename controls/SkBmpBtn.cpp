@@ -2,10 +2,8 @@
 
 #include <QDialog>
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QShortcutEvent>
 
 namespace {
 
@@ -232,9 +230,7 @@ void TSkBmpButton::SetDown(bool Value) {
 void TSkBmpButton::SetCaption(const QString& Value) {
   if (FPaint.Caption == Value) return;
   FPaint.Caption = Value;
-  if (FMnemonic) releaseShortcut(FMnemonic);
-  const QKeySequence key = QKeySequence::mnemonic(Value);
-  FMnemonic = key.isEmpty() ? 0 : grabShortcut(key);
+  FMnemonic = GrabCaptionMnemonic(*this, FMnemonic, Value);
   update();
 }
 
@@ -396,8 +392,7 @@ void TSkBmpButton::changeEvent(QEvent* Event) {
 }
 
 bool TSkBmpButton::event(QEvent* Event) {
-  if (Event->type() == QEvent::Shortcut && FMnemonic != 0 &&
-      static_cast<QShortcutEvent*>(Event)->shortcutId() == FMnemonic) {
+  if (IsShortcutEvent(Event, FMnemonic)) {
     if (isEnabled()) Click();
     return true;
   }

@@ -523,6 +523,12 @@ void DrawStyledText(QPainter& Canvas, const QString& Text, const TRect& Rect, un
 // Disabled text: a highlight copy one pixel down and right, then the text in clBtnShadow.
 void DrawEmbossedText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags);
 
+// Releases Widget's old caption key OldId and grabs the one Caption marks with '&'; returns the
+// new key's id, 0 when the caption marks none.
+int GrabCaptionMnemonic(QWidget& Widget, int OldId, const QString& Caption);
+// Whether Event is the shortcut Id (never for Id 0).
+bool IsShortcutEvent(const QEvent* Event, int Id);
+
 // The colour a control with ParentColor shows: its parent's "Color" property when it has one,
 // else the parent's background; clBtnFace without a parent.
 TColor ParentControlColor(const QWidget& Control);
@@ -548,6 +554,12 @@ class TSkFrameControlled {
                            TSkFrameControllerProperty Setting) const {
     return (Update == fcpAll || Update == Setting) && (FNotifications & (1u << Setting));
   }
+  // What a bordered control (panel, label) takes: the frame style as its outer border, the
+  // sides, the frame colour unadjusted, the colour with bevel colours lightened and darkened
+  // from it, and whether to follow the parent's colour.
+  void ApplyBorderFrameSettings(const TSkFrameController& Controller,
+                                TSkFrameControllerProperty Update, TInnerOuterBorders& Borders,
+                                TColor& Color, bool& ParentColor) const;
 
  private:
   QObject& FControl;

@@ -1,6 +1,8 @@
 // Timers, the frame controller, the blinking list and the custom colours.
 #include "SkCommon.h"
 
+#include <QKeySequence>
+#include <QShortcutEvent>
 #include <QTimer>
 #include <QVariant>
 
@@ -394,6 +396,17 @@ void DrawEmbossedText(QPainter& Canvas, const QString& Text, const TRect& Rect, 
   DrawTextCopy(Canvas, Text, Rect, Flags, 0, 0, clBtnShadow);
 }
 
+int GrabCaptionMnemonic(QWidget& Widget, int OldId, const QString& Caption) {
+  if (OldId != 0) Widget.releaseShortcut(OldId);
+  const QKeySequence key = QKeySequence::mnemonic(Caption);
+  return key.isEmpty() ? 0 : Widget.grabShortcut(key);
+}
+
+bool IsShortcutEvent(const QEvent* Event, int Id) {
+  return Id != 0 && Event->type() == QEvent::Shortcut &&
+         static_cast<const QShortcutEvent*>(Event)->shortcutId() == Id;
+}
+
 TColor ParentControlColor(const QWidget& Control) {
   const QWidget* parent = Control.parentWidget();
   if (!parent) return clBtnFace;
@@ -407,6 +420,25 @@ void TSkFrameControlled::SetFrameController(TSkFrameController* Value) {
   if (FController) FController->RemoveControl(&FControl);
   FController = Value;
   if (Value) Value->AddControl(&FControl);
+}
+
+void TSkFrameControlled::ApplyBorderFrameSettings(const TSkFrameController& Controller,
+                                                  TSkFrameControllerProperty Update,
+                                                  TInnerOuterBorders& Borders, TColor& Color,
+                                                  bool& ParentColor) const {
+  if (FrameSettingApplies(Update, fcpFrameStyle)) Borders.BorderOuter = Controller.FrameStyle();
+  if (FrameSettingApplies(Update, fcpFrameSides)) Borders.BorderSides = Controller.FrameSides();
+  if (FrameSettingApplies(Update, fcpFrameColor)) {
+    Borders.FlatColor = Controller.FrameColor();
+    Borders.FlatColorAdjustment = 0;
+  }
+  if (FrameSettingApplies(Update, fcpColor)) {
+    Color = Controller.Color();
+    ParentColor = false;
+    Borders.BorderHighlight = LighterColor(Color, 100);
+    Borders.BorderShadow = DarkerColor(Color, 50);
+  }
+  if (FrameSettingApplies(Update, fcpParentColor)) ParentColor = Controller.ParentColor();
 }
 
 TSkBlinkingText::TSkBlinkingText(QWidget& Control) : FControl(Control) {

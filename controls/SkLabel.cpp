@@ -245,20 +245,7 @@ void TSkLabel::AdjustBounds() {
 
 void TSkLabel::UpdateFrame(const TSkFrameController& Controller,
                            TSkFrameControllerProperty Property) {
-  TInnerOuterBorders& b = FPaint.Borders;
-  if (FrameSettingApplies(Property, fcpFrameStyle)) b.BorderOuter = Controller.FrameStyle();
-  if (FrameSettingApplies(Property, fcpFrameSides)) b.BorderSides = Controller.FrameSides();
-  if (FrameSettingApplies(Property, fcpFrameColor)) {
-    b.FlatColor = Controller.FrameColor();
-    b.FlatColorAdjustment = 0;
-  }
-  if (FrameSettingApplies(Property, fcpColor)) {
-    FColor = Controller.Color();
-    FParentColor = false;
-    b.BorderHighlight = LighterColor(FColor, 100);
-    b.BorderShadow = DarkerColor(FColor, 50);
-  }
-  if (FrameSettingApplies(Property, fcpParentColor)) FParentColor = Controller.ParentColor();
+  ApplyBorderFrameSettings(Controller, Property, FPaint.Borders, FColor, FParentColor);
   AdjustBounds();
 }
 

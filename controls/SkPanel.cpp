@@ -2,10 +2,8 @@
 
 #include <QEvent>
 #include <QFontMetrics>
-#include <QKeySequence>
 #include <QPainter>
 #include <QResizeEvent>
-#include <QShortcutEvent>
 
 #include <algorithm>
 
@@ -138,31 +136,6 @@ void TSkCustomPanel::SetColor(TColor Value) {
   StoreAndUpdate(*this, FColor, Value);
 }
 
-void TSkCustomPanel::SetBorderInner(TFrameStyleEx Value) {
-  FPaint.Borders.BorderInner = Value;
-  Realign();
-}
-
-void TSkCustomPanel::SetBorderOuter(TFrameStyleEx Value) {
-  FPaint.Borders.BorderOuter = Value;
-  Realign();
-}
-
-void TSkCustomPanel::SetBorderSides(TSides Value) {
-  FPaint.Borders.BorderSides = Value;
-  Realign();
-}
-
-void TSkCustomPanel::SetBorderWidth(int Value) {
-  FPaint.Borders.BorderWidth = Value;
-  Realign();
-}
-
-void TSkCustomPanel::SetBevelWidth(int Value) {
-  FPaint.Borders.BevelWidth = Value;
-  Realign();
-}
-
 void TSkCustomPanel::SetFullRepaint(bool Value) {
   FFullRepaint = Value;
   // Without it Qt repaints a resized widget whole.
@@ -189,19 +162,7 @@ void TSkCustomPanel::Realign() {
 
 void TSkCustomPanel::UpdateFrame(const TSkFrameController& Controller,
                                  TSkFrameControllerProperty Property) {
-  TInnerOuterBorders& b = FPaint.Borders;
-  if (FrameSettingApplies(Property, fcpFrameStyle)) b.BorderOuter = Controller.FrameStyle();
-  if (FrameSettingApplies(Property, fcpFrameSides)) b.BorderSides = Controller.FrameSides();
-  if (FrameSettingApplies(Property, fcpFrameColor)) {
-    b.FlatColor = Controller.FrameColor();
-    b.FlatColorAdjustment = 0;
-  }
-  if (FrameSettingApplies(Property, fcpColor)) {
-    FColor = Controller.Color();
-    b.BorderHighlight = LighterColor(FColor, 100);
-    b.BorderShadow = DarkerColor(FColor, 50);
-  }
-  if (FrameSettingApplies(Property, fcpParentColor)) FParentColor = Controller.ParentColor();
+  ApplyBorderFrameSettings(Controller, Property, FPaint.Borders, FColor, FParentColor);
   Realign();
 }
 
@@ -405,16 +366,6 @@ TSkCustomGroupBox::TSkCustomGroupBox(QWidget* Parent) : TSkCustomPanel(Parent) {
   resize(width(), 105);
 }
 
-void TSkCustomGroupBox::SetGroupStyle(TSkGroupBoxStyle Value) {
-  FGroupStyle = Value;
-  Realign();
-}
-
-void TSkCustomGroupBox::SetBannerHeight(int Value) {
-  FBannerHeight = Value;
-  Realign();
-}
-
 TRect TSkCustomGroupBox::ClientRect() const {
   return GroupBoxClientRect(TSkCustomPanel::ClientRect(), GroupBoxSettings());
 }
@@ -435,16 +386,12 @@ void TSkCustomGroupBox::paintEvent(QPaintEvent*) {
 }
 
 void TSkCustomGroupBox::CaptionChanged() {
-  if (FMnemonic) releaseShortcut(FMnemonic);
-  const QKeySequence key = QKeySequence::mnemonic(Caption());
-  FMnemonic = key.isEmpty() ? 0 : grabShortcut(key);
+  FMnemonic = GrabCaptionMnemonic(*this, FMnemonic, Caption());
   Realign();
 }
 
 bool TSkCustomGroupBox::event(QEvent* Event) {
-  if (Event->type() != QEvent::Shortcut ||
-      static_cast<QShortcutEvent*>(Event)->shortcutId() != FMnemonic || FMnemonic == 0)
-    return TSkCustomPanel::event(Event);
+  if (!IsShortcutEvent(Event, FMnemonic)) return TSkCustomPanel::event(Event);
   // The caption's key moves the focus to the box's first child that takes it.
   for (QWidget* child : findChildren<QWidget*>())
     if (child->isEnabled() && child->isVisible() && (child->focusPolicy() & Qt::TabFocus)) {

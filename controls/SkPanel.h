@@ -69,15 +69,15 @@ class TSkCustomPanel : public QWidget, public TSkFrameControlled, public ISkFram
     StoreAndUpdate(*this, FPaint.AlignmentVertical, V);
   }
   TFrameStyleEx BorderInner() const { return FPaint.Borders.BorderInner; }
-  void SetBorderInner(TFrameStyleEx Value);
+  void SetBorderInner(TFrameStyleEx Value) { StoreAndRealign(FPaint.Borders.BorderInner, Value); }
   TFrameStyleEx BorderOuter() const { return FPaint.Borders.BorderOuter; }
-  void SetBorderOuter(TFrameStyleEx Value);
+  void SetBorderOuter(TFrameStyleEx Value) { StoreAndRealign(FPaint.Borders.BorderOuter, Value); }
   TSides BorderSides() const { return FPaint.Borders.BorderSides; }
-  void SetBorderSides(TSides Value);
+  void SetBorderSides(TSides Value) { StoreAndRealign(FPaint.Borders.BorderSides, Value); }
   int BorderWidth() const { return FPaint.Borders.BorderWidth; }
-  void SetBorderWidth(int Value);
+  void SetBorderWidth(int Value) { StoreAndRealign(FPaint.Borders.BorderWidth, Value); }
   int BevelWidth() const { return FPaint.Borders.BevelWidth; }
-  void SetBevelWidth(int Value);
+  void SetBevelWidth(int Value) { StoreAndRealign(FPaint.Borders.BevelWidth, Value); }
   TColor BorderColor() const { return FPaint.Borders.BorderColor; }
   void SetBorderColor(TColor Value) { StoreAndUpdate(*this, FPaint.Borders.BorderColor, Value); }
   TColor BorderHighlight() const { return FPaint.Borders.BorderHighlight; }
@@ -148,6 +148,12 @@ class TSkCustomPanel : public QWidget, public TSkFrameControlled, public ISkFram
   void resizeEvent(QResizeEvent* Event) override;
   // Lays the children out inside ClientRect again and repaints.
   void Realign();
+  // Stores a setting that moves the frame, then realigns.
+  template <typename T>
+  void StoreAndRealign(T& Field, T Value) {
+    Field = Value;
+    Realign();
+  }
   // Called after the caption changed.
   virtual void CaptionChanged() {}
 
@@ -183,9 +189,9 @@ class TSkCustomGroupBox : public TSkCustomPanel {
  public:
   explicit TSkCustomGroupBox(QWidget* Parent = nullptr);
   TSkGroupBoxStyle GroupStyle() const { return FGroupStyle; }
-  void SetGroupStyle(TSkGroupBoxStyle Value);
+  void SetGroupStyle(TSkGroupBoxStyle Value) { StoreAndRealign(FGroupStyle, Value); }
   int BannerHeight() const { return FBannerHeight; }
-  void SetBannerHeight(int Value);
+  void SetBannerHeight(int Value) { StoreAndRealign(FBannerHeight, Value); }
 
   TRect ClientRect() const override;
   // Only a custom-styled box follows a frame controller.

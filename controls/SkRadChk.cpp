@@ -3,9 +3,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QKeySequence>
 #include <QPainter>
-#include <QShortcutEvent>
 
 namespace {
 
@@ -88,9 +86,7 @@ void TSkCustomGlyphButton::SetAutoSize(bool Value) {
 
 void TSkCustomGlyphButton::SetCaption(const QString& Value) {
   TSkCustomButton::SetCaption(Value);
-  if (FMnemonic) releaseShortcut(FMnemonic);
-  const QKeySequence key = QKeySequence::mnemonic(Value);
-  FMnemonic = key.isEmpty() ? 0 : grabShortcut(key);
+  FMnemonic = GrabCaptionMnemonic(*this, FMnemonic, Value);
   AdjustBounds();
 }
 
@@ -180,8 +176,7 @@ void TSkCustomGlyphButton::changeEvent(QEvent* Event) {
 }
 
 bool TSkCustomGlyphButton::event(QEvent* Event) {
-  if (Event->type() == QEvent::Shortcut && FMnemonic != 0 &&
-      static_cast<QShortcutEvent*>(Event)->shortcutId() == FMnemonic) {
+  if (IsShortcutEvent(Event, FMnemonic)) {
     if (focusPolicy() != Qt::NoFocus) setFocus(Qt::ShortcutFocusReason);
     return true;
   }
