@@ -113,7 +113,6 @@ class TSkCustomPanel : public QWidget, public TSkFrameControlled, public ISkFram
   void SetGridXSize(int Value) { StoreAndUpdate(*this, FPaint.GridXSize, Value); }
   int GridYSize() const { return FPaint.GridYSize; }
   void SetGridYSize(int Value) { StoreAndUpdate(*this, FPaint.GridYSize, Value); }
-  bool Locked = false;
   bool PaintClientArea() const { return FPaint.PaintClientArea; }
   void SetPaintClientArea(bool V) { StoreAndUpdate(*this, FPaint.PaintClientArea, V); }
   bool ShowGrid() const { return FPaint.ShowGrid; }

@@ -170,6 +170,25 @@ TEST(SkCheckBox, CustomStripCells) {
   EXPECT_EQ(box.GlyphSize(), QSize(13, 13));
 }
 
+TEST(SkCheckBox, TakesTheFrameControllersColoursItAccepts) {
+  TSkFrameController controller;
+  controller.SetFocusColor(RGB(1, 2, 3));
+  controller.SetReadOnlyColor(RGB(4, 5, 6));
+  controller.SetFrameColor(RGB(7, 8, 9));
+  TSkCheckBox box;
+  box.SetFrameControllerNotifications(AllFrameNotifications & ~(1u << fcpReadOnlyColor));
+  box.SetFrameController(&controller);
+  EXPECT_EQ(box.FocusColor(), RGB(1, 2, 3));
+  EXPECT_EQ(box.FrameColor(), RGB(7, 8, 9));
+  EXPECT_EQ(box.ReadOnlyColor(), clInfoBk);
+  controller.SetDisabledColor(RGB(10, 11, 12));
+  EXPECT_EQ(box.DisabledColor(), RGB(10, 11, 12));
+  box.SetFrameController(nullptr);
+  controller.SetDisabledColor(RGB(13, 14, 15));
+  EXPECT_EQ(box.DisabledColor(), RGB(10, 11, 12));
+  EXPECT_EQ(controller.ControlCount(), 0);
+}
+
 TEST(SkCheckBox, GlyphBesideTheCaption) {
   const TSkGlyphButtonLayout left = GlyphButtonLayout({0, 0, 100, 21}, {13, 13}, avCenter, false);
   EXPECT_EQ(left.Glyph, (TRect{1, 4, 14, 17}));
