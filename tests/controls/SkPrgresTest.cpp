@@ -8,13 +8,14 @@ namespace {
 constexpr TColor Bar = RGB(51, 153, 255), Back = RGB(255, 255, 255);
 
 // A bar with the default lowered border (two pixels) around a 100-pixel interior, no text.
-QImage PaintedBar(int Percent, TOrientation Orientation, TBarStyle Style = bsTraditional) {
+QImage PaintedBar(int Percent, TOrientation Orientation, TBarStyle Style = bsTraditional,
+                  int Segments = 10) {
   TSkProgressBarPaint paint;
   paint.Borders.BorderOuter = fsLowered;
   paint.Bar.Percent = Percent;
   paint.Bar.Orientation = Orientation;
   paint.BarStyle = Style;
-  paint.NumSegments = 10;
+  paint.NumSegments = Segments;
   const bool vertical = Orientation == orVertical;
   const int w = vertical ? 12 : 104, h = vertical ? 104 : 12;
   return Painted(w, h, [&](QPainter& p) { PaintProgressBar(p, {0, 0, w, h}, paint); });
@@ -47,6 +48,8 @@ TEST(SkProgressBar, SegmentsLightFromTheStartAndFromTheBottom) {
   ExpectPixels(PaintedBar(50, orHorizontal, bsLED), {{5, 5, Bar}, {11, 2, Back}, {55, 5, Back}},
                "horizontal");
   ExpectPixels(PaintedBar(50, orVertical, bsLED), {{5, 96, Bar}, {5, 5, Back}}, "vertical");
+  ExpectPixels(PaintedBar(50, orHorizontal, bsLED, 0), {{5, 5, Back}, {60, 5, Back}},
+               "no segments");
 }
 
 TEST(SkProgressBar, PartsSetThePercentAndANewTotalStartsOver) {
