@@ -84,6 +84,10 @@ TEST(SkBmpButton, AGroupKeepsOneButtonDown) {
   EXPECT_TRUE(second->AllowAllUp());
   click(second);
   EXPECT_FALSE(second->Down());
+  QTest::mousePress(first, Qt::LeftButton, {}, {5, 5});
+  QTest::mouseRelease(first, Qt::LeftButton, {}, {500, 5});  // let go elsewhere
+  EXPECT_FALSE(first->Down());
+  EXPECT_EQ(first->State(), bstUp);
   TSkBmpButton single;
   single.SetDown(true);  // only grouped buttons stay down
   EXPECT_FALSE(single.Down());
