@@ -231,8 +231,8 @@ void TSkTabMenuButton::BuildMenu() {
     if (tabs.Tabs().Items(i).Visible) order.push_back(i);
   if (tabs.SortTabMenu())
     std::stable_sort(order.begin(), order.end(), [&tabs](int A, int B) {
-      return QString::localeAwareCompare(tabs.Tabs().Items(A).Caption,
-                                         tabs.Tabs().Items(B).Caption) < 0;
+      return tabs.Tabs().Items(A).Caption.compare(tabs.Tabs().Items(B).Caption,
+                                                  Qt::CaseInsensitive) < 0;
     });
   for (const int i : order) {
     const TSkTabData& tab = tabs.Tabs().Items(i);
