@@ -407,6 +407,8 @@ void TSkCustomTabControl::Relayout() {
   FRegions.Clear();
   ComputeOverflow();
   if (FTabIndex >= FTabs.Count()) FTabIndex = -1;
+  // A narrower window must not hide the selected tab.
+  if (FOverflow && FTabIndex >= 0 && FTabs.Items(FTabIndex).Visible) EnsureShown(FTabIndex);
   PlaceButtons();
   AlignControls();
 }
@@ -510,11 +512,9 @@ TRect TSkCustomTabControl::MapRect(const TRect& R, bool Scrolled) const {
 }
 
 QRegion TSkCustomTabControl::MapRegion(const QRegion& RowRegion, bool Scrolled) const {
-  std::vector<QRect> rects;
-  for (const QRect& r : RowRegion)
-    rects.push_back(MapRect(TRect::FromQRect(r), Scrolled).ToQRect());
+  // Turned rectangles no longer form bands, so they are joined one by one.
   QRegion mapped;
-  mapped.setRects(rects.data(), int(rects.size()));
+  for (const QRect& r : RowRegion) mapped += MapRect(TRect::FromQRect(r), Scrolled).ToQRect();
   return mapped;
 }
 

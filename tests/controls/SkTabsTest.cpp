@@ -383,6 +383,17 @@ TEST(SkTabControlPaint, SelectedTabJoinsTheCardOverItsNeighbours) {
   EXPECT_LT(GetRValue(bottom), 50);
 }
 
+TEST(SkTabControlPaint, SelectedSlantedTabLiesOverItsNeighbours) {
+  TSkCustomTabControl control;
+  control.SetTabWidth(50);
+  control.SetTabHeight(19);
+  control.SetColor(RGB(250, 220, 160));
+  AddTabs(control, 3);
+  control.SetTabIndex(1);  // tab 1 overlaps both neighbours by 8 pixels
+  const QImage image = PaintedControl(control);
+  ExpectPixels(image, {{45, 15, RGB(250, 220, 160)}, {86, 15, RGB(250, 220, 160)}}, "single slant");
+}
+
 TEST(SkTabControlPaint, TheShadowOnlyFallsOnTopWithTheStandardSequence) {
   struct Case {
     TSkTabOrientation Orientation;
