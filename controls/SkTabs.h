@@ -272,6 +272,14 @@ class TSkCustomTabControl : public QWidget {
   int RegionCacheCapacity() const { return FRegions.Capacity(); }
   // Ignores 0 and negative values other than -1.
   void SetRegionCacheCapacity(int V);
+  bool TabHints() const { return FTabHints; }
+  void SetTabHints(bool V);
+  bool AllowTabDragging() const { return FAllowTabDragging; }
+  void SetAllowTabDragging(bool V) { FAllowTabDragging = V; }
+  TColor DragIndicatorColor() const { return FDragIndicatorColor; }
+  void SetDragIndicatorColor(TColor V) { StoreRepaint(FDragIndicatorColor, V); }
+  // The tab a dragged tab would be dropped on, -1 when none.
+  int DropTarget() const { return FDropTarget; }
   bool LayoutNeeded() const { return FLayoutNeeded; }
   // Setting it repaints.
   void SetLayoutNeeded(bool V);
@@ -309,6 +317,8 @@ class TSkCustomTabControl : public QWidget {
   virtual bool CanChange(int NewIndex);
   virtual void Change();
   virtual void CloseSelectedTab() {}
+  // Moves the selected tab to Index after a drag.
+  virtual void MoveSelectedTab(int) {}
   // The colour the card of a row is filled with.
   virtual TColor CardColor(int Row) const;
   // Places the small buttons; done before painting and on resizing.
@@ -322,6 +332,7 @@ class TSkCustomTabControl : public QWidget {
   void resizeEvent(QResizeEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
   bool event(QEvent* Event) override;
@@ -398,6 +409,9 @@ class TSkCustomTabControl : public QWidget {
   void PaintCaption(QPainter& Canvas, int Index, const TRect& Box, TColor Color);
   TColor TabTextColor(int Index, bool& Bar, TColor& BarColor);
   void PaintHighlightBar(QPainter& Canvas, int Index, TColor Color);
+  void PaintDropIndicator(QPainter& Canvas);
+  void DragMoved(QPoint Position);
+  void DragScrollTick();
   void RunOutline(QPainter& Canvas, const std::vector<int>& Commands, bool Scrolled);
   std::vector<int> CardOutline(int Row) const;
 
@@ -411,6 +425,12 @@ class TSkCustomTabControl : public QWidget {
   bool FOverflow = false;
   bool FLayoutNeeded = true;
   bool FAsked = false;  // the caller has asked for the change already
+  QString FOwnHint;     // the control's tooltip while no tab shows its own
+  int FDragSource = -1, FDropTarget = -1;
+  bool FDragging = false;
+  QPoint FPressPos, FDragPos;
+  std::unique_ptr<TSkTimer> FDragScrollTimer;
+  uint16_t FDragScrollDelay = 400, FDragScrollInterval = 300;
   TSkTabScroller* FScroller = nullptr;
   TSkTabControlCloseButton* FCloseButton = nullptr;
   TSkActiveTabCloseButton* FActiveCloseButton = nullptr;
@@ -459,6 +479,9 @@ class TSkCustomTabControl : public QWidget {
   TSkVerticalAlignment FTextAlignmentVertical = vaCenter;
   bool FTransparent = false;
   bool FUseGradients = true;
+  bool FTabHints = false;
+  bool FAllowTabDragging = false;
+  TColor FDragIndicatorColor = 0x505050;
 };
 
 // What the windowed buttons of the tab band share: press, capture, track and release.
@@ -643,6 +666,7 @@ class TSkPageControl : public TSkCustomTabControl {
  protected:
   bool CanChange(int NewIndex) override;
   void CloseSelectedTab() override;
+  void MoveSelectedTab(int Index) override;
   TColor CardColor(int Row) const override;
   void AlignControls() override;
   bool event(QEvent* Event) override;

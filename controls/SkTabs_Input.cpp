@@ -1,12 +1,15 @@
 // What the tab control does with the mouse, the keyboard, focus and size changes.
 #include "SkTabs.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 void TSkCustomTabControl::mousePressEvent(QMouseEvent* Event) {
   if (!isEnabled()) return;
   const int hit = TabAt(Event->position().toPoint());
+  FDragSource = hit;
+  FPressPos = Event->position().toPoint();
   if (hit < 0 || !FTabs.Items(hit).Enabled) return;
   if (focusPolicy() & Qt::TabFocus && hit == FTabIndex) {
     setFocus(Qt::MouseFocusReason);
@@ -16,9 +19,19 @@ void TSkCustomTabControl::mousePressEvent(QMouseEvent* Event) {
   if (FTabIndex == hit && OnTabClick) OnTabClick(this);
 }
 
+void TSkCustomTabControl::SetTabHints(bool V) {
+  if (V == FTabHints) return;
+  if (V)
+    FOwnHint = toolTip();
+  else
+    setToolTip(FOwnHint);
+  FTabHints = V;
+}
+
 void TSkCustomTabControl::SetHot(int Index) {
   if (Index == FHotTab) return;
   FHotTab = Index;
+  if (FTabHints) setToolTip(Index >= 0 ? FTabs.Items(Index).Hint : FOwnHint);
   // Hot tracking changes only the tabs; the card and its shadow stay as painted.
   update(BandRect().ToQRect());
 }
@@ -26,11 +39,55 @@ void TSkCustomTabControl::SetHot(int Index) {
 void TSkCustomTabControl::EndHotTracking() { SetHot(-1); }
 
 void TSkCustomTabControl::mouseMoveEvent(QMouseEvent* Event) {
-  if (FHotTrack) {
-    const int hit = TabAt(Event->position().toPoint());
-    SetHot(hit);
-  }
+  const QPoint at = Event->position().toPoint();
+  if (FHotTrack || FTabHints) SetHot(TabAt(at));
+  const bool canDrag = FAllowTabDragging && Event->buttons() & Qt::LeftButton && FDragSource >= 0 &&
+                       FDragSource < FTabs.Count() && FTabs.Items(FDragSource).Enabled;
+  if (canDrag && !FDragging &&
+      (at - FPressPos).manhattanLength() >= QApplication::startDragDistance())
+    FDragging = true;
+  if (FDragging) DragMoved(at);
   QWidget::mouseMoveEvent(Event);
+}
+
+void TSkCustomTabControl::DragMoved(QPoint Position) {
+  FDragPos = Position;
+  const int target = TabAt(Position);
+  if (target != FDropTarget) {
+    FDropTarget = target;
+    update();
+  }
+  if (target >= 0) {
+    if (FDragScrollTimer) FDragScrollTimer->Stop();
+    return;
+  }
+  if (!FDragScrollTimer) {
+    FDragScrollTimer = CreateSkTimer();
+    FDragScrollTimer->OnTimer = [this] { DragScrollTick(); };
+  }
+  if (!FDragScrollTimer->Active()) FDragScrollTimer->Start(FDragScrollDelay);
+}
+
+void TSkCustomTabControl::DragScrollTick() {
+  FDragScrollTimer->SetInterval(FDragScrollInterval);
+  if (!FDragging) return;
+  // Beyond either end of the band the row scrolls towards that end.
+  const int along = ScrolledAlong(ToRowSpace(FDragPos).x());
+  const bool towardsFar = along >= AlongLength(), towardsNear = along < 0;
+  if (towardsFar || towardsNear) ScrollTabs(towardsFar != (FTabSequence == tsReverse));
+}
+
+void TSkCustomTabControl::mouseReleaseEvent(QMouseEvent* Event) {
+  if (FDragging) {
+    FDragging = false;
+    if (FDragScrollTimer) FDragScrollTimer->Stop();
+    const int target = FDropTarget;
+    FDropTarget = -1;
+    update();
+    if (target >= 0 && target != FTabIndex) MoveSelectedTab(target);
+  }
+  FDragSource = -1;
+  QWidget::mouseReleaseEvent(Event);
 }
 
 void TSkCustomTabControl::leaveEvent(QEvent* Event) {

@@ -271,6 +271,12 @@ void TSkPageControl::CloseSelectedTab() {
   SetTabIndex(std::max(index - 1, 0));
 }
 
+void TSkPageControl::MoveSelectedTab(int Index) {
+  // The target is a tab; with hidden tabs its page lies elsewhere in the page list.
+  if (TSkTabSheet* target = PageOfTab(Index); target && FActivePage)
+    FActivePage->SetPageIndex(target->PageIndex());
+}
+
 void TSkPageControl::SetColor(TColor V) {
   if (!UseColoredTabs())
     for (TSkTabSheet* page : FPages) page->FColor = V, page->update();

@@ -97,7 +97,32 @@ void TSkCustomTabControl::PaintControl(QPainter& Canvas) {
   }
   PlaceButtons();
   PaintRowsAndTabs(Canvas);
+  PaintDropIndicator(Canvas);
   Canvas.restore();
+}
+
+// An arrow 15 along and 8 across pointing at the edge where the dragged tab would land.
+void TSkCustomTabControl::PaintDropIndicator(QPainter& Canvas) {
+  if (!FDragging || FDropTarget < 0 || FDropTarget == FTabIndex) return;
+  const TRect t = TabRowRect(FDropTarget);
+  const bool selectedFurther = (FTabIndex > FDropTarget) != (FTabSequence == tsReverse);
+  int start = 0;
+  if (selectedFurther) {
+    const bool slantNear = FTabStyle == tsDoubleSlant || FTabStyle == tsBackSlant;
+    start = t.Left - 8 + (slantNear ? FRowHeight / 2 : 0);
+  } else {
+    const bool slantFar = FTabStyle == tsSingleSlant || FTabStyle == tsDoubleSlant;
+    start = t.Right + 8 - 15 + (slantFar ? -FRowHeight / 2 : 1);
+  }
+  // Two corners of the box are cut away, leaving the arrow.
+  const QRegion left(QPolygon({QPoint(0, 0), QPoint(8, 8), QPoint(0, 8)}));
+  const QRegion right(QPolygon({QPoint(7, 8), QPoint(15, 0), QPoint(15, 8)}));
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 15; ++x) {
+      if (left.contains(QPoint(x, y)) || right.contains(QPoint(x, y))) continue;
+      const QPoint p = ToClient(start + x, t.Top - 2 + y, true);
+      SetPixel(Canvas, p.x(), p.y(), FDragIndicatorColor);
+    }
 }
 
 void TSkCustomTabControl::PaintRowsAndTabs(QPainter& Canvas) {

@@ -238,6 +238,24 @@ TEST(SkTabControl, ChoosingABackRowBringsItToTheFront) {
   QTest::mouseClick(&control, Qt::LeftButton, {}, {back.Left + 20, back.Top + 8});
   EXPECT_EQ(control.TabIndex(), 1);
   EXPECT_EQ(control.Tabs().Items(1).Row, 0);
+  control.resize(210, 150);  // a new layout keeps the selected row in front
+  control.Relayout();
+  EXPECT_EQ(control.Tabs().Items(1).Row, 0);
+}
+
+TEST(SkTabControl, EveryPlacedRowHasRoomInTheBand) {
+  // Counting rows against a length that shrinks per row would find three rows here, while
+  // placing against the length left beside every indent needs four.
+  TSkCustomTabControl control;
+  control.resize(200, 150);
+  control.SetMultiLine(true);
+  control.SetTabStyle(tsSquareCorners);
+  control.SetTabWidth(63);
+  control.SetTabHeight(19);
+  AddTabs(control, 7);
+  control.Relayout();
+  EXPECT_EQ(control.RowCount(), 4);
+  for (int i = 0; i < 7; ++i) EXPECT_GE(control.TabClientRect(i).Top, 0) << i;
 }
 
 TEST(SkTabControl, CloseButtonClosesOnlyWhenAllowedAndReleasedInside) {
@@ -461,6 +479,11 @@ TEST(SkPageControl, TabsFollowThePages) {
   QTest::mouseClick(&pages.Control, Qt::LeftButton, {},
                     pages.Control.TabClientRect(0).ToQRect().center());
   EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[1]);
+  // A rebuild keeps the tab in step with the active page even when changes are refused.
+  pages.Control.OnChanging = [](TSkCustomTabControl*, int, bool& Allow) { Allow = false; };
+  pages.Sheets[0]->SetTabVisible(true);
+  EXPECT_EQ(pages.Control.TabIndex(), 1);
+  EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[1]);
   // A page of another control is refused.
   Pages other(1);
   pages.Control.SetActivePage(other.Sheets[0]);
@@ -496,6 +519,40 @@ TEST(SkPageControl, CtrlTabWrapsOverPagesWithVisibleTabs) {
   EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[1]);
   QTest::keyClick(&pages.Control, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[3]);
+}
+
+TEST(SkPageControl, DraggingATabMovesItsPageBesideTheTarget) {
+  Pages pages(4);  // pages 0, 1 (tab hidden), 2, 3: tabs 0, 1, 2 show pages 0, 2, 3
+  TSkPageControl& control = pages.Control;
+  control.resize(300, 150);
+  control.SetTabStyle(tsRoundCorners);
+  control.SetTabWidth(60);
+  control.SetTabHeight(19);
+  control.SetAllowTabDragging(true);
+  pages.Sheets[1]->SetTabVisible(false);
+  control.SetActivePage(pages.Sheets[0]);
+  control.show();
+  std::vector<std::pair<int, int>> moves;
+  control.OnTabOrderChange = [&moves](TSkCustomTabControl*, int Old, int New) {
+    moves.emplace_back(Old, New);
+  };
+  const QPoint from = control.TabClientRect(0).ToQRect().center();
+  const QPoint to = control.TabClientRect(2).ToQRect().center();
+  QTest::mousePress(&control, Qt::LeftButton, {}, from);
+  QMouseEvent move(QEvent::MouseMove, to, control.mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(&control, &move);
+  EXPECT_EQ(control.DropTarget(), 2);
+  // The arrow points at the far edge of the target (x 186), its corners cut away.
+  const QImage image = PaintedControl(control);
+  EXPECT_EQ(PixelAt(image, 187, 1), ColorToRGB(control.DragIndicatorColor()));
+  EXPECT_NE(PixelAt(image, 180, 7), ColorToRGB(control.DragIndicatorColor()));
+  QTest::mouseRelease(&control, Qt::LeftButton, {}, to);
+  EXPECT_EQ(moves, (std::vector<std::pair<int, int>>{{0, 3}}));
+  EXPECT_EQ(control.Pages(3), pages.Sheets[0]);
+  EXPECT_EQ(control.ActivePage(), pages.Sheets[0]);
+  EXPECT_EQ(control.TabIndex(), 2);
+  EXPECT_EQ(control.DropTarget(), -1);
 }
 
 TEST(SkPageControl, PagePropertiesAreGuarded) {
