@@ -73,8 +73,6 @@ class TSkTabDataList {
   TSkTabData& Add();
   void Clear() { FItems.clear(); }
   void Assign(const TSkTabDataList& Source);
-  // Moves the item at From to To, the others closing up.
-  void Move(int From, int To);
 
  private:
   std::vector<std::unique_ptr<TSkTabData>> FItems;
@@ -170,8 +168,6 @@ class TSkCustomTabControl : public QWidget {
   int BandDepth() const;
   // The client rectangle of a tab (the selected one grown for the round and square styles).
   TRect TabClientRect(int Index) const;
-  // The shape of a tab in client coordinates.
-  QRegion TabClientRegion(int Index);
   // The card of a row in client coordinates, inclusive of its frame.
   TRect CardRect(int Row) const;
   // What the pages fill.
@@ -387,7 +383,6 @@ class TSkCustomTabControl : public QWidget {
   TRect TabRowRect(int Index) const;
   const QRegion& TabRowRegion(int Index);
   TRect CardRowRect(int Row) const;
-  bool IsFirstVisibleTab(int Index) const;
   int FirstVisibleIndex() const;
   int LastVisibleIndex() const;
   int NextChoosable(int From, int Step);
@@ -413,7 +408,6 @@ class TSkCustomTabControl : public QWidget {
   void DragMoved(QPoint Position);
   void DragScrollTick();
   void RunOutline(QPainter& Canvas, const std::vector<int>& Commands, bool Scrolled);
-  std::vector<int> CardOutline(int Row) const;
 
   TSkTabDataList FTabs;
   TSkTabRegionCache FRegions;
@@ -597,17 +591,17 @@ class TSkTabSheet : public QWidget {
   ~TSkTabSheet() override;
 
   QString Caption() const { return FCaption; }
-  void SetCaption(const QString& V);
+  void SetCaption(const QString& V) { Store(FCaption, V); }
   TColor Color() const { return FColor; }
   void SetColor(TColor V);
   int ImageIndex() const { return FImageIndex; }
-  void SetImageIndex(int V);
+  void SetImageIndex(int V) { Store(FImageIndex, V); }
   int DisabledIndex() const { return FDisabledIndex; }
-  void SetDisabledIndex(int V);
+  void SetDisabledIndex(int V) { Store(FDisabledIndex, V); }
   bool TabEnabled() const { return FTabEnabled; }
-  void SetTabEnabled(bool V);
+  void SetTabEnabled(bool V) { Store(FTabEnabled, V); }
   bool TabVisible() const { return FTabVisible; }
-  void SetTabVisible(bool V);
+  void SetTabVisible(bool V) { Store(FTabVisible, V); }
   QString Hint;
   TSkPageControl* PageControl() const { return FPageControl; }
   void SetPageControl(TSkPageControl* V);
@@ -631,6 +625,13 @@ class TSkTabSheet : public QWidget {
 
  private:
   friend class TSkPageControl;
+  // Stores a changed value and has the page control rebuild its tabs.
+  template <typename T>
+  void Store(T& Field, T Value) {
+    if (Field == Value) return;
+    Field = Value;
+    Changed();
+  }
   void Changed();
   void ShowPage(bool Show) { QWidget::setVisible(Show); }
   QString FCaption;

@@ -30,12 +30,6 @@ void TSkTabDataList::Assign(const TSkTabDataList& Source) {
   for (const auto& item : Source.FItems) Add().Assign(*item);
 }
 
-void TSkTabDataList::Move(int From, int To) {
-  auto item = std::move(FItems.at(size_t(From)));
-  FItems.erase(FItems.begin() + From);
-  FItems.insert(FItems.begin() + std::clamp(To, 0, Count()), std::move(item));
-}
-
 // ---- Region cache -----------------------------------------------------------------------------
 
 void TSkTabRegionCache::SetCapacity(int Value) {
@@ -539,11 +533,6 @@ const QRegion& TSkCustomTabControl::TabRowRegion(int Index) {
   if (shape.size() >= 3)
     region = QRegion(QPolygon(QList<QPoint>(shape.begin(), shape.end())), Qt::OddEvenFill);
   return FRegions.Add(key, region);
-}
-
-QRegion TSkCustomTabControl::TabClientRegion(int Index) {
-  if (FLayoutNeeded) Relayout();
-  return MapRegion(TabRowRegion(Index), true);
 }
 
 // The card of a row in row space, with its corners as inclusive pixels.

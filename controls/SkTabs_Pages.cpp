@@ -41,37 +41,11 @@ void TSkTabSheet::Changed() {
   if (FPageControl) FPageControl->TabsChanged();
 }
 
-void TSkTabSheet::SetCaption(const QString& V) {
-  if (FCaption == V) return;
-  FCaption = V;
-  Changed();
-}
-
 void TSkTabSheet::SetColor(TColor V) {
   if (FPageControl && !FPageControl->UseColoredTabs() && V != FPageControl->Color())
     FPageControl->SetUseColoredTabs(true);
   FColor = V;
   update();
-  Changed();
-}
-
-void TSkTabSheet::SetImageIndex(int V) {
-  FImageIndex = V;
-  Changed();
-}
-
-void TSkTabSheet::SetDisabledIndex(int V) {
-  FDisabledIndex = V;
-  Changed();
-}
-
-void TSkTabSheet::SetTabEnabled(bool V) {
-  FTabEnabled = V;
-  Changed();
-}
-
-void TSkTabSheet::SetTabVisible(bool V) {
-  FTabVisible = V;
   Changed();
 }
 

@@ -402,6 +402,46 @@ TEST(SkTabControlPaint, SelectedTabJoinsTheCardOverItsNeighbours) {
   EXPECT_LT(GetRValue(bottom), 50);
 }
 
+TEST(SkTabControlPaint, HotTabsChangeTheirFillOrTheirTextByStyle) {
+  struct Case {
+    TSkTabHotTrackStyle Style;
+    bool FillChanges;
+  };
+  for (const Case& c : {Case{htsTab, true}, Case{htsText, false}}) {
+    TSkCustomTabControl control;
+    RoundCornerTabs(control, toTop);
+    control.SetHotTrackStyle(c.Style);
+    const TColor cold = PixelAt(PaintedControl(control), 90, 5);
+    QMouseEvent move(QEvent::MouseMove, QPointF(90, 10), QPointF(90, 10), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&control, &move);
+    ASSERT_EQ(control.HotTab(), 1);
+    const TColor hot = PixelAt(PaintedControl(control), 90, 5);
+    EXPECT_EQ(hot != cold, c.FillChanges) << c.Style;
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&control, &leave);
+    EXPECT_EQ(control.HotTab(), -1);
+  }
+}
+
+TEST(SkTabControl, LinkedSettingsFollowAndNegativeSizesAreIgnored) {
+  TSkCustomTabControl control;
+  control.SetShowFullFrame(false);
+  EXPECT_FALSE(control.ShowShadow());
+  control.SetShowShadow(true);
+  EXPECT_TRUE(control.ShowFullFrame());
+  control.SetMargin(-3);
+  control.SetTabHeight(-1);
+  EXPECT_EQ(control.Margin(), 0);
+  EXPECT_EQ(control.TabHeight(), 0);
+  control.SetRegionCacheCapacity(0);
+  EXPECT_EQ(control.RegionCacheCapacity(), 1);
+  control.SetRegionCacheCapacity(-1);
+  EXPECT_EQ(control.RegionCacheCapacity(), -1);
+  control.SetBackgroundColor(clWhite);
+  EXPECT_FALSE(control.ParentBackgroundColor());
+}
+
 TEST(SkTabControlPaint, SelectedSlantedTabLiesOverItsNeighbours) {
   TSkCustomTabControl control;
   control.SetTabWidth(50);
