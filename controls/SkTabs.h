@@ -262,7 +262,7 @@ class TSkCustomTabControl : public QWidget {
   TSkVerticalAlignment TextAlignmentVertical() const { return FTextAlignmentVertical; }
   void SetTextAlignmentVertical(TSkVerticalAlignment V) { StoreRepaint(FTextAlignmentVertical, V); }
   bool Transparent() const { return FTransparent; }
-  void SetTransparent(bool V) { StoreRepaint(FTransparent, V); }
+  void SetTransparent(bool V);
   bool UseGradients() const { return FUseGradients; }
   void SetUseGradients(bool V) { StoreRepaint(FUseGradients, V); }
   int RegionCacheCapacity() const { return FRegions.Capacity(); }

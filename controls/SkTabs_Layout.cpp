@@ -175,6 +175,12 @@ void TSkCustomTabControl::SetTextOrientation(TOrientation V) {
   StoreLayout(FTextOrientation, V);
 }
 
+void TSkCustomTabControl::SetTransparent(bool V) {
+  // A transparent control leaves its background to the parent's painting.
+  setAttribute(Qt::WA_OpaquePaintEvent, !V);
+  StoreRepaint(FTransparent, V);
+}
+
 void TSkCustomTabControl::SetRegionCacheCapacity(int V) {
   if (V == -1 || V > 0) FRegions.SetCapacity(V);
 }
@@ -638,7 +644,7 @@ void TSkCustomTabControl::SetTabIndex(int Value) {
     const bool changed = Value != FTabIndex;
     FTabIndex = Value;
     if (!FOverflow && FMultiLine) RotateRows(FTabs.Items(Value).Row);
-    if (FOverflow) EnsureShown(Value);
+    if (FOverflow && FTabs.Items(Value).Visible) EnsureShown(Value);
     FRegions.Clear();
     update();
     if (FScroller) FScroller->update();

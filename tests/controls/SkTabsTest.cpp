@@ -194,6 +194,34 @@ TEST(SkTabControl, KeysSkipTabsThatCannotBeChosenAndWrap) {
   }
 }
 
+TEST(SkTabControl, AcceleratorsSelectTheirTab) {
+  struct Case {
+    Qt::Key Key;
+    int Index;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {Qt::Key_B, 1},  // "&Beta"
+      {Qt::Key_T, 2},  // the first single "&" marks the letter, not "&&"
+      {Qt::Key_D, 0},  // "&&D" marks nothing
+      {Qt::Key_G, 0},  // the disabled tab is passed over
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    TSkCustomTabControl control;
+    for (const char* caption : {"&Alpha &&D", "&Beta", "Ga&&mma &ta", "&Gone"})
+      control.Tabs().Add().Caption = QString::fromLatin1(caption);
+    control.Tabs().Items(3).Enabled = false;
+    control.TabsChanged();
+    control.SetTabIndex(0);
+    int clicks = 0;
+    control.OnTabClick = [&clicks](TSkCustomTabControl*) { ++clicks; };
+    QTest::keyClick(&control, c.Key);
+    EXPECT_EQ(control.TabIndex(), c.Index) << char(c.Key);
+    EXPECT_EQ(clicks, c.Index == 0 ? 0 : 1) << char(c.Key);
+  }
+}
+
 TEST(SkTabControl, AVetoKeepsTheTabAndEndTriesTheNextInward) {
   TSkCustomTabControl control;
   AddTabs(control, 4);
