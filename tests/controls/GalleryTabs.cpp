@@ -34,7 +34,7 @@ QWidget* Container(QWidget* Parent, QSize Size) {
 }
 
 GALLERY_SECTION(300, QStringLiteral("Tab styles and orientations"), [](QWidget* Parent) {
-  QWidget* box = Container(Parent, {520, 330});
+  QWidget* box = Container(Parent, {520, 380});
   const TSkTabStyle styles[] = {tsSingleSlant,  tsDoubleSlant, tsCutCorner,
                                 tsRoundCorners, tsBackSlant,   tsSquareCorners};
   for (int i = 0; i < 6; ++i)
@@ -42,9 +42,9 @@ GALLERY_SECTION(300, QStringLiteral("Tab styles and orientations"), [](QWidget* 
               {styles[i], i % 2 ? toBottom : toTop, orHorizontal,
                QRect(10 + (i % 2) * 255, 5 + (i / 2) * 75, 245, 68)},
               3, 1);
-  TabSample(box, {tsRoundCorners, toLeft, orVertical, QRect(10, 235, 245, 90)}, 2, 0);
+  TabSample(box, {tsRoundCorners, toLeft, orVertical, QRect(10, 235, 245, 140)}, 2, 0);
   TSkCustomTabControl* right =
-      TabSample(box, {tsCutCorner, toRight, orHorizontal, QRect(265, 235, 245, 90)}, 3, 2);
+      TabSample(box, {tsCutCorner, toRight, orHorizontal, QRect(265, 235, 245, 140)}, 3, 2);
   right->Tabs().Items(1).Enabled = false;
   right->TabsChanged();
   return box;
