@@ -55,6 +55,12 @@ void PaintDropButton(QPainter& Canvas, const TSkDropButtonPaint& B) {
   DrawDropDownArrow(Canvas, arrow, vsClassic, B.Enabled, B.FlatButtonColor);
 }
 
+QChar TypedChar(const QKeyEvent& Event) {
+  if (Event.key() == Qt::Key_Backspace) return QLatin1Char('\b');
+  const QString typed = Event.text();
+  return typed.isEmpty() ? QChar() : typed.front();
+}
+
 bool IsDropDownKey(const QKeyEvent& Event) {
   const Qt::KeyboardModifiers mods =
       Event.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
@@ -67,6 +73,9 @@ TSkCustomEdit::TSkCustomEdit(QWidget* Parent) : TSkFramed<QLineEdit>(Parent) {
   setFrame(false);
   setMouseTracking(true);
   resize(121, 21);
+  connect(this, &QLineEdit::textChanged, this, [this] {
+    if (OnChange) OnChange();
+  });
   UpdateColors();
   UpdateTextMargins();
 }

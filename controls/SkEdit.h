@@ -286,6 +286,8 @@ class TSkEdit : public TSkCustomEdit {
   using TSkCustomEdit::TSkCustomEdit;
 };
 
+// The character a key types ('\b' for Backspace), a null character for none.
+QChar TypedChar(const QKeyEvent& Event);
 // Whether an edit key event is a drop-down key: F4 with any modifier, or Down with Alt alone.
 bool IsDropDownKey(const QKeyEvent& Event);
 
