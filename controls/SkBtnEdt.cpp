@@ -17,7 +17,8 @@ void DrawStockPicture(QPainter& P, TButtonKind Kind, int X, TColor Color) {
   const QPoint o(X, 0);
   switch (Kind) {
     case bkLookup:
-      for (int i = 0; i < 3; ++i) P.fillRect(QRect(o + QPoint(1 + 3 * i, 6), QSize(2, 2)), ToQColor(Color));
+      for (int i = 0; i < 3; ++i)
+        P.fillRect(QRect(o + QPoint(1 + 3 * i, 6), QSize(2, 2)), ToQColor(Color));
       break;
     case bkCalendar:
       P.drawRect(QRect(o + QPoint(1, 1), QSize(7, 7)));
