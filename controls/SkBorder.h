@@ -10,6 +10,7 @@
 #include <functional>
 
 class TSkBorder : public QWidget {
+  Q_OBJECT
  public:
   explicit TSkBorder(QWidget* Parent = nullptr);
   const TInnerOuterBorders& Borders() const { return FBorders; }
@@ -38,6 +39,7 @@ TColor PickerCellColor(int Index);
 QString PickerCellName(int Index);
 
 class TSkColorPicker : public TSkBorder {
+  Q_OBJECT
  public:
   explicit TSkColorPicker(QWidget* Parent = nullptr);
 

@@ -26,6 +26,7 @@ enum TButtonKind {
 const QImage& StockButtonGlyph(TButtonKind Kind);
 
 class TSkButtonPair : public QWidget {
+  Q_OBJECT
  public:
   explicit TSkButtonPair(QWidget* Parent = nullptr);
   TSkControlButton& Button() const { return *FButton; }

@@ -20,6 +20,7 @@ QRect PopupPlacement(const QRect& ControlRect, QSize Size, Qt::Alignment Alignme
 
 // The look shared by the panel and its pop-up window: a 2-pixel ring in the popup style.
 class TSkCustomPopup : public QWidget {
+  Q_OBJECT
  public:
   explicit TSkCustomPopup(QWidget* Parent = nullptr, Qt::WindowFlags Flags = {});
   TInnerOuterBorders Borders;
@@ -33,6 +34,7 @@ class TSkCustomPopup : public QWidget {
 class TSkPopup;
 
 class TSkPopupPanel : public TSkCustomPopup {
+  Q_OBJECT
  public:
   explicit TSkPopupPanel(QWidget* Parent = nullptr);
   ~TSkPopupPanel() override;

@@ -12,6 +12,7 @@ enum TSpinDirection { sdUpDown, sdLeftRight };
 enum TSpinButtonType { sbUp, sbDown };
 
 class TSkSpinButtons : public QWidget {
+  Q_OBJECT
  public:
   explicit TSkSpinButtons(QWidget* Parent = nullptr);
 
