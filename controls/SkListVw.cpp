@@ -42,7 +42,6 @@ class TSkListViewHeader : public QHeaderView {
  public:
   explicit TSkListViewHeader(TSkCustomListView& List)
       : QHeaderView(Qt::Horizontal, &List), FList(List) {
-    setSectionsClickable(true);
     setSortIndicatorShown(false);
     setStretchLastSection(false);
   }
@@ -103,10 +102,12 @@ class TSkListViewHeader : public QHeaderView {
 
 TSkCustomListView::TSkCustomListView(QWidget* Parent) : TSkFramed<QTreeWidget>(Parent) {
   setHeader(new TSkListViewHeader(*this));
+  header()->setSectionsClickable(true);  // the view turns it off while it does not sort itself
   setFrameShape(QFrame::NoFrame);
   setViewportMargins(2, 2, 2, 2);
   setRootIsDecorated(false);
   setUniformRowHeights(true);
+  header()->setMinimumSectionSize(5);
   setAllColumnsShowFocus(true);
   setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
   connect(header(), &QHeaderView::sectionClicked, this,

@@ -143,7 +143,10 @@ TEST(SkComboBox, ValuesSelectItemsAndFollowTheSelection) {
        "apricot"},
       {"exact case only", [&] { combo.SetValue(QStringLiteral("cherry")); }, -1, "cherry"},
       {"a selection stores its value", [&] { combo.setCurrentIndex(0); }, 0, "A"},
-      {"new values select again", [&] { combo.SetValues({QStringLiteral("X"), QStringLiteral("A")}); },
+      {"new values select again",
+       [&] {
+         combo.SetValues({QStringLiteral("X"), QStringLiteral("A")});
+       },
        1, "A"},
   };
   for (const Step& s : steps) {
