@@ -102,14 +102,21 @@ void TSkButtonPair::SetColor(TColor Value) {
   FAltButton->SetColor(Value);
 }
 
-int TSkButtonPair::PlaceButtons(int Height) {
+void TSkButtonPair::UpdateWidth() {
+  int total = 0;
+  for (TSkControlButton* button : {FAltButton, FButton})
+    if (!button->isHidden()) total += button->width();
+  resize(total, height());
+}
+
+void TSkButtonPair::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
   int x = 0;
   for (TSkControlButton* button : {FAltButton, FButton}) {
     if (button->isHidden()) continue;
-    button->setGeometry(x, 0, button->width(), Height);
+    button->setGeometry(x, 0, button->width(), height());
     x += button->width();
   }
-  return x;
 }
 
 // ---- TSkCustomButtonEdit ------------------------------------------------------------------------
@@ -126,7 +133,8 @@ TSkCustomButtonEdit::TSkCustomButtonEdit(QWidget* Parent)
   SetKind(FPair->Button(), FButtonKind, bkLookup);
   SetKind(FPair->AltButton(), FAltBtnKind, bkLookup);
   resize(121, height());
-  PlaceButtons();
+  FPair->UpdateWidth();
+  SetEmbeddedButtons(FPair);
 }
 
 void TSkCustomButtonEdit::SetKind(TSkControlButton& Button, TButtonKind& Field, TButtonKind Value) {
@@ -172,40 +180,10 @@ void TSkCustomButtonEdit::SetHideButtonsOnReadOnly(bool Value) {
   PlaceButtons();
 }
 
-void TSkCustomButtonEdit::SetFlatButtons(bool Value) {
-  TSkEdit::SetFlatButtons(Value);
-  FPair->SetFlat(Value);
-  PlaceButtons();
-}
-
-void TSkCustomButtonEdit::ReadOnlyChanged() {
-  TSkEdit::ReadOnlyChanged();
-  PlaceButtons();
-}
-
-void TSkCustomButtonEdit::UpdateHot(bool ViaMouse, bool Active) {
-  TSkEdit::UpdateHot(ViaMouse, Active);
-  if (FS.FlatButtons) FPair->SetColor(Hot() ? FS.FlatButtonColor : Color());
-}
-
 void TSkCustomButtonEdit::PlaceButtons() {
-  const int lineHeight = GetFontLineHeight(font());
-  if (lineHeight > height()) return resize(width(), lineHeight);
-  FPair->setVisible(!ButtonsHidden());
-  const int pairWidth = FPair->PlaceButtons(height() - 4);
-  FPair->setGeometry(width() - pairWidth - 2, 2, pairWidth, height() - 4);
-  UpdateTextMargins();
+  FPair->UpdateWidth();
+  PlaceEmbeddedButtons();
   update();
-}
-
-void TSkCustomButtonEdit::UpdateTextMargins() {
-  const int right = !FPair || ButtonsHidden() ? 0 : FPair->width() + 2;
-  setTextMargins(2, 2, 2 + right, 2);
-}
-
-void TSkCustomButtonEdit::resizeEvent(QResizeEvent* Event) {
-  TSkEdit::resizeEvent(Event);
-  PlaceButtons();
 }
 
 bool TSkCustomButtonEdit::ClickShortCut(const QKeyEvent& Event) {
@@ -223,7 +201,7 @@ bool TSkCustomButtonEdit::ClickShortCut(const QKeyEvent& Event) {
 
 void TSkCustomButtonEdit::keyPressEvent(QKeyEvent* Event) {
   if (!AllowKeyEdit && Event->key() == Qt::Key_Delete) return InvalidKeyBeep();
-  if (!ButtonsHidden() && ClickShortCut(*Event)) return Event->accept();
+  if (!EmbeddedButtonsHidden() && ClickShortCut(*Event)) return Event->accept();
   const QChar typed = TypedChar(*Event);
   if (!AllowKeyEdit && (typed >= QLatin1Char(' ') || typed == QLatin1Char('\b')))
     return InvalidKeyBeep();

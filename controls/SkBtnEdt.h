@@ -25,18 +25,21 @@ enum TButtonKind {
 // bkCustom and bkDropDown), made once and kept.
 const QImage& StockButtonGlyph(TButtonKind Kind);
 
-class TSkButtonPair : public QWidget {
+class TSkButtonPair : public QWidget, public ISkEmbeddedButtons {
   Q_OBJECT
  public:
   explicit TSkButtonPair(QWidget* Parent = nullptr);
   TSkControlButton& Button() const { return *FButton; }
   TSkControlButton& AltButton() const { return *FAltButton; }
-  void SetFlat(bool Value);
-  void SetColor(TColor Value);
-  // Lays out the visible buttons side by side, the alternate first; returns their total width.
-  int PlaceButtons(int Height);
+  void SetFlat(bool Value) override;
+  void SetColor(TColor Value) override;
+  // Takes the width of the visible buttons, which stand side by side, the alternate first.
+  void UpdateWidth();
   QPointer<QWidget> FocusControl;
   std::function<void()> OnButtonClick, OnAltBtnClick;
+
+ protected:
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
   void Clicked(const std::function<void()>& Handler);
@@ -66,22 +69,17 @@ class TSkCustomButtonEdit : public TSkEdit {
   void SetAltBtnWidth(int Value);
   bool HideButtonsOnReadOnly() const { return FHideButtonsOnReadOnly; }
   void SetHideButtonsOnReadOnly(bool Value);
-  void SetFlatButtons(bool Value) override;
   TSkButtonPair& Pair() const { return *FPair; }
 
   std::function<void()> OnButtonClick, OnAltBtnClick;
 
  protected:
-  void ReadOnlyChanged() override;
-  void UpdateHot(bool ViaMouse, bool Active) override;
   bool KeyEditAllowed() const override { return AllowKeyEdit && !isReadOnly(); }
+  bool EmbeddedButtonsHidden() const override { return isReadOnly() && FHideButtonsOnReadOnly; }
   void keyPressEvent(QKeyEvent* Event) override;
-  void resizeEvent(QResizeEvent* Event) override;
-  void UpdateTextMargins() override;
 
  private:
   void SetKind(TSkControlButton& Button, TButtonKind& Field, TButtonKind Value);
-  bool ButtonsHidden() const { return isReadOnly() && FHideButtonsOnReadOnly; }
   void PlaceButtons();
   // Clicks the visible, enabled button whose shortcut the key is; false when none.
   bool ClickShortCut(const QKeyEvent& Event);

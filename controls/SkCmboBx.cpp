@@ -170,15 +170,7 @@ void TSkCustomComboBox::paintEvent(QPaintEvent*) {
   if (FReadOnly) {
     FillRect(canvas, button, color);
   } else {
-    TSkDropButtonPaint drop;
-    drop.Bounds = button;
-    drop.Flat = FS.FlatButtons;
-    drop.Hot = Hot();
-    drop.Pressed = FDropped;
-    drop.Enabled = isEnabled();
-    drop.FlatButtonColor = FS.FlatButtonColor;
-    drop.ControlColor = color;
-    PaintDropButton(canvas, drop);
+    PaintDropButton(canvas, DropButtonLook(button, FDropped));
   }
   PaintFrame(canvas);
 }

@@ -88,8 +88,30 @@ void TSkCustomEdit::SetReadOnly(bool Value) {
 
 void TSkCustomEdit::ReadOnlyChanged() {
   UpdateColors();
-  UpdateTextMargins();
+  PlaceEmbeddedButtons();
   update();
+}
+
+void TSkCustomEdit::SetFlatButtons(bool Value) {
+  TSkFramed::SetFlatButtons(Value);
+  if (FEmbeddedLook) FEmbeddedLook->SetFlat(Value);
+  PlaceEmbeddedButtons();
+}
+
+void TSkCustomEdit::PlaceEmbeddedButtons() {
+  const int lineHeight = GetFontLineHeight(font());
+  if (lineHeight > height()) return resize(width(), lineHeight);  // placed again on the resize
+  if (FEmbedded) {
+    FEmbedded->setVisible(!EmbeddedButtonsHidden());
+    const int w = FEmbedded->width();
+    FEmbedded->setGeometry(width() - w - 2, 2, w, height() - 4);
+  }
+  UpdateTextMargins();
+}
+
+void TSkCustomEdit::resizeEvent(QResizeEvent* Event) {
+  TSkFramed::resizeEvent(Event);
+  PlaceEmbeddedButtons();
 }
 
 void TSkCustomEdit::SetTextHint(const QString& Value) {
@@ -117,11 +139,14 @@ void TSkCustomEdit::SetDropButtonVisible(bool Value) {
 void TSkCustomEdit::UpdateHot(bool ViaMouse, bool Active) {
   TSkFramed::UpdateHot(ViaMouse, Active);
   if (!ViaMouse) ApplyTextHint();
+  if (FEmbeddedLook && FS.FlatButtons)
+    FEmbeddedLook->SetColor(Hot() ? FS.FlatButtonColor : Color());
 }
 
 void TSkCustomEdit::UpdateTextMargins() {
-  const int button = DropButtonShown() ? SkScrollBarWidth : 0;
-  setTextMargins(2, 2, 2 + button, 2);
+  int right = DropButtonShown() ? SkScrollBarWidth : 0;
+  if (FEmbedded && !EmbeddedButtonsHidden()) right += FEmbedded->width() + 2;
+  setTextMargins(2, 2, 2 + right, 2);
 }
 
 TRect TSkCustomEdit::DropButtonRect() const {
@@ -152,16 +177,7 @@ void TSkCustomEdit::paintEvent(QPaintEvent* Event) {
   QPainter canvas(this);
   PaintFrame(canvas);
   const TRect button = DropButtonRect();
-  if (button.IsEmpty()) return;
-  TSkDropButtonPaint drop;
-  drop.Bounds = button;
-  drop.Flat = FS.FlatButtons;
-  drop.Hot = Hot();
-  drop.Pressed = FDropping;
-  drop.Enabled = isEnabled();
-  drop.FlatButtonColor = FS.FlatButtonColor;
-  drop.ControlColor = Color();
-  PaintDropButton(canvas, drop);
+  if (!button.IsEmpty()) PaintDropButton(canvas, DropButtonLook(button, FDropping));
 }
 
 void TSkCustomEdit::keyPressEvent(QKeyEvent* Event) {

@@ -63,6 +63,14 @@ struct TSkDropButtonPaint {
 // bevel (button face) or a coloured border, the arrow shifted while pressed.
 void PaintDropButton(QPainter& Canvas, const TSkDropButtonPaint& Button);
 
+// Buttons that sit inside an edit's right edge (spin buttons, a button pair).
+class ISkEmbeddedButtons {
+ public:
+  virtual ~ISkEmbeddedButtons() = default;
+  virtual void SetFlat(bool Value) = 0;
+  virtual void SetColor(TColor Value) = 0;
+};
+
 // The frame-state behaviour over a Qt widget class: settings with setters that repaint, the
 // state colour in the palette, the hot state from focus and hover, the frame controller link.
 template <class TBase>
@@ -148,6 +156,18 @@ class TSkFramed : public TBase, public ISkFrameControllerClient {
     ApplyColor(next);
   }
   void PaintFrame(QPainter& Canvas) { PaintControlFrame(Canvas, this->size(), FS, FColor, Hot()); }
+  // How an embedded drop-down button in Bounds looks now.
+  TSkDropButtonPaint DropButtonLook(const TRect& Bounds, bool Pressed) const {
+    TSkDropButtonPaint look;
+    look.Bounds = Bounds;
+    look.Flat = FS.FlatButtons;
+    look.Hot = Hot();
+    look.Pressed = Pressed;
+    look.Enabled = this->isEnabled();
+    look.FlatButtonColor = FS.FlatButtonColor;
+    look.ControlColor = FColor;
+    return look;
+  }
 
   void focusInEvent(QFocusEvent* Event) override {
     UpdateHot(false, true);
@@ -252,11 +272,25 @@ class TSkCustomEdit : public TSkFramed<QLineEdit> {
   void DropDown();
   std::function<void()> OnDropDown, OnCloseUp;
   std::function<void()> OnChange;
+  void SetFlatButtons(bool Value) override;
 
  protected:
   bool IsReadOnly() const override { return isReadOnly(); }
   void UpdateHot(bool ViaMouse, bool Active) override;
   virtual void ReadOnlyChanged();
+  // Takes Buttons in at the right edge: placed inside the ring, flat and coloured with the
+  // edit's flat-button settings, the text kept clear of them while they show.
+  template <class TButtons>
+  void SetEmbeddedButtons(TButtons* Buttons) {
+    FEmbedded = Buttons;
+    FEmbeddedLook = Buttons;
+    PlaceEmbeddedButtons();
+  }
+  // Whether the embedded buttons are hidden (while read-only unless a subclass says otherwise).
+  virtual bool EmbeddedButtonsHidden() const { return isReadOnly(); }
+  // Grows the edit to its font's line height, or places the embedded buttons and the margins.
+  void PlaceEmbeddedButtons();
+  void resizeEvent(QResizeEvent* Event) override;
   virtual void DoDropDown();
   // Sounds when BeepOnInvalidKey.
   virtual void InvalidKeyBeep();
@@ -270,11 +304,13 @@ class TSkCustomEdit : public TSkFramed<QLineEdit> {
   void mouseMoveEvent(QMouseEvent* Event) override;
   void contextMenuEvent(QContextMenuEvent* Event) override;
   // Updates the margins around the text for the ring and what sits at the right.
-  virtual void UpdateTextMargins();
+  void UpdateTextMargins();
 
  private:
   void ApplyTextHint();
 
+  QWidget* FEmbedded = nullptr;
+  ISkEmbeddedButtons* FEmbeddedLook = nullptr;
   QString FTextHint;
   bool FTextHintVisibleOnFocus = false;
   bool FDropButtonVisible = false;

@@ -71,15 +71,8 @@ void TSkColorEdit::paintEvent(QPaintEvent*) {
   const bool active = hasFocus() || Dropping();
   PaintColorSwatch(canvas, inner.Inflated(-2, -2), FSelectedColor, active);
   if (active) DrawFocusBorder(canvas, inner.Inflated(-1, -1));
-  TSkDropButtonPaint drop;
-  drop.Bounds = DropButtonRect();
-  drop.Flat = FS.FlatButtons;
-  drop.Hot = Hot();
-  drop.Pressed = Dropping();
-  drop.Enabled = isEnabled();
-  drop.FlatButtonColor = FS.FlatButtonColor;
-  drop.ControlColor = Color();
-  if (!drop.Bounds.IsEmpty()) PaintDropButton(canvas, drop);
+  const TRect button = DropButtonRect();
+  if (!button.IsEmpty()) PaintDropButton(canvas, DropButtonLook(button, Dropping()));
 }
 
 void TSkColorEdit::keyPressEvent(QKeyEvent* Event) {

@@ -127,7 +127,7 @@ TSkSpinEdit::TSkSpinEdit(QWidget* Parent)
   resize(47, height());
   SetAlignment(Qt::AlignRight);
   SetValue(0);
-  PositionButtons();
+  SetEmbeddedButtons(FButtons);
 }
 
 QChar TSkSpinEdit::DecimalPoint() const {
@@ -196,47 +196,12 @@ void TSkSpinEdit::SetButtonWidth(int Value) {
   FButtonWidth = std::max(Value, 0);
   FButtons->resize(FButtons->Orientation() == orVertical ? FButtonWidth : 2 * FButtonWidth,
                    FButtons->height());
-  PositionButtons();
+  PlaceEmbeddedButtons();
 }
 
-void TSkSpinEdit::SetFlatButtons(bool Value) {
-  TSkCustomEdit::SetFlatButtons(Value);
-  FButtons->SetFlat(Value);
-  PositionButtons();
-}
-
-void TSkSpinEdit::SetFrameStyle(TFrameStyle Value) {
-  TSkCustomEdit::SetFrameStyle(Value);
-  PositionButtons();
-}
-
-void TSkSpinEdit::ReadOnlyChanged() {
-  TSkCustomEdit::ReadOnlyChanged();
-  PositionButtons();
-}
-
-void TSkSpinEdit::UpdateHot(bool ViaMouse, bool Active) {
-  TSkCustomEdit::UpdateHot(ViaMouse, Active);
-  if (FS.FlatButtons) FButtons->SetColor(Hot() ? FS.FlatButtonColor : Color());
-}
-
-void TSkSpinEdit::PositionButtons() {
-  const int lineHeight = GetFontLineHeight(font());
-  if (lineHeight > height()) return resize(width(), lineHeight);
-  const int bw = FButtons->width();
-  FButtons->setVisible(!isReadOnly());
-  FButtons->setGeometry(width() - bw - 2, 2, bw, height() - 4);
-  UpdateTextMargins();
-}
-
-void TSkSpinEdit::UpdateTextMargins() {
-  const int right = isReadOnly() || !FButtons ? 0 : FButtons->width() + 2;
-  setTextMargins(2, 2, 2 + right, 2);
-}
-
-void TSkSpinEdit::resizeEvent(QResizeEvent* Event) {
-  TSkCustomEdit::resizeEvent(Event);
-  PositionButtons();
+void TSkSpinEdit::SetOrientation(TOrientation Value) {
+  FButtons->SetOrientation(Value);
+  PlaceEmbeddedButtons();
 }
 
 void TSkSpinEdit::Step(double Amount, TSpinButtonType Button) {

@@ -11,7 +11,7 @@
 enum TSpinDirection { sdUpDown, sdLeftRight };
 enum TSpinButtonType { sbUp, sbDown };
 
-class TSkSpinButtons : public QWidget {
+class TSkSpinButtons : public QWidget, public ISkEmbeddedButtons {
   Q_OBJECT
  public:
   explicit TSkSpinButtons(QWidget* Parent = nullptr);
@@ -22,9 +22,9 @@ class TSkSpinButtons : public QWidget {
   // Becoming vertical halves the width, becoming horizontal doubles it.
   void SetOrientation(TOrientation Value);
   bool Flat() const { return FUpRight->Flat(); }
-  void SetFlat(bool Value);
+  void SetFlat(bool Value) override;
   TColor Color() const { return FUpRight->Color(); }
-  void SetColor(TColor Value);
+  void SetColor(TColor Value) override;
   void SetDelays(uint16_t InitialDelay, uint16_t Delay);
   // A bitmap for a button; a null image gives back the drawn arrow.
   void SetGlyphUpRight(const QImage& Value);
@@ -84,27 +84,22 @@ class TSkSpinEdit : public TSkCustomEdit {
   void IncValue(double Amount) { Step(Amount, sbUp); }
   void DecValue(double Amount) { Step(-Amount, sbDown); }
   TSkSpinButtons& Buttons() const { return *FButtons; }
-  void SetFlatButtons(bool Value) override;
-  void SetFrameStyle(TFrameStyle Value) override;
+  void SetDirection(TSpinDirection Value) { FButtons->SetDirection(Value); }
+  void SetOrientation(TOrientation Value);
 
   std::function<void(double NewValue, bool& AllowChange)> OnChanging;
   std::function<void(TSpinButtonType Button)> OnButtonClick;
 
  protected:
-  void ReadOnlyChanged() override;
-  void UpdateHot(bool ViaMouse, bool Active) override;
   bool KeyEditAllowed() const override { return AllowKeyEdit && !isReadOnly(); }
   // Whether a typed character may go into the text as it stands.
   bool IsValidChar(QChar Key) const;
   void keyPressEvent(QKeyEvent* Event) override;
   void focusOutEvent(QFocusEvent* Event) override;
   void wheelEvent(QWheelEvent* Event) override;
-  void resizeEvent(QResizeEvent* Event) override;
-  void UpdateTextMargins() override;
 
  private:
   void Step(double Amount, TSpinButtonType Button);
-  void PositionButtons();
   QChar DecimalPoint() const;
 
   TSkSpinButtons* FButtons;
