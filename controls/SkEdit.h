@@ -11,6 +11,7 @@
 #include "SkCommon.h"
 
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 
 #include <functional>
@@ -156,6 +157,16 @@ class TSkFramed : public TBase, public ISkFrameControllerClient {
     ApplyColor(next);
   }
   void PaintFrame(QPainter& Canvas) { PaintControlFrame(Canvas, this->size(), FS, FColor, Hot()); }
+  // The event handling of a scroll area, whose paint event reaches only its viewport: the ring
+  // goes on after the area's own frame painting.
+  bool ScrollAreaEvent(QEvent* Event) {
+    const bool result = TBase::event(Event);
+    if (Event->type() == QEvent::Paint) {
+      QPainter canvas(this);
+      PaintFrame(canvas);
+    }
+    return result;
+  }
   // How an embedded drop-down button in Bounds looks now.
   TSkDropButtonPaint DropButtonLook(const TRect& Bounds, bool Pressed) const {
     TSkDropButtonPaint look;
@@ -376,7 +387,7 @@ class TSkMemo : public TSkFramed<QPlainTextEdit> {
   bool IsReadOnly() const override { return isReadOnly(); }
   void LineColChange();
   void ClipboardChange();
-  bool event(QEvent* Event) override;
+  bool event(QEvent* Event) override { return ScrollAreaEvent(Event); }
   void keyPressEvent(QKeyEvent* Event) override;
   void keyReleaseEvent(QKeyEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;

@@ -52,15 +52,6 @@ void TSkMemo::ClipboardChange() {
   OnClipboardChange(textCursor().hasSelection(), data && data->hasText());
 }
 
-bool TSkMemo::event(QEvent* Event) {
-  const bool result = TSkFramed<QPlainTextEdit>::event(Event);
-  if (Event->type() == QEvent::Paint) {
-    QPainter canvas(this);
-    PaintFrame(canvas);
-  }
-  return result;
-}
-
 void TSkMemo::keyPressEvent(QKeyEvent* Event) {
   if (TabOnEnter && (Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter)) {
     focusNextChild();

@@ -174,15 +174,6 @@ void TSkCustomListView::ColumnClicked(int Column) {
   if (OnColumnClick) OnColumnClick(Column);
 }
 
-bool TSkCustomListView::event(QEvent* Event) {
-  const bool result = TSkFramed<QTreeWidget>::event(Event);
-  if (Event->type() == QEvent::Paint) {
-    QPainter canvas(this);
-    PaintFrame(canvas);
-  }
-  return result;
-}
-
 void TSkCustomListView::resizeEvent(QResizeEvent* Event) {
   TSkFramed<QTreeWidget>::resizeEvent(Event);
   FillLastColumnWidth();

@@ -45,7 +45,7 @@ class TSkCustomListView : public TSkFramed<QTreeWidget> {
 
  protected:
   bool IsReadOnly() const override { return false; }
-  bool event(QEvent* Event) override;
+  bool event(QEvent* Event) override { return ScrollAreaEvent(Event); }
   void resizeEvent(QResizeEvent* Event) override;
   void wheelEvent(QWheelEvent* Event) override;
 
