@@ -72,6 +72,7 @@ bool IsDropDownKey(const QKeyEvent& Event) {
 TSkCustomEdit::TSkCustomEdit(QWidget* Parent) : TSkFramed<QLineEdit>(Parent) {
   setFrame(false);
   setMouseTracking(true);
+  setAcceptDrops(false);  // text changes only by typing, cut and paste, which the rules govern
   resize(121, 21);
   connect(this, &QLineEdit::textChanged, this, [this] {
     if (OnChange) OnChange();
