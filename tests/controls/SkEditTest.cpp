@@ -217,4 +217,37 @@ TEST(SkMemo, WheelIsTakenEvenWhenNothingScrolls) {
   EXPECT_EQ(host.Control->verticalScrollBar()->value(), 0);
 }
 
+TEST(SkFrame, ControllerPushesOnlyTheAcceptedSettings) {
+  struct Case {
+    const char* Name;
+    TSkFrameControllerNotifications Accepted;
+    TColor FrameColor;
+    TFrameStyle FrameStyle;
+  };
+  const Case cases[] = {
+      {"all", AllFrameNotifications, RGB(9, 9, 9), fsFlatBold},
+      {"all but the frame colour", AllFrameNotifications & ~(1u << fcpFrameColor), clBtnShadow,
+       fsFlatBold},
+  };
+  for (const Case& c : cases) {
+    TSkFrameController controller;
+    controller.SetFrameColor(RGB(9, 9, 9));
+    TSkEdit edit;
+    TSkMemo memo;
+    edit.FrameControllerNotifications = c.Accepted;
+    memo.FrameControllerNotifications = c.Accepted;
+    edit.SetFrameController(&controller);
+    memo.SetFrameController(&controller);
+    controller.SetFrameStyle(fsFlatBold);
+    for (const TSkFrameSettings* s : {&edit.FrameSettings(), &memo.FrameSettings()}) {
+      EXPECT_EQ(s->FrameColor, c.FrameColor) << c.Name;
+      EXPECT_EQ(s->FrameStyle, c.FrameStyle) << c.Name;
+    }
+    controller.SetColor(RGB(7, 7, 7));
+    EXPECT_EQ(edit.Color(), RGB(7, 7, 7)) << c.Name;
+    edit.SetFrameController(nullptr);
+    EXPECT_EQ(controller.ControlCount(), 1) << c.Name;
+  }
+}
+
 }  // namespace
