@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   timer.start();
   for (int i = 0; i < Rows; ++i) {
     const int start = int(random() % 36000), length = int(random() % 600);
-    const QString title = i % 10 == 0 ? QString() : QStringLiteral("Part %1").arg(random() % Rows);
+    const QString title = i % 10 == 0 ? QString() : QStringLiteral("Clip %1").arg(random() % Rows);
     items << new QTreeWidgetItem({title, Time(start), Time(start + length), Time(length)});
   }
   list.addTopLevelItems(items);

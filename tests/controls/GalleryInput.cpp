@@ -137,8 +137,8 @@ GALLERY_SECTION(330, QStringLiteral("Memo and list view"), [](QWidget* Parent) {
   list->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("StartTime"),
                          QStringLiteral("EndTime"), QStringLiteral("Duration")});
   for (int i = 0; i < 3; ++i) list->setColumnWidth(i, 70);
-  const char* const rows[][4] = {{"Part 2", "00:00:05", "00:00:10", "00:00:05"},
-                                 {"Part 1", "00:00:00", "00:00:05", "00:00:05"},
+  const char* const rows[][4] = {{"Clip 2", "00:00:05", "00:00:10", "00:00:05"},
+                                 {"Clip 1", "00:00:00", "00:00:05", "00:00:05"},
                                  {"", "00:00:10", "00:00:12", "00:00:02"}};
   for (const auto& row : rows) {
     QStringList texts;
