@@ -7,6 +7,7 @@
 #include <set>
 
 #include "SwfStream.h"
+#include "ToolMain.h"
 
 namespace fennick::swfdata {
 
@@ -20,8 +21,9 @@ struct Token {
   int line = 0;
 };
 
+// Messages quote the source, which may hold any byte: a NUL would end the message early.
 [[noreturn]] void Fail(int line, const std::string& message) {
-  throw SettingsError("line " + std::to_string(line) + ": " + message);
+  throw SettingsError("line " + std::to_string(line) + ": " + swf::PrintableText(message));
 }
 
 bool IsIdentifierStart(unsigned char c) {
