@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Time of the settings compiler ("swfdata.dll") against the number of settings.
+
+Writes settings sources of 12,500 to 100,000 variables (ints with repeating values, strings,
+numbers), compiles each with the tool and prints per size the median processor time and the
+growth against the size before it: about 2 per doubling means linear time, 4 quadratic.
+
+    bench/tools/swfdata_bench.py [--runs N] [--tool PATH] [--work DIR]
+
+Without --tool the script builds the tool in build/bench-tools (release, no sanitizers).
+"""
+import argparse
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SIZES = [12500, 25000, 50000, 100000]
+
+
+def run_checked(command):
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if result.returncode != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(command), result.stdout))
+
+
+def build_tool():
+    build = os.path.join(ROOT, "build", "bench-tools")
+    run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"])
+    run_checked(["cmake", "--build", build, "-j4", "--target", "swfdata"])
+    return os.path.join(build, "bin", "LibAV", "swfdata.dll")
+
+
+def write_source(path, count):
+    with open(path, "w") as out:
+        out.write("package\n{\n    import flash.display.MovieClip;\n"
+                  "    public class S extends MovieClip\n    {\n")
+        for i in range(count):
+            kind = i % 3
+            if kind == 0:
+                out.write("        public var v%d:int=%d;\n" % (i, i % 1000))
+            elif kind == 1:
+                out.write("        public var v%d:String=\"text %d\";\n" % (i, i))
+            else:
+                out.write("        public var v%d:Number=%d.5;\n" % (i, i))
+        out.write("        function S()\n        {\n        }\n    }\n}\n")
+
+
+def cpu_seconds(command):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if result.returncode != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(command), result.stderr))
+    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--tool")
+    parser.add_argument("--work")
+    args = parser.parse_args()
+
+    tool = args.tool or build_tool()
+    work = args.work or tempfile.mkdtemp(prefix="fennick-swfdata-bench-")
+    previous = None
+    print("settings   median processor time   growth")
+    for count in SIZES:
+        source = os.path.join(work, "settings_%d.dat" % count)
+        write_source(source, count)
+        output = os.path.join(work, "settings_%d.swf" % count)
+        command = [tool, "-X", "400", "-Y", "400", "-T", "9", source, "-o", output]
+        median = statistics.median(cpu_seconds(command) for _ in range(args.runs))
+        growth = "" if previous is None else "x%.2f" % (median / previous)
+        print("%8d   %8.3f s                %s" % (count, median, growth))
+        previous = median
+
+
+if __name__ == "__main__":
+    main()
