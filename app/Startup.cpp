@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QLocale>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSysInfo>
 #include <QTimer>
@@ -61,6 +62,15 @@ QString MetricsText() {
                 : QString();
 }
 
+// Without its lock the program still runs: the user learns why a second copy may start.
+void ReportLockProblem() {
+  if (InstanceLockProblem().isEmpty()) return;
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velmora Fennick"),
+                              InstanceLockProblem());
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
+}
+
 }  // namespace
 
 std::unique_ptr<Taboutfrm> ShowSplash() {
@@ -91,6 +101,7 @@ int RunFennick(int argc, char* argv[]) {
   // Before the log is touched: a second start must leave the running copy's logs alone.
   if (IsAlreadyRunning(AppMutexName)) return 0;
   QApplication application(argc, argv);
+  ReportLockProblem();
   InitVelLog(ProgramFolder());
 
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
