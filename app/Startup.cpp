@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QSysInfo>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -62,6 +64,24 @@ QString MetricsText() {
                 : QString();
 }
 
+QtMessageHandler EarlierHandler = nullptr;
+
+// Qt ends the process with abort() when it cannot open a display, which leaves a core dump
+// and no word a user understands: while the application is made, a fatal message ends the
+// process with a text and an exit status instead.
+void DisplayFailureHandler(QtMsgType Type, const QMessageLogContext& Context,
+                           const QString& Message) {
+  if (Type != QtFatalMsg) {
+    if (EarlierHandler) EarlierHandler(Type, Context, Message);
+    return;
+  }
+  std::fprintf(stderr,
+               "The program needs a graphical display and could not open one "
+               "(DISPLAY=\"%s\", WAYLAND_DISPLAY=\"%s\"). Start it from a desktop session.\n",
+               qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
+  std::_Exit(EXIT_FAILURE);
+}
+
 // Without its lock the program still runs: the user learns why a second copy may start.
 void ReportLockProblem() {
   if (InstanceLockProblem().isEmpty()) return;
@@ -100,7 +120,9 @@ void LogSystemInfo() {
 int RunFennick(int argc, char* argv[]) {
   // Before the log is touched: a second start must leave the running copy's logs alone.
   if (IsAlreadyRunning(AppMutexName)) return 0;
+  EarlierHandler = qInstallMessageHandler(DisplayFailureHandler);
   QApplication application(argc, argv);
+  qInstallMessageHandler(EarlierHandler);
   ReportLockProblem();
   InitVelLog(ProgramFolder());
 

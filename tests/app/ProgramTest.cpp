@@ -190,4 +190,15 @@ TEST_F(Program, ALockThatCannotBeMadeIsReportedAndTheProgramRuns) {
       << errors.constData();
 }
 
+TEST_F(Program, WithoutADisplayItSaysSoAndEndsWithAnExitCode) {
+  QProcess* process = Start(QStringLiteral("C"), {{QStringLiteral("QT_QPA_PLATFORM"), QString()},
+                                                  {QStringLiteral("DISPLAY"), QString()},
+                                                  {QStringLiteral("WAYLAND_DISPLAY"), QString()}});
+  ASSERT_TRUE(process->waitForFinished(StartTimeout));
+  EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(process->exitCode(), 1);
+  EXPECT_TRUE(process->readAllStandardError().contains("needs a graphical display"));
+  EXPECT_TRUE(LogFolder().isEmpty());
+}
+
 }  // namespace
