@@ -11,20 +11,14 @@ Without --tool the script builds the tool in build/bench-tools (release, no sani
 """
 import argparse
 import os
-import resource
 import statistics
-import subprocess
 import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "bench", "player"))
+from play_bench import cpu_seconds, run_checked  # noqa: E402
 SIZES = [12500, 25000, 50000, 100000]
-
-
-def run_checked(command):
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    if result.returncode != 0:
-        sys.exit("failed: %s\n%s" % (" ".join(command), result.stdout))
 
 
 def build_tool():
@@ -47,15 +41,6 @@ def write_source(path, count):
             else:
                 out.write("        public var v%d:Number=%d.5;\n" % (i, i))
         out.write("        function S()\n        {\n        }\n    }\n}\n")
-
-
-def cpu_seconds(command):
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    if result.returncode != 0:
-        sys.exit("failed: %s\n%s" % (" ".join(command), result.stderr))
-    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
 def main():
