@@ -2,7 +2,7 @@
 """Synchronisation figures of the player: how far each picture shown is from the sound's clock.
 
 Makes a 5 s 320x240 H.264 + AAC clip with ffmpeg and plays it to its end with the driver
-(fennick_sync, SDL's dummy drivers) in three ways: against the sound at real time, against
+(fennick_play, SDL's dummy drivers) in three ways: against the sound at real time, against
 the external (wall) clock, and with a sound device at 0.77 of real time. Prints per way, over
 the runs, the median of the median drifts, the largest drift seen and the median pace of the
 pictures. With --load every processor is kept busy meanwhile, as on a loaded build machine.
@@ -18,22 +18,9 @@ import subprocess
 import sys
 import tempfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from play_bench import build_driver, run_checked
+
 MODES = ["audio", "external", "slow"]
-
-
-def run_checked(command):
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    if result.returncode != 0:
-        sys.exit("failed: %s\n%s" % (" ".join(command), result.stdout))
-    return result.stdout
-
-
-def build_driver():
-    build = os.path.join(ROOT, "build", "bench-player")
-    run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"])
-    run_checked(["cmake", "--build", build, "-j4", "--target", "fennick_sync"])
-    return os.path.join(build, "bench", "player", "fennick_sync")
 
 
 def make_clip(path):
