@@ -83,10 +83,11 @@ void DisplayFailureHandler(QtMsgType Type, const QMessageLogContext& Context,
 }
 
 // Without its lock the program still runs: the user learns why a second copy may start.
-void ReportLockProblem() {
+// Shown over the main window, which would otherwise hide it, without holding up the start.
+void ReportLockProblem(QWidget* Parent) {
   if (InstanceLockProblem().isEmpty()) return;
   auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velmora Fennick"),
-                              InstanceLockProblem());
+                              InstanceLockProblem(), QMessageBox::Ok, Parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->show();
 }
@@ -123,7 +124,6 @@ int RunFennick(int argc, char* argv[]) {
   EarlierHandler = qInstallMessageHandler(DisplayFailureHandler);
   QApplication application(argc, argv);
   qInstallMessageHandler(EarlierHandler);
-  ReportLockProblem();
   InitVelLog(ProgramFolder());
 
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
@@ -133,5 +133,6 @@ int RunFennick(int argc, char* argv[]) {
   TMainfrm mainfrm;
   mainfrm.show();
   splash.reset();
+  ReportLockProblem(&mainfrm);
   return application.exec();
 }
