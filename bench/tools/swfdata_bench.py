@@ -17,15 +17,12 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "bench", "player"))
-from play_bench import cpu_seconds, run_checked  # noqa: E402
+from play_bench import build_release, cpu_seconds  # noqa: E402
 SIZES = [12500, 25000, 50000, 100000]
 
 
 def build_tool():
-    build = os.path.join(ROOT, "build", "bench-tools")
-    run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"])
-    run_checked(["cmake", "--build", build, "-j4", "--target", "swfdata"])
-    return os.path.join(build, "bin", "LibAV", "swfdata.dll")
+    return os.path.join(build_release("bench-tools", "swfdata"), "bin", "LibAV", "swfdata.dll")
 
 
 def write_source(path, count):
