@@ -10,9 +10,12 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QLocale>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSysInfo>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -61,6 +64,34 @@ QString MetricsText() {
                 : QString();
 }
 
+QtMessageHandler EarlierHandler = nullptr;
+
+// Qt ends the process with abort() when it cannot open a display, which leaves a core dump
+// and no word a user understands: while the application is made, a fatal message ends the
+// process with a text and an exit status instead.
+void DisplayFailureHandler(QtMsgType Type, const QMessageLogContext& Context,
+                           const QString& Message) {
+  if (Type != QtFatalMsg) {
+    if (EarlierHandler) EarlierHandler(Type, Context, Message);
+    return;
+  }
+  std::fprintf(stderr,
+               "The program needs a graphical display and could not open one "
+               "(DISPLAY=\"%s\", WAYLAND_DISPLAY=\"%s\"). Start it from a desktop session.\n",
+               qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
+  std::_Exit(EXIT_FAILURE);
+}
+
+// Without its lock the program still runs: the user learns why a second copy may start.
+// Shown over the main window, which would otherwise hide it, without holding up the start.
+void ReportLockProblem(QWidget* Parent) {
+  if (InstanceLockProblem().isEmpty()) return;
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velmora Fennick"),
+                              InstanceLockProblem(), QMessageBox::Ok, Parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
+}
+
 }  // namespace
 
 std::unique_ptr<Taboutfrm> ShowSplash() {
@@ -90,7 +121,9 @@ void LogSystemInfo() {
 int RunFennick(int argc, char* argv[]) {
   // Before the log is touched: a second start must leave the running copy's logs alone.
   if (IsAlreadyRunning(AppMutexName)) return 0;
+  EarlierHandler = qInstallMessageHandler(DisplayFailureHandler);
   QApplication application(argc, argv);
+  qInstallMessageHandler(EarlierHandler);
   InitVelLog(ProgramFolder());
 
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
@@ -100,5 +133,6 @@ int RunFennick(int argc, char* argv[]) {
   TMainfrm mainfrm;
   mainfrm.show();
   splash.reset();
+  ReportLockProblem(&mainfrm);
   return application.exec();
 }

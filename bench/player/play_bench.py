@@ -38,11 +38,17 @@ def ensure_mpv():
     run_checked(sudo + ["apt-get", "install", "-y", "--no-install-recommends", "mpv"])
 
 
-def build_driver():
-    build = os.path.join(ROOT, "build", "bench-player")
+def build_release(folder, target):
+    """Builds a target in build/FOLDER (release, no sanitizers); returns the build folder."""
+    build = os.path.join(ROOT, "build", folder)
     run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"])
-    run_checked(["cmake", "--build", build, "-j4", "--target", "fennick_play"])
-    return os.path.join(build, "bench", "player", "fennick_play")
+    run_checked(["cmake", "--build", build, "-j4", "--target", target])
+    return build
+
+
+def build_driver():
+    return os.path.join(build_release("bench-player", "fennick_play"), "bench", "player",
+                        "fennick_play")
 
 
 def make_clip(path, seconds):

@@ -1,5 +1,6 @@
 // The real program, started as a user starts it: copied into a program folder of its
-// own, with its own temporary folder so that its single-instance lock is private.
+// own, with its own runtime and temporary folders so that its single-instance lock is
+// private.
 #include "AppTestSupport.h"
 
 #include <QDeadlineTimer>
@@ -18,6 +19,7 @@ class Program : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(QFile::copy(QStringLiteral(FENNICK_BIN_DIR "/fennick"), Executable()));
     ASSERT_TRUE(QDir().mkpath(Folder.File(QStringLiteral("tmp"))));
+    MakeRuntimeFolder(QStringLiteral("run"));
     ASSERT_TRUE(QDir().mkpath(Folder.File(QStringLiteral("Log"))));
   }
 
@@ -27,15 +29,28 @@ class Program : public testing::Test {
     qDeleteAll(Running);
   }
 
+  // Private to its user, as a session's runtime folder is (Qt warns about any other).
+  void MakeRuntimeFolder(const QString& Name) {
+    ASSERT_TRUE(QDir().mkpath(Folder.File(Name)));
+    ASSERT_TRUE(QFile::setPermissions(Folder.File(Name),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+  }
+
   QString Executable() const { return Folder.File(QStringLiteral("fennick")); }
   QString Log(int Number) const { return Folder.File(QStringLiteral("Log/log%1.txt").arg(Number)); }
 
-  QProcess* Start(const QString& Locale = QStringLiteral("de_DE.UTF-8")) {
+  // Changes: variables to set, or with a null value to unset, after the usual ones.
+  QProcess* Start(const QString& Locale = QStringLiteral("de_DE.UTF-8"),
+                  const QMap<QString, QString>& Changes = {}) {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Folder.File(QStringLiteral("run")));
     environment.insert(QStringLiteral("TMPDIR"), Folder.File(QStringLiteral("tmp")));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("LC_ALL"), Locale);
+    for (auto change = Changes.begin(); change != Changes.end(); ++change)
+      change.value().isNull() ? environment.remove(change.key())
+                              : environment.insert(change.key(), change.value());
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(Folder.Path());
     process->start(Executable(), QStringList());
@@ -113,7 +128,7 @@ TEST_F(Program, ALockLeftByACrashedRunDoesNotBlockTheNextStart) {
   WaitForReport(crashed, 1);
   crashed->kill();
   ASSERT_TRUE(crashed->waitForFinished(StartTimeout));
-  ASSERT_FALSE(QDir(Folder.File(QStringLiteral("tmp"))).entryList(QDir::Files).isEmpty());
+  ASSERT_FALSE(QDir(Folder.File(QStringLiteral("run"))).entryList(QDir::Files).isEmpty());
 
   QProcess* next = Start();
   WaitForReport(next, 2);
@@ -136,6 +151,54 @@ TEST_F(Program, RunsFromAFolderWithCjkLettersInThePlainCLocale) {
   ASSERT_TRUE(second->waitForFinished(StartTimeout));
   EXPECT_EQ(second->exitCode(), 0);
   EXPECT_EQ(ReadLines(Log(1)).size(), 10);
+}
+
+TEST_F(Program, EachUserRunsOneCopyOfTheirOwn) {
+  QProcess* first = Start();
+  WaitForReport(first, 1);
+  // Another user: another runtime folder, the same shared temporary folder.
+  MakeRuntimeFolder(QStringLiteral("run2"));
+  QProcess* other =
+      Start(QStringLiteral("C"),
+            {{QStringLiteral("XDG_RUNTIME_DIR"), Folder.File(QStringLiteral("run2"))}});
+  WaitForReport(other, 2);
+  EXPECT_EQ(first->state(), QProcess::Running);
+  EXPECT_EQ(other->state(), QProcess::Running);
+  EXPECT_FALSE(other->readAllStandardError().contains("single-instance lock"));
+}
+
+// Without a runtime folder, and with TMPDIR naming no folder, the lock still is one.
+TEST_F(Program, AMissingTemporaryFolderStillAllowsOneCopy) {
+  const QMap<QString, QString> noFolders = {
+      {QStringLiteral("XDG_RUNTIME_DIR"), QString()},
+      {QStringLiteral("TMPDIR"), Folder.File(QStringLiteral("missing"))}};
+  QProcess* first = Start(QStringLiteral("C"), noFolders);
+  WaitForReport(first, 1);
+  QProcess* second = Start(QStringLiteral("C"), noFolders);
+  ASSERT_TRUE(second->waitForFinished(StartTimeout));
+  EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_EQ(first->state(), QProcess::Running);
+  EXPECT_EQ(QDir(Folder.Path()).entryList({QStringLiteral("*.lock")}, QDir::Files), QStringList());
+}
+
+TEST_F(Program, ALockThatCannotBeMadeIsReportedAndTheProgramRuns) {
+  QProcess* first = Start(QStringLiteral("C"),
+                          {{QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("/proc/self")}});
+  WaitForReport(first, 1);
+  const QByteArray errors = first->readAllStandardError();
+  EXPECT_TRUE(errors.contains("Cannot create the single-instance lock \"/proc/self/{"))
+      << errors.constData();
+}
+
+TEST_F(Program, WithoutADisplayItSaysSoAndEndsWithAnExitCode) {
+  QProcess* process = Start(QStringLiteral("C"), {{QStringLiteral("QT_QPA_PLATFORM"), QString()},
+                                                  {QStringLiteral("DISPLAY"), QString()},
+                                                  {QStringLiteral("WAYLAND_DISPLAY"), QString()}});
+  ASSERT_TRUE(process->waitForFinished(StartTimeout));
+  EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(process->exitCode(), 1);
+  EXPECT_TRUE(process->readAllStandardError().contains("needs a graphical display"));
+  EXPECT_TRUE(LogFolder().isEmpty());
 }
 
 }  // namespace

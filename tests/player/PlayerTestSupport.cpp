@@ -60,6 +60,18 @@ size_t TMeasuringPlayer::ShownCount() const {
   return FShown.size();
 }
 
+double PositionPace(const std::vector<TPositionReport>& positions, int64_t from, int64_t to) {
+  const TPositionReport* early = nullptr;
+  const TPositionReport* late = nullptr;
+  for (const auto& report : positions) {
+    if (!early && report.Position >= from) early = &report;
+    if (report.Position <= to) late = &report;
+  }
+  EXPECT_TRUE(early && late && late > early) << "no reports from " << from << " to " << to;
+  if (!early || !late || late <= early) return 0;
+  return (late->Position - early->Position) / 1e6 / (late->WallSeconds - early->WallSeconds);
+}
+
 void TMeasuringPlayer::PictureShown(double pts, double audioClock) {
   const double wall = std::chrono::duration<double>(Clock::now() - FStart).count();
   const std::lock_guard<std::mutex> lock(FLock);

@@ -19,6 +19,10 @@ struct TPositionReport {
   int64_t Position;
 };
 
+// Seconds of position per second of the wall clock, from the first report at or past `from`
+// to the last at or before `to` (µs); 0, with a test failure, when the reports do not span them.
+double PositionPace(const std::vector<TPositionReport>& positions, int64_t from, int64_t to);
+
 // Records OnPosition and OnState, raised on the main thread (the test's), as a program sees them.
 class TRecorder {
  public:

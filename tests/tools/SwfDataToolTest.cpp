@@ -251,3 +251,41 @@ TEST(SwfDataProgram, FailuresExitWithAMessageAndWriteNothing) {
   }
   EXPECT_FALSE(std::filesystem::exists(out));
 }
+
+// Settings classes of any size: each constant is found again in its pool by lookup, and
+// each name checked against the earlier ones, so the size costs no quadratic time.
+TEST(SwfDataProgram, AHundredThousandVariablesKeepTheirValues) {
+  constexpr int kCount = 100000;
+  std::string members;
+  for (int i = 0; i < kCount; ++i) {
+    const std::string name = "public var v" + std::to_string(i);
+    members += i % 2 ? name + ":int=" + std::to_string(i % 1000) + ";\n"
+                     : name + ":String=\"s" + std::to_string(i) + "\";\n";
+  }
+  const std::string dir = fixtures::TempDir("swfdata");
+  WriteFile(dir + "/Big.dat", Wrap(members));
+  RunResult run = RunTool(CompileCommand(dir + "/Big.dat", dir + "/big.swf"));
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  const abc::AbcFile abc =
+      abctest::ReadAbc(swf::ParseDoAbc(swf::LoadMovie(dir + "/big.swf").tags.at(1)).abc);
+  const auto& traits = abc.instances.at(0).traits;
+  ASSERT_EQ(traits.size(), size_t(kCount));
+  EXPECT_EQ(abc.pool.Ints().size(), 500u);  // each odd value below 1000 once
+  for (int i = 0; i < kCount; i += 997) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(abctest::QualifiedName(abc, traits[i].name), "v" + std::to_string(i));
+    const uint32_t index = traits[i].value.index;
+    if (i % 2) {
+      EXPECT_EQ(abc.pool.Ints().at(index - 1), i % 1000);
+    } else {
+      EXPECT_EQ(abc.pool.Strings().at(index - 1), "s" + std::to_string(i));
+    }
+  }
+
+  WriteFile(dir + "/Twice.dat", Wrap(members + "public var v99999:int=1;"));
+  run = RunTool(CompileCommand(dir + "/Twice.dat", dir + "/twice.swf"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("line 100007: variable 'v99999' declared twice"), std::string::npos)
+      << run.output;
+}

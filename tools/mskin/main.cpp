@@ -1,12 +1,12 @@
 // mskin: the combiner that the packaging step runs as "mskin.dll". Writes the output only
 // when everything succeeded.
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "SkinMerge.h"
 #include "SkinOptions.h"
+#include "ToolMain.h"
 
 namespace {
 
@@ -35,13 +35,12 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return Run(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const mskin::UsageError& e) {
-    std::fprintf(stderr, "mskin: %s\n%s\n", e.what(), mskin::UsageText().c_str());
-    return 2;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "mskin: %s\n", e.what());
-    return 1;
-  }
+  return swf::RunToolMain("mskin", [&] {
+    try {
+      return Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const mskin::UsageError& e) {
+      swf::PrintToolError("mskin", std::string(e.what()) + "\n" + mskin::UsageText());
+      return 2;
+    }
+  });
 }

@@ -1,12 +1,13 @@
 #include "SettingsSource.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
 #include <set>
+#include <unordered_set>
 
 #include "SwfStream.h"
+#include "ToolMain.h"
 
 namespace fennick::swfdata {
 
@@ -20,8 +21,9 @@ struct Token {
   int line = 0;
 };
 
+// Messages quote the source, which may hold any byte: a NUL would end the message early.
 [[noreturn]] void Fail(int line, const std::string& message) {
-  throw SettingsError("line " + std::to_string(line) + ": " + message);
+  throw SettingsError("line " + std::to_string(line) + ": " + swf::PrintableText(message));
 }
 
 bool IsIdentifierStart(unsigned char c) {
@@ -232,7 +234,7 @@ class Parser {
         Constructor(result.name);
         constructor = true;
       } else if (isPublic && TakeWord("var")) {
-        result.variables.push_back(Variable(result.variables));
+        result.variables.push_back(Variable());
       } else {
         Fail(Peek().line, "expected 'public var' or the constructor, found '" + Peek().text + "'");
       }
@@ -289,13 +291,11 @@ class Parser {
     Expect("}");
   }
 
-  SettingsVariable Variable(const std::vector<SettingsVariable>& existing) {
+  SettingsVariable Variable() {
     SettingsVariable v;
     v.line = Peek().line;
     v.name = Identifier("variable name");
-    if (std::any_of(existing.begin(), existing.end(),
-                    [&](const SettingsVariable& o) { return o.name == v.name; }))
-      Fail(v.line, "variable '" + v.name + "' declared twice");
+    if (!names_.insert(v.name).second) Fail(v.line, "variable '" + v.name + "' declared twice");
     Expect(":");
     v.type = Identifier("type");
     if (!kTypes.count(v.type))
@@ -353,6 +353,7 @@ class Parser {
 
   std::vector<Token> tokens_;
   size_t pos_ = 0;
+  std::unordered_set<std::string> names_;  // of the variables so far
 };
 
 }  // namespace

@@ -1,17 +1,16 @@
 #include "SwfDataTool.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
+#include "FileAccess.h"
 #include "SettingsCompiler.h"
 
 namespace fennick::swfdata {
 
 namespace {
+
+// The settings of one player take a few kilobytes.
+constexpr size_t kMaxSourceLength = 64u << 20;
 
 constexpr const char* kUsage =
     "usage: swfdata -X width -Y height -T version \"source\" -o \"out.swf\"";
@@ -68,27 +67,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
   return true;
 }
 
-bool ReadFile(const std::string& name, std::string& text, std::string& error) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(name, ec)) {
-    error = "cannot read \"" + name + "\": it is a folder";
-    return false;
-  }
-  std::ifstream in(name, std::ios::binary);
-  if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in && !in.bad()) return true;
-  error = "cannot read \"" + name + "\": " + std::strerror(errno);
-  return false;
-}
-
 }  // namespace
 
 bool RunSwfData(const std::vector<std::string>& args, std::string& error) {
   CommandLine line;
   if (!ParseCommandLine(args, line, error)) return false;
-  std::string text;
-  if (!ReadFile(line.source, text, error)) return false;
   try {
+    const swf::Bytes bytes = swf::ReadWholeFile(line.source, kMaxSourceLength);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const swf::Movie movie = CompileSettings(ParseSettingsSource(text), line.options);
     swf::SaveMovie(line.output, movie);
   } catch (const SettingsError& e) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "AbcFlow.h"
 #include "AbcOpcodes.h"
@@ -548,9 +549,10 @@ class Assembler {
     std::vector<Trait>& traits = isStatic ? result_.abc.classes[classIndex].traits
                                           : result_.abc.instances[classIndex].traits;
     const Owner owner = isStatic ? Owner::kClassInit : Owner::kInstance;
+    TraitNames& names = traitNames_[{classIndex, isStatic}];
     if (c.PeekWord("var") || c.PeekWord("const")) {
       if (attributes != 0) Fail(c.LineNumber(), "override and final apply to methods only");
-      AddTrait(traits, SlotTrait(c), c.LineNumber());
+      AddTrait(traits, names, SlotTrait(c), c.LineNumber());
       return j + 1;
     }
     uint8_t kind = kTraitMethod;
@@ -570,19 +572,28 @@ class Assembler {
     trait.kind = kind;
     trait.attributes = attributes;
     trait.index = m.index;
-    AddTrait(traits, trait, c.LineNumber());
+    AddTrait(traits, names, trait, c.LineNumber());
     return CollectBody(j + 1, m);
   }
 
+  // The kinds already declared under each name of one set of traits: classes may carry
+  // many thousands of slots, so the check must not walk the list.
+  using TraitNames = std::unordered_map<uint32_t, uint8_t>;
+  enum TraitKindBits : uint8_t { kGetterBit = 1, kSetterBit = 2, kOtherBit = 4 };
+
+  static uint8_t TraitKindBit(uint8_t kind) {
+    return kind == kTraitGetter ? kGetterBit : kind == kTraitSetter ? kSetterBit : kOtherBit;
+  }
+
   // One trait per name, except that a getter and a setter make a pair.
-  void AddTrait(std::vector<Trait>& traits, const Trait& trait, int line) {
-    for (const Trait& t : traits) {
-      const bool accessorPair = (t.kind == kTraitGetter && trait.kind == kTraitSetter) ||
-                                (t.kind == kTraitSetter && trait.kind == kTraitGetter);
-      if (t.name == trait.name && !accessorPair)
-        Fail(line,
-             "'" + Pool().Strings().at(Pool().MultinameAt(t.name).name - 1) + "' declared twice");
-    }
+  void AddTrait(std::vector<Trait>& traits, TraitNames& names, const Trait& trait, int line) {
+    const uint8_t bit = TraitKindBit(trait.kind);
+    const uint8_t partner = bit == kGetterBit ? kSetterBit : bit == kSetterBit ? kGetterBit : 0;
+    uint8_t& seen = names[trait.name];
+    if ((seen & ~partner) != 0)
+      Fail(line,
+           "'" + Pool().Strings().at(Pool().MultinameAt(trait.name).name - 1) + "' declared twice");
+    seen |= bit;
     traits.push_back(trait);
   }
 
@@ -1087,6 +1098,7 @@ class Assembler {
   std::deque<MethodDecl>
       methods_;  // a deque: declarations hand out references while more are added
   std::map<uint32_t, std::vector<ScopeSite>> sites_;
+  std::map<std::pair<uint32_t, bool>, TraitNames> traitNames_;  // by class, static or not
 };
 
 }  // namespace

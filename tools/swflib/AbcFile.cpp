@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 namespace fennick::abc {
 
@@ -10,13 +11,49 @@ using swf::SwfError;
 
 namespace {
 
+// The bytes that make two entries of one pool equal. Doubles compare by bit pattern, so
+// that NaN and -0.0 each get a stable entry.
 template <typename T>
-uint32_t Intern(std::vector<T>& pool, const T& value) {
-  const auto it = std::find(pool.begin(), pool.end(), value);
-  if (it != pool.end()) return static_cast<uint32_t>(it - pool.begin()) + 1;
+void AppendRaw(std::string& key, T value) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  key.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+std::string PoolKey(const std::string& value) { return value; }
+
+std::string PoolKey(const std::vector<uint32_t>& values) {
+  std::string key;
+  for (const uint32_t v : values) AppendRaw(key, v);
+  return key;
+}
+
+template <typename T>
+std::string PoolKey(T value) {
+  std::string key;
+  AppendRaw(key, value);
+  return key;
+}
+
+std::string PoolKey(const Namespace& ns) { return PoolKey(ns.kind) + PoolKey(ns.name); }
+
+std::string PoolKey(const Multiname& m) {
+  std::string key;
+  AppendRaw(key, m.kind);
+  AppendRaw(key, m.ns);
+  AppendRaw(key, m.name);
+  AppendRaw(key, m.nsSet);
+  AppendRaw(key, m.base);
+  return key + PoolKey(m.params);
+}
+
+template <typename T, typename Index>
+uint32_t Intern(std::vector<T>& pool, Index& index, const T& value) {
+  const auto [it, added] =
+      index.try_emplace(PoolKey(value), static_cast<uint32_t>(pool.size()) + 1);
+  if (!added) return it->second;
   pool.push_back(value);
   if (pool.size() >= (1u << 30)) throw SwfError("constant pool overflow");
-  return static_cast<uint32_t>(pool.size());
+  return it->second;
 }
 
 void WriteCount(Bytes& out, size_t count) { WriteU30(out, static_cast<uint32_t>(count)); }
@@ -157,30 +194,26 @@ int RuntimeOperands(uint8_t kind) {
   }
 }
 
-uint32_t ConstantPool::Int(int32_t value) { return Intern(ints_, value); }
-uint32_t ConstantPool::UInt(uint32_t value) { return Intern(uints_, value); }
+uint32_t ConstantPool::Int(int32_t value) { return Intern(ints_, intIndex_, value); }
+uint32_t ConstantPool::UInt(uint32_t value) { return Intern(uints_, uintIndex_, value); }
+uint32_t ConstantPool::Double(double value) { return Intern(doubles_, doubleIndex_, value); }
 
-uint32_t ConstantPool::Double(double value) {
-  // Compare bit patterns so that NaN and -0.0 each get a stable entry.
-  for (size_t i = 0; i < doubles_.size(); ++i)
-    if (std::bit_cast<uint64_t>(doubles_[i]) == std::bit_cast<uint64_t>(value))
-      return static_cast<uint32_t>(i) + 1;
-  doubles_.push_back(value);
-  return static_cast<uint32_t>(doubles_.size());
+uint32_t ConstantPool::String(std::string_view text) {
+  return Intern(strings_, stringIndex_, std::string(text));
 }
-
-uint32_t ConstantPool::String(std::string_view text) { return Intern(strings_, std::string(text)); }
 
 uint32_t ConstantPool::Ns(uint8_t kind, std::string_view name) {
   const uint32_t nameIndex = String(name);
-  return Intern(namespaces_, Namespace{kind, nameIndex});
+  return Intern(namespaces_, namespaceIndex_, Namespace{kind, nameIndex});
 }
 
 uint32_t ConstantPool::NsSet(std::vector<uint32_t> namespaces) {
-  return Intern(nsSets_, namespaces);
+  return Intern(nsSets_, nsSetIndex_, namespaces);
 }
 
-uint32_t ConstantPool::Name(const Multiname& name) { return Intern(multinames_, name); }
+uint32_t ConstantPool::Name(const Multiname& name) {
+  return Intern(multinames_, multinameIndex_, name);
+}
 
 uint32_t ConstantPool::QName(std::string_view package, std::string_view local) {
   Multiname name;

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "SwfStream.h"
@@ -69,7 +70,8 @@ struct Multiname {
 // Values taken from the stack at run time besides the object (namespace and/or name).
 int RuntimeOperands(uint8_t multinameKind);
 
-// Deduplicating pools; each adder returns the index of an equal entry when there is one.
+// Deduplicating pools; each adder returns the index of an equal entry when there is one,
+// found through a hash index (a settings class may hold a hundred thousand constants).
 class ConstantPool {
  public:
   uint32_t Int(int32_t value);
@@ -104,6 +106,10 @@ class ConstantPool {
   std::vector<Namespace> namespaces_;
   std::vector<std::vector<uint32_t>> nsSets_;
   std::vector<Multiname> multinames_;
+  // Per pool: an entry's bytes (see PoolKey) to its index.
+  using Index = std::unordered_map<std::string, uint32_t>;
+  Index intIndex_, uintIndex_, doubleIndex_, stringIndex_, namespaceIndex_, nsSetIndex_,
+      multinameIndex_;
 };
 
 // Constant kinds for default values of optional parameters and slots.

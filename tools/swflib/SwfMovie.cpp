@@ -3,10 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "FileAccess.h"
 
 namespace fennick::swf {
 
@@ -14,6 +12,11 @@ namespace {
 
 constexpr size_t kFileHeaderSize = 8;  // signature, version, file length
 constexpr size_t kInflateChunk = 64 * 1024;
+// The header's length field is 32 bits wide.
+constexpr size_t kMaxFileLength = 0xFFFFFFFFu;
+// Skins and settings are small; a compressed body that claims more is refused before it is
+// expanded, so a small file cannot make the tools allocate gigabytes.
+constexpr size_t kMaxExpandedLength = 256u << 20;
 
 Bytes Deflate(const Bytes& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
@@ -53,8 +56,6 @@ Bytes Inflate(const uint8_t* data, size_t size, size_t expected) {
   plain.resize(expected);
   return plain;
 }
-
-std::string SystemReason() { return std::strerror(errno); }
 
 }  // namespace
 
@@ -98,6 +99,10 @@ Movie ReadMovie(const Bytes& data) {
 
   Bytes plain;
   if (movie.compressed) {
+    if (bodyLength > kMaxExpandedLength)
+      throw SwfError("compressed SWF claims " + std::to_string(bodyLength >> 20) +
+                     " MiB, more than the " + std::to_string(kMaxExpandedLength >> 20) +
+                     " MiB allowed");
     plain = Inflate(data.data() + kFileHeaderSize, data.size() - kFileHeaderSize, bodyLength);
   } else {
     if (data.size() < fileLength) throw SwfError("SWF file is truncated");
@@ -114,10 +119,7 @@ Movie ReadMovie(const Bytes& data) {
 }
 
 Movie LoadMovie(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw SwfError("cannot open \"" + file.string() + "\": " + SystemReason());
-  const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw SwfError("cannot read \"" + file.string() + "\": " + SystemReason());
+  const Bytes data = ReadWholeFile(file, kMaxFileLength);
   try {
     return ReadMovie(data);
   } catch (const SwfError& e) {
@@ -126,22 +128,7 @@ Movie LoadMovie(const std::filesystem::path& file) {
 }
 
 void SaveMovie(const std::filesystem::path& file, const Movie& movie) {
-  const Bytes data = WriteMovie(movie);
-  // Written under a scratch name and then renamed: a save that fails half way leaves no
-  // half-written movie under the real name, and an earlier file there stays whole.
-  std::filesystem::path partial = file;
-  partial += ".part";
-  std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-  if (!out) throw SwfError("cannot create \"" + file.string() + "\": " + SystemReason());
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  out.close();
-  std::error_code renamed;
-  if (out) std::filesystem::rename(partial, file, renamed);
-  if (out && !renamed) return;
-  const std::string reason = out ? renamed.message() : SystemReason();
-  std::error_code ignored;  // the write's own failure is the one worth reporting
-  std::filesystem::remove(partial, ignored);
-  throw SwfError("cannot write \"" + file.string() + "\": " + reason);
+  WriteWholeFile(file, WriteMovie(movie));
 }
 
 }  // namespace fennick::swf

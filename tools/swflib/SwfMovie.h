@@ -20,8 +20,8 @@ struct Movie {
 Bytes WriteMovie(const Movie& movie);
 Movie ReadMovie(const Bytes& data);
 
-// File forms; errors carry the file name and the system's reason. A failed save leaves an
-// earlier file of that name as it was.
+// File forms (see FileAccess.h); errors carry the file name and the reason. A failed save
+// leaves an earlier file of that name as it was.
 Movie LoadMovie(const std::filesystem::path& file);
 void SaveMovie(const std::filesystem::path& file, const Movie& movie);
 
