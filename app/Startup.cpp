@@ -91,7 +91,11 @@ int RunFennick(int argc, char* argv[]) {
   // Before the log is touched: a second start must leave the running copy's logs alone.
   if (IsAlreadyRunning(AppMutexName)) return 0;
   QApplication application(argc, argv);
-  InitVelLog(ProgramFolder());
+  InitDataPlaces();
+  const TDataPlaces places = DataPlaces();
+  InitVelLog(places.LogBase);
+  LogDataPlaces(places);
+  InitMainSettings();
 
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
   Pause(SplashPause);
@@ -100,5 +104,7 @@ int RunFennick(int argc, char* argv[]) {
   TMainfrm mainfrm;
   mainfrm.show();
   splash.reset();
-  return application.exec();
+  const int result = application.exec();
+  ClearFolder(places.Scratch);
+  return result;
 }
