@@ -5,6 +5,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 
 #include <algorithm>
 
@@ -310,6 +311,26 @@ void TVelTrackbar::DrawPicture(QPainter& Painter, TPart Part, const QRect& Where
   Painter.drawImage(Where, FPictures[Part]);
 }
 
+// The ends keep their shape; only the middle column stretches.
+void TVelTrackbar::DrawTrack(QPainter& Painter, const QRect& Where) const {
+  const QImage& track = FPictures[Track];
+  const int cap = std::min((track.width() - 1) / 2, Where.width() / 2);
+  if (track.isNull() || cap <= 0) return DrawPicture(Painter, Track, Where);
+  const int h = track.height();
+  Painter.drawImage(QRect(Where.left(), Where.top(), cap, Where.height()), track,
+                    QRect(0, 0, cap, h));
+  Painter.drawImage(QRect(Where.left() + cap, Where.top(), Where.width() - 2 * cap, Where.height()),
+                    track, QRect(cap, 0, track.width() - 2 * cap, h));
+  Painter.drawImage(QRect(Where.right() + 1 - cap, Where.top(), cap, Where.height()), track,
+                    QRect(track.width() - cap, 0, cap, h));
+}
+
+// A cut is a pattern: tiled, so it looks the same on any length.
+void TVelTrackbar::DrawCut(QPainter& Painter, TPart Part, const QRect& Where) const {
+  if (FPictures[Part].isNull()) return DrawPicture(Painter, Part, Where);
+  Painter.drawTiledPixmap(Where, QPixmap::fromImage(FPictures[Part]));
+}
+
 void TVelTrackbar::PaintSegment(QPainter& Painter) const {
   const QRect track = TrackRect();
   Painter.setOpacity(1.0);
@@ -317,8 +338,8 @@ void TVelTrackbar::PaintSegment(QPainter& Painter) const {
     const QRect left(QPoint(track.left(), track.top()), QPoint(FSegStartX - 1, track.bottom()));
     const QRect right(QPoint(FSegEndX + 1, track.top()), track.bottomRight());
     Painter.setOpacity(PictureOpacity);
-    if (left.width() > 0) DrawPicture(Painter, StartCut, left);
-    if (right.width() > 0) DrawPicture(Painter, EndCut, right);
+    if (left.width() > 0) DrawCut(Painter, StartCut, left);
+    if (right.width() > 0) DrawCut(Painter, EndCut, right);
     Painter.setOpacity(1.0);
     Painter.fillRect(left, QColor::fromRgba(LeftBrushColor));
     Painter.fillRect(right, QColor::fromRgba(RightBrushColor));
@@ -341,7 +362,7 @@ QImage TVelTrackbar::Render() const {
 
   const QRect track = TrackRect();
   painter.setOpacity(PictureOpacity);
-  DrawPicture(painter, Track, track.adjusted(-FTrackOffsetX, 0, FTrackOffsetX, 0));
+  DrawTrack(painter, track.adjusted(-FTrackOffsetX, 0, FTrackOffsetX, 0));
   if (FShowTick && FShowTickColor) {
     painter.setOpacity(1.0);
     painter.fillRect(QRect(QPoint(track.left(), track.top()), QPoint(FTickX, track.bottom())),

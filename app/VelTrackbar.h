@@ -171,6 +171,8 @@ class TVelTrackbar : public QWidget {
   static void Fire(const TNotifyEvent& Event, TVelTrackbar* Sender);
   static void Fire(const TMouseEvent& Event, TVelTrackbar* Sender, QMouseEvent* Mouse);
   void DrawPicture(QPainter& Painter, TPart Part, const QRect& Where) const;
+  void DrawTrack(QPainter& Painter, const QRect& Where) const;
+  void DrawCut(QPainter& Painter, TPart Part, const QRect& Where) const;
   void PaintSegment(QPainter& Painter) const;
 
   int64_t FMin = 0, FMax = 100, FPosition = 0, FSegStartPos = 0, FSegEndPos = 100;
