@@ -9,7 +9,9 @@ namespace {
 constexpr unsigned CaptionMeasureFlags =
     DT_CALCRECT | DT_EXPANDTABS | DT_WORDBREAK | DT_VCENTER | DT_CENTER;
 
-TRect PlaceVertically(const TRect& Rect, int TextHeight, TVerticalAlignment Alignment) {
+}  // namespace
+
+TRect PlaceCaption(const TRect& Rect, int TextHeight, TVerticalAlignment Alignment) {
   TRect r = Rect;
   switch (Alignment) {
     case avTop:
@@ -26,11 +28,7 @@ TRect PlaceVertically(const TRect& Rect, int TextHeight, TVerticalAlignment Alig
   return r;
 }
 
-void DrawTextAt(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags, int Dx,
-                int Dy, TColor Color) {
-  Canvas.setPen(ToQColor(Color));
-  DrawString(Canvas, Text, Rect.Offset(Dx, Dy), Flags);
-}
+namespace {
 
 // A press that ends at (X, Y) counts only strictly inside the Width by Height client area.
 bool Inside(const QWidget& Widget, const QPointF& At) {
@@ -45,31 +43,17 @@ void DrawButtonCaption(QPainter& Canvas, const TSkCaptionPaint& C, const TRect& 
   Canvas.setFont(C.Font);
   Canvas.setBrush(Qt::NoBrush);
   const TRect measured = DrawString(Canvas, C.Caption, Rect, CaptionMeasureFlags);
-  const TRect r = PlaceVertically(Rect, measured.Height(), C.AlignmentVertical);
+  const TRect r = PlaceCaption(Rect, measured.Height(), C.AlignmentVertical);
   if (C.RightToLeft) Flags |= DT_RTLREADING;
   if (!C.Enabled) {
     const TColor gray = ColorsTooClose(C.Color, clGrayText) ? cl3DDkShadow : clGrayText;
-    DrawTextAt(Canvas, C.Caption, r, Flags, 0, 0, gray);
-    return Canvas.restore();
+    DrawStyledText(Canvas, C.Caption, r, Flags, {}, gray);
+  } else {
+    DrawStyledText(
+        Canvas, C.Caption, r, Flags,
+        {C.TextStyle, C.LightTextStyle, C.TextHighlightColor, C.TextShadowColor, C.TextShadowDepth},
+        C.FontColor);
   }
-  const int depth = C.TextShadowDepth;
-  switch (C.TextStyle) {
-    case tsShadow:
-      DrawTextAt(Canvas, C.Caption, r, Flags, (Flags & DT_RIGHT) ? 0 : depth, depth,
-                 C.TextShadowColor);
-      break;
-    case tsRaised:
-      if (!C.LightTextStyle) DrawTextAt(Canvas, C.Caption, r, Flags, 1, 1, C.TextShadowColor);
-      DrawTextAt(Canvas, C.Caption, r, Flags, -1, -1, C.TextHighlightColor);
-      break;
-    case tsRecessed:
-      DrawTextAt(Canvas, C.Caption, r, Flags, 1, 1, C.TextHighlightColor);
-      if (!C.LightTextStyle) DrawTextAt(Canvas, C.Caption, r, Flags, -1, -1, C.TextShadowColor);
-      break;
-    case tsNormal:
-      break;
-  }
-  DrawTextAt(Canvas, C.Caption, r, Flags, 0, 0, C.FontColor);
   Canvas.restore();
 }
 

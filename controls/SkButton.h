@@ -30,6 +30,8 @@ struct TSkCaptionPaint {
   TColor TextShadowColor = clBtnShadow;
   int TextShadowDepth = 2;
 };
+// Where a caption TextHeight high goes in Rect: at the top, centred or at the bottom.
+TRect PlaceCaption(const TRect& Rect, int TextHeight, TVerticalAlignment Alignment);
 // Measures the caption, places it vertically in Rect and draws it with its text style.
 void DrawButtonCaption(QPainter& Canvas, const TSkCaptionPaint& Caption, const TRect& Rect,
                        unsigned Flags);

@@ -491,3 +491,104 @@ class TSkCustomColors {
  private:
   QStringList FColors;
 };
+
+// ---- Shared by the controls -------------------------------------------------------------------
+
+// The usual key colour of the controls' pictures.
+inline constexpr TColor clOlive = 0x008080;
+
+enum TAlignment { taLeftJustify, taRightJustify, taCenter };
+enum TTextLayout { tlTop, tlCenter, tlBottom };
+
+// The horizontal text flag of an alignment.
+unsigned AlignmentFlags(TAlignment Alignment);
+// Rect moved in by By pixels on each side in Sides.
+TRect InsetSides(const TRect& Rect, TSides Sides, int By);
+// The area left inside a composite border on the sides it takes: 1 pixel for fsFlat, BevelWidth
+// for fsStatus and fsPopup, 2 for the other styles, plus BorderWidth.
+TRect AdjustRectForBorders(const TRect& Bounds, const TInnerOuterBorders& Borders);
+
+// The copies of a text that give it a raised, recessed or shadowed look.
+struct TSkTextStyleColors {
+  TTextStyle TextStyle = tsNormal;
+  bool LightTextStyle = false;  // leaves out the shadow copy of the raised and recessed looks
+  TColor HighlightColor = clBtnHighlight;
+  TColor ShadowColor = clBtnShadow;
+  int ShadowDepth = 2;
+};
+// Text in Rect with its style copies first, then itself in Color. A right-aligned shadow falls
+// straight down.
+void DrawStyledText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags,
+                    const TSkTextStyleColors& Style, TColor Color);
+// Disabled text: a highlight copy one pixel down and right, then the text in clBtnShadow.
+void DrawEmbossedText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags);
+
+// Releases Widget's old caption key OldId and grabs the one Caption marks with '&'; returns the
+// new key's id, 0 when the caption marks none.
+int GrabCaptionMnemonic(QWidget& Widget, int OldId, const QString& Caption);
+// Whether Event is the shortcut Id (never for Id 0).
+bool IsShortcutEvent(const QEvent* Event, int Id);
+
+// The colour a control with ParentColor shows: its parent's "Color" property when it has one,
+// else the parent's background; clBtnFace without a parent.
+TColor ParentControlColor(const QWidget& Control);
+
+// A control's registration with a frame controller (a base of the controls that follow one):
+// moves between controllers, leaves on destruction and forgets a controller freed first.
+class TSkFrameControlled {
+ public:
+  TSkFrameControlled(const TSkFrameControlled&) = delete;
+  TSkFrameControlled& operator=(const TSkFrameControlled&) = delete;
+  TSkFrameController* FrameController() const { return FController; }
+  void SetFrameController(TSkFrameController* Value);
+  TSkFrameControllerNotifications FrameControllerNotifications() const { return FNotifications; }
+  void SetFrameControllerNotifications(TSkFrameControllerNotifications Value) {
+    FNotifications = Value;
+  }
+
+ protected:
+  explicit TSkFrameControlled(QObject& Control) : FControl(Control) {}
+  ~TSkFrameControlled() { SetFrameController(nullptr); }
+  // Whether an update of Update (one setting or all) carries Setting to this control.
+  bool FrameSettingApplies(TSkFrameControllerProperty Update,
+                           TSkFrameControllerProperty Setting) const {
+    return (Update == fcpAll || Update == Setting) && (FNotifications & (1u << Setting));
+  }
+  // What a bordered control (panel, label) takes: the frame style as its outer border, the
+  // sides, the frame colour unadjusted, the colour with bevel colours lightened and darkened
+  // from it, and whether to follow the parent's colour.
+  void ApplyBorderFrameSettings(const TSkFrameController& Controller,
+                                TSkFrameControllerProperty Update, TInnerOuterBorders& Borders,
+                                TColor& Color, bool& ParentColor) const;
+
+ private:
+  QObject& FControl;
+  QPointer<TSkFrameController> FController;
+  TSkFrameControllerNotifications FNotifications = AllFrameNotifications;
+};
+
+// The text colour of a control that blinks in step with the others: its normal colour, or
+// BlinkColor in the shown phases while Blinking. It joins the shared list for the control's life.
+class TSkBlinkingText : public ISkBlinkingControl {
+ public:
+  explicit TSkBlinkingText(QWidget& Control);
+  ~TSkBlinkingText() override;
+  TSkBlinkingText(const TSkBlinkingText&) = delete;
+  TSkBlinkingText& operator=(const TSkBlinkingText&) = delete;
+  bool Blinking() const { return FBlinking; }
+  // Turning it off shows the normal colour again.
+  void SetBlinking(bool Value);
+  TColor BlinkColor() const { return FBlinkColor; }
+  void SetBlinkColor(TColor Value) { StoreAndUpdate(FControl, FBlinkColor, Value); }
+  TColor NormalColor() const { return FNormalColor; }
+  // The new normal colour shows at once unless the control is blinking.
+  void SetNormalColor(TColor Value);
+  TColor Current() const { return FCurrent; }
+  bool QueryBlink() override { return FBlinking; }
+  void Blink(bool Shown) override;
+
+ private:
+  QWidget& FControl;
+  bool FBlinking = false;
+  TColor FBlinkColor = clHighlight, FNormalColor = clWindowText, FCurrent = clWindowText;
+};

@@ -1,6 +1,8 @@
 // Timers, the frame controller, the blinking list and the custom colours.
 #include "SkCommon.h"
 
+#include <QKeySequence>
+#include <QShortcutEvent>
 #include <QTimer>
 #include <QVariant>
 
@@ -313,4 +315,152 @@ void TSkCustomColors::SetColors(const QStringList& Value) {
     const uint value = line.mid(equals + 1).trimmed().toUInt(nullptr, 16) & 0xFFFFFF;
     line = line.left(equals + 1) + QStringLiteral("%1").arg(value, 6, 16, QLatin1Char('0'));
   }
+}
+
+// ---- Shared by the controls ---------------------------------------------------------------------
+
+unsigned AlignmentFlags(TAlignment Alignment) {
+  switch (Alignment) {
+    case taRightJustify:
+      return DT_RIGHT;
+    case taCenter:
+      return DT_CENTER;
+    case taLeftJustify:
+      break;
+  }
+  return DT_LEFT;
+}
+
+namespace {
+
+int BorderThickness(TFrameStyleEx Style, int BevelWidth) {
+  switch (Style) {
+    case fsNone:
+      return 0;
+    case fsFlat:
+      return 1;
+    case fsStatus:
+    case fsPopup:
+      return BevelWidth;
+    default:
+      return 2;
+  }
+}
+
+void DrawTextCopy(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags, int Dx,
+                  int Dy, TColor Color) {
+  Canvas.setPen(ToQColor(Color));
+  DrawString(Canvas, Text, Rect.Offset(Dx, Dy), Flags);
+}
+
+}  // namespace
+
+TRect InsetSides(const TRect& Rect, TSides Sides, int By) {
+  TRect r = Rect;
+  if (Sides & sdLeft) r.Left += By;
+  if (Sides & sdTop) r.Top += By;
+  if (Sides & sdRight) r.Right -= By;
+  if (Sides & sdBottom) r.Bottom -= By;
+  return r;
+}
+
+TRect AdjustRectForBorders(const TRect& Bounds, const TInnerOuterBorders& B) {
+  return InsetSides(Bounds, B.BorderSides,
+                    BorderThickness(B.BorderOuter, B.BevelWidth) +
+                        BorderThickness(B.BorderInner, B.BevelWidth) + B.BorderWidth);
+}
+
+void DrawStyledText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags,
+                    const TSkTextStyleColors& S, TColor Color) {
+  switch (S.TextStyle) {
+    case tsShadow:
+      DrawTextCopy(Canvas, Text, Rect, Flags, (Flags & DT_RIGHT) ? 0 : S.ShadowDepth, S.ShadowDepth,
+                   S.ShadowColor);
+      break;
+    case tsRaised:
+      if (!S.LightTextStyle) DrawTextCopy(Canvas, Text, Rect, Flags, 1, 1, S.ShadowColor);
+      DrawTextCopy(Canvas, Text, Rect, Flags, -1, -1, S.HighlightColor);
+      break;
+    case tsRecessed:
+      DrawTextCopy(Canvas, Text, Rect, Flags, 1, 1, S.HighlightColor);
+      if (!S.LightTextStyle) DrawTextCopy(Canvas, Text, Rect, Flags, -1, -1, S.ShadowColor);
+      break;
+    case tsNormal:
+      break;
+  }
+  DrawTextCopy(Canvas, Text, Rect, Flags, 0, 0, Color);
+}
+
+void DrawEmbossedText(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags) {
+  DrawTextCopy(Canvas, Text, Rect, Flags, 1, 1, clBtnHighlight);
+  DrawTextCopy(Canvas, Text, Rect, Flags, 0, 0, clBtnShadow);
+}
+
+int GrabCaptionMnemonic(QWidget& Widget, int OldId, const QString& Caption) {
+  if (OldId != 0) Widget.releaseShortcut(OldId);
+  const QKeySequence key = QKeySequence::mnemonic(Caption);
+  return key.isEmpty() ? 0 : Widget.grabShortcut(key);
+}
+
+bool IsShortcutEvent(const QEvent* Event, int Id) {
+  return Id != 0 && Event->type() == QEvent::Shortcut &&
+         static_cast<const QShortcutEvent*>(Event)->shortcutId() == Id;
+}
+
+TColor ParentControlColor(const QWidget& Control) {
+  const QWidget* parent = Control.parentWidget();
+  if (!parent) return clBtnFace;
+  const QVariant color = parent->property("Color");
+  if (color.isValid()) return color.toUInt();
+  return FromQColor(parent->palette().color(parent->backgroundRole()));
+}
+
+void TSkFrameControlled::SetFrameController(TSkFrameController* Value) {
+  if (FController == Value) return;
+  if (FController) FController->RemoveControl(&FControl);
+  FController = Value;
+  if (Value) Value->AddControl(&FControl);
+}
+
+void TSkFrameControlled::ApplyBorderFrameSettings(const TSkFrameController& Controller,
+                                                  TSkFrameControllerProperty Update,
+                                                  TInnerOuterBorders& Borders, TColor& Color,
+                                                  bool& ParentColor) const {
+  if (FrameSettingApplies(Update, fcpFrameStyle)) Borders.BorderOuter = Controller.FrameStyle();
+  if (FrameSettingApplies(Update, fcpFrameSides)) Borders.BorderSides = Controller.FrameSides();
+  if (FrameSettingApplies(Update, fcpFrameColor)) {
+    Borders.FlatColor = Controller.FrameColor();
+    Borders.FlatColorAdjustment = 0;
+  }
+  if (FrameSettingApplies(Update, fcpColor)) {
+    Color = Controller.Color();
+    ParentColor = false;
+    Borders.BorderHighlight = LighterColor(Color, 100);
+    Borders.BorderShadow = DarkerColor(Color, 50);
+  }
+  if (FrameSettingApplies(Update, fcpParentColor)) ParentColor = Controller.ParentColor();
+}
+
+TSkBlinkingText::TSkBlinkingText(QWidget& Control) : FControl(Control) {
+  BlinkingControlsList().Add(this);
+}
+
+TSkBlinkingText::~TSkBlinkingText() {
+  BlinkingControlsList().Remove(this);
+  ReleaseBlinkingControlsList();
+}
+
+void TSkBlinkingText::SetBlinking(bool Value) {
+  if (FBlinking == Value) return;
+  FBlinking = Value;
+  if (!Value) StoreAndUpdate(FControl, FCurrent, FNormalColor);
+}
+
+void TSkBlinkingText::SetNormalColor(TColor Value) {
+  FNormalColor = Value;
+  if (!FBlinking) StoreAndUpdate(FControl, FCurrent, Value);
+}
+
+void TSkBlinkingText::Blink(bool Shown) {
+  if (FBlinking) StoreAndUpdate(FControl, FCurrent, Shown ? FBlinkColor : FNormalColor);
 }

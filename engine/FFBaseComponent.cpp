@@ -135,6 +135,75 @@ void ProcessMessages() {
   if (const std::function<void()> pump = CopyHook(&TDispatch::Pump)) pump();
 }
 
+// ---- Waiting while serving the main thread ----
+
+void TManualResetEvent::Set() {
+  // Notified under the lock: a waiter that sees the event set may destroy it at once.
+  const std::lock_guard<std::mutex> lock(FLock);
+  FSignalled = true;
+  FChanged.notify_all();
+}
+
+void TManualResetEvent::Reset() {
+  const std::lock_guard<std::mutex> lock(FLock);
+  FSignalled = false;
+}
+
+bool TManualResetEvent::IsSet() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  return FSignalled;
+}
+
+bool TManualResetEvent::WaitFor(int milliseconds) {
+  std::unique_lock<std::mutex> lock(FLock);
+  return FChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return FSignalled; });
+}
+
+namespace {
+
+// The main thread answers a queued call at once; the awaited condition is seen within this.
+constexpr int MainThreadStepMs = 1;
+// A worker's Ready returns at once on its condition; the step only bounds a time-out's overrun.
+constexpr int WorkerStepMs = 100;
+
+}  // namespace
+
+bool WaitServingMainThread(const std::function<bool(int milliseconds)>& ready, int timeoutMs,
+                           TMainThreadService service) {
+  using Clock = std::chrono::steady_clock;
+  const bool mainThread = IsMainThread();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  const auto remainingMs = [&deadline] {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return int(std::max<int64_t>(left.count(), 0));
+  };
+  for (;;) {
+    const int step =
+        timeoutMs == WaitForever ? WorkerStepMs : std::min(WorkerStepMs, remainingMs());
+    if (ready(mainThread ? 0 : step)) return true;
+    if (timeoutMs != WaitForever && remainingMs() == 0) return false;
+    if (!mainThread) continue;
+    CheckSynchronize(MainThreadStepMs);
+    if (service == TMainThreadService::CallsAndEvents) ProcessMessages();
+  }
+}
+
+bool WaitServingMainThread(TManualResetEvent& event, int timeoutMs) {
+  return WaitServingMainThread([&event](int milliseconds) { return event.WaitFor(milliseconds); },
+                               timeoutMs);
+}
+
+std::unique_lock<std::mutex> LockServingMainThread(std::mutex& mutex, TMainThreadService service) {
+  std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
+  if (IsMainThread())
+    WaitServingMainThread([&lock](int) { return lock.try_lock(); }, WaitForever, service);
+  else
+    lock.lock();
+  return lock;
+}
+
 // ---- Interrupt registry ----
 
 void TInterruptCB::Add(std::thread::id threadID, void* owner, TInterruptCallback callback) {

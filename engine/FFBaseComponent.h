@@ -3,10 +3,11 @@
 // and path routines (UTF-8 file names, "/" as the delimiter).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <vector>
 #include <mutex>
+#include <vector>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -56,6 +57,41 @@ void RunInMainThread(const std::function<void()>& method);
 bool CheckSynchronize(int timeoutMs = 0);
 // Main thread only. Lets the host dispatch its pending events (the pump hook), if it set one.
 void ProcessMessages();
+
+// Signalled until reset; every waiter wakes when it is set.
+class TManualResetEvent {
+ public:
+  explicit TManualResetEvent(bool signalled) : FSignalled(signalled) {}
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // True when the event is set within the time.
+  bool WaitFor(int milliseconds);
+
+ private:
+  mutable std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FSignalled;
+};
+
+// What a waiting main thread lets run besides the queued calls: the host's events too, or
+// only the queued calls (where a host event could re-enter the code that waits).
+enum class TMainThreadService { CallsAndEvents, CallsOnly };
+
+constexpr int WaitForever = -1;
+
+// Any thread. Returns true once Ready does, false when timeoutMs (unless WaitForever) passed
+// first. Ready(ms) may block up to ms for its condition. A thread waited for may itself be
+// waiting for the main thread, so on the main thread Ready is only asked, never left to block,
+// and the queued calls are served between its answers; a worker just blocks in Ready.
+bool WaitServingMainThread(const std::function<bool(int milliseconds)>& ready,
+                           int timeoutMs = WaitForever,
+                           TMainThreadService service = TMainThreadService::CallsAndEvents);
+bool WaitServingMainThread(TManualResetEvent& event, int timeoutMs = WaitForever);
+// Any thread. Locks Mutex; the main thread serves the queued calls while it is taken, since
+// its holder may be waiting for the main thread.
+std::unique_lock<std::mutex> LockServingMainThread(
+    std::mutex& mutex, TMainThreadService service = TMainThreadService::CallsAndEvents);
 
 // Per-thread I/O interrupts: FFmpeg asks the callback installed on a format context whether to
 // give up a blocking operation, and the registry answers for the calling thread. Callback

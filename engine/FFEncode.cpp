@@ -778,18 +778,11 @@ void TCustomEncoder::RaiseTerminate(const TTerminateInfo& info) {
   }
 }
 
+// The notice thread may be waiting for the main thread, which may be this very thread.
 void TCustomEncoder::WaitForNotices() {
-  const bool mainThread = IsMainThread();
-  std::unique_lock<std::recursive_mutex> lock(FRunLock);
-  while (FDelivering) {
-    if (!mainThread) {
-      FNoticesDelivered.wait(lock);
-      continue;
-    }
-    // The notice thread may be waiting for this very thread.
-    lock.unlock();
-    CheckSynchronize(10);
-    ProcessMessages();
-    lock.lock();
-  }
+  WaitServingMainThread([this](int milliseconds) {
+    std::unique_lock<std::recursive_mutex> lock(FRunLock);
+    return FNoticesDelivered.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                      [this] { return !FDelivering; });
+  });
 }

@@ -455,6 +455,19 @@ void SetContextOptions(const TOptionContexts& set, AVCodecContext* context, int 
     CopyOptions(set.*options, context, flags);
 }
 
+int MediaTypeOptionFlag(AVMediaType type) {
+  switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+      return AV_OPT_FLAG_VIDEO_PARAM;
+    case AVMEDIA_TYPE_AUDIO:
+      return AV_OPT_FLAG_AUDIO_PARAM;
+    case AVMEDIA_TYPE_SUBTITLE:
+      return AV_OPT_FLAG_SUBTITLE_PARAM;
+    default:
+      return 0;
+  }
+}
+
 void SetContextOptions(const TOptionContexts& set, AVFormatContext* context, int flags) {
   CopyOptions(set.FormatOptions, context, flags);
 }

@@ -55,6 +55,8 @@ const std::string& LastOptionError();
 // A value the context refuses is logged through FFmpeg's log.
 void SetContextOptions(const TOptionContexts& set, AVCodecContext* context, int flags);
 void SetContextOptions(const TOptionContexts& set, AVFormatContext* context, int flags);
+// The option flag (AV_OPT_FLAG_*_PARAM) of a stream's media type; 0 for the other types.
+int MediaTypeOptionFlag(AVMediaType type);
 
 // Reads a whole file into a buffer from av_malloc, NUL-terminated; size counts the NUL.
 // 0 on success, -1 when the file cannot be opened or read, AVERROR(ENOMEM) without memory.

@@ -36,22 +36,6 @@ enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
 // while the owner changes a task's preview flags. (Codecs open and close under TCodecLock.)
 std::mutex& FFmpegPreviewLock();
 
-// A manual-reset event.
-class TManualEvent {
- public:
-  explicit TManualEvent(bool signalled) : FSignalled(signalled) {}
-  void Set();
-  void Reset();
-  bool Signalled();
-  // True when the event was signalled within the time.
-  bool WaitFor(std::chrono::milliseconds timeout);
-
- private:
-  std::mutex FLock;
-  std::condition_variable FChanged;
-  bool FSignalled;
-};
-
 // The thread of a started task. It is created suspended: the first Resume starts it; later ones
 // open the pause gate that the task checks between packets and frames.
 class TConvertThread {
@@ -522,8 +506,6 @@ class TCustomFFmpeg {
   // Records an exception of a run step: logged, and kept for the end report.
   void ReportException(const std::string& message);
   void Guarded(const std::function<void()>& step);
-  // Waits for an end event, serving the main thread's dispatch while it waits there.
-  void WaitForEnd(TManualEvent& event);
 
   bool Fail(const std::string& text);
   int FailOutput(const std::string& text);
@@ -776,8 +758,8 @@ class TCustomFFmpeg {
 
   std::mutex FStateLock;
   bool FEndPending = false;  // the end will be (or was) reported: a run or a stop is under way
-  TManualEvent FConvertEvent{true};
-  TManualEvent FTerminateEvent{true};
+  TManualResetEvent FConvertEvent{true};
+  TManualResetEvent FTerminateEvent{true};
   std::unique_ptr<TConvertThread> FThread;
   std::atomic<TConvertThread*> FConvertThread{nullptr};
   std::thread FTerminateThread;

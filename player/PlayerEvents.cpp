@@ -1,29 +1,5 @@
 #include "PlayerEvents.h"
 
-void TManualResetEvent::Set() {
-  {
-    const std::lock_guard<std::mutex> lock(FLock);
-    FSignalled = true;
-  }
-  FChanged.notify_all();
-}
-
-void TManualResetEvent::Reset() {
-  const std::lock_guard<std::mutex> lock(FLock);
-  FSignalled = false;
-}
-
-bool TManualResetEvent::IsSet() const {
-  const std::lock_guard<std::mutex> lock(FLock);
-  return FSignalled;
-}
-
-bool TManualResetEvent::WaitFor(int milliseconds) {
-  std::unique_lock<std::mutex> lock(FLock);
-  return FChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                           [this] { return FSignalled; });
-}
-
 void TPlayerEventRing::Push(const TPlayerEvent& event) {
   const std::lock_guard<std::mutex> lock(FLock);
   const int newest = (FWrite + Capacity - 1) % Capacity;

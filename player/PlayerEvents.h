@@ -1,27 +1,11 @@
 // The small ring of pending position and state reports between the player's threads and the
-// thread that raises the player's events, and a manual-reset event.
+// thread that raises the player's events.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
-// Signalled until reset; waiters wake when it is set.
-class TManualResetEvent {
- public:
-  explicit TManualResetEvent(bool signalled) : FSignalled(signalled) {}
-  void Set();
-  void Reset();
-  bool IsSet() const;
-  // True when the event is set within the time.
-  bool WaitFor(int milliseconds);
-
- private:
-  mutable std::mutex FLock;
-  std::condition_variable FChanged;
-  bool FSignalled;
-};
+#include "FFBaseComponent.h"
 
 struct TPlayerEvent {
   enum TKind { ekNone, ekPosition, ekState, ekQuit };

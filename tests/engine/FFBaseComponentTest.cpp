@@ -215,6 +215,67 @@ TEST_F(BaseTest, HostCanNameAnotherMainThread) {
   EXPECT_TRUE(IsMainThread());
 }
 
+// The main thread waits for a worker that first needs a call run on the main thread: the wait
+// serves that call, and lets the host dispatch its events only where asked to.
+TEST_F(BaseTest, MainThreadWaitServesTheCallOfTheWorkerItWaitsFor) {
+  struct Case {
+    const char* name;
+    bool forLock;
+    TMainThreadService service;
+  };
+  const Case cases[] = {
+      {"event, calls and events", false, TMainThreadService::CallsAndEvents},
+      {"event, calls only", false, TMainThreadService::CallsOnly},
+      {"lock, calls and events", true, TMainThreadService::CallsAndEvents},
+      {"lock, calls only", true, TMainThreadService::CallsOnly},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> pumps{0};
+    SetSynchronizeHooks(nullptr, [&pumps] { ++pumps; });
+    std::mutex mutex;
+    TManualResetEvent locked(false);
+    TManualResetEvent done(false);
+    std::thread::id ranOn;
+    std::thread worker([&] {
+      std::unique_lock<std::mutex> hold(mutex);
+      locked.Set();
+      RunInMainThread([&ranOn] { ranOn = std::this_thread::get_id(); });
+      hold.unlock();
+      done.Set();
+    });
+    if (c.forLock) {
+      EXPECT_TRUE(locked.WaitFor(10000));
+      EXPECT_TRUE(LockServingMainThread(mutex, c.service).owns_lock());
+    } else {
+      EXPECT_TRUE(WaitServingMainThread([&done](int ms) { return done.WaitFor(ms); }, WaitForever,
+                                        c.service));
+    }
+    worker.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(pumps > 0, c.service == TMainThreadService::CallsAndEvents);
+  }
+}
+
+TEST(ManualResetEventTest, StaysSetUntilResetAndTimesOut) {
+  TManualResetEvent event(false);
+  EXPECT_FALSE(event.WaitFor(0));
+  EXPECT_FALSE(event.WaitFor(20));
+  EXPECT_FALSE(WaitServingMainThread(event, 20));
+  bool workerSaw = false;
+  std::thread waiter([&] { workerSaw = WaitServingMainThread(event, 10000); });
+  event.Set();
+  waiter.join();
+  EXPECT_TRUE(workerSaw);
+  EXPECT_TRUE(event.IsSet());
+  EXPECT_TRUE(WaitServingMainThread(event, 0));
+  event.Reset();
+  EXPECT_FALSE(event.IsSet());
+  std::thread late([&] { workerSaw = WaitServingMainThread(event, 20); });
+  late.join();
+  EXPECT_FALSE(workerSaw);
+}
+
 TEST_F(BaseTest, InterruptRegistryAnswersPerThreadWithOneEntryPerRegistration) {
   const std::thread::id self = std::this_thread::get_id();
   std::atomic<bool> flag{true};
@@ -322,61 +383,60 @@ TEST_F(BaseTest, CodecLockLetsOneThreadAtATimeOpenAndCloseCodecs) {
 }
 
 TEST(SplitTokenTest, CutsAtTheFirstDelimiter) {
-  std::string text = "a=b=c";
-  std::string token;
-  SplitToken(text, "=", true, token);
-  EXPECT_EQ(token, "a");
-  EXPECT_EQ(text, "b=c");
-
-  text = "abc";
-  SplitToken(text, "=", true, token);
-  EXPECT_EQ(token, "abc");
-  EXPECT_EQ(text, "");
-
-  text = "key=value";
-  SplitToken(text, "=", false, token);
-  EXPECT_EQ(token, "key");
-  EXPECT_EQ(text, "key=value");
-  text = "abc";
-  SplitToken(text, "=", false, token);
-  EXPECT_EQ(token, "abc");
-  EXPECT_EQ(text, "abc");
-
-  text = "=rest";
-  SplitToken(text, "=", true, token);
-  EXPECT_EQ(token, "");
-  EXPECT_EQ(text, "rest");
-  text = "last=";
-  SplitToken(text, "=", true, token);
-  EXPECT_EQ(token, "last");
-  EXPECT_EQ(text, "");
-
-  text = "one, two, three";
-  SplitToken(text, ", ", true, token);
-  EXPECT_EQ(token, "one");
-  EXPECT_EQ(text, "two, three");
-
-  text = "no delimiter given";
-  SplitToken(text, "", true, token);
-  EXPECT_EQ(token, "no delimiter given");
-  EXPECT_EQ(text, "");
+  struct Case {
+    const char* text;
+    const char* delimiter;
+    bool remove;
+    const char* token;
+    const char* rest;
+  };
+  const Case cases[] = {
+      {"a=b=c", "=", true, "a", "b=c"},
+      {"abc", "=", true, "abc", ""},
+      {"key=value", "=", false, "key", "key=value"},
+      {"abc", "=", false, "abc", "abc"},
+      {"=rest", "=", true, "", "rest"},
+      {"last=", "=", true, "last", ""},
+      {"one, two, three", ", ", true, "one", "two, three"},
+      {"no delimiter given", "", true, "no delimiter given", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + (c.remove ? " removing" : " keeping"));
+    std::string text = c.text;
+    std::string token = "stale";
+    SplitToken(text, c.delimiter, c.remove, token);
+    EXPECT_EQ(token, c.token);
+    EXPECT_EQ(text, c.rest);
+  }
 }
 
 TEST(PathTest, FolderAndNameParts) {
-  EXPECT_EQ(WideExtractFileName("/videos/clip.flv"), "clip.flv");
-  EXPECT_EQ(WideExtractFilePath("/videos/clip.flv"), "/videos/");
-  EXPECT_EQ(WideExtractFileName("folder/clip.flv"), "clip.flv");
-  EXPECT_EQ(WideExtractFileName("clip.flv"), "clip.flv");
-  EXPECT_EQ(WideExtractFilePath("clip.flv"), "");
-  EXPECT_EQ(WideExtractFileName("/videos/"), "");
-  EXPECT_EQ(WideExtractFileName("/Видео/ä clip.flv"), "ä clip.flv");
-  EXPECT_EQ(WideLastDelimiter("/.", "/a.b/c"), 4u);
-  EXPECT_EQ(WideLastDelimiter("/", "abc"), std::string::npos);
-  EXPECT_TRUE(IsWidePathDelimiter("a/b", 1));
-  EXPECT_FALSE(IsWidePathDelimiter("a/b", 2));
-  EXPECT_FALSE(IsWidePathDelimiter("a/b", 3));
-  EXPECT_EQ(WideIncludeTrailingBackslash("/videos"), "/videos/");
-  EXPECT_EQ(WideIncludeTrailingBackslash("/videos/"), "/videos/");
+  struct Case {
+    const char* call;
+    std::string actual;
+    std::string expected;
+  };
+  const auto index = [](std::size_t at) {
+    return at == std::string::npos ? std::string("npos") : std::to_string(at);
+  };
+  const auto yes = [](bool value) { return std::string(value ? "yes" : "no"); };
+  const Case cases[] = {
+      {"name of /videos/clip.flv", WideExtractFileName("/videos/clip.flv"), "clip.flv"},
+      {"folder of /videos/clip.flv", WideExtractFilePath("/videos/clip.flv"), "/videos/"},
+      {"name of folder/clip.flv", WideExtractFileName("folder/clip.flv"), "clip.flv"},
+      {"name of clip.flv", WideExtractFileName("clip.flv"), "clip.flv"},
+      {"folder of clip.flv", WideExtractFilePath("clip.flv"), ""},
+      {"name of /videos/", WideExtractFileName("/videos/"), ""},
+      {"name in a UTF-8 path", WideExtractFileName("/Видео/ä clip.flv"), "ä clip.flv"},
+      {"last of / and . in /a.b/c", index(WideLastDelimiter("/.", "/a.b/c")), "4"},
+      {"last / in abc", index(WideLastDelimiter("/", "abc")), "npos"},
+      {"a/b at 1 is a delimiter", yes(IsWidePathDelimiter("a/b", 1)), "yes"},
+      {"a/b at 2 is a delimiter", yes(IsWidePathDelimiter("a/b", 2)), "no"},
+      {"a/b past its end is a delimiter", yes(IsWidePathDelimiter("a/b", 3)), "no"},
+      {"trailing / added", WideIncludeTrailingBackslash("/videos"), "/videos/"},
+      {"trailing / kept", WideIncludeTrailingBackslash("/videos/"), "/videos/"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected) << c.call;
 }
 
 TEST(PathTest, FilesSizesAndFolders) {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "PlayerEvents.h"
 
 namespace {
@@ -54,20 +52,6 @@ TEST(PlayerEventRing, ReadyFollowsPendingEntries) {
   ring.Clear();
   EXPECT_FALSE(ring.Ready.IsSet());
   EXPECT_EQ(ring.Pop().Kind, TPlayerEvent::ekNone);
-}
-
-TEST(ManualResetEvent, WakesAWaiter) {
-  TManualResetEvent event(false);
-  EXPECT_FALSE(event.WaitFor(10));
-  std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    event.Set();
-  });
-  EXPECT_TRUE(event.WaitFor(5000));
-  setter.join();
-  EXPECT_TRUE(event.WaitFor(0));  // stays set
-  event.Reset();
-  EXPECT_FALSE(event.IsSet());
 }
 
 }  // namespace

@@ -1,0 +1,79 @@
+// What the pieces of the conversion task (FFmpeg.cpp and the FFmpeg_*.cpp files beside it)
+// share. Nothing outside the task includes this.
+#pragma once
+
+#include <algorithm>
+#include <cinttypes>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FFLoad.h"
+#include "FFmpeg.h"
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
+namespace ffmpeg_internal {
+
+using S = const std::string&;
+
+// Sanity bound of the per-stream input time scales.
+constexpr int MaxStreams = 1024;
+
+constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...);
+std::string VFormat(const char* format, va_list args);
+
+inline std::string_view Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+inline bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// A flag option is set by any value but "0".
+inline bool Flag(S value) { return value != "0"; }
+
+template <typename T>
+void GrowArray(std::vector<T>& array, size_t newCount) {
+  if (newCount >= size_t(INT_MAX) / sizeof(T)) throw std::runtime_error("Array too big.");
+  if (newCount > array.size()) array.resize(newCount);
+}
+
+void SetDictionary(AVDictionary** dictionary, S key, S value);
+
+// A C integer at the start of the text (as strtol reads it); the text moves past it.
+long LeadingInteger(const char*& text);
+// The kind of stream that an option name in names (audio, video, subtitle, data) stands for.
+AVMediaType KindOfOption(S name, const char* const names[4]);
+
+int64_t ToMicroseconds(int64_t value, AVRational timeBase);
+int64_t FromMicroseconds(int64_t value, AVRational timeBase);
+// The muxer stream's time: the end of the last packet written to it.
+int64_t MuxerMicroseconds(const AVStream* st);
+double MuxerTime(const AVStream* st);
+
+// A blocking library call of the calling thread: the task's time-out test answers for it.
+class TBlockingIO {
+ public:
+  explicit TBlockingIO(TCustomFFmpeg& task);
+  ~TBlockingIO();
+  TBlockingIO(const TBlockingIO&) = delete;
+  TBlockingIO& operator=(const TBlockingIO&) = delete;
+
+ private:
+  TCustomFFmpeg& FTask;
+};
+
+}  // namespace ffmpeg_internal
