@@ -1,5 +1,7 @@
 #include "SkinForm.h"
 
+#include "SkBmpBtn.h"
+#include "SkPanel.h"
 #include "VelLog.h"
 #include "uLoadUI.h"
 
@@ -14,7 +16,8 @@ namespace {
 constexpr int CaptionEndWidth = 10;
 constexpr int CaptionButtonTop = 5;
 constexpr QSize CaptionButtonSize(22, 20);
-const QColor ClientFace(0xF0, 0xF0, 0xF0);
+constexpr QSize DialogButtonSize(75, 25);
+constexpr TColor ClientFace = 0xF0F0F0;
 
 void MinimiseProgram() {
   for (QWidget* window : QApplication::topLevelWidgets())
@@ -52,17 +55,13 @@ TSkinForm::TSkinForm(const QString& Caption, QWidget* Parent)
   for (QWidget* handle : {static_cast<QWidget*>(imgtCenter), static_cast<QWidget*>(FCaption)})
     handle->installEventFilter(this);
 
-  FMinimise = new TSkinButton(QStringLiteral("btnmin"), QString(), this);
-  FClose = new TSkinButton(QStringLiteral("btnclose"), QString(), this);
-  connect(FMinimise, &QAbstractButton::clicked, this, &MinimiseProgram);
-  connect(FClose, &QAbstractButton::clicked, this, &QDialog::reject);
+  FMinimise = AddButton(this, "btnmin", QString(), CaptionButtonSize, &MinimiseProgram);
+  FClose = AddButton(this, "btnclose", QString(), CaptionButtonSize, [this] { reject(); });
 
-  FClient = new QWidget(this);
+  FClient = new TSkPanel(this);
   FClient->setObjectName(QStringLiteral("pnlClient"));
-  FClient->setAutoFillBackground(true);
-  QPalette face = FClient->palette();
-  face.setColor(QPalette::Window, ClientFace);
-  FClient->setPalette(face);
+  FClient->SetBorderOuter(fsNone);
+  FClient->SetColor(ClientFace);
   SetClientSize(QSize(360, 160));
 }
 
@@ -72,23 +71,26 @@ QLabel* TSkinForm::AddPiece(const char* Name) {
   return piece;
 }
 
-TSkinButton* TSkinForm::AddDialogButton(TSkinButton*& Button, const char* Name,
-                                        const QString& Text) {
-  if (!Button) Button = new TSkinButton(QLatin1String(Name), Text, FClient);
-  return Button;
+TSkBmpButton* TSkinForm::AddButton(QWidget* Parent, const char* Name, const QString& Caption,
+                                   QSize Size, std::function<void()> OnClick) {
+  auto* button = new TSkBmpButton(Parent);
+  button->setObjectName(QLatin1String(Name));
+  button->SetCaption(Caption);
+  button->resize(Size);
+  button->OnClick = std::move(OnClick);
+  return button;
 }
 
-TSkinButton* TSkinForm::OkButton() {
+TSkBmpButton* TSkinForm::OkButton() {
   if (!FOk)
-    connect(AddDialogButton(FOk, "btnok", QStringLiteral("OK")), &QAbstractButton::clicked, this,
-            &QDialog::accept);
+    FOk = AddButton(FClient, "btnok", QStringLiteral("OK"), DialogButtonSize, [this] { accept(); });
   return FOk;
 }
 
-TSkinButton* TSkinForm::CancelButton() {
+TSkBmpButton* TSkinForm::CancelButton() {
   if (!FCancel)
-    connect(AddDialogButton(FCancel, "btncancel", QStringLiteral("Cancel")),
-            &QAbstractButton::clicked, this, &QDialog::reject);
+    FCancel = AddButton(FClient, "btncancel", QStringLiteral("Cancel"), DialogButtonSize,
+                        [this] { reject(); });
   return FCancel;
 }
 

@@ -7,8 +7,11 @@
 #include <QDialog>
 #include <QRegion>
 
+#include <functional>
+
 class QLabel;
-class TSkinButton;
+class TSkBmpButton;
+class TSkPanel;
 
 // The window's round-rectangle region, one pixel larger than the window, with corner
 // ellipses of Ellipse by Ellipse pixels.
@@ -25,21 +28,21 @@ class TSkinForm : public QDialog {
   explicit TSkinForm(const QString& Caption, QWidget* Parent = nullptr);
 
   // Where the dialog puts its own controls; it fills the window inside the frame.
-  QWidget* Client() const { return FClient; }
+  TSkPanel* Client() const { return FClient; }
   // Sizes the window so that the client area gets this size.
   void SetClientSize(const QSize& Size);
   // The skin's OK and Cancel buttons ("btnok", "btncancel"), made on first request and placed
   // by the dialog; OK accepts, Cancel rejects.
-  TSkinButton* OkButton();
-  TSkinButton* CancelButton();
+  TSkBmpButton* OkButton();
+  TSkBmpButton* CancelButton();
 
   // The log lines when shown and when closed; "Enter " and "Leave " with the class name
   // unless a dialog sets its own words.
   QString EnterText, LeaveText;
 
   QLabel* CaptionLabel() const { return FCaption; }
-  TSkinButton* MinimiseButton() const { return FMinimise; }
-  TSkinButton* CloseButton() const { return FClose; }
+  TSkBmpButton* MinimiseButton() const { return FMinimise; }
+  TSkBmpButton* CloseButton() const { return FClose; }
 
   void done(int Result) override;
 
@@ -50,18 +53,19 @@ class TSkinForm : public QDialog {
 
  private:
   QLabel* AddPiece(const char* Name);
-  TSkinButton* AddDialogButton(TSkinButton*& Button, const char* Name, const QString& Text);
+  TSkBmpButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption, QSize Size,
+                          std::function<void()> OnClick);
   void Layout();
   bool DragCaption(QEvent* Event);
 
   QLabel *imgtleft, *imgtCenter, *imgtright, *imgltop, *imglbottom, *imgrtop, *imgrbottom, *imgBb,
       *imglogo;
   QLabel* FCaption;
-  TSkinButton* FMinimise;
-  TSkinButton* FClose;
-  TSkinButton* FOk = nullptr;
-  TSkinButton* FCancel = nullptr;
-  QWidget* FClient;
+  TSkBmpButton* FMinimise;
+  TSkBmpButton* FClose;
+  TSkBmpButton* FOk = nullptr;
+  TSkBmpButton* FCancel = nullptr;
+  TSkPanel* FClient;
   QPoint FDragOffset;
   bool FDragging = false;
 };

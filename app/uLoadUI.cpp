@@ -1,10 +1,10 @@
 #include "uLoadUI.h"
 
+#include "SkBmpBtn.h"
 #include "U_Config.h"
 #include "VelLog.h"
 
 #include <QLabel>
-#include <QPainter>
 
 namespace {
 
@@ -19,9 +19,9 @@ T* FindPart(QWidget* Form, const QString& Name) {
 }
 
 // Null, with the reason in the log, when the picture cannot be read.
-QPixmap LoadSkinPicture(const QString& FileName) {
+QImage LoadSkinPicture(const QString& FileName) {
   const QString path = ProgramFolder() + QStringLiteral("skin/") + FileName;
-  QPixmap picture(path);
+  QImage picture(path);
   if (picture.isNull()) VelLog.WriteError(QStringLiteral("Cannot load the skin picture ") + path);
   return picture;
 }
@@ -36,65 +36,22 @@ struct TButtonPictures {
 bool LoadButtons(QWidget* Form, std::initializer_list<TButtonPictures> Buttons) {
   bool loaded = true;
   for (const TButtonPictures& entry : Buttons) {
-    TSkinButton* button = FindPart<TSkinButton>(Form, QLatin1String(entry.Button));
+    TSkBmpButton* button = FindPart<TSkBmpButton>(Form, QLatin1String(entry.Button));
     if (!button) continue;
-    const QPixmap up = LoadSkinPicture(QLatin1String(entry.Up));
-    const QPixmap hot = LoadSkinPicture(QLatin1String(entry.Hot));
-    const QPixmap down = entry.Down ? LoadSkinPicture(QLatin1String(entry.Down)) : hot;
+    const QImage up = LoadSkinPicture(QLatin1String(entry.Up));
+    const QImage hot = LoadSkinPicture(QLatin1String(entry.Hot));
+    const QImage down = entry.Down ? LoadSkinPicture(QLatin1String(entry.Down)) : hot;
     loaded = loaded && !up.isNull() && !hot.isNull() && !down.isNull();
-    button->SetPictures(up, hot, down);
+    TSkButtonBitmaps& bitmaps = button->Bitmaps();
+    bitmaps.SetUp(up);
+    bitmaps.SetHot(hot);
+    bitmaps.SetDown(down);
+    button->SetButtonBorder(up.isNull() ? bbButton : bbNone);
   }
   return loaded;
 }
 
 }  // namespace
-
-TSkinButton::TSkinButton(const QString& Name, const QString& Text, QWidget* Parent)
-    : QAbstractButton(Parent) {
-  setObjectName(Name);
-  setText(Text);
-  setAttribute(Qt::WA_Hover);
-}
-
-void TSkinButton::SetPictures(const QPixmap& Up, const QPixmap& Hot, const QPixmap& Down) {
-  FUp = Up;
-  FHot = Hot;
-  FDown = Down;
-  updateGeometry();
-  update();
-}
-
-const QPixmap& TSkinButton::CurrentPicture() const {
-  if (isDown()) return FDown;
-  return underMouse() ? FHot : FUp;
-}
-
-QSize TSkinButton::sizeHint() const { return FUp.isNull() ? QSize(75, 25) : FUp.size(); }
-
-void TSkinButton::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  const QPixmap& picture = CurrentPicture();
-  if (picture.isNull()) {
-    painter.fillRect(rect(), isDown() ? palette().mid() : palette().button());
-    painter.setPen(palette().color(QPalette::Shadow));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
-  } else {
-    painter.drawPixmap(rect(), picture);
-  }
-  painter.setPen(
-      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-  painter.drawText(rect().translated(isDown() ? 1 : 0, isDown() ? 1 : 0), Qt::AlignCenter, text());
-}
-
-void TSkinButton::enterEvent(QEnterEvent* Event) {
-  QAbstractButton::enterEvent(Event);
-  update();
-}
-
-void TSkinButton::leaveEvent(QEvent* Event) {
-  QAbstractButton::leaveEvent(Event);
-  update();
-}
 
 bool LoadSkinFrame(QWidget* Form) {
   static const struct {
@@ -115,9 +72,9 @@ bool LoadSkinFrame(QWidget* Form) {
   for (const auto& piece : pieces) {
     QLabel* part = FindPart<QLabel>(Form, QLatin1String(piece.Part));
     if (!part) continue;
-    const QPixmap picture = LoadSkinPicture(QLatin1String(piece.File));
+    const QImage picture = LoadSkinPicture(QLatin1String(piece.File));
     loaded = loaded && !picture.isNull();
-    part->setPixmap(picture);
+    part->setPixmap(QPixmap::fromImage(picture));
     part->setScaledContents(true);
     part->setAutoFillBackground(picture.isNull());
     QPalette palette = part->palette();

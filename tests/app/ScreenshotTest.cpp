@@ -1,13 +1,14 @@
 // Pictures of the splash and the main window as the screen shows them, saved into
 // the build tree. The xvfb run of these tests shows them on a real X server.
 #include "AppTestSupport.h"
+#include "SkBmpBtn.h"
+#include "SkPanel.h"
 #include "SkinForm.h"
 #include "Startup.h"
 #include "U_Config.h"
 #include "U_Main.h"
 #include "U_about.h"
 #include "VelTrackbar.h"
-#include "uLoadUI.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -102,7 +103,7 @@ TEST(Screenshots, SampleDialogInTheProgramsChrome) {
   EXPECT_GT(caption.blue(), caption.red());
   EXPECT_EQ(shot.pixelColor(onScreen.topLeft() + QPoint(8, 60)).rgb(),
             QColor(0xF0, 0xF0, 0xF0).rgb());
-  EXPECT_FALSE(form.OkButton()->CurrentPicture().isNull());
+  EXPECT_FALSE(BmpButtonBitmap(form.OkButton()->PaintSettings()).isNull());
 }
 
 // The seek bar in its states: at rest, with a segment, hot, pressed, disabled, without markers.

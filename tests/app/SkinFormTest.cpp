@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "SkinForm.h"
 #include "U_Config.h"
+#include "SkBmpBtn.h"
 #include "VelLog.h"
 #include "uLoadUI.h"
 
@@ -49,9 +50,15 @@ TEST_F(SkinForm, ShowsTheSkinLogsEnterAndLeaveAndItsCloseButtonCancels) {
   form.show();
   for (const char* name : FramePieces)
     EXPECT_FALSE(form.findChild<QLabel*>(QLatin1String(name))->pixmap().isNull()) << name;
-  for (TSkinButton* button : form.findChildren<TSkinButton*>())
-    EXPECT_FALSE(button->CurrentPicture().isNull()) << qPrintable(button->objectName());
-  form.CloseButton()->click();
+  const QList<TSkBmpButton*> buttons = form.findChildren<TSkBmpButton*>();
+  EXPECT_EQ(buttons.size(), 4);
+  for (TSkBmpButton* button : buttons) {
+    EXPECT_FALSE(button->Bitmaps().Up().isNull()) << qPrintable(button->objectName());
+    EXPECT_FALSE(button->Bitmaps().Hot().isNull()) << qPrintable(button->objectName());
+    EXPECT_EQ(button->ButtonBorder(), bbNone);
+  }
+  EXPECT_EQ(form.OkButton()->size(), QSize(75, 25));
+  form.CloseButton()->Click();
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.result(), QDialog::Rejected);
   EXPECT_EQ(LogTexts(), (QStringList{"Enter TSkinForm", "Leave TSkinForm"}));
@@ -72,6 +79,7 @@ TEST_F(SkinForm, AMissingOrDamagedSkinPictureIsLoggedAndTheWindowStillOpens) {
   QLabel* middle = form.findChild<QLabel*>(QStringLiteral("imgtCenter"));
   EXPECT_TRUE(middle->pixmap().isNull());
   EXPECT_TRUE(middle->autoFillBackground());
+  EXPECT_EQ(form.CloseButton()->ButtonBorder(), bbButton);  // a classic face instead
   const QStringList log = LogTexts();
   EXPECT_EQ(log.filter(QStringLiteral("Cannot load the skin picture")).size(), 2 * 8 + 4);
   EXPECT_EQ(log.filter(QStringLiteral("skin/top_mid.jpg")).size(), 2);
@@ -107,7 +115,7 @@ TEST_F(SkinForm, TheCaptionDragsTheWindowAndMinimiseMinimisesTheProgram) {
   Mouse(caption, QEvent::MouseButtonRelease, QPoint(50, 30));
   EXPECT_EQ(form.pos(), start + QPoint(30, 20));
 
-  form.MinimiseButton()->click();
+  form.MinimiseButton()->Click();
   EXPECT_TRUE(form.isMinimized());
   EXPECT_TRUE(other.isMinimized());
   EXPECT_TRUE(form.isVisible());  // minimised, not closed
