@@ -483,6 +483,17 @@ const QString CrLf = QStringLiteral("\r\n");
 
 }  // namespace
 
+namespace {
+
+QString EncoderLines(const char* Kind, const std::string& Codec, const QString& Details) {
+  return InfoIndent +
+         QStringLiteral("%1 Encoder: [%2]")
+             .arg(QLatin1String(Kind), QString::fromStdString(Codec)) +
+         CrLf + InfoIndent + Details;
+}
+
+}  // namespace
+
 QString MediaInfoText(const std::optional<TVideoStreamInfo>& Video,
                       const std::optional<TAudioStreamInfo>& Audio) {
   QString video, audio;
@@ -490,23 +501,19 @@ QString MediaInfoText(const std::optional<TVideoStreamInfo>& Video,
     const double fps = Video->FrameRateDen > 0
                            ? static_cast<double>(Video->FrameRateNum) / Video->FrameRateDen
                            : 0.0;
-    video = InfoIndent +
-            QStringLiteral("Video Encoder: [%1]").arg(QString::fromStdString(Video->Codec)) + CrLf +
-            InfoIndent +
-            QStringLiteral("[%1x%2] %3 fps %4 s")
-                .arg(Video->Width)
-                .arg(Video->Height)
-                .arg(fps, 0, 'f', 6)
-                .arg(Video->DurationUS / 1000000);
+    video = EncoderLines("Video", Video->Codec,
+                         QStringLiteral("[%1x%2] %3 fps %4 s")
+                             .arg(Video->Width)
+                             .arg(Video->Height)
+                             .arg(fps, 0, 'f', 6)
+                             .arg(Video->DurationUS / 1000000));
   }
   if (Audio)
-    audio = InfoIndent +
-            QStringLiteral("Audio Encoder: [%1]").arg(QString::fromStdString(Audio->Codec)) + CrLf +
-            InfoIndent +
-            QStringLiteral("[%1 Hz, %2 Channels] %3 s")
-                .arg(Audio->SampleRate)
-                .arg(Audio->Channels)
-                .arg(Audio->DurationUS / 1000000);
+    audio = EncoderLines("Audio", Audio->Codec,
+                         QStringLiteral("[%1 Hz, %2 Channels] %3 s")
+                             .arg(Audio->SampleRate)
+                             .arg(Audio->Channels)
+                             .arg(Audio->DurationUS / 1000000));
   return video + CrLf + audio;
 }
 
