@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 #include "FFDecode.h"
+#include "FFLoad.h"
+#include "MediaFixtures.h"
 #include "U_Config.h"
 
 #include <QDir>
@@ -136,6 +138,35 @@ TEST(Helpers, MediaInfoTextDescribesTheLastVideoAndAudioStreams) {
   EXPECT_EQ(MediaInfoText(std::nullopt, audio),
             "\r\n" + pad + "Audio Encoder: [aac]\r\n" + pad + "[44100 Hz, 2 Channels] 3 s");
   EXPECT_EQ(MediaInfoText(std::nullopt, std::nullopt), QStringLiteral("\r\n"));
+}
+
+TEST(Helpers, MediaInfoTextOfRealFilesNamesTheirStreams) {
+  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+  const QString pad(23, QLatin1Char(' '));
+  const struct {
+    fixtures::Media File;
+    QString Video, Audio;
+  } cases[] = {
+      {fixtures::Media::Mp4H264Aac, "[320x240] 25.000000 fps 3 s", "[44100 Hz, 2 Channels] 3 s"},
+      {fixtures::Media::VideoOnly, "[320x240] 25.000000 fps 3 s", QString()},
+      {fixtures::Media::Mp3AudioOnly, QString(), "[44100 Hz, 2 Channels] 3 s"},
+  };
+  for (const auto& c : cases) {
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(fixtures::Path(c.File))) << decoder.LastErrMsg();
+    const QStringList lines = GetMediaInfoText(decoder).split(QStringLiteral("\r\n"));
+    decoder.CloseFile();
+    ASSERT_EQ(lines.size(), (c.Video.isEmpty() ? 1 : 2) + (c.Audio.isEmpty() ? 1 : 2));
+    if (!c.Video.isEmpty()) {
+      EXPECT_TRUE(lines[0].startsWith(pad + "Video Encoder: [h264")) << qPrintable(lines[0]);
+      EXPECT_EQ(lines[1], pad + c.Video);
+    }
+    if (!c.Audio.isEmpty()) {
+      EXPECT_EQ(lines.last(), pad + c.Audio);
+    }
+  }
+  FFLoader().Unload(AllLibraries);
 }
 
 }  // namespace
