@@ -124,7 +124,11 @@ int RunFennick(int argc, char* argv[]) {
   EarlierHandler = qInstallMessageHandler(DisplayFailureHandler);
   QApplication application(argc, argv);
   qInstallMessageHandler(EarlierHandler);
-  InitVelLog(ProgramFolder());
+  InitDataPlaces();
+  const TDataPlaces places = DataPlaces();
+  InitVelLog(places.LogBase);
+  LogDataPlaces(places);
+  InitMainSettings();
 
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
   Pause(SplashPause);
@@ -134,5 +138,7 @@ int RunFennick(int argc, char* argv[]) {
   mainfrm.show();
   splash.reset();
   ReportLockProblem(&mainfrm);
-  return application.exec();
+  const int result = application.exec();
+  ClearFolder(places.Scratch);
+  return result;
 }

@@ -1,12 +1,104 @@
 #include "U_Config_Gui.h"
 
 #include "VelLog.h"
+#include "VelTrackbar.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMessageBox>
 #include <QUrl>
+#include <QVariant>
+
+namespace {
+
+const char* const TagProperty = "Tag";
+
+}  // namespace
 
 bool OpenURL(const QString& Address) {
   if (QDesktopServices::openUrl(QUrl::fromUserInput(Address))) return true;
   VelLog.WriteError(QStringLiteral("Cannot open %1 in the web browser").arg(Address));
   return false;
+}
+
+QString SelectFolder(const QString& Caption, const QString& StartFolder) {
+  const QString folder = QFileDialog::getExistingDirectory(QApplication::activeWindow(), Caption,
+                                                           StartFolder, QFileDialog::ShowDirsOnly);
+  if (folder.isEmpty()) return QString();
+  return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+QString ShortenText(const QFont& Font, const QString& Text, int Width) {
+  const QFontMetrics metrics(Font);
+  if (metrics.horizontalAdvance(Text) <= Width) return Text;
+  const QString dots = QStringLiteral("...");
+  const int room = Width - metrics.horizontalAdvance(dots);
+  qsizetype length = Text.size();
+  while (length > 0 && metrics.horizontalAdvance(Text.left(length)) > room) --length;
+  return Text.left(length) + dots;
+}
+
+void FitTextToWidth(QLabel* Label, const QString& Text) {
+  Label->setText(ShortenText(Label->font(), Text, Label->width()));
+}
+
+bool OpenInPlayer(const QString& File, TCustomPlayer& Player, TScreenHandle Screen,
+                  bool StartPaused) {
+  if (!Player.Open(QFile::encodeName(File).toStdString(), Screen, StartPaused)) {
+    const QString error = QString::fromStdString(Player.LastErrMsg());
+    VelLog.WriteError(error);
+    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"), error);
+    return false;
+  }
+  VelLog.WriteInfo(QStringLiteral("Success to Load File ") + File + QStringLiteral("\r\n") +
+                   GetMediaInfoText(Player.Decoder()));
+  return true;
+}
+
+bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle Screen,
+                       TVelTrackbar& SeekBar, int64_t Length, int64_t Start) {
+  SeekBar.SetMin(Start);
+  SeekBar.SetMax(Start + Length);
+  if (!OpenInPlayer(File, Player, Screen, Start != 0)) return false;
+  VelLog.WriteInfo(
+      QString::asprintf("StartTime: %.5f s TimeLength: %.5f s", Start / 1e6, Length / 1e6));
+  return true;
+}
+
+void TogglePlayback(int State, QAbstractButton* Play, QAbstractButton* Pause,
+                    TCustomPlayer& Player) {
+  const bool resume = State == 0;
+  Play->setProperty(TagProperty, resume ? 1 : 0);
+  Play->setVisible(!resume);
+  Pause->setVisible(resume);
+  if (resume)
+    Player.Resume();
+  else
+    Player.Pause();
+}
+
+void HoldPlayback(int Mode, bool& WasPlaying, QAbstractButton* Play, TCustomPlayer& Player,
+                  QAbstractButton* Pause) {
+  if (Mode == 0) {
+    WasPlaying = Play->property(TagProperty).toInt() == 1;
+    if (WasPlaying) TogglePlayback(1, Play, Pause, Player);
+  } else if (Mode == 1 && WasPlaying) {
+    TogglePlayback(0, Play, Pause, Player);
+    WasPlaying = false;
+  }
+}
+
+void ClearPlayerEvents(TCustomPlayer& Player) {
+  Player.VideoHook = false;
+  Player.FrameHook = false;
+  Player.OnVideoHook = nullptr;
+  Player.OnFrameHook = nullptr;
+  Player.OnFileOpen = nullptr;
+  Player.OnPosition = nullptr;
+  Player.OnState = nullptr;
 }

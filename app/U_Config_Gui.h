@@ -1,8 +1,42 @@
-// The helpers of the application's configuration that need the desktop: the browser, and in
-// time the dialogs and the text measuring that several windows share.
+// The helpers of the application's configuration that need the desktop: the browser, the
+// folder dialog, text that fits its space, and the preview player's shared moves.
 #pragma once
 
+#include "FFPlayer.h"
 #include "U_Config.h"
+
+class QAbstractButton;
+class QFont;
+class QLabel;
+class QWidget;
+class TVelTrackbar;
 
 // Opens the address in the user's web browser; a failure is written to the log.
 bool OpenURL(const QString& Address);
+
+// The folder dialog (file-system folders only) preselecting the start folder: the chosen
+// folder with a trailing "/", or nothing when cancelled.
+QString SelectFolder(const QString& Caption, const QString& StartFolder);
+
+// The longest prefix that fits the width together with "...", or the text when it fits.
+QString ShortenText(const QFont& Font, const QString& Text, int Width);
+// Sets the label's caption to the text, shortened to the label's width.
+void FitTextToWidth(QLabel* Label, const QString& Text);
+
+// Opens the file in the player on the screen. A failure is logged and shown in a message box
+// captioned "Error"; a success is logged with the file's streams.
+bool OpenInPlayer(const QString& File, TCustomPlayer& Player, TScreenHandle Screen,
+                  bool StartPaused = false);
+// The same for the range [Start, Start + Length] (µs), which becomes the seek bar's range; a
+// range that does not start at 0 opens paused.
+bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle Screen,
+                       TVelTrackbar& SeekBar, int64_t Length, int64_t Start);
+
+// State 0 resumes (the pause button shows, Play's tag is 1), state 1 pauses.
+void TogglePlayback(int State, QAbstractButton* Play, QAbstractButton* Pause,
+                    TCustomPlayer& Player);
+// Mode 0 pauses a playing preview and remembers it in WasPlaying; mode 1 resumes it then.
+void HoldPlayback(int Mode, bool& WasPlaying, QAbstractButton* Play, TCustomPlayer& Player,
+                  QAbstractButton* Pause);
+// Turns the hooks off and drops every handler before another window takes the player.
+void ClearPlayerEvents(TCustomPlayer& Player);

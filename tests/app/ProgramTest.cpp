@@ -2,10 +2,12 @@
 // own, with its own runtime and temporary folders so that its single-instance lock is
 // private.
 #include "AppTestSupport.h"
+#include "U_Config.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -59,18 +61,22 @@ class Program : public testing::Test {
   }
 
   // Whether the log folder holds that many files and log1 a whole system report.
-  bool ReportWritten(int LogFiles) const {
-    QFile log(Log(1));
-    return QDir(Folder.File(QStringLiteral("Log"))).entryList(QDir::Files).size() == LogFiles &&
+  static bool ReportWritten(const QString& LogFolder, int LogFiles) {
+    QFile log(LogFolder + QStringLiteral("/log1.txt"));
+    return QDir(LogFolder).entryList(QDir::Files).size() == LogFiles &&
            log.open(QIODevice::ReadOnly) && log.readAll().count(QByteArray(69, '=')) == 2;
   }
 
   // Waits until the running program has rotated the logs and written its report.
   void WaitForReport(QProcess* Process, int LogFiles) {
+    WaitForReportIn(Process, Folder.File(QStringLiteral("Log")), LogFiles);
+  }
+
+  void WaitForReportIn(QProcess* Process, const QString& LogFolder, int LogFiles) {
     ASSERT_TRUE(Process->waitForStarted(StartTimeout));
     const QDeadlineTimer deadline(StartTimeout);
-    while (!ReportWritten(LogFiles)) {
-      ASSERT_FALSE(deadline.hasExpired()) << "no report in " << qPrintable(Log(1));
+    while (!ReportWritten(LogFolder, LogFiles)) {
+      ASSERT_FALSE(deadline.hasExpired()) << "no report in " << qPrintable(LogFolder);
       ASSERT_FALSE(Process->waitForFinished(50))
           << "the program ended: " << Process->readAllStandardError().constData();
     }
@@ -86,6 +92,29 @@ class Program : public testing::Test {
 
   TScratchFolder Folder;
   QList<QProcess*> Running;
+};
+
+// Takes the right to write away from a folder for as long as it lives: permission bits,
+// and for root, who ignores them, the file system's immutable flag.
+class TReadOnlyFolder {
+ public:
+  explicit TReadOnlyFolder(const QString& Folder) : FFolder(Folder) {
+    QFile::setPermissions(FFolder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                       QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+    if (IsFolderWritable(FFolder)) Chattr("+i");
+  }
+  ~TReadOnlyFolder() {
+    Chattr("-i");
+    QFile::setPermissions(FFolder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  }
+  bool Holds() const { return !IsFolderWritable(FFolder); }
+
+ private:
+  void Chattr(const char* Flag) {
+    QProcess::execute(QStringLiteral("chattr"), {QString::fromLatin1(Flag), FFolder});
+  }
+  QString FFolder;
 };
 
 TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem) {
@@ -199,6 +228,34 @@ TEST_F(Program, WithoutADisplayItSaysSoAndEndsWithAnExitCode) {
   EXPECT_EQ(process->exitCode(), 1);
   EXPECT_TRUE(process->readAllStandardError().contains("needs a graphical display"));
   EXPECT_TRUE(LogFolder().isEmpty());
+}
+
+TEST_F(Program, FromAFolderItCannotWriteItKeepsSettingsAndLogsInTheUsersLocationsAndSaysSo) {
+  const QString home = Folder.File(QStringLiteral("tmp/home"));
+  const QMap<QString, QString> userPlaces = {{QStringLiteral("HOME"), home},
+                                             {QStringLiteral("XDG_CONFIG_HOME"), home + "/config"},
+                                             {QStringLiteral("XDG_STATE_HOME"), home + "/state"},
+                                             {QStringLiteral("XDG_CACHE_HOME"), home + "/cache"}};
+  const TReadOnlyFolder readOnly(Folder.Path());
+  if (!readOnly.Holds()) GTEST_SKIP() << "this file system cannot make a folder read-only";
+
+  QProcess* program = Start(QStringLiteral("de_DE.UTF-8"), userPlaces);
+  const QString logFolder = home + "/state/fennick/Log";
+  WaitForReportIn(program, logFolder, 1);
+  EXPECT_EQ(program->state(), QProcess::Running);
+  const QStringList lines = ReadLines(logFolder + "/log1.txt");
+  ASSERT_FALSE(lines.isEmpty());
+  EXPECT_TRUE(lines[0].contains(QStringLiteral("cannot be written; settings go to ") + home +
+                                "/config/fennick/, logs to " + logFolder))
+      << qPrintable(lines[0]);
+  const QString ini = home + "/config/fennick/Fennick.ini";
+  EXPECT_EQ(ReadTextFile(ini),
+            "[Output]\nSnapshotPath=\nOutputPath=\nSnapshotExt=\nSourcePath=\nSourceImgPath=\n");
+  const QFileInfo scratch(home + "/cache/fennick/5EE42FCD6CBC44CB27DE");
+  EXPECT_TRUE(scratch.isDir());
+  EXPECT_EQ(scratch.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+  EXPECT_EQ(QDir(Folder.Path()).entryList(QDir::Files | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("fennick")});
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+// The base of the program's dialogs: a borderless window with its own caption bar, frame,
+// logo and caption buttons drawn from the skin pictures, rounded corners, and a client area
+// for the dialog's own controls. It can be dragged by its caption, its minimise button
+// minimises the whole program and its close button cancels.
+#pragma once
+
+#include <QDialog>
+#include <QRegion>
+
+#include <functional>
+
+class QLabel;
+class TSkBmpButton;
+class TSkPanel;
+
+// The window's round-rectangle region, one pixel larger than the window, with corner
+// ellipses of Ellipse by Ellipse pixels.
+QRegion RoundRectRegion(const QSize& Size, int Ellipse);
+
+class TSkinForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int CaptionHeight = 30;
+  static constexpr int FrameWidth = 4;
+  static constexpr int CornerEllipse = 15;
+
+  explicit TSkinForm(const QString& Caption, QWidget* Parent = nullptr);
+
+  // Where the dialog puts its own controls; it fills the window inside the frame.
+  TSkPanel* Client() const { return FClient; }
+  // Sizes the window so that the client area gets this size.
+  void SetClientSize(const QSize& Size);
+  // The skin's OK and Cancel buttons ("btnok", "btncancel"), made on first request and placed
+  // by the dialog; OK accepts, Cancel rejects.
+  TSkBmpButton* OkButton();
+  TSkBmpButton* CancelButton();
+
+  // The log lines when shown and when closed; "Enter " and "Leave " with the class name
+  // unless a dialog sets its own words.
+  QString EnterText, LeaveText;
+
+  QLabel* CaptionLabel() const { return FCaption; }
+  TSkBmpButton* MinimiseButton() const { return FMinimise; }
+  TSkBmpButton* CloseButton() const { return FClose; }
+
+  void done(int Result) override;
+
+ protected:
+  void showEvent(QShowEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  QLabel* AddPiece(const char* Name);
+  TSkBmpButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption, QSize Size,
+                          std::function<void()> OnClick);
+  void Layout();
+  bool DragCaption(QEvent* Event);
+
+  QLabel *imgtleft, *imgtCenter, *imgtright, *imgltop, *imglbottom, *imgrtop, *imgrbottom, *imgBb,
+      *imglogo;
+  QLabel* FCaption;
+  TSkBmpButton* FMinimise;
+  TSkBmpButton* FClose;
+  TSkBmpButton* FOk = nullptr;
+  TSkBmpButton* FCancel = nullptr;
+  TSkPanel* FClient;
+  QPoint FDragOffset;
+  bool FDragging = false;
+};
