@@ -10,21 +10,6 @@
 
 namespace {
 
-// The width a border style takes on each of its sides.
-int StyleWidth(TFrameStyleEx Style, int BevelWidth) {
-  switch (Style) {
-    case fsNone:
-      return 0;
-    case fsFlat:
-      return 1;
-    case fsStatus:
-    case fsPopup:
-      return BevelWidth;
-    default:
-      return 2;
-  }
-}
-
 struct TNamedColor {
   const char* Name;
   TColor Color;
@@ -134,8 +119,8 @@ void TSkBorder::SetBorders(const TInnerOuterBorders& Value) {
 
 TRect TSkBorder::ClientRect() const {
   TRect r = TRect::FromQRect(rect()).Inflated(-FBorders.BorderWidth, -FBorders.BorderWidth);
-  const int w = StyleWidth(FBorders.BorderOuter, FBorders.BevelWidth) +
-                StyleWidth(FBorders.BorderInner, FBorders.BevelWidth);
+  const int w = BorderThickness(FBorders.BorderOuter, FBorders.BevelWidth) +
+                BorderThickness(FBorders.BorderInner, FBorders.BevelWidth);
   const TSides s = FBorders.BorderSides;
   r = {r.Left + (s & sdLeft ? w : 0), r.Top + (s & sdTop ? w : 0), r.Right - (s & sdRight ? w : 0),
        r.Bottom - (s & sdBottom ? w : 0)};
@@ -182,8 +167,8 @@ void TSkColorPicker::SetShown(bool NoColor, bool Default, bool System, bool Cust
 QSize TSkColorPicker::sizeHint() const {
   const int b = ButtonHeight();
   const int inset =
-      2 * (FBorders.BorderWidth + StyleWidth(FBorders.BorderOuter, FBorders.BevelWidth) +
-           StyleWidth(FBorders.BorderInner, FBorders.BevelWidth));
+      2 * (FBorders.BorderWidth + BorderThickness(FBorders.BorderOuter, FBorders.BevelWidth) +
+           BorderThickness(FBorders.BorderInner, FBorders.BevelWidth));
   const int insetW = inset, insetH = inset;
   int h = 90 + insetH + (FShowSystemColors ? 80 : 0);
   h += (FShowNoColor ? b + 1 : 0) + (FShowDefaultColor ? b + 1 : 0) + (FShowCustomColor ? b : 0);

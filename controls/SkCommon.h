@@ -504,8 +504,10 @@ enum TTextLayout { tlTop, tlCenter, tlBottom };
 unsigned AlignmentFlags(TAlignment Alignment);
 // Rect moved in by By pixels on each side in Sides.
 TRect InsetSides(const TRect& Rect, TSides Sides, int By);
-// The area left inside a composite border on the sides it takes: 1 pixel for fsFlat, BevelWidth
-// for fsStatus and fsPopup, 2 for the other styles, plus BorderWidth.
+// The width one border style takes on each side it is drawn on: 1 pixel for fsFlat, BevelWidth
+// for fsStatus and fsPopup, 2 for the other styles.
+int BorderThickness(TFrameStyleEx Style, int BevelWidth);
+// The area left inside a composite border on the sides it takes: both styles plus BorderWidth.
 TRect AdjustRectForBorders(const TRect& Bounds, const TInnerOuterBorders& Borders);
 
 // The copies of a text that give it a raised, recessed or shadowed look.

@@ -333,6 +333,14 @@ unsigned AlignmentFlags(TAlignment Alignment) {
 
 namespace {
 
+void DrawTextCopy(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags, int Dx,
+                  int Dy, TColor Color) {
+  Canvas.setPen(ToQColor(Color));
+  DrawString(Canvas, Text, Rect.Offset(Dx, Dy), Flags);
+}
+
+}  // namespace
+
 int BorderThickness(TFrameStyleEx Style, int BevelWidth) {
   switch (Style) {
     case fsNone:
@@ -346,14 +354,6 @@ int BorderThickness(TFrameStyleEx Style, int BevelWidth) {
       return 2;
   }
 }
-
-void DrawTextCopy(QPainter& Canvas, const QString& Text, const TRect& Rect, unsigned Flags, int Dx,
-                  int Dy, TColor Color) {
-  Canvas.setPen(ToQColor(Color));
-  DrawString(Canvas, Text, Rect.Offset(Dx, Dy), Flags);
-}
-
-}  // namespace
 
 TRect InsetSides(const TRect& Rect, TSides Sides, int By) {
   TRect r = Rect;
