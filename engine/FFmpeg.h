@@ -621,6 +621,7 @@ class TCustomFFmpeg {
   std::string PacketDumpText(const AVPacket& pkt, const TInputFile& file) const;
   void OutputInputPacket(TInputFile& file, AVPacket* pkt);
   void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
+  void DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
   bool SwitchGroup();
   static double StreamEndTime(TOutputStream& ost);

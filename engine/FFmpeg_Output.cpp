@@ -636,6 +636,10 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
       double(sync.Pts - FSettings.StartTime) / AV_TIME_BASE / av_q2d(encoder.time_base);
   const bool variable = FOutputFiles[ost.FileIndex]->Ctx->oformat->flags & AVFMT_VARIABLE_FPS;
   int frames = VideoSyncFrames(FSettings.VideoSyncMethod, variable, syncTime, ost.SyncPts);
+  if (double(frames) * av_q2d(encoder.time_base) > TimestampErrorThreshold) {
+    LogFmt(llWarning, "%d frame duplication too large, skipping", frames - 1);
+    frames = 1;
+  }
   CountDupDrop(frames);
   frames = std::min(frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber);
   if (frames <= 0) return;

@@ -29,6 +29,10 @@ constexpr int MaxStreams = 1024;
 
 constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
 
+// A time stamp this far (s) from where its stream is expected to go on is damaged, not a
+// real gap, in any container; no gap this long is filled with copies of a picture either.
+constexpr double TimestampErrorThreshold = 30 * 3600;
+
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...);
 std::string VFormat(const char* format, va_list args);
 
