@@ -68,6 +68,15 @@ int64_t FromMicroseconds(int64_t value, AVRational timeBase);
 int64_t MuxerMicroseconds(const AVStream* st);
 double MuxerTime(const AVStream* st);
 
+// The temporary file, beside the local regular file (or free name) `url`, that an output is
+// written to in its place; empty for what must be written directly (a pipe, a device, a
+// network address) or when none can be made.
+std::string CreateTemporaryOutput(S url);
+// After the output is closed (`closed`: without an error): a complete output written under a
+// temporary name takes the final name, anything else goes and the earlier file stays; an
+// output written directly is deleted when it stayed empty or never got its header.
+void SettleOutputFile(const TOutputFile& file, bool closed);
+
 // A blocking library call of the calling thread: the task's time-out test answers for it.
 class TBlockingIO {
  public:

@@ -1,6 +1,10 @@
-// Conversions of inputs that are damaged or unusual.
+// Conversions of inputs that are damaged or unusual, and what happens to the file an output
+// replaces when a run fails, stops or writes into something that is not a regular file.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "FFmpegConvertTestSupport.h"
 
@@ -59,6 +63,79 @@ TEST_F(ConvertTest, ADamagedTimestampIsADiscontinuityInEveryOutputFormat) {
     const auto [first, last] = std::minmax_element(times.begin(), times.end());
     EXPECT_NEAR(*last - *first, 3.96, 0.01);
   }
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  return names;
+}
+
+TEST_F(ConvertTest, AnEarlierOutputIsReplacedOnlyByAUsableOne) {
+  const std::string earlier = "the earlier output, to be kept unless replaced";
+  struct TCase {
+    const char* Name;
+    TOptionList Options;
+    bool Stop;
+    bool Replaced;
+  };
+  const TOptionList flash = FlashOptions("44100");
+  TOptionList unusableChain = flash;
+  unusableChain.push_back({"vf", "nosuchfilter"});
+  for (const TCase& c :
+       {TCase{"failed", unusableChain, false, false}, TCase{"stopped", flash, true, true},
+        TCase{"finished", flash, false, true}}) {
+    SCOPED_TRACE(c.Name);
+    const std::string folder = fixtures::TempDir(std::string("replace-") + c.Name);
+    const std::string output = folder + "/keep.flv";
+    std::ofstream(output, std::ios::binary) << earlier;
+    auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, c.Options,
+                         {{"re", c.Stop ? "1" : "0"}});
+    TRunResult run;
+    {
+      TAsyncRun async(*task);
+      if (c.Stop) {
+        async.WaitForFrames(15);
+        // Meanwhile, as after a killed run, the earlier file is still whole.
+        EXPECT_EQ(fixtures::ReadFile(output), earlier);
+        task->Abort(true);
+      }
+      run = async.Wait();
+    }
+    EXPECT_EQ(run.Exception, !c.Replaced) << run.Message;
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"keep.flv"});
+    if (!c.Replaced) {
+      EXPECT_EQ(fixtures::ReadFile(output), earlier);
+      continue;
+    }
+    const ProbeResult probe = ProbeMedia(output);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    const int64_t frames = probe.FirstOfType("video")->nb_read_frames;
+    EXPECT_TRUE(c.Stop ? frames >= 15 && frames < 75 : frames == 75) << frames;
+  }
+}
+
+TEST_F(ConvertTest, AConversionIntoAPipeIsWrittenThrough) {
+  const std::string pipe = Output("pipe.flv");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] {
+    std::ifstream in(pipe, std::ios::binary);
+    received.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  });
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, pipe, FlashOptions("44100"));
+  const TRunResult run = RunTask(*task);
+  task.reset();
+  reader.join();
+  ASSERT_TRUE(run.Finished) << run.Message;
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  EXPECT_EQ(FilesIn(Folder), std::vector<std::string>{"pipe.flv"});
+  const std::string copy = Output("received.flv");
+  std::ofstream(copy, std::ios::binary) << received;
+  const ProbeResult probe = ProbeMedia(copy);
+  ASSERT_TRUE(probe.ok) << probe.error;
+  EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 75);
 }
 
 }  // namespace
