@@ -685,6 +685,7 @@ class TCustomFFmpeg {
   void ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* codec);
 
   // Video.
+  bool NeedsFilterGraph(const TInputStream& ist) const;
   int ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist);
   int ParseVideoFilters(TOutputStream& ost, AVFilterContext* last);
   void FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture);

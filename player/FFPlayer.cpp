@@ -327,6 +327,7 @@ void TCustomPlayer::DoFileOpen() {
   if (context.HasVideo() && context.Video.Codec->width >= 1) {
     frameWidth = context.Video.Codec->width;
     frameHeight = context.Video.Codec->height;
+    DisplayedSize(DisplayQuarterTurns(context.Video.Stream), frameWidth, frameHeight);
   }
   const int64_t duration = context.StillImage ? 0 : context.InputDuration;
   if (OnFileOpen) {

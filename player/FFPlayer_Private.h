@@ -295,7 +295,7 @@ struct TPlayerCore {
   static bool OpenAudioDevice(TCustomPlayer& player, TPlayContext& context);
   static bool OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static double FrameDuration(TCustomPlayer& player, TPlayContext& context, int streamIndex);
-  static bool FiltersAccepted(TCustomPlayer& player, TPlayContext& context);
+  static bool FiltersAccepted(TCustomPlayer& player, TPlayContext& context, const AVStream& stream);
   static bool OpenSubtitle(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static void StopAudioDevice(TCustomPlayer& player, TAudioSide& audio);
   static void CloseAudio(TCustomPlayer& player, TPlayContext& context);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <thread>
 
+#include "FFDecode.h"
 #include "FFmpegConvertTestSupport.h"
 
 namespace {
@@ -62,6 +63,37 @@ TEST_F(ConvertTest, ADamagedTimestampIsADiscontinuityInEveryOutputFormat) {
     ASSERT_FALSE(times.empty());
     const auto [first, last] = std::minmax_element(times.begin(), times.end());
     EXPECT_NEAR(*last - *first, 3.96, 0.01);
+  }
+}
+
+TEST_F(ConvertTest, APhoneVideoIsProbedAndConvertedUpright) {
+  struct TCase {
+    int Rotate;      // the clip's "rotate" tag
+    int Width;       // as shown
+    int RedX, RedY;  // where the stored top-left corner is shown
+  };
+  for (const TCase& c : {TCase{0, 72, 4, 4}, TCase{90, 128, 4, 67}, TCase{180, 72, 67, 123},
+                         TCase{270, 128, 123, 4}}) {
+    SCOPED_TRACE(c.Rotate);
+    const std::string input = fixtures::RotatedCornerClip(c.Rotate);
+    const int height = c.Width == 72 ? 128 : 72;
+    TFFDecoder probe;
+    ASSERT_TRUE(probe.LoadFile(input)) << probe.LastErrMsg();
+    TVideoStreamInfo info;
+    ASSERT_TRUE(probe.GetDefaultVideoStreamInfo(info));
+    EXPECT_EQ(info.Width, c.Width);
+    EXPECT_EQ(info.Height, height);
+    EXPECT_NEAR(info.AspectRatio, double(c.Width) / height, 0.01);
+
+    const std::string output = Output("upright" + std::to_string(c.Rotate) + ".flv");
+    auto task = MakeTask({input}, output, {{"vcodec", "flv"}, {"b", "800000"}});
+    const TRunResult run = RunTask(*task);
+    ASSERT_TRUE(run.Finished) << run.Message;
+    const TRgbPicture picture = FirstFrame(output);
+    EXPECT_EQ(picture.Width, c.Width);
+    EXPECT_EQ(picture.Height, height);
+    ExpectColour(picture, c.RedX, c.RedY, 255, 0, 0, "the stored top-left corner");
+    ExpectColour(picture, c.Width - 1 - c.RedX, height - 1 - c.RedY, 0, 0, 255, "its opposite");
   }
 }
 
