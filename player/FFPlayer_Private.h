@@ -199,8 +199,8 @@ struct TPlayContext {
 
   std::atomic<bool> AbortRequest{false};
   std::atomic<bool> Paused{false};
-  bool LastPaused = false;  // as the read thread last saw it
-  int ReadPauseResult = 0;
+  bool LastPaused = false;              // as the read thread last saw it
+  std::atomic<int> ReadPauseResult{0};  // the read thread's last pause of the input; read on resume
   TSyncSource SyncSource = ssAudio;
   TPlaybackSettings Settings;
   std::atomic<int> ShowMode{smVideo};
