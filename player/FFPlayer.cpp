@@ -36,7 +36,9 @@ const char* VideoDriverName(TVideoDriver driver) {
 
 TCustomPlayer::TCustomPlayer() { ResetState(); }
 
-TCustomPlayer::~TCustomPlayer() {
+TCustomPlayer::~TCustomPlayer() { StopForDestruction(); }
+
+void TCustomPlayer::StopForDestruction() {
   FDestroying = true;
   Stop(true);
   StopEventThread(true);
