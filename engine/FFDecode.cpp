@@ -59,14 +59,16 @@ void FillCommon(const AVStream* stream, TStreamInfo& info) {
   info.BitRate = ClampToInt(stream->codecpar->bit_rate);
 }
 
-// Width over height of the picture as shown; an unknown sample aspect counts as square pixels.
+// Width over height of the picture as shown, turned upright; an unknown sample aspect counts
+// as square pixels.
 float DisplayAspectRatio(AVFormatContext* context, AVStream* stream) {
   const AVCodecParameters* parameters = stream->codecpar;
   if (parameters->width <= 0 || parameters->height <= 0) return -1;
   const AVRational sample = ff::av_guess_sample_aspect_ratio(context, stream, nullptr);
   const double sampleAspect =
       sample.num > 0 && sample.den > 0 ? double(sample.num) / sample.den : 1.0;
-  return float(sampleAspect * parameters->width / parameters->height);
+  const double stored = sampleAspect * parameters->width / parameters->height;
+  return float(DisplayQuarterTurns(stream) & 1 ? 1 / stored : stored);
 }
 
 }  // namespace
@@ -269,6 +271,7 @@ bool TCustomDecoder::GetVideoStreamInfo(int streamIndex, TVideoStreamInfo& info)
   const AVCodecParameters* parameters = stream->codecpar;
   info.Height = parameters->height;
   info.Width = parameters->width;
+  DisplayedSize(DisplayQuarterTurns(stream), info.Width, info.Height);
   info.AspectRatio = DisplayAspectRatio(FFormatContext, stream);
   info.PixelFormat = parameters->format;
   const AVRational average = stream->avg_frame_rate;

@@ -18,6 +18,7 @@ extern "C" {
 #include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/fifo.h>
 #include <libavutil/frame.h>
@@ -76,7 +77,7 @@ extern "C" {
   X(av_filename_number_test) X(av_find_best_stream) X(av_find_input_format) \
   X(av_guess_codec) X(av_guess_format) X(av_guess_frame_rate) X(av_guess_sample_aspect_ratio) \
   X(av_interleaved_write_frame) X(av_muxer_iterate) X(av_read_frame) X(av_read_pause) \
-  X(av_read_play) X(av_sdp_create) X(av_seek_frame) X(av_stream_get_end_pts) X(av_write_frame) X(av_write_trailer) \
+  X(av_read_play) X(av_sdp_create) X(av_seek_frame) X(av_stream_get_end_pts) X(av_stream_get_side_data) X(av_write_frame) X(av_write_trailer) \
   X(avformat_alloc_context) X(avformat_alloc_output_context2) X(avformat_close_input) \
   X(avformat_find_stream_info) X(avformat_free_context) X(avformat_get_class) \
   X(avformat_init_output) X(avformat_match_stream_specifier) X(avformat_new_stream) \
@@ -92,7 +93,7 @@ extern "C" {
   X(av_channel_layout_describe) X(av_channel_layout_from_mask) X(av_channel_layout_from_string) \
   X(av_channel_layout_uninit) X(av_compare_ts) X(av_d2q) X(av_default_item_name) \
   X(av_dict_copy) X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_parse_string) \
-  X(av_dict_set) X(av_div_q) X(av_fast_malloc) X(av_fast_realloc) \
+  X(av_dict_set) X(av_display_rotation_get) X(av_div_q) X(av_fast_malloc) X(av_fast_realloc) \
   X(av_fifo_alloc2) X(av_fifo_can_read) X(av_fifo_can_write) X(av_fifo_freep2) \
   X(av_fifo_read) X(av_fifo_write) X(av_fifo_reset2) X(av_find_nearest_q_idx) \
   X(av_frame_alloc) X(av_frame_clone) X(av_frame_copy) X(av_frame_copy_props) \

@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <utility>
 
 #include "FFBaseComponent.h"
 #include "FFLoad.h"
@@ -555,3 +557,21 @@ bool RegisterProtocol(const std::string& name) { return Protocols().Add(name); }
 bool ProtocolRegistered(const std::string& name) { return Protocols().Contains(name); }
 bool RegisterFilter(const std::string& name) { return Filters().Add(name); }
 bool FilterRegistered(const std::string& name) { return Filters().Contains(name); }
+
+int DisplayQuarterTurns(const AVStream* stream) {
+  size_t size = 0;
+  const uint8_t* matrix = ff::av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (!matrix || size < 9 * sizeof(int32_t)) return 0;
+  const double degrees = ff::av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (std::isnan(degrees)) return 0;
+  return int(std::lround(degrees / 90) % 4 + 4) % 4;
+}
+
+std::string UprightFilterText(int quarterTurns) {
+  static const char* const filters[4] = {"", "transpose=cclock", "hflip,vflip", "transpose=clock"};
+  return filters[quarterTurns & 3];
+}
+
+void DisplayedSize(int quarterTurns, int& width, int& height) {
+  if (quarterTurns & 1) std::swap(width, height);
+}

@@ -71,6 +71,14 @@ std::string GetMetadataValue(const AVDictionary* dictionary, const std::string& 
 std::string CodecTagText(AVCodecID codecId, uint32_t codecTag, bool encoder);
 std::string CodecTagText(const AVCodecParameters* parameters, bool encoder);
 
+// The counter-clockwise quarter turns (0..3) that show a video stream's pictures as its display
+// matrix asks (a phone's portrait video is stored on its side), and the stock filters that make
+// those turns ("" for none).
+int DisplayQuarterTurns(const AVStream* stream);
+std::string UprightFilterText(int quarterTurns);
+// A stored width and height as shown after the turns.
+void DisplayedSize(int quarterTurns, int& width, int& height);
+
 // "Video", "Audio", "Data", "Subtitle", "Attachment", else "Unknown".
 std::string MediaTypeName(int mediaType);
 

@@ -99,20 +99,6 @@ void ApplyPriority(TThreadPriority priority) {
                       std::strerror(errno));
 }
 
-// Deletes an output that this run created but left without content: it stayed empty, or never
-// got its header (it could not be played). Only a regular file: a device or a pipe (/dev/null
-// for a first pass) always reads as empty, and removing it would break the system.
-void DeleteUnfinishedFile(S url, bool headerWritten) {
-  if (!IsLocalFileUrl(url)) return;
-  const std::string path = UrlToWideFileName(url);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  if (headerWritten && st.st_size > 0) return;
-  if (std::remove(path.c_str()) != 0)
-    FFLogger().LogFmt(nullptr, llError, "Could not delete %s: %s", path.c_str(),
-                      std::strerror(errno));
-}
-
 }  // namespace
 
 // ---- Numbers of option values ----
@@ -245,7 +231,7 @@ TOutputFile::~TOutputFile() {
   if (!Ctx || !OwnsContext) return;
   const int closed = UnicodeCloseOutput(Ctx);
   if (closed < 0) FFLogger().Log(nullptr, llError, AVErrorText(FileName, closed));
-  if (FileCreated) DeleteUnfinishedFile(FileName, HeaderWritten);
+  if (FileCreated) SettleOutputFile(*this, closed >= 0);
   ff::avformat_free_context(Ctx);
 }
 
@@ -314,6 +300,8 @@ void TCustomFFmpeg::Convert() {
     Finished = false;
     // Aborted before it began: nothing is converted and the outputs are removed.
     if (!Aborting) TranscodeLoop();
+    if (!ExceptionRaised)
+      for (const auto& file : FOutputFiles) file->Complete = true;
   });
   Guarded([this] { CloseOpenEncoders(); });
   Guarded([this] { CloseOpenDecoders(); });

@@ -208,7 +208,9 @@ struct TInputFile {
 
 struct TOutputFile {
   TOutputFile() = default;
-  // Closes the file; one that stayed empty, or never got its header, is deleted.
+  // Closes the file. A complete one written under a temporary name takes its final name;
+  // otherwise the temporary file goes, or a file written directly that stayed empty or never
+  // got its header is deleted.
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -218,6 +220,8 @@ struct TOutputFile {
   std::string FileName;
   bool FileCreated = false;  // this task created (or emptied) the file
   bool HeaderWritten = false;
+  std::string TempName;      // the file written in place of FileName, or empty
+  bool Complete = false;     // the run ended with it usable: finished, or stopped by the user
   TDictionary MuxerOptions;  // for avformat_write_header
   std::vector<std::unique_ptr<TOutputStream>> Streams;
 };
@@ -621,6 +625,7 @@ class TCustomFFmpeg {
   std::string PacketDumpText(const AVPacket& pkt, const TInputFile& file) const;
   void OutputInputPacket(TInputFile& file, AVPacket* pkt);
   void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
+  void DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
   bool SwitchGroup();
   static double StreamEndTime(TOutputStream& ost);
@@ -680,6 +685,7 @@ class TCustomFFmpeg {
   void ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* codec);
 
   // Video.
+  bool NeedsFilterGraph(const TInputStream& ist) const;
   int ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist);
   int ParseVideoFilters(TOutputStream& ost, AVFilterContext* last);
   void FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture);

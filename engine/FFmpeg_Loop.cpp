@@ -180,9 +180,11 @@ void TCustomFFmpeg::OutputInputPacket(TInputFile& file, AVPacket* pkt) {
 }
 
 void TCustomFFmpeg::CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt) {
-  if (pkt->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE || FSettings.CopyTs ||
-      !(file.Ctx->iformat->flags & AVFMT_TS_DISCONT))
+  if (pkt->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE || FSettings.CopyTs) return;
+  if (!(file.Ctx->iformat->flags & AVFMT_TS_DISCONT)) {
+    DropDamagedTimestamps(ist, pkt);
     return;
+  }
   const AVRational tb = ist.St->time_base;
   const int64_t dts = ToMicroseconds(pkt->dts, tb);
   const int64_t delta = dts - ist.NextPts;
@@ -194,6 +196,23 @@ void TCustomFFmpeg::CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AV
   if (FSettings.Verbose > 2)
     LogFmt(llVerbose, "timestamp discontinuity %" PRId64 ", new offset= %" PRId64, delta,
            file.TsOffset);
+}
+
+// Containers without discontinuities: a packet far from its stream's course has a damaged time
+// stamp (one flipped byte can move it by weeks). Its times are dropped, so that the stream's
+// clock carries on by the frame durations, as for a packet that has none.
+void TCustomFFmpeg::DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt) {
+  const AVRational tb = ist.St->time_base;
+  const auto damaged = [&](int64_t time) {
+    return time != AV_NOPTS_VALUE && std::abs(double(ToMicroseconds(time, tb) - ist.NextPts)) >
+                                         TimestampErrorThreshold * AV_TIME_BASE;
+  };
+  if (!damaged(pkt->dts) && !damaged(pkt->pts)) return;
+  LogFmt(llWarning,
+         "Timestamp %" PRId64 " of stream #%d.%d is far from the expected %" PRId64 ": dropped",
+         pkt->dts, ist.FileIndex, ist.St->index, ist.NextPts);
+  pkt->dts = AV_NOPTS_VALUE;
+  pkt->pts = AV_NOPTS_VALUE;
 }
 
 bool TCustomFFmpeg::PastRecordingTime(TInputStream& ist, const AVPacket& pkt) {

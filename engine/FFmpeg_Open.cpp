@@ -336,7 +336,10 @@ void TCustomFFmpeg::SetOutputMetadata(TOutputFile& file) {
 
 bool TCustomFFmpeg::OpenOutputIO(TOutputFile& file) {
   const TBlockingIO io(*this);
-  const int result = UnicodeOpenOutput(file.Ctx, file.FileName);
+  if (!(file.Ctx->oformat->flags & AVFMT_NOFILE))
+    file.TempName = CreateTemporaryOutput(file.FileName);
+  const int result =
+      UnicodeOpenOutput(file.Ctx, file.TempName.empty() ? file.FileName : file.TempName);
   if (result < 0) return Fail(AVErrorText(file.FileName, result));
   file.FileCreated = !(file.Ctx->oformat->flags & AVFMT_NOFILE);
   return true;

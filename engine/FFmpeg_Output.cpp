@@ -435,7 +435,15 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
                               sizeof format, AV_OPT_SEARCH_CHILDREN);
   if (result < 0) return result;
   AVFilterContext* last = ost.BufferSrc;
-  if (encoder.width != decoder.width || encoder.height != decoder.height) {
+  const int turns = DisplayQuarterTurns(ist.St);
+  if (turns) {
+    result = LinkUprightFilters(ost.Graph, turns, last);
+    if (result < 0) return result;
+  }
+  int width = decoder.width;
+  int height = decoder.height;
+  DisplayedSize(turns, width, height);
+  if (encoder.width != width || encoder.height != height) {
     AVFilterContext* scale = nullptr;
     const std::string arguments =
         Format("w=%d:h=%d:flags=0x%X", encoder.width, encoder.height, unsigned(ost.SwsFlags));
@@ -467,20 +475,7 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
 
 // The chain text between the last filter's output ("in") and the sink's input ("out").
 int TCustomFFmpeg::ParseVideoFilters(TOutputStream& ost, AVFilterContext* last) {
-  AVFilterInOut* outputs = ff::avfilter_inout_alloc();
-  AVFilterInOut* inputs = ff::avfilter_inout_alloc();
-  int result = AVERROR(ENOMEM);
-  if (outputs && inputs) {
-    outputs->name = ff::av_strdup("in");
-    outputs->filter_ctx = last;
-    outputs->pad_idx = 0;
-    inputs->name = ff::av_strdup("out");
-    inputs->filter_ctx = ost.BufferSink;
-    inputs->pad_idx = 0;
-    result = ParseFilterChain(ost.Graph, ost.VideoFilters, &inputs, &outputs);
-  }
-  ff::avfilter_inout_free(&inputs);
-  ff::avfilter_inout_free(&outputs);
+  const int result = LinkFilterChain(ost.Graph, ost.VideoFilters, last, ost.BufferSink);
   ost.VideoFilters.clear();
   return result;
 }
@@ -636,6 +631,10 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
       double(sync.Pts - FSettings.StartTime) / AV_TIME_BASE / av_q2d(encoder.time_base);
   const bool variable = FOutputFiles[ost.FileIndex]->Ctx->oformat->flags & AVFMT_VARIABLE_FPS;
   int frames = VideoSyncFrames(FSettings.VideoSyncMethod, variable, syncTime, ost.SyncPts);
+  if (double(frames) * av_q2d(encoder.time_base) > TimestampErrorThreshold) {
+    LogFmt(llWarning, "%d frame duplication too large, skipping", frames - 1);
+    frames = 1;
+  }
   CountDupDrop(frames);
   frames = std::min(frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber);
   if (frames <= 0) return;

@@ -29,6 +29,10 @@ constexpr int MaxStreams = 1024;
 
 constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
 
+// A time stamp this far (s) from where its stream is expected to go on is damaged, not a
+// real gap, in any container; no gap this long is filled with copies of a picture either.
+constexpr double TimestampErrorThreshold = 30 * 3600;
+
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...);
 std::string VFormat(const char* format, va_list args);
 
@@ -63,6 +67,15 @@ int64_t FromMicroseconds(int64_t value, AVRational timeBase);
 // The muxer stream's time: the end of the last packet written to it.
 int64_t MuxerMicroseconds(const AVStream* st);
 double MuxerTime(const AVStream* st);
+
+// The temporary file, beside the local regular file (or free name) `url`, that an output is
+// written to in its place; empty for what must be written directly (a pipe, a device, a
+// network address) or when none can be made.
+std::string CreateTemporaryOutput(S url);
+// After the output is closed (`closed`: without an error): a complete output written under a
+// temporary name takes the final name, anything else goes and the earlier file stays; an
+// output written directly is deleted when it stayed empty or never got its header.
+void SettleOutputFile(const TOutputFile& file, bool closed);
 
 // A blocking library call of the calling thread: the task's time-out test answers for it.
 class TBlockingIO {

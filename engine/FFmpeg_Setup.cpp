@@ -228,7 +228,7 @@ void TCustomFFmpeg::SetMirrorParameters(TOutputStream& ost, TInputStream& ist) {
       ost.ResampleWidth = decoder.width;
       ost.ResampleHeight = decoder.height;
       ost.ResamplePixFmt = decoder.pix_fmt;
-      if (FSettings.UseFilters) ConfigureFiltersOrFail(ost, ist);
+      if (NeedsFilterGraph(ist)) ConfigureFiltersOrFail(ost, ist);
       break;
     case AVMEDIA_TYPE_AUDIO:
       ost.ResampleSampleFmt = AV_SAMPLE_FMT_S16;
@@ -312,10 +312,14 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
   ChoosePixelFormat(encoder, ost.Codec);
   if (encoder.pix_fmt == AV_PIX_FMT_NONE)
     throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
-  if (encoder.width <= 0) encoder.width = decoder.width;
-  if (encoder.height <= 0) encoder.height = decoder.height;
-  ost.VideoResample = encoder.width != decoder.width || encoder.height != decoder.height ||
-                      encoder.pix_fmt != decoder.pix_fmt;
+  // Sizes are those of the picture as shown, turned upright.
+  int width = decoder.width;
+  int height = decoder.height;
+  DisplayedSize(DisplayQuarterTurns(ist.St), width, height);
+  if (encoder.width <= 0) encoder.width = width;
+  if (encoder.height <= 0) encoder.height = height;
+  ost.VideoResample =
+      encoder.width != width || encoder.height != height || encoder.pix_fmt != decoder.pix_fmt;
   if (ost.VideoResample) encoder.bits_per_raw_sample = FSettings.FrameBitsPerRawSample;
   ost.ResampleWidth = decoder.width;
   ost.ResampleHeight = decoder.height;
@@ -335,7 +339,12 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
                "Frame rate very high for a muxer not effciciently supporting it.\n"
                "Please consider specifiying a lower framerate, a different muxer or -vsync 2\n");
   if (!ost.ForcedKeyFramesText.empty()) ParseForcedKeyFrames(ost.ForcedKeyFramesText, ost, encoder);
-  if (FSettings.UseFilters) ConfigureFiltersOrFail(ost, ist);
+  if (NeedsFilterGraph(ist)) ConfigureFiltersOrFail(ost, ist);
+}
+
+// A filter chain was given, or the pictures must be turned upright.
+bool TCustomFFmpeg::NeedsFilterGraph(const TInputStream& ist) const {
+  return FSettings.UseFilters || DisplayQuarterTurns(ist.St) != 0;
 }
 
 void TCustomFFmpeg::SetAudioParameters(TOutputStream& ost, TInputStream& ist) {

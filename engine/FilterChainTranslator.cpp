@@ -165,6 +165,34 @@ int ParseFilterChain(AVFilterGraph* graph, const std::string& text, AVFilterInOu
   return ff::avfilter_graph_parse_ptr(graph, translated.c_str(), inputs, outputs, graph);
 }
 
+int LinkFilterChain(AVFilterGraph* graph, const std::string& chain, AVFilterContext* from,
+                    AVFilterContext* to) {
+  AVFilterInOut* outputs = ff::avfilter_inout_alloc();
+  AVFilterInOut* inputs = ff::avfilter_inout_alloc();
+  int result = AVERROR(ENOMEM);
+  if (outputs && inputs) {
+    outputs->name = ff::av_strdup("in");
+    outputs->filter_ctx = from;
+    outputs->pad_idx = 0;
+    inputs->name = ff::av_strdup("out");
+    inputs->filter_ctx = to;
+    inputs->pad_idx = 0;
+    result = ParseFilterChain(graph, chain, &inputs, &outputs);
+  }
+  ff::avfilter_inout_free(&inputs);
+  ff::avfilter_inout_free(&outputs);
+  return result;
+}
+
+int LinkUprightFilters(AVFilterGraph* graph, int quarterTurns, AVFilterContext*& last) {
+  AVFilterContext* upright = nullptr;
+  int result = ff::avfilter_graph_create_filter(&upright, ff::avfilter_get_by_name("null"),
+                                                "upright", nullptr, nullptr, graph);
+  if (result >= 0) result = LinkFilterChain(graph, UprightFilterText(quarterTurns), last, upright);
+  if (result >= 0) last = upright;
+  return result;
+}
+
 TBuiltInFilter PlanarYUVFormatFilter() {
   return {"format",
           "yuv420p|yuv422p|yuv444p|yuv410p|yuv411p|yuv440p|yuvj420p|yuvj422p|yuvj444p|yuvj440p"};

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+struct AVFilterContext;
 struct AVFilterGraph;
 struct AVFilterInOut;
 
@@ -33,6 +34,15 @@ int TranslateFilterChain(void* logContext, const std::string& text, std::string&
 // error code.
 int ParseFilterChain(AVFilterGraph* graph, const std::string& text, AVFilterInOut** inputs,
                      AVFilterInOut** outputs);
+
+// ParseFilterChain of a chain text between the output of `from` ("in") and the input of `to`
+// ("out").
+int LinkFilterChain(AVFilterGraph* graph, const std::string& chain, AVFilterContext* from,
+                    AVFilterContext* to);
+
+// Links after `last` the stock filters that make a stream's display turns (DisplayQuarterTurns);
+// `last` becomes the last of them. 0 or a negative FFmpeg error code.
+int LinkUprightFilters(AVFilterGraph* graph, int quarterTurns, AVFilterContext*& last);
 
 // For the filter units.
 

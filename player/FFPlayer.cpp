@@ -36,7 +36,9 @@ const char* VideoDriverName(TVideoDriver driver) {
 
 TCustomPlayer::TCustomPlayer() { ResetState(); }
 
-TCustomPlayer::~TCustomPlayer() {
+TCustomPlayer::~TCustomPlayer() { StopForDestruction(); }
+
+void TCustomPlayer::StopForDestruction() {
   FDestroying = true;
   Stop(true);
   StopEventThread(true);
@@ -327,6 +329,7 @@ void TCustomPlayer::DoFileOpen() {
   if (context.HasVideo() && context.Video.Codec->width >= 1) {
     frameWidth = context.Video.Codec->width;
     frameHeight = context.Video.Codec->height;
+    DisplayedSize(DisplayQuarterTurns(context.Video.Stream), frameWidth, frameHeight);
   }
   const int64_t duration = context.StillImage ? 0 : context.InputDuration;
   if (OnFileOpen) {

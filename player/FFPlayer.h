@@ -207,6 +207,10 @@ class TCustomPlayer : public TFFBaseComponent {
   // Play thread, after each picture it showed: the picture's time and the sound's clock at that
   // moment (s). Nothing by default; a subclass that measures the display overrides it.
   virtual void PictureShown(double pts, double audioClock);
+  // Caller's thread. Stops playing and the threads, for good. The destructor of every class
+  // that overrides PictureShown calls it first, so that no thread calls into a part of the
+  // object that is already gone.
+  void StopForDestruction();
 
  private:
   friend struct TPlayerCore;
@@ -307,4 +311,7 @@ class TCustomPlayer : public TFFBaseComponent {
   TFormatConverter FHookConverter;
 };
 
-class TFFPlayer : public TCustomPlayer {};
+class TFFPlayer : public TCustomPlayer {
+ public:
+  ~TFFPlayer() override { StopForDestruction(); }
+};

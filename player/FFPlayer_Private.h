@@ -199,8 +199,8 @@ struct TPlayContext {
 
   std::atomic<bool> AbortRequest{false};
   std::atomic<bool> Paused{false};
-  bool LastPaused = false;  // as the read thread last saw it
-  int ReadPauseResult = 0;
+  bool LastPaused = false;              // as the read thread last saw it
+  std::atomic<int> ReadPauseResult{0};  // the read thread's last pause of the input; read on resume
   TSyncSource SyncSource = ssAudio;
   TPlaybackSettings Settings;
   std::atomic<int> ShowMode{smVideo};
@@ -295,7 +295,7 @@ struct TPlayerCore {
   static bool OpenAudioDevice(TCustomPlayer& player, TPlayContext& context);
   static bool OpenVideo(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static double FrameDuration(TCustomPlayer& player, TPlayContext& context, int streamIndex);
-  static bool FiltersAccepted(TCustomPlayer& player, TPlayContext& context);
+  static bool FiltersAccepted(TCustomPlayer& player, TPlayContext& context, const AVStream& stream);
   static bool OpenSubtitle(TCustomPlayer& player, TPlayContext& context, int streamIndex);
   static void StopAudioDevice(TCustomPlayer& player, TAudioSide& audio);
   static void CloseAudio(TCustomPlayer& player, TPlayContext& context);

@@ -151,7 +151,7 @@ bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int st
   AVStream* stream = context.FormatContext->streams[streamIndex];
   video.Codec = OpenDecoder(player, context, stream);
   if (!video.Codec) return false;
-  if (!FiltersAccepted(player, context)) {
+  if (!FiltersAccepted(player, context, *stream)) {
     CloseDecoder(video.Codec);
     return false;
   }
@@ -171,7 +171,8 @@ bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int st
 
 // Read thread. A filter chain that cannot be set up for the stream's pictures leaves the
 // pictures out, rather than a play whose pictures never come.
-bool TPlayerCore::FiltersAccepted(TCustomPlayer& player, TPlayContext& context) {
+bool TPlayerCore::FiltersAccepted(TCustomPlayer& player, TPlayContext& context,
+                                  const AVStream& stream) {
   const AVCodecContext* codec = context.Video.Codec;
   const std::string& chain = context.Settings.VideoFilters;
   if (chain.empty() || codec->width < 1 || codec->height < 1 || codec->pix_fmt == AV_PIX_FMT_NONE)
@@ -181,6 +182,7 @@ bool TPlayerCore::FiltersAccepted(TCustomPlayer& player, TPlayContext& context) 
   input.Height = codec->height;
   input.Format = codec->pix_fmt;
   input.SampleAspectRatio = codec->sample_aspect_ratio;
+  input.QuarterTurns = DisplayQuarterTurns(&stream);
   TPlayerFilterGraph trial;
   const int result = trial.Configure(input, chain, false, ScalerFlags);
   if (result < 0) player.SetLastError(FilterErrorText(chain, result), false);

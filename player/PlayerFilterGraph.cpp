@@ -1,5 +1,6 @@
 #include "PlayerFilterGraph.h"
 
+#include "FFUtils.h"
 #include "FilterChainTranslator.h"
 
 TPlayerFilterGraph::~TPlayerFilterGraph() { Free(); }
@@ -14,9 +15,10 @@ void TPlayerFilterGraph::Free() {
 int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::string& chain,
                                   bool deinterlace, int scalerFlags) {
   Free();
-  std::string text = chain;
-  if (deinterlace)
-    text = text.empty() ? DeinterlaceFilter : std::string(DeinterlaceFilter) + "," + text;
+  std::string text;
+  for (const std::string& part : {std::string(deinterlace ? DeinterlaceFilter : ""),
+                                  UprightFilterText(input.QuarterTurns), chain})
+    if (!part.empty()) text += (text.empty() ? "" : ",") + part;
   const int result = Build(input, text, scalerFlags);
   if (result < 0) Free();
   return result;
@@ -26,17 +28,6 @@ namespace {
 
 std::string RationalText(AVRational value) {
   return std::to_string(value.num) + "/" + std::to_string(value.den);
-}
-
-// The two ends of a chain text: "in" is what the source gives, "out" what the sink takes.
-AVFilterInOut* Endpoint(const char* name, AVFilterContext* filter) {
-  AVFilterInOut* end = ff::avfilter_inout_alloc();
-  if (!end) return nullptr;
-  end->name = ff::av_strdup(name);
-  end->filter_ctx = filter;
-  end->pad_idx = 0;
-  end->next = nullptr;
-  return end;
 }
 
 }  // namespace
@@ -70,12 +61,7 @@ int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string&
   if (chain.empty()) {
     result = ff::avfilter_link(FSource, 0, FSink, 0);
   } else {
-    AVFilterInOut* outputs = Endpoint("in", FSource);
-    AVFilterInOut* inputs = Endpoint("out", FSink);
-    result =
-        outputs && inputs ? ParseFilterChain(FGraph, chain, &inputs, &outputs) : AVERROR(ENOMEM);
-    ff::avfilter_inout_free(&inputs);
-    ff::avfilter_inout_free(&outputs);
+    result = LinkFilterChain(FGraph, chain, FSource, FSink);
   }
   if (result < 0) return result;
   return ff::avfilter_graph_config(FGraph, nullptr);

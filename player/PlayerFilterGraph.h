@@ -14,6 +14,7 @@ struct TVideoFilterInput {
   AVPixelFormat Format = AV_PIX_FMT_NONE;
   AVRational TimeBase{1, 25};
   AVRational SampleAspectRatio{0, 1};
+  int QuarterTurns = 0;  // the stream's display turns (DisplayQuarterTurns), made before the chain
 };
 
 class TPlayerFilterGraph {
@@ -24,8 +25,9 @@ class TPlayerFilterGraph {
   TPlayerFilterGraph& operator=(const TPlayerFilterGraph&) = delete;
 
   // (Re)makes the graph for pictures like `input`. The chain text (the engine's own filters
-  // included) runs between the source and the sink; with `deinterlace` a deinterlacer comes
-  // first. 0, or a negative FFmpeg error code (the graph is then empty).
+  // included) runs between the source and the sink, on pictures turned upright; with
+  // `deinterlace` a deinterlacer comes first, while the lines are still the stored ones. 0, or a
+  // negative FFmpeg error code (the graph is then empty).
   int Configure(const TVideoFilterInput& input, const std::string& chain, bool deinterlace,
                 int scalerFlags);
   bool Configured() const { return FGraph != nullptr; }

@@ -134,6 +134,16 @@ std::string Path(Media media) {
   throw std::logic_error("unknown fixture");
 }
 
+std::string RotatedCornerClip(int rotate) {
+  const std::string stored = Make("corner_72x128.mp4",
+                                  "-f lavfi -i color=c=blue:size=72x128:rate=25:duration=1,"
+                                  "drawbox=x=0:y=0:w=24:h=24:color=red:t=fill "
+                                  "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  const std::string degrees = std::to_string(rotate);
+  return Make("corner_72x128_rotate" + degrees + ".mp4",
+              "-i " + ShellQuote(stored) + " -c copy -metadata:s:v rotate=" + degrees);
+}
+
 std::string TempDir(const std::string& tag) {
   static std::atomic<int> counter{0};
   const std::string dir = TempDirRoot() + "/" + tag + "-" + std::to_string(::getpid()) + "-" +

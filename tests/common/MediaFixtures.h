@@ -24,6 +24,10 @@ std::string Path(Media media);
 // the cache under `name`. Returns its path.
 std::string Make(const std::string& name, const std::string& arguments);
 
+// A phone-style clip stored as 72x128 (blue, with a red 24x24 square in its stored top-left
+// corner), 1 s of H.264 in MP4, whose display matrix says to turn it by `rotate` degrees.
+std::string RotatedCornerClip(int rotate);
+
 // A new empty folder for one test, under the build tree.
 std::string TempDir(const std::string& tag);
 

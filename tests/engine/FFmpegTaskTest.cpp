@@ -76,17 +76,17 @@ TEST_F(TaskTest, StartWithoutFilesEndsAtOnceNamingTheMissingOutputFirst) {
 }
 
 TEST_F(TaskTest, StartWithOutputsButNoInputEndsOnceAndLeavesNoFile) {
-  const std::string output = fixtures::TempDir("no-input") + "/out.flv";
+  const std::string folder = fixtures::TempDir("no-input");
   TProbeTask task;
   TEndRecorder end;
   end.Attach(task);
-  ASSERT_EQ(task.OpenOutputFile(output, false), 0) << task.LastErrMsg;
-  ASSERT_TRUE(fs::exists(output));
+  ASSERT_EQ(task.OpenOutputFile(folder + "/out.flv", false), 0) << task.LastErrMsg;
+  ASSERT_FALSE(fs::is_empty(folder));
   EXPECT_EQ(task.Start(true), nullptr);
   EXPECT_EQ(end.Count, 1);
   EXPECT_TRUE(task.ExceptionRaised);
   EXPECT_EQ(task.ExceptionMessage, "At least one input file must be specified");
-  EXPECT_FALSE(fs::exists(output));
+  EXPECT_TRUE(fs::is_empty(folder));
   // A task that has ended never starts again, nor reports its end twice.
   EXPECT_EQ(task.Start(true), nullptr);
   EXPECT_EQ(task.Start(false), nullptr);

@@ -49,6 +49,7 @@ class TMeasuringPlayer : public TFFPlayer {
     double AudioClock;  // s
     double WallSeconds;
   };
+  ~TMeasuringPlayer() override { StopForDestruction(); }
   std::vector<TShown> Shown() const;
   size_t ShownCount() const;
 

@@ -106,6 +106,25 @@ TEST_F(VideoDisplay, VerticalFlipTurnsThePictureUpsideDown) {
   EXPECT_FALSE(Player.VerticalFlip());
 }
 
+TEST_F(VideoDisplay, APhoneVideoIsShownUpright) {
+  struct TCase {
+    int Rotate;      // the clip's "rotate" tag
+    int Width;       // as shown
+    int RedX, RedY;  // where the stored top-left corner is shown
+  };
+  for (const TCase& c : {TCase{90, 128, 4, 67}, TCase{180, 72, 67, 123}, TCase{270, 128, 123, 4}}) {
+    SCOPED_TRACE(c.Rotate);
+    OpenAndShow(fixtures::RotatedCornerClip(c.Rotate));
+    const TBitmap frame = Player.CurrentFrame();
+    const int height = c.Width == 72 ? 128 : 72;
+    ASSERT_EQ(frame.Width(), c.Width);
+    ASSERT_EQ(frame.Height(), height);
+    EXPECT_TRUE(IsRed(PixelAt(frame, c.RedX, c.RedY)));
+    EXPECT_TRUE(IsBlue(PixelAt(frame, c.Width - 1 - c.RedX, height - 1 - c.RedY)));
+    Player.Stop(true);
+  }
+}
+
 TEST_F(VideoDisplay, DeinterlacingBlendsTheLines) {
   OpenAndShow(LinesFixture());
   TBitmap frame = Player.CurrentFrame();
