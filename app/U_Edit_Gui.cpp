@@ -91,6 +91,7 @@ TSkBmpButton* AddSkButton(QWidget* Parent, const char* Name, const QString& Capt
   auto* Button = new TSkBmpButton(Parent);
   Button->setObjectName(QLatin1String(Name));
   Button->SetCaption(Caption);
+  Button->SetButtonBorder(bbButton);
   Button->setGeometry(Geometry);
   Button->OnClick = std::move(OnClick);
   return Button;
@@ -396,7 +397,12 @@ QWidget* TEditfrm::BuildEffectPage(QWidget* Page) {
   for (const auto& Row : Rows) {
     AddLabel(Page, QLatin1String(Row.Caption), 16, Y + 2);
     *Row.Bar = AddBar(Page, Row.Name, {100, Y, 260, 20}, -100, 100);
-    AddLabel(Page, QStringLiteral("-100             0             100 "), 100, Y + 20);
+    // The scale under the bar: its ends and its middle.
+    AddLabel(Page, QStringLiteral("-100"), 100, Y + 20);
+    QLabel* Middle = AddLabel(Page, QStringLiteral("0"), 0, Y + 20);
+    Middle->move(230 - Middle->width() / 2, Y + 20);
+    QLabel* High = AddLabel(Page, QStringLiteral("100"), 0, Y + 20);
+    High->move(360 - High->width(), Y + 20);
     *Row.Value = AddLabel(Page, QStringLiteral("0"), 370, Y + 2);
     (*Row.Value)->setFixedWidth(40);
     QLabel* Value = *Row.Value;
@@ -895,4 +901,6 @@ void TEditfrm::ApplyToEntry() {
   ApplyEditChoices(Choices, FEntry);
 }
 
-QImage TEditfrm::OutputPreview() const { return imgVideo2->parentWidget()->grab().toImage(); }
+QImage TEditfrm::InputPreview() const { return imgVideo1->Picture(); }
+
+QImage TEditfrm::OutputPreview() const { return imgVideo2->Picture(); }

@@ -66,7 +66,8 @@ class TEditfrm : public TSkinForm {
   void ShowPage(int Index);
   // What the window would write on OK.
   TEditChoices Choices() const;
-  // The output preview as it is on screen.
+  // The last pictures of the two previews, before they are stretched into place.
+  QImage InputPreview() const;
   QImage OutputPreview() const;
   TAreaEditor* CropArea() const { return ardtr1; }
   TAreaEditor* WatermarkArea() const { return ardtr2; }

@@ -92,7 +92,7 @@ TEST_F(EditWindowScreen, ChoicesMadeWhilePlayingReachTheEntry) {
   Entry.Input.FileName = Clip;
   TEditfrm Window(Entry, Player);
   Window.show();
-  ASSERT_TRUE(PumpUntil([&] { return !Window.OutputPreview().isNull(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !Window.InputPreview().isNull(); }));
   auto* Pause = Window.findChild<QToolButton*>(QStringLiteral("btnPause"));
   ASSERT_TRUE(PumpUntil([&] { return Pause->isVisible(); }));
   Pause->click();
