@@ -2,12 +2,17 @@
 // stand-in player that hands frames over from its own thread as the real one does.
 #include "U_Edit.h"
 
+#include "FFEncode.h"
 #include "FFLoad.h"
+#include "MediaFixtures.h"
 #include "MyUtils.h"
+#include "vf_eq.h"
+#include "vf_hue.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -211,6 +216,71 @@ TEST_F(EditPreviewTest, PlayingLeavesRedrawsToTheNextFrameAndOddSizesConvert) {
   const uint32_t OutputCorner = Sink.Outputs[0].Pixels.at(14);
   EXPECT_GT(Red(InputCorner), Blue(InputCorner) + 40);
   EXPECT_NEAR(Red(OutputCorner), Blue(OutputCorner), 6);
+}
+
+// The first picture of a file as the ffmpeg command line decodes it.
+TEditFrame FirstFrame(const std::string& Path, int Width, int Height) {
+  const std::string Raw = Path + ".yuv";
+  std::string Log;
+  EXPECT_EQ(
+      fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(Path) +
+                        " -frames:v 1 -f rawvideo -pix_fmt yuv420p " + fixtures::ShellQuote(Raw),
+                    &Log),
+      0)
+      << Log;
+  std::string Bytes = fixtures::ReadFile(Raw);
+  TEditFrame Frame;
+  if (Bytes.size() != size_t(Width * Height * 3 / 2)) {
+    ADD_FAILURE() << Path << ": " << Bytes.size() << " bytes";
+    return Frame;
+  }
+  auto* Y = reinterpret_cast<uint8_t*>(Bytes.data());
+  uint8_t* U = Y + Width * Height;
+  uint8_t* V = U + Width * Height / 4;
+  Frame.CopyFrom({{Y, U, V, nullptr}, {Width, Width / 2, Width / 2, 0}}, Width, Height);
+  return Frame;
+}
+
+// What the output preview shows is what a conversion with the same crop, effects and flip
+// writes: compared through one and the same colour conversion, so only the filters count.
+TEST_F(EditPreviewTest, OutputPreviewMatchesTheConvertedPicture) {
+  RegisterEqFilter();
+  RegisterHueFilter();
+  SetMainThread();
+  const std::string Source = fixtures::Make("edit_match_320x240.mp4",
+                                            "-f lavfi -i testsrc=size=320x240:rate=25:duration=1 "
+                                            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  const std::string Output = fixtures::TempDir("edit_match") + "/converted.nut";
+  const TEditLook Look{true, {64, 32, 288, 208}, 40, 20, -50, true, false};
+
+  TFFEncoder Encoder;
+  TOutputOptions Options;
+  InitOutputOptions(Options);
+  Options.VideoCodec = "rawvideo";
+  Options.DisableAudio = 1;
+  Options.VideoFilters = "crop=224:176:64:32,nativeeq=40:20,nativehue=0:-50,hflip";
+  Options.ExtOptions = "pix_fmt=yuv420p";
+  const int Task = Encoder.AddTask(Source);
+  ASSERT_EQ(Task, 0) << Encoder.LastErrMsg;
+  ASSERT_TRUE(Encoder.SetOutputFile(Task, Output, &Options)) << Encoder.LastErrMsg;
+  Encoder.StartTask(0);
+
+  TFormatConverter Converter;
+  const auto Preview = RenderOutputPicture(FirstFrame(Source, 320, 240), Look, Converter);
+  const auto Converted = RenderInputPicture(FirstFrame(Output, 224, 176), Converter);
+  ASSERT_TRUE(Preview && Converted);
+  ASSERT_EQ(Preview->Width, 224);
+  ASSERT_EQ(Preview->Height, 176);
+  ASSERT_EQ(Converted->Pixels.size(), Preview->Pixels.size());
+  // Only the crop's edge columns may differ, where the colour conversion saw neighbours.
+  size_t Far = 0;
+  for (size_t At = 0; At < Preview->Pixels.size(); ++At) {
+    const uint32_t A = Preview->Pixels[At], B = Converted->Pixels[At];
+    const int Difference = std::max(
+        {std::abs(Red(A) - Red(B)), std::abs(Green(A) - Green(B)), std::abs(Blue(A) - Blue(B))});
+    Far += Difference > 4;
+  }
+  EXPECT_LE(Far, Preview->Pixels.size() / 100);
 }
 
 }  // namespace
