@@ -198,7 +198,6 @@ TEST_F(EditPreviewTest, PlayingLeavesRedrawsToTheNextFrameAndOddSizesConvert) {
   TEditPreview Preview;
   TPictureSink Sink;
   Sink.Connect(Preview);
-  Preview.Redraw(false);  // no frame yet: nothing to draw
   // A red 5 x 3 frame, all colour taken out: the odd last chroma column and row too.
   uint8_t Y[5 * 3], U[3 * 2], V[3 * 2];
   std::fill(std::begin(Y), std::end(Y), 100);
