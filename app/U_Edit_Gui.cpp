@@ -491,7 +491,9 @@ void TEditfrm::StartPlaying() {
 }
 
 void TEditfrm::Relayout() {
-  if (Closed) return;
+  // Once per window: a later open of the same file must not undo the user's choices.
+  if (Closed || LaidOut) return;
+  LaidOut = true;
   ardtr2->SetArea(OutputBoxRect);
   ardtr1->SetArea(InputFitRect);
   const bool HasVideo = !RectIsEmpty(SourceRect) && !RectIsEmpty(OutputRect);
@@ -505,6 +507,7 @@ void TEditfrm::Relayout() {
   for (QWidget* Control : std::initializer_list<QWidget*>{ardtr1, edtleft, edttop, edtwidth,
                                                           edtheight, btnCropReset, chkStartup})
     Control->setEnabled(HasVideo);
+  LoadEffectsFromEntry();
   if (!HasVideo) return;
   LoadWatermarkFromEntry();
   LoadCropFromEntry();
@@ -512,7 +515,6 @@ void TEditfrm::Relayout() {
                                                 {0, 0, ardtr1->MinSize(), ardtr1->MinSize()}, true);
   edtleft->SetMax(RectWidth(SourceRect) - RectWidth(Smallest));
   edttop->SetMax(RectHeight(SourceRect) - RectHeight(Smallest));
-  LoadEffectsFromEntry();
 }
 
 void TEditfrm::LoadWatermarkFromEntry() {

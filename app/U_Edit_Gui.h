@@ -128,6 +128,7 @@ class TEditfrm : public TSkinForm {
   TEditPreview FPreview;
   bool PlayerAttached = false;
   bool Closed = false;
+  bool LaidOut = false;
 
   bool CropActive = false;
   TIntRect CropPreviewRect, CropSourceRect, InputFitRect, WatermarkSourceRect, WatermarkPreviewRect,

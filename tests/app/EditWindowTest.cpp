@@ -129,4 +129,22 @@ TEST_F(EditWindowScreen, ChoicesMadeWhilePlayingReachTheEntry) {
   EXPECT_FALSE(Copy.isNull());
 }
 
+TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {
+  const std::string Clip = fixtures::Make(
+      "edit_window_sound.mp3", "-f lavfi -i sine=frequency=440:duration=3 -c:a libmp3lame");
+  TFileOption Entry;
+  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("0x0");
+  Entry.Input.FileName = Clip;
+  Entry.Brightness = 30;
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return Window.BrightnessBar()->value() == 30; }));
+  EXPECT_FALSE(Window.CropArea()->isEnabled());
+  EXPECT_FALSE(Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->isEnabled());
+  Window.OkButton()->Click();
+  EXPECT_FALSE(Entry.CropEnabled);
+  EXPECT_EQ(Entry.WaterMarkKind, -1);
+  EXPECT_EQ(Entry.Brightness, 30);
+}
+
 }  // namespace
