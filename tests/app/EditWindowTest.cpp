@@ -13,6 +13,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
@@ -127,6 +128,14 @@ TEST_F(EditWindowScreen, ChoicesMadeWhilePlayingReachTheEntry) {
   const QImage Copy(Entry.WaterMark.PictureCopy);
   EXPECT_EQ(Copy.size(), QSize(RectWidth(Entry.WaterMark.Rect), RectHeight(Entry.WaterMark.Rect)));
   EXPECT_FALSE(Copy.isNull());
+  // The copy lives where no other user can read or replace it.
+  const QFileInfo Place(Entry.WaterMark.PictureCopy);
+  constexpr QFileDevice::Permissions Others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                              QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                              QFileDevice::WriteOther | QFileDevice::ExeOther;
+  EXPECT_EQ(QFile::permissions(Place.absolutePath()) & Others, QFileDevice::Permissions());
+  EXPECT_FALSE(Place.fileName().contains(QLatin1Char('[')));
+  QFile::remove(Entry.WaterMark.PictureCopy);
 }
 
 TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {
