@@ -38,39 +38,14 @@ TSpan MoveSpan(TSpan Span, int Delta, int AreaStart, int AreaEnd) {
 
 enum TAxisRule { arNone, arNear, arFar, arMove };
 
-TAxisRule HorizontalRule(TAreaZone Zone) {
-  switch (Zone) {
-    case azLeft:
-    case azTopLeft:
-    case azBottomLeft:
-      return arNear;
-    case azRight:
-    case azTopRight:
-    case azBottomRight:
-      return arFar;
-    case azMove:
-      return arMove;
-    default:
-      return arNone;
-  }
-}
+struct TZoneRules {
+  TAxisRule Horizontal, Vertical;
+};
 
-TAxisRule VerticalRule(TAreaZone Zone) {
-  switch (Zone) {
-    case azTop:
-    case azTopLeft:
-    case azTopRight:
-      return arNear;
-    case azBottom:
-    case azBottomLeft:
-    case azBottomRight:
-      return arFar;
-    case azMove:
-      return arMove;
-    default:
-      return arNone;
-  }
-}
+// What each zone drags, indexed by TAreaZone: a corner drags its two edges.
+constexpr TZoneRules ZoneRules[] = {{arNear, arNone}, {arFar, arNone},  {arNone, arNear},
+                                    {arNone, arFar},  {arMove, arMove}, {arNear, arNear},
+                                    {arFar, arNear},  {arNear, arFar},  {arFar, arFar}};
 
 TSpan DragSpan(TAxisRule Rule, TSpan Span, int Delta, int AreaStart, int AreaEnd, int MinSize) {
   switch (Rule) {
@@ -133,10 +108,11 @@ Qt::CursorShape AreaCursor(TAreaZone Zone) {
 QRect AreaDrag(TAreaZone Zone, const QRect& Start, int Dx, int Dy, const TIntRect& Area,
                int MinSize, bool Resizable) {
   if (!Resizable && Zone != azMove) return Start;
-  const TSpan X = DragSpan(HorizontalRule(Zone), {Start.left(), Start.width()}, Dx, Area.Left,
-                           Area.Right, MinSize);
-  const TSpan Y = DragSpan(VerticalRule(Zone), {Start.top(), Start.height()}, Dy, Area.Top,
-                           Area.Bottom, MinSize);
+  const TZoneRules& Rules = ZoneRules[Zone];
+  const TSpan X =
+      DragSpan(Rules.Horizontal, {Start.left(), Start.width()}, Dx, Area.Left, Area.Right, MinSize);
+  const TSpan Y =
+      DragSpan(Rules.Vertical, {Start.top(), Start.height()}, Dy, Area.Top, Area.Bottom, MinSize);
   return {X.Start, Y.Start, X.Size, Y.Size};
 }
 
