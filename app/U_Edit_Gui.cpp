@@ -441,6 +441,7 @@ void TEditfrm::TakePlayerEvents() {
         this, [this] { Relayout(); }, Qt::QueuedConnection);
   };
   FPlayer.OnPosition = [this](void*, int64_t Position) {
+    if (Closed) return;
     if (PositionSkip > 0) {
       --PositionSkip;
       return;
@@ -448,6 +449,7 @@ void TEditfrm::TakePlayerEvents() {
     if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
   };
   FPlayer.OnState = [this](void*, TPlayState State) {
+    if (Closed) return;
     if (State == psPause) PositionSkip = 0;
     if (State == psResume) PositionSkip = SkipAfterResume;
     if (State == psEnd) PauseOrStop(true);
@@ -858,8 +860,9 @@ void TEditfrm::CloseWindow() {
   if (Closed) return;
   Closed = true;
   FPreview.Close();
-  ClearPlayerEvents(FPlayer);
+  // The player's threads read the handlers: they end before the handlers go.
   if (PlayerAttached) FPlayer.Stop(true);
+  ClearPlayerEvents(FPlayer);
   PlayerAttached = false;
 }
 
