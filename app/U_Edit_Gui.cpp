@@ -172,27 +172,44 @@ TEditfrm::TEditfrm(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent)
     ApplyToEntry();
     accept();
   };
-  // Pictures come from the player's decoding thread and the redraw worker; they reach the
-  // widgets only through queued calls, which are dropped once the window is gone.
+  // Pictures come from the player's decoding thread and the redraw worker. They wait in a
+  // mailbox of their own (a newer picture replaces one not shown yet), and a queued signal has
+  // the GUI thread show them: the widgets and the QImages are touched on that thread only.
+  connect(this, &TEditfrm::PicturesArrived, this, &TEditfrm::ShowNewPictures, Qt::QueuedConnection);
   FPreview.OnInputPicture = [this](const TPreviewPicture& Picture) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, Image = ToImage(Picture)] { imgVideo1->SetPicture(Image, ToQRect(InputFitRect)); },
-        Qt::QueuedConnection);
+    HandOver(FNewInput, Picture);
   };
   FPreview.OnOutputPicture = [this](const TPreviewPicture& Picture) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, Image = ToImage(Picture)] {
-          imgVideo2->SetPicture(
-              Image, ToQRect(FitAspectRect({0, 0, Image.width(), Image.height()}, OutputBoxRect)));
-        },
-        Qt::QueuedConnection);
+    HandOver(FNewOutput, Picture);
   };
   TakePlayerEvents();
 }
 
 TEditfrm::~TEditfrm() { CloseWindow(); }
+
+// The player's decoding thread or the redraw worker.
+void TEditfrm::HandOver(std::optional<TPreviewPicture>& Slot, const TPreviewPicture& Picture) {
+  {
+    std::lock_guard Guard(FPictureLock);
+    Slot = Picture;
+  }
+  emit PicturesArrived();
+}
+
+void TEditfrm::ShowNewPictures() {
+  std::optional<TPreviewPicture> Input, Output;
+  {
+    std::lock_guard Guard(FPictureLock);
+    Input.swap(FNewInput);
+    Output.swap(FNewOutput);
+  }
+  if (Input) imgVideo1->SetPicture(ToImage(*Input), ToQRect(InputFitRect));
+  if (Output) {
+    const QImage Image = ToImage(*Output);
+    imgVideo2->SetPicture(
+        Image, ToQRect(FitAspectRect({0, 0, Image.width(), Image.height()}, OutputBoxRect)));
+  }
+}
 
 void TEditfrm::BuildPreviews() {
   QWidget* Client = TSkinForm::Client();

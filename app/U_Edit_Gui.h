@@ -14,6 +14,8 @@
 #include <QImage>
 
 #include <memory>
+#include <mutex>
+#include <optional>
 
 class QLabel;
 class QSlider;
@@ -77,10 +79,16 @@ class TEditfrm : public TSkinForm {
 
   void done(int Result) override;
 
+ signals:
+  // From the threads that render the previews.
+  void PicturesArrived();
+
  protected:
   void showEvent(QShowEvent* Event) override;
 
  private:
+  void HandOver(std::optional<TPreviewPicture>& Slot, const TPreviewPicture& Picture);
+  void ShowNewPictures();
   void BuildPreviews();
   void BuildControlStrip();
   void BuildPages();
@@ -125,6 +133,8 @@ class TEditfrm : public TSkinForm {
   TFileOption& FEntry;
   TCustomPlayer& FPlayer;
   std::unique_ptr<TPlayerScreen> FScreen;
+  std::mutex FPictureLock;
+  std::optional<TPreviewPicture> FNewInput, FNewOutput;
   TEditPreview FPreview;
   bool PlayerAttached = false;
   bool Closed = false;
