@@ -317,7 +317,7 @@ void TEditfrm::BuildPages() {
   BuildEffectPage(pgEdit->Pages(2));
 }
 
-QWidget* TEditfrm::BuildCropPage(QWidget* Page) {
+void TEditfrm::BuildCropPage(QWidget* Page) {
   const struct {
     const char* Caption;
     const char* Name;
@@ -336,10 +336,9 @@ QWidget* TEditfrm::BuildCropPage(QWidget* Page) {
   }
   btnCropReset = AddSkButton(Page, "btnCropReset", QStringLiteral("Reset"), {190, 106, 75, 25},
                              [this] { ResetCrop(); });
-  return Page;
 }
 
-QWidget* TEditfrm::BuildWatermarkPage(QWidget* Page) {
+void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   chkStartup = new TSkCheckBox(Page);
   chkStartup->setObjectName(QStringLiteral("chkStartup"));
   chkStartup->SetCaption(QStringLiteral("Startup Watermark"));
@@ -398,10 +397,9 @@ QWidget* TEditfrm::BuildWatermarkPage(QWidget* Page) {
            rbimage, rbText, edtImage, btnopenPic, edtText, btnopenFont, ImageW, ImageH, edtWaterH,
            edtWaterV, TrckWatermarkH, TrckwatermarkV})
     Control->setEnabled(false);
-  return Page;
 }
 
-QWidget* TEditfrm::BuildEffectPage(QWidget* Page) {
+void TEditfrm::BuildEffectPage(QWidget* Page) {
   const struct {
     const char* Caption;
     const char* Name;
@@ -425,7 +423,7 @@ QWidget* TEditfrm::BuildEffectPage(QWidget* Page) {
     QLabel* Value = *Row.Value;
     connect(*Row.Bar, &QSlider::valueChanged, this, [this, Value](int Position) {
       Value->setText(QString::number(Position));
-      if (!Suppress) EffectChanged();
+      if (!Suppress) UpdateLook();
     });
     Y += 46;
   }
@@ -435,7 +433,6 @@ QWidget* TEditfrm::BuildEffectPage(QWidget* Page) {
   chkdeinterlace->setObjectName(QStringLiteral("chkdeinterlace"));
   chkdeinterlace->SetCaption(QStringLiteral("Deinterlacing"));
   chkdeinterlace->setGeometry(440, 52, 140, 20);
-  return Page;
 }
 
 void TEditfrm::ShowPage(int Index) { pgEdit->SetActivePageIndex(Index); }
@@ -837,8 +834,6 @@ void TEditfrm::SizeBoxChanged(bool Horizontal) {
 
 // ---------------------------------------------------------------------------------------
 // Effects and playback
-
-void TEditfrm::EffectChanged() { UpdateLook(); }
 
 void TEditfrm::ResetEffects() {
   Suppress = true;

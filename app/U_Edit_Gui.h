@@ -92,9 +92,9 @@ class TEditfrm : public TSkinForm {
   void BuildPreviews();
   void BuildControlStrip();
   void BuildPages();
-  QWidget* BuildCropPage(QWidget* Page);
-  QWidget* BuildWatermarkPage(QWidget* Page);
-  QWidget* BuildEffectPage(QWidget* Page);
+  void BuildCropPage(QWidget* Page);
+  void BuildWatermarkPage(QWidget* Page);
+  void BuildEffectPage(QWidget* Page);
   void TakePlayerEvents();
   void StartPlaying();
   void Relayout();
@@ -121,7 +121,6 @@ class TEditfrm : public TSkinForm {
   void UpdateWatermarkArea();
   bool WatermarkEnabled() const;
 
-  void EffectChanged();
   void ResetEffects();
   void Play();
   void PauseOrStop(bool Stop);
