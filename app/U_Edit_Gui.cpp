@@ -363,7 +363,7 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   edtText->setObjectName(QStringLiteral("edtText"));
   edtText->setGeometry(92, 70, 250, 22);
   connect(edtText, &QLineEdit::textChanged, this, [this] { TextChanged(); });
-  btnopenFont = AddSkButton(Page, "btnopenFont", QStringLiteral("Font"), {346, 70, 30, 22},
+  btnopenFont = AddSkButton(Page, "btnopenFont", QStringLiteral("Font"), {346, 70, 40, 22},
                             [this] { OpenFont(); });
   AddLabel(Page, QStringLiteral("ImageSize:"), 16, 108);
   ImageW = AddSpin(Page, "ImageW", {92, 104, 70, 22}, 0);

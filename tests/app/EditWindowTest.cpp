@@ -8,6 +8,7 @@
 #include "MediaFixtures.h"
 #include "SkBmpBtn.h"
 #include "SkRadChk.h"
+#include "SkSpnEdt.h"
 #include "U_Config.h"
 #include "U_Edit_Gui.h"
 
@@ -136,6 +137,28 @@ TEST_F(EditWindowScreen, ChoicesMadeWhilePlayingReachTheEntry) {
   EXPECT_EQ(QFile::permissions(Place.absolutePath()) & Others, QFileDevice::Permissions());
   EXPECT_FALSE(Place.fileName().contains(QLatin1Char('[')));
   QFile::remove(Entry.WaterMark.PictureCopy);
+}
+
+TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallestSize) {
+  const std::string Clip = fixtures::Make(
+      "edit_window_320x240.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -c:v libx264 -preset ultrafast "
+      "-pix_fmt yuv420p");
+  TFileOption Entry;
+  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("320x240");
+  Entry.Input.FileName = Clip;
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+  const auto Box = [&](const char* Name) { return Window.findChild<TSkSpinEdit*>(Name); };
+  Box("edtleft")->SetIntValue(100);
+  EXPECT_EQ(Window.Choices().CropSourceRect, (TIntRect{100, 0, 320, 240}));
+  Box("edtwidth")->SetIntValue(300);  // more than is left right of 100
+  EXPECT_EQ(Window.Choices().CropSourceRect.Right, 320);
+  EXPECT_EQ(Window.CropArea()->geometry().right() + 1, 327);  // the picture's right edge
+  Box("edtwidth")->SetIntValue(4);
+  EXPECT_EQ(Window.CropArea()->width(), 18);  // 6 x the handles' half side
+  EXPECT_TRUE(Window.Choices().CropActive);
 }
 
 TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {
