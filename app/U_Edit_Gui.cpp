@@ -345,9 +345,11 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   chkStartup->setGeometry(16, 12, 160, 20);
   chkStartup->OnClick = [this] { WatermarkSwitched(); };
   rbimage = new TSkRadioButton(Page);
+  rbimage->setObjectName(QStringLiteral("rbimage"));
   rbimage->SetCaption(QStringLiteral("Image "));
   rbimage->setGeometry(16, 42, 70, 20);
   rbText = new TSkRadioButton(Page);
+  rbText->setObjectName(QStringLiteral("rbText"));
   rbText->SetCaption(QStringLiteral("Text "));
   rbText->setGeometry(16, 72, 70, 20);
   rbimage->SetChecked(true);

@@ -15,6 +15,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
@@ -159,6 +160,35 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
   Box("edtwidth")->SetIntValue(4);
   EXPECT_EQ(Window.CropArea()->width(), 18);  // 6 x the handles' half side
   EXPECT_TRUE(Window.Choices().CropActive);
+}
+
+TEST_F(EditWindowScreen, TextWatermarkFollowsItsPositionBoxIntoTheEntry) {
+  const std::string Clip = fixtures::Make(
+      "edit_window_320x240.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -c:v libx264 -preset ultrafast "
+      "-pix_fmt yuv420p");
+  TFileOption Entry;
+  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("320x240");
+  Entry.Input.FileName = Clip;
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+  Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
+  Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"))->SetChecked(true);
+  Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QStringLiteral(" Velmora "));
+  EXPECT_TRUE(Window.WatermarkArea()->isVisible());
+  EXPECT_EQ(Window.WatermarkArea()->pos(), QPoint(33, 0));  // the output picture's corner
+  // 100 output pixels: 294 / 360 x 100 / (320 / 360) + 33 = 124.9 in the preview.
+  Window.findChild<TSkSpinEdit*>(QStringLiteral("edtWaterH"))->SetIntValue(100);
+  EXPECT_EQ(Window.WatermarkArea()->x(), 125);
+  Window.OkButton()->Click();
+  EXPECT_EQ(Entry.WaterMarkKind, 2);
+  EXPECT_EQ(Entry.WaterMark.Kind, 2);
+  EXPECT_EQ(Entry.WaterMark.Text, QStringLiteral("Velmora"));
+  EXPECT_EQ(Entry.WaterMark.Rect.Left, 100);
+  EXPECT_EQ(Entry.WaterMark.TextViewRect.Left, 125);
+  ASSERT_TRUE(Entry.WaterMark.Font.has_value());
+  EXPECT_EQ(Entry.WaterMark.Font->Color, 0xFFFFFFu);
 }
 
 TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {
