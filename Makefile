@@ -18,7 +18,7 @@ RELEASE_DIR := build/release
 TSAN_DIR := build/tsan
 # The suites whose work runs on threads of their own: the engine's, the player's and the
 # application's. The suppressions name third-party libraries only.
-TSAN_SUITES := ^(engine_tests|player_tests|app_tests)$$
+TSAN_SUITES := ^(engine_tests|player_tests|app_core_tests|app_tests)$$
 TSAN_SUPPRESSIONS := $(CURDIR)/tests/player/tsan.supp
 
 .PHONY: all deps run test tsan build-debug build-release build-tsan clean

@@ -1,0 +1,925 @@
+#include "U_Edit_Gui.h"
+
+#include "AreaEditor.h"
+#include "PlayerScreen.h"
+#include "SkBmpBtn.h"
+#include "SkEdit.h"
+#include "SkPanel.h"
+#include "SkRadChk.h"
+#include "SkSpnEdt.h"
+#include "SkTabs.h"
+#include "U_Config.h"
+#include "U_Config_Gui.h"
+#include "VelLog.h"
+#include "VelTrackbar.h"
+#include "uImageUtils.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QFontMetrics>
+#include <QImageReader>
+#include <QLabel>
+#include <QPainter>
+#include <QSlider>
+#include <QStyle>
+#include <QToolButton>
+
+#include <algorithm>
+
+TIntRect EditPreviewArea;
+
+namespace {
+
+constexpr QSize PreviewSize(360, 220);
+const QColor OutputBackground(0x10, 0x10, 0x10);
+constexpr int MaxVolume = 128;
+// Position events to let pass after a seek or a resume before the bar follows them again.
+constexpr int SkipAfterSeek = 3;
+constexpr int SkipAfterResume = 5;
+
+QRect ToQRect(const TIntRect& R) { return QRect(R.Left, R.Top, RectWidth(R), RectHeight(R)); }
+TIntRect ToIntRect(const QRect& R) { return {R.left(), R.top(), R.right() + 1, R.bottom() + 1}; }
+
+QImage ToImage(const TPreviewPicture& Picture) {
+  const QImage View(reinterpret_cast<const uchar*>(Picture.Pixels.data()), Picture.Width,
+                    Picture.Height, Picture.Width * 4, QImage::Format_RGB32);
+  return View.copy();
+}
+
+TWaterMarkFont ToWaterMarkFont(const QFont& Font, const QColor& Color) {
+  TWaterMarkFont Result;
+  Result.Family = Font.family();
+  Result.PointSize = Font.pointSize();
+  Result.Bold = Font.bold();
+  Result.Italic = Font.italic();
+  Result.Underline = Font.underline();
+  Result.StrikeOut = Font.strikeOut();
+  Result.Color = SwapRedBlue(Color.rgb() & 0xffffff);
+  return Result;
+}
+
+QFont ToQFont(const TWaterMarkFont& Font) {
+  QFont Result(Font.Family, Font.PointSize);
+  Result.setBold(Font.Bold);
+  Result.setItalic(Font.Italic);
+  Result.setUnderline(Font.Underline);
+  Result.setStrikeOut(Font.StrikeOut);
+  return Result;
+}
+
+QLabel* AddLabel(QWidget* Parent, const QString& Text, int X, int Y) {
+  auto* Label = new QLabel(Text, Parent);
+  Label->move(X, Y);
+  Label->adjustSize();
+  return Label;
+}
+
+TSkSpinEdit* AddSpin(QWidget* Parent, const char* Name, QRect Geometry, int Max) {
+  auto* Spin = new TSkSpinEdit(Parent);
+  Spin->setObjectName(QLatin1String(Name));
+  Spin->setGeometry(Geometry);
+  Spin->AllowKeyEdit = true;
+  Spin->SetMax(Max);
+  Spin->SetCheckRange(true);
+  return Spin;
+}
+
+TSkBmpButton* AddSkButton(QWidget* Parent, const char* Name, const QString& Caption, QRect Geometry,
+                          std::function<void()> OnClick) {
+  auto* Button = new TSkBmpButton(Parent);
+  Button->setObjectName(QLatin1String(Name));
+  Button->SetCaption(Caption);
+  Button->SetButtonBorder(bbButton);
+  Button->setGeometry(Geometry);
+  Button->OnClick = std::move(OnClick);
+  return Button;
+}
+
+QSlider* AddBar(QWidget* Parent, const char* Name, QRect Geometry, int Min, int Max) {
+  auto* Bar = new QSlider(Qt::Horizontal, Parent);
+  Bar->setObjectName(QLatin1String(Name));
+  Bar->setGeometry(Geometry);
+  Bar->setRange(Min, Max);
+  return Bar;
+}
+
+QToolButton* AddToolButton(QWidget* Parent, const char* Name, QStyle::StandardPixmap Icon,
+                           const QString& Tip, QRect Geometry) {
+  auto* Button = new QToolButton(Parent);
+  Button->setObjectName(QLatin1String(Name));
+  if (Icon != QStyle::SP_CustomBase) Button->setIcon(Parent->style()->standardIcon(Icon));
+  Button->setToolTip(Tip);
+  Button->setGeometry(Geometry);
+  return Button;
+}
+
+}  // namespace
+
+QString SaveWaterMark(const QString& PictureFile, const TIntRect& Rect) {
+  const QString Folder = DataPlaces().Scratch;
+  if (!MakePrivateFolder(Folder)) {
+    VelLog.WriteError(QStringLiteral("Cannot make the folder ") + Folder);
+    return {};
+  }
+  QString Target = MakeTempFileName(Folder, QStringLiteral("png"));
+  Target.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+  if (!ResizeImageFile(PictureFile, Target, RectWidth(Rect), imHighQuality, RectHeight(Rect)) ||
+      !QFileInfo::exists(Target))
+    return {};
+  VelLog.WriteInfo(QStringLiteral("SaveWaterMark"));
+  return Target;
+}
+
+bool EditFileOption(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent) {
+  TEditfrm Window(Entry, Player, Parent);
+  return Window.exec() == QDialog::Accepted;
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEditPicture::TEditPicture(QColor Background, QWidget* Parent)
+    : QWidget(Parent), FBackground(Background) {}
+
+void TEditPicture::SetPicture(const QImage& Picture, const QRect& Target) {
+  FPicture = Picture;
+  FTarget = Target;
+  update();
+}
+
+void TEditPicture::paintEvent(QPaintEvent*) {
+  QPainter Painter(this);
+  Painter.fillRect(rect(), FBackground);
+  if (!FPicture.isNull()) Painter.drawImage(FTarget, FPicture);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEditfrm::TEditfrm(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent)
+    : TSkinForm(QStringLiteral("Edit"), Parent), FEntry(Entry), FPlayer(Player) {
+  setObjectName(QStringLiteral("TEditfrm"));
+  setWindowTitle(QStringLiteral("Video Edit"));
+  SetClientSize(QSize(776, 519));
+  QFont Tahoma(QStringLiteral("Tahoma"), 8);
+  Client()->setFont(Tahoma);
+  BuildPreviews();
+  BuildControlStrip();
+  BuildPages();
+  OkButton()->move(600, 488);
+  CancelButton()->move(688, 488);
+  OkButton()->OnClick = [this] {
+    ApplyToEntry();
+    accept();
+  };
+  // Pictures come from the player's decoding thread and the redraw worker. They wait in a
+  // mailbox of their own (a newer picture replaces one not shown yet), and a queued signal has
+  // the GUI thread show them: the widgets and the QImages are touched on that thread only.
+  connect(this, &TEditfrm::PicturesArrived, this, &TEditfrm::ShowNewPictures, Qt::QueuedConnection);
+  FPreview.OnInputPicture = [this](const TPreviewPicture& Picture) {
+    HandOver(FNewInput, Picture);
+  };
+  FPreview.OnOutputPicture = [this](const TPreviewPicture& Picture) {
+    HandOver(FNewOutput, Picture);
+  };
+  TakePlayerEvents();
+}
+
+TEditfrm::~TEditfrm() { CloseWindow(); }
+
+// The player's decoding thread or the redraw worker.
+void TEditfrm::HandOver(std::optional<TPreviewPicture>& Slot, const TPreviewPicture& Picture) {
+  {
+    std::lock_guard Guard(FPictureLock);
+    Slot = Picture;
+  }
+  emit PicturesArrived();
+}
+
+void TEditfrm::ShowNewPictures() {
+  std::optional<TPreviewPicture> Input, Output;
+  {
+    std::lock_guard Guard(FPictureLock);
+    Input.swap(FNewInput);
+    Output.swap(FNewOutput);
+  }
+  if (Input) imgVideo1->SetPicture(ToImage(*Input), ToQRect(InputFitRect));
+  if (Output) {
+    const QImage Image = ToImage(*Output);
+    imgVideo2->SetPicture(
+        Image, ToQRect(FitAspectRect({0, 0, Image.width(), Image.height()}, OutputBoxRect)));
+  }
+}
+
+void TEditfrm::BuildPreviews() {
+  QWidget* Client = TSkinForm::Client();
+  AddLabel(Client, QStringLiteral("Input Preview"), 8, 4);
+  AddLabel(Client, QStringLiteral("Output Preview"), 408, 4);
+  PanelVideo = new QWidget(Client);
+  PanelVideo->setObjectName(QStringLiteral("PanelVideo"));
+  PanelVideo->setGeometry(8, 22, 334, 209);
+  PanelVideo->setEnabled(false);
+  PanelVideo->hide();
+  for (auto [Picture, X, Background] : {std::tuple{&imgVideo1, 8, QColor(Qt::black)},
+                                        std::tuple{&imgVideo2, 408, OutputBackground}}) {
+    auto* Panel = new QWidget(Client);
+    Panel->setGeometry(X, 22, PreviewSize.width(), PreviewSize.height());
+    *Picture = new TEditPicture(Background, Panel);
+    (*Picture)->setGeometry(0, 0, PreviewSize.width(), PreviewSize.height());
+  }
+  imgVideo1->setObjectName(QStringLiteral("imgVideo1"));
+  imgVideo2->setObjectName(QStringLiteral("imgVideo2"));
+  QWidget* OutputPanel = imgVideo2->parentWidget();
+  imgWatemark = new QLabel(OutputPanel);
+  imgWatemark->setObjectName(QStringLiteral("imgWatemark"));
+  imgWatemark->setScaledContents(true);
+  imgWatemark->hide();
+  lblWatemark = new QLabel(OutputPanel);
+  lblWatemark->setObjectName(QStringLiteral("lblWatemark"));
+  lblWatemark->setAttribute(Qt::WA_TranslucentBackground);
+  lblWatemark->hide();
+  ardtr1 = new TAreaEditor(imgVideo1->parentWidget());
+  ardtr2 = new TAreaEditor(OutputPanel);
+  ardtr1->setObjectName(QStringLiteral("ardtr1"));
+  ardtr2->setObjectName(QStringLiteral("ardtr2"));
+  for (TAreaEditor* Area : {ardtr1, ardtr2}) {
+    Area->BorderFrameSize = 3;
+    Area->SetArea(ToIntRect(imgVideo1->geometry()));
+    connect(Area, &TAreaEditor::MouseDown, this, [this] { Dragging = true; });
+    connect(Area, &TAreaEditor::MouseUp, this, [this] { Dragging = false; });
+  }
+  connect(ardtr1, &TAreaEditor::MouseMove, this, [this] {
+    if (Dragging) CropAreaMoved();
+  });
+  connect(ardtr2, &TAreaEditor::MouseMove, this, [this] {
+    if (Dragging) WatermarkAreaMoved();
+  });
+  ardtr2->hide();
+  const TIntRect Bounds = ToIntRect(imgVideo1->geometry());
+  VelLog.WriteInfo(QStringLiteral("left: %1, top: %2, Right: %3, Bottom: %4")
+                       .arg(Bounds.Left)
+                       .arg(Bounds.Top)
+                       .arg(Bounds.Right)
+                       .arg(Bounds.Bottom));
+}
+
+void TEditfrm::BuildControlStrip() {
+  QWidget* Client = TSkinForm::Client();
+  constexpr int Y = 250;
+  btnPlay = AddToolButton(Client, "btnPlay", QStyle::SP_MediaPlay, QStringLiteral("Play"),
+                          {8, Y, 28, 24});
+  btnPause = AddToolButton(Client, "btnPause", QStyle::SP_MediaPause, QStringLiteral("Pause"),
+                           {8, Y, 28, 24});
+  btnPause->hide();
+  btnStop = AddToolButton(Client, "btnStop", QStyle::SP_MediaStop, QStringLiteral("Stop"),
+                          {40, Y, 28, 24});
+  connect(btnPlay, &QToolButton::clicked, this, [this] { Play(); });
+  connect(btnPause, &QToolButton::clicked, this, [this] { PauseOrStop(false); });
+  connect(btnStop, &QToolButton::clicked, this, [this] { PauseOrStop(true); });
+  TrckVideo = new TVelTrackbar(Client);
+  TrckVideo->setObjectName(QStringLiteral("TrckVideo"));
+  TrckVideo->setGeometry(76, Y, 450, 24);
+  TrckVideo->OnTickMouseUp = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
+    Seek(TrckVideo->Position());
+  };
+  AddLabel(Client, QStringLiteral("Volume"), 536, Y + 5);
+  TrckAudio = AddBar(Client, "TrckAudio", {580, Y + 2, 96, 20}, 0, MaxVolume);
+  TrckAudio->setValue(MaxVolume);
+  connect(TrckAudio, &QSlider::valueChanged, this,
+          [this](int Value) { FPlayer.SetAudioVolume(Value); });
+  btnHor = AddToolButton(Client, "btnHor", QStyle::SP_CustomBase,
+                         QStringLiteral("Flip horizontally"), {688, Y, 38, 24});
+  btnVer = AddToolButton(Client, "btnVer", QStyle::SP_CustomBase, QStringLiteral("Flip vertically"),
+                         {730, Y, 38, 24});
+  btnHor->setText(QStringLiteral("\u2194"));
+  btnVer->setText(QStringLiteral("\u2195"));
+  for (QToolButton* Flip : {btnHor, btnVer}) {
+    Flip->setCheckable(true);
+    connect(Flip, &QToolButton::toggled, this, [this] {
+      FlipHorizontal = btnHor->isChecked();
+      FlipVertical = btnVer->isChecked();
+      UpdateLook();
+    });
+  }
+}
+
+void TEditfrm::BuildPages() {
+  pgEdit = new TSkPageControl(Client());
+  pgEdit->setObjectName(QStringLiteral("pgEdit"));
+  pgEdit->setGeometry(8, 282, 760, 198);
+  pgEdit->SetTabStyle(tsRoundCorners);
+  for (const char* Caption : {"Crop   ", "Watermark", "Effect"}) {
+    auto* Sheet = new TSkTabSheet(pgEdit);
+    Sheet->SetCaption(QString::fromLatin1(Caption));
+  }
+  BuildCropPage(pgEdit->Pages(0));
+  BuildWatermarkPage(pgEdit->Pages(1));
+  BuildEffectPage(pgEdit->Pages(2));
+}
+
+void TEditfrm::BuildCropPage(QWidget* Page) {
+  const struct {
+    const char* Caption;
+    const char* Name;
+    TSkSpinEdit** Box;
+  } Boxes[] = {{"Left:", "edtleft", &edtleft},
+               {"Top:", "edttop", &edttop},
+               {"Width:", "edtwidth", &edtwidth},
+               {"Height:", "edtheight", &edtheight}};
+  int Y = 16;
+  for (const auto& Box : Boxes) {
+    AddLabel(Page, QLatin1String(Box.Caption), 16, Y + 4);
+    *Box.Box = AddSpin(Page, Box.Name, {72, Y, 90, 22}, 0);
+    TSkSpinEdit* Spin = *Box.Box;
+    connect(Spin, &QLineEdit::textChanged, this, [this, Spin] { CropBoxChanged(Spin); });
+    Y += 30;
+  }
+  btnCropReset = AddSkButton(Page, "btnCropReset", QStringLiteral("Reset"), {190, 106, 75, 25},
+                             [this] { ResetCrop(); });
+}
+
+void TEditfrm::BuildWatermarkPage(QWidget* Page) {
+  chkStartup = new TSkCheckBox(Page);
+  chkStartup->setObjectName(QStringLiteral("chkStartup"));
+  chkStartup->SetCaption(QStringLiteral("Startup Watermark"));
+  chkStartup->setGeometry(16, 12, 160, 20);
+  chkStartup->OnClick = [this] { WatermarkSwitched(); };
+  rbimage = new TSkRadioButton(Page);
+  rbimage->setObjectName(QStringLiteral("rbimage"));
+  rbimage->SetCaption(QStringLiteral("Image "));
+  rbimage->setGeometry(16, 42, 70, 20);
+  rbText = new TSkRadioButton(Page);
+  rbText->setObjectName(QStringLiteral("rbText"));
+  rbText->SetCaption(QStringLiteral("Text "));
+  rbText->setGeometry(16, 72, 70, 20);
+  rbimage->SetChecked(true);
+  rbimage->OnClick = [this] { WatermarkSwitched(); };
+  rbText->OnClick = [this] { WatermarkSwitched(); };
+  edtImage = new TSkEdit(Page);
+  edtImage->setObjectName(QStringLiteral("edtImage"));
+  edtImage->setReadOnly(true);
+  edtImage->setGeometry(92, 40, 250, 22);
+  btnopenPic = AddSkButton(Page, "btnopenPic", QStringLiteral("..."), {346, 40, 30, 22},
+                           [this] { OpenPicture(); });
+  edtText = new TSkEdit(Page);
+  edtText->setObjectName(QStringLiteral("edtText"));
+  edtText->setGeometry(92, 70, 250, 22);
+  connect(edtText, &QLineEdit::textChanged, this, [this] { TextChanged(); });
+  btnopenFont = AddSkButton(Page, "btnopenFont", QStringLiteral("Font"), {346, 70, 40, 22},
+                            [this] { OpenFont(); });
+  AddLabel(Page, QStringLiteral("ImageSize:"), 16, 108);
+  ImageW = AddSpin(Page, "ImageW", {92, 104, 70, 22}, 0);
+  AddLabel(Page, QStringLiteral("X"), 168, 108);
+  ImageH = AddSpin(Page, "ImageH", {182, 104, 70, 22}, 0);
+  connect(ImageW, &QLineEdit::textChanged, this, [this] { SizeBoxChanged(true); });
+  connect(ImageH, &QLineEdit::textChanged, this, [this] { SizeBoxChanged(false); });
+  const struct {
+    const char* Caption;
+    const char* Box;
+    const char* Bar;
+    TSkSpinEdit** Edit;
+    QSlider** Slider;
+    bool Horizontal;
+    int Y;
+  } Rows[] = {{"Horizontal:", "edtWaterH", "TrckWatermarkH", &edtWaterH, &TrckWatermarkH, true, 40},
+              {"Vertical:", "edtWaterV", "TrckwatermarkV", &edtWaterV, &TrckwatermarkV, false, 70}};
+  for (const auto& Row : Rows) {
+    AddLabel(Page, QLatin1String(Row.Caption), 400, Row.Y + 4);
+    *Row.Edit = AddSpin(Page, Row.Box, {470, Row.Y, 70, 22}, 128);
+    *Row.Slider = AddBar(Page, Row.Bar, {548, Row.Y + 1, 190, 20}, 0, 128);
+    TSkSpinEdit* Edit = *Row.Edit;
+    const bool Horizontal = Row.Horizontal;
+    connect(Edit, &QLineEdit::textChanged, this,
+            [this, Horizontal] { PositionBoxChanged(Horizontal); });
+    connect(*Row.Slider, &QSlider::valueChanged, this, [this, Edit](int Value) {
+      if (!Suppress) Edit->SetIntValue(Value);
+    });
+  }
+  for (QWidget* Control : std::initializer_list<QWidget*>{
+           rbimage, rbText, edtImage, btnopenPic, edtText, btnopenFont, ImageW, ImageH, edtWaterH,
+           edtWaterV, TrckWatermarkH, TrckwatermarkV})
+    Control->setEnabled(false);
+}
+
+void TEditfrm::BuildEffectPage(QWidget* Page) {
+  const struct {
+    const char* Caption;
+    const char* Name;
+    QSlider** Bar;
+    QLabel** Value;
+  } Rows[] = {{"Brightness", "trckBrightness", &trckBrightness, &lblBrightness},
+              {"Contrast", "trckContrast", &trckContrast, &lblContrast},
+              {"Saturation", "trckSaturation", &trckSaturation, &lblSaturation}};
+  int Y = 12;
+  for (const auto& Row : Rows) {
+    AddLabel(Page, QLatin1String(Row.Caption), 16, Y + 2);
+    *Row.Bar = AddBar(Page, Row.Name, {100, Y, 260, 20}, -100, 100);
+    // The scale under the bar: its ends and its middle.
+    AddLabel(Page, QStringLiteral("-100"), 100, Y + 20);
+    QLabel* Middle = AddLabel(Page, QStringLiteral("0"), 0, Y + 20);
+    Middle->move(230 - Middle->width() / 2, Y + 20);
+    QLabel* High = AddLabel(Page, QStringLiteral("100"), 0, Y + 20);
+    High->move(360 - High->width(), Y + 20);
+    *Row.Value = AddLabel(Page, QStringLiteral("0"), 370, Y + 2);
+    (*Row.Value)->setFixedWidth(40);
+    QLabel* Value = *Row.Value;
+    connect(*Row.Bar, &QSlider::valueChanged, this, [this, Value](int Position) {
+      Value->setText(QString::number(Position));
+      if (!Suppress) UpdateLook();
+    });
+    Y += 46;
+  }
+  btnEffectReset = AddSkButton(Page, "btnEffectReset", QStringLiteral("Reset"), {440, 12, 75, 25},
+                               [this] { ResetEffects(); });
+  chkdeinterlace = new TSkCheckBox(Page);
+  chkdeinterlace->setObjectName(QStringLiteral("chkdeinterlace"));
+  chkdeinterlace->SetCaption(QStringLiteral("Deinterlacing"));
+  chkdeinterlace->setGeometry(440, 52, 140, 20);
+}
+
+void TEditfrm::ShowPage(int Index) { pgEdit->SetActivePageIndex(Index); }
+
+void TEditfrm::TakePlayerEvents() {
+  FPlayer.VideoHook = false;
+  FPlayer.FrameHook = true;
+  // The player's decoding thread: the frame is copied before the call returns.
+  FPlayer.OnFrameHook = [this](void*, TAVPicture* Picture, AVPixelFormat PixFmt, int Width,
+                               int Height, int64_t) {
+    FPreview.FrameArrived(*Picture, PixFmt == AV_PIX_FMT_YUV420P, Width, Height);
+  };
+  FPlayer.OnFileOpen = [this](void*, int64_t Duration, int, int, int& ScreenWidth,
+                              int& ScreenHeight) {
+    ScreenWidth = PanelVideo->width();
+    ScreenHeight = PanelVideo->height();
+    TrckVideo->SetPosition(0);
+    TrckVideo->SetMax(Duration);
+    QMetaObject::invokeMethod(
+        this, [this] { Relayout(); }, Qt::QueuedConnection);
+  };
+  FPlayer.OnPosition = [this](void*, int64_t Position) {
+    if (Closed) return;
+    if (PositionSkip > 0) {
+      --PositionSkip;
+      return;
+    }
+    if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
+  };
+  FPlayer.OnState = [this](void*, TPlayState State) {
+    if (Closed) return;
+    if (State == psPause) PositionSkip = 0;
+    if (State == psResume) PositionSkip = SkipAfterResume;
+    if (State == psEnd) PauseOrStop(true);
+  };
+}
+
+void TEditfrm::showEvent(QShowEvent* Event) {
+  TSkinForm::showEvent(Event);
+  if (PlayerAttached || Closed) return;
+  SourceRect = FrameRectOf(FEntry.SourceFrameSize);
+  OutputRect = FrameRectOf(FEntry.OutputFrameSize.isEmpty() ? FEntry.SourceFrameSize
+                                                            : FEntry.OutputFrameSize);
+  InputBoxRect = ToIntRect(imgVideo1->rect());
+  EditPreviewArea = ToIntRect(imgVideo2->rect());
+  OutputBoxRect = FitAspectRect(OutputRect, EditPreviewArea);
+  InputFitRect = FitAspectRect(SourceRect, InputBoxRect);
+  CropSourceRect = SourceRect;
+  VelLog.WriteInfo(QStringLiteral("left: %1, top: %2, Right: %3, Bottom: %4")
+                       .arg(EditPreviewArea.Left)
+                       .arg(EditPreviewArea.Top)
+                       .arg(EditPreviewArea.Right)
+                       .arg(EditPreviewArea.Bottom));
+  VelLog.WriteInfo(QStringLiteral("Video FrameSize: [%1]").arg(FEntry.OutputFrameSize));
+  ShowPage(2);
+  ShowPage(1);
+  ShowPage(0);
+  StartPlaying();
+}
+
+void TEditfrm::StartPlaying() {
+  if (!FScreen) FScreen = std::make_unique<TPlayerScreen>(PanelVideo, FPlayer);
+  PlayerAttached =
+      OpenInPlayer(QFile::decodeName(FEntry.Input.FileName.c_str()), FPlayer, FScreen->Handle());
+  if (PlayerAttached) {
+    btnPlay->setProperty("Tag", 1);
+    btnPlay->hide();
+    btnPause->show();
+  } else {
+    Relayout();  // the boxes still show the entry's settings
+  }
+}
+
+void TEditfrm::Relayout() {
+  // Once per window: a later open of the same file must not undo the user's choices.
+  if (Closed || LaidOut) return;
+  LaidOut = true;
+  ardtr2->SetArea(OutputBoxRect);
+  ardtr1->SetArea(InputFitRect);
+  const bool HasVideo = !RectIsEmpty(SourceRect) && !RectIsEmpty(OutputRect);
+  Suppress = true;
+  edtwidth->SetMax(RectWidth(SourceRect));
+  edtheight->SetMax(RectHeight(SourceRect));
+  ImageW->SetMax(RectWidth(OutputRect));
+  ImageH->SetMax(RectHeight(OutputRect));
+  Suppress = false;
+  // Without a picture there is nothing to crop or to mark.
+  for (QWidget* Control : std::initializer_list<QWidget*>{ardtr1, edtleft, edttop, edtwidth,
+                                                          edtheight, btnCropReset, chkStartup})
+    Control->setEnabled(HasVideo);
+  LoadEffectsFromEntry();
+  if (!HasVideo) return;
+  LoadWatermarkFromEntry();
+  LoadCropFromEntry();
+  const TIntRect Smallest = PreviewToSourceRect(SourceRect, InputBoxRect,
+                                                {0, 0, ardtr1->MinSize(), ardtr1->MinSize()}, true);
+  edtleft->SetMax(RectWidth(SourceRect) - RectWidth(Smallest));
+  edttop->SetMax(RectHeight(SourceRect) - RectHeight(Smallest));
+}
+
+void TEditfrm::LoadWatermarkFromEntry() {
+  WatermarkFont = font();
+  WatermarkFont.setPointSize(ScaleFontSize(SourceRect, InputFitRect, 24));
+  SetWatermarkColor(Qt::white);
+  lblWatemark->setFont(WatermarkFont);
+  const TWaterMark& Mark = FEntry.WaterMark;
+  PlacePicture(Mark.PictureFile, Mark.PictureViewRect, RectWidth(Mark.PictureViewRect),
+               RectHeight(Mark.PictureViewRect));
+  if (!Mark.Text.isEmpty()) {
+    if (Mark.Font) {
+      WatermarkFont = ToQFont(*Mark.Font);
+      WatermarkFont.setPointSize(ScaleFontSize(OutputRect, OutputBoxRect, Mark.Font->PointSize));
+      lblWatemark->setFont(WatermarkFont);
+      SetWatermarkColor(QColor::fromRgb(SwapRedBlue(Mark.Font->Color)));
+    }
+    Suppress = true;
+    edtText->setText(Mark.Text);
+    Suppress = false;
+    lblWatemark->setText(Mark.Text);
+    lblWatemark->setGeometry(ToQRect(Mark.TextViewRect));
+    ardtr2->setGeometry(ToQRect(Mark.TextViewRect));
+  }
+  Suppress = true;
+  chkStartup->SetChecked(FEntry.WaterMarkKind > 0);
+  if (Mark.Kind == 2) {
+    ShowPage(1);
+    rbText->SetChecked(true);
+  } else {
+    rbimage->SetChecked(true);
+  }
+  Suppress = false;
+  WatermarkSwitched();
+}
+
+void TEditfrm::LoadCropFromEntry() {
+  if (FEntry.CropEnabled) {
+    ardtr1->setGeometry(ToQRect(FEntry.CropDestRect));
+    CropAreaMoved();
+    return;
+  }
+  ardtr1->setGeometry(ToQRect(InputFitRect));
+  CropPreviewRect = InputFitRect;
+  CropSourceRect = SourceRect;
+  CropActive = false;
+  ShowCropInBoxes();
+}
+
+void TEditfrm::LoadEffectsFromEntry() {
+  Suppress = true;
+  trckSaturation->setValue(FEntry.Saturation);
+  trckContrast->setValue(FEntry.Contrast);
+  trckBrightness->setValue(FEntry.Brightness);
+  btnVer->setChecked(FEntry.VFlip);
+  btnHor->setChecked(FEntry.HFlip);
+  chkdeinterlace->SetChecked(FEntry.Deinterlace != -1);
+  Suppress = false;
+  UpdateLook();
+}
+
+// ---------------------------------------------------------------------------------------
+// Crop
+
+void TEditfrm::CropAreaMoved() {
+  const TIntRect Area = ToIntRect(ardtr1->geometry());
+  if (Area.Left > InputFitRect.Right || Area.Top > InputFitRect.Bottom || Area == CropPreviewRect)
+    return;
+  CropPreviewRect = Area;
+  if (Area == InputFitRect) {
+    ResetCrop();
+    return;
+  }
+  CropSourceRect = PreviewToSourceRect(SourceRect, InputBoxRect, CropPreviewRect, true);
+  CropActive = true;
+  ShowCropInBoxes();
+  UpdateLook();
+}
+
+void TEditfrm::ShowCropInBoxes() {
+  Suppress = true;
+  edtleft->SetIntValue(CropSourceRect.Left);
+  edttop->SetIntValue(CropSourceRect.Top);
+  edtwidth->SetIntValue(RectWidth(CropSourceRect));
+  edtheight->SetIntValue(RectHeight(CropSourceRect));
+  Suppress = false;
+}
+
+void TEditfrm::CropBoxChanged(TSkSpinEdit* Box) {
+  if (Dragging || Suppress || RectIsEmpty(SourceRect)) return;
+  const int Left = std::min(edtleft->IntValue(), int(edtleft->Max()));
+  const int Top = std::min(edttop->IntValue(), int(edttop->Max()));
+  const TIntRect Source{Left, Top,
+                        Left + std::min(edtwidth->IntValue(), RectWidth(SourceRect) - Left),
+                        Top + std::min(edtheight->IntValue(), RectHeight(SourceRect) - Top)};
+  const TIntRect Preview = SourceToPreviewRect(SourceRect, InputBoxRect, Source);
+  const int M = ardtr1->MinSize();
+  QRect Area = ardtr1->geometry();
+  // A near edge that would push the area past the picture's far edge moves the area instead.
+  const auto PlaceNear = [M](int Start, int Size, int NewStart, int FitEnd) {
+    if (Size + NewStart <= FitEnd) return std::pair{NewStart, Start + Size - NewStart};
+    if (NewStart > FitEnd - M) return std::pair{FitEnd - M, M};
+    return std::pair{NewStart, FitEnd - NewStart};
+  };
+  const auto Resize = [M](int Start, int NewSize, int FitEnd) {
+    return NewSize >= M ? std::min(NewSize, FitEnd - Start) : M;
+  };
+  if (Box == edtleft) {
+    const auto [X, W] = PlaceNear(Area.left(), Area.width(), Preview.Left, InputFitRect.Right);
+    Area.setRect(X, Area.top(), W, Area.height());
+  } else if (Box == edttop) {
+    const auto [Y, H] = PlaceNear(Area.top(), Area.height(), Preview.Top, InputFitRect.Bottom);
+    Area.setRect(Area.left(), Y, Area.width(), H);
+  } else if (Box == edtwidth) {
+    Area.setWidth(Resize(Area.left(), RectWidth(Preview), InputFitRect.Right));
+  } else {
+    Area.setHeight(Resize(Area.top(), RectHeight(Preview), InputFitRect.Bottom));
+  }
+  ardtr1->setGeometry(Area);
+  CropPreviewRect = ToIntRect(Area);
+  CropSourceRect = PreviewToSourceRect(SourceRect, InputBoxRect, CropPreviewRect, true);
+  CropActive = true;
+  UpdateLook();
+}
+
+void TEditfrm::ResetCrop() {
+  CropActive = false;
+  CropSourceRect = SourceRect;
+  CropPreviewRect = InputFitRect;
+  ardtr1->setGeometry(ToQRect(InputFitRect));
+  ShowCropInBoxes();
+  UpdateLook();
+}
+
+// The output preview follows every change: at once from the last frame while the player
+// stands still, with the next frame while it plays.
+void TEditfrm::UpdateLook() {
+  FPreview.SetLook({CropActive, CropSourceRect, trckBrightness->value(), trckContrast->value(),
+                    trckSaturation->value(), FlipHorizontal, FlipVertical});
+  FPreview.Redraw(Playing());
+}
+
+// ---------------------------------------------------------------------------------------
+// Watermark
+
+bool TEditfrm::WatermarkEnabled() const { return chkStartup->Checked() && chkStartup->isEnabled(); }
+
+void TEditfrm::WatermarkSwitched() {
+  if (Suppress) return;
+  const bool Enabled = WatermarkEnabled();
+  const bool Image = rbimage->Checked();
+  for (QWidget* Control :
+       std::initializer_list<QWidget*>{rbimage, rbText, edtImage, btnopenPic, edtText, btnopenFont,
+                                       edtWaterH, edtWaterV, TrckWatermarkH, TrckwatermarkV})
+    Control->setEnabled(Enabled);
+  for (TSkSpinEdit* Size : {ImageW, ImageH}) {
+    Size->setEnabled(Enabled && Image);
+    Size->setVisible(Image);
+  }
+  imgWatemark->setVisible(Enabled && Image && PictureLoaded);
+  lblWatemark->setVisible(Enabled && !Image);
+  ardtr2->SetResizable(Image);
+  if (Image && PictureLoaded) ardtr2->setGeometry(imgWatemark->geometry());
+  if (!Image && !lblWatemark->text().isEmpty()) ardtr2->setGeometry(lblWatemark->geometry());
+  UpdateWatermarkArea();
+  RecomputeWatermark();
+}
+
+void TEditfrm::UpdateWatermarkArea() {
+  const bool Shown = WatermarkEnabled() && ((rbimage->Checked() && PictureLoaded) ||
+                                            (rbText->Checked() && !lblWatemark->text().isEmpty()));
+  ardtr2->setVisible(Shown);
+  if (Shown) ardtr2->raise();
+}
+
+void TEditfrm::PlacePicture(const QString& File, const TIntRect& R, int Width, int Height) {
+  if (File.isEmpty() || Width == 0 || Height == 0) return;
+  const QSize Size(std::min(Width, RectWidth(R)), std::min(Height, RectHeight(R)));
+  const QRect Bounds(QPoint(R.Left, R.Top), Size);
+  imgWatemark->setGeometry(Bounds);
+  ardtr2->setGeometry(Bounds);
+  edtImage->setText(File);
+  QImageReader Reader(File);
+  WatermarkPicture = Reader.read();
+  PictureLoaded = !WatermarkPicture.isNull();
+  if (PictureLoaded)
+    imgWatemark->setPixmap(QPixmap::fromImage(WatermarkPicture));
+  else
+    VelLog.WriteError(File + QStringLiteral(": ") + Reader.errorString());
+  RecomputeWatermark();
+}
+
+void TEditfrm::ChoosePicture(const QString& File) {
+  MainSettings().SetValue(TMainSettings::SourceImgPath, QFileInfo(File).absolutePath());
+  const QSize Size = QImageReader(File).size();
+  PlacePicture(File, OutputBoxRect, Size.width(), Size.height());
+  WatermarkSwitched();
+}
+
+void TEditfrm::OpenPicture() {
+  const QString File = QFileDialog::getOpenFileName(
+      this, QString(), MainSettings().Value(TMainSettings::SourceImgPath),
+      QStringLiteral("Pictures (*.png *.jpg *.jpeg *.bmp *.gif)"));
+  if (!File.isEmpty()) ChoosePicture(File);
+}
+
+void TEditfrm::SetWatermarkColor(const QColor& Color) {
+  WatermarkColor = Color;
+  QPalette Palette = lblWatemark->palette();
+  Palette.setColor(QPalette::WindowText, Color);
+  lblWatemark->setPalette(Palette);
+}
+
+void TEditfrm::TextChanged() {
+  if (Suppress) return;
+  const QString Text = edtText->text().trimmed();
+  lblWatemark->setText(Text);
+  const QFontMetrics Metrics(lblWatemark->font());
+  const QSize Size(std::min(Metrics.horizontalAdvance(Text), RectWidth(OutputBoxRect)),
+                   std::min(Metrics.height(), RectHeight(OutputBoxRect)));
+  lblWatemark->setGeometry(QRect(QPoint(OutputBoxRect.Left, OutputBoxRect.Top), Size));
+  ardtr2->setGeometry(lblWatemark->geometry());
+  UpdateWatermarkArea();
+  RecomputeWatermark();
+}
+
+void TEditfrm::OpenFont() {
+  bool Chosen = false;
+  QFont Font = QFontDialog::getFont(&Chosen, WatermarkFont, this);
+  if (!Chosen) return;
+  WatermarkFont = Font;
+  Font.setPointSize(ScaleFontSize(OutputRect, OutputBoxRect, Font.pointSize()));
+  lblWatemark->setFont(Font);
+  TextChanged();
+}
+
+void TEditfrm::WatermarkAreaMoved() {
+  if (rbimage->Checked()) imgWatemark->setGeometry(ardtr2->geometry());
+  if (rbText->Checked()) lblWatemark->move(ardtr2->pos());
+  RecomputeWatermark();
+}
+
+void TEditfrm::RecomputeWatermark() {
+  WatermarkPreviewRect = ToIntRect(ardtr2->geometry());
+  const bool HasContent = rbimage->Checked() ? PictureLoaded : !lblWatemark->text().isEmpty();
+  // Placed against the output preview's own area: the output frame is fitted there.
+  WatermarkSourceRect =
+      HasContent ? PreviewToSourceRect(OutputRect, EditPreviewArea, WatermarkPreviewRect, true)
+                 : TIntRect{};
+  Suppress = true;
+  const int MaxLeft = std::max(0, RectWidth(OutputRect) - RectWidth(WatermarkSourceRect));
+  const int MaxTop = std::max(0, RectHeight(OutputRect) - RectHeight(WatermarkSourceRect));
+  edtWaterH->SetMax(MaxLeft);
+  TrckWatermarkH->setMaximum(MaxLeft);
+  edtWaterV->SetMax(MaxTop);
+  TrckwatermarkV->setMaximum(MaxTop);
+  edtWaterH->SetIntValue(WatermarkSourceRect.Left);
+  TrckWatermarkH->setValue(WatermarkSourceRect.Left);
+  edtWaterV->SetIntValue(WatermarkSourceRect.Top);
+  TrckwatermarkV->setValue(WatermarkSourceRect.Top);
+  ImageW->SetIntValue(RectWidth(WatermarkSourceRect));
+  ImageH->SetIntValue(RectHeight(WatermarkSourceRect));
+  Suppress = false;
+}
+
+void TEditfrm::PositionBoxChanged(bool Horizontal) {
+  if (!WatermarkEnabled() || Dragging || Suppress) return;
+  TSkSpinEdit* Box = Horizontal ? edtWaterH : edtWaterV;
+  const int Value = std::clamp(Box->IntValue(), 0, int(Box->Max()));
+  const int Left = Horizontal ? Value : edtWaterH->IntValue();
+  const int Top = Horizontal ? edtWaterV->IntValue() : Value;
+  const TIntRect Preview =
+      SourceToPreviewRect(OutputRect, EditPreviewArea,
+                          {Left, Top, Left + ImageW->IntValue(), Top + ImageH->IntValue()});
+  if (Preview.Right <= OutputBoxRect.Right && Preview.Bottom <= OutputBoxRect.Bottom) {
+    ardtr2->move(Preview.Left, Preview.Top);
+    WatermarkAreaMoved();
+  }
+  Suppress = true;
+  (Horizontal ? TrckWatermarkH : TrckwatermarkV)->setValue(Value);
+  Suppress = false;
+}
+
+void TEditfrm::SizeBoxChanged(bool Horizontal) {
+  if (!WatermarkEnabled() || Dragging || Suppress || !rbimage->Checked()) return;
+  const int Left = edtWaterH->IntValue();
+  const int Top = edtWaterV->IntValue();
+  const int Width = std::min(ImageW->IntValue(), int(ImageW->Max()));
+  const int Height = std::min(ImageH->IntValue(), int(ImageH->Max()));
+  const TIntRect Preview =
+      SourceToPreviewRect(OutputRect, EditPreviewArea, {Left, Top, Left + Width, Top + Height});
+  QRect Area(Preview.Left, Preview.Top, std::max(RectWidth(Preview), ardtr2->MinSize()),
+             std::max(RectHeight(Preview), ardtr2->MinSize()));
+  // A size that would reach past the picture moves the area back by the excess.
+  Area.moveLeft(Area.left() - std::max(0, Area.left() + Area.width() - OutputBoxRect.Right));
+  Area.moveTop(Area.top() - std::max(0, Area.top() + Area.height() - OutputBoxRect.Bottom));
+  ardtr2->setGeometry(Horizontal ? QRect(Area.left(), ardtr2->y(), Area.width(), ardtr2->height())
+                                 : QRect(ardtr2->x(), Area.top(), ardtr2->width(), Area.height()));
+  WatermarkAreaMoved();
+}
+
+// ---------------------------------------------------------------------------------------
+// Effects and playback
+
+void TEditfrm::ResetEffects() {
+  Suppress = true;
+  for (QSlider* Bar : {trckBrightness, trckContrast, trckSaturation}) Bar->setValue(0);
+  chkdeinterlace->SetChecked(false);
+  Suppress = false;
+  UpdateLook();
+}
+
+bool TEditfrm::Playing() const { return btnPlay->property("Tag").toInt() == 1; }
+
+void TEditfrm::Play() {
+  if (!PlayerAttached) {
+    StartPlaying();
+    return;
+  }
+  PositionSkip = SkipAfterResume;
+  TogglePlayback(0, btnPlay, btnPause, FPlayer);
+}
+
+void TEditfrm::PauseOrStop(bool Stop) {
+  if (!PlayerAttached) return;
+  TogglePlayback(1, btnPlay, btnPause, FPlayer);
+  if (!Stop) return;
+  Seek(0);
+  TrckVideo->SetPosition(0);
+}
+
+void TEditfrm::Seek(int64_t Position) {
+  if (!PlayerAttached) return;
+  PositionSkip = SkipAfterSeek;
+  FPlayer.Seek(0, false, Position);
+}
+
+void TEditfrm::CloseWindow() {
+  if (Closed) return;
+  Closed = true;
+  FPreview.Close();
+  // The player's threads read the handlers: they end before the handlers go.
+  if (PlayerAttached) FPlayer.Stop(true);
+  ClearPlayerEvents(FPlayer);
+  PlayerAttached = false;
+}
+
+void TEditfrm::done(int Result) {
+  CloseWindow();
+  TSkinForm::done(Result);
+}
+
+// ---------------------------------------------------------------------------------------
+// OK
+
+TEditChoices TEditfrm::Choices() const {
+  TEditChoices Choices;
+  Choices.CropActive = CropActive;
+  Choices.CropSourceRect = CropSourceRect;
+  Choices.CropPreviewRect = CropPreviewRect;
+  Choices.StartupWatermark = chkStartup->Checked();
+  Choices.ImageChecked = rbimage->Checked();
+  Choices.TextChecked = rbText->Checked();
+  Choices.PictureLoaded = PictureLoaded;
+  Choices.PictureFile = edtImage->text();
+  Choices.PictureViewRect = ToIntRect(imgWatemark->geometry());
+  Choices.Text = lblWatemark->text();
+  Choices.Font = ToWaterMarkFont(WatermarkFont, WatermarkColor);
+  Choices.TextViewRect = ToIntRect(lblWatemark->geometry());
+  Choices.WatermarkSourceRect = WatermarkSourceRect;
+  Choices.Brightness = trckBrightness->value();
+  Choices.Contrast = trckContrast->value();
+  Choices.Saturation = trckSaturation->value();
+  Choices.HFlip = FlipHorizontal;
+  Choices.VFlip = FlipVertical;
+  Choices.Deinterlace = chkdeinterlace->Checked();
+  return Choices;
+}
+
+void TEditfrm::ApplyToEntry() {
+  RecomputeWatermark();
+  TEditChoices Choices = this->Choices();
+  if (WantsPictureCopy(Choices))
+    Choices.PictureCopy = SaveWaterMark(Choices.PictureFile, Choices.WatermarkSourceRect);
+  ApplyEditChoices(Choices, FEntry);
+}
+
+QImage TEditfrm::InputPreview() const { return imgVideo1->Picture(); }
+
+QImage TEditfrm::OutputPreview() const { return imgVideo2->Picture(); }

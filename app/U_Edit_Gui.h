@@ -1,0 +1,174 @@
+// The edit window: one list entry's crop, watermark, effects, flips and deinterlacing, chosen
+// while the entry plays, with the input picture on the left and what the conversion will make
+// of it on the right. The window is a view: the geometry, the picture pipeline and what OK
+// writes live in the core (U_Edit.h).
+#pragma once
+
+#include "SkinForm.h"
+#include "U_Edit.h"
+
+#include "FFPlayer.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QLabel;
+class QSlider;
+class QToolButton;
+class TAreaEditor;
+class TPlayerScreen;
+class TSkBmpButton;
+class TSkCheckBox;
+class TSkCustomEdit;
+class TSkPageControl;
+class TSkRadioButton;
+class TSkSpinEdit;
+class TVelTrackbar;
+
+// The output preview's drawing area, which the formats dialog shows its sizes against.
+extern TIntRect EditPreviewArea;
+
+// A scaled copy of the picture, Rect's size, in the user's private scratch folder; empty (and
+// logged) when it cannot be written.
+QString SaveWaterMark(const QString& PictureFile, const TIntRect& Rect);
+
+// Shows the edit window for the entry, playing it in the player, which must outlive the
+// call. True when the user pressed OK and the entry was changed.
+bool EditFileOption(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent);
+
+// A picture drawn stretched into a rectangle on a plain background.
+class TEditPicture : public QWidget {
+ public:
+  TEditPicture(QColor Background, QWidget* Parent);
+  void SetPicture(const QImage& Picture, const QRect& Target);
+  const QImage& Picture() const { return FPicture; }
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+
+ private:
+  QColor FBackground;
+  QImage FPicture;
+  QRect FTarget;
+};
+
+class TEditfrm : public TSkinForm {
+  Q_OBJECT
+
+ public:
+  TEditfrm(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent = nullptr);
+  ~TEditfrm() override;
+
+  // Ticks the page control's page (0 crop, 1 watermark, 2 effect).
+  void ShowPage(int Index);
+  // What the window would write on OK.
+  TEditChoices Choices() const;
+  // The last pictures of the two previews, before they are stretched into place.
+  QImage InputPreview() const;
+  QImage OutputPreview() const;
+  TAreaEditor* CropArea() const { return ardtr1; }
+  TAreaEditor* WatermarkArea() const { return ardtr2; }
+  QSlider* BrightnessBar() const { return trckBrightness; }
+  // Places a picture watermark from the file, as choosing it in the open dialog does.
+  void ChoosePicture(const QString& File);
+
+  void done(int Result) override;
+
+ signals:
+  // From the threads that render the previews.
+  void PicturesArrived();
+
+ protected:
+  void showEvent(QShowEvent* Event) override;
+
+ private:
+  void HandOver(std::optional<TPreviewPicture>& Slot, const TPreviewPicture& Picture);
+  void ShowNewPictures();
+  void BuildPreviews();
+  void BuildControlStrip();
+  void BuildPages();
+  void BuildCropPage(QWidget* Page);
+  void BuildWatermarkPage(QWidget* Page);
+  void BuildEffectPage(QWidget* Page);
+  void TakePlayerEvents();
+  void StartPlaying();
+  void Relayout();
+  void LoadWatermarkFromEntry();
+  void LoadCropFromEntry();
+  void LoadEffectsFromEntry();
+
+  void CropAreaMoved();
+  void CropBoxChanged(TSkSpinEdit* Box);
+  void ResetCrop();
+  void ShowCropInBoxes();
+  void UpdateLook();
+
+  void WatermarkSwitched();
+  void PlacePicture(const QString& File, const TIntRect& R, int Width, int Height);
+  void OpenPicture();
+  void TextChanged();
+  void SetWatermarkColor(const QColor& Color);
+  void OpenFont();
+  void WatermarkAreaMoved();
+  void RecomputeWatermark();
+  void PositionBoxChanged(bool Horizontal);
+  void SizeBoxChanged(bool Horizontal);
+  void UpdateWatermarkArea();
+  bool WatermarkEnabled() const;
+
+  void ResetEffects();
+  void Play();
+  void PauseOrStop(bool Stop);
+  bool Playing() const;
+  void Seek(int64_t Position);
+  void CloseWindow();
+  void ApplyToEntry();
+
+  TFileOption& FEntry;
+  TCustomPlayer& FPlayer;
+  std::unique_ptr<TPlayerScreen> FScreen;
+  std::mutex FPictureLock;
+  std::optional<TPreviewPicture> FNewInput, FNewOutput;
+  TEditPreview FPreview;
+  bool PlayerAttached = false;
+  bool Closed = false;
+  bool LaidOut = false;
+
+  bool CropActive = false;
+  TIntRect CropPreviewRect, CropSourceRect, InputFitRect, WatermarkSourceRect, WatermarkPreviewRect,
+      SourceRect, OutputRect, InputBoxRect, OutputBoxRect;
+  int PositionSkip = 0;
+  bool Dragging = false;
+  bool Suppress = false;
+  bool FlipVertical = false, FlipHorizontal = false;
+  bool PictureLoaded = false;
+  QImage WatermarkPicture;
+  QFont WatermarkFont;
+  QColor WatermarkColor = Qt::white;
+
+  TEditPicture *imgVideo1, *imgVideo2;
+  TAreaEditor *ardtr1, *ardtr2;
+  QLabel *imgWatemark, *lblWatemark;
+  QWidget* PanelVideo;
+  QSlider* TrckAudio;
+  TVelTrackbar* TrckVideo;
+  QToolButton *btnPlay, *btnPause, *btnStop, *btnHor, *btnVer;
+  TSkPageControl* pgEdit;
+  TSkSpinEdit *edtleft, *edttop, *edtwidth, *edtheight;
+  TSkBmpButton* btnCropReset;
+  TSkCheckBox* chkStartup;
+  TSkRadioButton *rbimage, *rbText;
+  TSkCustomEdit *edtImage, *edtText;
+  TSkBmpButton *btnopenPic, *btnopenFont;
+  TSkSpinEdit *ImageW, *ImageH, *edtWaterH, *edtWaterV;
+  QSlider *TrckWatermarkH, *TrckwatermarkV;
+  QSlider *trckBrightness, *trckContrast, *trckSaturation;
+  QLabel *lblBrightness, *lblContrast, *lblSaturation;
+  TSkBmpButton* btnEffectReset;
+  TSkCheckBox* chkdeinterlace;
+};
