@@ -28,6 +28,11 @@
 #include "Previewer.h"
 
 class TCustomFFmpeg;
+class TParallelVideoEncoder;
+// Deletes one where its type is known, so that this header needs none of it.
+struct TParallelVideoEncoderDeleter {
+  void operator()(TParallelVideoEncoder* encoder) const;
+};
 struct TTargetPreset;
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -137,6 +142,8 @@ struct TOutputStream {
   // from the options until the set-up opens it. Mirrors hold none.
   const AVCodec* Codec = nullptr;
   AVCodecContext* Encoder = nullptr;
+  // Video: the instances that encode groups of pictures in place of Encoder, when they can.
+  std::unique_ptr<TParallelVideoEncoder, TParallelVideoEncoderDeleter> Parallel;
   bool StreamCopy = false;
   bool EncodingNeeded = false;
   int FrameNumber = 0;
@@ -600,6 +607,7 @@ class TCustomFFmpeg {
   void OpenPassLogFile(TOutputStream& ost);
   void OpenEncoders();
   void OpenEncoder(TOutputStream& ost);
+  void StartParallelEncoding(TOutputStream& ost);
   void OpenDecoders();
   [[noreturn]] void FailSetUp(const std::string& text);
   static void InitInputClock(TInputStream& ist);

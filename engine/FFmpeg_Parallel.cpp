@@ -1,0 +1,290 @@
+#include "FFmpeg_Parallel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
+#include "FFmpeg_Private.h"
+
+namespace {
+
+// Pictures waiting for an instance take at most about this much memory (a 720p picture is
+// 1.4 MB); fewer groups are then in flight than there are instances.
+constexpr size_t QueueBudget = size_t(64) << 20;
+// Beyond this the decoder, not the encoders, holds the task back.
+constexpr int MaxInstances = 8;
+
+uint16_t* CopyMatrix(const uint16_t* matrix) {
+  if (!matrix) return nullptr;
+  auto* copy = static_cast<uint16_t*>(ff::av_malloc(64 * sizeof(uint16_t)));
+  if (copy) std::copy(matrix, matrix + 64, copy);
+  return copy;
+}
+
+// A new encoder with the settings of an opened one (its options, and the fields that are none),
+// for one of `instances` that share the stream.
+AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
+  AVCodecContext* copy = ff::avcodec_alloc_context3(model.codec);
+  if (!copy) return nullptr;
+  bool ready = ff::av_opt_copy(copy, &model) >= 0 &&
+               (!model.priv_data || ff::av_opt_copy(copy->priv_data, model.priv_data) >= 0);
+  copy->time_base = model.time_base;
+  copy->framerate = model.framerate;
+  copy->width = model.width;
+  copy->height = model.height;
+  copy->pix_fmt = model.pix_fmt;
+  copy->sample_aspect_ratio = model.sample_aspect_ratio;
+  copy->intra_matrix = CopyMatrix(model.intra_matrix);
+  copy->inter_matrix = CopyMatrix(model.inter_matrix);
+  copy->thread_count = 1;
+  // Rate control lets the bits stray from the target by the tolerance before it leans back, and
+  // it learns a stream's cost from the pictures it sees. An instance sees one picture in N and
+  // strays for N times as long at the start, with N instances straying at once: each gets 1/N^2
+  // of the stream's tolerance, which holds the whole stream at least as close to the target as
+  // one encoder.
+  copy->bit_rate_tolerance = std::max(model.bit_rate_tolerance / (instances * instances), 1);
+  if (ready) {
+    const TCodecLock lock;
+    ready = ff::avcodec_open2(copy, model.codec, nullptr) >= 0;
+  }
+  if (!ready) ff::avcodec_free_context(&copy);
+  return copy;
+}
+
+}  // namespace
+
+std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEncodingNeeds& needs) {
+  constexpr int OwnThreads =
+      AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS | AV_CODEC_CAP_OTHER_THREADS;
+  if (needs.Threads < 2) return "one thread";
+  if (encoder.codec->capabilities & OwnThreads) return "the encoder has threads of its own";
+  if ((encoder.codec->capabilities & AV_CODEC_CAP_DELAY) || encoder.max_b_frames > 0)
+    return "the encoder holds pictures back";
+  if (needs.TwoPass || (encoder.flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+    return "two-pass encoding";
+  if (encoder.rc_buffer_size > 0 || encoder.rc_max_rate > 0 || encoder.rc_min_rate > 0 ||
+      encoder.rc_override_count > 0)
+    return "a rate limit or a VBV buffer";
+  if (encoder.gop_size < 2) return "no groups of pictures";
+  if (needs.ForcedKeyFrames) return "forced key frames";
+  if (needs.PerFrameStatistics) return "per-picture statistics";
+  return {};
+}
+
+// ---- The task's side ----
+
+// Set-up, once the stream's encoder is open: groups of pictures go to several instances unless
+// the settings need one encoder that sees the whole stream.
+void TCustomFFmpeg::StartParallelEncoding(TOutputStream& ost) {
+  const AVCodecContext& encoder = *ost.Encoder;
+  if (encoder.codec_type != AVMEDIA_TYPE_VIDEO) return;
+  TSerialEncodingNeeds needs;
+  needs.TwoPass = FSettings.DoPass != 0;
+  needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
+  needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
+  needs.Threads = std::min(
+      FSettings.ThreadCount > 0 ? FSettings.ThreadCount : int(std::thread::hardware_concurrency()),
+      MaxInstances);
+  const std::string reason = SerialEncodingReason(encoder, needs);
+  if (!reason.empty()) {
+    LogFmt(llDebug, "Output stream #%d.%d: one encoder for the whole stream (%s)", ost.FileIndex,
+           ost.Index, reason.c_str());
+    return;
+  }
+  ost.Parallel.reset(new TParallelVideoEncoder(encoder, needs.Threads));
+  LogFmt(llDebug, "Output stream #%d.%d: %d encoders on groups of %d pictures", ost.FileIndex,
+         ost.Index, needs.Threads, encoder.gop_size);
+}
+
+void TParallelVideoEncoderDeleter::operator()(TParallelVideoEncoder* encoder) const {
+  delete encoder;
+}
+
+// ---- The instances ----
+
+TParallelVideoEncoder::TParallelVideoEncoder(const AVCodecContext& model, int instances)
+    : FGroupSize(model.gop_size) {
+  const int pictureBytes =
+      ff::av_image_get_buffer_size(model.pix_fmt, model.width, model.height, 1);
+  const size_t groups = size_t(instances) * size_t(FGroupSize);
+  FMaxQueued = std::clamp(QueueBudget / size_t(std::max(pictureBytes, 1)), size_t(FGroupSize),
+                          std::max(groups, size_t(FGroupSize)));
+  FInstances.resize(size_t(instances));
+  for (TInstance& instance : FInstances) {
+    instance.Encoder = OpenCopy(model, instances);
+    if (instance.Encoder) continue;
+    const TCodecLock lock;
+    for (TInstance& opened : FInstances) ff::avcodec_free_context(&opened.Encoder);
+    throw FFmpegException("Error while opening the encoders of the picture groups");
+  }
+  for (size_t n = 0; n < FInstances.size(); ++n)
+    FInstances[n].Thread = std::thread([this, n] { Run(n); });
+}
+
+TParallelVideoEncoder::~TParallelVideoEncoder() {
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FStop = true;
+  }
+  FWork.notify_all();
+  for (TInstance& instance : FInstances) instance.Thread.join();
+  for (TGroup& group : FGroups) FreeGroup(group);
+  const TCodecLock lock;
+  for (TInstance& instance : FInstances) ff::avcodec_free_context(&instance.Encoder);
+}
+
+void TParallelVideoEncoder::FreeGroup(TGroup& group) {
+  for (TQueuedFrame& queued : group.Frames) ff::av_frame_free(&queued.Frame);
+  for (AVPacket*& packet : group.Packets) ff::av_packet_free(&packet);
+  group.Frames.clear();
+  group.Packets.clear();
+}
+
+int TParallelVideoEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspectRatio) {
+  if (!frame) {
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      if (!FGroups.empty()) FGroups.back().Closed = true;
+      FEnd = true;
+    }
+    FWork.notify_all();
+    return 0;
+  }
+  WaitUntil([this] { return FQueued < FMaxQueued || FError; });
+  AVFrame* copy = ff::av_frame_clone(frame);
+  if (!copy) return AVERROR(ENOMEM);
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    if (FError) {
+      ff::av_frame_free(&copy);
+      return FError;
+    }
+    const int64_t group = FSent / FGroupSize;
+    if (FSent % FGroupSize == 0) {
+      // Every group opens with a key frame, as the instance's own count would place it.
+      if (!FGroups.empty()) FGroups.back().Closed = true;
+      FGroups.emplace_back().Instance = size_t(group % int64_t(FInstances.size()));
+      copy->pict_type = AV_PICTURE_TYPE_I;
+    }
+    FGroups.back().Frames.push_back({copy, sampleAspectRatio});
+    ++FSent;
+    ++FQueued;
+  }
+  FWork.notify_all();
+  return 0;
+}
+
+int TParallelVideoEncoder::ReceivePacket(AVPacket* packet) {
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      if (FError) return FError;
+      while (!FGroups.empty() && FGroups.front().Done && FGroups.front().Packets.empty())
+        FGroups.pop_front();
+      if (FGroups.empty()) return FEnd ? AVERROR_EOF : AVERROR(EAGAIN);
+      TGroup& front = FGroups.front();
+      if (!front.Packets.empty()) {
+        AVPacket* next = front.Packets.front();
+        front.Packets.pop_front();
+        ff::av_packet_move_ref(packet, next);
+        ff::av_packet_free(&next);
+        return 0;
+      }
+      if (!FEnd) return AVERROR(EAGAIN);
+    }
+    WaitUntil(
+        [this] { return FError || FGroups.front().Done || !FGroups.front().Packets.empty(); });
+  }
+}
+
+// Instance thread.
+void TParallelVideoEncoder::Run(size_t instance) {
+  TInstance& own = FInstances[instance];
+  std::unique_lock<std::mutex> lock(FLock);
+  for (;;) {
+    TGroup* group = nullptr;
+    FWork.wait(lock, [&] { return FStop || FError || (group = NextWork(instance)); });
+    if (FStop || FError) return;
+    std::deque<AVPacket*> packets;
+    int result = 0;
+    if (!group->Frames.empty()) {
+      TQueuedFrame queued = group->Frames.front();
+      group->Frames.pop_front();
+      --FQueued;
+      FProgress.notify_all();
+      lock.unlock();
+      result = Encode(own, &queued, packets);
+      ff::av_frame_free(&queued.Frame);
+      lock.lock();
+    } else {
+      if (FEnd && LastGroupOf(*group)) {
+        lock.unlock();
+        result = Encode(own, nullptr, packets);
+        lock.lock();
+      }
+      group->Done = true;
+    }
+    // Groups are taken out only once done and emptied, so this one is still in place.
+    group->Packets.insert(group->Packets.end(), packets.begin(), packets.end());
+    if (result < 0) Fail(result);
+    FProgress.notify_all();
+  }
+}
+
+// Holding the lock: the oldest group of the instance with a picture to encode, or closed and
+// waiting to be marked done.
+TParallelVideoEncoder::TGroup* TParallelVideoEncoder::NextWork(size_t instance) {
+  for (TGroup& group : FGroups)
+    if (group.Instance == instance && !group.Done && (!group.Frames.empty() || group.Closed))
+      return &group;
+  return nullptr;
+}
+
+bool TParallelVideoEncoder::LastGroupOf(const TGroup& group) const {
+  const auto later = std::find_if(FGroups.begin(), FGroups.end(),
+                                  [&group](const TGroup& other) { return &other == &group; });
+  return std::none_of(later + 1, FGroups.end(),
+                      [&group](const TGroup& other) { return other.Instance == group.Instance; });
+}
+
+// Instance thread, without the lock. One picture (or the end) through the instance, on the
+// instance's own time line; the packets that come out go to the back of the list.
+int TParallelVideoEncoder::Encode(TInstance& instance, const TQueuedFrame* queued,
+                                  std::deque<AVPacket*>& packets) {
+  AVCodecContext* encoder = instance.Encoder;
+  if (queued) {
+    encoder->sample_aspect_ratio = queued->SampleAspectRatio;
+    instance.Shift = queued->Frame->pts - instance.NextPts;
+    queued->Frame->pts = instance.NextPts++;
+  }
+  int result = ff::avcodec_send_frame(encoder, queued ? queued->Frame : nullptr);
+  while (result >= 0) {
+    AVPacket* packet = ff::av_packet_alloc();
+    if (!packet) return AVERROR(ENOMEM);
+    result = ff::avcodec_receive_packet(encoder, packet);
+    if (result < 0) {
+      ff::av_packet_free(&packet);
+      break;
+    }
+    // The encoder holds no picture back: what comes out is the picture just sent.
+    packet->pts += instance.Shift;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += instance.Shift;
+    packets.push_back(packet);
+  }
+  return result == AVERROR(EAGAIN) || result == AVERROR_EOF ? 0 : result;
+}
+
+// Holding the lock.
+void TParallelVideoEncoder::Fail(int error) {
+  if (!FError) FError = error;
+  FWork.notify_all();
+  FProgress.notify_all();
+}
+
+// Task thread, without the lock; the condition is asked holding it.
+void TParallelVideoEncoder::WaitUntil(const std::function<bool()>& condition) {
+  WaitServingMainThread([&](int milliseconds) {
+    std::unique_lock<std::mutex> lock(FLock);
+    return FProgress.wait_for(lock, std::chrono::milliseconds(milliseconds), condition);
+  });
+}

@@ -1,0 +1,99 @@
+// Video encoding spread over several encoders. An encoder without threads of its own (FLV1 and
+// its mpegvideo relatives) holds one core while the decoder and everything else wait for it; a
+// stream split into groups of pictures, each starting with a key frame, can be encoded by
+// several instances at once and joined again, group after group, into what one encoder writes.
+//
+// Group j always goes to instance j mod N, so every instance sees the same pictures in the same
+// order on every run: the packets, and the file, are the same whatever the threads' timing.
+// Each instance keeps its own rate control over the groups it encodes.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FFEntryPoints.h"
+
+// Why a video encoder must see the whole stream itself, or an empty text when its groups of
+// pictures can go to several instances. threads is how many instances the task may run.
+struct TSerialEncodingNeeds {
+  bool TwoPass = false;
+  bool ForcedKeyFrames = false;
+  bool PerFrameStatistics = false;  // vstats, motion estimation from the input's picture types
+  int Threads = 1;
+};
+std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEncodingNeeds& needs);
+
+// The instances and their threads, driven from the task thread with the calls of libavcodec's
+// send/receive API.
+class TParallelVideoEncoder {
+ public:
+  // Opens `instances` copies of the opened encoder model (its settings, not its state), each
+  // taking groups of model.gop_size pictures. Throws FFmpegException when one cannot be opened.
+  TParallelVideoEncoder(const AVCodecContext& model, int instances);
+  // Stops the threads (what is still queued is dropped) and closes the instances.
+  ~TParallelVideoEncoder();
+  TParallelVideoEncoder(const TParallelVideoEncoder&) = delete;
+  TParallelVideoEncoder& operator=(const TParallelVideoEncoder&) = delete;
+
+  // Task thread, as avcodec_send_frame: queues a reference to the picture (nullptr: the end),
+  // encoded with the sample aspect ratio given. Waits while as many pictures as the memory
+  // budget allows are queued. 0, or an instance's error.
+  int SendFrame(const AVFrame* frame, AVRational sampleAspectRatio);
+  // Task thread, as avcodec_receive_packet: the next packet in stream order. AVERROR(EAGAIN)
+  // while its group is still being encoded (after the end it waits instead), AVERROR_EOF after
+  // the last one, or an instance's error.
+  int ReceivePacket(AVPacket* packet);
+
+  int Instances() const { return int(FInstances.size()); }
+  int GroupSize() const { return FGroupSize; }
+
+ private:
+  struct TQueuedFrame {
+    AVFrame* Frame;
+    AVRational SampleAspectRatio;
+  };
+  struct TGroup {
+    size_t Instance = 0;
+    std::deque<TQueuedFrame> Frames;
+    std::deque<AVPacket*> Packets;
+    bool Closed = false;  // no more pictures will come
+    bool Done = false;    // every packet is in
+  };
+  struct TInstance {
+    AVCodecContext* Encoder = nullptr;
+    std::thread Thread;
+    // Rate control wants the bits of the stream's time so far: an instance that sees a part of
+    // the pictures counts its own time, and its packets are moved back onto the stream's.
+    int64_t NextPts = 0;
+    int64_t Shift = 0;
+  };
+
+  void Run(size_t instance);
+  TGroup* NextWork(size_t instance);
+  bool LastGroupOf(const TGroup& group) const;
+  static int Encode(TInstance& instance, const TQueuedFrame* frame, std::deque<AVPacket*>& packets);
+  void Fail(int error);
+  void WaitUntil(const std::function<bool()>& condition);
+  static void FreeGroup(TGroup& group);
+
+  const int FGroupSize;
+  size_t FMaxQueued = 0;
+  std::vector<TInstance> FInstances;
+
+  std::mutex FLock;
+  std::condition_variable FWork;      // workers wait for pictures
+  std::condition_variable FProgress;  // the task thread waits for room or packets
+  std::deque<TGroup> FGroups;         // from the oldest not yet received
+  int64_t FSent = 0;                  // pictures queued so far
+  size_t FQueued = 0;                 // pictures no instance took yet
+  bool FEnd = false;
+  bool FStop = false;
+  int FError = 0;
+};
