@@ -28,10 +28,10 @@
 #include "Previewer.h"
 
 class TCustomFFmpeg;
-class TParallelVideoEncoder;
+class TThreadedEncoder;
 // Deletes one where its type is known, so that this header needs none of it.
-struct TParallelVideoEncoderDeleter {
-  void operator()(TParallelVideoEncoder* encoder) const;
+struct TThreadedEncoderDeleter {
+  void operator()(TThreadedEncoder* encoder) const;
 };
 struct TTargetPreset;
 
@@ -142,8 +142,9 @@ struct TOutputStream {
   // from the options until the set-up opens it. Mirrors hold none.
   const AVCodec* Codec = nullptr;
   AVCodecContext* Encoder = nullptr;
-  // Video: the instances that encode groups of pictures in place of Encoder, when they can.
-  std::unique_ptr<TParallelVideoEncoder, TParallelVideoEncoderDeleter> Parallel;
+  // Encodes in place of Encoder on threads of its own, when the settings allow: groups of
+  // pictures on several instances, the sound on one.
+  std::unique_ptr<TThreadedEncoder, TThreadedEncoderDeleter> Threaded;
   bool StreamCopy = false;
   bool EncodingNeeded = false;
   int FrameNumber = 0;
@@ -607,7 +608,7 @@ class TCustomFFmpeg {
   void OpenPassLogFile(TOutputStream& ost);
   void OpenEncoders();
   void OpenEncoder(TOutputStream& ost);
-  void StartParallelEncoding(TOutputStream& ost);
+  void StartThreadedEncoding(TOutputStream& ost);
   void OpenDecoders();
   [[noreturn]] void FailSetUp(const std::string& text);
   static void InitInputClock(TInputStream& ist);

@@ -10,7 +10,9 @@ namespace {
 
 // Pictures waiting for an instance take at most about this much memory (a 720p picture is
 // 1.4 MB); fewer groups are then in flight than there are instances.
-constexpr size_t QueueBudget = size_t(64) << 20;
+constexpr size_t QueueBudget = size_t(32) << 20;
+// Sound frames waiting for their instance: a second or two.
+constexpr size_t SoundQueue = 64;
 // Beyond this the decoder, not the encoders, holds the task back.
 constexpr int MaxInstances = 8;
 
@@ -29,14 +31,20 @@ AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
   bool ready = ff::av_opt_copy(copy, &model) >= 0 &&
                (!model.priv_data || ff::av_opt_copy(copy->priv_data, model.priv_data) >= 0);
   copy->time_base = model.time_base;
-  copy->framerate = model.framerate;
-  copy->width = model.width;
-  copy->height = model.height;
-  copy->pix_fmt = model.pix_fmt;
-  copy->sample_aspect_ratio = model.sample_aspect_ratio;
-  copy->intra_matrix = CopyMatrix(model.intra_matrix);
-  copy->inter_matrix = CopyMatrix(model.inter_matrix);
   copy->thread_count = 1;
+  if (model.codec_type == AVMEDIA_TYPE_VIDEO) {
+    copy->framerate = model.framerate;
+    copy->width = model.width;
+    copy->height = model.height;
+    copy->pix_fmt = model.pix_fmt;
+    copy->sample_aspect_ratio = model.sample_aspect_ratio;
+    copy->intra_matrix = CopyMatrix(model.intra_matrix);
+    copy->inter_matrix = CopyMatrix(model.inter_matrix);
+  } else {
+    copy->sample_fmt = model.sample_fmt;
+    copy->sample_rate = model.sample_rate;
+    ready = ready && ff::av_channel_layout_copy(&copy->ch_layout, &model.ch_layout) >= 0;
+  }
   // Rate control lets the bits stray from the target by the tolerance before it leans back, and
   // it learns a stream's cost from the pictures it sees. An instance sees one picture in N and
   // strays for N times as long at the start, with N instances straying at once: each gets 1/N^2
@@ -73,42 +81,49 @@ std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEnc
 
 // ---- The task's side ----
 
-// Set-up, once the stream's encoder is open: groups of pictures go to several instances unless
-// the settings need one encoder that sees the whole stream.
-void TCustomFFmpeg::StartParallelEncoding(TOutputStream& ost) {
+// Set-up, once the stream's encoder is open: the sound goes to a thread of its own, groups of
+// pictures to several instances unless the settings need one encoder that sees the whole
+// stream.
+void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
   const AVCodecContext& encoder = *ost.Encoder;
+  const int threads =
+      FSettings.ThreadCount > 0 ? FSettings.ThreadCount : int(std::thread::hardware_concurrency());
+  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1) {
+    ost.Threaded.reset(new TThreadedEncoder(encoder, 1, false));
+    LogFmt(llDebug, "Output stream #%d.%d: sound encoded on a thread of its own", ost.FileIndex,
+           ost.Index);
+  }
   if (encoder.codec_type != AVMEDIA_TYPE_VIDEO) return;
   TSerialEncodingNeeds needs;
   needs.TwoPass = FSettings.DoPass != 0;
   needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
   needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
-  needs.Threads = std::min(
-      FSettings.ThreadCount > 0 ? FSettings.ThreadCount : int(std::thread::hardware_concurrency()),
-      MaxInstances);
+  needs.Threads = std::min(threads, MaxInstances);
   const std::string reason = SerialEncodingReason(encoder, needs);
   if (!reason.empty()) {
     LogFmt(llDebug, "Output stream #%d.%d: one encoder for the whole stream (%s)", ost.FileIndex,
            ost.Index, reason.c_str());
     return;
   }
-  ost.Parallel.reset(new TParallelVideoEncoder(encoder, needs.Threads));
+  ost.Threaded.reset(new TThreadedEncoder(encoder, needs.Threads, true));
   LogFmt(llDebug, "Output stream #%d.%d: %d encoders on groups of %d pictures", ost.FileIndex,
          ost.Index, needs.Threads, encoder.gop_size);
 }
 
-void TParallelVideoEncoderDeleter::operator()(TParallelVideoEncoder* encoder) const {
-  delete encoder;
-}
+void TThreadedEncoderDeleter::operator()(TThreadedEncoder* encoder) const { delete encoder; }
 
 // ---- The instances ----
 
-TParallelVideoEncoder::TParallelVideoEncoder(const AVCodecContext& model, int instances)
-    : FGroupSize(model.gop_size) {
-  const int pictureBytes =
-      ff::av_image_get_buffer_size(model.pix_fmt, model.width, model.height, 1);
-  const size_t groups = size_t(instances) * size_t(FGroupSize);
-  FMaxQueued = std::clamp(QueueBudget / size_t(std::max(pictureBytes, 1)), size_t(FGroupSize),
-                          std::max(groups, size_t(FGroupSize)));
+TThreadedEncoder::TThreadedEncoder(const AVCodecContext& model, int instances, bool groups)
+    : FGroupSize(groups ? model.gop_size : 0) {
+  if (groups) {
+    const int pictureBytes =
+        ff::av_image_get_buffer_size(model.pix_fmt, model.width, model.height, 1);
+    FMaxQueued = std::clamp(QueueBudget / size_t(std::max(pictureBytes, 1)), size_t(FGroupSize),
+                            size_t(instances) * size_t(FGroupSize));
+  } else {
+    FMaxQueued = SoundQueue;
+  }
   FInstances.resize(size_t(instances));
   for (TInstance& instance : FInstances) {
     instance.Encoder = OpenCopy(model, instances);
@@ -121,7 +136,7 @@ TParallelVideoEncoder::TParallelVideoEncoder(const AVCodecContext& model, int in
     FInstances[n].Thread = std::thread([this, n] { Run(n); });
 }
 
-TParallelVideoEncoder::~TParallelVideoEncoder() {
+TThreadedEncoder::~TThreadedEncoder() {
   {
     const std::lock_guard<std::mutex> lock(FLock);
     FStop = true;
@@ -133,14 +148,14 @@ TParallelVideoEncoder::~TParallelVideoEncoder() {
   for (TInstance& instance : FInstances) ff::avcodec_free_context(&instance.Encoder);
 }
 
-void TParallelVideoEncoder::FreeGroup(TGroup& group) {
+void TThreadedEncoder::FreeGroup(TGroup& group) {
   for (TQueuedFrame& queued : group.Frames) ff::av_frame_free(&queued.Frame);
   for (AVPacket*& packet : group.Packets) ff::av_packet_free(&packet);
   group.Frames.clear();
   group.Packets.clear();
 }
 
-int TParallelVideoEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspectRatio) {
+int TThreadedEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspectRatio) {
   if (!frame) {
     {
       const std::lock_guard<std::mutex> lock(FLock);
@@ -159,10 +174,12 @@ int TParallelVideoEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspe
       ff::av_frame_free(&copy);
       return FError;
     }
-    const int64_t group = FSent / FGroupSize;
-    if (FSent % FGroupSize == 0) {
+    if (FGroupSize == 0 && FGroups.empty()) {
+      FGroups.emplace_back();
+    } else if (FGroupSize > 0 && FSent % FGroupSize == 0) {
       // Every group opens with a key frame, as the instance's own count would place it.
       if (!FGroups.empty()) FGroups.back().Closed = true;
+      const int64_t group = FSent / FGroupSize;
       FGroups.emplace_back().Instance = size_t(group % int64_t(FInstances.size()));
       copy->pict_type = AV_PICTURE_TYPE_I;
     }
@@ -174,7 +191,7 @@ int TParallelVideoEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspe
   return 0;
 }
 
-int TParallelVideoEncoder::ReceivePacket(AVPacket* packet) {
+int TThreadedEncoder::ReceivePacket(AVPacket* packet) {
   for (;;) {
     {
       const std::lock_guard<std::mutex> lock(FLock);
@@ -198,7 +215,7 @@ int TParallelVideoEncoder::ReceivePacket(AVPacket* packet) {
 }
 
 // Instance thread.
-void TParallelVideoEncoder::Run(size_t instance) {
+void TThreadedEncoder::Run(size_t instance) {
   TInstance& own = FInstances[instance];
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
@@ -213,13 +230,13 @@ void TParallelVideoEncoder::Run(size_t instance) {
       --FQueued;
       FProgress.notify_all();
       lock.unlock();
-      result = Encode(own, &queued, packets);
+      result = Encode(own, &queued, FGroupSize > 0, packets);
       ff::av_frame_free(&queued.Frame);
       lock.lock();
     } else {
       if (FEnd && LastGroupOf(*group)) {
         lock.unlock();
-        result = Encode(own, nullptr, packets);
+        result = Encode(own, nullptr, FGroupSize > 0, packets);
         lock.lock();
       }
       group->Done = true;
@@ -233,26 +250,26 @@ void TParallelVideoEncoder::Run(size_t instance) {
 
 // Holding the lock: the oldest group of the instance with a picture to encode, or closed and
 // waiting to be marked done.
-TParallelVideoEncoder::TGroup* TParallelVideoEncoder::NextWork(size_t instance) {
+TThreadedEncoder::TGroup* TThreadedEncoder::NextWork(size_t instance) {
   for (TGroup& group : FGroups)
     if (group.Instance == instance && !group.Done && (!group.Frames.empty() || group.Closed))
       return &group;
   return nullptr;
 }
 
-bool TParallelVideoEncoder::LastGroupOf(const TGroup& group) const {
+bool TThreadedEncoder::LastGroupOf(const TGroup& group) const {
   const auto later = std::find_if(FGroups.begin(), FGroups.end(),
                                   [&group](const TGroup& other) { return &other == &group; });
   return std::none_of(later + 1, FGroups.end(),
                       [&group](const TGroup& other) { return other.Instance == group.Instance; });
 }
 
-// Instance thread, without the lock. One picture (or the end) through the instance, on the
-// instance's own time line; the packets that come out go to the back of the list.
-int TParallelVideoEncoder::Encode(TInstance& instance, const TQueuedFrame* queued,
-                                  std::deque<AVPacket*>& packets) {
+// Instance thread, without the lock. One frame (or the end) through the instance, a group's
+// picture on the instance's own time line; the packets that come out go to the back of the list.
+int TThreadedEncoder::Encode(TInstance& instance, const TQueuedFrame* queued, bool ownTimeLine,
+                             std::deque<AVPacket*>& packets) {
   AVCodecContext* encoder = instance.Encoder;
-  if (queued) {
+  if (queued && ownTimeLine) {
     encoder->sample_aspect_ratio = queued->SampleAspectRatio;
     instance.Shift = queued->Frame->pts - instance.NextPts;
     queued->Frame->pts = instance.NextPts++;
@@ -266,7 +283,7 @@ int TParallelVideoEncoder::Encode(TInstance& instance, const TQueuedFrame* queue
       ff::av_packet_free(&packet);
       break;
     }
-    // The encoder holds no picture back: what comes out is the picture just sent.
+    // An instance of a group holds no picture back: what comes out is the picture just sent.
     packet->pts += instance.Shift;
     if (packet->dts != AV_NOPTS_VALUE) packet->dts += instance.Shift;
     packets.push_back(packet);
@@ -275,14 +292,14 @@ int TParallelVideoEncoder::Encode(TInstance& instance, const TQueuedFrame* queue
 }
 
 // Holding the lock.
-void TParallelVideoEncoder::Fail(int error) {
+void TThreadedEncoder::Fail(int error) {
   if (!FError) FError = error;
   FWork.notify_all();
   FProgress.notify_all();
 }
 
 // Task thread, without the lock; the condition is asked holding it.
-void TParallelVideoEncoder::WaitUntil(const std::function<bool()>& condition) {
+void TThreadedEncoder::WaitUntil(const std::function<bool()>& condition) {
   WaitServingMainThread([&](int milliseconds) {
     std::unique_lock<std::mutex> lock(FLock);
     return FProgress.wait_for(lock, std::chrono::milliseconds(milliseconds), condition);

@@ -1,7 +1,8 @@
-// Video encoding spread over several encoders. An encoder without threads of its own (FLV1 and
-// its mpegvideo relatives) holds one core while the decoder and everything else wait for it; a
-// stream split into groups of pictures, each starting with a key frame, can be encoded by
-// several instances at once and joined again, group after group, into what one encoder writes.
+// Encoding on threads beside the task's. An encoder without threads of its own (FLV1 and its
+// mpegvideo relatives, MP3) holds the task's thread while the decoder and everything else wait
+// for it. The sound goes to one instance on its own thread, in order. A video stream split into
+// groups of pictures, each starting with a key frame, is encoded by several instances at once
+// and joined again, group after group, into what one encoder writes.
 //
 // Group j always goes to instance j mod N, so every instance sees the same pictures in the same
 // order on every run: the packets, and the file, are the same whatever the threads' timing.
@@ -32,27 +33,25 @@ std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEnc
 
 // The instances and their threads, driven from the task thread with the calls of libavcodec's
 // send/receive API.
-class TParallelVideoEncoder {
+class TThreadedEncoder {
  public:
   // Opens `instances` copies of the opened encoder model (its settings, not its state), each
-  // taking groups of model.gop_size pictures. Throws FFmpegException when one cannot be opened.
-  TParallelVideoEncoder(const AVCodecContext& model, int instances);
+  // taking groups of model.gop_size pictures, or (groups false) one copy taking the whole
+  // stream. Throws FFmpegException when one cannot be opened.
+  TThreadedEncoder(const AVCodecContext& model, int instances, bool groups);
   // Stops the threads (what is still queued is dropped) and closes the instances.
-  ~TParallelVideoEncoder();
-  TParallelVideoEncoder(const TParallelVideoEncoder&) = delete;
-  TParallelVideoEncoder& operator=(const TParallelVideoEncoder&) = delete;
+  ~TThreadedEncoder();
+  TThreadedEncoder(const TThreadedEncoder&) = delete;
+  TThreadedEncoder& operator=(const TThreadedEncoder&) = delete;
 
-  // Task thread, as avcodec_send_frame: queues a reference to the picture (nullptr: the end),
-  // encoded with the sample aspect ratio given. Waits while as many pictures as the memory
-  // budget allows are queued. 0, or an instance's error.
+  // Task thread, as avcodec_send_frame: queues a reference to the frame (nullptr: the end); a
+  // picture is encoded with the sample aspect ratio given. Waits while as many frames as the
+  // memory budget allows are queued. 0, or an instance's error.
   int SendFrame(const AVFrame* frame, AVRational sampleAspectRatio);
   // Task thread, as avcodec_receive_packet: the next packet in stream order. AVERROR(EAGAIN)
   // while its group is still being encoded (after the end it waits instead), AVERROR_EOF after
   // the last one, or an instance's error.
   int ReceivePacket(AVPacket* packet);
-
-  int Instances() const { return int(FInstances.size()); }
-  int GroupSize() const { return FGroupSize; }
 
  private:
   struct TQueuedFrame {
@@ -78,12 +77,13 @@ class TParallelVideoEncoder {
   void Run(size_t instance);
   TGroup* NextWork(size_t instance);
   bool LastGroupOf(const TGroup& group) const;
-  static int Encode(TInstance& instance, const TQueuedFrame* frame, std::deque<AVPacket*>& packets);
+  static int Encode(TInstance& instance, const TQueuedFrame* frame, bool ownTimeLine,
+                    std::deque<AVPacket*>& packets);
   void Fail(int error);
   void WaitUntil(const std::function<bool()>& condition);
   static void FreeGroup(TGroup& group);
 
-  const int FGroupSize;
+  const int FGroupSize;  // 0: the whole stream, on one instance
   size_t FMaxQueued = 0;
   std::vector<TInstance> FInstances;
 

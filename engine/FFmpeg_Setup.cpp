@@ -393,7 +393,7 @@ void TCustomFFmpeg::OpenEncoders() {
     TOutputStream& ost = *FOutputStreams[i];
     if (!ost.EncodingNeeded) continue;
     OpenEncoder(ost);
-    StartParallelEncoding(ost);
+    StartThreadedEncoding(ost);
   }
 }
 

@@ -107,6 +107,28 @@ TEST_F(ParallelEncoding, GroupsOnFourInstancesGiveWhatOneEncoderWritesOnEveryRun
   }
 }
 
+// The coded sound, packet by packet, from the ffmpeg command line.
+std::string SoundSum(const std::string& path) {
+  std::string output;
+  fixtures::Run(
+      "ffmpeg -nostdin -v error -i " + fixtures::ShellQuote(path) + " -map 0:a -c copy -f md5 -",
+      &output);
+  return output;
+}
+
+TEST_F(ParallelEncoding, SoundOnAThreadOfItsOwnIsCodedAsOnTheTasks) {
+  const std::string input = fixtures::Path(fixtures::Media::Mp4H264Aac);
+  const std::string serial = Output("sound-serial.flv");
+  const std::string threaded = Output("sound-threaded.flv");
+  Convert(input, serial, FlashOptions("22050"), {{"threads", "1"}});
+  auto task = Convert(input, threaded, FlashOptions("22050"), {{"threads", "2"}});
+  EXPECT_EQ(LogLines(task.get(), "Output stream #0.1: ").back(),
+            "Output stream #0.1: sound encoded on a thread of its own");
+  EXPECT_EQ(PacketTimes(threaded, "a"), PacketTimes(serial, "a"));
+  EXPECT_EQ(SoundSum(threaded), SoundSum(serial));
+  EXPECT_FALSE(SoundSum(serial).empty());
+}
+
 TEST_F(ParallelEncoding, SettingsThatNeedOneEncoderForTheWholeStreamKeepOne) {
   const std::string passLog = Folder + "/stats";
   const struct {
@@ -173,7 +195,7 @@ TEST_F(ParallelEncoding, InstancesGivePacketsBackInPictureOrder) {
   AVPacket* packet = ff::av_packet_alloc();
   for (const int instances : {1, 2, 3}) {
     SCOPED_TRACE(instances);
-    TParallelVideoEncoder encoder(*model, instances);
+    TThreadedEncoder encoder(*model, instances, true);
     std::string order;
     const auto take = [&] {
       int result;
@@ -196,7 +218,7 @@ TEST_F(ParallelEncoding, InstancesGivePacketsBackInPictureOrder) {
     EXPECT_EQ(order, "0K 2 4 6K 8 10 12K 14 ");
   }
   {
-    TParallelVideoEncoder stopped(*model, 2);
+    TThreadedEncoder stopped(*model, 2, true);
     for (int n = 0; n < 12; ++n) ASSERT_EQ(stopped.SendFrame(frame, {1, 1}), 0);
   }
   ff::av_packet_free(&packet);
