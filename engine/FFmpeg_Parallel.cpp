@@ -9,7 +9,7 @@
 namespace {
 
 // Pictures waiting for an instance take at most about this much memory (a 720p picture is
-// 1.4 MB); fewer groups are then in flight than there are instances.
+// 1.4 MB, and two groups of it keep two instances busy).
 constexpr size_t QueueBudget = size_t(32) << 20;
 // Sound frames waiting for their instance: a second or two.
 constexpr size_t SoundQueue = 64;
@@ -107,7 +107,7 @@ void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
   }
   ost.Threaded.reset(new TThreadedEncoder(encoder, needs.Threads, true));
   LogFmt(llDebug, "Output stream #%d.%d: %d encoders on groups of %d pictures", ost.FileIndex,
-         ost.Index, needs.Threads, encoder.gop_size);
+         ost.Index, ost.Threaded->Instances(), encoder.gop_size);
 }
 
 void TThreadedEncoderDeleter::operator()(TThreadedEncoder* encoder) const { delete encoder; }
@@ -121,6 +121,8 @@ TThreadedEncoder::TThreadedEncoder(const AVCodecContext& model, int instances, b
         ff::av_image_get_buffer_size(model.pix_fmt, model.width, model.height, 1);
     FMaxQueued = std::clamp(QueueBudget / size_t(std::max(pictureBytes, 1)), size_t(FGroupSize),
                             size_t(instances) * size_t(FGroupSize));
+    // An instance costs several pictures of memory too: no more than the queue keeps busy.
+    instances = std::min(instances, 1 + int(FMaxQueued) / FGroupSize);
   } else {
     FMaxQueued = SoundQueue;
   }

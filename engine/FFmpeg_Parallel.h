@@ -53,6 +53,8 @@ class TThreadedEncoder {
   // the last one, or an instance's error.
   int ReceivePacket(AVPacket* packet);
 
+  int Instances() const { return int(FInstances.size()); }
+
  private:
   struct TQueuedFrame {
     AVFrame* Frame;
