@@ -127,6 +127,7 @@ TThreadedEncoder::TThreadedEncoder(const AVCodecContext& model, int instances, b
     FMaxQueued = SoundQueue;
   }
   FInstances.resize(size_t(instances));
+  FWork.reset(new std::condition_variable[FInstances.size()]);
   for (TInstance& instance : FInstances) {
     instance.Encoder = OpenCopy(model, instances);
     if (instance.Encoder) continue;
@@ -143,7 +144,7 @@ TThreadedEncoder::~TThreadedEncoder() {
     const std::lock_guard<std::mutex> lock(FLock);
     FStop = true;
   }
-  FWork.notify_all();
+  WakeAll();
   for (TInstance& instance : FInstances) instance.Thread.join();
   for (TGroup& group : FGroups) FreeGroup(group);
   const TCodecLock lock;
@@ -164,12 +165,14 @@ int TThreadedEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspectRat
       if (!FGroups.empty()) FGroups.back().Closed = true;
       FEnd = true;
     }
-    FWork.notify_all();
+    WakeAll();
     return 0;
   }
   WaitUntil([this] { return FQueued < FMaxQueued || FError; });
   AVFrame* copy = ff::av_frame_clone(frame);
   if (!copy) return AVERROR(ENOMEM);
+  size_t closed = FInstances.size();  // the instance of a group just closed, which may be idle
+  size_t instance = 0;
   {
     const std::lock_guard<std::mutex> lock(FLock);
     if (FError) {
@@ -180,16 +183,21 @@ int TThreadedEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspectRat
       FGroups.emplace_back();
     } else if (FGroupSize > 0 && FSent % FGroupSize == 0) {
       // Every group opens with a key frame, as the instance's own count would place it.
-      if (!FGroups.empty()) FGroups.back().Closed = true;
+      if (!FGroups.empty()) {
+        FGroups.back().Closed = true;
+        closed = FGroups.back().Instance;
+      }
       const int64_t group = FSent / FGroupSize;
       FGroups.emplace_back().Instance = size_t(group % int64_t(FInstances.size()));
       copy->pict_type = AV_PICTURE_TYPE_I;
     }
     FGroups.back().Frames.push_back({copy, sampleAspectRatio});
+    instance = FGroups.back().Instance;
     ++FSent;
     ++FQueued;
   }
-  FWork.notify_all();
+  FWork[instance].notify_one();
+  if (closed != instance && closed < FInstances.size()) FWork[closed].notify_one();
   return 0;
 }
 
@@ -222,7 +230,7 @@ void TThreadedEncoder::Run(size_t instance) {
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
     TGroup* group = nullptr;
-    FWork.wait(lock, [&] { return FStop || FError || (group = NextWork(instance)); });
+    FWork[instance].wait(lock, [&] { return FStop || FError || (group = NextWork(instance)); });
     if (FStop || FError) return;
     std::deque<AVPacket*> packets;
     int result = 0;
@@ -296,8 +304,12 @@ int TThreadedEncoder::Encode(TInstance& instance, const TQueuedFrame* queued, bo
 // Holding the lock.
 void TThreadedEncoder::Fail(int error) {
   if (!FError) FError = error;
-  FWork.notify_all();
+  WakeAll();
   FProgress.notify_all();
+}
+
+void TThreadedEncoder::WakeAll() {
+  for (size_t n = 0; n < FInstances.size(); ++n) FWork[n].notify_all();
 }
 
 // Task thread, without the lock; the condition is asked holding it.

@@ -82,6 +82,7 @@ class TThreadedEncoder {
   static int Encode(TInstance& instance, const TQueuedFrame* frame, bool ownTimeLine,
                     std::deque<AVPacket*>& packets);
   void Fail(int error);
+  void WakeAll();
   void WaitUntil(const std::function<bool()>& condition);
   static void FreeGroup(TGroup& group);
 
@@ -90,7 +91,9 @@ class TThreadedEncoder {
   std::vector<TInstance> FInstances;
 
   std::mutex FLock;
-  std::condition_variable FWork;      // workers wait for pictures
+  // One per instance, which waits for its frames there: waking them all for every frame
+  // costs more processor time than small pictures take to encode.
+  std::unique_ptr<std::condition_variable[]> FWork;
   std::condition_variable FProgress;  // the task thread waits for room or packets
   std::deque<TGroup> FGroups;         // from the oldest not yet received
   int64_t FSent = 0;                  // pictures queued so far
