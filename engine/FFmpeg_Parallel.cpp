@@ -76,6 +76,7 @@ std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEnc
   if (encoder.gop_size < 2) return "no groups of pictures";
   if (needs.ForcedKeyFrames) return "forced key frames";
   if (needs.PerFrameStatistics) return "per-picture statistics";
+  if (needs.SizeLimit) return "an output size limit";
   return {};
 }
 
@@ -88,7 +89,10 @@ void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
   const AVCodecContext& encoder = *ost.Encoder;
   const int threads =
       FSettings.ThreadCount > 0 ? FSettings.ThreadCount : int(std::thread::hardware_concurrency());
-  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1) {
+  // The size limit is checked against what the muxer has: packets still on their way to it would
+  // be written past the limit.
+  const bool sizeLimit = FSettings.LimitFileSize != 0;
+  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1 && !sizeLimit) {
     ost.Threaded.reset(new TThreadedEncoder(encoder, 1, false));
     LogFmt(llDebug, "Output stream #%d.%d: sound encoded on a thread of its own", ost.FileIndex,
            ost.Index);
@@ -98,6 +102,7 @@ void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
   needs.TwoPass = FSettings.DoPass != 0;
   needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
   needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
+  needs.SizeLimit = sizeLimit;
   needs.Threads = std::min(threads, MaxInstances);
   const std::string reason = SerialEncodingReason(encoder, needs);
   if (!reason.empty()) {

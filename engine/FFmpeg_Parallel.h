@@ -27,6 +27,7 @@ struct TSerialEncodingNeeds {
   bool TwoPass = false;
   bool ForcedKeyFrames = false;
   bool PerFrameStatistics = false;  // vstats, motion estimation from the input's picture types
+  bool SizeLimit = false;
   int Threads = 1;
 };
 std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEncodingNeeds& needs);

@@ -140,6 +140,7 @@ TEST_F(ParallelEncoding, SettingsThatNeedOneEncoderForTheWholeStreamKeepOne) {
       {{{"force_key_frames", "1"}}, "forced key frames"},
       {{{"vcodec", "libx264"}}, "the encoder has threads of its own"},
       {{{"g", "1"}}, "no groups of pictures"},
+      {{{"fs", "10000000"}}, "an output size limit"},
   };
   int n = 0;
   for (const auto& c : cases) {
