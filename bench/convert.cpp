@@ -55,6 +55,8 @@ bool SetField(TOutputOptions& out, const std::string& name, const std::string& v
     out.AudioSampleRate = std::stoi(value);
   else if (name == "AudioChannels")
     out.AudioChannels = std::stoi(value);
+  else if (name == "ExtOptions")
+    out.ExtOptions = value;
   else
     return false;
   return true;

@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """Times our conversion against the ffmpeg command line doing the same conversion.
 
-Makes two clips with ffmpeg (1280x720 and 320x240, H.264 + AAC, about 30 s), converts each
-into FLV and SWF (flv1 video, MP3 audio, same sizes, rates and bit rates) with the engine's
-driver (fennick_convert, which fills the encoder's records as the application does) and with
-ffmpeg, alternating the two, and prints per case and overall the median wall time and peak
-memory of each side and their ratios (ours / ffmpeg). The output size travels as the
+Makes the clips with ffmpeg (1280x720 and 320x240 of --seconds, 640x360 of --long-seconds;
+H.264 + AAC), converts each into FLV or SWF (flv1 video, MP3 audio, same sizes, rates and bit
+rates) with the engine's driver (fennick_convert, which fills the encoder's records as the
+application does) and with ffmpeg, in pairs that alternate which side goes first, and prints
+per case the median of the pairs' ratios (ours / ffmpeg) of wall time, CPU time (user + system)
+and peak memory, with each side's medians beside them. The output size travels as the
 application sends it, as a filter chain (crop and pad when it differs from the source, then
 scale), and ffmpeg gets the same chain.
 
-    bench/convert_bench.py [--runs N] [--seconds S] [--driver PATH] [--work DIR]
+    bench/convert_bench.py [--runs N] [--seconds S] [--long-seconds S] [--cases A,B]
+                           [--driver PATH] [--work DIR]
 
 Without --driver the script builds the driver in build/bench (release, no sanitizers).
 """
@@ -24,17 +26,21 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
+# name: size, and whether it is the long clip
 CLIPS = {
-    "720p": "1280x720",
-    "240p": "320x240",
+    "720p": ("1280x720", False),
+    "240p": ("320x240", False),
+    "360p-long": ("640x360", True),
 }
 
 # name, clip, output extension, output size
 CASES = [
-    ("720p-to-flv", "720p", "flv", "640x360"),
+    ("720p-to-flv", "720p", "flv", "1280x720"),
+    ("720p-to-flv360", "720p", "flv", "640x360"),
     ("720p-to-swf", "720p", "swf", "640x360"),
     ("240p-to-flv", "240p", "flv", "320x240"),
     ("240p-to-swf", "240p", "swf", "320x240"),
+    ("long-360p-to-flv", "360p-long", "flv", "640x360"),
 ]
 
 RATE = "25"
@@ -100,7 +106,7 @@ def ffmpeg_command(source, target, filters):
 
 
 def measure(command):
-    """Wall time in seconds and peak resident memory in KiB of one run."""
+    """Wall time (s), CPU time (user + system, s) and peak resident memory (KiB) of one run."""
     start = time.monotonic()
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     _, status, usage = os.wait4(process.pid, 0)
@@ -110,51 +116,58 @@ def measure(command):
     process.stderr.close()
     if process.returncode != 0:
         sys.exit("failed: %s\n%s" % (" ".join(command), errors))
-    return wall, usage.ru_maxrss
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--runs", type=int, default=5, help="runs per side and case")
-    parser.add_argument("--seconds", type=int, default=30, help="clip length")
+    parser.add_argument("--runs", type=int, default=5, help="pairs of runs per case")
+    parser.add_argument("--seconds", type=int, default=10, help="length of the short clips")
+    parser.add_argument("--long-seconds", type=int, default=600, help="length of the long clip")
+    parser.add_argument("--cases", help="comma-separated case names (default: all)")
     parser.add_argument("--driver", help="fennick_convert to use (default: build it)")
     parser.add_argument("--work", help="folder for clips and outputs (default: a temporary one)")
     args = parser.parse_args()
 
     if shutil.which("ffmpeg") is None:
         sys.exit("ffmpeg is not installed")
+    cases = [c for c in CASES if not args.cases or c[0] in args.cases.split(",")]
     driver = args.driver or build_driver()
     work = args.work or tempfile.mkdtemp(prefix="fennick-bench-")
     os.makedirs(work, exist_ok=True)
 
     clips = {}
-    for name, size in CLIPS.items():
-        clips[name] = os.path.join(work, "clip-%s-%ds.mp4" % (name, args.seconds))
-        make_clip(clips[name], size, args.seconds)
+    for name in {clip for _, clip, _, _ in cases}:
+        size, long_clip = CLIPS[name]
+        seconds = args.long_seconds if long_clip else args.seconds
+        clips[name] = os.path.join(work, "clip-%s-%ds.mp4" % (name, seconds))
+        make_clip(clips[name], size, seconds)
 
-    print("%-13s %10s %10s %7s %11s %11s %7s" %
-          ("case", "ours s", "ffmpeg s", "time", "ours KiB", "ffmpeg KiB", "memory"))
-    time_ratios, memory_ratios = [], []
-    for name, clip, ext, size in CASES:
+    print("%-17s %8s %8s %6s  %8s %8s %6s  %9s %9s %6s" %
+          ("case", "ours s", "peer s", "wall", "ours cpu", "peer cpu", "cpu", "ours KiB",
+           "peer KiB", "memory"))
+    for name, clip, ext, size in cases:
         ours_target = os.path.join(work, "%s-ours.%s" % (name, ext))
         peer_target = os.path.join(work, "%s-ffmpeg.%s" % (name, ext))
-        filters = size_filters(CLIPS[clip], size)
-        ours, peer = [], []
-        for _ in range(args.runs):
-            ours.append(measure(ours_command(driver, clips[clip], ours_target, filters)))
-            peer.append(measure(ffmpeg_command(clips[clip], peer_target, filters)))
-        ours_wall = statistics.median(w for w, _ in ours)
-        peer_wall = statistics.median(w for w, _ in peer)
-        ours_rss = statistics.median(m for _, m in ours)
-        peer_rss = statistics.median(m for _, m in peer)
-        time_ratios.append(ours_wall / peer_wall)
-        memory_ratios.append(ours_rss / peer_rss)
-        print("%-13s %10.3f %10.3f %7.3f %11d %11d %7.3f" %
-              (name, ours_wall, peer_wall, time_ratios[-1], ours_rss, peer_rss,
-               memory_ratios[-1]))
-    print("median ratio (ours / ffmpeg): wall time %.3f, peak memory %.3f" %
-          (statistics.median(time_ratios), statistics.median(memory_ratios)))
+        filters = size_filters(CLIPS[clip][0], size)
+        ours_command_line = ours_command(driver, clips[clip], ours_target, filters)
+        peer_command_line = ffmpeg_command(clips[clip], peer_target, filters)
+        pairs = []
+        for run in range(args.runs):
+            # Alternating which side goes first evens out warm caches and drifting load.
+            if run % 2 == 0:
+                ours, peer = measure(ours_command_line), measure(peer_command_line)
+            else:
+                peer, ours = measure(peer_command_line), measure(ours_command_line)
+            pairs.append((ours, peer))
+        ratios = [statistics.median(o[k] / p[k] for o, p in pairs) for k in range(3)]
+        medians = [(statistics.median(o[k] for o, _ in pairs),
+                    statistics.median(p[k] for _, p in pairs)) for k in range(3)]
+        print("%-17s %8.2f %8.2f %6.3f  %8.2f %8.2f %6.3f  %9d %9d %6.3f" %
+              (name, medians[0][0], medians[0][1], ratios[0], medians[1][0], medians[1][1],
+               ratios[1], medians[2][0], medians[2][1], ratios[2]))
+        sys.stdout.flush()
     if not args.work:
         shutil.rmtree(work)
 

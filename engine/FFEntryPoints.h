@@ -107,7 +107,8 @@ extern "C" {
   X(av_image_fill_arrays) X(av_image_fill_linesizes) X(av_image_get_buffer_size) \
   X(av_log) X(av_log_default_callback) X(av_log_format_line2) X(av_log_get_level) \
   X(av_log_set_callback) X(av_log_set_flags) X(av_log_set_level) \
-  X(av_malloc) X(av_mallocz) X(av_mul_q) X(av_opt_find) X(av_opt_free) X(av_opt_get) \
+  X(av_malloc) X(av_mallocz) X(av_mul_q) X(av_opt_copy) X(av_opt_find) X(av_opt_free) \
+  X(av_opt_get) \
   X(av_opt_get_int) X(av_opt_next) X(av_opt_set) X(av_opt_set_bin) X(av_opt_set_chlayout) \
   X(av_opt_set_defaults) X(av_opt_set_dict) X(av_opt_set_double) X(av_opt_set_int) \
   X(av_opt_set_pixel_fmt) X(av_opt_set_q) X(av_opt_set_sample_fmt) X(av_parse_ratio) \

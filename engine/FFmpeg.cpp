@@ -436,6 +436,7 @@ void TCustomFFmpeg::Guarded(const std::function<void()>& step) {
 }
 
 void TCustomFFmpeg::CloseOpenEncoders() {
+  for (TOutputStream* ost : FOpenEncoders) ost->Threaded.reset();  // closes its own instances
   const TCodecLock lock;
   for (TOutputStream* ost : FOpenEncoders) {
     ff::av_freep(&ost->Encoder->stats_in);

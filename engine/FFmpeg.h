@@ -28,6 +28,11 @@
 #include "Previewer.h"
 
 class TCustomFFmpeg;
+class TThreadedEncoder;
+// Deletes one where its type is known, so that this header needs none of it.
+struct TThreadedEncoderDeleter {
+  void operator()(TThreadedEncoder* encoder) const;
+};
 struct TTargetPreset;
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -137,6 +142,9 @@ struct TOutputStream {
   // from the options until the set-up opens it. Mirrors hold none.
   const AVCodec* Codec = nullptr;
   AVCodecContext* Encoder = nullptr;
+  // Encodes in place of Encoder on threads of its own, when the settings allow: groups of
+  // pictures on several instances, the sound on one.
+  std::unique_ptr<TThreadedEncoder, TThreadedEncoderDeleter> Threaded;
   bool StreamCopy = false;
   bool EncodingNeeded = false;
   int FrameNumber = 0;
@@ -604,6 +612,7 @@ class TCustomFFmpeg {
   void OpenPassLogFile(TOutputStream& ost);
   void OpenEncoders();
   void OpenEncoder(TOutputStream& ost);
+  void StartThreadedEncoding(TOutputStream& ost);
   void OpenDecoders();
   [[noreturn]] void FailSetUp(const std::string& text);
   static void InitInputClock(TInputStream& ist);

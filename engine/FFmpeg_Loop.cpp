@@ -598,11 +598,14 @@ int TCustomFFmpeg::EncodeAndWrite(TOutputStream& ost, const AVFrame* frame) {
   AVCodecContext* encoder = root.Encoder;
   const bool video = encoder->codec_type == AVMEDIA_TYPE_VIDEO;
   const char* failure = video ? "Video encoding failed" : "Audio encoding failed";
-  int result = ff::avcodec_send_frame(encoder, frame);
+  TThreadedEncoder* threaded = root.Threaded.get();
+  int result = threaded ? threaded->SendFrame(frame, encoder->sample_aspect_ratio)
+                        : ff::avcodec_send_frame(encoder, frame);
   if (result < 0 && result != AVERROR_EOF) throw FFmpegException(failure);
   int size = 0;
   for (;;) {
-    result = ff::avcodec_receive_packet(encoder, FOutPacket);
+    result = threaded ? threaded->ReceivePacket(FOutPacket)
+                      : ff::avcodec_receive_packet(encoder, FOutPacket);
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return size;
     if (result < 0) throw FFmpegException(failure);
     size = FOutPacket->size;

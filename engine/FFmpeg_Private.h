@@ -15,6 +15,7 @@
 
 #include "FFLoad.h"
 #include "FFmpeg.h"
+#include "FFmpeg_Parallel.h"
 
 extern "C" {
 #include <libavutil/intreadwrite.h>

@@ -142,8 +142,8 @@ int TCustomFFmpeg::FramesPerSecond(int frameNumber) const {
 int64_t TCustomFFmpeg::OutputSize() const {
   AVIOContext* pb = FOutputFiles.empty() ? nullptr : FOutputFiles[0]->Ctx->pb;
   if (!pb) return 0;
-  const int64_t size = ff::avio_size(pb);
-  return size >= 0 ? size : ff::avio_seek(pb, 0, SEEK_CUR);
+  // What is still in the write buffer counts: the file on disk lags behind it.
+  return std::max(ff::avio_size(pb), ff::avio_seek(pb, 0, SEEK_CUR));
 }
 
 void TCustomFFmpeg::LogMuxingOverhead(int64_t totalSize) {

@@ -402,6 +402,7 @@ void TCustomFFmpeg::OpenEncoders() {
     TOutputStream& ost = *FOutputStreams[i];
     if (!ost.EncodingNeeded) continue;
     OpenEncoder(ost);
+    StartThreadedEncoding(ost);
   }
 }
 

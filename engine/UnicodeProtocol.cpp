@@ -16,8 +16,10 @@ namespace {
 
 constexpr std::string_view UnicodePrefix = "unicode:";
 constexpr std::string_view FilePrefix = "file:";
-// FFmpeg's own file protocol reads and writes in blocks of this size.
-constexpr int IOBufferSize = 32768;
+// FFmpeg's own file protocol reads in blocks of this size.
+constexpr int ReadBufferSize = 32768;
+// Outputs are written in large blocks: a muxer packet is often only a kilobyte.
+constexpr int WriteBufferSize = 262144;
 
 std::string_view WithoutPrefix(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix ? text.substr(prefix.size()) : text;
@@ -148,11 +150,12 @@ int UnicodeOpen(AVIOContext** pb, const std::string& url, int flags) {
   const int file = OpenFile(UrlToWideFileName(url), flags);
   if (file < 0) return file;
   const bool writing = flags & AVIO_FLAG_WRITE;
-  auto* buffer = static_cast<unsigned char*>(ff::av_malloc(IOBufferSize));
+  const int bufferSize = writing ? WriteBufferSize : ReadBufferSize;
+  auto* buffer = static_cast<unsigned char*>(ff::av_malloc(size_t(bufferSize)));
   AVIOContext* context = nullptr;
   if (buffer)
     context = ff::avio_alloc_context(
-        buffer, IOBufferSize, writing, reinterpret_cast<void*>(intptr_t(file)),
+        buffer, bufferSize, writing, reinterpret_cast<void*>(intptr_t(file)),
         (flags & AVIO_FLAG_READ) ? ReadFile : nullptr, writing ? WriteFile : nullptr, SeekFile);
   if (!context) {
     ff::av_free(buffer);
@@ -220,7 +223,11 @@ int UnicodeOpenOutput(AVFormatContext* oc, const std::string& url) {
   RouteFormatFiles(oc);
   if (oc->oformat->flags & AVFMT_NOFILE) return 0;
   const int result = oc->io_open(oc, &oc->pb, url.c_str(), AVIO_FLAG_WRITE, nullptr);
-  if (result >= 0 && IsUnicodeContext(oc->pb)) oc->flags |= AVFMT_FLAG_CUSTOM_IO;
+  if (result < 0 || !IsUnicodeContext(oc->pb)) return result;
+  oc->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // Left automatic, the muxer writes out a custom context after every packet; the buffer goes
+  // out when full, when the muxer seeks back into the file and at the end.
+  if (oc->flush_packets < 0) oc->flush_packets = 0;
   return result;
 }
 

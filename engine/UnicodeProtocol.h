@@ -48,7 +48,9 @@ void UnicodeCloseInput(AVFormatContext** ps);
 
 // Opens the file an output context writes into oc->pb (for formats that write one) and routes the
 // further files its format opens the same way. Call after avformat_alloc_output_context2; FFmpeg's
-// own protocols get the context's interrupt callback. Returns 0 or an FFmpeg error code.
+// own protocols get the context's interrupt callback. A local file is written in large blocks, not
+// after every packet, unless the context's "flush_packets" asks for that. Returns 0 or an FFmpeg
+// error code.
 int UnicodeOpenOutput(AVFormatContext* oc, const std::string& url);
 
 // Closes oc->pb after av_write_trailer (nothing when none is open) and returns the first write

@@ -160,7 +160,26 @@ void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, i
   rect.y = Sint16(place.Top);
   rect.w = Uint16(place.Width);
   rect.h = Uint16(place.Height);
-  player.FSDL.SDL_DisplayYUVOverlay(picture.Overlay, &rect);
+  if (picture.Overlay->hw_overlay || !DrawOnScreen(player, context, picture, rect))
+    player.FSDL.SDL_DisplayYUVOverlay(picture.Overlay, &rect);
+}
+
+// Play thread, holding the overlay's lock: the picture converted by libswscale straight into
+// the screen, in place of SDL's slower conversion of an overlay in memory. False when the
+// screen's layout is one it cannot write.
+bool TPlayerCore::DrawOnScreen(TCustomPlayer& player, TPlayContext& context,
+                               const TPicture& picture, const SDL_Rect& rect) {
+  SDL_Surface* screen = player.FScreen;
+  if (!screen || rect.x + rect.w > screen->w || rect.y + rect.h > screen->h) return false;
+  const bool mustLock = SDL_MUSTLOCK(screen);
+  if (mustLock && player.FSDL.SDL_LockSurface(screen) < 0) return false;
+  player.FSDL.SDL_LockYUVOverlay(picture.Overlay);
+  const bool drawn = context.Video.DisplayScaler.Draw(OverlayPicture(picture.Overlay),
+                                                      picture.Width, picture.Height, *screen, rect);
+  player.FSDL.SDL_UnlockYUVOverlay(picture.Overlay);
+  if (mustLock) player.FSDL.SDL_UnlockSurface(screen);
+  if (drawn) player.FSDL.SDL_UpdateRect(screen, rect.x, rect.y, rect.w, rect.h);
+  return drawn;
 }
 
 // Play thread, holding the overlay's lock. Draws the subtitle whose time has come into the

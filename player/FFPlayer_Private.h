@@ -24,6 +24,7 @@
 #include "PlayerFilterGraph.h"
 #include "SoundView.h"
 #include "SubtitleBlend.h"
+#include "SurfaceScaler.h"
 
 namespace player_internal {
 
@@ -103,6 +104,7 @@ struct TVideoSide {
   // player lock.
   TPicture Pictures[player_internal::PictureSlots];
   std::mutex OverlayLocks[player_internal::PictureSlots];
+  TSurfaceScaler DisplayScaler;  // the play thread's
   int Size = 0;
   int ReadIndex = 0;
   int WriteIndex = 0;
@@ -356,6 +358,8 @@ struct TPlayerCore {
   static int DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool force);
   static void Display(TCustomPlayer& player, TPlayContext& context, bool again);
   static void PictureDisplay(TCustomPlayer& player, TPlayContext& context, int index);
+  static bool DrawOnScreen(TCustomPlayer& player, TPlayContext& context, const TPicture& picture,
+                           const SDL_Rect& rect);
   static void BlendSubtitle(TPlayContext& context, TPicture& picture);
   static void SoundDisplay(TCustomPlayer& player, TPlayContext& context);
   static void AllocatePicture(TCustomPlayer& player, TPlayContext& context);

@@ -20,7 +20,7 @@
   X(SDL_UnlockYUVOverlay) X(SDL_DisplayYUVOverlay) X(SDL_FreeYUVOverlay) X(SDL_CreateMutex) \
   X(SDL_mutexP) X(SDL_mutexV) X(SDL_DestroyMutex) X(SDL_CreateCond) X(SDL_DestroyCond)      \
   X(SDL_CondSignal) X(SDL_CondWait) X(SDL_CreateThread) X(SDL_WaitThread)                   \
-  X(SDL_AudioDriverName) X(SDL_VideoDriverName)
+  X(SDL_AudioDriverName) X(SDL_VideoDriverName) X(SDL_LockSurface) X(SDL_UnlockSurface)
 // clang-format on
 
 struct TSDLEntryPoints {

@@ -3,9 +3,10 @@
 
 Makes a 720p H.264 + AAC clip with ffmpeg, plays it to its end with the player's driver
 (fennick_play: pictures and sound on SDL's dummy drivers) and with mpv (null video and sound
-outputs, which still decode and keep real time), alternating the two, and prints per side the
-median processor time (user + system) per second of playback and the ratio ours / mpv.
-The goal is a ratio of at most 1.0.
+outputs, which still decode and keep real time; and its software SDL output, which converts
+and draws every picture as we do), in turn, and prints per side the median processor time
+(user + system) per second of playback and the median of the runs' ratios ours / mpv.
+The goal is a ratio of at most 1.0 against the null output.
 
     bench/player/play_bench.py [--runs N] [--seconds S] [--driver PATH] [--work DIR]
 
@@ -88,18 +89,27 @@ def main():
     make_clip(clip, args.seconds)
 
     env = dict(os.environ, SDL_VIDEODRIVER="dummy", SDL_AUDIODRIVER="dummy")
-    ours, theirs = [], []
+    mpv = ["mpv", "--no-config", "--ao=null", "--really-quiet"]
+    sides = [
+        ("fennick_play", [driver, clip], env),
+        ("mpv, null output", mpv + ["--vo=null", clip], None),
+        # Like for like: SDL's software renderer converts and draws every picture, as we do.
+        ("mpv, software SDL", mpv + ["--vo=sdl", "--sdl-sw", clip], env),
+    ]
+    runs = {name: [] for name, _, _ in sides}
     for _ in range(args.runs):
-        ours.append(cpu_seconds([driver, clip], env) / args.seconds)
-        theirs.append(cpu_seconds(["mpv", "--no-config", "--vo=null", "--ao=null", "--really-quiet",
-                                   clip]) / args.seconds)
-    our_median = statistics.median(ours)
-    their_median = statistics.median(theirs)
-    print("720p H.264 + AAC, %d s, %d runs" % (args.seconds, args.runs))
-    print("  fennick_play: %.3f s of processor time per second of playback" % our_median)
-    print("  mpv:          %.3f s of processor time per second of playback" % their_median)
-    print("  ratio (ours / mpv): %.2f" % (our_median / their_median))
-
+        for name, command, environment in sides:
+            runs[name].append(cpu_seconds(command, environment) / args.seconds)
+    ours = runs["fennick_play"]
+    print("720p H.264 + AAC, %d s, %d runs: processor time per second of playback (median)" %
+          (args.seconds, args.runs))
+    for name, _, _ in sides:
+        line = "  %-18s %.3f s" % (name + ":", statistics.median(runs[name]))
+        if runs[name] is not ours:
+            # The ratio of each run's pair, not of two medians.
+            ratio = statistics.median(o / t for o, t in zip(ours, runs[name]))
+            line += "   ours / this: %.2f" % ratio
+        print(line)
 
 if __name__ == "__main__":
     main()

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -79,7 +80,10 @@ int64_t FileSize(const std::string& path) {
 }
 
 // Stream-copies every packet of an input into a new output; returns 0 or the first error.
-int Remux(const std::string& inputUrl, const std::string& outputUrl, const char* formatName) {
+// flushPackets sets the output's "flush_packets" (-1 leaves it automatic); beforeTrailer runs
+// once every packet is in the muxer.
+int Remux(const std::string& inputUrl, const std::string& outputUrl, const char* formatName,
+          int flushPackets = -1, const std::function<void()>& beforeTrailer = nullptr) {
   AVFormatContext* input = nullptr;
   int result = UnicodeOpenInput(&input, inputUrl, nullptr, nullptr);
   if (result < 0) return result;
@@ -92,6 +96,7 @@ int Remux(const std::string& inputUrl, const std::string& outputUrl, const char*
     if (result >= 0) stream->codecpar->codec_tag = 0;
   }
   if (result >= 0) result = UnicodeOpenOutput(output, outputUrl);
+  if (result >= 0 && flushPackets >= 0) output->flush_packets = flushPackets;
   if (result >= 0) result = ff::avformat_write_header(output, nullptr);
   AVPacket* packet = ff::av_packet_alloc();
   while (result >= 0 && ff::av_read_frame(input, packet) >= 0) {
@@ -100,6 +105,7 @@ int Remux(const std::string& inputUrl, const std::string& outputUrl, const char*
     result = ff::av_interleaved_write_frame(output, packet);
   }
   ff::av_packet_free(&packet);
+  if (result >= 0 && beforeTrailer) beforeTrailer();
   if (result >= 0) result = ff::av_write_trailer(output);
   if (output) {
     const int closed = UnicodeCloseOutput(output);
@@ -165,6 +171,26 @@ TEST_F(UnicodeProtocolTest, RemuxWritesAnOutputUnderAWideName) {
   const TPacketCounts written = ProbePackets(output);
   EXPECT_EQ(written, ProbePackets(input));
   EXPECT_EQ(DemuxThroughProtocol(output), written);
+}
+
+// A muxer packet is often a kilobyte: an output goes to disk in large blocks, not packet by
+// packet, unless the caller asks for every packet to be written out.
+TEST_F(UnicodeProtocolTest, OutputsAreWrittenInLargeBlocksUnlessFlushingIsAsked) {
+  const std::string dir = fixtures::TempDir("unicode-buffered");
+  const std::string input = fixtures::Path(fixtures::Media::Mp4H264Aac);
+  ASSERT_LT(FileSize(input), 200000) << "the fixture must fit in one block";
+  for (const int flushPackets : {-1, 0, 1}) {
+    const std::string output = dir + "/out" + std::to_string(flushPackets) + ".flv";
+    int64_t onDiskBeforeTrailer = -1;
+    ASSERT_EQ(
+        Remux(input, output, "flv", flushPackets, [&] { onDiskBeforeTrailer = FileSize(output); }),
+        0);
+    if (flushPackets == 1)
+      EXPECT_GT(onDiskBeforeTrailer, FileSize(output) / 2) << flushPackets;
+    else
+      EXPECT_EQ(onDiskBeforeTrailer, 0) << flushPackets;
+    EXPECT_EQ(ProbePackets(output), ProbePackets(input)) << flushPackets;
+  }
 }
 
 TEST_F(UnicodeProtocolTest, FilesAFormatOpensItselfGoThroughTheEngine) {

@@ -2,7 +2,9 @@
 // picture, the view of the sound, and the filter graph between decoder and display.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <map>
 
 #include "PictureLayout.h"
@@ -10,6 +12,7 @@
 #include "PlayerTestSupport.h"
 #include "SoundView.h"
 #include "SubtitleBlend.h"
+#include "SurfaceScaler.h"
 
 using namespace playertest;
 
@@ -264,6 +267,80 @@ TEST_F(FilterGraph, UnknownFilterIsRefused) {
   EXPECT_LT(Graph.Configure(Input(), "nosuchfilter", false, SWS_BICUBIC), 0);
   EXPECT_FALSE(Graph.Configured());
   EXPECT_FALSE(Graph.Accepts(Frame));
+}
+
+// ---- Pictures drawn into the screen ----
+
+// A component of a pixel as 0..255, read through its mask as SDL defines it.
+int Component(Uint32 pixel, Uint32 mask) {
+  const int bits = std::popcount(mask);
+  return int(((pixel & mask) >> std::countr_zero(mask)) * 255 / ((1u << bits) - 1));
+}
+
+// Every layout an X server offers, and one (a palette) that stays with SDL: a red picture of
+// 4x2 stretched over a rectangle of a 40x6 screen lands red inside it and leaves every other
+// byte alone, whether libswscale writes the rectangle's rows directly (a width of 16) or not.
+TEST(SurfaceScaler, DrawsRedIntoTheRectangleOfEveryLayoutAndNothingElse) {
+  struct TCase {
+    Uint8 Bits;
+    Uint32 R, G, B;
+    AVPixelFormat Expected;
+  };
+  const TCase cases[] = {
+      {32, 0xFF0000, 0xFF00, 0xFF, AV_PIX_FMT_BGRA},
+      {32, 0xFF, 0xFF00, 0xFF0000, AV_PIX_FMT_RGBA},
+      {32, 0xFF000000, 0xFF0000, 0xFF00, AV_PIX_FMT_ABGR},
+      {24, 0xFF0000, 0xFF00, 0xFF, AV_PIX_FMT_BGR24},
+      {24, 0xFF, 0xFF00, 0xFF0000, AV_PIX_FMT_RGB24},
+      {16, 0xF800, 0x07E0, 0x001F, AV_PIX_FMT_RGB565LE},
+      {15, 0x7C00, 0x03E0, 0x001F, AV_PIX_FMT_RGB555LE},
+      {8, 0, 0, 0, AV_PIX_FMT_NONE},
+  };
+  TMeasuringPlayer player;
+  LoadPlayer(player);
+  uint8_t y[8], u[2], v[2];  // BT.601 red, limited range
+  std::memset(y, 81, sizeof y);
+  std::memset(u, 90, sizeof u);
+  std::memset(v, 240, sizeof v);
+  const TAVPicture picture{{y, u, v, nullptr}, {4, 2, 2, 0}};
+  constexpr Uint8 Untouched = 0xAB;
+  constexpr int Width = 40, Height = 6;
+  for (const TCase& c : cases)
+    for (const SDL_Rect rect : {SDL_Rect{2, 1, 6, 3}, SDL_Rect{8, 2, 16, 4}}) {
+      SCOPED_TRACE(testing::Message() << int(c.Bits) << " bits, width " << rect.w);
+      SDL_PixelFormat format{};
+      format.BitsPerPixel = c.Bits;
+      format.BytesPerPixel = Uint8((c.Bits + 7) / 8);
+      format.Rmask = c.R;
+      format.Gmask = c.G;
+      format.Bmask = c.B;
+      EXPECT_EQ(SurfacePixelFormat(format), c.Expected);
+      const int pitch = Width * format.BytesPerPixel + 4;
+      std::vector<Uint8> pixels(size_t(pitch) * Height, Untouched);
+      SDL_Surface surface{};
+      surface.format = &format;
+      surface.w = Width;
+      surface.h = Height;
+      surface.pitch = Uint16(pitch);
+      surface.pixels = pixels.data();
+      TSurfaceScaler scaler;
+      EXPECT_EQ(scaler.Draw(picture, 4, 2, surface, rect), c.Expected != AV_PIX_FMT_NONE);
+      for (int row = 0; row < Height; ++row)
+        for (int column = 0; column < Width; ++column) {
+          const Uint8* at = &pixels[size_t(row * pitch + column * format.BytesPerPixel)];
+          Uint32 pixel = 0;
+          std::memcpy(&pixel, at, format.BytesPerPixel);
+          const bool inside = c.Expected != AV_PIX_FMT_NONE && column >= rect.x &&
+                              column < rect.x + rect.w && row >= rect.y && row < rect.y + rect.h;
+          if (inside)
+            EXPECT_TRUE(Component(pixel, c.R) > 200 && Component(pixel, c.G) < 60 &&
+                        Component(pixel, c.B) < 60)
+                << column << "," << row << " " << std::hex << pixel;
+          else
+            EXPECT_EQ(std::count(at, at + format.BytesPerPixel, Untouched), format.BytesPerPixel)
+                << column << "," << row;
+        }
+    }
 }
 
 }  // namespace

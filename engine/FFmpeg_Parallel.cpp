@@ -1,0 +1,326 @@
+#include "FFmpeg_Parallel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
+#include "FFmpeg_Private.h"
+
+namespace {
+
+// Pictures waiting for an instance take at most about this much memory (a 720p picture is
+// 1.4 MB, and two groups of it keep two instances busy).
+constexpr size_t QueueBudget = size_t(32) << 20;
+// Sound frames waiting for their instance: a second or two.
+constexpr size_t SoundQueue = 64;
+// Beyond this the decoder, not the encoders, holds the task back.
+constexpr int MaxInstances = 8;
+
+uint16_t* CopyMatrix(const uint16_t* matrix) {
+  if (!matrix) return nullptr;
+  auto* copy = static_cast<uint16_t*>(ff::av_malloc(64 * sizeof(uint16_t)));
+  if (copy) std::copy(matrix, matrix + 64, copy);
+  return copy;
+}
+
+// A new encoder with the settings of an opened one (its options, and the fields that are none),
+// for one of `instances` that share the stream.
+AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
+  AVCodecContext* copy = ff::avcodec_alloc_context3(model.codec);
+  if (!copy) return nullptr;
+  bool ready = ff::av_opt_copy(copy, &model) >= 0 &&
+               (!model.priv_data || ff::av_opt_copy(copy->priv_data, model.priv_data) >= 0);
+  copy->time_base = model.time_base;
+  copy->thread_count = 1;
+  if (model.codec_type == AVMEDIA_TYPE_VIDEO) {
+    copy->framerate = model.framerate;
+    copy->width = model.width;
+    copy->height = model.height;
+    copy->pix_fmt = model.pix_fmt;
+    copy->sample_aspect_ratio = model.sample_aspect_ratio;
+    copy->intra_matrix = CopyMatrix(model.intra_matrix);
+    copy->inter_matrix = CopyMatrix(model.inter_matrix);
+  } else {
+    copy->sample_fmt = model.sample_fmt;
+    copy->sample_rate = model.sample_rate;
+    ready = ready && ff::av_channel_layout_copy(&copy->ch_layout, &model.ch_layout) >= 0;
+  }
+  // Rate control lets the bits stray from the target by the tolerance before it leans back, and
+  // it learns a stream's cost from the pictures it sees. An instance sees one picture in N and
+  // strays for N times as long at the start, with N instances straying at once: each gets 1/N^2
+  // of the stream's tolerance, which holds the whole stream at least as close to the target as
+  // one encoder.
+  copy->bit_rate_tolerance = std::max(model.bit_rate_tolerance / (instances * instances), 1);
+  if (ready) {
+    const TCodecLock lock;
+    ready = ff::avcodec_open2(copy, model.codec, nullptr) >= 0;
+  }
+  if (!ready) ff::avcodec_free_context(&copy);
+  return copy;
+}
+
+}  // namespace
+
+std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEncodingNeeds& needs) {
+  constexpr int OwnThreads =
+      AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_SLICE_THREADS | AV_CODEC_CAP_OTHER_THREADS;
+  if (needs.Threads < 2) return "one thread";
+  if (encoder.codec->capabilities & OwnThreads) return "the encoder has threads of its own";
+  if ((encoder.codec->capabilities & AV_CODEC_CAP_DELAY) || encoder.max_b_frames > 0)
+    return "the encoder holds pictures back";
+  if (needs.TwoPass || (encoder.flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+    return "two-pass encoding";
+  if (encoder.rc_buffer_size > 0 || encoder.rc_max_rate > 0 || encoder.rc_min_rate > 0 ||
+      encoder.rc_override_count > 0)
+    return "a rate limit or a VBV buffer";
+  if (encoder.gop_size < 2) return "no groups of pictures";
+  if (needs.ForcedKeyFrames) return "forced key frames";
+  if (needs.PerFrameStatistics) return "per-picture statistics";
+  if (needs.SizeLimit) return "an output size limit";
+  return {};
+}
+
+// ---- The task's side ----
+
+// Set-up, once the stream's encoder is open: the sound goes to a thread of its own, groups of
+// pictures to several instances unless the settings need one encoder that sees the whole
+// stream.
+void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
+  const AVCodecContext& encoder = *ost.Encoder;
+  const int threads =
+      FSettings.ThreadCount > 0 ? FSettings.ThreadCount : int(std::thread::hardware_concurrency());
+  // The size limit is checked against what the muxer has: packets still on their way to it would
+  // be written past the limit.
+  const bool sizeLimit = FSettings.LimitFileSize != 0;
+  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1 && !sizeLimit) {
+    ost.Threaded.reset(new TThreadedEncoder(encoder, 1, false));
+    LogFmt(llDebug, "Output stream #%d.%d: sound encoded on a thread of its own", ost.FileIndex,
+           ost.Index);
+  }
+  if (encoder.codec_type != AVMEDIA_TYPE_VIDEO) return;
+  TSerialEncodingNeeds needs;
+  needs.TwoPass = FSettings.DoPass != 0;
+  needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
+  needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
+  needs.SizeLimit = sizeLimit;
+  needs.Threads = std::min(threads, MaxInstances);
+  const std::string reason = SerialEncodingReason(encoder, needs);
+  if (!reason.empty()) {
+    LogFmt(llDebug, "Output stream #%d.%d: one encoder for the whole stream (%s)", ost.FileIndex,
+           ost.Index, reason.c_str());
+    return;
+  }
+  ost.Threaded.reset(new TThreadedEncoder(encoder, needs.Threads, true));
+  LogFmt(llDebug, "Output stream #%d.%d: %d encoders on groups of %d pictures", ost.FileIndex,
+         ost.Index, ost.Threaded->Instances(), encoder.gop_size);
+}
+
+void TThreadedEncoderDeleter::operator()(TThreadedEncoder* encoder) const { delete encoder; }
+
+// ---- The instances ----
+
+TThreadedEncoder::TThreadedEncoder(const AVCodecContext& model, int instances, bool groups)
+    : FGroupSize(groups ? model.gop_size : 0) {
+  if (groups) {
+    const int pictureBytes =
+        ff::av_image_get_buffer_size(model.pix_fmt, model.width, model.height, 1);
+    FMaxQueued = std::clamp(QueueBudget / size_t(std::max(pictureBytes, 1)), size_t(FGroupSize),
+                            size_t(instances) * size_t(FGroupSize));
+    // An instance costs several pictures of memory too: no more than the queue keeps busy.
+    instances = std::min(instances, 1 + int(FMaxQueued) / FGroupSize);
+  } else {
+    FMaxQueued = SoundQueue;
+  }
+  FInstances.resize(size_t(instances));
+  FWork.reset(new std::condition_variable[FInstances.size()]);
+  for (TInstance& instance : FInstances) {
+    instance.Encoder = OpenCopy(model, instances);
+    if (instance.Encoder) continue;
+    const TCodecLock lock;
+    for (TInstance& opened : FInstances) ff::avcodec_free_context(&opened.Encoder);
+    throw FFmpegException("Error while opening the encoders of the picture groups");
+  }
+  for (size_t n = 0; n < FInstances.size(); ++n)
+    FInstances[n].Thread = std::thread([this, n] { Run(n); });
+}
+
+TThreadedEncoder::~TThreadedEncoder() {
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FStop = true;
+  }
+  WakeAll();
+  for (TInstance& instance : FInstances) instance.Thread.join();
+  for (TGroup& group : FGroups) FreeGroup(group);
+  const TCodecLock lock;
+  for (TInstance& instance : FInstances) ff::avcodec_free_context(&instance.Encoder);
+}
+
+void TThreadedEncoder::FreeGroup(TGroup& group) {
+  for (TQueuedFrame& queued : group.Frames) ff::av_frame_free(&queued.Frame);
+  for (AVPacket*& packet : group.Packets) ff::av_packet_free(&packet);
+  group.Frames.clear();
+  group.Packets.clear();
+}
+
+int TThreadedEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspectRatio) {
+  if (!frame) {
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      if (!FGroups.empty()) FGroups.back().Closed = true;
+      FEnd = true;
+    }
+    WakeAll();
+    return 0;
+  }
+  WaitUntil([this] { return FQueued < FMaxQueued || FError; });
+  AVFrame* copy = ff::av_frame_clone(frame);
+  if (!copy) return AVERROR(ENOMEM);
+  size_t closed = FInstances.size();  // the instance of a group just closed, which may be idle
+  size_t instance = 0;
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    if (FError) {
+      ff::av_frame_free(&copy);
+      return FError;
+    }
+    if (FGroupSize == 0 && FGroups.empty()) {
+      FGroups.emplace_back();
+    } else if (FGroupSize > 0 && FSent % FGroupSize == 0) {
+      // Every group opens with a key frame, as the instance's own count would place it.
+      if (!FGroups.empty()) {
+        FGroups.back().Closed = true;
+        closed = FGroups.back().Instance;
+      }
+      const int64_t group = FSent / FGroupSize;
+      FGroups.emplace_back().Instance = size_t(group % int64_t(FInstances.size()));
+      copy->pict_type = AV_PICTURE_TYPE_I;
+    }
+    FGroups.back().Frames.push_back({copy, sampleAspectRatio});
+    instance = FGroups.back().Instance;
+    ++FSent;
+    ++FQueued;
+  }
+  FWork[instance].notify_one();
+  if (closed != instance && closed < FInstances.size()) FWork[closed].notify_one();
+  return 0;
+}
+
+int TThreadedEncoder::ReceivePacket(AVPacket* packet) {
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      if (FError) return FError;
+      while (!FGroups.empty() && FGroups.front().Done && FGroups.front().Packets.empty())
+        FGroups.pop_front();
+      if (FGroups.empty()) return FEnd ? AVERROR_EOF : AVERROR(EAGAIN);
+      TGroup& front = FGroups.front();
+      if (!front.Packets.empty()) {
+        AVPacket* next = front.Packets.front();
+        front.Packets.pop_front();
+        ff::av_packet_move_ref(packet, next);
+        ff::av_packet_free(&next);
+        return 0;
+      }
+      if (!FEnd) return AVERROR(EAGAIN);
+    }
+    WaitUntil(
+        [this] { return FError || FGroups.front().Done || !FGroups.front().Packets.empty(); });
+  }
+}
+
+// Instance thread.
+void TThreadedEncoder::Run(size_t instance) {
+  TInstance& own = FInstances[instance];
+  std::unique_lock<std::mutex> lock(FLock);
+  for (;;) {
+    TGroup* group = nullptr;
+    FWork[instance].wait(lock, [&] { return FStop || FError || (group = NextWork(instance)); });
+    if (FStop || FError) return;
+    std::deque<AVPacket*> packets;
+    int result = 0;
+    if (!group->Frames.empty()) {
+      TQueuedFrame queued = group->Frames.front();
+      group->Frames.pop_front();
+      --FQueued;
+      FProgress.notify_all();
+      lock.unlock();
+      result = Encode(own, &queued, FGroupSize > 0, packets);
+      ff::av_frame_free(&queued.Frame);
+      lock.lock();
+    } else {
+      if (FEnd && LastGroupOf(*group)) {
+        lock.unlock();
+        result = Encode(own, nullptr, FGroupSize > 0, packets);
+        lock.lock();
+      }
+      group->Done = true;
+    }
+    // Groups are taken out only once done and emptied, so this one is still in place.
+    group->Packets.insert(group->Packets.end(), packets.begin(), packets.end());
+    if (result < 0) Fail(result);
+    FProgress.notify_all();
+  }
+}
+
+// Holding the lock: the oldest group of the instance with a picture to encode, or closed and
+// waiting to be marked done.
+TThreadedEncoder::TGroup* TThreadedEncoder::NextWork(size_t instance) {
+  for (TGroup& group : FGroups)
+    if (group.Instance == instance && !group.Done && (!group.Frames.empty() || group.Closed))
+      return &group;
+  return nullptr;
+}
+
+bool TThreadedEncoder::LastGroupOf(const TGroup& group) const {
+  const auto later = std::find_if(FGroups.begin(), FGroups.end(),
+                                  [&group](const TGroup& other) { return &other == &group; });
+  return std::none_of(later + 1, FGroups.end(),
+                      [&group](const TGroup& other) { return other.Instance == group.Instance; });
+}
+
+// Instance thread, without the lock. One frame (or the end) through the instance, a group's
+// picture on the instance's own time line; the packets that come out go to the back of the list.
+int TThreadedEncoder::Encode(TInstance& instance, const TQueuedFrame* queued, bool ownTimeLine,
+                             std::deque<AVPacket*>& packets) {
+  AVCodecContext* encoder = instance.Encoder;
+  if (queued && ownTimeLine) {
+    encoder->sample_aspect_ratio = queued->SampleAspectRatio;
+    instance.Shift = queued->Frame->pts - instance.NextPts;
+    queued->Frame->pts = instance.NextPts++;
+  }
+  int result = ff::avcodec_send_frame(encoder, queued ? queued->Frame : nullptr);
+  while (result >= 0) {
+    AVPacket* packet = ff::av_packet_alloc();
+    if (!packet) return AVERROR(ENOMEM);
+    result = ff::avcodec_receive_packet(encoder, packet);
+    if (result < 0) {
+      ff::av_packet_free(&packet);
+      break;
+    }
+    // An instance of a group holds no picture back: what comes out is the picture just sent.
+    packet->pts += instance.Shift;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += instance.Shift;
+    packets.push_back(packet);
+  }
+  return result == AVERROR(EAGAIN) || result == AVERROR_EOF ? 0 : result;
+}
+
+// Holding the lock.
+void TThreadedEncoder::Fail(int error) {
+  if (!FError) FError = error;
+  WakeAll();
+  FProgress.notify_all();
+}
+
+void TThreadedEncoder::WakeAll() {
+  for (size_t n = 0; n < FInstances.size(); ++n) FWork[n].notify_all();
+}
+
+// Task thread, without the lock; the condition is asked holding it.
+void TThreadedEncoder::WaitUntil(const std::function<bool()>& condition) {
+  WaitServingMainThread([&](int milliseconds) {
+    std::unique_lock<std::mutex> lock(FLock);
+    return FProgress.wait_for(lock, std::chrono::milliseconds(milliseconds), condition);
+  });
+}

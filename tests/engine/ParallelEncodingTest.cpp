@@ -1,0 +1,230 @@
+// Video encoded by several encoder instances, group of pictures by group: what comes out is what
+// one encoder writes, the same on every run, and settings that need one encoder keep one.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include "FFmpegConvertTestSupport.h"
+#include "FFmpeg_Parallel.h"
+
+namespace {
+
+// Eight seconds of moving pictures: seventeen groups of twelve.
+std::string MovingClip() {
+  return fixtures::Make("parallel_moving_8s.mp4",
+                        "-f lavfi -i testsrc2=size=320x240:rate=25:duration=8 "
+                        "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+}
+
+// Each video packet's time and key flag, as ffprobe reads them.
+std::string VideoPackets(const std::string& path) {
+  std::string output;
+  fixtures::Run(
+      "ffprobe -v error -select_streams v -show_entries packet=pts,duration,flags "
+      "-of csv=p=0 " +
+          fixtures::ShellQuote(path),
+      &output);
+  return output;
+}
+
+// The decoded pictures' checksums, from the ffmpeg command line.
+std::string PictureSums(const std::string& path) {
+  std::string output;
+  fixtures::Run("ffmpeg -nostdin -v error -i " + fixtures::ShellQuote(path) +
+                    " -map 0:v -f framemd5 - | grep -v '^#'",
+                &output);
+  return output;
+}
+
+double VideoKilobitsPerSecond(const std::string& path) {
+  std::string output;
+  fixtures::Run("ffprobe -v error -select_streams v -show_entries packet=size -of csv=p=0 " +
+                    fixtures::ShellQuote(path),
+                &output);
+  std::istringstream sizes(output);
+  int64_t bytes = 0, packets = 0;
+  for (int64_t size = 0; sizes >> size; ++packets) bytes += size;
+  return packets ? double(bytes) * 8 / (double(packets) / 25) / 1000 : 0;
+}
+
+class ParallelEncoding : public ConvertTest {
+ protected:
+  // Converts the clip into FLV1 with the task options; the run must finish.
+  std::unique_ptr<TProbeTask> Convert(const std::string& input, const std::string& output,
+                                      const TOptionList& options, const TOptionList& taskOptions) {
+    TOptionList all{{"vcodec", "flv"}};
+    all.insert(all.end(), options.begin(), options.end());
+    auto task = MakeTask({input}, output, all, taskOptions);
+    const TRunResult run = RunTask(*task);
+    EXPECT_TRUE(run.Finished) << output << ": " << run.Message;
+    EXPECT_EQ(run.Ends, 1);
+    return task;
+  }
+  // How the task says it encodes its video stream.
+  static std::string EncodingLine(const TProbeTask* task) {
+    const std::vector<std::string> lines = LogLines(task, "Output stream #0.0: ");
+    return lines.empty() ? "" : lines.back();
+  }
+};
+
+TEST_F(ParallelEncoding, GroupsOnFourInstancesGiveWhatOneEncoderWritesOnEveryRun) {
+  struct TCase {
+    const char* Name;
+    TOptionList Options;
+    bool SamePictures;  // no rate control: every picture is coded as one encoder codes it
+  };
+  const TCase cases[] = {
+      {"bitrate", {{"b", "300000"}}, false},
+      {"quantiser", {{"qscale", "5"}}, true},
+  };
+  const std::string input = MovingClip();
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string serial = Output(std::string(c.Name) + "-serial.flv");
+    const std::string first = Output(std::string(c.Name) + "-parallel1.flv");
+    const std::string second = Output(std::string(c.Name) + "-parallel2.flv");
+    auto one = Convert(input, serial, c.Options, {{"threads", "1"}});
+    EXPECT_EQ(EncodingLine(one.get()),
+              "Output stream #0.0: one encoder for the whole stream (one thread)");
+    auto four = Convert(input, first, c.Options, {{"threads", "4"}});
+    EXPECT_EQ(EncodingLine(four.get()), "Output stream #0.0: 4 encoders on groups of 12 pictures");
+    Convert(input, second, c.Options, {{"threads", "4"}});
+
+    const std::string packets = VideoPackets(serial);
+    EXPECT_EQ(std::count(packets.begin(), packets.end(), '\n'), 200);
+    EXPECT_EQ(std::count(packets.begin(), packets.end(), 'K'), 17);
+    EXPECT_EQ(VideoPackets(first), packets);
+    EXPECT_DOUBLE_EQ(ProbeMedia(first).duration, ProbeMedia(serial).duration);
+    EXPECT_EQ(CountDecodedFrames(first), 200);
+    EXPECT_TRUE(fixtures::ReadFile(first) == fixtures::ReadFile(second));
+    if (c.SamePictures) {
+      EXPECT_EQ(PictureSums(first), PictureSums(serial));
+    } else {
+      // Each instance's rate control starts cold, as one encoder's does once: over a short
+      // clip neither reaches the target, and the instances may stray no further from it.
+      EXPECT_LE(std::fabs(VideoKilobitsPerSecond(first) - 300),
+                std::fabs(VideoKilobitsPerSecond(serial) - 300) + 15);
+    }
+  }
+}
+
+// The coded sound, packet by packet, from the ffmpeg command line.
+std::string SoundSum(const std::string& path) {
+  std::string output;
+  fixtures::Run(
+      "ffmpeg -nostdin -v error -i " + fixtures::ShellQuote(path) + " -map 0:a -c copy -f md5 -",
+      &output);
+  return output;
+}
+
+TEST_F(ParallelEncoding, SoundOnAThreadOfItsOwnIsCodedAsOnTheTasks) {
+  const std::string input = fixtures::Path(fixtures::Media::Mp4H264Aac);
+  const std::string serial = Output("sound-serial.flv");
+  const std::string threaded = Output("sound-threaded.flv");
+  Convert(input, serial, FlashOptions("22050"), {{"threads", "1"}});
+  auto task = Convert(input, threaded, FlashOptions("22050"), {{"threads", "2"}});
+  EXPECT_EQ(LogLines(task.get(), "Output stream #0.1: ").back(),
+            "Output stream #0.1: sound encoded on a thread of its own");
+  EXPECT_EQ(PacketTimes(threaded, "a"), PacketTimes(serial, "a"));
+  EXPECT_EQ(SoundSum(threaded), SoundSum(serial));
+  EXPECT_FALSE(SoundSum(serial).empty());
+}
+
+TEST_F(ParallelEncoding, SettingsThatNeedOneEncoderForTheWholeStreamKeepOne) {
+  const std::string passLog = Folder + "/stats";
+  const struct {
+    TOptionList Options;
+    const char* Reason;
+  } cases[] = {
+      {{{"pass", "1"}, {"passlogfile", passLog}}, "two-pass encoding"},
+      {{{"maxrate", "400000"}, {"bufsize", "400000"}}, "a rate limit or a VBV buffer"},
+      {{{"force_key_frames", "1"}}, "forced key frames"},
+      {{{"vcodec", "libx264"}}, "the encoder has threads of its own"},
+      {{{"g", "1"}}, "no groups of pictures"},
+      {{{"fs", "10000000"}}, "an output size limit"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Reason);
+    const std::string output = Output("serial" + std::to_string(n++) + ".flv");
+    auto task =
+        Convert(fixtures::Path(fixtures::Media::VideoOnly), output, c.Options, {{"threads", "4"}});
+    EXPECT_EQ(
+        EncodingLine(task.get()),
+        std::string("Output stream #0.0: one encoder for the whole stream (") + c.Reason + ")");
+    EXPECT_EQ(ProbeMedia(output).FirstOfType("video")->nb_read_frames, 75);
+  }
+}
+
+// A write that fails while the instances still hold pictures ends the run once, with the error,
+// and nothing waits for pictures that will never be written.
+TEST_F(ParallelEncoding, AFailedWriteEndsTheRunOnceWhileInstancesHoldPictures) {
+  const std::string input = MovingClip();
+  const std::string output = Output("too-large.flv");
+  rlimit original{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &original), 0);
+  rlimit limited = original;
+  limited.rlim_cur = 100000;
+  const sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  auto task = MakeTask({input}, output, {{"vcodec", "flv"}, {"qscale", "2"}}, {{"threads", "4"}});
+  const TRunResult run = RunTask(*task);
+  setrlimit(RLIMIT_FSIZE, &original);
+  signal(SIGXFSZ, handler);
+  EXPECT_EQ(run.Ends, 1);
+  EXPECT_FALSE(run.Finished);
+  EXPECT_TRUE(run.Exception);
+  EXPECT_NE(run.Message.find("File too large"), std::string::npos) << run.Message;
+}
+
+// The instances on their own: packets come back in the order of the pictures, each group opens
+// with a key frame whatever instance took it, and an instance stopped with pictures still queued
+// lets go at once.
+TEST_F(ParallelEncoding, InstancesGivePacketsBackInPictureOrder) {
+  const AVCodec* codec = ff::avcodec_find_encoder(AV_CODEC_ID_FLV1);
+  AVCodecContext* model = ff::avcodec_alloc_context3(codec);
+  model->width = 64;
+  model->height = 48;
+  model->pix_fmt = AV_PIX_FMT_YUV420P;
+  model->time_base = {1, 25};
+  model->gop_size = 3;
+  ASSERT_GE(ff::avcodec_open2(model, codec, nullptr), 0);
+  AVFrame* frame = ff::av_frame_alloc();
+  frame->width = 64;
+  frame->height = 48;
+  frame->format = AV_PIX_FMT_YUV420P;
+  ASSERT_GE(ff::av_frame_get_buffer(frame, 0), 0);
+  AVPacket* packet = ff::av_packet_alloc();
+  for (const int instances : {1, 2, 3}) {
+    SCOPED_TRACE(instances);
+    TThreadedEncoder encoder(*model, instances, true);
+    std::string order;
+    const auto take = [&] {
+      int result;
+      while ((result = encoder.ReceivePacket(packet)) == 0) {
+        order += std::to_string(packet->pts) + ((packet->flags & AV_PKT_FLAG_KEY) ? "K " : " ");
+        ff::av_packet_unref(packet);
+      }
+      return result;
+    };
+    for (int n = 0; n < 8; ++n) {
+      for (int y = 0; y < 48; ++y)  // a slope that moves right
+        for (int x = 0; x < 64; ++x)
+          frame->data[0][y * frame->linesize[0] + x] = uint8_t((x + 64 - 2 * n) * 2 + y);
+      frame->pts = n * 2;  // a stream's times need not follow each other
+      ASSERT_EQ(encoder.SendFrame(frame, {1, 1}), 0);
+      ASSERT_EQ(take(), AVERROR(EAGAIN));
+    }
+    ASSERT_EQ(encoder.SendFrame(nullptr, {1, 1}), 0);
+    EXPECT_EQ(take(), AVERROR_EOF);
+    EXPECT_EQ(order, "0K 2 4 6K 8 10 12K 14 ");
+  }
+  {
+    TThreadedEncoder stopped(*model, 2, true);
+    for (int n = 0; n < 12; ++n) ASSERT_EQ(stopped.SendFrame(frame, {1, 1}), 0);
+  }
+  ff::av_packet_free(&packet);
+  ff::av_frame_free(&frame);
+  ff::avcodec_free_context(&model);
+}
+
+}  // namespace
