@@ -116,7 +116,9 @@ void ExpectClip(const ProbeResult& Probe, double Seconds) {
   EXPECT_EQ(video->width, 320);
   EXPECT_EQ(video->height, 240);
   EXPECT_EQ(audio->codec_name, "mp3");
-  EXPECT_NEAR(Probe.duration, Seconds, 0.3);
+  // A SWF states no length: its pictures at 25 per second tell it.
+  const double seconds = Probe.duration > 0 ? Probe.duration : video->nb_read_frames / 25.0;
+  EXPECT_NEAR(seconds, Seconds, 0.3);
 }
 
 TEST_F(ConvertPlaybackTest, EmbeddedAndProgressiveSwfsPlayWithTheirWatermark) {
