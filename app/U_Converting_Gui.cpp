@@ -21,6 +21,7 @@
 namespace {
 
 const QColor PreviewFace(0x10, 0x10, 0x10);
+constexpr QSize ClientSize(480, 276);
 
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, QRect At) {
   auto* label = new QLabel(Text, Parent);
@@ -108,7 +109,7 @@ TConvertingfrm::TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker&
       FRunner(Runner),
       FEncoder(std::make_unique<TFFEncoder>()) {
   setObjectName(QStringLiteral("Convertingfrm"));
-  SetClientSize(QSize(480, 270));
+  SetClientSize(ClientSize);
   QWidget* client = Client();
   auto* pnlPerview = new TSkPanel(client);
   pnlPerview->setGeometry(12, 12, 204, 156);
@@ -122,10 +123,10 @@ TConvertingfrm::TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker&
   prgFile->setGeometry(232, 86, 236, 18);
   lblperent = MakeLabel(client, QStringLiteral("[/]"), QRect(232, 112, 236, 18));
   ChkOpenFolder = MakeCheckBox(client, QStringLiteral("Open output folder when completed"), false,
-                               QRect(12, 178, 300, 20));
-  chkperview = MakeCheckBox(client, QStringLiteral("Show preview"), true, QRect(12, 200, 300, 20));
+                               QRect(12, 176, 280, 20));
+  chkperview = MakeCheckBox(client, QStringLiteral("Show preview"), true, QRect(12, 198, 280, 20));
   ChkShutdown = MakeCheckBox(client, QStringLiteral("Shut down computer when completed"), false,
-                             QRect(12, 222, 300, 20));
+                             QRect(12, 220, 280, 20));
   ChkOpenFolder->OnClick = [this] {
     if (ChkOpenFolder->Checked()) ChkShutdown->SetChecked(false);
   };
@@ -140,8 +141,9 @@ TConvertingfrm::TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker&
   btnOK->OnClick = [this] { TogglePause(); };
   btnCancel = CancelButton();
   btnCancel->OnClick = [this] { AskToQuit(); };
-  btnOK->move(client->width() - 2 * btnOK->width() - 20, 236);
-  btnCancel->move(client->width() - btnCancel->width() - 12, 236);
+  btnCancel->move(ClientSize.width() - btnCancel->width() - 12,
+                  ClientSize.height() - btnCancel->height() - 12);
+  btnOK->move(btnCancel->x() - btnOK->width() - 8, btnCancel->y());
   CloseButton()->OnClick = [this] { AskToQuit(); };
   tmrConvert.setSingleShot(true);
   tmrConvert.setInterval(200);

@@ -7,6 +7,7 @@
 #include "SkPrgres.h"
 #include "U_Config.h"
 #include "U_Converting_Gui.h"
+#include "U_Createswf.h"
 #include "VelLog.h"
 
 #include <QDir>
@@ -15,6 +16,8 @@
 #include <QLabel>
 
 #include <gtest/gtest.h>
+
+#include <future>
 
 namespace {
 
@@ -95,6 +98,9 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
   TFileOption& progressive = Add(QStringLiteral("progressive"), Clip(5));
   progressive.WaterMarkKind = 2;
   progressive.WaterMark.Text = QStringLiteral("Fennick");
+  progressive.WaterMark.Font = TWaterMarkFont{QStringLiteral("DejaVu Sans"), 28, true};
+  progressive.WaterMark.Font->Color = 0x0080FF;  // orange, as a Windows colour value
+  progressive.WaterMark.Rect = {10, 100, 0, 0};
   Add(QStringLiteral("missing"),
       QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
 
@@ -136,6 +142,19 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
   const QColor wm = QImage(Folder.File("embedded.jpg")).pixelColor(40, 40);
   EXPECT_GT(wm.red(), 180);
   EXPECT_LT(wm.green(), 80);
+  // The text watermark is drawn where it was put, and nowhere else.
+  const QImage text(Folder.File("progressive.jpg"));
+  const auto orangeIn = [&](const QRect& Area) {
+    int count = 0;
+    for (int y = Area.top(); y <= Area.bottom(); ++y)
+      for (int x = Area.left(); x <= Area.right(); ++x) {
+        const QColor c = text.pixelColor(x, y);
+        count += c.red() > 200 && c.green() > 80 && c.green() < 180 && c.blue() < 80;
+      }
+    return count;
+  };
+  EXPECT_GT(orangeIn(QRect(10, 100, 120, 40)), 100);
+  EXPECT_LT(orangeIn(QRect(200, 100, 110, 40)), 20);
   EXPECT_FALSE(QFileInfo::exists(Folder.File("missing.flv")));
 }
 
@@ -162,6 +181,33 @@ TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
   EXPECT_FALSE(QFileInfo::exists(Folder.File("long.flv")));
   EXPECT_TRUE(Log().contains(QStringLiteral("Exit Convert")));
   EXPECT_TRUE(Log().contains(QStringLiteral("Removed the unfinished ") + Folder.File("long.flv")));
+}
+
+// Holds the worker inside its first tool until the test lets it go.
+class THeldRunner : public IProcessRunner {
+ public:
+  std::promise<void> Release;
+  TProcessResult Run(const QString&, const QStringList&, int) override {
+    Release.get_future().wait();
+    return {};
+  }
+};
+
+TEST_F(ConvertingWindowTest, PackagingWindowShowsTheSwfAndReportsAFailedTool) {
+  TFileOption& entry = Add(QStringLiteral("packaged"), Clip(5));
+  WriteTextFile(Folder.File(QStringLiteral("packaged.swf")), "engine's SWF");
+  THeldRunner runner;
+  Tcreateswffrm form(entry, runner);
+  form.show();
+  while (!form.tmrOpen.isActive()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(form.lblFileName->text(), QStringLiteral("packaged.swf"));
+  SaveShot(form, QStringLiteral("packaging.png"));
+  runner.Release.set_value();
+  while (form.isVisible()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_FALSE(form.Succeeded());
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("packaged.swf"))), "engine's SWF");
+  EXPECT_TRUE(Log().contains(QStringLiteral("swfdata.dll could not be started")));
+  EXPECT_FALSE(Log().contains(QStringLiteral("succeed!")));
 }
 
 }  // namespace
