@@ -2,6 +2,7 @@
 // the packaging window in between; the outputs checked with ffprobe and by reading them.
 #include "AppTestSupport.h"
 #include "EngineHost.h"
+#include "EntryFixtures.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "SkPrgres.h"
@@ -59,18 +60,10 @@ class ConvertingWindowTest : public testing::Test {
   }
 
   TFileOption& Add(const QString& Name, const std::string& Input) {
-    Entries.emplace_back();
-    TFileOption& entry = Entries.back();
-    InitInputOptions(entry.Input);
-    InitOutputOptions(entry.Output);
-    InitFileOption(entry, QStringLiteral("320x240"));
-    ApplyFormatDefault(entry, TFormatDefault());
-    entry.PlayerSkin = ProgramFolder() + QStringLiteral("templates/Player/Player01.swf");
-    entry.Input.FileName = Input;
-    entry.Output.FileName =
-        QFile::encodeName(Folder.File(Name + QStringLiteral(".flv"))).toStdString();
-    entry.Duration = 5000000;
-    return entry;
+    const QString output = Folder.File(Name + QStringLiteral(".flv"));
+    Entries.push_back(DefaultEntry(Input, QFile::encodeName(output).toStdString(),
+                                   QStringLiteral("Player01.swf")));
+    return Entries.back();
   }
   std::vector<TConvertNode> Nodes() {
     std::vector<TConvertNode> nodes;

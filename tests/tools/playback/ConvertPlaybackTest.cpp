@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "FFBaseComponent.h"
+#include "EntryFixtures.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "PlaybackRun.h"
@@ -61,15 +62,7 @@ class ConvertPlaybackTest : public ::testing::Test {
   void TearDown() override { SetProgramFolder(QString()); }
 
   TFileOption NewEntry(const std::string& Name, const std::string& Input) {
-    TFileOption entry;
-    InitInputOptions(entry.Input);
-    InitOutputOptions(entry.Output);
-    InitFileOption(entry, QStringLiteral("320x240"));
-    ApplyFormatDefault(entry, TFormatDefault());
-    entry.PlayerSkin = ProgramFolder() + QStringLiteral("templates/Player/None.swf");
-    entry.Input.FileName = Input;
-    entry.Output.FileName = Dir + "/" + Name + ".flv";
-    entry.Duration = 5000000;
+    TFileOption entry = DefaultEntry(Input, Dir + "/" + Name + ".flv", QStringLiteral("None.swf"));
     entry.WaterMarkKind = 1;
     entry.WaterMark.PictureFile = QString::fromStdString(Picture);
     entry.WaterMark.Rect = {20, 20, 60, 60};
