@@ -6,6 +6,7 @@
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "SkPrgres.h"
+#include "SkRadChk.h"
 #include "U_Config.h"
 #include "U_Converting_Gui.h"
 #include "U_Createswf.h"
@@ -174,6 +175,43 @@ TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
   EXPECT_FALSE(QFileInfo::exists(Folder.File("long.flv")));
   EXPECT_TRUE(Log().contains(QStringLiteral("Exit Convert")));
   EXPECT_TRUE(Log().contains(QStringLiteral("Removed the unfinished ") + Folder.File("long.flv")));
+}
+
+TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoPreview) {
+  struct Case {
+    const char* Name;
+    bool OpenFolder, ShutDown;
+    int ShutDownResult;
+    bool Opened, Message;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"nothing checked", false, false, 0, false, true},
+                         {"open the folder", true, false, 0, true, true},
+                         {"shut-down cancelled", false, true, raCancel, false, true},
+                         {"shutting down", false, true, 1, false, false}}) {
+    Entries.clear();
+    TFileOption& entry = Add(QStringLiteral("end"), Clip(5));
+    entry.GSwf = false;
+    for (const char* file : {"end.flv", "end.jpg"}) QFile::remove(Folder.File(file));
+    TConvertingfrm form(Nodes(), Asker, Runner);
+    bool opened = false;
+    QStringList messages;
+    form.OpenOutputFolder = [&] { opened = true; };
+    form.ShowShutDown = [&] { return c.ShutDownResult; };
+    form.ShowInformation = [&](const QString& Text) { messages << Text; };
+    form.chkperview->SetChecked(false);
+    form.ChkOpenFolder->SetChecked(c.OpenFolder);
+    form.ChkShutdown->SetChecked(c.ShutDown);
+    int finished = 0;
+    QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+    form.show();
+    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(opened, c.Opened) << c.Name;
+    EXPECT_EQ(messages, c.Message ? QStringList{"File conversion is completed!"} : QStringList())
+        << c.Name;
+    EXPECT_EQ(QImage(Folder.File(QStringLiteral("end.jpg"))).size(), QSize(320, 240)) << c.Name;
+    EXPECT_EQ(form.imgperview->Canvas.pixelColor(100, 75), QColor(0x10, 0x10, 0x10)) << c.Name;
+  }
 }
 
 // Holds the worker inside its first tool until the test lets it go.
