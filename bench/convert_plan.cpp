@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdio>
 #include <deque>
-#include <exception>
 
 #include <QFileInfo>
 
@@ -86,10 +85,5 @@ int main(int argc, char** argv) {
     return 2;
   }
   SetMainThread();
-  try {
-    return Convert(argc, argv);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-  }
-  return 1;
+  return Convert(argc, argv);
 }
