@@ -33,22 +33,24 @@ Tcreateswffrm::Tcreateswffrm(const TFileOption& Entry, IProcessRunner& Runner, Q
 }
 
 Tcreateswffrm::~Tcreateswffrm() {
-  if (FWorker) FWorker->wait();
+  if (FWorker.joinable()) FWorker.join();
 }
 
 void Tcreateswffrm::showEvent(QShowEvent* Event) {
   TSkinForm::showEvent(Event);
-  if (FWorker) return;
+  if (FStarted) return;
+  FStarted = true;
   tmrOpen.start();
   FitTextToWidth(lblFileName, FJob.Name + QStringLiteral(".swf"));
   VelLog.WriteInfo(QStringLiteral("Create: ") + FJob.Name + QStringLiteral(".swf"));
-  FWorker.reset(QThread::create([this] { FSucceeded = RunPackaging(FJob, FRunner); }));
-  connect(FWorker.get(), &QThread::finished, this, &Tcreateswffrm::WorkerDone,
-          Qt::QueuedConnection);
-  FWorker->start();
+  FWorker = std::thread([this] {
+    FSucceeded = RunPackaging(FJob, FRunner);
+    QMetaObject::invokeMethod(this, &Tcreateswffrm::WorkerDone, Qt::QueuedConnection);
+  });
 }
 
 void Tcreateswffrm::WorkerDone() {
+  FWorker.join();
   if (FSucceeded)
     VelLog.WriteInfo(QStringLiteral("Create: ") + FJob.Name + QStringLiteral(".swf succeed!"));
   tmrOpen.stop();

@@ -5,10 +5,9 @@
 #include "SkinForm.h"
 #include "U_CreateSwfThread.h"
 
-#include <QThread>
 #include <QTimer>
 
-#include <memory>
+#include <thread>
 
 class QLabel;
 class TSkProgressBar;
@@ -32,10 +31,13 @@ class Tcreateswffrm : public TSkinForm {
   void showEvent(QShowEvent* Event) override;
 
  private:
+  // GUI thread, queued by the worker as its last step: joins it, so that everything the worker
+  // wrote is seen here.
   void WorkerDone();
 
   TPackagingJob FJob;
   IProcessRunner& FRunner;
-  std::unique_ptr<QThread> FWorker;
+  std::thread FWorker;
+  bool FStarted = false;
   bool FSucceeded = false;
 };
