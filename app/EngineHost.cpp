@@ -2,6 +2,8 @@
 
 #include "FFBaseComponent.h"
 #include "PreviewWindow.h"
+#include "vf_eq.h"
+#include "vf_hue.h"
 
 #include <QCoreApplication>
 
@@ -19,4 +21,7 @@ void InstallEngineHost() {
   SetMainThread();
   SetSynchronizeHooks(WakeGuiThread, [] { QCoreApplication::processEvents(); });
   SetPreviewWindowFactory(MakePreviewWindow);
+  // The picture effects of the edit window reach the conversion as these two filters.
+  RegisterEqFilter();
+  RegisterHueFilter();
 }

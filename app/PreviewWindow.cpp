@@ -61,6 +61,8 @@ QImage ThreeThreeTwoToImage(const TBitmap& Bitmap) {
   return image;
 }
 
+}  // namespace
+
 // The bitmap's pixels as an image of its own; its rows are read in place, in one pass.
 QImage BitmapToImage(const TBitmap& Bitmap) {
   switch (Bitmap.BitsPixel()) {
@@ -74,8 +76,6 @@ QImage BitmapToImage(const TBitmap& Bitmap) {
       return BitmapView(Bitmap).convertToFormat(QImage::Format_RGB32);
   }
 }
-
-}  // namespace
 
 TPreviewForm::TPreviewForm(QSize ClientSize, TPreviewClosedEvent OnClosed)
     : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |

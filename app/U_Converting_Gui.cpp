@@ -1,0 +1,319 @@
+#include "U_Converting_Gui.h"
+
+#include "PreviewWindow.h"
+#include "SkBmpBtn.h"
+#include "SkPanel.h"
+#include "SkPrgres.h"
+#include "SkRadChk.h"
+#include "U_Config_Gui.h"
+#include "U_Createswf.h"
+#include "VelLog.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QUrl>
+
+namespace {
+
+const QColor PreviewFace(0x10, 0x10, 0x10);
+constexpr QSize ClientSize(480, 276);
+
+QLabel* MakeLabel(QWidget* Parent, const QString& Text, QRect At) {
+  auto* label = new QLabel(Text, Parent);
+  label->setGeometry(At);
+  return label;
+}
+
+TSkCheckBox* MakeCheckBox(QWidget* Parent, const QString& Caption, bool Checked, QRect At) {
+  auto* box = new TSkCheckBox(Parent);
+  box->SetCaption(Caption);
+  box->SetChecked(Checked);
+  box->setGeometry(At);
+  return box;
+}
+
+QFont WaterMarkFont(const TWaterMarkFont& Font) {
+  QFont font(Font.Family);
+  if (Font.PointSize > 0) font.setPointSize(Font.PointSize);
+  font.setBold(Font.Bold);
+  font.setItalic(Font.Italic);
+  font.setUnderline(Font.Underline);
+  font.setStrikeOut(Font.StrikeOut);
+  return font;
+}
+
+// A Windows colour value: red in the low byte.
+QColor WindowsColor(uint32_t Color) {
+  return QColor(Color & 0xFF, Color >> 8 & 0xFF, Color >> 16 & 0xFF);
+}
+
+void DrawTextWaterMark(TBitmap& Bitmap, const TWaterMark& WaterMark) {
+  const QImage::Format format =
+      Bitmap.BitsPixel() == 32 ? QImage::Format_RGB32 : QImage::Format_BGR888;
+  if (Bitmap.BitsPixel() != 32 && Bitmap.BitsPixel() != 24) return;
+  QImage frame(Bitmap.ScanLine(0), Bitmap.Width(), Bitmap.Height(), Bitmap.Stride(), format);
+  QPainter painter(&frame);
+  if (WaterMark.Font) {
+    painter.setFont(WaterMarkFont(*WaterMark.Font));
+    painter.setPen(WindowsColor(WaterMark.Font->Color));
+  }
+  painter.drawText(QRect(WaterMark.Rect.Left, WaterMark.Rect.Top, frame.width(), frame.height()),
+                   Qt::AlignLeft | Qt::AlignTop, WaterMark.Text);
+}
+
+void ShowMessageBox(const QString& Text) {
+  QApplication::beep();
+  QMessageBox::information(nullptr, QStringLiteral("Information"), Text);
+}
+
+bool AskQuitBox(const QString& Text) {
+  QApplication::beep();
+  return QMessageBox::information(nullptr, QStringLiteral("Information"), Text,
+                                  QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+}  // namespace
+
+TConvertPreview::TConvertPreview(QWidget* Parent) : QWidget(Parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TConvertPreview::Clear() {
+  Canvas.fill(PreviewFace);
+  update();
+}
+
+void TConvertPreview::resizeEvent(QResizeEvent*) {
+  Canvas = QImage(size(), QImage::Format_RGB32);
+  Clear();
+}
+
+void TConvertPreview::paintEvent(QPaintEvent*) { QPainter(this).drawImage(0, 0, Canvas); }
+
+TConvertingfrm::TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker& Asker,
+                               IProcessRunner& Runner, QWidget* Parent)
+    : TSkinForm(QStringLiteral("Converting"), Parent),
+      AskQuit(AskQuitBox),
+      ShowInformation(ShowMessageBox),
+      OpenOutputFolder([] {
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(MainSettings().Value(TMainSettings::OutputPath)));
+      }),
+      FNodes(std::move(Nodes)),
+      FAsker(Asker),
+      FRunner(Runner),
+      FEncoder(std::make_unique<TFFEncoder>()) {
+  setObjectName(QStringLiteral("Convertingfrm"));
+  SetClientSize(ClientSize);
+  QWidget* client = Client();
+  auto* pnlPerview = new TSkPanel(client);
+  pnlPerview->setGeometry(12, 12, 204, 156);
+  imgperview = new TConvertPreview(pnlPerview);
+  imgperview->setGeometry(2, 2, 200, 152);
+  lblAllFile = MakeLabel(client, QStringLiteral("Total  progress:"), QRect(232, 14, 236, 18));
+  prgtotal = new TSkProgressBar(client);
+  prgtotal->setGeometry(232, 34, 236, 18);
+  lblFileName = MakeLabel(client, QStringLiteral("Create File:"), QRect(232, 66, 236, 18));
+  prgFile = new TSkProgressBar(client);
+  prgFile->setGeometry(232, 86, 236, 18);
+  lblperent = MakeLabel(client, QStringLiteral("[/]"), QRect(232, 112, 236, 18));
+  ChkOpenFolder = MakeCheckBox(client, QStringLiteral("Open output folder when completed"), false,
+                               QRect(12, 176, 280, 20));
+  chkperview = MakeCheckBox(client, QStringLiteral("Show preview"), true, QRect(12, 198, 280, 20));
+  ChkShutdown = MakeCheckBox(client, QStringLiteral("Shut down computer when completed"), false,
+                             QRect(12, 220, 280, 20));
+  ChkOpenFolder->OnClick = [this] {
+    if (ChkOpenFolder->Checked()) ChkShutdown->SetChecked(false);
+  };
+  ChkShutdown->OnClick = [this] {
+    if (ChkShutdown->Checked()) ChkOpenFolder->SetChecked(false);
+  };
+  chkperview->OnClick = [this] {
+    if (!chkperview->Checked()) imgperview->Clear();
+  };
+  btnOK = OkButton();
+  btnOK->SetCaption(QStringLiteral("Pause"));
+  btnOK->OnClick = [this] { TogglePause(); };
+  btnCancel = CancelButton();
+  btnCancel->OnClick = [this] { AskToQuit(); };
+  btnCancel->move(ClientSize.width() - btnCancel->width() - 12,
+                  ClientSize.height() - btnCancel->height() - 12);
+  btnOK->move(btnCancel->x() - btnOK->width() - 8, btnCancel->y());
+  CloseButton()->OnClick = [this] { AskToQuit(); };
+  tmrConvert.setSingleShot(true);
+  tmrConvert.setInterval(200);
+  connect(&tmrConvert, &QTimer::timeout, this, &TConvertingfrm::Start);
+}
+
+TConvertingfrm::~TConvertingfrm() {
+  ClearEvents();
+  FEncoder.reset();
+}
+
+void TConvertingfrm::reject() {
+  if (FRun && !FRunEnded)
+    AskToQuit();
+  else
+    TSkinForm::reject();
+}
+
+void TConvertingfrm::showEvent(QShowEvent* Event) {
+  TSkinForm::showEvent(Event);
+  if (!FPlan) tmrConvert.start();
+}
+
+void TConvertingfrm::Start() {
+  tmrConvert.stop();
+  if (FPlan) return;
+  btnOK->setFocus();
+  FTasks = std::make_unique<TEncoderTasks>(*FEncoder);
+  FPlan = std::make_unique<TConvertPlan>(*FTasks, FAsker);
+  FPlan->Build(FNodes);
+  FProgress = std::make_unique<TConvertProgress>(*FPlan);
+  FRun = std::make_unique<TConvertRun>(*FPlan);
+  lblperent->setText(QStringLiteral("[ 0 / %1 ]").arg(FPlan->OfferedCount()));
+  if (FEncoder->TasksCount() == 0) {
+    emit Finished();
+    done(Rejected);
+    return;
+  }
+  FEncoder->SetPreviewBitmap(true);
+  FEncoder->OnProgress = [this](void*, PProgressInfo Info) { Progress(*Info); };
+  FEncoder->OnPreviewBitmap = [this](void*, const TPreviewInfo& Info) { PreviewBitmap(Info); };
+  FEncoder->OnVideoOutputHook = [this](void*, PHookInfo Info) { VideoOutputHook(*Info); };
+  FEncoder->OnTerminate = [this](void*, const TTerminateInfo& Info) { TaskEnded(Info); };
+  FEncoder->StartTask(1);
+  VelLog.WriteInfo(QStringLiteral("Convert Start"));
+}
+
+void TConvertingfrm::Progress(const TProgressInfo& Info) {
+  if (FProgress->Update(Info.TaskIndex, Info.CurrentTime, Info.TotalTime)) {
+    if (const TFileOption* entry = FPlan->EntryOfTask(Info.TaskIndex))
+      FitTextToWidth(lblFileName, QStringLiteral("Create File: ") +
+                                      QFileInfo(EncoderOutputsOf(*entry).value(0)).fileName());
+  }
+  prgFile->SetPercent(FProgress->FilePercent());
+  prgtotal->SetPercent(FProgress->TotalPercent());
+  lblperent->setText(FProgress->CounterText());
+}
+
+// The first picture of each task becomes its thumbnail, whether or not the preview shows.
+void TConvertingfrm::PreviewBitmap(const TPreviewInfo& Info) {
+  const TFileOption* entry = FPlan->EntryOfTask(Info.TaskIndex);
+  if (!entry || !Info.Bitmap) return;
+  const QImage picture = BitmapToImage(*Info.Bitmap);
+  if (entry->GThumbnail && FThumbnailTaken.insert(Info.TaskIndex).second) {
+    const QString file = ThumbnailFileOf(*entry);
+    if (!picture.save(file, "JPG"))
+      VelLog.WriteError(QStringLiteral("Cannot save the thumbnail ") + file);
+  }
+  if (!chkperview->Checked()) return;
+  if (FPreviewRect.isEmpty() || Info.TaskIndex != FProgress->CurrentTask()) {
+    imgperview->Canvas.fill(PreviewFace);
+    FPreviewRect = FitRectInto(picture.size(), imgperview->Canvas.rect());
+  }
+  QPainter(&imgperview->Canvas).drawImage(FPreviewRect, picture);
+  imgperview->update();
+}
+
+// Task thread. Looks up the task's text watermark when the task changes; the list is
+// complete before the first task starts.
+void TConvertingfrm::VideoOutputHook(THookInfo& Info) {
+  if (Info.TaskIndex != FHookTask) {
+    FHookTask = Info.TaskIndex;
+    FHookWaterMark = FPlan->TextWaterMarkOf(Info.TaskIndex);
+  }
+  if (!FHookWaterMark || !Info.Bitmap) return;
+  DrawTextWaterMark(*Info.Bitmap, FHookWaterMark->WaterMark);
+  Info.Update = true;
+}
+
+void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
+  if (Info.TaskIndex >= 0) {
+    FEndedTasks.insert(Info.TaskIndex);
+    if (Info.Finished) prgFile->SetPercent(100);
+  }
+  const TTaskEndAction action =
+      FRun->TaskEnded(Info.TaskIndex, Info.Finished, Info.Exception, Info.ExceptionMsg);
+  if (action.PackageEntry && !Package(*action.PackageEntry)) FRun->PackagingFailed();
+  if (action.Complete) Complete(action.AllConverted);
+}
+
+bool TConvertingfrm::Package(const TFileOption& Entry) {
+  FEncoder->Pause();
+  Tcreateswffrm packaging(Entry, FRunner, this);
+  const bool succeeded = packaging.exec() == Accepted;
+  FEncoder->Resume();
+  return succeeded;
+}
+
+void TConvertingfrm::Complete(bool AllConverted) {
+  prgFile->SetPercent(100);
+  prgtotal->SetPercent(100);
+  VelLog.WriteInfo(QStringLiteral("Convert completed"));
+  const QString message =
+      AllConverted
+          ? QStringLiteral("File conversion is completed!")
+          : QStringLiteral("Conversion finished, but one or more files failed in conversion.");
+  bool showMessage = true;
+  if (ChkShutdown->Checked()) {
+    QApplication::beep();
+    showMessage = !ShowShutDown || ShowShutDown() == raCancel;
+  } else if (ChkOpenFolder->Checked()) {
+    OpenOutputFolder();
+  }
+  if (showMessage) ShowInformation(message);
+  FRunEnded = true;
+  emit Finished();
+  done(AllConverted ? Accepted : Rejected);
+}
+
+void TConvertingfrm::TogglePause() {
+  if (!FPlan) return;
+  FPaused = !FPaused;
+  if (FPaused)
+    FEncoder->Pause();
+  else
+    FEncoder->Resume();
+  btnOK->SetCaption(FPaused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+}
+
+void TConvertingfrm::AskToQuit() {
+  const bool wasPaused = FPaused;
+  if (!wasPaused) FEncoder->Pause();
+  if (!AskQuit(QStringLiteral("Whether to quit conversion?"))) {
+    if (!wasPaused) FEncoder->Resume();
+    return;
+  }
+  ClearEvents();
+  FEncoder->Resume();
+  FEncoder->Stop(true);
+  RemoveUnfinishedOutputs();
+  VelLog.WriteInfo(QStringLiteral("Exit Convert"));
+  FRunEnded = true;
+  emit Finished();
+  done(Rejected);
+}
+
+void TConvertingfrm::ClearEvents() {
+  FEncoder->OnVideoOutputHook = nullptr;
+  FEncoder->OnPreviewBitmap = nullptr;
+  FEncoder->OnProgress = nullptr;
+  FEncoder->OnTerminate = nullptr;
+}
+
+// A task stopped in the middle leaves files that no player can read to their end.
+void TConvertingfrm::RemoveUnfinishedOutputs() {
+  if (!FProgress) return;
+  for (int task = 0; task <= FProgress->CurrentTask(); ++task) {
+    const TFileOption* entry = FPlan->EntryOfTask(task);
+    if (!entry || FEndedTasks.count(task)) continue;
+    for (const QString& file : EncoderOutputsOf(*entry))
+      if (QFile::remove(file)) VelLog.WriteInfo(QStringLiteral("Removed the unfinished ") + file);
+  }
+}

@@ -1,0 +1,100 @@
+// The conversion window: runs the checked entries of the file list through one encoder, one
+// task after another, showing progress and the converted pictures, saving thumbnails,
+// drawing text watermarks, packaging each finished SWF, and reporting once at the end.
+#pragma once
+
+#include "FFEncode.h"
+#include "SkinForm.h"
+#include "U_Converting.h"
+#include "U_CreateSwfThread.h"
+
+#include <QImage>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <set>
+
+class QLabel;
+class TSkBmpButton;
+class TSkCheckBox;
+class TSkProgressBar;
+
+// The converted picture, drawn into a fixed canvas (which the preview check box can clear).
+class TConvertPreview : public QWidget {
+ public:
+  explicit TConvertPreview(QWidget* Parent);
+  QImage Canvas;
+  void Clear();
+
+ protected:
+  void resizeEvent(QResizeEvent* Event) override;
+  void paintEvent(QPaintEvent* Event) override;
+};
+
+class TConvertingfrm : public TSkinForm {
+  Q_OBJECT
+
+ public:
+  // The nodes and everything their options point to must outlive the window.
+  TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker& Asker, IProcessRunner& Runner,
+                 QWidget* Parent = nullptr);
+  ~TConvertingfrm() override;
+
+  // The window's questions and messages; the defaults are message boxes.
+  std::function<bool(const QString&)> AskQuit;          // true: quit
+  std::function<void(const QString&)> ShowInformation;  // the end message
+  // The shut-down dialog; its result 2 (Cancel) keeps the computer on.
+  std::function<int()> ShowShutDown;
+  // Opens the output folder (as the main window's browse button does).
+  std::function<void()> OpenOutputFolder;
+
+  QLabel *lblAllFile, *lblFileName, *lblperent;
+  TSkProgressBar *prgFile, *prgtotal;
+  TConvertPreview* imgperview;
+  TSkCheckBox *ChkOpenFolder, *chkperview, *ChkShutdown;
+  TSkBmpButton *btnOK, *btnCancel;
+  QTimer tmrConvert;
+
+  // Builds the tasks and starts them (the timer's tick).
+  void Start();
+  void TogglePause();
+  void AskToQuit();
+  bool Paused() const { return FPaused; }
+  // Escape and the close button ask to quit while the run goes on.
+  void reject() override;
+
+ signals:
+  // The run ended, by completion or by quitting.
+  void Finished();
+
+ protected:
+  void showEvent(QShowEvent* Event) override;
+
+ private:
+  void Progress(const TProgressInfo& Info);
+  void PreviewBitmap(const TPreviewInfo& Info);
+  void VideoOutputHook(THookInfo& Info);
+  void TaskEnded(const TTerminateInfo& Info);
+  bool Package(const TFileOption& Entry);
+  void Complete(bool AllConverted);
+  void ClearEvents();
+  void RemoveUnfinishedOutputs();
+
+  std::vector<TConvertNode> FNodes;
+  IOverwriteAsker& FAsker;
+  IProcessRunner& FRunner;
+  std::unique_ptr<TFFEncoder> FEncoder;
+  std::unique_ptr<TEncoderTasks> FTasks;
+  std::unique_ptr<TConvertPlan> FPlan;
+  std::unique_ptr<TConvertProgress> FProgress;
+  std::unique_ptr<TConvertRun> FRun;
+  std::set<int> FEndedTasks;
+  std::set<int> FThumbnailTaken;
+  QRect FPreviewRect;
+  bool FPaused = false;
+  bool FRunEnded = false;
+  // Task thread only: the text watermark of the task last drawn.
+  int FHookTask = -1;
+  const TTextWaterMark* FHookWaterMark = nullptr;
+};

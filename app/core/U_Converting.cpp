@@ -1,0 +1,383 @@
+#include "U_Converting.h"
+
+#include "VelLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+namespace {
+
+std::string EncodedName(const QString& FileName) {
+  return QFile::encodeName(FileName).toStdString();
+}
+QString DecodedName(const std::string& FileName) { return QFile::decodeName(FileName.c_str()); }
+
+// Every character of Specials (and whitespace, which the parsers would trim) gets a backslash.
+std::string BackslashEscaped(const std::string& Text, const char* Specials) {
+  std::string out;
+  for (char c : Text) {
+    if (std::strchr(Specials, c) || c == ' ' || c == '\t' || c == '\n' || c == '\r') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+QString DecimalText(double Value) { return QString::number(Value, 'f', 2); }
+
+bool HasTextWaterMark(const TFileOption& Entry) { return Entry.WaterMarkKind == 2; }
+
+// Crop to the rectangle (when it is a real one), then pad to the output's aspect.
+void AppendCropAndPad(const TFileOption& Entry, QSize Source, QSize Output, QStringList& Chain) {
+  TIntRect crop = Entry.CropRect;
+  if (!Entry.CropEnabled) crop = {0, 0, Source.width(), Source.height()};
+  int cw = crop.Right - crop.Left;
+  int ch = crop.Bottom - crop.Top;
+  if (cw >= 1 && ch >= 1 && crop.Left >= 0 && crop.Top >= 0) {
+    Chain << QStringLiteral("crop=%1:%2:%3:%4").arg(cw).arg(ch).arg(crop.Left).arg(crop.Top);
+  } else {
+    cw = Source.width();
+    ch = Source.height();
+  }
+  const double ow = Output.width(), oh = Output.height();
+  double padW = cw, padH = ch;
+  if (cw > ow * ch / oh)
+    padH = oh * cw / ow;
+  else
+    padW = ow * ch / oh;
+  Chain << QStringLiteral("pad=%1:%2:%3:%4")
+               .arg(DecimalText(padW), DecimalText(padH), DecimalText((padW - cw) / 2),
+                    DecimalText((padH - ch) / 2));
+}
+
+void AppendGeometry(const TFileOption& Entry, QStringList& Chain) {
+  const QSize source = ParseFrameSize(Entry.SourceFrameSize);
+  if (source.isEmpty()) return;
+  const QSize output = OutputSizeOf(Entry);
+  if (Entry.CropEnabled || (output != source && !Entry.IsMergeGroup))
+    AppendCropAndPad(Entry, source, output, Chain);
+  Chain << QStringLiteral("scale=%1:%2").arg(output.width()).arg(output.height());
+}
+
+void AppendEffects(const TFileOption& Entry, QStringList& Chain) {
+  if (Entry.Brightness != 0 || Entry.Contrast != 0)
+    Chain << QStringLiteral("nativeeq=%1:%2").arg(Entry.Brightness).arg(Entry.Contrast);
+  if (Entry.Saturation != 0) Chain << QStringLiteral("nativehue=0:%1").arg(Entry.Saturation);
+  if (Entry.VFlip) Chain << QStringLiteral("vflip");
+  if (Entry.HFlip) Chain << QStringLiteral("hflip");
+}
+
+// The picture goes over the chain's result; the links are named, since an unnamed input
+// of overlay would bind the picture first and the video would take the picture's size.
+std::string WithPictureOverlay(const TFileOption& Entry, const std::string& Chain) {
+  const std::string movie =
+      "movie=" + EscapeFilterGraphValue(EncodedName(Entry.WaterMark.PictureToDraw())) + " [wm]; ";
+  const std::string overlay = QStringLiteral("overlay=%1:%2 [out]")
+                                  .arg(Entry.WaterMark.Rect.Left)
+                                  .arg(Entry.WaterMark.Rect.Top)
+                                  .toStdString();
+  if (Chain.empty()) return movie + "[in][wm] " + overlay;
+  return movie + "[in] " + Chain + " [v]; [v][wm] " + overlay;
+}
+
+void LogError(const QString& Text) { VelLog.WriteError(Text); }
+
+}  // namespace
+
+bool TOverwriteQuestion::Allows(const QString& FileName) {
+  if (FAnswer == raCancel) return false;
+  if (!QFileInfo::exists(FileName)) return true;
+  if (FAnswer == raNoToAll) return false;
+  if (FAnswer == raYesToAll) return true;
+  FAnswer = FAsker.AskReplaceFile(FileName);
+  return FAnswer != raCancel && FAnswer != raNo && FAnswer != raNoToAll;
+}
+
+QString WithSuffix(const QString& Path, const QString& Suffix) {
+  const QFileInfo info(Path);
+  const QString suffix = info.suffix();
+  const QString stem = suffix.isEmpty() ? Path : Path.left(Path.size() - suffix.size() - 1);
+  return stem + QLatin1Char('.') + Suffix;
+}
+
+QString FlvFileOf(const TFileOption& Entry) { return DecodedName(Entry.Output.FileName); }
+QString SwfFileOf(const TFileOption& Entry) {
+  return WithSuffix(FlvFileOf(Entry), QStringLiteral("swf"));
+}
+QString ThumbnailFileOf(const TFileOption& Entry) {
+  return WithSuffix(FlvFileOf(Entry), QStringLiteral("jpg"));
+}
+
+bool EmbedsVideo(const TFileOption& Entry) {
+  return Entry.GSwf && (!Entry.SWFData.isflv || !Entry.Gflv);
+}
+
+QStringList EncoderOutputsOf(const TFileOption& Entry) {
+  QStringList files;
+  if (Entry.Gflv && !(Entry.IsMergeGroup && EmbedsVideo(Entry))) files << FlvFileOf(Entry);
+  if (EmbedsVideo(Entry)) files << SwfFileOf(Entry);
+  return files;
+}
+
+QSize ParseFrameSize(const QString& Text) {
+  const qsizetype x = Text.indexOf(QLatin1Char('x'), 0, Qt::CaseInsensitive);
+  if (x < 0) return {};
+  bool okW = false, okH = false;
+  const int w = Text.left(x).trimmed().toInt(&okW);
+  const int h = Text.mid(x + 1).trimmed().toInt(&okH);
+  if (!okW || !okH || w <= 0 || h <= 0) return {};
+  return {w, h};
+}
+
+QSize OutputSizeOf(const TFileOption& Entry) {
+  for (const QString* text : {&Entry.OutputFrameSize, &Entry.SourceFrameSize}) {
+    const QSize size = ParseFrameSize(*text);
+    if (!size.isEmpty()) return size;
+  }
+  return {320, 240};
+}
+
+std::string EscapeFilterGraphValue(const std::string& Value) {
+  // Once for the filter's own option parser, once for the graph parser around it.
+  return BackslashEscaped(BackslashEscaped(Value, "\\':="), "\\'[],;");
+}
+
+TVideoFilters BuildVideoFilters(const TFileOption& Entry, bool WithGeometry, bool WithWatermark) {
+  QStringList chain;
+  if (WithGeometry) AppendGeometry(Entry, chain);
+  AppendEffects(Entry, chain);
+  TVideoFilters filters;
+  filters.Chain = chain.join(QLatin1Char(',')).toStdString();
+  filters.ExtOptions = Entry.Output.ExtOptions;
+  if (Entry.Deinterlace != -1)
+    filters.ExtOptions =
+        "deinterlace=" + std::to_string(Entry.Deinterlace) + "\r\n" + filters.ExtOptions;
+  if (WithWatermark && Entry.WaterMarkKind == 1 && !Entry.WaterMark.PictureToDraw().isEmpty())
+    filters.Chain = WithPictureOverlay(Entry, filters.Chain);
+  filters.TextWaterMark = WithWatermark && HasTextWaterMark(Entry);
+  return filters;
+}
+
+TOutputOptions TaskOutputOptions(const TFileOption& Entry, bool WithGeometry) {
+  const TVideoFilters filters = BuildVideoFilters(Entry, WithGeometry, true);
+  TOutputOptions output = Entry.Output;
+  output.VideoFilters = filters.Chain;
+  output.ExtOptions = filters.ExtOptions;
+  if (WithGeometry && !ParseFrameSize(Entry.SourceFrameSize).isEmpty()) output.FrameSize.clear();
+  output.VideoOutputHook = output.VideoOutputHook || filters.TextWaterMark;
+  return output;
+}
+
+QStringList EncodeParamLines(const TFileOption& Entry, const TOutputOptions& Output,
+                             const QString& OutputFile) {
+  const QSize size = OutputSizeOf(Entry);
+  const auto seconds = [](int64_t Micro) {
+    return QString::number(Micro == AV_NOPTS_VALUE ? 0.0 : double(Micro) / 1e6, 'f', 5);
+  };
+  const QString tag = QStringLiteral("[SetEncodeParam]");
+  return {
+      tag,
+      QStringLiteral("Success to Load File: ") + DecodedName(Entry.Input.FileName),
+      QStringLiteral("File Format[%1]  VideoCodec[%2]  [%3x%4]  %5 fps ,%6 bps\n%7"
+                     "AudioCodec[%8] %9 Hz, %10 Channels, %11 bps")
+          .arg(QString::fromStdString(Output.FileExt), QString::fromStdString(Output.VideoCodec))
+          .arg(size.width())
+          .arg(size.height())
+          .arg(QString::fromStdString(Output.FrameRate))
+          .arg(Output.VideoBitrate)
+          .arg(QString(23, QLatin1Char(' ')), QString::fromStdString(Output.AudioCodec))
+          .arg(Output.AudioSampleRate)
+          .arg(Output.AudioChannels)
+          .arg(Output.AudioBitrate),
+      QStringLiteral("TimeStart: %1, TimeLength: %2")
+          .arg(seconds(Entry.Input.StartTime), seconds(Output.TimeLength)),
+      QStringLiteral("OutPutName: ") + OutputFile,
+      tag};
+}
+
+// ---------------------------------------------------------------------------------------
+
+template <class TCall>
+auto TEncoderTasks::Guarded(TCall Call) -> decltype(Call()) {
+  try {
+    const auto result = Call();
+    FError = FEncoder.LastErrMsg;
+    return result;
+  } catch (const std::exception& e) {
+    FError = e.what();
+    using TResult = decltype(Call());
+    if constexpr (std::is_same_v<TResult, bool>)
+      return false;
+    else
+      return TResult(-1);
+  }
+}
+
+int TEncoderTasks::AddTask(const std::string& FileName, const TInputOptions& Input) {
+  return Guarded([&] { return FEncoder.AddTask(FileName, &Input); });
+}
+
+bool TEncoderTasks::AddInputFile(int TaskIndex, const std::string& FileName,
+                                 const TInputOptions& Input) {
+  return Guarded([&] { return FEncoder.AddInputFile(TaskIndex, FileName, &Input); });
+}
+
+bool TEncoderTasks::SetOutputFile(int TaskIndex, const std::string& FileName,
+                                  const TOutputOptions& Output) {
+  return Guarded([&] { return FEncoder.SetOutputFile(TaskIndex, FileName, &Output); });
+}
+
+// ---------------------------------------------------------------------------------------
+
+TConvertPlan::TConvertPlan(IConvertEncoder& Encoder, IOverwriteAsker& Asker)
+    : FEncoder(Encoder), FQuestion(Asker) {}
+
+void TConvertPlan::Build(const std::vector<TConvertNode>& Nodes) {
+  for (const TConvertNode& node : Nodes) {
+    if (node.Option->IsMergeGroup) {
+      if (node.Checked && !node.Children.empty()) AddMergeGroup(node);
+      continue;
+    }
+    if (node.Checked) AddEntry(*node.Option);
+    for (const TConvertNode& part : node.Children)
+      if (part.Checked) AddEntry(*part.Option);
+  }
+}
+
+void TConvertPlan::Offer(TFileOption& Entry) {
+  ++FOffered;
+  FTotalDuration += Entry.Duration;
+}
+
+// False when the entry has nothing to write (logged) or the user keeps the existing file.
+static bool WantsWriting(const TFileOption& Entry, TOverwriteQuestion& Question) {
+  const QStringList outputs = EncoderOutputsOf(Entry);
+  if (outputs.isEmpty()) {
+    VelLog.WriteError(QStringLiteral("Neither FLV nor SWF is chosen for ") + FlvFileOf(Entry));
+    return false;
+  }
+  return Question.Allows(outputs.first());
+}
+
+void TConvertPlan::AddEntry(TFileOption& Entry) {
+  if (!WantsWriting(Entry, FQuestion)) return;
+  Offer(Entry);
+  const int index = FEncoder.AddTask(Entry.Input.FileName, Entry.Input);
+  if (index < 0) {
+    LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+    return;
+  }
+  SetOutputs(Entry, index, true);
+}
+
+void TConvertPlan::AddMergeGroup(const TConvertNode& Group) {
+  TFileOption& entry = *Group.Option;
+  if (!WantsWriting(entry, FQuestion)) return;
+  VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
+  int index = -1;
+  for (const TConvertNode& child : Group.Children) {
+    const TInputOptions& input = child.Option->Input;
+    const bool loaded = index < 0 ? (index = FEncoder.AddTask(input.FileName, input)) >= 0
+                                  : FEncoder.AddInputFile(index, input.FileName, input);
+    if (loaded)
+      VelLog.WriteInfo(QStringLiteral("Success to Load File: ") + DecodedName(input.FileName));
+    else
+      LogError(QString::fromStdString(FEncoder.LastError()));
+  }
+  Offer(entry);
+  if (index < 0)
+    LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+  else
+    SetOutputs(entry, index, true);
+  VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
+}
+
+bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry) {
+  const TOutputOptions output = TaskOutputOptions(Entry, WithGeometry);
+  for (const QString& file : EncoderOutputsOf(Entry)) {
+    if (!FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
+      FEncoder.RemoveTask(TaskIndex);
+      LogError(QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
+      return false;
+    }
+    for (const QString& line : EncodeParamLines(Entry, output, file)) VelLog.WriteInfo(line);
+  }
+  FTaskEntries[TaskIndex] = &Entry;
+  if (HasTextWaterMark(Entry)) FTextWaterMarks[TaskIndex] = {TaskIndex, Entry.WaterMark};
+  return true;
+}
+
+TFileOption* TConvertPlan::EntryOfTask(int TaskIndex) const {
+  const auto found = FTaskEntries.find(TaskIndex);
+  return found == FTaskEntries.end() ? nullptr : found->second;
+}
+
+const TTextWaterMark* TConvertPlan::TextWaterMarkOf(int TaskIndex) const {
+  const auto found = FTextWaterMarks.find(TaskIndex);
+  return found == FTextWaterMarks.end() ? nullptr : &found->second;
+}
+
+// ---------------------------------------------------------------------------------------
+
+TTaskEndAction TConvertRun::TaskEnded(int TaskIndex, bool Finished, bool Exception,
+                                      const std::string& Message) {
+  TTaskEndAction action;
+  if (TaskIndex < 0) {
+    if (FCompleted) return action;
+    FCompleted = true;
+    action.Complete = true;
+    action.AllConverted = FFailed == 0 && FPlan.RefusedCount() == 0;
+    return action;
+  }
+  if (Exception || !Finished) {
+    ++FFailed;
+    if (Exception) LogError(QString::fromStdString(Message));
+    return action;
+  }
+  TFileOption* entry = FPlan.EntryOfTask(TaskIndex);
+  if (entry && entry->GSwf) action.PackageEntry = entry;
+  return action;
+}
+
+// ---------------------------------------------------------------------------------------
+
+bool TConvertProgress::Update(int TaskIndex, int64_t CurrentTime, int64_t TotalTime) {
+  const bool changed = TaskIndex != FCurrentTask;
+  const int64_t all = FPlan.TotalDuration();
+  if (changed) {
+    FDoneDuration += FLastTotal;
+    FCurrentTask = TaskIndex;
+    FFilePercent = 0;
+    if (all > 0) FTotalPercent = int(std::min<int64_t>(100, FDoneDuration * 100 / all));
+  }
+  if (TotalTime > 0 && CurrentTime < TotalTime) {
+    FFilePercent = int(CurrentTime * 100 / TotalTime);
+    if (all > 0)
+      FTotalPercent = int(std::min<int64_t>(100, (FDoneDuration + CurrentTime) * 100 / all));
+  }
+  FLastTotal = TotalTime;
+  return changed;
+}
+
+QString TConvertProgress::CounterText() const {
+  return QStringLiteral("[ %1 / %2 ]").arg(FCurrentTask + 1).arg(FPlan.OfferedCount());
+}
+
+QRect FitRectInto(const QSize& Source, const QRect& Target) {
+  if (Source.isEmpty() || Target.isEmpty()) return Target;
+  const double rw = double(Source.width()) / Target.width();
+  const double rh = double(Source.height()) / Target.height();
+  QRect fit = Target;
+  if (rw >= rh) {
+    const int d = int(std::nearbyint((Target.height() - Source.height() / rw) / 2));
+    fit.adjust(0, d, 0, -d);
+  } else {
+    const int d = int(std::nearbyint((Target.width() - Source.width() / rh) / 2));
+    fit.adjust(d, 0, -d, 0);
+  }
+  return fit;
+}

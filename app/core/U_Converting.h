@@ -1,0 +1,205 @@
+// The conversion plan: the checked entries of the file list in, encoder tasks with their
+// records and filter texts out, and the bookkeeping of a run (which entry a task index
+// stands for, whether every entry was converted). The conversion window is a view over it;
+// the encoder and the overwrite question come in through small interfaces so that tests
+// drive the whole plan without a screen or a real conversion.
+#pragma once
+
+#include "U_FileOption.h"
+
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <string>
+#include <vector>
+
+// One node of the file list: a file with its parts, or a merge group with its files.
+struct TConvertNode {
+  TFileOption* Option = nullptr;
+  bool Checked = false;
+  std::vector<TConvertNode> Children;
+};
+
+// What task building needs of the encoder.
+class IConvertEncoder {
+ public:
+  virtual ~IConvertEncoder() = default;
+  // -1 when refused.
+  virtual int AddTask(const std::string& FileName, const TInputOptions& Input) = 0;
+  virtual bool AddInputFile(int TaskIndex, const std::string& FileName,
+                            const TInputOptions& Input) = 0;
+  virtual bool SetOutputFile(int TaskIndex, const std::string& FileName,
+                             const TOutputOptions& Output) = 0;
+  virtual void RemoveTask(int TaskIndex) = 0;
+  virtual std::string LastError() const = 0;
+};
+
+// The encoder's own tasks behind the plan. Main thread, before the encoder starts.
+class TEncoderTasks : public IConvertEncoder {
+ public:
+  explicit TEncoderTasks(TCustomEncoder& Encoder) : FEncoder(Encoder) {}
+  // An option the engine's parser rejects is a refusal like any other, with its message.
+  int AddTask(const std::string& FileName, const TInputOptions& Input) override;
+  bool AddInputFile(int TaskIndex, const std::string& FileName,
+                    const TInputOptions& Input) override;
+  bool SetOutputFile(int TaskIndex, const std::string& FileName,
+                     const TOutputOptions& Output) override;
+  void RemoveTask(int TaskIndex) override { FEncoder.RemoveTask(TaskIndex); }
+  std::string LastError() const override { return FError; }
+
+ private:
+  template <class TCall>
+  auto Guarded(TCall Call) -> decltype(Call());
+
+  TCustomEncoder& FEncoder;
+  std::string FError;
+};
+
+// Answers of the replace dialog.
+enum TReplaceAnswer {
+  raNone = 0,
+  raCancel = 2,
+  raYes = 6,
+  raNo = 7,
+  raNoToAll = 9,
+  raYesToAll = 10
+};
+
+// Asks whether an existing file may be replaced; returns a TReplaceAnswer.
+class IOverwriteAsker {
+ public:
+  virtual ~IOverwriteAsker() = default;
+  virtual int AskReplaceFile(const QString& FileName) = 0;
+};
+
+// The overwrite question with its remembered answer: Cancel skips everything after it,
+// "to all" answers stand for every later existing file.
+class TOverwriteQuestion {
+ public:
+  explicit TOverwriteQuestion(IOverwriteAsker& Asker) : FAsker(Asker) {}
+  bool Allows(const QString& FileName);
+  int Answer() const { return FAnswer; }
+
+ private:
+  IOverwriteAsker& FAsker;
+  int FAnswer = raNone;
+};
+
+// The path with the suffix of its last component replaced (or added): "a.b.flv" -> "a.b.swf".
+QString WithSuffix(const QString& Path, const QString& Suffix);
+
+// The entry's FLV as written (its own output name), and its SWF, thumbnail and page beside it.
+QString FlvFileOf(const TFileOption& Entry);
+QString SwfFileOf(const TFileOption& Entry);
+QString ThumbnailFileOf(const TFileOption& Entry);
+
+// The SWF carries the video itself: asked for, or progressive but with no FLV to stream.
+bool EmbedsVideo(const TFileOption& Entry);
+
+// The files the encoder writes for the entry, in order; a merge group writes one.
+QStringList EncoderOutputsOf(const TFileOption& Entry);
+
+// "WxH" with both numbers positive, else an empty size.
+QSize ParseFrameSize(const QString& Text);
+// The output size: the entry's own, else the source's, else 320x240.
+QSize OutputSizeOf(const TFileOption& Entry);
+
+// The chain of the entry's picture filters, written with "." as decimal point whatever
+// the locale. Geometry filters only for a source with pictures.
+struct TVideoFilters {
+  std::string Chain;
+  std::string ExtOptions;      // the deinterlace line in front of the entry's own lines
+  bool TextWaterMark = false;  // the task draws the entry's text on its output frames
+};
+TVideoFilters BuildVideoFilters(const TFileOption& Entry, bool WithGeometry, bool WithWatermark);
+
+// The picture path as the value of the movie filter inside a filter graph text.
+std::string EscapeFilterGraphValue(const std::string& Value);
+
+// The task's copy of the entry's output record with the filters applied.
+TOutputOptions TaskOutputOptions(const TFileOption& Entry, bool WithGeometry);
+
+// The parameter block logged after an output was accepted, one log entry per item.
+QStringList EncodeParamLines(const TFileOption& Entry, const TOutputOptions& Output,
+                             const QString& OutputFile);
+
+// Builds the tasks of a run and maps the encoder's task indexes back to entries.
+class TConvertPlan {
+ public:
+  TConvertPlan(IConvertEncoder& Encoder, IOverwriteAsker& Asker);
+
+  void Build(const std::vector<TConvertNode>& Nodes);
+
+  // Entries offered to the encoder, whether or not it took them.
+  int OfferedCount() const { return FOffered; }
+  int TaskCount() const { return int(FTaskEntries.size()); }
+  // Entries offered that got no task (input or output refused, nothing to write).
+  int RefusedCount() const { return FOffered - TaskCount(); }
+  TFileOption* EntryOfTask(int TaskIndex) const;
+  int64_t TotalDuration() const { return FTotalDuration; }
+  // The text watermark a task draws, or nullptr.
+  const TTextWaterMark* TextWaterMarkOf(int TaskIndex) const;
+
+ private:
+  void AddEntry(TFileOption& Entry);
+  void AddMergeGroup(const TConvertNode& Group);
+  bool SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry);
+  void Offer(TFileOption& Entry);
+
+  IConvertEncoder& FEncoder;
+  TOverwriteQuestion FQuestion;
+  std::map<int, TFileOption*> FTaskEntries;  // by the encoder's task index
+  std::map<int, TTextWaterMark> FTextWaterMarks;
+  int FOffered = 0;
+  int64_t FTotalDuration = 0;
+};
+
+// The bookkeeping of a running conversion: which entries failed, and the one completion.
+struct TTaskEndAction {
+  TFileOption* PackageEntry = nullptr;  // finished and wants its skinned SWF
+  bool Complete = false;                // the last notice of the run: complete once
+  bool AllConverted = false;
+};
+
+class TConvertRun {
+ public:
+  explicit TConvertRun(const TConvertPlan& Plan) : FPlan(Plan) {}
+  // Main thread, for every end notice of the encoder (task -1 comes last). Logs failures.
+  TTaskEndAction TaskEnded(int TaskIndex, bool Finished, bool Exception,
+                           const std::string& Message);
+  // The entry's packaging failed after its task finished.
+  void PackagingFailed() { ++FFailed; }
+  int FailedCount() const { return FFailed; }
+
+ private:
+  const TConvertPlan& FPlan;
+  int FFailed = 0;
+  bool FCompleted = false;
+};
+
+// The two bars and the counter label of the window, from the encoder's progress.
+class TConvertProgress {
+ public:
+  explicit TConvertProgress(const TConvertPlan& Plan) : FPlan(Plan) {}
+  // True when the task changed (the window shows the new file name).
+  bool Update(int TaskIndex, int64_t CurrentTime, int64_t TotalTime);
+  int FilePercent() const { return FFilePercent; }
+  int TotalPercent() const { return FTotalPercent; }
+  int CurrentTask() const { return FCurrentTask; }
+  QString CounterText() const;
+
+ private:
+  const TConvertPlan& FPlan;
+  int FCurrentTask = -1;
+  int64_t FDoneDuration = 0;
+  int64_t FLastTotal = 0;
+  int FFilePercent = 0;
+  int FTotalPercent = 0;
+};
+
+// Where the whole source fits into the target, centred with its aspect kept (halves of a
+// pixel round to even).
+QRect FitRectInto(const QSize& Source, const QRect& Target);

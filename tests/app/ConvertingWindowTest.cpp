@@ -1,0 +1,248 @@
+// The conversion window run as a user runs it: real entries, the real encoder and tools,
+// the packaging window in between; the outputs checked with ffprobe and by reading them.
+#include "AppTestSupport.h"
+#include "EngineHost.h"
+#include "EntryFixtures.h"
+#include "FFLoad.h"
+#include "MediaFixtures.h"
+#include "SkPrgres.h"
+#include "SkRadChk.h"
+#include "U_Config.h"
+#include "U_Converting_Gui.h"
+#include "U_Createswf.h"
+#include "VelLog.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+class TNoAsker : public IOverwriteAsker {
+ public:
+  int AskReplaceFile(const QString&) override { return raCancel; }
+};
+
+std::string Clip(int Seconds) {
+  return fixtures::Make("window-clip-" + std::to_string(Seconds) + ".mp4",
+                        "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                        "sine=frequency=440:sample_rate=44100 -t " +
+                            std::to_string(Seconds) + " -c:v libx264 -pix_fmt yuv420p -c:a aac");
+}
+
+void SaveShot(QWidget& Window, const QString& Name) {
+  const QString folder =
+      QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QGuiApplication::platformName();
+  ASSERT_TRUE(QDir().mkpath(folder));
+  EXPECT_TRUE(Window.grab().save(folder + QLatin1Char('/') + Name));
+}
+
+class ConvertingWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    InstallEngineHost();
+    SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR "/"));
+    VelLog = TVelLog(Folder.File(QStringLiteral("log.txt")));
+    Picture = Folder.File(QStringLiteral("logo [1], a:b.png"));
+    QImage logo(40, 40, QImage::Format_RGB32);
+    logo.fill(Qt::red);
+    ASSERT_TRUE(logo.save(Picture));
+  }
+  void TearDown() override {
+    VelLog = TVelLog();
+    SetProgramFolder(QString());
+  }
+
+  TFileOption& Add(const QString& Name, const std::string& Input) {
+    const QString output = Folder.File(Name + QStringLiteral(".flv"));
+    Entries.push_back(DefaultEntry(Input, QFile::encodeName(output).toStdString(),
+                                   QStringLiteral("Player01.swf")));
+    return Entries.back();
+  }
+  std::vector<TConvertNode> Nodes() {
+    std::vector<TConvertNode> nodes;
+    for (TFileOption& entry : Entries) nodes.push_back({&entry, true, {}});
+    return nodes;
+  }
+  QString Log() const {
+    return QString::fromUtf8(ReadTextFile(Folder.File(QStringLiteral("log.txt"))));
+  }
+
+  TScratchFolder Folder;
+  QString Picture;
+  std::deque<TFileOption> Entries;
+  TNoAsker Asker;
+  TQProcessRunner Runner;
+};
+
+TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
+#ifdef __SANITIZE_THREAD__
+  GTEST_SKIP() << "ThreadSanitizer cannot follow the tools' processes forked from a threaded "
+                  "program; the other cases here run the same threads without them";
+#endif
+  TFileOption& embedded = Add(QStringLiteral("embedded"), Clip(5));
+  embedded.SWFData.isflv = false;
+  embedded.WaterMarkKind = 1;
+  embedded.WaterMark.PictureFile = Picture;
+  embedded.WaterMark.Rect = {20, 20, 60, 60};
+  embedded.Contrast = 20;
+  TFileOption& progressive = Add(QStringLiteral("progressive"), Clip(5));
+  progressive.WaterMarkKind = 2;
+  progressive.WaterMark.Text = QStringLiteral("Fennick");
+  progressive.WaterMark.Font = TWaterMarkFont{QStringLiteral("DejaVu Sans"), 28, true};
+  progressive.WaterMark.Font->Color = 0x0080FF;  // orange, as a Windows colour value
+  progressive.WaterMark.Rect = {10, 100, 0, 0};
+  Add(QStringLiteral("missing"),
+      QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
+
+  TConvertingfrm form(Nodes(), Asker, Runner);
+  QStringList messages;
+  form.ShowInformation = [&](const QString& Text) { messages << Text; };
+  int finished = 0;
+  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+  form.show();
+  bool shot = false;
+  while (finished == 0) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!shot && form.prgtotal->Percent() > 10) {
+      SaveShot(form, QStringLiteral("converting.png"));
+      shot = true;
+    }
+  }
+  EXPECT_EQ(messages,
+            QStringList{"Conversion finished, but one or more files failed in conversion."});
+  EXPECT_EQ(form.lblperent->text(), QStringLiteral("[ 2 / 3 ]"));
+  EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: ")));
+
+  for (const QString name : {"embedded", "progressive"}) {
+    const std::string flv = Folder.File(name + ".flv").toStdString();
+    const ProbeResult probe = ProbeMedia(flv);
+    ASSERT_TRUE(probe.ok) << name.toStdString() << probe.error << Log().toStdString();
+    ASSERT_TRUE(probe.FirstOfType("video") && probe.FirstOfType("audio"));
+    EXPECT_EQ(probe.FirstOfType("video")->codec_name, "flv1");
+    EXPECT_EQ(probe.FirstOfType("video")->width, 320);
+    EXPECT_EQ(probe.FirstOfType("audio")->codec_name, "mp3");
+    EXPECT_NEAR(probe.duration, 5, 0.3);
+    EXPECT_TRUE(ReadTextFile(Folder.File(name + ".swf")).startsWith("CWS")) << name.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(ReadTextFile(Folder.File(name + ".html")))
+                    .contains(QStringLiteral("<param name=\"movie\" value=\"%1.swf\">").arg(name)));
+    const QImage thumbnail(Folder.File(name + ".jpg"), "JPG");
+    EXPECT_EQ(thumbnail.size(), QSize(320, 240)) << name.toStdString();
+  }
+  // The picture watermark lies over the thumbnail's top-left corner.
+  const QColor wm = QImage(Folder.File("embedded.jpg")).pixelColor(40, 40);
+  EXPECT_GT(wm.red(), 180);
+  EXPECT_LT(wm.green(), 80);
+  // The text watermark is drawn where it was put, and nowhere else.
+  const QImage text(Folder.File("progressive.jpg"));
+  const auto orangeIn = [&](const QRect& Area) {
+    int count = 0;
+    for (int y = Area.top(); y <= Area.bottom(); ++y)
+      for (int x = Area.left(); x <= Area.right(); ++x) {
+        const QColor c = text.pixelColor(x, y);
+        count += c.red() > 200 && c.green() > 80 && c.green() < 180 && c.blue() < 80;
+      }
+    return count;
+  };
+  EXPECT_GT(orangeIn(QRect(10, 100, 120, 40)), 100);
+  EXPECT_LT(orangeIn(QRect(200, 100, 110, 40)), 20);
+  EXPECT_FALSE(QFileInfo::exists(Folder.File("missing.flv")));
+}
+
+TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
+  Add(QStringLiteral("long"), Clip(120)).GSwf = false;
+  TConvertingfrm form(Nodes(), Asker, Runner);
+  QStringList questions, messages;
+  form.AskQuit = [&](const QString& Text) {
+    questions << Text;
+    return questions.size() > 1;  // Cancel first, then OK
+  };
+  form.ShowInformation = [&](const QString& Text) { messages << Text; };
+  int finished = 0;
+  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+  form.show();
+  while (form.prgFile->Percent() == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  form.AskToQuit();
+  EXPECT_FALSE(form.Paused()) << "Cancel resumes a running conversion";
+  form.TogglePause();
+  form.AskToQuit();
+  ASSERT_EQ(finished, 1);
+  EXPECT_EQ(questions, QStringList(2, QStringLiteral("Whether to quit conversion?")));
+  EXPECT_TRUE(messages.isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(Folder.File("long.flv")));
+  EXPECT_TRUE(Log().contains(QStringLiteral("Exit Convert")));
+  EXPECT_TRUE(Log().contains(QStringLiteral("Removed the unfinished ") + Folder.File("long.flv")));
+}
+
+TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoPreview) {
+  struct Case {
+    const char* Name;
+    bool OpenFolder, ShutDown;
+    int ShutDownResult;
+    bool Opened, Message;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"nothing checked", false, false, 0, false, true},
+                         {"open the folder", true, false, 0, true, true},
+                         {"shut-down cancelled", false, true, raCancel, false, true},
+                         {"shutting down", false, true, 1, false, false}}) {
+    Entries.clear();
+    TFileOption& entry = Add(QStringLiteral("end"), Clip(5));
+    entry.GSwf = false;
+    for (const char* file : {"end.flv", "end.jpg"}) QFile::remove(Folder.File(file));
+    TConvertingfrm form(Nodes(), Asker, Runner);
+    bool opened = false;
+    QStringList messages;
+    form.OpenOutputFolder = [&] { opened = true; };
+    form.ShowShutDown = [&] { return c.ShutDownResult; };
+    form.ShowInformation = [&](const QString& Text) { messages << Text; };
+    form.chkperview->SetChecked(false);
+    form.ChkOpenFolder->SetChecked(c.OpenFolder);
+    form.ChkShutdown->SetChecked(c.ShutDown);
+    int finished = 0;
+    QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+    form.show();
+    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(opened, c.Opened) << c.Name;
+    EXPECT_EQ(messages, c.Message ? QStringList{"File conversion is completed!"} : QStringList())
+        << c.Name;
+    EXPECT_EQ(QImage(Folder.File(QStringLiteral("end.jpg"))).size(), QSize(320, 240)) << c.Name;
+    EXPECT_EQ(form.imgperview->Canvas.pixelColor(100, 75), QColor(0x10, 0x10, 0x10)) << c.Name;
+  }
+}
+
+// Holds the worker inside its first tool until the test lets it go.
+class THeldRunner : public IProcessRunner {
+ public:
+  std::promise<void> Release;
+  TProcessResult Run(const QString&, const QStringList&, int) override {
+    Release.get_future().wait();
+    return {};
+  }
+};
+
+TEST_F(ConvertingWindowTest, PackagingWindowShowsTheSwfAndReportsAFailedTool) {
+  TFileOption& entry = Add(QStringLiteral("packaged"), Clip(5));
+  WriteTextFile(Folder.File(QStringLiteral("packaged.swf")), "engine's SWF");
+  THeldRunner runner;
+  Tcreateswffrm form(entry, runner);
+  form.show();
+  while (!form.tmrOpen.isActive()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(form.lblFileName->text(), QStringLiteral("packaged.swf"));
+  SaveShot(form, QStringLiteral("packaging.png"));
+  runner.Release.set_value();
+  while (form.isVisible()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_FALSE(form.Succeeded());
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("packaged.swf"))), "engine's SWF");
+  EXPECT_TRUE(Log().contains(QStringLiteral("swfdata.dll could not be started")));
+  EXPECT_FALSE(Log().contains(QStringLiteral("succeed!")));
+}
+
+}  // namespace

@@ -1,0 +1,405 @@
+#include "AppTestSupport.h"
+#include "U_Converting.h"
+#include "VelLog.h"
+
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <set>
+
+namespace {
+
+QString Str(const std::string& Text) { return QString::fromStdString(Text); }
+
+TFileOption Entry(const QString& Source, const QString& Output) {
+  TFileOption entry;
+  InitInputOptions(entry.Input);
+  InitOutputOptions(entry.Output);
+  entry.SourceFrameSize = Source;
+  entry.OutputFrameSize = Output;
+  entry.Deinterlace = -1;
+  return entry;
+}
+
+struct FilterCase {
+  const char* Name;
+  std::function<void(TFileOption&)> Setup;
+  bool WithGeometry;
+  std::string Chain;
+  std::string ExtOptions;
+};
+
+TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
+  const std::vector<FilterCase> cases = {
+      {"same size gives only the scale", [](TFileOption&) {}, true, "scale=320:240", ""},
+      {"other size: full crop, pad to the aspect, scale",
+       [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("640x360"); }, true,
+       "crop=640:360:0:0,pad=640.00:480.00:0.00:60.00,scale=320:240", ""},
+      {"taller source pads the width",
+       [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("300x400"); }, true,
+       "crop=300:400:0:0,pad=533.33:400.00:116.67:0.00,scale=320:240", ""},
+      {"explicit crop",
+       [](TFileOption& e) {
+         e.CropEnabled = true;
+         e.CropRect = {10, 20, 170, 140};
+       },
+       true, "crop=160:120:10:20,pad=160.00:120.00:0.00:0.00,scale=320:240", ""},
+      {"a merge group of another size is only scaled",
+       [](TFileOption& e) {
+         e.IsMergeGroup = true;
+         e.SourceFrameSize = QStringLiteral("640x360");
+       },
+       true, "scale=320:240", ""},
+      {"empty and 0x0 output sizes keep the source's",
+       [](TFileOption& e) {
+         e.OutputFrameSize = QStringLiteral("0x0");
+         e.SourceFrameSize = QStringLiteral("176x144");
+       },
+       true, "scale=176:144", ""},
+      {"no pictures, no geometry", [](TFileOption& e) { e.SourceFrameSize.clear(); }, true, "", ""},
+      {"effects in order",
+       [](TFileOption& e) {
+         e.Contrast = 20;
+         e.Saturation = -30;
+         e.VFlip = e.HFlip = true;
+       },
+       false, "nativeeq=0:20,nativehue=0:-30,vflip,hflip", ""},
+      {"deinterlace goes before the entry's own lines",
+       [](TFileOption& e) {
+         e.Deinterlace = 1;
+         e.Output.ExtOptions = "g=12";
+       },
+       false, "", "deinterlace=1\r\ng=12"},
+      {"picture over a chain, links named",
+       [](TFileOption& e) {
+         e.WaterMarkKind = 1;
+         e.WaterMark.PictureFile = QStringLiteral("/p/logo.png");
+         e.WaterMark.Rect = {10, 20, 40, 50};
+       },
+       true, "movie=/p/logo.png [wm]; [in] scale=320:240 [v]; [v][wm] overlay=10:20 [out]", ""},
+      {"picture alone, the copy preferred",
+       [](TFileOption& e) {
+         e.WaterMarkKind = 1;
+         e.WaterMark.PictureFile = QStringLiteral("/p/logo.png");
+         e.WaterMark.PictureCopy = QStringLiteral("/s/copy.png");
+       },
+       false, "movie=/s/copy.png [wm]; [in][wm] overlay=0:0 [out]", ""},
+      {"picture path with every special character",
+       [](TFileOption& e) {
+         e.WaterMarkKind = 1;
+         e.WaterMark.PictureFile = QStringLiteral("/a b,c[1];d'e:f=g\\h.png");
+       },
+       false, R"(movie=/a\\\ b\,c\[1\]\;d\\\'e\\:f\\=g\\\\h.png [wm]; [in][wm] overlay=0:0 [out])",
+       ""},
+      {"a switched-off watermark draws nothing",
+       [](TFileOption& e) {
+         e.WaterMarkKind = -1;
+         e.WaterMark.PictureFile = QStringLiteral("/p/logo.png");
+       },
+       false, "", ""},
+  };
+  const QLocale before;
+  for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
+    QLocale::setDefault(locale);
+    for (const FilterCase& c : cases) {
+      TFileOption entry = Entry(QStringLiteral("320x240"), QStringLiteral("320x240"));
+      c.Setup(entry);
+      const TVideoFilters filters = BuildVideoFilters(entry, c.WithGeometry, true);
+      EXPECT_EQ(filters.Chain, c.Chain) << c.Name << " in " << locale.name().toStdString();
+      EXPECT_EQ(filters.ExtOptions, c.ExtOptions) << c.Name;
+    }
+  }
+  QLocale::setDefault(before);
+}
+
+TEST(ConvertFilters, TaskRecordTakesTheFiltersAndLeavesTheEntryAlone) {
+  TFileOption entry = Entry(QStringLiteral("640x360"), QStringLiteral("320x240"));
+  entry.Output.FrameSize = "320x240";
+  entry.Deinterlace = 0;
+  entry.WaterMarkKind = 2;
+  const TOutputOptions task = TaskOutputOptions(entry, true);
+  EXPECT_EQ(task.FrameSize, "");
+  EXPECT_TRUE(task.VideoOutputHook);
+  EXPECT_EQ(task.ExtOptions, "deinterlace=0\r\n");
+  EXPECT_EQ(entry.Output.FrameSize, "320x240");
+  EXPECT_EQ(entry.Output.VideoFilters, "");
+  EXPECT_FALSE(entry.Output.VideoOutputHook);
+}
+
+// ---------------------------------------------------------------------------------------
+
+// Records what the plan asks of the encoder; refuses the inputs and outputs it is told to.
+class TStandInEncoder : public IConvertEncoder {
+ public:
+  std::set<std::string> BadInputs, BadOutputs;
+  std::vector<std::string> Calls;
+  int Tasks = 0;
+
+  int AddTask(const std::string& FileName, const TInputOptions&) override {
+    Calls.push_back("add " + FileName);
+    return BadInputs.count(FileName) ? -1 : Tasks++;
+  }
+  bool AddInputFile(int TaskIndex, const std::string& FileName, const TInputOptions&) override {
+    Calls.push_back("join " + std::to_string(TaskIndex) + " " + FileName);
+    return !BadInputs.count(FileName);
+  }
+  bool SetOutputFile(int TaskIndex, const std::string& FileName, const TOutputOptions&) override {
+    Calls.push_back("out " + std::to_string(TaskIndex) + " " + FileName);
+    return !BadOutputs.count(FileName);
+  }
+  void RemoveTask(int TaskIndex) override {
+    Calls.push_back("remove " + std::to_string(TaskIndex));
+    --Tasks;
+  }
+  std::string LastError() const override { return "refused"; }
+};
+
+class TStandInAsker : public IOverwriteAsker {
+ public:
+  std::deque<int> Answers;
+  QStringList Asked;
+  int AskReplaceFile(const QString& FileName) override {
+    Asked << QFileInfo(FileName).fileName();
+    const int answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+  }
+};
+
+class ConvertPlanTest : public testing::Test {
+ protected:
+  void SetUp() override { VelLog = TVelLog(Folder.File(QStringLiteral("log.txt"))); }
+  void TearDown() override { VelLog = TVelLog(); }
+
+  TFileOption& Add(const QString& Name) {
+    Entries.push_back(Entry(QStringLiteral("320x240"), QStringLiteral("320x240")));
+    TFileOption& e = Entries.back();
+    e.Input.FileName = Name.toStdString() + ".mp4";
+    e.Output.FileName = Folder.File(Name + QStringLiteral(".flv")).toStdString();
+    e.Gflv = true;
+    e.Duration = 1000000;
+    return e;
+  }
+  std::string Out(const QString& Name) const { return Folder.File(Name).toStdString(); }
+  QString Log() const {
+    return QString::fromUtf8(ReadTextFile(Folder.File(QStringLiteral("log.txt"))));
+  }
+
+  TScratchFolder Folder;
+  std::deque<TFileOption> Entries;
+  TStandInEncoder Encoder;
+  TStandInAsker Asker;
+};
+
+TEST_F(ConvertPlanTest, EntriesPartsAndMergeGroupsBecomeTasks) {
+  TFileOption& a = Add(QStringLiteral("a"));
+  TFileOption& part1 = Add(QStringLiteral("a_1"));
+  TFileOption& part2 = Add(QStringLiteral("a_2"));
+  TFileOption& unchecked = Add(QStringLiteral("u"));
+  TFileOption& merge = Add(QStringLiteral("Merge"));
+  merge.IsMergeGroup = true;
+  merge.GSwf = true;
+  merge.SWFData.isflv = false;
+  TFileOption& m1 = Add(QStringLiteral("m1"));
+  TFileOption& m2 = Add(QStringLiteral("m2"));
+  TFileOption& embedded = Add(QStringLiteral("e"));
+  embedded.GSwf = true;
+  embedded.SWFData.isflv = false;
+  TFileOption& noFlv = Add(QStringLiteral("p"));
+  noFlv.Gflv = false;
+  noFlv.GSwf = true;
+  TFileOption& nothing = Add(QStringLiteral("n"));
+  nothing.Gflv = false;
+  nothing.Output.FileName = Out(QStringLiteral("n.mp4"));
+
+  TConvertPlan plan(Encoder, Asker);
+  plan.Build({{&a, true, {{&part1, false, {}}, {&part2, true, {}}}},
+              {&unchecked, false, {}},
+              {&merge, true, {{&m1, true, {}}, {&m2, false, {}}}},
+              {&embedded, true, {}},
+              {&noFlv, true, {}},
+              {&nothing, true, {}}});
+
+  const std::vector<std::string> expected = {"add a.mp4",
+                                             "out 0 " + Out("a.flv"),
+                                             "add a_2.mp4",
+                                             "out 1 " + Out("a_2.flv"),
+                                             "add m1.mp4",
+                                             "join 2 m2.mp4",
+                                             "out 2 " + Out("Merge.swf"),
+                                             "add e.mp4",
+                                             "out 3 " + Out("e.flv"),
+                                             "out 3 " + Out("e.swf"),
+                                             "add p.mp4",
+                                             "out 4 " + Out("p.swf")};
+  EXPECT_EQ(Encoder.Calls, expected);
+  EXPECT_EQ(plan.OfferedCount(), 5);
+  EXPECT_EQ(plan.RefusedCount(), 0);
+  EXPECT_EQ(plan.TotalDuration(), 5000000);
+  EXPECT_EQ(plan.EntryOfTask(2), &merge);
+  EXPECT_EQ(nothing.Output.FileName, Out(QStringLiteral("n.mp4")));
+  EXPECT_EQ(merge.Output.FileName, Out(QStringLiteral("Merge.flv")));
+  EXPECT_TRUE(
+      Log().contains(QStringLiteral("Neither FLV nor SWF is chosen for ") + Str(Out("n.mp4"))));
+  EXPECT_EQ(Log().count(QStringLiteral("[Merge Video]")), 2);
+  EXPECT_TRUE(Log().contains(QStringLiteral("OutPutName: ") + Str(Out("p.swf"))));
+}
+
+TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
+  TFileOption& missing = Add(QStringLiteral("missing"));
+  TFileOption& badOut = Add(QStringLiteral("badout"));
+  TFileOption& good = Add(QStringLiteral("good"));
+  good.WaterMarkKind = 2;
+  good.WaterMark.Text = QStringLiteral("hello");
+  Encoder.BadInputs = {"missing.mp4"};
+  Encoder.BadOutputs = {Out("badout.flv")};
+  TConvertPlan plan(Encoder, Asker);
+  plan.Build({{&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
+
+  EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{"add missing.mp4", "add badout.mp4",
+                                                     "out 0 " + Out("badout.flv"), "remove 0",
+                                                     "add good.mp4", "out 0 " + Out("good.flv")}));
+  EXPECT_EQ(plan.EntryOfTask(0), &good);
+  EXPECT_EQ(plan.EntryOfTask(1), nullptr);
+  EXPECT_EQ(plan.OfferedCount(), 3);
+  EXPECT_EQ(plan.RefusedCount(), 2);
+  ASSERT_NE(plan.TextWaterMarkOf(0), nullptr);
+  EXPECT_EQ(plan.TextWaterMarkOf(0)->WaterMark.Text, QStringLiteral("hello"));
+  EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: refused")));
+  EXPECT_TRUE(Log().contains(QStringLiteral("SetOutput Error: refused")));
+}
+
+struct OverwriteCase {
+  const char* Name;
+  std::deque<int> Answers;
+  std::set<QString> Existing;  // of a, b, c, d
+  QStringList Asked;
+  std::vector<std::string> Added;
+};
+
+TEST_F(ConvertPlanTest, OverwriteAnswersAreRemembered) {
+  const std::vector<OverwriteCase> cases = {
+      {"nothing exists", {}, {}, {}, {"a", "b", "c", "d"}},
+      {"yes, no", {raYes, raNo}, {"a", "c"}, {"a.flv", "c.flv"}, {"a", "b", "d"}},
+      {"yes to all", {raYesToAll}, {"a", "b", "d"}, {"a.flv"}, {"a", "b", "c", "d"}},
+      {"no to all", {raNoToAll}, {"b", "c"}, {"b.flv"}, {"a", "d"}},
+      {"cancel skips the rest", {raCancel}, {"b"}, {"b.flv"}, {"a"}},
+  };
+  for (const OverwriteCase& c : cases) {
+    TScratchFolder folder;
+    TStandInEncoder encoder;
+    TStandInAsker asker;
+    asker.Answers = c.Answers;
+    std::deque<TFileOption> entries;
+    std::vector<TConvertNode> nodes;
+    for (const QString name : {"a", "b", "c", "d"}) {
+      entries.push_back(Entry(QStringLiteral("320x240"), QString()));
+      entries.back().Gflv = true;
+      entries.back().Input.FileName = name.toStdString();
+      entries.back().Output.FileName = folder.File(name + QStringLiteral(".flv")).toStdString();
+      if (c.Existing.count(name)) WriteTextFile(folder.File(name + QStringLiteral(".flv")), "old");
+      nodes.push_back({&entries.back(), true, {}});
+    }
+    TConvertPlan plan(encoder, asker);
+    plan.Build(nodes);
+    std::vector<std::string> added;
+    for (const std::string& call : encoder.Calls)
+      if (call.rfind("add ", 0) == 0) added.push_back(call.substr(4));
+    EXPECT_EQ(asker.Asked, c.Asked) << c.Name;
+    EXPECT_EQ(added, c.Added) << c.Name;
+  }
+}
+
+TEST_F(ConvertPlanTest, OneFailedTaskLetsTheOthersRunAndCompletesOnceAtTheEnd) {
+  TFileOption& a = Add(QStringLiteral("a"));
+  a.GSwf = true;
+  TFileOption& b = Add(QStringLiteral("b"));
+  TFileOption& c = Add(QStringLiteral("c"));
+  c.GSwf = true;
+  TConvertPlan plan(Encoder, Asker);
+  plan.Build({{&a, true, {}}, {&b, true, {}}, {&c, true, {}}});
+
+  struct Step {
+    int Index;
+    bool Finished, Exception;
+    TFileOption* Package;
+    bool Complete, AllConverted;
+  };
+  const std::vector<std::pair<const char*, std::vector<Step>>> runs = {
+      {"all converted",
+       {{0, true, false, &a, false, false},
+        {1, true, false, nullptr, false, false},
+        {2, true, false, &c, false, false},
+        {-1, false, false, nullptr, true, true},
+        {-1, false, false, nullptr, false, false}}},
+      {"the middle one fails",
+       {{0, true, false, &a, false, false},
+        {1, false, true, nullptr, false, false},
+        {2, true, false, &c, false, false},
+        {-1, false, false, nullptr, true, false}}},
+      {"stopped",
+       {{0, false, false, nullptr, false, false}, {-1, false, false, nullptr, true, false}}},
+  };
+  for (const auto& [name, steps] : runs) {
+    TConvertRun run(plan);
+    for (const Step& s : steps) {
+      const TTaskEndAction action = run.TaskEnded(s.Index, s.Finished, s.Exception, "boom");
+      EXPECT_EQ(action.PackageEntry, s.Package) << name << " task " << s.Index;
+      EXPECT_EQ(action.Complete, s.Complete) << name << " task " << s.Index;
+      EXPECT_EQ(action.AllConverted, s.AllConverted) << name << " task " << s.Index;
+    }
+  }
+  EXPECT_EQ(Log().count(QStringLiteral("  boom")), 1);
+
+  TConvertRun packagingFails(plan);
+  packagingFails.TaskEnded(0, true, false, {});
+  packagingFails.PackagingFailed();
+  EXPECT_FALSE(packagingFails.TaskEnded(-1, false, false, {}).AllConverted);
+}
+
+TEST_F(ConvertPlanTest, ARefusedEntryMakesTheEndMessageAFailure) {
+  TFileOption& a = Add(QStringLiteral("a"));
+  TFileOption& b = Add(QStringLiteral("b"));
+  Encoder.BadInputs = {"b.mp4"};
+  TConvertPlan plan(Encoder, Asker);
+  plan.Build({{&a, true, {}}, {&b, true, {}}});
+  TConvertRun run(plan);
+  run.TaskEnded(0, true, false, {});
+  EXPECT_FALSE(run.TaskEnded(-1, false, false, {}).AllConverted);
+}
+
+TEST_F(ConvertPlanTest, ProgressAcrossTasks) {
+  Add(QStringLiteral("a")).Duration = 4000000;
+  Add(QStringLiteral("b")).Duration = 6000000;
+  TConvertPlan plan(Encoder, Asker);
+  plan.Build({{&Entries[0], true, {}}, {&Entries[1], true, {}}});
+  TConvertProgress progress(plan);
+  struct Tick {
+    int Task;
+    int64_t Current, Total;
+    bool Changed;
+    int File, All;
+    const char* Counter;
+  };
+  for (const Tick& t : std::vector<Tick>{{0, 0, 4000000, true, 0, 0, "[ 1 / 2 ]"},
+                                         {0, 2000000, 4000000, false, 50, 20, "[ 1 / 2 ]"},
+                                         {1, 3000000, 6000000, true, 50, 70, "[ 2 / 2 ]"},
+                                         {1, 6000000, 6000000, false, 50, 70, "[ 2 / 2 ]"}}) {
+    EXPECT_EQ(progress.Update(t.Task, t.Current, t.Total), t.Changed) << t.Current;
+    EXPECT_EQ(progress.FilePercent(), t.File) << t.Current;
+    EXPECT_EQ(progress.TotalPercent(), t.All) << t.Current;
+    EXPECT_EQ(progress.CounterText(), QLatin1String(t.Counter));
+  }
+}
+
+TEST(ConvertPreview, FitKeepsTheAspectCentred) {
+  const QRect box(0, 0, 200, 100);
+  EXPECT_EQ(FitRectInto({400, 100}, box), QRect(QPoint(0, 25), QPoint(199, 74)));
+  EXPECT_EQ(FitRectInto({100, 100}, box), QRect(QPoint(50, 0), QPoint(149, 99)));
+  EXPECT_EQ(FitRectInto({320, 240}, QRect(0, 0, 10, 10)), QRect(QPoint(0, 1), QPoint(9, 8)));
+  EXPECT_EQ(FitRectInto({0, 0}, box), box);
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+// A list entry as the main window adds a file, for the tests that convert one for real.
+#pragma once
+
+#include "U_Config.h"
+#include "U_FileOption.h"
+
+#include <string>
+
+// The built-in defaults (not those of a defaults file), a 320x240 picture, the given skin.
+inline TFileOption DefaultEntry(const std::string& Input, const std::string& Output,
+                                const QString& Skin) {
+  TFileOption entry;
+  InitInputOptions(entry.Input);
+  InitOutputOptions(entry.Output);
+  InitFileOption(entry, QStringLiteral("320x240"));
+  ApplyFormatDefault(entry, TFormatDefault());
+  entry.PlayerSkin = ProgramFolder() + QStringLiteral("templates/Player/") + Skin;
+  entry.Input.FileName = Input;
+  entry.Output.FileName = Output;
+  entry.Duration = 5000000;
+  return entry;
+}
