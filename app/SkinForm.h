@@ -46,6 +46,10 @@ class TSkinForm : public QDialog {
 
   void done(int Result) override;
 
+  // A bitmap button of the given name and caption, which calls OnClick when pressed.
+  static TSkBmpButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption,
+                                 QSize Size, std::function<void()> OnClick);
+
  protected:
   void showEvent(QShowEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
@@ -53,8 +57,6 @@ class TSkinForm : public QDialog {
 
  private:
   QLabel* AddPiece(const char* Name);
-  TSkBmpButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption, QSize Size,
-                          std::function<void()> OnClick);
   void Layout();
   bool DragCaption(QEvent* Event);
 
