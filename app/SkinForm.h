@@ -8,6 +8,7 @@
 #include <QRegion>
 
 #include <functional>
+#include <initializer_list>
 
 class QLabel;
 class TSkBmpButton;
@@ -45,6 +46,9 @@ class TSkinForm : public QDialog {
   TSkBmpButton* CloseButton() const { return FClose; }
 
   void done(int Result) override;
+
+  // Gives the dialog's own buttons the pictures the skin gave OK, so that all look alike.
+  void DressButtons(std::initializer_list<TSkBmpButton*> Buttons);
 
   // A bitmap button of the given name and caption, which calls OnClick when pressed.
   static TSkBmpButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption,

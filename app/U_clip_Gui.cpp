@@ -23,7 +23,10 @@
 namespace {
 
 constexpr int ColumnWidths[] = {150, 130, 130, 129};
-constexpr QSize ToolSize(70, 25);
+constexpr QSize ToolSize(75, 25);
+// The buttons under the bar stand side by side in slots of this width.
+constexpr int ButtonSlot = 78;
+constexpr int ButtonRow = 310;
 // The editor sits this far inside its cell.
 constexpr int EditorInset = 3;
 
@@ -48,8 +51,6 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   PanelVideo = new QWidget(Client());
   PanelVideo->setObjectName(QStringLiteral("PanelVideo"));
   PanelVideo->setGeometry(10, 10, 545, 230);
-  PanelVideo->setAutoFillBackground(true);
-  PanelVideo->setPalette(QPalette(Qt::black));
 
   lblpos = new QLabel(QStringLiteral("00:00:00"), Client());
   lblpos->setGeometry(10, 246, 60, 18);
@@ -68,10 +69,10 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
     MarkerMoved(TClipColumn::End);
   };
 
-  btnPlay = AddToolButton(Client(), QStringLiteral("Play"), QPoint(10, 310));
-  btnPause = AddToolButton(Client(), QStringLiteral("Pause"), QPoint(10, 310));
+  btnPlay = AddToolButton(Client(), QStringLiteral("Play"), QPoint(10, ButtonRow));
+  btnPause = AddToolButton(Client(), QStringLiteral("Pause"), QPoint(10, ButtonRow));
   btnPause->hide();
-  btnStop = AddToolButton(Client(), QStringLiteral("Stop"), QPoint(84, 310));
+  btnStop = AddToolButton(Client(), QStringLiteral("Stop"), QPoint(10 + ButtonSlot, ButtonRow));
   connect(btnPlay, &QToolButton::clicked, this, [this] {
     FPositionSkip = 2;
     TogglePlayback(0, btnPlay, btnPause, FPlayer);
@@ -81,17 +82,17 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
     TogglePlayback(1, btnPlay, btnPause, FPlayer);
   });
   connect(btnStop, &QToolButton::clicked, this, &TClipfrm::Stop);
-  const auto addButton = [this](const char* Name, const QString& Caption, int Left,
+  const auto addButton = [this](const char* Name, const QString& Caption, int Slot,
                                 std::function<void()> OnClick) {
     TSkBmpButton* button = AddButton(Client(), Name, Caption, ToolSize, std::move(OnClick));
-    button->move(Left, 310);
+    button->move(10 + Slot * ButtonSlot, ButtonRow);
     return button;
   };
-  btnPlayClip = addButton("btnPlayClip", QStringLiteral("Play Clip"), 158, [this] { PlayClip(); });
-  btnmarkin = addButton("btnmarkin", QStringLiteral("Set Start"), 248, [this] { MarkIn(); });
-  btnmarkout = addButton("btnmarkout", QStringLiteral("Set End"), 322, [this] { MarkOut(); });
-  btnadd = addButton("btnadd", QStringLiteral("Add"), 411, [this] { AddPart(); });
-  btndelete = addButton("btndelete", QStringLiteral("Delete"), 485, [this] { DeletePart(); });
+  btnPlayClip = addButton("btnPlayClip", QStringLiteral("Play Clip"), 2, [this] { PlayClip(); });
+  btnmarkin = addButton("btnmarkin", QStringLiteral("Set Start"), 3, [this] { MarkIn(); });
+  btnmarkout = addButton("btnmarkout", QStringLiteral("Set End"), 4, [this] { MarkOut(); });
+  btnadd = addButton("btnadd", QStringLiteral("Add"), 5, [this] { AddPart(); });
+  btndelete = addButton("btndelete", QStringLiteral("Delete"), 6, [this] { DeletePart(); });
   btndelete->setEnabled(false);
 
   lvCutVideo = new TSkListView(Client());
@@ -160,6 +161,7 @@ void TClipfrm::TakePlayerEvents() {
 
 void TClipfrm::showEvent(QShowEvent* Event) {
   TSkinForm::showEvent(Event);
+  DressButtons({btnPlayClip, btnmarkin, btnmarkout, btnadd, btndelete});
   OkButton()->setFocus();
   if (FScreen) return;
   FScreen = std::make_unique<TPlayerScreen>(PanelVideo, FPlayer);
@@ -323,7 +325,8 @@ void TClipfrm::Stop() {
 }
 
 void TClipfrm::Position(int64_t Time) {
-  if (!FSession || FPlayer.Seeking() || btnPlay->property("Tag").toInt() != 1) return;
+  // Only while playing: the pause button shows then.
+  if (!FSession || FPlayer.Seeking() || btnPause->isHidden()) return;
   if (FPositionSkip > 0) {
     --FPositionSkip;
     return;

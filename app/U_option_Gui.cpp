@@ -59,6 +59,7 @@ void Toptionfrm::showEvent(QShowEvent* Event) {
   EdtPath->setText(FSettings.Value(TMainSettings::SnapshotPath));
   CbbFormat->setCurrentIndex(SnapshotFormatIndex(FSettings.Value(TMainSettings::SnapshotExt)));
   TSkinForm::showEvent(Event);
+  DressButtons({btnBrowse});
   OkButton()->setFocus();
 }
 

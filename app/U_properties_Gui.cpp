@@ -40,18 +40,18 @@ QString Fitted(const TSkLabel* Label, const QString& Text) {
 
 TFilePropertiesFrm::TFilePropertiesFrm(QWidget* Parent)
     : TSkinForm(QStringLiteral("File Properties"), Parent) {
-  SetClientSize(QSize(340, 262));
-  lblFileName = AddRow(Client(), QStringLiteral("File Name:"), 14, 12, 226);
-  lblTimeLength = AddRow(Client(), QStringLiteral("Time Length:"), 14, 12 + RowHeight, 226);
-  grpVideo = AddGroup(Client(), QStringLiteral("Video"), QRect(10, 62, 155, 150));
-  grpAudio = AddGroup(Client(), QStringLiteral("Audio"), QRect(175, 62, 155, 150));
-  lblResolution = AddRow(grpVideo, QStringLiteral("Resolution:"), 8, 28, 60);
-  lblVideoBitRate = AddRow(grpVideo, QStringLiteral("Bit Rate:"), 8, 28 + 2 * RowHeight, 60);
-  lblFrameRate = AddRow(grpVideo, QStringLiteral("Frame Rate:"), 8, 28 + 4 * RowHeight, 60);
-  lblSampleRate = AddRow(grpAudio, QStringLiteral("Sample Rate:"), 8, 28, 60);
-  lblChannel = AddRow(grpAudio, QStringLiteral("Channel:"), 8, 28 + 2 * RowHeight, 60);
-  lblAudioBitRate = AddRow(grpAudio, QStringLiteral("Bit Rate:"), 8, 28 + 4 * RowHeight, 60);
-  OkButton()->move(255, 226);
+  SetClientSize(QSize(380, 262));
+  lblFileName = AddRow(Client(), QStringLiteral("File Name:"), 14, 12, 266);
+  lblTimeLength = AddRow(Client(), QStringLiteral("Time Length:"), 14, 12 + RowHeight, 266);
+  grpVideo = AddGroup(Client(), QStringLiteral("Video"), QRect(10, 62, 175, 150));
+  grpAudio = AddGroup(Client(), QStringLiteral("Audio"), QRect(195, 62, 175, 150));
+  lblResolution = AddRow(grpVideo, QStringLiteral("Resolution:"), 8, 28, 72);
+  lblVideoBitRate = AddRow(grpVideo, QStringLiteral("Bit Rate:"), 8, 28 + 2 * RowHeight, 72);
+  lblFrameRate = AddRow(grpVideo, QStringLiteral("Frame Rate:"), 8, 28 + 4 * RowHeight, 72);
+  lblSampleRate = AddRow(grpAudio, QStringLiteral("Sample Rate:"), 8, 28, 72);
+  lblChannel = AddRow(grpAudio, QStringLiteral("Channel:"), 8, 28 + 2 * RowHeight, 72);
+  lblAudioBitRate = AddRow(grpAudio, QStringLiteral("Bit Rate:"), 8, 28 + 4 * RowHeight, 72);
+  OkButton()->move(295, 226);
 }
 
 void TFilePropertiesFrm::ShowProperties(const TFileProperties& Properties) {

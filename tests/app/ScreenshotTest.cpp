@@ -1,6 +1,7 @@
 // Pictures of the splash and the main window as the screen shows them, saved into
 // the build tree. The xvfb run of these tests shows them on a real X server.
 #include "AppTestSupport.h"
+#include "EngineHost.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "SkEdit.h"
@@ -211,7 +212,7 @@ TEST_F(DialogScreenshots, OptionsWindow) {
   const QImage shot = Show(form, QStringLiteral("options.png"));
   EXPECT_EQ(form.CbbFormat->currentIndex(), 1);
   EXPECT_EQ(form.EdtPath->text(), settings.Value(TMainSettings::SnapshotPath));
-  EXPECT_TRUE(form.OkButton()->hasFocus());
+  EXPECT_EQ(form.focusWidget(), form.OkButton());
   EXPECT_FALSE(shot.isNull());
 }
 
@@ -244,10 +245,14 @@ TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
 }
 
 TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
+  InstallEngineHost();
   FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   {
     TFFPlayer player;
+    ASSERT_TRUE(player.LoadAVLib(FENNICK_LIBAV_DIR)) << player.LastErrMsg();
+    player.VideoDriver = vdX11;
+    player.AudioDriver = adDummy;
     TFileOption entry;
     entry.Input.FileName = fixtures::Path(fixtures::Media::Mp4H264Aac);
     entry.SourceFrameSize = QStringLiteral("320x240");
