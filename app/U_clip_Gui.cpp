@@ -142,7 +142,11 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   };
 }
 
-TClipfrm::~TClipfrm() = default;
+TClipfrm::~TClipfrm() {
+  // A window freed without closing must not leave the player calling into it.
+  if (FScreen) FPlayer.Stop(true);
+  ClearPlayerEvents(FPlayer);
+}
 
 void TClipfrm::TakePlayerEvents() {
   ClearPlayerEvents(FPlayer);
