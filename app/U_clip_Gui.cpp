@@ -69,6 +69,12 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
     MarkerMoved(TClipColumn::End);
   };
 
+  // The end of the file does not stop the window while a marker is being dragged.
+  TrckVideo->OnSegStartMouseDown = TrckVideo->OnSegendMouseDown =
+      [this](TVelTrackbar*, Qt::MouseButton, QPoint) { FMarkerHeld = true; };
+  TrckVideo->OnSegStartMouseUp = TrckVideo->OnSegEndMouseUp =
+      [this](TVelTrackbar*, Qt::MouseButton, QPoint) { FMarkerHeld = false; };
+
   btnPlay = AddToolButton(Client(), QStringLiteral("Play"), QPoint(10, ButtonRow));
   btnPause = AddToolButton(Client(), QStringLiteral("Pause"), QPoint(10, ButtonRow));
   btnPause->hide();
@@ -348,7 +354,7 @@ void TClipfrm::Position(int64_t Time) {
 }
 
 void TClipfrm::PlayState(TPlayState State) {
-  if (State == psEnd) Stop();
+  if (State == psEnd && !FMarkerHeld) Stop();
 }
 
 bool TClipfrm::eventFilter(QObject* Watched, QEvent* Event) {

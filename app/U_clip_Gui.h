@@ -94,6 +94,7 @@ class TClipfrm : public TSkinForm {
   TClipColumn FEditColumn = TClipColumn::Start;
   bool FUpdating = false;
   bool FPlayingClip = false;
+  bool FMarkerHeld = false;
   bool FWasPlaying = false;
   int FPositionSkip = 0;
 };

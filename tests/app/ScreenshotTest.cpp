@@ -7,6 +7,7 @@
 #include "SkEdit.h"
 #include "SkLabel.h"
 #include "SkListVw.h"
+#include "ServedFiles.h"
 #include "SkBtnEdt.h"
 #include "SkCmboBx.h"
 #include "SkBmpBtn.h"
@@ -167,19 +168,6 @@ TEST(Screenshots, SeekBarStates) {
     EXPECT_EQ(shot.pixelColor(origin + tick).rgb(), rendered.pixelColor(tick).rgb()) << i;
   }
 }
-
-// Answers each download at once with the file's text, as a server would.
-class TServedFiles : public IDownloader {
- public:
-  void Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
-                TDone OnDone) override {
-    WriteTextFile(FileName, Files.value(Url.fileName()));
-    OnProgress(1, 1);
-    OnDone(true, QString());
-  }
-  void Abort() override {}
-  QMap<QString, QByteArray> Files;
-};
 
 // The options, properties, update and clip windows as a user sees them.
 class DialogScreenshots : public ::testing::Test {
