@@ -5,7 +5,9 @@
 #include "U_option.h"
 #include "U_option_Gui.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -42,6 +44,10 @@ TEST(OptionsWindow, OkWritesOnlyWhatTheUserChanged) {
       return c.Chosen;
     };
     form.ShowMessage = [&](const QString& Text) { messages << Text; };
+    // The folder is chosen, never typed.
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QCoreApplication::sendEvent(form.EdtPath, &key);
+    EXPECT_EQ(form.EdtPath->text(), folder.Path()) << c.Name;
     form.EdtPath->OnButtonClick();
     form.CbbFormat->setCurrentIndex(c.Format);
     form.accept();
