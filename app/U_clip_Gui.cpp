@@ -17,7 +17,9 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 
 namespace {
@@ -29,6 +31,31 @@ constexpr int ButtonSlot = 78;
 constexpr int ButtonRow = 310;
 // The editor sits this far inside its cell.
 constexpr int EditorInset = 3;
+
+// Window colour values 0xDE8A20 and 0xD8E9EC.
+const QColor SelectedRowColor(0x20, 0x8A, 0xDE);
+const QColor SelectedStartColor(0xEC, 0xE9, 0xD8);
+
+// Rows drawn as the list of parts wants them: the selected row in blue with its start cell
+// light, every text on one line, centred vertically and cut with an ellipsis.
+class TPartRowDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
+             const QModelIndex& Index) const override {
+    const bool selected = Option.state & QStyle::State_Selected;
+    const bool startCell = selected && Index.column() == 1;
+    if (selected) Painter->fillRect(Option.rect, startCell ? SelectedStartColor : SelectedRowColor);
+    const QRect text = Option.rect.adjusted(2, 0, -2, 0);
+    Painter->setPen(selected && !startCell ? QColor(Qt::white)
+                                           : Option.palette.color(QPalette::Text));
+    Painter->setFont(Option.font);
+    Painter->drawText(
+        text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+        Option.fontMetrics.elidedText(Index.data().toString(), Qt::ElideRight, text.width()));
+  }
+};
 
 QToolButton* AddToolButton(QWidget* Parent, const QString& Caption, QPoint At) {
   auto* button = new QToolButton(Parent);
@@ -105,6 +132,7 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   lvCutVideo->setObjectName(QStringLiteral("lvCutVideo"));
   lvCutVideo->setGeometry(10, 346, 545, 150);
   lvCutVideo->setRootIsDecorated(false);
+  lvCutVideo->setItemDelegate(new TPartRowDelegate(lvCutVideo));
   lvCutVideo->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Start Time"),
                                QStringLiteral("End Time"), QStringLiteral("Duration")});
   for (int column = 0; column < 4; ++column)
