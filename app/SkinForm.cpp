@@ -94,6 +94,17 @@ TSkBmpButton* TSkinForm::CancelButton() {
   return FCancel;
 }
 
+void TSkinForm::DressButtons(std::initializer_list<TSkBmpButton*> Buttons) {
+  const TSkBmpButton* ok = OkButton();
+  for (TSkBmpButton* button : Buttons) {
+    TSkButtonBitmaps& bitmaps = button->Bitmaps();
+    bitmaps.SetUp(ok->Bitmaps().Up());
+    bitmaps.SetHot(ok->Bitmaps().Hot());
+    bitmaps.SetDown(ok->Bitmaps().Down());
+    button->SetButtonBorder(ok->ButtonBorder());
+  }
+}
+
 void TSkinForm::SetClientSize(const QSize& Size) {
   resize(Size.width() + 2 * FrameWidth, Size.height() + CaptionHeight + FrameWidth);
 }

@@ -8,6 +8,7 @@
 #include <QRegion>
 
 #include <functional>
+#include <initializer_list>
 
 class QLabel;
 class TSkBmpButton;
@@ -46,6 +47,13 @@ class TSkinForm : public QDialog {
 
   void done(int Result) override;
 
+  // Gives the dialog's own buttons the pictures the skin gave OK, so that all look alike.
+  void DressButtons(std::initializer_list<TSkBmpButton*> Buttons);
+
+  // A bitmap button of the given name and caption, which calls OnClick when pressed.
+  static TSkBmpButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption,
+                                 QSize Size, std::function<void()> OnClick);
+
  protected:
   void showEvent(QShowEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
@@ -53,8 +61,6 @@ class TSkinForm : public QDialog {
 
  private:
   QLabel* AddPiece(const char* Name);
-  TSkBmpButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption, QSize Size,
-                          std::function<void()> OnClick);
   void Layout();
   bool DragCaption(QEvent* Event);
 

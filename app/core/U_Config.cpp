@@ -334,9 +334,9 @@ QString ReadIniValue(const QString& FileName, const QString& Section, const QStr
   return TIniFile(FileName).ReadString(Section, Ident, Default);
 }
 
-QString ReadUrlConfig(const QString& Ident) {
+QString ReadUrlConfig(const QString& Ident, const QString& Default) {
   return ReadIniValue(ProgramFolder() + QStringLiteral("URL.cfg"), QStringLiteral("URL"), Ident,
-                      DefaultHomePage);
+                      Default);
 }
 
 QString GetFileVersionText(bool WithBuild) {

@@ -126,8 +126,8 @@ constexpr uint32_t SwapRedBlue(uint32_t Color) {
 QString ReadIniValue(const QString& FileName, const QString& Section, const QString& Ident,
                      const QString& Default);
 
-// A page location ("HomePage", "HelpPage") from "URL.cfg" in the program folder.
-QString ReadUrlConfig(const QString& Ident);
+// A location ("HomePage", "HelpPage", "UpdateServer") from "URL.cfg" in the program folder.
+QString ReadUrlConfig(const QString& Ident, const QString& Default = DefaultHomePage);
 
 // The program's version, "1.2.3" or with the build number "1.2.3.4".
 QString GetFileVersionText(bool WithBuild);

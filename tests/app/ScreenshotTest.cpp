@@ -1,13 +1,28 @@
 // Pictures of the splash and the main window as the screen shows them, saved into
 // the build tree. The xvfb run of these tests shows them on a real X server.
 #include "AppTestSupport.h"
+#include "EngineHost.h"
+#include "FFLoad.h"
+#include "MediaFixtures.h"
+#include "SkEdit.h"
+#include "SkLabel.h"
+#include "SkListVw.h"
+#include "ServedFiles.h"
+#include "SkBtnEdt.h"
+#include "SkCmboBx.h"
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkinForm.h"
 #include "Startup.h"
 #include "U_Config.h"
 #include "U_Main.h"
+#include "U_FileOption.h"
 #include "U_about.h"
+#include "U_clip_Gui.h"
+#include "U_option_Gui.h"
+#include "U_properties.h"
+#include "U_properties_Gui.h"
+#include "U_updata_Gui.h"
 #include "VelTrackbar.h"
 
 #include <QDeadlineTimer>
@@ -19,6 +34,7 @@
 #include <QVBoxLayout>
 #include <QScreen>
 #include <QThread>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -151,6 +167,100 @@ TEST(Screenshots, SeekBarStates) {
     const QPoint tick(bars[i]->TickX(), 14);
     EXPECT_EQ(shot.pixelColor(origin + tick).rgb(), rendered.pixelColor(tick).rgb()) << i;
   }
+}
+
+// The options, properties, update and clip windows as a user sees them.
+class DialogScreenshots : public ::testing::Test {
+ protected:
+  void SetUp() override { SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR)); }
+  void TearDown() override { SetProgramFolder(QString()); }
+
+  static void Present(TSkinForm& Form) {
+    Form.move(40, 40);
+    Form.show();
+    Settle();
+  }
+  static QImage Show(TSkinForm& Form, const QString& Name) {
+    Present(Form);
+    return Grab(Form, Name);
+  }
+  static QImage Grab(TSkinForm& Form, const QString& Name) {
+    const QImage shot = GrabScreen(Name);
+    const QRect onScreen = Form.frameGeometry();
+    EXPECT_TRUE(shot.rect().contains(onScreen));
+    return shot.copy(onScreen);
+  }
+};
+
+TEST_F(DialogScreenshots, OptionsWindow) {
+  TScratchFolder folder;
+  WriteTextFile(folder.File("Fennick.ini"), "[Output]\nSnapshotExt=jpg\n");
+  TMainSettings settings(folder.File("Fennick.ini"), DataPlacesFor(folder.Path() + "/", true));
+  Toptionfrm form(settings);
+  const QImage shot = Show(form, QStringLiteral("options.png"));
+  EXPECT_EQ(form.CbbFormat->currentIndex(), 1);
+  EXPECT_EQ(form.EdtPath->text(), settings.Value(TMainSettings::SnapshotPath));
+  EXPECT_EQ(form.focusWidget(), form.OkButton());
+  EXPECT_FALSE(shot.isNull());
+}
+
+TEST_F(DialogScreenshots, PropertiesWindow) {
+  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+  TFileOption entry;
+  entry.Input.FileName = fixtures::Path(fixtures::Media::Mp4H264Aac);
+  entry.Duration = 3000000;
+  entry.SourceFrameSize = QStringLiteral("320x240");
+  TFilePropertiesFrm form;
+  form.ShowProperties(FilePropertiesOf(entry));
+  FFLoader().Unload(AllLibraries);
+  Show(form, QStringLiteral("properties.png"));
+  EXPECT_EQ(form.lblFrameRate->Caption(), QStringLiteral("25.00 fps"));
+  EXPECT_EQ(form.lblChannel->Caption(), QStringLiteral("Stereo"));
+}
+
+TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
+  TScratchFolder cache;
+  auto served = std::make_unique<TServedFiles>();
+  served->Files[QStringLiteral("update.ini")] = "[Fennick]\nVersion=99.0.0.0\n";
+  served->Files[QStringLiteral("whatsnew.xml")] =
+      "<whatsnew>\n  <item>Clips keep their times to the frame.</item>\n</whatsnew>\n";
+  TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
+  Show(form, QStringLiteral("update.png"));
+  EXPECT_TRUE(form.mmonew->isVisible());
+  EXPECT_EQ(form.lbVersion->Caption(), QStringLiteral("99.0.0.0"));
+  EXPECT_TRUE(form.mmonew->toPlainText().contains(QStringLiteral("to the frame")));
+}
+
+TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+    GTEST_SKIP() << "the player draws only into a window of a real X server";
+  InstallEngineHost();
+  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+  {
+    TFFPlayer player;
+    ASSERT_TRUE(player.LoadAVLib(FENNICK_LIBAV_DIR)) << player.LastErrMsg();
+    player.VideoDriver = vdX11;
+    player.AudioDriver = adDummy;
+    TFileOption entry;
+    entry.Input.FileName = fixtures::Path(fixtures::Media::Mp4H264Aac);
+    entry.SourceFrameSize = QStringLiteral("320x240");
+    TClipFile part = NewClipFile(entry.SourceFrameSize);
+    part.Title = QStringLiteral("Part_0");
+    part.StartTime = 500000;
+    part.EndTime = 2000000;
+    TClipfrm form(player, entry, 1, {part});
+    Present(form);
+    form.SelectRow(0, TClipColumn::End);
+    Settle();
+    Grab(form, QStringLiteral("clip.png"));
+    EXPECT_EQ(form.lvCutVideo->topLevelItemCount(), 1);
+    EXPECT_TRUE(form.ItemEdit->isVisible());
+    EXPECT_EQ(form.ItemEdit->text(), QStringLiteral("00:00:02"));
+    form.reject();
+  }
+  FFLoader().Unload(AllLibraries);
 }
 
 }  // namespace

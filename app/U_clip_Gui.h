@@ -1,0 +1,105 @@
+// The clip window: cuts one list entry into parts while its file plays in the shared player.
+#pragma once
+
+#include "FFPlayer.h"
+#include "SkinForm.h"
+#include "U_clip.h"
+
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QToolButton;
+class QTreeWidgetItem;
+class TPlayerScreen;
+class TSkEdit;
+class TSkListView;
+class TVelTrackbar;
+struct TFileOption;
+
+class TClipfrm : public TSkinForm {
+  Q_OBJECT
+
+ public:
+  // Parts is the entry's parts (empty when it has none); the first new part takes the
+  // number NextPartNumber.
+  TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPartNumber,
+           const TClipList& Parts, QWidget* Parent = nullptr);
+  ~TClipfrm() override;
+
+  QWidget* PanelVideo;
+  QLabel *lblpos, *lbllen;
+  TVelTrackbar* TrckVideo;
+  QToolButton *btnPlay, *btnPause, *btnStop;
+  TSkBmpButton *btnPlayClip, *btnmarkin, *btnmarkout, *btnadd, *btndelete;
+  TSkListView* lvCutVideo;
+  TSkEdit* ItemEdit;
+  QTimer tmrpos;
+
+  // The player has opened the file: the bar's steps follow its frames (or microseconds).
+  void FileOpened(int64_t Duration, const std::optional<TVideoStreamInfo>& Video);
+  // What the buttons do.
+  void MarkIn();
+  void MarkOut();
+  void AddPart();
+  void DeletePart();
+  void PlayClip();
+  void Stop();
+  // A press on a row's cell: the editor opens over the start or the end.
+  void SelectRow(int Row, TClipColumn Column);
+  // The editor lost the focus after a change.
+  void EditorDone();
+
+  // The parts as OK stored them.
+  const TClipList& Parts() const { return FParts; }
+  const TClipSession* Session() const { return FSession.get(); }
+
+  // The question whether to keep changes (QMessageBox::Yes, No or Cancel) and the refusal of
+  // a typed time; tests answer them.
+  std::function<int(const QString& Text)> AskSaveChanges;
+  std::function<void(const QString& Text)> ShowRefusal;
+
+ public slots:
+  void accept() override;
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* Event) override;
+  void done(int Result) override;
+  // Wheel turns and presses outside the rows close the time editor.
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  void TakePlayerEvents();
+  void Position(int64_t Time);
+  void PlayState(TPlayState State);
+  void ShowRow(int Row);
+  int SelectedRow() const;
+  // The selected row's start or end follows the marker.
+  void MarkerMoved(TClipColumn Column);
+  void SetMarkers(TClipSegment Segment);
+  void PlaceEditor();
+  void SeekTo(int64_t Time);
+
+  TCustomPlayer& FPlayer;
+  std::unique_ptr<TPlayerScreen> FScreen;
+  QString FFile;
+  QString FFrameSize;
+  int FNextPartNumber;
+  TClipList FParts;
+  std::unique_ptr<TClipSession> FSession;
+  TClipColumn FEditColumn = TClipColumn::Start;
+  bool FUpdating = false;
+  bool FPlayingClip = false;
+  bool FMarkerHeld = false;
+  bool FWasPlaying = false;
+  int FPositionSkip = 0;
+};
+
+// The clip window over the main window. True when OK handed back Parts (an empty list takes
+// every part away); false when the entry keeps its parts.
+bool ShowClipDialog(TCustomPlayer& Player, const TFileOption& Entry, int NextPartNumber,
+                    TClipList& Parts, QWidget* Parent);

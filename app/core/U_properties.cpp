@@ -1,0 +1,67 @@
+#include "U_properties.h"
+
+#include "FFDecode.h"
+#include "U_Config.h"
+#include "U_FileOption.h"
+#include "VelLog.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+QString FrameRateText(int Num, int Den) {
+  if (Num <= 0 || Den <= 0) return UnknownProperty;
+  return QStringLiteral("%1 fps").arg(static_cast<double>(Num) / Den, 0, 'f', 2);
+}
+
+QString BitRateText(int BitRate) {
+  if (BitRate <= 0) return UnknownProperty;
+  return QStringLiteral("%1 kbps").arg(BitRate / 1000);
+}
+
+QString ChannelText(int Channels) {
+  if (Channels <= 0) return UnknownProperty;
+  if (Channels == 1) return QStringLiteral("Mono");
+  if (Channels == 2) return QStringLiteral("Stereo");
+  return QStringLiteral("%1 Channels").arg(Channels);
+}
+
+namespace {
+
+void ReadStreams(const QString& File, TFileProperties& Properties) {
+  TFFDecoder decoder;
+  if (!decoder.LoadFile(QFile::encodeName(File).toStdString())) {
+    VelLog.WriteError(QString::fromStdString(decoder.LastErrMsg()));
+    return;
+  }
+  for (int i = 0; i < decoder.StreamCount(); ++i) {
+    TVideoStreamInfo video;
+    TAudioStreamInfo audio;
+    if (decoder.IsVideoStream(i) && decoder.GetVideoStreamInfo(i, video)) {
+      Properties.FrameRate = FrameRateText(video.FrameRateNum, video.FrameRateDen);
+      Properties.VideoBitRate = BitRateText(video.BitRate);
+    } else if (decoder.IsAudioStream(i) && decoder.GetAudioStreamInfo(i, audio)) {
+      Properties.AudioBitRate = BitRateText(audio.BitRate);
+      Properties.SampleRate =
+          audio.SampleRate > 0 ? QStringLiteral("%1 Hz").arg(audio.SampleRate) : UnknownProperty;
+      Properties.Channel = ChannelText(audio.Channels);
+    }
+  }
+  decoder.CloseFile();
+}
+
+}  // namespace
+
+TFileProperties FilePropertiesOf(const TFileOption& Entry) {
+  const QString input = QFile::decodeName(QByteArray::fromStdString(Entry.Input.FileName));
+  TFileProperties properties{
+      Entry.DisplayName.isEmpty() ? QFileInfo(input).fileName() : Entry.DisplayName,
+      SecondsToTimeText(Entry.Duration / 1000000),
+      Entry.SourceFrameSize,
+      UnknownProperty,
+      UnknownProperty,
+      UnknownProperty,
+      UnknownProperty,
+      UnknownProperty};
+  ReadStreams(input, properties);
+  return properties;
+}

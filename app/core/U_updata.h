@@ -1,0 +1,89 @@
+// The check for a newer version on the download server: fetch "update.ini", compare its
+// version with ours, and fetch "whatsnew.xml" when the server's is newer. Everything runs on
+// the caller's thread through the event loop; nothing blocks.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSaveFile;
+
+// One download at a time into a file. The file appears only when the server answered with
+// success and every byte arrived; a failure leaves no file and no earlier one behind.
+class IDownloader {
+ public:
+  using TProgress = std::function<void(int64_t Position, int64_t Maximum)>;
+  using TDone = std::function<void(bool Ok, const QString& Error)>;
+
+  virtual ~IDownloader() = default;
+  virtual void Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
+                        TDone OnDone) = 0;
+  // Stops the download under way; its Done is never called.
+  virtual void Abort() = 0;
+};
+
+class TNetDownloader final : public QObject, public IDownloader {
+ public:
+  // A transfer that receives nothing for TimeoutMs fails.
+  explicit TNetDownloader(int TimeoutMs = 30000, QObject* Parent = nullptr);
+  ~TNetDownloader() override;
+
+  void Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
+                TDone OnDone) override;
+  void Abort() override;
+
+ private:
+  void Finish();
+
+  QNetworkAccessManager* FManager;
+  QNetworkReply* FReply = nullptr;
+  std::unique_ptr<QSaveFile> FFile;
+  TDone FDone;
+  int FTimeoutMs;
+};
+
+enum TUpdateResult { urLatest = 0, urOlder = 1, urFailed = 2 };
+
+// The text the update window shows for a result.
+QString UpdateResultText(TUpdateResult Result);
+// round(Position x 100 / Maximum); nothing when either is 0 (the size is not known yet).
+std::optional<int> ProgressPercent(int64_t Position, int64_t Maximum);
+// The server named by "URL.cfg" (key "UpdateServer"), or our own.
+QString UpdateServer();
+// Where the downloaded files go: the user's cache, since the program folder may be read-only.
+QString UpdateCacheFolder();
+
+class TUpdateCheck {
+ public:
+  TUpdateCheck(IDownloader& Downloader, const QString& Server, const QString& CacheFolder,
+               const QString& OwnVersion);
+  ~TUpdateCheck();
+
+  void Start();
+  // Stops the check; no event fires afterwards.
+  void Cancel();
+  bool Running() const { return FRunning; }
+
+  std::function<void(int Percent)> OnProgress;
+  // The check ended without a newer version.
+  std::function<void(TUpdateResult Result)> OnResult;
+  // A newer version; WhatsNew stays empty when its text could not be fetched.
+  std::function<void(const QString& Version, const QString& WhatsNew)> OnNewVersion;
+
+ private:
+  void Fetch(const QString& Name, std::function<void(bool Ok)> Then);
+  void VersionArrived(bool Ok);
+  void End();
+
+  IDownloader& FDownloader;
+  QString FServer, FCacheFolder, FOwnVersion, FPublished;
+  bool FRunning = false;
+};

@@ -1,0 +1,56 @@
+#include "ServedFiles.h"
+#include "SkEdit.h"
+#include "SkLabel.h"
+#include "SkPrgres.h"
+#include "U_Config.h"
+#include "U_updata_Gui.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(UpdateWindow, ShowsWhatTheServerSaid) {
+  const QByteArray own = "[Fennick]\nVersion=" + GetFileVersionText(true).toLatin1() + "\n";
+  const struct {
+    const char* Name;
+    QMap<QString, QByteArray> Files;
+    QString Info;  // empty: the news are shown instead
+    QString Version;
+  } cases[] = {
+      {"equal", {{"update.ini", own}}, UpdateResultText(urLatest), {}},
+      {"older", {{"update.ini", "[Fennick]\nVersion=0.9\n"}}, UpdateResultText(urOlder), {}},
+      {"missing", {}, UpdateResultText(urFailed), {}},
+      {"newer",
+       {{"update.ini", "[Fennick]\nVersion=9.1\n"}, {"whatsnew.xml", "faster"}},
+       {},
+       "9.1"},
+  };
+  for (const auto& c : cases) {
+    TScratchFolder cache;
+    auto served = std::make_unique<TServedFiles>();
+    served->Files = c.Files;
+    TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
+    form.show();
+    EXPECT_TRUE(form.progress->isHidden()) << c.Name;
+    const QString info = form.lblUpdateinfo->isHidden() ? QString() : form.lblUpdateinfo->Caption();
+    EXPECT_EQ(info, c.Info) << c.Name;
+    EXPECT_EQ(form.mmonew->isHidden(), !c.Info.isEmpty()) << c.Name;
+    EXPECT_EQ(form.lblURL->isHidden(), !c.Info.isEmpty()) << c.Name;
+    EXPECT_EQ(form.lbVersion->Caption(), c.Version) << c.Name;
+  }
+}
+
+TEST(UpdateWindow, ClosingAbortsTheDownload) {
+  TScratchFolder cache;
+  auto served = std::make_unique<TServedFiles>();
+  served->Hold = true;
+  TServedFiles& server = *served;
+  TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
+  form.show();
+  EXPECT_TRUE(form.Check().Running());
+  form.reject();
+  EXPECT_FALSE(form.Check().Running());
+  EXPECT_EQ(server.Aborts, 1);
+}
+
+}  // namespace
