@@ -651,6 +651,7 @@ class TCustomFFmpeg {
   static TOutputStream& Root(TOutputStream& ost);
   int OutputPacket(TInputStream& ist, int istIndex, const AVPacket* pkt);
   bool PastStartTime(const TInputStream& ist) const;
+  double OutputTime(const TInputStream& ist) const;
   static void AdvanceCopyClock(TInputStream& ist, const AVPacket& pkt);
   void EmulateRate(const TInputStream& ist);
   int Decode(TInputStream& ist, int istIndex, const AVPacket* pkt);
@@ -660,6 +661,8 @@ class TCustomFFmpeg {
   void ProcessDecodedFrame(TInputStream& ist, int istIndex, AVFrame* frame);
   void ProcessAudioFrame(TInputStream& ist, int istIndex, const AVFrame& frame);
   int ToPackedS16(TInputStream& ist, const AVFrame& frame);
+  void ClipSoundToCut(TInputStream& ist, int rate, int channels, const uint8_t*& samples,
+                      int& size) const;
   int DecodeSubtitle(TInputStream& ist, int istIndex, const AVPacket* pkt);
   void DrainInputStream(TInputStream& ist, int istIndex, bool flushEncoders);
   void FlushEncoder(TOutputStream& ost);

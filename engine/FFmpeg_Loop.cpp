@@ -331,6 +331,12 @@ bool TCustomFFmpeg::PastStartTime(const TInputStream& ist) const {
   return FSettings.StartTime == 0 || ist.Pts >= FSettings.StartTime;
 }
 
+// Where a stream's clock stands on the outputs' time line, in seconds: the start of the cut is
+// 0 there, whether the start was sought in the input or is skipped while decoding.
+double TCustomFFmpeg::OutputTime(const TInputStream& ist) const {
+  return double(ist.Pts - FSettings.StartTime) / AV_TIME_BASE;
+}
+
 // Copied packets move the clock by their own duration.
 void TCustomFFmpeg::AdvanceCopyClock(TInputStream& ist, const AVPacket& pkt) {
   const AVCodecParameters& par = *ist.St->codecpar;
@@ -422,10 +428,33 @@ void TCustomFFmpeg::ProcessAudioFrame(TInputStream& ist, int istIndex, const AVF
     OnAudioHook(this, samples, ist.Pts, bytes, frame.sample_rate, channels, AV_SAMPLE_FMT_S16);
   ScaleVolume(reinterpret_cast<int16_t*>(samples), size_t(bytes) / 2, FSettings.AudioVolume);
   EmulateRate(ist);
-  if (!PastStartTime(ist)) return;
+  const uint8_t* kept = samples;
+  int size = bytes;
+  ClipSoundToCut(ist, frame.sample_rate, channels, kept, size);
+  if (size <= 0) return;
   for (TOutputStream* ost : FOutputStreams)
     if (ost->SourceIndex == istIndex && ost->EncodingNeeded)
-      DoAudioOut(*ost, ist, samples, bytes, frame.sample_rate, channels);
+      DoAudioOut(*ost, ist, kept, size, frame.sample_rate, channels);
+}
+
+// Keeps the part of a block of sound that lies inside the cut, to the sample. A seek lands on
+// the key frame before the asked start, so the sound decoded from there would run ahead of the
+// first picture, and the last packet before the end of a limited recording runs past it. The
+// stream's clock moves to the first sample kept.
+void TCustomFFmpeg::ClipSoundToCut(TInputStream& ist, int rate, int channels,
+                                   const uint8_t*& samples, int& size) const {
+  const int sampleBytes = 2 * channels;
+  const int64_t count = size / sampleBytes;
+  const double time = OutputTime(ist);
+  const int64_t first = std::clamp<int64_t>(std::llround(-time * rate), 0, count);
+  int64_t last = count;
+  if (FSettings.RecordingTime != INT64_MAX) {
+    const double end = double(FSettings.RecordingTime) / AV_TIME_BASE;
+    last = std::clamp<int64_t>(std::llround((end - time) * rate), first, count);
+  }
+  ist.Pts += ff::av_rescale(first, AV_TIME_BASE, rate);
+  samples += first * sampleBytes;
+  size = int(last - first) * sampleBytes;
 }
 
 // Converts a decoded audio frame into FAudioBuffer. The byte count, or -1 when it cannot be.

@@ -190,7 +190,7 @@ void TCustomFFmpeg::SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCod
                               const uint8_t*& samples, int& size, int rate, int channels) {
   TOutputStream& root = Root(ost);
   const TInputStream& sync = *FInputStreams[ost.SyncSource];
-  const double syncTime = double(sync.Pts - FSettings.StartTime) / AV_TIME_BASE;
+  const double syncTime = OutputTime(sync);
   const int queued = ff::av_audio_fifo_size(root.Fifo);
   if (FSettings.AudioSyncMethod == 0) {
     // Never back in time once samples went out: the next input of a join may start a little
@@ -627,8 +627,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
   if (root.EncoderFlushed) return;
   AVCodecContext& encoder = *root.Encoder;
   const TInputStream& sync = *FInputStreams[ost.SyncSource];
-  const double syncTime =
-      double(sync.Pts - FSettings.StartTime) / AV_TIME_BASE / av_q2d(encoder.time_base);
+  const double syncTime = OutputTime(sync) / av_q2d(encoder.time_base);
   const bool variable = FOutputFiles[ost.FileIndex]->Ctx->oformat->flags & AVFMT_VARIABLE_FPS;
   int frames = VideoSyncFrames(FSettings.VideoSyncMethod, variable, syncTime, ost.SyncPts);
   if (double(frames) * av_q2d(encoder.time_base) > TimestampErrorThreshold) {

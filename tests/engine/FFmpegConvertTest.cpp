@@ -630,6 +630,45 @@ TEST_F(ConvertTest, RecordingTimeCutsTheOutput) {
   EXPECT_NEAR(probe.duration, 1.2, 0.1);
 }
 
+// A start inside the file seeks to the key frame before it: what lies between that key frame
+// and the start must go from the sound as well as from the pictures.
+TEST_F(ConvertTest, ACutThatStartsInsideTheFileStartsSoundAndPicturesTogether) {
+  const std::string sparseKeys = fixtures::Make(
+      "h264_aac_sparse_keys.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=4 -f lavfi -i "
+      "sine=frequency=440:sample_rate=44100:duration=4 -ac 2 -c:v libx264 -preset ultrafast "
+      "-pix_fmt yuv420p -g 50 -sc_threshold 0 -c:a aac -b:a 96k -shortest");
+  struct Case {
+    const char* Name;
+    std::string Input;
+    TOptionList Options;
+    double Duration;
+  };
+  const std::string mp3 = fixtures::Path(Media::Mp3AudioOnly);
+  const Case cases[] = {
+      {"cut1s.flv", sparseKeys, {{"ss", "1"}, {"t", "1"}}, 1.0},
+      {"tail.flv", sparseKeys, {{"ss", "2.5"}}, 1.5},
+      {"sound-only.flv", mp3, {{"ss", "1"}, {"t", "1"}}, 1.0},
+  };
+  const double frame = 0.04;
+  const double audioPacket = 1152.0 / 44100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string output = Output(c.Name);
+    auto task = MakeTask({c.Input}, output, FlashOptions("44100"), c.Options);
+    ASSERT_TRUE(RunTask(*task).Finished);
+    const std::vector<double> sound = PacketTimes(output, "a");
+    const std::vector<double> pictures = PacketTimes(output, "v");
+    ASSERT_FALSE(sound.empty());
+    EXPECT_NEAR(sound.front(), 0.0, audioPacket);
+    if (c.Input != mp3) {
+      ASSERT_FALSE(pictures.empty());
+      EXPECT_NEAR(pictures.front(), sound.front(), frame);
+    }
+    EXPECT_NEAR(ProbeMedia(output, false).duration, c.Duration, frame + audioPacket);
+  }
+}
+
 TEST_F(ConvertTest, AnOutputSizeLimitEndsTheRunEarly) {
   const std::string output = Output("limited.flv");
   auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output,
