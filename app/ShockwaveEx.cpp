@@ -31,8 +31,8 @@ void TShockwaveFlashEx::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), FBackground);
   if (FStill.isNull()) return;
-  const QSize size = FStill.size().scaled(this->size(), Qt::KeepAspectRatio);
-  QRect target(QPoint(), size);
+  // A still is a thumbnail: at its own size, never stretched, so the stage colour shows.
+  QRect target(QPoint(), FStill.size().boundedTo(size()));
   target.moveCenter(rect().center());
   painter.drawImage(target, FStill);
 }

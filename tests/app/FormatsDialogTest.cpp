@@ -1,0 +1,143 @@
+// The formats dialog driven through its controls, offscreen.
+#include "AppTestSupport.h"
+#include "ShockwaveEx.h"
+#include "SkCmboBx.h"
+#include "SkListVw.h"
+#include "SkRadChk.h"
+#include "SkSpnEdt.h"
+#include "U_Config.h"
+#include "U_Formats_Gui.h"
+#include "VelLog.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+namespace {
+
+class FormatsDialog : public testing::Test {
+ protected:
+  void SetUp() override {
+    InitVelLog(Scratch.Path());
+    SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
+    InitFileOption(Entry, QStringLiteral("320x240"));
+    Entry.Output.FileName = "/out/clip.flv";
+  }
+  void TearDown() override {
+    SetProgramFolder(QString());
+    VelLog = TVelLog();
+  }
+  // Shown, active, with its information boxes answered into Shown.
+  std::unique_ptr<TFormatsfrm> Open() {
+    auto dialog = std::make_unique<TFormatsfrm>(Entry, World);
+    dialog->ShowInformation = [this](const QString& Text) { Shown << Text; };
+    dialog->show();
+    QApplication::setActiveWindow(dialog.get());
+    return dialog;
+  }
+  // As the user picks an item: the box reports the change.
+  static void Pick(TSkComboBox* Box, int Index) {
+    Box->setCurrentIndex(Index);
+    emit Box->activated(Index);
+  }
+  static void Type(TSkSpinEdit* Edit, int Value) {
+    Edit->setFocus();
+    Edit->setText(QString::number(Value));
+  }
+
+  TScratchFolder Scratch;
+  TFileOption Entry;
+  TFormatsWorld World;
+  QStringList Shown;
+};
+
+TEST_F(FormatsDialog, TypingOneSideSetsTheOtherAndMakesTheProfileCustom) {
+  const struct {
+    bool Proportional;
+    bool Width;
+    int Typed;
+    int OtherAfter;
+  } cases[] = {{true, true, 640, 480},
+               {true, false, 241, 321},
+               {false, true, 640, 240},
+               {true, true, 1900, 1425}};
+  for (const auto& c : cases) {
+    auto dialog = Open();
+    ASSERT_EQ(dialog->cbbFormat->currentText(), "Flash Video for the web");
+    dialog->chkVideo->SetChecked(c.Proportional);
+    Type(c.Width ? dialog->edtWidth : dialog->edtHeight, c.Typed);
+    EXPECT_EQ((c.Width ? dialog->edtHeight : dialog->edtWidth)->IntValue(), c.OtherAfter)
+        << c.Typed;
+    EXPECT_EQ(dialog->cbbFormat->currentText(), "Custom");
+  }
+}
+
+TEST_F(FormatsDialog, OutputBoxesKeepAtLeastOneOutputAndH264PlaysTheFlv) {
+  Entry.Gflv = false;
+  auto dialog = Open();
+  dialog->chkgenerateswf->Toggle();
+  EXPECT_TRUE(dialog->chkgenerateswf->Checked());
+  dialog->chkgenerateflv->Toggle();
+  dialog->chkgenerateswf->Toggle();
+  EXPECT_FALSE(dialog->chkgenerateswf->Checked());
+  EXPECT_FALSE(dialog->chkGeneratehtml->isEnabled() || dialog->chkGeneratehtml->Checked());
+  dialog->chkgenerateflv->Toggle();
+  EXPECT_TRUE(dialog->chkgenerateflv->Checked());
+
+  dialog->chkgenerateswf->Toggle();
+  Pick(dialog->cbbFormat, 3);
+  EXPECT_EQ(dialog->cbbVideoEncoder->currentIndex(), 1);
+  EXPECT_TRUE(dialog->rbCreated->Checked());
+  EXPECT_FALSE(dialog->rbembed->isEnabled());
+  EXPECT_TRUE(dialog->cbbExt->ReadOnly());
+  dialog->chkgenerateflv->Toggle();
+  EXPECT_TRUE(dialog->chkgenerateflv->Checked());
+}
+
+TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
+  auto dialog = Open();
+  dialog->edtHeight->setText(QStringLiteral("1300"));
+  dialog->accept();
+  EXPECT_EQ(Shown, QStringList({ResolutionErrorText}));
+  EXPECT_FALSE(dialog->Written());
+  EXPECT_TRUE(dialog->isVisible());
+
+  dialog->edtHeight->setText(QStringLiteral("240"));
+  Pick(dialog->cbbFormat, 2);
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
+  dialog->BgColorbox->SetSelectedColor(0x0000FF);
+  dialog->accept();
+  ASSERT_TRUE(dialog->Written());
+  EXPECT_FALSE(dialog->isVisible());
+  const TFileOption& written = dialog->Entry();
+  EXPECT_EQ(written.Formatid, 3);
+  EXPECT_EQ(written.Output.VideoBitrate, 1024000);
+  EXPECT_TRUE(written.PlayerSkin.endsWith("/templates/Player/None.swf"));
+  EXPECT_EQ(written.SWFData.bgcolor, 0xFF0000u);
+}
+
+TEST_F(FormatsDialog, WithoutProfilesTheDialogSaysWhyAndOkWritesNothing) {
+  SetProgramFolder(Scratch.Path());
+  auto dialog = Open();
+  EXPECT_EQ(dialog->cbbFormat->count(), 0);
+  ASSERT_EQ(Shown.size(), 1);
+  EXPECT_TRUE(Shown[0].contains("Format.dat")) << Shown[0].toStdString();
+  EXPECT_EQ(dialog->lvSkin->topLevelItemCount(), 0);
+  dialog->accept();
+  EXPECT_FALSE(dialog->Written());
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(FormatsDialog, PreviewShowsTheChosenSkinOnTheChosenColour) {
+  auto dialog = Open();
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
+  dialog->BgColorbox->SetSelectedColor(0x00FF00);
+  dialog->BgColorbox->OnChange();
+  EXPECT_TRUE(dialog->SWF->Movie().endsWith("/Player01.swf"));
+  EXPECT_EQ(dialog->SWF->StillBackground(), QColor(0, 255, 0));
+  EXPECT_EQ(dialog->SWF->StillPicture(),
+            QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png")));
+  const QImage shown = dialog->SWF->grab().toImage();
+  EXPECT_EQ(shown.pixelColor(2, 2), QColor(0, 255, 0));
+}
+
+}  // namespace
