@@ -24,8 +24,8 @@ namespace {
 
 constexpr QSize ClientSize(660, 395);
 constexpr TColor PageFace = 0xF0F0F0;
-constexpr int LabelWidth = 80;
-constexpr int FieldLeft = 92;
+constexpr int LabelWidth = 88;
+constexpr int FieldLeft = 100;
 constexpr int FieldWidth = 190;
 constexpr int RowHeight = 60;
 

@@ -1,6 +1,8 @@
 // The formats dialog driven through its controls, offscreen.
 #include "AppTestSupport.h"
 #include "ShockwaveEx.h"
+#include "SkBmpBtn.h"
+#include "SkEdit.h"
 #include "SkCmboBx.h"
 #include "SkListVw.h"
 #include "SkRadChk.h"
@@ -10,6 +12,8 @@
 #include "VelLog.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 namespace {
@@ -138,6 +142,44 @@ TEST_F(FormatsDialog, PreviewShowsTheChosenSkinOnTheChosenColour) {
             QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png")));
   const QImage shown = dialog->SWF->grab().toImage();
   EXPECT_EQ(shown.pixelColor(2, 2), QColor(0, 255, 0));
+}
+
+}  // namespace
+
+namespace {
+
+// Under a real X server: each page saved for a look, then Player01 on a red stage.
+TEST_F(FormatsDialog, ScreenshotsOfThePages) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs xvfb";
+  auto dialog = Open();
+  dialog->move(40, 40);
+  ASSERT_TRUE(QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb")));
+  const auto shoot = [&](const char* Name) {
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    EXPECT_TRUE(shot.save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb/") + Name));
+    return shot;
+  };
+  shoot("formats_profiles.png");
+  dialog->btnNext->OnClick();
+  shoot("formats_outputs.png");
+  dialog->btnNext->OnClick();
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
+  dialog->BgColorbox->SetSelectedColor(0x0000FF);
+  dialog->BgColorbox->OnChange();
+  const QImage shot = shoot("formats_skin.png");
+  const QRect preview(dialog->SWF->mapToGlobal(QPoint()), dialog->SWF->size());
+  EXPECT_EQ(shot.pixelColor(preview.topLeft() + QPoint(3, 3)), QColor(255, 0, 0));
+  const QImage still(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png"));
+  QRect centred(QPoint(), still.size());
+  centred.moveCenter(preview.center());
+  for (const QPoint at : {QPoint(30, 20), QPoint(5, 44)})
+    EXPECT_EQ(shot.pixelColor(centred.topLeft() + at), still.pixelColor(at)) << at.x();
+
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
+  EXPECT_TRUE(dialog->SWF->Movie().endsWith("/None.swf"));
+  EXPECT_EQ(dialog->SWF->StillPicture(),
+            QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/None.png")));
 }
 
 }  // namespace
