@@ -10,6 +10,7 @@
 #include "SkRadChk.h"
 #include "SkSpnEdt.h"
 #include "SkTabs.h"
+#include "SkinPreviewJob.h"
 #include "U_Config.h"
 #include "VelLog.h"
 
@@ -28,6 +29,7 @@ constexpr int LabelWidth = 88;
 constexpr int FieldLeft = 100;
 constexpr int FieldWidth = 190;
 constexpr int RowHeight = 60;
+constexpr int PreviewToolTimeLimitMs = 20000;
 
 template <class T>
 T* Place(QWidget* Parent, int X, int Y, int W, int H) {
@@ -105,6 +107,10 @@ TFormatsfrm::TFormatsfrm(const TFileOption& Entry, const TFormatsWorld& World, Q
     QMessageBox::information(this, windowTitle(), Text);
   };
   SetClientSize(ClientSize);
+  FPreviewJob = new TSkinPreviewJob(ProgramFolder() + QStringLiteral("LibAV/"),
+                                    DataPlaces().Scratch + QStringLiteral("preview/"),
+                                    PreviewToolTimeLimitMs, this);
+  connect(FPreviewJob, &TSkinPreviewJob::Finished, this, &TFormatsfrm::PreviewBuilt);
   QWidget* client = Client();
   pageFormats = Place<TSkPageControl>(client, 6, 4, 648, 346);
   pageFormats->SetColor(PageFace);
@@ -433,7 +439,15 @@ void TFormatsfrm::UpdatePreview() {
   const int row = index >= 0 ? index : 0;
   SWF->SetStill(row < FSkinPictures.size() ? QImage(FSkinPictures[row]) : QImage(),
                 QColor::fromRgb(settings.bgcolor));
-  SWF->SetMovie(skin);
+  SWF->SetMovie(QString());
+  if (!skin.isEmpty()) FPreviewJob->Start(skin, settings, ParseFrameSize(FEntry.OutputFrameSize));
+}
+
+void TFormatsfrm::PreviewBuilt(const QString& Movie, const QString& Error) {
+  if (Movie.isEmpty())
+    VelLog.WriteError(QStringLiteral("Skin preview failed: ") + Error);
+  else
+    SWF->SetMovie(Movie);
 }
 
 // ---------------------------------------------------------------------------------------

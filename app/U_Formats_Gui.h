@@ -9,6 +9,7 @@
 #include <optional>
 
 class TShockwaveFlashEx;
+class TSkinPreviewJob;
 class TSkBmpButton;
 class TSkCheckBox;
 class TSkColorEdit;
@@ -32,6 +33,7 @@ class TFormatsfrm : public TSkinForm {
 
   const TFileOption& Entry() const { return FEntry; }
   bool Written() const { return FWritten; }
+  TSkinPreviewJob* PreviewJob() const { return FPreviewJob; }
   // Information boxes; tests answer them without a screen.
   std::function<void(const QString& Text)> ShowInformation;
 
@@ -78,6 +80,9 @@ class TFormatsfrm : public TSkinForm {
   TOutputContext Context() const;
   TFormatsChoice Choice() const;
 
+  void PreviewBuilt(const QString& Movie, const QString& Error);
+
+  TSkinPreviewJob* FPreviewJob;
   TFileOption FEntry;
   TFormatsWorld FWorld;
   TFormatLists FLists;

@@ -1,6 +1,7 @@
 // The formats dialog driven through its controls, offscreen.
 #include "AppTestSupport.h"
 #include "ShockwaveEx.h"
+#include "SkinPreviewJob.h"
 #include "SkBmpBtn.h"
 #include "SkEdit.h"
 #include "SkCmboBx.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QScreen>
 #include <gtest/gtest.h>
 
@@ -42,6 +44,13 @@ class FormatsDialog : public testing::Test {
   static void Pick(TSkComboBox* Box, int Index) {
     Box->setCurrentIndex(Index);
     emit Box->activated(Index);
+  }
+  // The preview movie as the tools built it.
+  static QString WaitForPreview(TFormatsfrm& Dialog) {
+    QEventLoop loop;
+    QObject::connect(Dialog.PreviewJob(), &TSkinPreviewJob::Finished, &loop, &QEventLoop::quit);
+    if (Dialog.PreviewJob()->Running()) loop.exec();
+    return Dialog.SWF->Movie();
   }
   static void Type(TSkSpinEdit* Edit, int Value) {
     Edit->setFocus();
@@ -136,7 +145,7 @@ TEST_F(FormatsDialog, PreviewShowsTheChosenSkinOnTheChosenColour) {
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
   dialog->BgColorbox->SetSelectedColor(0x00FF00);
   dialog->BgColorbox->OnChange();
-  EXPECT_TRUE(dialog->SWF->Movie().endsWith("/Player01.swf"));
+  EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/preview/Fennick.swf"));
   EXPECT_EQ(dialog->SWF->StillBackground(), QColor(0, 255, 0));
   EXPECT_EQ(dialog->SWF->StillPicture(),
             QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png")));
@@ -177,7 +186,7 @@ TEST_F(FormatsDialog, ScreenshotsOfThePages) {
     EXPECT_EQ(shot.pixelColor(centred.topLeft() + at), still.pixelColor(at)) << at.x();
 
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
-  EXPECT_TRUE(dialog->SWF->Movie().endsWith("/None.swf"));
+  EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/preview/Fennick.swf"));
   EXPECT_EQ(dialog->SWF->StillPicture(),
             QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/None.png")));
 }
