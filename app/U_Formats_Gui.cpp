@@ -14,6 +14,7 @@
 #include "U_Config.h"
 #include "VelLog.h"
 
+#include <QCoreApplication>
 #include <QDomDocument>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -107,9 +108,10 @@ TFormatsfrm::TFormatsfrm(const TFileOption& Entry, const TFormatsWorld& World, Q
     QMessageBox::information(this, windowTitle(), Text);
   };
   SetClientSize(ClientSize);
-  FPreviewJob = new TSkinPreviewJob(ProgramFolder() + QStringLiteral("LibAV/"),
-                                    DataPlaces().Scratch + QStringLiteral("preview/"),
-                                    PreviewToolTimeLimitMs, this);
+  FPreviewJob = new TSkinPreviewJob(
+      ProgramFolder() + QStringLiteral("LibAV/"),
+      DataPlaces().Scratch + QStringLiteral("preview-%1/").arg(QCoreApplication::applicationPid()),
+      PreviewToolTimeLimitMs, this);
   connect(FPreviewJob, &TSkinPreviewJob::Finished, this, &TFormatsfrm::PreviewBuilt);
   QWidget* client = Client();
   pageFormats = Place<TSkPageControl>(client, 6, 4, 648, 346);

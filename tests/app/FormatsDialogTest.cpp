@@ -20,6 +20,9 @@
 
 namespace {
 
+// As the program does before its application object exists.
+[[maybe_unused]] const bool FlashRuntimePrepared = (PrepareFlashRuntime(), true);
+
 class FormatsDialog : public testing::Test {
  protected:
   void SetUp() override {
@@ -140,17 +143,33 @@ TEST_F(FormatsDialog, WithoutProfilesTheDialogSaysWhyAndOkWritesNothing) {
   EXPECT_FALSE(dialog->isVisible());
 }
 
-TEST_F(FormatsDialog, PreviewShowsTheChosenSkinOnTheChosenColour) {
+TEST_F(FormatsDialog, PreviewPlaysTheChosenSkinOnTheChosenColour) {
   auto dialog = Open();
+  dialog->btnNext->OnClick();
+  dialog->btnNext->OnClick();
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
   dialog->BgColorbox->SetSelectedColor(0x00FF00);
   dialog->BgColorbox->OnChange();
-  EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/preview/Fennick.swf"));
   EXPECT_EQ(dialog->SWF->StillBackground(), QColor(0, 255, 0));
   EXPECT_EQ(dialog->SWF->StillPicture(),
             QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png")));
-  const QImage shown = dialog->SWF->grab().toImage();
-  EXPECT_EQ(shown.pixelColor(2, 2), QColor(0, 255, 0));
+  EXPECT_EQ(dialog->SWF->grab().toImage().pixelColor(2, 2), QColor(0, 255, 0));
+
+  // The built movie plays in the runtime: the stage takes the colour, the skin's play button
+  // sits in the middle of it.
+  ASSERT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
+  ASSERT_TRUE(dialog->SWF->Playing());
+  const QColor green(0, 255, 0);
+  QImage frame;
+  const auto drawn = [&] {
+    return frame.pixelColor(20, 20) == green && frame.pixelColor(frame.rect().center()) != green;
+  };
+  while (dialog->SWF->Playing() && !drawn()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    frame = dialog->SWF->grab().toImage();
+  }
+  ASSERT_TRUE(dialog->SWF->Playing()) << "the runtime could not play the preview";
+  frame.save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/formats_preview_playing.png"));
 }
 
 }  // namespace
@@ -186,7 +205,7 @@ TEST_F(FormatsDialog, ScreenshotsOfThePages) {
     EXPECT_EQ(shot.pixelColor(centred.topLeft() + at), still.pixelColor(at)) << at.x();
 
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
-  EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/preview/Fennick.swf"));
+  EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
   EXPECT_EQ(dialog->SWF->StillPicture(),
             QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/None.png")));
 }
