@@ -1,5 +1,7 @@
 #include "Startup.h"
 
+#include "ShockwaveEx.h"
+
 #include "EngineHost.h"
 #include "U_Config.h"
 #include "U_Main.h"
@@ -122,6 +124,7 @@ int RunFennick(int argc, char* argv[]) {
   // Before the log is touched: a second start must leave the running copy's logs alone.
   if (IsAlreadyRunning(AppMutexName)) return 0;
   EarlierHandler = qInstallMessageHandler(DisplayFailureHandler);
+  PrepareFlashRuntime();
   QApplication application(argc, argv);
   qInstallMessageHandler(EarlierHandler);
   InitDataPlaces();

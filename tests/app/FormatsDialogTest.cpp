@@ -1,0 +1,213 @@
+// The formats dialog driven through its controls, offscreen.
+#include "AppTestSupport.h"
+#include "ShockwaveEx.h"
+#include "SkinPreviewJob.h"
+#include "SkBmpBtn.h"
+#include "SkEdit.h"
+#include "SkCmboBx.h"
+#include "SkListVw.h"
+#include "SkRadChk.h"
+#include "SkSpnEdt.h"
+#include "U_Config.h"
+#include "U_Formats_Gui.h"
+#include "VelLog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QScreen>
+#include <gtest/gtest.h>
+
+namespace {
+
+// As the program does before its application object exists.
+[[maybe_unused]] const bool FlashRuntimePrepared = (PrepareFlashRuntime(), true);
+
+class FormatsDialog : public testing::Test {
+ protected:
+  void SetUp() override {
+    InitVelLog(Scratch.Path());
+    SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
+    InitFileOption(Entry, QStringLiteral("320x240"));
+    Entry.Output.FileName = "/out/clip.flv";
+  }
+  void TearDown() override {
+    SetProgramFolder(QString());
+    VelLog = TVelLog();
+  }
+  // Shown, active, with its information boxes answered into Shown.
+  std::unique_ptr<TFormatsfrm> Open() {
+    auto dialog = std::make_unique<TFormatsfrm>(Entry, World);
+    dialog->ShowInformation = [this](const QString& Text) { Shown << Text; };
+    dialog->show();
+    QApplication::setActiveWindow(dialog.get());
+    return dialog;
+  }
+  // As the user picks an item: the box reports the change.
+  static void Pick(TSkComboBox* Box, int Index) {
+    Box->setCurrentIndex(Index);
+    emit Box->activated(Index);
+  }
+  // The preview movie as the tools built it.
+  static QString WaitForPreview(TFormatsfrm& Dialog) {
+    QEventLoop loop;
+    QObject::connect(Dialog.PreviewJob(), &TSkinPreviewJob::Finished, &loop, &QEventLoop::quit);
+    if (Dialog.PreviewJob()->Running()) loop.exec();
+    return Dialog.SWF->Movie();
+  }
+  static void Type(TSkSpinEdit* Edit, int Value) {
+    Edit->setFocus();
+    Edit->setText(QString::number(Value));
+  }
+
+  TScratchFolder Scratch;
+  TFileOption Entry;
+  TFormatsWorld World;
+  QStringList Shown;
+};
+
+TEST_F(FormatsDialog, TypingOneSideSetsTheOtherAndMakesTheProfileCustom) {
+  const struct {
+    bool Proportional;
+    bool Width;
+    int Typed;
+    int OtherAfter;
+  } cases[] = {{true, true, 640, 480},
+               {true, false, 241, 321},
+               {false, true, 640, 240},
+               {true, true, 1900, 1425}};
+  for (const auto& c : cases) {
+    auto dialog = Open();
+    ASSERT_EQ(dialog->cbbFormat->currentText(), "Flash Video for the web");
+    dialog->chkVideo->SetChecked(c.Proportional);
+    Type(c.Width ? dialog->edtWidth : dialog->edtHeight, c.Typed);
+    EXPECT_EQ((c.Width ? dialog->edtHeight : dialog->edtWidth)->IntValue(), c.OtherAfter)
+        << c.Typed;
+    EXPECT_EQ(dialog->cbbFormat->currentText(), "Custom");
+  }
+}
+
+TEST_F(FormatsDialog, OutputBoxesKeepAtLeastOneOutputAndH264PlaysTheFlv) {
+  Entry.Gflv = false;
+  auto dialog = Open();
+  dialog->chkgenerateswf->Toggle();
+  EXPECT_TRUE(dialog->chkgenerateswf->Checked());
+  dialog->chkgenerateflv->Toggle();
+  dialog->chkgenerateswf->Toggle();
+  EXPECT_FALSE(dialog->chkgenerateswf->Checked());
+  EXPECT_FALSE(dialog->chkGeneratehtml->isEnabled() || dialog->chkGeneratehtml->Checked());
+  dialog->chkgenerateflv->Toggle();
+  EXPECT_TRUE(dialog->chkgenerateflv->Checked());
+
+  dialog->chkgenerateswf->Toggle();
+  Pick(dialog->cbbFormat, 3);
+  EXPECT_EQ(dialog->cbbVideoEncoder->currentIndex(), 1);
+  EXPECT_TRUE(dialog->rbCreated->Checked());
+  EXPECT_FALSE(dialog->rbembed->isEnabled());
+  EXPECT_TRUE(dialog->cbbExt->ReadOnly());
+  dialog->chkgenerateflv->Toggle();
+  EXPECT_TRUE(dialog->chkgenerateflv->Checked());
+}
+
+TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
+  auto dialog = Open();
+  dialog->edtHeight->setText(QStringLiteral("1300"));
+  dialog->accept();
+  EXPECT_EQ(Shown, QStringList({ResolutionErrorText}));
+  EXPECT_FALSE(dialog->Written());
+  EXPECT_TRUE(dialog->isVisible());
+
+  dialog->edtHeight->setText(QStringLiteral("240"));
+  Pick(dialog->cbbFormat, 2);
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
+  dialog->BgColorbox->SetSelectedColor(0x0000FF);
+  dialog->accept();
+  ASSERT_TRUE(dialog->Written());
+  EXPECT_FALSE(dialog->isVisible());
+  const TFileOption& written = dialog->Entry();
+  EXPECT_EQ(written.Formatid, 3);
+  EXPECT_EQ(written.Output.VideoBitrate, 1024000);
+  EXPECT_TRUE(written.PlayerSkin.endsWith("/templates/Player/None.swf"));
+  EXPECT_EQ(written.SWFData.bgcolor, 0xFF0000u);
+}
+
+TEST_F(FormatsDialog, WithoutProfilesTheDialogSaysWhyAndOkWritesNothing) {
+  SetProgramFolder(Scratch.Path());
+  auto dialog = Open();
+  EXPECT_EQ(dialog->cbbFormat->count(), 0);
+  ASSERT_EQ(Shown.size(), 1);
+  EXPECT_TRUE(Shown[0].contains("Format.dat")) << Shown[0].toStdString();
+  EXPECT_EQ(dialog->lvSkin->topLevelItemCount(), 0);
+  dialog->accept();
+  EXPECT_FALSE(dialog->Written());
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(FormatsDialog, PreviewPlaysTheChosenSkinOnTheChosenColour) {
+  auto dialog = Open();
+  dialog->btnNext->OnClick();
+  dialog->btnNext->OnClick();
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
+  dialog->BgColorbox->SetSelectedColor(0x00FF00);
+  dialog->BgColorbox->OnChange();
+  EXPECT_EQ(dialog->SWF->StillBackground(), QColor(0, 255, 0));
+  EXPECT_EQ(dialog->SWF->StillPicture(),
+            QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png")));
+  EXPECT_EQ(dialog->SWF->grab().toImage().pixelColor(2, 2), QColor(0, 255, 0));
+
+  // The built movie plays in the runtime: the stage takes the colour, the skin's play button
+  // sits in the middle of it.
+  ASSERT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
+  ASSERT_TRUE(dialog->SWF->Playing());
+  const QColor green(0, 255, 0);
+  QImage frame;
+  const auto drawn = [&] {
+    return frame.pixelColor(20, 20) == green && frame.pixelColor(frame.rect().center()) != green;
+  };
+  while (dialog->SWF->Playing() && !drawn()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    frame = dialog->SWF->grab().toImage();
+  }
+  ASSERT_TRUE(dialog->SWF->Playing()) << "the runtime could not play the preview";
+  frame.save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/formats_preview_playing.png"));
+}
+
+}  // namespace
+
+namespace {
+
+// Under a real X server: each page saved for a look, then Player01 on a red stage.
+TEST_F(FormatsDialog, ScreenshotsOfThePages) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs xvfb";
+  auto dialog = Open();
+  dialog->move(40, 40);
+  ASSERT_TRUE(QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb")));
+  const auto shoot = [&](const char* Name) {
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    EXPECT_TRUE(shot.save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb/") + Name));
+    return shot;
+  };
+  shoot("formats_profiles.png");
+  dialog->btnNext->OnClick();
+  shoot("formats_outputs.png");
+  dialog->btnNext->OnClick();
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
+  dialog->BgColorbox->SetSelectedColor(0x0000FF);
+  dialog->BgColorbox->OnChange();
+  const QImage shot = shoot("formats_skin.png");
+  const QRect preview(dialog->SWF->mapToGlobal(QPoint()), dialog->SWF->size());
+  EXPECT_EQ(shot.pixelColor(preview.topLeft() + QPoint(3, 3)), QColor(255, 0, 0));
+  const QImage still(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png"));
+  QRect centred(QPoint(), still.size());
+  centred.moveCenter(preview.center());
+  for (const QPoint at : {QPoint(30, 20), QPoint(5, 44)})
+    EXPECT_EQ(shot.pixelColor(centred.topLeft() + at), still.pixelColor(at)) << at.x();
+
+  dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
+  EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
+  EXPECT_EQ(dialog->SWF->StillPicture(),
+            QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/None.png")));
+}
+
+}  // namespace
