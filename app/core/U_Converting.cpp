@@ -123,16 +123,6 @@ QStringList EncoderOutputsOf(const TFileOption& Entry) {
   return files;
 }
 
-QSize ParseFrameSize(const QString& Text) {
-  const qsizetype x = Text.indexOf(QLatin1Char('x'), 0, Qt::CaseInsensitive);
-  if (x < 0) return {};
-  bool okW = false, okH = false;
-  const int w = Text.left(x).trimmed().toInt(&okW);
-  const int h = Text.mid(x + 1).trimmed().toInt(&okH);
-  if (!okW || !okH || w <= 0 || h <= 0) return {};
-  return {w, h};
-}
-
 QSize OutputSizeOf(const TFileOption& Entry) {
   for (const QString* text : {&Entry.OutputFrameSize, &Entry.SourceFrameSize}) {
     const QSize size = ParseFrameSize(*text);

@@ -102,8 +102,6 @@ bool EmbedsVideo(const TFileOption& Entry);
 // The files the encoder writes for the entry, in order; a merge group writes one.
 QStringList EncoderOutputsOf(const TFileOption& Entry);
 
-// "WxH" with both numbers positive, else an empty size.
-QSize ParseFrameSize(const QString& Text);
 // The output size: the entry's own, else the source's, else 320x240.
 QSize OutputSizeOf(const TFileOption& Entry);
 

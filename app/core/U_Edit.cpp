@@ -5,7 +5,6 @@
 #include "vf_eq.h"
 #include "vf_hue.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -28,10 +27,9 @@ void CopyPlane(const uint8_t* Source, int SourceStride, std::vector<uint8_t>& Ta
 }  // namespace
 
 TIntRect FrameRectOf(const QString& FrameSize) {
-  static const QRegularExpression Size(QStringLiteral("^\\s*(\\d+)\\s*[xX]\\s*(\\d+)\\s*$"));
-  const QRegularExpressionMatch Match = Size.match(FrameSize);
-  if (!Match.hasMatch()) return {};
-  return {0, 0, Match.captured(1).toInt(), Match.captured(2).toInt()};
+  const QSize Size = ParseFrameSize(FrameSize);
+  if (Size.isEmpty()) return {};
+  return {0, 0, Size.width(), Size.height()};
 }
 
 TIntRect FitAspectRect(const TIntRect& Source, const TIntRect& Bounds) {

@@ -15,3 +15,13 @@ void InitFileOption(TFileOption& Option, const QString& FrameSize) {
   Option.IsMergeGroup = false;
   LoadFormatDefault(Option, FrameSize);
 }
+
+QSize ParseFrameSize(const QString& Text) {
+  const qsizetype x = Text.indexOf(QLatin1Char('x'), 0, Qt::CaseInsensitive);
+  if (x < 0) return {0, 0};
+  bool okW = false, okH = false;
+  const int w = Text.left(x).trimmed().toInt(&okW);
+  const int h = Text.mid(x + 1).trimmed().toInt(&okH);
+  if (!okW || !okH || w <= 0 || h <= 0) return {0, 0};
+  return {w, h};
+}

@@ -6,6 +6,7 @@
 #include "FFEncode.h"
 #include "uSWFData.h"
 
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -87,3 +88,7 @@ struct TTextWaterMark {
 // and output frame size. Leaves Duration, FileSize, Input, the output file name and
 // DisplayName alone.
 void InitFileOption(TFileOption& Option, const QString& FrameSize);
+
+// The size of a "WxH" frame-size text (blanks and a capital X allowed); an empty size (0x0)
+// unless both numbers are positive.
+QSize ParseFrameSize(const QString& Text);

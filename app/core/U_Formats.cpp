@@ -132,12 +132,6 @@ bool IsH264Selection(const TFormatLists& Lists, const TFormatSelection& Selectio
 
 // ---------------------------------------------------------------------------------------
 
-QSize ParseFrameSize(const QString& Text) {
-  const qsizetype x = Text.indexOf(QLatin1Char('x'));
-  if (x < 0) return QSize(Text.toInt(), 0);
-  return QSize(Text.left(x).toInt(), Text.mid(x + 1).toInt());
-}
-
 std::optional<int> ProportionalHeight(int Width, const QString& StoredSize) {
   const QSize stored = ParseFrameSize(StoredSize);
   if (!HasArea(stored)) return std::nullopt;
@@ -263,24 +257,6 @@ TSWFData PreviewSettings(const QString& Skin, bool AutoHide, bool ShowBigPlay, u
 }
 
 // ---------------------------------------------------------------------------------------
-
-TIntRect FitAspectRect(const TIntRect& Source, const TIntRect& Bounds) {
-  if (Width(Source) <= 0 || Height(Source) <= 0 || Width(Bounds) <= 0 || Height(Bounds) <= 0)
-    return Bounds;
-  const double sx = double(Width(Source)) / Width(Bounds);
-  const double sy = double(Height(Source)) / Height(Bounds);
-  TIntRect fit = Bounds;
-  if (sx < sy) {
-    const int d = RoundEven((Width(Bounds) - Width(Source) / sy) / 2);
-    fit.Left += d;
-    fit.Right -= d;
-  } else {
-    const int d = RoundEven((Height(Bounds) - Height(Source) / sx) / 2);
-    fit.Top += d;
-    fit.Bottom -= d;
-  }
-  return fit;
-}
 
 TIntRect MapRect(const TIntRect& R, const TIntRect& From, const TIntRect& To) {
   if (Width(From) <= 0 || Height(From) <= 0) return R;

@@ -4,6 +4,7 @@
 // what OK writes into the entry. The dialog (U_Formats_Gui.h) only shows and forwards.
 #pragma once
 
+#include "U_Edit.h"
 #include "U_FileOption.h"
 #include "U_XML.h"
 
@@ -70,8 +71,6 @@ TFormatSelection CustomSelection(const TFormatLists& Lists, const TFileOption& E
 bool IsH264Selection(const TFormatLists& Lists, const TFormatSelection& Selection);
 
 // ---------------------------------------------------------------------------------------
-// Frame sizes: "WxH"; a text without numbers gives 0.
-QSize ParseFrameSize(const QString& Text);
 
 inline constexpr int MinFrameSide = 80;
 inline constexpr int MaxFrameWidth = 1920;
@@ -170,9 +169,6 @@ struct TFormatsWorld {
   std::function<bool(const QString& Encoder)> HasEncoder;
 };
 
-// The largest rectangle of the source's shape centred in the bounds; the bounds themselves
-// for an empty source or bounds.
-TIntRect FitAspectRect(const TIntRect& Source, const TIntRect& Bounds);
 // The rectangle scaled from one frame to another; unchanged when From has no area.
 TIntRect MapRect(const TIntRect& R, const TIntRect& From, const TIntRect& To);
 // Rescales the watermark to the new output size (nothing when either size has no area).
