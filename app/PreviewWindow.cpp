@@ -61,7 +61,8 @@ QImage ThreeThreeTwoToImage(const TBitmap& Bitmap) {
   return image;
 }
 
-// The bitmap's pixels as an image of its own; its rows are read in place, in one pass.
+}  // namespace
+
 QImage BitmapToImage(const TBitmap& Bitmap) {
   switch (Bitmap.BitsPixel()) {
     case 8:
@@ -74,8 +75,6 @@ QImage BitmapToImage(const TBitmap& Bitmap) {
       return BitmapView(Bitmap).convertToFormat(QImage::Format_RGB32);
   }
 }
-
-}  // namespace
 
 TPreviewForm::TPreviewForm(QSize ClientSize, TPreviewClosedEvent OnClosed)
     : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |

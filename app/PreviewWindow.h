@@ -39,6 +39,9 @@ class TPreviewForm : public QWidget, public TPreviewWindow {
   std::optional<QPoint> FDragOffset;
 };
 
+// The bitmap's pixels as an image of its own; its rows are read in place, in one pass.
+QImage BitmapToImage(const TBitmap& Bitmap);
+
 // The engine's preview window factory (GUI thread): a shown window whose client area is the
 // size of the first picture.
 std::unique_ptr<TPreviewWindow> MakePreviewWindow(const TBitmap& FirstPicture,
