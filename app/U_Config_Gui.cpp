@@ -70,8 +70,7 @@ bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle
   return true;
 }
 
-void TogglePlayback(int State, QWidget* Play, QWidget* Pause,
-                    TCustomPlayer& Player) {
+void TogglePlayback(int State, QWidget* Play, QWidget* Pause, TCustomPlayer& Player) {
   const bool resume = State == 0;
   Play->setProperty(TagProperty, resume ? 1 : 0);
   Play->setVisible(!resume);

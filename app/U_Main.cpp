@@ -9,6 +9,7 @@
 #include "U_AddFile_Gui.h"
 #include "U_Config_Gui.h"
 #include "VelLog.h"
+#include "uLoadUI.h"
 #include "VelTrackbar.h"
 #include "U_about.h"
 
@@ -129,6 +130,8 @@ TMainfrm::TMainfrm(QWidget* Parent)
   ApplySelectionKind(TSelectionKind::NothingUsable);
   ResetPlayerControls(0);
   ShowEntryName(ProgramName);
+  for (TSkBmpButton* button : findChildren<TSkBmpButton*>()) LoadSkinButton(button);
+  LoadSkinCaptionButtons(this);
 }
 
 TMainfrm::~TMainfrm() {
@@ -190,8 +193,7 @@ QWidget* TMainfrm::BuildCaption() {
   btnHelp = MakeButton(bar, "btnHelp", QStringLiteral("Help"), QSize(56, 22), [this] {
     pmHelp->popup(btnHelp->mapToGlobal(QPoint(0, btnHelp->height())));
   });
-  btnmin =
-      MakeButton(bar, "btnmin", QStringLiteral("_"), QSize(24, 22), [this] { showMinimized(); });
+  btnmin = MakeButton(bar, "btnmin", QString(), QSize(24, 22), [this] { showMinimized(); });
   btnMax = MakeButton(bar, "btnMax", QStringLiteral("□"), QSize(24, 22), [this] {
     showMaximized();
     btnMax->hide();
@@ -203,7 +205,7 @@ QWidget* TMainfrm::BuildCaption() {
     btnMax->show();
   });
   btnRestore->hide();
-  btnclose = MakeButton(bar, "btnclose", QStringLiteral("×"), QSize(24, 22), [this] { close(); });
+  btnclose = MakeButton(bar, "btnclose", QString(), QSize(24, 22), [this] { close(); });
   for (QWidget* w : {static_cast<QWidget*>(btnHelp), static_cast<QWidget*>(btnmin),
                      static_cast<QWidget*>(btnMax), static_cast<QWidget*>(btnRestore),
                      static_cast<QWidget*>(btnclose)})

@@ -2,6 +2,7 @@
 
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
+#include "uLoadUI.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -27,7 +28,10 @@ TReplaceFrm::TReplaceFrm(QWidget* Parent) : TSkinForm(QStringLiteral("Informatio
   btnNotAll = button("btnNotAll", "No to all", mrNoToAll);
   btnCancel = button("btnCancel", "Cancel", mrCancel);
   auto* buttons = new QHBoxLayout;
-  for (TSkBmpButton* b : {btnYes, btnYesAll, btnNo, btnNotAll, btnCancel}) buttons->addWidget(b);
+  for (TSkBmpButton* b : {btnYes, btnYesAll, btnNo, btnNotAll, btnCancel}) {
+    LoadSkinButton(b);
+    buttons->addWidget(b);
+  }
   auto* layout = new QVBoxLayout(Client());
   layout->setContentsMargins(14, 14, 14, 12);
   layout->addWidget(lblFileName);

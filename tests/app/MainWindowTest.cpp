@@ -44,6 +44,10 @@ class MainWindowUse : public testing::Test {
   void SetUp() override {
     SetProgramFolder(Folder.Path());
     InitMainSettings();
+    // The window's pictures, as the program folder holds them.
+    QDir().mkpath(Folder.File("skin"));
+    for (const QString& name : QDir(FENNICK_BIN_DIR "/skin").entryList(QDir::Files))
+      QFile::copy(FENNICK_BIN_DIR "/skin/" + name, Folder.File("skin/" + name));
     InstallEngineHost();
     Window = std::make_unique<TMainfrm>();
     Window->ShowWarning = [this](const QString& Text) { Warnings << Text; };

@@ -7,6 +7,8 @@
 #include "Startup.h"
 #include "U_Config.h"
 #include "U_Main.h"
+#include "U_Replace_Gui.h"
+#include "U_shutDown_Gui.h"
 #include "U_about.h"
 #include "VelTrackbar.h"
 
@@ -19,6 +21,7 @@
 #include <QVBoxLayout>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -106,6 +109,28 @@ TEST(Screenshots, SampleDialogInTheProgramsChrome) {
   EXPECT_EQ(shot.pixelColor(onScreen.topLeft() + QPoint(8, 60)).rgb(),
             QColor(0xF0, 0xF0, 0xF0).rgb());
   EXPECT_FALSE(BmpButtonBitmap(form.OkButton()->PaintSettings()).isNull());
+}
+
+// The replace question and the shut-down countdown as the conversion shows them.
+TEST(Screenshots, ReplaceAndShutDownDialogs) {
+  SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
+  TReplaceFrm replace;
+  replace.SetFileName(QStringLiteral("/out/") + QString(70, QLatin1Char('y')) + ".flv");
+  replace.move(40, 40);
+  replace.show();
+  TShutDownFrm shutDown(nullptr);
+  shutDown.move(40, 260);
+  shutDown.show();
+  shutDown.tmr1->stop();
+  Settle();
+  const QImage shot = GrabScreen(QStringLiteral("replace_shutdown.png"));
+  SetProgramFolder(QString());
+  EXPECT_TRUE(replace.lblFileName->text().endsWith("...'"));
+  EXPECT_EQ(shutDown.lblShow->text(), "Your computer will shut down after 30 seconds.");
+  const QRect onScreen = replace.frameGeometry();
+  ASSERT_TRUE(shot.rect().contains(onScreen));
+  EXPECT_LT(shot.pixelColor(onScreen.topLeft() + QPoint(onScreen.width() / 2, 12)).lightness(),
+            110);
 }
 
 // The seek bar in its states: at rest, with a segment, hot, pressed, disabled, without markers.
