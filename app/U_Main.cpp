@@ -69,6 +69,15 @@ QAction* MakeItem(QMenu* Menu, const char* Name, const QString& Caption,
   return item;
 }
 
+// A borderless band across the window: the caption, the toolbar, the footer.
+TSkPanel* MakeBar(QWidget* Parent, const char* Name, int Height) {
+  auto* bar = new TSkPanel(Parent);
+  bar->setObjectName(QLatin1String(Name));
+  bar->SetBorderOuter(fsNone);
+  bar->setFixedHeight(Height);
+  return bar;
+}
+
 // A folder on an optical disc cannot take outputs.
 bool IsOnOpticalDisc(const QString& Folder) {
   const QStorageInfo storage(Folder);
@@ -179,11 +188,8 @@ void TMainfrm::BuildWindow() {
 }
 
 QWidget* TMainfrm::BuildCaption() {
-  auto* bar = new TSkPanel(this);
-  bar->setObjectName(QStringLiteral("pnlCaption"));
-  bar->SetBorderOuter(fsNone);
+  TSkPanel* bar = MakeBar(this, "pnlCaption", 34);
   bar->SetColor(0x442C22);
-  bar->setFixedHeight(34);
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(12, 0, 8, 0);
   lblSoftName = new QLabel(QStringLiteral("Velmora Fennick"), bar);
@@ -215,10 +221,7 @@ QWidget* TMainfrm::BuildCaption() {
 }
 
 QWidget* TMainfrm::BuildToolbar() {
-  auto* bar = new TSkPanel(this);
-  bar->setObjectName(QStringLiteral("pnlTool"));
-  bar->SetBorderOuter(fsNone);
-  bar->setFixedHeight(46);
+  TSkPanel* bar = MakeBar(this, "pnlTool", 46);
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(8, 6, 8, 6);
   const QSize size(84, 32);
@@ -299,10 +302,7 @@ QWidget* TMainfrm::BuildPreview() {
 }
 
 QWidget* TMainfrm::BuildFooter() {
-  auto* bar = new TSkPanel(this);
-  bar->setObjectName(QStringLiteral("pnlBottom"));
-  bar->SetBorderOuter(fsNone);
-  bar->setFixedHeight(52);
+  TSkPanel* bar = MakeBar(this, "pnlBottom", 52);
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(10, 8, 10, 8);
   chkall = new TSkCheckBox(bar);

@@ -6,6 +6,7 @@
 #include "U_Treelist.h"
 
 #include <QDir>
+#include <array>
 #include <gtest/gtest.h>
 
 namespace {
@@ -40,6 +41,18 @@ class FileList : public testing::Test {
   void Select(std::initializer_list<TFileNode*> Nodes) {
     List.ClearSelection();
     for (TFileNode* n : Nodes) n->Selected = true;
+  }
+
+  // Two files merged into a group, and a third with one part.
+  std::array<TFileNode*, 4> MixedList() {
+    TFileNode* a = Add("/in/a.mp4");
+    TFileNode* b = Add("/in/b.mp4");
+    TFileNode* film = Add("/in/film.mp4");
+    List.SetFocused(film);
+    List.StoreClipListItem(Clip(QStringLiteral("Part_1")), 0);
+    List.RebuildPartNodes(Out);
+    Select({a, b});
+    return {a, b, film, List.MergeSelectedItems(Out)};
   }
 
   TScratchFolder Folder;
@@ -224,14 +237,7 @@ TEST_F(FileList, PartsFollowTheClipListAndNumberOnFromTheLargest) {
 }
 
 TEST_F(FileList, ChangingTheFolderMovesEntriesAndPartsButNotMergedInputs) {
-  TFileNode* a = Add("/in/a.mp4");
-  TFileNode* b = Add("/in/b.mp4");
-  TFileNode* film = Add("/in/film.mp4");
-  List.SetFocused(film);
-  List.StoreClipListItem(Clip(QStringLiteral("Part_1")), 0);
-  List.RebuildPartNodes(Out);
-  Select({a, b});
-  TFileNode* group = List.MergeSelectedItems(Out);
+  const auto [a, b, film, group] = MixedList();
   List.ChangeOutputFolder("/new");
   EXPECT_EQ(OutName(a), "/new/a.flv");
   EXPECT_EQ(OutName(group), "/new/Merge.flv");
@@ -259,14 +265,7 @@ TEST_F(FileList, RenamingDropsForbiddenCharactersKeepsFolderAndExtensionAndAvoid
 }
 
 TEST_F(FileList, SelectionKindsFollowWhatIsSelected) {
-  TFileNode* a = Add("/in/a.mp4");
-  TFileNode* b = Add("/in/b.mp4");
-  TFileNode* film = Add("/in/film.mp4");
-  List.SetFocused(film);
-  List.StoreClipListItem(Clip(QStringLiteral("Part_1")), 0);
-  List.RebuildPartNodes(Out);
-  Select({a, b});
-  TFileNode* group = List.MergeSelectedItems(Out);
+  const auto [a, b, film, group] = MixedList();
   TFileNode* part = film->Children[0].get();
   TFileNode* merged = group->Children[0].get();
   using K = TSelectionKind;
