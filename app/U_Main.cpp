@@ -85,7 +85,15 @@ bool IsOnOpticalDisc(const QString& Folder) {
   return type == "iso9660" || type == "udf";
 }
 
+const QSize NormalSize(920, 570);
+
 }  // namespace
+
+QSize MainWindowSize(const QSize& Screen) {
+  if (Screen.width() >= NormalSize.width() && Screen.height() >= NormalSize.height())
+    return NormalSize;
+  return QSize(qRound(Screen.width() * 0.9), qRound(Screen.height() * 0.9));
+}
 
 TFileListHeader::TFileListHeader(QWidget* Parent) : QHeaderView(Qt::Horizontal, Parent) {
   setSectionsClickable(true);
@@ -127,7 +135,7 @@ TMainfrm::TMainfrm(QWidget* Parent)
                      QIcon(EntryPicture(QColor(0xE8, 0xB0, 0x4C), true)),
                      QIcon(EntryPicture(QColor(0x8C, 0xC4, 0x7C), false))});
   BuildWindow();
-  resize(920, 570);
+  resize(NormalSize);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   for (const auto key : {TMainSettings::OutputPath, TMainSettings::SnapshotPath})
@@ -586,9 +594,8 @@ void TMainfrm::SelectionChanged() {
 
 void TMainfrm::showEvent(QShowEvent* Event) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QSize available = screen->size();
-    if (available.width() < 920 || available.height() < 570)
-      resize(qRound(available.width() * 0.9), qRound(available.height() * 0.9));
+    const QSize fitted = MainWindowSize(screen->size());
+    if (fitted != NormalSize) resize(fitted);
   }
   edtoutput->setText(MainSettings().Value(TMainSettings::OutputPath));
   QWidget::showEvent(Event);

@@ -34,6 +34,10 @@ class TFileListHeader : public QHeaderView {
   void paintSection(QPainter* Painter, const QRect& Rect, int Section) const override;
 };
 
+// The window's size on a screen: a screen narrower than 920 or lower than 570 pixels gets a
+// window of nine tenths of its size, any other the usual 920 by 570.
+QSize MainWindowSize(const QSize& Screen);
+
 class TMainfrm : public QWidget {
   Q_OBJECT
 

@@ -107,6 +107,16 @@ TEST(Splash, IsTheAboutBoxOnTopTakingNoInput) {
   EXPECT_TRUE(splash->isVisible());
 }
 
+TEST(MainWindow, SmallScreensGetAWindowOfNineTenthsOfTheirSize) {
+  const struct {
+    QSize Screen, Window;
+  } cases[] = {{{800, 600}, {720, 540}},
+               {{1280, 800}, {920, 570}},
+               {{920, 570}, {920, 570}},
+               {{1920, 565}, {1728, 509}}};
+  for (const auto& c : cases) EXPECT_EQ(MainWindowSize(c.Screen), c.Window) << c.Screen.width();
+}
+
 TEST(MainWindow, IsARoundedFramelessWindowWithTheProgramsCaption) {
   TMainfrm mainfrm;
   mainfrm.show();
