@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -177,6 +178,7 @@ void TMainfrm::BuildWindow() {
   VSTFile->setContextMenuPolicy(Qt::CustomContextMenu);
   VSTFile->setMouseTracking(true);
   VSTFile->installEventFilter(this);
+  VSTFile->viewport()->installEventFilter(this);
   const int widths[FileColumnCount] = {220, 81, 81, 200};
   for (int i = 0; i < FileColumnCount; ++i) VSTFile->setColumnWidth(i, widths[i]);
   VSTFile->header()->setStretchLastSection(true);
@@ -625,6 +627,16 @@ bool TMainfrm::eventFilter(QObject* Watched, QEvent* Event) {
     }
   }
   if (Watched == TrckVideo && Event->type() == QEvent::MouseButtonPress) FTrackClicked = true;
+  if (Watched == VSTFile->viewport() && Event->type() == QEvent::MouseButtonPress) {
+    // A press on an output name edits it once the press has selected the row.
+    const auto* press = static_cast<QMouseEvent*>(Event);
+    const QModelIndex index = VSTFile->indexAt(press->position().toPoint());
+    if (press->button() != Qt::RightButton && index.column() == ColOutputName &&
+        (index.flags() & Qt::ItemIsEditable))
+      QTimer::singleShot(0, VSTFile, [this, index = QPersistentModelIndex(index)] {
+        if (index.isValid()) VSTFile->edit(index);
+      });
+  }
   if (Watched->objectName() == QLatin1String("pnlCaption") &&
       Event->type() == QEvent::MouseButtonPress && windowHandle()) {
     windowHandle()->startSystemMove();

@@ -111,6 +111,12 @@ class MainWindowUse : public testing::Test {
     const QModelIndex top = model.index(TopRow, Child < 0 ? Column : 0);
     return Child < 0 ? top : model.index(Child, Column, top);
   }
+  // The output-name editor while it is open.
+  QLineEdit* OpenEditor() const {
+    for (QLineEdit* edit : Window->FileView()->findChildren<QLineEdit*>())
+      if (edit->isVisible()) return edit;
+    return nullptr;
+  }
   // The top-level row of the entry of that input (the dialog decides the order of adding).
   int RowOf(const QString& Input) const {
     for (int row = 0; row < Window->Model().rowCount(); ++row)
@@ -183,7 +189,7 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
   // Renamed in place: F2, a name with a colon typed, Enter.
   Click(Row(three));
   QTest::keyClick(Window->FileView(), Qt::Key_F2);
-  auto* editor = Window->FileView()->findChild<QLineEdit*>();
+  QLineEdit* editor = OpenEditor();
   ASSERT_NE(editor, nullptr);
   EXPECT_EQ(editor->text(), "three");
   editor->clear();
@@ -192,10 +198,18 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
   QTest::keyClick(editor, Qt::Key_Backspace);
   QTest::keyClick(editor, Qt::Key_Return);
   // The view takes the name once the editor has closed, a moment later.
-  WaitFor([&] { return Window->FileView()->findChild<QLineEdit*>() == nullptr; }, 5000);
+  WaitFor([&] { return OpenEditor() == nullptr; }, 5000);
   EXPECT_EQ(Text(Row(three), ColOutputName), "Two_1.flv");  // "Two.flv" is taken
   EXPECT_EQ(QString::fromStdString(model.List().TopNodes()[three]->Data.Output.FileName),
             out + "Two_1.flv");
+
+  // A click on an output name edits it too, also on a row not yet selected; Escape keeps the name.
+  model.Selection()->clearSelection();
+  Click(Row(three).siblingAtColumn(ColOutputName));
+  ASSERT_TRUE(WaitFor([&] { return OpenEditor() != nullptr; }, 5000));
+  QTest::keyClick(OpenEditor(), Qt::Key_Escape);
+  WaitFor([&] { return OpenEditor() == nullptr; }, 5000);
+  EXPECT_EQ(Text(Row(three), ColOutputName), "Two_1.flv");
 
   // The group's first input removed with the Delete key: the second one leads the group.
   const std::string second = model.List().TopNodes()[3]->Children[1]->Data.Input.FileName;
