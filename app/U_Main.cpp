@@ -463,9 +463,20 @@ void TMainfrm::btnEditClick() {
 void TMainfrm::btnClipClick() {
   TFileNode* file = FModel->List().GetFocusedTopNode();
   if (!file) return;
-  FModel->Update([file](TFileList& List) { List.LoadClipListFromNode(*file); });
-  RunEntryDialog(OnClipDialog, file);
-  FModel->Change([file](TFileList& List) {
+  StopPreview();
+  ClearPlayerEvents(FFPlayer);
+  TClipList parts = FModel->Update([file](TFileList& List) {
+    List.LoadClipListFromNode(*file);
+    return List.ClipList();
+  });
+  const bool accepted = OnClipDialog && OnClipDialog(*this, *file, parts);
+  AttachPlayerEvents();
+  FModel->Change([&](TFileList& List) {
+    if (accepted) {
+      List.ClipList() = parts;
+      List.SetFocused(file);
+      List.RebuildPartNodes(edtoutput->text());
+    }
     List.ClearClipList();
     List.ClearSelection();
     file->Selected = true;

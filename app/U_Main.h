@@ -48,8 +48,8 @@ class TMainfrm : public QWidget {
   // The dialogs of the list's entries; each does nothing until its window is connected. They
   // are called with the preview stopped and the player's events detached where that matters.
   std::function<void(TMainfrm&, TFileNode&)> OnEditDialog, OnFormatsDialog, OnPropertiesDialog;
-  // The clip dialog reads and writes the list's clip list (filled from the entry's parts).
-  std::function<void(TMainfrm&, TFileNode&)> OnClipDialog;
+  // The clip dialog edits the entry's parts; true when they are to be replaced by Parts.
+  std::function<bool(TMainfrm&, TFileNode&, TClipList& Parts)> OnClipDialog;
   std::function<void(TMainfrm&)> OnOptionsDialog, OnUpdateDialog;
   // The conversion window, given the list.
   std::function<void(TFileListModel&)> OnConvert;

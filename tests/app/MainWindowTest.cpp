@@ -225,6 +225,13 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
   Window->chkallClick();
   Window->btnStartClick();
   EXPECT_EQ(Warnings.last(), "Please select at least one file needed to convert!");
+  // Something checked: the list goes to the conversion.
+  const TFileListModel* converted = nullptr;
+  Window->OnConvert = [&](TFileListModel& Model) { converted = &Model; };
+  Window->chkall->SetChecked(true);
+  Window->chkallClick();
+  QTest::mouseClick(Window->btnStart, Qt::LeftButton);
+  EXPECT_EQ(converted, &model);
 }
 
 TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
@@ -270,16 +277,23 @@ TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
     List.ClearSelection();
     List.TopNodes()[one]->Selected = List.TopNodes()[two]->Selected = true;
     List.MergeSelectedItems(MainSettings().Value(TMainSettings::OutputPath));
-    List.SetFocused(List.TopNodes()[three].get());
+  });
+  // Two parts cut in the clip dialog.
+  Window->OnClipDialog = [](TMainfrm&, TFileNode& Node, TClipList& Parts) {
+    EXPECT_TRUE(Parts.empty()) << Node.Children.size();
     for (int i = 0; i < 2; ++i) {
       TClipFile clip;
       clip.Title = QStringLiteral("Part_%1").arg(i + 1);
       clip.StartTime = i * 1000000;
       clip.TimeLength = 1000000;
-      List.StoreClipListItem(clip, i);
+      Parts.push_back(clip);
     }
-    List.RebuildPartNodes(MainSettings().Value(TMainSettings::OutputPath));
-  });
+    return true;
+  };
+  Click(Row(three));
+  QTest::mouseClick(Window->btnClip, Qt::LeftButton);
+  ASSERT_EQ(model.rowCount(Row(three)), 2);
+  EXPECT_EQ(Row(three).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
   Click(Row(three, 1));
   WaitFor([] { return false; }, 300);
   const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
