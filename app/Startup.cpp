@@ -138,6 +138,7 @@ int RunFennick(int argc, char* argv[]) {
   LogSystemInfo();
   InstallEngineHost();
   TMainfrm mainfrm;
+  if (!mainfrm.LoadMediaLibraries()) return 1;
   mainfrm.show();
   splash.reset();
   ReportLockProblem(&mainfrm);

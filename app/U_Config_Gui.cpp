@@ -70,8 +70,7 @@ bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle
   return true;
 }
 
-void TogglePlayback(int State, QAbstractButton* Play, QAbstractButton* Pause,
-                    TCustomPlayer& Player) {
+void TogglePlayback(int State, QWidget* Play, QWidget* Pause, TCustomPlayer& Player) {
   const bool resume = State == 0;
   Play->setProperty(TagProperty, resume ? 1 : 0);
   Play->setVisible(!resume);
@@ -82,8 +81,8 @@ void TogglePlayback(int State, QAbstractButton* Play, QAbstractButton* Pause,
     Player.Pause();
 }
 
-void HoldPlayback(int Mode, bool& WasPlaying, QAbstractButton* Play, TCustomPlayer& Player,
-                  QAbstractButton* Pause) {
+void HoldPlayback(int Mode, bool& WasPlaying, QWidget* Play, TCustomPlayer& Player,
+                  QWidget* Pause) {
   if (Mode == 0) {
     WasPlaying = Play->property(TagProperty).toInt() == 1;
     if (WasPlaying) TogglePlayback(1, Play, Pause, Player);

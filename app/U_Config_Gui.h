@@ -33,10 +33,8 @@ bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle
                        TVelTrackbar& SeekBar, int64_t Length, int64_t Start);
 
 // State 0 resumes (the pause button shows, Play's tag is 1), state 1 pauses.
-void TogglePlayback(int State, QAbstractButton* Play, QAbstractButton* Pause,
-                    TCustomPlayer& Player);
+void TogglePlayback(int State, QWidget* Play, QWidget* Pause, TCustomPlayer& Player);
 // Mode 0 pauses a playing preview and remembers it in WasPlaying; mode 1 resumes it then.
-void HoldPlayback(int Mode, bool& WasPlaying, QAbstractButton* Play, TCustomPlayer& Player,
-                  QAbstractButton* Pause);
+void HoldPlayback(int Mode, bool& WasPlaying, QWidget* Play, TCustomPlayer& Player, QWidget* Pause);
 // Turns the hooks off and drops every handler before another window takes the player.
 void ClearPlayerEvents(TCustomPlayer& Player);

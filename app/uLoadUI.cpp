@@ -33,21 +33,25 @@ struct TButtonPictures {
   const char* Down;  // none: the hot picture
 };
 
+bool SetButtonPictures(TSkBmpButton* Button, const TButtonPictures& Entry) {
+  const QImage up = LoadSkinPicture(QLatin1String(Entry.Up));
+  const QImage hot = LoadSkinPicture(QLatin1String(Entry.Hot));
+  const QImage down = Entry.Down ? LoadSkinPicture(QLatin1String(Entry.Down)) : hot;
+  TSkButtonBitmaps& bitmaps = Button->Bitmaps();
+  bitmaps.SetUp(up);
+  bitmaps.SetHot(hot);
+  bitmaps.SetDown(down);
+  Button->SetButtonBorder(up.isNull() ? bbButton : bbNone);
+  return !up.isNull() && !hot.isNull() && !down.isNull();
+}
+
+const TButtonPictures DialogButton = {"", "btn_up.bmp", "btn_Hot.bmp", "btn_down.bmp"};
+
 bool LoadButtons(QWidget* Form, std::initializer_list<TButtonPictures> Buttons) {
   bool loaded = true;
-  for (const TButtonPictures& entry : Buttons) {
-    TSkBmpButton* button = FindPart<TSkBmpButton>(Form, QLatin1String(entry.Button));
-    if (!button) continue;
-    const QImage up = LoadSkinPicture(QLatin1String(entry.Up));
-    const QImage hot = LoadSkinPicture(QLatin1String(entry.Hot));
-    const QImage down = entry.Down ? LoadSkinPicture(QLatin1String(entry.Down)) : hot;
-    loaded = loaded && !up.isNull() && !hot.isNull() && !down.isNull();
-    TSkButtonBitmaps& bitmaps = button->Bitmaps();
-    bitmaps.SetUp(up);
-    bitmaps.SetHot(hot);
-    bitmaps.SetDown(down);
-    button->SetButtonBorder(up.isNull() ? bbButton : bbNone);
-  }
+  for (const TButtonPictures& entry : Buttons)
+    if (TSkBmpButton* button = FindPart<TSkBmpButton>(Form, QLatin1String(entry.Button)))
+      loaded = SetButtonPictures(button, entry) && loaded;
   return loaded;
 }
 
@@ -85,8 +89,13 @@ bool LoadSkinFrame(QWidget* Form) {
 }
 
 bool LoadSkinButtons(QWidget* Form) {
-  return LoadButtons(Form, {{"btnok", "btn_up.bmp", "btn_Hot.bmp", "btn_down.bmp"},
-                            {"btncancel", "btn_up.bmp", "btn_Hot.bmp", "btn_down.bmp"}});
+  return LoadButtons(Form, {{"btnok", DialogButton.Up, DialogButton.Hot, DialogButton.Down},
+                            {"btncancel", DialogButton.Up, DialogButton.Hot, DialogButton.Down}});
+}
+
+bool LoadSkinButton(TSkBmpButton* Button) {
+  Button->SetButtonSize(bszStretchToButton);
+  return SetButtonPictures(Button, DialogButton);
 }
 
 bool LoadSkinCaptionButtons(QWidget* Form) {

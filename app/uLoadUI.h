@@ -3,6 +3,7 @@
 #pragma once
 
 class QWidget;
+class TSkBmpButton;
 
 // Each loads its pictures into the parts of that name (letter case ignored): the frame's
 // picture labels, the bitmap buttons "btnok" and "btncancel", the caption buttons "btnmin" and
@@ -11,3 +12,5 @@ class QWidget;
 bool LoadSkinFrame(QWidget* Form);
 bool LoadSkinButtons(QWidget* Form);
 bool LoadSkinCaptionButtons(QWidget* Form);
+// Any other button of a window with the dialog buttons' pictures, stretched to its size.
+bool LoadSkinButton(TSkBmpButton* Button);

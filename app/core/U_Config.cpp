@@ -18,15 +18,21 @@
 #include <array>
 #include <variant>
 
+QString WithSlash(const QString& Folder) {
+  return Folder.endsWith(QLatin1Char('/')) ? Folder : Folder + QLatin1Char('/');
+}
+
+QString WithoutExtension(const QString& Path) {
+  const qsizetype slash = Path.lastIndexOf(QLatin1Char('/'));
+  const qsizetype dot = Path.lastIndexOf(QLatin1Char('.'));
+  return dot > slash + 1 ? Path.left(dot) : Path;
+}
+
 namespace {
 
 QString ProgramFolderOverride;
 std::optional<bool> ProgramFolderWritable;
 std::unique_ptr<TMainSettings> Settings;
-
-QString WithSlash(const QString& Folder) {
-  return Folder.endsWith(QLatin1Char('/')) ? Folder : Folder + QLatin1Char('/');
-}
 
 // Qt 6.4 names no state location: the XDG rule, as other programs follow it.
 QString UserStateFolder() {
@@ -413,13 +419,6 @@ namespace {
 
 // Any 8 characters serve: the temporary names only need to differ.
 const QString ScrambleKey = QStringLiteral("Vq7#rL2k");
-
-// The path without the extension of its last component; a dotted folder keeps its dot.
-QString WithoutExtension(const QString& Path) {
-  const qsizetype slash = Path.lastIndexOf(QLatin1Char('/'));
-  const qsizetype dot = Path.lastIndexOf(QLatin1Char('.'));
-  return dot > slash + 1 ? Path.left(dot) : Path;
-}
 
 }  // namespace
 

@@ -151,6 +151,11 @@ QString SecondsToTimeText(int64_t Seconds);
 // h*3600 + m*60 + s of "h:m:s"; nothing when the text is not three numbers.
 std::optional<int64_t> TimeTextToSeconds(const QString& Text);
 
+// The folder with a trailing "/".
+QString WithSlash(const QString& Folder);
+// The path without the extension of its last component; a dotted folder keeps its dot.
+QString WithoutExtension(const QString& Path);
+
 // Path less the extension of its last component + Separator + N + "." + Extension, for
 // the first N = 0, 1, ... that names no file.
 QString MakeUniqueFileName(const QString& Path, const QString& Extension, const QString& Separator);

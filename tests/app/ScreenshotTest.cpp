@@ -17,6 +17,8 @@
 #include "U_Config.h"
 #include "U_Main.h"
 #include "U_FileOption.h"
+#include "U_Replace_Gui.h"
+#include "U_shutDown_Gui.h"
 #include "U_about.h"
 #include "U_clip_Gui.h"
 #include "U_option_Gui.h"
@@ -34,6 +36,7 @@
 #include <QVBoxLayout>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -81,11 +84,13 @@ TEST(Screenshots, MainWindowReplacesTheSplash) {
   const QImage shot = GrabScreen(QStringLiteral("mainwindow.png"));
   const QRect onScreen = mainfrm.frameGeometry();
   ASSERT_TRUE(shot.rect().contains(onScreen.center()));
-  const QColor face = mainfrm.palette().color(QPalette::Window);
-  EXPECT_EQ(shot.pixelColor(onScreen.center()).rgb(), face.rgb());
-  // On a real X server the rounded corners let the desktop show through.
+  // The screen shows what the window paints; on a real X server the rounded corners let the
+  // desktop show through.
+  const QImage painted = mainfrm.grab().toImage();
+  const QPoint inside(painted.width() / 2, 17);  // the caption bar
+  EXPECT_EQ(shot.pixelColor(onScreen.topLeft() + inside).rgb(), painted.pixelColor(inside).rgb());
   if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
-    EXPECT_NE(shot.pixelColor(onScreen.topLeft()).rgb(), face.rgb());
+    EXPECT_NE(shot.pixelColor(onScreen.topLeft()).rgb(), painted.pixelColor(inside).rgb());
   }
 }
 
@@ -120,6 +125,29 @@ TEST(Screenshots, SampleDialogInTheProgramsChrome) {
   EXPECT_EQ(shot.pixelColor(onScreen.topLeft() + QPoint(8, 60)).rgb(),
             QColor(0xF0, 0xF0, 0xF0).rgb());
   EXPECT_FALSE(BmpButtonBitmap(form.OkButton()->PaintSettings()).isNull());
+}
+
+// The replace question and the shut-down countdown as the conversion shows them.
+TEST(Screenshots, ReplaceAndShutDownDialogs) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
+  TReplaceFrm replace;
+  replace.SetFileName(QStringLiteral("/out/") + QString(70, QLatin1Char('y')) + ".flv");
+  replace.move(40, 40);
+  replace.show();
+  TShutDownFrm shutDown(nullptr);
+  shutDown.move(40, 260);
+  shutDown.show();
+  shutDown.tmr1->stop();
+  Settle();
+  const QImage shot = GrabScreen(QStringLiteral("replace_shutdown.png"));
+  SetProgramFolder(QString());
+  EXPECT_TRUE(replace.lblFileName->text().endsWith("...'"));
+  EXPECT_EQ(shutDown.lblShow->text(), "Your computer will shut down after 30 seconds.");
+  const QRect onScreen = replace.frameGeometry();
+  ASSERT_TRUE(shot.rect().contains(onScreen));
+  EXPECT_LT(shot.pixelColor(onScreen.topLeft() + QPoint(onScreen.width() / 2, 12)).lightness(),
+            110);
 }
 
 // The seek bar in its states: at rest, with a segment, hot, pressed, disabled, without markers.

@@ -107,7 +107,17 @@ TEST(Splash, IsTheAboutBoxOnTopTakingNoInput) {
   EXPECT_TRUE(splash->isVisible());
 }
 
-TEST(MainWindow, IsAnEmptyRoundedFramelessWindowWithTheProgramsCaption) {
+TEST(MainWindow, SmallScreensGetAWindowOfNineTenthsOfTheirSize) {
+  const struct {
+    QSize Screen, Window;
+  } cases[] = {{{800, 600}, {720, 540}},
+               {{1280, 800}, {920, 570}},
+               {{920, 570}, {920, 570}},
+               {{1920, 565}, {1728, 509}}};
+  for (const auto& c : cases) EXPECT_EQ(MainWindowSize(c.Screen), c.Window) << c.Screen.width();
+}
+
+TEST(MainWindow, IsARoundedFramelessWindowWithTheProgramsCaption) {
   TMainfrm mainfrm;
   mainfrm.show();
   EXPECT_EQ(mainfrm.windowTitle(), QStringLiteral("Velmora Fennick"));
@@ -119,9 +129,9 @@ TEST(MainWindow, IsAnEmptyRoundedFramelessWindowWithTheProgramsCaption) {
   EXPECT_TRUE(mask.contains(all.center()));
   EXPECT_TRUE(mask.contains(QPoint(all.center().x(), 0)));
   EXPECT_TRUE(mask.contains(QPoint(0, all.center().y())));
-  mainfrm.resize(600, 400);
-  EXPECT_TRUE(mainfrm.mask().contains(QPoint(599, 200)));
-  EXPECT_FALSE(mainfrm.mask().contains(QPoint(599, 399)));
+  mainfrm.resize(1000, 640);
+  EXPECT_TRUE(mainfrm.mask().contains(QPoint(999, 320)));
+  EXPECT_FALSE(mainfrm.mask().contains(QPoint(999, 639)));
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+#include "U_Replace_Gui.h"
+
+#include "SkBmpBtn.h"
+#include "SkPanel.h"
+#include "uLoadUI.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+TReplaceFrm::TReplaceFrm(QWidget* Parent) : TSkinForm(QStringLiteral("Information"), Parent) {
+  lblFileName = new QLabel(QStringLiteral("Do you want to replace the existing file"), Client());
+  lblFileName->setObjectName(QStringLiteral("lblFileName"));
+  lblFileName->setFixedWidth(392);
+  const auto button = [this](const char* Name, const char* Caption, int Result) {
+    auto* b = new TSkBmpButton(Client());
+    b->setObjectName(QLatin1String(Name));
+    b->SetCaption(QLatin1String(Caption));
+    b->setFixedSize(72, 24);
+    b->ModalResult = Result;
+    return b;
+  };
+  btnYes = button("btnYes", "Yes", mrYes);
+  btnYesAll = button("btnYesAll", "Yes to all", mrYesToAll);
+  btnNo = button("btnNo", "No", mrNo);
+  btnNotAll = button("btnNotAll", "No to all", mrNoToAll);
+  btnCancel = button("btnCancel", "Cancel", mrCancel);
+  auto* buttons = new QHBoxLayout;
+  for (TSkBmpButton* b : {btnYes, btnYesAll, btnNo, btnNotAll, btnCancel}) {
+    LoadSkinButton(b);
+    buttons->addWidget(b);
+  }
+  auto* layout = new QVBoxLayout(Client());
+  layout->setContentsMargins(14, 14, 14, 12);
+  layout->addWidget(lblFileName);
+  layout->addStretch();
+  layout->addLayout(buttons);
+  SetClientSize(QSize(420, 110));
+  CloseButton()->OnClick = [this] { done(mrCancel); };
+}
+
+void TReplaceFrm::SetFileName(const QString& FileName) {
+  const int columns = lblFileName->width() /
+                      std::max(1, lblFileName->fontMetrics().horizontalAdvance(QLatin1Char('a')));
+  lblFileName->setText(ReplaceCaption(FileName, columns));
+}
+
+int AskReplaceFile(const QString& FileName) {
+  if (!QFileInfo::exists(FileName)) return 0;
+  QApplication::beep();
+  TReplaceFrm form(QApplication::activeWindow());
+  form.SetFileName(FileName);
+  return form.exec();
+}

@@ -1,0 +1,64 @@
+#include "U_shutDown_Gui.h"
+
+#include "SkBmpBtn.h"
+#include "SkPanel.h"
+#include "VelLog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+TShutDownFrm::TShutDownFrm(std::unique_ptr<ISystemPower> Power, QWidget* Parent)
+    : TSkinForm(QStringLiteral("Information"), Parent), FPower(std::move(Power)) {
+  lblShow = new QLabel(Client());
+  lblShow->setObjectName(QStringLiteral("lblShow"));
+  lblShow->setAlignment(Qt::AlignCenter);
+  btnOK = new TSkBmpButton(Client());
+  btnOK->setObjectName(QStringLiteral("btnOK"));
+  btnOK->SetCaption(QStringLiteral("Shut Down Now"));
+  btnOK->setFixedSize(110, 24);
+  btnOK->OnClick = [this] { ShutDownNow(); };
+  btnCancel = new TSkBmpButton(Client());
+  btnCancel->setObjectName(QStringLiteral("btnCancel"));
+  btnCancel->SetCaption(QStringLiteral("Cancel"));
+  btnCancel->setFixedSize(80, 24);
+  btnCancel->ModalResult = mrCancel;
+  CloseButton()->OnClick = [this] { done(mrCancel); };
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(btnOK);
+  buttons->addWidget(btnCancel);
+  buttons->addStretch();
+  auto* layout = new QVBoxLayout(Client());
+  layout->setContentsMargins(14, 18, 14, 12);
+  layout->addWidget(lblShow);
+  layout->addStretch();
+  layout->addLayout(buttons);
+  SetClientSize(QSize(340, 100));
+  tmr1 = new QTimer(this);
+  tmr1->setInterval(1000);
+  connect(tmr1, &QTimer::timeout, this, [this] { Tick(); });
+  connect(this, &QDialog::finished, tmr1, &QTimer::stop);
+}
+
+void TShutDownFrm::showEvent(QShowEvent* Event) {
+  TSkinForm::showEvent(Event);
+  FCountdown.Restart();
+  lblShow->setText(FCountdown.Text());
+  btnOK->setFocus();
+  tmr1->start();
+}
+
+void TShutDownFrm::Tick() {
+  const bool due = FCountdown.Tick();
+  lblShow->setText(FCountdown.Text());
+  if (!due) return;
+  tmr1->stop();
+  ShutDownNow();
+}
+
+void TShutDownFrm::ShutDownNow() {
+  QString error;
+  if (!FPower->PowerOff(error)) VelLog.WriteError(QStringLiteral("Cannot shut down: ") + error);
+}

@@ -1,0 +1,313 @@
+// The main window driven as a user drives it: files chosen in Qt's own file dialog, the list
+// worked with mouse and keys, the preview played on a real X server.
+#include "AppTestSupport.h"
+#include "EngineHost.h"
+#include "MediaFixtures.h"
+#include "SkBmpBtn.h"
+#include "SkPanel.h"
+#include "SkRadChk.h"
+#include "U_Config.h"
+#include "U_Main.h"
+#include "VelTrackbar.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs the event loop until the condition holds; false when it never does.
+bool WaitFor(const std::function<bool()>& Condition, int Milliseconds = 20000) {
+  const QDeadlineTimer deadline(Milliseconds);
+  while (!Condition()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+class MainWindowUse : public testing::Test {
+ protected:
+  void SetUp() override {
+    SetProgramFolder(Folder.Path());
+    InitMainSettings();
+    // The window's pictures, as the program folder holds them.
+    QDir().mkpath(Folder.File("skin"));
+    for (const QString& name : QDir(FENNICK_BIN_DIR "/skin").entryList(QDir::Files))
+      QFile::copy(FENNICK_BIN_DIR "/skin/" + name, Folder.File("skin/" + name));
+    InstallEngineHost();
+    Window = std::make_unique<TMainfrm>();
+    Window->ShowWarning = [this](const QString& Text) { Warnings << Text; };
+    Window->ShowInformation = [this](const QString& Text) { Warnings << Text; };
+    Window->ShowError = [this](const QString& Text) { Warnings << Text; };
+    Window->Player().AudioDriver = adDummy;
+    ASSERT_TRUE(Window->LoadMediaLibraries());
+    Window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
+  }
+  void TearDown() override {
+    Window.reset();
+    SetProgramFolder(QString());
+    InitMainSettings();
+  }
+
+  // Makes the media files in a folder of their own and adds them through the file dialog.
+  void AddThroughTheDialog() {
+    const QString media = Folder.File(QStringLiteral("media"));
+    ASSERT_TRUE(QDir().mkpath(media));
+    const struct {
+      fixtures::Media File;
+      const char* Name;
+    } files[] = {{fixtures::Media::Mp4H264Aac, "one.mp4"},
+                 {fixtures::Media::AviMpeg4Mp3, "Two.AVI"},
+                 {fixtures::Media::VideoOnly, "three.mp4"}};
+    for (const auto& f : files)
+      ASSERT_TRUE(QFile::copy(QString::fromStdString(fixtures::Path(f.File)),
+                              media + '/' + QLatin1String(f.Name)));
+    WriteTextFile(media + QStringLiteral("/broken.mp4"), "no movie in here");
+    WriteTextFile(media + QStringLiteral("/notes.txt"), "not offered");
+    MainSettings().SetValue(TMainSettings::SourcePath, media + '/');
+    QStringList listed;
+    QTimer chooser;
+    chooser.setInterval(20);
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      chooser.stop();
+      // What the dialog lists under its first filter: the upper-case extension too.
+      auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+      WaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 4; }, 5000);
+      for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+        listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+      // Every offered file picked with the mouse, Ctrl held.
+      for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+        const QRect cell = view->visualRect(view->model()->index(row, 0, view->rootIndex()));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, cell.center());
+      }
+      auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+      QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+    });
+    chooser.start();
+    QTest::mouseClick(Window->btnAdd, Qt::LeftButton);
+    listed.sort();
+    EXPECT_EQ(listed, QStringList({"Two.AVI", "broken.mp4", "one.mp4", "three.mp4"}));
+  }
+
+  QModelIndex Row(int TopRow, int Child = -1, int Column = 0) const {
+    TFileListModel& model = Window->Model();
+    const QModelIndex top = model.index(TopRow, Child < 0 ? Column : 0);
+    return Child < 0 ? top : model.index(Child, Column, top);
+  }
+  // The output-name editor while it is open.
+  QLineEdit* OpenEditor() const {
+    for (QLineEdit* edit : Window->FileView()->findChildren<QLineEdit*>())
+      if (edit->isVisible()) return edit;
+    return nullptr;
+  }
+  // The top-level row of the entry of that input (the dialog decides the order of adding).
+  int RowOf(const QString& Input) const {
+    for (int row = 0; row < Window->Model().rowCount(); ++row)
+      if (Text(Row(row), ColInput) == Input) return row;
+    return -1;
+  }
+  QString Text(const QModelIndex& Index, int Column) const {
+    return Index.siblingAtColumn(Column).data().toString();
+  }
+  void Click(const QModelIndex& Index, Qt::KeyboardModifiers Keys = Qt::NoModifier) {
+    QTreeView* view = Window->FileView();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Keys, view->visualRect(Index).center());
+  }
+  // The share of the preview panel's pixels on screen that are not black.
+  double PreviewLit() const {
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    const QRect panel(Window->Perview->mapToGlobal(QPoint(4, 4)),
+                      Window->Perview->size() - QSize(8, 8));
+    int lit = 0, all = 0;
+    for (int y = panel.top(); y < panel.bottom(); y += 4)
+      for (int x = panel.left(); x < panel.right(); x += 4, ++all)
+        lit += qGray(shot.pixel(x, y)) > 40;
+    return all ? double(lit) / all : 0;
+  }
+
+  TScratchFolder Folder;
+  std::unique_ptr<TMainfrm> Window;
+  QStringList Warnings;
+};
+
+TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
+  AddThroughTheDialog();
+  ASSERT_EQ(Warnings.size(), 1);
+  EXPECT_EQ(Warnings[0], QStringLiteral("3 files have been loaded successfully,1 files failed.\r\n"
+                                        "unloaded files:\r\nbroken.mp4"));
+  TFileListModel& model = Window->Model();
+  ASSERT_EQ(model.rowCount(), 3);
+  const QString out = MainSettings().Value(TMainSettings::OutputPath);
+  const struct {
+    QString Input, Time, Output;
+  } rows[] = {{"one.mp4", "00:00:03", "one.flv"},
+              {"Two.AVI", "00:00:03", "Two.flv"},
+              {"three.mp4", "00:00:03", "three.flv"}};
+  for (const auto& r : rows) {
+    const int i = RowOf(r.Input);
+    ASSERT_GE(i, 0) << qPrintable(r.Input);
+    EXPECT_EQ(Text(Row(i), ColTotalTime), r.Time);
+    EXPECT_EQ(Text(Row(i), ColOutputName), r.Output);
+    EXPECT_TRUE(Text(Row(i), ColFileSize).endsWith(" K")) << qPrintable(Text(Row(i), ColFileSize));
+    EXPECT_EQ(Row(i).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+  }
+  const int one = RowOf("one.mp4"), two = RowOf("Two.AVI"), three = RowOf("three.mp4");
+  EXPECT_TRUE(Window->btnStart->isEnabled());
+
+  // Two entries merged: the group joins them, the entries stay unchecked.
+  Click(Row(one));
+  Click(Row(two), Qt::ControlModifier);
+  EXPECT_TRUE(Window->btnMerge->isEnabled());
+  EXPECT_FALSE(Window->btnEdit->isEnabled());
+  QTest::mouseClick(Window->btnMerge, Qt::LeftButton);
+  ASSERT_EQ(model.rowCount(), 4);
+  EXPECT_EQ(Text(Row(3), ColInput), "Merge_1.flv");
+  EXPECT_EQ(Text(Row(3), ColFileSize), "-");
+  EXPECT_EQ(Text(Row(3), ColTotalTime), "00:00:06");
+  EXPECT_EQ(Text(Row(3), ColOutputName), "Merge.flv");
+  EXPECT_EQ(model.rowCount(Row(3)), 2);
+  EXPECT_EQ(Row(one).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_TRUE(Window->btnFormats->isEnabled());  // a merge group is selected
+
+  // Renamed in place: F2, a name with a colon typed, Enter.
+  Click(Row(three));
+  QTest::keyClick(Window->FileView(), Qt::Key_F2);
+  QLineEdit* editor = OpenEditor();
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->text(), "three");
+  editor->clear();
+  QTest::keyClicks(editor, QStringLiteral("Two:x"));
+  EXPECT_EQ(editor->text(), "Twox");
+  QTest::keyClick(editor, Qt::Key_Backspace);
+  QTest::keyClick(editor, Qt::Key_Return);
+  // The view takes the name once the editor has closed, a moment later.
+  WaitFor([&] { return OpenEditor() == nullptr; }, 5000);
+  EXPECT_EQ(Text(Row(three), ColOutputName), "Two_1.flv");  // "Two.flv" is taken
+  EXPECT_EQ(QString::fromStdString(model.List().TopNodes()[three]->Data.Output.FileName),
+            out + "Two_1.flv");
+
+  // A click on an output name edits it too, also on a row not yet selected; Escape keeps the name.
+  model.Selection()->clearSelection();
+  Click(Row(three).siblingAtColumn(ColOutputName));
+  ASSERT_TRUE(WaitFor([&] { return OpenEditor() != nullptr; }, 5000));
+  QTest::keyClick(OpenEditor(), Qt::Key_Escape);
+  WaitFor([&] { return OpenEditor() == nullptr; }, 5000);
+  EXPECT_EQ(Text(Row(three), ColOutputName), "Two_1.flv");
+
+  // The group's first input removed with the Delete key: the second one leads the group.
+  const std::string second = model.List().TopNodes()[3]->Children[1]->Data.Input.FileName;
+  Click(Row(3, 0));
+  QTest::keyClick(Window->FileView(), Qt::Key_Delete);
+  ASSERT_EQ(model.rowCount(Row(3)), 1);
+  EXPECT_EQ(Text(Row(3), ColTotalTime), "00:00:03");
+  EXPECT_EQ(model.List().TopNodes()[3]->Data.Input.FileName, second);
+  EXPECT_EQ(Window->lblFileName->text(), "Fennick");
+
+  // Nothing checked: Start refuses.
+  Window->chkall->SetChecked(false);
+  Window->chkallClick();
+  Window->btnStartClick();
+  EXPECT_EQ(Warnings.last(), "Please select at least one file needed to convert!");
+  // Something checked: the list goes to the conversion.
+  const TFileListModel* converted = nullptr;
+  Window->OnConvert = [&](TFileListModel& Model) { converted = &Model; };
+  Window->chkall->SetChecked(true);
+  Window->chkallClick();
+  QTest::mouseClick(Window->btnStart, Qt::LeftButton);
+  EXPECT_EQ(converted, &model);
+}
+
+TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  AddThroughTheDialog();
+  Click(Row(RowOf("one.mp4")));
+  EXPECT_TRUE(Window->btnPlay->isEnabled());
+  EXPECT_FALSE(Window->btnStop->isEnabled());
+  QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+  EXPECT_TRUE(Window->btnPause->isVisible());
+  ASSERT_TRUE(WaitFor([&] { return PreviewLit() > 0.5; })) << PreviewLit();
+  EXPECT_EQ(Window->lbllen->text(), " / 00:00:03");
+
+  QTest::mouseClick(Window->btnPause, Qt::LeftButton);
+  EXPECT_TRUE(Window->btnPlay->isVisible());
+  // A click on the track near its end seeks there.
+  TVelTrackbar* bar = Window->SeekBar();
+  QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                    QPoint(bar->width() * 3 / 4, bar->height() / 2));
+  EXPECT_GT(bar->Position(), 1500000);
+  EXPECT_EQ(Window->lblpos->text(), "00:00:02");
+
+  const QString shots = MainSettings().Value(TMainSettings::SnapshotPath);
+  for (const char* format : {"bmp", "jpg"}) {
+    MainSettings().SetValue(TMainSettings::SnapshotExt, QLatin1String(format));
+    ASSERT_TRUE(WaitFor([&] { return Window->btnSnapshotClick(); }));
+    QImageReader reader(shots + "one_0." + format);
+    EXPECT_EQ(reader.format(), QByteArray(format == QByteArray("bmp") ? "bmp" : "jpeg"));
+    EXPECT_EQ(reader.size(), QSize(320, 240));
+  }
+
+  QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+  EXPECT_FALSE(Window->PreviewOpen());
+  EXPECT_EQ(Window->lblpos->text(), "00:00:00");
+}
+
+TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
+  AddThroughTheDialog();
+  TFileListModel& model = Window->Model();
+  const int one = RowOf("one.mp4"), two = RowOf("Two.AVI"), three = RowOf("three.mp4");
+  model.Change([&](TFileList& List) {
+    List.ClearSelection();
+    List.TopNodes()[one]->Selected = List.TopNodes()[two]->Selected = true;
+    List.MergeSelectedItems(MainSettings().Value(TMainSettings::OutputPath));
+  });
+  // Two parts cut in the clip dialog.
+  Window->OnClipDialog = [](TMainfrm&, TFileNode& Node, TClipList& Parts) {
+    EXPECT_TRUE(Parts.empty()) << Node.Children.size();
+    for (int i = 0; i < 2; ++i) {
+      TClipFile clip;
+      clip.Title = QStringLiteral("Part_%1").arg(i + 1);
+      clip.StartTime = i * 1000000;
+      clip.TimeLength = 1000000;
+      Parts.push_back(clip);
+    }
+    return true;
+  };
+  Click(Row(three));
+  QTest::mouseClick(Window->btnClip, Qt::LeftButton);
+  ASSERT_EQ(model.rowCount(Row(three)), 2);
+  EXPECT_EQ(Row(three).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  Click(Row(three, 1));
+  WaitFor([] { return false; }, 300);
+  const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  const QString folder =
+      QStringLiteral(FENNICK_SCREENSHOT_DIR "/") + QGuiApplication::platformName();
+  ASSERT_TRUE(QDir().mkpath(folder));
+  ASSERT_TRUE(shot.save(folder + QStringLiteral("/mainwindow_list.png")));
+  // A part is selected: only clip, formats and rename.
+  EXPECT_FALSE(Window->btnEdit->isEnabled());
+  EXPECT_TRUE(Window->btnClip->isEnabled());
+  EXPECT_FALSE(Window->btnMerge->isEnabled());
+  EXPECT_TRUE(Window->btnFormats->isEnabled());
+  EXPECT_EQ(Text(Row(three, 1), ColInput), "Part_2");
+  EXPECT_EQ(Text(Row(three, 1), ColOutputName), "three_2.flv");
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#include "AppTestSupport.h"
+#include "SkBmpBtn.h"
+#include "U_Replace_Gui.h"
+#include "U_shutDown_Gui.h"
+
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ReplaceDialog, EachAnswerClosesWithItsResult) {
+  const struct {
+    TSkBmpButton* TReplaceFrm::*Button;
+    int Result;
+  } cases[] = {{&TReplaceFrm::btnYes, 6},
+               {&TReplaceFrm::btnYesAll, 10},
+               {&TReplaceFrm::btnNo, 7},
+               {&TReplaceFrm::btnNotAll, 9},
+               {&TReplaceFrm::btnCancel, 2}};
+  for (const auto& c : cases) {
+    TReplaceFrm form;
+    form.SetFileName(QStringLiteral("/out/holiday.flv"));
+    form.open();
+    QTest::mouseClick(form.*c.Button, Qt::LeftButton);
+    EXPECT_EQ(form.result(), c.Result);
+    EXPECT_TRUE(form.lblFileName->text().endsWith("'holiday.flv'"));
+  }
+  TReplaceFrm closed;
+  closed.open();
+  closed.CloseButton()->Click();
+  EXPECT_EQ(closed.result(), 2);
+  EXPECT_EQ(AskReplaceFile(QStringLiteral("/nowhere/absent.flv")), 0);
+}
+
+class TCountingPower : public ISystemPower {
+ public:
+  explicit TCountingPower(int& Calls, bool Works) : FCalls(Calls), FWorks(Works) {}
+  bool PowerOff(QString& Error) override {
+    ++FCalls;
+    if (!FWorks) Error = QStringLiteral("refused");
+    return FWorks;
+  }
+
+ private:
+  int& FCalls;
+  bool FWorks;
+};
+
+TEST(ShutDownDialog, CountsDownAndCancelsOrSwitchesOff) {
+  int calls = 0;
+  TShutDownFrm cancelled(std::make_unique<TCountingPower>(calls, true));
+  cancelled.open();
+  EXPECT_EQ(cancelled.lblShow->text(), "Your computer will shut down after 30 seconds.");
+  EXPECT_TRUE(cancelled.tmr1->isActive());
+  for (int i = 0; i < 10; ++i) cancelled.Tick();
+  EXPECT_EQ(cancelled.lblShow->text(), "Your computer will shut down after 20 seconds.");
+  QTest::mouseClick(cancelled.btnCancel, Qt::LeftButton);
+  EXPECT_EQ(cancelled.result(), 2);
+  EXPECT_FALSE(cancelled.tmr1->isActive());
+  EXPECT_EQ(calls, 0);
+
+  // Refused: the dialog stays open, and the user may try again.
+  TShutDownFrm refused(std::make_unique<TCountingPower>(calls, false));
+  refused.open();
+  for (int i = 0; i < 30; ++i) refused.Tick();
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(refused.tmr1->isActive());
+  EXPECT_TRUE(refused.isVisible());
+  QTest::mouseClick(refused.btnOK, Qt::LeftButton);
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace

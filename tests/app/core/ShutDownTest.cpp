@@ -1,0 +1,88 @@
+#include "AppTestSupport.h"
+#include "U_Replace.h"
+#include "U_shutDown.h"
+
+#include <QDBusConnectionInterface>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Replace, TheQuestionFitsTwoLinesAndEndsInAQuoteWhenCut) {
+  const QString lead = QStringLiteral("whether you want to replace existing file");
+  const struct {
+    QString File;
+    int Columns;
+    QString Caption;
+  } cases[] = {
+      {"/out/a.flv", 80, lead + "'a.flv'"},
+      {"/out/it's.flv", 80, lead + "'it''s.flv'"},
+      {"/out/abcdefghij.flv", 40, lead.left(40) + "\r\n" + lead.mid(40) + "'abcdefghij.flv'"},
+      {"/out/" + QString(60, 'x') + ".flv", 40,
+       lead.left(40) + "\r\n" + lead.mid(40) + "'" + QString(35, 'x') + "...'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ReplaceCaption(c.File, c.Columns), c.Caption) << c.Columns;
+}
+
+TEST(ShutDown, TheCountdownCountsThirtySeconds) {
+  TShutDownCountdown countdown;
+  EXPECT_EQ(countdown.Text(), "Your computer will shut down after 30 seconds.");
+  for (int i = 1; i < 30; ++i) ASSERT_FALSE(countdown.Tick()) << i;
+  EXPECT_EQ(countdown.Text(), "Your computer will shut down after 1 seconds.");
+  EXPECT_TRUE(countdown.Tick());
+}
+
+// A bus of the test's own with python-dbusmock's stand-in logind on it.
+class PrivateBus : public testing::Test {
+ protected:
+  void SetUp() override {
+    Bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(Bus.waitForReadyRead(10000)) << "dbus-daemon did not start";
+    Address = QString::fromUtf8(Bus.readLine()).trimmed();
+  }
+  void TearDown() override {
+    for (QProcess* p : {&Logind, &Bus}) {
+      p->kill();
+      p->waitForFinished();
+    }
+  }
+  bool StartLogind() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), Address);
+    Logind.setProcessEnvironment(env);
+    Logind.start(QStringLiteral("/usr/bin/python3"), {"-m", "dbusmock", "--system", "--template",
+                                                      "logind", "-l", Log.File("calls.log")});
+    QDBusConnection bus = Connection();
+    const QDeadlineTimer deadline(20000);
+    while (!bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.login1"))) {
+      if (deadline.hasExpired() || Logind.state() == QProcess::NotRunning) return false;
+      QThread::msleep(20);
+    }
+    return true;
+  }
+  QDBusConnection Connection() const {
+    return QDBusConnection::connectToBus(Address, QStringLiteral("private"));
+  }
+
+  QProcess Bus, Logind;
+  QString Address;
+  TScratchFolder Log;
+};
+
+TEST_F(PrivateBus, PowerOffAsksLogindWithoutPromptingAndReportsAMissingService) {
+  TLogindPower power(Connection());
+  QString error;
+  EXPECT_FALSE(power.PowerOff(error));
+  EXPECT_TRUE(error.startsWith("org.freedesktop.DBus.Error.ServiceUnknown")) << qPrintable(error);
+
+  ASSERT_TRUE(StartLogind()) << qPrintable(QString::fromUtf8(Logind.readAllStandardError()));
+  error.clear();
+  EXPECT_TRUE(power.PowerOff(error)) << qPrintable(error);
+  const QStringList calls = ReadLines(Log.File("calls.log"));
+  ASSERT_EQ(calls.size(), 1);
+  EXPECT_TRUE(calls[0].endsWith(" PowerOff False")) << qPrintable(calls[0]);
+}
+
+}  // namespace
