@@ -8,6 +8,15 @@
 #include "SkinForm.h"
 #include "U_AddFile_Gui.h"
 #include "U_Config_Gui.h"
+#include "U_Converting_Gui.h"
+#include "U_Replace_Gui.h"
+#include "U_shutDown_Gui.h"
+#include "U_Edit_Gui.h"
+#include "U_Formats_Gui.h"
+#include "U_clip_Gui.h"
+#include "U_option_Gui.h"
+#include "U_properties_Gui.h"
+#include "U_updata_Gui.h"
 #include "VelLog.h"
 #include "uLoadUI.h"
 #include "VelTrackbar.h"
@@ -128,6 +137,40 @@ TMainfrm::TMainfrm(QWidget* Parent)
   ShowError = [this](const QString& Text) {
     QMessageBox::critical(this, QStringLiteral("Error"), Text);
   };
+  OnEditDialog = [](TMainfrm& Window, TFileNode& Node) {
+    EditFileOption(Node.Data, Window.Player(), &Window);
+  };
+  OnClipDialog = [](TMainfrm& Window, TFileNode& Node, TClipList& Parts) {
+    return ShowClipDialog(Window.Player(), Node.Data, Window.Model().List().NextPartNumber(), Parts,
+                          &Window);
+  };
+  OnFormatsDialog = [](TMainfrm& Window, TFileNode& Node) {
+    TFormatsWorld world;
+    world.OutputFolder = WithSlash(Window.edtoutput->text());
+    world.PreviewArea = EditPreviewArea;
+    world.SaveWaterMark = SaveWaterMark;
+    const TFileList& list = Window.Model().List();
+    world.MakeUniqueOutputName = [&list, &Node](const QString& Path, const QString& Extension) {
+      return list.MakeUniqueOutputName(Path, Extension, NameSeparator, &Node);
+    };
+    if (std::optional<TFileOption> changed = EditFormats(Node.Data, world, &Window))
+      Node.Data = std::move(*changed);
+  };
+  OnPropertiesDialog = [](TMainfrm& Window, TFileNode& Node) {
+    ShowFileProperties(Node.Data, &Window);
+  };
+  OnOptionsDialog = [](TMainfrm& Window) { ShowOptions(&Window); };
+  OnConvert = [this](TFileListModel& Model) {
+    TDialogOverwriteAsker asker;
+    TQProcessRunner runner;
+    TConvertingfrm form(Model.Update([](TFileList& List) { return List.ConvertNodes(); }), asker,
+                        runner, this);
+    form.ShowShutDown = [this] {
+      return TShutDownFrm(std::make_unique<TLogindPower>(), this).exec();
+    };
+    form.exec();
+  };
+  OnUpdateDialog = [](TMainfrm& Window) { ShowUpdate(&Window); };
   OpenFolder = [](const QString& Folder) {
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Folder)))
       VelLog.WriteError(QStringLiteral("Cannot open the folder ") + Folder);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "SkinForm.h"
+#include "U_Converting.h"
 #include "U_Replace.h"
 
 class QLabel;
@@ -23,3 +24,9 @@ class TReplaceFrm : public TSkinForm {
 
 // 0 when the file does not exist; else the user's answer, one of TReplaceFrm's results.
 int AskReplaceFile(const QString& FileName);
+
+// The conversion's overwrite question, asked with the dialog above.
+class TDialogOverwriteAsker : public IOverwriteAsker {
+ public:
+  int AskReplaceFile(const QString& FileName) override { return ::AskReplaceFile(FileName); }
+};

@@ -11,7 +11,6 @@
 namespace {
 
 const QString FlvExtension = QStringLiteral("flv");
-const QString NameSeparator = QStringLiteral("_");
 
 QString FileNameOf(const std::string& Path) {
   return QFileInfo(QFile::decodeName(QByteArray::fromStdString(Path))).fileName();
@@ -407,6 +406,16 @@ void TFileList::RemoveSelectedItems() {
     if (top->Selected && FFocused && (FFocused == top.get() || FFocused->Parent == top.get()))
       FFocused = nullptr;
   std::erase_if(FTop, [](const auto& t) { return t->Selected; });
+}
+
+std::vector<TConvertNode> TFileList::ConvertNodes() {
+  const auto nodeOf = [](TFileNode& n) { return TConvertNode{&n.Data, n.Checked(), {}}; };
+  std::vector<TConvertNode> nodes;
+  for (const auto& top : FTop) {
+    nodes.push_back(nodeOf(*top));
+    for (const auto& child : top->Children) nodes.back().Children.push_back(nodeOf(*child));
+  }
+  return nodes;
 }
 
 // ---------------------------------------------------------------------------------------

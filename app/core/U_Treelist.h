@@ -5,6 +5,7 @@
 // them and forwards what the user does.
 #pragma once
 
+#include "U_Converting.h"
 #include "U_FileOption.h"
 #include "U_clip.h"
 
@@ -50,6 +51,8 @@ struct TFileNode {
   void Check(bool On) { CheckState = On ? CheckedState : UncheckedState; }
 };
 
+// What goes between an output name and its number when the name is taken: "Clip_1.flv".
+inline const QString NameSeparator = QStringLiteral("_");
 
 // What a selection allows: which of edit, clip, merge and formats/rename are enabled.
 enum class TSelectionKind { OneFile = 1, SeveralFiles, NothingUsable, MergeGroup, PartOfFile };
@@ -125,6 +128,9 @@ class TFileList {
   // The output name of the node becomes Text (forbidden characters dropped) in its folder with
   // its extension, made unique; false when nothing is left of the text or nothing changed.
   bool RenameOutput(TFileNode& Node, const QString& Text);
+
+  // The entries as the conversion takes them; they point into the list.
+  std::vector<TConvertNode> ConvertNodes();
 
   void ClearClipList() { FClipList.clear(); }
   void LoadClipListFromNode(const TFileNode& Node);

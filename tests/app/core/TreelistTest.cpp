@@ -303,6 +303,15 @@ TEST_F(FileList, CheckingAllAndFindingCheckedEntries) {
   EXPECT_FALSE(List.HasCheckedItem());
   List.SetAllChecked(CheckedState);
   EXPECT_TRUE(film->Checked() && film->Children[0]->Checked());
+  // The conversion gets the entries themselves, with their checks.
+  film->Check(false);
+  const std::vector<TConvertNode> nodes = List.ConvertNodes();
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].Option, &film->Data);
+  EXPECT_FALSE(nodes[0].Checked);
+  ASSERT_EQ(nodes[0].Children.size(), 1u);
+  EXPECT_EQ(nodes[0].Children[0].Option, &film->Children[0]->Data);
+  EXPECT_TRUE(nodes[0].Children[0].Checked);
 }
 
 TEST_F(FileList, ProbingNamesTheFileFrameSizeAndLengthOrTheFailure) {
