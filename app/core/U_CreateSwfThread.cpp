@@ -15,7 +15,13 @@
 
 namespace {
 
-QString TemplatesFolder() { return ProgramFolder() + QStringLiteral("templates/"); }
+// Where the settings source and its compiled movie are written: the program's templates folder,
+// or the user's private scratch folder when the program folder cannot be written.
+QString TemplatesFolder() {
+  const TDataPlaces places = DataPlaces();
+  return places.BesideProgram ? ProgramFolder() + QStringLiteral("templates/")
+                              : WithSlash(places.Scratch);
+}
 
 QString ToolFailure(const QString& Tool, const TProcessResult& Result) {
   QString reason;
