@@ -1,6 +1,7 @@
 #include "EngineHost.h"
 
 #include "FFBaseComponent.h"
+#include "PostCall.h"
 #include "PreviewWindow.h"
 #include "vf_eq.h"
 #include "vf_hue.h"
@@ -11,8 +12,7 @@ namespace {
 
 // Worker thread: a worker has queued a call; the GUI thread runs it when it next takes events.
 void WakeGuiThread() {
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
+  PostCall(QCoreApplication::instance(), [] { CheckSynchronize(); });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "U_AddFile_Gui.h"
 
+#include "PostCall.h"
 #include "SkPanel.h"
 #include "SkPrgres.h"
 #include "SkinForm.h"
@@ -43,8 +44,7 @@ void TAddFilefrm::Start() {
   FitTextToWidth(lblFileName, FFiles.front());
   // Called on the prober's thread: each result is taken on the GUI thread, in order.
   FProber = std::make_unique<TFileProber>(FFiles, [this](int Index, const TProbedFile& File) {
-    QMetaObject::invokeMethod(
-        this, [this, Index, File] { Probed(Index, File); }, Qt::QueuedConnection);
+    PostCall(this, [this, Index, File] { Probed(Index, File); });
   });
 }
 

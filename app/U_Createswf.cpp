@@ -1,5 +1,6 @@
 #include "U_Createswf.h"
 
+#include "PostCall.h"
 #include "SkPanel.h"
 #include "SkPrgres.h"
 #include "U_Config_Gui.h"
@@ -45,7 +46,7 @@ void Tcreateswffrm::showEvent(QShowEvent* Event) {
   VelLog.WriteInfo(QStringLiteral("Create: ") + FJob.Name + QStringLiteral(".swf"));
   FWorker = std::thread([this] {
     FSucceeded = RunPackaging(FJob, FRunner);
-    QMetaObject::invokeMethod(this, &Tcreateswffrm::WorkerDone, Qt::QueuedConnection);
+    PostCall(this, [this] { WorkerDone(); });
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include "AreaEditor.h"
 #include "PlayerScreen.h"
+#include "PostCall.h"
 #include "SkBmpBtn.h"
 #include "SkEdit.h"
 #include "SkPanel.h"
@@ -453,8 +454,7 @@ void TEditfrm::TakePlayerEvents() {
     ScreenHeight = PanelVideo->height();
     TrckVideo->SetPosition(0);
     TrckVideo->SetMax(Duration);
-    QMetaObject::invokeMethod(
-        this, [this] { Relayout(); }, Qt::QueuedConnection);
+    PostCall(this, [this] { Relayout(); });
   };
   FPlayer.OnPosition = [this](void*, int64_t Position) {
     if (Closed) return;
