@@ -6,7 +6,9 @@
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkRadChk.h"
+#include "SkSpnEdt.h"
 #include "U_Config.h"
+#include "U_Formats_Gui.h"
 #include "U_Main.h"
 #include "VelTrackbar.h"
 
@@ -16,10 +18,12 @@
 #include <QPushButton>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTest>
 #include <QThread>
@@ -308,6 +312,68 @@ TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
   EXPECT_TRUE(Window->btnFormats->isEnabled());
   EXPECT_EQ(Text(Row(three, 1), ColInput), "Part_2");
   EXPECT_EQ(Text(Row(three, 1), ColOutputName), "three_2.flv");
+}
+
+TEST_F(MainWindowUse, StartConvertsTheListIntoEveryOutput) {
+#ifdef __SANITIZE_THREAD__
+  GTEST_SKIP() << "ThreadSanitizer cannot follow the tools' processes forked from a threaded "
+                  "program";
+#endif
+  // The conversion's tools and player templates, as the program folder holds them.
+  for (const char* name : {"LibAV", "templates", "ruffle", "Format.dat"})
+    ASSERT_TRUE(QFile::link(QStringLiteral(FENNICK_BIN_DIR "/") + QLatin1String(name),
+                            Folder.File(QLatin1String(name))));
+  const QString out = Folder.File(QStringLiteral("out"));
+  ASSERT_TRUE(QDir().mkpath(out));
+  Window->ChangeOutputFolder(out);
+  const QString input = Folder.File(QStringLiteral("song.mp4"));
+  ASSERT_TRUE(
+      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
+  Window->AddFiles({input});
+  ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
+
+  // A smaller frame chosen in the formats dialog.
+  bool chosen = false;
+  QTimer chooser;
+  chooser.setInterval(50);
+  QObject::connect(&chooser, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<TFormatsfrm*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    chooser.stop();
+    dialog->edtWidth->setFocus();
+    dialog->edtWidth->setText(QStringLiteral("160"));
+    dialog->edtHeight->setFocus();
+    dialog->edtHeight->setText(QStringLiteral("120"));
+    QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+    chosen = true;
+  });
+  Click(Row(0));
+  chooser.start();
+  QTest::mouseClick(Window->btnFormats, Qt::LeftButton);
+  ASSERT_TRUE(chosen);
+
+  // The end message answered as the user does.
+  QStringList messages;
+  QTimer answerer;
+  answerer.setInterval(50);
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    messages << box->text();
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  });
+  answerer.start();
+  QTest::mouseClick(Window->btnStart, Qt::LeftButton);
+  answerer.stop();
+  EXPECT_EQ(messages, QStringList{"File conversion is completed!"});
+
+  const ProbeResult probe = ProbeMedia(QFile::encodeName(out + "/song.flv").toStdString());
+  ASSERT_TRUE(probe.ok) << probe.error;
+  ASSERT_TRUE(probe.FirstOfType("video") && probe.FirstOfType("audio"));
+  EXPECT_EQ(probe.FirstOfType("video")->width, 160);
+  EXPECT_EQ(probe.FirstOfType("video")->height, 120);
+  for (const char* extension : {"swf", "html", "jpg"})
+    EXPECT_GT(QFileInfo(out + "/song." + extension).size(), 0) << extension;
 }
 
 }  // namespace
