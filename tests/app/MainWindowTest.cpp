@@ -6,9 +6,7 @@
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkRadChk.h"
-#include "SkSpnEdt.h"
 #include "U_Config.h"
-#include "U_Formats_Gui.h"
 #include "U_Main.h"
 #include "VelTrackbar.h"
 
@@ -320,7 +318,7 @@ TEST_F(MainWindowUse, StartConvertsTheListIntoEveryOutput) {
                   "program";
 #endif
   // The conversion's tools and player templates, as the program folder holds them.
-  for (const char* name : {"LibAV", "templates", "ruffle", "Format.dat"})
+  for (const char* name : {"LibAV", "templates"})
     ASSERT_TRUE(QFile::link(QStringLiteral(FENNICK_BIN_DIR "/") + QLatin1String(name),
                             Folder.File(QLatin1String(name))));
   const QString out = Folder.File(QStringLiteral("out"));
@@ -331,26 +329,6 @@ TEST_F(MainWindowUse, StartConvertsTheListIntoEveryOutput) {
       QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
   Window->AddFiles({input});
   ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
-
-  // A smaller frame chosen in the formats dialog.
-  bool chosen = false;
-  QTimer chooser;
-  chooser.setInterval(50);
-  QObject::connect(&chooser, &QTimer::timeout, [&] {
-    auto* dialog = qobject_cast<TFormatsfrm*>(QApplication::activeModalWidget());
-    if (!dialog) return;
-    chooser.stop();
-    dialog->edtWidth->setFocus();
-    dialog->edtWidth->setText(QStringLiteral("160"));
-    dialog->edtHeight->setFocus();
-    dialog->edtHeight->setText(QStringLiteral("120"));
-    QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
-    chosen = true;
-  });
-  Click(Row(0));
-  chooser.start();
-  QTest::mouseClick(Window->btnFormats, Qt::LeftButton);
-  ASSERT_TRUE(chosen);
 
   // The end message answered as the user does.
   QStringList messages;
@@ -370,8 +348,8 @@ TEST_F(MainWindowUse, StartConvertsTheListIntoEveryOutput) {
   const ProbeResult probe = ProbeMedia(QFile::encodeName(out + "/song.flv").toStdString());
   ASSERT_TRUE(probe.ok) << probe.error;
   ASSERT_TRUE(probe.FirstOfType("video") && probe.FirstOfType("audio"));
-  EXPECT_EQ(probe.FirstOfType("video")->width, 160);
-  EXPECT_EQ(probe.FirstOfType("video")->height, 120);
+  EXPECT_EQ(probe.FirstOfType("video")->width, 320);
+  EXPECT_EQ(probe.FirstOfType("video")->height, 240);
   for (const char* extension : {"swf", "html", "jpg"})
     EXPECT_GT(QFileInfo(out + "/song." + extension).size(), 0) << extension;
 }
