@@ -16,10 +16,12 @@
 #include <QPushButton>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTest>
 #include <QThread>
@@ -308,6 +310,48 @@ TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
   EXPECT_TRUE(Window->btnFormats->isEnabled());
   EXPECT_EQ(Text(Row(three, 1), ColInput), "Part_2");
   EXPECT_EQ(Text(Row(three, 1), ColOutputName), "three_2.flv");
+}
+
+TEST_F(MainWindowUse, StartConvertsTheListIntoEveryOutput) {
+#ifdef __SANITIZE_THREAD__
+  GTEST_SKIP() << "ThreadSanitizer cannot follow the tools' processes forked from a threaded "
+                  "program";
+#endif
+  // The conversion's tools and player templates, as the program folder holds them.
+  for (const char* name : {"LibAV", "templates"})
+    ASSERT_TRUE(QFile::link(QStringLiteral(FENNICK_BIN_DIR "/") + QLatin1String(name),
+                            Folder.File(QLatin1String(name))));
+  const QString out = Folder.File(QStringLiteral("out"));
+  ASSERT_TRUE(QDir().mkpath(out));
+  Window->ChangeOutputFolder(out);
+  const QString input = Folder.File(QStringLiteral("song.mp4"));
+  ASSERT_TRUE(
+      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
+  Window->AddFiles({input});
+  ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
+
+  // The end message answered as the user does.
+  QStringList messages;
+  QTimer answerer;
+  answerer.setInterval(50);
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    messages << box->text();
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  });
+  answerer.start();
+  QTest::mouseClick(Window->btnStart, Qt::LeftButton);
+  answerer.stop();
+  EXPECT_EQ(messages, QStringList{"File conversion is completed!"});
+
+  const ProbeResult probe = ProbeMedia(QFile::encodeName(out + "/song.flv").toStdString());
+  ASSERT_TRUE(probe.ok) << probe.error;
+  ASSERT_TRUE(probe.FirstOfType("video") && probe.FirstOfType("audio"));
+  EXPECT_EQ(probe.FirstOfType("video")->width, 320);
+  EXPECT_EQ(probe.FirstOfType("video")->height, 240);
+  for (const char* extension : {"swf", "html", "jpg"})
+    EXPECT_GT(QFileInfo(out + "/song." + extension).size(), 0) << extension;
 }
 
 }  // namespace
