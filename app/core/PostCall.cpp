@@ -1,6 +1,5 @@
 #include "PostCall.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 #include <deque>
@@ -43,13 +42,13 @@ class TCallQueue : public QObject {
 };
 
 TCallQueue& CallQueue() {
-  static TCallQueue* queue = [] {
-    auto* made = new TCallQueue;
-    made->moveToThread(QCoreApplication::instance()->thread());
-    return made;
-  }();
+  static TCallQueue* queue = new TCallQueue;
   return *queue;
 }
+
+// Made while the program starts, on its main thread, which runs the GUI: the queue then lives on
+// that thread, and no other thread ever writes the object itself.
+const bool QueueMade = (CallQueue(), true);
 
 }  // namespace
 
