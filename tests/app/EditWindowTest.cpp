@@ -76,23 +76,29 @@ class EditWindowScreen : public testing::Test {
   }
   void TearDown() override { SetProgramFolder(QString()); }
 
+  // An entry of a 6 s 320x240 clip, as the user adds one.
+  static TFileOption ClipEntry() {
+    const std::string Clip = fixtures::Make(
+        "edit_window_320x240.mp4",
+        "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -c:v libx264 -preset ultrafast "
+        "-pix_fmt yuv420p");
+    TFileOption Entry;
+    Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("320x240");
+    Entry.Input.FileName = Clip;
+    return Entry;
+  }
+
   TFFPlayer Player;
   TScratchFolder Folder;
 };
 
 TEST_F(EditWindowScreen, ChoicesMadeWhilePlayingReachTheEntry) {
-  const std::string Clip = fixtures::Make(
-      "edit_window_320x240.mp4",
-      "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -c:v libx264 -preset ultrafast "
-      "-pix_fmt yuv420p");
   QImage Logo(40, 30, QImage::Format_RGB32);
   Logo.fill(Qt::red);
   const QString LogoFile = Folder.File(QStringLiteral("logo.png"));
   ASSERT_TRUE(Logo.save(LogoFile));
 
-  TFileOption Entry;
-  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("320x240");
-  Entry.Input.FileName = Clip;
+  TFileOption Entry = ClipEntry();
   TEditfrm Window(Entry, Player);
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return !Window.InputPreview().isNull(); }));
@@ -141,13 +147,7 @@ TEST_F(EditWindowScreen, ChoicesMadeWhilePlayingReachTheEntry) {
 }
 
 TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallestSize) {
-  const std::string Clip = fixtures::Make(
-      "edit_window_320x240.mp4",
-      "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -c:v libx264 -preset ultrafast "
-      "-pix_fmt yuv420p");
-  TFileOption Entry;
-  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("320x240");
-  Entry.Input.FileName = Clip;
+  TFileOption Entry = ClipEntry();
   TEditfrm Window(Entry, Player);
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
@@ -163,13 +163,7 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
 }
 
 TEST_F(EditWindowScreen, TextWatermarkFollowsItsPositionBoxIntoTheEntry) {
-  const std::string Clip = fixtures::Make(
-      "edit_window_320x240.mp4",
-      "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -c:v libx264 -preset ultrafast "
-      "-pix_fmt yuv420p");
-  TFileOption Entry;
-  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("320x240");
-  Entry.Input.FileName = Clip;
+  TFileOption Entry = ClipEntry();
   TEditfrm Window(Entry, Player);
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
