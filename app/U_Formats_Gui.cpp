@@ -157,6 +157,7 @@ void TFormatsfrm::BuildProfilesPage() {
   const auto sizeBox = [&](const QString& Caption, int Top) {
     AddLabel(video, Caption, 12, Top);
     auto* edit = Place<TSkSpinEdit>(video, FieldLeft, Top, 90, 22);
+    edit->AllowKeyEdit = true;
     edit->SetMin(MinFrameSide);
     edit->SetMax(FrameBoxMaximum);
     edit->SetIntValue(MinFrameSide);
@@ -177,6 +178,7 @@ void TFormatsfrm::BuildProfilesPage() {
   cbbAudioBitRate = AddBox(audio, QStringLiteral("Bit Rate:"), 120, fbAudioBitRate);
   AddLabel(audio, QStringLiteral("Volume:"), 12, 152);
   edtVolume = Place<TSkSpinEdit>(audio, FieldLeft, 152, 90, 22);
+  edtVolume->AllowKeyEdit = true;
   edtVolume->SetMin(0);
   edtVolume->SetMax(MaxVolume);
   edtVolume->SetCheckRange(false);
