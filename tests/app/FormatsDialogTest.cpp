@@ -1,5 +1,10 @@
-// The formats dialog driven through its controls, offscreen.
+// The formats dialog driven through its controls, offscreen; and under a real X server, the
+// dialog's choices carried through a real conversion.
 #include "AppTestSupport.h"
+#include "EngineHost.h"
+#include "FFDecode.h"
+#include "FFLoad.h"
+#include "MediaFixtures.h"
 #include "ShockwaveEx.h"
 #include "SkinPreviewJob.h"
 #include "SkBmpBtn.h"
@@ -9,13 +14,18 @@
 #include "SkRadChk.h"
 #include "SkSpnEdt.h"
 #include "U_Config.h"
+#include "U_Converting_Gui.h"
+#include "U_CreateSwfThread.h"
 #include "U_Formats_Gui.h"
+#include "U_Treelist.h"
 #include "VelLog.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QScreen>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -208,6 +218,131 @@ TEST_F(FormatsDialog, ScreenshotsOfThePages) {
   EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
   EXPECT_EQ(dialog->SWF->StillPicture(),
             QImage(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/None.png")));
+}
+
+}  // namespace
+
+namespace {
+
+class TNeverReplace : public IOverwriteAsker {
+ public:
+  int AskReplaceFile(const QString&) override { return raCancel; }
+};
+
+// A 640x480 clip with stereo sound at 44.1 kHz, added to a file list as the main window adds
+// it; the dialog opened on it as the main window opens it and changed through its controls
+// only; then the conversion window converts the entry.
+class FormatsChain : public FormatsDialog {
+ protected:
+  void SetUp() override {
+    FormatsDialog::SetUp();
+    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    InstallEngineHost();
+  }
+  TFileNode& AddClip(TFileList& List, const QString& OutputFolder) {
+    const std::string clip = fixtures::Make(
+        "formats-chain-640x480.mp4",
+        "-f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 "
+        "-t 2 -ac 2 -c:v libx264 -pix_fmt yuv420p -c:a aac");
+    TFFDecoder decoder;
+    const TProbedFile probed = ProbeMediaFile(decoder, QString::fromStdString(clip));
+    return *List.AddMediaEntry(probed, OutputFolder);
+  }
+  // Whatever happens while it is driven, the dialog closes: a failed step fails the test
+  // instead of leaving it waiting on the dialog.
+  static void DriveWhenShown(const std::function<void(TFormatsfrm&)>& Drive) {
+    QTimer::singleShot(0, [Drive] {
+      auto* dialog = qobject_cast<TFormatsfrm*>(QApplication::activeModalWidget());
+      if (!dialog) return ADD_FAILURE() << "no formats dialog is shown";
+      QApplication::setActiveWindow(dialog);
+      Drive(*dialog);
+      if (dialog->isVisible()) {
+        ADD_FAILURE() << "OK did not close the dialog";
+        dialog->reject();
+      }
+    });
+  }
+  static void TypeInto(TSkSpinEdit* Edit, const QString& Text) {
+    QTest::mouseClick(Edit, Qt::LeftButton);
+    QTest::keyClick(Edit, Qt::Key_End);
+    QTest::keyClick(Edit, Qt::Key_Home, Qt::ShiftModifier);
+    QTest::keyClicks(Edit, Text);
+  }
+  static void Convert(TFileList& List) {
+    TNeverReplace asker;
+    TQProcessRunner runner;
+    TConvertingfrm form(List.ConvertNodes(), asker, runner);
+    QStringList messages;
+    form.ShowInformation = [&](const QString& Text) { messages << Text; };
+    QEventLoop loop;
+    QObject::connect(&form, &TConvertingfrm::Finished, &loop, &QEventLoop::quit);
+    form.show();
+    loop.exec();
+    EXPECT_EQ(messages, QStringList{"File conversion is completed!"});
+  }
+};
+
+TEST_F(FormatsChain, TheConversionUsesWhatTheControlsChose) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs xvfb";
+  const struct {
+    const char* Encoder;  // typed into the encoder box; empty leaves it
+    bool TypeWidth;       // else the height is typed, the width follows
+    const char* Size;
+    const char* SampleRate;
+    const char* Volume;  // empty leaves it
+    bool ThumbnailOff;
+    const char* Codec;
+    int Width, Height, Rate, VolumeAfter;
+  } cases[] = {{"H", true, "160", "22050", "", false, "h264", 160, 120, 22050, 256},
+               {"", false, "240", "11025", "128", true, "flv1", 320, 240, 11025, 128}};
+  ASSERT_TRUE(QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb")));
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Codec);
+    const QString folder = Scratch.File(QStringLiteral("row%1/").arg(++row));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    TFileList list;
+    TFileNode& node = AddClip(list, folder);
+    World.OutputFolder = folder;
+    DriveWhenShown([&](TFormatsfrm& Dialog) {
+      QTest::keyClicks(Dialog.cbbVideoEncoder, QString::fromLatin1(c.Encoder));
+      TypeInto(c.TypeWidth ? Dialog.edtWidth : Dialog.edtHeight, QString::fromLatin1(c.Size));
+      QTest::keyClicks(Dialog.cbbSampleRate, QString::fromLatin1(c.SampleRate));
+      if (*c.Volume) TypeInto(Dialog.edtVolume, QString::fromLatin1(c.Volume));
+      EXPECT_TRUE(Dialog.grab().save(
+          QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb/formats_chosen_%1.png").arg(row)));
+      QTest::mouseClick(Dialog.btnNext, Qt::LeftButton);
+      QTest::mouseClick(Dialog.chkgenerateswf, Qt::LeftButton);
+      if (c.ThumbnailOff) QTest::mouseClick(Dialog.chkGeneratethumbnail, Qt::LeftButton);
+      QTest::mouseClick(Dialog.OkButton(), Qt::LeftButton);
+    });
+    std::optional<TFileOption> changed = EditFormats(node.Data, World);
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(changed->Output.AudioVolume, c.VolumeAfter);
+    node.Data = std::move(*changed);
+    Convert(list);
+
+    const QString flv = folder + QStringLiteral("formats-chain-640x480.flv");
+    const ProbeResult probe = ProbeMedia(flv.toStdString(), false);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    const ProbeStream* video = probe.FirstOfType("video");
+    const ProbeStream* audio = probe.FirstOfType("audio");
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->codec_name, c.Codec);
+    EXPECT_EQ(video->width, c.Width);
+    EXPECT_EQ(video->height, c.Height);
+    EXPECT_EQ(audio->sample_rate, c.Rate);
+    // What the controls left alone keeps the entry's defaults.
+    EXPECT_EQ(audio->codec_name, "mp3");
+    EXPECT_EQ(audio->channels, 2);
+    EXPECT_EQ(probe.format_name, "flv");
+    EXPECT_FALSE(QFile::exists(WithSuffix(flv, QStringLiteral("swf"))));
+    EXPECT_FALSE(QFile::exists(WithSuffix(flv, QStringLiteral("html"))));
+    const QImage thumbnail(WithSuffix(flv, QStringLiteral("jpg")));
+    EXPECT_EQ(thumbnail.width(), c.ThumbnailOff ? 0 : c.Width);
+    EXPECT_EQ(thumbnail.height(), c.ThumbnailOff ? 0 : c.Height);
+  }
 }
 
 }  // namespace
