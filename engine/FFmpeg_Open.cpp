@@ -1,7 +1,9 @@
 #include "FFmpeg_Private.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "UnicodeProtocol.h"
 
@@ -10,6 +12,15 @@ using namespace ffmpeg_internal;
 // ---- Opening inputs ----
 
 namespace {
+
+// A frame-threaded decoder keeps a picture in flight per thread, and each picture waits for the
+// rows of the one before: past four threads decoding got no faster (H.264 at 360p and 720p), while
+// every thread holds pictures in memory and takes a core from the encoders.
+int DecoderThreads(int threadCount) {
+  constexpr int MostUseful = 4;
+  if (threadCount > 0) return threadCount;
+  return std::min(int(std::thread::hardware_concurrency()), MostUseful);
+}
 
 const char* KindName(AVMediaType kind) {
   switch (kind) {
@@ -201,7 +212,7 @@ AVCodecContext* TCustomFFmpeg::NewDecoderContext(const AVStream& st, const AVCod
     throw FFmpegException("avcodec_alloc_context failed");
   }
   decoder->pkt_timebase = st.time_base;
-  decoder->thread_count = FSettings.ThreadCount;
+  decoder->thread_count = DecoderThreads(FSettings.ThreadCount);
   SetContextOptions(FOptionContexts, decoder,
                     AV_OPT_FLAG_DECODING_PARAM | MediaTypeOptionFlag(st.codecpar->codec_type));
   return decoder;
