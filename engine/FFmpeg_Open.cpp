@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "UnicodeProtocol.h"
 
@@ -12,15 +11,6 @@ using namespace ffmpeg_internal;
 // ---- Opening inputs ----
 
 namespace {
-
-// A frame-threaded decoder keeps a picture in flight per thread, and each picture waits for the
-// rows of the one before: past four threads decoding got no faster (H.264 at 360p and 720p), while
-// every thread holds pictures in memory and takes a core from the encoders.
-int DecoderThreads(int threadCount) {
-  constexpr int MostUseful = 4;
-  if (threadCount > 0) return threadCount;
-  return std::min(int(std::thread::hardware_concurrency()), MostUseful);
-}
 
 const char* KindName(AVMediaType kind) {
   switch (kind) {
@@ -201,6 +191,15 @@ void TCustomFFmpeg::SetUpInputStream(TInputStream& ist) {
     default:
       throw FFmpegException("invalid codec_type");
   }
+}
+
+// A frame-threaded decoder keeps a picture in flight per thread, and each picture waits for the
+// rows of the one before: past four threads decoding got no faster (H.264 at 360p and 720p), while
+// every thread holds pictures in memory and takes a core from the encoders.
+int ffmpeg_internal::DecoderThreads(int threadCount) {
+  constexpr int MostUseful = 4;
+  if (threadCount > 0) return threadCount;
+  return std::min(UsableCores(), MostUseful);
 }
 
 AVCodecContext* TCustomFFmpeg::NewDecoderContext(const AVStream& st, const AVCodec* forced) {
