@@ -1,5 +1,6 @@
 #include "FFmpeg_Private.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -192,6 +193,15 @@ void TCustomFFmpeg::SetUpInputStream(TInputStream& ist) {
   }
 }
 
+// A frame-threaded decoder keeps a picture in flight per thread, and each picture waits for the
+// rows of the one before: past four threads decoding got no faster (H.264 at 360p and 720p), while
+// every thread holds pictures in memory and takes a core from the encoders.
+int ffmpeg_internal::DecoderThreads(int threadCount) {
+  constexpr int MostUseful = 4;
+  if (threadCount > 0) return threadCount;
+  return std::min(UsableCores(), MostUseful);
+}
+
 AVCodecContext* TCustomFFmpeg::NewDecoderContext(const AVStream& st, const AVCodec* forced) {
   const AVCodec* codec = forced ? forced : ff::avcodec_find_decoder(st.codecpar->codec_id);
   AVCodecContext* decoder = ff::avcodec_alloc_context3(codec);
@@ -201,7 +211,7 @@ AVCodecContext* TCustomFFmpeg::NewDecoderContext(const AVStream& st, const AVCod
     throw FFmpegException("avcodec_alloc_context failed");
   }
   decoder->pkt_timebase = st.time_base;
-  decoder->thread_count = FSettings.ThreadCount;
+  decoder->thread_count = DecoderThreads(FSettings.ThreadCount);
   SetContextOptions(FOptionContexts, decoder,
                     AV_OPT_FLAG_DECODING_PARAM | MediaTypeOptionFlag(st.codecpar->codec_type));
   return decoder;

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <functional>
 
+#include <sched.h>
+
 #include "FFmpeg_Private.h"
 
 namespace {
@@ -59,7 +61,21 @@ AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
   return copy;
 }
 
+// Without a thread count of the user's: the cores that the decoder, the task's thread and the
+// sound leave free, at least two. The decoder's threads wait on each other's pictures: encoders
+// beyond the free cores preempt them and slow the whole task down.
+int AutomaticThreads() {
+  using namespace ffmpeg_internal;
+  return std::clamp(UsableCores() - DecoderThreads(0) - 2, 2, MaxInstances);
+}
+
 }  // namespace
+
+int ffmpeg_internal::UsableCores() {
+  cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof(cores), &cores) == 0) return std::max(CPU_COUNT(&cores), 1);
+  return std::max(int(std::thread::hardware_concurrency()), 1);
+}
 
 std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEncodingNeeds& needs) {
   constexpr int OwnThreads =
@@ -87,8 +103,7 @@ std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEnc
 // stream.
 void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
   const AVCodecContext& encoder = *ost.Encoder;
-  const int threads =
-      FSettings.ThreadCount > 0 ? FSettings.ThreadCount : int(std::thread::hardware_concurrency());
+  const int threads = FSettings.ThreadCount > 0 ? FSettings.ThreadCount : AutomaticThreads();
   // The size limit is checked against what the muxer has: packets still on their way to it would
   // be written past the limit.
   const bool sizeLimit = FSettings.LimitFileSize != 0;

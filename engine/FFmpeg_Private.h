@@ -78,6 +78,11 @@ std::string CreateTemporaryOutput(S url);
 // output written directly is deleted when it stayed empty or never got its header.
 void SettleOutputFile(const TOutputFile& file, bool closed);
 
+// The cores this process may run on (its affinity, as a container or `taskset` limits it).
+int UsableCores();
+// The threads a decoder gets for the task's thread count (0: as many as are useful).
+int DecoderThreads(int threadCount);
+
 // A blocking library call of the calling thread: the task's time-out test answers for it.
 class TBlockingIO {
  public:
