@@ -36,8 +36,7 @@ namespace {
 constexpr QSize PreviewSize(360, 220);
 const QColor OutputBackground(0x10, 0x10, 0x10);
 constexpr int MaxVolume = 128;
-// Position events to let pass after a seek or a resume before the bar follows them again.
-constexpr int SkipAfterSeek = 3;
+// Position events to let pass after a resume before the bar follows them again.
 constexpr int SkipAfterResume = 5;
 
 QRect ToQRect(const TIntRect& R) { return QRect(R.Left, R.Top, RectWidth(R), RectHeight(R)); }
@@ -280,9 +279,11 @@ void TEditfrm::BuildControlStrip() {
   TrckVideo = new TVelTrackbar(Client);
   TrckVideo->setObjectName(QStringLiteral("TrckVideo"));
   TrckVideo->setGeometry(76, Y, 450, 24);
-  TrckVideo->OnTickMouseUp = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
-    Seek(TrckVideo->Position());
+  FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FPlayer);
+  FSeekBar->OnSeek = [this](int64_t Position) {
+    if (PlayerAttached) FPlayer.Seek(0, false, Position);
   };
+  FSeekBar->OnAttachPosition = [this] { AttachPosition(); };
   AddLabel(Client, QStringLiteral("Volume"), 536, Y + 5);
   TrckAudio = AddBar(Client, "TrckAudio", {580, Y + 2, 96, 20}, 0, MaxVolume);
   TrckAudio->setValue(MaxVolume);
@@ -456,19 +457,19 @@ void TEditfrm::TakePlayerEvents() {
     TrckVideo->SetMax(Duration);
     PostCall(this, [this] { Relayout(); });
   };
-  FPlayer.OnPosition = [this](void*, int64_t Position) {
-    if (Closed) return;
-    if (PositionSkip > 0) {
-      --PositionSkip;
-      return;
-    }
-    if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
-  };
+  AttachPosition();
   FPlayer.OnState = [this](void*, TPlayState State) {
     if (Closed) return;
-    if (State == psPause) PositionSkip = 0;
-    if (State == psResume) PositionSkip = SkipAfterResume;
+    if (State == psPause) FSeekBar->SetPositionSkip(0);
+    if (State == psResume) FSeekBar->SetPositionSkip(SkipAfterResume);
     if (State == psEnd) PauseOrStop(true);
+  };
+}
+
+void TEditfrm::AttachPosition() {
+  FPlayer.OnPosition = [this](void*, int64_t Position) {
+    if (Closed || FPlayer.Seeking() || !FSeekBar->TakePosition()) return;
+    if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
   };
 }
 
@@ -852,7 +853,7 @@ void TEditfrm::Play() {
     StartPlaying();
     return;
   }
-  PositionSkip = SkipAfterResume;
+  FSeekBar->SetPositionSkip(SkipAfterResume);
   TogglePlayback(0, btnPlay, btnPause, FPlayer);
 }
 
@@ -860,19 +861,14 @@ void TEditfrm::PauseOrStop(bool Stop) {
   if (!PlayerAttached) return;
   TogglePlayback(1, btnPlay, btnPause, FPlayer);
   if (!Stop) return;
-  Seek(0);
+  FSeekBar->Seek(0);
   TrckVideo->SetPosition(0);
-}
-
-void TEditfrm::Seek(int64_t Position) {
-  if (!PlayerAttached) return;
-  PositionSkip = SkipAfterSeek;
-  FPlayer.Seek(0, false, Position);
 }
 
 void TEditfrm::CloseWindow() {
   if (Closed) return;
   Closed = true;
+  FSeekBar->StopTimer();
   FPreview.Close();
   // The player's threads read the handlers: they end before the handlers go.
   if (PlayerAttached) FPlayer.Stop(true);

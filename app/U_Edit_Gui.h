@@ -22,6 +22,7 @@ class QSlider;
 class QToolButton;
 class TAreaEditor;
 class TPlayerScreen;
+class TPreviewSeekBar;
 class TSkBmpButton;
 class TSkCheckBox;
 class TSkCustomEdit;
@@ -96,6 +97,7 @@ class TEditfrm : public TSkinForm {
   void BuildWatermarkPage(QWidget* Page);
   void BuildEffectPage(QWidget* Page);
   void TakePlayerEvents();
+  void AttachPosition();
   void StartPlaying();
   void Relayout();
   void LoadWatermarkFromEntry();
@@ -125,7 +127,6 @@ class TEditfrm : public TSkinForm {
   void Play();
   void PauseOrStop(bool Stop);
   bool Playing() const;
-  void Seek(int64_t Position);
   void CloseWindow();
   void ApplyToEntry();
 
@@ -142,7 +143,6 @@ class TEditfrm : public TSkinForm {
   bool CropActive = false;
   TIntRect CropPreviewRect, CropSourceRect, InputFitRect, WatermarkSourceRect, WatermarkPreviewRect,
       SourceRect, OutputRect, InputBoxRect, OutputBoxRect;
-  int PositionSkip = 0;
   bool Dragging = false;
   bool Suppress = false;
   bool FlipVertical = false, FlipHorizontal = false;
@@ -157,6 +157,7 @@ class TEditfrm : public TSkinForm {
   QWidget* PanelVideo;
   QSlider* TrckAudio;
   TVelTrackbar* TrckVideo;
+  TPreviewSeekBar* FSeekBar;
   QToolButton *btnPlay, *btnPause, *btnStop, *btnHor, *btnVer;
   TSkPageControl* pgEdit;
   TSkSpinEdit *edtleft, *edttop, *edtwidth, *edtheight;
