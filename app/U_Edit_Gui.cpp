@@ -205,6 +205,7 @@ void TEditfrm::ShowNewPictures() {
   }
   if (Input) imgVideo1->SetPicture(ToImage(*Input), ToQRect(InputFitRect));
   if (Output) {
+    FOutputTime = Output->Time;
     const QImage Image = ToImage(*Output);
     imgVideo2->SetPicture(
         Image, ToQRect(FitAspectRect({0, 0, Image.width(), Image.height()}, OutputBoxRect)));
@@ -279,6 +280,8 @@ void TEditfrm::BuildControlStrip() {
   TrckVideo = new TVelTrackbar(Client);
   TrckVideo->setObjectName(QStringLiteral("TrckVideo"));
   TrckVideo->setGeometry(76, Y, 450, 24);
+  // A position bar only: its segment markers would hold the tick at the segment's start.
+  TrckVideo->SetShowSegment(false);
   FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FPlayer);
   FSeekBar->OnSeek = [this](int64_t Position) {
     if (PlayerAttached) FPlayer.Seek(0, false, Position);
@@ -446,8 +449,8 @@ void TEditfrm::TakePlayerEvents() {
   FPlayer.FrameHook = true;
   // The player's decoding thread: the frame is copied before the call returns.
   FPlayer.OnFrameHook = [this](void*, TAVPicture* Picture, AVPixelFormat PixFmt, int Width,
-                               int Height, int64_t) {
-    FPreview.FrameArrived(*Picture, PixFmt == AV_PIX_FMT_YUV420P, Width, Height);
+                               int Height, int64_t Time) {
+    FPreview.FrameArrived(*Picture, PixFmt == AV_PIX_FMT_YUV420P, Width, Height, Time);
   };
   FPlayer.OnFileOpen = [this](void*, int64_t Duration, int, int, int& ScreenWidth,
                               int& ScreenHeight) {

@@ -72,6 +72,8 @@ class TEditfrm : public TSkinForm {
   // The last pictures of the two previews, before they are stretched into place.
   QImage InputPreview() const;
   QImage OutputPreview() const;
+  // The time of the frame the output preview shows, µs from the input's start.
+  int64_t OutputPreviewTime() const { return FOutputTime; }
   TAreaEditor* CropArea() const { return ardtr1; }
   TAreaEditor* WatermarkArea() const { return ardtr2; }
   QSlider* BrightnessBar() const { return trckBrightness; }
@@ -135,6 +137,7 @@ class TEditfrm : public TSkinForm {
   std::unique_ptr<TPlayerScreen> FScreen;
   std::mutex FPictureLock;
   std::optional<TPreviewPicture> FNewInput, FNewOutput;
+  int64_t FOutputTime = 0;
   TEditPreview FPreview;
   bool PlayerAttached = false;
   bool Closed = false;
