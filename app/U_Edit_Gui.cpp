@@ -282,6 +282,9 @@ void TEditfrm::BuildControlStrip() {
   TrckVideo->setGeometry(76, Y, 450, 24);
   // A position bar only: its segment markers would hold the tick at the segment's start.
   TrckVideo->SetShowSegment(false);
+  TrckVideo->SetTrackOffsetY(TrckVideo->height() / 2);
+  TrckVideo->SetTickOffsetY(TrckVideo->height() / 2);
+  TrckVideo->SetBGColor(FromQColor(palette().color(QPalette::Window)));
   FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FPlayer);
   FSeekBar->OnSeek = [this](int64_t Position) {
     if (PlayerAttached) FPlayer.Seek(0, false, Position);
