@@ -95,15 +95,21 @@ class EditWindowScreen : public testing::Test {
     return Entry;
   }
 
+  // A 40 x 30 picture, all red.
+  QString RedLogo() const {
+    QImage Logo(40, 30, QImage::Format_RGB32);
+    Logo.fill(Qt::red);
+    const QString File = Folder.File(QStringLiteral("logo.png"));
+    EXPECT_TRUE(Logo.save(File));
+    return File;
+  }
+
   TFFPlayer Player;
   TScratchFolder Folder;
 };
 
 TEST_F(EditWindowScreen, ChoicesMadeWhilePlayingReachTheEntry) {
-  QImage Logo(40, 30, QImage::Format_RGB32);
-  Logo.fill(Qt::red);
-  const QString LogoFile = Folder.File(QStringLiteral("logo.png"));
-  ASSERT_TRUE(Logo.save(LogoFile));
+  const QString LogoFile = RedLogo();
 
   TFileOption Entry = ClipEntry();
   TEditfrm Window(Entry, Player);
@@ -260,15 +266,12 @@ QRect Bounds(const QImage& Picture, const std::function<bool(QPoint)>& Inside) {
   return Box;
 }
 
-// Paused at a time picked on the position bar, the crop dragged, brightness and a red picture
-// watermark set; the entry that OK writes converts (through the conversion's own plan and
-// filters) into a picture that matches the output preview at the same time: the crop's
-// pixels where the preview shows them, and the watermark on the same place.
+// Sought with a click on the position bar and paused there, the crop dragged, brightness and
+// a red picture watermark set; the entry that OK writes converts (through the conversion's own plan
+// and filters) into a picture that matches the output preview at the same time: the crop's pixels
+// where the preview shows them, and the watermark on the same place.
 TEST_F(EditWindowScreen, TheConvertedEntryLooksLikeTheOutputPreviewAtTheSameTime) {
-  QImage Logo(40, 30, QImage::Format_RGB32);
-  Logo.fill(Qt::red);
-  const QString LogoFile = Folder.File(QStringLiteral("logo.png"));
-  ASSERT_TRUE(Logo.save(LogoFile));
+  const QString LogoFile = RedLogo();
   const std::string Output = Folder.File(QStringLiteral("edited.flv")).toStdString();
   // Pale colours that turn half a radian a frame: a picture of another time differs
   // everywhere, and none is as red as the watermark.
