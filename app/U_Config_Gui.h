@@ -64,7 +64,6 @@ class TPreviewSeekBar : public QObject {
   // that the skip counter lets pass (it counts down here).
   bool TakePosition();
   void SetPositionSkip(int Count) { FPositionSkip = Count; }
-  bool Dragging() const { return FDragging; }
   // Seeks with the position events that follow a seek let pass.
   void Seek(int64_t Position);
   // The program paused the player for a seek of its own: after Ms the player plays again and

@@ -258,11 +258,12 @@ int LeftBar(const QImage& Picture) {
   return Picture.width();
 }
 
-QRect Bounds(const QImage& Picture, const std::function<bool(QPoint)>& Inside) {
+// The box around the pixels as red as the watermark.
+QRect RedBox(const QImage& Picture) {
   QRect Box;
   for (int Y = 0; Y < Picture.height(); ++Y)
     for (int X = 0; X < Picture.width(); ++X)
-      if (Inside({X, Y})) Box |= QRect(X, Y, 1, 1);
+      if (IsRed(Picture.pixel(X, Y))) Box |= QRect(X, Y, 1, 1);
   return Box;
 }
 
@@ -343,7 +344,7 @@ TEST_F(EditWindowScreen, TheConvertedEntryLooksLikeTheOutputPreviewAtTheSameTime
   Preview.save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb/edit_output_preview.png"));
 
   // The watermark lies where the preview showed it, within the rounding of its scaling.
-  const QRect Mark = Bounds(Converted, [&](QPoint At) { return IsRed(Converted.pixel(At)); });
+  const QRect Mark = RedBox(Converted);
   const auto Near = [](double A, int B) { return std::abs(A - B) <= 2.0; };
   EXPECT_TRUE(Near(Expected.left(), Mark.left()) && Near(Expected.top(), Mark.top()) &&
               Near(Expected.right(), Mark.right() + 1) &&
