@@ -158,22 +158,22 @@ void TPreviewSeekBar::TickChanged() {
   if (!FTrackClicked) return;
   FTrackClicked = false;
   HoldPlayback(0, FWasPlaying, FPlay, FPlayer, FPause);
-  FPlayer.OnPosition = nullptr;
+  FPositionAttached = false;
   Seek(FBar.Position());
   if (FWasPlaying)
     tmrpos->Start(SeekResumeDelay);
-  else if (OnAttachPosition)
-    OnAttachPosition();
+  else
+    FPositionAttached = true;
 }
 
 void TPreviewSeekBar::TimerTick() {
   tmrpos->Stop();
   HoldPlayback(1, FWasPlaying, FPlay, FPlayer, FPause);
-  if (OnAttachPosition) OnAttachPosition();
+  FPositionAttached = true;
 }
 
 bool TPreviewSeekBar::TakePosition() {
-  if (FDragging) return false;
+  if (!FPositionAttached || FDragging) return false;
   if (FPositionSkip <= 0) return true;
   --FPositionSkip;
   return false;
@@ -186,7 +186,7 @@ void TPreviewSeekBar::Seek(int64_t Position) {
 
 void TPreviewSeekBar::ResumeAfter(int Ms) {
   FWasPlaying = true;
-  FPlayer.OnPosition = nullptr;
+  FPositionAttached = false;
   tmrpos->Start(Ms);
 }
 

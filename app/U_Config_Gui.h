@@ -50,6 +50,8 @@ void ClearPlayerEvents(TCustomPlayer& Player);
 // resumes. A click on the track outside the tick pauses, takes the position event away and
 // seeks there; the timer `tmrpos` then resumes the preview (when it was playing) and gives
 // the event back. Timed through the control library's timers, so tests drive its clock.
+// The player's threads read its event handlers, so the event is taken away here, as a state
+// that the window's position handler asks, never by changing the player's handler.
 class TPreviewSeekBar : public QObject {
  public:
   TPreviewSeekBar(TVelTrackbar& Bar, QWidget* Play, QWidget* Pause, TCustomPlayer& Player);
@@ -57,12 +59,11 @@ class TPreviewSeekBar : public QObject {
 
   // The window's part of a seek (its labels, the player), after the skip counter is set.
   std::function<void(int64_t Position)> OnSeek;
-  // Gives the player's position event back to the window.
-  std::function<void()> OnAttachPosition;
 
-  // GUI thread, for each position event: false while the tick is dragged and for the events
-  // that the skip counter lets pass (it counts down here).
+  // GUI thread, for each position event: false while the event is taken away, while the tick
+  // is dragged and for the events that the skip counter lets pass (it counts down here).
   bool TakePosition();
+  bool PositionAttached() const { return FPositionAttached; }
   void SetPositionSkip(int Count) { FPositionSkip = Count; }
   // Seeks with the position events that follow a seek let pass.
   void Seek(int64_t Position);
@@ -88,5 +89,6 @@ class TPreviewSeekBar : public QObject {
   bool FDragging = false;
   bool FTickMoved = false;
   bool FTrackClicked = false;
+  bool FPositionAttached = true;
   int FPositionSkip = 0;
 };

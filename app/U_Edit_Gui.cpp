@@ -289,7 +289,6 @@ void TEditfrm::BuildControlStrip() {
   FSeekBar->OnSeek = [this](int64_t Position) {
     if (PlayerAttached) FPlayer.Seek(0, false, Position);
   };
-  FSeekBar->OnAttachPosition = [this] { AttachPosition(); };
   AddLabel(Client, QStringLiteral("Volume"), 536, Y + 5);
   TrckAudio = AddBar(Client, "TrckAudio", {580, Y + 2, 96, 20}, 0, MaxVolume);
   TrckAudio->setValue(MaxVolume);
@@ -463,19 +462,15 @@ void TEditfrm::TakePlayerEvents() {
     TrckVideo->SetMax(Duration);
     PostCall(this, [this] { Relayout(); });
   };
-  AttachPosition();
+  FPlayer.OnPosition = [this](void*, int64_t Position) {
+    if (Closed || FPlayer.Seeking() || !FSeekBar->TakePosition()) return;
+    if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
+  };
   FPlayer.OnState = [this](void*, TPlayState State) {
     if (Closed) return;
     if (State == psPause) FSeekBar->SetPositionSkip(0);
     if (State == psResume) FSeekBar->SetPositionSkip(SkipAfterResume);
     if (State == psEnd) PauseOrStop(true);
-  };
-}
-
-void TEditfrm::AttachPosition() {
-  FPlayer.OnPosition = [this](void*, int64_t Position) {
-    if (Closed || FPlayer.Seeking() || !FSeekBar->TakePosition()) return;
-    if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
   };
 }
 

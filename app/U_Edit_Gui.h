@@ -99,7 +99,6 @@ class TEditfrm : public TSkinForm {
   void BuildWatermarkPage(QWidget* Page);
   void BuildEffectPage(QWidget* Page);
   void TakePlayerEvents();
-  void AttachPosition();
   void StartPlaying();
   void Relayout();
   void LoadWatermarkFromEntry();

@@ -32,7 +32,6 @@ void TMainfrm::ConnectPreview() {
     lblpos->setText(TimeText(Position - TrckVideo->Min()));
     FFPlayer.Seek(TSeekFlags(), false, Position);
   };
-  FSeekBar->OnAttachPosition = [this] { AttachPlayerEvents(); };
   FFPlayer.VideoDriver = vdX11;
   AttachPlayerEvents();
 }
@@ -130,6 +129,7 @@ void TMainfrm::PlayerFileOpened(int64_t) {
 }
 
 void TMainfrm::PlayerPosition(int64_t Position) {
+  if (!FSeekBar->PositionAttached()) return;
   if (FFirstFrame) {
     FFirstFrame = false;
     VideoDisable->hide();
