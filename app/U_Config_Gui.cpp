@@ -1,5 +1,6 @@
 #include "U_Config_Gui.h"
 
+#include "SkCommon.h"
 #include "VelLog.h"
 #include "VelTrackbar.h"
 
@@ -11,6 +12,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QUrl>
 #include <QVariant>
 
@@ -101,3 +103,91 @@ void ClearPlayerEvents(TCustomPlayer& Player) {
   Player.OnPosition = nullptr;
   Player.OnState = nullptr;
 }
+
+namespace {
+
+constexpr int SeekResumeDelay = 500;
+// Position events let pass after a seek, or after the release of a tick that moved.
+constexpr int SkipAfterSeek = 3;
+
+}  // namespace
+
+TPreviewSeekBar::TPreviewSeekBar(TVelTrackbar& Bar, QWidget* Play, QWidget* Pause,
+                                 TCustomPlayer& Player)
+    // A child of the bar: the bar's events that call here go with it.
+    : QObject(&Bar),
+      FBar(Bar),
+      FPlay(Play),
+      FPause(Pause),
+      FPlayer(Player),
+      tmrpos(CreateSkTimer()) {
+  tmrpos->OnTimer = [this] { TimerTick(); };
+  Bar.installEventFilter(this);
+  Bar.OnTickMouseDown = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
+    FTrackClicked = false;
+    FDragging = true;
+    FTickMoved = false;
+    HoldPlayback(0, FWasPlaying, FPlay, FPlayer, FPause);
+  };
+  Bar.OnTickMouseUp = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
+    FDragging = false;
+    HoldPlayback(1, FWasPlaying, FPlay, FPlayer, FPause);
+    if (FTickMoved) FPositionSkip = SkipAfterSeek;
+  };
+  Bar.OnTickChange = [this](TVelTrackbar*) { TickChanged(); };
+}
+
+TPreviewSeekBar::~TPreviewSeekBar() = default;
+
+// The bar moves its tick on the release of a press on the track: the release marks the
+// tick change that follows as the user's click.
+bool TPreviewSeekBar::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == &FBar && Event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton &&
+      FBar.DragMode() == TVelTrackbar::dmTrack)
+    FTrackClicked = true;
+  return false;
+}
+
+void TPreviewSeekBar::TickChanged() {
+  if (FDragging) {
+    FTickMoved = true;
+    Seek(FBar.Position());
+    return;
+  }
+  if (!FTrackClicked) return;
+  FTrackClicked = false;
+  HoldPlayback(0, FWasPlaying, FPlay, FPlayer, FPause);
+  FPositionAttached = false;
+  Seek(FBar.Position());
+  if (FWasPlaying)
+    tmrpos->Start(SeekResumeDelay);
+  else
+    FPositionAttached = true;
+}
+
+void TPreviewSeekBar::TimerTick() {
+  tmrpos->Stop();
+  HoldPlayback(1, FWasPlaying, FPlay, FPlayer, FPause);
+  FPositionAttached = true;
+}
+
+bool TPreviewSeekBar::TakePosition() {
+  if (!FPositionAttached || FDragging) return false;
+  if (FPositionSkip <= 0) return true;
+  --FPositionSkip;
+  return false;
+}
+
+void TPreviewSeekBar::Seek(int64_t Position) {
+  FPositionSkip = SkipAfterSeek;
+  if (OnSeek) OnSeek(Position);
+}
+
+void TPreviewSeekBar::ResumeAfter(int Ms) {
+  FWasPlaying = true;
+  FPositionAttached = false;
+  tmrpos->Start(Ms);
+}
+
+void TPreviewSeekBar::StopTimer() { tmrpos->Stop(); }

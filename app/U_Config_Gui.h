@@ -5,10 +5,16 @@
 #include "FFPlayer.h"
 #include "U_Config.h"
 
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
 class QAbstractButton;
 class QFont;
 class QLabel;
 class QWidget;
+class TSkTimer;
 class TVelTrackbar;
 
 // Opens the address in the user's web browser; a failure is written to the log.
@@ -38,3 +44,51 @@ void TogglePlayback(int State, QWidget* Play, QWidget* Pause, TCustomPlayer& Pla
 void HoldPlayback(int Mode, bool& WasPlaying, QWidget* Play, TCustomPlayer& Player, QWidget* Pause);
 // Turns the hooks off and drops every handler before another window takes the player.
 void ClearPlayerEvents(TCustomPlayer& Player);
+
+// What the position bar under a preview does to the player. Pressing the tick pauses a
+// playing preview while the tick is dragged, each move of the tick seeks, and the release
+// resumes. A click on the track outside the tick pauses, takes the position event away and
+// seeks there; the timer `tmrpos` then resumes the preview (when it was playing) and gives
+// the event back. Timed through the control library's timers, so tests drive its clock.
+// The player's threads read its event handlers, so the event is taken away here, as a state
+// that the window's position handler asks, never by changing the player's handler.
+class TPreviewSeekBar : public QObject {
+ public:
+  TPreviewSeekBar(TVelTrackbar& Bar, QWidget* Play, QWidget* Pause, TCustomPlayer& Player);
+  ~TPreviewSeekBar() override;
+
+  // The window's part of a seek (its labels, the player), after the skip counter is set.
+  std::function<void(int64_t Position)> OnSeek;
+
+  // GUI thread, for each position event: false while the event is taken away, while the tick
+  // is dragged and for the events that the skip counter lets pass (it counts down here).
+  bool TakePosition();
+  bool PositionAttached() const { return FPositionAttached; }
+  void SetPositionSkip(int Count) { FPositionSkip = Count; }
+  // Seeks with the position events that follow a seek let pass.
+  void Seek(int64_t Position);
+  // The program paused the player for a seek of its own: after Ms the player plays again and
+  // the position event comes back.
+  void ResumeAfter(int Ms);
+  void StopTimer();
+  const TSkTimer& Timer() const { return *tmrpos; }
+
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  void TickChanged();
+  void TimerTick();
+
+  TVelTrackbar& FBar;
+  QWidget* FPlay;
+  QWidget* FPause;
+  TCustomPlayer& FPlayer;
+  std::unique_ptr<TSkTimer> tmrpos;
+  bool FWasPlaying = false;
+  bool FDragging = false;
+  bool FTickMoved = false;
+  bool FTrackClicked = false;
+  bool FPositionAttached = true;
+  int FPositionSkip = 0;
+};

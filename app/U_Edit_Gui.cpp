@@ -36,8 +36,7 @@ namespace {
 constexpr QSize PreviewSize(360, 220);
 const QColor OutputBackground(0x10, 0x10, 0x10);
 constexpr int MaxVolume = 128;
-// Position events to let pass after a seek or a resume before the bar follows them again.
-constexpr int SkipAfterSeek = 3;
+// Position events to let pass after a resume before the bar follows them again.
 constexpr int SkipAfterResume = 5;
 
 QRect ToQRect(const TIntRect& R) { return QRect(R.Left, R.Top, RectWidth(R), RectHeight(R)); }
@@ -206,6 +205,7 @@ void TEditfrm::ShowNewPictures() {
   }
   if (Input) imgVideo1->SetPicture(ToImage(*Input), ToQRect(InputFitRect));
   if (Output) {
+    FOutputTime = Output->Time;
     const QImage Image = ToImage(*Output);
     imgVideo2->SetPicture(
         Image, ToQRect(FitAspectRect({0, 0, Image.width(), Image.height()}, OutputBoxRect)));
@@ -280,8 +280,14 @@ void TEditfrm::BuildControlStrip() {
   TrckVideo = new TVelTrackbar(Client);
   TrckVideo->setObjectName(QStringLiteral("TrckVideo"));
   TrckVideo->setGeometry(76, Y, 450, 24);
-  TrckVideo->OnTickMouseUp = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
-    Seek(TrckVideo->Position());
+  // A position bar only: its segment markers would hold the tick at the segment's start.
+  TrckVideo->SetShowSegment(false);
+  TrckVideo->SetTrackOffsetY(TrckVideo->height() / 2);
+  TrckVideo->SetTickOffsetY(TrckVideo->height() / 2);
+  TrckVideo->SetBGColor(FromQColor(palette().color(QPalette::Window)));
+  FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FPlayer);
+  FSeekBar->OnSeek = [this](int64_t Position) {
+    if (PlayerAttached) FPlayer.Seek(0, false, Position);
   };
   AddLabel(Client, QStringLiteral("Volume"), 536, Y + 5);
   TrckAudio = AddBar(Client, "TrckAudio", {580, Y + 2, 96, 20}, 0, MaxVolume);
@@ -445,8 +451,8 @@ void TEditfrm::TakePlayerEvents() {
   FPlayer.FrameHook = true;
   // The player's decoding thread: the frame is copied before the call returns.
   FPlayer.OnFrameHook = [this](void*, TAVPicture* Picture, AVPixelFormat PixFmt, int Width,
-                               int Height, int64_t) {
-    FPreview.FrameArrived(*Picture, PixFmt == AV_PIX_FMT_YUV420P, Width, Height);
+                               int Height, int64_t Time) {
+    FPreview.FrameArrived(*Picture, PixFmt == AV_PIX_FMT_YUV420P, Width, Height, Time);
   };
   FPlayer.OnFileOpen = [this](void*, int64_t Duration, int, int, int& ScreenWidth,
                               int& ScreenHeight) {
@@ -457,17 +463,13 @@ void TEditfrm::TakePlayerEvents() {
     PostCall(this, [this] { Relayout(); });
   };
   FPlayer.OnPosition = [this](void*, int64_t Position) {
-    if (Closed) return;
-    if (PositionSkip > 0) {
-      --PositionSkip;
-      return;
-    }
+    if (Closed || FPlayer.Seeking() || !FSeekBar->TakePosition()) return;
     if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
   };
   FPlayer.OnState = [this](void*, TPlayState State) {
     if (Closed) return;
-    if (State == psPause) PositionSkip = 0;
-    if (State == psResume) PositionSkip = SkipAfterResume;
+    if (State == psPause) FSeekBar->SetPositionSkip(0);
+    if (State == psResume) FSeekBar->SetPositionSkip(SkipAfterResume);
     if (State == psEnd) PauseOrStop(true);
   };
 }
@@ -852,7 +854,7 @@ void TEditfrm::Play() {
     StartPlaying();
     return;
   }
-  PositionSkip = SkipAfterResume;
+  FSeekBar->SetPositionSkip(SkipAfterResume);
   TogglePlayback(0, btnPlay, btnPause, FPlayer);
 }
 
@@ -860,19 +862,14 @@ void TEditfrm::PauseOrStop(bool Stop) {
   if (!PlayerAttached) return;
   TogglePlayback(1, btnPlay, btnPause, FPlayer);
   if (!Stop) return;
-  Seek(0);
+  FSeekBar->Seek(0);
   TrckVideo->SetPosition(0);
-}
-
-void TEditfrm::Seek(int64_t Position) {
-  if (!PlayerAttached) return;
-  PositionSkip = SkipAfterSeek;
-  FPlayer.Seek(0, false, Position);
 }
 
 void TEditfrm::CloseWindow() {
   if (Closed) return;
   Closed = true;
+  FSeekBar->StopTimer();
   FPreview.Close();
   // The player's threads read the handlers: they end before the handlers go.
   if (PlayerAttached) FPlayer.Stop(true);

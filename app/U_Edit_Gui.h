@@ -22,6 +22,7 @@ class QSlider;
 class QToolButton;
 class TAreaEditor;
 class TPlayerScreen;
+class TPreviewSeekBar;
 class TSkBmpButton;
 class TSkCheckBox;
 class TSkCustomEdit;
@@ -71,6 +72,8 @@ class TEditfrm : public TSkinForm {
   // The last pictures of the two previews, before they are stretched into place.
   QImage InputPreview() const;
   QImage OutputPreview() const;
+  // The time of the frame the output preview shows, µs from the input's start.
+  int64_t OutputPreviewTime() const { return FOutputTime; }
   TAreaEditor* CropArea() const { return ardtr1; }
   TAreaEditor* WatermarkArea() const { return ardtr2; }
   QSlider* BrightnessBar() const { return trckBrightness; }
@@ -125,7 +128,6 @@ class TEditfrm : public TSkinForm {
   void Play();
   void PauseOrStop(bool Stop);
   bool Playing() const;
-  void Seek(int64_t Position);
   void CloseWindow();
   void ApplyToEntry();
 
@@ -134,6 +136,7 @@ class TEditfrm : public TSkinForm {
   std::unique_ptr<TPlayerScreen> FScreen;
   std::mutex FPictureLock;
   std::optional<TPreviewPicture> FNewInput, FNewOutput;
+  int64_t FOutputTime = 0;
   TEditPreview FPreview;
   bool PlayerAttached = false;
   bool Closed = false;
@@ -142,7 +145,6 @@ class TEditfrm : public TSkinForm {
   bool CropActive = false;
   TIntRect CropPreviewRect, CropSourceRect, InputFitRect, WatermarkSourceRect, WatermarkPreviewRect,
       SourceRect, OutputRect, InputBoxRect, OutputBoxRect;
-  int PositionSkip = 0;
   bool Dragging = false;
   bool Suppress = false;
   bool FlipVertical = false, FlipHorizontal = false;
@@ -157,6 +159,7 @@ class TEditfrm : public TSkinForm {
   QWidget* PanelVideo;
   QSlider* TrckAudio;
   TVelTrackbar* TrckVideo;
+  TPreviewSeekBar* FSeekBar;
   QToolButton *btnPlay, *btnPause, *btnStop, *btnHor, *btnVer;
   TSkPageControl* pgEdit;
   TSkSpinEdit *edtleft, *edttop, *edtwidth, *edtheight;

@@ -680,7 +680,6 @@ bool TMainfrm::eventFilter(QObject* Watched, QEvent* Event) {
       return true;
     }
   }
-  if (Watched == TrckVideo && Event->type() == QEvent::MouseButtonPress) FTrackClicked = true;
   if (Watched == VSTFile->viewport() && Event->type() == QEvent::MouseButtonPress) {
     // A press on an output name edits it once the press has selected the row.
     const auto* press = static_cast<QMouseEvent*>(Event);

@@ -19,6 +19,7 @@ class QLineEdit;
 class QMenu;
 class QTimer;
 class TPlayerScreen;
+class TPreviewSeekBar;
 class TSkBmpButton;
 class TSkCheckBox;
 class TSkPanel;
@@ -114,7 +115,8 @@ class TMainfrm : public QWidget {
   QTreeView* VSTFile;
   TVelTrackbar* TrckVideo;
   QMenu *pmList, *pmHelp;
-  QTimer *tmrpos, *TmrStop;
+  QTimer* TmrStop;
+  TPreviewSeekBar* FSeekBar;
 
  protected:
   void showEvent(QShowEvent* Event) override;
@@ -139,18 +141,12 @@ class TMainfrm : public QWidget {
   void PlayerFileOpened(int64_t Duration);
   void PlayerPosition(int64_t Position);
   void PlayerState(TPlayState State);
-  void SeekTo(int64_t Position);
 
   TFileListModel* FModel;
   TFFEncoder FFEncoder;
   TFFPlayer FFPlayer;
   std::unique_ptr<TPlayerScreen> FScreen;
   bool FPreviewOpen = false;
-  bool FWasPlaying = false;
-  bool FTickDragging = false;
-  bool FTickMoved = false;
-  bool FTrackClicked = false;
   bool FFirstFrame = false;
-  int FSkipPositions = 0;
   int FRestoreMode = 0;
 };

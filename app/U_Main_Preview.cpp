@@ -22,46 +22,15 @@ QString TimeText(int64_t Microseconds) { return SecondsToTimeText(Microseconds /
 }  // namespace
 
 void TMainfrm::ConnectPreview() {
-  tmrpos = new QTimer(this);
-  tmrpos->setSingleShot(true);
-  tmrpos->setInterval(500);
-  connect(tmrpos, &QTimer::timeout, this, [this] {
-    tmrpos->stop();
-    HoldPlayback(1, FWasPlaying, btnPlay, FFPlayer, btnPause);
-    AttachPlayerEvents();
-    tmrpos->setInterval(500);
-  });
   TmrStop = new QTimer(this);
   TmrStop->setSingleShot(true);
   TmrStop->setInterval(1500);
   connect(TmrStop, &QTimer::timeout, this, [this] { StopPreview(); });
 
-  TrckVideo->installEventFilter(this);
-  TrckVideo->OnTickMouseDown = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
-    FTrackClicked = false;
-    FTickDragging = true;
-    FTickMoved = false;
-    HoldPlayback(0, FWasPlaying, btnPlay, FFPlayer, btnPause);
-  };
-  TrckVideo->OnTickMouseUp = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
-    FTickDragging = false;
-    HoldPlayback(1, FWasPlaying, btnPlay, FFPlayer, btnPause);
-    if (FTickMoved) FSkipPositions = 3;
-  };
-  TrckVideo->OnTickChange = [this](TVelTrackbar* Bar) {
-    if (FTickDragging) {
-      FTickMoved = true;
-      SeekTo(Bar->Position());
-    } else if (FTrackClicked) {
-      FTrackClicked = false;
-      HoldPlayback(0, FWasPlaying, btnPlay, FFPlayer, btnPause);
-      FFPlayer.OnPosition = nullptr;
-      SeekTo(Bar->Position());
-      if (FWasPlaying)
-        tmrpos->start();
-      else
-        AttachPlayerEvents();
-    }
+  FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FFPlayer);
+  FSeekBar->OnSeek = [this](int64_t Position) {
+    lblpos->setText(TimeText(Position - TrckVideo->Min()));
+    FFPlayer.Seek(TSeekFlags(), false, Position);
   };
   FFPlayer.VideoDriver = vdX11;
   AttachPlayerEvents();
@@ -96,6 +65,8 @@ void TMainfrm::ResetPlayerControls(int Mode) {
 
 void TMainfrm::StopPreview() {
   if (!FPreviewOpen) return;
+  // A resume still due would hand the player's position event back to a closed preview.
+  FSeekBar->StopTimer();
   FFPlayer.Stop(true);
   FPreviewOpen = false;
   TmrStop->stop();
@@ -120,7 +91,7 @@ void TMainfrm::btnPlayClick() {
       TrckVideo->SetShowTick(false);
       TrckVideo->setEnabled(false);
     }
-    FSkipPositions = 0;
+    FSeekBar->SetPositionSkip(0);
   }
   TogglePlayback(btnPlay->property("Tag").toInt(), btnPlay, btnPause, FFPlayer);
 }
@@ -129,10 +100,7 @@ void TMainfrm::btnPauseClick() {
   TogglePlayback(btnPlay->property("Tag").toInt(), btnPlay, btnPause, FFPlayer);
 }
 
-void TMainfrm::btnStopClick() {
-  tmrpos->stop();
-  StopPreview();
-}
+void TMainfrm::btnStopClick() { StopPreview(); }
 
 bool TMainfrm::btnSnapshotClick() {
   const TBitmap frame = FFPlayer.CurrentFrame();
@@ -154,26 +122,21 @@ void TMainfrm::PlayerFileOpened(int64_t) {
   if (TrckVideo->Min() != 0) {
     VideoDisable->show();
     FFPlayer.Seek(TSeekFlags(), false, TrckVideo->Min());
-    FWasPlaying = true;
-    FFPlayer.OnPosition = nullptr;
-    tmrpos->start(50);
+    FSeekBar->ResumeAfter(50);
   }
   TrckVideo->SetPosition(TrckVideo->Min());
   lbllen->setText(QStringLiteral(" / ") + TimeText(TrckVideo->Max() - TrckVideo->Min()));
 }
 
 void TMainfrm::PlayerPosition(int64_t Position) {
+  if (!FSeekBar->PositionAttached()) return;
   if (FFirstFrame) {
     FFirstFrame = false;
     VideoDisable->hide();
     TrckVideo->setEnabled(true);
     TrckVideo->SetShowTick(true);
   }
-  if (FTickDragging) return;
-  if (FSkipPositions > 0) {
-    --FSkipPositions;
-    return;
-  }
+  if (!FSeekBar->TakePosition()) return;
   if (!FPreviewOpen) return;
   if (Position < TrckVideo->Max()) {
     if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
@@ -188,10 +151,10 @@ void TMainfrm::PlayerPosition(int64_t Position) {
 void TMainfrm::PlayerState(TPlayState State) {
   switch (State) {
     case psPause:
-      FSkipPositions = 0;
+      FSeekBar->SetPositionSkip(0);
       break;
     case psResume:
-      FSkipPositions = 2;
+      FSeekBar->SetPositionSkip(2);
       break;
     case psStop:
       Perview->update();
@@ -202,10 +165,4 @@ void TMainfrm::PlayerState(TPlayState State) {
     default:
       break;
   }
-}
-
-void TMainfrm::SeekTo(int64_t Position) {
-  lblpos->setText(TimeText(Position - TrckVideo->Min()));
-  FSkipPositions = 3;
-  FFPlayer.Seek(TSeekFlags(), false, Position);
 }

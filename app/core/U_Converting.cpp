@@ -31,18 +31,22 @@ QString DecimalText(double Value) { return QString::number(Value, 'f', 2); }
 
 bool HasTextWaterMark(const TFileOption& Entry) { return Entry.WaterMarkKind == 2; }
 
-// Crop to the rectangle (when it is a real one), then pad to the output's aspect.
-void AppendCropAndPad(const TFileOption& Entry, QSize Source, QSize Output, QStringList& Chain) {
+// Crops to the rectangle (when it is a real one); the size of the picture left.
+QSize AppendCrop(const TFileOption& Entry, QSize Source, QStringList& Chain) {
   TIntRect crop = Entry.CropRect;
   if (!Entry.CropEnabled) crop = {0, 0, Source.width(), Source.height()};
-  int cw = crop.Right - crop.Left;
-  int ch = crop.Bottom - crop.Top;
-  if (cw >= 1 && ch >= 1 && crop.Left >= 0 && crop.Top >= 0) {
-    Chain << QStringLiteral("crop=%1:%2:%3:%4").arg(cw).arg(ch).arg(crop.Left).arg(crop.Top);
-  } else {
-    cw = Source.width();
-    ch = Source.height();
-  }
+  const int cw = crop.Right - crop.Left;
+  const int ch = crop.Bottom - crop.Top;
+  if (cw < 1 || ch < 1 || crop.Left < 0 || crop.Top < 0) return Source;
+  // Exact: the picture's subsampling would otherwise move an odd edge by a pixel, away from
+  // what the edit window showed.
+  Chain << QStringLiteral("crop=%1:%2:%3:%4:exact=1").arg(cw).arg(ch).arg(crop.Left).arg(crop.Top);
+  return {cw, ch};
+}
+
+// Pads the picture to the output's aspect, centred.
+void AppendPad(QSize Picture, QSize Output, QStringList& Chain) {
+  const double cw = Picture.width(), ch = Picture.height();
   const double ow = Output.width(), oh = Output.height();
   double padW = cw, padH = ch;
   if (cw > ow * ch / oh)
@@ -54,19 +58,23 @@ void AppendCropAndPad(const TFileOption& Entry, QSize Source, QSize Output, QStr
                     DecimalText((padH - ch) / 2));
 }
 
-void AppendGeometry(const TFileOption& Entry, QStringList& Chain) {
-  const QSize source = ParseFrameSize(Entry.SourceFrameSize);
-  if (source.isEmpty()) return;
-  const QSize output = OutputSizeOf(Entry);
-  if (Entry.CropEnabled || (output != source && !Entry.IsMergeGroup))
-    AppendCropAndPad(Entry, source, output, Chain);
-  Chain << QStringLiteral("scale=%1:%2").arg(output.width()).arg(output.height());
-}
-
 void AppendEffects(const TFileOption& Entry, QStringList& Chain) {
   if (Entry.Brightness != 0 || Entry.Contrast != 0)
     Chain << QStringLiteral("nativeeq=%1:%2").arg(Entry.Brightness).arg(Entry.Contrast);
   if (Entry.Saturation != 0) Chain << QStringLiteral("nativehue=0:%1").arg(Entry.Saturation);
+}
+
+// The effects work on the cropped picture before it is padded, so that the bars stay black
+// as the edit window's output preview shows them.
+void AppendPicture(const TFileOption& Entry, bool WithGeometry, QStringList& Chain) {
+  const QSize source = ParseFrameSize(Entry.SourceFrameSize);
+  const bool geometry = WithGeometry && !source.isEmpty();
+  const QSize output = OutputSizeOf(Entry);
+  const bool reshape = geometry && (Entry.CropEnabled || (output != source && !Entry.IsMergeGroup));
+  const QSize cropped = reshape ? AppendCrop(Entry, source, Chain) : source;
+  AppendEffects(Entry, Chain);
+  if (reshape) AppendPad(cropped, output, Chain);
+  if (geometry) Chain << QStringLiteral("scale=%1:%2").arg(output.width()).arg(output.height());
   if (Entry.VFlip) Chain << QStringLiteral("vflip");
   if (Entry.HFlip) Chain << QStringLiteral("hflip");
 }
@@ -138,8 +146,7 @@ std::string EscapeFilterGraphValue(const std::string& Value) {
 
 TVideoFilters BuildVideoFilters(const TFileOption& Entry, bool WithGeometry, bool WithWatermark) {
   QStringList chain;
-  if (WithGeometry) AppendGeometry(Entry, chain);
-  AppendEffects(Entry, chain);
+  AppendPicture(Entry, WithGeometry, chain);
   TVideoFilters filters;
   filters.Chain = chain.join(QLatin1Char(',')).toStdString();
   filters.ExtOptions = Entry.Output.ExtOptions;

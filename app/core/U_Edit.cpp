@@ -147,7 +147,7 @@ TPreviewPicture CropPicture(const TPreviewPicture& Picture, const TIntRect& Rect
   const int Top = std::clamp(Rect.Top, 0, Picture.Height);
   const int Right = std::clamp(Rect.Right, Left, Picture.Width);
   const int Bottom = std::clamp(Rect.Bottom, Top, Picture.Height);
-  TPreviewPicture Part{Right - Left, Bottom - Top, {}};
+  TPreviewPicture Part{Right - Left, Bottom - Top, {}, Picture.Time};
   Part.Pixels.reserve(size_t(Part.Width) * size_t(Part.Height));
   for (int Y = Top; Y < Bottom; ++Y) {
     const auto Start = Picture.Pixels.begin() + ptrdiff_t(Y) * Picture.Width;
@@ -168,7 +168,7 @@ std::optional<TPreviewPicture> RenderInputPicture(const TEditFrame& Frame,
                                  Frame.Height))
     return std::nullopt;
   const TBitmap& Bitmap = Converter.Bitmap();
-  TPreviewPicture Picture{Frame.Width, Frame.Height, {}};
+  TPreviewPicture Picture{Frame.Width, Frame.Height, {}, Frame.Time};
   Picture.Pixels.resize(size_t(Frame.Width) * size_t(Frame.Height));
   for (int Y = 0; Y < Frame.Height; ++Y) {
     const uint8_t* Line = Bitmap.ScanLine(Y);
@@ -239,11 +239,13 @@ TEditPreview::TEditPreview()
 TEditPreview::~TEditPreview() { Close(); }
 
 // The player's decoding thread.
-void TEditPreview::FrameArrived(const TAVPicture& Picture, bool Yuv420, int Width, int Height) {
+void TEditPreview::FrameArrived(const TAVPicture& Picture, bool Yuv420, int Width, int Height,
+                                int64_t Time) {
   if (!Yuv420 || Width <= 0 || Height <= 0) return;
   std::lock_guard Guard(FRenderLock);
   if (FClosed) return;
   FFrame.CopyFrom(Picture, Width, Height);
+  FFrame.Time = Time;
   if (auto Input = RenderInputPicture(FFrame, *FConverter); Input && OnInputPicture)
     OnInputPicture(*Input);
   if (auto Output = RenderOutputPicture(FFrame, FLook, *FConverter); Output && OnOutputPicture)

@@ -44,11 +44,13 @@ TIntRect SourceToPreviewRect(const TIntRect& Frame, const TIntRect& Box, const T
 int ScaleFontSize(const TIntRect& Frame, const TIntRect& Fit, int Size);
 
 // ---------------------------------------------------------------------------------------
-// A picture ready for the screen: Width x Height pixels 0xffRRGGBB, rows packed.
+// A picture ready for the screen: Width x Height pixels 0xffRRGGBB, rows packed, of the
+// frame at Time (µs from the input's start).
 struct TPreviewPicture {
   int Width = 0;
   int Height = 0;
   std::vector<uint32_t> Pixels;
+  int64_t Time = 0;
 };
 
 // A planar YUV 4:2:0 frame in buffers of its own (the player reuses and frees its pictures).
@@ -56,6 +58,7 @@ struct TEditFrame {
   int Width = 0;
   int Height = 0;
   std::vector<uint8_t> Y, U, V;  // packed rows of Width, and of ChromaWidth()
+  int64_t Time = 0;              // µs from the input's start
 
   // An odd size keeps its last chroma column and row, as the conversion does.
   int ChromaWidth() const { return (Width + 1) / 2; }
@@ -136,7 +139,7 @@ class TEditPreview {
   TPictureEvent OnOutputPicture;
 
   // The player's decoding thread. Pictures other than YUV 4:2:0 are ignored.
-  void FrameArrived(const TAVPicture& Picture, bool Yuv420, int Width, int Height);
+  void FrameArrived(const TAVPicture& Picture, bool Yuv420, int Width, int Height, int64_t Time);
   // GUI thread.
   void SetLook(const TEditLook& Look);
   TEditLook Look() const;

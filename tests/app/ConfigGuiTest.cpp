@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "SkCommon.h"
 #include "U_Config_Gui.h"
 #include "UrlCatcher.h"
 #include "VelLog.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -115,6 +117,75 @@ TEST_F(ConfigGuiTest, HoldingPlaybackPausesOnlyAPlayingPreviewAndResumesItLater)
     EXPECT_FALSE(wasPlaying);
     EXPECT_EQ(play->property("Tag").toInt(), c.Tag);  // back as it was
     EXPECT_EQ(pause->isHidden(), c.Tag == 0);
+  }
+}
+
+void Mouse(TVelTrackbar& Bar, QEvent::Type Type, int X, Qt::MouseButtons Buttons) {
+  QMouseEvent event(Type, QPointF(X, 20), QPointF(X, 20), Qt::LeftButton, Buttons, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Bar, &event);
+}
+
+// The position bar on a clock of the test's own: what a press on the track or on the tick
+// does to a playing or a paused preview, and what the timer's tick does 500 ms later.
+TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) {
+  const struct {
+    const char* Name;
+    bool Playing;
+    bool OnTick;   // the press lands on the tick, else on the track at x = 300
+    int DragTo;    // where the held tick is moved (0: not moved)
+    int Seeks;     // seeks made
+    bool Resumes;  // playing again at the end
+    bool Timer;    // the resume waits for the timer
+  } cases[] = {
+      {"track, playing", true, false, 0, 1, true, true},
+      {"track, paused", false, false, 0, 1, false, false},
+      {"tick pressed, playing", true, true, 0, 0, true, false},
+      {"tick dragged, playing", true, true, 200, 1, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TSkManualClock clock;
+    TFFPlayer player;
+    QWidget panel;
+    auto* play = new QPushButton(&panel);
+    auto* pause = new QPushButton(&panel);
+    TVelTrackbar bar(&panel);
+    bar.setGeometry(0, 0, 400, 40);
+    bar.SetShowSegment(false);
+    bar.SetMax(10000000);
+    TPreviewSeekBar seekBar(bar, play, pause, player);
+    std::vector<int64_t> seeks;
+    seekBar.OnSeek = [&](int64_t Position) { seeks.push_back(Position); };
+    TogglePlayback(c.Playing ? 0 : 1, play, pause, player);
+
+    const int press = c.OnTick ? bar.TickX() : 300;
+    Mouse(bar, QEvent::MouseButtonPress, press, Qt::LeftButton);
+    if (c.OnTick) {
+      EXPECT_EQ(play->property("Tag").toInt(), 0);  // held while the tick is down
+      EXPECT_FALSE(seekBar.TakePosition());
+    }
+    if (c.DragTo) Mouse(bar, QEvent::MouseMove, c.DragTo, Qt::LeftButton);
+    Mouse(bar, QEvent::MouseButtonRelease, c.DragTo ? c.DragTo : press, Qt::NoButton);
+
+    ASSERT_EQ(int(seeks.size()), c.Seeks);
+    EXPECT_EQ(bar.Position(), c.Seeks ? bar.ValueFromX(c.DragTo ? c.DragTo : press) : 0);
+    if (c.Seeks) {
+      EXPECT_EQ(seeks.back(), bar.Position());
+    }
+    EXPECT_EQ(seekBar.Timer().Active(), c.Timer);
+    EXPECT_EQ(seekBar.PositionAttached(), !c.Timer);  // the position event is away meanwhile
+    EXPECT_EQ(play->property("Tag").toInt(), c.Resumes && !c.Timer ? 1 : 0);
+
+    clock.Advance(499);
+    EXPECT_EQ(seekBar.Timer().Active(), c.Timer);
+    clock.Advance(1);
+    EXPECT_FALSE(seekBar.Timer().Active());
+    EXPECT_TRUE(seekBar.PositionAttached());
+    EXPECT_EQ(play->property("Tag").toInt(), c.Resumes ? 1 : 0);
+    EXPECT_EQ(pause->isHidden(), !c.Resumes);
+    // The position events right after a seek are let pass.
+    for (int event = 0; event < 3 && c.Seeks; ++event) EXPECT_FALSE(seekBar.TakePosition());
+    EXPECT_TRUE(seekBar.TakePosition());
   }
 }
 

@@ -36,16 +36,16 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
       {"same size gives only the scale", [](TFileOption&) {}, true, "scale=320:240", ""},
       {"other size: full crop, pad to the aspect, scale",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("640x360"); }, true,
-       "crop=640:360:0:0,pad=640.00:480.00:0.00:60.00,scale=320:240", ""},
+       "crop=640:360:0:0:exact=1,pad=640.00:480.00:0.00:60.00,scale=320:240", ""},
       {"taller source pads the width",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("300x400"); }, true,
-       "crop=300:400:0:0,pad=533.33:400.00:116.67:0.00,scale=320:240", ""},
+       "crop=300:400:0:0:exact=1,pad=533.33:400.00:116.67:0.00,scale=320:240", ""},
       {"explicit crop",
        [](TFileOption& e) {
          e.CropEnabled = true;
          e.CropRect = {10, 20, 170, 140};
        },
-       true, "crop=160:120:10:20,pad=160.00:120.00:0.00:0.00,scale=320:240", ""},
+       true, "crop=160:120:10:20:exact=1,pad=160.00:120.00:0.00:0.00,scale=320:240", ""},
       {"a merge group of another size is only scaled",
        [](TFileOption& e) {
          e.IsMergeGroup = true;
@@ -59,6 +59,15 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
        },
        true, "scale=176:144", ""},
       {"no pictures, no geometry", [](TFileOption& e) { e.SourceFrameSize.clear(); }, true, "", ""},
+      {"effects on the cropped picture, the bars padded after them, flips last",
+       [](TFileOption& e) {
+         e.SourceFrameSize = QStringLiteral("640x360");
+         e.Brightness = 40;
+         e.HFlip = true;
+       },
+       true,
+       "crop=640:360:0:0:exact=1,nativeeq=40:0,pad=640.00:480.00:0.00:60.00,scale=320:240,hflip",
+       ""},
       {"effects in order",
        [](TFileOption& e) {
          e.Contrast = 20;

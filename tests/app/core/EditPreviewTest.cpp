@@ -2,6 +2,7 @@
 // stand-in player that hands frames over from its own thread as the real one does.
 #include "U_Edit.h"
 
+#include "DecodedFrames.h"
 #include "FFEncode.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
@@ -136,7 +137,7 @@ struct TStandInPlayer {
       std::fill(std::begin(U), std::end(U), 128);
       std::fill(std::begin(V), std::end(V), 128);
       TAVPicture Picture{{Y, U, V, nullptr}, {Stride, Stride / 2, Stride / 2, 0}};
-      Preview.FrameArrived(Picture, true, Width, Height);
+      Preview.FrameArrived(Picture, true, Width, Height, 40000);
       std::fill(std::begin(Y), std::end(Y), 0xEE);  // the player reuses its picture
     });
     Decoder.join();
@@ -178,6 +179,7 @@ TEST_F(EditPreviewTest, OutputPreviewCropsAndFlipsAndRedrawsWhilePaused) {
   const TPreviewPicture Cropped = Sink.WaitOutput(2);
   ASSERT_EQ(Cropped.Width, 6);
   ASSERT_EQ(Cropped.Height, 4);
+  EXPECT_EQ(Cropped.Time, 40000);  // the frame's own time
   EXPECT_FALSE(IsDark(Cropped.Pixels[0]));
   EXPECT_TRUE(IsDark(Cropped.Pixels[5]));
 
@@ -204,8 +206,8 @@ TEST_F(EditPreviewTest, PlayingLeavesRedrawsToTheNextFrameAndOddSizesConvert) {
   std::fill(std::begin(U), std::end(U), 128);
   std::fill(std::begin(V), std::end(V), 200);
   Preview.SetLook({false, {}, 0, 0, -100, false, false});
-  Preview.FrameArrived({{Y, U, V, nullptr}, {5, 3, 3, 0}}, true, 5, 3);
-  Preview.FrameArrived({{Y, U, V, nullptr}, {5, 3, 3, 0}}, false, 5, 3);  // not 4:2:0
+  Preview.FrameArrived({{Y, U, V, nullptr}, {5, 3, 3, 0}}, true, 5, 3, 0);
+  Preview.FrameArrived({{Y, U, V, nullptr}, {5, 3, 3, 0}}, false, 5, 3, 0);  // not 4:2:0
   Preview.SetLook({});
   Preview.Redraw(true);  // playing: the next frame shows the change
   Preview.Close();
@@ -215,29 +217,6 @@ TEST_F(EditPreviewTest, PlayingLeavesRedrawsToTheNextFrameAndOddSizesConvert) {
   const uint32_t OutputCorner = Sink.Outputs[0].Pixels.at(14);
   EXPECT_GT(Red(InputCorner), Blue(InputCorner) + 40);
   EXPECT_NEAR(Red(OutputCorner), Blue(OutputCorner), 6);
-}
-
-// The first picture of a file as the ffmpeg command line decodes it.
-TEditFrame FirstFrame(const std::string& Path, int Width, int Height) {
-  const std::string Raw = Path + ".yuv";
-  std::string Log;
-  EXPECT_EQ(
-      fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(Path) +
-                        " -frames:v 1 -f rawvideo -pix_fmt yuv420p " + fixtures::ShellQuote(Raw),
-                    &Log),
-      0)
-      << Log;
-  std::string Bytes = fixtures::ReadFile(Raw);
-  TEditFrame Frame;
-  if (Bytes.size() != size_t(Width * Height * 3 / 2)) {
-    ADD_FAILURE() << Path << ": " << Bytes.size() << " bytes";
-    return Frame;
-  }
-  auto* Y = reinterpret_cast<uint8_t*>(Bytes.data());
-  uint8_t* U = Y + Width * Height;
-  uint8_t* V = U + Width * Height / 4;
-  Frame.CopyFrom({{Y, U, V, nullptr}, {Width, Width / 2, Width / 2, 0}}, Width, Height);
-  return Frame;
 }
 
 // What the output preview shows is what a conversion with the same crop, effects and flip
@@ -265,8 +244,8 @@ TEST_F(EditPreviewTest, OutputPreviewMatchesTheConvertedPicture) {
   Encoder.StartTask(0);
 
   TFormatConverter Converter;
-  const auto Preview = RenderOutputPicture(FirstFrame(Source, 320, 240), Look, Converter);
-  const auto Converted = RenderInputPicture(FirstFrame(Output, 224, 176), Converter);
+  const auto Preview = RenderOutputPicture(DecodedFrame(Source, 320, 240), Look, Converter);
+  const auto Converted = RenderInputPicture(DecodedFrame(Output, 224, 176), Converter);
   ASSERT_TRUE(Preview && Converted);
   ASSERT_EQ(Preview->Width, 224);
   ASSERT_EQ(Preview->Height, 176);
