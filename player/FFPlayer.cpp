@@ -130,20 +130,23 @@ bool TCustomPlayer::SDLRunning() const {
   return FSDLRunning;
 }
 
-// Any thread. SDL's queue takes events from any thread while SDL runs.
+// Any thread. SDL's queue takes events from any thread while SDL runs. The play thread is woken
+// once the lock is free, so that it does not wake only to wait for the lock.
 void TCustomPlayer::PushSDLEvent(int type, int code, int width, int height) {
-  const std::lock_guard<std::mutex> lock(FSDLLock);
-  if (!FSDLRunning) return;
-  SDL_Event event{};
-  event.type = Uint8(type);
-  if (type == SDL_VIDEORESIZE) {
-    event.resize.w = width;
-    event.resize.h = height;
-  } else {
-    event.user.code = code;
+  {
+    const std::lock_guard<std::mutex> lock(FSDLLock);
+    if (!FSDLRunning) return;
+    SDL_Event event{};
+    event.type = Uint8(type);
+    if (type == SDL_VIDEORESIZE) {
+      event.resize.w = width;
+      event.resize.h = height;
+    } else {
+      event.user.code = code;
+    }
+    if (FSDL.SDL_PushEvent(&event) < 0) return;
+    FEventPushed = true;
   }
-  if (FSDL.SDL_PushEvent(&event) < 0) return;
-  FEventPushed = true;
   FEventPushedChanged.notify_one();
 }
 
