@@ -130,19 +130,32 @@ bool TCustomPlayer::SDLRunning() const {
   return FSDLRunning;
 }
 
-// Any thread. SDL's queue takes events from any thread while SDL runs.
+// Any thread. SDL's queue takes events from any thread while SDL runs. The play thread is woken
+// once the lock is free, so that it does not wake only to wait for the lock.
 void TCustomPlayer::PushSDLEvent(int type, int code, int width, int height) {
-  const std::lock_guard<std::mutex> lock(FSDLLock);
-  if (!FSDLRunning) return;
-  SDL_Event event{};
-  event.type = Uint8(type);
-  if (type == SDL_VIDEORESIZE) {
-    event.resize.w = width;
-    event.resize.h = height;
-  } else {
-    event.user.code = code;
+  {
+    const std::lock_guard<std::mutex> lock(FSDLLock);
+    if (!FSDLRunning) return;
+    SDL_Event event{};
+    event.type = Uint8(type);
+    if (type == SDL_VIDEORESIZE) {
+      event.resize.w = width;
+      event.resize.h = height;
+    } else {
+      event.user.code = code;
+    }
+    if (FSDL.SDL_PushEvent(&event) < 0) return;
+    FEventPushed = true;
   }
-  FSDL.SDL_PushEvent(&event);
+  FEventPushedChanged.notify_one();
+}
+
+// Play thread: until an event is pushed, or at most the time given.
+void TCustomPlayer::WaitForPushedEvent(int milliseconds) {
+  std::unique_lock<std::mutex> lock(FSDLLock);
+  FEventPushedChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                               [this] { return FEventPushed; });
+  FEventPushed = false;
 }
 
 void TCustomPlayer::PostQuit() { PushSDLEvent(evQuit); }
@@ -493,23 +506,20 @@ TBitmap TCustomPlayer::CurrentFrame() {
   if (!FContext || !FContext->HasVideo()) return bitmap;
   TVideoSide& video = FContext->Video;
   int index;
-  int width, height;
-  SDL_Overlay* overlay;
+  TPicture shown;
   {
     const std::lock_guard<std::mutex> pictureLock(video.PictureLock);
     index = video.ShownIndex;
     if (index < 0) return bitmap;
-    overlay = video.Pictures[index].Overlay;
-    width = video.Pictures[index].Width;
-    height = video.Pictures[index].Height;
+    shown = video.Pictures[index];
   }
-  if (!overlay) return bitmap;
+  if (!shown.Overlay) return bitmap;
   const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
-  FSDL.SDL_LockYUVOverlay(overlay);
-  const TAVPicture picture = OverlayPicture(overlay);
-  const bool converted = FFrameConverter.PictureToBitmap(picture.data, picture.linesize,
-                                                         AV_PIX_FMT_YUV420P, true, width, height);
-  FSDL.SDL_UnlockYUVOverlay(overlay);
+  FSDL.SDL_LockYUVOverlay(shown.Overlay);
+  const TAVPicture picture = PicturePlanes(shown);
+  const bool converted = FFrameConverter.PictureToBitmap(
+      picture.data, picture.linesize, AV_PIX_FMT_YUV420P, true, shown.Width, shown.Height);
+  FSDL.SDL_UnlockYUVOverlay(shown.Overlay);
   if (!converted) {
     SetLastError(FFrameConverter.LastError, false);
     bitmap.SetSize(0, 0);
@@ -518,6 +528,10 @@ TBitmap TCustomPlayer::CurrentFrame() {
 }
 
 // Video thread, holding the overlay's lock.
+bool TCustomPlayer::PicturesHooked() const {
+  return (VideoHook && OnVideoHook) || (FrameHook && OnFrameHook);
+}
+
 void TCustomPlayer::DoVideoHook(TAVPicture& picture, int width, int height, int64_t pts) {
   if (!VideoHook || !OnVideoHook) return;
   if (!FHookConverter.PictureToBitmap(picture.data, picture.linesize, AV_PIX_FMT_YUV420P, true,

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -234,10 +235,13 @@ class TCustomPlayer : public TFFBaseComponent {
   void TogglePause(TPlayContext& context);
   void RequestSeek(TPlayContext& context, int flags, int64_t position);
   void StopPlaying(TPlayContext& context);
+  // A video or frame hook would see (and may draw on) each picture.
+  bool PicturesHooked() const;
   void DoVideoHook(TAVPicture& picture, int width, int height, int64_t pts);
   void DoFrameHook(TAVPicture& picture, int width, int height, int64_t pts);
   void InitOptions();
   void PushSDLEvent(int type, int code = 0, int width = 0, int height = 0);
+  void WaitForPushedEvent(int milliseconds);
   void PostQuit();
   void SetPlayState(TPlayState state);
   void DeliverEvent(const std::function<void()>& raise);
@@ -265,9 +269,12 @@ class TCustomPlayer : public TFFBaseComponent {
   int FScreenDepth = 0;
   SDL_Surface* FScreen = nullptr;  // the play thread's
 
-  // SDL runs between InitSDL and CloseSDL; events are pushed only then.
+  // SDL runs between InitSDL and CloseSDL; events are pushed only then. A push wakes the play
+  // thread's wait for events.
   mutable std::mutex FSDLLock;
   bool FSDLRunning = false;
+  bool FEventPushed = false;
+  std::condition_variable FEventPushedChanged;
 
   // The play state while a file is open; the play thread handles each event holding
   // FPlayerLock, and whoever closes the stream takes the state out under it.

@@ -7,6 +7,11 @@ using namespace player_internal;
 namespace {
 
 constexpr int64_t PositionStep = 10000;  // µs between two reported positions
+// SDL tells of its own window's events only when asked: the play thread asks at least this
+// often, and at once when one of the player's threads pushes an event.
+constexpr int SDLPollPeriod = 20;               // ms
+constexpr int PictureRefreshPeriod = 5;         // ms, while no picture waits
+constexpr int LongestPictureRefreshDelay = 20;  // ms, for the position reports
 constexpr Uint32 VideoModeFlags = SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_HWACCEL | SDL_RESIZABLE;
 
 }  // namespace
@@ -16,13 +21,26 @@ constexpr Uint32 VideoModeFlags = SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_HWACCEL | 
 // Refresh thread: asks the play thread to refresh, unless a refresh is still pending.
 void TPlayerCore::RefreshThread(TPlayContext& context) {
   TCustomPlayer& player = *context.Owner;
-  const int period = context.HasAudio() && context.ShowMode != smVideo
-                         ? std::max(context.Settings.WaveformPeriod, 1)
-                         : 5;
+  const bool soundShown = context.HasAudio() && context.ShowMode != smVideo;
+  const int soundPeriod = std::max(context.Settings.WaveformPeriod, 1);
   while (!context.AbortRequest) {
     if (!context.RefreshPending.exchange(true)) player.PushSDLEvent(evRefresh);
-    SleepMs(period);
+    SleepMs(soundShown ? soundPeriod : PictureRefreshDelay(context));
   }
+}
+
+// Refresh thread: ms until the picture at the head of the queue is due. Each wakeup costs
+// processor time, so the thread sleeps until then rather than looking every few ms.
+int TPlayerCore::PictureRefreshDelay(TPlayContext& context) {
+  TVideoSide& video = context.Video;
+  double due;
+  {
+    const std::lock_guard<std::mutex> lock(video.PictureLock);
+    if (video.Size == 0 || context.Paused) return PictureRefreshPeriod;
+    due = video.Pictures[video.ReadIndex].TargetClock;
+  }
+  const double wait = std::ceil((due - NowSeconds()) * 1000);
+  return int(std::clamp(wait, 1.0, double(LongestPictureRefreshDelay)));
 }
 
 // Play thread.
@@ -30,7 +48,10 @@ void TPlayerCore::EventLoop(TCustomPlayer& player) {
   player.FPlayThreadStarted = true;
   for (;;) {
     SDL_Event event;
-    if (!player.FSDL.SDL_WaitEvent(&event)) SleepMs(10);
+    if (!player.FSDL.SDL_PollEvent(&event)) {
+      player.WaitForPushedEvent(SDLPollPeriod);
+      continue;
+    }
     const std::lock_guard<std::mutex> lock(player.FPlayerLock);
     if (!player.FContext) return;
     if (!HandleEvent(player, *player.FContext, event)) return;
@@ -160,8 +181,10 @@ void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, i
   rect.y = Sint16(place.Top);
   rect.w = Uint16(place.Width);
   rect.h = Uint16(place.Height);
-  if (picture.Overlay->hw_overlay || !DrawOnScreen(player, context, picture, rect))
+  if (picture.Overlay->hw_overlay || !DrawOnScreen(player, context, picture, rect)) {
+    MoveIntoOverlay(player, picture);
     player.FSDL.SDL_DisplayYUVOverlay(picture.Overlay, &rect);
+  }
 }
 
 // Play thread, holding the overlay's lock: the picture converted by libswscale straight into
@@ -174,8 +197,8 @@ bool TPlayerCore::DrawOnScreen(TCustomPlayer& player, TPlayContext& context,
   const bool mustLock = SDL_MUSTLOCK(screen);
   if (mustLock && player.FSDL.SDL_LockSurface(screen) < 0) return false;
   player.FSDL.SDL_LockYUVOverlay(picture.Overlay);
-  const bool drawn = context.Video.DisplayScaler.Draw(OverlayPicture(picture.Overlay),
-                                                      picture.Width, picture.Height, *screen, rect);
+  const bool drawn = context.Video.DisplayScaler.Draw(PicturePlanes(picture), picture.Width,
+                                                      picture.Height, *screen, rect);
   player.FSDL.SDL_UnlockYUVOverlay(picture.Overlay);
   if (mustLock) player.FSDL.SDL_UnlockSurface(screen);
   if (drawn) player.FSDL.SDL_UpdateRect(screen, rect.x, rect.y, rect.w, rect.h);
@@ -190,6 +213,7 @@ void TPlayerCore::BlendSubtitle(TPlayContext& context, TPicture& picture) {
   if (side.Size == 0) return;
   const TSubtitlePicture& entry = side.Pictures[side.ReadIndex];
   if (entry.StartTime() > picture.Pts) return;
+  MoveIntoOverlay(*context.Owner, picture);
   SDL_Overlay* overlay = picture.Overlay;
   context.Owner->FSDL.SDL_LockYUVOverlay(overlay);
   const TAVPicture target = OverlayPicture(overlay);

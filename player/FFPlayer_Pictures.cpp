@@ -12,7 +12,7 @@ void TPlayerCore::VideoThread(TCustomPlayer& player, TPlayContext& context) {
   AVFrame* filtered = ff::av_frame_alloc();
   video.Packet = ff::av_packet_alloc();
   video.Skipped = ff::av_frame_alloc();
-  if (frame && filtered && video.Packet && video.Skipped) {
+  if (frame && filtered && video.Packet && video.Skipped && AllocateHeldFrames(video)) {
     for (;;) {
       while (context.Paused && !context.AbortRequest && !context.StartPausedCount &&
              !SeekWaitsForPicture(context))
@@ -26,6 +26,16 @@ void TPlayerCore::VideoThread(TCustomPlayer& player, TPlayContext& context) {
   ff::av_frame_free(&frame);
   ff::av_frame_free(&filtered);
   video.Graph.Free();
+}
+
+// Video thread, before the first picture is queued.
+bool TPlayerCore::AllocateHeldFrames(TVideoSide& video) {
+  const std::lock_guard<std::mutex> lock(video.PictureLock);
+  for (TPicture& picture : video.Pictures) {
+    picture.Frame = ff::av_frame_alloc();
+    if (!picture.Frame) return false;
+  }
+  return true;
 }
 
 // Video thread. While paused, a seek still needs its picture from the time it is asked until
@@ -232,12 +242,14 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
   const int index = video.WriteIndex;
   TPicture& picture = video.Pictures[index];
   if (!WaitForOverlay(player, context, picture, frame, lock)) return false;
+  const int64_t pos = frame->pkt_pos;
+  const AVRational sampleAspectRatio = frame->sample_aspect_ratio;
   lock.unlock();
-  CopyToOverlay(player, context, index, frame, pts);
+  StorePicture(player, context, index, frame, pts);
   lock.lock();
   picture.Pts = pts;
-  picture.Pos = frame->pkt_pos;
-  picture.SampleAspectRatio = frame->sample_aspect_ratio;
+  picture.Pos = pos;
+  picture.SampleAspectRatio = sampleAspectRatio;
   picture.SubtitleBlended = false;
   picture.FirstAfterFlush = std::exchange(video.FirstAfterFlush, false);
   video.WriteIndex = (index + 1) % PictureSlots;
@@ -286,20 +298,39 @@ void CopyPicture(const AVFrame* frame, const TAVPicture& target, int width, int 
 
 }  // namespace
 
-// Video thread. Fills the overlay at `index` and lets the hooks see (and draw on) it.
-void TPlayerCore::CopyToOverlay(TCustomPlayer& player, TPlayContext& context, int index,
-                                const AVFrame* frame, double pts) {
+// Video thread. Fills the slot at `index` and lets the hooks see (and draw on) it. An overlay
+// in memory only stages the picture for SDL's own conversion, which the display passes by: the
+// slot then keeps the decoded picture itself (the frame is left empty), unless the picture is
+// to be turned or drawn on.
+void TPlayerCore::StorePicture(TCustomPlayer& player, TPlayContext& context, int index,
+                               AVFrame* frame, double pts) {
   TVideoSide& video = context.Video;
   TPicture& picture = video.Pictures[index];
   const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
+  ff::av_frame_unref(picture.Frame);
+  const bool flip = player.FVerticalFlip;
+  if (!picture.Overlay->hw_overlay && !flip && !player.PicturesHooked()) {
+    ff::av_frame_move_ref(picture.Frame, frame);
+    return;
+  }
   SDL_Overlay* overlay = picture.Overlay;
   player.FSDL.SDL_LockYUVOverlay(overlay);
   TAVPicture target = OverlayPicture(overlay);
-  CopyPicture(frame, target, picture.Width, picture.Height, player.FVerticalFlip);
+  CopyPicture(frame, target, picture.Width, picture.Height, flip);
   const int64_t hookPts = std::llround(pts * 1000000) - context.InputStart;
   player.DoVideoHook(target, picture.Width, picture.Height, hookPts);
   player.DoFrameHook(target, picture.Width, picture.Height, hookPts);
   player.FSDL.SDL_UnlockYUVOverlay(overlay);
+}
+
+// Holding the slot's overlay lock: a picture the slot keeps by reference goes into its overlay,
+// for what draws on it or for SDL to show it.
+void TPlayerCore::MoveIntoOverlay(TCustomPlayer& player, TPicture& picture) {
+  if (!picture.Frame || !picture.Frame->buf[0]) return;
+  player.FSDL.SDL_LockYUVOverlay(picture.Overlay);
+  CopyPicture(picture.Frame, OverlayPicture(picture.Overlay), picture.Width, picture.Height, false);
+  player.FSDL.SDL_UnlockYUVOverlay(picture.Overlay);
+  ff::av_frame_unref(picture.Frame);
 }
 
 // A waiting Seek returns once the picture is there (or none can come), and by then it is no

@@ -64,7 +64,10 @@ struct TPicture {
   double TargetClock = 0;  // when to show it (s, on the frame timer's scale)
   int64_t Pos = -1;
   SDL_Overlay* Overlay = nullptr;  // YV12, made and freed by the play thread
-  int Width = 0;                   // even
+  // The decoded picture itself, in place of a copy in an overlay in memory that nothing draws
+  // on (empty otherwise); written and read under the slot's overlay lock.
+  AVFrame* Frame = nullptr;
+  int Width = 0;  // even
   int Height = 0;
   AVRational SampleAspectRatio{0, 1};
   bool Allocated = false;
@@ -77,6 +80,15 @@ struct TPicture {
 inline TAVPicture OverlayPicture(const SDL_Overlay* overlay) {
   return {{overlay->pixels[0], overlay->pixels[2], overlay->pixels[1], nullptr},
           {overlay->pitches[0], overlay->pitches[2], overlay->pitches[1], 0}};
+}
+
+// The planes of the slot's picture, wherever it is kept; under the slot's overlay lock, with
+// the overlay locked.
+inline TAVPicture PicturePlanes(const TPicture& picture) {
+  const AVFrame* frame = picture.Frame;
+  if (!frame || !frame->buf[0]) return OverlayPicture(picture.Overlay);
+  return {{frame->data[0], frame->data[1], frame->data[2], nullptr},
+          {frame->linesize[0], frame->linesize[1], frame->linesize[2], 0}};
 }
 
 struct TVideoSide {
@@ -332,8 +344,10 @@ struct TPlayerCore {
                            double pts);
   static bool WaitForOverlay(TCustomPlayer& player, TPlayContext& context, TPicture& picture,
                              const AVFrame* frame, std::unique_lock<std::mutex>& lock);
-  static void CopyToOverlay(TCustomPlayer& player, TPlayContext& context, int index,
-                            const AVFrame* frame, double pts);
+  static bool AllocateHeldFrames(TVideoSide& video);
+  static void StorePicture(TCustomPlayer& player, TPlayContext& context, int index, AVFrame* frame,
+                           double pts);
+  static void MoveIntoOverlay(TCustomPlayer& player, TPicture& picture);
   static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
   static void AnnounceSeekPicture(TCustomPlayer& player, TPlayContext& context);
   static void PauseAfterStep(TCustomPlayer& player, TPlayContext& context);
@@ -353,6 +367,7 @@ struct TPlayerCore {
 
   // Display and refresh (play thread).
   static void RefreshThread(TPlayContext& context);
+  static int PictureRefreshDelay(TPlayContext& context);
   static void EventLoop(TCustomPlayer& player);
   static bool HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event);
   static int DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool force);

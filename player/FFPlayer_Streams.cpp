@@ -286,7 +286,9 @@ void TPlayerCore::CloseStream(TCustomPlayer& player, std::unique_ptr<TPlayContex
       [&context](int milliseconds) { return context->OpenSettled(milliseconds); });
   if (context->ReadThread.joinable()) context->ReadThread.join();
   if (context->RefreshThread.joinable()) context->RefreshThread.join();
-  for (TPicture& picture : context->Video.Pictures)
+  for (TPicture& picture : context->Video.Pictures) {
     if (picture.Overlay) player.FSDL.SDL_FreeYUVOverlay(picture.Overlay);
+    ff::av_frame_free(&picture.Frame);
+  }
   FreeSubtitles(context->Subtitle, true, 0);
 }

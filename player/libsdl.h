@@ -14,7 +14,7 @@
 // clang-format off
 #define SDL_ENTRIES(X)                                                                        \
   X(SDL_Init) X(SDL_Quit) X(SDL_GetError) X(SDL_OpenAudio) X(SDL_PauseAudio)                \
-  X(SDL_CloseAudio) X(SDL_MixAudio) X(SDL_WaitEvent) X(SDL_PushEvent) X(SDL_EventState)     \
+  X(SDL_CloseAudio) X(SDL_MixAudio) X(SDL_PollEvent) X(SDL_PushEvent) X(SDL_EventState)     \
   X(SDL_GetVideoInfo) X(SDL_SetVideoMode) X(SDL_UpdateRect) X(SDL_WM_SetCaption)            \
   X(SDL_MapRGB) X(SDL_FillRect) X(SDL_CreateYUVOverlay) X(SDL_LockYUVOverlay)               \
   X(SDL_UnlockYUVOverlay) X(SDL_DisplayYUVOverlay) X(SDL_FreeYUVOverlay) X(SDL_CreateMutex) \
