@@ -65,10 +65,12 @@ void TCustomPlayer::InitOptions() {
   if (!FFLoader().Loaded(AllLibraries)) return;
   auto options = std::make_unique<TOptionContexts>();
   InitOptionContexts(*options, ScalerFlags);
+  const std::lock_guard<std::mutex> lock(FOptionsLock);
   FOptions = std::move(options);
 }
 
 bool TCustomPlayer::SetOption(const std::string& name, const std::string& value) {
+  const std::lock_guard<std::mutex> lock(FOptionsLock);
   if (!FOptions) {
     FLastErrMsg = "libav not loaded.";
     return false;
@@ -76,6 +78,21 @@ bool TCustomPlayer::SetOption(const std::string& name, const std::string& value)
   if (OptDefault(*FOptions, name, value)) return true;
   FLastErrMsg = LastOptionError();
   return false;
+}
+
+std::unique_ptr<TOptionContexts> TCustomPlayer::TakeOptions() {
+  const std::lock_guard<std::mutex> lock(FOptionsLock);
+  return std::move(FOptions);
+}
+
+void TCustomPlayer::ApplyOptions(AVCodecContext* context, int flags) {
+  const std::lock_guard<std::mutex> lock(FOptionsLock);
+  if (FOptions) SetContextOptions(*FOptions, context, flags);
+}
+
+void TCustomPlayer::ApplyOptions(AVFormatContext* context, int flags) {
+  const std::lock_guard<std::mutex> lock(FOptionsLock);
+  if (FOptions) SetContextOptions(*FOptions, context, flags);
 }
 
 void TCustomPlayer::SetEndPosition(int64_t position, TEndAction action) {
@@ -175,13 +192,16 @@ bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle
   const int64_t startTime = FStartTime, endPosition = FEndPosition;
   const TEndAction endAction = FEndAction;
   const bool verticalFlip = FVerticalFlip;
-  std::unique_ptr<TOptionContexts> options = std::move(FOptions);
+  std::unique_ptr<TOptionContexts> options = TakeOptions();
   Stop(true);
   FStartTime = startTime;
   FEndPosition = endPosition;
   FEndAction = endAction;
   FVerticalFlip = verticalFlip;
-  FOptions = std::move(options);
+  {
+    const std::lock_guard<std::mutex> lock(FOptionsLock);
+    FOptions = std::move(options);
+  }
   FEvents.Clear();
   bool started;
   {

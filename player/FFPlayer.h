@@ -240,6 +240,10 @@ class TCustomPlayer : public TFFBaseComponent {
   void DoVideoHook(TAVPicture& picture, int width, int height, int64_t pts);
   void DoFrameHook(TAVPicture& picture, int width, int height, int64_t pts);
   void InitOptions();
+  std::unique_ptr<TOptionContexts> TakeOptions();
+  // The options set for the file on a context of the file being opened.
+  void ApplyOptions(AVCodecContext* context, int flags);
+  void ApplyOptions(AVFormatContext* context, int flags);
   void PushSDLEvent(int type, int code = 0, int width = 0, int height = 0);
   void WaitForPushedEvent(int milliseconds);
   void PostQuit();
@@ -310,6 +314,9 @@ class TCustomPlayer : public TFFBaseComponent {
   std::atomic<int64_t> FEndPosition{AV_NOPTS_VALUE};
   std::atomic<TEndAction> FEndAction{eaStop};
   std::atomic<bool> FVerticalFlip{false};
+  // The caller sets options for the next file while a play thread that is closing may renew
+  // them: both go through this lock.
+  std::mutex FOptionsLock;
   std::unique_ptr<TOptionContexts> FOptions;
 
   // The first converter makes CurrentFrame's bitmap (caller's thread), the second the video

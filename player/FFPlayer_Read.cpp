@@ -86,7 +86,7 @@ bool TPlayerCore::OpenInput(TCustomPlayer& player, TPlayContext& context) {
     return false;
   }
   InstallInterruptCallback(input);
-  if (player.FOptions) SetContextOptions(*player.FOptions, input, AV_OPT_FLAG_DECODING_PARAM);
+  player.ApplyOptions(input, AV_OPT_FLAG_DECODING_PARAM);
   AVDictionary* options = nullptr;
   if (player.FFrameWidth > 0 && player.FFrameHeight > 0)
     ff::av_dict_set(

@@ -40,9 +40,7 @@ AVCodecContext* TPlayerCore::OpenDecoder(TCustomPlayer& player, TPlayContext& co
   codec->err_recognition = settings.ErrorRecognition;
   codec->error_concealment = settings.ErrorConcealment;
   if (settings.Fast) codec->flags2 |= AV_CODEC_FLAG2_FAST;
-  if (player.FOptions)
-    SetContextOptions(*player.FOptions, codec,
-                      AV_OPT_FLAG_DECODING_PARAM | MediaTypeOptionFlag(codec->codec_type));
+  player.ApplyOptions(codec, AV_OPT_FLAG_DECODING_PARAM | MediaTypeOptionFlag(codec->codec_type));
   int result;
   {
     const TCodecLock lock;
