@@ -65,8 +65,7 @@ void TCustomPlayer::InitOptions() {
   if (!FFLoader().Loaded(AllLibraries)) return;
   auto options = std::make_unique<TOptionContexts>();
   InitOptionContexts(*options, ScalerFlags);
-  const std::lock_guard<std::mutex> lock(FOptionsLock);
-  FOptions = std::move(options);
+  ExchangeOptions(std::move(options));
 }
 
 bool TCustomPlayer::SetOption(const std::string& name, const std::string& value) {
@@ -80,19 +79,11 @@ bool TCustomPlayer::SetOption(const std::string& name, const std::string& value)
   return false;
 }
 
-std::unique_ptr<TOptionContexts> TCustomPlayer::TakeOptions() {
+std::unique_ptr<TOptionContexts> TCustomPlayer::ExchangeOptions(
+    std::unique_ptr<TOptionContexts> options) {
   const std::lock_guard<std::mutex> lock(FOptionsLock);
-  return std::move(FOptions);
-}
-
-void TCustomPlayer::ApplyOptions(AVCodecContext* context, int flags) {
-  const std::lock_guard<std::mutex> lock(FOptionsLock);
-  if (FOptions) SetContextOptions(*FOptions, context, flags);
-}
-
-void TCustomPlayer::ApplyOptions(AVFormatContext* context, int flags) {
-  const std::lock_guard<std::mutex> lock(FOptionsLock);
-  if (FOptions) SetContextOptions(*FOptions, context, flags);
+  std::swap(options, FOptions);
+  return options;
 }
 
 void TCustomPlayer::SetEndPosition(int64_t position, TEndAction action) {
@@ -192,16 +183,13 @@ bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle
   const int64_t startTime = FStartTime, endPosition = FEndPosition;
   const TEndAction endAction = FEndAction;
   const bool verticalFlip = FVerticalFlip;
-  std::unique_ptr<TOptionContexts> options = TakeOptions();
+  std::unique_ptr<TOptionContexts> options = ExchangeOptions(nullptr);
   Stop(true);
   FStartTime = startTime;
   FEndPosition = endPosition;
   FEndAction = endAction;
   FVerticalFlip = verticalFlip;
-  {
-    const std::lock_guard<std::mutex> lock(FOptionsLock);
-    FOptions = std::move(options);
-  }
+  ExchangeOptions(std::move(options));
   FEvents.Clear();
   bool started;
   {

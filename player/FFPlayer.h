@@ -240,10 +240,14 @@ class TCustomPlayer : public TFFBaseComponent {
   void DoVideoHook(TAVPicture& picture, int width, int height, int64_t pts);
   void DoFrameHook(TAVPicture& picture, int width, int height, int64_t pts);
   void InitOptions();
-  std::unique_ptr<TOptionContexts> TakeOptions();
-  // The options set for the file on a context of the file being opened.
-  void ApplyOptions(AVCodecContext* context, int flags);
-  void ApplyOptions(AVFormatContext* context, int flags);
+  // Puts `options` in the place of the options for the next file and gives the ones it had.
+  std::unique_ptr<TOptionContexts> ExchangeOptions(std::unique_ptr<TOptionContexts> options);
+  // The options set for the file on a codec or format context of the file being opened.
+  template <typename Context>
+  void ApplyOptions(Context* context, int flags) {
+    const std::lock_guard<std::mutex> lock(FOptionsLock);
+    if (FOptions) SetContextOptions(*FOptions, context, flags);
+  }
   void PushSDLEvent(int type, int code = 0, int width = 0, int height = 0);
   void WaitForPushedEvent(int milliseconds);
   void PostQuit();
