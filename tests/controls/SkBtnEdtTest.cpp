@@ -1,7 +1,9 @@
 #include "InputTestSupport.h"
 #include "SkBtnEdt.h"
+#include "SkSpnEdt.h"
 
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <gtest/gtest.h>
 
 namespace {
@@ -59,6 +61,12 @@ TEST(SkButtonEdit, WithoutKeyEditingNothingChangesTheText) {
          QTest::keyClick(&e, Qt::Key_Delete);
        }},
       {"Backspace", [](TButtonEdit& e) { QTest::keyClick(&e, Qt::Key_Backspace); }},
+      {"an input method",
+       [](TButtonEdit& e) {
+         QInputMethodEvent composed;
+         composed.setCommitString(QStringLiteral("xy"));
+         QApplication::sendEvent(&e, &composed);
+       }},
   };
   QApplication::clipboard()->setText(QStringLiteral("pasted"));
   for (const Case& c : cases) {
@@ -79,6 +87,44 @@ TEST(SkButtonEdit, WithoutKeyEditingNothingChangesTheText) {
   host.Enter();
   QTest::keySequence(host.Control, QKeySequence::Paste);
   EXPECT_EQ(host.Control->text(), QStringLiteral("pasted"));
+}
+
+// Runs under an X server, whose selection a middle click pastes.
+TEST(SkEditSelection, MiddleClickPasteObeysTheEditRules) {
+  if (!QApplication::clipboard()->supportsSelection()) GTEST_SKIP() << "no selection here";
+  struct Case {
+    const char* Name;
+    std::function<TSkCustomEdit*(QWidget&)> Make;
+    bool Pasted;
+  };
+  const Case cases[] = {
+      {"button edit without key editing",
+       [](QWidget& w) {
+         auto* e = new TSkButtonEdit(&w);
+         e->AllowKeyEdit = false;
+         return e;
+       },
+       false},
+      {"spin edit without key editing", [](QWidget& w) { return new TSkSpinEdit(&w); }, false},
+      {"read-only edit",
+       [](QWidget& w) {
+         auto* e = new TSkEdit(&w);
+         e->SetReadOnly(true);
+         return e;
+       },
+       false},
+      {"editable button edit", [](QWidget& w) { return new TSkButtonEdit(&w); }, true},
+  };
+  QApplication::clipboard()->setText(QStringLiteral("42"), QClipboard::Selection);
+  for (const Case& c : cases) {
+    QWidget window;
+    TSkCustomEdit* edit = c.Make(window);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QString before = edit->text();
+    QTest::mouseClick(edit, Qt::MiddleButton, {}, {5, 5});
+    EXPECT_EQ(edit->text(), c.Pasted ? before + "42" : before) << c.Name;
+  }
 }
 
 TEST(SkButtonEdit, ReadOnlyHidesTheButtonsAndGivesTheTextTheWidth) {
