@@ -465,8 +465,7 @@ void TSkBlinkingText::Blink(bool Shown) {
   if (FBlinking) StoreAndUpdate(FControl, FCurrent, Shown ? FBlinkColor : FNormalColor);
 }
 
-// ---- Wheel
-// ---------------------------------------------------------------------------------------
+// ---- Wheel --------------------------------------------------------------------------------------
 
 int TSkWheelNotches::Take(int Delta) {
   if ((Delta > 0 && FRest < 0) || (Delta < 0 && FRest > 0)) FRest = 0;

@@ -61,36 +61,19 @@ TEST(SkBmpButton, KeysClickAndDisabledButtonsDoNot) {
 }
 
 TEST(SkBmpButton, TheDisabledLookFollowsTheEnabledStateAtPaintTime) {
-  struct Case {
-    const char* Name;
-    std::function<void(QWidget& Parent, TSkBmpButton*& Button)> Make;
-    TSkBmpButtonState Enabled;  // the state once enabled again
-  };
-  const Case cases[] = {
-      {"made on a disabled parent", [](QWidget& P, TSkBmpButton*& B) { B = new TSkBmpButton(&P); },
-       bstUp},
-      {"put down while disabled",
-       [](QWidget& P, TSkBmpButton*& B) {
-         B = new TSkBmpButton(&P);
-         B->SetGroupIndex(1);
-         B->SetDown(true);
-       },
-       bstExclusive},
-      {"grouped while disabled",
-       [](QWidget& P, TSkBmpButton*& B) {
-         B = new TSkBmpButton(&P);
-         B->SetGroupIndex(1);
-       },
-       bstUp},
-  };
-  for (const Case& c : cases) {
+  // Made on a disabled parent, then left alone, put down or grouped while disabled.
+  const std::function<void(TSkBmpButton&)> steps[] = {
+      [](TSkBmpButton&) {}, [](TSkBmpButton& b) { b.SetGroupIndex(1), b.SetDown(true); },
+      [](TSkBmpButton& b) { b.SetGroupIndex(1); }};
+  const TSkBmpButtonState enabled[] = {bstUp, bstExclusive, bstUp};
+  for (int i = 0; i < 3; ++i) {
     QWidget parent;
     parent.setEnabled(false);
-    TSkBmpButton* button = nullptr;
-    c.Make(parent, button);
-    EXPECT_EQ(button->PaintSettings().State, bstDisabled) << c.Name;
+    auto* button = new TSkBmpButton(&parent);
+    steps[i](*button);
+    EXPECT_EQ(button->PaintSettings().State, bstDisabled) << i;
     parent.setEnabled(true);
-    EXPECT_EQ(button->PaintSettings().State, c.Enabled) << c.Name;
+    EXPECT_EQ(button->PaintSettings().State, enabled[i]) << i;
   }
 }
 
