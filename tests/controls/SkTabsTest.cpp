@@ -169,7 +169,11 @@ TEST(SkTabControl, AnIdleOverflowingRowPaintsNoMore) {
   QWidget window;
   auto* control = new TSkCustomTabControl(&window);
   control->SetTabWidth(80);
+  control->SetShowCloseButton(true);
+  control->SetShowMenuButton(true);
+  control->SetShowCloseButtonOnActiveTab(true);
   AddTabs(*control, 8);
+  control->SetTabIndex(2);
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   for (int round = 0; round < 10; ++round) QCoreApplication::processEvents();
