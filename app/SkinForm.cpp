@@ -57,6 +57,8 @@ TSkinForm::TSkinForm(const QString& Caption, QWidget* Parent)
 
   FMinimise = AddButton(this, "btnmin", QString(), CaptionButtonSize, &MinimiseProgram);
   FClose = AddButton(this, "btnclose", QString(), CaptionButtonSize, [this] { reject(); });
+  // Only the mouse uses the caption: the keyboard has the dialog's own buttons and Esc.
+  for (TSkBmpButton* caption : {FMinimise, FClose}) caption->setFocusPolicy(Qt::NoFocus);
 
   FClient = new TSkPanel(this);
   FClient->setObjectName(QStringLiteral("pnlClient"));
@@ -139,6 +141,9 @@ void TSkinForm::showEvent(QShowEvent* Event) {
   LoadSkinButtons(this);
   LoadSkinCaptionButtons(this);
   setMask(RoundRectRegion(size(), CornerEllipse));
+  // A dialog that chose no control to start on starts on its default button.
+  if (!focusWidget())
+    if (TSkBmpButton* button = FOk ? FOk : FCancel) button->setFocus(Qt::ActiveWindowFocusReason);
   VelLog.WriteInfo(EnterText.isEmpty()
                        ? QStringLiteral("Enter ") + QLatin1String(metaObject()->className())
                        : EnterText);

@@ -364,7 +364,8 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   rbText->OnClick = [this] { WatermarkSwitched(); };
   edtImage = new TSkEdit(Page);
   edtImage->setObjectName(QStringLiteral("edtImage"));
-  edtImage->setReadOnly(true);
+  edtImage->SetReadOnly(true);
+  edtImage->SetReadOnlyColor(clWindow);  // a chosen file name, not a field to fill in
   edtImage->setGeometry(92, 40, 250, 22);
   btnopenPic = AddSkButton(Page, "btnopenPic", QStringLiteral("..."), {346, 40, 30, 22},
                            [this] { OpenPicture(); });

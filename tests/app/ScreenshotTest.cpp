@@ -245,6 +245,7 @@ TEST_F(DialogScreenshots, PropertiesWindow) {
   Show(form, QStringLiteral("properties.png"));
   EXPECT_EQ(form.lblFrameRate->Caption(), QStringLiteral("25.00 fps"));
   EXPECT_EQ(form.lblChannel->Caption(), QStringLiteral("Stereo"));
+  EXPECT_EQ(form.focusWidget(), form.OkButton());
 }
 
 TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
@@ -258,6 +259,7 @@ TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
   EXPECT_TRUE(form.mmonew->isVisible());
   EXPECT_EQ(form.lbVersion->Caption(), QStringLiteral("99.0.0.0"));
   EXPECT_TRUE(form.mmonew->toPlainText().contains(QStringLiteral("to the frame")));
+  EXPECT_EQ(form.focusWidget(), form.CancelButton());
 }
 
 TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
