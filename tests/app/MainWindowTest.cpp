@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QDir>
@@ -269,6 +270,18 @@ TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
   QTest::mouseClick(Window->btnStop, Qt::LeftButton);
   EXPECT_FALSE(Window->PreviewOpen());
   EXPECT_EQ(Window->lblpos->text(), "00:00:00");
+
+  // A window over half the stopped preview, then gone: the whole preview is plain again.
+  QDialog cover(Window.get(), Qt::FramelessWindowHint);
+  cover.setGeometry(QRect(Window->Perview->mapToGlobal(QPoint(40, 40)), QSize(150, 120)));
+  cover.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
+  cover.close();
+  WaitFor([] { return false; }, 300);
+  const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  ASSERT_TRUE(QDir().mkpath(FENNICK_SCREENSHOT_DIR "/xcb"));
+  EXPECT_TRUE(shot.save(FENNICK_SCREENSHOT_DIR "/xcb/mainwindow_after_stop.png"));
+  EXPECT_LT(PreviewLit(), 0.02);
 }
 
 TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
