@@ -446,6 +446,8 @@ void TMainfrm::btnAddClick() {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setDirectory(MainSettings().Value(TMainSettings::SourcePath));
+  // The masks fold letter case, which is no reading for the user: the list shows its names.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(OpenFileFilters());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QStringList files = dialog.selectedFiles();
@@ -554,18 +556,21 @@ void TMainfrm::mniRemoveClick() {
   StopPreview();
   FModel->Change([](TFileList& List) { List.RemoveSelectedItems(); });
   if (FModel->List().TopNodes().empty()) btnStart->setEnabled(false);
-  if (FModel->List().SelectedCount() == 0) {
-    mniRemove->setEnabled(false);
-    ResetPlayerControls(FPreviewOpen ? 2 : 0);
-    ApplySelectionKind(TSelectionKind::NothingUsable);
-    ShowEntryName(ProgramName);
-  }
+  if (FModel->List().SelectedCount() == 0) ShowNothingSelected();
 }
 
 void TMainfrm::mniClearAllClick() {
   FModel->Change([](TFileList& List) { List.Clear(); });
   btnStart->setEnabled(false);
   StopPreview();
+  ShowNothingSelected();
+}
+
+void TMainfrm::ShowNothingSelected() {
+  mniRemove->setEnabled(false);
+  mniFile->setEnabled(false);
+  ResetPlayerControls(FPreviewOpen ? 2 : 0);
+  ApplySelectionKind(TSelectionKind::NothingUsable);
   ShowEntryName(ProgramName);
 }
 

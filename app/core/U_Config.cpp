@@ -153,6 +153,8 @@ QString TMainSettings::DefaultOf(TKey Key) const {
       return FPlaces.Output;
     case SnapshotExt:
       return QStringLiteral("bmp");
+    case SourcePath:
+      return QDir::homePath();
     default:
       return QString();
   }

@@ -11,6 +11,7 @@
 #include "VelTrackbar.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -235,6 +236,41 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
   Window->chkallClick();
   QTest::mouseClick(Window->btnStart, Qt::LeftButton);
   EXPECT_EQ(converted, &model);
+
+  // Clear All leaves nothing to edit, cut, merge, convert or remove.
+  Click(Row(three));
+  Window->mniClearAll->trigger();
+  EXPECT_EQ(model.rowCount(), 0);
+  for (QAction* item : {Window->mniEdit, Window->mniClip, Window->mniMerge, Window->mniFormats,
+                        Window->mniRename, Window->mniRemove, Window->mniFile})
+    EXPECT_FALSE(item->isEnabled()) << qPrintable(item->text());
+  for (TSkBmpButton* button :
+       {Window->btnEdit, Window->btnClip, Window->btnMerge, Window->btnFormats, Window->btnStart})
+    EXPECT_FALSE(button->isEnabled()) << qPrintable(button->objectName());
+}
+
+// On the first run the file dialog opens at the user's home; its type list shows names only.
+TEST_F(MainWindowUse, FileDialogStartsAtHomeAndListsTypesByName) {
+  QString folder;
+  QStringList types;
+  QTimer reader;
+  reader.setInterval(20);
+  QObject::connect(&reader, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    reader.stop();
+    folder = dialog->directory().absolutePath();
+    auto* list = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    for (int i = 0; list && i < list->count(); ++i) types << list->itemText(i);
+    dialog->reject();
+  });
+  reader.start();
+  QTest::mouseClick(Window->btnAdd, Qt::LeftButton);
+  EXPECT_EQ(folder, QDir::homePath());
+  ASSERT_EQ(types.size(), 18);
+  EXPECT_EQ(types[0], "All Support Video Format");
+  EXPECT_EQ(types[4], "3GP File(*.3gp; *.2g2)");
+  EXPECT_EQ(types[17], "All Files(*.*)");
 }
 
 TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
