@@ -14,6 +14,7 @@
 #include "U_Edit_Gui.h"
 #include "U_Formats_Gui.h"
 #include "U_clip_Gui.h"
+#include "U_option.h"
 #include "U_option_Gui.h"
 #include "U_properties_Gui.h"
 #include "U_updata_Gui.h"
@@ -37,7 +38,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
-#include <QStorageInfo>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -89,12 +89,6 @@ TSkPanel* MakeBar(QWidget* Parent, const char* Name, int Height) {
 }
 
 // A folder on an optical disc cannot take outputs.
-bool IsOnOpticalDisc(const QString& Folder) {
-  const QStorageInfo storage(Folder);
-  const QByteArray type = storage.fileSystemType();
-  return type == "iso9660" || type == "udf";
-}
-
 const QSize NormalSize(920, 570);
 
 }  // namespace
