@@ -286,6 +286,8 @@ TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
     EXPECT_EQ(form.lvCutVideo->topLevelItemCount(), 1);
     EXPECT_TRUE(form.ItemEdit->isVisible());
     EXPECT_EQ(form.ItemEdit->text(), QStringLiteral("00:00:02"));
+    // The time editor fits its row.
+    EXPECT_GE(form.ItemEdit->height(), form.ItemEdit->sizeHint().height());
     form.reject();
   }
   FFLoader().Unload(AllLibraries);
