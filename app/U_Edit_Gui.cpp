@@ -367,6 +367,8 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   edtImage = new TSkEdit(Page);
   edtImage->setObjectName(QStringLiteral("edtImage"));
   edtImage->setReadOnly(true);
+  // Read-only only because a picture is chosen with the button: it reads like the text box.
+  edtImage->SetReadOnlyColor(clWhite);
   edtImage->setGeometry(92, 40, 250, 22);
   btnopenPic = AddSkButton(Page, "btnopenPic", QStringLiteral("..."), {346, 40, 30, 22},
                            [this] { OpenPicture(); });

@@ -220,6 +220,10 @@ TEST_F(EditWindowScreen, TextWatermarkKeepsItsChosenSizeThroughEveryOk) {
       Window.ShowPage(1);
       PumpFor(300);
       SaveShot(Window, QStringLiteral("edit_text_watermark.png"));
+      // The picture's name box, read-only, is as white as the text box beside it.
+      auto* Name = Window.findChild<QWidget*>(QStringLiteral("edtImage"));
+      EXPECT_EQ(Name->grab().toImage().pixelColor(Name->width() / 2, Name->height() / 2),
+                QColor(Qt::white));
     }
     // 320 x 240 shown 294 x 220: the label is drawn at 22 points.
     EXPECT_EQ(Window.findChild<QLabel*>(QStringLiteral("lblWatemark"))->font().pointSize(), 22);
