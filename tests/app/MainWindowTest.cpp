@@ -68,6 +68,20 @@ class MainWindowUse : public testing::Test {
     InitMainSettings();
   }
 
+  // Presses "Add Files" and has Use work the file dialog once it shows.
+  void UseFileDialog(const std::function<void(QFileDialog*)>& Use) {
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      watcher.stop();
+      Use(dialog);
+    });
+    watcher.start();
+    QTest::mouseClick(Window->btnAdd, Qt::LeftButton);
+  }
+
   // Makes the media files in a folder of their own and adds them through the file dialog.
   void AddThroughTheDialog() {
     const QString media = Folder.File(QStringLiteral("media"));
@@ -85,12 +99,7 @@ class MainWindowUse : public testing::Test {
     WriteTextFile(media + QStringLiteral("/notes.txt"), "not offered");
     MainSettings().SetValue(TMainSettings::SourcePath, media + '/');
     QStringList listed;
-    QTimer chooser;
-    chooser.setInterval(20);
-    QObject::connect(&chooser, &QTimer::timeout, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      if (!dialog) return;
-      chooser.stop();
+    UseFileDialog([&](QFileDialog* dialog) {
       // What the dialog lists under its first filter: the upper-case extension too.
       auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
       WaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 4; }, 5000);
@@ -104,8 +113,6 @@ class MainWindowUse : public testing::Test {
       auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
       QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
     });
-    chooser.start();
-    QTest::mouseClick(Window->btnAdd, Qt::LeftButton);
     listed.sort();
     EXPECT_EQ(listed, QStringList({"Two.AVI", "broken.mp4", "one.mp4", "three.mp4"}));
   }
@@ -253,19 +260,12 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
 TEST_F(MainWindowUse, FileDialogStartsAtHomeAndListsTypesByName) {
   QString folder;
   QStringList types;
-  QTimer reader;
-  reader.setInterval(20);
-  QObject::connect(&reader, &QTimer::timeout, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) return;
-    reader.stop();
+  UseFileDialog([&](QFileDialog* dialog) {
     folder = dialog->directory().absolutePath();
     auto* list = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
     for (int i = 0; list && i < list->count(); ++i) types << list->itemText(i);
     dialog->reject();
   });
-  reader.start();
-  QTest::mouseClick(Window->btnAdd, Qt::LeftButton);
   EXPECT_EQ(folder, QDir::homePath());
   ASSERT_EQ(types.size(), 18);
   EXPECT_EQ(types[0], "All Support Video Format");
