@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -216,6 +217,47 @@ TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoP
     EXPECT_EQ(QImage(Folder.File(QStringLiteral("end.jpg"))).size(), QSize(320, 240)) << c.Name;
     EXPECT_EQ(form.imgperview->Canvas.pixelColor(100, 75), QColor(0x10, 0x10, 0x10)) << c.Name;
   }
+}
+
+class TYesAsker : public IOverwriteAsker {
+ public:
+  int AskReplaceFile(const QString&) override { return raYesToAll; }
+};
+
+// Two seconds of MJPEG whose 30th picture is all zeros: with exit-on-error the run fails there,
+// long after the first picture became the thumbnail.
+std::string DamagedClip(const QString& Folder) {
+  QByteArray bytes = ReadTextFile(QString::fromStdString(fixtures::Make(
+      "window-mjpeg-2.avi", "-f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v mjpeg")));
+  qsizetype at = -1;
+  for (int chunk = 0; chunk < 30; ++chunk) at = bytes.indexOf("00dc", at + 1);
+  const qsizetype size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
+  bytes.replace(at + 8, size, QByteArray(size, '\0'));
+  const QString path = Folder + QStringLiteral("/damaged.avi");
+  WriteTextFile(path, bytes);
+  return QFile::encodeName(path).toStdString();
+}
+
+TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierFlvAndThumbnail) {
+  TFileOption& entry = Add(QStringLiteral("damaged"), DamagedClip(Folder.Path()));
+  entry.GSwf = false;
+  entry.Output.ExtOptions = "xerror=1";
+  for (const char* file : {"damaged.flv", "damaged.jpg"}) WriteTextFile(Folder.File(file), "earlier");
+  TYesAsker yes;
+  TConvertingfrm form(Nodes(), yes, Runner);
+  QStringList messages;
+  form.ShowInformation = [&](const QString& Text) { messages << Text; };
+  int finished = 0;
+  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+  form.show();
+  while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(messages,
+            QStringList{"Conversion finished, but one or more files failed in conversion."});
+  EXPECT_TRUE(Log().contains(QStringLiteral("Error while decoding stream #0.0 (Video)")));
+  for (const char* file : {"damaged.flv", "damaged.jpg"})
+    EXPECT_EQ(ReadTextFile(Folder.File(file)), "earlier") << file;
+  EXPECT_EQ(QDir(Folder.Path()).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden),
+            QStringList());
 }
 
 // Holds the worker inside its first tool until the test lets it go.
