@@ -75,6 +75,16 @@ class ConvertingWindowTest : public testing::Test {
   QString Log() const {
     return QString::fromUtf8(ReadTextFile(Folder.File(QStringLiteral("log.txt"))));
   }
+  // Shows the window and runs it to its end; the messages it showed.
+  static QStringList RunToEnd(TConvertingfrm& Form) {
+    QStringList messages;
+    Form.ShowInformation = [&](const QString& Text) { messages << Text; };
+    int finished = 0;
+    QObject::connect(&Form, &TConvertingfrm::Finished, [&] { ++finished; });
+    Form.show();
+    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return messages;
+  }
 
   TScratchFolder Folder;
   QString Picture;
@@ -200,17 +210,12 @@ TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoP
     for (const char* file : {"end.flv", "end.jpg"}) QFile::remove(Folder.File(file));
     TConvertingfrm form(Nodes(), Asker, Runner);
     bool opened = false;
-    QStringList messages;
     form.OpenOutputFolder = [&] { opened = true; };
     form.ShowShutDown = [&] { return c.ShutDownResult; };
-    form.ShowInformation = [&](const QString& Text) { messages << Text; };
     form.chkperview->SetChecked(false);
     form.ChkOpenFolder->SetChecked(c.OpenFolder);
     form.ChkShutdown->SetChecked(c.ShutDown);
-    int finished = 0;
-    QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
-    form.show();
-    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const QStringList messages = RunToEnd(form);
     EXPECT_EQ(opened, c.Opened) << c.Name;
     EXPECT_EQ(messages, c.Message ? QStringList{"File conversion is completed!"} : QStringList())
         << c.Name;
@@ -245,13 +250,7 @@ TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierFlvAndThumbnail) {
   for (const char* file : {"damaged.flv", "damaged.jpg"}) WriteTextFile(Folder.File(file), "earlier");
   TYesAsker yes;
   TConvertingfrm form(Nodes(), yes, Runner);
-  QStringList messages;
-  form.ShowInformation = [&](const QString& Text) { messages << Text; };
-  int finished = 0;
-  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
-  form.show();
-  while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  EXPECT_EQ(messages,
+  EXPECT_EQ(RunToEnd(form),
             QStringList{"Conversion finished, but one or more files failed in conversion."});
   EXPECT_TRUE(Log().contains(QStringLiteral("Error while decoding stream #0.0 (Video)")));
   for (const char* file : {"damaged.flv", "damaged.jpg"})
