@@ -83,7 +83,8 @@ bool IsTemporaryFileName(const std::string& name) {
   const size_t suffixAt = randomAt + RandomDigits;
   return name.size() == suffixAt + std::strlen(Suffix) && name.compare(0, hashAt, prefix) == 0 &&
          IsHex(name, hashAt, HashDigits) && name[randomAt - 1] == '-' &&
-         IsHex(name, randomAt, RandomDigits) && name.compare(suffixAt, std::string::npos, Suffix) == 0;
+         IsHex(name, randomAt, RandomDigits) &&
+         name.compare(suffixAt, std::string::npos, Suffix) == 0;
 }
 
 std::vector<std::string> SweepStaleTemporaryFiles(const std::string& folder) {

@@ -217,8 +217,8 @@ struct TInputFile {
 struct TOutputFile {
   TOutputFile() = default;
   // Closes the file. A complete one written under a temporary name, with at least one
-  // picture or sound, takes its final name; otherwise the temporary file goes, or a file written directly that stayed empty or never
-  // got its header is deleted.
+  // picture or sound, takes its final name; otherwise the temporary file goes, or a file written
+  // directly that stayed empty or never got its header is deleted.
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;

@@ -243,18 +243,37 @@ std::string DamagedClip(const QString& Folder) {
   return QFile::encodeName(path).toStdString();
 }
 
-TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierFlvAndThumbnail) {
-  TFileOption& entry = Add(QStringLiteral("damaged"), DamagedClip(Folder.Path()));
-  entry.GSwf = false;
-  entry.Output.ExtOptions = "xerror=1";
-  for (const char* file : {"damaged.flv", "damaged.jpg"}) WriteTextFile(Folder.File(file), "earlier");
-  TYesAsker yes;
-  TConvertingfrm form(Nodes(), yes, Runner);
-  EXPECT_EQ(RunToEnd(form),
-            QStringList{"Conversion finished, but one or more files failed in conversion."});
-  EXPECT_TRUE(Log().contains(QStringLiteral("Error while decoding stream #0.0 (Video)")));
-  for (const char* file : {"damaged.flv", "damaged.jpg"})
-    EXPECT_EQ(ReadTextFile(Folder.File(file)), "earlier") << file;
+// Each run fails after its outputs were opened; the files of an earlier run stay as they were.
+TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierOutputs) {
+  struct Case {
+    const char* Name;
+    std::string Input;
+    int64_t Start;  // µs
+    QString Error;
+  };
+  const std::string onePicture =
+      fixtures::Make("window-one-picture.y4m",
+                     "-f lavfi -i testsrc=size=320x240:rate=25 -frames:v 1 -pix_fmt yuv420p");
+  for (const Case& c :
+       std::vector<Case>{{"damaged", DamagedClip(Folder.Path()), 0,
+                          QStringLiteral("Error while decoding stream #0.0 (Video)")},
+                         {"cut", onePicture, 500000,
+                          QStringLiteral("No picture and no sound were left to write into ") +
+                              Folder.File(QStringLiteral("cut.flv"))}}) {
+    Entries.clear();
+    TFileOption& entry = Add(QString::fromLatin1(c.Name), c.Input);
+    entry.Input.StartTime = c.Start;
+    entry.Output.ExtOptions = "xerror=1";
+    const QStringList files{".flv", ".swf", ".html", ".jpg"};
+    for (const QString& file : files) WriteTextFile(Folder.File(c.Name + file), "earlier");
+    TYesAsker yes;
+    TConvertingfrm form(Nodes(), yes, Runner);
+    EXPECT_EQ(RunToEnd(form),
+              QStringList{"Conversion finished, but one or more files failed in conversion."});
+    EXPECT_TRUE(Log().contains(c.Error)) << c.Name;
+    for (const QString& file : files)
+      EXPECT_EQ(ReadTextFile(Folder.File(c.Name + file)), "earlier") << c.Name << qPrintable(file);
+  }
   EXPECT_EQ(QDir(Folder.Path()).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden),
             QStringList());
 }

@@ -237,8 +237,8 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
     locks.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
   }
-  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, folder + "/out.flv",
-                       FlashOptions("44100"));
+  auto task =
+      MakeTask({fixtures::Path(Media::Mp4H264Aac)}, folder + "/out.flv", FlashOptions("44100"));
   const TRunResult run = RunTask(*task);
   task.reset();
   for (int lock : locks) ::close(lock);
@@ -251,7 +251,9 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
 // A mono 16-bit WAV whose header declares `rate` Hz.
 std::string WavDeclaring(const std::string& path, uint32_t rate, uint32_t samples) {
   std::string bytes;
-  const auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) bytes += char(v >> 8 * i); };
+  const auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes += char(v >> 8 * i);
+  };
   const auto put16 = [&](uint16_t v) { bytes += char(v), bytes += char(v >> 8); };
   bytes += "RIFF";
   put32(36 + samples * 2);

@@ -117,7 +117,8 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
                            templates + "SWFData.dat", "-o", templates + "swfdata.swf"}));
     const QFileInfo scratch(runner.Runs[1].last());
     EXPECT_EQ(scratch.absolutePath(), Out.Path());
-    EXPECT_TRUE(IsTemporaryFileName(scratch.fileName().toStdString())) << qPrintable(scratch.fileName());
+    EXPECT_TRUE(IsTemporaryFileName(scratch.fileName().toStdString()))
+        << qPrintable(scratch.fileName());
     QStringList combine{"mskin.dll", "/skins/Player01.swf"};
     if (embeds) combine << QStringLiteral("video=") + swf;
     combine << QStringLiteral("swfdata=") + templates + "swfdata.swf"

@@ -273,16 +273,18 @@ TEST(OutputNames, DropControlCharactersAsTheOtherForbiddenOnes) {
       {"line\nbreak", "linebreak"},
       {"tab\tand\rreturn", "tabandreturn"},
       {QString::fromUtf8("\x01\x1f\x7f"), ""},
-      {QString::fromUtf8("next\xc2\x85line"), "nextline"},            // U+0085
+      {QString::fromUtf8("next\xc2\x85line"), "nextline"},                      // U+0085
       {QString::fromUtf8("separators\xe2\x80\xa8\xe2\x80\xa9"), "separators"},  // U+2028/9
       {"a:b?c*<>|\"/\\", "abc"},
       {QString::fromUtf8("Sommer in Köln – 2 €"), QString::fromUtf8("Sommer in Köln – 2 €")},
   };
-  for (const auto& c : cases) EXPECT_EQ(DropForbiddenNameChars(c.Name), c.Kept) << qPrintable(c.Name);
+  for (const auto& c : cases)
+    EXPECT_EQ(DropForbiddenNameChars(c.Name), c.Kept) << qPrintable(c.Name);
 }
 
 TEST_F(FileList, AnOutputNameMadeFromAnInputNameHoldsNoControlCharacters) {
-  EXPECT_EQ(OutName(Add(QStringLiteral("/in/new\nyear: 1.mp4"))), QStringLiteral("/out/newyear: 1.flv"));
+  EXPECT_EQ(OutName(Add(QStringLiteral("/in/new\nyear: 1.mp4"))),
+            QStringLiteral("/out/newyear: 1.flv"));
 }
 
 TEST_F(FileList, SelectionKindsFollowWhatIsSelected) {
