@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +26,7 @@ const timespec ProcessStart = [] {
   return now;
 }();
 
+constexpr const char* Prefix = ".fennick-";
 constexpr size_t HashDigits = 16;
 constexpr size_t RandomDigits = 8;
 constexpr const char* Suffix = ".part";
@@ -38,11 +38,11 @@ uint64_t NameHash(const std::string& name) {
   return hash;
 }
 
-std::string Prefix() { return std::string(".") + TemporaryFileTag + "-"; }
-
-bool IsHex(const std::string& text, size_t from, size_t count) {
-  for (size_t i = from; i < from + count; ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(text[i])) || std::isupper(text[i])) return false;
+bool IsLowerHex(const std::string& text, size_t from, size_t count) {
+  for (size_t i = from; i < from + count; ++i) {
+    const char c = text[i];
+    if (!(c >= '0' && c <= '9') && !(c >= 'a' && c <= 'f')) return false;
+  }
   return true;
 }
 
@@ -64,6 +64,18 @@ bool RemoveIfStale(const std::string& path) {
   return stale;
 }
 
+void SweepStaleTemporaryFiles(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
+    if (IsTemporaryFileName(entry->d_name) && RemoveIfStale(path))
+      FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
+                        path.c_str());
+  }
+  ::closedir(dir);
+}
+
 void SweepOnce(const std::string& folder) {
   static std::mutex lock;
   static std::set<std::string> swept;
@@ -77,29 +89,13 @@ void SweepOnce(const std::string& folder) {
 }  // namespace
 
 bool IsTemporaryFileName(const std::string& name) {
-  const std::string prefix = Prefix();
-  const size_t hashAt = prefix.size();
+  const size_t hashAt = std::strlen(Prefix);
   const size_t randomAt = hashAt + HashDigits + 1;
   const size_t suffixAt = randomAt + RandomDigits;
-  return name.size() == suffixAt + std::strlen(Suffix) && name.compare(0, hashAt, prefix) == 0 &&
-         IsHex(name, hashAt, HashDigits) && name[randomAt - 1] == '-' &&
-         IsHex(name, randomAt, RandomDigits) &&
+  return name.size() == suffixAt + std::strlen(Suffix) && name.compare(0, hashAt, Prefix) == 0 &&
+         IsLowerHex(name, hashAt, HashDigits) && name[randomAt - 1] == '-' &&
+         IsLowerHex(name, randomAt, RandomDigits) &&
          name.compare(suffixAt, std::string::npos, Suffix) == 0;
-}
-
-std::vector<std::string> SweepStaleTemporaryFiles(const std::string& folder) {
-  std::vector<std::string> removed;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return removed;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
-    if (!IsTemporaryFileName(entry->d_name) || !RemoveIfStale(path)) continue;
-    FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
-                      path.c_str());
-    removed.push_back(path);
-  }
-  ::closedir(dir);
-  return removed;
 }
 
 TTemporaryFile::~TTemporaryFile() { Discard(); }
@@ -135,7 +131,7 @@ bool TTemporaryFile::Create(const std::string& target) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     char unique[RandomDigits + 1];
     std::snprintf(unique, sizeof unique, "%08x", static_cast<unsigned>(random()));
-    const std::string path = folder + "/" + Prefix() + hash + "-" + unique + Suffix;
+    const std::string path = folder + "/" + Prefix + hash + "-" + unique + Suffix;
     const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file < 0 && errno == EEXIST) continue;
     if (file < 0) return false;
