@@ -153,6 +153,23 @@ TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem) {
   EXPECT_EQ(first->state(), QProcess::Running);
 }
 
+TEST_F(Program, AStartKeepsTheSettingsFilesByteForByteAndSaysWhichIsNoSettingsFile) {
+  const QByteArray latin1 =
+      "; r\xE9glages\r\n[Output]\r\nSnapshotPath=/home/l\xE9" "a/\r\nOutputPath=\r\n"
+      "SnapshotExt=jpg\r\nSourcePath=\r\nSourceImgPath=\r\n";
+  const QByteArray picture = QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
+  WriteTextFile(Folder.File(QStringLiteral("Fennick.ini")), latin1);
+  WriteTextFile(Folder.File(QStringLiteral("FormatDefault.ini")), picture);
+  QProcess* program = Start();
+  WaitForReport(program, 1);
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("Fennick.ini"))), latin1);
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("FormatDefault.ini"))), picture);
+  EXPECT_TRUE(QString::fromUtf8(ReadTextFile(Log(1)))
+                  .contains(Folder.File(QStringLiteral("FormatDefault.ini")) +
+                            QStringLiteral(" is not a settings file: line 2 holds binary data.")))
+      << ReadTextFile(Log(1)).constData();
+}
+
 TEST_F(Program, ASecondStartEndsAtOnceWithCodeZeroAndLeavesTheFirstAndItsLogsAlone) {
   WriteTextFile(Log(1), "earlier run\n");
   QProcess* first = Start();
