@@ -282,6 +282,20 @@ TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
   EXPECT_TRUE(form.mmonew->toPlainText().contains(QStringLiteral("to the frame")));
 }
 
+TEST_F(DialogScreenshots, UpdateWindowStoppedByATooLargeAnswer) {
+  TScratchFolder cache;
+  auto served = std::make_unique<TServedFiles>();
+  const QString reason = QStringLiteral(
+      "The answer from https://download.velmora.example/download/fnk/update.ini is larger than "
+      "256 KB: the download was stopped.");
+  served->Stopped[QStringLiteral("update.ini")] = reason;
+  TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
+  Show(form, QStringLiteral("update-stopped.png"));
+  EXPECT_EQ(form.lblUpdateinfo->Caption(), reason);
+  // The whole reason shows, on more lines than one.
+  EXPECT_GT(form.lblUpdateinfo->height(), 2 * form.fontMetrics().height());
+}
+
 TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
   if (QGuiApplication::platformName() != QStringLiteral("xcb"))
     GTEST_SKIP() << "the player draws only into a window of a real X server";
