@@ -3,6 +3,7 @@
 // outcome, what the server sent, what the cache folder holds afterwards and the process's
 // peak memory, so that update_check_bench.py can run it under a memory limit.
 // Usage: fennick_update_check {gigabyte|endless} {update.ini|whatsnew.xml} CACHE_FOLDER
+#include "StreamedAnswer.h"
 #include "U_updata.h"
 
 #include <QCoreApplication>
@@ -17,8 +18,6 @@
 namespace {
 
 constexpr qint64 Gigabyte = 1LL << 30;
-// An endless answer still ends here, so that the server stops by itself.
-constexpr qint64 EndlessBytes = 64 * Gigabyte;
 
 // Answers the big file with Length bytes made as they are sent (-1: no length announced),
 // the other with a version newer than ours.
@@ -28,7 +27,8 @@ class TBigAnswerServer {
     FServer.listen(QHostAddress::LocalHost);
     QObject::connect(&FServer, &QTcpServer::newConnection, [this] {
       while (QTcpSocket* socket = FServer.nextPendingConnection())
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Answer(socket); });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                         [this, socket] { Answer(socket); });
     });
   }
   QString Url() const { return QStringLiteral("http://127.0.0.1:%1").arg(FServer.serverPort()); }
@@ -42,20 +42,7 @@ class TBigAnswerServer {
       Socket->disconnectFromHost();
       return;
     }
-    Socket->write(FLength >= 0 ? "HTTP/1.1 200 OK\r\nContent-Length: " +
-                                     QByteArray::number(FLength) + "\r\n\r\n"
-                               : QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"));
-    const qint64 end = Sent + (FLength >= 0 ? FLength : EndlessBytes);
-    const auto more = [this, Socket, end] {
-      const QByteArray chunk(64 * 1024, 'x');
-      while (Socket->bytesToWrite() < 4 * chunk.size() && Sent < end) {
-        const QByteArray part = chunk.left(end - Sent);
-        Socket->write(part);
-        Sent += part.size();
-      }
-    };
-    QObject::connect(Socket, &QTcpSocket::bytesWritten, Socket, more);
-    more();
+    StreamAnswer(Socket, FLength, Sent);
   }
 
   QString FBigFile;

@@ -116,8 +116,9 @@ bool HasControl(const TText& Text) {
 // What the file's layout cannot hold without changing its meaning.
 QString InvalidEntryReason(const QString& Section, const QString& Ident, const QString& Value) {
   if (HasControl(Section) || HasControl(Ident) || HasControl(Value))
-    return QStringLiteral("Line breaks and other control characters cannot be stored in a "
-                          "settings file.");
+    return QStringLiteral(
+        "Line breaks and other control characters cannot be stored in a "
+        "settings file.");
   if (Section.trimmed().isEmpty() || Section.contains(QLatin1Char(']')))
     return QStringLiteral("Invalid section name \"%1\".").arg(Section);
   if (Ident.trimmed().isEmpty() || Ident.contains(QLatin1Char('=')) ||

@@ -52,8 +52,7 @@ TEST_F(ConfigGuiTest, OpenUrlOpensOnlyWebAndMailAddressesAndLogsWhatItRefuses) {
   for (const auto& c : cases) {
     browser.Opened.clear();
     EXPECT_EQ(OpenURL(c.Address), !c.Opened.isEmpty()) << qPrintable(c.Address);
-    EXPECT_EQ(browser.Opened,
-              c.Opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(c.Opened)})
+    EXPECT_EQ(browser.Opened, c.Opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(c.Opened)})
         << qPrintable(c.Address);
     if (!c.Opened.isEmpty()) continue;
     const QStringList lines = ReadLines(VelLog.FileName());

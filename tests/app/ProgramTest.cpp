@@ -156,7 +156,8 @@ TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem) {
 
 TEST_F(Program, AStartKeepsTheSettingsFilesByteForByteAndSaysWhichIsNoSettingsFile) {
   const QByteArray latin1 =
-      "; r\xE9glages\r\n[Output]\r\nSnapshotPath=/home/l\xE9" "a/\r\nOutputPath=\r\n"
+      "; r\xE9glages\r\n[Output]\r\nSnapshotPath=/home/l\xE9"
+      "a/\r\nOutputPath=\r\n"
       "SnapshotExt=jpg\r\nSourcePath=\r\nSourceImgPath=\r\n";
   const QByteArray picture = QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
   WriteTextFile(Folder.File(QStringLiteral("Fennick.ini")), latin1);

@@ -102,8 +102,7 @@ TEST(SingleInstance, AFallbackFolderThatIsNotTheUsersAloneIsRefusedAndSaidSo) {
     QString Problem;                // empty: the lock is taken
   } cases[] = {
       {"made for the user", [] { return true; }, QString()},
-      {"another user's",
-       [&] { return QDir().mkpath(own) && GiveAway(own); },
+      {"another user's", [&] { return QDir().mkpath(own) && GiveAway(own); },
        "its folder " + own + " belongs to another user"},
       {"open to all",
        [&] { return QDir().mkpath(own) && chmod(QFile::encodeName(own), 0777) == 0; },
@@ -146,8 +145,7 @@ TEST(SingleInstance, ALockThatBelongsToAnotherUserIsSaidAndNotTakenForACopyOfOur
   ASSERT_TRUE(held.tryLock(0));
   if (!GiveAway(held.fileName())) GTEST_SKIP() << "giving a file to another user needs root";
   EXPECT_FALSE(IsAlreadyRunning(name));
-  EXPECT_EQ(InstanceLockProblem(), "Cannot create the single-instance lock \"" +
-                                       held.fileName() +
+  EXPECT_EQ(InstanceLockProblem(), "Cannot create the single-instance lock \"" + held.fileName() +
                                        "\": a file of that name belongs to another user. The "
                                        "program runs without it, so a second copy would not be "
                                        "stopped.");

@@ -54,26 +54,33 @@ TEST_F(Settings, AChangedMainSettingIsOnDiskAtOnce) {
 const QByteArray Latin1Settings =
     "\xEF\xBB\xBF; r\xE9glages \xE0 la main\r\n"
     "[Output]\r\n"
-    "SnapshotPath=/home/l\xE9" "a/Captures/\r\n"
-    "OutputPath = /home/l\xE9" "a/Vid\xE9os/ \r\n"
+    "SnapshotPath=/home/l\xE9"
+    "a/Captures/\r\n"
+    "OutputPath = /home/l\xE9"
+    "a/Vid\xE9os/ \r\n"
     "SnapshotExt=jpg\r\n"
     "SourcePath=\r\n"
-    "SourceImgPath=/home/l\xE9" "a/Images\r\n";
+    "SourceImgPath=/home/l\xE9"
+    "a/Images\r\n";
 
 TEST_F(Settings, AStartLeavesAFileWithEveryKeyByteForByteAndAChangeTouchesItsLineAlone) {
   WriteTextFile(Ini("Fennick.ini"), Latin1Settings);
   TMainSettings settings(Ini("Fennick.ini"), DataPlaces());
   EXPECT_EQ(ReadTextFile(Ini("Fennick.ini")), Latin1Settings);
   // Text that is not UTF-8 reads as Latin-1: no letter is lost.
-  EXPECT_EQ(settings.Value(TMainSettings::OutputPath), QStringLiteral("/home/l\u00E9a/Vid\u00E9os/"));
+  EXPECT_EQ(settings.Value(TMainSettings::OutputPath),
+            QStringLiteral("/home/l\u00E9a/Vid\u00E9os/"));
   EXPECT_EQ(settings.Value(TMainSettings::SourcePath), QString());
 
   ASSERT_TRUE(settings.SetValue(TMainSettings::SourcePath, QStringLiteral("/m\u00E9dia/")));
   QByteArray changed = Latin1Settings;
-  changed.replace("SourcePath=\r\n", "SourcePath=/m\xC3\xA9" "dia/\r\n");
+  changed.replace("SourcePath=\r\n",
+                  "SourcePath=/m\xC3\xA9"
+                  "dia/\r\n");
   EXPECT_EQ(ReadTextFile(Ini("Fennick.ini")), changed);
   // Storing what a key already holds writes nothing.
-  ASSERT_TRUE(settings.SetValue(TMainSettings::OutputPath, settings.Value(TMainSettings::OutputPath)));
+  ASSERT_TRUE(
+      settings.SetValue(TMainSettings::OutputPath, settings.Value(TMainSettings::OutputPath)));
   EXPECT_EQ(ReadTextFile(Ini("Fennick.ini")), changed);
 }
 

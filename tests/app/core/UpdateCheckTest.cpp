@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "StreamedAnswer.h"
 #include "U_updata.h"
 
 #include <QDir>
@@ -40,26 +41,6 @@ class TTestServer {
   qint64 Streamed = 0;  // bytes of the streams handed to the system
 
  private:
-  // An endless stream still ends here, so that the server stops by itself.
-  static constexpr qint64 EndlessBytes = 16LL << 30;
-
-  void StreamTo(QTcpSocket* Socket, qint64 Length) {
-    Socket->write(Length >= 0 ? "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(Length) +
-                                    "\r\n\r\n"
-                              : QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"));
-    const qint64 end = Streamed + (Length >= 0 ? Length : EndlessBytes);
-    const auto more = [this, Socket, end] {
-      const QByteArray chunk(64 * 1024, 'x');
-      while (Socket->bytesToWrite() < 4 * chunk.size() && Streamed < end) {
-        const QByteArray part = chunk.left(end - Streamed);
-        Socket->write(part);
-        Streamed += part.size();
-      }
-    };
-    QObject::connect(Socket, &QTcpSocket::bytesWritten, Socket, more);
-    more();
-  }
-
   void Serve(QTcpSocket* Socket) {
     QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [this, Socket] {
       FRequest[Socket] += Socket->readAll();
@@ -69,7 +50,7 @@ class TTestServer {
       const TResponse response = found != Files.end() ? found->second : TResponse{404, "gone"};
       if (OnRequest) OnRequest(Socket);
       if (response.Mode == Silent) return;
-      if (response.Mode == Stream) return StreamTo(Socket, response.Length);
+      if (response.Mode == Stream) return StreamAnswer(Socket, response.Length, Streamed);
       Socket->write(QStringLiteral("HTTP/1.1 %1 X\r\nContent-Length: %2\r\n\r\n")
                         .arg(response.Status)
                         .arg(response.Body.size())
