@@ -86,17 +86,16 @@ void DisplayFailureHandler(QtMsgType Type, const QMessageLogContext& Context,
   std::_Exit(EXIT_FAILURE);
 }
 
-// Without its lock the program still runs: the user learns why a second copy may start.
-// Shown over the main window, which would otherwise hide it, without holding up the start.
-void ReportLockProblem(QWidget* Parent) {
-  if (InstanceLockProblem().isEmpty()) return;
+}  // namespace
+
+QMessageBox* ReportStartProblems(QWidget* Parent, const QStringList& Problems) {
+  if (Problems.isEmpty()) return nullptr;
   auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Velmora Fennick"),
-                              InstanceLockProblem(), QMessageBox::Ok, Parent);
+                              Problems.join(QStringLiteral("\n\n")), QMessageBox::Ok, Parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->show();
+  return box;
 }
-
-}  // namespace
 
 std::unique_ptr<Taboutfrm> ShowSplash() {
   auto splash = std::make_unique<Taboutfrm>();
@@ -149,6 +148,8 @@ int RunFennick(int argc, char* argv[]) {
   InitVelLog(places.LogBase);
   LogDataPlaces(places);
   InitMainSettings();
+  QStringList problems = CheckSettingsFiles();
+  if (!InstanceLockProblem().isEmpty()) problems.prepend(InstanceLockProblem());
 
   std::unique_ptr<Taboutfrm> splash = ShowSplash();
   Pause(SplashPause);
@@ -158,7 +159,7 @@ int RunFennick(int argc, char* argv[]) {
   if (!mainfrm.LoadMediaLibraries()) return 1;
   mainfrm.show();
   splash.reset();
-  ReportLockProblem(&mainfrm);
+  ReportStartProblems(&mainfrm, problems);
   const int result = application.exec();
   ClearFolder(places.Scratch);
   return result;

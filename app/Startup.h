@@ -4,9 +4,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
+class QMessageBox;
+class QWidget;
 class Taboutfrm;
 
 // The session bus address to set before any library asks for a bus: empty when there is one
@@ -21,6 +24,11 @@ int RunFennick(int argc, char* argv[]);
 
 // The about box as a stay-on-top splash that takes no input.
 std::unique_ptr<Taboutfrm> ShowSplash();
+
+// What keeps the program from working as usual (its single-instance lock, a settings file it
+// must keep as it is), said over the main window, which would otherwise hide it, without
+// holding up the start. Nothing is shown for no problem.
+QMessageBox* ReportStartProblems(QWidget* Parent, const QStringList& Problems);
 
 // Writes the block of system facts (system, memory, language, screen, version) to the log.
 void LogSystemInfo();

@@ -1,6 +1,7 @@
 #include "U_Config_Gui.h"
 
 #include "SkCommon.h"
+#include "SkLabel.h"
 #include "VelLog.h"
 #include "VelTrackbar.h"
 
@@ -23,8 +24,20 @@ const char* const TagProperty = "Tag";
 }  // namespace
 
 bool OpenURL(const QString& Address) {
-  if (QDesktopServices::openUrl(QUrl::fromUserInput(Address))) return true;
-  VelLog.WriteError(QStringLiteral("Cannot open %1 in the web browser").arg(Address));
+  const QUrl url = OpenableUrl(Address.trimmed());
+  if (url.isEmpty()) {
+    VelLog.WriteError(
+        QStringLiteral("Not opened: \"%1\" is no web or mail address").arg(Address.trimmed()));
+    return false;
+  }
+  if (QDesktopServices::openUrl(url)) return true;
+  VelLog.WriteError(QStringLiteral("Cannot open %1 in the web browser").arg(url.toString()));
+  return false;
+}
+
+bool BrowseFolder(const QString& Folder) {
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(Folder))) return true;
+  VelLog.WriteError(QStringLiteral("Cannot open the folder ") + Folder);
   return false;
 }
 

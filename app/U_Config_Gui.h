@@ -17,8 +17,12 @@ class QWidget;
 class TSkTimer;
 class TVelTrackbar;
 
-// Opens the address in the user's web browser; a failure is written to the log.
+// Opens the address in the user's web browser or mail program. Only what a URL label opens
+// is opened (web pages and mail addresses, never a local file or a program); a refusal or a
+// failure is written to the log.
 bool OpenURL(const QString& Address);
+// Opens the folder in the desktop's file manager; a failure is written to the log.
+bool BrowseFolder(const QString& Folder);
 
 // The folder dialog (file-system folders only) preselecting the start folder: the chosen
 // folder with a trailing "/", or nothing when cancelled.

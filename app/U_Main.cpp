@@ -25,7 +25,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -39,7 +38,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -165,10 +163,7 @@ TMainfrm::TMainfrm(QWidget* Parent)
     form.exec();
   };
   OnUpdateDialog = [](TMainfrm& Window) { ShowUpdate(&Window); };
-  OpenFolder = [](const QString& Folder) {
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Folder)))
-      VelLog.WriteError(QStringLiteral("Cannot open the folder ") + Folder);
-  };
+  OpenFolder = [](const QString& Folder) { BrowseFolder(Folder); };
   FModel->SetImages({QIcon(EntryPicture(QColor(0x7F, 0xA7, 0xD9), false)),
                      QIcon(EntryPicture(QColor(0xE8, 0xB0, 0x4C), true)),
                      QIcon(EntryPicture(QColor(0x8C, 0xC4, 0x7C), false))});

@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QUrl>
 
 namespace {
 
@@ -37,7 +36,7 @@ Toptionfrm::Toptionfrm(TMainSettings& Settings, QWidget* Parent)
   EdtPath->AllowKeyEdit = false;
   EdtPath->OnButtonClick = [this] { ChooseFolder(); };
   btnBrowse = AddButton(Client(), "btnBrowse", QStringLiteral("Browse"), QSize(75, 25),
-                        [this] { OpenURL(QUrl::fromLocalFile(EdtPath->text()).toString()); });
+                        [this] { BrowseFolder(EdtPath->text()); });
   btnBrowse->move(282, 32);
 
   lblFormat = AddLabel(Client(), QStringLiteral("Format:"), QPoint(22, 69));

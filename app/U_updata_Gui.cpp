@@ -20,6 +20,8 @@ TUpdatefrm::TUpdatefrm(std::unique_ptr<IDownloader> Downloader, const QString& S
   };
   lblUpdateinfo = addLabel(QStringLiteral("Downloading updated information,please walt..."),
                            QRect(16, 16, 357, 18));
+  // A download stopped by the program says why, in more words than one line holds.
+  lblUpdateinfo->SetWordWrap(true);
   progress = new TSkProgressBar(Client());
   progress->setGeometry(16, 42, 357, 18);
   lbNewinfo = addLabel(QStringLiteral("The latest version is:"), QRect(16, 16, 130, 18));
@@ -39,7 +41,8 @@ TUpdatefrm::TUpdatefrm(std::unique_ptr<IDownloader> Downloader, const QString& S
   FCheck =
       std::make_unique<TUpdateCheck>(*FDownloader, Server, CacheFolder, GetFileVersionText(true));
   FCheck->OnProgress = [this](int Percent) { progress->SetPercent(Percent); };
-  FCheck->OnResult = [this](TUpdateResult Result) { ShowResult(Result); };
+  FCheck->OnResult = [this](TUpdateResult Result) { ShowResult(UpdateResultText(Result)); };
+  FCheck->OnStopped = [this](const QString& Reason) { ShowResult(Reason); };
   FCheck->OnNewVersion = [this](const QString& Version, const QString& WhatsNew) {
     ShowNewVersion(Version, WhatsNew);
   };
@@ -57,9 +60,9 @@ void TUpdatefrm::done(int Result) {
   TSkinForm::done(Result);
 }
 
-void TUpdatefrm::ShowResult(TUpdateResult Result) {
+void TUpdatefrm::ShowResult(const QString& Text) {
   progress->hide();
-  lblUpdateinfo->SetCaption(UpdateResultText(Result));
+  lblUpdateinfo->SetCaption(Text);
 }
 
 void TUpdatefrm::ShowNewVersion(const QString& Version, const QString& WhatsNew) {

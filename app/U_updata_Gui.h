@@ -34,7 +34,7 @@ class TUpdatefrm : public TSkinForm {
   void done(int Result) override;
 
  private:
-  void ShowResult(TUpdateResult Result);
+  void ShowResult(const QString& Text);
   void ShowNewVersion(const QString& Version, const QString& WhatsNew);
 
   std::unique_ptr<IDownloader> FDownloader;

@@ -126,10 +126,12 @@ const QString OutputSection = QStringLiteral("Output");
 
 TMainSettings::TMainSettings(const QString& FileName, const TDataPlaces& Places)
     : FIni(std::make_unique<TIniFile>(FileName)), FPlaces(Places) {
+  // A file that is no settings file is said at start-up (CheckSettingsFiles), once.
+  const bool writable = FIni->Problem().isEmpty();
   for (int key = 0; key < KeyCount; ++key) {
     const QString ident = QString::fromLatin1(MainSettingsKeys[key]);
     const QString value = FIni->ReadString(OutputSection, ident, QString());
-    if (value.isEmpty() && !FIni->WriteString(OutputSection, ident, QString()))
+    if (value.isEmpty() && writable && !FIni->WriteString(OutputSection, ident, QString()))
       VelLog.WriteError(FIni->LastErrMsg());
     FValues[key] = value.isEmpty() ? DefaultOf(static_cast<TKey>(key)) : value;
   }
@@ -169,6 +171,21 @@ void InitMainSettings() {
   const TDataPlaces places = DataPlaces();
   Settings =
       std::make_unique<TMainSettings>(places.Settings + QStringLiteral("Fennick.ini"), places);
+}
+
+QStringList CheckSettingsFiles() {
+  QStringList problems;
+  for (const QString& name :
+       {DataPlaces().Settings + QStringLiteral("Fennick.ini"), FormatDefaultFileName(),
+        ProgramFolder() + QStringLiteral("URL.cfg")}) {
+    const QString problem = TIniFile(name).Problem();
+    if (problem.isEmpty()) continue;
+    problems << problem + QStringLiteral(
+                              " The program keeps it as it is: what cannot be read from it "
+                              "takes its default, and no setting is saved to it.");
+    VelLog.WriteError(problems.last());
+  }
+  return problems;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -76,6 +76,11 @@ class TMainSettings {
 TMainSettings& MainSettings();
 void InitMainSettings();
 
+// Start-up: what keeps "Fennick.ini", "FormatDefault.ini" or "URL.cfg" from being read and
+// saved as a settings file, one text per file, each also written to the log. Such a file is
+// kept as it is: what cannot be read from it takes its default, and nothing is saved to it.
+QStringList CheckSettingsFiles();
+
 // ---------------------------------------------------------------------------------------
 // "FormatDefault.ini": the defaults every newly added file gets. The defaults below hold
 // for a missing file or key; FrameSize defaults to the entry's own frame size.

@@ -13,27 +13,49 @@
 #include <cmath>
 #include <utility>
 
-TNetDownloader::TNetDownloader(int TimeoutMs, QObject* Parent)
-    : QObject(Parent), FManager(new QNetworkAccessManager(this)), FTimeoutMs(TimeoutMs) {}
+namespace {
+
+bool IsWebAddress(const QUrl& Url) {
+  const QString scheme = Url.scheme().toLower();
+  return Url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+QString CannotSave(const QSaveFile& File) {
+  return QStringLiteral("Cannot save %1: %2").arg(File.fileName(), File.errorString());
+}
+
+}  // namespace
+
+TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent)
+    : QObject(Parent),
+      FManager(new QNetworkAccessManager(this)),
+      FTimeoutMs(TimeoutMs),
+      FMaxBytes(MaxBytes) {}
 
 TNetDownloader::~TNetDownloader() { Abort(); }
 
 void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
                               TDone OnDone) {
   Abort();
-  FDone = std::move(OnDone);
   QFile::remove(FileName);
-  FFile = std::make_unique<QSaveFile>(FileName);
-  if (!FFile->open(QIODevice::WriteOnly)) {
-    const QString error = FFile->errorString();
-    FFile.reset();
-    std::exchange(FDone, nullptr)(false, error);
-    return;
-  }
+  if (!IsWebAddress(Url))
+    return OnDone(deStopped, QStringLiteral("Only http and https addresses are downloaded, "
+                                            "not \"%1\".")
+                                 .arg(Url.toString()));
+  auto file = std::make_unique<QSaveFile>(FileName);
+  // Unbuffered: a write that fails says so at once, not at some later flush.
+  if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    return OnDone(deStopped, CannotSave(*file));
+  FFile = std::move(file);
+  FDone = std::move(OnDone);
+  FReceived = 0;
   QNetworkRequest request(Url);
   request.setTransferTimeout(FTimeoutMs);
   FReply = FManager->get(request);
-  connect(FReply, &QNetworkReply::readyRead, this, [this] { FFile->write(FReply->readAll()); });
+  // What has not been read yet waits in the socket, not in memory.
+  FReply->setReadBufferSize(64 * 1024);
+  connect(FReply, &QNetworkReply::metaDataChanged, this, &TNetDownloader::CheckAnnouncedSize);
+  connect(FReply, &QNetworkReply::readyRead, this, &TNetDownloader::Receive);
   // An error page's bytes are no progress of the file.
   connect(FReply, &QNetworkReply::downloadProgress, this,
           [this, OnProgress](qint64 Position, qint64 Maximum) {
@@ -43,22 +65,49 @@ void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgres
   connect(FReply, &QNetworkReply::finished, this, &TNetDownloader::Finish);
 }
 
+void TNetDownloader::CheckAnnouncedSize() {
+  const QVariant length = FReply->header(QNetworkRequest::ContentLengthHeader);
+  if (length.isValid() && length.toLongLong() > FMaxBytes) Stop(QString());
+}
+
+void TNetDownloader::Receive() {
+  const QByteArray bytes = FReply->readAll();
+  FReceived += bytes.size();
+  if (FReceived > FMaxBytes) return Stop(QString());
+  if (FFile->write(bytes) != bytes.size()) Stop(CannotSave(*FFile));
+}
+
+// Too large, unless another reason is given.
+void TNetDownloader::Stop(const QString& Reason) {
+  const QString url = FReply->url().toString();
+  TDone done = std::exchange(FDone, nullptr);
+  Abort();
+  done(deStopped, !Reason.isEmpty() ? Reason
+                                    : QStringLiteral("The answer from %1 is larger than %2 KB: "
+                                                     "the download was stopped.")
+                                          .arg(url)
+                                          .arg(FMaxBytes / 1024));
+}
+
 void TNetDownloader::Finish() {
+  if (FReply->bytesAvailable() > 0) Receive();
+  if (!FReply) return;  // stopped by the last bytes
   QNetworkReply* reply = std::exchange(FReply, nullptr);
   reply->deleteLater();
   const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+  TDownloadEnd end = deFailed;
   QString error;
   if (reply->error() != QNetworkReply::NoError)
     error = reply->errorString();
   else if (status != 200)
     error = QStringLiteral("HTTP status %1").arg(status);
-  else {
-    FFile->write(reply->readAll());
-    if (!FFile->commit()) error = FFile->errorString();
-  }
-  if (!error.isEmpty() && FFile->isOpen()) FFile->cancelWriting();
+  else if (FFile->commit())
+    end = deDone;
+  else
+    std::tie(end, error) = std::pair(deStopped, CannotSave(*FFile));
+  if (end != deDone && FFile->isOpen()) FFile->cancelWriting();
   FFile.reset();
-  std::exchange(FDone, nullptr)(error.isEmpty(), error);
+  std::exchange(FDone, nullptr)(end, error);
 }
 
 void TNetDownloader::Abort() {
@@ -116,7 +165,8 @@ void TUpdateCheck::Start() {
     if (OnResult) OnResult(urFailed);
     return;
   }
-  Fetch(QStringLiteral("update.ini"), [this](bool Ok) { VersionArrived(Ok); });
+  Fetch(QStringLiteral("update.ini"),
+        [this](TDownloadEnd Ended, const QString& Error) { VersionArrived(Ended, Error); });
 }
 
 void TUpdateCheck::Cancel() {
@@ -127,7 +177,7 @@ void TUpdateCheck::Cancel() {
 
 void TUpdateCheck::End() { FRunning = false; }
 
-void TUpdateCheck::Fetch(const QString& Name, std::function<void(bool Ok)> Then) {
+void TUpdateCheck::Fetch(const QString& Name, TArrived Then) {
   const QUrl url(FServer + QStringLiteral("/download/fnk/") + Name);
   FDownloader.Download(
       url, FCacheFolder + Name,
@@ -135,16 +185,17 @@ void TUpdateCheck::Fetch(const QString& Name, std::function<void(bool Ok)> Then)
         if (const auto percent = ProgressPercent(Position, Maximum); percent && OnProgress)
           OnProgress(*percent);
       },
-      [url, Then = std::move(Then)](bool Ok, const QString& Error) {
-        if (!Ok) VelLog.WriteError(url.toString() + QStringLiteral(": ") + Error);
-        Then(Ok);
+      [url, Then = std::move(Then)](TDownloadEnd Ended, const QString& Error) {
+        if (Ended != deDone) VelLog.WriteError(url.toString() + QStringLiteral(": ") + Error);
+        Then(Ended, Error);
       });
 }
 
-void TUpdateCheck::VersionArrived(bool Ok) {
-  if (!Ok) {
+void TUpdateCheck::VersionArrived(TDownloadEnd Ended, const QString& Error) {
+  if (Ended != deDone) {
     End();
-    if (OnResult) OnResult(urFailed);
+    if (Ended == deStopped && OnStopped) OnStopped(Error);
+    if (Ended == deFailed && OnResult) OnResult(urFailed);
     return;
   }
   FPublished = ReadIniValue(FCacheFolder + QStringLiteral("update.ini"), QStringLiteral("Fennick"),
@@ -155,9 +206,9 @@ void TUpdateCheck::VersionArrived(bool Ok) {
     if (OnResult) OnResult(order == 0 ? urLatest : urOlder);
     return;
   }
-  Fetch(QStringLiteral("whatsnew.xml"), [this](bool Ok) {
-    QString text;
-    if (Ok) {
+  Fetch(QStringLiteral("whatsnew.xml"), [this](TDownloadEnd Ended, const QString& Error) {
+    QString text = Ended == deStopped ? Error : QString();
+    if (Ended == deDone) {
       QFile file(FCacheFolder + QStringLiteral("whatsnew.xml"));
       if (file.open(QIODevice::ReadOnly)) text = QString::fromUtf8(file.readAll());
     }

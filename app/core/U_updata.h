@@ -16,12 +16,18 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QSaveFile;
 
+// How a download ended: deFailed for the network or the server (no answer, an error
+// status), deStopped when the downloader stopped it itself (an answer larger than it takes,
+// an address it does not fetch, a file it cannot write); the error then says why in words
+// for the user.
+enum TDownloadEnd { deDone, deFailed, deStopped };
+
 // One download at a time into a file. The file appears only when the server answered with
 // success and every byte arrived; a failure leaves no file and no earlier one behind.
 class IDownloader {
  public:
   using TProgress = std::function<void(int64_t Position, int64_t Maximum)>;
-  using TDone = std::function<void(bool Ok, const QString& Error)>;
+  using TDone = std::function<void(TDownloadEnd End, const QString& Error)>;
 
   virtual ~IDownloader() = default;
   virtual void Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
@@ -30,10 +36,17 @@ class IDownloader {
   virtual void Abort() = 0;
 };
 
+// Fetches http and https addresses only (never a local file). An answer larger than
+// MaxBytes is stopped as soon as its size is announced or reached, and so is one whose
+// bytes cannot be written: neither memory nor disk ever holds more than MaxBytes of it.
 class TNetDownloader final : public QObject, public IDownloader {
  public:
+  // Far more than the update check's two small files.
+  static constexpr int64_t DefaultMaxBytes = 256 * 1024;
+
   // A transfer that receives nothing for TimeoutMs fails.
-  explicit TNetDownloader(int TimeoutMs = 30000, QObject* Parent = nullptr);
+  explicit TNetDownloader(int TimeoutMs = 30000, int64_t MaxBytes = DefaultMaxBytes,
+                          QObject* Parent = nullptr);
   ~TNetDownloader() override;
 
   void Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
@@ -41,13 +54,18 @@ class TNetDownloader final : public QObject, public IDownloader {
   void Abort() override;
 
  private:
+  void CheckAnnouncedSize();
+  void Receive();
   void Finish();
+  void Stop(const QString& Reason);
 
   QNetworkAccessManager* FManager;
   QNetworkReply* FReply = nullptr;
   std::unique_ptr<QSaveFile> FFile;
   TDone FDone;
   int FTimeoutMs;
+  int64_t FMaxBytes;
+  int64_t FReceived = 0;
 };
 
 enum TUpdateResult { urLatest = 0, urOlder = 1, urFailed = 2 };
@@ -75,12 +93,16 @@ class TUpdateCheck {
   std::function<void(int Percent)> OnProgress;
   // The check ended without a newer version.
   std::function<void(TUpdateResult Result)> OnResult;
-  // A newer version; WhatsNew stays empty when its text could not be fetched.
+  // The downloader stopped the check; Reason says why.
+  std::function<void(const QString& Reason)> OnStopped;
+  // A newer version; WhatsNew stays empty when its text could not be fetched, and says why
+  // when the downloader stopped its download.
   std::function<void(const QString& Version, const QString& WhatsNew)> OnNewVersion;
 
  private:
-  void Fetch(const QString& Name, std::function<void(bool Ok)> Then);
-  void VersionArrived(bool Ok);
+  using TArrived = std::function<void(TDownloadEnd Ended, const QString& Error)>;
+  void Fetch(const QString& Name, TArrived Then);
+  void VersionArrived(TDownloadEnd Ended, const QString& Error);
   void End();
 
   IDownloader& FDownloader;

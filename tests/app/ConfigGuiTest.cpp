@@ -31,16 +31,40 @@ TEST_F(ConfigGuiTest, OpenUrlHandsTheAddressToTheBrowser) {
   EXPECT_EQ(browser.Opened[0], QUrl(QStringLiteral("https://www.velmora.example/fennick/")));
 }
 
-TEST_F(ConfigGuiTest, AnAddressThatCannotBeOpenedIsLoggedAsAnError) {
+// The same rule as the URL label's: web pages and mail addresses only, never a local file
+// or a program, whatever "URL.cfg" names.
+TEST_F(ConfigGuiTest, OpenUrlOpensOnlyWebAndMailAddressesAndLogsWhatItRefuses) {
   InitVelLog(Folder.Path());
-  EXPECT_FALSE(OpenURL(QString()));
-  const QStringList lines = ReadLines(VelLog.FileName());
-  ASSERT_EQ(lines.size(), 1);
-  EXPECT_TRUE(QRegularExpression(QStringLiteral("^") + StampPattern(QStringLiteral("  ")) +
-                                 QStringLiteral("Cannot open "))
-                  .match(lines[0])
-                  .hasMatch())
-      << qPrintable(lines[0]);
+  TUrlCatcher browser;
+  const struct {
+    QString Address, Opened;  // Opened empty: refused
+  } cases[] = {
+      {"https://www.velmora.example/fennick/", "https://www.velmora.example/fennick/"},
+      {" http://a.example/help ", "http://a.example/help"},
+      {"mailto:team@velmora.example", "mailto:team@velmora.example"},
+      {"www.velmora.example", "http://www.velmora.example"},
+      {"file:///usr/bin/xterm", ""},
+      {"/usr/bin/xterm", ""},
+      {"javascript:alert(1)", ""},
+      {"", ""},
+  };
+  int refused = 0;
+  for (const auto& c : cases) {
+    browser.Opened.clear();
+    EXPECT_EQ(OpenURL(c.Address), !c.Opened.isEmpty()) << qPrintable(c.Address);
+    EXPECT_EQ(browser.Opened, c.Opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(c.Opened)})
+        << qPrintable(c.Address);
+    if (!c.Opened.isEmpty()) continue;
+    const QStringList lines = ReadLines(VelLog.FileName());
+    ASSERT_EQ(lines.size(), ++refused) << qPrintable(c.Address);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^") + StampPattern(QStringLiteral("  ")) +
+                                   QStringLiteral("Not opened: \"") +
+                                   QRegularExpression::escape(c.Address.trimmed()) +
+                                   QStringLiteral("\" is no web or mail address$"))
+                    .match(lines.last())
+                    .hasMatch())
+        << qPrintable(lines.last());
+  }
 }
 
 TEST_F(ConfigGuiTest, ShortenedTextsFitTheirWidthWithTheirDots) {

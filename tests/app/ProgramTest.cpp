@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -153,6 +154,24 @@ TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem) {
   EXPECT_EQ(first->state(), QProcess::Running);
 }
 
+TEST_F(Program, AStartKeepsTheSettingsFilesByteForByteAndSaysWhichIsNoSettingsFile) {
+  const QByteArray latin1 =
+      "; r\xE9glages\r\n[Output]\r\nSnapshotPath=/home/l\xE9"
+      "a/\r\nOutputPath=\r\n"
+      "SnapshotExt=jpg\r\nSourcePath=\r\nSourceImgPath=\r\n";
+  const QByteArray picture = QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
+  WriteTextFile(Folder.File(QStringLiteral("Fennick.ini")), latin1);
+  WriteTextFile(Folder.File(QStringLiteral("FormatDefault.ini")), picture);
+  QProcess* program = Start();
+  WaitForReport(program, 1);
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("Fennick.ini"))), latin1);
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("FormatDefault.ini"))), picture);
+  EXPECT_TRUE(QString::fromUtf8(ReadTextFile(Log(1)))
+                  .contains(Folder.File(QStringLiteral("FormatDefault.ini")) +
+                            QStringLiteral(" is not a settings file: line 2 holds binary data.")))
+      << ReadTextFile(Log(1)).constData();
+}
+
 TEST_F(Program, ASecondStartEndsAtOnceWithCodeZeroAndLeavesTheFirstAndItsLogsAlone) {
   WriteTextFile(Log(1), "earlier run\n");
   QProcess* first = Start();
@@ -216,18 +235,34 @@ TEST_F(Program, EachUserRunsOneCopyOfTheirOwn) {
   EXPECT_FALSE(other->readAllStandardError().contains("single-instance lock"));
 }
 
-// Without a runtime folder, and with TMPDIR naming no folder, the lock still is one.
-TEST_F(Program, AMissingTemporaryFolderStillAllowsOneCopy) {
-  const QMap<QString, QString> noFolders = {
-      {QStringLiteral("XDG_RUNTIME_DIR"), QString()},
-      {QStringLiteral("TMPDIR"), Folder.File(QStringLiteral("missing"))}};
-  QProcess* first = Start(QStringLiteral("C"), noFolders);
+// Without a runtime folder the lock lives in a folder of the user's own in the temporary
+// folder (the test's own, so that no copy running elsewhere shares it).
+TEST_F(Program, WithoutARuntimeFolderTheLockIsInAFolderOfTheUsersOwn) {
+  const QMap<QString, QString> noRuntime = {{QStringLiteral("XDG_RUNTIME_DIR"), QString()}};
+  QProcess* first = Start(QStringLiteral("C"), noRuntime);
   WaitForReport(first, 1);
-  QProcess* second = Start(QStringLiteral("C"), noFolders);
+  QProcess* second = Start(QStringLiteral("C"), noRuntime);
   ASSERT_TRUE(second->waitForFinished(StartTimeout));
   EXPECT_EQ(second->exitCode(), 0);
+  EXPECT_EQ(second->readAllStandardError(), QByteArray());
   EXPECT_EQ(first->state(), QProcess::Running);
-  EXPECT_EQ(QDir(Folder.Path()).entryList({QStringLiteral("*.lock")}, QDir::Files), QStringList());
+  const QString own = Folder.File(QStringLiteral("tmp/fennick-%1").arg(getuid()));
+  EXPECT_EQ(QDir(own).entryList({QStringLiteral("*.lock")}, QDir::Files).size(), 1);
+  EXPECT_EQ(QFileInfo(own).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+}
+
+// Another user got there first: the program says so and runs, where it once ended silently.
+TEST_F(Program, AnotherUsersFolderInThePlaceOfTheLocksIsSaidAndTheProgramRuns) {
+  const QString own = Folder.File(QStringLiteral("tmp/fennick-%1").arg(getuid()));
+  ASSERT_TRUE(QDir().mkpath(own));
+  if (chown(QFile::encodeName(own).constData(), 65534, 65534) != 0)
+    GTEST_SKIP() << "giving a folder to another user needs root";
+  QProcess* program = Start(QStringLiteral("C"), {{QStringLiteral("XDG_RUNTIME_DIR"), QString()}});
+  WaitForReport(program, 1);
+  EXPECT_TRUE(program->readAllStandardError().contains(
+      "Cannot create the single-instance lock \"" + QFile::encodeName(own) +
+      "/{B7AE1E92-DF16-425A-A984-453ECE6A6338}.lock\": its folder " + QFile::encodeName(own) +
+      " belongs to another user."));
 }
 
 TEST_F(Program, ALockThatCannotBeMadeIsReportedAndTheProgramRuns) {

@@ -32,6 +32,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QMouseEvent>
 #include <QVBoxLayout>
 #include <QScreen>
@@ -92,6 +94,26 @@ TEST(Screenshots, MainWindowReplacesTheSplash) {
   if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
     EXPECT_NE(shot.pixelColor(onScreen.topLeft()).rgb(), painted.pixelColor(inside).rgb());
   }
+}
+
+TEST(Screenshots, AStartProblemIsSaidOverTheMainWindow) {
+  TMainfrm mainfrm;
+  mainfrm.show();
+  EXPECT_EQ(ReportStartProblems(&mainfrm, {}), nullptr);
+  const QString problem = QStringLiteral(
+      "/home/ann/Fennick/FormatDefault.ini is not a settings file: line 2 holds binary data. The "
+      "program keeps it as it is: what cannot be read from it takes its default, and no setting "
+      "is saved to it.");
+  QPointer<QMessageBox> box = ReportStartProblems(&mainfrm, {problem});
+  ASSERT_TRUE(box);
+  Settle();
+  GrabScreen(QStringLiteral("start-problem.png"));
+  EXPECT_TRUE(box->isVisible());
+  EXPECT_EQ(box->text(), problem);
+  EXPECT_TRUE(mainfrm.frameGeometry().contains(box->frameGeometry().center()));
+  box->accept();
+  Settle();
+  EXPECT_TRUE(box.isNull());
 }
 
 // A sample dialog in the program's chrome: caption, frame, logo, caption buttons, OK and Cancel.
@@ -263,6 +285,20 @@ TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
   EXPECT_EQ(form.lbVersion->Caption(), QStringLiteral("99.0.0.0"));
   EXPECT_TRUE(form.mmonew->toPlainText().contains(QStringLiteral("to the frame")));
   EXPECT_EQ(form.focusWidget(), form.CancelButton());
+}
+
+TEST_F(DialogScreenshots, UpdateWindowStoppedByATooLargeAnswer) {
+  TScratchFolder cache;
+  auto served = std::make_unique<TServedFiles>();
+  const QString reason = QStringLiteral(
+      "The answer from https://download.velmora.example/download/fnk/update.ini is larger than "
+      "256 KB: the download was stopped.");
+  served->Stopped[QStringLiteral("update.ini")] = reason;
+  TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
+  Show(form, QStringLiteral("update-stopped.png"));
+  EXPECT_EQ(form.lblUpdateinfo->Caption(), reason);
+  // The whole reason shows, on more lines than one.
+  EXPECT_GT(form.lblUpdateinfo->height(), 2 * form.fontMetrics().height());
 }
 
 TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {

@@ -9,6 +9,10 @@
 
 namespace {
 
+const QString TooLarge = QStringLiteral(
+    "The answer from http://localhost/download/fnk/update.ini is larger than 256 KB: the "
+    "download was stopped.");
+
 TEST(UpdateWindow, ShowsWhatTheServerSaid) {
   const QByteArray own = "[Fennick]\nVersion=" + GetFileVersionText(true).toLatin1() + "\n";
   const struct {
@@ -16,6 +20,7 @@ TEST(UpdateWindow, ShowsWhatTheServerSaid) {
     QMap<QString, QByteArray> Files;
     QString Info;  // empty: the news are shown instead
     QString Version;
+    QMap<QString, QString> Stopped = {};
   } cases[] = {
       {"equal", {{"update.ini", own}}, UpdateResultText(urLatest), {}},
       {"older", {{"update.ini", "[Fennick]\nVersion=0.9\n"}}, UpdateResultText(urOlder), {}},
@@ -24,11 +29,13 @@ TEST(UpdateWindow, ShowsWhatTheServerSaid) {
        {{"update.ini", "[Fennick]\nVersion=9.1\n"}, {"whatsnew.xml", "faster"}},
        {},
        "9.1"},
+      {"too large", {}, TooLarge, {}, {{"update.ini", TooLarge}}},
   };
   for (const auto& c : cases) {
     TScratchFolder cache;
     auto served = std::make_unique<TServedFiles>();
     served->Files = c.Files;
+    served->Stopped = c.Stopped;
     TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
     form.show();
     EXPECT_TRUE(form.progress->isHidden()) << c.Name;

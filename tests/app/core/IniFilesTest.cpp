@@ -76,19 +76,20 @@ TEST(IniFile, EachWriteIsOnDiskAtOnceAndKeepsTheRestOfTheFile) {
   ASSERT_TRUE(ini.WriteString(QStringLiteral("URL"), QStringLiteral("HomePage"),
                               QStringLiteral("https://a.example/")));
 
-  EXPECT_EQ(ReadTextFile(name), QByteArray("; written by hand\n"
-                                           "[Output]\n"
-                                           "SnapshotPath = /home/ann/Snapshot/ \n"
-                                           "outputpath=/srv/out/\n"
-                                           "SourcePath=/media/in/\n"
-                                           "\n"
-                                           "[SWFSet]\n"
-                                           "BGColor=16711680\n"
-                                           "isflv=1\n"
-                                           "Autoplay=yes\n"
-                                           "\n"
-                                           "[URL]\n"
-                                           "HomePage=https://a.example/\n"));
+  // The file's own spelling of a key and its line ends stay.
+  EXPECT_EQ(ReadTextFile(name), QByteArray("; written by hand\r\n"
+                                           "[Output]\r\n"
+                                           "SnapshotPath = /home/ann/Snapshot/ \r\n"
+                                           "OutputPath=/srv/out/\r\n"
+                                           "SourcePath=/media/in/\r\n"
+                                           "\r\n"
+                                           "[SWFSet]\r\n"
+                                           "BGColor=16711680\r\n"
+                                           "isflv=1\r\n"
+                                           "Autoplay=yes\r\n"
+                                           "\r\n"
+                                           "[URL]\r\n"
+                                           "HomePage=https://a.example/\r\n"));
 }
 
 TEST(IniFile, TwoObjectsOnOneFileAndEditsByHandNeverUndoEachOther) {
@@ -165,6 +166,40 @@ TEST(IniFile, AChangeThatCannotBeStoredLeavesTheFileUnchanged) {
   EXPECT_EQ(ReadTextFile(name), QByteArray("[Output]\nOutputPath=/a/\n"));
   EXPECT_EQ(ini.ReadString(QStringLiteral("Output"), QStringLiteral("OutputPath"), QString()),
             QStringLiteral("/a/"));
+}
+
+TEST(IniFile, TellsWhatIsNoSettingsFileAndNeverWritesIt) {
+  TScratchFolder folder;
+  const struct {
+    QByteArray Content;
+    const char* Problem;  // empty: a settings file
+  } cases[] = {
+      {"; caf\xE9\n[Output]\nKey=\xE9t\xE9", ""},
+      {"[Output]\r\n = \r\n[Audio\r\n", "line 3 is neither a section, a key nor a comment"},
+      {QByteArray("[Output]\nKey=a\0b\n", 17), "line 2 holds binary data"},
+      {"[Output]\rKey=b\r\n", "line 1 holds binary data"},
+      {"<settings>\n</settings>\n", "line 1 is neither a section, a key nor a comment"},
+      {"[Output]\n" + QByteArray(1024 * 1024, ';'), "it is larger than 1 MB"},
+  };
+  for (const auto& c : cases) {
+    const QString name = folder.File(QStringLiteral("URL.cfg"));
+    WriteTextFile(name, c.Content);
+    TIniFile ini(name);
+    const bool settings = *c.Problem == '\0';
+    EXPECT_EQ(ini.Problem(),
+              settings ? QString() : name + " is not a settings file: " + c.Problem + ".")
+        << c.Content.left(40).constData();
+    EXPECT_EQ(ini.WriteString(QStringLiteral("URL"), QStringLiteral("HomePage"), "x"), settings);
+    if (settings) continue;
+    EXPECT_TRUE(ini.LastErrMsg().startsWith(ini.Problem())) << qPrintable(ini.LastErrMsg());
+    EXPECT_EQ(ReadTextFile(name), c.Content);
+  }
+  // A last line without its end gets one before the next line.
+  const QString name = folder.File(QStringLiteral("FormatDefault.ini"));
+  WriteTextFile(name, "[Format]\r\nFormatid=2");
+  ASSERT_TRUE(TIniFile(name).WriteInteger(QStringLiteral("Format"), QStringLiteral("Other"), 3));
+  EXPECT_EQ(ReadTextFile(name), "[Format]\r\nFormatid=2\r\nOther=3\r\n");
+  EXPECT_TRUE(TIniFile(folder.File(QStringLiteral("missing.ini"))).Problem().isEmpty());
 }
 
 }  // namespace

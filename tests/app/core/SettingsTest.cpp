@@ -50,6 +50,58 @@ TEST_F(Settings, AChangedMainSettingIsOnDiskAtOnce) {
   EXPECT_EQ(settings.Value(TMainSettings::OutputPath), Folder.Path() + "/Output/");
 }
 
+// Written on another system: Latin-1 text, CR LF line ends, a byte-order mark.
+const QByteArray Latin1Settings =
+    "\xEF\xBB\xBF; r\xE9glages \xE0 la main\r\n"
+    "[Output]\r\n"
+    "SnapshotPath=/home/l\xE9"
+    "a/Captures/\r\n"
+    "OutputPath = /home/l\xE9"
+    "a/Vid\xE9os/ \r\n"
+    "SnapshotExt=jpg\r\n"
+    "SourcePath=\r\n"
+    "SourceImgPath=/home/l\xE9"
+    "a/Images\r\n";
+
+TEST_F(Settings, AStartLeavesAFileWithEveryKeyByteForByteAndAChangeTouchesItsLineAlone) {
+  WriteTextFile(Ini("Fennick.ini"), Latin1Settings);
+  TMainSettings settings(Ini("Fennick.ini"), DataPlaces());
+  EXPECT_EQ(ReadTextFile(Ini("Fennick.ini")), Latin1Settings);
+  // Text that is not UTF-8 reads as Latin-1: no letter is lost.
+  EXPECT_EQ(settings.Value(TMainSettings::OutputPath),
+            QStringLiteral("/home/l\u00E9a/Vid\u00E9os/"));
+  EXPECT_EQ(settings.Value(TMainSettings::SourcePath), QString());
+
+  ASSERT_TRUE(settings.SetValue(TMainSettings::SourcePath, QStringLiteral("/m\u00E9dia/")));
+  QByteArray changed = Latin1Settings;
+  changed.replace("SourcePath=\r\n",
+                  "SourcePath=/m\xC3\xA9"
+                  "dia/\r\n");
+  EXPECT_EQ(ReadTextFile(Ini("Fennick.ini")), changed);
+  // Storing what a key already holds writes nothing.
+  ASSERT_TRUE(
+      settings.SetValue(TMainSettings::OutputPath, settings.Value(TMainSettings::OutputPath)));
+  EXPECT_EQ(ReadTextFile(Ini("Fennick.ini")), changed);
+}
+
+TEST_F(Settings, AFileThatIsNoSettingsFileIsNeverWritten) {
+  const char head[] = "\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\n[Output]\nOutputPath=/x/\n";
+  const QByteArray picture = QByteArray(head, sizeof head - 1) + QByteArray(4096, '\0');
+  const QByteArray foreign = "<?xml version=\"1.0\"?>\n<settings>\n</settings>\n";
+  for (const QByteArray& content : {picture, foreign}) {
+    WriteTextFile(Ini("Fennick.ini"), content);
+    TMainSettings settings(Ini("Fennick.ini"), DataPlaces());
+    EXPECT_EQ(settings.Value(TMainSettings::SnapshotExt), QStringLiteral("bmp"));
+    EXPECT_FALSE(settings.SetValue(TMainSettings::OutputPath, QStringLiteral("/srv/out/")));
+    EXPECT_EQ(settings.Value(TMainSettings::OutputPath), QStringLiteral("/srv/out/"));
+    EXPECT_EQ(ReadTextFile(Ini("Fennick.ini")), content);
+  }
+  const QStringList problems = CheckSettingsFiles();
+  ASSERT_EQ(problems.size(), 1);
+  EXPECT_TRUE(problems[0].contains(Ini("Fennick.ini") + QStringLiteral(" is not a settings file")))
+      << qPrintable(problems[0]);
+}
+
 TEST_F(Settings, AMissingFormatDefaultGivesTheTableAndTheEntrysOwnFrameSize) {
   TFileOption option;
   InitFileOption(option, QStringLiteral("320x240"));

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "StreamedAnswer.h"
 #include "U_updata.h"
 
 #include <QDir>
@@ -8,19 +9,23 @@
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <map>
+#include <sys/resource.h>
 
 namespace {
 
 // A web server on the loopback that answers each path as told: with a status and a body,
-// with the headers and the first bytes only (then nothing more), or not at all.
+// with the headers and the first bytes only (then nothing more), not at all, or with a
+// stream of Length bytes made as they are sent (without a length: until the client goes).
 class TTestServer {
  public:
-  enum TMode { Answer, Silent };
+  enum TMode { Answer, Silent, Stream };
   struct TResponse {
     int Status = 200;
     QByteArray Body;
     TMode Mode = Answer;
+    qint64 Length = -1;
   };
 
   TTestServer() {
@@ -33,6 +38,7 @@ class TTestServer {
 
   std::map<QString, TResponse> Files;
   std::function<void(QTcpSocket* Socket)> OnRequest;
+  qint64 Streamed = 0;  // bytes of the streams handed to the system
 
  private:
   void Serve(QTcpSocket* Socket) {
@@ -44,6 +50,7 @@ class TTestServer {
       const TResponse response = found != Files.end() ? found->second : TResponse{404, "gone"};
       if (OnRequest) OnRequest(Socket);
       if (response.Mode == Silent) return;
+      if (response.Mode == Stream) return StreamAnswer(Socket, response.Length, Streamed);
       Socket->write(QStringLiteral("HTTP/1.1 %1 X\r\nContent-Length: %2\r\n\r\n")
                         .arg(response.Status)
                         .arg(response.Body.size())
@@ -82,8 +89,12 @@ TOutcome RunCheck(TTestServer& Server, const QString& Cache, int TimeoutMs = 300
     outcome.Text = Version + "|" + WhatsNew;
     loop.quit();
   };
+  check.OnStopped = [&](const QString& Reason) {
+    outcome.Text = "stopped|" + Reason;
+    loop.quit();
+  };
   check.Start();
-  loop.exec();
+  if (check.Running()) loop.exec();
   EXPECT_FALSE(check.Running());
   return outcome;
 }
@@ -149,6 +160,77 @@ TEST(UpdateCheck, CancelStopsTheDownloadAndLeavesNoFile) {
   EXPECT_FALSE(check.Running());
   EXPECT_FALSE(ended);
   EXPECT_TRUE(QDir(cache.Path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// What the cache folder holds, hidden scratch files too.
+QStringList FilesIn(const TScratchFolder& Folder) {
+  return QDir(Folder.Path()).entryList(QDir::Files | QDir::Hidden);
+}
+
+TEST(UpdateCheck, AnAnswerTooLargeForItsFileIsStoppedAtOnceAndSaidSo) {
+  const qint64 gigabyte = 1LL << 30;
+  const struct {
+    const char* Name;
+    QString File;
+    qint64 Length;  // -1: endless
+    QString Outcome;
+  } cases[] = {
+      {"a gigabyte of version", "update.ini", gigabyte, "stopped|"},
+      {"an endless version", "update.ini", -1, "stopped|"},
+      {"a gigabyte of news", "whatsnew.xml", gigabyte, "2.0|"},
+      {"endless news", "whatsnew.xml", -1, "2.0|"},
+  };
+  for (const auto& c : cases) {
+    TScratchFolder cache;
+    TTestServer server;
+    server.Files["/download/fnk/update.ini"] = {200, VersionFile("2.0")};
+    server.Files["/download/fnk/" + c.File] = {200, {}, TTestServer::Stream, c.Length};
+    const TOutcome outcome = RunCheck(server, cache.Path() + "/");
+    EXPECT_EQ(outcome.Text, c.Outcome + "The answer from " + server.Url() + "/download/fnk/" +
+                                c.File + " is larger than 256 KB: the download was stopped.")
+        << c.Name;
+    // Hung up at once: what was sent is what the system's buffers took, far from the whole.
+    EXPECT_LT(server.Streamed, 64LL << 20) << c.Name;
+    EXPECT_FALSE(FilesIn(cache).contains(c.File)) << c.Name;
+    EXPECT_EQ(FilesIn(cache).size(), c.File == "update.ini" ? 0 : 1) << c.Name;
+  }
+}
+
+TEST(UpdateCheck, AFileThatCannotBeWrittenStopsTheDownloadAtItsFirstFailedWrite) {
+  TScratchFolder cache;
+  TTestServer server;
+  server.Files["/download/fnk/update.ini"] = {200, {}, TTestServer::Stream, -1};
+  // A disk that is full after 16 KB.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const rlimit small{16 * 1024, saved.rlim_max};
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const TOutcome outcome = RunCheck(server, cache.Path() + "/");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(outcome.Text.startsWith("stopped|Cannot save " + cache.File("update.ini") + ": "))
+      << qPrintable(outcome.Text);
+  EXPECT_EQ(FilesIn(cache), QStringList());
+}
+
+TEST(UpdateCheck, OnlyWebAddressesAreFetched) {
+  TScratchFolder cache;
+  TScratchFolder local;
+  ASSERT_TRUE(QDir().mkpath(local.File("download/fnk")));
+  WriteTextFile(local.File("download/fnk/update.ini"), VersionFile("2.0"));
+  for (const QString& server : {QUrl::fromLocalFile(local.Path()).toString(),
+                                QStringLiteral("ftp://127.0.0.1"), QStringLiteral("127.0.0.1")}) {
+    TNetDownloader downloader;
+    TUpdateCheck check(downloader, server, cache.Path() + "/", Own);
+    QString stopped;
+    check.OnStopped = [&](const QString& Reason) { stopped = Reason; };
+    check.Start();
+    EXPECT_FALSE(check.Running()) << qPrintable(server);
+    EXPECT_EQ(stopped, "Only http and https addresses are downloaded, not \"" + server +
+                           "/download/fnk/update.ini\".");
+    EXPECT_EQ(FilesIn(cache), QStringList());
+  }
 }
 
 TEST(UpdateCheck, ProgressNeedsBothNumbers) {
