@@ -94,6 +94,15 @@ void HoldPlayback(int Mode, bool& WasPlaying, QWidget* Play, TCustomPlayer& Play
   }
 }
 
+void SeekToShow(TCustomPlayer& Player, int64_t Position) {
+  Player.SetSeekDisplay(true);
+  Player.Seek(TSeekFlags(), false, Position);
+}
+
+bool SeekShown(const TCustomPlayer& Player) {
+  return !Player.SeekDisplay() || Player.SeekReached();
+}
+
 void ClearPlayerEvents(TCustomPlayer& Player) {
   Player.VideoHook = false;
   Player.FrameHook = false;

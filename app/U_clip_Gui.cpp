@@ -3,6 +3,7 @@
 #include "FFDecode.h"
 #include "PlayerScreen.h"
 #include "SkBmpBtn.h"
+#include "SkCommon.h"
 #include "SkEdit.h"
 #include "SkListVw.h"
 #include "SkPanel.h"
@@ -31,6 +32,8 @@ constexpr int ButtonSlot = 78;
 constexpr int ButtonRow = 310;
 // The editor sits this far inside its cell.
 constexpr int EditorInset = 3;
+// A seek of the program's own plays on after this many ms.
+constexpr int SeekResumeDelay = 500;
 
 // Window colour values 0xDE8A20 and 0xD8E9EC.
 const QColor SelectedRowColor(0x20, 0x8A, 0xDE);
@@ -161,11 +164,11 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   OkButton()->move(395, 506);
   CancelButton()->move(480, 506);
 
-  tmrpos.setInterval(500);
-  connect(&tmrpos, &QTimer::timeout, this, [this] {
-    tmrpos.stop();
+  tmrpos = CreateSkTimer();
+  tmrpos->OnTimer = [this] {
+    tmrpos->Stop();
     HoldPlayback(1, FWasPlaying, btnPlay, FPlayer, btnPause);
-  });
+  };
 
   AskSaveChanges = [this](const QString& Text) {
     return QMessageBox::question(this, windowTitle(), Text,
@@ -245,6 +248,8 @@ void TClipfrm::SetMarkers(TClipSegment Segment) {
     TrckVideo->SetSegStartPos(Segment.Start);
     TrckVideo->SetSegEndPos(Segment.End);
   }
+  // The markers may have pushed the tick.
+  ShowBarTime();
 }
 
 void TClipfrm::MarkIn() {
@@ -298,9 +303,10 @@ void TClipfrm::SelectRow(int Row, TClipColumn Column) {
   lvCutVideo->setCurrentItem(item);
   FEditColumn = Column;
   PlaceEditor();
+  // Read before the markers move: they pull the tick into the part.
+  const int64_t position = TrckVideo->Position();
   const TClipSegment segment = FSession->SegmentOf(Row);
   SetMarkers(segment);
-  const int64_t position = TrckVideo->Position();
   if (position < segment.Start || position > segment.End) SeekTo(FSession->Rows()[Row].StartTime);
 }
 
@@ -333,22 +339,24 @@ void TClipfrm::EditorDone() {
   SetMarkers(FSession->SegmentOf(row));
 }
 
-void TClipfrm::SeekTo(int64_t Time) {
+void TClipfrm::SeekTo(int64_t Time, bool Play) {
+  TrckVideo->SetPosition(FSession->Base().PositionOf(Time));
+  ShowBarTime();
   HoldPlayback(0, FWasPlaying, btnPlay, FPlayer, btnPause);
+  FWasPlaying = FWasPlaying || Play;
   FPositionSkip = 3;
-  FPlayer.Seek(0, false, Time);
-  tmrpos.start();
+  SeekToShow(FPlayer, Time);
+  tmrpos->Start(SeekResumeDelay);
+}
+
+void TClipfrm::ShowBarTime() {
+  lblpos->setText(ClipTimeText(FSession ? FSession->Base().TimeOf(TrckVideo->Position()) : 0));
 }
 
 void TClipfrm::PlayClip() {
   if (!FSession) return;
-  TrckVideo->SetPosition(TrckVideo->SegStartPos());
-  HoldPlayback(0, FWasPlaying, btnPlay, FPlayer, btnPause);
-  FWasPlaying = true;
   FPlayingClip = true;
-  FPositionSkip = 3;
-  FPlayer.Seek(0, false, FSession->Base().TimeOf(TrckVideo->SegStartPos()));
-  tmrpos.start();
+  SeekTo(FSession->Base().TimeOf(TrckVideo->SegStartPos()), true);
 }
 
 void TClipfrm::Stop() {
@@ -358,13 +366,13 @@ void TClipfrm::Stop() {
   TrckVideo->SetMax(end);
   SetMarkers({0, end});
   TrckVideo->SetPosition(0);
-  FPlayer.Seek(0, false, 0);
-  lblpos->setText(QStringLiteral("00:00:00"));
+  SeekToShow(FPlayer, 0);
+  ShowBarTime();
 }
 
 void TClipfrm::Position(int64_t Time) {
   // Only while playing: the pause button shows then.
-  if (!FSession || FPlayer.Seeking() || btnPause->isHidden()) return;
+  if (!FSession || FPlayer.Seeking() || !SeekShown(FPlayer) || btnPause->isHidden()) return;
   if (FPositionSkip > 0) {
     --FPositionSkip;
     return;
@@ -374,11 +382,11 @@ void TClipfrm::Position(int64_t Time) {
     FPlayingClip = false;
     TogglePlayback(1, btnPlay, btnPause, FPlayer);
     TrckVideo->SetPosition(TrckVideo->SegEndPos());
-    lblpos->setText(ClipTimeText(endTime));
+    ShowBarTime();
     return;
   }
   TrckVideo->SetPosition(FSession->Base().PositionOf(Time));
-  lblpos->setText(ClipTimeText(Time));
+  ShowBarTime();
 }
 
 void TClipfrm::PlayState(TPlayState State) {
@@ -411,7 +419,7 @@ void TClipfrm::reject() {
 }
 
 void TClipfrm::done(int Result) {
-  tmrpos.stop();
+  tmrpos->Stop();
   if (FScreen) FPlayer.Stop(true);
   ClearPlayerEvents(FPlayer);
   TSkinForm::done(Result);

@@ -5,8 +5,6 @@
 #include "SkinForm.h"
 #include "U_clip.h"
 
-#include <QTimer>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,6 +15,7 @@ class QTreeWidgetItem;
 class TPlayerScreen;
 class TSkEdit;
 class TSkListView;
+class TSkTimer;
 class TVelTrackbar;
 struct TFileOption;
 
@@ -37,7 +36,8 @@ class TClipfrm : public TSkinForm {
   TSkBmpButton *btnPlayClip, *btnmarkin, *btnmarkout, *btnadd, *btndelete;
   TSkListView* lvCutVideo;
   TSkEdit* ItemEdit;
-  QTimer tmrpos;
+  // Plays on after a seek of the program's own; runs on the control library's clock.
+  std::unique_ptr<TSkTimer> tmrpos;
 
   // The player has opened the file: the bar's steps follow its frames (or microseconds).
   void FileOpened(int64_t Duration, const std::optional<TVideoStreamInfo>& Video);
@@ -82,7 +82,11 @@ class TClipfrm : public TSkinForm {
   void MarkerMoved(TClipColumn Column);
   void SetMarkers(TClipSegment Segment);
   void PlaceEditor();
-  void SeekTo(int64_t Time);
+  // Holds the play, shows the picture at the time and plays on after the timer's delay when
+  // it was playing, or when Play says so.
+  void SeekTo(int64_t Time, bool Play = false);
+  // The position label tells the time of the bar's tick.
+  void ShowBarTime();
 
   TCustomPlayer& FPlayer;
   std::unique_ptr<TPlayerScreen> FScreen;

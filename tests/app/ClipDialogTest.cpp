@@ -1,16 +1,29 @@
 // The clip window driven as a user would: parts cut with the time editor and the buttons,
-// then OK, Cancel and the question about changes.
+// then OK, Cancel and the question about changes; and, with the real player on a real X
+// server (its xvfb run), where a part's row and Play Clip take the play.
+#include "EngineHost.h"
 #include "FFDecode.h"
 #include "FFEncode.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
+#include "PreviewWindow.h"
+#include "SkCommon.h"
 #include "SkEdit.h"
 #include "SkListVw.h"
+#include "U_Config.h"
+#include "U_Config_Gui.h"
 #include "U_FileOption.h"
 #include "U_clip_Gui.h"
 #include "VelTrackbar.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -149,6 +162,93 @@ TEST_F(ClipDialogTest, AFileThatNeverOpenedKeepsThePartsOnOk) {
   form.accept();
   EXPECT_EQ(form.result(), QDialog::Rejected);
   EXPECT_EQ(form.lvCutVideo->topLevelItemCount(), 0);
+}
+
+// Runs the event loop until the condition holds; the deadline only ends a broken run.
+bool PumpUntil(const std::function<bool()>& Condition) {
+  const QDeadlineTimer Deadline(60000);
+  while (!Condition() && !Deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return Condition();
+}
+
+class ClipWindowScreen : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
+      GTEST_SKIP() << "needs a real X server (its xvfb run)";
+    SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
+    InstallEngineHost();
+    ASSERT_TRUE(Player.LoadAVLib(FENNICK_LIBAV_DIR)) << Player.LastErrMsg();
+    Player.VideoDriver = vdX11;
+    Player.AudioDriver = adDummy;
+    Entry.Input.FileName = fixtures::GreyRampClip();
+    Entry.SourceFrameSize = QStringLiteral("160x120");
+  }
+  void TearDown() override { SetProgramFolder(QString()); }
+
+  static TClipFile Part(int Number, int64_t Start, int64_t End) {
+    TClipFile part = NewClipFile(QStringLiteral("160x120"));
+    part.Title = QStringLiteral("Part_%1").arg(Number);
+    part.StartTime = Start;
+    part.EndTime = End;
+    return part;
+  }
+  // The time of the picture on show once a seek has shown its picture, read from the picture.
+  int64_t ShownTime() {
+    EXPECT_TRUE(PumpUntil([this] { return !Player.Seeking() && SeekShown(Player); }));
+    const QDeadlineTimer Settle(300);
+    while (!Settle.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const QImage Picture = BitmapToImage(Player.CurrentFrame());
+    return fixtures::GreyRampTime(qGray(Picture.pixel(Picture.width() / 2, Picture.height() / 2)));
+  }
+
+  TSkManualClock Clock;  // the window's timer
+  TFFPlayer Player;
+  TFileOption Entry;
+};
+
+// The file's one key frame is its first picture. A press on a part's row seeks into the part
+// when the play is elsewhere; Play Clip starts from the part's first picture and stops at its
+// end; the position label tells the bar's time all along.
+TEST_F(ClipWindowScreen, PartsRowAndPlayClipShowThePartsFirstPicture) {
+  TClipfrm Form(Player, Entry, 2, {Part(0, 1000000, 3000000), Part(1, 5000000, 7000000)});
+  Form.move(40, 40);
+  Form.show();
+  ASSERT_TRUE(PumpUntil([&] { return Form.Session() && Player.Position() > 200000; }));
+  const auto BarTime = [&] { return Form.Session()->Base().TimeOf(Form.TrckVideo->Position()); };
+  const auto ExpectFirstPictureOfPart = [&](const char* Step) {
+    SCOPED_TRACE(Step);
+    const int64_t Start = Form.Session()->Base().TimeOf(Form.TrckVideo->SegStartPos());
+    const int64_t Shown = ShownTime();
+    EXPECT_GE(Shown, Start);
+    EXPECT_LT(Shown, Start + fixtures::GreyRampPicture);
+    EXPECT_EQ(Form.TrckVideo->Position(), Form.TrckVideo->SegStartPos());
+    EXPECT_EQ(Form.lblpos->text().toStdString(), "00:00:05");
+    EXPECT_TRUE(Form.btnPlay->isVisible());
+  };
+
+  Form.SelectRow(1, TClipColumn::Start);
+  ExpectFirstPictureOfPart("row pressed");
+  Clock.Advance(500);  // the play goes on from there
+  ASSERT_TRUE(PumpUntil([&] { return BarTime() > 5600000; }));
+  EXPECT_EQ(Form.lblpos->text().toStdString(), ClipTimeText(BarTime()).toStdString());
+
+  Form.PlayClip();
+  ExpectFirstPictureOfPart("Play Clip");
+  Clock.Advance(500);
+  ASSERT_TRUE(PumpUntil([&] { return Form.btnPlay->isVisible(); }));
+  EXPECT_EQ(Form.TrckVideo->Position(), Form.TrckVideo->SegEndPos());
+  EXPECT_EQ(Form.lblpos->text().toStdString(), "00:00:07");
+
+  const QImage Shot =
+      QGuiApplication::primaryScreen()->grabWindow(0).toImage().copy(Form.frameGeometry());
+  const QString Folder = QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb");
+  ASSERT_TRUE(QDir().mkpath(Folder));
+  EXPECT_TRUE(Shot.save(Folder + QStringLiteral("/clip_two_parts.png")));
+  Form.reject();
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "SkSpnEdt.h"
 #include "VelTrackbar.h"
 #include "U_Config.h"
+#include "U_Config_Gui.h"
 #include "U_Converting.h"
 #include "U_Edit_Gui.h"
 
@@ -214,6 +215,45 @@ TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {
   EXPECT_FALSE(Entry.CropEnabled);
   EXPECT_EQ(Entry.WaterMarkKind, -1);
   EXPECT_EQ(Entry.Brightness, 30);
+}
+
+// Paused, a click on the position bar shows the picture at the clicked time, not the key
+// frame before it (the clip's only one is its first picture), and the play stays paused.
+TEST_F(EditWindowScreen, PausedClickOnTheBarShowsThePictureThere) {
+  TFileOption Entry;
+  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("160x120");
+  Entry.Input.FileName = fixtures::GreyRampClip();
+  TSkManualClock Clock;  // the window's timer
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  auto* Play = Window.findChild<QToolButton*>(QStringLiteral("btnPlay"));
+  auto* Pause = Window.findChild<QToolButton*>(QStringLiteral("btnPause"));
+  ASSERT_TRUE(PumpUntil([&] { return Pause->isVisible() && Window.OutputPreviewTime() > 0; }));
+  Pause->click();
+  PumpFor(300);
+  const int64_t Before = Window.OutputPreviewTime();
+  auto* Bar = Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo"));
+  const QPoint Click(Bar->UsableLeft() + (Bar->UsableRight() - Bar->UsableLeft()) * 3 / 4,
+                     Bar->TrackRect().center().y());
+  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar->mapToGlobal(Click)), Qt::LeftButton,
+                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(Bar, &Event);
+  }
+  const int64_t Target = Bar->Position();
+  ASSERT_TRUE(PumpUntil([&] {
+    return !Player.Seeking() && SeekShown(Player) && Window.OutputPreviewTime() != Before;
+  }));
+  PumpFor(300);
+  const QImage Input = Window.InputPreview();
+  const int64_t Shown =
+      fixtures::GreyRampTime(qGray(Input.pixel(Input.width() / 2, Input.height() / 2)));
+  EXPECT_GE(Shown, Target);
+  EXPECT_LT(Shown, Target + fixtures::GreyRampPicture);
+  EXPECT_EQ(Window.OutputPreviewTime(), Shown);
+  EXPECT_TRUE(Play->isVisible());
+  EXPECT_EQ(Player.PlayState(), psPause);
 }
 
 class TNoQuestion : public IOverwriteAsker {
