@@ -1,12 +1,12 @@
 // The clip window driven as a user would: parts cut with the time editor and the buttons,
 // then OK, Cancel and the question about changes; and, with the real player on a real X
 // server (its xvfb run), where a part's row and Play Clip take the play.
-#include "EngineHost.h"
 #include "FFDecode.h"
 #include "FFEncode.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "PreviewWindow.h"
+#include "ScreenPlayerTest.h"
 #include "SkCommon.h"
 #include "SkEdit.h"
 #include "SkListVw.h"
@@ -174,20 +174,13 @@ bool PumpUntil(const std::function<bool()>& Condition) {
   return Condition();
 }
 
-class ClipWindowScreen : public testing::Test {
+class ClipWindowScreen : public TScreenPlayerTest {
  protected:
   void SetUp() override {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-      GTEST_SKIP() << "needs a real X server (its xvfb run)";
-    SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
-    InstallEngineHost();
-    ASSERT_TRUE(Player.LoadAVLib(FENNICK_LIBAV_DIR)) << Player.LastErrMsg();
-    Player.VideoDriver = vdX11;
-    Player.AudioDriver = adDummy;
+    TScreenPlayerTest::SetUp();
     Entry.Input.FileName = fixtures::GreyRampClip();
     Entry.SourceFrameSize = QStringLiteral("160x120");
   }
-  void TearDown() override { SetProgramFolder(QString()); }
 
   static TClipFile Part(int Number, int64_t Start, int64_t End) {
     TClipFile part = NewClipFile(QStringLiteral("160x120"));
@@ -201,12 +194,10 @@ class ClipWindowScreen : public testing::Test {
     EXPECT_TRUE(PumpUntil([this] { return !Player.Seeking() && SeekShown(Player); }));
     const QDeadlineTimer Settle(300);
     while (!Settle.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    const QImage Picture = BitmapToImage(Player.CurrentFrame());
-    return fixtures::GreyRampTime(qGray(Picture.pixel(Picture.width() / 2, Picture.height() / 2)));
+    return GreyRampTimeOf(BitmapToImage(Player.CurrentFrame()));
   }
 
   TSkManualClock Clock;  // the window's timer
-  TFFPlayer Player;
   TFileOption Entry;
 };
 

@@ -5,11 +5,11 @@
 #include "AppTestSupport.h"
 #include "AreaEditor.h"
 #include "DecodedFrames.h"
-#include "EngineHost.h"
 #include "EntryFixtures.h"
 #include "FFEncode.h"
 #include "FFPlayer.h"
 #include "MediaFixtures.h"
+#include "ScreenPlayerTest.h"
 #include "SkBmpBtn.h"
 #include "SkCommon.h"
 #include "SkRadChk.h"
@@ -71,19 +71,23 @@ void SaveShot(const QWidget& Window, const QString& Name) {
   EXPECT_TRUE(Shot.save(Folder + QLatin1Char('/') + Name));
 }
 
-class EditWindowScreen : public testing::Test {
- protected:
-  void SetUp() override {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-      GTEST_SKIP() << "needs a real X server (its xvfb run)";
-    SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
-    InstallEngineHost();
-    ASSERT_TRUE(Player.LoadAVLib(FENNICK_LIBAV_DIR)) << Player.LastErrMsg();
-    Player.VideoDriver = vdX11;
-    Player.AudioDriver = adDummy;
+// A click on the track of the window's position bar, at that share of its length; the bar's
+// position afterwards.
+int64_t ClickTrack(QWidget& Window, double Share) {
+  auto* Bar = Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo"));
+  const int X = Bar->UsableLeft() + int((Bar->UsableRight() - Bar->UsableLeft()) * Share);
+  const QPoint Click(X, Bar->TrackRect().center().y());
+  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar->mapToGlobal(Click)), Qt::LeftButton,
+                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(Bar, &Event);
   }
-  void TearDown() override { SetProgramFolder(QString()); }
+  return Bar->Position();
+}
 
+class EditWindowScreen : public TScreenPlayerTest {
+ protected:
   // An entry of a 6 s 320x240 clip, as the user adds one.
   static TFileOption ClipEntry() {
     const std::string Clip = fixtures::Make(
@@ -105,7 +109,6 @@ class EditWindowScreen : public testing::Test {
     return File;
   }
 
-  TFFPlayer Player;
   TScratchFolder Folder;
 };
 
@@ -232,23 +235,12 @@ TEST_F(EditWindowScreen, PausedClickOnTheBarShowsThePictureThere) {
   Pause->click();
   PumpFor(300);
   const int64_t Before = Window.OutputPreviewTime();
-  auto* Bar = Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo"));
-  const QPoint Click(Bar->UsableLeft() + (Bar->UsableRight() - Bar->UsableLeft()) * 3 / 4,
-                     Bar->TrackRect().center().y());
-  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar->mapToGlobal(Click)), Qt::LeftButton,
-                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(Bar, &Event);
-  }
-  const int64_t Target = Bar->Position();
+  const int64_t Target = ClickTrack(Window, 0.75);
   ASSERT_TRUE(PumpUntil([&] {
     return !Player.Seeking() && SeekShown(Player) && Window.OutputPreviewTime() != Before;
   }));
   PumpFor(300);
-  const QImage Input = Window.InputPreview();
-  const int64_t Shown =
-      fixtures::GreyRampTime(qGray(Input.pixel(Input.width() / 2, Input.height() / 2)));
+  const int64_t Shown = GreyRampTimeOf(Window.InputPreview());
   EXPECT_GE(Shown, Target);
   EXPECT_LT(Shown, Target + fixtures::GreyRampPicture);
   EXPECT_EQ(Window.OutputPreviewTime(), Shown);
@@ -332,16 +324,7 @@ TEST_F(EditWindowScreen, TheConvertedEntryLooksLikeTheOutputPreviewAtTheSameTime
   ASSERT_TRUE(PumpUntil([&] { return Pause->isVisible() && !Window.InputPreview().isNull(); }));
   // A click on the track three quarters along (4.5 s of 6 s) pauses and seeks there; the
   // timer's tick plays on from there.
-  auto* Bar = Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo"));
-  const int ClickX = Bar->UsableLeft() + (Bar->UsableRight() - Bar->UsableLeft()) * 3 / 4;
-  const QPoint Click(ClickX, Bar->TrackRect().center().y());
-  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar->mapToGlobal(Click)), Qt::LeftButton,
-                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(Bar, &Event);
-  }
-  const int64_t Target = Bar->Position();
+  const int64_t Target = ClickTrack(Window, 0.75);
   EXPECT_NEAR(Target, 4500000, 100000);
   EXPECT_TRUE(Play->isVisible());
   Clock.Advance(500);

@@ -5,6 +5,7 @@
 #include "FFDecode.h"
 #include "MediaFixtures.h"
 #include "PreviewWindow.h"
+#include "ScreenPlayerTest.h"
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkRadChk.h"
@@ -287,8 +288,7 @@ TEST_F(MainWindowUse, PausedSeekShowsThePictureThere) {
   ASSERT_TRUE(WaitFor([&] { return Window->Player().Position() > 200000; }));
   QTest::mouseClick(Window->btnPause, Qt::LeftButton);
   const auto shownTime = [&] {
-    const QImage picture = BitmapToImage(Window->Player().CurrentFrame());
-    return fixtures::GreyRampTime(qGray(picture.pixel(picture.width() / 2, picture.height() / 2)));
+    return GreyRampTimeOf(BitmapToImage(Window->Player().CurrentFrame()));
   };
   TVelTrackbar* bar = Window->SeekBar();
   QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
