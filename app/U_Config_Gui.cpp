@@ -166,7 +166,12 @@ void TPreviewSeekBar::TickChanged() {
   }
   if (!FTrackClicked) return;
   FTrackClicked = false;
+  SeekAndResume();
+}
+
+void TPreviewSeekBar::SeekAndResume(bool Play) {
   HoldPlayback(0, FWasPlaying, FPlay, FPlayer, FPause);
+  FWasPlaying = FWasPlaying || Play;
   FPositionAttached = false;
   Seek(FBar.Position());
   if (FWasPlaying)

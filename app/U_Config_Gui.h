@@ -73,6 +73,10 @@ class TPreviewSeekBar : public QObject {
   void SetPositionSkip(int Count) { FPositionSkip = Count; }
   // Seeks with the position events that follow a seek let pass.
   void Seek(int64_t Position);
+  // What a click on the track does, for a seek of the program's own to the bar's position:
+  // pauses a playing preview, takes the position event away and seeks; the timer plays on
+  // when it was playing, or when Play says so.
+  void SeekAndResume(bool Play = false);
   // The program paused the player for a seek of its own: after Ms the player plays again and
   // the position event comes back.
   void ResumeAfter(int Ms);

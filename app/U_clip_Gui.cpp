@@ -3,7 +3,6 @@
 #include "FFDecode.h"
 #include "PlayerScreen.h"
 #include "SkBmpBtn.h"
-#include "SkCommon.h"
 #include "SkEdit.h"
 #include "SkListVw.h"
 #include "SkPanel.h"
@@ -32,8 +31,8 @@ constexpr int ButtonSlot = 78;
 constexpr int ButtonRow = 310;
 // The editor sits this far inside its cell.
 constexpr int EditorInset = 3;
-// A seek of the program's own plays on after this many ms.
-constexpr int SeekResumeDelay = 500;
+// Position events let pass after Play.
+constexpr int SkipAfterResume = 2;
 
 // Window colour values 0xDE8A20 and 0xD8E9EC.
 const QColor SelectedRowColor(0x20, 0x8A, 0xDE);
@@ -109,12 +108,18 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   btnPause = AddToolButton(Client(), QStringLiteral("Pause"), QPoint(10, ButtonRow));
   btnPause->hide();
   btnStop = AddToolButton(Client(), QStringLiteral("Stop"), QPoint(10 + ButtonSlot, ButtonRow));
+  FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FPlayer);
+  FSeekBar->OnSeek = [this](int64_t Position) {
+    if (!FSession) return;
+    ShowBarTime();
+    SeekToShow(FPlayer, FSession->Base().TimeOf(Position));
+  };
   connect(btnPlay, &QToolButton::clicked, this, [this] {
-    FPositionSkip = 2;
+    FSeekBar->SetPositionSkip(SkipAfterResume);
     TogglePlayback(0, btnPlay, btnPause, FPlayer);
   });
   connect(btnPause, &QToolButton::clicked, this, [this] {
-    FPositionSkip = 0;
+    FSeekBar->SetPositionSkip(0);
     TogglePlayback(1, btnPlay, btnPause, FPlayer);
   });
   connect(btnStop, &QToolButton::clicked, this, &TClipfrm::Stop);
@@ -163,12 +168,6 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
 
   OkButton()->move(395, 506);
   CancelButton()->move(480, 506);
-
-  tmrpos = CreateSkTimer();
-  tmrpos->OnTimer = [this] {
-    tmrpos->Stop();
-    HoldPlayback(1, FWasPlaying, btnPlay, FPlayer, btnPause);
-  };
 
   AskSaveChanges = [this](const QString& Text) {
     return QMessageBox::question(this, windowTitle(), Text,
@@ -341,12 +340,7 @@ void TClipfrm::EditorDone() {
 
 void TClipfrm::SeekTo(int64_t Time, bool Play) {
   TrckVideo->SetPosition(FSession->Base().PositionOf(Time));
-  ShowBarTime();
-  HoldPlayback(0, FWasPlaying, btnPlay, FPlayer, btnPause);
-  FWasPlaying = FWasPlaying || Play;
-  FPositionSkip = 3;
-  SeekToShow(FPlayer, Time);
-  tmrpos->Start(SeekResumeDelay);
+  FSeekBar->SeekAndResume(Play);
 }
 
 void TClipfrm::ShowBarTime() {
@@ -366,17 +360,14 @@ void TClipfrm::Stop() {
   TrckVideo->SetMax(end);
   SetMarkers({0, end});
   TrckVideo->SetPosition(0);
-  SeekToShow(FPlayer, 0);
+  FSeekBar->Seek(0);
   ShowBarTime();
 }
 
 void TClipfrm::Position(int64_t Time) {
   // Only while playing: the pause button shows then.
   if (!FSession || FPlayer.Seeking() || !SeekShown(FPlayer) || btnPause->isHidden()) return;
-  if (FPositionSkip > 0) {
-    --FPositionSkip;
-    return;
-  }
+  if (!FSeekBar->TakePosition()) return;
   const int64_t endTime = FSession->Base().TimeOf(TrckVideo->SegEndPos());
   if (FPlayingClip && Time >= endTime) {
     FPlayingClip = false;
@@ -419,7 +410,7 @@ void TClipfrm::reject() {
 }
 
 void TClipfrm::done(int Result) {
-  tmrpos->Stop();
+  FSeekBar->StopTimer();
   if (FScreen) FPlayer.Stop(true);
   ClearPlayerEvents(FPlayer);
   TSkinForm::done(Result);

@@ -202,37 +202,45 @@ class ClipWindowScreen : public TScreenPlayerTest {
 };
 
 // The file's one key frame is its first picture. A press on a part's row seeks into the part
-// when the play is elsewhere; Play Clip starts from the part's first picture and stops at its
-// end; the position label tells the bar's time all along.
-TEST_F(ClipWindowScreen, PartsRowAndPlayClipShowThePartsFirstPicture) {
+// when the play is elsewhere; a click on the track seeks there; Play Clip starts from the
+// part's first picture and stops at its end. Each shows the picture at the bar's time, holds
+// the play until the window's timer plays on, and the position label tells the bar's time.
+TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
   TClipfrm Form(Player, Entry, 2, {Part(0, 1000000, 3000000), Part(1, 5000000, 7000000)});
   Form.move(40, 40);
   Form.show();
   ASSERT_TRUE(PumpUntil([&] { return Form.Session() && Player.Position() > 200000; }));
-  const auto BarTime = [&] { return Form.Session()->Base().TimeOf(Form.TrckVideo->Position()); };
-  const auto ExpectFirstPictureOfPart = [&](const char* Step) {
-    SCOPED_TRACE(Step);
-    const int64_t Start = Form.Session()->Base().TimeOf(Form.TrckVideo->SegStartPos());
-    const int64_t Shown = ShownTime();
-    EXPECT_GE(Shown, Start);
-    EXPECT_LT(Shown, Start + fixtures::GreyRampPicture);
-    EXPECT_EQ(Form.TrckVideo->Position(), Form.TrckVideo->SegStartPos());
-    EXPECT_EQ(Form.lblpos->text().toStdString(), "00:00:05");
-    EXPECT_TRUE(Form.btnPlay->isVisible());
+  TVelTrackbar& Bar = *Form.TrckVideo;
+  const auto BarTime = [&] { return Form.Session()->Base().TimeOf(Bar.Position()); };
+  const auto LabelInStep = [&] {
+    EXPECT_EQ(Form.lblpos->text().toStdString(), ClipTimeText(BarTime()).toStdString());
   };
-
-  Form.SelectRow(1, TClipColumn::Start);
-  ExpectFirstPictureOfPart("row pressed");
-  Clock.Advance(500);  // the play goes on from there
-  ASSERT_TRUE(PumpUntil([&] { return BarTime() > 5600000; }));
-  EXPECT_EQ(Form.lblpos->text().toStdString(), ClipTimeText(BarTime()).toStdString());
-
-  Form.PlayClip();
-  ExpectFirstPictureOfPart("Play Clip");
-  Clock.Advance(500);
+  const struct {
+    const char* Step;
+    std::function<void()> Act;
+    int64_t Tick;  // where the bar's tick goes
+  } steps[] = {
+      {"row pressed", [&] { Form.SelectRow(1, TClipColumn::Start); }, 50},
+      {"track clicked", [&] { ClickTrack(Bar, 0.75); }, 60},
+      {"Play Clip", [&] { Form.PlayClip(); }, 50},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Step);
+    step.Act();
+    const int64_t Shown = ShownTime();
+    EXPECT_NEAR(Bar.Position(), step.Tick, 1);
+    EXPECT_GE(Shown, BarTime());
+    EXPECT_LT(Shown, BarTime() + fixtures::GreyRampPicture);
+    LabelInStep();
+    EXPECT_TRUE(Form.btnPlay->isVisible());
+    Clock.Advance(500);  // the play goes on from there
+    ASSERT_TRUE(PumpUntil([&] { return BarTime() > Shown + 300000 || Form.btnPlay->isVisible(); }));
+    LabelInStep();
+  }
+  // The part plays to its end and holds there.
   ASSERT_TRUE(PumpUntil([&] { return Form.btnPlay->isVisible(); }));
-  EXPECT_EQ(Form.TrckVideo->Position(), Form.TrckVideo->SegEndPos());
-  EXPECT_EQ(Form.lblpos->text().toStdString(), "00:00:07");
+  EXPECT_EQ(Bar.Position(), Bar.SegEndPos());
+  LabelInStep();
 
   const QImage Shot =
       QGuiApplication::primaryScreen()->grabWindow(0).toImage().copy(Form.frameGeometry());

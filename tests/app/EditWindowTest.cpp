@@ -71,21 +71,6 @@ void SaveShot(const QWidget& Window, const QString& Name) {
   EXPECT_TRUE(Shot.save(Folder + QLatin1Char('/') + Name));
 }
 
-// A click on the track of the window's position bar, at that share of its length; the bar's
-// position afterwards.
-int64_t ClickTrack(QWidget& Window, double Share) {
-  auto* Bar = Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo"));
-  const int X = Bar->UsableLeft() + int((Bar->UsableRight() - Bar->UsableLeft()) * Share);
-  const QPoint Click(X, Bar->TrackRect().center().y());
-  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar->mapToGlobal(Click)), Qt::LeftButton,
-                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(Bar, &Event);
-  }
-  return Bar->Position();
-}
-
 class EditWindowScreen : public TScreenPlayerTest {
  protected:
   // An entry of a 6 s 320x240 clip, as the user adds one.
@@ -235,7 +220,8 @@ TEST_F(EditWindowScreen, PausedClickOnTheBarShowsThePictureThere) {
   Pause->click();
   PumpFor(300);
   const int64_t Before = Window.OutputPreviewTime();
-  const int64_t Target = ClickTrack(Window, 0.75);
+  const int64_t Target =
+      ClickTrack(*Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo")), 0.75);
   ASSERT_TRUE(PumpUntil([&] {
     return !Player.Seeking() && SeekShown(Player) && Window.OutputPreviewTime() != Before;
   }));
@@ -324,7 +310,8 @@ TEST_F(EditWindowScreen, TheConvertedEntryLooksLikeTheOutputPreviewAtTheSameTime
   ASSERT_TRUE(PumpUntil([&] { return Pause->isVisible() && !Window.InputPreview().isNull(); }));
   // A click on the track three quarters along (4.5 s of 6 s) pauses and seeks there; the
   // timer's tick plays on from there.
-  const int64_t Target = ClickTrack(Window, 0.75);
+  const int64_t Target =
+      ClickTrack(*Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo")), 0.75);
   EXPECT_NEAR(Target, 4500000, 100000);
   EXPECT_TRUE(Play->isVisible());
   Clock.Advance(500);

@@ -7,9 +7,12 @@
 #include "FFPlayer.h"
 #include "MediaFixtures.h"
 #include "U_Config.h"
+#include "VelTrackbar.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -32,4 +35,17 @@ class TScreenPlayerTest : public testing::Test {
 // The time (µs) that a picture of fixtures::GreyRampClip tells, read at its middle.
 inline int64_t GreyRampTimeOf(const QImage& Picture) {
   return fixtures::GreyRampTime(qGray(Picture.pixel(Picture.width() / 2, Picture.height() / 2)));
+}
+
+// A click on the bar's track at that share of its length; the bar's position afterwards.
+inline int64_t ClickTrack(TVelTrackbar& Bar, double Share) {
+  const int X = Bar.UsableLeft() + int((Bar.UsableRight() - Bar.UsableLeft()) * Share);
+  const QPoint Click(X, Bar.TrackRect().center().y());
+  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar.mapToGlobal(Click)), Qt::LeftButton,
+                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&Bar, &Event);
+  }
+  return Bar.Position();
 }
