@@ -107,6 +107,15 @@ void HoldPlayback(int Mode, bool& WasPlaying, QWidget* Play, TCustomPlayer& Play
   }
 }
 
+void SeekToShow(TCustomPlayer& Player, int64_t Position) {
+  Player.SetSeekDisplay(true);
+  Player.Seek(TSeekFlags(), false, Position);
+}
+
+bool SeekShown(const TCustomPlayer& Player) {
+  return !Player.SeekDisplay() || Player.SeekReached();
+}
+
 void ClearPlayerEvents(TCustomPlayer& Player) {
   Player.VideoHook = false;
   Player.FrameHook = false;
@@ -170,7 +179,12 @@ void TPreviewSeekBar::TickChanged() {
   }
   if (!FTrackClicked) return;
   FTrackClicked = false;
+  SeekAndResume();
+}
+
+void TPreviewSeekBar::SeekAndResume(bool Play) {
   HoldPlayback(0, FWasPlaying, FPlay, FPlayer, FPause);
+  FWasPlaying = FWasPlaying || Play;
   FPositionAttached = false;
   Seek(FBar.Position());
   if (FWasPlaying)

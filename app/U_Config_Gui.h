@@ -46,6 +46,12 @@ bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle
 void TogglePlayback(int State, QWidget* Play, QWidget* Pause, TCustomPlayer& Player);
 // Mode 0 pauses a playing preview and remembers it in WasPlaying; mode 1 resumes it then.
 void HoldPlayback(int Mode, bool& WasPlaying, QWidget* Play, TCustomPlayer& Player, QWidget* Pause);
+// Seeks so that the picture shown is the one at the position, not the key frame before it;
+// while paused that picture is decoded and shown, and the play stays paused.
+void SeekToShow(TCustomPlayer& Player, int64_t Position);
+// False for the position events that come before such a seek has reached its picture: they
+// tell of pictures passed over on the way.
+bool SeekShown(const TCustomPlayer& Player);
 // Turns the hooks off and drops every handler before another window takes the player.
 void ClearPlayerEvents(TCustomPlayer& Player);
 
@@ -71,6 +77,10 @@ class TPreviewSeekBar : public QObject {
   void SetPositionSkip(int Count) { FPositionSkip = Count; }
   // Seeks with the position events that follow a seek let pass.
   void Seek(int64_t Position);
+  // What a click on the track does, for a seek of the program's own to the bar's position:
+  // pauses a playing preview, takes the position event away and seeks; the timer plays on
+  // when it was playing, or when Play says so.
+  void SeekAndResume(bool Play = false);
   // The program paused the player for a seek of its own: after Ms the player plays again and
   // the position event comes back.
   void ResumeAfter(int Ms);

@@ -287,7 +287,7 @@ void TEditfrm::BuildControlStrip() {
   TrckVideo->SetBGColor(FromQColor(palette().color(QPalette::Window)));
   FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FPlayer);
   FSeekBar->OnSeek = [this](int64_t Position) {
-    if (PlayerAttached) FPlayer.Seek(0, false, Position);
+    if (PlayerAttached) SeekToShow(FPlayer, Position);
   };
   AddLabel(Client, QStringLiteral("Volume"), 536, Y + 5);
   TrckAudio = AddBar(Client, "TrckAudio", {580, Y + 2, 96, 20}, 0, MaxVolume);
@@ -469,7 +469,7 @@ void TEditfrm::TakePlayerEvents() {
     PostCall(this, [this] { Relayout(); });
   };
   FPlayer.OnPosition = [this](void*, int64_t Position) {
-    if (Closed || FPlayer.Seeking() || !FSeekBar->TakePosition()) return;
+    if (Closed || FPlayer.Seeking() || !SeekShown(FPlayer) || !FSeekBar->TakePosition()) return;
     if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
   };
   FPlayer.OnState = [this](void*, TPlayState State) {

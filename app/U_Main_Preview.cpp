@@ -30,7 +30,7 @@ void TMainfrm::ConnectPreview() {
   FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FFPlayer);
   FSeekBar->OnSeek = [this](int64_t Position) {
     lblpos->setText(TimeText(Position - TrckVideo->Min()));
-    FFPlayer.Seek(TSeekFlags(), false, Position);
+    SeekToShow(FFPlayer, Position);
   };
   FFPlayer.VideoDriver = vdX11;
   AttachPlayerEvents();
@@ -121,7 +121,7 @@ bool TMainfrm::btnSnapshotClick() {
 void TMainfrm::PlayerFileOpened(int64_t) {
   if (TrckVideo->Min() != 0) {
     VideoDisable->show();
-    FFPlayer.Seek(TSeekFlags(), false, TrckVideo->Min());
+    SeekToShow(FFPlayer, TrckVideo->Min());
     FSeekBar->ResumeAfter(50);
   }
   TrckVideo->SetPosition(TrckVideo->Min());
@@ -129,7 +129,8 @@ void TMainfrm::PlayerFileOpened(int64_t) {
 }
 
 void TMainfrm::PlayerPosition(int64_t Position) {
-  if (!FSeekBar->PositionAttached()) return;
+  // Until a seek shows its picture, the cover stays and the bar stays where it was put.
+  if (!FSeekBar->PositionAttached() || !SeekShown(FFPlayer)) return;
   if (FFirstFrame) {
     FFirstFrame = false;
     VideoDisable->hide();

@@ -31,6 +31,8 @@ constexpr int ButtonSlot = 78;
 constexpr int ButtonRow = 310;
 // The editor sits this far inside its cell.
 constexpr int EditorInset = 3;
+// Position events let pass after Play.
+constexpr int SkipAfterResume = 2;
 
 // Window colour values 0xDE8A20 and 0xD8E9EC.
 const QColor SelectedRowColor(0x20, 0x8A, 0xDE);
@@ -115,12 +117,18 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   btnPause = AddToolButton(Client(), QStringLiteral("Pause"), QPoint(10, ButtonRow));
   btnPause->hide();
   btnStop = AddToolButton(Client(), QStringLiteral("Stop"), QPoint(10 + ButtonSlot, ButtonRow));
+  FSeekBar = new TPreviewSeekBar(*TrckVideo, btnPlay, btnPause, FPlayer);
+  FSeekBar->OnSeek = [this](int64_t Position) {
+    if (!FSession) return;
+    ShowBarTime();
+    SeekToShow(FPlayer, FSession->Base().TimeOf(Position));
+  };
   connect(btnPlay, &QToolButton::clicked, this, [this] {
-    FPositionSkip = 2;
+    FSeekBar->SetPositionSkip(SkipAfterResume);
     TogglePlayback(0, btnPlay, btnPause, FPlayer);
   });
   connect(btnPause, &QToolButton::clicked, this, [this] {
-    FPositionSkip = 0;
+    FSeekBar->SetPositionSkip(0);
     TogglePlayback(1, btnPlay, btnPause, FPlayer);
   });
   connect(btnStop, &QToolButton::clicked, this, &TClipfrm::Stop);
@@ -169,12 +177,6 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
 
   OkButton()->move(395, 506);
   CancelButton()->move(480, 506);
-
-  tmrpos.setInterval(500);
-  connect(&tmrpos, &QTimer::timeout, this, [this] {
-    tmrpos.stop();
-    HoldPlayback(1, FWasPlaying, btnPlay, FPlayer, btnPause);
-  });
 
   AskSaveChanges = [this](const QString& Text) {
     return QMessageBox::question(this, windowTitle(), Text,
@@ -254,6 +256,8 @@ void TClipfrm::SetMarkers(TClipSegment Segment) {
     TrckVideo->SetSegStartPos(Segment.Start);
     TrckVideo->SetSegEndPos(Segment.End);
   }
+  // The markers may have pushed the tick.
+  ShowBarTime();
 }
 
 void TClipfrm::MarkIn() {
@@ -307,9 +311,10 @@ void TClipfrm::SelectRow(int Row, TClipColumn Column) {
   lvCutVideo->setCurrentItem(item);
   FEditColumn = Column;
   PlaceEditor();
+  // Read before the markers move: they pull the tick into the part.
+  const int64_t position = TrckVideo->Position();
   const TClipSegment segment = FSession->SegmentOf(Row);
   SetMarkers(segment);
-  const int64_t position = TrckVideo->Position();
   if (position < segment.Start || position > segment.End) SeekTo(FSession->Rows()[Row].StartTime);
 }
 
@@ -342,22 +347,19 @@ void TClipfrm::EditorDone() {
   SetMarkers(FSession->SegmentOf(row));
 }
 
-void TClipfrm::SeekTo(int64_t Time) {
-  HoldPlayback(0, FWasPlaying, btnPlay, FPlayer, btnPause);
-  FPositionSkip = 3;
-  FPlayer.Seek(0, false, Time);
-  tmrpos.start();
+void TClipfrm::SeekTo(int64_t Time, bool Play) {
+  TrckVideo->SetPosition(FSession->Base().PositionOf(Time));
+  FSeekBar->SeekAndResume(Play);
+}
+
+void TClipfrm::ShowBarTime() {
+  lblpos->setText(ClipTimeText(FSession ? FSession->Base().TimeOf(TrckVideo->Position()) : 0));
 }
 
 void TClipfrm::PlayClip() {
   if (!FSession) return;
-  TrckVideo->SetPosition(TrckVideo->SegStartPos());
-  HoldPlayback(0, FWasPlaying, btnPlay, FPlayer, btnPause);
-  FWasPlaying = true;
   FPlayingClip = true;
-  FPositionSkip = 3;
-  FPlayer.Seek(0, false, FSession->Base().TimeOf(TrckVideo->SegStartPos()));
-  tmrpos.start();
+  SeekTo(FSession->Base().TimeOf(TrckVideo->SegStartPos()), true);
 }
 
 void TClipfrm::Stop() {
@@ -367,27 +369,24 @@ void TClipfrm::Stop() {
   TrckVideo->SetMax(end);
   SetMarkers({0, end});
   TrckVideo->SetPosition(0);
-  FPlayer.Seek(0, false, 0);
-  lblpos->setText(QStringLiteral("00:00:00"));
+  FSeekBar->Seek(0);
+  ShowBarTime();
 }
 
 void TClipfrm::Position(int64_t Time) {
   // Only while playing: the pause button shows then.
-  if (!FSession || FPlayer.Seeking() || btnPause->isHidden()) return;
-  if (FPositionSkip > 0) {
-    --FPositionSkip;
-    return;
-  }
+  if (!FSession || FPlayer.Seeking() || !SeekShown(FPlayer) || btnPause->isHidden()) return;
+  if (!FSeekBar->TakePosition()) return;
   const int64_t endTime = FSession->Base().TimeOf(TrckVideo->SegEndPos());
   if (FPlayingClip && Time >= endTime) {
     FPlayingClip = false;
     TogglePlayback(1, btnPlay, btnPause, FPlayer);
     TrckVideo->SetPosition(TrckVideo->SegEndPos());
-    lblpos->setText(ClipTimeText(endTime));
+    ShowBarTime();
     return;
   }
   TrckVideo->SetPosition(FSession->Base().PositionOf(Time));
-  lblpos->setText(ClipTimeText(Time));
+  ShowBarTime();
 }
 
 void TClipfrm::PlayState(TPlayState State) {
@@ -420,7 +419,7 @@ void TClipfrm::reject() {
 }
 
 void TClipfrm::done(int Result) {
-  tmrpos.stop();
+  FSeekBar->StopTimer();
   if (FScreen) FPlayer.Stop(true);
   ClearPlayerEvents(FPlayer);
   TSkinForm::done(Result);

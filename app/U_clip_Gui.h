@@ -5,8 +5,6 @@
 #include "SkinForm.h"
 #include "U_clip.h"
 
-#include <QTimer>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +13,7 @@ class QLabel;
 class QToolButton;
 class QTreeWidgetItem;
 class TPlayerScreen;
+class TPreviewSeekBar;
 class TSkEdit;
 class TSkListView;
 class TVelTrackbar;
@@ -37,7 +36,6 @@ class TClipfrm : public TSkinForm {
   TSkBmpButton *btnPlayClip, *btnmarkin, *btnmarkout, *btnadd, *btndelete;
   TSkListView* lvCutVideo;
   TSkEdit* ItemEdit;
-  QTimer tmrpos;
 
   // The player has opened the file: the bar's steps follow its frames (or microseconds).
   void FileOpened(int64_t Duration, const std::optional<TVideoStreamInfo>& Video);
@@ -82,10 +80,16 @@ class TClipfrm : public TSkinForm {
   void MarkerMoved(TClipColumn Column);
   void SetMarkers(TClipSegment Segment);
   void PlaceEditor();
-  void SeekTo(int64_t Time);
+  // Holds the play, shows the picture at the time and plays on after the seek bar's delay
+  // when it was playing, or when Play says so.
+  void SeekTo(int64_t Time, bool Play = false);
+  // The position label tells the time of the bar's tick.
+  void ShowBarTime();
 
   TCustomPlayer& FPlayer;
   std::unique_ptr<TPlayerScreen> FScreen;
+  // Seeks where the user clicks or drags the tick, and for the window's own seeks.
+  TPreviewSeekBar* FSeekBar;
   QString FFile;
   QString FFrameSize;
   int FNextPartNumber;
@@ -95,8 +99,6 @@ class TClipfrm : public TSkinForm {
   bool FUpdating = false;
   bool FPlayingClip = false;
   bool FMarkerHeld = false;
-  bool FWasPlaying = false;
-  int FPositionSkip = 0;
 };
 
 // The clip window over the main window. True when OK handed back Parts (an empty list takes

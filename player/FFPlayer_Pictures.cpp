@@ -38,12 +38,13 @@ bool TPlayerCore::AllocateHeldFrames(TVideoSide& video) {
   return true;
 }
 
-// Video thread. While paused, a seek still needs its picture from the time it is asked until
-// the first picture after its flush marker is queued; a seek asked meanwhile, or one whose
-// marker the queue still holds, keeps the decoding going too.
+// Video thread. While paused, a seek still needs its picture from the time its flush marker
+// is queued until the first picture after the marker is queued; a marker that the queue
+// still holds keeps the decoding going too. Not before the marker: the packets the seek
+// throws away would give pictures of the old place, shown on the way.
 bool TPlayerCore::SeekWaitsForPicture(TPlayContext& context) {
   TVideoSide& video = context.Video;
-  if (context.SeekRequest || video.Queue.FlushPending()) return true;
+  if (video.Queue.FlushPending()) return true;
   const std::lock_guard<std::mutex> lock(video.PictureLock);
   return video.FirstAfterFlush;
 }
@@ -340,9 +341,10 @@ void TPlayerCore::AnnounceSeekPicture(TCustomPlayer& player, TPlayContext& conte
   player.FSeekDisplayed.Set();
 }
 
-// Video thread, after a picture entered the queue.
+// Video thread, after a picture entered the queue. A picture decoded before a seek's flush
+// marker reached this thread is not the seek's.
 void TPlayerCore::PictureQueued(TCustomPlayer& player, TPlayContext& context) {
-  AnnounceSeekPicture(player, context);
+  if (context.FlushSeen) AnnounceSeekPicture(player, context);
   const int count = context.StartPausedCount;
   if (count > 0) {
     if (count < 2) {

@@ -259,6 +259,9 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   context.EndOfFile = false;
   context.EndPacketsQueued = false;
   context.SeekRequest = false;
+  // No picture is coming to reach the target: without video, or when the seek failed and
+  // the picture on show stays.
+  if (!context.HasVideo() || result < 0) player.FSeekReached = true;
   player.FSeekDone.Set();
   if (!context.HasVideo()) player.FSeeking = false;
 }

@@ -1,16 +1,29 @@
 // The clip window driven as a user would: parts cut with the time editor and the buttons,
-// then OK, Cancel and the question about changes.
+// then OK, Cancel and the question about changes; and, with the real player on a real X
+// server (its xvfb run), where a part's row and Play Clip take the play.
 #include "FFDecode.h"
 #include "FFEncode.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
+#include "PreviewWindow.h"
+#include "ScreenPlayerTest.h"
+#include "SkCommon.h"
 #include "SkEdit.h"
 #include "SkListVw.h"
+#include "U_Config.h"
+#include "U_Config_Gui.h"
 #include "U_FileOption.h"
 #include "U_clip_Gui.h"
 #include "VelTrackbar.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -149,6 +162,92 @@ TEST_F(ClipDialogTest, AFileThatNeverOpenedKeepsThePartsOnOk) {
   form.accept();
   EXPECT_EQ(form.result(), QDialog::Rejected);
   EXPECT_EQ(form.lvCutVideo->topLevelItemCount(), 0);
+}
+
+// Runs the event loop until the condition holds; the deadline only ends a broken run.
+bool PumpUntil(const std::function<bool()>& Condition) {
+  const QDeadlineTimer Deadline(60000);
+  while (!Condition() && !Deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return Condition();
+}
+
+class ClipWindowScreen : public TScreenPlayerTest {
+ protected:
+  void SetUp() override {
+    TScreenPlayerTest::SetUp();
+    Entry.Input.FileName = fixtures::GreyRampClip();
+    Entry.SourceFrameSize = QStringLiteral("160x120");
+  }
+
+  static TClipFile Part(int Number, int64_t Start, int64_t End) {
+    TClipFile part = NewClipFile(QStringLiteral("160x120"));
+    part.Title = QStringLiteral("Part_%1").arg(Number);
+    part.StartTime = Start;
+    part.EndTime = End;
+    return part;
+  }
+  // The time of the picture on show once a seek has shown its picture, read from the picture.
+  int64_t ShownTime() {
+    EXPECT_TRUE(PumpUntil([this] { return !Player.Seeking() && SeekShown(Player); }));
+    const QDeadlineTimer Settle(300);
+    while (!Settle.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return GreyRampTimeOf(BitmapToImage(Player.CurrentFrame()));
+  }
+
+  TSkManualClock Clock;  // the window's timer
+  TFileOption Entry;
+};
+
+// The file's one key frame is its first picture. A press on a part's row seeks into the part
+// when the play is elsewhere; a click on the track seeks there; Play Clip starts from the
+// part's first picture and stops at its end. Each shows the picture at the bar's time, holds
+// the play until the window's timer plays on, and the position label tells the bar's time.
+TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
+  TClipfrm Form(Player, Entry, 2, {Part(0, 1000000, 3000000), Part(1, 5000000, 7000000)});
+  Form.move(40, 40);
+  Form.show();
+  ASSERT_TRUE(PumpUntil([&] { return Form.Session() && Player.Position() > 200000; }));
+  TVelTrackbar& Bar = *Form.TrckVideo;
+  const auto BarTime = [&] { return Form.Session()->Base().TimeOf(Bar.Position()); };
+  const auto LabelInStep = [&] {
+    EXPECT_EQ(Form.lblpos->text().toStdString(), ClipTimeText(BarTime()).toStdString());
+  };
+  const struct {
+    const char* Step;
+    std::function<void()> Act;
+    int64_t Tick;  // where the bar's tick goes
+  } steps[] = {
+      {"row pressed", [&] { Form.SelectRow(1, TClipColumn::Start); }, 50},
+      {"track clicked", [&] { ClickTrack(Bar, 0.75); }, 60},
+      {"Play Clip", [&] { Form.PlayClip(); }, 50},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Step);
+    step.Act();
+    const int64_t Shown = ShownTime();
+    EXPECT_NEAR(Bar.Position(), step.Tick, 1);
+    EXPECT_GE(Shown, BarTime());
+    EXPECT_LT(Shown, BarTime() + fixtures::GreyRampPicture);
+    LabelInStep();
+    EXPECT_TRUE(Form.btnPlay->isVisible());
+    Clock.Advance(500);  // the play goes on from there
+    ASSERT_TRUE(PumpUntil([&] { return BarTime() > Shown + 300000 || Form.btnPlay->isVisible(); }));
+    LabelInStep();
+  }
+  // The part plays to its end and holds there.
+  ASSERT_TRUE(PumpUntil([&] { return Form.btnPlay->isVisible(); }));
+  EXPECT_EQ(Bar.Position(), Bar.SegEndPos());
+  LabelInStep();
+
+  const QImage Shot =
+      QGuiApplication::primaryScreen()->grabWindow(0).toImage().copy(Form.frameGeometry());
+  const QString Folder = QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb");
+  ASSERT_TRUE(QDir().mkpath(Folder));
+  EXPECT_TRUE(Shot.save(Folder + QStringLiteral("/clip_two_parts.png")));
+  Form.reject();
 }
 
 }  // namespace

@@ -5,17 +5,18 @@
 #include "AppTestSupport.h"
 #include "AreaEditor.h"
 #include "DecodedFrames.h"
-#include "EngineHost.h"
 #include "EntryFixtures.h"
 #include "FFEncode.h"
 #include "FFPlayer.h"
 #include "MediaFixtures.h"
+#include "ScreenPlayerTest.h"
 #include "SkBmpBtn.h"
 #include "SkCommon.h"
 #include "SkRadChk.h"
 #include "SkSpnEdt.h"
 #include "VelTrackbar.h"
 #include "U_Config.h"
+#include "U_Config_Gui.h"
 #include "U_Converting.h"
 #include "U_Edit_Gui.h"
 
@@ -71,19 +72,8 @@ void SaveShot(const QWidget& Window, const QString& Name) {
   EXPECT_TRUE(Shot.save(Folder + QLatin1Char('/') + Name));
 }
 
-class EditWindowScreen : public testing::Test {
+class EditWindowScreen : public TScreenPlayerTest {
  protected:
-  void SetUp() override {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-      GTEST_SKIP() << "needs a real X server (its xvfb run)";
-    SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
-    InstallEngineHost();
-    ASSERT_TRUE(Player.LoadAVLib(FENNICK_LIBAV_DIR)) << Player.LastErrMsg();
-    Player.VideoDriver = vdX11;
-    Player.AudioDriver = adDummy;
-  }
-  void TearDown() override { SetProgramFolder(QString()); }
-
   // An entry of a 6 s 320x240 clip, as the user adds one.
   static TFileOption ClipEntry() {
     const std::string Clip = fixtures::Make(
@@ -105,7 +95,6 @@ class EditWindowScreen : public testing::Test {
     return File;
   }
 
-  TFFPlayer Player;
   TScratchFolder Folder;
 };
 
@@ -251,6 +240,35 @@ TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {
   EXPECT_EQ(Entry.Brightness, 30);
 }
 
+// Paused, a click on the position bar shows the picture at the clicked time, not the key
+// frame before it (the clip's only one is its first picture), and the play stays paused.
+TEST_F(EditWindowScreen, PausedClickOnTheBarShowsThePictureThere) {
+  TFileOption Entry;
+  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("160x120");
+  Entry.Input.FileName = fixtures::GreyRampClip();
+  TSkManualClock Clock;  // the window's timer
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  auto* Play = Window.findChild<QToolButton*>(QStringLiteral("btnPlay"));
+  auto* Pause = Window.findChild<QToolButton*>(QStringLiteral("btnPause"));
+  ASSERT_TRUE(PumpUntil([&] { return Pause->isVisible() && Window.OutputPreviewTime() > 0; }));
+  Pause->click();
+  PumpFor(300);
+  const int64_t Before = Window.OutputPreviewTime();
+  const int64_t Target =
+      ClickTrack(*Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo")), 0.75);
+  ASSERT_TRUE(PumpUntil([&] {
+    return !Player.Seeking() && SeekShown(Player) && Window.OutputPreviewTime() != Before;
+  }));
+  PumpFor(300);
+  const int64_t Shown = GreyRampTimeOf(Window.InputPreview());
+  EXPECT_GE(Shown, Target);
+  EXPECT_LT(Shown, Target + fixtures::GreyRampPicture);
+  EXPECT_EQ(Window.OutputPreviewTime(), Shown);
+  EXPECT_TRUE(Play->isVisible());
+  EXPECT_EQ(Player.PlayState(), psPause);
+}
+
 class TNoQuestion : public IOverwriteAsker {
  public:
   int AskReplaceFile(const QString&) override { return raCancel; }
@@ -327,16 +345,8 @@ TEST_F(EditWindowScreen, TheConvertedEntryLooksLikeTheOutputPreviewAtTheSameTime
   ASSERT_TRUE(PumpUntil([&] { return Pause->isVisible() && !Window.InputPreview().isNull(); }));
   // A click on the track three quarters along (4.5 s of 6 s) pauses and seeks there; the
   // timer's tick plays on from there.
-  auto* Bar = Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo"));
-  const int ClickX = Bar->UsableLeft() + (Bar->UsableRight() - Bar->UsableLeft()) * 3 / 4;
-  const QPoint Click(ClickX, Bar->TrackRect().center().y());
-  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar->mapToGlobal(Click)), Qt::LeftButton,
-                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(Bar, &Event);
-  }
-  const int64_t Target = Bar->Position();
+  const int64_t Target =
+      ClickTrack(*Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo")), 0.75);
   EXPECT_NEAR(Target, 4500000, 100000);
   EXPECT_TRUE(Play->isVisible());
   Clock.Advance(500);

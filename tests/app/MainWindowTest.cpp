@@ -2,12 +2,17 @@
 // worked with mouse and keys, the preview played on a real X server.
 #include "AppTestSupport.h"
 #include "EngineHost.h"
+#include "FFDecode.h"
 #include "MediaFixtures.h"
+#include "PreviewWindow.h"
+#include "ScreenPlayerTest.h"
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkRadChk.h"
 #include "U_Config.h"
+#include "U_Config_Gui.h"
 #include "U_Main.h"
+#include "U_Treelist.h"
 #include "VelTrackbar.h"
 
 #include <QApplication>
@@ -318,6 +323,37 @@ TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
   ASSERT_TRUE(QDir().mkpath(FENNICK_SCREENSHOT_DIR "/xcb"));
   EXPECT_TRUE(shot.save(FENNICK_SCREENSHOT_DIR "/xcb/mainwindow_after_stop.png"));
   EXPECT_LT(PreviewLit(), 0.02);
+}
+
+// Paused, a click on the seek bar shows the picture at the clicked time, not the key frame
+// before it (the clip's only one is its first picture); the label tells the bar's time.
+TEST_F(MainWindowUse, PausedSeekShowsThePictureThere) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  TFFDecoder decoder;
+  ASSERT_TRUE(Window->AddMediaFile(
+      ProbeMediaFile(decoder, QString::fromStdString(fixtures::GreyRampClip()))));
+  Click(Row(0));
+  QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return Window->Player().Position() > 200000; }));
+  QTest::mouseClick(Window->btnPause, Qt::LeftButton);
+  const auto shownTime = [&] {
+    return GreyRampTimeOf(BitmapToImage(Window->Player().CurrentFrame()));
+  };
+  TVelTrackbar* bar = Window->SeekBar();
+  QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                    QPoint(bar->width() * 3 / 4, bar->height() / 2));
+  const int64_t target = bar->Position();
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return !Window->Player().Seeking() && SeekShown(Window->Player()) && shownTime() >= target;
+      },
+      5000))
+      << shownTime();
+  EXPECT_LT(shownTime(), target + fixtures::GreyRampPicture);
+  EXPECT_EQ(Window->lblpos->text().toStdString(),
+            SecondsToTimeText(target / 1000000).toStdString());
+  EXPECT_TRUE(Window->btnPlay->isVisible());
+  QTest::mouseClick(Window->btnStop, Qt::LeftButton);
 }
 
 TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
@@ -143,6 +144,17 @@ std::string RotatedCornerClip(int rotate) {
   return Make("corner_72x128_rotate" + degrees + ".mp4",
               "-i " + ShellQuote(stored) + " -c copy -metadata:s:v rotate=" + degrees);
 }
+
+std::string GreyRampClip() {
+  return Make("grey_ramp_10fps_8s.mp4",
+              "-f lavfi -i color=c=black:size=160x120:rate=10:duration=8,"
+              "geq=lum='16+2*N':cb=128:cr=128 "
+              "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=8 "
+              "-c:v libx264 -preset ultrafast -qp 0 -g 250 -sc_threshold 0 -pix_fmt yuv420p "
+              "-c:a aac -b:a 64k -shortest");
+}
+
+int64_t GreyRampTime(int grey) { return std::llround(grey * 219.0 / 255.0 / 2) * GreyRampPicture; }
 
 std::string TempDir(const std::string& tag) {
   static std::atomic<int> counter{0};

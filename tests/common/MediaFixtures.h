@@ -28,6 +28,15 @@ std::string Make(const std::string& name, const std::string& arguments);
 // corner), 1 s of H.264 in MP4, whose display matrix says to turn it by `rotate` degrees.
 std::string RotatedCornerClip(int rotate);
 
+// Eight seconds of 160x120 at 10 pictures a second, with a tone, whose key frame is the first
+// picture only: each picture is flat grey, two luma steps lighter than the one before, kept
+// exactly, so that a picture tells its own time and the key frame before a time is far off.
+std::string GreyRampClip();
+constexpr int64_t GreyRampPicture = 100000;  // µs from one picture to the next
+// The time (µs) of that clip's picture from its grey as shown (0..255, studio range turned
+// into full range).
+int64_t GreyRampTime(int grey);
+
 // A new empty folder for one test, under the build tree.
 std::string TempDir(const std::string& tag);
 

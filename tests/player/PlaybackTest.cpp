@@ -108,6 +108,17 @@ TEST_F(Playback, SeekReportsThePositionAsked) {
   EXPECT_LE(position, 3600000);
 }
 
+// Without pictures there is none to wait for: the target counts as reached once the seek is
+// done, so that a program that waits for it hears of positions again.
+TEST_F(Playback, SeekDisplayOnASoundOnlyFileReachesItsTarget) {
+  ASSERT_TRUE(Player.Open(fixtures::Path(Media::Mp3AudioOnly), 0)) << Player.LastErrMsg();
+  ASSERT_TRUE(PumpUntil([this] { return Recorder.LastPosition() >= 200000; }, 10000));
+  Player.SetSeekDisplay(true);
+  Player.Seek(0, true, 2000000);
+  EXPECT_TRUE(PumpUntil([this] { return Player.SeekReached(); }, 3000));
+  EXPECT_TRUE(PumpUntil([this] { return Recorder.LastPosition() >= 2000000; }, 3000));
+}
+
 TEST_F(Playback, EndIsReportedOnceAndAgainAfterASeek) {
   const std::string file = fixtures::Path(Media::Mp4H264Aac);
   ASSERT_TRUE(OpenAndWaitForEnd(file, 15000)) << Player.LastErrMsg();

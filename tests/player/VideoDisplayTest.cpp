@@ -231,6 +231,28 @@ TEST_F(VideoDisplay, SeekDisplayToTheEndShowsTheLastPicture) {
   EXPECT_NEAR(Player.Shown().back().Pts, 8.0 - 0.04, 0.001);
 }
 
+// Paused, a seek with SeekDisplay decodes on to its target, shows that picture and reports
+// its time, and the play stays paused: forwards and backwards, far from the one key frame.
+TEST_F(VideoDisplay, SeekDisplayWhilePausedShowsTheTargetAndHolds) {
+  ASSERT_TRUE(Player.Open(fixtures::GreyRampClip(), 0)) << Player.LastErrMsg();
+  ASSERT_TRUE(PumpUntil([this] { return Recorder.LastPosition() >= 200000; }, 10000));
+  Player.Pause();
+  Player.SetSeekDisplay(true);
+  for (const int64_t target : {4500000, 1000000, 7000000}) {
+    SCOPED_TRACE(target);
+    Player.Seek(0, true, target);
+    ASSERT_TRUE(
+        PumpUntil([&] { return std::llabs(Recorder.LastPosition() - target) < 20000; }, 5000))
+        << Recorder.LastPosition();
+    EXPECT_TRUE(Player.SeekReached());
+    EXPECT_EQ(fixtures::GreyRampTime(Luma(PixelAt(Player.CurrentFrame(), 80, 60))), target);
+    const size_t shown = Player.ShownCount();
+    PumpFor(300);
+    EXPECT_EQ(Player.ShownCount(), shown);
+    EXPECT_EQ(Player.PlayState(), psPause);
+  }
+}
+
 TEST_F(VideoDisplay, StartPausedShowsAPictureAndHolds) {
   ASSERT_TRUE(Player.Open(fixtures::Path(Media::Mp4H264Aac), 0, true)) << Player.LastErrMsg();
   ASSERT_TRUE(PumpUntil([this] { return Recorder.CountOf(psPause) == 1; }, 5000));
