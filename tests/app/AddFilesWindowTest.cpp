@@ -13,7 +13,6 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <future>
@@ -24,14 +23,11 @@ TEST(AddFilesWindow, RefusesPipesAndDevicesAndEscapeClosesItWhileAFileIsStillOpe
   FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   TScratchFolder folder;
-  const QString fifo = folder.File(QStringLiteral("pipe.mp4"));
-  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  const QString zero = folder.File(QStringLiteral("zero.dv"));
-  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+  const TSpecialFiles special = MakeSpecialFiles(folder);
   const QString movie = QString::fromStdString(fixtures::Path(fixtures::Media::VideoOnly));
   // This one stays in its probe until the test lets it go.
   const QString slow = folder.File(QStringLiteral("slow.mp4"));
-  const QStringList files = {fifo, zero, movie, slow, folder.File(QStringLiteral("after.mp4"))};
+  const QStringList files = {special.Pipe, special.Zero, movie, slow, folder.File(QStringLiteral("after.mp4"))};
   std::promise<void> released;
   const std::shared_future<void> release = released.get_future().share();
   std::atomic<bool> blocked{false};

@@ -221,6 +221,27 @@ TEST_F(ConvertingWindowTest, PipesAreRefusedAndTheWindowNeverWaitsForAFile) {
   EXPECT_TRUE(QFileInfo(pipeOut).exists() && !QFileInfo(pipeOut).isFile());
 }
 
+TEST_F(ConvertingWindowTest, QuittingWhileTheFilesAreOpenedClosesOnceTheyAreAndWritesNothing) {
+  Add(QStringLiteral("early"), Clip(2)).GSwf = false;
+  {
+    TConvertingfrm form(Nodes(), Asker, Runner);
+    QStringList questions, messages;
+    form.AskQuit = [&](const QString& Text) { return (questions << Text), true; };
+    form.ShowInformation = [&](const QString& Text) { messages << Text; };
+    int finished = 0;
+    QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+    form.show();
+    form.Start();
+    form.reject();  // Escape, while the worker opens the files
+    EXPECT_EQ(finished, 0);
+    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(questions, QStringList{"Whether to quit conversion?"});
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(Log().contains(QStringLiteral("Exit Convert")));
+  }
+  EXPECT_EQ(QDir(Folder.Path()).entryList({"*early*"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
 TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoPreview) {
   struct Case {
     const char* Name;

@@ -8,8 +8,6 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <future>
 #include <mutex>
 
@@ -70,10 +68,7 @@ TEST(AddFile, TheProberOpensEachRegularFileInOrderOnItsOwnThread) {
   FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   TScratchFolder folder;
-  const QString fifo = folder.File(QStringLiteral("pipe.mp4"));
-  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  const QString zero = folder.File(QStringLiteral("zero.dv"));
-  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+  const TSpecialFiles special = MakeSpecialFiles(folder);
   const struct {
     QString File;
     bool Loaded;
@@ -81,8 +76,8 @@ TEST(AddFile, TheProberOpensEachRegularFileInOrderOnItsOwnThread) {
   } cases[] = {
       {QString::fromStdString(fixtures::Path(fixtures::Media::VideoOnly)), true, {}},
       {"/nowhere/missing.mp4", false, "missing.mp4 (No such file or directory)"},
-      {fifo, false, "pipe.mp4 (not a regular file: a named pipe)"},
-      {zero, false, "zero.dv (not a regular file: a device)"},
+      {special.Pipe, false, "pipe.mp4 (not a regular file: a named pipe)"},
+      {special.Zero, false, "zero.dv (not a regular file: a device)"},
       {folder.Path(), false,
        QFileInfo(folder.Path()).fileName() + " (not a regular file: a folder)"},
       {QString::fromStdString(fixtures::Path(fixtures::Media::Mp3AudioOnly)), true, {}},
