@@ -80,10 +80,18 @@ QString FailedFileLine(const TProbedFile& File) {
 
 namespace {
 
-// The probers' threads still running, for the program's exit.
-std::mutex RunningLock;
-std::condition_variable RunningChanged;
-int Running = 0;
+// The probers' threads still running, for the program's exit. Never destroyed: a thread may
+// still be ending while the program's statics go.
+struct TRunningProbers {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  int Count = 0;
+};
+
+TRunningProbers& RunningProbers() {
+  static auto* running = new TRunningProbers;
+  return *running;
+}
 
 }  // namespace
 
@@ -102,8 +110,8 @@ TFileProber::TFileProber(QStringList Files, TProbedEvent OnProbed, TProbe Probe)
   FState->OnProbed = std::move(OnProbed);
   FState->Probe = std::move(Probe);
   {
-    const std::lock_guard<std::mutex> lock(RunningLock);
-    ++Running;
+    const std::lock_guard<std::mutex> lock(RunningProbers().Lock);
+    ++RunningProbers().Count;
   }
   std::thread(&TFileProber::Run, FState).detach();
 }
@@ -128,13 +136,15 @@ void TFileProber::Run(std::shared_ptr<TState> State) {
   }
   // The decoder goes with the last owner: on this thread unless the prober still lives.
   State.reset();
-  const std::lock_guard<std::mutex> lock(RunningLock);
-  --Running;
-  RunningChanged.notify_all();
+  TRunningProbers& running = RunningProbers();
+  const std::lock_guard<std::mutex> lock(running.Lock);
+  --running.Count;
+  running.Changed.notify_all();
 }
 
 bool WaitForFileProbers(int Milliseconds) {
-  std::unique_lock<std::mutex> lock(RunningLock);
-  return RunningChanged.wait_for(lock, std::chrono::milliseconds(Milliseconds),
-                                 [] { return Running == 0; });
+  TRunningProbers& running = RunningProbers();
+  std::unique_lock<std::mutex> lock(running.Lock);
+  return running.Changed.wait_for(lock, std::chrono::milliseconds(Milliseconds),
+                                  [&running] { return running.Count == 0; });
 }
