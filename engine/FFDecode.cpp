@@ -174,7 +174,8 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
   }
   // Interrupted, the probe may still report success with what it found so far.
   if (ff::avformat_find_stream_info(FFormatContext, nullptr) < 0 || FGaveUp != TGiveUp::None) {
-    SetLastError(AV_LOG_ERROR, LoadFailure(fileName, fileName + ": could not find codec parameters"));
+    SetLastError(AV_LOG_ERROR,
+                 LoadFailure(fileName, fileName + ": could not find codec parameters"));
     CloseFile();
     return false;
   }

@@ -171,10 +171,9 @@ int UnicodeOpen(AVIOContext** pb, const std::string& url, int flags,
   auto* buffer = io ? static_cast<unsigned char*>(ff::av_malloc(size_t(bufferSize))) : nullptr;
   AVIOContext* context = nullptr;
   if (buffer)
-    context =
-        ff::avio_alloc_context(buffer, bufferSize, writing, io,
-                               (flags & AVIO_FLAG_READ) ? ReadFile : nullptr,
-                               writing ? WriteFile : nullptr, SeekFile);
+    context = ff::avio_alloc_context(buffer, bufferSize, writing, io,
+                                     (flags & AVIO_FLAG_READ) ? ReadFile : nullptr,
+                                     writing ? WriteFile : nullptr, SeekFile);
   if (!context) {
     ff::av_free(buffer);
     delete io;

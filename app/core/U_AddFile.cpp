@@ -69,7 +69,7 @@ QString AddFilesSummary(int Total, const QStringList& Failed, int NotAdded) {
   if (!Failed.isEmpty())
     summary += QStringLiteral("\r\nunloaded files:\r\n") + Failed.join(QStringLiteral("\r\n"));
   if (NotAdded > 0)
-    summary += QStringLiteral("\r\n%1 files were not added: adding was cancelled.").arg(NotAdded);
+    summary += QStringLiteral("\r\n%1 files were not added: adding was canceled.").arg(NotAdded);
   return summary;
 }
 

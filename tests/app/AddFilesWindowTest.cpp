@@ -27,7 +27,8 @@ TEST(AddFilesWindow, RefusesPipesAndDevicesAndEscapeClosesItWhileAFileIsStillOpe
   const QString movie = QString::fromStdString(fixtures::Path(fixtures::Media::VideoOnly));
   // This one stays in its probe until the test lets it go.
   const QString slow = folder.File(QStringLiteral("slow.mp4"));
-  const QStringList files = {special.Pipe, special.Zero, movie, slow, folder.File(QStringLiteral("after.mp4"))};
+  const QStringList files = {special.Pipe, special.Zero, movie, slow,
+                             folder.File(QStringLiteral("after.mp4"))};
   std::promise<void> released;
   const std::shared_future<void> release = released.get_future().share();
   std::atomic<bool> blocked{false};
@@ -70,7 +71,7 @@ TEST(AddFilesWindow, RefusesPipesAndDevicesAndEscapeClosesItWhileAFileIsStillOpe
             "1 files have been loaded successfully,2 files failed.\r\nunloaded files:\r\n"
             "pipe.mp4 (not a regular file: a named pipe)\r\n"
             "zero.dv (not a regular file: a device)\r\n"
-            "2 files were not added: adding was cancelled.");
+            "2 files were not added: adding was canceled.");
   ASSERT_TRUE(WaitForFileProbers(60000));
   FFLoader().Unload(AllLibraries);
 }

@@ -252,7 +252,8 @@ TEST_F(DecoderTest, ProbingGivesUpAtItsLimitsOrWhenAborted) {
     std::string File, Error;
   } cases[] = {
       {Decoder, zeros, zeros + ": gave up: no media found in the first 64 MB"},
-      {aborted, fixtures::Path(Media::Mp4H264Aac), fixtures::Path(Media::Mp4H264Aac) + ": canceled"},
+      {aborted, fixtures::Path(Media::Mp4H264Aac),
+       fixtures::Path(Media::Mp4H264Aac) + ": canceled"},
       {slow, fixtures::Path(Media::Mp4H264Aac),
        fixtures::Path(Media::Mp4H264Aac) + ": gave up: no media found within 0.001 s"},
   };

@@ -48,18 +48,23 @@ TEST(AddFile, SummaryNamesTheFailedFilesOnePerLineAndCountsThoseNotAdded) {
     int NotAdded;
     QString Summary;
   } cases[] = {
-      {4, {"a.mp4", "b c.avi"}, 0,
+      {4,
+       {"a.mp4", "b c.avi"},
+       0,
        "2 files have been loaded successfully,2 files failed.\r\nunloaded "
        "files:\r\na.mp4\r\nb c.avi"},
-      {5, {"a.mp4 (canceled)"}, 3,
+      {5,
+       {"a.mp4 (canceled)"},
+       3,
        "1 files have been loaded successfully,1 files failed.\r\nunloaded files:\r\na.mp4 "
-       "(canceled)\r\n3 files were not added: adding was cancelled."},
-      {4, {}, 4,
+       "(canceled)\r\n3 files were not added: adding was canceled."},
+      {4,
+       {},
+       4,
        "0 files have been loaded successfully,0 files failed.\r\n4 files were not added: "
-       "adding was cancelled."},
+       "adding was canceled."},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(AddFilesSummary(c.Total, c.Failed, c.NotAdded), c.Summary);
+  for (const auto& c : cases) EXPECT_EQ(AddFilesSummary(c.Total, c.Failed, c.NotAdded), c.Summary);
 }
 
 // Each file is opened in turn on the prober's thread; a pipe (which waits for a writer) and a
