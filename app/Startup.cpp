@@ -3,6 +3,8 @@
 #include "ShockwaveEx.h"
 
 #include "EngineHost.h"
+#include "FFDecode.h"
+#include "U_AddFile.h"
 #include "U_Config.h"
 #include "U_Main.h"
 #include "U_OnlyApps.h"
@@ -161,6 +163,9 @@ int RunFennick(int argc, char* argv[]) {
   splash.reset();
   ReportStartProblems(&mainfrm, problems);
   const int result = application.exec();
+  // A cancelled probe still runs until it gives up (within the decoder's time limit), and the
+  // libraries it reads with must stay until then.
+  WaitForFileProbers(TFFDecoder().Timeout);
   ClearFolder(places.Scratch);
   return result;
 }

@@ -1,12 +1,12 @@
 #include "U_AddFile_Gui.h"
 
 #include "PostCall.h"
+#include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkPrgres.h"
 #include "SkinForm.h"
 #include "U_Config_Gui.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -23,34 +23,47 @@ TAddFilefrm::TAddFilefrm(QWidget* Parent) : QDialog(Parent, Qt::Dialog | Qt::Fra
   lblFileName->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   prgTotal = new TSkProgressBar(panel);
   prgTotal->setFixedHeight(16);
+  btnCancel = new TSkBmpButton(panel);
+  btnCancel->setObjectName(QStringLiteral("btncancel"));
+  btnCancel->SetCaption(QStringLiteral("Cancel"));
+  btnCancel->SetButtonBorder(bbButton);
+  btnCancel->setFixedSize(75, 23);
+  btnCancel->OnClick = [this] { reject(); };
   layout->addWidget(lblFileName);
   layout->addWidget(prgTotal);
-  setFixedSize(380, 84);
+  layout->addWidget(btnCancel, 0, Qt::AlignRight);
+  setFixedSize(380, 116);
 }
 
-QStringList TAddFilefrm::Execute(QWidget* Parent, const QStringList& Files,
-                                 std::function<bool(const TProbedFile&)> Add) {
+TAddFilesResult TAddFilefrm::Execute(QWidget* Parent, const QStringList& Files,
+                                     std::function<bool(const TProbedFile&)> Add,
+                                     TFileProber::TProbe Probe) {
   if (Files.isEmpty()) return {};
   TAddFilefrm form(Parent);
   form.FFiles = Files;
   form.FAdd = std::move(Add);
   // The probing starts once the window is up, so the user sees it from the first file.
-  QTimer::singleShot(1, &form, [&form] { form.Start(); });
+  QTimer::singleShot(1, &form, [&form, &Probe] { form.Start(std::move(Probe)); });
   form.exec();
-  return form.FFailed;
+  // Results still on their way are dropped with the window.
+  return {form.FFailed, static_cast<int>(Files.size()) - form.FTried};
 }
 
-void TAddFilefrm::Start() {
+void TAddFilefrm::Start(TFileProber::TProbe Probe) {
   FitTextToWidth(lblFileName, FFiles.front());
   // Called on the prober's thread: each result is taken on the GUI thread, in order.
-  FProber = std::make_unique<TFileProber>(FFiles, [this](int Index, const TProbedFile& File) {
-    PostCall(this, [this, Index, File] { Probed(Index, File); });
-  });
+  FProber = std::make_unique<TFileProber>(
+      FFiles,
+      [this](int Index, const TProbedFile& File) {
+        PostCall(this, [this, Index, File] { Probed(Index, File); });
+      },
+      std::move(Probe));
 }
 
 void TAddFilefrm::Probed(int Index, const TProbedFile& File) {
   FitTextToWidth(lblFileName, File.FileName);
-  if (!FAdd(File)) FFailed << QFileInfo(File.FileName).fileName();
+  ++FTried;
+  if (!FAdd(File)) FFailed << FailedFileLine(File);
   prgTotal->SetPercent((Index + 1) * 100 / static_cast<int>(FFiles.size()));
   if (Index + 1 == FFiles.size()) accept();
 }

@@ -1,5 +1,6 @@
 #include "U_Converting_Gui.h"
 
+#include "PostCall.h"
 #include "PreviewWindow.h"
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
@@ -152,12 +153,14 @@ TConvertingfrm::TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker&
 }
 
 TConvertingfrm::~TConvertingfrm() {
+  // Only a window destroyed before its worker reported (never the window's own way to close).
+  if (FBuilder.joinable()) FBuilder.join();
   ClearEvents();
   FEncoder.reset();
 }
 
 void TConvertingfrm::reject() {
-  if (FRun && !FRunEnded)
+  if (FBuilder.joinable() || (FRun && !FRunEnded))
     AskToQuit();
   else
     TSkinForm::reject();
@@ -174,15 +177,26 @@ void TConvertingfrm::Start() {
   btnOK->setFocus();
   FTasks = std::make_unique<TEncoderTasks>(*FEncoder);
   FPlan = std::make_unique<TConvertPlan>(*FTasks, FAsker);
-  FPlan->Build(FNodes);
-  FProgress = std::make_unique<TConvertProgress>(*FPlan);
-  FRun = std::make_unique<TConvertRun>(*FPlan);
+  FPlan->Choose(FNodes);
   lblperent->setText(QStringLiteral("[ 0 / %1 ]").arg(FPlan->OfferedCount()));
-  if (FEncoder->TasksCount() == 0) {
+  FBuilder = std::thread([this] {
+    FPlan->OpenTasks();
+    PostCall(this, [this] { Built(); });
+  });
+}
+
+void TConvertingfrm::Built() {
+  // The worker's last act was to post this call.
+  FBuilder.join();
+  if (FQuitWhenBuilt || FEncoder->TasksCount() == 0) {
+    if (FQuitWhenBuilt) VelLog.WriteInfo(QStringLiteral("Exit Convert"));
+    FRunEnded = true;
     emit Finished();
     done(Rejected);
     return;
   }
+  FProgress = std::make_unique<TConvertProgress>(*FPlan);
+  FRun = std::make_unique<TConvertRun>(*FPlan);
   FEncoder->SetPreviewBitmap(true);
   FEncoder->OnProgress = [this](void*, PProgressInfo Info) { Progress(*Info); };
   FEncoder->OnPreviewBitmap = [this](void*, const TPreviewInfo& Info) { PreviewBitmap(Info); };
@@ -280,7 +294,7 @@ void TConvertingfrm::Complete(bool AllConverted) {
 }
 
 void TConvertingfrm::TogglePause() {
-  if (!FPlan) return;
+  if (!FRun) return;
   FPaused = !FPaused;
   if (FPaused)
     FEncoder->Pause();
@@ -290,12 +304,26 @@ void TConvertingfrm::TogglePause() {
 }
 
 void TConvertingfrm::AskToQuit() {
+  if (FBuilder.joinable()) {
+    if (!AskQuit(QStringLiteral("Whether to quit conversion?"))) return;
+    // The worker still opening files, the window closes when it is done; it may have been
+    // done, and the run started or ended, while the question was open.
+    if (FBuilder.joinable())
+      FQuitWhenBuilt = true;
+    else if (FRun && !FRunEnded)
+      QuitRun();
+    return;
+  }
   const bool wasPaused = FPaused;
   if (!wasPaused) FEncoder->Pause();
   if (!AskQuit(QStringLiteral("Whether to quit conversion?"))) {
     if (!wasPaused) FEncoder->Resume();
     return;
   }
+  QuitRun();
+}
+
+void TConvertingfrm::QuitRun() {
   ClearEvents();
   FEncoder->Resume();
   FEncoder->Stop(true);

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <thread>
 
 class QLabel;
 class TSkBmpButton;
@@ -56,7 +57,8 @@ class TConvertingfrm : public TSkinForm {
   TSkBmpButton *btnOK, *btnCancel;
   QTimer tmrConvert;
 
-  // Builds the tasks and starts them (the timer's tick).
+  // Asks about existing outputs, then has a worker open the tasks' files (a slow or stuck file
+  // must not stall the window) and starts them once it is done (the timer's tick).
   void Start();
   void TogglePause();
   void AskToQuit();
@@ -72,12 +74,16 @@ class TConvertingfrm : public TSkinForm {
   void showEvent(QShowEvent* Event) override;
 
  private:
+  // The worker has opened the tasks' files.
+  void Built();
   void Progress(const TProgressInfo& Info);
   void PreviewBitmap(const TPreviewInfo& Info);
   void VideoOutputHook(THookInfo& Info);
   void TaskEnded(const TTerminateInfo& Info);
   bool Package(const TFileOption& Entry);
   void Complete(bool AllConverted);
+  // Stops the run for good and closes the window.
+  void QuitRun();
   void ClearEvents();
   void RemoveUnfinishedOutputs();
 
@@ -89,6 +95,9 @@ class TConvertingfrm : public TSkinForm {
   std::unique_ptr<TConvertPlan> FPlan;
   std::unique_ptr<TConvertProgress> FProgress;
   std::unique_ptr<TConvertRun> FRun;
+  // Opens the tasks' files; the encoder and the plan are its alone until it posts Built.
+  std::thread FBuilder;
+  bool FQuitWhenBuilt = false;
   std::set<int> FEndedTasks;
   std::set<int> FThumbnailTaken;
   TThumbnailFiles FThumbnails;

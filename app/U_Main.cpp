@@ -445,11 +445,11 @@ void TMainfrm::btnAddClick() {
 }
 
 void TMainfrm::AddFiles(const QStringList& Files) {
-  const QStringList failed = TAddFilefrm::Execute(
+  const TAddFilesResult result = TAddFilefrm::Execute(
       this, Files, [this](const TProbedFile& File) { return AddMediaFile(File); });
-  if (!failed.isEmpty()) {
+  if (!result.Failed.isEmpty() || result.NotAdded > 0) {
     QApplication::beep();
-    ShowWarning(AddFilesSummary(static_cast<int>(Files.size()), failed));
+    ShowWarning(AddFilesSummary(static_cast<int>(Files.size()), result.Failed, result.NotAdded));
   }
   btnStart->setEnabled(!FModel->List().TopNodes().empty());
 }

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <climits>
+#include <cstdio>
+#include <thread>
 
 #include "FFLoad.h"
 #include "FFLog.h"
@@ -96,6 +98,61 @@ void TCustomDecoder::SetLastError(int avLevel, const std::string& text) {
   FLastErrMsg = text;
 }
 
+// The decoder's test in the interrupt registry for the loading thread while LoadFile runs.
+class TCustomDecoder::TProbeRegistration {
+ public:
+  explicit TProbeRegistration(TCustomDecoder& decoder) : FDecoder(decoder) {
+    FDecoder.FLoadStart = std::chrono::steady_clock::now();
+    FDecoder.FGaveUp = TGiveUp::None;
+    InterruptCB().Add(std::this_thread::get_id(), &FDecoder, ProbeInterrupt);
+  }
+  ~TProbeRegistration() {
+    InterruptCB().Remove(std::this_thread::get_id(), &FDecoder, ProbeInterrupt);
+    FDecoder.FProbed = nullptr;
+  }
+  TProbeRegistration(const TProbeRegistration&) = delete;
+  TProbeRegistration& operator=(const TProbeRegistration&) = delete;
+
+ private:
+  TCustomDecoder& FDecoder;
+};
+
+bool TCustomDecoder::ProbeInterrupt(void* owner) {
+  auto& decoder = *static_cast<TCustomDecoder*>(owner);
+  decoder.FGaveUp = decoder.GiveUpReason();
+  return decoder.FGaveUp != TGiveUp::None;
+}
+
+TCustomDecoder::TGiveUp TCustomDecoder::GiveUpReason() const {
+  if (FAborted) return TGiveUp::Aborted;
+  const auto elapsed = std::chrono::steady_clock::now() - FLoadStart;
+  if (Timeout > 0 && elapsed > std::chrono::milliseconds(Timeout)) return TGiveUp::Time;
+  const AVIOContext* pb = FProbed ? FProbed->pb : nullptr;
+  if (ReadLimit > 0 && pb && pb->bytes_read > ReadLimit) return TGiveUp::Bytes;
+  return TGiveUp::None;
+}
+
+std::string TCustomDecoder::LoadFailure(const std::string& fileName,
+                                        const std::string& otherwise) const {
+  char limit[64];
+  switch (FGaveUp) {
+    case TGiveUp::Aborted:
+      return fileName + ": canceled";
+    case TGiveUp::Time:
+      std::snprintf(limit, sizeof limit, "%g s", Timeout / 1000.0);
+      return fileName + ": gave up: no media found within " + limit;
+    case TGiveUp::Bytes:
+      if (ReadLimit % (1 << 20) == 0)
+        std::snprintf(limit, sizeof limit, "%lld MB", static_cast<long long>(ReadLimit >> 20));
+      else
+        std::snprintf(limit, sizeof limit, "%lld bytes", static_cast<long long>(ReadLimit));
+      return fileName + ": gave up: no media found in the first " + limit;
+    case TGiveUp::None:
+      break;
+  }
+  return otherwise;
+}
+
 bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& formatName) {
   CheckLibs();
   CloseFile();
@@ -107,6 +164,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
       return false;
     }
   }
+  const TProbeRegistration probing(*this);
   if (!OpenInput(fileName, format)) return false;
   try {
     DoBeforeFindStreamInfo();
@@ -114,8 +172,10 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
     CloseFile();
     throw;
   }
-  if (ff::avformat_find_stream_info(FFormatContext, nullptr) < 0) {
-    SetLastError(AV_LOG_ERROR, fileName + ": could not find codec parameters");
+  // Interrupted, the probe may still report success with what it found so far.
+  if (ff::avformat_find_stream_info(FFormatContext, nullptr) < 0 || FGaveUp != TGiveUp::None) {
+    SetLastError(AV_LOG_ERROR,
+                 LoadFailure(fileName, fileName + ": could not find codec parameters"));
     CloseFile();
     return false;
   }
@@ -132,10 +192,12 @@ bool TCustomDecoder::OpenInput(const std::string& fileName, const AVInputFormat*
   }
   context->flags |= AVFMT_FLAG_NONBLOCK;
   InstallInterruptCallback(context);
+  FProbed = context;
   // On failure the context is freed.
   const int code = UnicodeOpenInput(&context, fileName, format, nullptr);
   if (code < 0) {
-    SetLastError(AV_LOG_ERROR, AVErrorText(fileName, code));
+    FProbed = nullptr;
+    SetLastError(AV_LOG_ERROR, LoadFailure(fileName, AVErrorText(fileName, code)));
     return false;
   }
   FFormatContext = context;

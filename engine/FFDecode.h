@@ -3,6 +3,8 @@
 // information. Used by one thread at a time.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -112,7 +114,24 @@ class TCustomDecoder : public TFFBaseComponent {
   bool TriggerEventInMainThread = true;
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
 
+  // LoadFile gives up (false, with the reason in LastErrMsg) once it has run Timeout ms or read
+  // ReadLimit bytes of the file; 0 is no limit. A file that holds no media can keep a format
+  // searching it to its end, and a device or a stream may never end.
+  int Timeout = 10000;
+  int64_t ReadLimit = int64_t(64) << 20;
+  // Any thread. The LoadFile running now gives up, and so does every later one.
+  void Abort() { FAborted = true; }
+
  private:
+  enum class TGiveUp { None, Aborted, Time, Bytes };
+  class TProbeRegistration;
+  // Loading thread, asked through the interrupt registry while LoadFile runs: whether to give
+  // up now (the reason stays in FGaveUp).
+  static bool ProbeInterrupt(void* owner);
+  TGiveUp GiveUpReason() const;
+  // The failure text of a load: why it gave up, else Otherwise.
+  std::string LoadFailure(const std::string& fileName, const std::string& otherwise) const;
+
   bool FileLoaded();
   // The stream of an index that must be valid and of the media type (names the kind in errors).
   AVStream* StreamOfType(int streamIndex, int firstOfType, AVMediaType type, const char* kind);
@@ -123,6 +142,11 @@ class TCustomDecoder : public TFFBaseComponent {
 
   AVFormatContext* FFormatContext = nullptr;
   bool FOwnsContext = false;
+  std::atomic<bool> FAborted{false};
+  // While LoadFile runs: when it began, the input being opened and probed, and why it gave up.
+  std::chrono::steady_clock::time_point FLoadStart;
+  AVFormatContext* FProbed = nullptr;
+  TGiveUp FGaveUp = TGiveUp::None;
   std::string FLastErrMsg;
   std::string FFormatName;
   int64_t FFileSize = -1;

@@ -300,8 +300,9 @@ class TCustomEncoder : public TFFBaseComponent {
   bool AVLibLoaded() const;
   bool LoadAVLib(const std::string& path);
 
-  // Main thread. Each refuses with FFmpegException "Cannot <name> while working." once
-  // StartTask ran; failures give -1 or false with LastErrMsg.
+  // Before StartTask, from one thread at a time (opening files may take long: a worker may do
+  // it). Each refuses with FFmpegException "Cannot <name> while working." once StartTask ran;
+  // failures give -1 or false with LastErrMsg.
   int AddTask(const std::string& fileName, const TInputOptions* inputOptions = nullptr);
   bool AddInputFile(int taskIndex, const std::string& fileName,
                     const TInputOptions* inputOptions = nullptr);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "FFUtils.h"
@@ -25,10 +26,24 @@ std::string_view WithoutPrefix(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix ? text.substr(prefix.size()) : text;
 }
 
-// The descriptor rides in the I/O context's opaque pointer.
-int FileOf(void* opaque) { return int(reinterpret_cast<intptr_t>(opaque)); }
+// What rides in the I/O context's opaque pointer: the descriptor, and the interrupt callback of
+// the format context that reads through it. FFmpeg asks its own protocols' callback before
+// every read; a custom context is never asked, so our reads ask it themselves, and a reader
+// whose format searches a long file (or an endless one) can still be given up.
+struct TFileIO {
+  int File;
+  AVIOInterruptCB Interrupt;
+};
+
+int FileOf(void* opaque) { return static_cast<TFileIO*>(opaque)->File; }
+
+bool Interrupted(void* opaque) {
+  const AVIOInterruptCB& interrupt = static_cast<TFileIO*>(opaque)->Interrupt;
+  return interrupt.callback && interrupt.callback(interrupt.opaque);
+}
 
 int ReadFile(void* opaque, uint8_t* buffer, int size) {
+  if (Interrupted(opaque)) return AVERROR_EXIT;
   for (;;) {
     const ssize_t done = ::read(FileOf(opaque), buffer, size_t(size));
     if (done > 0) return int(done);
@@ -119,7 +134,7 @@ int OpenFormatFile(AVFormatContext* s, AVIOContext** pb, const char* url, int fl
                    AVDictionary** options) {
   if (!IsLocalFileUrl(url)) return OpenThroughFFmpeg(pb, url, flags, s, options);
   if (!LocalFilesAllowed(s)) return AVERROR(EINVAL);
-  return UnicodeOpen(pb, url, flags);
+  return UnicodeOpen(pb, url, flags, &s->interrupt_callback);
 }
 
 int CloseFormatFile(AVFormatContext*, AVIOContext* pb) {
@@ -145,20 +160,23 @@ bool IsLocalFileUrl(const std::string& url) {
   return !protocol || std::strcmp(protocol, "file") == 0;
 }
 
-int UnicodeOpen(AVIOContext** pb, const std::string& url, int flags) {
+int UnicodeOpen(AVIOContext** pb, const std::string& url, int flags,
+                const AVIOInterruptCB* interrupt) {
   *pb = nullptr;
   const int file = OpenFile(UrlToWideFileName(url), flags);
   if (file < 0) return file;
   const bool writing = flags & AVIO_FLAG_WRITE;
   const int bufferSize = writing ? WriteBufferSize : ReadBufferSize;
-  auto* buffer = static_cast<unsigned char*>(ff::av_malloc(size_t(bufferSize)));
+  auto* io = new (std::nothrow) TFileIO{file, interrupt ? *interrupt : AVIOInterruptCB{}};
+  auto* buffer = io ? static_cast<unsigned char*>(ff::av_malloc(size_t(bufferSize))) : nullptr;
   AVIOContext* context = nullptr;
   if (buffer)
-    context = ff::avio_alloc_context(
-        buffer, bufferSize, writing, reinterpret_cast<void*>(intptr_t(file)),
-        (flags & AVIO_FLAG_READ) ? ReadFile : nullptr, writing ? WriteFile : nullptr, SeekFile);
+    context = ff::avio_alloc_context(buffer, bufferSize, writing, io,
+                                     (flags & AVIO_FLAG_READ) ? ReadFile : nullptr,
+                                     writing ? WriteFile : nullptr, SeekFile);
   if (!context) {
     ff::av_free(buffer);
+    delete io;
     ::close(file);
     return AVERROR(ENOMEM);
   }
@@ -176,10 +194,11 @@ int UnicodeClose(AVIOContext** pb) {
     ff::avio_flush(context);
     result = context->error;
   }
-  const int file = FileOf(context->opaque);
+  auto* io = static_cast<TFileIO*>(context->opaque);
   ff::av_freep(&context->buffer);  // avio may have replaced the buffer it was given
   ff::avio_context_free(pb);
-  if (::close(file) != 0 && result == 0) result = AVERROR(errno);
+  if (::close(io->File) != 0 && result == 0) result = AVERROR(errno);
+  delete io;
   return result;
 }
 
@@ -195,7 +214,9 @@ int UnicodeOpenInput(AVFormatContext** ps, const std::string& url, const AVInput
   // The format sees the bare file name, so that the names it derives (playlists, sequences)
   // are file names again.
   const std::string name = UrlToWideFileName(url);
-  int result = LocalFilesAllowed(s) ? UnicodeOpen(&s->pb, name, AVIO_FLAG_READ) : AVERROR(EINVAL);
+  int result = LocalFilesAllowed(s)
+                   ? UnicodeOpen(&s->pb, name, AVIO_FLAG_READ, &s->interrupt_callback)
+                   : AVERROR(EINVAL);
   if (result < 0) {
     ff::avformat_free_context(s);
     *ps = nullptr;

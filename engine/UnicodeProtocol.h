@@ -27,8 +27,10 @@ bool IsLocalFileUrl(const std::string& url);
 // Opens the file of a URL as an I/O context. With AVIO_FLAG_WRITE the file is created or emptied
 // (with AVIO_FLAG_READ as well it can be read back); otherwise an existing file is opened for
 // reading only and is never changed. Returns 0 or an FFmpeg error code (AVERROR(ENOENT) for a
-// missing file); reads past the end give AVERROR_EOF.
-int UnicodeOpen(AVIOContext** pb, const std::string& url, int flags);
+// missing file); reads past the end give AVERROR_EOF. Each read first asks Interrupt (when
+// given), as FFmpeg's own protocols do, and gives AVERROR_EXIT when it says so.
+int UnicodeOpen(AVIOContext** pb, const std::string& url, int flags,
+                const AVIOInterruptCB* interrupt = nullptr);
 
 // Closes a context from UnicodeOpen (null is fine) and sets *pb to null. For a writer, what is
 // still buffered is written out first; the result is the first write error, or 0.

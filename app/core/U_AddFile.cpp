@@ -2,6 +2,12 @@
 
 #include "FFDecode.h"
 
+#include <QFileInfo>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace {
 
 struct TFilter {
@@ -56,21 +62,89 @@ QStringList OpenFileFilters() {
   return filters;
 }
 
-QString AddFilesSummary(int Total, const QStringList& Failed) {
-  return QStringLiteral(
-             "%1 files have been loaded successfully,%2 files failed.\r\nunloaded files:\r\n")
-             .arg(Total - Failed.size())
-             .arg(Failed.size()) +
-         Failed.join(QStringLiteral("\r\n"));
+QString AddFilesSummary(int Total, const QStringList& Failed, int NotAdded) {
+  QString summary = QStringLiteral("%1 files have been loaded successfully,%2 files failed.")
+                        .arg(Total - NotAdded - Failed.size())
+                        .arg(Failed.size());
+  if (!Failed.isEmpty())
+    summary += QStringLiteral("\r\nunloaded files:\r\n") + Failed.join(QStringLiteral("\r\n"));
+  if (NotAdded > 0)
+    summary += QStringLiteral("\r\n%1 files were not added: adding was canceled.").arg(NotAdded);
+  return summary;
 }
 
-TFileProber::TFileProber(QStringList Files, TProbedEvent OnProbed)
-    : FThread(&TFileProber::Run, this, std::move(Files), std::move(OnProbed)) {}
+QString FailedFileLine(const TProbedFile& File) {
+  const QString name = QFileInfo(File.FileName).fileName();
+  return File.Reason.isEmpty() ? name : name + QStringLiteral(" (") + File.Reason + ')';
+}
 
-TFileProber::~TFileProber() { FThread.join(); }
+namespace {
 
-void TFileProber::Run(QStringList Files, TProbedEvent OnProbed) {
-  TFFDecoder decoder;
-  for (int i = 0; i < Files.size(); ++i)
-    OnProbed(i, ProbeMediaFile(decoder, Files[i]));
+// The probers' threads still running, for the program's exit. Never destroyed: a thread may
+// still be ending while the program's statics go.
+struct TRunningProbers {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  int Count = 0;
+};
+
+TRunningProbers& RunningProbers() {
+  static auto* running = new TRunningProbers;
+  return *running;
+}
+
+}  // namespace
+
+struct TFileProber::TState {
+  QStringList Files;
+  TProbedEvent OnProbed;
+  TProbe Probe;
+  TFFDecoder Decoder;
+  std::mutex Lock;  // held while OnProbed runs, so that Cancel knows none runs after it
+  bool Cancelled = false;
+};
+
+TFileProber::TFileProber(QStringList Files, TProbedEvent OnProbed, TProbe Probe)
+    : FState(std::make_shared<TState>()) {
+  FState->Files = std::move(Files);
+  FState->OnProbed = std::move(OnProbed);
+  FState->Probe = std::move(Probe);
+  {
+    const std::lock_guard<std::mutex> lock(RunningProbers().Lock);
+    ++RunningProbers().Count;
+  }
+  std::thread(&TFileProber::Run, FState).detach();
+}
+
+TFileProber::~TFileProber() { Cancel(); }
+
+void TFileProber::Cancel() {
+  {
+    const std::lock_guard<std::mutex> lock(FState->Lock);
+    FState->Cancelled = true;
+  }
+  FState->Decoder.Abort();
+}
+
+// Prober's thread.
+void TFileProber::Run(std::shared_ptr<TState> State) {
+  for (int i = 0; i < State->Files.size(); ++i) {
+    const TProbedFile file = State->Probe(State->Decoder, State->Files[i]);
+    const std::lock_guard<std::mutex> lock(State->Lock);
+    if (State->Cancelled) break;
+    State->OnProbed(i, file);
+  }
+  // The decoder goes with the last owner: on this thread unless the prober still lives.
+  State.reset();
+  TRunningProbers& running = RunningProbers();
+  const std::lock_guard<std::mutex> lock(running.Lock);
+  --running.Count;
+  running.Changed.notify_all();
+}
+
+bool WaitForFileProbers(int Milliseconds) {
+  TRunningProbers& running = RunningProbers();
+  std::unique_lock<std::mutex> lock(running.Lock);
+  return running.Changed.wait_for(lock, std::chrono::milliseconds(Milliseconds),
+                                  [&running] { return running.Count == 0; });
 }

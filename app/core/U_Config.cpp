@@ -15,11 +15,24 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <variant>
 
 QString WithSlash(const QString& Folder) {
   return Folder.endsWith(QLatin1Char('/')) ? Folder : Folder + QLatin1Char('/');
+}
+
+QString NotRegularFileReason(const QString& Path) {
+  struct stat status {};
+  if (::stat(QFile::encodeName(Path).constData(), &status) != 0 || S_ISREG(status.st_mode))
+    return QString();
+  const char* kind = S_ISDIR(status.st_mode)    ? "a folder"
+                     : S_ISFIFO(status.st_mode) ? "a named pipe"
+                     : S_ISSOCK(status.st_mode) ? "a socket"
+                                                : "a device";
+  return QStringLiteral("not a regular file: ") + QLatin1String(kind);
 }
 
 QString WithoutExtension(const QString& Path) {

@@ -158,6 +158,11 @@ std::optional<int64_t> TimeTextToSeconds(const QString& Text);
 
 // The folder with a trailing "/".
 QString WithSlash(const QString& Folder);
+// Why the program neither reads nor writes the path: empty for a regular file (or a link to
+// one) and for a path that names nothing yet, else "not a regular file: a named pipe" (a
+// folder, a device, a socket). Opening a pipe waits for its other end, and a device may never
+// end.
+QString NotRegularFileReason(const QString& Path);
 // The path without the extension of its last component; a dotted folder keeps its dot.
 QString WithoutExtension(const QString& Path);
 

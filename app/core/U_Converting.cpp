@@ -1,5 +1,6 @@
 #include "U_Converting.h"
 
+#include "U_Config.h"
 #include "VelLog.h"
 
 #include <QFile>
@@ -214,12 +215,21 @@ auto TEncoderTasks::Guarded(TCall Call) -> decltype(Call()) {
   }
 }
 
+bool TEncoderTasks::RefusesInput(const std::string& FileName) {
+  const QString refusal = NotRegularFileReason(DecodedName(FileName));
+  if (refusal.isEmpty()) return false;
+  FError = FileName + ": " + refusal.toStdString();
+  return true;
+}
+
 int TEncoderTasks::AddTask(const std::string& FileName, const TInputOptions& Input) {
+  if (RefusesInput(FileName)) return -1;
   return Guarded([&] { return FEncoder.AddTask(FileName, &Input); });
 }
 
 bool TEncoderTasks::AddInputFile(int TaskIndex, const std::string& FileName,
                                  const TInputOptions& Input) {
+  if (RefusesInput(FileName)) return false;
   return Guarded([&] { return FEncoder.AddInputFile(TaskIndex, FileName, &Input); });
 }
 
@@ -234,14 +244,29 @@ TConvertPlan::TConvertPlan(IConvertEncoder& Encoder, IOverwriteAsker& Asker)
     : FEncoder(Encoder), FQuestion(Asker) {}
 
 void TConvertPlan::Build(const std::vector<TConvertNode>& Nodes) {
+  Choose(Nodes);
+  OpenTasks();
+}
+
+void TConvertPlan::Choose(const std::vector<TConvertNode>& Nodes) {
   for (const TConvertNode& node : Nodes) {
     if (node.Option->IsMergeGroup) {
-      if (node.Checked && !node.Children.empty()) AddMergeGroup(node);
+      if (node.Checked && !node.Children.empty() && Accepts(*node.Option))
+        FChosen.push_back({node.Option, &node});
       continue;
     }
-    if (node.Checked) AddEntry(*node.Option);
+    if (node.Checked && Accepts(*node.Option)) FChosen.push_back({node.Option, nullptr});
     for (const TConvertNode& part : node.Children)
-      if (part.Checked) AddEntry(*part.Option);
+      if (part.Checked && Accepts(*part.Option)) FChosen.push_back({part.Option, nullptr});
+  }
+}
+
+void TConvertPlan::OpenTasks() {
+  for (const TChosen& chosen : FChosen) {
+    if (chosen.Group)
+      OpenMergeGroup(*chosen.Group);
+    else
+      OpenEntry(*chosen.Entry);
   }
 }
 
@@ -250,19 +275,27 @@ void TConvertPlan::Offer(TFileOption& Entry) {
   FTotalDuration += Entry.Duration;
 }
 
-// False when the entry has nothing to write (logged) or the user keeps the existing file.
-static bool WantsWriting(const TFileOption& Entry, TOverwriteQuestion& Question) {
+// False when the entry has nothing to write (logged), writes where no file can go (refused and
+// logged) or the user keeps the existing file.
+bool TConvertPlan::Accepts(TFileOption& Entry) {
   const QStringList outputs = EncoderOutputsOf(Entry);
   if (outputs.isEmpty()) {
     VelLog.WriteError(QStringLiteral("Neither FLV nor SWF is chosen for ") + FlvFileOf(Entry));
     return false;
   }
-  return Question.Allows(outputs.first());
+  for (const QString& output : outputs) {
+    const QString refusal = NotRegularFileReason(output);
+    if (refusal.isEmpty()) continue;
+    Offer(Entry);
+    LogError(QStringLiteral("SetOutput Error: ") + output + QStringLiteral(": ") + refusal);
+    return false;
+  }
+  if (!FQuestion.Allows(outputs.first())) return false;
+  Offer(Entry);
+  return true;
 }
 
-void TConvertPlan::AddEntry(TFileOption& Entry) {
-  if (!WantsWriting(Entry, FQuestion)) return;
-  Offer(Entry);
+void TConvertPlan::OpenEntry(TFileOption& Entry) {
   const int index = FEncoder.AddTask(Entry.Input.FileName, Entry.Input);
   if (index < 0) {
     LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
@@ -271,9 +304,8 @@ void TConvertPlan::AddEntry(TFileOption& Entry) {
   SetOutputs(Entry, index, true);
 }
 
-void TConvertPlan::AddMergeGroup(const TConvertNode& Group) {
+void TConvertPlan::OpenMergeGroup(const TConvertNode& Group) {
   TFileOption& entry = *Group.Option;
-  if (!WantsWriting(entry, FQuestion)) return;
   VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
   int index = -1;
   for (const TConvertNode& child : Group.Children) {
@@ -285,7 +317,6 @@ void TConvertPlan::AddMergeGroup(const TConvertNode& Group) {
     else
       LogError(QString::fromStdString(FEncoder.LastError()));
   }
-  Offer(entry);
   if (index < 0)
     LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
   else

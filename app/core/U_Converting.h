@@ -38,11 +38,12 @@ class IConvertEncoder {
   virtual std::string LastError() const = 0;
 };
 
-// The encoder's own tasks behind the plan. Main thread, before the encoder starts.
+// The encoder's own tasks behind the plan. One thread at a time, before the encoder starts.
 class TEncoderTasks : public IConvertEncoder {
  public:
   explicit TEncoderTasks(TCustomEncoder& Encoder) : FEncoder(Encoder) {}
-  // An option the engine's parser rejects is a refusal like any other, with its message.
+  // An option the engine's parser rejects is a refusal like any other, with its message; so is
+  // an input that is not a regular file (the file may have changed since it was added).
   int AddTask(const std::string& FileName, const TInputOptions& Input) override;
   bool AddInputFile(int TaskIndex, const std::string& FileName,
                     const TInputOptions& Input) override;
@@ -54,6 +55,7 @@ class TEncoderTasks : public IConvertEncoder {
  private:
   template <class TCall>
   auto Guarded(TCall Call) -> decltype(Call());
+  bool RefusesInput(const std::string& FileName);
 
   TCustomEncoder& FEncoder;
   std::string FError;
@@ -130,7 +132,15 @@ class TConvertPlan {
  public:
   TConvertPlan(IConvertEncoder& Encoder, IOverwriteAsker& Asker);
 
+  // Choose, then OpenTasks, on the calling thread.
   void Build(const std::vector<TConvertNode>& Nodes);
+  // Main thread: the entries to convert, asking about existing outputs; an output that exists
+  // and is not a regular file (a pipe would block its opening) refuses its entry. Offered
+  // entries are counted here.
+  void Choose(const std::vector<TConvertNode>& Nodes);
+  // Any one thread, after Choose: the encoder's tasks, each opening its inputs and outputs, which
+  // may take long (the conversion window runs it on a worker).
+  void OpenTasks();
 
   // Entries offered to the encoder, whether or not it took them.
   int OfferedCount() const { return FOffered; }
@@ -143,13 +153,21 @@ class TConvertPlan {
   const TTextWaterMark* TextWaterMarkOf(int TaskIndex) const;
 
  private:
-  void AddEntry(TFileOption& Entry);
-  void AddMergeGroup(const TConvertNode& Group);
+  // An entry, or a merge group with its node.
+  struct TChosen {
+    TFileOption* Entry;
+    const TConvertNode* Group;
+  };
+
+  bool Accepts(TFileOption& Entry);
+  void OpenEntry(TFileOption& Entry);
+  void OpenMergeGroup(const TConvertNode& Group);
   bool SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry);
   void Offer(TFileOption& Entry);
 
   IConvertEncoder& FEncoder;
   TOverwriteQuestion FQuestion;
+  std::vector<TChosen> FChosen;
   std::map<int, TFileOption*> FTaskEntries;  // by the encoder's task index
   std::map<int, TTextWaterMark> FTextWaterMarks;
   int FOffered = 0;

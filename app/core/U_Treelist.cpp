@@ -114,8 +114,18 @@ QString NodeHint(const TFileNode& Node, int Column) {
 TProbedFile ProbeMediaFile(TCustomDecoder& Decoder, const QString& FileName) {
   TProbedFile probed;
   probed.FileName = FileName;
-  if (!Decoder.LoadFile(QFile::encodeName(FileName).toStdString())) {
-    probed.ErrorText = QString::fromStdString(Decoder.LastErrMsg());
+  probed.Reason = NotRegularFileReason(FileName);
+  if (!probed.Reason.isEmpty()) {
+    probed.ErrorText = FileName + QStringLiteral(": ") + probed.Reason;
+    return probed;
+  }
+  const std::string name = QFile::encodeName(FileName).toStdString();
+  if (!Decoder.LoadFile(name)) {
+    const std::string& error = Decoder.LastErrMsg();
+    const std::string prefix = name + ": ";
+    probed.ErrorText = QString::fromStdString(error);
+    probed.Reason = QString::fromStdString(
+        error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error);
     Decoder.CloseFile();
     return probed;
   }

@@ -18,18 +18,21 @@
 class TCustomDecoder;
 
 // What adding a file needs to know of it, found by opening it (on a worker: probing may take
-// long). Failed files carry the decoder's error text.
+// long). Failed files carry the error text for the log and the reason for the user (the text
+// without the file name).
 struct TProbedFile {
   QString FileName;
   bool Loaded = false;
   QString ErrorText;
+  QString Reason;
   QString FormatName;
   int64_t Duration = 0;
   int64_t FileSize = 0;
   QString FrameSize;  // "WxH" of the last video stream, "0x0" without one
   QString MediaText;
 };
-// Opens the file with the decoder and closes it again; any thread.
+// Opens the file with the decoder and closes it again; any thread. Only a regular file is
+// opened: a pipe would block the opening until something writes into it.
 TProbedFile ProbeMediaFile(TCustomDecoder& Decoder, const QString& FileName);
 
 inline constexpr int CheckedState = 2;

@@ -27,7 +27,13 @@ QString ChannelText(int Channels) {
 
 namespace {
 
+// The entry's file may have been replaced since it was added: a pipe would block the opening.
 void ReadStreams(const QString& File, TFileProperties& Properties) {
+  const QString refusal = NotRegularFileReason(File);
+  if (!refusal.isEmpty()) {
+    VelLog.WriteError(File + QStringLiteral(": ") + refusal);
+    return;
+  }
   TFFDecoder decoder;
   if (!decoder.LoadFile(QFile::encodeName(File).toStdString())) {
     VelLog.WriteError(QString::fromStdString(decoder.LastErrMsg()));

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QtGlobal>
 
+#include <mutex>
+
 TVelLog VelLog;
 
 namespace {
@@ -35,6 +37,9 @@ void TVelLog::Write(const QString& Blanks, const QString& Text) {
   QString line = stamp + Blanks + Text + QLatin1Char('\n');
   line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 
+  // Whole lines, and one failure notice, when two threads write at once.
+  static std::mutex lock;
+  const std::lock_guard<std::mutex> guard(lock);
   QFile file(FFileName);
   const QByteArray bytes = line.toUtf8();
   if (!file.open(QIODevice::Append) || file.write(bytes) != bytes.size() || !file.flush()) {

@@ -12,7 +12,7 @@ class TVelLog {
   // Each entry opens, appends and closes the file, so a crash loses nothing written
   // before it. A failed write never stops the caller: it is reported on stderr once
   // until a later write succeeds again.
-  // Called from the GUI thread, and from the packaging worker while the GUI thread waits.
+  // Any thread (the GUI thread, the conversion window's task building, the packaging worker).
   void WriteInfo(const QString& Text);
   void WriteError(const QString& Text);
 

@@ -18,7 +18,10 @@
 #include <QLabel>
 #include <QtEndian>
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <future>
 
@@ -190,6 +193,64 @@ TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
   EXPECT_FALSE(QFileInfo::exists(Folder.File("long.flv")));
   EXPECT_TRUE(Log().contains(QStringLiteral("Exit Convert")));
   EXPECT_TRUE(Log().contains(QStringLiteral("Removed the unfinished ") + Folder.File("long.flv")));
+}
+
+class TYesAsker : public IOverwriteAsker {
+ public:
+  int AskReplaceFile(const QString&) override { return raYes; }
+};
+
+// Opening a pipe waits for its other end: an entry that reads or writes one is refused with the
+// reason, and the window goes on handling events while its tasks' files are opened.
+TEST_F(ConvertingWindowTest, PipesAreRefusedAndTheWindowNeverWaitsForAFile) {
+  const QString pipe = Folder.File(QStringLiteral("pipe"));
+  ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  Add(QStringLiteral("from-pipe"), QFile::encodeName(pipe).toStdString()).GSwf = false;
+  const QString pipeOut = Folder.File(QStringLiteral("to-pipe.flv"));
+  ASSERT_EQ(mkfifo(QFile::encodeName(pipeOut).constData(), 0600), 0);
+  Add(QStringLiteral("to-pipe"), Clip(2)).GSwf = false;
+  Add(QStringLiteral("good"), Clip(2)).GSwf = false;
+  TYesAsker yes;
+  TConvertingfrm form(Nodes(), yes, Runner);
+  QStringList messages;
+  form.ShowInformation = [&](const QString& Text) { messages << Text; };
+  int finished = 0, ticks = 0;
+  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(5);
+  form.show();
+  while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_GT(ticks, 0);
+  EXPECT_EQ(messages,
+            QStringList{"Conversion finished, but one or more files failed in conversion."});
+  EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: ") + pipe +
+                             QStringLiteral(": not a regular file: a named pipe")));
+  EXPECT_TRUE(Log().contains(QStringLiteral("SetOutput Error: ") + pipeOut +
+                             QStringLiteral(": not a regular file: a named pipe")));
+  EXPECT_TRUE(ProbeMedia(Folder.File(QStringLiteral("good.flv")).toStdString()).ok);
+  EXPECT_TRUE(QFileInfo(pipeOut).exists() && !QFileInfo(pipeOut).isFile());
+}
+
+TEST_F(ConvertingWindowTest, QuittingWhileTheFilesAreOpenedClosesOnceTheyAreAndWritesNothing) {
+  Add(QStringLiteral("early"), Clip(2)).GSwf = false;
+  {
+    TConvertingfrm form(Nodes(), Asker, Runner);
+    QStringList questions, messages;
+    form.AskQuit = [&](const QString& Text) { return (questions << Text), true; };
+    form.ShowInformation = [&](const QString& Text) { messages << Text; };
+    int finished = 0;
+    QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+    form.show();
+    form.Start();
+    form.reject();  // Escape, while the worker opens the files
+    EXPECT_EQ(finished, 0);
+    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(questions, QStringList{"Whether to quit conversion?"});
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_TRUE(Log().contains(QStringLiteral("Exit Convert")));
+  }
+  EXPECT_EQ(QDir(Folder.Path()).entryList({"*early*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoPreview) {

@@ -167,7 +167,8 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
   AddThroughTheDialog();
   ASSERT_EQ(Warnings.size(), 1);
   EXPECT_EQ(Warnings[0], QStringLiteral("3 files have been loaded successfully,1 files failed.\r\n"
-                                        "unloaded files:\r\nbroken.mp4"));
+                                        "unloaded files:\r\nbroken.mp4 (Invalid data "
+                                        "found when processing input)"));
   TFileListModel& model = Window->Model();
   ASSERT_EQ(model.rowCount(), 3);
   const QString out = MainSettings().Value(TMainSettings::OutputPath);

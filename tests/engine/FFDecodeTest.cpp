@@ -234,6 +234,37 @@ TEST_F(DecoderTest, ProbingThatFindsNoCodecParametersFails) {
   EXPECT_EQ(Decoder.FormatName(), "h264");
 }
 
+// A file of zeros named as DV keeps the DV reader searching it to its end; a device or an
+// endless source has no end at all. The probe gives up at its limits, and on request.
+TEST_F(DecoderTest, ProbingGivesUpAtItsLimitsOrWhenAborted) {
+  const std::string zeros = fixtures::TempDir("limits") + "/zeros.dv";
+  fs::resize_file((std::ofstream(zeros).close(), zeros), 2 * Decoder.ReadLimit);
+  TFFDecoder aborted;
+  aborted.Abort();
+  TFFDecoder slow;
+  slow.Timeout = 1;
+  slow.TriggerEventInMainThread = false;
+  slow.OnBeforeFindStreamInfo = [](void*, AVFormatContext*) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  const struct {
+    TFFDecoder& Probe;
+    std::string File, Error;
+  } cases[] = {
+      {Decoder, zeros, zeros + ": gave up: no media found in the first 64 MB"},
+      {aborted, fixtures::Path(Media::Mp4H264Aac),
+       fixtures::Path(Media::Mp4H264Aac) + ": canceled"},
+      {slow, fixtures::Path(Media::Mp4H264Aac),
+       fixtures::Path(Media::Mp4H264Aac) + ": gave up: no media found within 0.001 s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Error);
+    EXPECT_FALSE(c.Probe.LoadFile(c.File));
+    EXPECT_EQ(c.Probe.LastErrMsg(), c.Error);
+    EXPECT_EQ(c.Probe.FormatContext(), nullptr);
+  }
+}
+
 TEST_F(DecoderTest, UnusualFileNamesOpen) {
   const std::string dir = fixtures::TempDir("names");
   const std::string source = fixtures::Path(Media::Mp4H264Aac);

@@ -1,10 +1,14 @@
+#include "AppTestSupport.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "U_AddFile.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <mutex>
 
 namespace {
@@ -37,31 +41,100 @@ TEST(AddFile, DialogFiltersMatchExtensionsInAnyLetterCase) {
   EXPECT_TRUE(filters[2].startsWith("MPEG4 File(*.mp4) ("));
 }
 
-TEST(AddFile, SummaryNamesTheFailedFilesOnePerLine) {
-  EXPECT_EQ(AddFilesSummary(4, {"a.mp4", "b c.avi"}),
-            "2 files have been loaded successfully,2 files failed.\r\nunloaded "
-            "files:\r\na.mp4\r\nb c.avi");
+TEST(AddFile, SummaryNamesTheFailedFilesOnePerLineAndCountsThoseNotAdded) {
+  const struct {
+    int Total;
+    QStringList Failed;
+    int NotAdded;
+    QString Summary;
+  } cases[] = {
+      {4,
+       {"a.mp4", "b c.avi"},
+       0,
+       "2 files have been loaded successfully,2 files failed.\r\nunloaded "
+       "files:\r\na.mp4\r\nb c.avi"},
+      {5,
+       {"a.mp4 (canceled)"},
+       3,
+       "1 files have been loaded successfully,1 files failed.\r\nunloaded files:\r\na.mp4 "
+       "(canceled)\r\n3 files were not added: adding was canceled."},
+      {4,
+       {},
+       4,
+       "0 files have been loaded successfully,0 files failed.\r\n4 files were not added: "
+       "adding was canceled."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AddFilesSummary(c.Total, c.Failed, c.NotAdded), c.Summary);
 }
 
-TEST(AddFile, TheProberOpensEachFileInOrderOnItsOwnThread) {
+// Each file is opened in turn on the prober's thread; a pipe (which waits for a writer) and a
+// device (which reads without end) are never opened.
+TEST(AddFile, TheProberOpensEachRegularFileInOrderOnItsOwnThread) {
   FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
-  const QStringList files = {QString::fromStdString(fixtures::Path(fixtures::Media::VideoOnly)),
-                             QStringLiteral("/nowhere/missing.mp4"),
-                             QString::fromStdString(fixtures::Path(fixtures::Media::Mp3AudioOnly))};
-  std::mutex lock;
-  std::vector<std::pair<int, bool>> seen;
+  TScratchFolder folder;
+  const TSpecialFiles special = MakeSpecialFiles(folder);
+  const struct {
+    QString File;
+    bool Loaded;
+    QString Line;  // the summary's line when it fails
+  } cases[] = {
+      {QString::fromStdString(fixtures::Path(fixtures::Media::VideoOnly)), true, {}},
+      {"/nowhere/missing.mp4", false, "missing.mp4 (No such file or directory)"},
+      {special.Pipe, false, "pipe.mp4 (not a regular file: a named pipe)"},
+      {special.Zero, false, "zero.dv (not a regular file: a device)"},
+      {folder.Path(), false,
+       QFileInfo(folder.Path()).fileName() + " (not a regular file: a folder)"},
+      {QString::fromStdString(fixtures::Path(fixtures::Media::Mp3AudioOnly)), true, {}},
+  };
+  QStringList files;
+  for (const auto& c : cases) files << c.File;
+  std::vector<std::pair<int, TProbedFile>> seen;
   std::vector<std::thread::id> threads;
-  {
-    TFileProber prober(files, [&](int Index, const TProbedFile& File) {
-      std::lock_guard guard(lock);
-      seen.emplace_back(Index, File.Loaded);
-      threads.push_back(std::this_thread::get_id());
-    });
-  }
+  std::promise<void> done;
+  TFileProber prober(files, [&](int Index, const TProbedFile& File) {
+    seen.emplace_back(Index, File);
+    threads.push_back(std::this_thread::get_id());
+    if (Index + 1 == files.size()) done.set_value();
+  });
+  done.get_future().wait();
+  ASSERT_TRUE(WaitForFileProbers(60000));
   FFLoader().Unload(AllLibraries);
-  EXPECT_EQ(seen, (std::vector<std::pair<int, bool>>{{0, true}, {1, false}, {2, true}}));
-  for (const auto& id : threads) EXPECT_NE(id, std::this_thread::get_id());
+  ASSERT_EQ(seen.size(), std::size(cases));
+  for (size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].first, int(i));
+    EXPECT_EQ(seen[i].second.Loaded, cases[i].Loaded) << cases[i].File.toStdString();
+    if (!cases[i].Loaded) {
+      EXPECT_EQ(FailedFileLine(seen[i].second), cases[i].Line);
+    }
+    EXPECT_NE(threads[i], std::this_thread::get_id());
+  }
+}
+
+// A cancelled prober is never waited for: it gives up the file it opens, reports nothing more
+// and ends on its own.
+TEST(AddFile, ACancelledProberStopsOnItsOwn) {
+  std::promise<void> probing, released;
+  std::shared_future<void> release = released.get_future().share();
+  QStringList probed;
+  int reported = 0;
+  {
+    TFileProber prober(
+        {"a.mp4", "b.mp4", "c.mp4"}, [&](int, const TProbedFile&) { ++reported; },
+        [&](TCustomDecoder&, const QString& FileName) {
+          probed << FileName;
+          probing.set_value();
+          release.wait();
+          TProbedFile file;
+          file.FileName = FileName;
+          return file;
+        });
+    probing.get_future().wait();
+  }  // destroyed while its thread is still inside the first probe
+  released.set_value();
+  ASSERT_TRUE(WaitForFileProbers(60000));
+  EXPECT_EQ(probed, QStringList{"a.mp4"});
+  EXPECT_EQ(reported, 0);
 }
 
 }  // namespace

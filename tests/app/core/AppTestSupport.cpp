@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,4 +38,12 @@ QStringList ReadLines(const QString& FileName) {
 
 QString StampPattern(const QString& Blanks) {
   return QStringLiteral("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}") + Blanks;
+}
+
+TSpecialFiles MakeSpecialFiles(const TScratchFolder& Folder) {
+  const TSpecialFiles files{Folder.File(QStringLiteral("pipe.mp4")),
+                            Folder.File(QStringLiteral("zero.dv"))};
+  EXPECT_EQ(mkfifo(QFile::encodeName(files.Pipe).constData(), 0600), 0);
+  EXPECT_TRUE(QFile::link(QStringLiteral("/dev/zero"), files.Zero));
+  return files;
 }

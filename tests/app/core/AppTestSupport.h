@@ -25,3 +25,11 @@ QStringList ReadLines(const QString& FileName);
 
 // "YYYY-MM-DD HH:NN:SS" followed by the given blanks, as a regular expression.
 QString StampPattern(const QString& Blanks);
+
+// What no file may be read from: a named pipe "pipe.mp4" (opening it waits for a writer) and a
+// link "zero.dv" to /dev/zero (it never ends), made in the folder. Test failures when they
+// cannot be made.
+struct TSpecialFiles {
+  QString Pipe, Zero;
+};
+TSpecialFiles MakeSpecialFiles(const TScratchFolder& Folder);

@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <deque>
 #include <set>
@@ -257,6 +258,10 @@ TEST_F(ConvertPlanTest, EntriesPartsAndMergeGroupsBecomeTasks) {
 }
 
 TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
+  // Opening a pipe for writing waits for a reader: it is refused before anything asks or opens.
+  TFileOption& pipe = Add(QStringLiteral("pipe"));
+  ASSERT_EQ(mkfifo(Out(QStringLiteral("pipe.flv")).c_str(), 0600), 0);
+  Asker.Answers = {raYes};
   TFileOption& missing = Add(QStringLiteral("missing"));
   TFileOption& badOut = Add(QStringLiteral("badout"));
   TFileOption& good = Add(QStringLiteral("good"));
@@ -265,19 +270,22 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
   Encoder.BadInputs = {"missing.mp4"};
   Encoder.BadOutputs = {Out("badout.flv")};
   TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
+  plan.Build({{&pipe, true, {}}, {&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
 
   EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{"add missing.mp4", "add badout.mp4",
                                                      "out 0 " + Out("badout.flv"), "remove 0",
                                                      "add good.mp4", "out 0 " + Out("good.flv")}));
   EXPECT_EQ(plan.EntryOfTask(0), &good);
   EXPECT_EQ(plan.EntryOfTask(1), nullptr);
-  EXPECT_EQ(plan.OfferedCount(), 3);
-  EXPECT_EQ(plan.RefusedCount(), 2);
+  EXPECT_EQ(plan.OfferedCount(), 4);
+  EXPECT_EQ(plan.RefusedCount(), 3);
   ASSERT_NE(plan.TextWaterMarkOf(0), nullptr);
   EXPECT_EQ(plan.TextWaterMarkOf(0)->WaterMark.Text, QStringLiteral("hello"));
   EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: refused")));
   EXPECT_TRUE(Log().contains(QStringLiteral("SetOutput Error: refused")));
+  EXPECT_TRUE(Log().contains(QStringLiteral("SetOutput Error: ") + Str(Out("pipe.flv")) +
+                             QStringLiteral(": not a regular file: a named pipe")));
+  EXPECT_TRUE(Asker.Asked.isEmpty());
 }
 
 struct OverwriteCase {

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -28,6 +29,8 @@ TEST(Properties, OfRealFiles) {
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   const std::string broken = fixtures::TempDir("properties") + "/broken.mp4";
   std::ofstream(broken) << "this is no video";
+  const std::string pipe = fixtures::TempDir("properties") + "/pipe.mp4";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   const std::string sixChannels =
       fixtures::Make("six_channels.wav", "-f lavfi -i sine=duration=1 -ac 6 -c:a pcm_s16le");
   const QString unknown = UnknownProperty;
@@ -40,6 +43,7 @@ TEST(Properties, OfRealFiles) {
       {fixtures::Path(fixtures::Media::Mp3AudioOnly), unknown, "44100 Hz", "Stereo", false, true},
       {sixChannels, unknown, "44100 Hz", "6 Channels", false, true},
       {broken, unknown, unknown, unknown, false, false},
+      {pipe, unknown, unknown, unknown, false, false},
   };
   for (const auto& c : cases) {
     TFileOption entry;
