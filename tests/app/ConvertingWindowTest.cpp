@@ -285,11 +285,6 @@ TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoP
   }
 }
 
-class TYesAsker : public IOverwriteAsker {
- public:
-  int AskReplaceFile(const QString&) override { return raYesToAll; }
-};
-
 // Two seconds of MJPEG whose 30th picture is all zeros: with exit-on-error the run fails there,
 // long after the first picture became the thumbnail.
 std::string DamagedClip(const QString& Folder) {
