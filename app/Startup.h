@@ -12,5 +12,11 @@ int RunFennick(int argc, char* argv[]);
 // The about box as a stay-on-top splash that takes no input.
 std::unique_ptr<Taboutfrm> ShowSplash();
 
+class TMainfrm;
+
+// The main window's libraries, loaded while the splash shows; the splash is freed before an
+// error is shown.
+bool LoadMediaLibraries(TMainfrm& Window, std::unique_ptr<Taboutfrm>& Splash);
+
 // Writes the block of system facts (system, memory, language, screen, version) to the log.
 void LogSystemInfo();

@@ -178,6 +178,8 @@ void TConvertingfrm::Start() {
   FRun = std::make_unique<TConvertRun>(*FPlan);
   lblperent->setText(QStringLiteral("[ 0 / %1 ]").arg(FPlan->OfferedCount()));
   if (FEncoder->TasksCount() == 0) {
+    // Entries the user kept need no word; entries that could not even start do.
+    if (!FPlan->Refusals().isEmpty()) ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
     emit Finished();
     done(Rejected);
     return;
@@ -256,10 +258,7 @@ void TConvertingfrm::Complete(bool AllConverted) {
   prgFile->SetPercent(100);
   prgtotal->SetPercent(100);
   VelLog.WriteInfo(QStringLiteral("Convert completed"));
-  const QString message =
-      AllConverted
-          ? QStringLiteral("File conversion is completed!")
-          : QStringLiteral("Conversion finished, but one or more files failed in conversion.");
+  const QString message = ConversionEndMessage(AllConverted, FPlan->Refusals());
   bool showMessage = true;
   if (ChkShutdown->Checked()) {
     QApplication::beep();

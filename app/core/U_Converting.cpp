@@ -250,6 +250,11 @@ void TConvertPlan::Offer(TFileOption& Entry) {
   FTotalDuration += Entry.Duration;
 }
 
+void TConvertPlan::Refuse(const TFileOption& Entry, const QString& Reason) {
+  LogError(Reason);
+  FRefusals << QFileInfo(FlvFileOf(Entry)).fileName() + QStringLiteral(": ") + Reason;
+}
+
 // False when the entry has nothing to write (logged) or the user keeps the existing file.
 static bool WantsWriting(const TFileOption& Entry, TOverwriteQuestion& Question) {
   const QStringList outputs = EncoderOutputsOf(Entry);
@@ -265,7 +270,7 @@ void TConvertPlan::AddEntry(TFileOption& Entry) {
   Offer(Entry);
   const int index = FEncoder.AddTask(Entry.Input.FileName, Entry.Input);
   if (index < 0) {
-    LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+    Refuse(Entry, QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
     return;
   }
   SetOutputs(Entry, index, true);
@@ -287,7 +292,7 @@ void TConvertPlan::AddMergeGroup(const TConvertNode& Group) {
   }
   Offer(entry);
   if (index < 0)
-    LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+    Refuse(entry, QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
   else
     SetOutputs(entry, index, true);
   VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
@@ -298,7 +303,7 @@ bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeomet
   for (const QString& file : EncoderOutputsOf(Entry)) {
     if (!FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
       FEncoder.RemoveTask(TaskIndex);
-      LogError(QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
+      Refuse(Entry, QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
       return false;
     }
     for (const QString& line : EncodeParamLines(Entry, output, file)) VelLog.WriteInfo(line);
@@ -338,6 +343,14 @@ TTaskEndAction TConvertRun::TaskEnded(int TaskIndex, bool Finished, bool Excepti
   TFileOption* entry = FPlan.EntryOfTask(TaskIndex);
   if (entry && entry->GSwf) action.PackageEntry = entry;
   return action;
+}
+
+QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons) {
+  if (AllConverted) return QStringLiteral("File conversion is completed!");
+  QStringList lines{
+      QStringLiteral("Conversion finished, but one or more files failed in conversion.")};
+  lines << Reasons;
+  return lines.join(QStringLiteral("\r\n"));
 }
 
 // ---------------------------------------------------------------------------------------

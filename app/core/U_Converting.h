@@ -136,6 +136,8 @@ class TConvertPlan {
   int TaskCount() const { return int(FTaskEntries.size()); }
   // Entries offered that got no task (input or output refused, nothing to write).
   int RefusedCount() const { return FOffered - TaskCount(); }
+  // One line per refused entry: its output's name and the reason.
+  const QStringList& Refusals() const { return FRefusals; }
   TFileOption* EntryOfTask(int TaskIndex) const;
   int64_t TotalDuration() const { return FTotalDuration; }
   // The text watermark a task draws, or nullptr.
@@ -146,11 +148,14 @@ class TConvertPlan {
   void AddMergeGroup(const TConvertNode& Group);
   bool SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry);
   void Offer(TFileOption& Entry);
+  // Logs the reason as an error and keeps it for the end message.
+  void Refuse(const TFileOption& Entry, const QString& Reason);
 
   IConvertEncoder& FEncoder;
   TOverwriteQuestion FQuestion;
   std::map<int, TFileOption*> FTaskEntries;  // by the encoder's task index
   std::map<int, TTextWaterMark> FTextWaterMarks;
+  QStringList FRefusals;
   int FOffered = 0;
   int64_t FTotalDuration = 0;
 };
@@ -177,6 +182,9 @@ class TConvertRun {
   int FFailed = 0;
   bool FCompleted = false;
 };
+
+// The message at the end of a run; a failure lists the reasons it knows, one line each.
+QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons);
 
 // The two bars and the counter label of the window, from the encoder's progress.
 class TConvertProgress {

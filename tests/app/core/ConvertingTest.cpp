@@ -278,6 +278,8 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
   EXPECT_EQ(plan.TextWaterMarkOf(0)->WaterMark.Text, QStringLiteral("hello"));
   EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: refused")));
   EXPECT_TRUE(Log().contains(QStringLiteral("SetOutput Error: refused")));
+  EXPECT_EQ(plan.Refusals(), QStringList({"missing.flv: File open Error: refused",
+                                          "badout.flv: SetOutput Error: refused"}));
 }
 
 struct OverwriteCase {
