@@ -73,6 +73,13 @@ class ConvertingWindowTest : public testing::Test {
     for (TFileOption& entry : Entries) nodes.push_back({&entry, true, {}});
     return nodes;
   }
+  // The window over the entries, its messages collected and the end of its run counted.
+  std::unique_ptr<TConvertingfrm> Open(QStringList& Messages, int& Finished) {
+    auto form = std::make_unique<TConvertingfrm>(Nodes(), Asker, Runner);
+    form->ShowInformation = [&Messages](const QString& Text) { Messages << Text; };
+    QObject::connect(form.get(), &TConvertingfrm::Finished, [&Finished] { ++Finished; });
+    return form;
+  }
   QString Log() const {
     return QString::fromUtf8(ReadTextFile(Folder.File(QStringLiteral("log.txt"))));
   }
@@ -104,17 +111,15 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
   Add(QStringLiteral("missing"),
       QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
 
-  TConvertingfrm form(Nodes(), Asker, Runner);
   QStringList messages;
-  form.ShowInformation = [&](const QString& Text) { messages << Text; };
   int finished = 0;
-  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
-  form.show();
+  const std::unique_ptr<TConvertingfrm> form = Open(messages, finished);
+  form->show();
   bool shot = false;
   while (finished == 0) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (!shot && form.prgtotal->Percent() > 10) {
-      SaveShot(form, QStringLiteral("converting.png"));
+    if (!shot && form->prgtotal->Percent() > 10) {
+      SaveShot(*form, QStringLiteral("converting.png"));
       shot = true;
     }
   }
@@ -122,7 +127,7 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
   EXPECT_TRUE(messages[0].startsWith("Conversion finished, but one or more files failed in "
                                      "conversion.\r\nmissing.flv: File open Error: "))
       << qPrintable(messages[0]);
-  EXPECT_EQ(form.lblperent->text(), QStringLiteral("[ 2 / 3 ]"));
+  EXPECT_EQ(form->lblperent->text(), QStringLiteral("[ 2 / 3 ]"));
   EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: ")));
 
   for (const QString name : {"embedded", "progressive"}) {
@@ -165,12 +170,10 @@ TEST_F(ConvertingWindowTest, EveryEntryRefusedAtStartSaysWhyForEach) {
       QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
   TFileOption& nowhere = Add(QStringLiteral("nowhere"), Clip(5));
   nowhere.Output.FileName = QFile::encodeName(Folder.File("absent/nowhere.flv")).toStdString();
-  TConvertingfrm form(Nodes(), Asker, Runner);
   QStringList messages;
-  form.ShowInformation = [&](const QString& Text) { messages << Text; };
   int finished = 0;
-  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
-  form.show();
+  const std::unique_ptr<TConvertingfrm> form = Open(messages, finished);
+  form->show();
   while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   ASSERT_EQ(messages.size(), 1);
   const QStringList lines = messages[0].split(QStringLiteral("\r\n"));
