@@ -179,7 +179,8 @@ void TConvertingfrm::Start() {
   lblperent->setText(QStringLiteral("[ 0 / %1 ]").arg(FPlan->OfferedCount()));
   if (FEncoder->TasksCount() == 0) {
     // Entries the user kept need no word; entries that could not even start do.
-    if (!FPlan->Refusals().isEmpty()) ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
+    if (!FPlan->Refusals().isEmpty())
+      ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
     emit Finished();
     done(Rejected);
     return;

@@ -270,7 +270,8 @@ void TConvertPlan::AddEntry(TFileOption& Entry) {
   Offer(Entry);
   const int index = FEncoder.AddTask(Entry.Input.FileName, Entry.Input);
   if (index < 0) {
-    Refuse(Entry, QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+    Refuse(Entry,
+           QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
     return;
   }
   SetOutputs(Entry, index, true);
@@ -292,7 +293,8 @@ void TConvertPlan::AddMergeGroup(const TConvertNode& Group) {
   }
   Offer(entry);
   if (index < 0)
-    Refuse(entry, QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+    Refuse(entry,
+           QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
   else
     SetOutputs(entry, index, true);
   VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
@@ -303,7 +305,8 @@ bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeomet
   for (const QString& file : EncoderOutputsOf(Entry)) {
     if (!FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
       FEncoder.RemoveTask(TaskIndex);
-      Refuse(Entry, QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
+      Refuse(Entry,
+             QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
       return false;
     }
     for (const QString& line : EncodeParamLines(Entry, output, file)) VelLog.WriteInfo(line);

@@ -124,8 +124,9 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
     }
   }
   ASSERT_EQ(messages.size(), 1);
-  EXPECT_TRUE(messages[0].startsWith("Conversion finished, but one or more files failed in "
-                                     "conversion.\r\nmissing.flv: File open Error: "))
+  EXPECT_TRUE(
+      messages[0].startsWith("Conversion finished, but one or more files failed in "
+                             "conversion.\r\nmissing.flv: File open Error: "))
       << qPrintable(messages[0]);
   EXPECT_EQ(form->lblperent->text(), QStringLiteral("[ 2 / 3 ]"));
   EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: ")));
