@@ -9,7 +9,10 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainterPath>
+#include <QScreen>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +60,8 @@ TSkinForm::TSkinForm(const QString& Caption, QWidget* Parent)
 
   FMinimise = AddButton(this, "btnmin", QString(), CaptionButtonSize, &MinimiseProgram);
   FClose = AddButton(this, "btnclose", QString(), CaptionButtonSize, [this] { reject(); });
+  // Only the mouse uses the caption: the keyboard has the dialog's own buttons and Esc.
+  for (TSkBmpButton* caption : {FMinimise, FClose}) caption->setFocusPolicy(Qt::NoFocus);
 
   FClient = new TSkPanel(this);
   FClient->setObjectName(QStringLiteral("pnlClient"));
@@ -135,14 +140,36 @@ void TSkinForm::Layout() {
 }
 
 void TSkinForm::showEvent(QShowEvent* Event) {
+  const bool placedByCaller = testAttribute(Qt::WA_Moved);
   LoadSkinFrame(this);
   LoadSkinButtons(this);
   LoadSkinCaptionButtons(this);
   setMask(RoundRectRegion(size(), CornerEllipse));
+  // A dialog that chose no control to start on starts on its default button.
+  if (!focusWidget())
+    if (TSkBmpButton* button = FOk ? FOk : FCancel) button->setFocus(Qt::ActiveWindowFocusReason);
   VelLog.WriteInfo(EnterText.isEmpty()
                        ? QStringLiteral("Enter ") + QLatin1String(metaObject()->className())
                        : EnterText);
   QDialog::showEvent(Event);
+  if (!placedByCaller && !Event->spontaneous()) CentreOverOwner();
+}
+
+// The toolkit's own placement allows for a caption and frame that it guesses when no window
+// manager reports them; this window has neither, and is centred exactly, on the screen.
+void TSkinForm::CentreOverOwner() {
+  const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen();
+  if (!screen) return;
+  const QRect desk = screen->availableGeometry();
+  const QRect owner = parentWidget() ? parentWidget()->window()->frameGeometry() : desk;
+  QRect placed(QPoint(), size());
+  placed.moveCenter(owner.center());
+  placed.moveRight(std::min(placed.right(), desk.right()));
+  placed.moveBottom(std::min(placed.bottom(), desk.bottom()));
+  placed.moveLeft(std::max(placed.left(), desk.left()));
+  placed.moveTop(std::max(placed.top(), desk.top()));
+  move(placed.topLeft());
+  setAttribute(Qt::WA_Moved, false);  // placed, not placed by the caller: centred again next time
 }
 
 void TSkinForm::done(int Result) {

@@ -62,6 +62,7 @@ class TSkinForm : public QDialog {
  private:
   QLabel* AddPiece(const char* Name);
   void Layout();
+  void CentreOverOwner();
   bool DragCaption(QEvent* Event);
 
   QLabel *imgtleft, *imgtCenter, *imgtright, *imgltop, *imglbottom, *imgrtop, *imgrbottom, *imgBb,

@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
@@ -133,10 +135,25 @@ void LogSystemInfo() {
   VelLog.WriteInfo(QString());
 }
 
+QByteArray UnlaunchedSessionBusAddress(const QByteArray& Address, const QString& RuntimeDir,
+                                       uint Uid) {
+  if (!Address.isEmpty()) return {};
+  const QString socket =
+      (RuntimeDir.isEmpty() ? QStringLiteral("/run/user/%1").arg(Uid) : RuntimeDir) +
+      QStringLiteral("/bus");
+  if (!RuntimeDir.isEmpty() && QFileInfo::exists(socket)) return {};
+  return "unix:path=" + QFile::encodeName(socket);
+}
+
 int RunFennick(int argc, char* argv[]) {
   // Before the log is touched: a second start must leave the running copy's logs alone.
   if (IsAlreadyRunning(AppMutexName)) return 0;
   EarlierHandler = qInstallMessageHandler(DisplayFailureHandler);
+  // Before any library looks for a session bus: the toolkit does at once, the web view later.
+  if (const QByteArray bus = UnlaunchedSessionBusAddress(
+          qgetenv("DBUS_SESSION_BUS_ADDRESS"), qEnvironmentVariable("XDG_RUNTIME_DIR"), getuid());
+      !bus.isEmpty())
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
   PrepareFlashRuntime();
   QApplication application(argc, argv);
   qInstallMessageHandler(EarlierHandler);

@@ -2,9 +2,19 @@
 // system report and the main window, in that order.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
 #include <memory>
 
 class Taboutfrm;
+
+// The session bus address to set before any library asks for a bus: empty when there is one
+// (named, or the user bus's socket in the runtime folder); else the place where a user bus
+// would be, where connecting fails at once instead of libdbus launching a bus daemon through
+// X11 that outlives the program. The program itself needs no session bus.
+QByteArray UnlaunchedSessionBusAddress(const QByteArray& Address, const QString& RuntimeDir,
+                                       uint Uid);
 
 // The whole run of the program; the result is the process's exit code.
 int RunFennick(int argc, char* argv[]);

@@ -10,6 +10,7 @@
 #include "VelLog.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
@@ -205,14 +206,18 @@ void TConvertingfrm::Progress(const TProgressInfo& Info) {
   lblperent->setText(FProgress->CounterText());
 }
 
-// The first picture of each task becomes its thumbnail, whether or not the preview shows.
+// The first picture of each task becomes its thumbnail, whether or not the preview shows; it
+// replaces the earlier one only when the task ends usable.
 void TConvertingfrm::PreviewBitmap(const TPreviewInfo& Info) {
   const TFileOption* entry = FPlan->EntryOfTask(Info.TaskIndex);
   if (!entry || !Info.Bitmap) return;
   const QImage picture = BitmapToImage(*Info.Bitmap);
   if (entry->GThumbnail && FThumbnailTaken.insert(Info.TaskIndex).second) {
     const QString file = ThumbnailFileOf(*entry);
-    if (!picture.save(file, "JPG"))
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "JPG") ||
+        !FThumbnails.Write(Info.TaskIndex, file, jpeg))
       VelLog.WriteError(QStringLiteral("Cannot save the thumbnail ") + file);
   }
   if (!chkperview->Checked()) return;
@@ -239,6 +244,7 @@ void TConvertingfrm::VideoOutputHook(THookInfo& Info) {
 void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
   if (Info.TaskIndex >= 0) {
     FEndedTasks.insert(Info.TaskIndex);
+    FThumbnails.TaskEnded(Info.TaskIndex, Info.Finished && !Info.Exception);
     if (Info.Finished) prgFile->SetPercent(100);
   }
   const TTaskEndAction action =
@@ -309,6 +315,7 @@ void TConvertingfrm::ClearEvents() {
 
 // A task stopped in the middle leaves files that no player can read to their end.
 void TConvertingfrm::RemoveUnfinishedOutputs() {
+  FThumbnails.Clear();
   if (!FProgress) return;
   for (int task = 0; task <= FProgress->CurrentTask(); ++task) {
     const TFileOption* entry = FPlan->EntryOfTask(task);

@@ -91,6 +91,7 @@ class TConvertingfrm : public TSkinForm {
   std::unique_ptr<TConvertRun> FRun;
   std::set<int> FEndedTasks;
   std::set<int> FThumbnailTaken;
+  TThumbnailFiles FThumbnails;
   QRect FPreviewRect;
   bool FPaused = false;
   bool FRunEnded = false;

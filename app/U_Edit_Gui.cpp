@@ -339,6 +339,8 @@ void TEditfrm::BuildCropPage(QWidget* Page) {
     *Box.Box = AddSpin(Page, Box.Name, {72, Y, 90, 22}, 0);
     TSkSpinEdit* Spin = *Box.Box;
     connect(Spin, &QLineEdit::textChanged, this, [this, Spin] { CropBoxChanged(Spin); });
+    // The box typed into keeps the user's digits until they leave it.
+    connect(Spin, &QLineEdit::editingFinished, this, [this] { ShowCropInBoxes(); });
     Y += 30;
   }
   btnCropReset = AddSkButton(Page, "btnCropReset", QStringLiteral("Reset"), {190, 106, 75, 25},
@@ -365,6 +367,8 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   edtImage = new TSkEdit(Page);
   edtImage->setObjectName(QStringLiteral("edtImage"));
   edtImage->setReadOnly(true);
+  // Read-only only because a picture is chosen with the button: it reads like the text box.
+  edtImage->SetReadOnlyColor(clWhite);
   edtImage->setGeometry(92, 40, 250, 22);
   btnopenPic = AddSkButton(Page, "btnopenPic", QStringLiteral("..."), {346, 40, 30, 22},
                            [this] { OpenPicture(); });
@@ -374,9 +378,11 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   connect(edtText, &QLineEdit::textChanged, this, [this] { TextChanged(); });
   btnopenFont = AddSkButton(Page, "btnopenFont", QStringLiteral("Font"), {346, 70, 40, 22},
                             [this] { OpenFont(); });
-  AddLabel(Page, QStringLiteral("ImageSize:"), 16, 108);
+  lblImageSize = AddLabel(Page, QStringLiteral("ImageSize:"), 16, 108);
+  lblImageSize->setObjectName(QStringLiteral("lblImageSize"));
   ImageW = AddSpin(Page, "ImageW", {92, 104, 70, 22}, 0);
-  AddLabel(Page, QStringLiteral("X"), 168, 108);
+  lblImageX = AddLabel(Page, QStringLiteral("X"), 168, 108);
+  lblImageX->setObjectName(QStringLiteral("lblImageX"));
   ImageH = AddSpin(Page, "ImageH", {182, 104, 70, 22}, 0);
   connect(ImageW, &QLineEdit::textChanged, this, [this] { SizeBoxChanged(true); });
   connect(ImageH, &QLineEdit::textChanged, this, [this] { SizeBoxChanged(false); });
@@ -538,18 +544,16 @@ void TEditfrm::Relayout() {
 }
 
 void TEditfrm::LoadWatermarkFromEntry() {
-  WatermarkFont = font();
-  WatermarkFont.setPointSize(ScaleFontSize(SourceRect, InputFitRect, 24));
+  QFont Default = font();
+  Default.setPointSize(24);
+  SetWatermarkFont(Default);
   SetWatermarkColor(Qt::white);
-  lblWatemark->setFont(WatermarkFont);
   const TWaterMark& Mark = FEntry.WaterMark;
   PlacePicture(Mark.PictureFile, Mark.PictureViewRect, RectWidth(Mark.PictureViewRect),
                RectHeight(Mark.PictureViewRect));
   if (!Mark.Text.isEmpty()) {
     if (Mark.Font) {
-      WatermarkFont = ToQFont(*Mark.Font);
-      WatermarkFont.setPointSize(ScaleFontSize(OutputRect, OutputBoxRect, Mark.Font->PointSize));
-      lblWatemark->setFont(WatermarkFont);
+      SetWatermarkFont(ToQFont(*Mark.Font));
       SetWatermarkColor(QColor::fromRgb(SwapRedBlue(Mark.Font->Color)));
     }
     Suppress = true;
@@ -614,12 +618,14 @@ void TEditfrm::CropAreaMoved() {
   UpdateLook();
 }
 
-void TEditfrm::ShowCropInBoxes() {
+void TEditfrm::ShowCropInBoxes(const TSkSpinEdit* Typing) {
   Suppress = true;
-  edtleft->SetIntValue(CropSourceRect.Left);
-  edttop->SetIntValue(CropSourceRect.Top);
-  edtwidth->SetIntValue(RectWidth(CropSourceRect));
-  edtheight->SetIntValue(RectHeight(CropSourceRect));
+  const std::pair<TSkSpinEdit*, int> Shown[] = {{edtleft, CropSourceRect.Left},
+                                                {edttop, CropSourceRect.Top},
+                                                {edtwidth, RectWidth(CropSourceRect)},
+                                                {edtheight, RectHeight(CropSourceRect)}};
+  for (const auto& [Box, Value] : Shown)
+    if (Box != Typing) Box->SetIntValue(Value);
   Suppress = false;
 }
 
@@ -657,6 +663,7 @@ void TEditfrm::CropBoxChanged(TSkSpinEdit* Box) {
   CropPreviewRect = ToIntRect(Area);
   CropSourceRect = PreviewToSourceRect(SourceRect, InputBoxRect, CropPreviewRect, true);
   CropActive = true;
+  ShowCropInBoxes(Box);
   UpdateLook();
 }
 
@@ -690,7 +697,7 @@ void TEditfrm::WatermarkSwitched() {
        std::initializer_list<QWidget*>{rbimage, rbText, edtImage, btnopenPic, edtText, btnopenFont,
                                        edtWaterH, edtWaterV, TrckWatermarkH, TrckwatermarkV})
     Control->setEnabled(Enabled);
-  for (TSkSpinEdit* Size : {ImageW, ImageH}) {
+  for (QWidget* Size : std::initializer_list<QWidget*>{ImageW, ImageH, lblImageSize, lblImageX}) {
     Size->setEnabled(Enabled && Image);
     Size->setVisible(Image);
   }
@@ -763,12 +770,19 @@ void TEditfrm::TextChanged() {
 
 void TEditfrm::OpenFont() {
   bool Chosen = false;
-  QFont Font = QFontDialog::getFont(&Chosen, WatermarkFont, this);
+  const QFont Font = QFontDialog::getFont(&Chosen, WatermarkFont, this);
   if (!Chosen) return;
-  WatermarkFont = Font;
-  Font.setPointSize(ScaleFontSize(OutputRect, OutputBoxRect, Font.pointSize()));
-  lblWatemark->setFont(Font);
+  SetWatermarkFont(Font);
   TextChanged();
+}
+
+// The font keeps the size the user chose, which the conversion draws on the output frame; the
+// label over the preview shows it shrunk as the preview shrinks that frame.
+void TEditfrm::SetWatermarkFont(const QFont& Font) {
+  WatermarkFont = Font;
+  QFont Shown = Font;
+  Shown.setPointSize(ScaleFontSize(OutputRect, OutputBoxRect, Font.pointSize()));
+  lblWatemark->setFont(Shown);
 }
 
 void TEditfrm::WatermarkAreaMoved() {

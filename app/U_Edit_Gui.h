@@ -108,7 +108,8 @@ class TEditfrm : public TSkinForm {
   void CropAreaMoved();
   void CropBoxChanged(TSkSpinEdit* Box);
   void ResetCrop();
-  void ShowCropInBoxes();
+  // Every crop box but the one being typed into.
+  void ShowCropInBoxes(const TSkSpinEdit* Typing = nullptr);
   void UpdateLook();
 
   void WatermarkSwitched();
@@ -116,6 +117,7 @@ class TEditfrm : public TSkinForm {
   void OpenPicture();
   void TextChanged();
   void SetWatermarkColor(const QColor& Color);
+  void SetWatermarkFont(const QFont& Font);
   void OpenFont();
   void WatermarkAreaMoved();
   void RecomputeWatermark();
@@ -169,6 +171,7 @@ class TEditfrm : public TSkinForm {
   TSkCustomEdit *edtImage, *edtText;
   TSkBmpButton *btnopenPic, *btnopenFont;
   TSkSpinEdit *ImageW, *ImageH, *edtWaterH, *edtWaterV;
+  QLabel *lblImageSize, *lblImageX;
   QSlider *TrckWatermarkH, *TrckwatermarkV;
   QSlider *trckBrightness, *trckContrast, *trckSaturation;
   QLabel *lblBrightness, *lblContrast, *lblSaturation;

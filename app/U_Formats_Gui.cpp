@@ -233,6 +233,7 @@ void TFormatsfrm::BuildSkinPage() {
   SWF = Place<TShockwaveFlashEx>(tsplayerskin, 10, 10, 311, 232);
   auto* tabs = Place<TSkPageControl>(tsplayerskin, 334, 8, 300, 236);
   tabs->SetColor(PageFace);
+  tabs->SetTabStyle(tsRoundCorners);
   TSkTabSheet* player = AddSheet(tabs, QStringLiteral("Player"));
   TSkTabSheet* option = AddSheet(tabs, QStringLiteral("Option"));
   lvSkin = Place<TSkListView>(player, 4, 4, 284, 196);
@@ -262,6 +263,7 @@ void TFormatsfrm::BuildSkinPage() {
   BgColorbox = Place<TSkColorEdit>(tsplayerskin, 124, 254, 70, 22);
   BgColorbox->DefaultColor = clBlack;
   BgColorbox->ShowCustomColor = true;
+  BgColorbox->ShowDefaultColor = true;
   BgColorbox->SetSelectedColor(clBlack);
   BgColorbox->OnChange = [this] {
     if (!FUpdating) UpdatePreview();

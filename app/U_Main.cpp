@@ -14,6 +14,7 @@
 #include "U_Edit_Gui.h"
 #include "U_Formats_Gui.h"
 #include "U_clip_Gui.h"
+#include "U_option.h"
 #include "U_option_Gui.h"
 #include "U_properties_Gui.h"
 #include "U_updata_Gui.h"
@@ -37,7 +38,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
-#include <QStorageInfo>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -89,12 +89,6 @@ TSkPanel* MakeBar(QWidget* Parent, const char* Name, int Height) {
 }
 
 // A folder on an optical disc cannot take outputs.
-bool IsOnOpticalDisc(const QString& Folder) {
-  const QStorageInfo storage(Folder);
-  const QByteArray type = storage.fileSystemType();
-  return type == "iso9660" || type == "udf";
-}
-
 const QSize NormalSize(920, 570);
 
 }  // namespace
@@ -447,6 +441,8 @@ void TMainfrm::btnAddClick() {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setDirectory(MainSettings().Value(TMainSettings::SourcePath));
+  // The masks fold letter case, which is no reading for the user: the list shows its names.
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(OpenFileFilters());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QStringList files = dialog.selectedFiles();
@@ -555,18 +551,21 @@ void TMainfrm::mniRemoveClick() {
   StopPreview();
   FModel->Change([](TFileList& List) { List.RemoveSelectedItems(); });
   if (FModel->List().TopNodes().empty()) btnStart->setEnabled(false);
-  if (FModel->List().SelectedCount() == 0) {
-    mniRemove->setEnabled(false);
-    ResetPlayerControls(FPreviewOpen ? 2 : 0);
-    ApplySelectionKind(TSelectionKind::NothingUsable);
-    ShowEntryName(ProgramName);
-  }
+  if (FModel->List().SelectedCount() == 0) ShowNothingSelected();
 }
 
 void TMainfrm::mniClearAllClick() {
   FModel->Change([](TFileList& List) { List.Clear(); });
   btnStart->setEnabled(false);
   StopPreview();
+  ShowNothingSelected();
+}
+
+void TMainfrm::ShowNothingSelected() {
+  mniRemove->setEnabled(false);
+  mniFile->setEnabled(false);
+  ResetPlayerControls(FPreviewOpen ? 2 : 0);
+  ApplySelectionKind(TSelectionKind::NothingUsable);
   ShowEntryName(ProgramName);
 }
 

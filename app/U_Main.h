@@ -134,6 +134,8 @@ class TMainfrm : public QWidget {
   void ConnectPreview();
   void ApplySelectionKind(TSelectionKind Kind);
   void SelectionChanged();
+  // The list's state once no entry is selected (or none is left).
+  void ShowNothingSelected();
   void ShowEntryName(const QString& Name);
   // Runs a dialog hook on the focused or first selected entry with the preview stopped.
   void RunEntryDialog(const std::function<void(TMainfrm&, TFileNode&)>& Dialog, TFileNode* Node);

@@ -72,7 +72,7 @@ void TMainfrm::StopPreview() {
   TmrStop->stop();
   ResetPlayerControls(FRestoreMode);
   VideoDisable->hide();
-  Perview->update();
+  FScreen->Repaint();
 }
 
 void TMainfrm::btnPlayClick() {
@@ -157,7 +157,7 @@ void TMainfrm::PlayerState(TPlayState State) {
       FSeekBar->SetPositionSkip(2);
       break;
     case psStop:
-      Perview->update();
+      FScreen->Repaint();
       break;
     case psEnd:
       StopPreview();

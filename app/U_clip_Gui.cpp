@@ -40,7 +40,13 @@ const QColor SelectedStartColor(0xEC, 0xE9, 0xD8);
 // light, every text on one line, centred vertically and cut with an ellipsis.
 class TPartRowDelegate : public QStyledItemDelegate {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  // Rows RowHeight high, so that the time editor opened over a cell fits its row.
+  TPartRowDelegate(int RowHeight, QObject* Parent)
+      : QStyledItemDelegate(Parent), FRowHeight(RowHeight) {}
+
+  QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override {
+    return {QStyledItemDelegate::sizeHint(Option, Index).width(), FRowHeight};
+  }
 
   void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
              const QModelIndex& Index) const override {
@@ -55,6 +61,9 @@ class TPartRowDelegate : public QStyledItemDelegate {
         text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
         Option.fontMetrics.elidedText(Index.data().toString(), Qt::ElideRight, text.width()));
   }
+
+ private:
+  int FRowHeight;
 };
 
 QToolButton* AddToolButton(QWidget* Parent, const QString& Caption, QPoint At) {
@@ -132,7 +141,6 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   lvCutVideo->setObjectName(QStringLiteral("lvCutVideo"));
   lvCutVideo->setGeometry(10, 346, 545, 150);
   lvCutVideo->setRootIsDecorated(false);
-  lvCutVideo->setItemDelegate(new TPartRowDelegate(lvCutVideo));
   lvCutVideo->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Start Time"),
                                QStringLiteral("End Time"), QStringLiteral("Duration")});
   for (int column = 0; column < 4; ++column)
@@ -156,6 +164,7 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   ItemEdit->setInputMask(QStringLiteral("09:99:99"));
   ItemEdit->setMaxLength(8);
   ItemEdit->hide();
+  lvCutVideo->setItemDelegate(new TPartRowDelegate(ItemEdit->sizeHint().height(), lvCutVideo));
   connect(ItemEdit, &QLineEdit::editingFinished, this, &TClipfrm::EditorDone);
 
   OkButton()->move(395, 506);

@@ -30,6 +30,7 @@ TUpdatefrm::TUpdatefrm(std::unique_ptr<IDownloader> Downloader, const QString& S
   lblURL->URL = Server + QStringLiteral("/download/fnk/");
   mmonew = new TSkMemo(Client());
   mmonew->setReadOnly(true);
+  mmonew->SetReadOnlyColor(clWhite);  // a read-only page of text, white as designed
   mmonew->setGeometry(16, 42, 357, 166);
   for (QWidget* hidden : std::initializer_list<QWidget*>{lbNewinfo, lbVersion, lblURL, mmonew})
     hidden->hide();

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 namespace {
 
@@ -195,7 +196,9 @@ void PaintBmpButton(QPainter& Canvas, const TRect& Bounds, const TSkBmpButtonPai
   if (!bitmap.isNull())
     DrawBitmap(Canvas, bitmap, r, layout.GlyphPos, P.ButtonSize, P.Bitmaps->TransparentColor());
   if (!P.Caption.isEmpty()) DrawCaption(Canvas, P, layout.TextBounds);
-  if (P.Focused && P.ShowFocus) DrawFocusBorder(Canvas, layout.TextBounds.Inflated(2, 2));
+  // Without a caption there is nothing to frame: the picture shows the focus, or nothing does.
+  if (P.Focused && P.ShowFocus && !P.Caption.isEmpty())
+    DrawFocusBorder(Canvas, layout.TextBounds.Inflated(2, 2));
   Canvas.restore();
 }
 
@@ -253,10 +256,11 @@ void TSkBmpButton::SetMargin(int Value) {
   if (Value >= -1) StoreAndUpdate(*this, FPaint.Margin, Value);
 }
 
+// The handler runs while the dialog is still open; a handler that closed it has the last word.
 void TSkBmpButton::Click() {
-  if (ModalResult != 0)
-    if (auto* dialog = qobject_cast<QDialog*>(window())) dialog->done(ModalResult);
+  const QPointer<QDialog> dialog = ModalResult != 0 ? qobject_cast<QDialog*>(window()) : nullptr;
   if (OnClick) OnClick();
+  if (dialog && dialog->isVisible()) dialog->done(ModalResult);
 }
 
 QSize TSkBmpButton::sizeHint() const {
@@ -273,6 +277,11 @@ void TSkBmpButton::AdjustBounds() {
 
 TSkBmpButtonPaint TSkBmpButton::PaintSettings() const {
   TSkBmpButtonPaint paint = FPaint;
+  // Qt does not tell a button made on a disabled parent, so the look asks at paint time.
+  if (!isEnabled())
+    paint.State = bstDisabled;
+  else if (paint.State == bstDisabled)
+    paint.State = FDown ? bstExclusive : bstUp;
   paint.Focused = hasFocus();
   paint.Font = font();
   return paint;

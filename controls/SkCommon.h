@@ -531,6 +531,17 @@ int GrabCaptionMnemonic(QWidget& Widget, int OldId, const QString& Caption);
 // Whether Event is the shortcut Id (never for Id 0).
 bool IsShortcutEvent(const QEvent* Event, int Id);
 
+// Gathers wheel steps into whole notches of 120 units, since touchpads send smaller steps; a
+// step the other way drops what was gathered.
+class TSkWheelNotches {
+ public:
+  // The whole notches that Delta completes (positive away from the user).
+  int Take(int Delta);
+
+ private:
+  int FRest = 0;
+};
+
 // The colour a control with ParentColor shows: its parent's "Color" property when it has one,
 // else the parent's background; clBtnFace without a parent.
 TColor ParentControlColor(const QWidget& Control);

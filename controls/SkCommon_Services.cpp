@@ -464,3 +464,13 @@ void TSkBlinkingText::SetNormalColor(TColor Value) {
 void TSkBlinkingText::Blink(bool Shown) {
   if (FBlinking) StoreAndUpdate(FControl, FCurrent, Shown ? FBlinkColor : FNormalColor);
 }
+
+// ---- Wheel --------------------------------------------------------------------------------------
+
+int TSkWheelNotches::Take(int Delta) {
+  if ((Delta > 0 && FRest < 0) || (Delta < 0 && FRest > 0)) FRest = 0;
+  FRest += Delta;
+  const int notches = FRest / 120;
+  FRest -= notches * 120;
+  return notches;
+}

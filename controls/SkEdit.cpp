@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QInputMethodEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -81,16 +82,9 @@ TSkCustomEdit::TSkCustomEdit(QWidget* Parent) : TSkFramed<QLineEdit>(Parent) {
   UpdateTextMargins();
 }
 
-void TSkCustomEdit::SetReadOnly(bool Value) {
-  if (Value == isReadOnly()) return;
-  setReadOnly(Value);
-  ReadOnlyChanged();
-}
-
 void TSkCustomEdit::ReadOnlyChanged() {
-  UpdateColors();
+  TSkFramed::ReadOnlyChanged();
   PlaceEmbeddedButtons();
-  update();
 }
 
 void TSkCustomEdit::SetFlatButtons(bool Value) {
@@ -159,7 +153,9 @@ void TSkCustomEdit::DropDown() {
   if (!DropButtonShown() || FDropping) return;
   FDropping = true;
   update();
+  const QPointer<TSkCustomEdit> self(this);
   DoDropDown();
+  if (!self) return;  // its window was closed while the drop-down showed
   if (OnCloseUp) OnCloseUp();
   FDropping = false;
   update();
@@ -212,6 +208,19 @@ void TSkCustomEdit::mouseMoveEvent(QMouseEvent* Event) {
   const QPoint at = Event->position().toPoint();
   setCursor(DropButtonRect().Contains(at.x(), at.y()) ? Qt::ArrowCursor : Qt::IBeamCursor);
   QLineEdit::mouseMoveEvent(Event);
+}
+
+void TSkCustomEdit::mouseReleaseEvent(QMouseEvent* Event) {
+  if (Event->button() == Qt::MiddleButton && !KeyEditAllowed()) return Event->accept();
+  QLineEdit::mouseReleaseEvent(Event);
+}
+
+void TSkCustomEdit::inputMethodEvent(QInputMethodEvent* Event) {
+  if (!Event->commitString().isEmpty() && !KeyEditAllowed()) {
+    InvalidKeyBeep();
+    return Event->accept();
+  }
+  QLineEdit::inputMethodEvent(Event);
 }
 
 void TSkCustomEdit::contextMenuEvent(QContextMenuEvent* Event) {

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 
 #include <functional>
 
@@ -196,9 +197,15 @@ class TSkFramed : public TBase, public ISkFrameControllerClient {
     TBase::leaveEvent(Event);
     UpdateHot(true, false);
   }
+  // Read-only however it was switched, by the control's setter or by Qt's own.
+  virtual void ReadOnlyChanged() {
+    UpdateColors();
+    this->update();
+  }
   void changeEvent(QEvent* Event) override {
     TBase::changeEvent(Event);
     if (Event->type() == QEvent::EnabledChange) UpdateColors();
+    if (Event->type() == QEvent::ReadOnlyChange) ReadOnlyChanged();
   }
 
   TSkFrameSettings FS;
@@ -254,7 +261,8 @@ class TSkFramed : public TBase, public ISkFrameControllerClient {
   TColor FColor = clWindow;
   bool FColorApplied = false;
   bool FHasFocus = false, FMouseOver = false;
-  TSkFrameController* FFrameController = nullptr;
+  // Forgotten by itself when the controller is freed first.
+  QPointer<TSkFrameController> FFrameController;
 };
 
 // The single-line framed edit: state colours, the custom ring, a text hint, Enter as Tab and an
@@ -267,7 +275,7 @@ class TSkCustomEdit : public TSkFramed<QLineEdit> {
   bool BeepOnInvalidKey = true;
 
   bool ReadOnly() const { return isReadOnly(); }
-  void SetReadOnly(bool Value);
+  void SetReadOnly(bool Value) { setReadOnly(Value); }
   Qt::Alignment Alignment() const { return alignment(); }
   void SetAlignment(Qt::Alignment Value) { setAlignment(Value | Qt::AlignVCenter); }
   QString TextHint() const { return FTextHint; }
@@ -288,7 +296,7 @@ class TSkCustomEdit : public TSkFramed<QLineEdit> {
  protected:
   bool IsReadOnly() const override { return isReadOnly(); }
   void UpdateHot(bool ViaMouse, bool Active) override;
-  virtual void ReadOnlyChanged();
+  void ReadOnlyChanged() override;
   // Takes Buttons in at the right edge: placed inside the ring, flat and coloured with the
   // edit's flat-button settings, the text kept clear of them while they show.
   template <class TButtons>
@@ -313,6 +321,10 @@ class TSkCustomEdit : public TSkFramed<QLineEdit> {
   void keyPressEvent(QKeyEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseMoveEvent(QMouseEvent* Event) override;
+  // A middle click pastes the X11 selection: refused where a paste is.
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+  // Text an input method composes is typing: refused where typing is.
+  void inputMethodEvent(QInputMethodEvent* Event) override;
   void contextMenuEvent(QContextMenuEvent* Event) override;
   // Updates the margins around the text for the ring and what sits at the right.
   void UpdateTextMargins();
@@ -360,6 +372,8 @@ class TSkColorEdit : public TSkCustomEdit {
   void keyPressEvent(QKeyEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseDoubleClickEvent(QMouseEvent* Event) override;
+  // A swatch has no text to cut, copy or paste: no menu.
+  void contextMenuEvent(QContextMenuEvent* Event) override;
 
  private:
   TColor FSelectedColor = clNone;
@@ -392,4 +406,7 @@ class TSkMemo : public TSkFramed<QPlainTextEdit> {
   void keyReleaseEvent(QKeyEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
   void wheelEvent(QWheelEvent* Event) override;
+
+ private:
+  TSkWheelNotches FWheel;
 };

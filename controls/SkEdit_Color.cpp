@@ -3,8 +3,10 @@
 #include "SkEdit.h"
 #include "SkPopups.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPointer>
 
 void PaintColorSwatch(QPainter& Canvas, const TRect& Rect, TColor Color, bool Active) {
   if (Color != clNone) {
@@ -34,11 +36,14 @@ void TSkColorEdit::DoDropDown() {
 
 void TSkColorEdit::DropColorPicker() {
   if (!parentWidget()) return;
-  TSkPopupPanel panel(parentWidget());
-  QFont font = panel.font();
+  // On the heap and watched: closing the window while the picker shows deletes the panel, the
+  // picker and this edit with it.
+  const QPointer<TSkColorEdit> self(this);
+  const QPointer<TSkPopupPanel> panel = new TSkPopupPanel(parentWidget());
+  QFont font = panel->font();
   font.setFamily(this->font().family());
-  panel.setFont(font);
-  auto* picker = new TSkColorPicker(&panel);
+  panel->setFont(font);
+  const QPointer<TSkColorPicker> picker = new TSkColorPicker(panel);
   picker->SetCaptions(NoColorCaption, DefaultColorCaption, CustomColorCaption);
   picker->SetShown(ShowNoColor, ShowDefaultColor, ShowSystemColors, ShowCustomColor);
   picker->ShowColorHints = ShowColorHints;
@@ -54,11 +59,17 @@ void TSkColorEdit::DropColorPicker() {
     borders.FlatColor = FS.FrameColor;
     picker->SetBorders(borders);
   }
-  picker->OnClick = [&panel] { panel.Close(); };
-  panel.resize(picker->size());
-  if (!panel.Popup(this)) return;
-  FSelectedColor = picker->SelectedColor();
-  CustomColor = picker->CustomColor();
+  picker->OnClick = [panel] {
+    if (panel) panel->Close();
+  };
+  panel->resize(picker->size());
+  const bool picked = panel->Popup(this) && self && picker;
+  if (picked) {
+    FSelectedColor = picker->SelectedColor();
+    CustomColor = picker->CustomColor();
+  }
+  delete panel.data();
+  if (!picked) return;
   update();
   if (OnChange) OnChange();
 }
@@ -90,3 +101,5 @@ void TSkColorEdit::mousePressEvent(QMouseEvent* Event) {
 }
 
 void TSkColorEdit::mouseDoubleClickEvent(QMouseEvent* Event) { Event->accept(); }
+
+void TSkColorEdit::contextMenuEvent(QContextMenuEvent* Event) { Event->accept(); }

@@ -73,7 +73,7 @@ void TSkMemo::mouseReleaseEvent(QMouseEvent* Event) {
 
 // Scrolls by whole lines and always keeps the wheel, even when nothing moves.
 void TSkMemo::wheelEvent(QWheelEvent* Event) {
-  const int notches = Event->angleDelta().y() / 120;
+  const int notches = FWheel.Take(Event->angleDelta().y());
   QScrollBar* bar = verticalScrollBar();
   bar->setValue(bar->value() - notches * QApplication::wheelScrollLines());
   Event->accept();

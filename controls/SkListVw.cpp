@@ -182,7 +182,7 @@ void TSkCustomListView::resizeEvent(QResizeEvent* Event) {
 // A notch scrolls the wheel's lines by the height of a small image (16 without images).
 void TSkCustomListView::wheelEvent(QWheelEvent* Event) {
   const int imageHeight = iconSize().height() > 0 ? iconSize().height() : 16;
-  const int notches = Event->angleDelta().y() / 120;
+  const int notches = FWheel.Take(Event->angleDelta().y());
   QScrollBar* bar = verticalScrollBar();
   bar->setValue(bar->value() - notches * QApplication::wheelScrollLines() * imageHeight);
   Event->accept();

@@ -58,6 +58,7 @@ class TSkCustomListView : public TSkFramed<QTreeWidget> {
   int FLastSorted = -1;
   int FSortColumn = -1;
   bool FSortDescending = false;
+  TSkWheelNotches FWheel;
 };
 
 class TSkListView : public TSkCustomListView {

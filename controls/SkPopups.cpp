@@ -54,19 +54,24 @@ void TSkCustomPopup::paintEvent(QPaintEvent*) {
 
 // ---- TSkPopup -----------------------------------------------------------------------------------
 
-// The transient window that holds the panel's children while it shows.
+// The transient window that holds the panel's children while it shows. The loop that waits for
+// it belongs to the caller, so that closing the window under it (which deletes this) ends the
+// wait instead of pulling the loop from under itself.
 class TSkPopup : public TSkCustomPopup {
  public:
-  explicit TSkPopup(TSkPopupPanel& Panel)
-      : TSkCustomPopup(Panel.window(), Qt::Popup | Qt::FramelessWindowHint), FPanel(Panel) {
+  TSkPopup(TSkPopupPanel& Panel, QEventLoop& Loop)
+      : TSkCustomPopup(Panel.window(), Qt::Popup | Qt::FramelessWindowHint),
+        FPanel(Panel),
+        FLoop(Loop) {
     setAttribute(Qt::WA_NoMouseReplay);
     Borders = Panel.Borders;
     setFont(Panel.font());
     setToolTip(Panel.toolTip());
+    QObject::connect(this, &QObject::destroyed, &Loop, &QEventLoop::quit);
   }
 
-  // Shows at Bounds with the panel's children and waits until closed; true when accepted.
-  bool Run(const QRect& Bounds) {
+  // Takes the panel's children and shows at Bounds.
+  void Show(const QRect& Bounds) {
     for (QWidget* child : FPanel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       const QRect at = child->geometry();
       child->setParent(this);
@@ -78,7 +83,9 @@ class TSkPopup : public TSkCustomPopup {
     setGeometry(Bounds);
     show();
     if (FFirst) FFirst->setFocus(Qt::PopupFocusReason);
-    if (isVisible()) FLoop.exec();
+  }
+  // Hides and gives the children back to the panel.
+  void GiveBack() {
     hide();
     for (const QPointer<QWidget>& child : FChildren)
       if (child) {
@@ -86,8 +93,8 @@ class TSkPopup : public TSkCustomPopup {
         child->setParent(&FPanel);
         child->setGeometry(at);
       }
-    return FAccepted;
   }
+  bool Accepted() const { return FAccepted; }
   void Accept() {
     FAccepted = true;
     close();
@@ -109,7 +116,7 @@ class TSkPopup : public TSkCustomPopup {
 
  private:
   TSkPopupPanel& FPanel;
-  QEventLoop FLoop;
+  QEventLoop& FLoop;
   QList<QPointer<QWidget>> FChildren;
   QWidget* FFirst = nullptr;
   bool FAccepted = false;
@@ -134,10 +141,20 @@ bool TSkPopupPanel::Popup(QWidget* Control, int X, int Y) {
   QScreen* screen = QGuiApplication::screenAt(controlRect.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
   const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1 << 20, 1 << 20);
-  TSkPopup popup(*this);
-  FPopup = &popup;
-  const bool accepted = popup.Run(PopupPlacement(controlRect, size(), Alignment, X, Y, work));
-  FPopup = nullptr;
+  // The window, and with it the panel and the pop-up, may be closed while the pop-up shows.
+  const QPointer<TSkPopupPanel> self(this);
+  QEventLoop loop;
+  const QPointer<TSkPopup> popup = new TSkPopup(*this, loop);
+  FPopup = popup;
+  popup->Show(PopupPlacement(controlRect, size(), Alignment, X, Y, work));
+  if (popup->isVisible()) loop.exec();
+  if (!self) {
+    delete popup.data();
+    return false;
+  }
+  const bool accepted = popup && popup->Accepted();
+  if (popup) popup->GiveBack();
+  delete popup.data();
   if (OnClose) OnClose();
   if (focused && QApplication::activeWindow()) focused->setFocus(Qt::PopupFocusReason);
   return accepted;

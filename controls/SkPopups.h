@@ -46,10 +46,10 @@ class TSkPopupPanel : public TSkCustomPopup {
   bool Popup(QWidget* Control, int X = -1, int Y = -1);
   // Accepts and closes the showing pop-up (a child's click handler).
   void Close();
-  bool Showing() const { return FPopup != nullptr; }
+  bool Showing() const { return !FPopup.isNull(); }
   // The pop-up window while showing.
   QWidget* PopupWindow() const;
 
  private:
-  TSkPopup* FPopup = nullptr;
+  QPointer<TSkPopup> FPopup;
 };

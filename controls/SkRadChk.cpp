@@ -220,6 +220,36 @@ void TSkRadioButton::focusInEvent(QFocusEvent* Event) {
   if (Event->reason() != Qt::MouseFocusReason && !ReadOnly()) SetChecked(true);
 }
 
+QList<TSkRadioButton*> TSkRadioButton::Group() const {
+  QWidget* parent = parentWidget();
+  if (!parent) return {const_cast<TSkRadioButton*>(this)};
+  QList<TSkRadioButton*> group;
+  for (auto* sibling : parent->findChildren<TSkRadioButton*>(Qt::FindDirectChildrenOnly))
+    if (sibling == this || (sibling->isEnabled() && sibling->isVisibleTo(parent))) group << sibling;
+  return group;
+}
+
+void TSkRadioButton::keyPressEvent(QKeyEvent* Event) {
+  int step = 0;
+  switch (Event->key()) {
+    case Qt::Key_Down:
+    case Qt::Key_Right:
+      step = 1;
+      break;
+    case Qt::Key_Up:
+    case Qt::Key_Left:
+      step = -1;
+      break;
+    default:
+      return TSkCustomGlyphButton::keyPressEvent(Event);
+  }
+  if (Event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))
+    return TSkCustomGlyphButton::keyPressEvent(Event);
+  const QList<TSkRadioButton*> group = Group();
+  const qsizetype next = (group.indexOf(this) + step + group.size()) % group.size();
+  group[next]->setFocus(Qt::OtherFocusReason);
+}
+
 // ---- TSkCustomCheckBox
 // ------------------------------------------------------------------------------
 

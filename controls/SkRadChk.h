@@ -127,8 +127,13 @@ class TSkRadioButton : public TSkCustomGlyphButton {
  protected:
   TSkCheckState GlyphState() const override { return FChecked ? cbChecked : cbUnchecked; }
   void focusInEvent(QFocusEvent* Event) override;
+  // The arrows move to the next or previous button of the group, which the focus checks.
+  void keyPressEvent(QKeyEvent* Event) override;
 
  private:
+  // The radio buttons of the parent that the keyboard can reach, in the parent's order.
+  QList<TSkRadioButton*> Group() const;
+
   bool FChecked = false;
 };
 

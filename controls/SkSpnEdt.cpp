@@ -3,7 +3,9 @@
 #include <QKeyEvent>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 // ---- TSkSpinButtons -----------------------------------------------------------------------------
 
@@ -140,10 +142,16 @@ double TSkSpinEdit::Value() const {
   if (shown.isEmpty()) return AllowBlank ? BlankValue : FMin;
   bool ok = false;
   const double value = NumberLocale().toDouble(shown, &ok);
-  return ok ? value : FMin;
+  // "nan" and "inf" are no numbers here; a number beyond the range reads as its limit, as it
+  // shows once the field is left.
+  return ok && std::isfinite(value) ? CheckValue(value) : FMin;
 }
 
-int TSkSpinEdit::IntValue() const { return int(std::nearbyint(Value())); }
+int TSkSpinEdit::IntValue() const {
+  constexpr double lowest = std::numeric_limits<int>::min(),
+                   highest = std::numeric_limits<int>::max();
+  return int(std::clamp(std::nearbyint(Value()), lowest, highest));
+}
 
 double TSkSpinEdit::CheckValue(double Value) const {
   if (FMin == FMax && !FCheckRange) return Value;

@@ -60,11 +60,12 @@ class TSkSpinEdit : public TSkCustomEdit {
   double Increment = 1;
   double PageSize = 10;
 
-  // The text's value: an empty text is BlankValue with AllowBlank, else Min, as is a text
-  // that is no number.
+  // The text's value within the range: an empty text is BlankValue with AllowBlank, else Min,
+  // as is a text that is no finite number.
   double Value() const;
   // Shows the value clamped to the range with Decimals digits.
   void SetValue(double Value);
+  // The value rounded, halves to even, and held within the int range.
   int IntValue() const;
   void SetIntValue(int Value) { SetValue(Value); }
   double Min() const { return FMin; }

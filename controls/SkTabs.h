@@ -610,8 +610,8 @@ class TSkTabSheet : public QWidget {
   void SetPageIndex(int V);
   // The tab of the page among the visible tabs, -1 when its tab is hidden.
   int TabIndex() const;
-  // Pages are shown and hidden by their page control only: always throws.
-  void setVisible(bool) override;
+  // Only the page control's active page shows; hiding is always allowed.
+  void setVisible(bool Visible) override;
   void AssignTo(TSkTabData& Tab) const;
 
   std::function<void(TSkTabSheet*, QPainter&, const TRect&, bool& Handled)> OnPaintBackground;

@@ -58,10 +58,12 @@ void TSkCustomTabControl::PlaceButtons() {
     Button->setGeometry(MapRect(r, false).ToQRect());
     pos += Length + 2;
   };
+  // Moving or showing a button repaints it; repainting it here as well, from the control's own
+  // painting, would ask for the control's painting again without end.
   const auto show = [&](QWidget* Button, bool Shown, int Length) {
     if (!Button) return;
     Button->setVisible(Shown);
-    if (Shown) place(Button, Length), Button->update();
+    if (Shown) place(Button, Length);
   };
   show(FCloseButton, FShowCloseButton && any, w);
   show(FMenuButton, FShowMenuButton && any, w);
@@ -72,7 +74,6 @@ void TSkCustomTabControl::PlaceButtons() {
     FScroller->setGeometry(-2 * w - 10, -h - 10, 2 * w - 1, h);
   }
   FScroller->setVisible(FOverflow);
-  FScroller->update();
   if (FActiveCloseButton)
     FActiveCloseButton->setVisible(FShowCloseButtonOnActiveTab && TabShown(FTabIndex));
 }

@@ -410,6 +410,7 @@ void TSkCustomTabControl::Relayout() {
   // A narrower window must not hide the selected tab.
   if (FOverflow && FTabIndex >= 0 && FTabs.Items(FTabIndex).Visible) EnsureShown(FTabIndex);
   PlaceButtons();
+  if (FScroller) FScroller->update();
   AlignControls();
 }
 
@@ -689,6 +690,7 @@ bool TSkCustomTabControl::ScrollTabs(bool TowardsEnd) {
   }
   FRegions.Clear();
   update();
+  FScroller->update();  // its arrows show whether there is more to scroll
   PlaceButtons();
   if (OnScrolledTabs) OnScrolledTabs(this);
   return true;

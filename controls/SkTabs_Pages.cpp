@@ -33,8 +33,11 @@ TSkTabSheet::~TSkTabSheet() {
   if (FPageControl) FPageControl->RemovePage(this);
 }
 
-void TSkTabSheet::setVisible(bool) {
-  throw ESkTabControlError("You cannot change the Visible property of a page");
+// Qt itself hides a page it moves to another parent, so hiding always passes; showing is the
+// page control's choice of the active page.
+void TSkTabSheet::setVisible(bool Visible) {
+  if (Visible && FPageControl && FPageControl->ActivePage() != this) return;
+  QWidget::setVisible(Visible);
 }
 
 void TSkTabSheet::Changed() {
@@ -274,6 +277,12 @@ void TSkPageControl::AlignControls() {
 }
 
 bool TSkPageControl::event(QEvent* Event) {
+  // A page that Qt moved to another parent is no longer one of these pages.
+  if (Event->type() == QEvent::ChildRemoved) {
+    QObject* child = static_cast<QChildEvent*>(Event)->child();
+    const auto page = std::find(FPages.begin(), FPages.end(), child);
+    if (page != FPages.end()) RemovePage(*page);
+  }
   if (Event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(Event);
     const bool ctrl = key->modifiers() & Qt::ControlModifier;

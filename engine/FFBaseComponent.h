@@ -186,3 +186,44 @@ void* LoadFunction(const std::string& libraryFileName, void* module, const std::
                    bool optional);
 void* LoadVariable(const std::string& libraryFileName, void* module, const std::string& name,
                    bool optional);
+
+// A file written under a temporary name beside the file it is to become, so that a failed or
+// killed run never destroys the file it was to replace. The name is hidden and short whatever
+// the final name's length: ".fennick-", 16 hex digits of a hash of the final name, "-", 8 random
+// hex digits, ".part". The object holds a lock on the file for its whole life (a process's locks
+// end with it): that is how a sweep tells a live file from one that a killed run left. Not
+// thread-safe: one owner at a time.
+class TTemporaryFile {
+ public:
+  TTemporaryFile() = default;
+  // Removes the file unless it took its final name.
+  ~TTemporaryFile();
+  TTemporaryFile(TTemporaryFile&& other) noexcept;
+  TTemporaryFile& operator=(TTemporaryFile&& other) noexcept;
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+  // Makes a new, empty file beside `target`, with the mode of the file it replaces or the one
+  // a new file would get. First, once per folder and process, it removes the folder's stale
+  // temporary files: of this pattern, locked by no process and last written before this process
+  // started (a newer one may be in the making by a live process); each removal is logged.
+  // False (errno tells why) when no file can be made.
+  bool Create(const std::string& target);
+  // The temporary file's path; empty before Create and after Commit or Discard.
+  const std::string& Name() const { return FName; }
+  // Renames the file to its target in one step, replacing the earlier file. False with the
+  // reason in `error`; the file is then removed with the object.
+  bool Commit(std::string* error = nullptr);
+  // Removes the file now.
+  void Discard();
+
+ private:
+  void Release();
+
+  std::string FTarget;
+  std::string FName;
+  int FLock = -1;
+};
+
+// True for a file name (without folder) of TTemporaryFile's pattern.
+bool IsTemporaryFileName(const std::string& name);

@@ -216,9 +216,9 @@ struct TInputFile {
 
 struct TOutputFile {
   TOutputFile() = default;
-  // Closes the file. A complete one written under a temporary name takes its final name;
-  // otherwise the temporary file goes, or a file written directly that stayed empty or never
-  // got its header is deleted.
+  // Closes the file. A complete one written under a temporary name, with at least one
+  // picture or sound, takes its final name; otherwise the temporary file goes, or a file written
+  // directly that stayed empty or never got its header is deleted.
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -228,7 +228,8 @@ struct TOutputFile {
   std::string FileName;
   bool FileCreated = false;  // this task created (or emptied) the file
   bool HeaderWritten = false;
-  std::string TempName;      // the file written in place of FileName, or empty
+  TTemporaryFile Temp;       // the file written in place of FileName, or none
+  int64_t MediaPackets = 0;  // pictures and sound written (in join mode, into the first entry)
   bool Complete = false;     // the run ended with it usable: finished, or stopped by the user
   TDictionary MuxerOptions;  // for avformat_write_header
   std::vector<std::unique_ptr<TOutputStream>> Streams;
@@ -640,6 +641,7 @@ class TCustomFFmpeg {
   static double StreamEndTime(TOutputStream& ost);
   void FlushInputFile(int fileIndex, bool flushEncoders);
   void EndTranscode(bool flush);
+  void RequireMediaWritten() const;
   void PrintReport(bool isLast, int fileIndex);
   static float CodedQuality(const TOutputStream& ost);
   std::string PsnrText(const TOutputStream& ost, bool isLast) const;

@@ -1,4 +1,5 @@
 #include "FFmpeg_Private.h"
+#include "UnicodeProtocol.h"
 
 using namespace ffmpeg_internal;
 
@@ -298,7 +299,19 @@ void TCustomFFmpeg::EndTranscode(bool flush) {
   for (TOutputStream* ost : FOutputStreams)
     if (ost->Graph) ff::avfilter_graph_free(&ost->Graph);
   CloseOpenDecoders();
-  if (flush) Finished = !Aborting;
+  if (!flush) return;
+  RequireMediaWritten();
+  Finished = !Aborting;
+}
+
+// A run that ended on its own without a single picture or sound in an output made nothing
+// usable (an input whose only pictures lie outside the cut, say): it has failed.
+void TCustomFFmpeg::RequireMediaWritten() const {
+  if (Aborting) return;
+  for (const auto& file : FOutputFiles)
+    if (file->OwnsContext && file->MediaPackets == 0)
+      throw FFmpegException(Format("No picture and no sound were left to write into %s",
+                                   UrlToWideFileName(file->FileName).c_str()));
 }
 
 // ---- Packet decoding and stream copy ----
@@ -590,6 +603,9 @@ void TCustomFFmpeg::FilterAndWrite(TOutputStream& ost, const std::vector<AVBSFCo
     const int result = ff::av_interleaved_write_frame(FOutputFiles[ost.FileIndex]->Ctx, pkt);
     ff::av_packet_unref(pkt);
     if (result < 0) throw FFmpegException(AVErrorText("av_interleaved_write_frame()", result));
+    const AVMediaType type = ost.St->codecpar->codec_type;
+    if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO)
+      ++FOutputFiles[FJoinInputs ? 0 : ost.FileIndex]->MediaPackets;
     return;
   }
   AVBSFContext* filter = filters[index];

@@ -346,10 +346,9 @@ void TCustomFFmpeg::SetOutputMetadata(TOutputFile& file) {
 
 bool TCustomFFmpeg::OpenOutputIO(TOutputFile& file) {
   const TBlockingIO io(*this);
-  if (!(file.Ctx->oformat->flags & AVFMT_NOFILE))
-    file.TempName = CreateTemporaryOutput(file.FileName);
+  if (!(file.Ctx->oformat->flags & AVFMT_NOFILE)) CreateTemporaryOutput(file.FileName, file.Temp);
   const int result =
-      UnicodeOpenOutput(file.Ctx, file.TempName.empty() ? file.FileName : file.TempName);
+      UnicodeOpenOutput(file.Ctx, file.Temp.Name().empty() ? file.FileName : file.Temp.Name());
   if (result < 0) return Fail(AVErrorText(file.FileName, result));
   file.FileCreated = !(file.Ctx->oformat->flags & AVFMT_NOFILE);
   return true;

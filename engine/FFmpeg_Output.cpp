@@ -12,6 +12,10 @@ constexpr double VSyncVariableLimit = 0.6;
 constexpr double VSyncDuplicateLimit = 1.1;
 // Audio drift, in samples, below which nothing is corrected.
 constexpr double AudioDriftTolerance = 50;
+// Real sound converts between rates at most about 50 times apart (384 kHz to 8 kHz); a rate
+// farther from the encoder's is a damaged or crafted header, and resampling from it would
+// make thousands of samples of each one (1 Hz to 44.1 kHz: gigabytes from a few kilobytes).
+constexpr int64_t MaxSampleRateRatio = 64;
 
 const char* SampleFormatName(AVSampleFormat format) {
   const char* name = ff::av_get_sample_fmt_name(format);
@@ -127,6 +131,15 @@ int DeinterlacePicture(uint8_t* const dst[], const int dstLinesize[], const uint
 
 // ---- Audio output ----
 
+void ffmpeg_internal::CheckSampleRate(const TInputStream& ist, int rate, int encoderRate) {
+  if (rate <= 0 || encoderRate <= 0) return;
+  if (rate * MaxSampleRateRatio >= encoderRate && encoderRate * MaxSampleRateRatio >= rate) return;
+  throw FFmpegException(Format(
+      "Input stream #%d.%d declares a sample rate of %d Hz, too far from the %d Hz of the output "
+      "to be converted",
+      ist.FileIndex, ist.St->index, rate, encoderRate));
+}
+
 // One block of decoded samples (packed signed 16-bit at the decoder's rate and channel count)
 // to the stream's encoder: kept in sync with the stream's clock, resampled and converted to the
 // encoder's format, queued and encoded in whole encoder frames.
@@ -141,6 +154,7 @@ void TCustomFFmpeg::DoAudioOut(TOutputStream& ost, TInputStream& ist, const uint
            ist.FileIndex, ist.St->index, ost.ResampleSampleRate,
            SampleFormatName(ost.ResampleSampleFmt), ost.ResampleChannels, rate,
            SampleFormatName(AV_SAMPLE_FMT_S16), channels);
+    CheckSampleRate(ist, rate, encoder.sample_rate);
     ost.ResampleSampleRate = rate;
     ost.ResampleChannels = channels;
     ff::swr_free(&ost.Resampler);

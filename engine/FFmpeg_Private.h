@@ -69,14 +69,19 @@ int64_t FromMicroseconds(int64_t value, AVRational timeBase);
 int64_t MuxerMicroseconds(const AVStream* st);
 double MuxerTime(const AVStream* st);
 
-// The temporary file, beside the local regular file (or free name) `url`, that an output is
-// written to in its place; empty for what must be written directly (a pipe, a device, a
-// network address) or when none can be made.
-std::string CreateTemporaryOutput(S url);
+// Makes `temp` the file, beside the local regular file (or free name) `url`, that an output is
+// written to in its place; leaves it empty for what must be written directly (a pipe, a device,
+// a network address) or when none can be made.
+void CreateTemporaryOutput(S url, TTemporaryFile& temp);
 // After the output is closed (`closed`: without an error): a complete output written under a
-// temporary name takes the final name, anything else goes and the earlier file stays; an
-// output written directly is deleted when it stayed empty or never got its header.
-void SettleOutputFile(const TOutputFile& file, bool closed);
+// temporary name with at least one picture or sound in it takes the final name, anything else
+// goes and the earlier file stays; an output written directly is deleted when it stayed empty
+// or never got its header.
+void SettleOutputFile(TOutputFile& file, bool closed);
+
+// Refuses (FFmpegException) to convert the stream's sound from `rate` to the encoder's rate
+// when the two lie too far apart for either to be a real sound's.
+void CheckSampleRate(const TInputStream& ist, int rate, int encoderRate);
 
 // The cores this process may run on (its affinity, as a container or `taskset` limits it).
 int UsableCores();

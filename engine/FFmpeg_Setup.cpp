@@ -354,6 +354,7 @@ void TCustomFFmpeg::SetAudioParameters(TOutputStream& ost, TInputStream& ist) {
   ChooseSampleFormat(encoder, ost.Codec);
   if (encoder.sample_rate <= 0) encoder.sample_rate = decoder.sample_rate >> decoder.lowres;
   ChooseSampleRate(encoder, ost.Codec);
+  CheckSampleRate(ist, decoder.sample_rate, encoder.sample_rate);
   encoder.time_base = AVRational{1, encoder.sample_rate};
   if (encoder.ch_layout.nb_channels <= 0)
     ff::av_channel_layout_default(&encoder.ch_layout, decoder.ch_layout.nb_channels);

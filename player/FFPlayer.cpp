@@ -125,7 +125,9 @@ void TCustomPlayer::SetFrameHeight(int value) {
   FFrameHeight = value;
 }
 
-void TCustomPlayer::ScreenExposed() { PushSDLEvent(SDL_VIDEOEXPOSE); }
+bool TCustomPlayer::ScreenExposed(TScreenHandle screen) {
+  return screen == FScreenHandle && PushSDLEvent(SDL_VIDEOEXPOSE);
+}
 
 void TCustomPlayer::ScreenResized(int width, int height) {
   FWindowWidth = width;
@@ -140,10 +142,10 @@ bool TCustomPlayer::SDLRunning() const {
 
 // Any thread. SDL's queue takes events from any thread while SDL runs. The play thread is woken
 // once the lock is free, so that it does not wake only to wait for the lock.
-void TCustomPlayer::PushSDLEvent(int type, int code, int width, int height) {
+bool TCustomPlayer::PushSDLEvent(int type, int code, int width, int height) {
   {
     const std::lock_guard<std::mutex> lock(FSDLLock);
-    if (!FSDLRunning) return;
+    if (!FSDLRunning) return false;
     SDL_Event event{};
     event.type = Uint8(type);
     if (type == SDL_VIDEORESIZE) {
@@ -152,10 +154,11 @@ void TCustomPlayer::PushSDLEvent(int type, int code, int width, int height) {
     } else {
       event.user.code = code;
     }
-    if (FSDL.SDL_PushEvent(&event) < 0) return;
+    if (FSDL.SDL_PushEvent(&event) < 0) return false;
     FEventPushed = true;
   }
   FEventPushedChanged.notify_one();
+  return true;
 }
 
 // Play thread: until an event is pushed, or at most the time given.

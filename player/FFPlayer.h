@@ -141,8 +141,9 @@ class TCustomPlayer : public TFFBaseComponent {
   bool SetOption(const std::string& name, const std::string& value);
 
   // The toolkit's side of the window, from its GUI thread: the window needs painting again,
-  // or has a new size (also before Open: a surface size of 0 takes the window's).
-  void ScreenExposed();
+  // or has a new size (also before Open: a surface size of 0 takes the window's). Painting
+  // is left to the caller (false) when nothing plays into that window.
+  bool ScreenExposed(TScreenHandle screen);
   void ScreenResized(int width, int height);
 
   float AspectRatio() const { return FAspectRatio; }
@@ -248,7 +249,8 @@ class TCustomPlayer : public TFFBaseComponent {
     const std::lock_guard<std::mutex> lock(FOptionsLock);
     if (FOptions) SetContextOptions(*FOptions, context, flags);
   }
-  void PushSDLEvent(int type, int code = 0, int width = 0, int height = 0);
+  // False when SDL does not run or its queue is full.
+  bool PushSDLEvent(int type, int code = 0, int width = 0, int height = 0);
   void WaitForPushedEvent(int milliseconds);
   void PostQuit();
   void SetPlayState(TPlayState state);

@@ -153,6 +153,8 @@ QString TMainSettings::DefaultOf(TKey Key) const {
       return FPlaces.Output;
     case SnapshotExt:
       return QStringLiteral("bmp");
+    case SourcePath:
+      return QDir::homePath();
     default:
       return QString();
   }
@@ -465,10 +467,7 @@ QString ScrambleString(const QString& Text, const QString& Key, bool Encode) {
 bool ClearFolder(const QString& Folder) {
   QDir folder(Folder);
   if (!folder.exists()) return true;
-  bool cleared = true;
-  for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-    cleared = folder.remove(name) && cleared;
-  cleared = cleared && QDir().rmdir(Folder);
+  const bool cleared = folder.removeRecursively();
   if (!cleared) VelLog.WriteError(QStringLiteral("Cannot clear the folder ") + Folder);
   return cleared;
 }

@@ -167,7 +167,8 @@ QString MakeTempFileName(const QString& Folder, const QString& Extension);
 // such a text back; a text that is no such encoding gives an empty result.
 QString ScrambleString(const QString& Text, const QString& Key, bool Encode);
 
-// Deletes the files of the folder and the folder itself; false (and logged) when that fails.
+// Deletes the folder with all it holds (the folders that dialogs made in it too); false (and
+// logged) when that fails.
 bool ClearFolder(const QString& Folder);
 
 // The lines that describe a file's last video stream and last audio stream for the log.

@@ -358,6 +358,26 @@ QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons) {
 
 // ---------------------------------------------------------------------------------------
 
+bool TThumbnailFiles::Write(int TaskIndex, const QString& FileName, const QByteArray& Jpeg) {
+  TTemporaryFile file;
+  if (!file.Create(EncodedName(FileName))) return false;
+  QFile out(DecodedName(file.Name()));
+  if (!out.open(QIODevice::WriteOnly) || out.write(Jpeg) != Jpeg.size() || !out.flush())
+    return false;
+  FFiles[TaskIndex] = std::move(file);
+  return true;
+}
+
+void TThumbnailFiles::TaskEnded(int TaskIndex, bool Usable) {
+  const auto found = FFiles.find(TaskIndex);
+  if (found == FFiles.end()) return;
+  std::string error;
+  if (Usable && !found->second.Commit(&error)) LogError(QString::fromStdString(error));
+  FFiles.erase(found);
+}
+
+// ---------------------------------------------------------------------------------------
+
 bool TConvertProgress::Update(int TaskIndex, int64_t CurrentTime, int64_t TotalTime) {
   const bool changed = TaskIndex != FCurrentTask;
   const int64_t all = FPlan.TotalDuration();

@@ -5,6 +5,7 @@
 // drive the whole plan without a screen or a real conversion.
 #pragma once
 
+#include "FFBaseComponent.h"
 #include "U_FileOption.h"
 
 #include <QRect>
@@ -185,6 +186,23 @@ class TConvertRun {
 
 // The message at the end of a run; a failure lists the reasons it knows, one line each.
 QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons);
+
+// The thumbnails of a run. Each is written as soon as its task's first picture arrives, under a
+// temporary name beside its final one, and takes that name only when the task ends usable: a
+// failed, stopped or killed run leaves the earlier thumbnail beside the earlier FLV.
+class TThumbnailFiles {
+ public:
+  // The task's JPEG. False when it cannot be written.
+  bool Write(int TaskIndex, const QString& FileName, const QByteArray& Jpeg);
+  // The task ended: its thumbnail takes its final name when the task is usable (logged when it
+  // cannot), else goes.
+  void TaskEnded(int TaskIndex, bool Usable);
+  // Drops every thumbnail not yet settled.
+  void Clear() { FFiles.clear(); }
+
+ private:
+  std::map<int, TTemporaryFile> FFiles;
+};
 
 // The two bars and the counter label of the window, from the encoder's progress.
 class TConvertProgress {

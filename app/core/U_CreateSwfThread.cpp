@@ -1,5 +1,6 @@
 #include "U_CreateSwfThread.h"
 
+#include "FFBaseComponent.h"
 #include "U_Config.h"
 #include "U_Converting.h"
 #include "VelLog.h"
@@ -11,7 +12,8 @@
 #include <QSaveFile>
 #include <QUrl>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -39,14 +41,6 @@ QString ToolFailure(const QString& Tool, const TProcessResult& Result) {
 bool Fail(QString* Error, const QString& Text) {
   if (Error) *Error = Text;
   return false;
-}
-
-// rename(2) replaces the old file in one step: there is never a moment without a SWF.
-bool ReplaceFile(const QString& From, const QString& To, QString* Error) {
-  if (std::rename(QFile::encodeName(From).constData(), QFile::encodeName(To).constData()) == 0)
-    return true;
-  return Fail(Error, QStringLiteral("Cannot replace \"%1\": %2")
-                         .arg(To, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 QString HtmlEscaped(const QString& Text) { return Text.toHtmlEscaped(); }
@@ -113,8 +107,13 @@ TProcessResult CompileSwfData(IProcessRunner& Runner, const QString& Source,
 
 bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error) {
   const QString swf = Job.Folder + Job.Name + QStringLiteral(".swf");
-  const QString scratch = Job.Folder + QStringLiteral("~Tmp.swf");
-  QFile::remove(scratch);
+  // Beside the SWF under a name of its own: a user's file is never taken for it, and one left
+  // by a killed run is swept later.
+  TTemporaryFile scratch;
+  if (!scratch.Create(QFile::encodeName(swf).toStdString()))
+    return Fail(Error, QStringLiteral("Cannot write into \"%1\": %2")
+                           .arg(Job.Folder, QString::fromLocal8Bit(std::strerror(errno))));
+  const QString scratchName = QFile::decodeName(scratch.Name().c_str());
   const QString source = TemplatesFolder() + QStringLiteral("SWFData.dat");
   const QString compiled = TemplatesFolder() + QStringLiteral("swfdata.swf");
   QFile::remove(source);
@@ -129,13 +128,13 @@ bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error
   if (!Job.SWFData.isflv) arguments << QStringLiteral("video=") + swf;
   arguments << QStringLiteral("swfdata=") + compiled << QStringLiteral("-X")
             << QString::number(Job.Width) << QStringLiteral("-Y") << QString::number(Job.Height)
-            << QStringLiteral("-F") << QStringLiteral("9") << QStringLiteral("-o") << scratch;
+            << QStringLiteral("-F") << QStringLiteral("9") << QStringLiteral("-o") << scratchName;
   const TProcessResult combined = Runner.Run(SkinToolPath(), arguments, ToolTimeLimitMs);
-  if (!combined.Succeeded() || !QFileInfo(scratch).isFile()) {
-    QFile::remove(scratch);
+  if (!combined.Succeeded() || QFileInfo(scratchName).size() == 0)
     return Fail(Error, ToolFailure(QStringLiteral("mskin.dll"), combined));
-  }
-  return ReplaceFile(scratch, swf, Error);
+  // In one step: there is never a moment without a SWF.
+  std::string replaceError;
+  return scratch.Commit(&replaceError) || Fail(Error, QString::fromStdString(replaceError));
 }
 
 QString HtmlPageText(const QString& Name, int Width, int Height) {

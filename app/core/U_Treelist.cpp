@@ -36,6 +36,20 @@ TInputOptions FreshInput() {
   return input;
 }
 
+// Characters that would break a line of the log or a row of the list.
+bool IsControlChar(QChar C) {
+  const QChar::Category category = C.category();
+  return category == QChar::Other_Control || category == QChar::Separator_Line ||
+         category == QChar::Separator_Paragraph;
+}
+
+QString DropControlChars(const QString& Name) {
+  QString result;
+  for (const QChar c : Name)
+    if (!IsControlChar(c)) result += c;
+  return result;
+}
+
 }  // namespace
 
 TSelectionControls ControlsOfKind(TSelectionKind Kind) {
@@ -59,7 +73,7 @@ QString FileBaseName(const QString& Path) { return QFileInfo(WithoutExtension(Pa
 QString DropForbiddenNameChars(const QString& Name) {
   static const QString forbidden = QStringLiteral("*/:<>?\\|\"");
   QString result;
-  for (const QChar c : Name)
+  for (const QChar c : DropControlChars(Name))
     if (!forbidden.contains(c)) result += c;
   return result;
 }
@@ -256,7 +270,9 @@ bool TFileList::IsOutputNameUsed(const QString& Name, const TFileNode* Except) c
 
 QString TFileList::MakeUniqueOutputName(const QString& Path, const QString& Extension,
                                         const QString& Separator, const TFileNode* Except) const {
-  const QString base = WithoutExtension(Path);
+  const QString path = WithoutExtension(Path);
+  const qsizetype nameAt = path.lastIndexOf(QLatin1Char('/')) + 1;
+  const QString base = path.left(nameAt) + DropControlChars(path.mid(nameAt));
   const QString candidate = base + QLatin1Char('.') + Extension;
   if (!IsOutputNameUsed(candidate, Except)) return candidate;
   for (int n = 1;; ++n) {

@@ -64,7 +64,8 @@ TSelectionControls ControlsOfKind(TSelectionKind Kind);
 
 // The file name without folder and without its extension.
 QString FileBaseName(const QString& Path);
-// The name with the characters a file name may not hold (* / : < > ? \ | ") dropped.
+// The name with the characters a file name may not hold (* / : < > ? \ | ", and control
+// characters and line or paragraph separators) dropped.
 QString DropForbiddenNameChars(const QString& Name);
 
 // The list's columns: input, file size, total time, output name.
@@ -109,7 +110,8 @@ class TFileList {
 
   bool IsOutputNameUsed(const QString& Name, const TFileNode* Except) const;
   // Path less the extension of its file name + "." + Extension, or with Separator and the
-  // first free N = 1, 2, ... before the dot; only the list is consulted, not the disk.
+  // first free N = 1, 2, ... before the dot; only the list is consulted, not the disk. The file
+  // name loses its control characters (an input's name may hold a line break).
   QString MakeUniqueOutputName(const QString& Path, const QString& Extension,
                                const QString& Separator, const TFileNode* Except) const;
 

@@ -21,11 +21,14 @@ int SnapshotFormatIndex(const QString& Extension) {
   return 0;
 }
 
+bool IsOnOpticalDisc(const QString& Folder) {
+  const QByteArray type = QStorageInfo(Folder).fileSystemType();
+  return type == "iso9660" || type == "udf";
+}
+
 QString SnapshotFolderRefusal(const QString& Folder) {
-  const QStorageInfo storage(Folder);
-  const QByteArray type = storage.fileSystemType();
-  const bool optical = type == "iso9660" || type == "udf";
-  if (optical || storage.isReadOnly() || !IsFolderWritable(Folder)) return OpticalFolderText;
+  if (IsOnOpticalDisc(Folder)) return OpticalFolderText;
+  if (QStorageInfo(Folder).isReadOnly() || !IsFolderWritable(Folder)) return UnwritableFolderText;
   return {};
 }
 

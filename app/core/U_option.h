@@ -16,6 +16,9 @@ int SnapshotFormatIndex(const QString& Extension);
 
 inline const QString OpticalFolderText =
     QStringLiteral("Output folder cannot be located in CD-ROM.");
+inline const QString UnwritableFolderText = QStringLiteral("Output folder cannot be written.");
+// Whether the folder lies on a CD or DVD.
+bool IsOnOpticalDisc(const QString& Folder);
 // Empty when snapshots can be written into the folder; else why not (an optical disc, or a
 // folder that cannot be written).
 QString SnapshotFolderRefusal(const QString& Folder);

@@ -1,6 +1,7 @@
 #include "PlayerScreen.h"
 
 #include <QEvent>
+#include <QPainter>
 #include <QResizeEvent>
 
 TPlayerScreen::TPlayerScreen(QWidget* widget, TCustomPlayer& player)
@@ -23,6 +24,10 @@ TScreenHandle TPlayerScreen::Handle() const {
   return FWidget ? TScreenHandle(FWidget->winId()) : 0;
 }
 
+void TPlayerScreen::Repaint() {
+  if (FWidget) FWidget->update();
+}
+
 bool TPlayerScreen::eventFilter(QObject* watched, QEvent* event) {
   if (watched != FWidget) return false;
   switch (event->type()) {
@@ -30,7 +35,9 @@ bool TPlayerScreen::eventFilter(QObject* watched, QEvent* event) {
       event->ignore();
       return true;
     case QEvent::Paint:
-      FPlayer.ScreenExposed();
+      // Nothing plays here: whatever the window showed last (a picture, or what covered it)
+      // gives way to the plain screen a player leaves around its pictures.
+      if (!FPlayer.ScreenExposed(Handle())) QPainter(FWidget).fillRect(FWidget->rect(), Qt::black);
       return true;
     case QEvent::Resize: {
       const QSize size = static_cast<QResizeEvent*>(event)->size() * FWidget->devicePixelRatio();

@@ -1,8 +1,9 @@
 // Lets a player draw into a widget of the application. The widget becomes a native window of
-// its own that Qt never paints (SDL draws there); SDL learns of paints and size changes only
-// through the player, since it watches no events of a window it did not make. The widget keeps
-// its mouse, keyboard and focus behaviour; a mouse button gives it the focus, and closing it
-// is refused while the player owns it.
+// its own that Qt never paints while the player draws there (SDL does); SDL learns of paints
+// and size changes only through the player, since it watches no events of a window it did not
+// make. While nothing plays there the widget is painted black. The widget keeps its mouse,
+// keyboard and focus behaviour; a mouse button gives it the focus, and closing it is refused
+// while the player owns it.
 #pragma once
 
 #include <QObject>
@@ -21,6 +22,8 @@ class TPlayerScreen : public QObject {
 
   // The window to hand to TCustomPlayer::Open.
   TScreenHandle Handle() const;
+  // Has the whole window painted again: once the player stopped, its last picture goes.
+  void Repaint();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QTest>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -73,15 +74,18 @@ class ConvertingWindowTest : public testing::Test {
     for (TFileOption& entry : Entries) nodes.push_back({&entry, true, {}});
     return nodes;
   }
-  // The window over the entries, its messages collected and the end of its run counted.
-  std::unique_ptr<TConvertingfrm> Open(QStringList& Messages, int& Finished) {
-    auto form = std::make_unique<TConvertingfrm>(Nodes(), Asker, Runner);
-    form->ShowInformation = [&Messages](const QString& Text) { Messages << Text; };
-    QObject::connect(form.get(), &TConvertingfrm::Finished, [&Finished] { ++Finished; });
-    return form;
-  }
   QString Log() const {
     return QString::fromUtf8(ReadTextFile(Folder.File(QStringLiteral("log.txt"))));
+  }
+  // Shows the window and runs it to its end; the messages it showed.
+  static QStringList RunToEnd(TConvertingfrm& Form) {
+    QStringList messages;
+    Form.ShowInformation = [&](const QString& Text) { messages << Text; };
+    int finished = 0;
+    QObject::connect(&Form, &TConvertingfrm::Finished, [&] { ++finished; });
+    Form.show();
+    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return messages;
   }
 
   TScratchFolder Folder;
@@ -111,15 +115,17 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
   Add(QStringLiteral("missing"),
       QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
 
+  TConvertingfrm form(Nodes(), Asker, Runner);
   QStringList messages;
+  form.ShowInformation = [&](const QString& Text) { messages << Text; };
   int finished = 0;
-  const std::unique_ptr<TConvertingfrm> form = Open(messages, finished);
-  form->show();
+  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+  form.show();
   bool shot = false;
   while (finished == 0) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (!shot && form->prgtotal->Percent() > 10) {
-      SaveShot(*form, QStringLiteral("converting.png"));
+    if (!shot && form.prgtotal->Percent() > 10) {
+      SaveShot(form, QStringLiteral("converting.png"));
       shot = true;
     }
   }
@@ -128,7 +134,7 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
       messages[0].startsWith("Conversion finished, but one or more files failed in "
                              "conversion.\r\nmissing.flv: File open Error: "))
       << qPrintable(messages[0]);
-  EXPECT_EQ(form->lblperent->text(), QStringLiteral("[ 2 / 3 ]"));
+  EXPECT_EQ(form.lblperent->text(), QStringLiteral("[ 2 / 3 ]"));
   EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: ")));
 
   for (const QString name : {"embedded", "progressive"}) {
@@ -171,11 +177,8 @@ TEST_F(ConvertingWindowTest, EveryEntryRefusedAtStartSaysWhyForEach) {
       QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
   TFileOption& nowhere = Add(QStringLiteral("nowhere"), Clip(5));
   nowhere.Output.FileName = QFile::encodeName(Folder.File("absent/nowhere.flv")).toStdString();
-  QStringList messages;
-  int finished = 0;
-  const std::unique_ptr<TConvertingfrm> form = Open(messages, finished);
-  form->show();
-  while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  TConvertingfrm form(Nodes(), Asker, Runner);
+  const QStringList messages = RunToEnd(form);
   ASSERT_EQ(messages.size(), 1);
   const QStringList lines = messages[0].split(QStringLiteral("\r\n"));
   ASSERT_EQ(lines.size(), 3) << qPrintable(messages[0]);
@@ -227,23 +230,72 @@ TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoP
     for (const char* file : {"end.flv", "end.jpg"}) QFile::remove(Folder.File(file));
     TConvertingfrm form(Nodes(), Asker, Runner);
     bool opened = false;
-    QStringList messages;
     form.OpenOutputFolder = [&] { opened = true; };
     form.ShowShutDown = [&] { return c.ShutDownResult; };
-    form.ShowInformation = [&](const QString& Text) { messages << Text; };
     form.chkperview->SetChecked(false);
     form.ChkOpenFolder->SetChecked(c.OpenFolder);
     form.ChkShutdown->SetChecked(c.ShutDown);
-    int finished = 0;
-    QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
-    form.show();
-    while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const QStringList messages = RunToEnd(form);
     EXPECT_EQ(opened, c.Opened) << c.Name;
     EXPECT_EQ(messages, c.Message ? QStringList{"File conversion is completed!"} : QStringList())
         << c.Name;
     EXPECT_EQ(QImage(Folder.File(QStringLiteral("end.jpg"))).size(), QSize(320, 240)) << c.Name;
     EXPECT_EQ(form.imgperview->Canvas.pixelColor(100, 75), QColor(0x10, 0x10, 0x10)) << c.Name;
   }
+}
+
+class TYesAsker : public IOverwriteAsker {
+ public:
+  int AskReplaceFile(const QString&) override { return raYesToAll; }
+};
+
+// Two seconds of MJPEG whose 30th picture is all zeros: with exit-on-error the run fails there,
+// long after the first picture became the thumbnail.
+std::string DamagedClip(const QString& Folder) {
+  QByteArray bytes = ReadTextFile(QString::fromStdString(fixtures::Make(
+      "window-mjpeg-2.avi", "-f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v mjpeg")));
+  qsizetype at = -1;
+  for (int chunk = 0; chunk < 30; ++chunk) at = bytes.indexOf("00dc", at + 1);
+  const qsizetype size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
+  bytes.replace(at + 8, size, QByteArray(size, '\0'));
+  const QString path = Folder + QStringLiteral("/damaged.avi");
+  WriteTextFile(path, bytes);
+  return QFile::encodeName(path).toStdString();
+}
+
+// Each run fails after its outputs were opened; the files of an earlier run stay as they were.
+TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierOutputs) {
+  struct Case {
+    const char* Name;
+    std::string Input;
+    int64_t Start;  // µs
+    QString Error;
+  };
+  const std::string onePicture =
+      fixtures::Make("window-one-picture.y4m",
+                     "-f lavfi -i testsrc=size=320x240:rate=25 -frames:v 1 -pix_fmt yuv420p");
+  for (const Case& c :
+       std::vector<Case>{{"damaged", DamagedClip(Folder.Path()), 0,
+                          QStringLiteral("Error while decoding stream #0.0 (Video)")},
+                         {"cut", onePicture, 500000,
+                          QStringLiteral("No picture and no sound were left to write into ") +
+                              Folder.File(QStringLiteral("cut.flv"))}}) {
+    Entries.clear();
+    TFileOption& entry = Add(QString::fromLatin1(c.Name), c.Input);
+    entry.Input.StartTime = c.Start;
+    entry.Output.ExtOptions = "xerror=1";
+    const QStringList files{".flv", ".swf", ".html", ".jpg"};
+    for (const QString& file : files) WriteTextFile(Folder.File(c.Name + file), "earlier");
+    TYesAsker yes;
+    TConvertingfrm form(Nodes(), yes, Runner);
+    EXPECT_EQ(RunToEnd(form),
+              QStringList{"Conversion finished, but one or more files failed in conversion."});
+    EXPECT_TRUE(Log().contains(c.Error)) << c.Name;
+    for (const QString& file : files)
+      EXPECT_EQ(ReadTextFile(Folder.File(c.Name + file)), "earlier") << c.Name << qPrintable(file);
+  }
+  EXPECT_EQ(QDir(Folder.Path()).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden),
+            QStringList());
 }
 
 // Holds the worker inside its first tool until the test lets it go.

@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSlider>
@@ -167,6 +168,7 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
   const auto Box = [&](const char* Name) { return Window.findChild<TSkSpinEdit*>(Name); };
   Box("edtleft")->SetIntValue(100);
   EXPECT_EQ(Window.Choices().CropSourceRect, (TIntRect{100, 0, 320, 240}));
+  EXPECT_EQ(Box("edtwidth")->IntValue(), 220);  // the boxes show the crop in force
   Box("edtwidth")->SetIntValue(300);  // more than is left right of 100
   EXPECT_EQ(Window.Choices().CropSourceRect.Right, 320);
   EXPECT_EQ(Window.CropArea()->geometry().right() + 1, 327);  // the picture's right edge
@@ -196,6 +198,39 @@ TEST_F(EditWindowScreen, TextWatermarkFollowsItsPositionBoxIntoTheEntry) {
   EXPECT_EQ(Entry.WaterMark.TextViewRect.Left, 125);
   ASSERT_TRUE(Entry.WaterMark.Font.has_value());
   EXPECT_EQ(Entry.WaterMark.Font->Color, 0xFFFFFFu);
+}
+
+// The font is stored at the size the user chose; only the label over the preview is scaled.
+TEST_F(EditWindowScreen, TextWatermarkKeepsItsChosenSizeThroughEveryOk) {
+  TFileOption Entry = ClipEntry();
+  for (int Round = 1; Round <= 2; ++Round) {
+    TEditfrm Window(Entry, Player);
+    Window.show();
+    ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+    if (Round == 1) {
+      Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
+      Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"))->SetChecked(true);
+      Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QStringLiteral("Velmora"));
+      // A text mark has no picture size.
+      for (const char* Name : {"lblImageSize", "lblImageX", "ImageW", "ImageH"}) {
+        const auto* Control = Window.findChild<QWidget*>(QLatin1String(Name));
+        ASSERT_NE(Control, nullptr) << Name;
+        EXPECT_FALSE(Control->isVisible()) << Name;
+      }
+      Window.ShowPage(1);
+      PumpFor(300);
+      SaveShot(Window, QStringLiteral("edit_text_watermark.png"));
+      // The picture's name box, read-only, is as white as the text box beside it.
+      auto* Name = Window.findChild<QWidget*>(QStringLiteral("edtImage"));
+      EXPECT_EQ(Name->grab().toImage().pixelColor(Name->width() / 2, Name->height() / 2),
+                QColor(Qt::white));
+    }
+    // 320 x 240 shown 294 x 220: the label is drawn at 22 points.
+    EXPECT_EQ(Window.findChild<QLabel*>(QStringLiteral("lblWatemark"))->font().pointSize(), 22);
+    Window.OkButton()->Click();
+    ASSERT_TRUE(Entry.WaterMark.Font.has_value());
+    EXPECT_EQ(Entry.WaterMark.Font->PointSize, 24) << "after OK number " << Round;
+  }
 }
 
 TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {

@@ -10,6 +10,7 @@
 #include "SkBmpBtn.h"
 #include "SkEdit.h"
 #include "SkCmboBx.h"
+#include "SkBorder.h"
 #include "SkListVw.h"
 #include "SkRadChk.h"
 #include "SkSpnEdt.h"
@@ -207,8 +208,15 @@ namespace {
 // Under a real X server: each page saved for a look, then Player01 on a red stage.
 TEST_F(FormatsDialog, ScreenshotsOfThePages) {
   if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs xvfb";
-  auto dialog = Open();
-  dialog->move(40, 40);
+  // Opened over its owner, as the main window opens it: centred there, with no window manager.
+  QWidget owner;
+  owner.setGeometry(300, 200, 920, 570);
+  owner.show();
+  auto dialog = std::make_unique<TFormatsfrm>(Entry, World, &owner);
+  dialog->ShowInformation = [this](const QString& Text) { Shown << Text; };
+  dialog->show();
+  QApplication::setActiveWindow(dialog.get());
+  EXPECT_LE((dialog->frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(), 2);
   ASSERT_TRUE(QDir().mkpath(QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb")));
   const auto shoot = [&](const char* Name) {
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -231,6 +239,24 @@ TEST_F(FormatsDialog, ScreenshotsOfThePages) {
   centred.moveCenter(preview.center());
   for (const QPoint at : {QPoint(30, 20), QPoint(5, 44)})
     EXPECT_EQ(shot.pixelColor(centred.topLeft() + at), still.pixelColor(at)) << at.x();
+
+  // The colour picker offers the default colour, black, and marks it as chosen.
+  int picked = 0;
+  QTimer picker;
+  picker.setInterval(20);
+  QObject::connect(&picker, &QTimer::timeout, [&] {
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (auto* grid = window->findChild<TSkColorPicker*>(); grid && grid->isVisible()) {
+        picker.stop();
+        shoot("formats_colour_picker.png");
+        picked = grid->SelectedIndex();
+        QTest::keyClick(window, Qt::Key_Escape);
+      }
+  });
+  picker.start();
+  dialog->BgColorbox->SetSelectedColor(clBlack);
+  QTest::keyClick(dialog->BgColorbox, Qt::Key_F4);
+  EXPECT_EQ(picked, -4);
 
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
   EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));

@@ -11,7 +11,9 @@
 #include "VelTrackbar.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QDir>
@@ -66,6 +68,20 @@ class MainWindowUse : public testing::Test {
     InitMainSettings();
   }
 
+  // Presses "Add Files" and has Use work the file dialog once it shows.
+  void UseFileDialog(const std::function<void(QFileDialog*)>& Use) {
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      watcher.stop();
+      Use(dialog);
+    });
+    watcher.start();
+    QTest::mouseClick(Window->btnAdd, Qt::LeftButton);
+  }
+
   // Makes the media files in a folder of their own and adds them through the file dialog.
   void AddThroughTheDialog() {
     const QString media = Folder.File(QStringLiteral("media"));
@@ -83,12 +99,7 @@ class MainWindowUse : public testing::Test {
     WriteTextFile(media + QStringLiteral("/notes.txt"), "not offered");
     MainSettings().SetValue(TMainSettings::SourcePath, media + '/');
     QStringList listed;
-    QTimer chooser;
-    chooser.setInterval(20);
-    QObject::connect(&chooser, &QTimer::timeout, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      if (!dialog) return;
-      chooser.stop();
+    UseFileDialog([&](QFileDialog* dialog) {
       // What the dialog lists under its first filter: the upper-case extension too.
       auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
       WaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 4; }, 5000);
@@ -102,8 +113,6 @@ class MainWindowUse : public testing::Test {
       auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
       QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
     });
-    chooser.start();
-    QTest::mouseClick(Window->btnAdd, Qt::LeftButton);
     listed.sort();
     EXPECT_EQ(listed, QStringList({"Two.AVI", "broken.mp4", "one.mp4", "three.mp4"}));
   }
@@ -234,6 +243,34 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
   Window->chkallClick();
   QTest::mouseClick(Window->btnStart, Qt::LeftButton);
   EXPECT_EQ(converted, &model);
+
+  // Clear All leaves nothing to edit, cut, merge, convert or remove.
+  Click(Row(three));
+  Window->mniClearAll->trigger();
+  EXPECT_EQ(model.rowCount(), 0);
+  for (QAction* item : {Window->mniEdit, Window->mniClip, Window->mniMerge, Window->mniFormats,
+                        Window->mniRename, Window->mniRemove, Window->mniFile})
+    EXPECT_FALSE(item->isEnabled()) << qPrintable(item->text());
+  for (TSkBmpButton* button :
+       {Window->btnEdit, Window->btnClip, Window->btnMerge, Window->btnFormats, Window->btnStart})
+    EXPECT_FALSE(button->isEnabled()) << qPrintable(button->objectName());
+}
+
+// On the first run the file dialog opens at the user's home; its type list shows names only.
+TEST_F(MainWindowUse, FileDialogStartsAtHomeAndListsTypesByName) {
+  QString folder;
+  QStringList types;
+  UseFileDialog([&](QFileDialog* dialog) {
+    folder = dialog->directory().absolutePath();
+    auto* list = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    for (int i = 0; list && i < list->count(); ++i) types << list->itemText(i);
+    dialog->reject();
+  });
+  EXPECT_EQ(folder, QDir::homePath());
+  ASSERT_EQ(types.size(), 18);
+  EXPECT_EQ(types[0], "All Support Video Format");
+  EXPECT_EQ(types[4], "3GP File(*.3gp; *.2g2)");
+  EXPECT_EQ(types[17], "All Files(*.*)");
 }
 
 TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
@@ -269,6 +306,18 @@ TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
   QTest::mouseClick(Window->btnStop, Qt::LeftButton);
   EXPECT_FALSE(Window->PreviewOpen());
   EXPECT_EQ(Window->lblpos->text(), "00:00:00");
+
+  // A window over half the stopped preview, then gone: the whole preview is plain again.
+  QDialog cover(Window.get(), Qt::FramelessWindowHint);
+  cover.setGeometry(QRect(Window->Perview->mapToGlobal(QPoint(40, 40)), QSize(150, 120)));
+  cover.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
+  cover.close();
+  WaitFor([] { return false; }, 300);
+  const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  ASSERT_TRUE(QDir().mkpath(FENNICK_SCREENSHOT_DIR "/xcb"));
+  EXPECT_TRUE(shot.save(FENNICK_SCREENSHOT_DIR "/xcb/mainwindow_after_stop.png"));
+  EXPECT_LT(PreviewLit(), 0.02);
 }
 
 // Position reports wait for the GUI thread while it is busy; closing the window then must

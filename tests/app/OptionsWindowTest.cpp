@@ -31,7 +31,7 @@ TEST(OptionsWindow, OkWritesOnlyWhatTheUserChanged) {
     bool Unchanged;
   } cases[] = {
       {"nothing changed", QString(), 0, {}, folder.Path(), true},
-      {"a folder that cannot be written", refused, 0, {OpticalFolderText}, folder.Path(), true},
+      {"a folder that cannot be written", refused, 0, {UnwritableFolderText}, folder.Path(), true},
       {"a new folder and format", folder.File("shots"), 1, {}, folder.File("shots"), false},
   };
   for (const auto& c : cases) {

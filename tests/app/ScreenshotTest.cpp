@@ -245,6 +245,7 @@ TEST_F(DialogScreenshots, PropertiesWindow) {
   Show(form, QStringLiteral("properties.png"));
   EXPECT_EQ(form.lblFrameRate->Caption(), QStringLiteral("25.00 fps"));
   EXPECT_EQ(form.lblChannel->Caption(), QStringLiteral("Stereo"));
+  EXPECT_EQ(form.focusWidget(), form.OkButton());
 }
 
 TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
@@ -254,10 +255,14 @@ TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
   served->Files[QStringLiteral("whatsnew.xml")] =
       "<whatsnew>\n  <item>Clips keep their times to the frame.</item>\n</whatsnew>\n";
   TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
-  Show(form, QStringLiteral("update.png"));
+  const QImage shot = Show(form, QStringLiteral("update.png"));
   EXPECT_TRUE(form.mmonew->isVisible());
+  // The changes are read on white, below their last line.
+  const QPoint blank(form.mmonew->width() / 2, form.mmonew->height() - 12);
+  EXPECT_EQ(shot.pixelColor(form.mmonew->mapTo(&form, blank)), QColor(Qt::white));
   EXPECT_EQ(form.lbVersion->Caption(), QStringLiteral("99.0.0.0"));
   EXPECT_TRUE(form.mmonew->toPlainText().contains(QStringLiteral("to the frame")));
+  EXPECT_EQ(form.focusWidget(), form.CancelButton());
 }
 
 TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
@@ -286,6 +291,8 @@ TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
     EXPECT_EQ(form.lvCutVideo->topLevelItemCount(), 1);
     EXPECT_TRUE(form.ItemEdit->isVisible());
     EXPECT_EQ(form.ItemEdit->text(), QStringLiteral("00:00:02"));
+    // The time editor fits its row.
+    EXPECT_GE(form.ItemEdit->height(), form.ItemEdit->sizeHint().height());
     form.reject();
   }
   FFLoader().Unload(AllLibraries);

@@ -121,4 +121,26 @@ TEST_F(SkinForm, TheCaptionDragsTheWindowAndMinimiseMinimisesTheProgram) {
   EXPECT_TRUE(form.isVisible());  // minimised, not closed
 }
 
+TEST_F(SkinForm, OpensWithTheFocusOnItsDefaultButtonAndNeverOnTheCaption) {
+  struct Case {
+    const char* Name;
+    bool Ok, Cancel;
+    const char* Focused;  // object name, empty for none
+  };
+  const Case cases[] = {{"OK and Cancel", true, true, "btnok"},
+                        {"Cancel alone", false, true, "btncancel"},
+                        {"no button", false, false, ""}};
+  for (const Case& c : cases) {
+    TSkinForm form(QStringLiteral("Information"));
+    if (c.Ok) form.OkButton();
+    if (c.Cancel) form.CancelButton();
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QWidget* focused = form.focusWidget();
+    EXPECT_EQ(focused ? focused->objectName() : QString(), QLatin1String(c.Focused)) << c.Name;
+    for (TSkBmpButton* caption : {form.MinimiseButton(), form.CloseButton()})
+      EXPECT_EQ(caption->focusPolicy(), Qt::NoFocus) << c.Name;
+  }
+}
+
 }  // namespace

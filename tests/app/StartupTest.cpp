@@ -158,3 +158,22 @@ TEST(MainWindow, IsARoundedFramelessWindowWithTheProgramsCaption) {
 }
 
 }  // namespace
+
+// Without a session bus, no library may have one launched that outlives the program.
+TEST(Startup, WithoutASessionBusTheLibrariesAreSentWhereNoneIsLaunched) {
+  TScratchFolder withBus, withoutBus;
+  WriteTextFile(withBus.File(QStringLiteral("bus")), "");
+  const struct {
+    QByteArray Address;
+    QString RuntimeDir;
+    QByteArray Expected;  // empty: left as it is
+  } cases[] = {
+      {"unix:path=/run/user/7/bus", withoutBus.Path(), ""},
+      {"", withBus.Path(), ""},
+      {"", withoutBus.Path(), "unix:path=" + QFile::encodeName(withoutBus.File("bus"))},
+      {"", QString(), "unix:path=/run/user/4000007/bus"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(UnlaunchedSessionBusAddress(c.Address, c.RuntimeDir, 4000007), c.Expected)
+        << c.Address.constData() << " " << qPrintable(c.RuntimeDir);
+}

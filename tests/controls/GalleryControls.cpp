@@ -40,9 +40,11 @@ QImage ButtonPicture(int W, int H, QColor Face) {
   return image;
 }
 
-GALLERY_SECTION(100, QStringLiteral("Bitmap buttons: up, stays down, disabled, bordered, tiled"),
+GALLERY_SECTION(100,
+                QStringLiteral("Bitmap buttons: up, down, disabled, framed, tiled; focused, "
+                               "disabled panel"),
                 [](QWidget* Parent) {
-                  QWidget* area = Area(Parent, {520, 56});
+                  QWidget* area = Area(Parent, {520, 96});
                   const QImage up = ButtonPicture(40, 28, QColor(51, 102, 204));
                   const QImage down = ButtonPicture(40, 28, QColor(20, 60, 150));
                   const auto button = [&](int X, int Y) {
@@ -69,6 +71,11 @@ GALLERY_SECTION(100, QStringLiteral("Bitmap buttons: up, stays down, disabled, b
                   tiled->SetButtonSize(bszTileToButton);
                   tiled->Bitmaps().SetUp(ButtonPicture(16, 16, QColor(0, 150, 80)));
                   tiled->resize(96, 32);
+                  button(10, 56)->setFocus();  // the picture alone shows it: no dotted square
+                  auto* panel = Place<QWidget>(area, 62, 56, 48, 30);
+                  panel->setEnabled(false);
+                  auto* onPanel = new TSkBmpButton(panel);
+                  onPanel->Bitmaps().SetUp(up);
                   return area;
                 });
 

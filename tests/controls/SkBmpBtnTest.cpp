@@ -1,6 +1,7 @@
 #include "ControlsTestSupport.h"
 #include "SkBmpBtn.h"
 
+#include <QDialog>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -57,6 +58,40 @@ TEST(SkBmpButton, KeysClickAndDisabledButtonsDoNot) {
   EXPECT_EQ(clicks, 2);
   button.setEnabled(true);
   EXPECT_EQ(button.State(), bstUp);
+}
+
+TEST(SkBmpButton, TheDisabledLookFollowsTheEnabledStateAtPaintTime) {
+  // Made on a disabled parent, then left alone, put down or grouped while disabled.
+  const std::function<void(TSkBmpButton&)> steps[] = {
+      [](TSkBmpButton&) {}, [](TSkBmpButton& b) { b.SetGroupIndex(1), b.SetDown(true); },
+      [](TSkBmpButton& b) { b.SetGroupIndex(1); }};
+  const TSkBmpButtonState enabled[] = {bstUp, bstExclusive, bstUp};
+  for (int i = 0; i < 3; ++i) {
+    QWidget parent;
+    parent.setEnabled(false);
+    auto* button = new TSkBmpButton(&parent);
+    steps[i](*button);
+    EXPECT_EQ(button->PaintSettings().State, bstDisabled) << i;
+    parent.setEnabled(true);
+    EXPECT_EQ(button->PaintSettings().State, enabled[i]) << i;
+  }
+}
+
+TEST(SkBmpButton, ClickRunsOnClickBeforeTheDialogCloses) {
+  QDialog dialog;
+  auto* button = new TSkBmpButton(&dialog);
+  button->ModalResult = 7;
+  bool openDuringClick = false;
+  button->OnClick = [&] { openDuringClick = dialog.isVisible(); };
+  dialog.show();
+  button->Click();
+  EXPECT_TRUE(openDuringClick);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), 7);
+  dialog.show();  // a click handler that closes the dialog itself has the last word
+  button->OnClick = [&] { dialog.done(3); };
+  button->Click();
+  EXPECT_EQ(dialog.result(), 3);
 }
 
 TEST(SkBmpButton, AGroupKeepsOneButtonDown) {
@@ -187,6 +222,22 @@ TEST(SkBmpButton, PaintsInsideItsBorderWithTheKeyShowingTheFace) {
     PaintBmpButton(p, {0, 0, 20, 10}, paint);
   });
   ExpectPixels(bare, {{0, 0, Red}, {5, 9, Sentinel}}, "no border leaves the key to the parent");
+}
+
+TEST(SkBmpButton, FocusIsShownAroundACaptionOnly) {
+  TSkButtonBitmaps bitmaps;
+  bitmaps.SetUp(Picture(Red, 30, 20));
+  for (const QString& caption : {QString(), QStringLiteral("OK")}) {
+    TSkBmpButtonPaint paint;
+    paint.Bitmaps = &bitmaps;
+    paint.Caption = caption;
+    paint.FontColor = Red;  // the caption itself vanishes into the picture
+    const auto paintWith = [&](bool Focused) {
+      paint.Focused = Focused;
+      return Painted(30, 20, [&](QPainter& p) { PaintBmpButton(p, {0, 0, 30, 20}, paint); });
+    };
+    EXPECT_EQ(paintWith(true) != paintWith(false), !caption.isEmpty()) << qPrintable(caption);
+  }
 }
 
 TEST(SkBmpButton, LayoutOfGlyphAndCaption) {

@@ -1,7 +1,9 @@
 #include "InputTestSupport.h"
 #include "SkBtnEdt.h"
+#include "SkSpnEdt.h"
 
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <gtest/gtest.h>
 
 namespace {
@@ -59,6 +61,12 @@ TEST(SkButtonEdit, WithoutKeyEditingNothingChangesTheText) {
          QTest::keyClick(&e, Qt::Key_Delete);
        }},
       {"Backspace", [](TButtonEdit& e) { QTest::keyClick(&e, Qt::Key_Backspace); }},
+      {"an input method",
+       [](TButtonEdit& e) {
+         QInputMethodEvent composed;
+         composed.setCommitString(QStringLiteral("xy"));
+         QApplication::sendEvent(&e, &composed);
+       }},
   };
   QApplication::clipboard()->setText(QStringLiteral("pasted"));
   for (const Case& c : cases) {
@@ -79,6 +87,28 @@ TEST(SkButtonEdit, WithoutKeyEditingNothingChangesTheText) {
   host.Enter();
   QTest::keySequence(host.Control, QKeySequence::Paste);
   EXPECT_EQ(host.Control->text(), QStringLiteral("pasted"));
+}
+
+// Runs under an X server, whose selection a middle click pastes.
+TEST(SkEditSelection, MiddleClickPasteObeysTheEditRules) {
+  if (!QApplication::clipboard()->supportsSelection()) GTEST_SKIP() << "no selection here";
+  QWidget window;
+  auto* locked = new TSkButtonEdit(&window);
+  locked->AllowKeyEdit = false;
+  auto* spin = new TSkSpinEdit(&window);  // without key editing by default
+  auto* readOnly = new TSkEdit(&window);
+  readOnly->SetReadOnly(true);
+  auto* open = new TSkButtonEdit(&window);
+  const std::pair<TSkCustomEdit*, QString> cases[] = {
+      {locked, ""}, {spin, "0"}, {readOnly, ""}, {open, "42"}};
+  for (int i = 0; i < 4; ++i) cases[i].first->move(0, 30 * i);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QApplication::clipboard()->setText(QStringLiteral("42"), QClipboard::Selection);
+  for (int i = 0; i < 4; ++i) {
+    QTest::mouseClick(cases[i].first, Qt::MiddleButton, {}, {5, 5});
+    EXPECT_EQ(cases[i].first->text(), cases[i].second) << i;
+  }
 }
 
 TEST(SkButtonEdit, ReadOnlyHidesTheButtonsAndGivesTheTextTheWidth) {

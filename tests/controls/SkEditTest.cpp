@@ -1,7 +1,10 @@
 #include "ControlsTestSupport.h"
 #include "InputTestSupport.h"
 #include "SkEdit.h"
+#include "SkListVw.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <gtest/gtest.h>
 
@@ -247,6 +250,88 @@ TEST(SkFrame, ControllerPushesOnlyTheAcceptedSettings) {
     EXPECT_EQ(edit.Color(), RGB(7, 7, 7)) << c.Name;
     edit.SetFrameController(nullptr);
     EXPECT_EQ(controller.ControlCount(), 1) << c.Name;
+  }
+}
+
+TEST(SkFrame, ReadOnlyShowsAtOnceWhicheverWayItIsSet) {
+  constexpr TColor Pale = RGB(1, 2, 3);
+  struct Case {
+    const char* Name;
+    std::function<void(TSkEdit&, bool)> Set;
+  };
+  const Case cases[] = {{"SetReadOnly", [](TSkEdit& e, bool v) { e.SetReadOnly(v); }},
+                        {"Qt's setReadOnly", [](TSkEdit& e, bool v) { e.setReadOnly(v); }}};
+  for (const Case& c : cases) {
+    TSkEdit edit;
+    edit.SetReadOnlyColor(Pale);
+    edit.SetDropButtonVisible(true);
+    c.Set(edit, true);
+    EXPECT_EQ(edit.Color(), Pale) << c.Name;
+    EXPECT_FALSE(edit.DropButtonShown()) << c.Name;
+    c.Set(edit, false);
+    EXPECT_EQ(edit.Color(), clWindow) << c.Name;
+    EXPECT_TRUE(edit.DropButtonShown()) << c.Name;
+  }
+  TSkMemo memo;
+  memo.SetReadOnlyColor(Pale);
+  memo.setReadOnly(true);
+  EXPECT_EQ(memo.Color(), Pale);
+}
+
+TEST(SkFrame, AControllerFreedBeforeItsControlsIsForgotten) {
+  auto* controller = new TSkFrameController;
+  TSkEdit edit;
+  TSkMemo memo;
+  edit.SetFrameController(controller);
+  memo.SetFrameController(controller);
+  delete controller;
+  EXPECT_EQ(edit.FrameController(), nullptr);
+  EXPECT_EQ(memo.FrameController(), nullptr);
+}
+
+TEST(SkColorEdit, RightClickOpensNoMenu) {
+  TFocusHost<TSkColorEdit> host;
+  QContextMenuEvent event(QContextMenuEvent::Mouse, {5, 5},
+                          host.Control->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(host.Control, &event);
+  EXPECT_TRUE(host.Control->findChildren<QMenu*>().isEmpty());
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+}
+
+// Touchpads send the wheel in small steps; a notch's worth of them scrolls as a notch does.
+TEST(SkWheel, StepsUnderANotchAddUp) {
+  struct Case {
+    const char* Name;
+    std::vector<int> Deltas;
+    int Notches;  // downwards
+  };
+  const Case cases[] = {{"a notch", {-120}, 1},
+                        {"three quarters", {-30, -30, -30}, 0},
+                        {"four quarters", {-30, -30, -30, -30}, 1},
+                        {"seven halves", {-60, -60, -60, -60, -60, -60, -60}, 3},
+                        {"a turn back drops what was gathered", {-90, 30, -90}, 0}};
+  for (const Case& c : cases) {
+    TFocusHost<TSkMemo> memoHost;
+    TSkMemo& memo = *memoHost.Control;
+    memo.resize(200, 60);
+    QStringList lines;
+    for (int i = 0; i < 100; ++i) lines << QString::number(i);
+    memo.setPlainText(lines.join('\n'));
+    TFocusHost<TSkListView> listHost;
+    TSkListView& list = *listHost.Control;
+    list.resize(200, 100);
+    for (int i = 0; i < 100; ++i) list.addTopLevelItem(new QTreeWidgetItem({QString::number(i)}));
+    QApplication::processEvents();  // lays the rows out
+    for (const int delta : c.Deltas)
+      for (QAbstractScrollArea* area :
+           {static_cast<QAbstractScrollArea*>(&memo), static_cast<QAbstractScrollArea*>(&list)}) {
+        QWheelEvent wheel({20, 20}, area->mapToGlobal(QPoint(20, 20)), {}, {0, delta}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area->viewport(), &wheel);
+      }
+    const int lines3 = QApplication::wheelScrollLines();
+    EXPECT_EQ(memo.verticalScrollBar()->value(), c.Notches * lines3) << c.Name;
+    EXPECT_EQ(list.verticalScrollBar()->value(), c.Notches * lines3 * 16) << c.Name;
   }
 }
 

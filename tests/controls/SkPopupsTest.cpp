@@ -204,4 +204,20 @@ TEST(SkColorEdit, DropDownPicksAColourOrLeavesItAlone) {
   }
 }
 
+TEST(SkColorEdit, ClosingTheWindowWhileThePickerShowsEndsItSafely) {
+  auto* window = new QWidget;
+  auto* edit = new TSkColorEdit(window);
+  int changes = 0;
+  edit->OnChange = [&changes] { ++changes; };
+  window->show();
+  const QPointer<QWidget> alive(window);
+  QTimer::singleShot(0, [window] {
+    ASSERT_NE(window->findChild<TSkColorPicker*>(), nullptr);
+    delete window;
+  });
+  edit->DropDown();
+  EXPECT_TRUE(alive.isNull());
+  EXPECT_EQ(changes, 0);
+}
+
 }  // namespace

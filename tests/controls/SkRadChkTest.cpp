@@ -1,6 +1,8 @@
 #include "ControlsTestSupport.h"
 #include "SkRadChk.h"
 
+#include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -43,6 +45,37 @@ TEST(SkRadioButton, CheckingUnchecksSiblingsAndFiresOnce) {
   radios[2]->setFocus(Qt::TabFocusReason);  // focus from the keyboard checks
   EXPECT_TRUE(radios[2]->Checked());
   EXPECT_EQ(clicks[2], 1);
+}
+
+TEST(SkRadioButton, ArrowKeysWalkTheGroupCheckingTheFocusedOne) {
+  struct Case {
+    Qt::Key Key;
+    int Checked;  // the focused and only checked button after the key
+  };
+  // From the first: Down and Right forward, Up and Left back, wrapping; the disabled one skipped.
+  const Case cases[] = {{Qt::Key_Down, 1}, {Qt::Key_Right, 3}, {Qt::Key_Down, 0},
+                        {Qt::Key_Up, 3},   {Qt::Key_Left, 1},  {Qt::Key_Up, 0}};
+  QWidget window;
+  auto* before = new QLineEdit(&window);
+  TSkRadioButton* radios[4];
+  for (int i = 0; i < 4; ++i) {
+    radios[i] = new TSkRadioButton(&window);
+    radios[i]->move(0, 30 + 20 * i);
+  }
+  radios[2]->setEnabled(false);
+  radios[0]->SetChecked(true);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  before->setFocus();
+  QTest::keyClick(before, Qt::Key_Tab);  // Tab enters the group at its checked button
+  ASSERT_TRUE(radios[0]->hasFocus());
+  for (const Case& c : cases) {
+    QTest::keyClick(QApplication::focusWidget(), c.Key);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(radios[i]->Checked(), i == c.Checked) << c.Key << " " << i;
+      EXPECT_EQ(radios[i]->hasFocus(), i == c.Checked) << c.Key << " " << i;
+    }
+  }
 }
 
 TEST(SkCheckBox, ClicksCycleThroughTheStates) {

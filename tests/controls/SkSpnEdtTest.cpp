@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 using TSpin = TBeepCounting<TSkSpinEdit>;
@@ -60,6 +62,33 @@ TEST(SkSpinEdit, ReadingTheValueNeverWritesTheText) {
   EXPECT_EQ(spin.IntValue(), 80);
   EXPECT_TRUE(spin.text().isEmpty());
   EXPECT_EQ(changes, 0);
+}
+
+TEST(SkSpinEdit, TextsThatAreNoNumberOrBeyondTheRangeReadSafely) {
+  constexpr double Big = 99999999999.0;
+  constexpr int IntMax = std::numeric_limits<int>::max(), IntMin = std::numeric_limits<int>::min();
+  struct Case {
+    const char* Text;
+    double Min, Max;  // Min = Max: no range
+    double Value;
+    int IntValue;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"nan", 80, 1920, 80, 80}, {"inf", 80, 1920, 80, 80}, {"-inf", 0, 0, 0, 0},
+      {"1e400", 80, 1920, 80, 80},
+      {"99999999999", 80, 1920, 1920, 1920}, {"-99999999999", 80, 1920, 80, 80},
+      {"99999999999", 0, 0, Big, IntMax}, {"-99999999999", 0, 0, -Big, IntMin},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    TSkSpinEdit spin;
+    spin.SetMax(c.Max);
+    spin.SetMin(c.Min);
+    spin.setText(QLatin1String(c.Text));
+    EXPECT_EQ(spin.Value(), c.Value) << c.Text << " " << c.Max;
+    EXPECT_EQ(spin.IntValue(), c.IntValue) << c.Text << " " << c.Max;
+  }
 }
 
 TEST(SkSpinEdit, RangeSettersKeepMinAtMostMax) {

@@ -156,6 +156,34 @@ TEST(SkTabControl, OverflowScrollsTheSelectedTabIntoView) {
   EXPECT_EQ(scrolled, 1);
 }
 
+// Counts the paint events a widget gets.
+struct TPaintCounter : QObject {
+  int Paints = 0;
+  bool eventFilter(QObject*, QEvent* Event) override {
+    Paints += Event->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+TEST(SkTabControl, AnIdleOverflowingRowPaintsNoMore) {
+  QWidget window;
+  auto* control = new TSkCustomTabControl(&window);
+  control->SetTabWidth(80);
+  control->SetShowCloseButton(true);
+  control->SetShowMenuButton(true);
+  control->SetShowCloseButtonOnActiveTab(true);
+  AddTabs(*control, 8);
+  control->SetTabIndex(2);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  for (int round = 0; round < 10; ++round) QCoreApplication::processEvents();
+  ASSERT_TRUE(control->TabsOverflow());
+  TPaintCounter counter;
+  control->installEventFilter(&counter);
+  for (int round = 0; round < 50; ++round) QCoreApplication::processEvents();
+  EXPECT_EQ(counter.Paints, 0);
+}
+
 TEST(SkTabControl, KeysSkipTabsThatCannotBeChosenAndWrap) {
   struct Case {
     const char* Name;
@@ -644,11 +672,27 @@ TEST(SkPageControl, PagePropertiesAreGuarded) {
                     " is an invalid PageIndex value. PageIndex must be between 0 and 2");
     }
   }
-  EXPECT_THROW(pages.Sheets[1]->show(), ESkTabControlError);
   EXPECT_FALSE(pages.Control.UseColoredTabs());
   pages.Sheets[1]->SetColor(RGB(10, 200, 10));
   EXPECT_TRUE(pages.Control.UseColoredTabs());
   EXPECT_EQ(pages.Control.Tabs().Items(0).Color, RGB(10, 200, 10));
+}
+
+TEST(SkPageControl, OnlyTheActivePageShowsAndQtMayHideAPageItMoves) {
+  Pages pages(3);
+  pages.Control.show();
+  pages.Control.SetActivePage(pages.Sheets[0]);
+  pages.Sheets[1]->show();  // not the active page: stays hidden
+  EXPECT_FALSE(pages.Sheets[1]->isVisible());
+  pages.Sheets[0]->hide();
+  pages.Sheets[0]->show();
+  EXPECT_TRUE(pages.Sheets[0]->isVisible());
+  QWidget elsewhere;
+  pages.Sheets[0]->setParent(&elsewhere);  // Qt hides the shown page it moves
+  EXPECT_FALSE(pages.Sheets[0]->isVisible());
+  EXPECT_EQ(pages.Control.PageCount(), 2);  // and the page leaves its page control
+  EXPECT_EQ(pages.Sheets[0]->PageControl(), nullptr);
+  EXPECT_EQ(pages.Control.ActivePage(), nullptr);
 }
 
 }  // namespace

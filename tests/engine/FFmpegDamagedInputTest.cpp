@@ -1,6 +1,9 @@
 // Conversions of inputs that are damaged or unusual, and what happens to the file an output
 // replaces when a run fails, stops or writes into something that is not a regular file.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -168,6 +171,128 @@ TEST_F(ConvertTest, AConversionIntoAPipeIsWrittenThrough) {
   const ProbeResult probe = ProbeMedia(copy);
   ASSERT_TRUE(probe.ok) << probe.error;
   EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 75);
+}
+
+TEST_F(ConvertTest, AnEarlierOutputWithTheLongestNamesSurvivesAFailedRun) {
+  const std::string earlier = "the earlier output, to be kept unless replaced";
+  const std::string folder = fixtures::TempDir("long-name");
+  const std::string output = folder + "/" + std::string(242, 'n') + ".flv";  // 246 bytes
+  std::ofstream(output, std::ios::binary) << earlier;
+  TOptionList unusableChain = FlashOptions("44100");
+  unusableChain.push_back({"vf", "nosuchfilter"});
+  auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, unusableChain);
+  const TRunResult run = RunTask(*task);
+  task.reset();
+  EXPECT_TRUE(run.Exception);
+  EXPECT_EQ(fixtures::ReadFile(output), earlier);
+  EXPECT_EQ(FilesIn(folder).size(), 1u);
+}
+
+// One picture at 0 s, behind a cut that starts at 0.5 s.
+TEST_F(ConvertTest, ARunThatWritesNoPictureAndNoSoundFailsAndKeepsTheEarlierFile) {
+  const std::string input = fixtures::Make(
+      "one-picture.y4m", "-f lavfi -i testsrc=size=64x48:rate=25 -frames:v 1 -pix_fmt yuv420p");
+  const std::string earlier = "the earlier output, to be kept unless replaced";
+  const std::string output = Output("nothing.flv");
+  std::ofstream(output, std::ios::binary) << earlier;
+  auto task = MakeTask({input}, output, FlashOptions("44100"), {{"ss", "0.5"}});
+  const TRunResult run = RunTask(*task);
+  task.reset();
+  EXPECT_FALSE(run.Finished);
+  EXPECT_TRUE(run.Exception);
+  EXPECT_EQ(run.Message, "No picture and no sound were left to write into " + output);
+  EXPECT_EQ(fixtures::ReadFile(output), earlier);
+  EXPECT_EQ(FilesIn(Folder), std::vector<std::string>{"nothing.flv"});
+}
+
+void SetModifiedHoursAgo(const std::string& path, int hours) {
+  const timespec when{::time(nullptr) - hours * 3600, 0};
+  const timespec times[2] = {when, when};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
+  const std::string folder = fixtures::TempDir("stale-parts");
+  struct TCase {
+    const char* Name;
+    int HoursAgo;  // 0: written now
+    bool Locked;   // held by a live conversion
+    bool Kept;
+  };
+  const std::vector<TCase> cases{
+      {".fennick-0123456789abcdef-0badf00d.part", 2, false, false},  // a killed run's
+      {".fennick-0123456789abcdef-1badf00d.part", 2, true, true},    // a live run's
+      {".fennick-0123456789abcdef-2badf00d.part", 0, false, true},   // one in the making
+      {".fennick-0123456789abcdef-0BADF00D.part", 2, false, true},   // look-alikes
+      {".fennick-notes.part", 2, false, true},
+      {".movie.flv.0badf00d.part", 2, false, true},
+      {"fennick-0123456789abcdef-0badf00d.part", 2, false, true},
+  };
+  std::vector<int> locks;
+  for (const TCase& c : cases) {
+    const std::string path = folder + "/" + c.Name;
+    std::ofstream(path, std::ios::binary) << "part of an output";
+    if (c.HoursAgo) SetModifiedHoursAgo(path, c.HoursAgo);
+    if (!c.Locked) continue;
+    locks.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+  }
+  auto task =
+      MakeTask({fixtures::Path(Media::Mp4H264Aac)}, folder + "/out.flv", FlashOptions("44100"));
+  const TRunResult run = RunTask(*task);
+  task.reset();
+  for (int lock : locks) ::close(lock);
+  EXPECT_TRUE(run.Finished) << run.Message;
+  for (const TCase& c : cases)
+    EXPECT_EQ(std::filesystem::exists(folder + "/" + c.Name), c.Kept) << c.Name;
+  EXPECT_TRUE(std::filesystem::exists(folder + "/out.flv"));
+}
+
+// A mono 16-bit WAV whose header declares `rate` Hz.
+std::string WavDeclaring(const std::string& path, uint32_t rate, uint32_t samples) {
+  std::string bytes;
+  const auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes += char(v >> 8 * i);
+  };
+  const auto put16 = [&](uint16_t v) { bytes += char(v), bytes += char(v >> 8); };
+  bytes += "RIFF";
+  put32(36 + samples * 2);
+  bytes += "WAVEfmt ";
+  put32(16);
+  put16(1);  // PCM
+  put16(1);  // mono
+  put32(rate);
+  put32(rate * 2);
+  put16(2);
+  put16(16);
+  bytes += "data";
+  put32(samples * 2);
+  for (uint32_t n = 0; n < samples; ++n) put16(uint16_t(n * 2000));
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+TEST_F(ConvertTest, SoundOfAnAbsurdSampleRateIsRefusedNotResampled) {
+  for (const uint32_t rate : {1u, 5512u}) {
+    SCOPED_TRACE(rate);
+    const std::string name = "declared-" + std::to_string(rate);
+    const std::string input = WavDeclaring(Output(name + ".wav"), rate, 300);
+    const std::string output = Output(name + ".flv");
+    auto task = MakeTask({input}, output, FlashOptions("44100"));
+    const TRunResult run = RunTask(*task);
+    task.reset();
+    if (rate == 1) {
+      EXPECT_EQ(run.Message,
+                "Input stream #0.0 declares a sample rate of 1 Hz, too far from the 44100 Hz of "
+                "the output to be converted");
+      EXPECT_FALSE(std::filesystem::exists(output));
+      continue;
+    }
+    EXPECT_TRUE(run.Finished) << run.Message;
+    const ProbeResult probe = ProbeMedia(output);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_EQ(probe.FirstOfType("audio")->sample_rate, 44100);
+  }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "FFBaseComponent.h"
 #include "U_Config.h"
 #include "U_Converting.h"
 #include "U_CreateSwfThread.h"
@@ -105,6 +106,8 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
     EntryValue.SWFData.ratio = "16:9\" \\ \"x";
     const QString swf = Out.File(QStringLiteral("clip.mp4.swf"));
     WriteTextFile(swf, "engine's SWF");
+    const QString usersOwn = Out.File(QStringLiteral("~Tmp.swf"));
+    WriteTextFile(usersOwn, "the user's own");
     ASSERT_TRUE(RunPackaging(PackagingJobOf(EntryValue), runner));
 
     const QString templates = Program.File(QStringLiteral("templates/"));
@@ -112,13 +115,18 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
     EXPECT_EQ(runner.Runs[0],
               (QStringList{"swfdata.dll", "-X", "400", "-Y", "400", "-T", "9",
                            templates + "SWFData.dat", "-o", templates + "swfdata.swf"}));
+    const QFileInfo scratch(runner.Runs[1].last());
+    EXPECT_EQ(scratch.absolutePath(), Out.Path());
+    EXPECT_TRUE(IsTemporaryFileName(scratch.fileName().toStdString()))
+        << qPrintable(scratch.fileName());
     QStringList combine{"mskin.dll", "/skins/Player01.swf"};
     if (embeds) combine << QStringLiteral("video=") + swf;
     combine << QStringLiteral("swfdata=") + templates + "swfdata.swf"
-            << QStringList{"-X", "320", "-Y", "240", "-F", "9", "-o", Out.File("~Tmp.swf")};
+            << QStringList{"-X", "320", "-Y", "240", "-F", "9", "-o", scratch.filePath()};
     EXPECT_EQ(runner.Runs[1], combine) << embeds;
     EXPECT_EQ(ReadTextFile(swf), "new mskin.dll");
-    EXPECT_FALSE(QFileInfo::exists(Out.File(QStringLiteral("~Tmp.swf"))));
+    EXPECT_FALSE(scratch.exists());
+    EXPECT_EQ(ReadTextFile(usersOwn), "the user's own");
     EXPECT_TRUE(QFileInfo::exists(Out.File(QStringLiteral("clip.mp4.html"))));
     const QByteArray source = ReadTextFile(templates + "SWFData.dat");
     EXPECT_TRUE(source.contains("        public var ratio:String=\"16:9\\\" \\\\ \\\"x\";\r\n"));

@@ -113,6 +113,8 @@ TEST(Helpers, FilesByMaskAndClearingAFolder) {
   ASSERT_TRUE(QDir().mkpath(scratch));
   WriteTextFile(scratch + "/~Tmp01.png", "x");
   WriteTextFile(scratch + "/.hidden", "x");
+  ASSERT_TRUE(QDir().mkpath(scratch + "/preview-1"));  // a dialog's folder of its own
+  WriteTextFile(scratch + "/preview-1/Fennick.swf", "x");
   EXPECT_TRUE(ClearFolder(scratch));
   EXPECT_FALSE(QFile::exists(scratch));
   EXPECT_TRUE(ClearFolder(scratch));

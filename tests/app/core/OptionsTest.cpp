@@ -54,8 +54,8 @@ TEST(Options, FoldersThatCannotTakeSnapshotsAreRefused) {
     QString Refusal;
   } cases[] = {
       {writable.Path(), QString()},
-      {QStringLiteral("/proc/self"), OpticalFolderText},
-      {lockHolds ? locked.Path() : QStringLiteral("/sys"), OpticalFolderText},
+      {QStringLiteral("/proc/self"), UnwritableFolderText},
+      {lockHolds ? locked.Path() : QStringLiteral("/sys"), UnwritableFolderText},
   };
   for (const auto& c : cases)
     EXPECT_EQ(SnapshotFolderRefusal(c.Folder), c.Refusal) << qPrintable(c.Folder);

@@ -264,6 +264,29 @@ TEST_F(FileList, RenamingDropsForbiddenCharactersKeepsFolderAndExtensionAndAvoid
   }
 }
 
+// Control characters would split the log's lines and the list's rows; the rest of a name stays.
+TEST(OutputNames, DropControlCharactersAsTheOtherForbiddenOnes) {
+  const struct {
+    QString Name;
+    QString Kept;
+  } cases[] = {
+      {"line\nbreak", "linebreak"},
+      {"tab\tand\rreturn", "tabandreturn"},
+      {QString::fromUtf8("\x01\x1f\x7f"), ""},
+      {QString::fromUtf8("next\xc2\x85line"), "nextline"},                      // U+0085
+      {QString::fromUtf8("separators\xe2\x80\xa8\xe2\x80\xa9"), "separators"},  // U+2028/9
+      {"a:b?c*<>|\"/\\", "abc"},
+      {QString::fromUtf8("Sommer in Köln – 2 €"), QString::fromUtf8("Sommer in Köln – 2 €")},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DropForbiddenNameChars(c.Name), c.Kept) << qPrintable(c.Name);
+}
+
+TEST_F(FileList, AnOutputNameMadeFromAnInputNameHoldsNoControlCharacters) {
+  EXPECT_EQ(OutName(Add(QStringLiteral("/in/new\nyear: 1.mp4"))),
+            QStringLiteral("/out/newyear: 1.flv"));
+}
+
 TEST_F(FileList, SelectionKindsFollowWhatIsSelected) {
   const auto [a, b, film, group] = MixedList();
   TFileNode* part = film->Children[0].get();
