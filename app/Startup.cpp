@@ -21,6 +21,7 @@
 #include <QSysInfo>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -108,6 +109,18 @@ std::unique_ptr<Taboutfrm> ShowSplash() {
   return splash;
 }
 
+// The splash stays on top of every window: it goes before an error box, which it would hide.
+bool LoadMediaLibraries(TMainfrm& Window, std::unique_ptr<Taboutfrm>& Splash) {
+  const std::function<void(const QString&)> showError = Window.ShowError;
+  Window.ShowError = [&Splash, &showError](const QString& Text) {
+    Splash.reset();
+    showError(Text);
+  };
+  const bool loaded = Window.LoadMediaLibraries();
+  Window.ShowError = showError;
+  return loaded;
+}
+
 void LogSystemInfo() {
   const QString rule(69, QLatin1Char('='));
   VelLog.WriteInfo(rule);
@@ -158,7 +171,7 @@ int RunFennick(int argc, char* argv[]) {
   LogSystemInfo();
   InstallEngineHost();
   TMainfrm mainfrm;
-  if (!mainfrm.LoadMediaLibraries()) return 1;
+  if (!LoadMediaLibraries(mainfrm, splash)) return 1;
   mainfrm.show();
   splash.reset();
   ReportStartProblems(&mainfrm, problems);

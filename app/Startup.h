@@ -30,5 +30,11 @@ std::unique_ptr<Taboutfrm> ShowSplash();
 // holding up the start. Nothing is shown for no problem.
 QMessageBox* ReportStartProblems(QWidget* Parent, const QStringList& Problems);
 
+class TMainfrm;
+
+// The main window's libraries, loaded while the splash shows; the splash is freed before an
+// error is shown.
+bool LoadMediaLibraries(TMainfrm& Window, std::unique_ptr<Taboutfrm>& Splash);
+
 // Writes the block of system facts (system, memory, language, screen, version) to the log.
 void LogSystemInfo();

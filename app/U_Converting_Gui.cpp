@@ -191,6 +191,9 @@ void TConvertingfrm::Built() {
   if (FQuitWhenBuilt || FEncoder->TasksCount() == 0) {
     if (FQuitWhenBuilt) VelLog.WriteInfo(QStringLiteral("Exit Convert"));
     FRunEnded = true;
+    // Entries the user kept need no word; entries that could not even start do.
+    if (!FQuitWhenBuilt && !FPlan->Refusals().isEmpty())
+      ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
     emit Finished();
     done(Rejected);
     return;
@@ -276,10 +279,7 @@ void TConvertingfrm::Complete(bool AllConverted) {
   prgFile->SetPercent(100);
   prgtotal->SetPercent(100);
   VelLog.WriteInfo(QStringLiteral("Convert completed"));
-  const QString message =
-      AllConverted
-          ? QStringLiteral("File conversion is completed!")
-          : QStringLiteral("Conversion finished, but one or more files failed in conversion.");
+  const QString message = ConversionEndMessage(AllConverted, FPlan->Refusals());
   bool showMessage = true;
   if (ChkShutdown->Checked()) {
     QApplication::beep();

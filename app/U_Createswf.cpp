@@ -1,6 +1,7 @@
 #include "U_Createswf.h"
 
 #include "PostCall.h"
+#include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkPrgres.h"
 #include "U_Config_Gui.h"
@@ -42,12 +43,17 @@ void Tcreateswffrm::showEvent(QShowEvent* Event) {
   if (FStarted) return;
   FStarted = true;
   tmrOpen.start();
+  CloseButton()->setEnabled(false);
   FitTextToWidth(lblFileName, FJob.Name + QStringLiteral(".swf"));
   VelLog.WriteInfo(QStringLiteral("Create: ") + FJob.Name + QStringLiteral(".swf"));
   FWorker = std::thread([this] {
     FSucceeded = RunPackaging(FJob, FRunner);
     PostCall(this, [this] { WorkerDone(); });
   });
+}
+
+void Tcreateswffrm::reject() {
+  if (!FWorker.joinable()) TSkinForm::reject();
 }
 
 void Tcreateswffrm::WorkerDone() {

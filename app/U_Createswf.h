@@ -23,6 +23,10 @@ class Tcreateswffrm : public TSkinForm {
   // After the window closed: the SWF (and the page, when asked) were written.
   bool Succeeded() const { return FSucceeded; }
 
+  // Refused while the worker runs: a tool stopped halfway would leave its output half-made,
+  // and the window closes by itself when the worker ends.
+  void reject() override;
+
   QLabel* lblFileName;
   TSkProgressBar* prgTotal;
   QTimer tmrOpen;

@@ -152,6 +152,11 @@ void TFormatsfrm::BuildProfilesPage() {
   auto* video = AddGroup(tsprofiles, QStringLiteral("Video"), QRect(8, 46, 306, 236));
   cbbVideoEncoder = AddBox(video, QStringLiteral("Encoder:"), 24, fbVideoEncoder);
   cbbVideoEncoder->setMaxVisibleItems(12);
+  cbbVideoEncoder->OnChange = [this] {
+    if (FUpdating) return;
+    BoxChanged();
+    ApplyEncoderRule();
+  };
   cbbVideoBitRate = AddBox(video, QStringLiteral("Bit Rate:"), 56, fbVideoBitRate);
   cbbFrameRate = AddBox(video, QStringLiteral("Frame Rate:"), 88, fbFrameRate);
   const auto sizeBox = [&](const QString& Caption, int Top) {
@@ -384,6 +389,10 @@ void TFormatsfrm::ProfileChosen() {
   if (FUpdating) return;
   const int index = cbbFormat->currentIndex();
   if (index >= 0 && index < FLists.CustomIndex()) ShowSelection(FLists.Profiles[index]);
+  ApplyEncoderRule();
+}
+
+void TFormatsfrm::ApplyEncoderRule() {
   ReadOutputs();
   const bool h264 = ProfileChanged(FOutputs, Context());
   cbbExt->SetReadOnly(h264);

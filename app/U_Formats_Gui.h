@@ -72,6 +72,8 @@ class TFormatsfrm : public TSkinForm {
   void ReadOutputs();
   void SetAudioEnabled(bool Enabled);
   void ProfileChosen();
+  // The output choices follow the video encoder, however it was chosen.
+  void ApplyEncoderRule();
   void SizeTyped(bool Width);
   void BoxChanged();
   void MovePage(int Step);

@@ -184,9 +184,10 @@ TMainfrm::TMainfrm(QWidget* Parent)
   LoadSkinCaptionButtons(this);
 }
 
+// The player's threads raise the handlers: they end before the handlers go.
 TMainfrm::~TMainfrm() {
-  ClearPlayerEvents(FFPlayer);
   StopPreview();
+  ClearPlayerEvents(FFPlayer);
 }
 
 void TMainfrm::BuildWindow() {
@@ -657,8 +658,8 @@ void TMainfrm::resizeEvent(QResizeEvent* Event) {
 }
 
 void TMainfrm::closeEvent(QCloseEvent* Event) {
-  ClearPlayerEvents(FFPlayer);
   StopPreview();
+  ClearPlayerEvents(FFPlayer);
   QWidget::closeEvent(Event);
 }
 

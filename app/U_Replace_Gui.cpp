@@ -38,7 +38,6 @@ TReplaceFrm::TReplaceFrm(QWidget* Parent) : TSkinForm(QStringLiteral("Informatio
   layout->addStretch();
   layout->addLayout(buttons);
   SetClientSize(QSize(420, 110));
-  CloseButton()->OnClick = [this] { done(mrCancel); };
 }
 
 void TReplaceFrm::SetFileName(const QString& FileName) {

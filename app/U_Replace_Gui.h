@@ -17,6 +17,8 @@ class TReplaceFrm : public TSkinForm {
 
   explicit TReplaceFrm(QWidget* Parent = nullptr);
   void SetFileName(const QString& FileName);
+  // Escape and the close buttons answer Cancel: a dismissed question never replaces a file.
+  void reject() override { done(mrCancel); }
 
   QLabel* lblFileName;
   TSkBmpButton *btnYes, *btnYesAll, *btnNo, *btnNotAll, *btnCancel;

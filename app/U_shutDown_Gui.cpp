@@ -24,7 +24,6 @@ TShutDownFrm::TShutDownFrm(std::unique_ptr<ISystemPower> Power, QWidget* Parent)
   btnCancel->SetCaption(QStringLiteral("Cancel"));
   btnCancel->setFixedSize(80, 24);
   btnCancel->ModalResult = mrCancel;
-  CloseButton()->OnClick = [this] { done(mrCancel); };
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(btnOK);

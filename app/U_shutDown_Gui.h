@@ -23,6 +23,8 @@ class TShutDownFrm : public TSkinForm {
   void Tick();
   // Asks the system to switch off; a refusal is logged and the dialog stays.
   void ShutDownNow();
+  // Escape and the close buttons cancel the countdown.
+  void reject() override { done(mrCancel); }
 
   QLabel* lblShow;
   TSkBmpButton *btnOK, *btnCancel;

@@ -408,11 +408,18 @@ void TCustomPlayer::EventThreadExecute() {
     const TPlayerEvent event = FEvents.Pop();
     if (event.Kind == TPlayerEvent::ekPosition) {
       FPosition = event.Value;
+      // The handler is looked at again where it runs: it may have gone while the call waited
+      // for the main thread.
       if (!FDestroying && OnPosition)
-        DeliverEvent([this, &event] { OnPosition(this, event.Value); });
+        DeliverEvent([this, &event] {
+          if (OnPosition) OnPosition(this, event.Value);
+        });
     } else if (event.Kind == TPlayerEvent::ekState) {
       const auto state = TPlayState(event.Value);
-      if (!FDestroying && OnState) DeliverEvent([this, state] { OnState(this, state); });
+      if (!FDestroying && OnState)
+        DeliverEvent([this, state] {
+          if (OnState) OnState(this, state);
+        });
       if (state == psStop) return;
     } else if (event.Kind == TPlayerEvent::ekQuit) {
       return;

@@ -275,8 +275,13 @@ void TConvertPlan::Offer(TFileOption& Entry) {
   FTotalDuration += Entry.Duration;
 }
 
-// False when the entry has nothing to write (logged), writes where no file can go (refused and
-// logged) or the user keeps the existing file.
+void TConvertPlan::Refuse(const TFileOption& Entry, const QString& Reason) {
+  LogError(Reason);
+  FRefusals << QFileInfo(FlvFileOf(Entry)).fileName() + QStringLiteral(": ") + Reason;
+}
+
+// False when the entry has nothing to write (logged), writes where no file can go (refused) or
+// the user keeps the existing file.
 bool TConvertPlan::Accepts(TFileOption& Entry) {
   const QStringList outputs = EncoderOutputsOf(Entry);
   if (outputs.isEmpty()) {
@@ -287,7 +292,7 @@ bool TConvertPlan::Accepts(TFileOption& Entry) {
     const QString refusal = NotRegularFileReason(output);
     if (refusal.isEmpty()) continue;
     Offer(Entry);
-    LogError(QStringLiteral("SetOutput Error: ") + output + QStringLiteral(": ") + refusal);
+    Refuse(Entry, QStringLiteral("SetOutput Error: ") + output + QStringLiteral(": ") + refusal);
     return false;
   }
   if (!FQuestion.Allows(outputs.first())) return false;
@@ -298,7 +303,8 @@ bool TConvertPlan::Accepts(TFileOption& Entry) {
 void TConvertPlan::OpenEntry(TFileOption& Entry) {
   const int index = FEncoder.AddTask(Entry.Input.FileName, Entry.Input);
   if (index < 0) {
-    LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+    Refuse(Entry,
+           QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
     return;
   }
   SetOutputs(Entry, index, true);
@@ -318,7 +324,8 @@ void TConvertPlan::OpenMergeGroup(const TConvertNode& Group) {
       LogError(QString::fromStdString(FEncoder.LastError()));
   }
   if (index < 0)
-    LogError(QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
+    Refuse(entry,
+           QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
   else
     SetOutputs(entry, index, true);
   VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
@@ -329,7 +336,8 @@ bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeomet
   for (const QString& file : EncoderOutputsOf(Entry)) {
     if (!FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
       FEncoder.RemoveTask(TaskIndex);
-      LogError(QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
+      Refuse(Entry,
+             QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
       return false;
     }
     for (const QString& line : EncodeParamLines(Entry, output, file)) VelLog.WriteInfo(line);
@@ -369,6 +377,14 @@ TTaskEndAction TConvertRun::TaskEnded(int TaskIndex, bool Finished, bool Excepti
   TFileOption* entry = FPlan.EntryOfTask(TaskIndex);
   if (entry && entry->GSwf) action.PackageEntry = entry;
   return action;
+}
+
+QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons) {
+  if (AllConverted) return QStringLiteral("File conversion is completed!");
+  QStringList lines{
+      QStringLiteral("Conversion finished, but one or more files failed in conversion.")};
+  lines << Reasons;
+  return lines.join(QStringLiteral("\r\n"));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -147,6 +147,8 @@ class TConvertPlan {
   int TaskCount() const { return int(FTaskEntries.size()); }
   // Entries offered that got no task (input or output refused, nothing to write).
   int RefusedCount() const { return FOffered - TaskCount(); }
+  // One line per refused entry: its output's name and the reason.
+  const QStringList& Refusals() const { return FRefusals; }
   TFileOption* EntryOfTask(int TaskIndex) const;
   int64_t TotalDuration() const { return FTotalDuration; }
   // The text watermark a task draws, or nullptr.
@@ -164,12 +166,15 @@ class TConvertPlan {
   void OpenMergeGroup(const TConvertNode& Group);
   bool SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry);
   void Offer(TFileOption& Entry);
+  // Logs the reason as an error and keeps it for the end message.
+  void Refuse(const TFileOption& Entry, const QString& Reason);
 
   IConvertEncoder& FEncoder;
   TOverwriteQuestion FQuestion;
   std::vector<TChosen> FChosen;
   std::map<int, TFileOption*> FTaskEntries;  // by the encoder's task index
   std::map<int, TTextWaterMark> FTextWaterMarks;
+  QStringList FRefusals;
   int FOffered = 0;
   int64_t FTotalDuration = 0;
 };
@@ -196,6 +201,9 @@ class TConvertRun {
   int FFailed = 0;
   bool FCompleted = false;
 };
+
+// The message at the end of a run; a failure lists the reasons it knows, one line each.
+QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons);
 
 // The thumbnails of a run. Each is written as soon as its task's first picture arrives, under a
 // temporary name beside its final one, and takes that name only when the task ends usable: a

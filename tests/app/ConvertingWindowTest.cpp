@@ -5,6 +5,7 @@
 #include "EntryFixtures.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
+#include "SkBmpBtn.h"
 #include "SkPrgres.h"
 #include "SkRadChk.h"
 #include "U_Config.h"
@@ -16,6 +17,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QTest>
 #include <QtEndian>
 
 #include <QTimer>
@@ -130,8 +132,11 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
       shot = true;
     }
   }
-  EXPECT_EQ(messages,
-            QStringList{"Conversion finished, but one or more files failed in conversion."});
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(
+      messages[0].startsWith("Conversion finished, but one or more files failed in "
+                             "conversion.\r\nmissing.flv: File open Error: "))
+      << qPrintable(messages[0]);
   EXPECT_EQ(form.lblperent->text(), QStringLiteral("[ 2 / 3 ]"));
   EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: ")));
 
@@ -168,6 +173,21 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
   EXPECT_GT(orangeIn(QRect(10, 100, 120, 40)), 100);
   EXPECT_LT(orangeIn(QRect(200, 100, 110, 40)), 20);
   EXPECT_FALSE(QFileInfo::exists(Folder.File("missing.flv")));
+}
+
+TEST_F(ConvertingWindowTest, EveryEntryRefusedAtStartSaysWhyForEach) {
+  Add(QStringLiteral("missing"),
+      QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
+  TFileOption& nowhere = Add(QStringLiteral("nowhere"), Clip(5));
+  nowhere.Output.FileName = QFile::encodeName(Folder.File("absent/nowhere.flv")).toStdString();
+  TConvertingfrm form(Nodes(), Asker, Runner);
+  const QStringList messages = RunToEnd(form);
+  ASSERT_EQ(messages.size(), 1);
+  const QStringList lines = messages[0].split(QStringLiteral("\r\n"));
+  ASSERT_EQ(lines.size(), 3) << qPrintable(messages[0]);
+  EXPECT_EQ(lines[0], "Conversion finished, but one or more files failed in conversion.");
+  EXPECT_TRUE(lines[1].startsWith("missing.flv: File open Error: ")) << qPrintable(lines[1]);
+  EXPECT_TRUE(lines[2].startsWith("nowhere.flv: SetOutput Error: ")) << qPrintable(lines[2]);
 }
 
 TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
@@ -353,6 +373,13 @@ TEST_F(ConvertingWindowTest, PackagingWindowShowsTheSwfAndReportsAFailedTool) {
   while (!form.tmrOpen.isActive()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_EQ(form.lblFileName->text(), QStringLiteral("packaged.swf"));
   SaveShot(form, QStringLiteral("packaging.png"));
+  // While a tool runs the window stays: closing it would leave the tool writing unseen.
+  QTest::keyClick(&form, Qt::Key_Escape);
+  form.close();
+  form.CloseButton()->Click();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(form.CloseButton()->isEnabled());
   runner.Release.set_value();
   while (form.isVisible()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_FALSE(form.Succeeded());

@@ -120,6 +120,24 @@ TEST_F(FormatsDialog, OutputBoxesKeepAtLeastOneOutputAndH264PlaysTheFlv) {
   EXPECT_TRUE(dialog->chkgenerateflv->Checked());
 }
 
+// Picked in the encoder box itself, H.264 follows the same rule as through a profile.
+TEST_F(FormatsDialog, H264PickedAsEncoderPlaysTheFlvToo) {
+  Entry.Gflv = false;
+  Entry.GSwf = true;
+  auto dialog = Open();
+  ASSERT_TRUE(dialog->rbembed->Checked() && dialog->rbembed->isEnabled());
+  Pick(dialog->cbbVideoEncoder, 1);
+  EXPECT_EQ(dialog->cbbFormat->currentText(), "Custom");
+  EXPECT_TRUE(dialog->chkgenerateflv->Checked());
+  EXPECT_TRUE(dialog->rbCreated->Checked());
+  EXPECT_FALSE(dialog->rbembed->isEnabled());
+  EXPECT_TRUE(dialog->cbbExt->ReadOnly());
+  EXPECT_EQ(dialog->cbbExt->currentIndex(), 0);
+  Pick(dialog->cbbVideoEncoder, 0);
+  EXPECT_TRUE(dialog->rbembed->isEnabled());
+  EXPECT_FALSE(dialog->cbbExt->ReadOnly());
+}
+
 TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   auto dialog = Open();
   dialog->edtHeight->setText(QStringLiteral("1300"));

@@ -357,6 +357,24 @@ TEST_F(MainWindowUse, PausedSeekShowsThePictureThere) {
   QTest::mouseClick(Window->btnStop, Qt::LeftButton);
 }
 
+// Position reports wait for the GUI thread while it is busy; closing the window then must
+// end the preview before its handlers go, or a waiting report finds none.
+TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  const QString input = Folder.File(QStringLiteral("song.mp4"));
+  ASSERT_TRUE(
+      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
+  Window->AddFiles({input});
+  ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
+  Click(Row(0));
+  QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+  ASSERT_TRUE(WaitFor([&] { return PreviewLit() > 0.5; })) << PreviewLit();
+  QThread::msleep(150);  // the GUI thread busy while the pictures go on
+  Window->close();
+  EXPECT_FALSE(Window->PreviewOpen());
+}
+
 TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
   AddThroughTheDialog();
   TFileListModel& model = Window->Model();

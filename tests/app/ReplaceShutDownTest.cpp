@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 TEST(ReplaceDialog, EachAnswerClosesWithItsResult) {
@@ -70,6 +72,27 @@ TEST(ShutDownDialog, CountsDownAndCancelsOrSwitchesOff) {
   EXPECT_TRUE(refused.isVisible());
   QTest::mouseClick(refused.btnOK, Qt::LeftButton);
   EXPECT_EQ(calls, 2);
+}
+
+// A question dismissed without a button (Escape, the window manager's close) is Cancel:
+// nothing is overwritten, and the countdown stops with its message still to come.
+TEST(ReplaceAndShutDownDialogs, EscapeAndCloseAnswerCancel) {
+  int calls = 0;
+  const std::function<void(QDialog&)> dismissals[] = {
+      [](QDialog& Dialog) { QTest::keyClick(&Dialog, Qt::Key_Escape); },
+      [](QDialog& Dialog) { Dialog.close(); }};
+  for (const auto& dismiss : dismissals) {
+    TReplaceFrm replace;
+    replace.open();
+    dismiss(replace);
+    EXPECT_EQ(replace.result(), 2);
+    TShutDownFrm shutDown(std::make_unique<TCountingPower>(calls, true));
+    shutDown.open();
+    dismiss(shutDown);
+    EXPECT_EQ(shutDown.result(), 2);
+    EXPECT_FALSE(shutDown.tmr1->isActive());
+  }
+  EXPECT_EQ(calls, 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "VelLog.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
@@ -105,6 +106,28 @@ TEST(Splash, IsTheAboutBoxOnTopTakingNoInput) {
                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(splash->imgBd, &press);
   EXPECT_TRUE(splash->isVisible());
+}
+
+// The splash stays above every window: a library error shown under it would leave the user
+// looking at a splash that never goes.
+TEST(Splash, GoesBeforeALibraryErrorIsShown) {
+  TScratchFolder folder;
+  SetProgramFolder(folder.Path());
+  ASSERT_TRUE(QDir().mkpath(folder.File(QStringLiteral("LibAV"))));
+  WriteTextFile(folder.File(QStringLiteral("LibAV/libSDL-1.2.so.0")), "not a library");
+  TMainfrm mainfrm;
+  std::unique_ptr<Taboutfrm> splash = ShowSplash();
+  QStringList errors;
+  bool splashShown = true;
+  mainfrm.ShowError = [&](const QString& Text) {
+    errors << Text;
+    splashShown = splash && splash->isVisible();
+  };
+  EXPECT_FALSE(LoadMediaLibraries(mainfrm, splash));
+  SetProgramFolder(QString());
+  ASSERT_EQ(errors.size(), 1);
+  EXPECT_TRUE(errors[0].contains(QStringLiteral("libSDL-1.2.so.0"))) << qPrintable(errors[0]);
+  EXPECT_FALSE(splashShown);
 }
 
 TEST(MainWindow, SmallScreensGetAWindowOfNineTenthsOfTheirSize) {

@@ -286,6 +286,11 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
   EXPECT_TRUE(Log().contains(QStringLiteral("SetOutput Error: ") + Str(Out("pipe.flv")) +
                              QStringLiteral(": not a regular file: a named pipe")));
   EXPECT_TRUE(Asker.Asked.isEmpty());
+  EXPECT_EQ(plan.Refusals(),
+            QStringList({"pipe.flv: SetOutput Error: " + Str(Out("pipe.flv")) +
+                             ": not a regular file: a named pipe",
+                         "missing.flv: File open Error: refused",
+                         "badout.flv: SetOutput Error: refused"}));
 }
 
 struct OverwriteCase {
