@@ -326,8 +326,8 @@ void TConvertingfrm::AskToQuit() {
 void TConvertingfrm::QuitRun() {
   ClearEvents();
   FEncoder->Resume();
-  FEncoder->Stop(true);
-  RemoveUnfinishedOutputs();
+  FEncoder->Cancel(true);
+  SettleQuitTasks();
   VelLog.WriteInfo(QStringLiteral("Exit Convert"));
   FRunEnded = true;
   emit Finished();
@@ -341,14 +341,18 @@ void TConvertingfrm::ClearEvents() {
   FEncoder->OnTerminate = nullptr;
 }
 
-// A task stopped in the middle leaves files that no player can read to their end.
-void TConvertingfrm::RemoveUnfinishedOutputs() {
-  FThumbnails.Clear();
-  if (!FProgress) return;
-  for (int task = 0; task <= FProgress->CurrentTask(); ++task) {
+// The run was cancelled: a task stopped in the middle discarded its outputs (files no player
+// could read to their end), the earlier files staying as they were; its thumbnail goes too. A
+// task that reached its end before the quit, unheard of since, keeps its new files.
+void TConvertingfrm::SettleQuitTasks() {
+  for (int task = 0; FProgress && task <= FProgress->CurrentTask(); ++task) {
     const TFileOption* entry = FPlan->EntryOfTask(task);
     if (!entry || FEndedTasks.count(task)) continue;
+    const bool finished = FEncoder->TaskFinished(task);
+    FThumbnails.TaskEnded(task, finished);
+    if (finished) continue;
     for (const QString& file : EncoderOutputsOf(*entry))
-      if (QFile::remove(file)) VelLog.WriteInfo(QStringLiteral("Removed the unfinished ") + file);
+      VelLog.WriteInfo(QStringLiteral("Discarded the unfinished ") + file);
   }
+  FThumbnails.Clear();
 }

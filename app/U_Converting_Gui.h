@@ -85,7 +85,7 @@ class TConvertingfrm : public TSkinForm {
   // Stops the run for good and closes the window.
   void QuitRun();
   void ClearEvents();
-  void RemoveUnfinishedOutputs();
+  void SettleQuitTasks();
 
   std::vector<TConvertNode> FNodes;
   IOverwriteAsker& FAsker;

@@ -336,8 +336,8 @@ void TFFmpegList::ResumeAll() {
   for (const auto& task : FItems) task->Resume();
 }
 
-void TFFmpegList::StopAll(bool wait) {
-  for (const auto& task : FItems) task->Stop(wait);
+void TFFmpegList::StopAll(bool wait, bool discard) {
+  for (const auto& task : FItems) discard ? task->Cancel(wait) : task->Stop(wait);
 }
 
 void TFFmpegList::AbortAll() {
@@ -573,7 +573,16 @@ void TCustomEncoder::Resume() {
   FPaused = false;
 }
 
-void TCustomEncoder::Stop(bool wait) {
+void TCustomEncoder::Stop(bool wait) { StopTasks(wait, false); }
+
+void TCustomEncoder::Cancel(bool wait) { StopTasks(wait, true); }
+
+bool TCustomEncoder::TaskFinished(int taskIndex) const {
+  const TFFmpeg& task = Task(taskIndex);
+  return task.Finished && !task.ExceptionRaised;
+}
+
+void TCustomEncoder::StopTasks(bool wait, bool discard) {
   bool working = false;
   {
     const std::lock_guard<std::recursive_mutex> lock(FRunLock);
@@ -581,7 +590,7 @@ void TCustomEncoder::Stop(bool wait) {
     working = FWorking;
   }
   // Not under the lock: the tasks' ends, which take it, are waited for here.
-  if (working) FTasks.StopAll(wait);
+  if (working) FTasks.StopAll(wait, discard);
 }
 
 bool TCustomEncoder::Working() const {

@@ -185,7 +185,8 @@ class TFFmpegList {
 
   void PauseAll();
   void ResumeAll();
-  void StopAll(bool wait);
+  // Stop, or with discard Cancel, of every task.
+  void StopAll(bool wait, bool discard);
   // Abort(true) of every task: no task thread runs afterwards.
   void AbortAll();
   // Bit 0 (the previewer window), bit 1 (the preview event) of every task's preview flags.
@@ -321,6 +322,11 @@ class TCustomEncoder : public TFFBaseComponent {
   // No waiting task starts any more; the running ones are stopped (with Wait, this returns
   // once each has ended). Every task still reports its end, then the all-ended notice comes.
   void Stop(bool wait);
+  // Stop, except that a task stopped before its end discards its outputs: the files they were
+  // to replace stay as they were. A task that ended keeps them.
+  void Cancel(bool wait);
+  // Once the task has ended: it ran to its end without error, its outputs took their names.
+  bool TaskFinished(int taskIndex) const;
 
   bool Working() const;
   bool Paused() const;
@@ -386,6 +392,7 @@ class TCustomEncoder : public TFFBaseComponent {
 
  private:
   void CheckNotWorking(const char* operation) const;
+  void StopTasks(bool wait, bool discard);
   TFFmpeg& Task(int taskIndex) const { return *FTasks.Items(taskIndex); }
   uint8_t PreviewFlags() const;
   void ConnectTaskEvents(TFFmpeg& task);

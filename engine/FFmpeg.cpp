@@ -300,8 +300,7 @@ void TCustomFFmpeg::Convert() {
     Finished = false;
     // Aborted before it began: nothing is converted and the outputs are removed.
     if (!Aborting) TranscodeLoop();
-    if (!ExceptionRaised)
-      for (const auto& file : FOutputFiles) file->Complete = true;
+    if (!ExceptionRaised) MarkOutputsComplete();
   });
   Guarded([this] { CloseOpenEncoders(); });
   Guarded([this] { CloseOpenDecoders(); });
@@ -366,6 +365,24 @@ void TCustomFFmpeg::Stop(bool wait) {
   lock.unlock();
   if (wait && FTerminateThreadID.load() != std::this_thread::get_id())
     WaitServingMainThread(FTerminateEvent);
+}
+
+void TCustomFFmpeg::Cancel(bool wait) {
+  // Before the abort, so that a run which sees the abort also sees this.
+  FDiscardUnfinished = true;
+  Stop(wait);
+}
+
+// A run stopped by the user keeps what it wrote unless the owner cancelled it: then the files
+// it was to replace are worth more than the unfinished ones.
+void TCustomFFmpeg::MarkOutputsComplete() {
+  const bool discard = !Finished && FDiscardUnfinished;
+  for (const auto& file : FOutputFiles) {
+    if (!discard)
+      file->Complete = true;
+    else if (!file->Temp.Name().empty())
+      LogFmt(llInfo, "Discarded the unfinished %s", UrlToWideFileName(file->FileName).c_str());
+  }
 }
 
 void TCustomFFmpeg::DoTerminate() {

@@ -393,6 +393,9 @@ class TCustomFFmpeg {
   // Any thread. Aborts a run, or reports the end of a task never started (from its own
   // short-lived thread, once however often it is called).
   void Stop(bool wait);
+  // Any thread. Stop, except that a run which does not reach its end discards its outputs
+  // instead of keeping what it wrote: the files they were to replace stay as they were.
+  void Cancel(bool wait);
   // Task thread: clears Running, sets Terminated and raises OnTerminate.
   void DoTerminate();
   // Owner's threads: raises one of this task's events on the main thread (RunInMainThread), so
@@ -642,6 +645,7 @@ class TCustomFFmpeg {
   void FlushInputFile(int fileIndex, bool flushEncoders);
   void EndTranscode(bool flush);
   void RequireMediaWritten() const;
+  void MarkOutputsComplete();
   void PrintReport(bool isLast, int fileIndex);
   static float CodedQuality(const TOutputStream& ost);
   std::string PsnrText(const TOutputStream& ost, bool isLast) const;
@@ -778,6 +782,7 @@ class TCustomFFmpeg {
 
   std::mutex FStateLock;
   bool FEndPending = false;  // the end will be (or was) reported: a run or a stop is under way
+  std::atomic<bool> FDiscardUnfinished{false};  // Cancel: an unfinished run keeps no output
   TManualResetEvent FConvertEvent{true};
   TManualResetEvent FTerminateEvent{true};
   std::unique_ptr<TConvertThread> FThread;

@@ -212,7 +212,7 @@ TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
   EXPECT_TRUE(messages.isEmpty());
   EXPECT_FALSE(QFileInfo::exists(Folder.File("long.flv")));
   EXPECT_TRUE(Log().contains(QStringLiteral("Exit Convert")));
-  EXPECT_TRUE(Log().contains(QStringLiteral("Removed the unfinished ") + Folder.File("long.flv")));
+  EXPECT_TRUE(Log().contains(QStringLiteral("Discarded the unfinished ") + Folder.File("long.flv")));
 }
 
 class TYesAsker : public IOverwriteAsker {
@@ -351,6 +351,34 @@ TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierOutputs) {
     for (const QString& file : files)
       EXPECT_EQ(ReadTextFile(Folder.File(c.Name + file)), "earlier") << c.Name << qPrintable(file);
   }
+  EXPECT_EQ(QDir(Folder.Path()).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden),
+            QStringList());
+}
+
+// Quitting over earlier outputs: the entry converted before the quit has its new files, the
+// one stopped in the middle leaves the earlier ones as they were.
+TEST_F(ConvertingWindowTest, QuittingKeepsTheEarlierOutputsOfTheStoppedEntry) {
+  Add(QStringLiteral("short"), Clip(2)).GSwf = false;
+  Add(QStringLiteral("long"), Clip(120)).GSwf = false;
+  const QStringList files{".flv", ".swf", ".html", ".jpg"};
+  for (const QString& name : {QStringLiteral("short"), QStringLiteral("long")})
+    for (const QString& file : files) WriteTextFile(Folder.File(name + file), "earlier");
+  TYesAsker yes;
+  TConvertingfrm form(Nodes(), yes, Runner);
+  form.AskQuit = [](const QString&) { return true; };
+  int finished = 0;
+  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+  form.show();
+  while (!form.lblFileName->text().contains(QStringLiteral("long")) ||
+         form.prgFile->Percent() == 0)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  form.AskToQuit();
+  ASSERT_EQ(finished, 1);
+  for (const QString& file : files)
+    EXPECT_EQ(ReadTextFile(Folder.File("long" + file)), "earlier") << qPrintable(file);
+  EXPECT_TRUE(ProbeMedia(Folder.File(QStringLiteral("short.flv")).toStdString()).ok);
+  EXPECT_EQ(QImage(Folder.File(QStringLiteral("short.jpg"))).size(), QSize(320, 240));
+  EXPECT_TRUE(Log().contains(QStringLiteral("Discarded the unfinished ") + Folder.File("long.flv")));
   EXPECT_EQ(QDir(Folder.Path()).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden),
             QStringList());
 }

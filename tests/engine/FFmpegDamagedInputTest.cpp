@@ -109,36 +109,37 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 
 TEST_F(ConvertTest, AnEarlierOutputIsReplacedOnlyByAUsableOne) {
   const std::string earlier = "the earlier output, to be kept unless replaced";
+  enum TStop { None, Abort, Cancel };
   struct TCase {
     const char* Name;
     TOptionList Options;
-    bool Stop;
+    TStop Stop;
     bool Replaced;
   };
   const TOptionList flash = FlashOptions("44100");
   TOptionList unusableChain = flash;
   unusableChain.push_back({"vf", "nosuchfilter"});
   for (const TCase& c :
-       {TCase{"failed", unusableChain, false, false}, TCase{"stopped", flash, true, true},
-        TCase{"finished", flash, false, true}}) {
+       {TCase{"failed", unusableChain, None, false}, TCase{"stopped", flash, Abort, true},
+        TCase{"cancelled", flash, Cancel, false}, TCase{"finished", flash, None, true}}) {
     SCOPED_TRACE(c.Name);
     const std::string folder = fixtures::TempDir(std::string("replace-") + c.Name);
     const std::string output = folder + "/keep.flv";
     std::ofstream(output, std::ios::binary) << earlier;
     auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, c.Options,
-                         {{"re", c.Stop ? "1" : "0"}});
+                         {{"re", c.Stop != None ? "1" : "0"}});
     TRunResult run;
     {
       TAsyncRun async(*task);
-      if (c.Stop) {
+      if (c.Stop != None) {
         async.WaitForFrames(15);
         // Meanwhile, as after a killed run, the earlier file is still whole.
         EXPECT_EQ(fixtures::ReadFile(output), earlier);
-        task->Abort(true);
+        c.Stop == Abort ? task->Abort(true) : task->Cancel(true);
       }
       run = async.Wait();
     }
-    EXPECT_EQ(run.Exception, !c.Replaced) << run.Message;
+    EXPECT_EQ(run.Exception, c.Options == unusableChain) << run.Message;
     EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"keep.flv"});
     if (!c.Replaced) {
       EXPECT_EQ(fixtures::ReadFile(output), earlier);
@@ -147,7 +148,7 @@ TEST_F(ConvertTest, AnEarlierOutputIsReplacedOnlyByAUsableOne) {
     const ProbeResult probe = ProbeMedia(output);
     ASSERT_TRUE(probe.ok) << probe.error;
     const int64_t frames = probe.FirstOfType("video")->nb_read_frames;
-    EXPECT_TRUE(c.Stop ? frames >= 15 && frames < 75 : frames == 75) << frames;
+    EXPECT_TRUE(c.Stop != None ? frames >= 15 && frames < 75 : frames == 75) << frames;
   }
 }
 
