@@ -279,9 +279,13 @@ TEST_F(PreviewWindow, ClosingItDuringAConversionStopsThatTasksPreviewOnly) {
   std::atomic<bool> done{false};
   std::atomic<int> previewed{0};
   std::atomic<int> converted{0};
+  std::atomic<bool> closed{false};
   std::thread task([&] {
     bool previewing = true;
     for (int frame = 0; frame < 100; ++frame) {
+      // A busy machine may let the task run to its end before the user acts: it goes on only
+      // once the window is closed.
+      while (frame == 3 && !closed) std::this_thread::yield();
       if (previewing) {
         previewing = previewer.Show(Plain(16, 16, qRgb(0, frame, 0)), frame * 40000);
         previewed += previewing;
@@ -293,7 +297,10 @@ TEST_F(PreviewWindow, ClosingItDuringAConversionStopsThatTasksPreviewOnly) {
   // The user closes the window once it has shown a few pictures.
   RunEventLoopUntilDone(task, done, [&] {
     const std::vector<TPreviewForm*> forms = PreviewForms();
-    if (previewed >= 3 && !forms.empty() && forms.front()->isVisible()) forms.front()->close();
+    if (previewed >= 3 && !forms.empty() && forms.front()->isVisible()) {
+      forms.front()->close();
+      closed = true;
+    }
   });
 
   EXPECT_EQ(converted, 100);
