@@ -7,8 +7,8 @@ rates) with the engine's driver (fennick_convert, which fills the encoder's reco
 application does) and with ffmpeg, in pairs that alternate which side goes first, and prints
 per case the median of the pairs' ratios (ours / ffmpeg) of wall time, CPU time (user + system)
 and peak memory, with each side's medians beside them. The output size travels as the
-application sends it, as a filter chain (crop and pad when it differs from the source, then
-scale), and ffmpeg gets the same chain.
+application sends it, as a filter chain (crop when it differs from the source, then scale and
+pad, or pad and scale where the picture falls between pixels), and ffmpeg gets the same chain.
 
     bench/convert_bench.py [--runs N] [--seconds S] [--long-seconds S] [--cases A,B]
                            [--driver PATH] [--work DIR]
@@ -78,17 +78,38 @@ def size_filters(source_size, output_size):
     """The filter chain the application builds for an output size without crop."""
     sw, sh = (int(v) for v in source_size.split("x", 1))
     ow, oh = (int(v) for v in output_size.split("x", 1))
-    chain = []
-    if output_size != source_size:
-        chain.append("crop=%d:%d:%d:%d" % (sw, sh, 0, 0))
-        if sw > ow * sh / oh:
-            pad_w, pad_h = sw, oh * sw / ow
-        else:
-            pad_w, pad_h = ow * sh / oh, sh
-        chain.append("pad=%.2f:%.2f:%.2f:%.2f" % (pad_w, pad_h, (pad_w - sw) / 2,
-                                                  (pad_h - sh) / 2))
-    chain.append("scale=" + output_size.replace("x", ":", 1))
+    if output_size == source_size:
+        return "scale=%d:%d" % (ow, oh)
+    chain = ["crop=%d:%d:0:0:exact=1" % (sw, sh)]
+    place = exact_place(sw, sh, ow, oh)
+    if place:
+        x, y, w, h = place
+        chain.append("scale=%d:%d" % (w, h))
+        if (w, h) != (ow, oh):
+            chain.append("pad=%d:%d:%d:%d" % (ow, oh, x, y))
+        return ",".join(chain)
+    if sw > ow * sh / oh:
+        pad_w, pad_h = sw, oh * sw / ow
+    else:
+        pad_w, pad_h = ow * sh / oh, sh
+    chain.append("pad=%.2f:%.2f:%.2f:%.2f" % (pad_w, pad_h, (pad_w - sw) / 2, (pad_h - sh) / 2))
+    chain.append("scale=%d:%d" % (ow, oh))
     return ",".join(chain)
+
+
+def exact_place(sw, sh, ow, oh):
+    """Where the picture lands in the output on whole, even pixels, or None."""
+    pw, ph = ow, oh
+    if sw * oh > ow * sh:
+        if sh * ow % sw:
+            return None
+        ph = sh * ow // sw
+    else:
+        if sw * oh % sh:
+            return None
+        pw = sw * oh // sh
+    x, y = (ow - pw) // 2, (oh - ph) // 2
+    return (x, y, pw, ph) if all(v % 2 == 0 for v in (x, y, pw, ph)) else None
 
 
 def ours_command(driver, source, target, filters):
