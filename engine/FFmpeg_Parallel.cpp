@@ -63,15 +63,27 @@ AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
   return copy;
 }
 
-// Without a thread count of the user's: the cores that the decoder, the task's thread and the
-// sound leave free, at least two. The decoder's threads wait on each other's pictures: encoders
-// beyond the free cores preempt them and slow the whole task down.
-int AutomaticThreads() {
-  using namespace ffmpeg_internal;
-  return std::clamp(UsableCores() - DecoderThreads(0) - 2, 2, MaxInstances);
-}
+// Decoding H.264 costs about 1.3 times what encoding FLV1 costs per pixel (measured at 360p and
+// 720p); other pairs are near enough for sharing cores.
+constexpr double DecodeCostPerEncodeCost = 1.3;
 
 }  // namespace
+
+ffmpeg_internal::TThreadSplit ffmpeg_internal::SplitCores(int cores, bool soundThread,
+                                                          int64_t decodedPixels,
+                                                          int64_t encodedPixels) {
+  // The task's thread and the sound's keep a core each, mostly; the encoders get their share of
+  // the rest, as costly as their pictures are, and the decoder every core they leave: its frame
+  // threads wait on each other's rows, so it takes more than its share to keep up.
+  const int rest = std::max(cores - 1 - int(soundThread), 2);
+  const double encodeShare =
+      double(encodedPixels) /
+      std::max(DecodeCostPerEncodeCost * double(decodedPixels) + double(encodedPixels), 1.0);
+  TThreadSplit split;
+  split.Instances = std::clamp(int(std::lround(rest * encodeShare)), 2, MaxInstances);
+  split.DecoderThreads = std::max(cores - split.Instances, 2);
+  return split;
+}
 
 int ffmpeg_internal::UsableCores() {
   cpu_set_t cores;
@@ -100,27 +112,60 @@ std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEnc
 
 // ---- The task's side ----
 
+TSerialEncodingNeeds TCustomFFmpeg::SerialEncodingNeeds(const TOutputStream& ost, int threads) const {
+  TSerialEncodingNeeds needs;
+  needs.TwoPass = FSettings.DoPass != 0;
+  needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
+  needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
+  // The size limit is checked against what the muxer has: packets still on their way to it would
+  // be written past the limit.
+  needs.SizeLimit = FSettings.LimitFileSize != 0;
+  needs.Threads = std::min(threads, MaxInstances);
+  return needs;
+}
+
+// Set-up, before the codecs open, without a thread count of the user's: the cores are shared
+// between the decoders and the instances of the video streams encoded in groups, as their
+// pictures cost.
+void TCustomFFmpeg::PlanThreads() {
+  FInstances = 2;
+  if (FSettings.ThreadCount > 0) return;
+  bool sound = false;
+  int64_t decoded = 0, encoded = 0;
+  std::vector<TInputStream*> decoders;
+  for (TOutputStream* ost : FOutputStreams) {
+    if (!ost->EncodingNeeded || ost->Mirror) continue;
+    const AVCodecContext& encoder = *ost->Encoder;
+    if (encoder.codec_type == AVMEDIA_TYPE_AUDIO) sound = sound || FSettings.LimitFileSize == 0;
+    if (encoder.codec_type != AVMEDIA_TYPE_VIDEO ||
+        !SerialEncodingReason(encoder, SerialEncodingNeeds(*ost, 2)).empty())
+      continue;
+    encoded += int64_t(encoder.width) * encoder.height;
+    TInputStream* ist = FInputStreams[ost->SourceIndex].get();
+    if (std::find(decoders.begin(), decoders.end(), ist) != decoders.end()) continue;
+    decoders.push_back(ist);
+    decoded += int64_t(ist->Decoder->width) * ist->Decoder->height;
+  }
+  if (decoders.empty()) return;
+  using namespace ffmpeg_internal;
+  const TThreadSplit split = SplitCores(UsableCores(), sound, decoded, encoded);
+  FInstances = split.Instances;
+  for (TInputStream* ist : decoders) ist->Decoder->thread_count = split.DecoderThreads;
+}
+
 // Set-up, once the stream's encoder is open: the sound goes to a thread of its own, groups of
 // pictures to several instances unless the settings need one encoder that sees the whole
 // stream.
 void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
   const AVCodecContext& encoder = *ost.Encoder;
-  const int threads = FSettings.ThreadCount > 0 ? FSettings.ThreadCount : AutomaticThreads();
-  // The size limit is checked against what the muxer has: packets still on their way to it would
-  // be written past the limit.
-  const bool sizeLimit = FSettings.LimitFileSize != 0;
-  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1 && !sizeLimit) {
+  const int threads = FSettings.ThreadCount > 0 ? FSettings.ThreadCount : FInstances;
+  const TSerialEncodingNeeds needs = SerialEncodingNeeds(ost, threads);
+  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1 && !needs.SizeLimit) {
     ost.Threaded.reset(new TThreadedEncoder(encoder, 1, false));
     LogFmt(llDebug, "Output stream #%d.%d: sound encoded on a thread of its own", ost.FileIndex,
            ost.Index);
   }
   if (encoder.codec_type != AVMEDIA_TYPE_VIDEO) return;
-  TSerialEncodingNeeds needs;
-  needs.TwoPass = FSettings.DoPass != 0;
-  needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
-  needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
-  needs.SizeLimit = sizeLimit;
-  needs.Threads = std::min(threads, MaxInstances);
   const std::string reason = SerialEncodingReason(encoder, needs);
   if (!reason.empty()) {
     LogFmt(llDebug, "Output stream #%d.%d: one encoder for the whole stream (%s)", ost.FileIndex,

@@ -82,6 +82,13 @@ void SettleOutputFile(const TOutputFile& file, bool closed);
 int UsableCores();
 // The threads a decoder gets for the task's thread count (0: as many as are useful).
 int DecoderThreads(int threadCount);
+// How the cores go to a video decoder and to the instances that encode its pictures in groups,
+// from the pixels each side handles per picture.
+struct TThreadSplit {
+  int DecoderThreads = 0;
+  int Instances = 0;
+};
+TThreadSplit SplitCores(int cores, bool soundThread, int64_t decodedPixels, int64_t encodedPixels);
 
 // A blocking library call of the calling thread: the task's time-out test answers for it.
 class TBlockingIO {

@@ -5,6 +5,7 @@
 
 #include "FFmpegConvertTestSupport.h"
 #include "FFmpeg_Parallel.h"
+#include "FFmpeg_Private.h"
 
 namespace {
 
@@ -128,6 +129,29 @@ TEST_F(ParallelEncoding, InstancesSpendWhatOneEncoderSpendsOnAShortClip) {
     EXPECT_EQ(EncodingLine(task.get()),
               "Output stream #0.0: " + threads + " encoders on groups of 12 pictures");
     EXPECT_NEAR(double(VideoBytesAndPackets(parallel).first) / serialBytes, 1, 0.05);
+  }
+}
+
+// The encoders get cores as their pictures cost against the decoder's, at least two; the
+// decoder takes every core they leave.
+TEST(ParallelEncodingCores, AreSharedAsThePicturesCost) {
+  using ffmpeg_internal::SplitCores;
+  const struct {
+    int Cores;
+    bool Sound;
+    int64_t Decoded, Encoded;
+    int DecoderThreads, Instances;
+  } cases[] = {
+      {8, true, 1280 * 720, 1280 * 720, 5, 3},  // as costly on both sides
+      {8, true, 1280 * 720, 640 * 360, 6, 2},   // a cheap encode leaves the decoder the cores
+      {8, false, 1280 * 720, 1280 * 720, 5, 3},
+      {16, true, 1280 * 720, 1280 * 720, 10, 6},
+      {2, true, 1280 * 720, 1280 * 720, 2, 2},  // never fewer than two on either side
+  };
+  for (const auto& c : cases) {
+    const auto split = SplitCores(c.Cores, c.Sound, c.Decoded, c.Encoded);
+    EXPECT_EQ(split.DecoderThreads, c.DecoderThreads) << c.Cores << " " << c.Encoded;
+    EXPECT_EQ(split.Instances, c.Instances) << c.Cores << " " << c.Encoded;
   }
 }
 
