@@ -6,7 +6,8 @@ H.264 + AAC), converts each into FLV or SWF (flv1 video, MP3 audio, same sizes, 
 rates) with the engine's driver (fennick_convert, which fills the encoder's records as the
 application does) and with ffmpeg, in pairs that alternate which side goes first, and prints
 per case the median of the pairs' ratios (ours / ffmpeg) of wall time, CPU time (user + system)
-and peak memory, with each side's medians beside them. The output size travels as the
+and peak memory, with each side's medians beside them and the machine's one-minute load average
+before the case (the wall-time ratio means little on a busy machine). The output size travels as the
 application sends it, as a filter chain (crop when it differs from the source, then scale and
 pad, or pad and scale where the picture falls between pixels), and ffmpeg gets the same chain.
 
@@ -165,15 +166,16 @@ def main():
         clips[name] = os.path.join(work, "clip-%s-%ds.mp4" % (name, seconds))
         make_clip(clips[name], size, seconds)
 
-    print("%-17s %8s %8s %6s  %8s %8s %6s  %9s %9s %6s" %
+    print("%-17s %8s %8s %6s  %8s %8s %6s  %9s %9s %6s  %5s" %
           ("case", "ours s", "peer s", "wall", "ours cpu", "peer cpu", "cpu", "ours KiB",
-           "peer KiB", "memory"))
+           "peer KiB", "memory", "load"))
     for name, clip, ext, size in cases:
         ours_target = os.path.join(work, "%s-ours.%s" % (name, ext))
         peer_target = os.path.join(work, "%s-ffmpeg.%s" % (name, ext))
         filters = size_filters(CLIPS[clip][0], size)
         ours_command_line = ours_command(driver, clips[clip], ours_target, filters)
         peer_command_line = ffmpeg_command(clips[clip], peer_target, filters)
+        load = os.getloadavg()[0]
         pairs = []
         for run in range(args.runs):
             # Alternating which side goes first evens out warm caches and drifting load.
@@ -185,9 +187,9 @@ def main():
         ratios = [statistics.median(o[k] / p[k] for o, p in pairs) for k in range(3)]
         medians = [(statistics.median(o[k] for o, _ in pairs),
                     statistics.median(p[k] for _, p in pairs)) for k in range(3)]
-        print("%-17s %8.2f %8.2f %6.3f  %8.2f %8.2f %6.3f  %9d %9d %6.3f" %
+        print("%-17s %8.2f %8.2f %6.3f  %8.2f %8.2f %6.3f  %9d %9d %6.3f  %5.2f" %
               (name, medians[0][0], medians[0][1], ratios[0], medians[1][0], medians[1][1],
-               ratios[1], medians[2][0], medians[2][1], ratios[2]))
+               ratios[1], medians[2][0], medians[2][1], ratios[2], load))
         sys.stdout.flush()
     if not args.work:
         shutil.rmtree(work)
