@@ -141,15 +141,22 @@ def measure(command):
     return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__,
+def case_arguments(description, long_seconds):
+    """The arguments that choose the clips, the cases, the driver and the work folder."""
+    parser = argparse.ArgumentParser(description=description,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--runs", type=int, default=5, help="pairs of runs per case")
     parser.add_argument("--seconds", type=int, default=10, help="length of the short clips")
-    parser.add_argument("--long-seconds", type=int, default=600, help="length of the long clip")
+    parser.add_argument("--long-seconds", type=int, default=long_seconds,
+                        help="length of the long clip")
     parser.add_argument("--cases", help="comma-separated case names (default: all)")
     parser.add_argument("--driver", help="fennick_convert to use (default: build it)")
     parser.add_argument("--work", help="folder for clips and outputs (default: a temporary one)")
+    return parser
+
+
+def main():
+    parser = case_arguments(__doc__, 600)
+    parser.add_argument("--runs", type=int, default=5, help="pairs of runs per case")
     args = parser.parse_args()
 
     if shutil.which("ffmpeg") is None:

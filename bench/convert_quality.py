@@ -11,7 +11,6 @@ side's and ffmpeg's.
     bench/convert_quality.py [--seconds S] [--long-seconds S] [--cases A,B]
                              [--driver PATH] [--work DIR]
 """
-import argparse
 import os
 import re
 import shutil
@@ -43,14 +42,7 @@ def psnr(path, source, filters):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--seconds", type=int, default=10, help="length of the short clips")
-    parser.add_argument("--long-seconds", type=int, default=60, help="length of the long clip")
-    parser.add_argument("--cases", help="comma-separated case names (default: all)")
-    parser.add_argument("--driver", help="fennick_convert to use (default: build it)")
-    parser.add_argument("--work", help="folder for clips and outputs (default: a temporary one)")
-    args = parser.parse_args()
+    args = bench.case_arguments(__doc__, 60).parse_args()
 
     cases = [c for c in bench.CASES if not args.cases or c[0] in args.cases.split(",")]
     driver = args.driver or bench.build_driver()
