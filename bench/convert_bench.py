@@ -12,7 +12,10 @@ application sends it, as a filter chain (crop when it differs from the source, t
 pad, or pad and scale where the picture falls between pixels), and ffmpeg gets the same chain.
 
     bench/convert_bench.py [--runs N] [--seconds S] [--long-seconds S] [--cases A,B]
-                           [--driver PATH] [--work DIR]
+                           [--driver PATH] [--work DIR] [--realtime]
+
+With --realtime both sides run at a real-time priority (chrt -f 10; root only), so that the other
+processes of a busy machine barely delay either.
 
 Without --driver the script builds the driver in build/bench (release, no sanitizers).
 """
@@ -157,7 +160,10 @@ def case_arguments(description, long_seconds):
 def main():
     parser = case_arguments(__doc__, 600)
     parser.add_argument("--runs", type=int, default=5, help="pairs of runs per case")
+    parser.add_argument("--realtime", action="store_true",
+                        help="run both sides at a real-time priority (root only)")
     args = parser.parse_args()
+    priority = ["chrt", "-f", "10"] if args.realtime else []
 
     if shutil.which("ffmpeg") is None:
         sys.exit("ffmpeg is not installed")
@@ -180,8 +186,8 @@ def main():
         ours_target = os.path.join(work, "%s-ours.%s" % (name, ext))
         peer_target = os.path.join(work, "%s-ffmpeg.%s" % (name, ext))
         filters = size_filters(CLIPS[clip][0], size)
-        ours_command_line = ours_command(driver, clips[clip], ours_target, filters)
-        peer_command_line = ffmpeg_command(clips[clip], peer_target, filters)
+        ours_command_line = priority + ours_command(driver, clips[clip], ours_target, filters)
+        peer_command_line = priority + ffmpeg_command(clips[clip], peer_target, filters)
         load = os.getloadavg()[0]
         pairs = []
         for run in range(args.runs):
