@@ -10,9 +10,9 @@
 
 namespace {
 
-// Pictures waiting for an instance take at most about this much memory (a 720p picture is
-// 1.4 MB, and two groups of it keep two instances busy).
-constexpr size_t QueueBudget = size_t(32) << 20;
+// Pictures waiting for an instance take at most about this much memory: fourteen 720p pictures,
+// which reach into three groups of twelve and keep three instances busy.
+constexpr size_t QueueBudget = size_t(20) << 20;
 // Sound frames waiting for their instance: a second or two.
 constexpr size_t SoundQueue = 64;
 // Beyond this the decoder, not the encoders, holds the task back.
@@ -188,8 +188,10 @@ TThreadedEncoder::TThreadedEncoder(const AVCodecContext& model, int instances, b
         ff::av_image_get_buffer_size(model.pix_fmt, model.width, model.height, 1);
     FMaxQueued = std::clamp(QueueBudget / size_t(std::max(pictureBytes, 1)), size_t(FGroupSize),
                             size_t(instances) * size_t(FGroupSize));
-    // An instance costs several pictures of memory too: no more than the queue keeps busy.
-    instances = std::min(instances, 1 + int(FMaxQueued) / FGroupSize);
+    // An instance costs several pictures of memory too: no more than the queue keeps busy. An
+    // instance starts on its group's first picture, so the queue keeps busy one more instance
+    // than it holds groups, and a part of a group counts.
+    instances = std::min(instances, 1 + (int(FMaxQueued) + FGroupSize - 1) / FGroupSize);
   } else {
     FMaxQueued = SoundQueue;
   }
