@@ -73,15 +73,16 @@ ffmpeg_internal::TThreadSplit ffmpeg_internal::SplitCores(int cores, bool soundT
                                                           int64_t decodedPixels,
                                                           int64_t encodedPixels) {
   // The task's thread and the sound's keep a core each, mostly; the encoders get their share of
-  // the rest, as costly as their pictures are, and the decoder every core they leave: its frame
-  // threads wait on each other's rows, so it takes more than its share to keep up.
+  // the rest, as costly as their pictures are, and the decoder the cores they leave and one
+  // more, since its frame threads often wait on each other's rows. More than that was faster
+  // on an idle machine but slower on a busy one, where its threads wait on preempted ones.
   const int rest = std::max(cores - 1 - int(soundThread), 2);
   const double encodeShare =
       double(encodedPixels) /
       std::max(DecodeCostPerEncodeCost * double(decodedPixels) + double(encodedPixels), 1.0);
   TThreadSplit split;
   split.Instances = std::clamp(int(std::lround(rest * encodeShare)), 2, MaxInstances);
-  split.DecoderThreads = std::max(cores - split.Instances, 2);
+  split.DecoderThreads = std::max(rest - split.Instances + 1, 2);
   return split;
 }
 
