@@ -13,8 +13,10 @@ namespace {
 // Pictures waiting for an instance take at most about this much memory: fourteen 720p pictures,
 // which reach into three groups of twelve and keep three instances busy.
 constexpr size_t QueueBudget = size_t(20) << 20;
-// Sound frames waiting for their instance: a second or two.
-constexpr size_t SoundQueue = 64;
+// Sound frames waiting for their instance: several seconds (a few megabytes). Where the sound's
+// one encoder is the slowest part, its queue carries it over the moments when the pictures hold
+// the task up.
+constexpr size_t SoundQueue = 256;
 // Beyond this the decoder, not the encoders, holds the task back.
 constexpr int MaxInstances = 8;
 
