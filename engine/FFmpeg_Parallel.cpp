@@ -65,26 +65,38 @@ AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
   return copy;
 }
 
-// Decoding H.264 costs about 1.3 times what encoding FLV1 costs per pixel (measured at 360p and
-// 720p); other pairs are near enough for sharing cores.
-constexpr double DecodeCostPerEncodeCost = 1.3;
+// What a second of the stream costs, counted in what encoding one FLV1 pixel costs (measured at
+// 360p and 720p): decoding H.264 takes 1.3 times as much a pixel, encoding MP3 about 30 times as
+// much a sample of each channel. Other codecs are near enough for sharing cores.
+constexpr double DecodeCost = 1.3;
+constexpr double SoundCost = 30;
+
+// So much of a stream's pictures a second; 25 pictures where it does not say.
+double PerSecond(AVRational rate, int64_t amount) {
+  return double(amount) * (rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 25);
+}
 
 }  // namespace
 
-ffmpeg_internal::TThreadSplit ffmpeg_internal::SplitCores(int cores, bool soundThread,
-                                                          int64_t decodedPixels,
-                                                          int64_t encodedPixels) {
+ffmpeg_internal::TThreadSplit ffmpeg_internal::SplitCores(int cores, const TStreamRates& rates) {
   // The task's thread and the sound's keep a core each, mostly; the encoders get their share of
   // the rest, as costly as their pictures are, and the decoder the cores they leave and one
-  // more, since its frame threads often wait on each other's rows. More than that was faster
-  // on an idle machine but slower on a busy one, where its threads wait on preempted ones.
-  const int rest = std::max(cores - 1 - int(soundThread), 2);
-  const double encodeShare =
-      double(encodedPixels) /
-      std::max(DecodeCostPerEncodeCost * double(decodedPixels) + double(encodedPixels), 1.0);
+  // more, since its frame threads often wait on each other's rows (more than that was faster on
+  // an idle machine but slower on a busy one, its threads waiting on preempted ones). Neither
+  // side gets more threads than keep pace with the sound's one encoder: those would only take
+  // cores from the other side and from the sound.
+  const bool sound = rates.SoundSamples > 0;
+  const int rest = std::max(cores - 1 - int(sound), 2);
+  const double decoding = DecodeCost * rates.DecodedPixels;
+  const double encoding = rates.EncodedPixels;
+  const auto pace = [&](double work, int threads) {
+    return sound ? std::min(threads, int(std::lround(work / (SoundCost * rates.SoundSamples))))
+                 : threads;
+  };
+  const int share = int(std::lround(rest * encoding / std::max(decoding + encoding, 1.0)));
   TThreadSplit split;
-  split.Instances = std::clamp(int(std::lround(rest * encodeShare)), 2, MaxInstances);
-  split.DecoderThreads = std::max(rest - split.Instances + 1, 2);
+  split.Instances = std::clamp(pace(encoding, share), 2, MaxInstances);
+  split.DecoderThreads = std::max(pace(decoding, rest - split.Instances) + 1, 2);
   return split;
 }
 
@@ -129,29 +141,30 @@ TSerialEncodingNeeds TCustomFFmpeg::SerialEncodingNeeds(const TOutputStream& ost
 
 // Set-up, before the codecs open, without a thread count of the user's: the cores are shared
 // between the decoders and the instances of the video streams encoded in groups, as their
-// pictures cost.
+// pictures and the sound cost.
 void TCustomFFmpeg::PlanThreads() {
   FInstances = 2;
   if (FSettings.ThreadCount > 0) return;
-  bool sound = false;
-  int64_t decoded = 0, encoded = 0;
+  ffmpeg_internal::TStreamRates rates;
   std::vector<TInputStream*> decoders;
   for (TOutputStream* ost : FOutputStreams) {
     if (!ost->EncodingNeeded || ost->Mirror) continue;
     const AVCodecContext& encoder = *ost->Encoder;
-    if (encoder.codec_type == AVMEDIA_TYPE_AUDIO) sound = sound || FSettings.LimitFileSize == 0;
+    if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && FSettings.LimitFileSize == 0)
+      rates.SoundSamples += double(encoder.sample_rate) * encoder.ch_layout.nb_channels;
     if (encoder.codec_type != AVMEDIA_TYPE_VIDEO ||
         !SerialEncodingReason(encoder, SerialEncodingNeeds(*ost, 2)).empty())
       continue;
-    encoded += int64_t(encoder.width) * encoder.height;
+    rates.EncodedPixels += PerSecond(encoder.framerate, int64_t(encoder.width) * encoder.height);
     TInputStream* ist = FInputStreams[ost->SourceIndex].get();
     if (std::find(decoders.begin(), decoders.end(), ist) != decoders.end()) continue;
     decoders.push_back(ist);
-    decoded += int64_t(ist->Decoder->width) * ist->Decoder->height;
+    rates.DecodedPixels += PerSecond(ist->St->avg_frame_rate,
+                                     int64_t(ist->Decoder->width) * ist->Decoder->height);
   }
   if (decoders.empty()) return;
   using namespace ffmpeg_internal;
-  const TThreadSplit split = SplitCores(UsableCores(), sound, decoded, encoded);
+  const TThreadSplit split = SplitCores(UsableCores(), rates);
   FInstances = split.Instances;
   for (TInputStream* ist : decoders) ist->Decoder->thread_count = split.DecoderThreads;
 }

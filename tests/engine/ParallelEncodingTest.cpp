@@ -133,23 +133,25 @@ TEST_F(ParallelEncoding, InstancesSpendWhatOneEncoderSpendsOnAShortClip) {
 }
 
 // The encoders get cores as their pictures cost against the decoder's, at least two; the
-// decoder takes the cores they leave beside the task's and the sound's, and one more.
-TEST(ParallelEncodingCores, AreSharedAsThePicturesCost) {
+// decoder takes the cores they leave beside the task's and the sound's, and one more; neither
+// side gets more than keep pace with the sound's one encoder.
+TEST(ParallelEncodingCores, AreSharedAsThePicturesAndTheSoundCost) {
   using ffmpeg_internal::SplitCores;
+  constexpr double P720 = 1280 * 720 * 25, P360 = 640 * 360 * 25, Stereo = 44100 * 2;
   const struct {
     int Cores;
-    bool Sound;
-    int64_t Decoded, Encoded;
+    double Decoded, Encoded, Sound;
     int DecoderThreads, Instances;
   } cases[] = {
-      {8, true, 1280 * 720, 1280 * 720, 4, 3},  // as costly on both sides
-      {8, true, 1280 * 720, 640 * 360, 5, 2},   // a cheap encode leaves the decoder the cores
-      {8, false, 1280 * 720, 1280 * 720, 5, 3},
-      {16, true, 1280 * 720, 1280 * 720, 9, 6},
-      {2, true, 1280 * 720, 1280 * 720, 2, 2},  // never fewer than two on either side
+      {8, P720, P720, Stereo, 4, 3},  // as costly on both sides
+      {8, P720, P360, Stereo, 5, 2},  // a cheap encode leaves the decoder the cores
+      {8, P720, P720, 0, 5, 3},
+      {8, P360, P360, Stereo, 4, 2},  // the sound sets the pace
+      {16, P720, P720, Stereo, 9, 6},
+      {2, P720, P720, Stereo, 2, 2},  // never fewer than two on either side
   };
   for (const auto& c : cases) {
-    const auto split = SplitCores(c.Cores, c.Sound, c.Decoded, c.Encoded);
+    const auto split = SplitCores(c.Cores, {c.Decoded, c.Encoded, c.Sound});
     EXPECT_EQ(split.DecoderThreads, c.DecoderThreads) << c.Cores << " " << c.Encoded;
     EXPECT_EQ(split.Instances, c.Instances) << c.Cores << " " << c.Encoded;
   }
