@@ -71,7 +71,7 @@ AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
 constexpr double DecodeCost = 1.3;
 constexpr double SoundCost = 30;
 
-// So much of a stream's pictures a second; 25 pictures where it does not say.
+// What a picture holds, times the stream's pictures a second (25 where it does not say).
 double PerSecond(AVRational rate, int64_t amount) {
   return double(amount) * (rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 25);
 }
