@@ -29,6 +29,7 @@
 
 class TCustomFFmpeg;
 class TThreadedEncoder;
+struct TSerialEncodingNeeds;
 // Deletes one where its type is known, so that this header needs none of it.
 struct TThreadedEncoderDeleter {
   void operator()(TThreadedEncoder* encoder) const;
@@ -616,6 +617,8 @@ class TCustomFFmpeg {
   void OpenPassLogFile(TOutputStream& ost);
   void OpenEncoders();
   void OpenEncoder(TOutputStream& ost);
+  TSerialEncodingNeeds SerialEncodingNeeds(const TOutputStream& ost, int threads) const;
+  void PlanThreads();
   void StartThreadedEncoding(TOutputStream& ost);
   void OpenDecoders();
   [[noreturn]] void FailSetUp(const std::string& text);
@@ -768,6 +771,7 @@ class TCustomFFmpeg {
   // The run's working state.
   std::vector<TOutputStream*> FOutputStreams;  // every output file's streams, in file order
   int FJoinIndex = 0;                          // join mode: the input being written
+  int FInstances = 2;                          // of a video stream encoded in groups
   int FLastFileIndex = 0;                      // the input of the last packet read
   AVFrame* FDecodedFrame = nullptr;
   AVFrame* FEncodeFrame = nullptr;

@@ -10,11 +10,13 @@
 
 namespace {
 
-// Pictures waiting for an instance take at most about this much memory (a 720p picture is
-// 1.4 MB, and two groups of it keep two instances busy).
-constexpr size_t QueueBudget = size_t(32) << 20;
-// Sound frames waiting for their instance: a second or two.
-constexpr size_t SoundQueue = 64;
+// Pictures waiting for an instance take at most about this much memory: fourteen 720p pictures,
+// which reach into three groups of twelve and keep three instances busy.
+constexpr size_t QueueBudget = size_t(20) << 20;
+// Sound frames waiting for their instance: several seconds (a few megabytes). Where the sound's
+// one encoder is the slowest part, its queue carries it over the moments when the pictures hold
+// the task up.
+constexpr size_t SoundQueue = 256;
 // Beyond this the decoder, not the encoders, holds the task back.
 constexpr int MaxInstances = 8;
 
@@ -47,12 +49,14 @@ AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
     copy->sample_rate = model.sample_rate;
     ready = ready && ff::av_channel_layout_copy(&copy->ch_layout, &model.ch_layout) >= 0;
   }
-  // Rate control lets the bits stray from the target by the tolerance before it leans back, and
-  // it learns a stream's cost from the pictures it sees. An instance sees one picture in N and
-  // strays for N times as long at the start, with N instances straying at once: each gets 1/N^2
-  // of the stream's tolerance, which holds the whole stream at least as close to the target as
-  // one encoder.
-  copy->bit_rate_tolerance = std::max(model.bit_rate_tolerance / (instances * instances), 1);
+  // Rate control lets the bits stray from the target by the tolerance, leaning back the harder
+  // the further they went. N instances stray at once, each over its part of the stream: over a
+  // long stream each must keep to 1/N of the tolerance for the whole to stay within it, while
+  // over a short one the smaller its share, the faster every instance pays back the bits its
+  // run-in cost and the stream never got. N^-3/4 each keeps the stream within a few per cent of
+  // what one encoder spends, from ten seconds to a minute, at two to four instances.
+  copy->bit_rate_tolerance =
+      std::max(int(model.bit_rate_tolerance / std::pow(double(instances), 0.75)), 1);
   if (ready) {
     const TCodecLock lock;
     ready = ff::avcodec_open2(copy, model.codec, nullptr) >= 0;
@@ -61,15 +65,40 @@ AVCodecContext* OpenCopy(const AVCodecContext& model, int instances) {
   return copy;
 }
 
-// Without a thread count of the user's: the cores that the decoder, the task's thread and the
-// sound leave free, at least two. The decoder's threads wait on each other's pictures: encoders
-// beyond the free cores preempt them and slow the whole task down.
-int AutomaticThreads() {
-  using namespace ffmpeg_internal;
-  return std::clamp(UsableCores() - DecoderThreads(0) - 2, 2, MaxInstances);
+// What a second of the stream costs, counted in what encoding one FLV1 pixel costs (measured at
+// 360p and 720p): decoding H.264 takes 1.3 times as much a pixel, encoding MP3 about 30 times as
+// much a sample of each channel. Other codecs are near enough for sharing cores.
+constexpr double DecodeCost = 1.3;
+constexpr double SoundCost = 30;
+
+// What a picture holds, times the stream's pictures a second (25 where it does not say).
+double PerSecond(AVRational rate, int64_t amount) {
+  return double(amount) * (rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 25);
 }
 
 }  // namespace
+
+ffmpeg_internal::TThreadSplit ffmpeg_internal::SplitCores(int cores, const TStreamRates& rates) {
+  // The task's thread and the sound's keep a core each, mostly; the encoders get their share of
+  // the rest, as costly as their pictures are, and the decoder the cores they leave and one
+  // more, since its frame threads often wait on each other's rows (more than that was faster on
+  // an idle machine but slower on a busy one, its threads waiting on preempted ones). Neither
+  // side gets more threads than keep pace with the sound's one encoder: those would only take
+  // cores from the other side and from the sound.
+  const bool sound = rates.SoundSamples > 0;
+  const int rest = std::max(cores - 1 - int(sound), 2);
+  const double decoding = DecodeCost * rates.DecodedPixels;
+  const double encoding = rates.EncodedPixels;
+  const auto pace = [&](double work, int threads) {
+    return sound ? std::min(threads, int(std::lround(work / (SoundCost * rates.SoundSamples))))
+                 : threads;
+  };
+  const int share = int(std::lround(rest * encoding / std::max(decoding + encoding, 1.0)));
+  TThreadSplit split;
+  split.Instances = std::clamp(pace(encoding, share), 2, MaxInstances);
+  split.DecoderThreads = std::max(pace(decoding, rest - split.Instances) + 1, 2);
+  return split;
+}
 
 int ffmpeg_internal::UsableCores() {
   cpu_set_t cores;
@@ -98,27 +127,61 @@ std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEnc
 
 // ---- The task's side ----
 
+TSerialEncodingNeeds TCustomFFmpeg::SerialEncodingNeeds(const TOutputStream& ost, int threads) const {
+  TSerialEncodingNeeds needs;
+  needs.TwoPass = FSettings.DoPass != 0;
+  needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
+  needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
+  // The size limit is checked against what the muxer has: packets still on their way to it would
+  // be written past the limit.
+  needs.SizeLimit = FSettings.LimitFileSize != 0;
+  needs.Threads = std::min(threads, MaxInstances);
+  return needs;
+}
+
+// Set-up, before the codecs open, without a thread count of the user's: the cores are shared
+// between the decoders and the instances of the video streams encoded in groups, as their
+// pictures and the sound cost.
+void TCustomFFmpeg::PlanThreads() {
+  FInstances = 2;
+  if (FSettings.ThreadCount > 0) return;
+  ffmpeg_internal::TStreamRates rates;
+  std::vector<TInputStream*> decoders;
+  for (TOutputStream* ost : FOutputStreams) {
+    if (!ost->EncodingNeeded || ost->Mirror) continue;
+    const AVCodecContext& encoder = *ost->Encoder;
+    if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && FSettings.LimitFileSize == 0)
+      rates.SoundSamples += double(encoder.sample_rate) * encoder.ch_layout.nb_channels;
+    if (encoder.codec_type != AVMEDIA_TYPE_VIDEO ||
+        !SerialEncodingReason(encoder, SerialEncodingNeeds(*ost, 2)).empty())
+      continue;
+    rates.EncodedPixels += PerSecond(encoder.framerate, int64_t(encoder.width) * encoder.height);
+    TInputStream* ist = FInputStreams[ost->SourceIndex].get();
+    if (std::find(decoders.begin(), decoders.end(), ist) != decoders.end()) continue;
+    decoders.push_back(ist);
+    rates.DecodedPixels += PerSecond(ist->St->avg_frame_rate,
+                                     int64_t(ist->Decoder->width) * ist->Decoder->height);
+  }
+  if (decoders.empty()) return;
+  using namespace ffmpeg_internal;
+  const TThreadSplit split = SplitCores(UsableCores(), rates);
+  FInstances = split.Instances;
+  for (TInputStream* ist : decoders) ist->Decoder->thread_count = split.DecoderThreads;
+}
+
 // Set-up, once the stream's encoder is open: the sound goes to a thread of its own, groups of
 // pictures to several instances unless the settings need one encoder that sees the whole
 // stream.
 void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
   const AVCodecContext& encoder = *ost.Encoder;
-  const int threads = FSettings.ThreadCount > 0 ? FSettings.ThreadCount : AutomaticThreads();
-  // The size limit is checked against what the muxer has: packets still on their way to it would
-  // be written past the limit.
-  const bool sizeLimit = FSettings.LimitFileSize != 0;
-  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1 && !sizeLimit) {
+  const int threads = FSettings.ThreadCount > 0 ? FSettings.ThreadCount : FInstances;
+  const TSerialEncodingNeeds needs = SerialEncodingNeeds(ost, threads);
+  if (encoder.codec_type == AVMEDIA_TYPE_AUDIO && threads > 1 && !needs.SizeLimit) {
     ost.Threaded.reset(new TThreadedEncoder(encoder, 1, false));
     LogFmt(llDebug, "Output stream #%d.%d: sound encoded on a thread of its own", ost.FileIndex,
            ost.Index);
   }
   if (encoder.codec_type != AVMEDIA_TYPE_VIDEO) return;
-  TSerialEncodingNeeds needs;
-  needs.TwoPass = FSettings.DoPass != 0;
-  needs.ForcedKeyFrames = !ost.ForcedKfPts.empty();
-  needs.PerFrameStatistics = !FSettings.VStatsFileName.empty() || FSettings.MeThreshold != 0;
-  needs.SizeLimit = sizeLimit;
-  needs.Threads = std::min(threads, MaxInstances);
   const std::string reason = SerialEncodingReason(encoder, needs);
   if (!reason.empty()) {
     LogFmt(llDebug, "Output stream #%d.%d: one encoder for the whole stream (%s)", ost.FileIndex,
@@ -141,8 +204,10 @@ TThreadedEncoder::TThreadedEncoder(const AVCodecContext& model, int instances, b
         ff::av_image_get_buffer_size(model.pix_fmt, model.width, model.height, 1);
     FMaxQueued = std::clamp(QueueBudget / size_t(std::max(pictureBytes, 1)), size_t(FGroupSize),
                             size_t(instances) * size_t(FGroupSize));
-    // An instance costs several pictures of memory too: no more than the queue keeps busy.
-    instances = std::min(instances, 1 + int(FMaxQueued) / FGroupSize);
+    // An instance costs several pictures of memory too: no more than the queue keeps busy. An
+    // instance starts on its group's first picture, so the queue keeps busy one more instance
+    // than it holds groups, and a part of a group counts.
+    instances = std::min(instances, 1 + (int(FMaxQueued) + FGroupSize - 1) / FGroupSize);
   } else {
     FMaxQueued = SoundQueue;
   }
@@ -167,14 +232,19 @@ TThreadedEncoder::~TThreadedEncoder() {
   WakeAll();
   for (TInstance& instance : FInstances) instance.Thread.join();
   for (TGroup& group : FGroups) FreeGroup(group);
+  for (TInstance& instance : FInstances) FreeFrames(instance.RunIn);
   const TCodecLock lock;
   for (TInstance& instance : FInstances) ff::avcodec_free_context(&instance.Encoder);
 }
 
+void TThreadedEncoder::FreeFrames(std::deque<TQueuedFrame>& frames) {
+  for (TQueuedFrame& queued : frames) ff::av_frame_free(&queued.Frame);
+  frames.clear();
+}
+
 void TThreadedEncoder::FreeGroup(TGroup& group) {
-  for (TQueuedFrame& queued : group.Frames) ff::av_frame_free(&queued.Frame);
+  FreeFrames(group.Frames);
   for (AVPacket*& packet : group.Packets) ff::av_packet_free(&packet);
-  group.Frames.clear();
   group.Packets.clear();
 }
 
@@ -184,39 +254,49 @@ int TThreadedEncoder::SendFrame(const AVFrame* frame, AVRational sampleAspectRat
       const std::lock_guard<std::mutex> lock(FLock);
       if (!FGroups.empty()) FGroups.back().Closed = true;
       FEnd = true;
+      DropUnusedRunIns();
     }
     WakeAll();
     return 0;
   }
   WaitUntil([this] { return FQueued < FMaxQueued || FError; });
+  // Only this thread counts the pictures sent.
+  const int64_t group = FGroupSize > 0 ? FSent / FGroupSize : 0;
+  const bool opens = FGroupSize > 0 && FSent % FGroupSize == 0;
+  // The instance that runs in on this group, or none.
+  const size_t runIn = FGroupSize > 0 ? size_t(group) + 1 : FInstances.size();
   AVFrame* copy = ff::av_frame_clone(frame);
-  if (!copy) return AVERROR(ENOMEM);
+  // Every group opens with a key frame, as the instance's own count would place it.
+  if (copy && opens) copy->pict_type = AV_PICTURE_TYPE_I;
+  AVFrame* runInCopy = copy && runIn < FInstances.size() ? ff::av_frame_clone(copy) : nullptr;
+  if (!copy || (runIn < FInstances.size() && !runInCopy)) {
+    ff::av_frame_free(&copy);
+    return AVERROR(ENOMEM);
+  }
   size_t closed = FInstances.size();  // the instance of a group just closed, which may be idle
   size_t instance = 0;
   {
     const std::lock_guard<std::mutex> lock(FLock);
     if (FError) {
       ff::av_frame_free(&copy);
+      ff::av_frame_free(&runInCopy);
       return FError;
     }
-    if (FGroupSize == 0 && FGroups.empty()) {
-      FGroups.emplace_back();
-    } else if (FGroupSize > 0 && FSent % FGroupSize == 0) {
-      // Every group opens with a key frame, as the instance's own count would place it.
+    if (FGroups.empty() || opens) {
       if (!FGroups.empty()) {
         FGroups.back().Closed = true;
         closed = FGroups.back().Instance;
       }
-      const int64_t group = FSent / FGroupSize;
       FGroups.emplace_back().Instance = size_t(group % int64_t(FInstances.size()));
-      copy->pict_type = AV_PICTURE_TYPE_I;
     }
     FGroups.back().Frames.push_back({copy, sampleAspectRatio});
+    if (runInCopy) FInstances[runIn].RunIn.push_back({runInCopy, sampleAspectRatio});
     instance = FGroups.back().Instance;
     ++FSent;
     ++FQueued;
   }
   FWork[instance].notify_one();
+  if (runInCopy) FWork[runIn].notify_one();
   if (closed != instance && closed < FInstances.size()) FWork[closed].notify_one();
   return 0;
 }
@@ -250,8 +330,14 @@ void TThreadedEncoder::Run(size_t instance) {
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
     TGroup* group = nullptr;
-    FWork[instance].wait(lock, [&] { return FStop || FError || (group = NextWork(instance)); });
+    FWork[instance].wait(lock, [&] {
+      return FStop || FError || !own.RunIn.empty() || (group = NextWork(instance));
+    });
     if (FStop || FError) return;
+    if (!own.RunIn.empty()) {
+      RunIn(own, lock);
+      continue;
+    }
     std::deque<AVPacket*> packets;
     int result = 0;
     if (!group->Frames.empty()) {
@@ -276,6 +362,25 @@ void TThreadedEncoder::Run(size_t instance) {
     if (result < 0) Fail(result);
     FProgress.notify_all();
   }
+}
+
+// Instance thread, holding the lock: one picture of the run-in, whose packets go.
+void TThreadedEncoder::RunIn(TInstance& instance, std::unique_lock<std::mutex>& lock) {
+  TQueuedFrame queued = instance.RunIn.front();
+  instance.RunIn.pop_front();
+  lock.unlock();
+  std::deque<AVPacket*> packets;
+  const int result = Encode(instance, &queued, true, packets);
+  ff::av_frame_free(&queued.Frame);
+  for (AVPacket*& packet : packets) ff::av_packet_free(&packet);
+  lock.lock();
+  if (result < 0) Fail(result);
+}
+
+// Holding the lock, at the end: an instance whose first group never came needs no run-in.
+void TThreadedEncoder::DropUnusedRunIns() {
+  for (size_t n = 1; n < FInstances.size(); ++n)
+    if (FSent <= int64_t(n) * FGroupSize) FreeFrames(FInstances[n].RunIn);
 }
 
 // Holding the lock: the oldest group of the instance with a picture to encode, or closed and

@@ -6,7 +6,10 @@
 //
 // Group j always goes to instance j mod N, so every instance sees the same pictures in the same
 // order on every run: the packets, and the file, are the same whatever the threads' timing.
-// Each instance keeps its own rate control over the groups it encodes.
+// Each instance keeps its own rate control over the groups it encodes. Rate control learns what
+// pictures cost from the ones it codes, and a cold one spends several times the budget on its
+// first group: every instance but the first runs in on the group before its first one and drops
+// what that gives, so its first group is coded as one encoder that saw the stream codes it.
 #pragma once
 
 #include <condition_variable>
@@ -71,6 +74,7 @@ class TThreadedEncoder {
   struct TInstance {
     AVCodecContext* Encoder = nullptr;
     std::thread Thread;
+    std::deque<TQueuedFrame> RunIn;  // coded before the first group, their packets dropped
     // Rate control wants the bits of the stream's time so far: an instance that sees a part of
     // the pictures counts its own time, and its packets are moved back onto the stream's.
     int64_t NextPts = 0;
@@ -78,6 +82,8 @@ class TThreadedEncoder {
   };
 
   void Run(size_t instance);
+  void RunIn(TInstance& instance, std::unique_lock<std::mutex>& lock);
+  void DropUnusedRunIns();
   TGroup* NextWork(size_t instance);
   bool LastGroupOf(const TGroup& group) const;
   static int Encode(TInstance& instance, const TQueuedFrame* frame, bool ownTimeLine,
@@ -85,6 +91,7 @@ class TThreadedEncoder {
   void Fail(int error);
   void WakeAll();
   void WaitUntil(const std::function<bool()>& condition);
+  static void FreeFrames(std::deque<TQueuedFrame>& frames);
   static void FreeGroup(TGroup& group);
 
   const int FGroupSize;  // 0: the whole stream, on one instance

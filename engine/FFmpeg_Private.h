@@ -87,6 +87,19 @@ void CheckSampleRate(const TInputStream& ist, int rate, int encoderRate);
 int UsableCores();
 // The threads a decoder gets for the task's thread count (0: as many as are useful).
 int DecoderThreads(int threadCount);
+// What a task handles a second of its streams: the pixels its video decoders give and its
+// instances encode, and the samples (of all channels) its sound's own encoder takes, 0 for none.
+struct TStreamRates {
+  double DecodedPixels = 0;
+  double EncodedPixels = 0;
+  double SoundSamples = 0;
+};
+// How the cores go to a video decoder and to the instances that encode its pictures in groups.
+struct TThreadSplit {
+  int DecoderThreads = 0;
+  int Instances = 0;
+};
+TThreadSplit SplitCores(int cores, const TStreamRates& rates);
 
 // A blocking library call of the calling thread: the task's time-out test answers for it.
 class TBlockingIO {

@@ -10,6 +10,7 @@ void TCustomFFmpeg::TranscodeLoop() {
     for (auto& ist : FInputStreams) ist->RateEmuStart = ff::av_gettime_relative();
   BuildOutputStreamTable();
   for (TOutputStream* ost : FOutputStreams) SetCodecParameters(*ost);
+  PlanThreads();
   // Decoders first: a subtitle encoder takes the header its source decoder makes when it opens.
   OpenDecoders();
   OpenEncoders();

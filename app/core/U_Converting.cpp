@@ -45,8 +45,12 @@ QSize AppendCrop(const TFileOption& Entry, QSize Source, QStringList& Chain) {
   return {cw, ch};
 }
 
-// Pads the picture to the output's aspect, centred.
-void AppendPad(QSize Picture, QSize Output, QStringList& Chain) {
+QString ScaleText(QSize Size) {
+  return QStringLiteral("scale=%1:%2").arg(Size.width()).arg(Size.height());
+}
+
+// Pads the picture to the output's aspect, centred, and scales it to the output's size.
+void AppendPadAndScale(QSize Picture, QSize Output, QStringList& Chain) {
   const double cw = Picture.width(), ch = Picture.height();
   const double ow = Output.width(), oh = Output.height();
   double padW = cw, padH = ch;
@@ -56,7 +60,44 @@ void AppendPad(QSize Picture, QSize Output, QStringList& Chain) {
     padW = ow * ch / oh;
   Chain << QStringLiteral("pad=%1:%2:%3:%4")
                .arg(DecimalText(padW), DecimalText(padH), DecimalText((padW - cw) / 2),
-                    DecimalText((padH - ch) / 2));
+                    DecimalText((padH - ch) / 2))
+        << ScaleText(Output);
+}
+
+// Where the picture lands in the output once padded to its aspect and scaled, when that is on
+// whole pixels in the steps of the half-size chroma planes; empty otherwise.
+QRect ExactPlace(QSize Picture, QSize Output) {
+  const int64_t cw = Picture.width(), ch = Picture.height();
+  const int64_t ow = Output.width(), oh = Output.height();
+  int64_t pw = ow, ph = oh;
+  if (cw * oh > ow * ch) {
+    if (ch * ow % cw != 0) return {};
+    ph = ch * ow / cw;
+  } else {
+    if (cw * oh % ch != 0) return {};
+    pw = cw * oh / ch;
+  }
+  const QRect place(int((ow - pw) / 2), int((oh - ph) / 2), int(pw), int(ph));
+  const bool even = place.x() % 2 == 0 && place.y() % 2 == 0 && pw % 2 == 0 && ph % 2 == 0;
+  return even ? place : QRect();
+}
+
+// Where the padded picture scales onto whole pixels, it is scaled first and padded after: the
+// same picture, but the scaler reads only the picture and the pad copies the small one instead
+// of the large (nothing at all when the picture has the output's aspect already).
+void AppendFit(QSize Picture, QSize Output, QStringList& Chain) {
+  const QRect place = ExactPlace(Picture, Output);
+  if (place.isEmpty()) {
+    AppendPadAndScale(Picture, Output, Chain);
+    return;
+  }
+  Chain << ScaleText(place.size());
+  if (place.size() != Output)
+    Chain << QStringLiteral("pad=%1:%2:%3:%4")
+                 .arg(Output.width())
+                 .arg(Output.height())
+                 .arg(place.x())
+                 .arg(place.y());
 }
 
 void AppendEffects(const TFileOption& Entry, QStringList& Chain) {
@@ -74,8 +115,10 @@ void AppendPicture(const TFileOption& Entry, bool WithGeometry, QStringList& Cha
   const bool reshape = geometry && (Entry.CropEnabled || (output != source && !Entry.IsMergeGroup));
   const QSize cropped = reshape ? AppendCrop(Entry, source, Chain) : source;
   AppendEffects(Entry, Chain);
-  if (reshape) AppendPad(cropped, output, Chain);
-  if (geometry) Chain << QStringLiteral("scale=%1:%2").arg(output.width()).arg(output.height());
+  if (reshape)
+    AppendFit(cropped, output, Chain);
+  else if (geometry)
+    Chain << ScaleText(output);
   if (Entry.VFlip) Chain << QStringLiteral("vflip");
   if (Entry.HFlip) Chain << QStringLiteral("hflip");
 }

@@ -5,6 +5,7 @@
 
 #include "FFmpegConvertTestSupport.h"
 #include "FFmpeg_Parallel.h"
+#include "FFmpeg_Private.h"
 
 namespace {
 
@@ -35,7 +36,8 @@ std::string PictureSums(const std::string& path) {
   return output;
 }
 
-double VideoKilobitsPerSecond(const std::string& path) {
+// The video packets' bytes and count, as ffprobe reads them.
+std::pair<int64_t, int64_t> VideoBytesAndPackets(const std::string& path) {
   std::string output;
   fixtures::Run("ffprobe -v error -select_streams v -show_entries packet=size -of csv=p=0 " +
                     fixtures::ShellQuote(path),
@@ -43,6 +45,11 @@ double VideoKilobitsPerSecond(const std::string& path) {
   std::istringstream sizes(output);
   int64_t bytes = 0, packets = 0;
   for (int64_t size = 0; sizes >> size; ++packets) bytes += size;
+  return {bytes, packets};
+}
+
+double VideoKilobitsPerSecond(const std::string& path) {
+  const auto [bytes, packets] = VideoBytesAndPackets(path);
   return packets ? double(bytes) * 8 / (double(packets) / 25) / 1000 : 0;
 }
 
@@ -104,6 +111,49 @@ TEST_F(ParallelEncoding, GroupsOnFourInstancesGiveWhatOneEncoderWritesOnEveryRun
       EXPECT_LE(std::fabs(VideoKilobitsPerSecond(first) - 300),
                 std::fabs(VideoKilobitsPerSecond(serial) - 300) + 15);
     }
+  }
+}
+
+// An instance that starts cold on a later group spends several times the group's share on it,
+// as one encoder does on the stream's first group only: over a short clip that would be tens of
+// per cent. Warmed up, the instances spend what one encoder spends.
+TEST_F(ParallelEncoding, InstancesSpendWhatOneEncoderSpendsOnAShortClip) {
+  const std::string input = MovingClip();
+  const std::string serial = Output("short-serial.flv");
+  Convert(input, serial, {{"b", "300000"}}, {{"threads", "1"}});
+  const double serialBytes = double(VideoBytesAndPackets(serial).first);
+  for (const std::string threads : {"2", "4"}) {
+    SCOPED_TRACE(threads);
+    const std::string parallel = Output("short-parallel" + threads + ".flv");
+    auto task = Convert(input, parallel, {{"b", "300000"}}, {{"threads", threads}});
+    EXPECT_EQ(EncodingLine(task.get()),
+              "Output stream #0.0: " + threads + " encoders on groups of 12 pictures");
+    EXPECT_NEAR(double(VideoBytesAndPackets(parallel).first) / serialBytes, 1, 0.05);
+  }
+}
+
+// The encoders get cores as their pictures cost against the decoder's, at least two; the
+// decoder takes the cores they leave beside the task's and the sound's, and one more; neither
+// side gets more than keep pace with the sound's one encoder.
+TEST(ParallelEncodingCores, AreSharedAsThePicturesAndTheSoundCost) {
+  using ffmpeg_internal::SplitCores;
+  constexpr double P720 = 1280 * 720 * 25, P360 = 640 * 360 * 25, Stereo = 44100 * 2;
+  const struct {
+    int Cores;
+    double Decoded, Encoded, Sound;
+    int DecoderThreads, Instances;
+  } cases[] = {
+      {8, P720, P720, Stereo, 4, 3},  // as costly on both sides
+      {8, P720, P360, Stereo, 5, 2},  // a cheap encode leaves the decoder the cores
+      {8, P720, P720, 0, 5, 3},
+      {8, P360, P360, Stereo, 4, 2},  // the sound sets the pace
+      {16, P720, P720, Stereo, 9, 6},
+      {2, P720, P720, Stereo, 2, 2},  // never fewer than two on either side
+  };
+  for (const auto& c : cases) {
+    const auto split = SplitCores(c.Cores, {c.Decoded, c.Encoded, c.Sound});
+    EXPECT_EQ(split.DecoderThreads, c.DecoderThreads) << c.Cores << " " << c.Encoded;
+    EXPECT_EQ(split.Instances, c.Instances) << c.Cores << " " << c.Encoded;
   }
 }
 

@@ -35,18 +35,24 @@ struct FilterCase {
 TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
   const std::vector<FilterCase> cases = {
       {"same size gives only the scale", [](TFileOption&) {}, true, "scale=320:240", ""},
-      {"other size: full crop, pad to the aspect, scale",
+      {"other size: full crop, scaled onto whole pixels, then the bars",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("640x360"); }, true,
-       "crop=640:360:0:0:exact=1,pad=640.00:480.00:0.00:60.00,scale=320:240", ""},
-      {"taller source pads the width",
+       "crop=640:360:0:0:exact=1,scale=320:180,pad=320:240:0:30", ""},
+      {"taller source: bars left and right",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("300x400"); }, true,
-       "crop=300:400:0:0:exact=1,pad=533.33:400.00:116.67:0.00,scale=320:240", ""},
+       "crop=300:400:0:0:exact=1,scale=180:240,pad=320:240:70:0", ""},
+      {"a picture between pixels is padded to the aspect first, then scaled",
+       [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("300x410"); }, true,
+       "crop=300:410:0:0:exact=1,pad=546.67:410.00:123.33:0.00,scale=320:240", ""},
+      {"bars of an odd height are padded first",
+       [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("640x364"); }, true,
+       "crop=640:364:0:0:exact=1,pad=640.00:480.00:0.00:58.00,scale=320:240", ""},
       {"explicit crop",
        [](TFileOption& e) {
          e.CropEnabled = true;
          e.CropRect = {10, 20, 170, 140};
        },
-       true, "crop=160:120:10:20:exact=1,pad=160.00:120.00:0.00:0.00,scale=320:240", ""},
+       true, "crop=160:120:10:20:exact=1,scale=320:240", ""},
       {"a merge group of another size is only scaled",
        [](TFileOption& e) {
          e.IsMergeGroup = true;
@@ -67,7 +73,7 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
          e.HFlip = true;
        },
        true,
-       "crop=640:360:0:0:exact=1,nativeeq=40:0,pad=640.00:480.00:0.00:60.00,scale=320:240,hflip",
+       "crop=640:360:0:0:exact=1,nativeeq=40:0,scale=320:180,pad=320:240:0:30,hflip",
        ""},
       {"effects in order",
        [](TFileOption& e) {
