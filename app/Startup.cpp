@@ -21,8 +21,8 @@
 #include <QSysInfo>
 #include <QTimer>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -178,7 +178,7 @@ int RunFennick(int argc, char* argv[]) {
   const int result = application.exec();
   // A cancelled probe still runs until it gives up (within the decoder's time limit), and the
   // libraries it reads with must stay until then.
-  WaitForFileProbers(TFFDecoder().Timeout);
+  WaitForFileProbers(TCustomDecoder::DefaultTimeout);
   ClearFolder(places.Scratch);
   return result;
 }

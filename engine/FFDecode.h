@@ -117,7 +117,8 @@ class TCustomDecoder : public TFFBaseComponent {
   // LoadFile gives up (false, with the reason in LastErrMsg) once it has run Timeout ms or read
   // ReadLimit bytes of the file; 0 is no limit. A file that holds no media can keep a format
   // searching it to its end, and a device or a stream may never end.
-  int Timeout = 10000;
+  static constexpr int DefaultTimeout = 10000;
+  int Timeout = DefaultTimeout;
   int64_t ReadLimit = int64_t(64) << 20;
   // Any thread. The LoadFile running now gives up, and so does every later one.
   void Abort() { FAborted = true; }
