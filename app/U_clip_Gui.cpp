@@ -82,7 +82,7 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
     : TSkinForm(QStringLiteral("Clip"), Parent),
       FPlayer(Player),
       FFile(QFile::decodeName(QByteArray::fromStdString(Entry.Input.FileName))),
-      FFrameSize(Entry.SourceFrameSize),
+      FNewPart(NewClipFile(Entry)),
       FNextPartNumber(NextPartNumber),
       FParts(Parts) {
   SetClientSize(QSize(565, 540));
@@ -226,7 +226,7 @@ void TClipfrm::FileOpened(int64_t Duration, const std::optional<TVideoStreamInfo
   TrckVideo->SetMax(base.TickCount);
   SetMarkers({0, base.TickCount});
   TrckVideo->SetPosition(0);
-  FSession = std::make_unique<TClipSession>(base, FFrameSize, FNextPartNumber, FParts);
+  FSession = std::make_unique<TClipSession>(base, FNewPart, FNextPartNumber, FParts);
   lvCutVideo->clear();
   for (int row = 0; row < static_cast<int>(FSession->Rows().size()); ++row) ShowRow(row);
   if (FParts.empty()) SelectRow(0, TClipColumn::Start);

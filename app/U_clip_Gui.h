@@ -91,7 +91,7 @@ class TClipfrm : public TSkinForm {
   // Seeks where the user clicks or drags the tick, and for the window's own seeks.
   TPreviewSeekBar* FSeekBar;
   QString FFile;
-  QString FFrameSize;
+  TClipFile FNewPart;
   int FNextPartNumber;
   TClipList FParts;
   std::unique_ptr<TClipSession> FSession;

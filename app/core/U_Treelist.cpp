@@ -476,10 +476,11 @@ TFileNode* TFileList::AddPartNode(TFileNode& File, int ClipIndex, const QString&
   TFileNode* part = AddChild(&File);
   File.Expanded = true;
   TFileOption& p = part->Data;
-  p.Input = File.Data.Input;
-  p.Output = FreshOutput();
+  // A part starts as its file was set up (formats, edits, player): cutting loses none of the
+  // user's choices. Only where it starts and how long it lasts are its own.
+  p = File.Data;
   p.Input.StartTime = clip.StartTime;
-  p.Output.TimeLength = p.Duration = clip.TimeLength;
+  TakeClipOutput(p, clip);
   p.DisplayName = clip.Title;
   SetOutputName(*part,
                 MakeUniqueOutputName(WithSlash(OutputFolder) + FileNameOf(File.Data.Input.FileName),
@@ -487,7 +488,6 @@ TFileNode* TFileList::AddPartNode(TFileNode& File, int ClipIndex, const QString&
   part->HasCheckBox = true;
   part->Check(true);
   p.FileSize = 0;
-  InitFileOption(p, File.Data.SourceFrameSize);
   return part;
 }
 
@@ -502,15 +502,10 @@ void TFileList::RebuildPartNodes(const QString& OutputFolder) {
     }
     TFileOption& p = file->Children[i]->Data;
     const TClipFile& clip = FClipList[i];
-    p.Duration = clip.TimeLength;
-    p.Formatid = clip.Formatid;
-    p.SourceFrameSize = clip.SourceFrameSize;
-    p.OutputFrameSize = clip.OutputFrameSize;
     const std::string name = p.Output.FileName;
-    p.Output = clip.Output;
+    TakeClipOutput(p, clip);
     p.Output.FileName = name;
     p.Input.StartTime = clip.StartTime;
-    p.Output.TimeLength = clip.TimeLength;
   }
   if (static_cast<int>(file->Children.size()) > clips)
     DeleteNodesFrom(file->Children[clips].get(), true);

@@ -7,28 +7,23 @@
 #include <algorithm>
 #include <limits>
 
-void InitClipFile(TClipFile& Clip, const QString& FrameSize) {
-  Clip.Formatid = 1;
-  Clip.Output.FileExt = ".flv";
-  Clip.Output.VideoCodec = "flv";
-  Clip.Output.FrameRate = "30";
-  Clip.Output.VideoBitrate = 512000;
-  Clip.SourceFrameSize = Clip.OutputFrameSize = FrameSize;
-  Clip.Output.FrameSize = FrameSize.toStdString();
-  Clip.Output.AudioCodec = "libmp3lame";
-  Clip.Output.AudioVolume = 256;
-  Clip.Output.AudioChannels = 2;
-  Clip.Output.AudioSampleRate = 44100;
-  Clip.Output.AudioBitrate = 96000;
-  Clip.Output.DisableSubtitle = 1;
-  Clip.Output.Metadata.Timestamp = 0.0;
+TClipFile NewClipFile(const TFileOption& Entry) {
+  TClipFile clip;
+  clip.Formatid = Entry.Formatid;
+  clip.SourceFrameSize = Entry.SourceFrameSize;
+  clip.OutputFrameSize = Entry.OutputFrameSize;
+  clip.Output = Entry.Output;
+  clip.Output.TimeLength = AV_NOPTS_VALUE;
+  return clip;
 }
 
-TClipFile NewClipFile(const QString& FrameSize) {
-  TClipFile clip;
-  InitOutputOptions(clip.Output);
-  InitClipFile(clip, FrameSize);
-  return clip;
+void TakeClipOutput(TFileOption& Part, const TClipFile& Clip) {
+  Part.Duration = Clip.TimeLength;
+  Part.Formatid = Clip.Formatid;
+  Part.SourceFrameSize = Clip.SourceFrameSize;
+  Part.OutputFrameSize = Clip.OutputFrameSize;
+  Part.Output = Clip.Output;
+  Part.Output.TimeLength = Clip.TimeLength;
 }
 
 int64_t MulDivRound(int64_t A, int64_t B, int64_t C) {
@@ -81,14 +76,14 @@ TClipSegment MoveSegmentEnd(TClipSegment Segment, int64_t Position, const TClipT
 
 QString ClipTimeText(int64_t Time) { return SecondsToTimeText(Time / 1000000); }
 
-TClipSession::TClipSession(const TClipTimeBase& Base, const QString& FrameSize, int FirstPartNumber,
+TClipSession::TClipSession(const TClipTimeBase& Base, TClipFile NewPart, int FirstPartNumber,
                            const TClipList& Existing)
-    : FBase(Base), FFrameSize(FrameSize), FRows(Existing), FPartCounter(FirstPartNumber) {
+    : FBase(Base), FNewPart(std::move(NewPart)), FRows(Existing), FPartCounter(FirstPartNumber) {
   if (FRows.empty()) Add({0, FBase.TickCount});
 }
 
 int TClipSession::Add(TClipSegment Markers) {
-  TClipFile clip = NewClipFile(FFrameSize);
+  TClipFile clip = FNewPart;
   clip.Title = QStringLiteral("Part_%1").arg(FPartCounter++);
   clip.StartTime = FBase.TimeOf(Markers.Start);
   clip.EndTime = FBase.TimeOf(Markers.End);

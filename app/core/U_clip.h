@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FFEncode.h"
+#include "U_FileOption.h"
 
 #include <QString>
 
@@ -24,10 +25,11 @@ struct TClipFile {
 };
 using TClipList = std::vector<TClipFile>;
 
-// A part's conversion defaults, both frame sizes set to the given "WxH".
-void InitClipFile(TClipFile& Clip, const QString& FrameSize);
-// A part with fresh output options and the defaults above.
-TClipFile NewClipFile(const QString& FrameSize);
+// A new part of the entry: it converts as the entry is set up (profile, frame sizes and
+// output options), so that cutting a file loses none of the user's choices.
+TClipFile NewClipFile(const TFileOption& Entry);
+// The part's output settings, start aside, into the list entry that converts it.
+void TakeClipOutput(TFileOption& Part, const TClipFile& Clip);
 
 // round(A x B / C) without overflow for any 64-bit operands; 0 when C is 0.
 int64_t MulDivRound(int64_t A, int64_t B, int64_t C);
@@ -74,7 +76,8 @@ inline const QString UnreadableTimeText = QStringLiteral("The time must be given
 class TClipSession {
  public:
   // Existing parts are kept as they are; without any, one part covers the whole file.
-  TClipSession(const TClipTimeBase& Base, const QString& FrameSize, int FirstPartNumber,
+  // New parts start as NewPart (its settings; times and title are set here).
+  TClipSession(const TClipTimeBase& Base, TClipFile NewPart, int FirstPartNumber,
                const TClipList& Existing);
 
   const TClipTimeBase& Base() const { return FBase; }
@@ -97,7 +100,7 @@ class TClipSession {
 
  private:
   TClipTimeBase FBase;
-  QString FFrameSize;
+  TClipFile FNewPart;
   TClipList FRows;
   int FPartCounter;
   bool FChanged = false;

@@ -121,7 +121,7 @@ TEST_F(ClipDialogTest, OkTurnsThreeCutsIntoThreePartsThatConvertToTheirLengths) 
 }
 
 TEST_F(ClipDialogTest, CancelAsksAboutChangesAndKeepsThePartsUnlessTold) {
-  TClipFile kept = NewClipFile(QStringLiteral("320x240"));
+  TClipFile kept = NewClipFile(TFileOption());
   kept.Title = QStringLiteral("Part_0");
   kept.EndTime = 2000000;
   const struct {
@@ -156,7 +156,7 @@ TEST_F(ClipDialogTest, CancelAsksAboutChangesAndKeepsThePartsUnlessTold) {
 }
 
 TEST_F(ClipDialogTest, AFileThatNeverOpenedKeepsThePartsOnOk) {
-  TClipFile kept = NewClipFile(QStringLiteral("320x240"));
+  TClipFile kept = NewClipFile(TFileOption());
   TClipfrm form(Player, Entry, 1, {kept});
   form.setResult(-1);
   form.accept();
@@ -183,7 +183,7 @@ class ClipWindowScreen : public TScreenPlayerTest {
   }
 
   static TClipFile Part(int Number, int64_t Start, int64_t End) {
-    TClipFile part = NewClipFile(QStringLiteral("160x120"));
+    TClipFile part = NewClipFile(Entry);
     part.Title = QStringLiteral("Part_%1").arg(Number);
     part.StartTime = Start;
     part.EndTime = End;

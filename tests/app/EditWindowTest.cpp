@@ -269,28 +269,6 @@ TEST_F(EditWindowScreen, PausedClickOnTheBarShowsThePictureThere) {
   EXPECT_EQ(Player.PlayState(), psPause);
 }
 
-class TNoQuestion : public IOverwriteAsker {
- public:
-  int AskReplaceFile(const QString&) override { return raCancel; }
-};
-
-// Converts the entry as the conversion window does, in the calling thread.
-void Convert(TFileOption& Entry) {
-  TFFEncoder Encoder;
-  ASSERT_TRUE(Encoder.LoadAVLib(FENNICK_LIBAV_DIR)) << Encoder.LastErrMsg;
-  TEncoderTasks Tasks(Encoder);
-  TNoQuestion Asker;
-  TConvertPlan Plan(Tasks, Asker);
-  Plan.Build({{&Entry, true, {}}});
-  ASSERT_EQ(Plan.TaskCount(), 1) << Tasks.LastError();
-  bool Finished = false;
-  Encoder.OnTerminate = [&](void*, const TTerminateInfo& Info) {
-    if (Info.TaskIndex == 0) Finished = Info.Finished;
-  };
-  Encoder.StartTask(0);
-  ASSERT_TRUE(Finished);
-}
-
 QImage ToImage(const TPreviewPicture& Picture) {
   return QImage(reinterpret_cast<const uchar*>(Picture.Pixels.data()), Picture.Width,
                 Picture.Height, Picture.Width * 4, QImage::Format_RGB32)
@@ -373,7 +351,7 @@ TEST_F(EditWindowScreen, TheConvertedEntryLooksLikeTheOutputPreviewAtTheSameTime
   Window.OkButton()->Click();
   ASSERT_EQ(Entry.WaterMarkKind, 1);
 
-  Convert(Entry);
+  ConvertEntry(Entry);
   const ProbeResult Probe = ProbeMedia(Output);
   ASSERT_TRUE(Probe.ok) << Probe.error;
   const ProbeStream* Video = Probe.FirstOfType("video");

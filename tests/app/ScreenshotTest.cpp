@@ -315,7 +315,7 @@ TEST_F(DialogScreenshots, ClipWindowPlayingItsFile) {
     TFileOption entry;
     entry.Input.FileName = fixtures::Path(fixtures::Media::Mp4H264Aac);
     entry.SourceFrameSize = QStringLiteral("320x240");
-    TClipFile part = NewClipFile(entry.SourceFrameSize);
+    TClipFile part = NewClipFile(entry);
     part.Title = QStringLiteral("Part_0");
     part.StartTime = 500000;
     part.EndTime = 2000000;

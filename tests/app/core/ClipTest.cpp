@@ -83,10 +83,10 @@ TEST(Clip, TypedTimesAreCheckedAgainstTheOtherEndAndTheFile) {
       {TClipColumn::Start, "  :1 :  ", UnreadableTimeText, 5000000, 10000000},
   };
   for (const auto& c : cases) {
-    TClipFile part = NewClipFile(QStringLiteral("320x240"));
+    TClipFile part = NewClipFile(TFileOption());
     part.StartTime = 5000000;
     part.EndTime = 10000000;
-    TClipSession session(base, QStringLiteral("320x240"), 1, {part});
+    TClipSession session(base, TClipFile(), 1, {part});
     EXPECT_EQ(session.EditTime(0, c.Column, QString::fromLatin1(c.Text)), c.Refusal) << c.Text;
     EXPECT_EQ(session.Rows()[0].StartTime, c.Start) << c.Text;
     EXPECT_EQ(session.Rows()[0].EndTime, c.End) << c.Text;
@@ -96,11 +96,18 @@ TEST(Clip, TypedTimesAreCheckedAgainstTheOtherEndAndTheFile) {
 
 TEST(Clip, PartsAreNumberedAndStoredWithTheirLengths) {
   const TClipTimeBase base = ClipTimeBase(3000000, VideoAt(25, 1, 3000000));
-  TClipSession session(base, QStringLiteral("320x240"), 0, {});
+  // New parts convert as their entry is set up.
+  TFileOption entry;
+  entry.SourceFrameSize = QStringLiteral("640x480");
+  entry.OutputFrameSize = QStringLiteral("320x240");
+  entry.Output.VideoBitrate = 300000;
+  TClipSession session(base, NewClipFile(entry), 0, {});
   ASSERT_EQ(session.Rows().size(), 1u);
   EXPECT_EQ(session.Rows()[0].Title, QStringLiteral("Part_0"));
   EXPECT_EQ(session.SegmentOf(0), (TClipSegment{0, 75}));
+  EXPECT_EQ(session.Rows()[0].SourceFrameSize, QStringLiteral("640x480"));
   EXPECT_EQ(session.Rows()[0].OutputFrameSize, QStringLiteral("320x240"));
+  EXPECT_EQ(session.Rows()[0].Output.VideoBitrate, 300000);
   EXPECT_TRUE(session.Changed());
 
   EXPECT_EQ(session.Add({25, 50}), 1);
@@ -118,7 +125,7 @@ TEST(Clip, PartsAreNumberedAndStoredWithTheirLengths) {
   session.Add({0, 30});
   EXPECT_EQ(session.Rows()[0].Title, QStringLiteral("Part_0"));
 
-  TClipSession kept(base, QStringLiteral("320x240"), 4, stored);
+  TClipSession kept(base, TClipFile(), 4, stored);
   EXPECT_FALSE(kept.Changed());
   EXPECT_EQ(kept.Rows().size(), 2u);
   kept.Add({0, 30});

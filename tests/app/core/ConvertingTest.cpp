@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
+#include "EntryFixtures.h"
+#include "MediaFixtures.h"
 #include "U_Converting.h"
+#include "U_Treelist.h"
 #include "VelLog.h"
 
 #include <QLocale>
@@ -431,3 +434,81 @@ TEST(ConvertPreview, FitKeepsTheAspectCentred) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file whose Formats and Edit were set before it was cut into two parts that meet at 4 s.
+class ConvertParts : public testing::Test {
+ protected:
+  void SetUp() override { SetProgramFolder(Folder.Path()); }
+  void TearDown() override { SetProgramFolder(QString()); }
+
+  TScratchFolder Folder;
+  TFileList List;
+};
+
+// A part as the clip window hands it over.
+TClipFile Part(const TFileOption& Entry, int Number, int64_t Start, int64_t Length) {
+  TClipFile clip = NewClipFile(Entry);
+  clip.Title = QStringLiteral("Part_%1").arg(Number);
+  clip.StartTime = Start;
+  clip.TimeLength = Length;
+  clip.EndTime = Start + Length;
+  return clip;
+}
+
+}  // namespace
+
+TEST_F(ConvertParts, PartsKeepTheirEntrysSettingsAndMeetWithoutRepeatingOrLosingAPicture) {
+  TProbedFile probed;
+  // B-frames and sound, as a camera's file has them.
+  probed.FileName = Str(fixtures::Make(
+      "parts_160x120_25fps_8s.mp4",
+      "-f lavfi -i testsrc=size=160x120:rate=25:duration=8 -f lavfi -i sine=duration=8 "
+      "-c:v libx264 -preset veryfast -c:a aac"));
+  probed.Loaded = true;
+  probed.Duration = 8000000;
+  probed.FrameSize = QStringLiteral("160x120");
+  TFileNode* file = List.AddMediaEntry(probed, Folder.Path());
+  TFileOption& entry = file->Data;
+  entry.OutputFrameSize = QStringLiteral("80x60");
+  entry.Output.FrameRate = "25";
+  entry.Output.VideoBitrate = 300000;
+  entry.Brightness = 30;
+  entry.CropEnabled = true;
+  entry.CropRect = {20, 0, 140, 120};
+  entry.Gflv = true;
+  entry.GThumbnail = false;
+
+  List.StoreClipListItem(Part(entry, 1, 0, 4000000), 0);
+  List.StoreClipListItem(Part(entry, 2, 4000000, 4000000), 1);
+  List.RebuildPartNodes(Folder.Path());
+  ASSERT_EQ(file->Children.size(), 2u);
+
+  int pictures = 0;
+  for (const auto& node : file->Children) {
+    TFileOption& part = node->Data;
+    SCOPED_TRACE(part.DisplayName.toStdString());
+    EXPECT_EQ(part.OutputFrameSize, entry.OutputFrameSize);
+    EXPECT_EQ(part.Output.FrameRate, entry.Output.FrameRate);
+    EXPECT_EQ(part.Output.VideoBitrate, entry.Output.VideoBitrate);
+    EXPECT_EQ(part.Brightness, entry.Brightness);
+    EXPECT_TRUE(part.CropEnabled);
+    EXPECT_EQ(part.CropRect, entry.CropRect);
+    EXPECT_NE(part.Output.FileName, entry.Output.FileName);
+    ConvertEntry(part);
+    const ProbeResult probe = ProbeMedia(part.Output.FileName);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    const ProbeStream* video = probe.FirstOfType("video");
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->width, 80);
+    EXPECT_EQ(video->height, 60);
+    // A part of four seconds holds four seconds of pictures, and of sound.
+    EXPECT_EQ(video->nb_read_frames, 4 * std::stoi(entry.Output.FrameRate));
+    const ProbeStream* sound = probe.FirstOfType("audio");
+    ASSERT_NE(sound, nullptr);
+    EXPECT_NEAR(sound->duration, 4.0, 0.05);
+    pictures += int(video->nb_read_frames);
+  }
+  EXPECT_EQ(pictures, 8 * std::stoi(entry.Output.FrameRate));
+}
