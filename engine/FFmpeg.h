@@ -643,6 +643,7 @@ class TCustomFFmpeg {
   void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
   void DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
+  int PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder) const;
   bool SwitchGroup();
   static double StreamEndTime(TOutputStream& ost);
   void FlushInputFile(int fileIndex, bool flushEncoders);

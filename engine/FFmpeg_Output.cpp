@@ -653,7 +653,8 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
     frames = 1;
   }
   CountDupDrop(frames);
-  frames = std::min(frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber);
+  frames = std::min({frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber,
+                     PicturesBeforeEnd(ost, encoder)});
   if (frames <= 0) return;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
@@ -663,6 +664,17 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
     const int size = WriteVideoFrame(ost, ist, encoder, picture);
     if (size > 0 && !FSettings.VStatsFileName.empty()) DoVideoStats(ost, size);
   }
+}
+
+// A limited recording ends at its end time, to the picture: the packets read before the end
+// still give pictures after it (the decoder's delay, reordered pictures), which would repeat
+// at the start of the next part cut from the same file.
+int TCustomFFmpeg::PicturesBeforeEnd(const TOutputStream& ost,
+                                     const AVCodecContext& encoder) const {
+  if (FSettings.RecordingTime == INT64_MAX) return INT_MAX;
+  const int64_t end = ff::av_rescale_q_rnd(FSettings.RecordingTime, MicrosecondBase,
+                                           encoder.time_base, AV_ROUND_UP);
+  return int(std::clamp<int64_t>(end - ost.SyncPts, 0, INT_MAX));
 }
 
 void TCustomFFmpeg::CountDupDrop(int frames) {

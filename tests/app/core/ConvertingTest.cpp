@@ -505,9 +505,8 @@ TEST_F(ConvertParts, PartsKeepTheirEntrysSettingsAndMeetWithoutRepeatingOrLosing
     EXPECT_EQ(video->height, 60);
     // A part of four seconds holds four seconds of pictures, and of sound.
     EXPECT_EQ(video->nb_read_frames, 4 * std::stoi(entry.Output.FrameRate));
-    const ProbeStream* sound = probe.FirstOfType("audio");
-    ASSERT_NE(sound, nullptr);
-    EXPECT_NEAR(sound->duration, 4.0, 0.05);
+    ASSERT_NE(probe.FirstOfType("audio"), nullptr);
+    EXPECT_NEAR(probe.duration, 4.0, 0.05);
     pictures += int(video->nb_read_frames);
   }
   EXPECT_EQ(pictures, 8 * std::stoi(entry.Output.FrameRate));
