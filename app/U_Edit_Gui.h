@@ -113,7 +113,8 @@ class TEditfrm : public TSkinForm {
   void UpdateLook();
 
   void WatermarkSwitched();
-  void PlacePicture(const QString& File, const TIntRect& R, int Width, int Height);
+  // Loads the picture and places it at Place (output pixels, no larger than the output).
+  void PlacePicture(const QString& File, const TIntRect& Place);
   void OpenPicture();
   void TextChanged();
   void SetWatermarkColor(const QColor& Color);
@@ -121,8 +122,11 @@ class TEditfrm : public TSkinForm {
   void OpenFont();
   void WatermarkAreaMoved();
   void RecomputeWatermark();
-  void PositionBoxChanged(bool Horizontal);
-  void SizeBoxChanged(bool Horizontal);
+  // Where the area over the output preview stands for a mark in output pixels.
+  TIntRect WatermarkAreaOf(const TIntRect& Mark) const;
+  // The bars and boxes show the mark; the box being typed into is left as it is.
+  void ShowWatermarkRect(const TSkSpinEdit* Typing = nullptr);
+  void WatermarkBoxTyped(TSkSpinEdit* Box);
   void UpdateWatermarkArea();
   bool WatermarkEnabled() const;
 
