@@ -15,6 +15,8 @@
 #include "VelTrackbar.h"
 #include "uImageUtils.h"
 
+#include <QBoxLayout>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -130,6 +132,37 @@ QString SaveWaterMark(const QString& PictureFile, const TIntRect& Rect) {
     return {};
   VelLog.WriteInfo(QStringLiteral("SaveWaterMark"));
   return Target;
+}
+
+// The font dialog with the text's colour beside it: a text mark is drawn in font, size and
+// colour.
+bool ChooseFontAndColor(QFont& Font, QColor& Color, QWidget* Parent) {
+  QDialog Dialog(Parent);
+  Dialog.setWindowTitle(QStringLiteral("Font"));
+  auto* Fonts = new QFontDialog(Font, &Dialog);
+  Fonts->setOptions(QFontDialog::NoButtons);
+  Fonts->setWindowFlags(Qt::Widget);
+  auto* ColorLabel = new QLabel(QStringLiteral("Color:"), &Dialog);
+  auto* ColorBox = new TSkColorEdit(&Dialog);
+  ColorBox->setObjectName(QStringLiteral("edtFontColor"));
+  ColorBox->SetSelectedColor(SwapRedBlue(Color.rgb() & 0xffffff));
+  ColorBox->setFixedWidth(70);
+  ColorLabel->setBuddy(ColorBox);
+  auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &Dialog);
+  QObject::connect(Buttons, &QDialogButtonBox::accepted, &Dialog, &QDialog::accept);
+  QObject::connect(Buttons, &QDialogButtonBox::rejected, &Dialog, &QDialog::reject);
+  auto* ColorRow = new QHBoxLayout;
+  ColorRow->addWidget(ColorLabel);
+  ColorRow->addWidget(ColorBox);
+  ColorRow->addStretch();
+  auto* Layout = new QVBoxLayout(&Dialog);
+  Layout->addWidget(Fonts);
+  Layout->addLayout(ColorRow);
+  Layout->addWidget(Buttons);
+  if (Dialog.exec() != QDialog::Accepted) return false;
+  Font = Fonts->currentFont();
+  Color = QColor::fromRgb(SwapRedBlue(ColorBox->SelectedColor()));
+  return true;
 }
 
 bool EditFileOption(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent) {
@@ -775,9 +808,10 @@ void TEditfrm::TextChanged() {
   if (Suppress) return;
   const QString Text = edtText->text().trimmed();
   lblWatemark->setText(Text);
-  const QFontMetrics Metrics(lblWatemark->font());
-  const QSize Size(std::min(Metrics.horizontalAdvance(Text), RectWidth(OutputBoxRect)),
-                   std::min(Metrics.height(), RectHeight(OutputBoxRect)));
+  // The label's own measure holds the whole text, overhangs of italic and serif letters too,
+  // as the conversion draws it.
+  const QSize Size(std::min(lblWatemark->sizeHint().width(), RectWidth(OutputBoxRect)),
+                   std::min(QFontMetrics(lblWatemark->font()).height(), RectHeight(OutputBoxRect)));
   lblWatemark->setGeometry(QRect(QPoint(OutputBoxRect.Left, OutputBoxRect.Top), Size));
   ardtr2->setGeometry(lblWatemark->geometry());
   UpdateWatermarkArea();
@@ -785,10 +819,11 @@ void TEditfrm::TextChanged() {
 }
 
 void TEditfrm::OpenFont() {
-  bool Chosen = false;
-  const QFont Font = QFontDialog::getFont(&Chosen, WatermarkFont, this);
-  if (!Chosen) return;
+  QFont Font = WatermarkFont;
+  QColor Color = WatermarkColor;
+  if (!ChooseFontAndColor(Font, Color, this)) return;
   SetWatermarkFont(Font);
+  SetWatermarkColor(Color);
   TextChanged();
 }
 

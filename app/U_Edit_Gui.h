@@ -41,6 +41,8 @@ QString SaveWaterMark(const QString& PictureFile, const TIntRect& Rect);
 // Shows the edit window for the entry, playing it in the player, which must outlive the
 // call. True when the user pressed OK and the entry was changed.
 bool EditFileOption(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent);
+// Asks for a text mark's font and colour; false when the user cancels.
+bool ChooseFontAndColor(QFont& Font, QColor& Color, QWidget* Parent);
 
 // A picture drawn stretched into a rectangle on a plain background.
 class TEditPicture : public QWidget {

@@ -12,6 +12,7 @@
 #include "ScreenPlayerTest.h"
 #include "SkBmpBtn.h"
 #include "SkCommon.h"
+#include "SkEdit.h"
 #include "SkRadChk.h"
 #include "SkSpnEdt.h"
 #include "VelTrackbar.h"
@@ -32,6 +33,7 @@
 #include <QSlider>
 #include <QThread>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -268,6 +270,53 @@ TEST_F(EditWindowScreen, WatermarkBoxesKeepWhatIsTypedAndStepBothWays) {
   Again.show();
   ASSERT_TRUE(PumpUntil([&] { return Again.CropArea()->width() == 294; }));
   EXPECT_EQ(Again.Choices().WatermarkSourceRect, Entry.WaterMark.Rect);
+}
+
+// The label over the output preview holds the whole text in any font, as the conversion
+// draws it; the font's dialog offers the colour too, and the entry keeps what was chosen.
+TEST_F(EditWindowScreen, TextWatermarkShowsAllItsTextInTheChosenFontAndColour) {
+  const struct {
+    const char* Family;
+    bool Italic;
+    const char* Text;
+  } Fonts[] = {{"Serif", true, "TL Serif"}, {"Sans", false, "BL Sans"}, {"Serif", false, "fff"}};
+  for (const auto& F : Fonts) {
+    TFileOption Entry = ClipEntry();
+    Entry.WaterMarkKind = Entry.WaterMark.Kind = 2;
+    Entry.WaterMark.Text = QStringLiteral("x");
+    Entry.WaterMark.Font = TWaterMarkFont{QLatin1String(F.Family), 30, true, F.Italic};
+    TEditfrm Window(Entry, Player);
+    Window.show();
+    ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+    Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QLatin1String(F.Text));
+    const auto* Label = Window.findChild<QLabel*>(QStringLiteral("lblWatemark"));
+    EXPECT_GE(Label->width(), Label->sizeHint().width()) << F.Text;
+  }
+
+  TFileOption Entry = ClipEntry();
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+  Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
+  Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"))->SetChecked(true);
+  Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QStringLiteral("Velmora"));
+  bool Offered = false;
+  QTimer::singleShot(0, [&] {
+    auto* Dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(Dialog, nullptr);
+    auto* Colour = Dialog->findChild<TSkColorEdit*>(QStringLiteral("edtFontColor"));
+    Offered = Colour != nullptr;
+    if (Colour) Colour->SetSelectedColor(0x0000FF);  // red, as Windows counts it
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Dialog));
+    PumpFor(200);
+    SaveShot(*Dialog, QStringLiteral("edit_font_dialog.png"));
+    Dialog->accept();
+  });
+  Window.findChild<TSkBmpButton*>(QStringLiteral("btnopenFont"))->Click();
+  EXPECT_TRUE(Offered);
+  Window.OkButton()->Click();
+  ASSERT_TRUE(Entry.WaterMark.Font.has_value());
+  EXPECT_EQ(Entry.WaterMark.Font->Color, 0x0000FFu);
 }
 
 // The font is stored at the size the user chose; only the label over the preview is scaled.
