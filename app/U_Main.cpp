@@ -689,6 +689,8 @@ bool TMainfrm::eventFilter(QObject* Watched, QEvent* Event) {
     if (closed->isWindow() && closed != this && type != Qt::Popup && type != Qt::ToolTip)
       ReturnKeyboardAfter(*closed);
   }
+  if (Event->type() == QEvent::Show && qobject_cast<QMessageBox*>(Watched))
+    CentreOverOwner(*static_cast<QWidget*>(Watched));
   if (Watched == VSTFile && Event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(Event);
     if (key->key() == Qt::Key_Delete && FModel->List().SelectedCount() > 0) {
