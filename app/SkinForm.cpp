@@ -1,5 +1,7 @@
 #include "SkinForm.h"
 
+#include "U_Config_Gui.h"
+
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "VelLog.h"
@@ -152,24 +154,10 @@ void TSkinForm::showEvent(QShowEvent* Event) {
                        ? QStringLiteral("Enter ") + QLatin1String(metaObject()->className())
                        : EnterText);
   QDialog::showEvent(Event);
-  if (!placedByCaller && !Event->spontaneous()) CentreOverOwner();
-}
-
-// The toolkit's own placement allows for a caption and frame that it guesses when no window
-// manager reports them; this window has neither, and is centred exactly, on the screen.
-void TSkinForm::CentreOverOwner() {
-  const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen();
-  if (!screen) return;
-  const QRect desk = screen->availableGeometry();
-  const QRect owner = parentWidget() ? parentWidget()->window()->frameGeometry() : desk;
-  QRect placed(QPoint(), size());
-  placed.moveCenter(owner.center());
-  placed.moveRight(std::min(placed.right(), desk.right()));
-  placed.moveBottom(std::min(placed.bottom(), desk.bottom()));
-  placed.moveLeft(std::max(placed.left(), desk.left()));
-  placed.moveTop(std::max(placed.top(), desk.top()));
-  move(placed.topLeft());
-  setAttribute(Qt::WA_Moved, false);  // placed, not placed by the caller: centred again next time
+  if (!placedByCaller && !Event->spontaneous()) {
+    CentreOverOwner(*this);
+    setAttribute(Qt::WA_Moved, false);  // placed, not placed by the caller: centred again next time
+  }
 }
 
 void TSkinForm::done(int Result) {

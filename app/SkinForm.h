@@ -62,7 +62,6 @@ class TSkinForm : public QDialog {
  private:
   QLabel* AddPiece(const char* Name);
   void Layout();
-  void CentreOverOwner();
   bool DragCaption(QEvent* Event);
 
   QLabel *imgtleft, *imgtCenter, *imgtright, *imgltop, *imglbottom, *imgrtop, *imgrbottom, *imgBb,

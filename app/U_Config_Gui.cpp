@@ -13,6 +13,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QMouseEvent>
 #include <QUrl>
 #include <QVariant>
@@ -218,3 +219,18 @@ void TPreviewSeekBar::ResumeAfter(int Ms) {
 }
 
 void TPreviewSeekBar::StopTimer() { tmrpos->Stop(); }
+
+void CentreOverOwner(QWidget& Window) {
+  const QWidget* parent = Window.parentWidget();
+  const QScreen* screen = parent ? parent->screen() : Window.screen();
+  if (!screen) return;
+  const QRect desk = screen->availableGeometry();
+  const QRect owner = parent ? parent->window()->frameGeometry() : desk;
+  QRect placed(QPoint(), Window.frameGeometry().size());
+  placed.moveCenter(owner.center());
+  placed.moveRight(std::min(placed.right(), desk.right()));
+  placed.moveBottom(std::min(placed.bottom(), desk.bottom()));
+  placed.moveLeft(std::max(placed.left(), desk.left()));
+  placed.moveTop(std::max(placed.top(), desk.top()));
+  Window.move(placed.topLeft());
+}

@@ -32,6 +32,10 @@ QString SelectFolder(const QString& Caption, const QString& StartFolder);
 QString ShortenText(const QFont& Font, const QString& Text, int Width);
 // Sets the label's caption to the text, shortened to the label's width.
 void FitTextToWidth(QLabel* Label, const QString& Text);
+// Centres a window exactly over its owner's window (the screen without one), kept on the
+// screen. The toolkit's own placement allows for a caption and frame that it guesses when no
+// window manager reports them, which frameless windows lack.
+void CentreOverOwner(QWidget& Window);
 
 // Opens the file in the player on the screen. A failure is logged and shown in a message box
 // captioned "Error"; a success is logged with the file's streams.

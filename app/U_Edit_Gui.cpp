@@ -15,6 +15,8 @@
 #include "VelTrackbar.h"
 #include "uImageUtils.h"
 
+#include <QBoxLayout>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -132,6 +134,37 @@ QString SaveWaterMark(const QString& PictureFile, const TIntRect& Rect) {
   return Target;
 }
 
+// The font dialog with the text's colour beside it: a text mark is drawn in font, size and
+// colour.
+bool ChooseFontAndColor(QFont& Font, QColor& Color, QWidget* Parent) {
+  QDialog Dialog(Parent);
+  Dialog.setWindowTitle(QStringLiteral("Font"));
+  auto* Fonts = new QFontDialog(Font, &Dialog);
+  Fonts->setOptions(QFontDialog::NoButtons);
+  Fonts->setWindowFlags(Qt::Widget);
+  auto* ColorLabel = new QLabel(QStringLiteral("Color:"), &Dialog);
+  auto* ColorBox = new TSkColorEdit(&Dialog);
+  ColorBox->setObjectName(QStringLiteral("edtFontColor"));
+  ColorBox->SetSelectedColor(SwapRedBlue(Color.rgb() & 0xffffff));
+  ColorBox->setFixedWidth(70);
+  ColorLabel->setBuddy(ColorBox);
+  auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &Dialog);
+  QObject::connect(Buttons, &QDialogButtonBox::accepted, &Dialog, &QDialog::accept);
+  QObject::connect(Buttons, &QDialogButtonBox::rejected, &Dialog, &QDialog::reject);
+  auto* ColorRow = new QHBoxLayout;
+  ColorRow->addWidget(ColorLabel);
+  ColorRow->addWidget(ColorBox);
+  ColorRow->addStretch();
+  auto* Layout = new QVBoxLayout(&Dialog);
+  Layout->addWidget(Fonts);
+  Layout->addLayout(ColorRow);
+  Layout->addWidget(Buttons);
+  if (Dialog.exec() != QDialog::Accepted) return false;
+  Font = Fonts->currentFont();
+  Color = QColor::fromRgb(SwapRedBlue(ColorBox->SelectedColor()));
+  return true;
+}
+
 bool EditFileOption(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent) {
   TEditfrm Window(Entry, Player, Parent);
   return Window.exec() == QDialog::Accepted;
@@ -185,7 +218,12 @@ TEditfrm::TEditfrm(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent)
   TakePlayerEvents();
 }
 
-TEditfrm::~TEditfrm() { CloseWindow(); }
+TEditfrm::~TEditfrm() {
+  // The children outlive this part of the window: the focus they lose as they go must not
+  // call back into it.
+  for (QLineEdit* Box : findChildren<QLineEdit*>()) Box->disconnect(this);
+  CloseWindow();
+}
 
 // The player's decoding thread or the redraw worker.
 void TEditfrm::HandOver(std::optional<TPreviewPicture>& Slot, const TPreviewPicture& Picture) {
@@ -384,8 +422,8 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   lblImageX = AddLabel(Page, QStringLiteral("X"), 168, 108);
   lblImageX->setObjectName(QStringLiteral("lblImageX"));
   ImageH = AddSpin(Page, "ImageH", {182, 104, 70, 22}, 0);
-  connect(ImageW, &QLineEdit::textChanged, this, [this] { SizeBoxChanged(true); });
-  connect(ImageH, &QLineEdit::textChanged, this, [this] { SizeBoxChanged(false); });
+  connect(ImageW, &QLineEdit::textChanged, this, [this] { WatermarkBoxTyped(ImageW); });
+  connect(ImageH, &QLineEdit::textChanged, this, [this] { WatermarkBoxTyped(ImageH); });
   const struct {
     const char* Caption;
     const char* Box;
@@ -401,9 +439,7 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
     *Row.Edit = AddSpin(Page, Row.Box, {470, Row.Y, 70, 22}, 128);
     *Row.Slider = AddBar(Page, Row.Bar, {548, Row.Y + 1, 190, 20}, 0, 128);
     TSkSpinEdit* Edit = *Row.Edit;
-    const bool Horizontal = Row.Horizontal;
-    connect(Edit, &QLineEdit::textChanged, this,
-            [this, Horizontal] { PositionBoxChanged(Horizontal); });
+    connect(Edit, &QLineEdit::textChanged, this, [this, Edit] { WatermarkBoxTyped(Edit); });
     connect(*Row.Slider, &QSlider::valueChanged, this, [this, Edit](int Value) {
       if (!Suppress) Edit->SetIntValue(Value);
     });
@@ -528,6 +564,11 @@ void TEditfrm::Relayout() {
   edtheight->SetMax(RectHeight(SourceRect));
   ImageW->SetMax(RectWidth(OutputRect));
   ImageH->SetMax(RectHeight(OutputRect));
+  // A picture is never smaller than the area that holds it can be drawn.
+  const TIntRect SmallestMark = PreviewToSourceRect(
+      OutputRect, EditPreviewArea, {0, 0, ardtr2->MinSize(), ardtr2->MinSize()}, true);
+  ImageW->SetMin(std::min(RectWidth(SmallestMark), RectWidth(OutputRect)));
+  ImageH->SetMin(std::min(RectHeight(SmallestMark), RectHeight(OutputRect)));
   Suppress = false;
   // Without a picture there is nothing to crop or to mark.
   for (QWidget* Control : std::initializer_list<QWidget*>{ardtr1, edtleft, edttop, edtwidth,
@@ -549,8 +590,12 @@ void TEditfrm::LoadWatermarkFromEntry() {
   SetWatermarkFont(Default);
   SetWatermarkColor(Qt::white);
   const TWaterMark& Mark = FEntry.WaterMark;
-  PlacePicture(Mark.PictureFile, Mark.PictureViewRect, RectWidth(Mark.PictureViewRect),
-               RectHeight(Mark.PictureViewRect));
+  // The picture's place in output pixels as OK stored it; its preview place only when the
+  // stored rectangle is the text's.
+  PlacePicture(Mark.PictureFile,
+               Mark.Kind == 1 ? Mark.Rect
+                              : PreviewToSourceRect(OutputRect, EditPreviewArea,
+                                                    Mark.PictureViewRect, true));
   if (!Mark.Text.isEmpty()) {
     if (Mark.Font) {
       SetWatermarkFont(ToQFont(*Mark.Font));
@@ -717,10 +762,12 @@ void TEditfrm::UpdateWatermarkArea() {
   if (Shown) ardtr2->raise();
 }
 
-void TEditfrm::PlacePicture(const QString& File, const TIntRect& R, int Width, int Height) {
-  if (File.isEmpty() || Width == 0 || Height == 0) return;
-  const QSize Size(std::min(Width, RectWidth(R)), std::min(Height, RectHeight(R)));
-  const QRect Bounds(QPoint(R.Left, R.Top), Size);
+void TEditfrm::PlacePicture(const QString& File, const TIntRect& Place) {
+  if (File.isEmpty() || RectIsEmpty(Place)) return;
+  WatermarkSourceRect = {Place.Left, Place.Top,
+                         Place.Left + std::min(RectWidth(Place), RectWidth(OutputRect)),
+                         Place.Top + std::min(RectHeight(Place), RectHeight(OutputRect))};
+  const QRect Bounds = ToQRect(WatermarkAreaOf(WatermarkSourceRect));
   imgWatemark->setGeometry(Bounds);
   ardtr2->setGeometry(Bounds);
   edtImage->setText(File);
@@ -736,8 +783,10 @@ void TEditfrm::PlacePicture(const QString& File, const TIntRect& R, int Width, i
 
 void TEditfrm::ChoosePicture(const QString& File) {
   MainSettings().SetValue(TMainSettings::SourceImgPath, QFileInfo(File).absolutePath());
+  // The picture arrives at its own size in the output's top-left corner (no larger than the
+  // output).
   const QSize Size = QImageReader(File).size();
-  PlacePicture(File, OutputBoxRect, Size.width(), Size.height());
+  PlacePicture(File, {0, 0, std::max(Size.width(), 0), std::max(Size.height(), 0)});
   WatermarkSwitched();
 }
 
@@ -759,9 +808,10 @@ void TEditfrm::TextChanged() {
   if (Suppress) return;
   const QString Text = edtText->text().trimmed();
   lblWatemark->setText(Text);
-  const QFontMetrics Metrics(lblWatemark->font());
-  const QSize Size(std::min(Metrics.horizontalAdvance(Text), RectWidth(OutputBoxRect)),
-                   std::min(Metrics.height(), RectHeight(OutputBoxRect)));
+  // The label's own measure holds the whole text, overhangs of italic and serif letters too,
+  // as the conversion draws it.
+  const QSize Size(std::min(lblWatemark->sizeHint().width(), RectWidth(OutputBoxRect)),
+                   std::min(QFontMetrics(lblWatemark->font()).height(), RectHeight(OutputBoxRect)));
   lblWatemark->setGeometry(QRect(QPoint(OutputBoxRect.Left, OutputBoxRect.Top), Size));
   ardtr2->setGeometry(lblWatemark->geometry());
   UpdateWatermarkArea();
@@ -769,10 +819,11 @@ void TEditfrm::TextChanged() {
 }
 
 void TEditfrm::OpenFont() {
-  bool Chosen = false;
-  const QFont Font = QFontDialog::getFont(&Chosen, WatermarkFont, this);
-  if (!Chosen) return;
+  QFont Font = WatermarkFont;
+  QColor Color = WatermarkColor;
+  if (!ChooseFontAndColor(Font, Color, this)) return;
   SetWatermarkFont(Font);
+  SetWatermarkColor(Color);
   TextChanged();
 }
 
@@ -794,10 +845,29 @@ void TEditfrm::WatermarkAreaMoved() {
 void TEditfrm::RecomputeWatermark() {
   WatermarkPreviewRect = ToIntRect(ardtr2->geometry());
   const bool HasContent = rbimage->Checked() ? PictureLoaded : !lblWatemark->text().isEmpty();
-  // Placed against the output preview's own area: the output frame is fitted there.
-  WatermarkSourceRect =
-      HasContent ? PreviewToSourceRect(OutputRect, EditPreviewArea, WatermarkPreviewRect, true)
-                 : TIntRect{};
+  // Placed against the output preview's own area: the output frame is fitted there. An area
+  // that still stands where the exact rectangle puts it keeps that rectangle, so that what
+  // was typed is not rounded through the preview's pixels.
+  if (!HasContent)
+    WatermarkSourceRect = {};
+  else if (WatermarkPreviewRect != WatermarkAreaOf(WatermarkSourceRect))
+    WatermarkSourceRect =
+        PreviewToSourceRect(OutputRect, EditPreviewArea, WatermarkPreviewRect, true);
+  ShowWatermarkRect();
+}
+
+TIntRect TEditfrm::WatermarkAreaOf(const TIntRect& Mark) const {
+  const TIntRect Preview = SourceToPreviewRect(OutputRect, EditPreviewArea, Mark);
+  const int M = ardtr2->MinSize();
+  QRect Area(Preview.Left, Preview.Top, std::max(RectWidth(Preview), M),
+             std::max(RectHeight(Preview), M));
+  // An area that would reach past the picture moves back by the excess.
+  Area.moveLeft(Area.left() - std::max(0, Area.left() + Area.width() - OutputBoxRect.Right));
+  Area.moveTop(Area.top() - std::max(0, Area.top() + Area.height() - OutputBoxRect.Bottom));
+  return ToIntRect(Area);
+}
+
+void TEditfrm::ShowWatermarkRect(const TSkSpinEdit* Typing) {
   Suppress = true;
   const int MaxLeft = std::max(0, RectWidth(OutputRect) - RectWidth(WatermarkSourceRect));
   const int MaxTop = std::max(0, RectHeight(OutputRect) - RectHeight(WatermarkSourceRect));
@@ -805,49 +875,40 @@ void TEditfrm::RecomputeWatermark() {
   TrckWatermarkH->setMaximum(MaxLeft);
   edtWaterV->SetMax(MaxTop);
   TrckwatermarkV->setMaximum(MaxTop);
-  edtWaterH->SetIntValue(WatermarkSourceRect.Left);
   TrckWatermarkH->setValue(WatermarkSourceRect.Left);
-  edtWaterV->SetIntValue(WatermarkSourceRect.Top);
   TrckwatermarkV->setValue(WatermarkSourceRect.Top);
-  ImageW->SetIntValue(RectWidth(WatermarkSourceRect));
-  ImageH->SetIntValue(RectHeight(WatermarkSourceRect));
+  const std::pair<TSkSpinEdit*, int> Shown[] = {{edtWaterH, WatermarkSourceRect.Left},
+                                                {edtWaterV, WatermarkSourceRect.Top},
+                                                {ImageW, RectWidth(WatermarkSourceRect)},
+                                                {ImageH, RectHeight(WatermarkSourceRect)}};
+  for (const auto& [Box, Value] : Shown)
+    if (Box != Typing) Box->SetIntValue(Value);
   Suppress = false;
 }
 
-void TEditfrm::PositionBoxChanged(bool Horizontal) {
+// Position and size boxes: the mark takes the boxes' values (each within its range) as they
+// are typed or stepped; the box being typed into keeps the user's text until it is left.
+void TEditfrm::WatermarkBoxTyped(TSkSpinEdit* Box) {
   if (!WatermarkEnabled() || Dragging || Suppress) return;
-  TSkSpinEdit* Box = Horizontal ? edtWaterH : edtWaterV;
-  const int Value = std::clamp(Box->IntValue(), 0, int(Box->Max()));
-  const int Left = Horizontal ? Value : edtWaterH->IntValue();
-  const int Top = Horizontal ? edtWaterV->IntValue() : Value;
-  const TIntRect Preview =
-      SourceToPreviewRect(OutputRect, EditPreviewArea,
-                          {Left, Top, Left + ImageW->IntValue(), Top + ImageH->IntValue()});
-  if (Preview.Right <= OutputBoxRect.Right && Preview.Bottom <= OutputBoxRect.Bottom) {
-    ardtr2->move(Preview.Left, Preview.Top);
-    WatermarkAreaMoved();
+  const bool Sized = rbimage->Checked() && (Box == ImageW || Box == ImageH);
+  if (Sized) {
+    Suppress = true;
+    edtWaterH->SetMax(std::max(0, RectWidth(OutputRect) - ImageW->IntValue()));
+    edtWaterV->SetMax(std::max(0, RectHeight(OutputRect) - ImageH->IntValue()));
+    Suppress = false;
+  } else if (Box == ImageW || Box == ImageH) {
+    return;  // a text mark takes its size from its text
   }
-  Suppress = true;
-  (Horizontal ? TrckWatermarkH : TrckwatermarkV)->setValue(Value);
-  Suppress = false;
-}
-
-void TEditfrm::SizeBoxChanged(bool Horizontal) {
-  if (!WatermarkEnabled() || Dragging || Suppress || !rbimage->Checked()) return;
   const int Left = edtWaterH->IntValue();
   const int Top = edtWaterV->IntValue();
-  const int Width = std::min(ImageW->IntValue(), int(ImageW->Max()));
-  const int Height = std::min(ImageH->IntValue(), int(ImageH->Max()));
-  const TIntRect Preview =
-      SourceToPreviewRect(OutputRect, EditPreviewArea, {Left, Top, Left + Width, Top + Height});
-  QRect Area(Preview.Left, Preview.Top, std::max(RectWidth(Preview), ardtr2->MinSize()),
-             std::max(RectHeight(Preview), ardtr2->MinSize()));
-  // A size that would reach past the picture moves the area back by the excess.
-  Area.moveLeft(Area.left() - std::max(0, Area.left() + Area.width() - OutputBoxRect.Right));
-  Area.moveTop(Area.top() - std::max(0, Area.top() + Area.height() - OutputBoxRect.Bottom));
-  ardtr2->setGeometry(Horizontal ? QRect(Area.left(), ardtr2->y(), Area.width(), ardtr2->height())
-                                 : QRect(ardtr2->x(), Area.top(), ardtr2->width(), Area.height()));
-  WatermarkAreaMoved();
+  const int Width = Sized ? ImageW->IntValue() : RectWidth(WatermarkSourceRect);
+  const int Height = Sized ? ImageH->IntValue() : RectHeight(WatermarkSourceRect);
+  WatermarkSourceRect = {Left, Top, Left + Width, Top + Height};
+  WatermarkPreviewRect = WatermarkAreaOf(WatermarkSourceRect);
+  ardtr2->setGeometry(ToQRect(WatermarkPreviewRect));
+  if (rbimage->Checked()) imgWatemark->setGeometry(ardtr2->geometry());
+  if (rbText->Checked()) lblWatemark->move(ardtr2->pos());
+  ShowWatermarkRect(Box);
 }
 
 // ---------------------------------------------------------------------------------------

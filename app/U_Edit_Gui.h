@@ -41,6 +41,8 @@ QString SaveWaterMark(const QString& PictureFile, const TIntRect& Rect);
 // Shows the edit window for the entry, playing it in the player, which must outlive the
 // call. True when the user pressed OK and the entry was changed.
 bool EditFileOption(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent);
+// Asks for a text mark's font and colour; false when the user cancels.
+bool ChooseFontAndColor(QFont& Font, QColor& Color, QWidget* Parent);
 
 // A picture drawn stretched into a rectangle on a plain background.
 class TEditPicture : public QWidget {
@@ -113,7 +115,8 @@ class TEditfrm : public TSkinForm {
   void UpdateLook();
 
   void WatermarkSwitched();
-  void PlacePicture(const QString& File, const TIntRect& R, int Width, int Height);
+  // Loads the picture and places it at Place (output pixels, no larger than the output).
+  void PlacePicture(const QString& File, const TIntRect& Place);
   void OpenPicture();
   void TextChanged();
   void SetWatermarkColor(const QColor& Color);
@@ -121,8 +124,11 @@ class TEditfrm : public TSkinForm {
   void OpenFont();
   void WatermarkAreaMoved();
   void RecomputeWatermark();
-  void PositionBoxChanged(bool Horizontal);
-  void SizeBoxChanged(bool Horizontal);
+  // Where the area over the output preview stands for a mark in output pixels.
+  TIntRect WatermarkAreaOf(const TIntRect& Mark) const;
+  // The bars and boxes show the mark; the box being typed into is left as it is.
+  void ShowWatermarkRect(const TSkSpinEdit* Typing = nullptr);
+  void WatermarkBoxTyped(TSkSpinEdit* Box);
   void UpdateWatermarkArea();
   bool WatermarkEnabled() const;
 

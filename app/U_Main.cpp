@@ -37,6 +37,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -228,6 +229,8 @@ void TMainfrm::BuildWindow() {
   layout->addWidget(BuildFooter());
   BuildMenus();
   ConnectPreview();
+  VSTFile->setFocus();
+  qApp->installEventFilter(this);
 }
 
 QWidget* TMainfrm::BuildCaption() {
@@ -255,6 +258,8 @@ QWidget* TMainfrm::BuildCaption() {
   });
   btnRestore->hide();
   btnclose = MakeButton(bar, "btnclose", QString(), QSize(24, 22), [this] { close(); });
+  // The window's own buttons are worked by mouse: Tab passes them by, as in the dialogs.
+  for (TSkBmpButton* b : {btnmin, btnMax, btnRestore, btnclose}) b->setFocusPolicy(Qt::NoFocus);
   for (QWidget* w : {static_cast<QWidget*>(btnHelp), static_cast<QWidget*>(btnmin),
                      static_cast<QWidget*>(btnMax), static_cast<QWidget*>(btnRestore),
                      static_cast<QWidget*>(btnclose)})
@@ -650,6 +655,20 @@ void TMainfrm::showEvent(QShowEvent* Event) {
   }
   edtoutput->setText(MainSettings().Value(TMainSettings::OutputPath));
   QWidget::showEvent(Event);
+  // Without a window manager nobody else gives the new window the keyboard.
+  if (!Event->spontaneous()) activateWindow();
+}
+
+// Without a window manager the X server hands the keyboard to the root window when a window
+// closes: the window left in front (a modal one still open, else the closed one's owner, else
+// this one) takes it back.
+void TMainfrm::ReturnKeyboardAfter(const QWidget& Closed) {
+  const QPointer<QWidget> owner = Closed.parentWidget() ? Closed.parentWidget()->window() : this;
+  QTimer::singleShot(0, this, [this, owner] {
+    QWidget* next = QApplication::activeModalWidget();
+    if (!next) next = owner ? owner.data() : this;
+    if (next->isVisible() && !next->isActiveWindow()) next->activateWindow();
+  });
 }
 
 void TMainfrm::resizeEvent(QResizeEvent* Event) {
@@ -664,6 +683,14 @@ void TMainfrm::closeEvent(QCloseEvent* Event) {
 }
 
 bool TMainfrm::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Event->type() == QEvent::Hide && Watched->isWidgetType()) {
+    const auto* closed = static_cast<QWidget*>(Watched);
+    const Qt::WindowType type = closed->windowType();
+    if (closed->isWindow() && closed != this && type != Qt::Popup && type != Qt::ToolTip)
+      ReturnKeyboardAfter(*closed);
+  }
+  if (Event->type() == QEvent::Show && qobject_cast<QMessageBox*>(Watched))
+    CentreOverOwner(*static_cast<QWidget*>(Watched));
   if (Watched == VSTFile && Event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(Event);
     if (key->key() == Qt::Key_Delete && FModel->List().SelectedCount() > 0) {

@@ -120,6 +120,7 @@ class TMainfrm : public QWidget {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  void ReturnKeyboardAfter(const QWidget& Closed);
   void resizeEvent(QResizeEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;

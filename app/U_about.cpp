@@ -60,6 +60,7 @@ void Taboutfrm::showEvent(QShowEvent* Event) {
   lblVersion->adjustSize();
   ShowLink(ReadUrlConfig(QStringLiteral("HomePage")));
   QDialog::showEvent(Event);
+  if (!Event->spontaneous()) CentreOverOwner(*this);
 }
 
 bool Taboutfrm::eventFilter(QObject* Watched, QEvent* Event) {

@@ -311,6 +311,9 @@ void TClipfrm::SelectRow(int Row, TClipColumn Column) {
   lvCutVideo->setCurrentItem(item);
   FEditColumn = Column;
   PlaceEditor();
+  // The cell is open for typing at once, whatever had the focus (the list after a click).
+  ItemEdit->setFocus();
+  ItemEdit->selectAll();
   // Read before the markers move: they pull the tick into the part.
   const int64_t position = TrckVideo->Position();
   const TClipSegment segment = FSession->SegmentOf(Row);

@@ -301,6 +301,58 @@ void TSkColorPicker::mousePressEvent(QMouseEvent* Event) {
   SetSelectedIndex(index);
 }
 
+// The grid runs in rows of eight, the system colours below the standard ones; the buttons
+// above the grid are reached upwards from its first row, More Colors downwards from its last.
+int TSkColorPicker::CellBeside(int Index, int Key) const {
+  const int cells = StandardColorCount + (FShowSystemColors ? SystemColorCount : 0);
+  const int top = FShowDefaultColor ? ciDefaultColor : FShowNoColor ? ciNoColor : 0;
+  if (Index < 0) {
+    if (Index == ciMoreColors || Index == ciCustomColor)
+      return Key == Qt::Key_Up ? cells - 8 : Index;
+    if (Key == Qt::Key_Up && Index == ciDefaultColor && FShowNoColor) return ciNoColor;
+    if (Key == Qt::Key_Down && Index == ciNoColor && FShowDefaultColor) return ciDefaultColor;
+    return Key == Qt::Key_Down || Key == Qt::Key_Right ? 0 : Index;
+  }
+  switch (Key) {
+    case Qt::Key_Left:
+      return std::max(Index - 1, 0);
+    case Qt::Key_Right:
+      return std::min(Index + 1, cells - 1);
+    case Qt::Key_Up:
+      return Index >= 8 ? Index - 8 : top;
+    case Qt::Key_Down:
+      if (Index + 8 < cells) return Index + 8;
+      return FShowCustomColor ? ciMoreColors : Index;
+    default:
+      return Index;
+  }
+}
+
+void TSkColorPicker::Pick(int Index) {
+  if (Index == ciMoreColors) return ShowColorDialog();
+  SetSelectedIndex(Index);
+  if (Index != ciCustomColor && OnClick) OnClick();
+}
+
+void TSkColorPicker::keyPressEvent(QKeyEvent* Event) {
+  const int from = FHotIndex != ciNoHot ? FHotIndex
+                   : FSelectedIndex == ciNoColor && !FShowNoColor ? 0
+                                                                  : FSelectedIndex;
+  switch (Event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+      return SetHotIndex(CellBeside(from, Event->key()));
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      return Pick(from);
+    default:
+      return TSkBorder::keyPressEvent(Event);
+  }
+}
+
 void TSkColorPicker::mouseMoveEvent(QMouseEvent* Event) {
   const int index = HitTest(Event->position().toPoint());
   SetHotIndex(index == ciGap ? ciNoHot : index);

@@ -75,10 +75,15 @@ class TSkColorPicker : public TSkBorder {
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseMoveEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
   void leaveEvent(QEvent* Event) override;
 
  private:
   int ButtonHeight() const;
+  // The cell an arrow key leads to from a cell.
+  int CellBeside(int Index, int Key) const;
+  // A click's work without the mouse: the cell becomes the colour, More Colors asks.
+  void Pick(int Index);
   void SetHotIndex(int Index);
   void PaintCell(QPainter& Canvas, int Index, const TRect& Rect) const;
   void PaintCaptionButton(QPainter& Canvas, int Index, const TRect& Rect, QString Caption) const;

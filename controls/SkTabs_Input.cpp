@@ -119,7 +119,11 @@ bool TSkCustomTabControl::SelectAccelerator(QChar Key) {
 
 void TSkCustomTabControl::keyPressEvent(QKeyEvent* Event) {
   const int n = FTabs.Count();
-  if (n == 0) return QWidget::keyPressEvent(Event);
+  // A key that a control on a page left unused reaches here too: the tabs answer only keys
+  // pressed on the tab row itself.
+  const QWidget* focused = QApplication::focusWidget();
+  const bool fromAPage = focused && focused != this && isAncestorOf(focused);
+  if (n == 0 || fromAPage) return QWidget::keyPressEvent(Event);
   const bool reverse = FTabSequence == tsReverse;
   int step = 0;
   switch (Event->key()) {

@@ -16,12 +16,15 @@
 #include "U_clip_Gui.h"
 #include "VelTrackbar.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTest>
 #include <QThread>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -248,6 +251,33 @@ TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
   ASSERT_TRUE(QDir().mkpath(Folder));
   EXPECT_TRUE(Shot.save(Folder + QStringLiteral("/clip_two_parts.png")));
   Form.reject();
+}
+
+// The time editor by mouse and keys alone: after Enter in one cell, a single click on
+// another opens that cell's editor ready for typing.
+TEST_F(ClipWindowScreen, OneClickOnACellAfterEnterTakesTheNextTyping) {
+  TClipfrm Form(Player, Entry, 0, {});
+  Form.move(40, 40);
+  Form.show();
+  Form.ShowRefusal = [](const QString& Text) { ADD_FAILURE() << Text.toStdString(); };
+  ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
+  QApplication::setActiveWindow(&Form);
+  QTreeWidget* list = Form.findChild<QTreeWidget*>(QStringLiteral("lvCutVideo"));
+  const auto cell = [&](int Column) {
+    const QRect row = list->visualItemRect(list->topLevelItem(0));
+    return QPoint(list->header()->sectionViewportPosition(Column) + 10, row.center().y());
+  };
+  const auto typeTime = [&](int Column, const char* Time) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, cell(Column));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QLatin1String(Time));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  };
+  typeTime(1, "00:00:01");
+  typeTime(2, "00:00:02");
+  EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("00:00:01"));
+  EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("00:00:02"));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "ScreenPlayerTest.h"
 #include "SkBmpBtn.h"
 #include "SkCommon.h"
+#include "SkEdit.h"
 #include "SkRadChk.h"
 #include "SkSpnEdt.h"
 #include "VelTrackbar.h"
@@ -20,6 +21,7 @@
 #include "U_Converting.h"
 #include "U_Edit_Gui.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -30,6 +32,8 @@
 #include <QScreen>
 #include <QSlider>
 #include <QThread>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -70,6 +74,20 @@ void SaveShot(const QWidget& Window, const QString& Name) {
   const QString Folder = QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb");
   ASSERT_TRUE(QDir().mkpath(Folder));
   EXPECT_TRUE(Shot.save(Folder + QLatin1Char('/') + Name));
+}
+
+// Types into the box as a user does (the whole text selected first) and returns what the box
+// showed after each key.
+QStringList TypeInto(QWidget& Window, QLineEdit* Box, const QString& Text) {
+  QApplication::setActiveWindow(&Window);
+  Box->setFocus();
+  Box->selectAll();
+  QStringList Shown;
+  for (const QChar Key : Text) {
+    QTest::keyClick(Box, Key.toLatin1());
+    Shown << Box->text();
+  }
+  return Shown;
 }
 
 class EditWindowScreen : public TScreenPlayerTest {
@@ -155,6 +173,13 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
   const auto Box = [&](const char* Name) { return Window.findChild<TSkSpinEdit*>(Name); };
+  // Typed digits stay as typed while the area follows them.
+  EXPECT_EQ(TypeInto(Window, Box("edtwidth"), QStringLiteral("100")),
+            (QStringList{"1", "10", "100"}));
+  EXPECT_EQ(RectWidth(Window.Choices().CropSourceRect), 100);
+  QTest::keyClick(Box("edtwidth"), Qt::Key_Tab);
+  EXPECT_EQ(Box("edtwidth")->IntValue(), 100);
+  Box("edtwidth")->SetIntValue(320);
   Box("edtleft")->SetIntValue(100);
   EXPECT_EQ(Window.Choices().CropSourceRect, (TIntRect{100, 0, 320, 240}));
   EXPECT_EQ(Box("edtwidth")->IntValue(), 220);  // the boxes show the crop in force
@@ -187,6 +212,111 @@ TEST_F(EditWindowScreen, TextWatermarkFollowsItsPositionBoxIntoTheEntry) {
   EXPECT_EQ(Entry.WaterMark.TextViewRect.Left, 125);
   ASSERT_TRUE(Entry.WaterMark.Font.has_value());
   EXPECT_EQ(Entry.WaterMark.Font->Color, 0xFFFFFFu);
+}
+
+// Sizes and positions of a picture watermark are kept as typed, in output pixels: a box is
+// held within the picture when it is left or at OK, never rewritten while the user types, and
+// it steps both ways.
+TEST_F(EditWindowScreen, WatermarkBoxesKeepWhatIsTypedAndStepBothWays) {
+  QImage Logo(200, 100, QImage::Format_RGB32);
+  Logo.fill(Qt::red);
+  const QString LogoFile = Folder.File(QStringLiteral("logo200.png"));
+  ASSERT_TRUE(Logo.save(LogoFile));
+  TFileOption Entry = ClipEntry();
+  Entry.OutputFrameSize = QStringLiteral("640x360");
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+  Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
+  Window.ShowPage(1);
+  Window.ChoosePicture(LogoFile);
+  const auto Box = [&](const char* Name) { return Window.findChild<TSkSpinEdit*>(Name); };
+  // The picture arrives at its own size on the output.
+  EXPECT_EQ(Box("ImageW")->IntValue(), 200);
+  EXPECT_EQ(Box("ImageH")->IntValue(), 100);
+
+  const struct {
+    const char* Box;
+    const char* Typed;
+    QStringList Shown;
+    int Kept;  // once the box is left
+  } Typing[] = {
+      {"ImageW", "120", {"1", "12", "120"}, 120},
+      {"edtWaterH", "300", {"3", "30", "300"}, 300},
+      {"edtWaterV", "165", {"1", "16", "165"}, 165},
+      {"edtWaterH", "999", {"9", "99", "999"}, 520},  // 640 - 120: the mark stays on the picture
+      {"ImageH", "90", {"9", "90"}, 90},
+  };
+  for (const auto& T : Typing) {
+    EXPECT_EQ(TypeInto(Window, Box(T.Box), QLatin1String(T.Typed)), T.Shown) << T.Box;
+    QTest::keyClick(Box(T.Box), Qt::Key_Tab);
+    EXPECT_EQ(Box(T.Box)->IntValue(), T.Kept) << T.Box;
+  }
+  EXPECT_EQ(Window.Choices().WatermarkSourceRect, (TIntRect{520, 165, 640, 255}));
+  // The arrow keys step by one, down as well as up.
+  Box("ImageH")->setFocus();
+  QTest::keyClick(Box("ImageH"), Qt::Key_Down);
+  EXPECT_EQ(Box("ImageH")->IntValue(), 89);
+  QTest::keyClick(Box("ImageH"), Qt::Key_Up);
+  QTest::keyClick(Box("ImageH"), Qt::Key_Up);
+  EXPECT_EQ(Box("ImageH")->IntValue(), 91);
+  Window.OkButton()->Click();
+  EXPECT_EQ(Entry.WaterMark.Rect, (TIntRect{520, 165, 640, 256}));
+  EXPECT_EQ(QImage(Entry.WaterMark.PictureCopy).size(), QSize(120, 91));
+  QFile::remove(Entry.WaterMark.PictureCopy);
+
+  // Opened again, the window shows the mark where it was left.
+  TEditfrm Again(Entry, Player);
+  Again.show();
+  ASSERT_TRUE(PumpUntil([&] { return Again.CropArea()->width() == 294; }));
+  EXPECT_EQ(Again.Choices().WatermarkSourceRect, Entry.WaterMark.Rect);
+}
+
+// The label over the output preview holds the whole text in any font, as the conversion
+// draws it; the font's dialog offers the colour too, and the entry keeps what was chosen.
+TEST_F(EditWindowScreen, TextWatermarkShowsAllItsTextInTheChosenFontAndColour) {
+  const struct {
+    const char* Family;
+    bool Italic;
+    const char* Text;
+  } Fonts[] = {{"Serif", true, "TL Serif"}, {"Sans", false, "BL Sans"}, {"Serif", false, "fff"}};
+  for (const auto& F : Fonts) {
+    TFileOption Entry = ClipEntry();
+    Entry.WaterMarkKind = Entry.WaterMark.Kind = 2;
+    Entry.WaterMark.Text = QStringLiteral("x");
+    Entry.WaterMark.Font = TWaterMarkFont{QLatin1String(F.Family), 30, true, F.Italic};
+    TEditfrm Window(Entry, Player);
+    Window.show();
+    ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+    Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QLatin1String(F.Text));
+    const auto* Label = Window.findChild<QLabel*>(QStringLiteral("lblWatemark"));
+    EXPECT_GE(Label->width(), Label->sizeHint().width()) << F.Text;
+  }
+
+  TFileOption Entry = ClipEntry();
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+  Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
+  Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"))->SetChecked(true);
+  Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QStringLiteral("Velmora"));
+  bool Offered = false;
+  QTimer::singleShot(0, [&] {
+    auto* Dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(Dialog, nullptr);
+    auto* Colour = Dialog->findChild<TSkColorEdit*>(QStringLiteral("edtFontColor"));
+    Offered = Colour != nullptr;
+    if (Colour) Colour->SetSelectedColor(0x0000FF);  // red, as Windows counts it
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Dialog));
+    PumpFor(200);
+    SaveShot(*Dialog, QStringLiteral("edit_font_dialog.png"));
+    Dialog->accept();
+  });
+  Window.findChild<TSkBmpButton*>(QStringLiteral("btnopenFont"))->Click();
+  EXPECT_TRUE(Offered);
+  Window.OkButton()->Click();
+  ASSERT_TRUE(Entry.WaterMark.Font.has_value());
+  EXPECT_EQ(Entry.WaterMark.Font->Color, 0x0000FFu);
 }
 
 // The font is stored at the size the user chose; only the label over the preview is scaled.

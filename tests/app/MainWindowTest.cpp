@@ -263,6 +263,41 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
 }
 
 // On the first run the file dialog opens at the user's home; its type list shows names only.
+// On an X server without a window manager too: the window starts with the keyboard, on its
+// list rather than on a caption button; a window over it opens centred over it, and the
+// keyboard comes back whenever it closes.
+TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItCloses) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  const auto focused = [&] { return QGuiApplication::focusWindow() == Window->windowHandle(); };
+  ASSERT_TRUE(WaitFor(focused));
+  EXPECT_EQ(QApplication::focusWidget(), Window->findChild<QWidget*>(QStringLiteral("VSTFile")));
+  for (const char* Name : {"btnmin", "btnMax", "btnRestore", "btnclose"})
+    EXPECT_EQ(Window->findChild<QWidget*>(QLatin1String(Name))->focusPolicy(), Qt::NoFocus)
+        << Name;
+  const struct {
+    const char* Name;
+    std::function<void()> Open;
+  } Windows[] = {
+      {"about box", [&] { Window->mniAbout->trigger(); }},
+      {"message box",
+       [&] { QMessageBox::question(Window.get(), QStringLiteral("Question"), QStringLiteral("?")); }},
+  };
+  for (const auto& W : Windows) {
+    QPoint Offset(-1000, -1000);
+    QTimer::singleShot(0, [&] {
+      QWidget* Over = nullptr;
+      ASSERT_TRUE(WaitFor([&] { return (Over = QApplication::activeModalWidget()) != nullptr; }));
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(Over));
+      ASSERT_TRUE(WaitFor([&] { return QGuiApplication::focusWindow() == Over->windowHandle(); }));
+      Offset = Over->frameGeometry().center() - Window->frameGeometry().center();
+      QTest::keyClick(Over, Qt::Key_Escape);
+    });
+    W.Open();
+    EXPECT_LE(Offset.manhattanLength(), 2) << W.Name << " " << Offset.x() << "," << Offset.y();
+    EXPECT_TRUE(WaitFor(focused, 5000)) << W.Name;
+  }
+}
+
 TEST_F(MainWindowUse, FileDialogStartsAtHomeAndListsTypesByName) {
   QString folder;
   QStringList types;

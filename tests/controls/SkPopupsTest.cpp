@@ -4,6 +4,7 @@
 #include "SkPopups.h"
 
 #include <QPushButton>
+#include <QApplication>
 #include <QTimer>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -201,6 +202,40 @@ TEST(SkColorEdit, DropDownPicksAColourOrLeavesItAlone) {
     EXPECT_EQ(host.Window.findChild<TSkColorPicker*>(), nullptr) << c.Name;
     QTest::keyClicks(&edit, QStringLiteral("abc"));
     EXPECT_TRUE(edit.text().isEmpty()) << c.Name;
+  }
+}
+
+// The picker by keyboard alone: the arrows walk the cells from the selected one (up and
+// down by a row of eight), Enter or Space picks, Escape leaves the colour alone.
+TEST(SkColorEdit, KeysWalkThePickerAndPickAColour) {
+  struct Case {
+    const char* Name;
+    std::vector<Qt::Key> Keys;
+    TColor Expected;
+    int Changes;
+  };
+  const Case cases[] = {
+      {"right twice and down from the first cell", {Qt::Key_Right, Qt::Key_Right, Qt::Key_Down, Qt::Key_Return}, PickerCellColor(10), 1},
+      {"left stops at the first cell, space picks", {Qt::Key_Left, Qt::Key_Down, Qt::Key_Space}, PickerCellColor(8), 1},
+      {"down past the last row stays on it", {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Enter}, PickerCellColor(32), 1},
+      {"escape", {Qt::Key_Right, Qt::Key_Escape}, PickerCellColor(0), 0},
+  };
+  for (const Case& c : cases) {
+    TFocusHost<TSkColorEdit> host;
+    TSkColorEdit& edit = *host.Control;
+    edit.SetSelectedColor(PickerCellColor(0));
+    int changes = 0;
+    edit.OnChange = [&] { ++changes; };
+    QTimer::singleShot(0, [&] {
+      auto* picker = host.Window.findChild<TSkColorPicker*>();
+      ASSERT_NE(picker, nullptr);
+      for (const Qt::Key key : c.Keys) QTest::keyClick(QApplication::focusWidget(), key);
+      if (QWidget* open = QApplication::activePopupWidget()) open->close();  // never left open
+    });
+    QTest::keyClick(&edit, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(edit.SelectedColor(), c.Expected) << c.Name;
+    EXPECT_EQ(changes, c.Changes) << c.Name;
+    EXPECT_EQ(host.Window.findChild<TSkColorPicker*>(), nullptr) << c.Name;
   }
 }
 

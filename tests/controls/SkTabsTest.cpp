@@ -1,5 +1,8 @@
 #include "ControlsTestSupport.h"
+#include "SkBmpBtn.h"
+#include "SkRadChk.h"
 #include "SkTabs.h"
+#include <QApplication>
 
 #include <QKeyEvent>
 #include <QTest>
@@ -616,6 +619,30 @@ TEST(SkPageControl, CtrlTabWrapsOverPagesWithVisibleTabs) {
   EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[1]);
   QTest::keyClick(&pages.Control, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[3]);
+}
+
+// The keys that walk the tabs do so only from the tab row: a control on a page that leaves an
+// arrow key unused keeps its page.
+TEST(SkPageControl, KeysLeftByAControlOnAPageKeepThePage) {
+  Pages pages(3);
+  auto* check = new TSkCheckBox(pages.Sheets[1]);
+  auto* button = new TSkBmpButton(pages.Sheets[1]);
+  pages.Control.resize(300, 150);
+  pages.Control.show();
+  QApplication::setActiveWindow(&pages.Control);
+  pages.Control.SetActivePage(pages.Sheets[1]);
+  for (QWidget* control : std::initializer_list<QWidget*>{check, button}) {
+    control->setFocus();
+    for (const Qt::Key key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Down, Qt::Key_Up, Qt::Key_End,
+                              Qt::Key_Home}) {
+      QTest::keyClick(control, key);
+      EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[1])
+          << control->metaObject()->className() << " key " << key;
+    }
+  }
+  pages.Control.setFocus();
+  QTest::keyClick(&pages.Control, Qt::Key_Right);
+  EXPECT_EQ(pages.Control.ActivePage(), pages.Sheets[2]);
 }
 
 TEST(SkPageControl, DraggingATabMovesItsPageBesideTheTarget) {
