@@ -23,8 +23,8 @@ import convert_bench as bench
 
 
 GRAIN = ",noise=alls=4:allf=t+u"
-LIFE = ("life=size=720x576:rate=50:mold=10:ratio=0.3:death_color=#203040:life_color=#c0a060,"
-        "gblur=sigma=2,noise=alls=5:allf=t+u")
+LIFE = ("life=size=720x576:rate=50:seed=7:mold=10:ratio=0.3:death_color=#203040:"
+        "life_color=#c0a060,gblur=sigma=2,noise=alls=5:allf=t+u")
 
 # name, file, seconds, lavfi source, ffmpeg's video codec arguments, size
 CAMERA_CASES = [

@@ -449,9 +449,8 @@ int64_t TThreadedEncoder::OwnTime(TInstance& instance) const {
   if (instance.Pictures < instance.WholeStream && FBitsPerTick > 0) {
     const double instances = double(FInstances.size());
     const double over = double(instance.Bits) - FBitsPerTick * double(instance.Pictures);
-    instance.Lead =
-        std::max(instance.Lead,
-                 int64_t(std::llround(over * (instances - 1) / instances / FBitsPerTick)));
+    instance.Lead = std::max(
+        instance.Lead, int64_t(std::llround(over * (instances - 1) / instances / FBitsPerTick)));
   }
   return instance.Pictures++ + instance.Lead;
 }

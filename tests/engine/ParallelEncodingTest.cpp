@@ -138,19 +138,21 @@ TEST_F(ParallelEncoding, InstancesSpendWhatOneEncoderSpendsOnAShortClip) {
 std::vector<std::pair<std::string, std::string>> CameraClips() {
   const std::string sound = " -f lavfi -i sine=frequency=440:sample_rate=48000 ";
   const std::string life =
-      "life=size=720x576:rate=50:mold=10:ratio=0.3:death_color=#203040:life_color=#c0a060,"
+      "life=size=720x576:rate=50:seed=7:mold=10:ratio=0.3:death_color=#203040:life_color=#c0a060,"
       "gblur=sigma=2,noise=alls=5:allf=t+u";
   return {
-      {"mpeg2-5s", fixtures::Make("camera_grain_mpeg2_5s.mpg",
-                                  "-f lavfi -i testsrc2=size=720x576:rate=25,noise=alls=4:allf=t+u" +
-                                      sound + "-t 5 -c:v mpeg2video -b:v 8M -c:a mp2")},
+      {"mpeg2-5s",
+       fixtures::Make("camera_grain_mpeg2_5s.mpg",
+                      "-f lavfi -i testsrc2=size=720x576:rate=25,noise=alls=4:allf=t+u" + sound +
+                          "-t 5 -c:v mpeg2video -b:v 8M -c:a mp2")},
       {"interlaced-mpeg2-3s",
-       fixtures::Make("camera_life_interlaced_3s.mpg",
+       fixtures::Make("camera_life_seeded_interlaced_3s.mpg",
                       "-f lavfi -i " + life + ",tinterlace=interleave_top,setfield=tff" + sound +
                           "-t 3 -c:v mpeg2video -flags +ilme+ildct -top 1 -b:v 8M -c:a mp2")},
-      {"mjpeg-4s", fixtures::Make("camera_zoom_mjpeg_4s.avi",
-                                  "-f lavfi -i mandelbrot=size=640x480:rate=25,noise=alls=4:allf=t+u" +
-                                      sound + "-t 4 -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_s16le")},
+      {"mjpeg-4s",
+       fixtures::Make("camera_zoom_mjpeg_4s.avi",
+                      "-f lavfi -i mandelbrot=size=640x480:rate=25,noise=alls=4:allf=t+u" + sound +
+                          "-t 4 -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_s16le")},
   };
 }
 
