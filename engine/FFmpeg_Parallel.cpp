@@ -20,6 +20,18 @@ constexpr size_t QueueBudget = size_t(20) << 20;
 constexpr size_t SoundQueue = 256;
 // Beyond this the decoder, not the encoders, holds the task back.
 constexpr int MaxInstances = 8;
+// Every instance codes its first group as one encoder that saw the stream would, and its later
+// ones as one that skipped the groups between, whose rate control is still settling: on a clip of
+// a few seconds that weighs more the fewer groups an instance has. At about one group each the
+// stream lost up to 0.75 dB against one encoder, at two up to 3 % more bits than one encoder spent;
+// from three on it was within 3 % and 0.1 dB.
+constexpr int GroupsPerInstance = 3;
+
+// How many instances share the groups of a stream that may go to several.
+int GroupInstances(const TSerialEncodingNeeds& needs) {
+  return needs.Groups < 0 ? needs.Threads
+                          : std::min(needs.Threads, int(needs.Groups / GroupsPerInstance));
+}
 
 uint16_t* CopyMatrix(const uint16_t* matrix) {
   if (!matrix) return nullptr;
@@ -119,6 +131,7 @@ std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEnc
   if (needs.ForcedKeyFrames) return "forced key frames";
   if (needs.PerFrameStatistics) return "per-picture statistics";
   if (needs.SizeLimit) return "an output size limit";
+  if (needs.Groups >= 0 && needs.Groups < 2 * GroupsPerInstance) return "a short stream";
   return {};
 }
 
@@ -133,6 +146,9 @@ TSerialEncodingNeeds TCustomFFmpeg::SerialEncodingNeeds(const TOutputStream& ost
   // be written past the limit.
   needs.SizeLimit = FSettings.LimitFileSize != 0;
   needs.Threads = std::min(threads, MaxInstances);
+  const AVCodecContext& encoder = *ost.Encoder;
+  if (TotalTime >= 0 && encoder.gop_size > 0)
+    needs.Groups = PerSecond(encoder.framerate, TotalTime) / AV_TIME_BASE / encoder.gop_size;
   return needs;
 }
 
@@ -185,7 +201,7 @@ void TCustomFFmpeg::StartThreadedEncoding(TOutputStream& ost) {
            ost.Index, reason.c_str());
     return;
   }
-  ost.Threaded.reset(new TThreadedEncoder(encoder, needs.Threads, true));
+  ost.Threaded.reset(new TThreadedEncoder(encoder, GroupInstances(needs), true));
   LogFmt(llDebug, "Output stream #%d.%d: %d encoders on groups of %d pictures", ost.FileIndex,
          ost.Index, ost.Threaded->Instances(), encoder.gop_size);
 }

@@ -27,13 +27,14 @@
 #include "FFEntryPoints.h"
 
 // Why a video encoder must see the whole stream itself, or an empty text when its groups of
-// pictures can go to several instances. threads is how many instances the task may run.
+// pictures can go to several instances. Threads is how many instances the task may run.
 struct TSerialEncodingNeeds {
   bool TwoPass = false;
   bool ForcedKeyFrames = false;
   bool PerFrameStatistics = false;  // vstats, motion estimation from the input's picture types
   bool SizeLimit = false;
   int Threads = 1;
+  double Groups = -1;  // the stream's groups of pictures, when its length is known
 };
 std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEncodingNeeds& needs);
 
