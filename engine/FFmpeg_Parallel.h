@@ -8,8 +8,10 @@
 // order on every run: the packets, and the file, are the same whatever the threads' timing.
 // Each instance keeps its own rate control over the groups it encodes. Rate control learns what
 // pictures cost from the ones it codes, and a cold one spends several times the budget on its
-// first group: every instance but the first runs in on the group before its first one and drops
-// what that gives, so its first group is coded as one encoder that saw the stream codes it.
+// first group and takes several groups more to settle: every instance but the first runs in on
+// the groups before its first one and drops what they give, so its first group is coded as one
+// encoder that saw the stream codes it. What the stream overspent so far then stands in each
+// instance's rate control at 1/N, and the N pay it back together as one encoder does.
 #pragma once
 
 #include <condition_variable>
@@ -25,13 +27,14 @@
 #include "FFEntryPoints.h"
 
 // Why a video encoder must see the whole stream itself, or an empty text when its groups of
-// pictures can go to several instances. threads is how many instances the task may run.
+// pictures can go to several instances. Threads is how many instances the task may run.
 struct TSerialEncodingNeeds {
   bool TwoPass = false;
   bool ForcedKeyFrames = false;
   bool PerFrameStatistics = false;  // vstats, motion estimation from the input's picture types
   bool SizeLimit = false;
   int Threads = 1;
+  double Groups = -1;  // the stream's groups of pictures, when its length is known
 };
 std::string SerialEncodingReason(const AVCodecContext& encoder, const TSerialEncodingNeeds& needs);
 
@@ -76,8 +79,14 @@ class TThreadedEncoder {
     std::thread Thread;
     std::deque<TQueuedFrame> RunIn;  // coded before the first group, their packets dropped
     // Rate control wants the bits of the stream's time so far: an instance that sees a part of
-    // the pictures counts its own time, and its packets are moved back onto the stream's.
-    int64_t NextPts = 0;
+    // the pictures counts its own time, and its packets are moved back onto the stream's. While
+    // its pictures are all the stream's so far (its run-in, or the first group of the first
+    // instance), its time runs Lead pictures ahead, which grants it all but 1/N of what it
+    // overspent.
+    int64_t WholeStream = 0;  // that many pictures
+    int64_t Pictures = 0;     // coded so far, the run-in's included
+    int64_t Lead = 0;
+    int64_t Bits = 0;  // spent so far, the run-in's included
     int64_t Shift = 0;
   };
 
@@ -86,8 +95,8 @@ class TThreadedEncoder {
   void DropUnusedRunIns();
   TGroup* NextWork(size_t instance);
   bool LastGroupOf(const TGroup& group) const;
-  static int Encode(TInstance& instance, const TQueuedFrame* frame, bool ownTimeLine,
-                    std::deque<AVPacket*>& packets);
+  int Encode(TInstance& instance, const TQueuedFrame* frame, std::deque<AVPacket*>& packets) const;
+  int64_t OwnTime(TInstance& instance) const;
   void Fail(int error);
   void WakeAll();
   void WaitUntil(const std::function<bool()>& condition);
@@ -95,6 +104,8 @@ class TThreadedEncoder {
   static void FreeGroup(TGroup& group);
 
   const int FGroupSize;  // 0: the whole stream, on one instance
+  // What rate control wants spent a tick of the time base, or 0 without rate control.
+  const double FBitsPerTick;
   size_t FMaxQueued = 0;
   std::vector<TInstance> FInstances;
 
@@ -105,7 +116,7 @@ class TThreadedEncoder {
   std::condition_variable FProgress;  // the task thread waits for room or packets
   std::deque<TGroup> FGroups;         // from the oldest not yet received
   int64_t FSent = 0;                  // pictures queued so far
-  size_t FQueued = 0;                 // pictures no instance took yet
+  size_t FQueued = 0;                 // copies of pictures no instance took yet
   bool FEnd = false;
   bool FStop = false;
   int FError = 0;
