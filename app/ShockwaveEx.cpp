@@ -3,6 +3,7 @@
 #include "U_Config.h"
 #include "VelLog.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -21,6 +22,7 @@ QString FlashRuntimeFolder() { return ProgramFolder() + QStringLiteral("ruffle/"
 
 namespace {
 
+constexpr char MovieLoadedTitle[] = "loaded";
 constexpr char GlIntegrationVariable[] = "QT_XCB_GL_INTEGRATION";
 bool GlIntegrationChosenHere = false;
 // Measured with Qt WebEngine 6.4: its page process dies within 32 GiB and runs within 48 GiB.
@@ -70,7 +72,7 @@ QString FlashPage(const QString& Movie, const QColor& Background, const QString&
              "player.ruffle().load({url: \"%2\", backgroundColor: \"%3\"})"
              ".catch((e) => console.error(\"load failed: \" + e));"
              "</script></body></html>")
-      .arg(runtime, movie, colour, QLatin1String(FlashMovieLoadedTitle));
+      .arg(runtime, movie, colour, QLatin1String(MovieLoadedTitle));
 }
 
 QString AddressSpaceProblem(std::optional<quint64> LimitBytes) {
@@ -135,7 +137,7 @@ void TShockwaveFlashEx::MakeView() {
     if (QWidget* input = FView->focusProxy()) input->installEventFilter(this);
   });
   connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& Title) {
-    FMovieLoaded = Title == QLatin1String(FlashMovieLoadedTitle);
+    FMovieLoaded = Title == QLatin1String(MovieLoadedTitle);
   });
   connect(page, &QWebEnginePage::renderProcessTerminated, this,
           [this](QWebEnginePage::RenderProcessTerminationStatus Status, int ExitCode) {
@@ -186,10 +188,13 @@ void TShockwaveFlashEx::LookForRest() {
   FUnchangedLooks = 0;
 }
 
-// A hidden page may be frozen: its scripts and timers stop, and so does the runtime.
+// A hidden page may be frozen: its scripts and timers stop, and so does the runtime. Hidden,
+// the view would hand its keyboard focus on to another control: the focus stays here.
 void TShockwaveFlashEx::Rest() {
   FRestWatch->stop();
   FRestPicture = FLastLook;
+  if (QWidget* focused = QApplication::focusWidget(); focused && FView->isAncestorOf(focused))
+    setFocus();
   FView->hide();
   FView->page()->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
   update();
@@ -304,6 +309,7 @@ void TShockwaveFlashEx::leaveEvent(QEvent*) {
 }
 
 void TShockwaveFlashEx::keyPressEvent(QKeyEvent* Event) {
+  Wake();
   if (OnKeyDown) OnKeyDown(Event->key(), Event->modifiers());
   QWidget::keyPressEvent(Event);
 }

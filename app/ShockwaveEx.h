@@ -27,9 +27,8 @@ void PrepareFlashRuntime();
 // program was started with.
 void RestoreStartEnvironment();
 // The page that plays the movie on the colour, with the runtime taken from the folder. Its
-// title becomes FlashMovieLoadedTitle once the whole movie is loaded.
+// title says when the whole movie is loaded.
 QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder);
-inline constexpr char FlashMovieLoadedTitle[] = "loaded";
 // Why the runtime cannot start within an address space limited to LimitBytes (none for no
 // limit), or nothing when it can: the web engine's page process alone reserves tens of GiB,
 // and the engine, running in this process, ends it where it cannot reserve what it needs.
@@ -46,7 +45,7 @@ class TShockwaveFlashEx : public QWidget {
   bool Playing() const;
   // Whether the runtime rests: once the loaded movie showed the same picture for a second,
   // with the pointer elsewhere, the runtime is stopped and that picture stays, until the
-  // pointer comes over the control again.
+  // pointer comes over the control again or a key is pressed on it.
   bool Resting() const { return !FRestPicture.isNull(); }
   void SetMovie(const QString& Value);
   // What shows in place of the movie: its still picture, centred on the background colour.

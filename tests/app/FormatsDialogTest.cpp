@@ -218,8 +218,7 @@ TEST(FlashPreview, TheRuntimeStartsOnlyWhereTheAddressSpaceHoldsTheWebEngine) {
                 "the address space is limited to 1024 MiB; the web engine needs 49152 MiB"},
                {quint64(32) << 30,
                 "the address space is limited to 32768 MiB; the web engine needs 49152 MiB"}};
-  for (const auto& c : cases)
-    EXPECT_EQ(AddressSpaceProblem(c.Limit), QLatin1String(c.Problem));
+  for (const auto& c : cases) EXPECT_EQ(AddressSpaceProblem(c.Limit), QLatin1String(c.Problem));
 }
 
 // Counts the paint events of a widget and of everything in it at the time.

@@ -303,11 +303,10 @@ TEST_F(Program, OnAnXServerItStartsWithoutAGlDriverInASmallAddressSpace) {
     setrlimit(RLIMIT_AS, &limit);
   };
 #endif
-  QProcess* program =
-      Start(QStringLiteral("C"),
-            {{QStringLiteral("QT_QPA_PLATFORM"), QString()},
-             {QStringLiteral("QT_XCB_GL_INTEGRATION"), QString()}},
-            smallMachine);
+  QProcess* program = Start(QStringLiteral("C"),
+                            {{QStringLiteral("QT_QPA_PLATFORM"), QString()},
+                             {QStringLiteral("QT_XCB_GL_INTEGRATION"), QString()}},
+                            smallMachine);
   WaitForReport(program, 1);
   const QByteArray maps = ReadTextFile(QStringLiteral("/proc/%1/maps").arg(program->processId()));
   for (const char* driver : {"libGLX_mesa", "libEGL_mesa", "_dri.so"})
