@@ -3,7 +3,7 @@
 # `make tsan` builds with ThreadSanitizer and runs the threaded suites.
 
 DEBIAN_PACKAGES := cmake ninja-build g++ pkg-config \
-	qt6-base-dev qt6-base-dev-tools libgl-dev qt6-webengine-dev \
+	qt6-base-dev qt6-base-dev-tools libgl-dev qt6-declarative-dev qt6-webengine-dev libx11-dev \
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev \
 	libavdevice-dev libswresample-dev libpostproc-dev \
 	libsdl1.2-dev zlib1g-dev libgtest-dev libgmock-dev \

@@ -3,23 +3,55 @@
 #include "U_Config.h"
 #include "VelLog.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPainter>
+#include <QQuickWindow>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 QString FlashRuntimeFolder() { return ProgramFolder() + QStringLiteral("ruffle/"); }
 
+namespace {
+
+constexpr char MovieLoadedTitle[] = "loaded";
+constexpr char GlIntegrationVariable[] = "QT_XCB_GL_INTEGRATION";
+bool GlIntegrationChosenHere = false;
+// Measured with Qt WebEngine 6.4: its page process dies within 32 GiB and runs within 48 GiB.
+constexpr quint64 WebEngineAddressSpace = quint64(48) << 30;
+// How often the playing movie's picture is compared with the last, and after how many equal
+// looks the runtime rests.
+constexpr int RestLookMs = 250;
+constexpr int RestLooks = 4;
+
+std::optional<quint64> AddressSpaceLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+  return quint64(limit.rlim_cur);
+}
+
+}  // namespace
+
 void PrepareFlashRuntime() {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+  if (qEnvironmentVariableIsEmpty(GlIntegrationVariable)) {
+    qputenv(GlIntegrationVariable, "none");
+    GlIntegrationChosenHere = true;
+  }
   if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+void RestoreStartEnvironment() {
+  if (std::exchange(GlIntegrationChosenHere, false)) qunsetenv(GlIntegrationVariable);
 }
 
 QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder) {
@@ -36,10 +68,18 @@ QString FlashPage(const QString& Movie, const QColor& Background, const QString&
              "const player = window.RufflePlayer.newest().createPlayer();"
              "player.style.width = \"100vw\"; player.style.height = \"100vh\";"
              "document.body.appendChild(player);"
+             "player.addEventListener(\"loadeddata\", () => { document.title = \"%4\"; });"
              "player.ruffle().load({url: \"%2\", backgroundColor: \"%3\"})"
              ".catch((e) => console.error(\"load failed: \" + e));"
              "</script></body></html>")
-      .arg(runtime, movie, colour);
+      .arg(runtime, movie, colour, QLatin1String(MovieLoadedTitle));
+}
+
+QString AddressSpaceProblem(std::optional<quint64> LimitBytes) {
+  if (!LimitBytes || *LimitBytes >= WebEngineAddressSpace) return {};
+  return QStringLiteral("the address space is limited to %1 MiB; the web engine needs %2 MiB")
+      .arg(*LimitBytes >> 20)
+      .arg(WebEngineAddressSpace >> 20);
 }
 
 namespace {
@@ -65,12 +105,15 @@ class TFlashPage : public QWebEnginePage {
 
 }  // namespace
 
-TShockwaveFlashEx::TShockwaveFlashEx(QWidget* Parent) : QWidget(Parent) {
+TShockwaveFlashEx::TShockwaveFlashEx(QWidget* Parent)
+    : QWidget(Parent), FRestWatch(new QTimer(this)) {
   setFocusPolicy(Qt::StrongFocus);
   setMouseTracking(true);
+  FRestWatch->setInterval(RestLookMs);
+  connect(FRestWatch, &QTimer::timeout, this, &TShockwaveFlashEx::LookForRest);
 }
 
-bool TShockwaveFlashEx::Playing() const { return FView && !FView->isHidden(); }
+bool TShockwaveFlashEx::Playing() const { return FView && (!FView->isHidden() || Resting()); }
 
 void TShockwaveFlashEx::SetMovie(const QString& Value) {
   FMovie = Value;
@@ -78,37 +121,100 @@ void TShockwaveFlashEx::SetMovie(const QString& Value) {
     ShowStill(QString());
   else if (!QFileInfo::exists(FlashRuntimeFolder() + QStringLiteral("ruffle.js")))
     ShowStill(QStringLiteral("no Flash runtime in ") + FlashRuntimeFolder());
+  else if (const QString problem = AddressSpaceProblem(AddressSpaceLimit()); !problem.isEmpty())
+    ShowStill(problem);
   else
     Play();
 }
 
+void TShockwaveFlashEx::MakeView() {
+  FView = new QWebEngineView(this);
+  auto* page = new TFlashPage(FView, [this](const QString& Error) { ShowStill(Error); });
+  FView->setPage(page);
+  FView->setContextMenuPolicy(Qt::NoContextMenu);
+  FView->setGeometry(rect());
+  connect(FView, &QWebEngineView::loadFinished, this, [this] {
+    if (QWidget* input = FView->focusProxy()) input->installEventFilter(this);
+  });
+  connect(page, &QWebEnginePage::titleChanged, this, [this](const QString& Title) {
+    FMovieLoaded = Title == QLatin1String(MovieLoadedTitle);
+  });
+  connect(page, &QWebEnginePage::renderProcessTerminated, this,
+          [this](QWebEnginePage::RenderProcessTerminationStatus Status, int ExitCode) {
+            if (Status != QWebEnginePage::NormalTerminationStatus)
+              ShowStill(QStringLiteral("the web engine's page process ended (status %1, code %2)")
+                            .arg(Status)
+                            .arg(ExitCode));
+          });
+}
+
 void TShockwaveFlashEx::Play() {
-  if (!FView) {
-    FView = new QWebEngineView(this);
-    FView->setPage(new TFlashPage(FView, [this](const QString& Error) { ShowStill(Error); }));
-    FView->setContextMenuPolicy(Qt::NoContextMenu);
-    FView->setGeometry(rect());
-    connect(FView, &QWebEngineView::loadFinished, this, [this] {
-      if (QWidget* input = FView->focusProxy()) input->installEventFilter(this);
-    });
-  }
+  if (!FView) MakeView();
+  Wake();
+  FMovieLoaded = false;
   FView->setHtml(FlashPage(FMovie, FBackground, FlashRuntimeFolder()),
                  QUrl::fromLocalFile(QFileInfo(FMovie).absolutePath() + QLatin1Char('/')));
   FView->show();
+  FRestWatch->start();
 }
 
 // The still replaces the movie; the page is emptied so that the runtime stops drawing.
 void TShockwaveFlashEx::ShowStill(const QString& Reason) {
   if (!Reason.isEmpty()) VelLog.WriteError(QStringLiteral("Flash preview: ") + Reason);
-  if (FView && !FView->isHidden()) {
+  if (Playing()) {
+    Wake();
     FView->hide();
     FView->setHtml(QString());
   }
+  FRestWatch->stop();
   update();
 }
 
+// A movie that stays the same costs nothing once it rests; a blank page before the movie is
+// loaded, a picture the user may be changing with the pointer, or one not on screen, never
+// rests.
+void TShockwaveFlashEx::LookForRest() {
+  if (!FMovieLoaded || FPointerOver || !isVisible()) {
+    FUnchangedLooks = 0;
+    FLastLook = QImage();
+    return;
+  }
+  QImage look = FView->grab().toImage();
+  if (look == FLastLook) {
+    if (++FUnchangedLooks >= RestLooks) Rest();
+    return;
+  }
+  FLastLook = std::move(look);
+  FUnchangedLooks = 0;
+}
+
+// A hidden page may be frozen: its scripts and timers stop, and so does the runtime. Hidden,
+// the view would hand its keyboard focus on to another control: the focus stays here.
+void TShockwaveFlashEx::Rest() {
+  FRestWatch->stop();
+  FRestPicture = FLastLook;
+  if (QWidget* focused = QApplication::focusWidget(); focused && FView->isAncestorOf(focused))
+    setFocus();
+  FView->hide();
+  FView->page()->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+  update();
+}
+
+void TShockwaveFlashEx::Wake() {
+  FUnchangedLooks = 0;
+  FLastLook = QImage();
+  if (!Resting()) return;
+  FRestPicture = QImage();
+  FView->page()->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+  FView->show();
+  FRestWatch->start();
+}
+
 void TShockwaveFlashEx::resizeEvent(QResizeEvent* Event) {
-  if (FView) FView->setGeometry(rect());
+  if (FView) {
+    Wake();
+    FView->setGeometry(rect());
+  }
   QWidget::resizeEvent(Event);
 }
 
@@ -149,6 +255,10 @@ void TShockwaveFlashEx::SetStill(const QImage& Picture, const QColor& Background
 
 void TShockwaveFlashEx::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  if (Resting()) {
+    painter.drawImage(QPoint(), FRestPicture);
+    return;
+  }
   painter.fillRect(rect(), FBackground);
   if (FStill.isNull()) return;
   // A still is a thumbnail: at its own size, never stretched, so the stage colour shows.
@@ -188,14 +298,18 @@ void TShockwaveFlashEx::mouseMoveEvent(QMouseEvent* Event) {
 }
 
 void TShockwaveFlashEx::enterEvent(QEnterEvent*) {
+  FPointerOver = true;
+  Wake();
   if (OnMouseEnter) OnMouseEnter();
 }
 
 void TShockwaveFlashEx::leaveEvent(QEvent*) {
+  FPointerOver = false;
   if (OnMouseLeave) OnMouseLeave();
 }
 
 void TShockwaveFlashEx::keyPressEvent(QKeyEvent* Event) {
+  Wake();
   if (OnKeyDown) OnKeyDown(Event->key(), Event->modifiers());
   QWidget::keyPressEvent(Event);
 }

@@ -9,17 +9,30 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QMenu;
+class QTimer;
 class QWebEngineView;
 
 // The folder of the Flash runtime beside the program, with its trailing "/".
 QString FlashRuntimeFolder();
-// Before the application object exists: the web view shares its GL contexts, and its
-// sandbox cannot start for root.
+// Before the application object exists. The web view draws with the processor, so the
+// program needs no GL: Qt's xcb platform is told to offer none (unless the user chose a GL
+// integration), since the web engine would otherwise make a GL context while the application
+// object is made, which loads the GL driver on every start and dies in it where memory is
+// short. Its sandbox cannot start for root.
 void PrepareFlashRuntime();
-// The page that plays the movie on the colour, with the runtime taken from the folder.
+// Once the application object exists: programs started from here get the environment the
+// program was started with.
+void RestoreStartEnvironment();
+// The page that plays the movie on the colour, with the runtime taken from the folder. Its
+// title says when the whole movie is loaded.
 QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder);
+// Why the runtime cannot start within an address space limited to LimitBytes (none for no
+// limit), or nothing when it can: the web engine's page process alone reserves tens of GiB,
+// and the engine, running in this process, ends it where it cannot reserve what it needs.
+QString AddressSpaceProblem(std::optional<quint64> LimitBytes);
 
 class TShockwaveFlashEx : public QWidget {
   Q_OBJECT
@@ -28,8 +41,12 @@ class TShockwaveFlashEx : public QWidget {
   explicit TShockwaveFlashEx(QWidget* Parent = nullptr);
 
   QString Movie() const { return FMovie; }
-  // Whether the movie is playing in the runtime (false while the still shows).
+  // Whether the movie is in the runtime (false while the still shows), drawing or resting.
   bool Playing() const;
+  // Whether the runtime rests: once the loaded movie showed the same picture for a second,
+  // with the pointer elsewhere, the runtime is stopped and that picture stays, until the
+  // pointer comes over the control again or a key is pressed on it.
+  bool Resting() const { return !FRestPicture.isNull(); }
   void SetMovie(const QString& Value);
   // What shows in place of the movie: its still picture, centred on the background colour.
   void SetStill(const QImage& Picture, const QColor& Background);
@@ -61,9 +78,19 @@ class TShockwaveFlashEx : public QWidget {
  private:
   void ShowStill(const QString& Reason);
   void Play();
+  void MakeView();
+  void LookForRest();
+  void Rest();
+  void Wake();
 
   QString FMovie;
   QWebEngineView* FView = nullptr;
+  QTimer* FRestWatch;
+  bool FMovieLoaded = false;
+  bool FPointerOver = false;
+  int FUnchangedLooks = 0;
+  QImage FLastLook;
+  QImage FRestPicture;
   QImage FStill;
   QColor FBackground = Qt::black;
   bool FPressed = false;

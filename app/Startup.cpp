@@ -157,6 +157,7 @@ int RunFennick(int argc, char* argv[]) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
   PrepareFlashRuntime();
   QApplication application(argc, argv);
+  RestoreStartEnvironment();
   qInstallMessageHandler(EarlierHandler);
   InitDataPlaces();
   const TDataPlaces places = DataPlaces();

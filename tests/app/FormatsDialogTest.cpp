@@ -18,8 +18,10 @@
 #include "U_Converting_Gui.h"
 #include "U_CreateSwfThread.h"
 #include "U_Formats_Gui.h"
+#include "U_Main.h"
 #include "U_Treelist.h"
 #include "VelLog.h"
+#include "XServerView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,9 +32,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// As the program does before its application object exists.
-[[maybe_unused]] const bool FlashRuntimePrepared = (PrepareFlashRuntime(), true);
 
 class FormatsDialog : public testing::Test {
  protected:
@@ -65,6 +64,20 @@ class FormatsDialog : public testing::Test {
     QObject::connect(Dialog.PreviewJob(), &TSkinPreviewJob::Finished, &loop, &QEventLoop::quit);
     if (Dialog.PreviewJob()->Running()) loop.exec();
     return Dialog.SWF->Movie();
+  }
+  // The last frame of the preview once the runtime has drawn the skin on the stage colour:
+  // the stage at the corner, the skin's play button in the middle. A null picture when the
+  // runtime stopped playing first.
+  static QImage WaitForDrawnSkin(TFormatsfrm& Dialog, const QColor& Stage) {
+    QImage frame;
+    const auto drawn = [&] {
+      return frame.pixelColor(20, 20) == Stage && frame.pixelColor(frame.rect().center()) != Stage;
+    };
+    while (Dialog.SWF->Playing() && !drawn()) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      frame = Dialog.SWF->grab().toImage();
+    }
+    return Dialog.SWF->Playing() ? frame : QImage();
   }
   static void Type(TSkSpinEdit* Edit, int Value) {
     Edit->setFocus();
@@ -188,17 +201,75 @@ TEST_F(FormatsDialog, PreviewPlaysTheChosenSkinOnTheChosenColour) {
   // sits in the middle of it.
   ASSERT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
   ASSERT_TRUE(dialog->SWF->Playing());
-  const QColor green(0, 255, 0);
-  QImage frame;
-  const auto drawn = [&] {
-    return frame.pixelColor(20, 20) == green && frame.pixelColor(frame.rect().center()) != green;
-  };
-  while (dialog->SWF->Playing() && !drawn()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    frame = dialog->SWF->grab().toImage();
-  }
-  ASSERT_TRUE(dialog->SWF->Playing()) << "the runtime could not play the preview";
+  const QImage frame = WaitForDrawnSkin(*dialog, QColor(0, 255, 0));
+  ASSERT_FALSE(frame.isNull()) << "the runtime could not play the preview";
   frame.save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/formats_preview_playing.png"));
+}
+
+// Where the web engine cannot have the address space it needs, it would end the program:
+// the preview shows the skin's still picture instead and says why.
+TEST(FlashPreview, TheRuntimeStartsOnlyWhereTheAddressSpaceHoldsTheWebEngine) {
+  const struct {
+    std::optional<quint64> Limit;
+    const char* Problem;
+  } cases[] = {{std::nullopt, ""},
+               {quint64(64) << 30, ""},
+               {quint64(1) << 30,
+                "the address space is limited to 1024 MiB; the web engine needs 49152 MiB"},
+               {quint64(32) << 30,
+                "the address space is limited to 32768 MiB; the web engine needs 49152 MiB"}};
+  for (const auto& c : cases) EXPECT_EQ(AddressSpaceProblem(c.Limit), QLatin1String(c.Problem));
+}
+
+// Counts the paint events of a widget and of everything in it at the time.
+class TPaintCounter : public QObject {
+ public:
+  explicit TPaintCounter(QWidget* Widget) {
+    Widget->installEventFilter(this);
+    for (QWidget* inner : Widget->findChildren<QWidget*>()) inner->installEventFilter(this);
+  }
+  // Whether nothing was painted while the events of the next second ran.
+  bool QuietForASecond() {
+    const int before = Count;
+    QTest::qWait(1000);
+    return Count == before;
+  }
+  int Count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* Event) override {
+    if (Event->type() == QEvent::Paint) ++Count;
+    return false;
+  }
+};
+
+// Once drawn, a skin that does not change costs no drawing: the runtime stops and its last
+// picture stays. The pointer over the preview brings the runtime back, since the skin answers
+// it.
+TEST_F(FormatsDialog, AnUnchangingPreviewStopsDrawingUntilThePointerComesBack) {
+  Entry.BGColor = 0x00FF00;
+  auto dialog = Open();
+  dialog->btnNext->OnClick();
+  dialog->btnNext->OnClick();
+  ASSERT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
+  const QImage drawn = WaitForDrawnSkin(*dialog, QColor(0, 255, 0));
+  ASSERT_FALSE(drawn.isNull()) << "the runtime could not play the preview";
+
+  TPaintCounter paints(dialog->SWF);
+  bool quiet = false;
+  for (int second = 0; second < 20 && !quiet; ++second) quiet = paints.QuietForASecond();
+  EXPECT_TRUE(quiet) << paints.Count << " paints and still drawing";
+  EXPECT_TRUE(dialog->SWF->Playing());
+  const QImage shown = dialog->SWF->grab().toImage();
+  EXPECT_EQ(shown.pixelColor(20, 20), QColor(0, 255, 0));
+  EXPECT_EQ(shown.pixelColor(shown.rect().center()), drawn.pixelColor(drawn.rect().center()));
+
+  const QPointF middle = QRectF(dialog->SWF->rect()).center();
+  QEnterEvent enter(middle, middle, dialog->SWF->mapToGlobal(middle));
+  QCoreApplication::sendEvent(dialog->SWF, &enter);
+  const int before = paints.Count;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return paints.Count > before; }, 20000))
+      << "the runtime did not come back";
 }
 
 }  // namespace
@@ -326,6 +397,51 @@ class FormatsChain : public FormatsDialog {
     EXPECT_EQ(messages, QStringList{"File conversion is completed!"});
   }
 };
+
+// As the program opens it on an X server without a window manager: from the main window's
+// Formats button, with the web view of its preview. The server itself places it centred over
+// the main window and gives it the keyboard.
+TEST_F(FormatsChain, OpensCentredOverTheMainWindowWithTheKeyboard) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs xvfb";
+  // The real program folder's parts, with settings and outputs of this test's own.
+  const QString program = Scratch.File(QStringLiteral("program/"));
+  ASSERT_TRUE(QDir().mkpath(program));
+  for (const char* part : {"Format.dat", "LibAV", "ruffle", "skin", "templates"})
+    ASSERT_TRUE(QFile::link(QStringLiteral(FENNICK_BIN_DIR "/") + part, program + part));
+  SetProgramFolder(program);
+  InitMainSettings();
+  TMainfrm window;
+  window.Player().AudioDriver = adDummy;
+  ASSERT_TRUE(window.LoadMediaLibraries());
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.Model().Change([&](TFileList& List) {
+    List.ClearSelection();
+    AddClip(List, program).Selected = true;
+  });
+
+  QRect placed, owner;
+  bool focused = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TFormatsfrm*>(QApplication::activeModalWidget());
+    if (!dialog) return ADD_FAILURE() << "no formats dialog is shown";
+    EXPECT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
+    const auto settled = [&] {
+      placed = ServerGeometry(*dialog);
+      owner = ServerGeometry(window);
+      focused = HasServerFocus(*dialog);
+      return focused && (placed.center() - owner.center()).manhattanLength() <= 2;
+    };
+    QTest::qWait(1000);
+    EXPECT_TRUE(QTest::qWaitFor(settled, 10000));
+    dialog->reject();
+  });
+  QTest::mouseClick(window.btnFormats, Qt::LeftButton);
+  EXPECT_EQ(placed.size(), QSize(668, 429));
+  EXPECT_LE((placed.center() - owner.center()).manhattanLength(), 2)
+      << "at " << placed.x() << "," << placed.y() << " over " << owner.x() << "," << owner.y();
+  EXPECT_TRUE(focused);
+}
 
 TEST_F(FormatsChain, TheConversionUsesWhatTheControlsChose) {
   if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs xvfb";

@@ -8,9 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMap>
 #include <QProcess>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -42,9 +45,11 @@ class Program : public testing::Test {
   QString Executable() const { return Folder.File(QStringLiteral("fennick")); }
   QString Log(int Number) const { return Folder.File(QStringLiteral("Log/log%1.txt").arg(Number)); }
 
-  // Changes: variables to set, or with a null value to unset, after the usual ones.
+  // Changes: variables to set, or with a null value to unset, after the usual ones; ChildSetup
+  // runs in the child before the program starts.
   QProcess* Start(const QString& Locale = QStringLiteral("de_DE.UTF-8"),
-                  const QMap<QString, QString>& Changes = {}) {
+                  const QMap<QString, QString>& Changes = {},
+                  const std::function<void()>& ChildSetup = {}) {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Folder.File(QStringLiteral("run")));
@@ -56,6 +61,7 @@ class Program : public testing::Test {
                               : environment.insert(change.key(), change.value());
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(Folder.Path());
+    if (ChildSetup) process->setChildProcessModifier(ChildSetup);
     process->start(Executable(), QStringList());
     Running.append(process);
     return process;
@@ -283,6 +289,28 @@ TEST_F(Program, WithoutADisplayItSaysSoAndEndsWithAnExitCode) {
   EXPECT_EQ(process->exitCode(), 1);
   EXPECT_TRUE(process->readAllStandardError().contains("needs a graphical display"));
   EXPECT_TRUE(LogFolder().isEmpty());
+}
+
+// On an X server that offers GL, as a user's does: the program needs none and loads no GL
+// driver. Without a sanitizer (whose shadow memory no such limit admits) it starts within an
+// address space of 1 GiB, as a small machine gives it.
+TEST_F(Program, OnAnXServerItStartsWithoutAGlDriverInASmallAddressSpace) {
+  if (QGuiApplication::platformName() != QStringLiteral("xcb")) GTEST_SKIP() << "needs xvfb";
+  std::function<void()> smallMachine;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  smallMachine = [] {
+    const rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};
+    setrlimit(RLIMIT_AS, &limit);
+  };
+#endif
+  QProcess* program = Start(QStringLiteral("C"),
+                            {{QStringLiteral("QT_QPA_PLATFORM"), QString()},
+                             {QStringLiteral("QT_XCB_GL_INTEGRATION"), QString()}},
+                            smallMachine);
+  WaitForReport(program, 1);
+  const QByteArray maps = ReadTextFile(QStringLiteral("/proc/%1/maps").arg(program->processId()));
+  for (const char* driver : {"libGLX_mesa", "libEGL_mesa", "_dri.so"})
+    EXPECT_FALSE(maps.contains(driver)) << driver;
 }
 
 TEST_F(Program, FromAFolderItCannotWriteItKeepsSettingsAndLogsInTheUsersLocationsAndSaysSo) {
