@@ -150,12 +150,13 @@ TPreviewSeekBar::TPreviewSeekBar(TVelTrackbar& Bar, QWidget* Play, QWidget* Paus
     FTrackClicked = false;
     FDragging = true;
     FTickMoved = false;
-    HoldPlayback(0, FWasPlaying, FPlay, FPlayer, FPause);
+    Hold();
   };
   Bar.OnTickMouseUp = [this](TVelTrackbar*, Qt::MouseButton, QPoint) {
     FDragging = false;
+    // The picture ends where the tick was let go, whatever became of the seeks on the way.
+    if (FTickMoved) Seek(FBar.Position());
     HoldPlayback(1, FWasPlaying, FPlay, FPlayer, FPause);
-    if (FTickMoved) FPositionSkip = SkipAfterSeek;
   };
   Bar.OnTickChange = [this](TVelTrackbar*) { TickChanged(); };
 }
@@ -183,8 +184,16 @@ void TPreviewSeekBar::TickChanged() {
   SeekAndResume();
 }
 
-void TPreviewSeekBar::SeekAndResume(bool Play) {
+// A hold still on (its resume still due) keeps what it found: the preview that the first
+// click paused was playing, though the next click finds it paused.
+void TPreviewSeekBar::Hold() {
+  const bool held = FWasPlaying;
   HoldPlayback(0, FWasPlaying, FPlay, FPlayer, FPause);
+  FWasPlaying = FWasPlaying || held;
+}
+
+void TPreviewSeekBar::SeekAndResume(bool Play) {
+  Hold();
   FWasPlaying = FWasPlaying || Play;
   FPositionAttached = false;
   Seek(FBar.Position());
@@ -218,7 +227,11 @@ void TPreviewSeekBar::ResumeAfter(int Ms) {
   tmrpos->Start(Ms);
 }
 
-void TPreviewSeekBar::StopTimer() { tmrpos->Stop(); }
+void TPreviewSeekBar::StopTimer() {
+  tmrpos->Stop();
+  FWasPlaying = false;
+  FPositionAttached = true;
+}
 
 void CentreOverOwner(QWidget& Window) {
   const QWidget* parent = Window.parentWidget();

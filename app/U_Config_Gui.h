@@ -61,11 +61,12 @@ void ClearPlayerEvents(TCustomPlayer& Player);
 
 // What the position bar under a preview does to the player. Pressing the tick pauses a
 // playing preview while the tick is dragged, each move of the tick seeks, and the release
-// resumes. A click on the track outside the tick pauses, takes the position event away and
-// seeks there; the timer `tmrpos` then resumes the preview (when it was playing) and gives
-// the event back. Timed through the control library's timers, so tests drive its clock.
-// The player's threads read its event handlers, so the event is taken away here, as a state
-// that the window's position handler asks, never by changing the player's handler.
+// seeks to where the tick stands and resumes. A click on the track outside the tick pauses,
+// takes the position event away and seeks there; the timer `tmrpos` then resumes the preview
+// (when it was playing before the first of quick clicks) and gives the event back. Timed
+// through the control library's timers, so tests drive its clock. The player's threads read
+// its event handlers, so the event is taken away here, as a state that the window's position
+// handler asks, never by changing the player's handler.
 class TPreviewSeekBar : public QObject {
  public:
   TPreviewSeekBar(TVelTrackbar& Bar, QWidget* Play, QWidget* Pause, TCustomPlayer& Player);
@@ -88,6 +89,7 @@ class TPreviewSeekBar : public QObject {
   // The program paused the player for a seek of its own: after Ms the player plays again and
   // the position event comes back.
   void ResumeAfter(int Ms);
+  // Ends a hold: no resume comes, and the position event is back.
   void StopTimer();
   const TSkTimer& Timer() const { return *tmrpos; }
 
@@ -95,6 +97,7 @@ class TPreviewSeekBar : public QObject {
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
+  void Hold();
   void TickChanged();
   void TimerTick();
 

@@ -504,9 +504,11 @@ void TEditfrm::TakePlayerEvents() {
     TrckVideo->SetMax(Duration);
     PostCall(this, [this] { Relayout(); });
   };
+  // The bar follows the picture both ways: a report of the last pictures that reaches the
+  // window after the end sent the preview back to its start is put right by the next one.
   FPlayer.OnPosition = [this](void*, int64_t Position) {
     if (Closed || FPlayer.Seeking() || !SeekShown(FPlayer) || !FSeekBar->TakePosition()) return;
-    if (Position > TrckVideo->Position()) TrckVideo->SetPosition(Position);
+    TrckVideo->SetPosition(Position);
   };
   FPlayer.OnState = [this](void*, TPlayState State) {
     if (Closed) return;

@@ -121,6 +121,7 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   FSeekBar->OnSeek = [this](int64_t Position) {
     if (!FSession) return;
     ShowBarTime();
+    FPictureTick = Position;
     SeekToShow(FPlayer, FSession->Base().TimeOf(Position));
   };
   connect(btnPlay, &QToolButton::clicked, this, [this] {
@@ -226,6 +227,7 @@ void TClipfrm::FileOpened(int64_t Duration, const std::optional<TVideoStreamInfo
   TrckVideo->SetMax(base.TickCount);
   SetMarkers({0, base.TickCount});
   TrckVideo->SetPosition(0);
+  FPictureTick = 0;
   FSession = std::make_unique<TClipSession>(base, FNewPart, FNextPartNumber, FParts);
   lvCutVideo->clear();
   for (int row = 0; row < static_cast<int>(FSession->Rows().size()); ++row) ShowRow(row);
@@ -256,8 +258,11 @@ void TClipfrm::SetMarkers(TClipSegment Segment) {
     TrckVideo->SetSegStartPos(Segment.Start);
     TrckVideo->SetSegEndPos(Segment.End);
   }
-  // The markers may have pushed the tick.
-  ShowBarTime();
+  // The markers may have pushed the tick, here or while one was dragged.
+  if (FSession && TrckVideo->Position() != FPictureTick)
+    FSeekBar->Seek(TrckVideo->Position());
+  else
+    ShowBarTime();
 }
 
 void TClipfrm::MarkIn() {
@@ -381,15 +386,16 @@ void TClipfrm::Position(int64_t Time) {
   if (!FSession || FPlayer.Seeking() || !SeekShown(FPlayer) || btnPause->isHidden()) return;
   if (!FSeekBar->TakePosition()) return;
   const int64_t endTime = FSession->Base().TimeOf(TrckVideo->SegEndPos());
-  if (FPlayingClip && Time >= endTime) {
+  const bool clipEnded = FPlayingClip && Time >= endTime;
+  if (clipEnded) {
     FPlayingClip = false;
     TogglePlayback(1, btnPlay, btnPause, FPlayer);
-    TrckVideo->SetPosition(TrckVideo->SegEndPos());
-    ShowBarTime();
-    return;
   }
-  TrckVideo->SetPosition(FSession->Base().PositionOf(Time));
-  ShowBarTime();
+  // The bar holds its tick at a marker that the play runs past; the label tells the time
+  // played all the same.
+  TrckVideo->SetPosition(clipEnded ? TrckVideo->SegEndPos() : FSession->Base().PositionOf(Time));
+  FPictureTick = TrckVideo->Position();
+  lblpos->setText(ClipTimeText(clipEnded ? endTime : Time));
 }
 
 void TClipfrm::PlayState(TPlayState State) {

@@ -78,6 +78,7 @@ class TClipfrm : public TSkinForm {
   int SelectedRow() const;
   // The selected row's start or end follows the marker.
   void MarkerMoved(TClipColumn Column);
+  // Moves the markers; when they push the tick, the picture follows it.
   void SetMarkers(TClipSegment Segment);
   void PlaceEditor();
   // Holds the play, shows the picture at the time and plays on after the seek bar's delay
@@ -99,6 +100,9 @@ class TClipfrm : public TSkinForm {
   bool FUpdating = false;
   bool FPlayingClip = false;
   bool FMarkerHeld = false;
+  // Where the tick stood when the picture was last put in step with it: by a seek to the bar,
+  // or by the bar following the play.
+  int64_t FPictureTick = 0;
 };
 
 // The clip window over the main window. True when OK handed back Parts (an empty list takes

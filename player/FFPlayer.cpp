@@ -286,6 +286,7 @@ void TCustomPlayer::ResetState() {
   FEndAction = eaStop;
   FVerticalFlip = false;
   FSeekDone.Set();
+  FSeekDisplayed.Set();
   FSeeking = false;
   FSeekDisplay = false;
   FSeekReached = false;
@@ -464,7 +465,9 @@ void TCustomPlayer::PlayThreadExecute() {
 // once however many paths ask for it.
 void TCustomPlayer::CloseStream() { TPlayerCore::CloseStream(*this, std::move(FContext)); }
 
-// Caller's thread, holding the player lock.
+// Caller's thread, holding the player lock. A seek on its way is carried out and shown while
+// paused as well, so the pause does not wait for its picture (which the play thread shows
+// holding the lock held here).
 void TCustomPlayer::TogglePause(TPlayContext& context) {
   if (!FSeekDone.WaitFor(250)) FSeekDone.Set();
   TVideoSide& video = context.Video;
@@ -476,7 +479,6 @@ void TCustomPlayer::TogglePause(TPlayContext& context) {
     context.ExternalClock.SetPaused(false);
     context.Paused = false;
   } else {
-    if (context.HasVideo() && !FSeekDisplayed.WaitFor(250)) FSeekDisplayed.Set();
     context.ExternalClock.SetPaused(true);
     context.Paused = true;
   }
@@ -599,25 +601,30 @@ void TCustomPlayer::Seek(TSeekFlags flags, bool wait, int64_t position) {
   if (hasVideo) WaitServingMainThread(FSeekDisplayed);
 }
 
-// Holding the player lock. The read thread carries the seek out; a request is ignored while
-// another one is pending.
+// Holding the player lock. The read thread carries the seek out; the latest request wins: a
+// request still pending takes the new target, so that the picture ends where the user went.
 void TCustomPlayer::RequestSeek(TPlayContext& context, int flags, int64_t position) {
+  const bool byBytes = flags & AVSEEK_FLAG_BYTE;
   int64_t relative = 0;
-  if (!(flags & AVSEEK_FLAG_BYTE)) {
+  if (!byBytes) {
     if (context.InputDuration > 0) position = std::min(position, context.InputDuration);
     relative = position > 0 ? 0 : 1;
     position += context.InputStart;
-    if (FSeekDisplay) FSeekReached = false;
   }
-  const std::lock_guard<std::mutex> seekLock(context.SeekLock);
-  if (context.SeekRequest) return;
-  FSeeking = true;
-  context.PausedAtSeek = bool(context.Paused);
-  context.SeekTarget = position;
-  context.SeekRelative = relative;
-  context.SeekFlags = flags;
-  FSeekDone.Reset();
-  context.SeekRequest = true;
+  {
+    const std::lock_guard<std::mutex> seekLock(context.SeekLock);
+    if (FSeekDisplay && !byBytes) FSeekReached = false;
+    FSeeking = true;
+    context.PausedAtSeek = bool(context.Paused);
+    context.SeekTarget = position;
+    context.SeekRelative = relative;
+    context.SeekFlags = flags;
+    ++context.SeekNumber;
+    FSeekDone.Reset();
+    FSeekDisplayed.Reset();
+    context.SeekRequest = true;
+  }
+  context.SeekAsked.notify_one();
 }
 
 // Holding the player lock.

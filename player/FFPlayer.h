@@ -116,8 +116,10 @@ class TCustomPlayer : public TFFBaseComponent {
   void Stop(bool waitForStop);
   void Pause();
   void Resume();
-  // Position in µs (or a byte offset with sfByte). A request is ignored while another one is
-  // pending; with Wait the call returns once the seek is done and (with video) shown.
+  // Position in µs (or a byte offset with sfByte). The latest request wins: one still pending
+  // takes the new position. With Wait the call returns once the seek is done and (with video)
+  // its picture is shown: the one at the position with SeekDisplay, else the key frame's, or
+  // the last picture when the file ends first. SeekReached tells the same of the latest seek.
   void Seek(TSeekFlags flags, bool wait, int64_t position);
   void SetSeekDisplay(bool value) { FSeekDisplay = value; }
   void SetSeekReached(bool value) { FSeekReached = value; }

@@ -306,6 +306,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
     int size;
     double targetClock = 0, nextTarget = 0, pts = 0;
     bool firstAfterFlush = false;
+    int64_t seek = -1;
     {
       const std::lock_guard<std::mutex> lock(video.PictureLock);
       size = video.Size;
@@ -314,6 +315,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
         targetClock = picture.TargetClock;
         pts = picture.Pts;
         firstAfterFlush = picture.FirstAfterFlush;
+        seek = picture.Seek;
         nextTarget = size == QueuedPictures
                          ? video.Pictures[(video.ReadIndex + 1) % PictureSlots].TargetClock
                          : targetClock + video.Clock - pts;
@@ -346,6 +348,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
     else
       FreeSubtitles(subtitle, false, pts);
     Display(player, context, false);
+    if (firstAfterFlush) SeekShown(player, context, seek);
     if (context.SyncSource == ssExternal && !context.ExternalClock.Started())
       context.ExternalClock.Start(pts);
     player.PictureShown(pts, AudioClock(context));

@@ -125,13 +125,17 @@ bool TPlayerCore::PrepareFilterGraph(TCustomPlayer& player, TPlayContext& contex
 int TPlayerCore::GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
   TVideoSide& video = context.Video;
   const int received = ff::avcodec_receive_frame(video.Codec, frame);
-  if (received >= 0) return ReceivePicture(player, context, frame);
-  if (received == AVERROR_EOF && PassSkippedPicture(player, context, frame)) return 1;
+  if (received >= 0) return ReceivePicture(context, frame);
+  if (received == AVERROR_EOF) {
+    if (PassSkippedPicture(context, frame)) return 1;
+    DecoderEmptied(player, context);
+  }
   AVPacket* packet = video.Packet;
-  const TPacketQueue::TResult got = video.Queue.Get(packet, true);
+  TFlushMark mark;
+  const TPacketQueue::TResult got = video.Queue.Get(packet, true, &mark);
   if (got == TPacketQueue::grAborted) return -1;
   if (got == TPacketQueue::grFlush)
-    FlushVideo(player, context);
+    FlushVideo(player, context, mark);
   else
     SendVideoPacket(player, context, packet);
   return 0;
@@ -139,7 +143,7 @@ int TPlayerCore::GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVF
 
 // Video thread, with a decoded picture: its time as the settings choose, then whether it is
 // shown (1) or passed over (0): before the seek target, or to catch up under load.
-int TPlayerCore::ReceivePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
+int TPlayerCore::ReceivePicture(TPlayContext& context, AVFrame* frame) {
   TVideoSide& video = context.Video;
   const int reorder = context.Settings.DecoderReorder;
   frame->pts =
@@ -150,7 +154,7 @@ int TPlayerCore::ReceivePicture(TCustomPlayer& player, TPlayContext& context, AV
       ff::av_frame_move_ref(video.Skipped, frame);
       return 0;
     }
-    SeekTargetReached(player, context);
+    SeekTargetReached(context);
   }
   video.SkipIndex += 1;
   const double factor = video.SkipFactor;
@@ -164,25 +168,33 @@ int TPlayerCore::ReceivePicture(TCustomPlayer& player, TPlayContext& context, AV
 
 // Video thread, when the decoder has given out everything before the seek target was
 // reached: the last picture there is stands for the target.
-int TPlayerCore::PassSkippedPicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame) {
+int TPlayerCore::PassSkippedPicture(TPlayContext& context, AVFrame* frame) {
   TVideoSide& video = context.Video;
   if (video.SkipTarget == AV_NOPTS_VALUE || !video.Skipped->buf[0]) return 0;
   ff::av_frame_move_ref(frame, video.Skipped);
-  SeekTargetReached(player, context);
+  SeekTargetReached(context);
   return 1;
 }
 
 // Video thread: the picture at the seek target is found. The pictures count their time from
 // here, not from the flush: passing over the ones before took time.
-void TPlayerCore::SeekTargetReached(TCustomPlayer& player, TPlayContext& context) {
+void TPlayerCore::SeekTargetReached(TPlayContext& context) {
   TVideoSide& video = context.Video;
   video.SkipTarget = AV_NOPTS_VALUE;
   ff::av_frame_unref(video.Skipped);
+  const std::lock_guard<std::mutex> lock(video.PictureLock);
+  video.FrameTimer = NowSeconds();
+}
+
+// Video thread, when the decoder has given out all it had: had no picture come since the
+// last flush, none will for that seek, and the picture on show stays.
+void TPlayerCore::DecoderEmptied(TCustomPlayer& player, TPlayContext& context) {
+  TVideoSide& video = context.Video;
   {
     const std::lock_guard<std::mutex> lock(video.PictureLock);
-    video.FrameTimer = NowSeconds();
+    if (!video.FirstAfterFlush) return;
   }
-  player.FSeekReached = true;
+  SeekShown(player, context, video.FlushSeek);
 }
 
 // Video thread. The packet goes to the decoder; the empty end packet drains it, once.
@@ -201,7 +213,7 @@ void TPlayerCore::SendVideoPacket(TCustomPlayer& player, TPlayContext& context, 
 // Video thread, at the flush marker after a seek: the pictures still queued are shown at once
 // (the display drops them), the clocks start over, and with SeekDisplay the pictures before
 // the seek target are passed over.
-void TPlayerCore::FlushVideo(TCustomPlayer& player, TPlayContext& context) {
+void TPlayerCore::FlushVideo(TCustomPlayer& player, TPlayContext& context, const TFlushMark& mark) {
   TVideoSide& video = context.Video;
   ff::avcodec_flush_buffers(video.Codec);
   video.Drained = false;
@@ -209,11 +221,14 @@ void TPlayerCore::FlushVideo(TCustomPlayer& player, TPlayContext& context) {
   for (TPicture& picture : video.Pictures) picture.TargetClock = 0;
   video.PictureChanged.wait(lock, [&] { return video.Size == 0 || context.AbortRequest; });
   video.CurrentPos = -1;
-  const int64_t target = context.LastSeekTarget;
-  video.SkipTarget = target != AV_NOPTS_VALUE && player.FSeekDisplay
-                         ? ff::av_rescale_q(target, AV_TIME_BASE_Q, video.Stream->time_base)
+  video.FlushSeek = mark.Seek;
+  video.SkipTarget = mark.Target != AV_NOPTS_VALUE && player.FSeekDisplay
+                         ? ff::av_rescale_q(mark.Target, AV_TIME_BASE_Q, video.Stream->time_base)
                          : AV_NOPTS_VALUE;
   ff::av_frame_unref(video.Skipped);
+  // A picture's time 0 reads as none and takes the clock's; the clock of the place before the
+  // seek would put the first picture of the file there.
+  video.Clock = 0;
   video.LastFramePts = NoFramePts;
   video.LastFrameDelay = 0;
   video.FrameTimer = NowSeconds();
@@ -253,6 +268,7 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
   picture.SampleAspectRatio = sampleAspectRatio;
   picture.SubtitleBlended = false;
   picture.FirstAfterFlush = std::exchange(video.FirstAfterFlush, false);
+  picture.Seek = video.FlushSeek;
   video.WriteIndex = (index + 1) % PictureSlots;
   picture.TargetClock = TargetTime(context, pts);
   ++video.Size;
@@ -334,17 +350,24 @@ void TPlayerCore::MoveIntoOverlay(TCustomPlayer& player, TPicture& picture) {
   ff::av_frame_unref(picture.Frame);
 }
 
-// A waiting Seek returns once the picture is there (or none can come), and by then it is no
-// longer seeking.
-void TPlayerCore::AnnounceSeekPicture(TCustomPlayer& player, TPlayContext& context) {
-  if (!context.SeekRequest) player.FSeeking = false;
+// Any of the player's threads: the picture of the seek numbered `seek` is on show (or none can
+// come). Only the newest seek counts: a waiting Seek returns, SeekReached is set and the
+// player is no longer seeking.
+void TPlayerCore::SeekShown(TCustomPlayer& player, TPlayContext& context, int64_t seek) {
+  const std::lock_guard<std::mutex> lock(context.SeekLock);
+  if (seek != context.SeekNumber) return;
+  player.FSeekReached = true;
+  player.FSeeking = false;
   player.FSeekDisplayed.Set();
 }
 
-// Video thread, after a picture entered the queue. A picture decoded before a seek's flush
-// marker reached this thread is not the seek's.
+int64_t TPlayerCore::NewestSeek(TPlayContext& context) {
+  const std::lock_guard<std::mutex> lock(context.SeekLock);
+  return context.SeekNumber;
+}
+
+// Video thread, after a picture entered the queue.
 void TPlayerCore::PictureQueued(TCustomPlayer& player, TPlayContext& context) {
-  if (context.FlushSeen) AnnounceSeekPicture(player, context);
   const int count = context.StartPausedCount;
   if (count > 0) {
     if (count < 2) {

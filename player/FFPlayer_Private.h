@@ -74,6 +74,7 @@ struct TPicture {
   bool SubtitleBlended = false;  // the play thread's
   // The first picture after a flush is never dropped: it is what a seek shows.
   bool FirstAfterFlush = false;
+  int64_t Seek = -1;  // the number of the seek whose flush it follows
 };
 
 // The planes of an overlay in YUV 4:2:0 order (the overlay keeps Y, V, U).
@@ -106,6 +107,7 @@ struct TVideoSide {
   // is the first shown; the last one passed over stands in when the stream ends before it.
   int64_t SkipTarget = AV_NOPTS_VALUE;
   AVFrame* Skipped = nullptr;
+  int64_t FlushSeek = -1;  // the number of the seek whose flush came last
   // Pictures are decoded but not shown while the skip index runs behind the skip factor,
   // which grows while pictures come late and shrinks while the queue is full.
   std::atomic<double> SkipFactor{1.0};
@@ -219,15 +221,16 @@ struct TPlayContext {
   TPlaybackSettings Settings;
   std::atomic<int> ShowMode{smVideo};
   TExternalClock ExternalClock;
-  // The time the last seek went to (µs, with the input's start); none after a byte seek.
-  std::atomic<int64_t> LastSeekTarget{AV_NOPTS_VALUE};
 
-  // A pending seek; Seek* under SeekLock.
+  // A pending seek; Seek* under SeekLock. Each request gets the next number: only the newest
+  // one is announced as shown, so a picture of a seek that a later one overtook never is.
   std::mutex SeekLock;
+  std::condition_variable SeekAsked;
   std::atomic<bool> SeekRequest{false};
   int SeekFlags = 0;
   int64_t SeekTarget = 0;
   int64_t SeekRelative = 0;
+  int64_t SeekNumber = 0;
 
   std::mutex StatusLock;
   std::condition_variable StatusChanged;
@@ -292,9 +295,10 @@ struct TPlayerCore {
   static void ReadLoop(TCustomPlayer& player, TPlayContext& context);
   static void ApplyPauseChange(TPlayContext& context);
   static void ApplySeek(TCustomPlayer& player, TPlayContext& context);
-  static void FlushQueues(TCustomPlayer& player, TPlayContext& context);
+  static void FlushQueues(TPlayContext& context, const TFlushMark& mark);
+  static bool IdleUntilSeek(TPlayContext& context, int milliseconds);
   static bool QueuesFull(const TPlayContext& context);
-  static void HandleEndOfFile(TCustomPlayer& player, TPlayContext& context);
+  static void HandleEndOfFile(TPlayContext& context);
   static bool HandleReadError(TCustomPlayer& player, TPlayContext& context, int error);
   static bool OpeningInterrupt(void* owner);
   static bool AbortInterrupt(void* owner);
@@ -321,7 +325,7 @@ struct TPlayerCore {
   static void AudioCallback(void* userdata, Uint8* stream, int len);
   static int AudioDecodeFrame(TCustomPlayer& player, TPlayContext& context, double& pts);
   static void SendAudioPacket(TCustomPlayer& player, TAudioSide& audio);
-  static void SkipAudioToSeekTarget(TCustomPlayer& player, TPlayContext& context);
+  static void SkipAudioToSeekTarget(TCustomPlayer& player, TPlayContext& context, TFlushMark mark);
   static void SoundDecoded(TCustomPlayer& player, TPlayContext& context, double pts, int& size);
   static int ConvertAudioFrame(TCustomPlayer& player, TAudioSide& audio);
   static bool PrepareResampler(TCustomPlayer& player, TAudioSide& audio, const AVFrame* frame);
@@ -335,11 +339,12 @@ struct TPlayerCore {
   static bool PrepareFilterGraph(TCustomPlayer& player, TPlayContext& context,
                                  const AVFrame* frame);
   static int GetVideoFrame(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
-  static int ReceivePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
-  static int PassSkippedPicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame);
-  static void SeekTargetReached(TCustomPlayer& player, TPlayContext& context);
+  static int ReceivePicture(TPlayContext& context, AVFrame* frame);
+  static int PassSkippedPicture(TPlayContext& context, AVFrame* frame);
+  static void SeekTargetReached(TPlayContext& context);
   static void SendVideoPacket(TCustomPlayer& player, TPlayContext& context, AVPacket* packet);
-  static void FlushVideo(TCustomPlayer& player, TPlayContext& context);
+  static void FlushVideo(TCustomPlayer& player, TPlayContext& context, const TFlushMark& mark);
+  static void DecoderEmptied(TCustomPlayer& player, TPlayContext& context);
   static bool QueuePicture(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
                            double pts);
   static bool WaitForOverlay(TCustomPlayer& player, TPlayContext& context, TPicture& picture,
@@ -349,7 +354,8 @@ struct TPlayerCore {
                            double pts);
   static void MoveIntoOverlay(TCustomPlayer& player, TPicture& picture);
   static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
-  static void AnnounceSeekPicture(TCustomPlayer& player, TPlayContext& context);
+  static void SeekShown(TCustomPlayer& player, TPlayContext& context, int64_t seek);
+  static int64_t NewestSeek(TPlayContext& context);
   static void PauseAfterStep(TCustomPlayer& player, TPlayContext& context);
 
   // Subtitles (subtitle thread).

@@ -188,11 +188,11 @@ void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
       ApplySeek(player, context);
     }
     if (QueuesFull(context)) {
-      SleepMs(10);
+      IdleUntilSeek(context, 10);
       continue;
     }
     if (context.EndOfFile) {
-      HandleEndOfFile(player, context);
+      HandleEndOfFile(context);
       continue;
     }
     context.InsidePacketRead = true;
@@ -200,8 +200,12 @@ void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
     context.InsidePacketRead = false;
     if (context.AbortRequest) break;
     if (result < 0) {
-      if (!HandleReadError(player, context, result)) break;
-      SleepMs(100);
+      if (!HandleReadError(player, context, result)) {
+        // No picture is coming for a seek that waits for one.
+        if (context.HasVideo()) SeekShown(player, context, NewestSeek(context));
+        break;
+      }
+      IdleUntilSeek(context, 100);
       continue;
     }
     if (packet->stream_index == context.Audio.StreamIndex)
@@ -225,18 +229,31 @@ void TPlayerCore::ApplyPauseChange(TPlayContext& context) {
     ff::av_read_play(context.FormatContext);
 }
 
+// Read thread: until the time given has passed or a seek is asked for, so that a seek never
+// waits for a pause in the reading. True when a seek waits.
+bool TPlayerCore::IdleUntilSeek(TPlayContext& context, int milliseconds) {
+  std::unique_lock<std::mutex> lock(context.SeekLock);
+  context.SeekAsked.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                             [&] { return context.SeekRequest || context.AbortRequest; });
+  return context.SeekRequest;
+}
+
 // Read thread. A bounded seek first; formats that cannot take one seek to the frame, in the
-// asked direction and then in the other.
+// asked direction and then in the other. The request is taken as it stands: a later one is
+// carried out on the next turn.
 void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   int64_t target, relative;
   int flags;
+  TFlushMark mark;
   {
     const std::lock_guard<std::mutex> lock(context.SeekLock);
     target = context.SeekTarget;
     relative = context.SeekRelative;
     flags = context.SeekFlags;
+    mark.Seek = context.SeekNumber;
+    context.SeekRequest = false;
   }
-  context.LastSeekTarget = flags & AVSEEK_FLAG_BYTE ? AV_NOPTS_VALUE : target;
+  mark.Target = flags & AVSEEK_FLAG_BYTE ? AV_NOPTS_VALUE : target;
   const int64_t minimum = relative > 0 ? target - relative + 2 : INT64_MIN;
   const int64_t maximum = relative < 0 ? target - relative - 2 : INT64_MAX;
   AVFormatContext* input = context.FormatContext;
@@ -248,9 +265,8 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   if (result < 0) result = ff::av_seek_frame(input, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
   if (result < 0) {
     player.SetLastError(context.FileName + ": error while seeking", false);
-    if (context.HasVideo()) AnnounceSeekPicture(player, context);
   } else {
-    FlushQueues(player, context);
+    FlushQueues(context, mark);
     context.ExternalClock.Forget();
   }
   context.EndOfFileLogged = context.ReadErrorLogged = false;
@@ -258,24 +274,24 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   context.EndReported = false;
   context.EndOfFile = false;
   context.EndPacketsQueued = false;
-  context.SeekRequest = false;
+  {
+    const std::lock_guard<std::mutex> lock(context.SeekLock);
+    if (!context.SeekRequest) player.FSeekDone.Set();
+  }
   // No picture is coming to reach the target: without video, or when the seek failed and
   // the picture on show stays.
-  if (!context.HasVideo() || result < 0) player.FSeekReached = true;
-  player.FSeekDone.Set();
-  if (!context.HasVideo()) player.FSeeking = false;
+  if (!context.HasVideo() || result < 0) SeekShown(player, context, mark.Seek);
 }
 
-void TPlayerCore::FlushQueues(TCustomPlayer& player, TPlayContext& context) {
+void TPlayerCore::FlushQueues(TPlayContext& context, const TFlushMark& mark) {
   if (context.HasAudio()) {
     context.Audio.Queue.Flush();
-    context.Audio.Queue.PutFlush();
+    context.Audio.Queue.PutFlush(mark);
   }
   if (context.HasVideo()) {
     context.Video.Queue.Flush();
     context.FlushSeen = false;
-    player.FSeekDisplayed.Reset();
-    context.Video.Queue.PutFlush();
+    context.Video.Queue.PutFlush(mark);
   }
   if (context.HasSubtitle()) {
     context.Subtitle.Queue.Flush();
@@ -296,7 +312,7 @@ bool TPlayerCore::QueuesFull(const TPlayContext& context) {
 // Read thread, at the end of the input: the decoders get one end packet each, so that they
 // give out the pictures and sound they still hold; the input has ended for the player once
 // the queues are empty.
-void TPlayerCore::HandleEndOfFile(TCustomPlayer& player, TPlayContext& context) {
+void TPlayerCore::HandleEndOfFile(TPlayContext& context) {
   if (!context.EndPacketsQueued) {
     AVPacket* empty = ff::av_packet_alloc();
     if (empty) {
@@ -312,8 +328,8 @@ void TPlayerCore::HandleEndOfFile(TCustomPlayer& player, TPlayContext& context) 
       context.EndPacketsQueued = true;
     }
   }
-  if (context.HasVideo()) AnnounceSeekPicture(player, context);
-  SleepMs(10);
+  // The seek comes first: the input goes on from its target.
+  if (IdleUntilSeek(context, 10)) return;
   if (context.Audio.Queue.ByteSize() == 0 && context.Video.Queue.ByteSize() == 0 &&
       context.Subtitle.Queue.ByteSize() == 0)
     context.EndOfInput = true;
@@ -323,7 +339,6 @@ void TPlayerCore::HandleEndOfFile(TCustomPlayer& player, TPlayContext& context) 
 // Read thread. False when reading must stop.
 bool TPlayerCore::HandleReadError(TCustomPlayer& player, TPlayContext& context, int error) {
   AVIOContext* pb = context.FormatContext->pb;
-  if (context.HasVideo()) AnnounceSeekPicture(player, context);
   const auto endOfFile = [&] {
     context.EndOfFile = true;
     if (!context.StillImage && !context.EndOfFileLogged) {

@@ -89,12 +89,13 @@ int TPlayerCore::AudioDecodeFrame(TCustomPlayer& player, TPlayContext& context, 
     }
     if (received != AVERROR(EAGAIN) && received != AVERROR_EOF)
       FFLogger().Log(&player, llInfo, "avcodec_decode_audio3() failed");
-    const TPacketQueue::TResult got = audio.Queue.Get(audio.Packet, true);
+    TFlushMark mark;
+    const TPacketQueue::TResult got = audio.Queue.Get(audio.Packet, true, &mark);
     if (got == TPacketQueue::grAborted) return -1;
     if (got == TPacketQueue::grFlush) {
       ff::avcodec_flush_buffers(audio.Codec);
       audio.Drained = false;
-      SkipAudioToSeekTarget(player, context);
+      SkipAudioToSeekTarget(player, context, mark);
       continue;
     }
     SendAudioPacket(player, audio);
@@ -114,13 +115,14 @@ void TPlayerCore::SendAudioPacket(TCustomPlayer& player, TAudioSide& audio) {
 
 // SDL's audio thread, after a seek with SeekDisplay: the sound already read that ends before
 // the target is dropped, so that the sound starts where the first picture does.
-void TPlayerCore::SkipAudioToSeekTarget(TCustomPlayer& player, TPlayContext& context) {
+void TPlayerCore::SkipAudioToSeekTarget(TCustomPlayer& player, TPlayContext& context,
+                                        TFlushMark mark) {
   TAudioSide& audio = context.Audio;
   while (player.FSeekDisplay) {
-    const int64_t target = context.LastSeekTarget;
-    if (target == AV_NOPTS_VALUE) return;
-    const int64_t streamTarget = ff::av_rescale_q(target, AV_TIME_BASE_Q, audio.Stream->time_base);
-    const TPacketQueue::TResult got = audio.Queue.Get(audio.Packet, false);
+    if (mark.Target == AV_NOPTS_VALUE) return;
+    const int64_t streamTarget =
+        ff::av_rescale_q(mark.Target, AV_TIME_BASE_Q, audio.Stream->time_base);
+    const TPacketQueue::TResult got = audio.Queue.Get(audio.Packet, false, &mark);
     if (got == TPacketQueue::grFlush) {
       ff::avcodec_flush_buffers(audio.Codec);
       audio.Drained = false;

@@ -17,31 +17,31 @@ bool TPacketQueue::Put(const AVPacket* packet) {
   copy->stream_index = packet->stream_index;
   {
     const std::lock_guard<std::mutex> lock(FLock);
-    FPackets.push_back(copy);
+    FPackets.push_back({copy, {}});
     FByteSize += EntryBytes(copy);
   }
   FChanged.notify_one();
   return true;
 }
 
-void TPacketQueue::PutFlush() {
+void TPacketQueue::PutFlush(const TFlushMark& mark) {
   {
     const std::lock_guard<std::mutex> lock(FLock);
-    FPackets.push_back(nullptr);
+    FPackets.push_back({nullptr, mark});
     FByteSize += EntryBytes(nullptr);
   }
   FChanged.notify_one();
 }
 
 void TPacketQueue::Flush() {
-  std::deque<AVPacket*> packets;
+  std::deque<TEntry> packets;
   {
     const std::lock_guard<std::mutex> lock(FLock);
     packets.swap(FPackets);
     FByteSize = 0;
   }
-  for (AVPacket* packet : packets)
-    if (packet) ff::av_packet_free(&packet);
+  for (TEntry& entry : packets)
+    if (entry.Packet) ff::av_packet_free(&entry.Packet);
 }
 
 void TPacketQueue::Abort() {
@@ -57,18 +57,21 @@ bool TPacketQueue::Aborted() const {
   return FAbort;
 }
 
-TPacketQueue::TResult TPacketQueue::Get(AVPacket* packet, bool block) {
+TPacketQueue::TResult TPacketQueue::Get(AVPacket* packet, bool block, TFlushMark* mark) {
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
     if (FAbort) return grAborted;
     if (!FPackets.empty()) {
-      AVPacket* entry = FPackets.front();
+      TEntry entry = FPackets.front();
       FPackets.pop_front();
-      FByteSize -= EntryBytes(entry);
+      FByteSize -= EntryBytes(entry.Packet);
       lock.unlock();
-      if (!entry) return grFlush;
-      ff::av_packet_move_ref(packet, entry);
-      ff::av_packet_free(&entry);
+      if (!entry.Packet) {
+        if (mark) *mark = entry.Mark;
+        return grFlush;
+      }
+      ff::av_packet_move_ref(packet, entry.Packet);
+      ff::av_packet_free(&entry.Packet);
       return grPacket;
     }
     if (!block) return grEmpty;
@@ -88,5 +91,6 @@ int TPacketQueue::PacketCount() const {
 
 bool TPacketQueue::FlushPending() const {
   const std::lock_guard<std::mutex> lock(FLock);
-  return std::find(FPackets.begin(), FPackets.end(), nullptr) != FPackets.end();
+  return std::any_of(FPackets.begin(), FPackets.end(),
+                     [](const TEntry& entry) { return !entry.Packet; });
 }

@@ -10,6 +10,12 @@
 
 #include "FFEntryPoints.h"
 
+// What a flush marker tells its consumer: which seek queued it and where that seek goes.
+struct TFlushMark {
+  int64_t Seek = -1;                // the seek's number; -1 for the marker of the opening
+  int64_t Target = AV_NOPTS_VALUE;  // µs with the input's start; none for a byte seek
+};
+
 class TPacketQueue {
  public:
   // What Get found.
@@ -23,15 +29,15 @@ class TPacketQueue {
   // Read thread. Queues a new reference to the packet's data (an empty packet stays empty);
   // false without memory.
   bool Put(const AVPacket* packet);
-  void PutFlush();
+  void PutFlush(const TFlushMark& mark = {});
   // Frees every queued packet.
   void Flush();
   // Wakes the consumer and makes every later Get return grAborted.
   void Abort();
   bool Aborted() const;
-  // Consumer. Moves the oldest packet into `packet` (grPacket), or reports the flush marker;
-  // with `block` it waits for an entry.
-  TResult Get(AVPacket* packet, bool block);
+  // Consumer. Moves the oldest packet into `packet` (grPacket), or reports the flush marker
+  // and gives its mark; with `block` it waits for an entry.
+  TResult Get(AVPacket* packet, bool block, TFlushMark* mark = nullptr);
 
   // Each packet counts its data plus the bookkeeping of one entry, as memory in use.
   int64_t ByteSize() const;
@@ -44,7 +50,11 @@ class TPacketQueue {
  private:
   mutable std::mutex FLock;
   std::condition_variable FChanged;
-  std::deque<AVPacket*> FPackets;  // nullptr is the flush marker
+  struct TEntry {
+    AVPacket* Packet;  // nullptr for the flush marker
+    TFlushMark Mark;
+  };
+  std::deque<TEntry> FPackets;
   int64_t FByteSize = 0;
   bool FAbort = false;
 };

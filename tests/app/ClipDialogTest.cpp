@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QTime>
 #include <QDir>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -31,6 +32,14 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// Types a time into the row's start or end cell and leaves the editor.
+void Type(TClipfrm& Form, int Row, TClipColumn Column, const QString& Text) {
+  Form.SelectRow(Row, Column);
+  Form.ItemEdit->setText(Text);
+  Form.ItemEdit->setModified(true);
+  Form.EditorDone();
+}
 
 class ClipDialogTest : public ::testing::Test {
  protected:
@@ -59,14 +68,6 @@ class ClipDialogTest : public ::testing::Test {
     form->FileOpened(file.Duration, video);
     form->ShowRefusal = [this](const QString& Text) { Refusals << Text; };
     return form;
-  }
-
-  // Types a time into the row's start or end cell and leaves the editor.
-  static void Type(TClipfrm& Form, int Row, TClipColumn Column, const QString& Text) {
-    Form.SelectRow(Row, Column);
-    Form.ItemEdit->setText(Text);
-    Form.ItemEdit->setModified(true);
-    Form.EditorDone();
   }
 
   TFFPlayer Player;
@@ -185,7 +186,7 @@ class ClipWindowScreen : public TScreenPlayerTest {
     Entry.SourceFrameSize = QStringLiteral("160x120");
   }
 
-  static TClipFile Part(int Number, int64_t Start, int64_t End) {
+  TClipFile Part(int Number, int64_t Start, int64_t End) const {
     TClipFile part = NewClipFile(Entry);
     part.Title = QStringLiteral("Part_%1").arg(Number);
     part.StartTime = Start;
@@ -200,14 +201,30 @@ class ClipWindowScreen : public TScreenPlayerTest {
     return GreyRampTimeOf(BitmapToImage(Player.CurrentFrame()));
   }
 
+  // The time the position label tells (whole seconds).
+  static int64_t LabelTime(const TClipfrm& Form) {
+    return int64_t(QTime::fromString(Form.lblpos->text(), QStringLiteral("hh:mm:ss"))
+                       .msecsSinceStartOfDay()) *
+           1000;
+  }
+  // While it plays, the label tells the time played: that of the picture on show, give or
+  // take the second that the label leaves out and a position report on its way.
+  void ExpectLabelTellsThePlay(const TClipfrm& Form) {
+    const int64_t Played = GreyRampTimeOf(BitmapToImage(Player.CurrentFrame()));
+    EXPECT_LT(std::llabs(LabelTime(Form) - Played), 1500000)
+        << Form.lblpos->text().toStdString() << " while the picture is at " << Played;
+  }
+
   TSkManualClock Clock;  // the window's timer
   TFileOption Entry;
 };
 
 // The file's one key frame is its first picture. A press on a part's row seeks into the part
 // when the play is elsewhere; a click on the track seeks there; Play Clip starts from the
-// part's first picture and stops at its end. Each shows the picture at the bar's time, holds
-// the play until the window's timer plays on, and the position label tells the bar's time.
+// part's first picture and stops at its end. Each shows the picture at the bar's time and the
+// label tells the bar's time; the play holds until the window's timer plays on, and the label
+// then tells the time played, also once the play runs past a part's end, where the bar holds
+// its tick.
 TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
   TClipfrm Form(Player, Entry, 2, {Part(0, 1000000, 3000000), Part(1, 5000000, 7000000)});
   Form.move(40, 40);
@@ -238,12 +255,21 @@ TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
     EXPECT_TRUE(Form.btnPlay->isVisible());
     Clock.Advance(500);  // the play goes on from there
     ASSERT_TRUE(PumpUntil([&] { return BarTime() > Shown + 300000 || Form.btnPlay->isVisible(); }));
-    LabelInStep();
+    if (Form.btnPause->isVisible()) ExpectLabelTellsThePlay(Form);
   }
   // The part plays to its end and holds there.
   ASSERT_TRUE(PumpUntil([&] { return Form.btnPlay->isVisible(); }));
   EXPECT_EQ(Bar.Position(), Bar.SegEndPos());
   LabelInStep();
+  // The first part played from its start on, past its end.
+  Form.SelectRow(0, TClipColumn::Start);
+  EXPECT_EQ(ShownTime(), 1000000);
+  Form.btnPlay->click();
+  ASSERT_TRUE(
+      PumpUntil([&] { return GreyRampTimeOf(BitmapToImage(Player.CurrentFrame())) >= 5000000; }));
+  EXPECT_EQ(Bar.Position(), Bar.SegEndPos());
+  ExpectLabelTellsThePlay(Form);
+  Form.btnPause->click();
 
   const QImage Shot =
       QGuiApplication::primaryScreen()->grabWindow(0).toImage().copy(Form.frameGeometry());
@@ -278,6 +304,56 @@ TEST_F(ClipWindowScreen, OneClickOnACellAfterEnterTakesTheNextTyping) {
   typeTime(2, "00:00:02");
   EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("00:00:01"));
   EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("00:00:02"));
+}
+
+// Paused, markers that push the tick take the picture with them: a start time typed past the
+// tick, the start marker dragged past it, the end marker dragged back before it. The picture
+// shown is the one at the bar's time, which the label tells.
+TEST_F(ClipWindowScreen, MarkersThatPushTheTickTakeThePictureAlong) {
+  TClipfrm Form(Player, Entry, 2, {Part(0, 1000000, 4000000), Part(1, 5000000, 8000000)});
+  Form.ShowRefusal = [](const QString& Text) { ADD_FAILURE() << Text.toStdString(); };
+  Form.move(40, 40);
+  Form.show();
+  ASSERT_TRUE(PumpUntil([&] { return Form.Session() && Player.Position() > 200000; }));
+  Form.btnPause->click();
+  TVelTrackbar& Bar = *Form.TrckVideo;
+  const auto BarTime = [&] { return Form.Session()->Base().TimeOf(Bar.Position()); };
+  const int MarkerMiddle = Bar.Picture(TVelTrackbar::SegmentStart).width() / 2;
+  const auto DragMarker = [&](int From, int64_t To) {
+    DragOnBar(Bar, QPoint(From, Bar.SegOffsetY()), {Bar.XFromValue(To)});
+  };
+  const struct {
+    const char* Step;
+    std::function<void()> Act;
+    int64_t Tick;  // where the markers push the tick
+  } steps[] = {
+      {"start time typed past the tick",
+       [&] { Type(Form, 1, TClipColumn::Start, QStringLiteral("00:00:06")); }, 60},
+      {"start marker dragged past the tick",
+       [&] {
+         Form.SelectRow(0, TClipColumn::Start);
+         DragMarker(Bar.SegStartX() - MarkerMiddle, 20);
+       },
+       20},
+      {"end marker dragged back before the tick",
+       [&] {
+         ClickTrack(Bar, 0.45);
+         DragMarker(Bar.SegEndX() + 1 + MarkerMiddle, 32);
+       },
+       32},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Step);
+    step.Act();
+    const int64_t Shown = ShownTime();
+    EXPECT_EQ(Bar.Position(), step.Tick);
+    EXPECT_GE(Shown, BarTime());
+    EXPECT_LT(Shown, BarTime() + fixtures::GreyRampPicture);
+    EXPECT_EQ(Form.lblpos->text().toStdString(), ClipTimeText(BarTime()).toStdString());
+    EXPECT_TRUE(Form.btnPlay->isVisible());
+  }
+  Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
+  Form.reject();
 }
 
 }  // namespace

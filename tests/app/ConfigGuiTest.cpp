@@ -149,8 +149,9 @@ void Mouse(TVelTrackbar& Bar, QEvent::Type Type, int X, Qt::MouseButtons Buttons
   QCoreApplication::sendEvent(&Bar, &event);
 }
 
-// The position bar on a clock of the test's own: what a press on the track or on the tick
-// does to a playing or a paused preview, and what the timer's tick does 500 ms later.
+// The position bar on a clock of the test's own: what presses on the track or on the tick
+// do to a playing or a paused preview, and what the timer's tick does 500 ms later. The
+// release of a dragged tick seeks once more, to where the tick stands.
 TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) {
   const struct {
     const char* Name;
@@ -160,11 +161,13 @@ TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) 
     int Seeks;     // seeks made
     bool Resumes;  // playing again at the end
     bool Timer;    // the resume waits for the timer
+    int Clicks = 1;  // on the track, 150 ms apart, each 14 pixels left of the one before
   } cases[] = {
       {"track, playing", true, false, 0, 1, true, true},
       {"track, paused", false, false, 0, 1, false, false},
       {"tick pressed, playing", true, true, 0, 0, true, false},
-      {"tick dragged, playing", true, true, 200, 1, true, false},
+      {"tick dragged, playing", true, true, 200, 2, true, false},
+      {"twenty clicks in 3 s, playing", true, false, 0, 20, true, true, 20},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -182,14 +185,20 @@ TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) 
     seekBar.OnSeek = [&](int64_t Position) { seeks.push_back(Position); };
     TogglePlayback(c.Playing ? 0 : 1, play, pause, player);
 
-    const int press = c.OnTick ? bar.TickX() : 300;
-    Mouse(bar, QEvent::MouseButtonPress, press, Qt::LeftButton);
-    if (c.OnTick) {
-      EXPECT_EQ(play->property("Tag").toInt(), 0);  // held while the tick is down
-      EXPECT_FALSE(seekBar.TakePosition());
+    int press = c.OnTick ? bar.TickX() : 300;
+    for (int click = 0; click < c.Clicks; ++click) {
+      if (click > 0) {
+        clock.Advance(150);
+        press -= 14;
+      }
+      Mouse(bar, QEvent::MouseButtonPress, press, Qt::LeftButton);
+      if (c.OnTick) {
+        EXPECT_EQ(play->property("Tag").toInt(), 0);  // held while the tick is down
+        EXPECT_FALSE(seekBar.TakePosition());
+      }
+      if (c.DragTo) Mouse(bar, QEvent::MouseMove, c.DragTo, Qt::LeftButton);
+      Mouse(bar, QEvent::MouseButtonRelease, c.DragTo ? c.DragTo : press, Qt::NoButton);
     }
-    if (c.DragTo) Mouse(bar, QEvent::MouseMove, c.DragTo, Qt::LeftButton);
-    Mouse(bar, QEvent::MouseButtonRelease, c.DragTo ? c.DragTo : press, Qt::NoButton);
 
     ASSERT_EQ(int(seeks.size()), c.Seeks);
     EXPECT_EQ(bar.Position(), c.Seeks ? bar.ValueFromX(c.DragTo ? c.DragTo : press) : 0);

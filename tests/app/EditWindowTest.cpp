@@ -104,6 +104,14 @@ class EditWindowScreen : public TScreenPlayerTest {
     return Entry;
   }
 
+  // An entry of the grey ramp clip, whose pictures tell their time.
+  static TFileOption GreyRampEntry() {
+    TFileOption Entry;
+    Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("160x120");
+    Entry.Input.FileName = fixtures::GreyRampClip();
+    return Entry;
+  }
+
   // A 40 x 30 picture, all red.
   QString RedLogo() const {
     QImage Logo(40, 30, QImage::Format_RGB32);
@@ -372,31 +380,40 @@ TEST_F(EditWindowScreen, SoundWithoutPicturesLeavesCropAndWatermarkOff) {
 
 // Paused, a click on the position bar shows the picture at the clicked time, not the key
 // frame before it (the clip's only one is its first picture), and the play stays paused.
-TEST_F(EditWindowScreen, PausedClickOnTheBarShowsThePictureThere) {
-  TFileOption Entry;
-  Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("160x120");
-  Entry.Input.FileName = fixtures::GreyRampClip();
+// Played on to its end, the preview goes back to its start and holds there: the bar goes
+// back with the picture, and follows it when the play goes on.
+TEST_F(EditWindowScreen, TheBarAndThePictureGoTogether) {
+  TFileOption Entry = GreyRampEntry();
   TSkManualClock Clock;  // the window's timer
   TEditfrm Window(Entry, Player);
   Window.show();
+  auto* Bar = Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo"));
   auto* Play = Window.findChild<QToolButton*>(QStringLiteral("btnPlay"));
   auto* Pause = Window.findChild<QToolButton*>(QStringLiteral("btnPause"));
   ASSERT_TRUE(PumpUntil([&] { return Pause->isVisible() && Window.OutputPreviewTime() > 0; }));
   Pause->click();
   PumpFor(300);
   const int64_t Before = Window.OutputPreviewTime();
-  const int64_t Target =
-      ClickTrack(*Window.findChild<TVelTrackbar*>(QStringLiteral("TrckVideo")), 0.75);
+  const int64_t Target = ClickTrack(*Bar, 0.75);
   ASSERT_TRUE(PumpUntil([&] {
     return !Player.Seeking() && SeekShown(Player) && Window.OutputPreviewTime() != Before;
   }));
   PumpFor(300);
-  const int64_t Shown = GreyRampTimeOf(Window.InputPreview());
-  EXPECT_GE(Shown, Target);
-  EXPECT_LT(Shown, Target + fixtures::GreyRampPicture);
-  EXPECT_EQ(Window.OutputPreviewTime(), Shown);
+  const auto Shown = [&] { return GreyRampTimeOf(Window.InputPreview()); };
+  EXPECT_GE(Shown(), Target);
+  EXPECT_LT(Shown(), Target + fixtures::GreyRampPicture);
+  EXPECT_EQ(Window.OutputPreviewTime(), Shown());
   EXPECT_TRUE(Play->isVisible());
   EXPECT_EQ(Player.PlayState(), psPause);
+
+  Play->click();
+  ASSERT_TRUE(PumpUntil([&] { return Shown() >= 7500000; }));
+  ASSERT_TRUE(PumpUntil([&] { return Play->isVisible() && Shown() == 0 && !Player.Seeking(); }));
+  PumpFor(300);
+  EXPECT_EQ(Bar->Position(), 0);
+  Play->click();
+  ASSERT_TRUE(PumpUntil([&] { return Shown() >= 1500000; }));
+  EXPECT_NEAR(Bar->Position(), Shown(), 500000);
 }
 
 QImage ToImage(const TPreviewPicture& Picture) {

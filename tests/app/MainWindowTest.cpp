@@ -362,7 +362,8 @@ TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
 }
 
 // Paused, a click on the seek bar shows the picture at the clicked time, not the key frame
-// before it (the clip's only one is its first picture); the label tells the bar's time.
+// before it (the clip's only one is its first picture), and so does a drag of the tick
+// through twenty places faster than the seeks are carried out; the label tells the bar's time.
 TEST_F(MainWindowUse, PausedSeekShowsThePictureThere) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
   TFFDecoder decoder;
@@ -376,19 +377,34 @@ TEST_F(MainWindowUse, PausedSeekShowsThePictureThere) {
     return GreyRampTimeOf(BitmapToImage(Window->Player().CurrentFrame()));
   };
   TVelTrackbar* bar = Window->SeekBar();
-  QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
-                    QPoint(bar->width() * 3 / 4, bar->height() / 2));
-  const int64_t target = bar->Position();
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        return !Window->Player().Seeking() && SeekShown(Window->Player()) && shownTime() >= target;
-      },
-      5000))
-      << shownTime();
-  EXPECT_LT(shownTime(), target + fixtures::GreyRampPicture);
-  EXPECT_EQ(Window->lblpos->text().toStdString(),
-            SecondsToTimeText(target / 1000000).toStdString());
-  EXPECT_TRUE(Window->btnPlay->isVisible());
+  const struct {
+    const char* Name;
+    std::function<void()> Act;
+  } steps[] = {
+      {"track clicked", [&] { ClickTrack(*bar, 0.75); }},
+      {"tick dragged fast",
+       [&] {
+         std::vector<int> places;
+         for (int n = 0; n < 20; ++n) places.push_back(TrackX(*bar, (n * 7 % 20 + 1) / 21.0));
+         DragOnBar(*bar, QPoint(bar->TickX(), bar->TickOffsetY()), places);
+       }},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Name);
+    step.Act();
+    const int64_t target = bar->Position();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          return !Window->Player().Seeking() && SeekShown(Window->Player()) &&
+                 shownTime() >= target;
+        },
+        5000))
+        << shownTime() << " for " << target;
+    EXPECT_LT(shownTime(), target + fixtures::GreyRampPicture);
+    EXPECT_EQ(Window->lblpos->text().toStdString(),
+              SecondsToTimeText(target / 1000000).toStdString());
+    EXPECT_TRUE(Window->btnPlay->isVisible());
+  }
   QTest::mouseClick(Window->btnStop, Qt::LeftButton);
 }
 

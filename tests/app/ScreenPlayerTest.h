@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 class TScreenPlayerTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -37,15 +39,32 @@ inline int64_t GreyRampTimeOf(const QImage& Picture) {
   return fixtures::GreyRampTime(qGray(Picture.pixel(Picture.width() / 2, Picture.height() / 2)));
 }
 
+// A press, move or release of the left mouse button on the bar.
+inline void MouseOnBar(TVelTrackbar& Bar, QEvent::Type Type, QPoint At) {
+  QMouseEvent Event(Type, QPointF(At), QPointF(Bar.mapToGlobal(At)),
+                    Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                    Type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(&Bar, &Event);
+}
+
+// The x of that share of the bar's usable track.
+inline int TrackX(const TVelTrackbar& Bar, double Share) {
+  return Bar.UsableLeft() + int((Bar.UsableRight() - Bar.UsableLeft()) * Share);
+}
+
 // A click on the bar's track at that share of its length; the bar's position afterwards.
 inline int64_t ClickTrack(TVelTrackbar& Bar, double Share) {
-  const int X = Bar.UsableLeft() + int((Bar.UsableRight() - Bar.UsableLeft()) * Share);
-  const QPoint Click(X, Bar.TrackRect().center().y());
-  for (QEvent::Type Type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent Event(Type, QPointF(Click), QPointF(Bar.mapToGlobal(Click)), Qt::LeftButton,
-                      Type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(&Bar, &Event);
-  }
+  const QPoint Click(TrackX(Bar, Share), Bar.TrackRect().center().y());
+  MouseOnBar(Bar, QEvent::MouseButtonPress, Click);
+  MouseOnBar(Bar, QEvent::MouseButtonRelease, Click);
   return Bar.Position();
+}
+
+// Presses the bar at `From`, moves through the places at that height and lets go at the last,
+// each event at once after the one before.
+inline void DragOnBar(TVelTrackbar& Bar, QPoint From, const std::vector<int>& Places) {
+  MouseOnBar(Bar, QEvent::MouseButtonPress, From);
+  for (int X : Places) MouseOnBar(Bar, QEvent::MouseMove, QPoint(X, From.y()));
+  MouseOnBar(Bar, QEvent::MouseButtonRelease, QPoint(Places.back(), From.y()));
 }

@@ -232,13 +232,14 @@ TEST_F(VideoDisplay, SeekDisplayToTheEndShowsTheLastPicture) {
 }
 
 // Paused, a seek with SeekDisplay decodes on to its target, shows that picture and reports
-// its time, and the play stays paused: forwards and backwards, far from the one key frame.
+// its time, and the play stays paused: forwards and backwards, far from the one key frame,
+// and back to the first picture, whose time 0 is a time like any other.
 TEST_F(VideoDisplay, SeekDisplayWhilePausedShowsTheTargetAndHolds) {
   ASSERT_TRUE(Player.Open(fixtures::GreyRampClip(), 0)) << Player.LastErrMsg();
   ASSERT_TRUE(PumpUntil([this] { return Recorder.LastPosition() >= 200000; }, 10000));
   Player.Pause();
   Player.SetSeekDisplay(true);
-  for (const int64_t target : {4500000, 1000000, 7000000}) {
+  for (const int64_t target : {4500000, 1000000, 7000000, 0}) {
     SCOPED_TRACE(target);
     Player.Seek(0, true, target);
     ASSERT_TRUE(
@@ -250,6 +251,21 @@ TEST_F(VideoDisplay, SeekDisplayWhilePausedShowsTheTargetAndHolds) {
     PumpFor(300);
     EXPECT_EQ(Player.ShownCount(), shown);
     EXPECT_EQ(Player.PlayState(), psPause);
+  }
+}
+
+// Near the end the reader has met the end of the file before the seek's picture is decoded:
+// a waiting seek still returns only once its own picture is on show.
+TEST_F(VideoDisplay, WaitingSeeksNearTheEndReturnWithTheirPicture) {
+  ASSERT_TRUE(Player.Open(fixtures::GreyRampClip(), 0)) << Player.LastErrMsg();
+  ASSERT_TRUE(PumpUntil([this] { return Recorder.LastPosition() >= 200000; }, 10000));
+  Player.Pause();
+  Player.SetSeekDisplay(true);
+  for (int n = 0; n < 30; ++n) {
+    const int64_t target = 7800000 + n % 2 * fixtures::GreyRampPicture;
+    Player.Seek(0, true, target);
+    EXPECT_TRUE(Player.SeekReached()) << n;
+    EXPECT_EQ(fixtures::GreyRampTime(Luma(PixelAt(Player.CurrentFrame(), 80, 60))), target) << n;
   }
 }
 
