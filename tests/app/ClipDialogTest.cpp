@@ -182,7 +182,7 @@ class ClipWindowScreen : public TScreenPlayerTest {
     Entry.SourceFrameSize = QStringLiteral("160x120");
   }
 
-  static TClipFile Part(int Number, int64_t Start, int64_t End) {
+  TClipFile Part(int Number, int64_t Start, int64_t End) const {
     TClipFile part = NewClipFile(Entry);
     part.Title = QStringLiteral("Part_%1").arg(Number);
     part.StartTime = Start;
