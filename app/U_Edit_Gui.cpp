@@ -30,6 +30,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <array>
 
 TIntRect EditPreviewArea;
 
@@ -40,6 +41,14 @@ const QColor OutputBackground(0x10, 0x10, 0x10);
 constexpr int MaxVolume = 128;
 // Position events to let pass after a resume before the bar follows them again.
 constexpr int SkipAfterResume = 5;
+
+// Left, top, width and height into their four boxes, all but the one being typed into.
+void ShowRectInBoxes(const TIntRect& R, const std::array<TSkSpinEdit*, 4>& Boxes,
+                     const TSkSpinEdit* Typing) {
+  const int Values[] = {R.Left, R.Top, RectWidth(R), RectHeight(R)};
+  for (size_t I = 0; I < Boxes.size(); ++I)
+    if (Boxes[I] != Typing) Boxes[I]->SetIntValue(Values[I]);
+}
 
 QRect ToQRect(const TIntRect& R) { return QRect(R.Left, R.Top, RectWidth(R), RectHeight(R)); }
 TIntRect ToIntRect(const QRect& R) { return {R.left(), R.top(), R.right() + 1, R.bottom() + 1}; }
@@ -667,12 +676,7 @@ void TEditfrm::CropAreaMoved() {
 
 void TEditfrm::ShowCropInBoxes(const TSkSpinEdit* Typing) {
   Suppress = true;
-  const std::pair<TSkSpinEdit*, int> Shown[] = {{edtleft, CropSourceRect.Left},
-                                                {edttop, CropSourceRect.Top},
-                                                {edtwidth, RectWidth(CropSourceRect)},
-                                                {edtheight, RectHeight(CropSourceRect)}};
-  for (const auto& [Box, Value] : Shown)
-    if (Box != Typing) Box->SetIntValue(Value);
+  ShowRectInBoxes(CropSourceRect, {edtleft, edttop, edtwidth, edtheight}, Typing);
   Suppress = false;
 }
 
@@ -879,12 +883,7 @@ void TEditfrm::ShowWatermarkRect(const TSkSpinEdit* Typing) {
   TrckwatermarkV->setMaximum(MaxTop);
   TrckWatermarkH->setValue(WatermarkSourceRect.Left);
   TrckwatermarkV->setValue(WatermarkSourceRect.Top);
-  const std::pair<TSkSpinEdit*, int> Shown[] = {{edtWaterH, WatermarkSourceRect.Left},
-                                                {edtWaterV, WatermarkSourceRect.Top},
-                                                {ImageW, RectWidth(WatermarkSourceRect)},
-                                                {ImageH, RectHeight(WatermarkSourceRect)}};
-  for (const auto& [Box, Value] : Shown)
-    if (Box != Typing) Box->SetIntValue(Value);
+  ShowRectInBoxes(WatermarkSourceRect, {edtWaterH, edtWaterV, ImageW, ImageH}, Typing);
   Suppress = false;
 }
 

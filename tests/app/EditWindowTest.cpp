@@ -121,6 +121,13 @@ class EditWindowScreen : public TScreenPlayerTest {
     return File;
   }
 
+  // Switches the watermark on as a text mark and types its text.
+  static void TextMark(TEditfrm& Window, const QString& Text) {
+    Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
+    Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"))->SetChecked(true);
+    Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(Text);
+  }
+
   TScratchFolder Folder;
 };
 
@@ -204,9 +211,7 @@ TEST_F(EditWindowScreen, TextWatermarkFollowsItsPositionBoxIntoTheEntry) {
   TEditfrm Window(Entry, Player);
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
-  Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
-  Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"))->SetChecked(true);
-  Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QStringLiteral(" Velmora "));
+  TextMark(Window, QStringLiteral(" Velmora "));
   EXPECT_TRUE(Window.WatermarkArea()->isVisible());
   EXPECT_EQ(Window.WatermarkArea()->pos(), QPoint(33, 0));  // the output picture's corner
   // 100 output pixels: 294 / 360 x 100 / (320 / 360) + 33 = 124.9 in the preview.
@@ -305,9 +310,7 @@ TEST_F(EditWindowScreen, TextWatermarkShowsAllItsTextInTheChosenFontAndColour) {
   TEditfrm Window(Entry, Player);
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
-  Window.findChild<TSkCheckBox*>(QStringLiteral("chkStartup"))->SetChecked(true);
-  Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"))->SetChecked(true);
-  Window.findChild<QLineEdit*>(QStringLiteral("edtText"))->setText(QStringLiteral("Velmora"));
+  TextMark(Window, QStringLiteral("Velmora"));
   bool Offered = false;
   QTimer::singleShot(0, [&] {
     auto* Dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
