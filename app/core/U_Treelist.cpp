@@ -135,12 +135,12 @@ TProbedFile ProbeMediaFile(TCustomDecoder& Decoder, const QString& FileName) {
   TFileStreamInfo info;
   if (Decoder.GetFileInfo(info)) probed.Duration = info.Duration;
   probed.FileSize = Decoder.FileSize();
-  probed.FrameSize = QStringLiteral("0x0");
-  for (int i = 0; i < Decoder.StreamCount(); ++i) {
-    TVideoStreamInfo video;
-    if (Decoder.IsVideoStream(i) && Decoder.GetVideoStreamInfo(i, video))
-      probed.FrameSize = QStringLiteral("%1x%2").arg(video.Width).arg(video.Height);
-  }
+  // The size of the stream that is converted: another stream's would stretch its pictures.
+  const int stream = Decoder.ConvertedVideoStream();
+  TVideoStreamInfo video;
+  probed.FrameSize = stream >= 0 && Decoder.GetVideoStreamInfo(stream, video)
+                         ? QStringLiteral("%1x%2").arg(video.Width).arg(video.Height)
+                         : QStringLiteral("0x0");
   probed.MediaText = GetMediaInfoText(Decoder);
   Decoder.CloseFile();
   return probed;

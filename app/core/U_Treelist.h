@@ -28,7 +28,7 @@ struct TProbedFile {
   QString FormatName;
   int64_t Duration = 0;
   int64_t FileSize = 0;
-  QString FrameSize;  // "WxH" of the last video stream, "0x0" without one
+  QString FrameSize;  // "WxH" of the video stream a conversion takes, "0x0" without one
   QString MediaText;
 };
 // Opens the file with the decoder and closes it again; any thread. Only a regular file is
