@@ -539,6 +539,12 @@ void TMainfrm::mniFileClick() {
 }
 
 void TMainfrm::btnMergeClick() {
+  const QString refusal = FModel->List().MergeRefusal();
+  if (!refusal.isEmpty()) {
+    QApplication::beep();
+    ShowInformation(refusal);
+    return;
+  }
   if (FModel->List().SelectedCount() < 2 || !FModel->Change([this](TFileList& List) {
         return List.MergeSelectedItems(edtoutput->text());
       })) {

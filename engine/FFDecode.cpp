@@ -273,6 +273,18 @@ bool TCustomDecoder::CheckStreamIndex(int streamIndex) {
   return false;
 }
 
+int TCustomDecoder::ConvertedVideoStream() const {
+  int chosen = -1;
+  int64_t most = -1;
+  for (int n = 0; n < FStreamCount; ++n) {
+    const AVStream& stream = *FFormatContext->streams[n];
+    if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO || ProbedFrames(stream) <= most) continue;
+    most = ProbedFrames(stream);
+    chosen = n;
+  }
+  return chosen;
+}
+
 AVStream* TCustomDecoder::StreamOfType(int streamIndex, int firstOfType, AVMediaType type,
                                        const char* kind) {
   if (!FileLoaded()) return nullptr;

@@ -108,6 +108,9 @@ class TCustomDecoder : public TFFBaseComponent {
   int SubtitleStreamCount() const { return FSubtitleStreamCount; }
   int FirstAudioStream() const { return FFirstAudioStream; }
   int FirstVideoStream() const { return FFirstVideoStream; }
+  // The video stream a conversion of this file alone takes (the one with the most probed
+  // frames, the first of equals), -1 without one: the size to convert to is that stream's.
+  int ConvertedVideoStream() const;
   int FirstSubtitleStream() const { return FFirstSubtitleStream; }
 
   // Raise OnBeforeFindStreamInfo on the main thread (the loading thread waits).

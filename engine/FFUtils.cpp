@@ -390,6 +390,12 @@ TNameRegistry& Filters() {
 
 }  // namespace
 
+int64_t ProbedFrames(const AVStream& stream) {
+  const AVCodecParameters* par = stream.codecpar;
+  if (stream.nb_frames > 0) return stream.nb_frames;
+  return par->codec_id != AV_CODEC_ID_NONE && (par->width > 0 || par->sample_rate > 0) ? 1 : 0;
+}
+
 std::string DurationToText(int64_t duration) {
   if (duration == AV_NOPTS_VALUE) return "N/A";
   return Printf("%.2lld:%.2d:%.2d.%.3d", static_cast<long long>(duration / 3600000000LL),

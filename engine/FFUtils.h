@@ -30,6 +30,11 @@ struct TOptionContexts {
   AVDictionary* SubtitleOptions = nullptr;
 };
 
+// The frames a stream's demuxer found, which ranks a file's streams of one kind as sources of a
+// conversion: the container's count when it knows one, else one for a stream whose codec
+// parameters were found.
+int64_t ProbedFrames(const AVStream& stream);
+
 // "hh:mm:ss.mmm" of a time in microseconds (the hours are not wrapped); "N/A" for no value.
 std::string DurationToText(int64_t duration);
 

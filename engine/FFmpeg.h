@@ -596,7 +596,6 @@ class TCustomFFmpeg {
   void AllocRunFrames();
   void FreeRunFrames();
   int GroupSize() const;
-  static int64_t ProbedFrames(const TInputStream& ist);
   bool IsCandidate(const TInputStream& ist) const;
   bool JoinQualifies(const TInputStream& ist, int fileIndex) const;
   void BuildOutputStreamTable();

@@ -461,7 +461,9 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
   int width = decoder.width;
   int height = decoder.height;
   DisplayedSize(turns, width, height);
-  if (encoder.width != width || encoder.height != height) {
+  // A later input of a join keeps its own size into the chain, which may fit it to the output
+  // with its aspect kept; stretched to the first input's size first, it could not.
+  if (!ost.Mirror && (encoder.width != width || encoder.height != height)) {
     AVFilterContext* scale = nullptr;
     const std::string arguments =
         Format("w=%d:h=%d:flags=0x%X", encoder.width, encoder.height, unsigned(ost.SwsFlags));

@@ -43,14 +43,6 @@ int TCustomFFmpeg::GroupSize() const {
   return FOutputFiles.empty() ? 0 : int(FOutputFiles[0]->Streams.size());
 }
 
-// The frames a stream's demuxer found, which ranks the candidates for an output stream: the
-// container's count when it knows one, else one for a stream whose codec parameters were found.
-int64_t TCustomFFmpeg::ProbedFrames(const TInputStream& ist) {
-  const AVCodecParameters* par = ist.St->codecpar;
-  if (ist.St->nb_frames > 0) return ist.St->nb_frames;
-  return par->codec_id != AV_CODEC_ID_NONE && (par->width > 0 || par->sample_rate > 0) ? 1 : 0;
-}
-
 bool TCustomFFmpeg::IsCandidate(const TInputStream& ist) const {
   if (!ist.Unclaimed || ist.St->discard == AVDISCARD_ALL) return false;
   if (FSettings.ProgramID < 0) return true;
@@ -125,7 +117,7 @@ std::array<int64_t, AVMEDIA_TYPE_NB> TCustomFFmpeg::FrameThresholds() const {
     for (const auto& ist : FInputStreams) {
       const int type = ist->St->codecpar->codec_type;
       if (type >= 0 && type < AVMEDIA_TYPE_NB && IsCandidate(*ist) &&
-          ProbedFrames(*ist) >= thresholds[type])
+          ProbedFrames(*ist->St) >= thresholds[type])
         ++found[type];
     }
     for (int type = 0; type < AVMEDIA_TYPE_NB; ++type)
@@ -166,7 +158,7 @@ TInputStream* TCustomFFmpeg::FindSource(const TOutputStream& ost, AVMediaType ty
                                         int64_t threshold) const {
   for (const auto& ist : FInputStreams)
     if (ist->St->codecpar->codec_type == type && IsCandidate(*ist) &&
-        ProbedFrames(*ist) >= threshold && JoinQualifies(*ist, ost.FileIndex))
+        ProbedFrames(*ist->St) >= threshold && JoinQualifies(*ist, ost.FileIndex))
       return ist.get();
   if (FSettings.ProgramID >= 0) return nullptr;
   TInputStream* last = nullptr;

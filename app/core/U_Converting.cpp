@@ -106,6 +106,15 @@ void AppendEffects(const TFileOption& Entry, QStringList& Chain) {
   if (Entry.Saturation != 0) Chain << QStringLiteral("nativehue=0:%1").arg(Entry.Saturation);
 }
 
+// The inputs a merge group joins may each have a size and an aspect of their own, and the one
+// chain serves them all: each is scaled to fit the output and padded to its size, centred.
+void AppendFitEveryInput(QSize Output, QStringList& Chain) {
+  Chain << QStringLiteral("scale=w=%1:h=%2:force_original_aspect_ratio=decrease:force_divisible_by=2")
+               .arg(Output.width())
+               .arg(Output.height())
+        << QStringLiteral("pad=%1:%2:(ow-iw)/2:(oh-ih)/2").arg(Output.width()).arg(Output.height());
+}
+
 // The effects work on the cropped picture before it is padded, so that the bars stay black
 // as the edit window's output preview shows them.
 void AppendPicture(const TFileOption& Entry, bool WithGeometry, QStringList& Chain) {
@@ -117,6 +126,8 @@ void AppendPicture(const TFileOption& Entry, bool WithGeometry, QStringList& Cha
   AppendEffects(Entry, Chain);
   if (reshape)
     AppendFit(cropped, output, Chain);
+  else if (geometry && Entry.IsMergeGroup)
+    AppendFitEveryInput(output, Chain);
   else if (geometry)
     Chain << ScaleText(output);
   if (Entry.VFlip) Chain << QStringLiteral("vflip");

@@ -45,6 +45,10 @@ bool Fail(QString* Error, const QString& Text) {
 
 QString HtmlEscaped(const QString& Text) { return Text.toHtmlEscaped(); }
 
+// A file beside the page as an address relative to it: in an address "#", "%", "?" and blanks
+// mean something else than in a file name.
+QByteArray RelativeAddress(const QString& FileName) { return QUrl::toPercentEncoding(FileName); }
+
 }  // namespace
 
 TProcessResult TQProcessRunner::Run(const QString& Program, const QStringList& Arguments,
@@ -85,7 +89,7 @@ TPackagingJob PackagingJobOf(const TFileOption& Entry) {
   job.SWFData.videotime = uint32_t(std::max<int64_t>(0, Entry.Duration / 1000000));
   const bool embeds = EmbedsVideo(Entry);
   job.SWFData.isflv = !embeds;
-  job.SWFData.videofile = embeds ? std::string() : flv.fileName().toStdString();
+  job.SWFData.videofile = embeds ? std::string() : RelativeAddress(flv.fileName()).toStdString();
   if (QFileInfo(Entry.PlayerSkin).fileName().contains(QStringLiteral("None"))) {
     job.SWFData.autohide = true;
     job.SWFData.autoplay = true;
@@ -140,7 +144,7 @@ bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error
 QString HtmlPageText(const QString& Name, int Width, int Height) {
   const QString name = HtmlEscaped(Name);
   const QString movie =
-      HtmlEscaped(QString::fromLatin1(QUrl::toPercentEncoding(Name + QStringLiteral(".swf"))));
+      HtmlEscaped(QString::fromLatin1(RelativeAddress(Name + QStringLiteral(".swf"))));
   const QString w = QString::number(Width), h = QString::number(Height);
   const QStringList lines{
       QStringLiteral("<html>"),

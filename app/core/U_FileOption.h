@@ -76,6 +76,7 @@ struct TFileOption {
   uint32_t BGColor = 0;  // Windows colour value
   TSWFData SWFData;
   int32_t KeepOutputSize = 0;  // 1: a merge group's output size came from the defaults file
+  bool HasSound = true;        // the input has a sound stream
 };
 
 // The conversion window's copy of an entry's watermark for one task.

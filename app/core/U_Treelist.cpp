@@ -135,12 +135,13 @@ TProbedFile ProbeMediaFile(TCustomDecoder& Decoder, const QString& FileName) {
   TFileStreamInfo info;
   if (Decoder.GetFileInfo(info)) probed.Duration = info.Duration;
   probed.FileSize = Decoder.FileSize();
-  probed.FrameSize = QStringLiteral("0x0");
-  for (int i = 0; i < Decoder.StreamCount(); ++i) {
-    TVideoStreamInfo video;
-    if (Decoder.IsVideoStream(i) && Decoder.GetVideoStreamInfo(i, video))
-      probed.FrameSize = QStringLiteral("%1x%2").arg(video.Width).arg(video.Height);
-  }
+  // The size of the stream that is converted: another stream's would stretch its pictures.
+  const int stream = Decoder.ConvertedVideoStream();
+  TVideoStreamInfo video;
+  probed.FrameSize = stream >= 0 && Decoder.GetVideoStreamInfo(stream, video)
+                         ? QStringLiteral("%1x%2").arg(video.Width).arg(video.Height)
+                         : QStringLiteral("0x0");
+  probed.HasSound = Decoder.AudioStreamCount() > 0;
   probed.MediaText = GetMediaInfoText(Decoder);
   Decoder.CloseFile();
   return probed;
@@ -328,6 +329,7 @@ TFileNode* TFileList::AddMediaEntry(const TProbedFile& File, const QString& Outp
   data.Input.FileFormat = File.FormatName.toStdString();
   data.Duration = File.Duration;
   data.FileSize = File.FileSize;
+  data.HasSound = File.HasSound;
   SetOutputName(*node,
                 MakeUniqueOutputName(WithSlash(OutputFolder) + QFileInfo(File.FileName).fileName(),
                                      FlvExtension, NameSeparator, nullptr));
@@ -340,25 +342,65 @@ TFileNode* TFileList::AddMediaEntry(const TProbedFile& File, const QString& Outp
   return node;
 }
 
-std::vector<TFileOption> TFileList::GetSelectedRecords() {
-  std::vector<TFileOption> records;
+std::vector<const TFileNode*> TFileList::SelectedMergeNodes() const {
+  std::vector<const TFileNode*> nodes;
   for (const auto& top : FTop) {
     if (top->Data.IsMergeGroup) {
       if (top->Selected)
-        for (const auto& child : top->Children) records.push_back(child->Data);
+        for (const auto& child : top->Children) nodes.push_back(child.get());
       continue;
     }
-    if (top->Selected) {
-      records.push_back(top->Data);
-      top->Check(false);
-    }
+    if (top->Selected) nodes.push_back(top.get());
     for (const auto& part : top->Children)
-      if (part->Selected) records.push_back(part->Data);
+      if (part->Selected) nodes.push_back(part.get());
   }
+  return nodes;
+}
+
+std::vector<TFileOption> TFileList::GetSelectedRecords() {
+  std::vector<TFileOption> records;
+  for (const TFileNode* node : SelectedMergeNodes()) records.push_back(node->Data);
+  for (const auto& top : FTop)
+    if (top->Selected && !top->Data.IsMergeGroup) top->Check(false);
   return records;
 }
 
+namespace {
+
+// What every input of a merge group must have or lack alike: joined inputs write through the
+// encoders the first one opened, and an input without the stream one of them encodes cannot be
+// joined.
+struct TJoinedStream {
+  bool (*Has)(const TFileOption&);
+  const char* Lacking;
+  const char* Rule;
+};
+
+const TJoinedStream JoinedStreams[] = {
+    {[](const TFileOption& e) { return e.HasSound; }, "sound",
+     "only files that all have sound, or all have none, can be merged."},
+    {[](const TFileOption& e) { return !ParseFrameSize(e.SourceFrameSize).isEmpty(); }, "picture",
+     "only files that all have pictures, or all have none, can be merged."},
+};
+
+}  // namespace
+
+QString TFileList::MergeRefusal() const {
+  const std::vector<const TFileNode*> nodes = SelectedMergeNodes();
+  for (const TJoinedStream& stream : JoinedStreams)
+    for (const TFileNode* node : nodes) {
+      if (stream.Has(node->Data) == stream.Has(nodes.front()->Data)) continue;
+      const bool firstHas = stream.Has(nodes.front()->Data);
+      return QStringLiteral("\"%1\" has no %2, unlike \"%3\": %4")
+          .arg(NodeEntryName(firstHas ? *node : *nodes.front()),
+               QLatin1String(stream.Lacking),
+               NodeEntryName(firstHas ? *nodes.front() : *node), QLatin1String(stream.Rule));
+    }
+  return QString();
+}
+
 TFileNode* TFileList::MergeSelectedItems(const QString& OutputFolder) {
+  if (!MergeRefusal().isEmpty()) return nullptr;
   const std::vector<TFileOption> records = GetSelectedRecords();
   if (records.empty()) return nullptr;
   ClearSelection();
@@ -378,6 +420,7 @@ TFileNode* TFileList::MergeSelectedItems(const QString& OutputFolder) {
     c.Duration = r.Duration;
     g.Duration += r.Duration;
     c.FileSize = r.FileSize;
+    c.HasSound = r.HasSound;
     c.Input = r.Input;
     c.Output = r.Output;
     c.WaterMarkKind = r.WaterMarkKind;

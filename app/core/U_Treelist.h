@@ -28,7 +28,8 @@ struct TProbedFile {
   QString FormatName;
   int64_t Duration = 0;
   int64_t FileSize = 0;
-  QString FrameSize;  // "WxH" of the last video stream, "0x0" without one
+  QString FrameSize;  // "WxH" of the video stream a conversion takes, "0x0" without one
+  bool HasSound = false;
   QString MediaText;
 };
 // Opens the file with the decoder and closes it again; any thread. Only a regular file is
@@ -123,8 +124,10 @@ class TFileList {
 
   // The records a merge joins; a selected file taken is unchecked.
   std::vector<TFileOption> GetSelectedRecords();
+  // Why the selected entries cannot be merged, for the user; empty when they can.
+  QString MergeRefusal() const;
   // A new merge group of the selected entries, selected; none (and nothing changed) when the
-  // selection holds nothing to merge.
+  // selection holds nothing to merge or cannot be merged.
   TFileNode* MergeSelectedItems(const QString& OutputFolder);
   // Deletes the selected nodes; a merge group losing its first child takes the next one's
   // sizes and input, and one losing all of them goes too.
@@ -147,6 +150,8 @@ class TFileList {
 
  private:
   TNodes& SiblingsOf(const TFileNode* Node);
+  // The nodes whose records a merge joins, in order.
+  std::vector<const TFileNode*> SelectedMergeNodes() const;
   template <typename F>
   void ForEachNode(F&& Visit) const;
 

@@ -11,7 +11,7 @@ class TSWFData {
   TSWFData();
 
   // Published, in the order the source lists them; writing a value only stores it.
-  std::string videofile;  // UTF-8; the FLV relative to the SWF with "/" separators
+  std::string videofile;  // the FLV's address relative to the SWF, percent-encoded UTF-8
   bool autohide;
   bool autoplay;
   bool isflv;

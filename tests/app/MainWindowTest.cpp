@@ -188,6 +188,16 @@ TEST_F(MainWindowUse, FilesAddedMergedRenamedAndRemovedAsTheUserDoesIt) {
   const int one = RowOf("one.mp4"), two = RowOf("Two.AVI"), three = RowOf("three.mp4");
   EXPECT_TRUE(Window->btnStart->isEnabled());
 
+  // A file without sound is not joined to one with sound, and the message names it.
+  Click(Row(two));
+  Click(Row(three), Qt::ControlModifier);
+  QTest::mouseClick(Window->btnMerge, Qt::LeftButton);
+  ASSERT_EQ(model.rowCount(), 3);
+  EXPECT_EQ(Warnings.last(), QStringLiteral("\"three.mp4\" has no sound, unlike \"Two.AVI\": only "
+                                            "files that all have sound, or all have none, can be "
+                                            "merged."));
+  EXPECT_EQ(Row(two).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+
   // Two entries merged: the group joins them, the entries stay unchecked.
   Click(Row(one));
   Click(Row(two), Qt::ControlModifier);

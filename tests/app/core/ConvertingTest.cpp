@@ -56,12 +56,15 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
          e.CropRect = {10, 20, 170, 140};
        },
        true, "crop=160:120:10:20:exact=1,scale=320:240", ""},
-      {"a merge group of another size is only scaled",
+      {"a merge group fits each of its inputs, whatever its size, with bars",
        [](TFileOption& e) {
          e.IsMergeGroup = true;
          e.SourceFrameSize = QStringLiteral("640x360");
        },
-       true, "scale=320:240", ""},
+       true,
+       "scale=w=320:h=240:force_original_aspect_ratio=decrease:force_divisible_by=2,"
+       "pad=320:240:(ow-iw)/2:(oh-ih)/2",
+       ""},
       {"empty and 0x0 output sizes keep the source's",
        [](TFileOption& e) {
          e.OutputFrameSize = QStringLiteral("0x0");

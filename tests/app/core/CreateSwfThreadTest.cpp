@@ -93,6 +93,9 @@ TEST_F(PackagingTest, JobTakesTheVideoItsLengthAndTheSkinsOverrides) {
     EXPECT_EQ(entry.SWFData.autoplay, false) << c.Name;
     EXPECT_EQ(entry.SWFData.videofile, "") << c.Name;
   }
+  // The player takes the name as an address relative to its own.
+  EntryValue.Output.FileName = Out.File(QStringLiteral("clip #1 ü%?&+.flv")).toStdString();
+  EXPECT_EQ(PackagingJobOf(EntryValue).SWFData.videofile, "clip%20%231%20%C3%BC%25%3F%26%2B.flv");
   EntryValue.OutputFrameSize.clear();
   EntryValue.SourceFrameSize = QStringLiteral("0x0");
   const TPackagingJob audioOnly = PackagingJobOf(EntryValue);

@@ -26,8 +26,10 @@ class FileList : public testing::Test {
   void TearDown() override { SetProgramFolder(QString()); }
 
   // An entry as adding a probed file makes it: 10 s and 1000 bytes per letter of its name.
-  TFileNode* Add(const QString& Input, const QString& FrameSize = QStringLiteral("320x240")) {
+  TFileNode* Add(const QString& Input, const QString& FrameSize = QStringLiteral("320x240"),
+                 bool HasSound = true) {
     TProbedFile file;
+    file.HasSound = HasSound;
     file.FileName = Input;
     file.Loaded = true;
     file.Duration = int64_t(10000000) * QFileInfo(Input).baseName().size();
@@ -151,6 +153,56 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
     EXPECT_TRUE(List.TopNodes()[c.Count]->Checked());  // the entry left out
   }
   EXPECT_EQ(List.MergeCounter(), 3);
+}
+
+// Joined inputs write through one set of encoders: an input that lacks the sound or the
+// picture the others have cannot be joined, and the user is told which one it is.
+TEST_F(FileList, MergingFilesWithAndWithoutSoundOrPictureIsRefusedNamingTheFile) {
+  const QString picture = QStringLiteral("320x240"), none = QStringLiteral("0x0");
+  const struct {
+    const char* Name;
+    QString FirstSize;
+    bool FirstSound;
+    QString SecondSize;
+    bool SecondSound;
+    QString Refusal;
+  } cases[] = {
+      {"second without sound", picture, true, picture, false,
+       "\"b.mp4\" has no sound, unlike \"a.mp4\": only files that all have sound, or all "
+       "have none, can be merged."},
+      {"first without sound", picture, false, picture, true,
+       "\"a.mp4\" has no sound, unlike \"b.mp4\": only files that all have sound, or all "
+       "have none, can be merged."},
+      {"second without picture", picture, true, none, true,
+       "\"b.mp4\" has no picture, unlike \"a.mp4\": only files that all have pictures, or all "
+       "have none, can be merged."},
+      {"none with sound", picture, false, picture, false, ""},
+      {"none with pictures", none, true, none, true, ""},
+  };
+  for (const auto& c : cases) {
+    List.Clear();
+    TFileNode* a = Add("/in/a.mp4", c.FirstSize, c.FirstSound);
+    TFileNode* b = Add("/in/b.mp4", c.SecondSize, c.SecondSound);
+    Select({a, b});
+    EXPECT_EQ(List.MergeRefusal(), c.Refusal) << c.Name;
+    const TFileNode* group = List.MergeSelectedItems(Out);
+    EXPECT_EQ(group != nullptr, c.Refusal.isEmpty()) << c.Name;
+    EXPECT_EQ(List.TopNodes().size(), group ? 3u : 2u) << c.Name;
+    EXPECT_EQ(a->Checked(), !group) << c.Name;
+    if (group) {
+      EXPECT_EQ(group->Children[1]->Data.HasSound, c.SecondSound) << c.Name;
+    }
+  }
+  // A part lacks what its file lacks.
+  List.Clear();
+  TFileNode* loud = Add("/in/a.mp4");
+  TFileNode* quiet = Add("/in/b.mp4", picture, false);
+  List.SetFocused(quiet);
+  List.StoreClipListItem(Clip(QStringLiteral("Part_1")), 0);
+  List.RebuildPartNodes(Out);
+  Select({loud, quiet->Children[0].get()});
+  EXPECT_TRUE(List.MergeRefusal().startsWith("\"Part_1\" has no sound"))
+      << List.MergeRefusal().toStdString();
 }
 
 TEST_F(FileList, RemovingFromAMergeGroupHandsOverOrDropsTheGroup) {
@@ -346,13 +398,19 @@ TEST_F(FileList, ProbingNamesTheFileFrameSizeAndLengthOrTheFailure) {
       ProbeMediaFile(decoder, QString::fromStdString(fixtures::Path(fixtures::Media::AviMpeg4Mp3)));
   const TProbedFile audio = ProbeMediaFile(
       decoder, QString::fromStdString(fixtures::Path(fixtures::Media::Mp3AudioOnly)));
+  const TProbedFile silent = ProbeMediaFile(
+      decoder, QString::fromStdString(fixtures::Path(fixtures::Media::VideoOnly)));
   const TProbedFile broken = ProbeMediaFile(decoder, Folder.File("broken.mp4"));
   FFLoader().Unload(AllLibraries);
   EXPECT_TRUE(good.Loaded);
   EXPECT_EQ(good.FrameSize, "320x240");
   EXPECT_NEAR(good.Duration, 3000000, 100000);
   EXPECT_GT(good.FileSize, 0);
+  EXPECT_TRUE(good.HasSound);
   EXPECT_EQ(audio.FrameSize, "0x0");
+  EXPECT_TRUE(audio.HasSound);
+  EXPECT_EQ(silent.FrameSize, "320x240");
+  EXPECT_FALSE(silent.HasSound);
   EXPECT_FALSE(broken.Loaded);
   EXPECT_FALSE(broken.ErrorText.isEmpty());
 }

@@ -7,8 +7,9 @@
 
 #include <filesystem>
 
-#include "FFBaseComponent.h"
+#include "ConvertHere.h"
 #include "EntryFixtures.h"
+#include "FFBaseComponent.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "PlaybackRun.h"
@@ -23,11 +24,6 @@ namespace fs = std::filesystem;
 
 [[maybe_unused]] testing::Environment* const Environment =
     testing::AddGlobalTestEnvironment(new TQtTestEnvironment<QCoreApplication>);
-
-class TNoAsker : public IOverwriteAsker {
- public:
-  int AskReplaceFile(const QString&) override { return raCancel; }
-};
 
 // Black and white cells that change every frame, so that a red watermark stands out.
 std::string Clip() {
@@ -71,28 +67,12 @@ class ConvertPlaybackTest : public ::testing::Test {
 
   // Converts the nodes in the calling thread and packages what finished; the end result.
   bool Convert(const std::vector<TConvertNode>& Nodes) {
-    TFFEncoder encoder;
-    TEncoderTasks tasks(encoder);
-    TNoAsker asker;
-    TConvertPlan plan(tasks, asker);
-    plan.Build(Nodes);
-    std::vector<TTerminateInfo> notices;
-    encoder.OnTerminate = [&](void*, const TTerminateInfo& info) { notices.push_back(info); };
-    encoder.StartTask(0);
-    TConvertRun run(plan);
     TQProcessRunner runner;
-    for (const TTerminateInfo& info : notices) {
-      const TTaskEndAction action =
-          run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
-      if (action.PackageEntry) {
-        const std::string swf = SwfFileOf(*action.PackageEntry).toStdString();
-        if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
-        if (!RunPackaging(PackagingJobOf(*action.PackageEntry), runner)) run.PackagingFailed();
-      }
-      if (action.Complete) return action.AllConverted;
-    }
-    ADD_FAILURE() << "no completion";
-    return false;
+    return ConvertHere(Nodes, [&](const TFileOption& entry) {
+      const std::string swf = SwfFileOf(entry).toStdString();
+      if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
+      return RunPackaging(PackagingJobOf(entry), runner);
+    });
   }
 
   std::string Dir;
@@ -127,6 +107,29 @@ TEST_F(ConvertPlaybackTest, EmbeddedAndProgressiveSwfsPlayWithTheirWatermark) {
     EXPECT_EQ(result.Verdict(), "PLAYS") << result.report;
     EXPECT_GT(result.Figure("audioPeak"), 0.05) << result.report;
     EXPECT_TRUE(IsRed(result.ColourAt(40, 40))) << result.report;
+  }
+}
+
+// Output names come from the inputs' names, which may hold any character a URL gives a
+// meaning to: the page must still find its movie, and the movie its FLV.
+TEST_F(ConvertPlaybackTest, PagesOfInputsWithAnyCharacterInTheirNamePlay) {
+  const std::vector<std::string> names{"clip #1", "50% & a+b?c=d", "l'été \"ü\";[x]"};
+  std::vector<TFileOption> entries;
+  for (const std::string& name : names) {
+    const std::string input = Dir + "/" + name + ".mp4";
+    fs::copy_file(Clip(), input);
+    entries.push_back(NewEntry(name, input));
+    entries.back().SWFData.isflv = true;
+  }
+  std::vector<TConvertNode> nodes;
+  for (TFileOption& entry : entries) nodes.push_back({&entry, true, {}});
+  ASSERT_TRUE(Convert(nodes));
+  for (const std::string& name : names) {
+    const std::string page = Dir + "/" + name + ".html";
+    ASSERT_TRUE(fs::exists(page)) << name;
+    const playback::Result result = playback::Play(page, "--expect plays --probe 40,40");
+    EXPECT_EQ(result.Verdict(), "PLAYS") << name << "\n" << result.report;
+    EXPECT_TRUE(IsRed(result.ColourAt(40, 40))) << name << "\n" << result.report;
   }
 }
 

@@ -199,7 +199,8 @@ function rufflePreamble() {
     `<script src="${RUFFLE_PREFIX}ruffle.js"></script>`;
 }
 
-// A page for a bare SWF: the player element at the movie's stage size, nothing else.
+// A page for a bare SWF (its address relative to the page): the player element at the movie's stage
+// size, nothing else.
 function swfPage(name, header) {
   return `<!doctype html><html><head>${rufflePreamble()}</head>` +
     '<body style="margin:0;background:#7f7f7f">' +
@@ -290,7 +291,7 @@ async function main() {
   const root = path.dirname(opts.target);
   const isPage = ext === '.html' || ext === '.htm';
   const header = isPage ? null : readSwfHeader(opts.target);
-  const server = await startServer(root, ruffleDir, isPage ? null : swfPage(path.basename(opts.target), header));
+  const server = await startServer(root, ruffleDir, isPage ? null : swfPage(encodeURIComponent(path.basename(opts.target)), header));
   const base = `http://127.0.0.1:${server.address().port}`;
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'playback-profile-'));
   const report = { target: opts.target, verdict: 'INFRA_ERROR', swf: header, console: [], asErrors: [], loadErrors: [] };
@@ -316,7 +317,7 @@ async function main() {
     await page.addInitScript(audioTap);
     page.on('console', (msg) => note(report, `${msg.type()}: ${msg.text()}`));
     page.on('pageerror', (err) => note(report, `pageerror: ${err.message}`));
-    await page.goto(base + (isPage ? '/' + encodeURI(path.basename(opts.target)) : PAGE_PATH));
+    await page.goto(base + (isPage ? '/' + encodeURIComponent(path.basename(opts.target)) : PAGE_PATH));
     const player = page.locator('ruffle-player, ruffle-object, ruffle-embed').first();
     await player.waitFor({ state: 'attached', timeout: 15000 });
     // The clock starts when the movie has loaded, so a busy machine does not shift the shots.

@@ -1,0 +1,43 @@
+// Entries converted as the conversion window does it (the plan, the real encoder, the end
+// bookkeeping), all in the calling thread; the engine must be loaded and this thread its main.
+#pragma once
+
+#include "FFEncode.h"
+#include "U_Converting.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iostream>
+#include <vector>
+
+// Answers every replace question with Cancel: a test's outputs never exist beforehand.
+class TNoAsker : public IOverwriteAsker {
+ public:
+  int AskReplaceFile(const QString&) override { return raCancel; }
+};
+
+// Runs the nodes' tasks one after another (a task's failure is printed). Package gets each entry
+// that finished and wants its skinned SWF, and says whether its packaging succeeded. The run's
+// end result.
+inline bool ConvertHere(const std::vector<TConvertNode>& Nodes,
+                        const std::function<bool(const TFileOption&)>& Package = {}) {
+  TFFEncoder encoder;
+  TEncoderTasks tasks(encoder);
+  TNoAsker asker;
+  TConvertPlan plan(tasks, asker);
+  plan.Build(Nodes);
+  std::vector<TTerminateInfo> notices;
+  encoder.OnTerminate = [&](void*, const TTerminateInfo& info) { notices.push_back(info); };
+  encoder.StartTask(0);
+  TConvertRun run(plan);
+  for (const TTerminateInfo& info : notices) {
+    if (info.Exception) std::cerr << "task " << info.TaskIndex << ": " << info.ExceptionMsg << "\n";
+    const TTaskEndAction action =
+        run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
+    if (action.PackageEntry && !(Package && Package(*action.PackageEntry))) run.PackagingFailed();
+    if (action.Complete) return action.AllConverted;
+  }
+  ADD_FAILURE() << "no completion";
+  return false;
+}
