@@ -38,28 +38,37 @@ void DeleteUnfinishedFile(const std::string& path, bool headerWritten) {
 
 }  // namespace
 
-void CreateTemporaryOutput(S url, TTemporaryFile& temp) {
-  if (!IsLocalFileUrl(url)) return;
+bool CreateTemporaryOutput(S url, TTemporaryFile& temp, bool replaceExisting) {
+  if (!IsLocalFileUrl(url)) return true;
   const std::string path = UrlToWideFileName(url);
   struct stat st {};
-  // A file the user may not write is refused by the direct open, as it should be.
-  if (::stat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))
-    return;
-  temp.Create(path);
+  if (::stat(path.c_str(), &st) == 0) {
+    if (!replaceExisting) {
+      errno = EEXIST;
+      return false;
+    }
+    // A file the user may not write is refused by the direct open, as it should be.
+    if (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0) return true;
+  }
+  return temp.Create(path, replaceExisting) || replaceExisting || errno != EEXIST;
 }
 
-void SettleOutputFile(TOutputFile& file, bool closed) {
+std::string SettleOutputFile(TOutputFile& file, bool closed) {
   if (file.Temp.Name().empty()) {
     if (IsLocalFileUrl(file.FileName))
       DeleteUnfinishedFile(UrlToWideFileName(file.FileName), file.HeaderWritten);
-    return;
+    return {};
   }
-  off_t size = 0;
   const bool usable = closed && file.Complete && file.HeaderWritten && file.MediaPackets > 0 &&
-                      RegularFileSize(file.Temp.Name(), size) && size > 0;
+                      file.Temp.Size() > 0;
   std::string error;
-  if (usable && !file.Temp.Commit(&error)) FFLogger().Log(nullptr, llError, error);
-  file.Temp.Discard();
+  if (!usable || file.Temp.Commit(&error)) {
+    file.Temp.Discard();
+    return {};
+  }
+  const std::string kept = file.Temp.Keep();
+  if (kept.empty()) return error + ": the converted file is lost";
+  return error + "; the converted file is kept as " + kept;
 }
 
 }  // namespace ffmpeg_internal
