@@ -87,7 +87,9 @@ class ConvertPlaybackTest : public ::testing::Test {
       if (action.PackageEntry) {
         const std::string swf = SwfFileOf(*action.PackageEntry).toStdString();
         if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
-        if (!RunPackaging(PackagingJobOf(*action.PackageEntry), runner)) run.PackagingFailed();
+        QString error;
+        if (!RunPackaging(PackagingJobOf(*action.PackageEntry), runner, &error))
+          run.PackagingFailed(*action.PackageEntry, error);
       }
       if (action.Complete) return action.AllConverted;
     }
