@@ -44,7 +44,6 @@ QString PrepareOutputFolder(const QString& Folder) {
     if (!std::filesystem::create_directories(folder, error) && error)
       return QStringLiteral("The output folder %1 does not exist and cannot be made: %2")
           .arg(Folder, QString::fromLocal8Bit(error.message()));
-    VelLog.WriteInfo(QStringLiteral("Made the output folder ") + Folder);
   }
   for (const std::string& removed : SweepTemporaryFiles(folder.string()))
     VelLog.WriteInfo(QStringLiteral("Removed %1, left by a conversion that did not end")

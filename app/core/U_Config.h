@@ -168,7 +168,7 @@ QString WithSlash(const QString& Folder);
 // end.
 QString NotRegularFileReason(const QString& Path);
 // Before outputs are written into the folder: makes it when it is missing (it may have been
-// deleted since it was chosen), logging that, and removes the part files that killed
+// deleted since it was chosen) and removes the part files that killed
 // conversions of the user left there, logging each. Empty, or why the folder cannot be made.
 QString PrepareOutputFolder(const QString& Folder);
 // The path without the extension of its last component; a dotted folder keeps its dot.

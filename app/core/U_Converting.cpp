@@ -338,11 +338,11 @@ bool TConvertPlan::Accepts(TFileOption& Entry) {
   }
   for (const QString& output : outputs) {
     const QString folderRefusal = PrepareOutputFolder(QFileInfo(output).path());
-    const QString refusal = folderRefusal.isEmpty() ? NotRegularFileReason(output)
-                                                    : folderRefusal;
-    if (refusal.isEmpty()) continue;
+    const QString refusal = folderRefusal.isEmpty() ? NotRegularFileReason(output) : QString();
+    if (folderRefusal.isEmpty() && refusal.isEmpty()) continue;
     Offer(Entry);
-    Refuse(Entry, QStringLiteral("SetOutput Error: ") + output + QStringLiteral(": ") + refusal);
+    Refuse(Entry, QStringLiteral("SetOutput Error: ") +
+                      (refusal.isEmpty() ? folderRefusal : output + QStringLiteral(": ") + refusal));
     return false;
   }
   if (!FQuestion.Allows(outputs.first())) return false;
@@ -458,7 +458,7 @@ void TConvertRun::Failed(const TFileOption* Entry, const QString& Reason) {
 QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons) {
   if (AllConverted) return QStringLiteral("File conversion is completed!");
   // A line may name a long path twice: longer ones lose their middle.
-  constexpr qsizetype MaxLine = 120;
+  constexpr qsizetype MaxLine = 200;
   constexpr qsizetype MaxListed = 10;
   QStringList lines{
       QStringLiteral("Conversion finished, but one or more files failed in conversion.")};
