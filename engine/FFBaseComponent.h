@@ -220,8 +220,8 @@ class TTemporaryFile {
   // in `error`; the file is then still there, for Keep or Discard.
   bool Commit(std::string* error = nullptr);
   // After a failed Commit: keeps the data under a visible name beside the target, "name (2).ext"
-  // or the next free number, or else under its temporary name. The path it is kept under, or
-  // empty when the file is gone (its folder was deleted).
+  // or the next free number, or else under its temporary name, made read-only so that no sweep
+  // takes it. The path it is kept under, or empty when the file is gone (its folder was deleted).
   std::string Keep();
   // Removes the file now.
   void Discard();
@@ -239,7 +239,7 @@ class TTemporaryFile {
 };
 
 // Removes the folder's stale temporary files: of TTemporaryFile's pattern, of the running user,
-// locked by no process and last written before this process started (a newer one may be in the
+// writable by them, locked by no process and last written before this process started (a newer one may be in the
 // making by a live process). Once per folder and process: a folder swept before is left alone.
 // Returns the paths it removed.
 std::vector<std::string> SweepTemporaryFiles(const std::string& folder);

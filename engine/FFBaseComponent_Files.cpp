@@ -54,11 +54,12 @@ bool WrittenBeforeStart(const struct stat& st) {
 }
 
 // Removes the file when it is stale: a regular file of the running user, written before this
-// process started, that no process holds locked. Another user's leftover is theirs to judge.
+// process started, that no process holds locked. Another user's leftover is theirs to judge, and
+// one its owner may not write was kept on purpose (TTemporaryFile::Keep).
 bool RemoveIfStale(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-      !WrittenBeforeStart(st))
+      !(st.st_mode & S_IWUSR) || !WrittenBeforeStart(st))
     return false;
   const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (file < 0) return false;
@@ -251,6 +252,8 @@ std::string TTemporaryFile::Keep() {
     }
     if (errno != EEXIST) break;
   }
+  // Under its temporary name it must outlive the sweeps.
+  if (kept == leaf) (void)::fchmod(FLock, st.st_mode & 07555);
   const std::string path = FolderPath() + "/" + kept;
   FName.clear();
   Release();

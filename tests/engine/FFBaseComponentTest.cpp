@@ -510,5 +510,8 @@ TEST(TemporaryFileTest, AFileThatCannotTakeItsNameIsKeptWhereItCanBeFound) {
   EXPECT_EQ(readOnly.Error, "Could not name the file " + own + "/out.flv: Permission denied");
   EXPECT_TRUE(IsTemporaryFileName(readOnly.Kept.substr(own.size() + 1))) << readOnly.Kept;
   EXPECT_EQ(fixtures::ReadFile(readOnly.Kept), "converted");
+  struct stat kept {};
+  EXPECT_EQ(::stat(readOnly.Kept.c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_mode & 0222, 0u) << "left writable, a later sweep would take it";
   ::chmod(own.c_str(), 0755);
 }

@@ -220,7 +220,8 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
     int HoursAgo;  // 0: written now
     bool Locked;   // held by a live conversion
     bool Kept;
-    bool Others = false;  // another user's (needs root to make)
+    bool Others = false;    // another user's (needs root to make)
+    bool ReadOnly = false;  // kept on purpose by a run whose output could not take its name
   };
   const std::vector<TCase> cases{
       {".fennick-0123456789abcdef-0badf00d.part", 2, false, false},  // a killed run's
@@ -231,6 +232,7 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
       {".movie.flv.0badf00d.part", 2, false, true},
       {"fennick-0123456789abcdef-0badf00d.part", 2, false, true},
       {".fennick-0123456789abcdef-3badf00d.part", 2, false, true, true},  // not ours to judge
+      {".fennick-0123456789abcdef-4badf00d.part", 2, false, true, false, true},
   };
   std::vector<int> locks;
   for (const TCase& c : cases) {
@@ -240,6 +242,9 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
       ASSERT_NE(::geteuid(), 0u) << "chown as root";
       std::filesystem::remove(path);  // cannot be made without root: that row is skipped
       continue;
+    }
+    if (c.ReadOnly) {
+      ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     }
     if (c.HoursAgo) SetModifiedHoursAgo(path, c.HoursAgo);
     if (!c.Locked) continue;
