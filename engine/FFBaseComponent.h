@@ -206,10 +206,9 @@ class TTemporaryFile {
 
   // Makes a new, empty file beside `target`, with the mode of the file it replaces or the one
   // a new file would get. First, once per folder and process, it sweeps the folder
-  // (SweepTemporaryFiles; each removal goes to the engine's log). Without `replaceExisting` an
-  // existing target refuses the file (errno EEXIST). False (errno tells why) when no file can be
-  // made.
-  bool Create(const std::string& target, bool replaceExisting = true);
+  // (SweepTemporaryFiles; each removal goes to the engine's log). False (errno tells why) when
+  // no file can be made.
+  bool Create(const std::string& target);
   // The temporary file's path as it was made; empty before Create and after Commit, Keep or
   // Discard.
   const std::string& Name() const { return FName; }

@@ -152,7 +152,7 @@ TTemporaryFile& TTemporaryFile::operator=(TTemporaryFile&& other) noexcept {
   return *this;
 }
 
-bool TTemporaryFile::Create(const std::string& target, bool replaceExisting) {
+bool TTemporaryFile::Create(const std::string& target) {
   Discard();
   const size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
@@ -164,11 +164,6 @@ bool TTemporaryFile::Create(const std::string& target, bool replaceExisting) {
   if (dir < 0) return false;
   struct stat replaced {};
   const bool replacing = ::fstatat(dir, name.c_str(), &replaced, 0) == 0;
-  if (replacing && !replaceExisting) {
-    ::close(dir);
-    errno = EEXIST;
-    return false;
-  }
   char hash[HashDigits + 1];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
   std::random_device random;

@@ -288,7 +288,6 @@ struct TFileSettings {
   AVSampleFormat AudioSampleFmt = AV_SAMPLE_FMT_NONE;
   std::string VideoFilters;
   std::string ForcedKeyFrames;
-  bool NoOverwrite = false;                        // "n": the output must not exist yet
   std::vector<int> StreamIDs;        // by stream index; -1 = none
   std::vector<double> InputTsScale;  // by stream index
   TDictionary Metadata;              // of the next output

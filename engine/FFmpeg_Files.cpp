@@ -38,19 +38,14 @@ void DeleteUnfinishedFile(const std::string& path, bool headerWritten) {
 
 }  // namespace
 
-bool CreateTemporaryOutput(S url, TTemporaryFile& temp, bool replaceExisting) {
-  if (!IsLocalFileUrl(url)) return true;
+void CreateTemporaryOutput(S url, TTemporaryFile& temp) {
+  if (!IsLocalFileUrl(url)) return;
   const std::string path = UrlToWideFileName(url);
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    if (!replaceExisting) {
-      errno = EEXIST;
-      return false;
-    }
-    // A file the user may not write is refused by the direct open, as it should be.
-    if (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0) return true;
-  }
-  return temp.Create(path, replaceExisting) || replaceExisting || errno != EEXIST;
+  // A file the user may not write is refused by the direct open, as it should be.
+  if (::stat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))
+    return;
+  temp.Create(path);
 }
 
 std::string SettleOutputFile(TOutputFile& file, bool closed) {

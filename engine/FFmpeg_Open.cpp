@@ -346,9 +346,7 @@ void TCustomFFmpeg::SetOutputMetadata(TOutputFile& file) {
 
 bool TCustomFFmpeg::OpenOutputIO(TOutputFile& file) {
   const TBlockingIO io(*this);
-  if (!(file.Ctx->oformat->flags & AVFMT_NOFILE) &&
-      !CreateTemporaryOutput(file.FileName, file.Temp, !FPending.NoOverwrite))
-    return Fail(Format("%s already exists", UrlToWideFileName(file.FileName).c_str()));
+  if (!(file.Ctx->oformat->flags & AVFMT_NOFILE)) CreateTemporaryOutput(file.FileName, file.Temp);
   const int result =
       UnicodeOpenOutput(file.Ctx, file.Temp.Name().empty() ? file.FileName : file.Temp.Name());
   if (result < 0) return Fail(AVErrorText(file.FileName, result));

@@ -44,7 +44,6 @@ const std::vector<TCustomFFmpeg::TOptionEntry>& TCustomFFmpeg::OptionTable() {
        }},
       {"i", none},
       {"y", none},
-      {"n", [](T& t, S, S) { t.FPending.NoOverwrite = true; }},
       {"map", [](T& t, S, S v) { t.OptMap(v); }},
       {"map_meta_data",
        [](T& t, S, S v) {

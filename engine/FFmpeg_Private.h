@@ -71,9 +71,8 @@ double MuxerTime(const AVStream* st);
 
 // Makes `temp` the file, beside the local regular file (or free name) `url`, that an output is
 // written to in its place; leaves it empty for what must be written directly (a pipe, a device,
-// a network address) or when none can be made. False (errno EEXIST) when the file exists and
-// must not be replaced.
-bool CreateTemporaryOutput(S url, TTemporaryFile& temp, bool replaceExisting);
+// a network address) or when none can be made.
+void CreateTemporaryOutput(S url, TTemporaryFile& temp);
 // After the output is closed (`closed`: without an error): a complete output written under a
 // temporary name with at least one picture or sound in it takes the final name, anything else
 // goes and the earlier file stays; an output written directly is deleted when it stayed empty

@@ -386,10 +386,12 @@ void TConvertPlan::OpenMergeGroup(const TConvertNode& Group) {
 bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry) {
   const TOutputOptions output = TaskOutputOptions(Entry, WithGeometry);
   for (const QString& file : EncoderOutputsOf(Entry)) {
-    if (!FEncoder.SetOutputFile(TaskIndex, EncodedName(file), NewOutputOptions(file, output))) {
+    const QString appeared = AppearedSinceAsked(file);
+    if (!appeared.isEmpty() || !FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
       FEncoder.RemoveTask(TaskIndex);
-      Refuse(Entry,
-             QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
+      Refuse(Entry, QStringLiteral("SetOutput Error: ") +
+                        (appeared.isEmpty() ? QString::fromStdString(FEncoder.LastError())
+                                            : appeared));
       return false;
     }
     for (const QString& line : EncodeParamLines(Entry, output, file)) VelLog.WriteInfo(line);
@@ -400,13 +402,11 @@ bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeomet
 }
 
 // A file that was not there when the user was asked about replacing must not be replaced by the
-// run: one that appeared since (another run's) is left alone.
-TOutputOptions TConvertPlan::NewOutputOptions(const QString& File,
-                                              const TOutputOptions& Output) const {
-  if (!FNewOutputs.count(File)) return Output;
-  TOutputOptions output = Output;
-  output.ExtOptions = "n=1\r\n" + output.ExtOptions;
-  return output;
+// run: one that appeared since (another run's) is left alone. Once the output is open, the
+// engine replaces only what was there then.
+QString TConvertPlan::AppearedSinceAsked(const QString& File) const {
+  if (!FNewOutputs.count(File) || !QFileInfo::exists(File)) return {};
+  return File + QStringLiteral(" appeared after the conversion started; it is left as it is");
 }
 
 TFileOption* TConvertPlan::EntryOfTask(int TaskIndex) const {

@@ -166,7 +166,7 @@ class TConvertPlan {
   void OpenEntry(TFileOption& Entry);
   void OpenMergeGroup(const TConvertNode& Group);
   bool SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry);
-  TOutputOptions NewOutputOptions(const QString& File, const TOutputOptions& Output) const;
+  QString AppearedSinceAsked(const QString& File) const;
   void Offer(TFileOption& Entry);
   // Logs the reason as an error and keeps it for the end message.
   void Refuse(const TFileOption& Entry, const QString& Reason);

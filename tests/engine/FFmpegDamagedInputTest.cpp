@@ -321,18 +321,6 @@ TEST_F(ConvertTest, AnOutputWhoseFolderChangesMeanwhileLandsThereOrTheRunSaysWhe
   EXPECT_TRUE(fixtures::ReadFile(Output("appeared/out.flv")) == others) << "replaced";
 }
 
-// "n": an output that must not replace anything is refused when its file is there.
-TEST_F(ConvertTest, AnOutputThatMustNotReplaceAnExistingFileIsRefused) {
-  const std::string output = Output("there.flv");
-  std::ofstream(output) << "kept";
-  TProbeTask task;
-  ASSERT_TRUE(task.OpenInputFile(fixtures::Path(Media::Mp4H264Aac))) << task.LastErrMsg;
-  task.ParseOption("n", "");
-  EXPECT_LT(task.OpenOutputFile(output, false), 0);
-  EXPECT_EQ(task.LastErrMsg, output + " already exists");
-  EXPECT_EQ(fixtures::ReadFile(output), "kept");
-}
-
 // A mono 16-bit WAV whose header declares `rate` Hz.
 std::string WavDeclaring(const std::string& path, uint32_t rate, uint32_t samples) {
   std::string bytes;

@@ -12,7 +12,6 @@
 
 #include <ctime>
 #include <deque>
-#include <map>
 #include <set>
 
 namespace {
@@ -156,7 +155,6 @@ class TStandInEncoder : public IConvertEncoder {
  public:
   std::set<std::string> BadInputs, BadOutputs;
   std::vector<std::string> Calls;
-  std::map<std::string, std::string> ExtOptions;  // by output
   int Tasks = 0;
 
   int AddTask(const std::string& FileName, const TInputOptions&) override {
@@ -167,10 +165,8 @@ class TStandInEncoder : public IConvertEncoder {
     Calls.push_back("join " + std::to_string(TaskIndex) + " " + FileName);
     return !BadInputs.count(FileName);
   }
-  bool SetOutputFile(int TaskIndex, const std::string& FileName,
-                     const TOutputOptions& Output) override {
+  bool SetOutputFile(int TaskIndex, const std::string& FileName, const TOutputOptions&) override {
     Calls.push_back("out " + std::to_string(TaskIndex) + " " + FileName);
-    ExtOptions[FileName] = Output.ExtOptions;
     return !BadOutputs.count(FileName);
   }
   void RemoveTask(int TaskIndex) override {
@@ -442,8 +438,8 @@ TEST_F(ConvertPlanTest, TheEndMessageGivesEveryFailureItsReasonAndSumsUpALongLis
 
 // The output folder may have gone since it was chosen: it is made again, or the entry is refused
 // saying why; part files that killed runs left there go, each said in the log. An output that was
-// not there when the user was asked must not be replaced at the end ("n"); one the user let
-// replace may be.
+// not there when the user was asked and appeared before its task opened (another run's) is left
+// alone; one the user let replace may be replaced.
 TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreReplaced) {
   TFileOption& gone = Add(QStringLiteral("gone"));
   gone.Output.FileName = Folder.File(QStringLiteral("deleted/again/gone.flv")).toStdString();
@@ -456,19 +452,26 @@ TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreRep
   TFileOption& blocked = Add(QStringLiteral("blocked"));
   WriteTextFile(Folder.File(QStringLiteral("file")), "not a folder");
   blocked.Output.FileName = Folder.File(QStringLiteral("file/blocked.flv")).toStdString();
+  TFileOption& late = Add(QStringLiteral("late"));
   Asker.Answers = {raYes};
   TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&gone, true, {}}, {&there, true, {}}, {&blocked, true, {}}});
+  plan.Choose({{&gone, true, {}}, {&there, true, {}}, {&blocked, true, {}}, {&late, true, {}}});
+  WriteTextFile(Folder.File(QStringLiteral("late.flv")), "another run's");
+  WriteTextFile(Folder.File(QStringLiteral("there.flv")), "replaced meanwhile");
+  plan.OpenTasks();
 
   EXPECT_TRUE(QFileInfo(Folder.File(QStringLiteral("deleted/again"))).isDir());
   EXPECT_FALSE(QFileInfo::exists(stale));
   EXPECT_TRUE(Log().contains(QStringLiteral("Removed ") + stale +
                              QStringLiteral(", left by a conversion that did not end")));
-  EXPECT_EQ(Encoder.ExtOptions[gone.Output.FileName], "n=1\r\n");
-  EXPECT_EQ(Encoder.ExtOptions[there.Output.FileName], "");
+  EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{
+                               "add gone.mp4", "out 0 " + gone.Output.FileName, "add there.mp4",
+                               "out 1 " + there.Output.FileName, "add late.mp4", "remove 2"}));
   EXPECT_EQ(plan.Refusals(),
             QStringList({"blocked.flv: SetOutput Error: The output folder " + Folder.File("file") +
-                         " does not exist and cannot be made: Not a directory"}));
+                             " does not exist and cannot be made: Not a directory",
+                         "late.flv: SetOutput Error: " + Folder.File("late.flv") +
+                             " appeared after the conversion started; it is left as it is"}));
 }
 
 TEST_F(ConvertPlanTest, ProgressAcrossTasks) {
