@@ -164,7 +164,9 @@ int RunFennick(int argc, char* argv[]) {
   InitVelLog(places.LogBase);
   LogDataPlaces(places);
   InitMainSettings();
-  QStringList problems = CheckSettingsFiles();
+  QStringList problems =
+      DataPlaceProblems(places, MainSettings().Value(TMainSettings::OutputPath)) +
+      CheckSettingsFiles();
   if (!InstanceLockProblem().isEmpty()) problems.prepend(InstanceLockProblem());
 
   std::unique_ptr<Taboutfrm> splash = ShowSplash();

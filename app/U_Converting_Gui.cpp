@@ -263,23 +263,22 @@ void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
   }
   const TTaskEndAction action =
       FRun->TaskEnded(Info.TaskIndex, Info.Finished, Info.Exception, Info.ExceptionMsg);
-  if (action.PackageEntry && !Package(*action.PackageEntry)) FRun->PackagingFailed();
+  if (action.PackageEntry) Package(*action.PackageEntry);
   if (action.Complete) Complete(action.AllConverted);
 }
 
-bool TConvertingfrm::Package(const TFileOption& Entry) {
+void TConvertingfrm::Package(const TFileOption& Entry) {
   FEncoder->Pause();
   Tcreateswffrm packaging(Entry, FRunner, this);
-  const bool succeeded = packaging.exec() == Accepted;
+  if (packaging.exec() != Accepted) FRun->PackagingFailed(Entry, packaging.Error());
   FEncoder->Resume();
-  return succeeded;
 }
 
 void TConvertingfrm::Complete(bool AllConverted) {
   prgFile->SetPercent(100);
   prgtotal->SetPercent(100);
   VelLog.WriteInfo(QStringLiteral("Convert completed"));
-  const QString message = ConversionEndMessage(AllConverted, FPlan->Refusals());
+  const QString message = ConversionEndMessage(AllConverted, FRun->Reasons());
   bool showMessage = true;
   if (ChkShutdown->Checked()) {
     QApplication::beep();

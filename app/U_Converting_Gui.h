@@ -80,7 +80,7 @@ class TConvertingfrm : public TSkinForm {
   void PreviewBitmap(const TPreviewInfo& Info);
   void VideoOutputHook(THookInfo& Info);
   void TaskEnded(const TTerminateInfo& Info);
-  bool Package(const TFileOption& Entry);
+  void Package(const TFileOption& Entry);
   void Complete(bool AllConverted);
   // Stops the run for good and closes the window.
   void QuitRun();

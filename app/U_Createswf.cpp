@@ -47,7 +47,7 @@ void Tcreateswffrm::showEvent(QShowEvent* Event) {
   FitTextToWidth(lblFileName, FJob.Name + QStringLiteral(".swf"));
   VelLog.WriteInfo(QStringLiteral("Create: ") + FJob.Name + QStringLiteral(".swf"));
   FWorker = std::thread([this] {
-    FSucceeded = RunPackaging(FJob, FRunner);
+    FSucceeded = RunPackaging(FJob, FRunner, &FError);
     PostCall(this, [this] { WorkerDone(); });
   });
 }

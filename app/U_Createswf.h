@@ -22,6 +22,8 @@ class Tcreateswffrm : public TSkinForm {
 
   // After the window closed: the SWF (and the page, when asked) were written.
   bool Succeeded() const { return FSucceeded; }
+  // Why it failed.
+  const QString& Error() const { return FError; }
 
   // Refused while the worker runs: a tool stopped halfway would leave its output half-made,
   // and the window closes by itself when the worker ends.
@@ -44,4 +46,5 @@ class Tcreateswffrm : public TSkinForm {
   std::thread FWorker;
   bool FStarted = false;
   bool FSucceeded = false;
+  QString FError;
 };

@@ -191,12 +191,13 @@ void* LoadVariable(const std::string& libraryFileName, void* module, const std::
 // killed run never destroys the file it was to replace. The name is hidden and short whatever
 // the final name's length: ".fennick-", 16 hex digits of a hash of the final name, "-", 8 random
 // hex digits, ".part". The object holds a lock on the file for its whole life (a process's locks
-// end with it): that is how a sweep tells a live file from one that a killed run left. Not
-// thread-safe: one owner at a time.
+// end with it): that is how a sweep tells a live file from one that a killed run left. It also
+// holds its folder open, so that the file takes its name in the folder it was written in, even
+// when that folder was moved meanwhile. Not thread-safe: one owner at a time.
 class TTemporaryFile {
  public:
   TTemporaryFile() = default;
-  // Removes the file unless it took its final name.
+  // Removes the file unless it took its final name or was kept.
   ~TTemporaryFile();
   TTemporaryFile(TTemporaryFile&& other) noexcept;
   TTemporaryFile& operator=(TTemporaryFile&& other) noexcept;
@@ -204,26 +205,43 @@ class TTemporaryFile {
   TTemporaryFile& operator=(const TTemporaryFile&) = delete;
 
   // Makes a new, empty file beside `target`, with the mode of the file it replaces or the one
-  // a new file would get. First, once per folder and process, it removes the folder's stale
-  // temporary files: of this pattern, locked by no process and last written before this process
-  // started (a newer one may be in the making by a live process); each removal is logged.
-  // False (errno tells why) when no file can be made.
+  // a new file would get. First, once per folder and process, it sweeps the folder
+  // (SweepTemporaryFiles; each removal goes to the engine's log). False (errno tells why) when
+  // no file can be made.
   bool Create(const std::string& target);
-  // The temporary file's path; empty before Create and after Commit or Discard.
+  // The temporary file's path as it was made; empty before Create and after Commit, Keep or
+  // Discard.
   const std::string& Name() const { return FName; }
-  // Renames the file to its target in one step, replacing the earlier file. False with the
-  // reason in `error`; the file is then removed with the object.
+  // Bytes written into the file so far, or -1 when none is open.
+  int64_t Size() const;
+  // Gives the file its target's name in one step, in the folder it was made in. It replaces only
+  // a file that was there at Create: what appeared since is left alone. False with the reason
+  // in `error`; the file is then still there, for Keep or Discard.
   bool Commit(std::string* error = nullptr);
+  // After a failed Commit: keeps the data under a visible name beside the target, "name (2).ext"
+  // or the next free number, or else under its temporary name, made read-only so that no sweep
+  // takes it. The path it is kept under, or empty when the file is gone (its folder was deleted).
+  std::string Keep();
   // Removes the file now.
   void Discard();
 
  private:
   void Release();
+  std::string FolderPath() const;
+  std::string CommitError(int error) const;
 
-  std::string FTarget;
+  std::string FTarget;  // the target's name, without folder
   std::string FName;
+  int FFolder = -1;
   int FLock = -1;
+  bool FReplaces = false;  // the target existed at Create
 };
+
+// Removes the folder's stale temporary files: of TTemporaryFile's pattern, of the running user,
+// writable by them, locked by no process and last written before this process started (a newer one may be in the
+// making by a live process). Once per folder and process: a folder swept before is left alone.
+// Returns the paths it removed.
+std::vector<std::string> SweepTemporaryFiles(const std::string& folder);
 
 // True for a file name (without folder) of TTemporaryFile's pattern.
 bool IsTemporaryFileName(const std::string& name);

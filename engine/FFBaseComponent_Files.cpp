@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <mutex>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "FFBaseComponent.h"
 #include "FFLog.h"
@@ -51,11 +53,13 @@ bool WrittenBeforeStart(const struct stat& st) {
          (st.st_mtim.tv_sec == ProcessStart.tv_sec && st.st_mtim.tv_nsec < ProcessStart.tv_nsec);
 }
 
-// Removes the file when it is stale: a regular file written before this process started that no
-// process holds locked.
+// Removes the file when it is stale: a regular file of the running user, written before this
+// process started, that no process holds locked. Another user's leftover is theirs to judge, and
+// one its owner may not write was kept on purpose (TTemporaryFile::Keep).
 bool RemoveIfStale(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !WrittenBeforeStart(st))
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+      !(st.st_mode & S_IWUSR) || !WrittenBeforeStart(st))
     return false;
   const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (file < 0) return false;
@@ -64,29 +68,63 @@ bool RemoveIfStale(const std::string& path) {
   return stale;
 }
 
-void SweepStaleTemporaryFiles(const std::string& folder) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
-    if (IsTemporaryFileName(entry->d_name) && RemoveIfStale(path))
-      FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
-                        path.c_str());
-  }
-  ::closedir(dir);
-}
-
-void SweepOnce(const std::string& folder) {
+bool FirstSweepOf(const std::string& folder) {
   static std::mutex lock;
   static std::set<std::string> swept;
-  {
-    const std::lock_guard<std::mutex> guard(lock);
-    if (!swept.insert(WideExpandFileName(folder)).second) return;
+  std::string key = WideExpandFileName(folder);
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  const std::lock_guard<std::mutex> guard(lock);
+  return swept.insert(key).second;
+}
+
+// The largest number of bytes a name in the folder may have.
+size_t NameLimit(int folder) {
+  const long limit = ::fpathconf(folder, _PC_NAME_MAX);
+  return limit > 0 ? size_t(limit) : NAME_MAX;
+}
+
+// The name with " (number)" before its extension, its stem cut (at a character's start) so that
+// the whole fits `limit` bytes.
+std::string NumberedName(const std::string& name, int number, size_t limit) {
+  const size_t dot = name.rfind('.');
+  const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+  std::string stem = name.substr(0, name.size() - ext.size());
+  const std::string tag = " (" + std::to_string(number) + ")";
+  while (!stem.empty() && stem.size() + tag.size() + ext.size() > limit) {
+    stem.pop_back();
+    while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80) stem.pop_back();
   }
-  SweepStaleTemporaryFiles(folder);
+  return stem + tag + ext;
+}
+
+// Renames without replacing anything; where the file system cannot, a link and an unlink do the
+// same.
+int RenameNoReplace(int folder, const std::string& from, const std::string& to) {
+  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return -1;
+  return ::unlinkat(folder, from.c_str(), 0);
+}
+
+std::string LeafOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
+
+std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
+  std::vector<std::string> removed;
+  if (!FirstSweepOf(folder)) return removed;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return removed;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
+    if (IsTemporaryFileName(entry->d_name) && RemoveIfStale(path)) removed.push_back(path);
+  }
+  ::closedir(dir);
+  return removed;
+}
 
 bool IsTemporaryFileName(const std::string& name) {
   const size_t hashAt = std::strlen(Prefix);
@@ -100,20 +138,17 @@ bool IsTemporaryFileName(const std::string& name) {
 
 TTemporaryFile::~TTemporaryFile() { Discard(); }
 
-TTemporaryFile::TTemporaryFile(TTemporaryFile&& other) noexcept
-    : FTarget(std::move(other.FTarget)), FName(std::move(other.FName)), FLock(other.FLock) {
-  other.FName.clear();
-  other.FLock = -1;
-}
+TTemporaryFile::TTemporaryFile(TTemporaryFile&& other) noexcept { *this = std::move(other); }
 
 TTemporaryFile& TTemporaryFile::operator=(TTemporaryFile&& other) noexcept {
   if (this == &other) return *this;
   Discard();
   FTarget = std::move(other.FTarget);
   FName = std::move(other.FName);
-  FLock = other.FLock;
+  FFolder = std::exchange(other.FFolder, -1);
+  FLock = std::exchange(other.FLock, -1);
+  FReplaces = other.FReplaces;
   other.FName.clear();
-  other.FLock = -1;
   return *this;
 }
 
@@ -121,36 +156,71 @@ bool TTemporaryFile::Create(const std::string& target) {
   Discard();
   const size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  SweepOnce(folder);
+  const std::string name = LeafOf(target);
+  for (const std::string& path : SweepTemporaryFiles(folder))
+    FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
+                      path.c_str());
+  const int dir = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
   struct stat replaced {};
-  const bool replacing = ::stat(target.c_str(), &replaced) == 0;
+  const bool replacing = ::fstatat(dir, name.c_str(), &replaced, 0) == 0;
   char hash[HashDigits + 1];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
   std::random_device random;
   for (int attempt = 0; attempt < 16; ++attempt) {
     char unique[RandomDigits + 1];
     std::snprintf(unique, sizeof unique, "%08x", static_cast<unsigned>(random()));
-    const std::string path = folder + "/" + Prefix + hash + "-" + unique + Suffix;
-    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const std::string leaf = std::string(Prefix) + hash + "-" + unique + Suffix;
+    const int file = ::openat(dir, leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file < 0 && errno == EEXIST) continue;
-    if (file < 0) return false;
+    if (file < 0) break;
     ::flock(file, LOCK_EX);
     if (replacing) (void)::fchmod(file, replaced.st_mode & 07777);
-    FTarget = target;
-    FName = path;
+    FTarget = name;
+    FName = folder + "/" + leaf;
+    FFolder = dir;
     FLock = file;
+    FReplaces = replacing;
     return true;
   }
-  errno = EEXIST;
+  const int error = errno;
+  ::close(dir);
+  errno = error == 0 ? EEXIST : error;
   return false;
+}
+
+int64_t TTemporaryFile::Size() const {
+  struct stat st {};
+  return FLock >= 0 && ::fstat(FLock, &st) == 0 ? int64_t(st.st_size) : -1;
+}
+
+// Where the folder is now: it may have been moved since Create.
+std::string TTemporaryFile::FolderPath() const {
+  char path[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(FFolder);
+  const ssize_t size = ::readlink(link.c_str(), path, sizeof path - 1);
+  if (size <= 0) return FName.substr(0, FName.rfind('/'));
+  return std::string(path, size_t(size));
+}
+
+std::string TTemporaryFile::CommitError(int error) const {
+  struct stat folder {};
+  if (::fstat(FFolder, &folder) == 0 && folder.st_nlink == 0)
+    return "The folder of " + FName.substr(0, FName.rfind('/') + 1) + FTarget +
+           " was deleted while the file was written";
+  const std::string target = FolderPath() + "/" + FTarget;
+  if (error == EEXIST) return "Another file named " + target + " appeared while this one was written";
+  return "Could not name the file " + target + ": " + std::strerror(error);
 }
 
 bool TTemporaryFile::Commit(std::string* error) {
   if (FName.empty()) return false;
-  if (std::rename(FName.c_str(), FTarget.c_str()) != 0) {
-    if (error)
-      *error = "Could not rename " + FName + " to " + FTarget + ": " + std::strerror(errno);
+  const std::string leaf = LeafOf(FName);
+  const int result =
+      FReplaces ? ::renameat(FFolder, leaf.c_str(), FFolder, FTarget.c_str())
+                : RenameNoReplace(FFolder, leaf, FTarget);
+  if (result != 0) {
+    if (error) *error = CommitError(errno);
     return false;
   }
   FName.clear();
@@ -158,8 +228,35 @@ bool TTemporaryFile::Commit(std::string* error) {
   return true;
 }
 
+std::string TTemporaryFile::Keep() {
+  if (FName.empty()) return {};
+  const std::string leaf = LeafOf(FName);
+  struct stat st {};
+  if (::fstatat(FFolder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    FName.clear();
+    Release();
+    return {};
+  }
+  const size_t limit = NameLimit(FFolder);
+  std::string kept = leaf;
+  for (int number = 2; number < 100; ++number) {
+    const std::string name = NumberedName(FTarget, number, limit);
+    if (RenameNoReplace(FFolder, leaf, name) == 0) {
+      kept = name;
+      break;
+    }
+    if (errno != EEXIST) break;
+  }
+  // Under its temporary name it must outlive the sweeps.
+  if (kept == leaf) (void)::fchmod(FLock, st.st_mode & 07555);
+  const std::string path = FolderPath() + "/" + kept;
+  FName.clear();
+  Release();
+  return path;
+}
+
 void TTemporaryFile::Discard() {
-  if (!FName.empty() && std::remove(FName.c_str()) != 0 && errno != ENOENT)
+  if (!FName.empty() && ::unlinkat(FFolder, LeafOf(FName).c_str(), 0) != 0 && errno != ENOENT)
     FFLogger().LogFmt(nullptr, llError, "Could not delete %s: %s", FName.c_str(),
                       std::strerror(errno));
   FName.clear();
@@ -168,5 +265,6 @@ void TTemporaryFile::Discard() {
 
 void TTemporaryFile::Release() {
   if (FLock >= 0) ::close(FLock);
-  FLock = -1;
+  if (FFolder >= 0) ::close(FFolder);
+  FLock = FFolder = -1;
 }

@@ -226,13 +226,20 @@ TOutputStream::~TOutputStream() {
 
 TInputFile::~TInputFile() { UnicodeCloseInput(&Ctx); }
 
-TOutputFile::~TOutputFile() {
+std::string TOutputFile::Close() {
   Streams.clear();
-  if (!Ctx || !OwnsContext) return;
+  if (!Ctx || !OwnsContext) return {};
   const int closed = UnicodeCloseOutput(Ctx);
   if (closed < 0) FFLogger().Log(nullptr, llError, AVErrorText(FileName, closed));
-  if (FileCreated) SettleOutputFile(*this, closed >= 0);
+  const std::string failure = FileCreated ? SettleOutputFile(*this, closed >= 0) : std::string();
   ff::avformat_free_context(Ctx);
+  Ctx = nullptr;
+  return failure;
+}
+
+TOutputFile::~TOutputFile() {
+  const std::string failure = Close();
+  if (!failure.empty()) FFLogger().Log(nullptr, llError, failure);
 }
 
 // ---- Life cycle ----
@@ -304,6 +311,7 @@ void TCustomFFmpeg::Convert() {
   });
   Guarded([this] { CloseOpenEncoders(); });
   Guarded([this] { CloseOpenDecoders(); });
+  Guarded([this] { CloseOutputFiles(); });
   Guarded([this] { Cleanup(); });
   Guarded([this] { DoTerminate(); });
   // Completes whatever partial line this thread left in the log.
@@ -383,6 +391,19 @@ void TCustomFFmpeg::MarkOutputsComplete() {
     else if (!file->Temp.Name().empty())
       LogFmt(llInfo, "Discarded the unfinished %s", UrlToWideFileName(file->FileName).c_str());
   }
+}
+
+// An output that could not take its name leaves the run unfinished, whatever it wrote: the owner
+// hears where its data went.
+void TCustomFFmpeg::CloseOutputFiles() {
+  std::string failures;
+  for (const auto& file : FOutputFiles) {
+    const std::string failure = file->Close();
+    if (!failure.empty()) failures += (failures.empty() ? "" : "; ") + failure;
+  }
+  if (failures.empty()) return;
+  Finished = false;
+  throw FFmpegException(failures);
 }
 
 void TCustomFFmpeg::DoTerminate() {

@@ -219,7 +219,9 @@ struct TOutputFile {
   TOutputFile() = default;
   // Closes the file. A complete one written under a temporary name, with at least one
   // picture or sound, takes its final name; otherwise the temporary file goes, or a file written
-  // directly that stayed empty or never got its header is deleted.
+  // directly that stayed empty or never got its header is deleted. Returns what kept a
+  // complete file from its name (where its data went), empty when nothing did. Once.
+  std::string Close();
   ~TOutputFile();
   TOutputFile(const TOutputFile&) = delete;
   TOutputFile& operator=(const TOutputFile&) = delete;
@@ -649,6 +651,7 @@ class TCustomFFmpeg {
   void EndTranscode(bool flush);
   void RequireMediaWritten() const;
   void MarkOutputsComplete();
+  void CloseOutputFiles();
   void PrintReport(bool isLast, int fileIndex);
   static float CodedQuality(const TOutputStream& ost);
   std::string PsnrText(const TOutputStream& ost, bool isLast) const;

@@ -48,18 +48,22 @@ void CreateTemporaryOutput(S url, TTemporaryFile& temp) {
   temp.Create(path);
 }
 
-void SettleOutputFile(TOutputFile& file, bool closed) {
+std::string SettleOutputFile(TOutputFile& file, bool closed) {
   if (file.Temp.Name().empty()) {
     if (IsLocalFileUrl(file.FileName))
       DeleteUnfinishedFile(UrlToWideFileName(file.FileName), file.HeaderWritten);
-    return;
+    return {};
   }
-  off_t size = 0;
   const bool usable = closed && file.Complete && file.HeaderWritten && file.MediaPackets > 0 &&
-                      RegularFileSize(file.Temp.Name(), size) && size > 0;
+                      file.Temp.Size() > 0;
   std::string error;
-  if (usable && !file.Temp.Commit(&error)) FFLogger().Log(nullptr, llError, error);
-  file.Temp.Discard();
+  if (!usable || file.Temp.Commit(&error)) {
+    file.Temp.Discard();
+    return {};
+  }
+  const std::string kept = file.Temp.Keep();
+  if (kept.empty()) return error + ": the converted file is lost";
+  return error + "; the converted file is kept as " + kept;
 }
 
 }  // namespace ffmpeg_internal

@@ -76,8 +76,9 @@ void CreateTemporaryOutput(S url, TTemporaryFile& temp);
 // After the output is closed (`closed`: without an error): a complete output written under a
 // temporary name with at least one picture or sound in it takes the final name, anything else
 // goes and the earlier file stays; an output written directly is deleted when it stayed empty
-// or never got its header.
-void SettleOutputFile(TOutputFile& file, bool closed);
+// or never got its header. A complete output that cannot take its name is kept under a visible
+// name where it can be: the text says why and where, empty when the output is settled.
+std::string SettleOutputFile(TOutputFile& file, bool closed);
 
 // Refuses (FFmpegException) to convert the stream's sound from `rate` to the encoder's rate
 // when the two lie too far apart for either to be a real sound's.

@@ -1,5 +1,6 @@
 #include "U_Config.h"
 
+#include "FFBaseComponent.h"
 #include "FFDecode.h"
 #include "IniFiles.h"
 #include "U_FileOption.h"
@@ -18,6 +19,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <filesystem>
 #include <variant>
 
 QString WithSlash(const QString& Folder) {
@@ -33,6 +35,20 @@ QString NotRegularFileReason(const QString& Path) {
                      : S_ISSOCK(status.st_mode) ? "a socket"
                                                 : "a device";
   return QStringLiteral("not a regular file: ") + QLatin1String(kind);
+}
+
+QString PrepareOutputFolder(const QString& Folder) {
+  const std::filesystem::path folder(QFile::encodeName(Folder).toStdString());
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    if (!std::filesystem::create_directories(folder, error) && error)
+      return QStringLiteral("The output folder %1 does not exist and cannot be made: %2")
+          .arg(Folder, QString::fromLocal8Bit(error.message()));
+  }
+  for (const std::string& removed : SweepTemporaryFiles(folder.string()))
+    VelLog.WriteInfo(QStringLiteral("Removed %1, left by a conversion that did not end")
+                         .arg(QFile::decodeName(removed.c_str())));
+  return {};
 }
 
 QString WithoutExtension(const QString& Path) {
@@ -117,6 +133,23 @@ void LogDataPlaces(const TDataPlaces& Places) {
       QStringLiteral("The program folder %1 cannot be written; settings go to %2, "
                      "logs to %3Log/, outputs to %4, snapshots to %5")
           .arg(ProgramFolder(), Places.Settings, Places.LogBase, Places.Output, Places.Snapshot));
+}
+
+QStringList DataPlaceProblems(const TDataPlaces& Places, const QString& OutputFolder) {
+  QStringList problems;
+  if (!IsFolderWritable(Places.Settings))
+    problems << QStringLiteral("Settings cannot be kept: the folder %1 cannot be written. "
+                               "Changes last only until the program ends.")
+                    .arg(Places.Settings);
+  const QString log = Places.LogBase + QStringLiteral("Log/");
+  if (!IsFolderWritable(log))
+    problems << QStringLiteral("No log can be kept: the folder %1 cannot be written.").arg(log);
+  const QString output = PrepareOutputFolder(OutputFolder);
+  if (!output.isEmpty())
+    problems << output + QStringLiteral(". Choose another output folder with \"Changing\" "
+                                        "before you start a conversion.");
+  for (const QString& problem : problems) VelLog.WriteError(problem);
+  return problems;
 }
 
 bool MakePrivateFolder(const QString& Folder) {

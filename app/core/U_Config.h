@@ -46,6 +46,10 @@ TDataPlaces DataPlaces();
 void InitDataPlaces();
 // Writes to the log where the settings, logs and outputs go when not beside the program.
 void LogDataPlaces(const TDataPlaces& Places);
+// Start-up, once the settings are read: what this run cannot keep (settings, log) and an output
+// folder that cannot be made (PrepareOutputFolder), one text each for the user; empty when
+// everything can be kept.
+QStringList DataPlaceProblems(const TDataPlaces& Places, const QString& OutputFolder);
 // Makes the folder (and its parents) readable and writable by the user alone.
 bool MakePrivateFolder(const QString& Folder);
 
@@ -163,6 +167,10 @@ QString WithSlash(const QString& Folder);
 // folder, a device, a socket). Opening a pipe waits for its other end, and a device may never
 // end.
 QString NotRegularFileReason(const QString& Path);
+// Before outputs are written into the folder: makes it when it is missing (it may have been
+// deleted since it was chosen) and removes the part files that killed
+// conversions of the user left there, logging each. Empty, or why the folder cannot be made.
+QString PrepareOutputFolder(const QString& Folder);
 // The path without the extension of its last component; a dotted folder keeps its dot.
 QString WithoutExtension(const QString& Path);
 

@@ -149,6 +149,11 @@ std::string WithPictureOverlay(const TFileOption& Entry, const std::string& Chai
 
 void LogError(const QString& Text) { VelLog.WriteError(Text); }
 
+// A line of the end message: the entry's output name and why it failed.
+QString ReasonLine(const TFileOption* Entry, const QString& Reason) {
+  return Entry ? QFileInfo(FlvFileOf(*Entry)).fileName() + QStringLiteral(": ") + Reason : Reason;
+}
+
 }  // namespace
 
 bool TOverwriteQuestion::Allows(const QString& FileName) {
@@ -331,7 +336,7 @@ void TConvertPlan::Offer(TFileOption& Entry) {
 
 void TConvertPlan::Refuse(const TFileOption& Entry, const QString& Reason) {
   LogError(Reason);
-  FRefusals << QFileInfo(FlvFileOf(Entry)).fileName() + QStringLiteral(": ") + Reason;
+  FRefusals << ReasonLine(&Entry, Reason);
 }
 
 // False when the entry has nothing to write (logged), writes where no file can go (refused) or
@@ -343,13 +348,17 @@ bool TConvertPlan::Accepts(TFileOption& Entry) {
     return false;
   }
   for (const QString& output : outputs) {
-    const QString refusal = NotRegularFileReason(output);
-    if (refusal.isEmpty()) continue;
+    const QString folderRefusal = PrepareOutputFolder(QFileInfo(output).path());
+    const QString refusal = folderRefusal.isEmpty() ? NotRegularFileReason(output) : QString();
+    if (folderRefusal.isEmpty() && refusal.isEmpty()) continue;
     Offer(Entry);
-    Refuse(Entry, QStringLiteral("SetOutput Error: ") + output + QStringLiteral(": ") + refusal);
+    Refuse(Entry, QStringLiteral("SetOutput Error: ") +
+                      (refusal.isEmpty() ? folderRefusal : output + QStringLiteral(": ") + refusal));
     return false;
   }
   if (!FQuestion.Allows(outputs.first())) return false;
+  for (const QString& output : outputs)
+    if (!QFileInfo::exists(output)) FNewOutputs.insert(output);
   Offer(Entry);
   return true;
 }
@@ -388,10 +397,12 @@ void TConvertPlan::OpenMergeGroup(const TConvertNode& Group) {
 bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry) {
   const TOutputOptions output = TaskOutputOptions(Entry, WithGeometry);
   for (const QString& file : EncoderOutputsOf(Entry)) {
-    if (!FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
+    const QString appeared = AppearedSinceAsked(file);
+    if (!appeared.isEmpty() || !FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
       FEncoder.RemoveTask(TaskIndex);
-      Refuse(Entry,
-             QStringLiteral("SetOutput Error: ") + QString::fromStdString(FEncoder.LastError()));
+      Refuse(Entry, QStringLiteral("SetOutput Error: ") +
+                        (appeared.isEmpty() ? QString::fromStdString(FEncoder.LastError())
+                                            : appeared));
       return false;
     }
     for (const QString& line : EncodeParamLines(Entry, output, file)) VelLog.WriteInfo(line);
@@ -399,6 +410,14 @@ bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeomet
   FTaskEntries[TaskIndex] = &Entry;
   if (HasTextWaterMark(Entry)) FTextWaterMarks[TaskIndex] = {TaskIndex, Entry.WaterMark};
   return true;
+}
+
+// A file that was not there when the user was asked about replacing must not be replaced by the
+// run: one that appeared since (another run's) is left alone. Once the output is open, the
+// engine replaces only what was there then.
+QString TConvertPlan::AppearedSinceAsked(const QString& File) const {
+  if (!FNewOutputs.count(File) || !QFileInfo::exists(File)) return {};
+  return File + QStringLiteral(" appeared after the conversion started; it is left as it is");
 }
 
 TFileOption* TConvertPlan::EntryOfTask(int TaskIndex) const {
@@ -424,8 +443,13 @@ TTaskEndAction TConvertRun::TaskEnded(int TaskIndex, bool Finished, bool Excepti
     return action;
   }
   if (Exception || !Finished) {
-    ++FFailed;
-    if (Exception) LogError(QString::fromStdString(Message));
+    if (!Exception) {
+      ++FFailed;
+      return action;
+    }
+    const QString reason = QString::fromStdString(Message);
+    LogError(reason);
+    Failed(FPlan.EntryOfTask(TaskIndex), reason);
     return action;
   }
   TFileOption* entry = FPlan.EntryOfTask(TaskIndex);
@@ -433,11 +457,29 @@ TTaskEndAction TConvertRun::TaskEnded(int TaskIndex, bool Finished, bool Excepti
   return action;
 }
 
+void TConvertRun::PackagingFailed(const TFileOption& Entry, const QString& Reason) {
+  Failed(&Entry, Reason);
+}
+
+void TConvertRun::Failed(const TFileOption* Entry, const QString& Reason) {
+  ++FFailed;
+  FReasons << ReasonLine(Entry, Reason);
+}
+
 QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons) {
   if (AllConverted) return QStringLiteral("File conversion is completed!");
+  // A line may name a long path twice: longer ones lose their middle.
+  constexpr qsizetype MaxLine = 200;
+  constexpr qsizetype MaxListed = 10;
   QStringList lines{
       QStringLiteral("Conversion finished, but one or more files failed in conversion.")};
-  lines << Reasons;
+  for (const QString& reason : Reasons.mid(0, MaxListed))
+    lines << (reason.size() <= MaxLine
+                  ? reason
+                  : reason.left(MaxLine / 2 - 2) + QStringLiteral(" ... ") +
+                        reason.right(MaxLine / 2 - 3));
+  if (Reasons.size() > MaxListed)
+    lines << QStringLiteral("and %1 more (the log names them all)").arg(Reasons.size() - MaxListed);
   return lines.join(QStringLiteral("\r\n"));
 }
 

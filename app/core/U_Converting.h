@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,7 @@ class TConvertPlan {
   void OpenEntry(TFileOption& Entry);
   void OpenMergeGroup(const TConvertNode& Group);
   bool SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry);
+  QString AppearedSinceAsked(const QString& File) const;
   void Offer(TFileOption& Entry);
   // Logs the reason as an error and keeps it for the end message.
   void Refuse(const TFileOption& Entry, const QString& Reason);
@@ -175,6 +177,7 @@ class TConvertPlan {
   std::map<int, TFileOption*> FTaskEntries;  // by the encoder's task index
   std::map<int, TTextWaterMark> FTextWaterMarks;
   QStringList FRefusals;
+  std::set<QString> FNewOutputs;  // the outputs that did not exist when the user was asked
   int FOffered = 0;
   int64_t FTotalDuration = 0;
 };
@@ -193,16 +196,22 @@ class TConvertRun {
   TTaskEndAction TaskEnded(int TaskIndex, bool Finished, bool Exception,
                            const std::string& Message);
   // The entry's packaging failed after its task finished.
-  void PackagingFailed() { ++FFailed; }
+  void PackagingFailed(const TFileOption& Entry, const QString& Reason);
   int FailedCount() const { return FFailed; }
+  // One line per entry that was refused or failed: its output's name and the reason.
+  QStringList Reasons() const { return FPlan.Refusals() + FReasons; }
 
  private:
+  void Failed(const TFileOption* Entry, const QString& Reason);
+
   const TConvertPlan& FPlan;
   int FFailed = 0;
+  QStringList FReasons;
   bool FCompleted = false;
 };
 
-// The message at the end of a run; a failure lists the reasons it knows, one line each.
+// The message at the end of a run; a failure lists the reasons it knows, one line each, so
+// many at most that the box fits a screen, then how many more the log holds.
 QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons);
 
 // The thumbnails of a run. Each is written as soon as its task's first picture arrives, under a

@@ -187,7 +187,7 @@ bool CreateHtmlPage(const QString& Folder, const QString& Name, int Width, int H
               QStringLiteral("Cannot write \"%1\": %2").arg(file.fileName(), file.errorString()));
 }
 
-bool RunPackaging(const TPackagingJob& Job, IProcessRunner& Runner) {
+bool RunPackaging(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error) {
   VelLog.WriteInfo(QStringLiteral("Start AddSkinswf"));
   QString error;
   bool ok = AddSkinSwf(Job, Runner, &error);
@@ -196,5 +196,6 @@ bool RunPackaging(const TPackagingJob& Job, IProcessRunner& Runner) {
   if (!ok)
     VelLog.WriteError(QStringLiteral("Create: ") + Job.Name + QStringLiteral(".swf failed: ") +
                       error);
+  if (Error) *Error = error;
   return ok;
 }

@@ -72,4 +72,4 @@ bool CreateHtmlPage(const QString& Folder, const QString& Name, int Width, int H
 
 // The worker's whole run, logged: the SWF, then the page when asked and the SWF exists.
 // False (and logged) when anything failed.
-bool RunPackaging(const TPackagingJob& Job, IProcessRunner& Runner);
+bool RunPackaging(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error = nullptr);

@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
 
 namespace {
 
@@ -41,6 +44,17 @@ bool IsControlChar(QChar C) {
   const QChar::Category category = C.category();
   return category == QChar::Other_Control || category == QChar::Separator_Line ||
          category == QChar::Separator_Paragraph;
+}
+
+// The stem, cut at a character so that it, the tail and the longest extension of the files made
+// beside an output (".html") fit one name of the folder's file system.
+QString FitStem(const QString& Folder, const QString& Stem, const QString& Tail) {
+  const long limit = ::pathconf(QFile::encodeName(Folder).constData(), _PC_NAME_MAX);
+  const qsizetype room = (limit > 0 ? limit : NAME_MAX) - QFile::encodeName(Tail + ".html").size();
+  QString stem = Stem;
+  while (!stem.isEmpty() && QFile::encodeName(stem).size() > room)
+    stem.chop(stem.size() > 1 && stem.back().isLowSurrogate() ? 2 : 1);
+  return stem;
 }
 
 QString DropControlChars(const QString& Name) {
@@ -283,11 +297,13 @@ QString TFileList::MakeUniqueOutputName(const QString& Path, const QString& Exte
                                         const QString& Separator, const TFileNode* Except) const {
   const QString path = WithoutExtension(Path);
   const qsizetype nameAt = path.lastIndexOf(QLatin1Char('/')) + 1;
-  const QString base = path.left(nameAt) + DropControlChars(path.mid(nameAt));
-  const QString candidate = base + QLatin1Char('.') + Extension;
+  const QString folder = path.left(nameAt);
+  const QString stem = DropControlChars(path.mid(nameAt));
+  const QString candidate = folder + FitStem(folder, stem, QString()) + QLatin1Char('.') + Extension;
   if (!IsOutputNameUsed(candidate, Except)) return candidate;
   for (int n = 1;; ++n) {
-    const QString name = base + Separator + QString::number(n) + QLatin1Char('.') + Extension;
+    const QString tail = Separator + QString::number(n);
+    const QString name = folder + FitStem(folder, stem, tail) + tail + QLatin1Char('.') + Extension;
     if (!IsOutputNameUsed(name, Except)) return name;
   }
 }

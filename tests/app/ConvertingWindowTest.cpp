@@ -179,15 +179,19 @@ TEST_F(ConvertingWindowTest, EveryEntryRefusedAtStartSaysWhyForEach) {
   Add(QStringLiteral("missing"),
       QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());
   TFileOption& nowhere = Add(QStringLiteral("nowhere"), Clip(5));
-  nowhere.Output.FileName = QFile::encodeName(Folder.File("absent/nowhere.flv")).toStdString();
+  WriteTextFile(Folder.File(QStringLiteral("blocked")), "a file where a folder would be");
+  nowhere.Output.FileName = QFile::encodeName(Folder.File("blocked/nowhere.flv")).toStdString();
   TConvertingfrm form(Nodes(), Asker, Runner);
   const QStringList messages = RunToEnd(form);
   ASSERT_EQ(messages.size(), 1);
   const QStringList lines = messages[0].split(QStringLiteral("\r\n"));
   ASSERT_EQ(lines.size(), 3) << qPrintable(messages[0]);
   EXPECT_EQ(lines[0], "Conversion finished, but one or more files failed in conversion.");
-  EXPECT_TRUE(lines[1].startsWith("missing.flv: File open Error: ")) << qPrintable(lines[1]);
-  EXPECT_TRUE(lines[2].startsWith("nowhere.flv: SetOutput Error: ")) << qPrintable(lines[2]);
+  // The output's place is refused before any input is opened.
+  EXPECT_EQ(lines[1], "nowhere.flv: SetOutput Error: The output folder " +
+                          Folder.File(QStringLiteral("blocked")) +
+                          " does not exist and cannot be made: Not a directory");
+  EXPECT_TRUE(lines[2].startsWith("missing.flv: File open Error: ")) << qPrintable(lines[2]);
 }
 
 TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
@@ -345,8 +349,14 @@ TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierOutputs) {
     for (const QString& file : files) WriteTextFile(Folder.File(c.Name + file), "earlier");
     TYesAsker yes;
     TConvertingfrm form(Nodes(), yes, Runner);
-    EXPECT_EQ(RunToEnd(form),
-              QStringList{"Conversion finished, but one or more files failed in conversion."});
+    const QStringList messages = RunToEnd(form);
+    ASSERT_EQ(messages.size(), 1);
+    const QStringList lines = messages[0].split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 2) << qPrintable(messages[0]);
+    EXPECT_EQ(lines[0], "Conversion finished, but one or more files failed in conversion.");
+    EXPECT_TRUE(lines[1].startsWith(QString::fromLatin1(c.Name) + ".flv: ") &&
+                lines[1].contains(c.Error))
+        << qPrintable(lines[1]);
     EXPECT_TRUE(Log().contains(c.Error)) << c.Name;
     for (const QString& file : files)
       EXPECT_EQ(ReadTextFile(Folder.File(c.Name + file)), "earlier") << c.Name << qPrintable(file);

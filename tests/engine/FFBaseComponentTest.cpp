@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/fsuid.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -462,4 +465,53 @@ TEST(PathTest, FilesSizesAndFolders) {
   EXPECT_EQ(WideGetEnvironmentVariable("FENNICK_PATH_TEST"), "/opt/Видео");
   ::unsetenv("FENNICK_PATH_TEST");
   EXPECT_EQ(WideGetEnvironmentVariable("FENNICK_PATH_TEST"), "");
+}
+
+// Run as another user (this thread's file-system identity only: root loses its file rights with
+// it), as in shared folders: a sticky folder where someone else's file holds the name, and the
+// user's own folder made read-only meanwhile. The file never replaces what it may not, and its
+// data stays where it can be found.
+TEST(TemporaryFileTest, AFileThatCannotTakeItsNameIsKeptWhereItCanBeFound) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  const std::string root = fixtures::TempDir("commit-as-another-user");
+  const std::string shared = root + "/shared", own = root + "/own";
+  ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  std::ofstream(shared + "/out.flv") << "someone else's";
+  ASSERT_EQ(::mkdir(own.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
+  struct TResult {
+    bool Committed = true;
+    std::string Error, Kept;
+  } sticky, readOnly;
+  const auto attempt = [](const std::string& target, const std::function<void()>& meanwhile) {
+    TResult result;
+    TTemporaryFile file;
+    if (!file.Create(target)) return result;
+    std::ofstream(file.Name()) << "converted";
+    meanwhile();
+    result.Committed = file.Commit(&result.Error);
+    result.Kept = file.Keep();
+    return result;
+  };
+  std::thread([&] {
+    ::setfsgid(65534);
+    ::setfsuid(65534);
+    sticky = attempt(shared + "/out.flv", [] {});
+    readOnly = attempt(own + "/out.flv", [&] { ::chmod(own.c_str(), 0555); });
+  }).join();
+
+  EXPECT_FALSE(sticky.Committed);
+  EXPECT_EQ(sticky.Error, "Could not name the file " + shared + "/out.flv: Operation not permitted");
+  EXPECT_EQ(sticky.Kept, shared + "/out (2).flv");
+  EXPECT_EQ(fixtures::ReadFile(shared + "/out.flv"), "someone else's");
+  EXPECT_EQ(fixtures::ReadFile(shared + "/out (2).flv"), "converted");
+  EXPECT_FALSE(readOnly.Committed);
+  EXPECT_EQ(readOnly.Error, "Could not name the file " + own + "/out.flv: Permission denied");
+  EXPECT_TRUE(IsTemporaryFileName(readOnly.Kept.substr(own.size() + 1))) << readOnly.Kept;
+  EXPECT_EQ(fixtures::ReadFile(readOnly.Kept), "converted");
+  struct stat kept {};
+  EXPECT_EQ(::stat(readOnly.Kept.c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_mode & 0222, 0u) << "left writable, a later sweep would take it";
+  ::chmod(own.c_str(), 0755);
 }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "FFDecode.h"
@@ -219,6 +220,8 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
     int HoursAgo;  // 0: written now
     bool Locked;   // held by a live conversion
     bool Kept;
+    bool Others = false;    // another user's (needs root to make)
+    bool ReadOnly = false;  // kept on purpose by a run whose output could not take its name
   };
   const std::vector<TCase> cases{
       {".fennick-0123456789abcdef-0badf00d.part", 2, false, false},  // a killed run's
@@ -228,11 +231,21 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
       {".fennick-notes.part", 2, false, true},
       {".movie.flv.0badf00d.part", 2, false, true},
       {"fennick-0123456789abcdef-0badf00d.part", 2, false, true},
+      {".fennick-0123456789abcdef-3badf00d.part", 2, false, true, true},  // not ours to judge
+      {".fennick-0123456789abcdef-4badf00d.part", 2, false, true, false, true},
   };
   std::vector<int> locks;
   for (const TCase& c : cases) {
     const std::string path = folder + "/" + c.Name;
     std::ofstream(path, std::ios::binary) << "part of an output";
+    if (c.Others && ::chown(path.c_str(), 65534, 65534) != 0) {
+      ASSERT_NE(::geteuid(), 0u) << "chown as root";
+      std::filesystem::remove(path);  // cannot be made without root: that row is skipped
+      continue;
+    }
+    if (c.ReadOnly) {
+      ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    }
     if (c.HoursAgo) SetModifiedHoursAgo(path, c.HoursAgo);
     if (!c.Locked) continue;
     locks.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -244,9 +257,68 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
   task.reset();
   for (int lock : locks) ::close(lock);
   EXPECT_TRUE(run.Finished) << run.Message;
-  for (const TCase& c : cases)
-    EXPECT_EQ(std::filesystem::exists(folder + "/" + c.Name), c.Kept) << c.Name;
+  for (const TCase& c : cases) {
+    if (!c.Others || ::geteuid() == 0) {
+      EXPECT_EQ(std::filesystem::exists(folder + "/" + c.Name), c.Kept) << c.Name;
+    }
+  }
   EXPECT_TRUE(std::filesystem::exists(folder + "/out.flv"));
+}
+
+// The output's folder changes while the run writes (the input is read at its own pace, so the
+// change comes before the end): the file lands in the folder it was written in, or the run fails
+// saying where its data went. Never "finished" with no file.
+TEST_F(ConvertTest, AnOutputWhoseFolderChangesMeanwhileLandsThereOrTheRunSaysWhereItWent) {
+  const std::string others = "another run's output";
+  struct TCase {
+    const char* Name;
+    std::function<void(const std::string& folder)> Meanwhile;
+    const char* Landed;   // where the converted file is, under the case's folder name
+    const char* Message;  // the failure's words; none when the run finishes
+  };
+  const std::vector<TCase> cases{
+      {"moved", [](const std::string& f) { std::filesystem::rename(f, f + "-moved"); },
+       "-moved/out.flv", nullptr},
+      {"deleted", [](const std::string& f) { std::filesystem::remove_all(f); }, nullptr,
+       "out.flv was deleted while the file was written: the converted file is lost"},
+      {"appeared", [&](const std::string& f) { std::ofstream(f + "/out.flv") << others; },
+       "/out (2).flv",
+       "/out.flv appeared while this one was written; the converted file is kept as "},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string folder = Output(c.Name);
+    std::filesystem::create_directory(folder);
+    auto task = MakeTask({fixtures::Path(Media::Mp4H264Aac)}, folder + "/out.flv",
+                         FlashOptions("44100"), {{"re", "1"}});
+    TRunResult run;
+    {
+      TAsyncRun async(*task);
+      async.WaitForFrames(5);
+      ASSERT_EQ(async.Ends(), 0);
+      c.Meanwhile(folder);
+      run = async.Wait();
+    }
+    task.reset();
+    EXPECT_EQ(run.Finished, c.Message == nullptr) << run.Message;
+    const std::string landed = c.Landed ? folder + c.Landed : "";
+    for (const std::string& words : {std::string(c.Message ? c.Message : ""), landed}) {
+      if (c.Message) {
+        EXPECT_NE(run.Message.find(words), std::string::npos) << run.Message;
+      }
+    }
+    if (c.Landed) {
+      const ProbeResult probe = ProbeMedia(landed);
+      EXPECT_TRUE(probe.ok && probe.FirstOfType("video")->nb_read_frames == 75) << probe.error;
+    }
+    for (const std::string& place : {folder, folder + "-moved"}) {
+      if (!std::filesystem::exists(place)) continue;
+      for (const std::string& name : FilesIn(place)) {
+        EXPECT_FALSE(IsTemporaryFileName(name)) << place << "/" << name;
+      }
+    }
+  }
+  EXPECT_TRUE(fixtures::ReadFile(Output("appeared/out.flv")) == others) << "replaced";
 }
 
 // A mono 16-bit WAV whose header declares `rate` Hz.

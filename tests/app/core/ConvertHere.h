@@ -18,10 +18,10 @@ class TNoAsker : public IOverwriteAsker {
 };
 
 // Runs the nodes' tasks one after another (a task's failure is printed). Package gets each entry
-// that finished and wants its skinned SWF, and says whether its packaging succeeded. The run's
-// end result.
+// that finished and wants its skinned SWF, and gives the reason its packaging failed (empty when
+// it succeeded). The run's end result.
 inline bool ConvertHere(const std::vector<TConvertNode>& Nodes,
-                        const std::function<bool(const TFileOption&)>& Package = {}) {
+                        const std::function<QString(const TFileOption&)>& Package = {}) {
   TFFEncoder encoder;
   TEncoderTasks tasks(encoder);
   TNoAsker asker;
@@ -35,7 +35,11 @@ inline bool ConvertHere(const std::vector<TConvertNode>& Nodes,
     if (info.Exception) std::cerr << "task " << info.TaskIndex << ": " << info.ExceptionMsg << "\n";
     const TTaskEndAction action =
         run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
-    if (action.PackageEntry && !(Package && Package(*action.PackageEntry))) run.PackagingFailed();
+    if (action.PackageEntry) {
+      const QString failure = Package ? Package(*action.PackageEntry)
+                                      : QStringLiteral("nothing packages the SWF here");
+      if (!failure.isEmpty()) run.PackagingFailed(*action.PackageEntry, failure);
+    }
     if (action.Complete) return action.AllConverted;
   }
   ADD_FAILURE() << "no completion";

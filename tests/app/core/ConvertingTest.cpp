@@ -5,11 +5,15 @@
 #include "U_Treelist.h"
 #include "VelLog.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <deque>
 #include <set>
 
@@ -389,7 +393,7 @@ TEST_F(ConvertPlanTest, OneFailedTaskLetsTheOthersRunAndCompletesOnceAtTheEnd) {
 
   TConvertRun packagingFails(plan);
   packagingFails.TaskEnded(0, true, false, {});
-  packagingFails.PackagingFailed();
+  packagingFails.PackagingFailed(a, QStringLiteral("mskin.dll failed"));
   EXPECT_FALSE(packagingFails.TaskEnded(-1, false, false, {}).AllConverted);
 }
 
@@ -402,6 +406,78 @@ TEST_F(ConvertPlanTest, ARefusedEntryMakesTheEndMessageAFailure) {
   TConvertRun run(plan);
   run.TaskEnded(0, true, false, {});
   EXPECT_FALSE(run.TaskEnded(-1, false, false, {}).AllConverted);
+}
+
+// Every entry that did not convert is named in the end message with its reason, whatever
+// stopped it; a long list is cut so that the box fits a screen, and says how many more there are.
+TEST_F(ConvertPlanTest, TheEndMessageGivesEveryFailureItsReasonAndSumsUpALongList) {
+  TFileOption& a = Add(QStringLiteral("a"));
+  TFileOption& b = Add(QStringLiteral("b"));
+  TFileOption& c = Add(QStringLiteral("c"));
+  Encoder.BadInputs = {"b.mp4"};
+  TConvertPlan plan(Encoder, Asker);
+  plan.Build({{&a, true, {}}, {&b, true, {}}, {&c, true, {}}});
+  TConvertRun run(plan);
+  run.TaskEnded(0, false, true, "Could not name the file /o/a.flv: File name too long");
+  run.TaskEnded(1, true, false, {});
+  run.PackagingFailed(c, QStringLiteral("mskin.dll failed"));
+  EXPECT_FALSE(run.TaskEnded(-1, true, false, {}).AllConverted);
+  EXPECT_EQ(ConversionEndMessage(false, run.Reasons()).split(QStringLiteral("\r\n")),
+            QStringList({"Conversion finished, but one or more files failed in conversion.",
+                         "b.flv: File open Error: refused",
+                         "a.flv: Could not name the file /o/a.flv: File name too long",
+                         "c.flv: mskin.dll failed"}));
+
+  QStringList many;
+  for (int n = 0; n < 85; ++n)
+    many << QStringLiteral("%1.flv: SetOutput Error: Too many open files").arg(n);
+  many << QString(300, QLatin1Char('n')) + QStringLiteral(".flv: File name too long");
+  const QStringList lines = ConversionEndMessage(false, many).split(QStringLiteral("\r\n"));
+  EXPECT_EQ(lines.size(), 12);
+  EXPECT_EQ(lines.mid(1, 10), many.mid(0, 10));
+  EXPECT_EQ(lines.last(), QStringLiteral("and 76 more (the log names them all)"));
+  const QStringList longLine = ConversionEndMessage(false, many.mid(85)).split("\r\n");
+  ASSERT_EQ(longLine.size(), 2);
+  EXPECT_LE(longLine[1].size(), 200);
+  EXPECT_TRUE(longLine[1].endsWith(QStringLiteral("nnn.flv: File name too long")));
+}
+
+// The output folder may have gone since it was chosen: it is made again, or the entry is refused
+// saying why; part files that killed runs left there go, each said in the log. An output that was
+// not there when the user was asked and appeared before its task opened (another run's) is left
+// alone; one the user let replace may be replaced.
+TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreReplaced) {
+  TFileOption& gone = Add(QStringLiteral("gone"));
+  gone.Output.FileName = Folder.File(QStringLiteral("deleted/again/gone.flv")).toStdString();
+  TFileOption& there = Add(QStringLiteral("there"));
+  WriteTextFile(Folder.File(QStringLiteral("there.flv")), "an earlier output");
+  const QString stale = Folder.File(QStringLiteral(".fennick-0123456789abcdef-0badf00d.part"));
+  WriteTextFile(stale, "a killed run's");
+  const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), old, 0), 0);
+  TFileOption& blocked = Add(QStringLiteral("blocked"));
+  WriteTextFile(Folder.File(QStringLiteral("file")), "not a folder");
+  blocked.Output.FileName = Folder.File(QStringLiteral("file/blocked.flv")).toStdString();
+  TFileOption& late = Add(QStringLiteral("late"));
+  Asker.Answers = {raYes};
+  TConvertPlan plan(Encoder, Asker);
+  plan.Choose({{&gone, true, {}}, {&there, true, {}}, {&blocked, true, {}}, {&late, true, {}}});
+  WriteTextFile(Folder.File(QStringLiteral("late.flv")), "another run's");
+  WriteTextFile(Folder.File(QStringLiteral("there.flv")), "replaced meanwhile");
+  plan.OpenTasks();
+
+  EXPECT_TRUE(QFileInfo(Folder.File(QStringLiteral("deleted/again"))).isDir());
+  EXPECT_FALSE(QFileInfo::exists(stale));
+  EXPECT_TRUE(Log().contains(QStringLiteral("Removed ") + stale +
+                             QStringLiteral(", left by a conversion that did not end")));
+  EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{
+                               "add gone.mp4", "out 0 " + gone.Output.FileName, "add there.mp4",
+                               "out 1 " + there.Output.FileName, "add late.mp4", "remove 2"}));
+  EXPECT_EQ(plan.Refusals(),
+            QStringList({"blocked.flv: SetOutput Error: The output folder " + Folder.File("file") +
+                             " does not exist and cannot be made: Not a directory",
+                         "late.flv: SetOutput Error: " + Folder.File("late.flv") +
+                             " appeared after the conversion started; it is left as it is"}));
 }
 
 TEST_F(ConvertPlanTest, ProgressAcrossTasks) {

@@ -1,10 +1,10 @@
 // A list entry as the main window adds a file, for the tests that convert one for real.
 #pragma once
 
+#include "ConvertHere.h"
 #include "FFEncode.h"
 #include "FFUtils.h"
 #include "U_Config.h"
-#include "U_Converting.h"
 #include "U_FileOption.h"
 
 #include <gtest/gtest.h>
@@ -27,27 +27,11 @@ inline TFileOption DefaultEntry(const std::string& Input, const std::string& Out
 }
 
 // Converts the entry as the conversion window does (its plan, its filters), in the calling
-// thread; every overwrite question is answered Cancel.
+// thread; a SWF to package is left unpackaged.
 inline void ConvertEntry(TFileOption& Entry) {
-  struct TNoQuestion : IOverwriteAsker {
-    int AskReplaceFile(const QString&) override { return raCancel; }
-  };
-  TFFEncoder Encoder;
+  TFFEncoder Encoder;  // holds the engine loaded for the run
   ASSERT_TRUE(Encoder.LoadAVLib(FENNICK_LIBAV_DIR)) << Encoder.LastErrMsg;
   RegisterFilter("nativeeq");  // as the main window does
   RegisterFilter("nativehue");
-  TEncoderTasks Tasks(Encoder);
-  TNoQuestion Asker;
-  TConvertPlan Plan(Tasks, Asker);
-  Plan.Build({{&Entry, true, {}}});
-  ASSERT_EQ(Plan.TaskCount(), 1) << Tasks.LastError();
-  bool Finished = false;
-  std::string Error;
-  Encoder.OnTerminate = [&](void*, const TTerminateInfo& Info) {
-    if (Info.TaskIndex != 0) return;
-    Finished = Info.Finished;
-    Error = Info.ExceptionMsg;
-  };
-  Encoder.StartTask(0);
-  ASSERT_TRUE(Finished) << Error;
+  ASSERT_TRUE(ConvertHere({{&Entry, true, {}}}, [](const TFileOption&) { return QString(); }));
 }

@@ -198,6 +198,29 @@ TEST_F(Settings, WithoutAWritableProgramFolderEverythingGoesToTheUsersLocations)
   EXPECT_FALSE(away.Output.startsWith(away.Settings));
 }
 
+// A read-only home under a read-only program folder (here: a file where the folders would be,
+// which holds for root too): the user hears at start what cannot be kept and which output
+// folder cannot be made, and how to choose another; an output folder that can be made is.
+TEST_F(Settings, WhatCannotBeKeptOrMadeIsSaidAtStart) {
+  WriteTextFile(Folder.File(QStringLiteral("home")), "a file, not a folder");
+  TDataPlaces places;
+  places.Settings = Folder.File(QStringLiteral("home/.config/fennick/"));
+  places.LogBase = Folder.File(QStringLiteral("home/.local/state/fennick/"));
+  const QString output = Folder.File(QStringLiteral("home/Videos/Fennick/Output/"));
+  EXPECT_EQ(DataPlaceProblems(places, output),
+            QStringList({"Settings cannot be kept: the folder " + places.Settings +
+                             " cannot be written. Changes last only until the program ends.",
+                         "No log can be kept: the folder " + places.LogBase +
+                             "Log/ cannot be written.",
+                         "The output folder " + output +
+                             " does not exist and cannot be made: Not a directory. Choose another "
+                             "output folder with \"Changing\" before you start a conversion."}));
+  places.Settings = places.LogBase = Folder.Path() + QStringLiteral("/");
+  ASSERT_TRUE(QDir().mkpath(places.LogBase + QStringLiteral("Log")));
+  EXPECT_EQ(DataPlaceProblems(places, Folder.File(QStringLiteral("made/Output/"))), QStringList());
+  EXPECT_TRUE(QFileInfo(Folder.File(QStringLiteral("made/Output"))).isDir());
+}
+
 TEST_F(Settings, ThePrivateFolderIsTheUsersAlone) {
   const QString scratch = Folder.File(QStringLiteral("a/b"));
   ASSERT_TRUE(MakePrivateFolder(scratch));

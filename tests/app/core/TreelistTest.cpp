@@ -3,9 +3,12 @@
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "U_Config.h"
+#include "U_Converting.h"
 #include "U_Treelist.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <array>
 #include <gtest/gtest.h>
 
@@ -313,6 +316,26 @@ TEST_F(FileList, RenamingDropsForbiddenCharactersKeepsFolderAndExtensionAndAvoid
   for (const auto& c : cases) {
     EXPECT_EQ(List.RenameOutput(*a, c.Typed), c.Changed) << qPrintable(c.Typed);
     EXPECT_EQ(OutName(a), c.Result) << qPrintable(c.Typed);
+  }
+}
+
+// A name longer than a file name may be (255 bytes here) is shortened, at a character, so that
+// every file made beside the output (".html" the longest) fits, a clash's number included.
+TEST_F(FileList, RenamingShortensANameTheFileSystemCannotHold) {
+  TFileNode* a = Add("/in/a.mp4");
+  TFileNode* b = Add("/in/b.mp4");
+  const QString e = QString::fromUtf8("\xc3\xa9");  // two bytes
+  for (const QString& typed : {QString(300, 'n'), e.repeated(200), QString(250, 'n') + e}) {
+    ASSERT_TRUE(List.RenameOutput(*a, typed));
+    ASSERT_TRUE(List.RenameOutput(*b, typed));
+    for (const TFileNode* node : {a, b}) {
+      const QString name = QFileInfo(QString::fromStdString(node->Data.Output.FileName)).fileName();
+      const QByteArray page = QFile::encodeName(WithSuffix(name, QStringLiteral("html")));
+      EXPECT_LE(page.size(), 255) << qPrintable(name);
+      EXPECT_GE(page.size(), 245) << qPrintable(name);
+      EXPECT_TRUE(typed.startsWith(FileBaseName(name).section('_', 0, 0))) << qPrintable(name);
+    }
+    EXPECT_NE(OutName(a), OutName(b));
   }
 }
 

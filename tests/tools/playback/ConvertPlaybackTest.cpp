@@ -71,7 +71,9 @@ class ConvertPlaybackTest : public ::testing::Test {
     return ConvertHere(Nodes, [&](const TFileOption& entry) {
       const std::string swf = SwfFileOf(entry).toStdString();
       if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
-      return RunPackaging(PackagingJobOf(entry), runner);
+      QString error;
+      RunPackaging(PackagingJobOf(entry), runner, &error);
+      return error;
     });
   }
 
