@@ -44,7 +44,7 @@ struct TSample {
 };
 
 // Where the picture lies in the widget (its own shape, centred, as large as fits) and what
-// each place must show: a grid over each quarter, kept clear of the edges that scaling blurs,
+// each place must show: a grid over each quarter, kept clear of its blurred edges,
 // and the black bands beside the picture.
 std::vector<TSample> ExpectedPicture(const QWidget& screen) {
   const QSize area = screen.size();
@@ -56,7 +56,9 @@ std::vector<TSample> ExpectedPicture(const QWidget& screen) {
   const QPoint origin = screen.mapToGlobal(QPoint(0, 0));
   std::vector<TSample> samples;
   constexpr int Steps = 6;
-  constexpr int Margin = 4;
+  // Half-size colour planes and scaling blur the edges between the quarters over a few of
+  // the picture's own pixels.
+  const int Margin = 4 + int(3 * scale);
   for (int row = 0; row < 2; ++row)
     for (int column = 0; column < 2; ++column) {
       const QRect quarter(picture.left() + column * picture.width() / 2,
