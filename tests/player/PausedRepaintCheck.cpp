@@ -1,6 +1,7 @@
 // Run under a real X server, with and without a window manager: a paused picture in a Qt
 // widget comes back after a window that covered it closes, and fills the widget again at its
-// new size after the window is resized, maximised and restored. Qt repaints the window around
+// new size after the window is resized, maximised and restored; once stopped, the widget is
+// black. Qt repaints the window around
 // the player's widget on each of these, and the player is told of none of them by X itself.
 #include <QApplication>
 #include <QVBoxLayout>
@@ -86,11 +87,24 @@ std::vector<TSample> ExpectedPicture(const QWidget& screen) {
   return samples;
 }
 
-// How many places differ from the picture the widget must show; the first of them described.
-int Mismatches(const QWidget& screen, QString* first = nullptr) {
+// A stopped player's widget: black all over.
+std::vector<TSample> ExpectedBlack(const QWidget& screen) {
+  std::vector<TSample> samples;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      samples.push_back({screen.mapToGlobal(QPoint((screen.width() - 1) * x / 7,
+                                                   (screen.height() - 1) * y / 7)),
+                         qRgb(0, 0, 0)});
+  return samples;
+}
+
+using TExpected = std::vector<TSample> (*)(const QWidget& screen);
+
+// How many places differ from what the widget must show; the first of them described.
+int Mismatches(const QWidget& screen, TExpected expected, QString* first = nullptr) {
   const QImage shot = GrabScreen();
   int wrong = 0;
-  for (const TSample& sample : ExpectedPicture(screen)) {
+  for (const TSample& sample : expected(screen)) {
     const QRgb pixel = shot.pixel(sample.At);
     if (Near(pixel, sample.Expected)) continue;
     if (wrong++ == 0 && first)
@@ -100,19 +114,19 @@ int Mismatches(const QWidget& screen, QString* first = nullptr) {
   return wrong;
 }
 
-// The widget shows the whole picture, and still does a moment later: the player's redraw and
-// Qt's repaint of the window around it must not undo one another.
-void CheckPictureShown(const QWidget& screen, const QString& when) {
-  WaitUntil([&] { return Mismatches(screen) == 0; });
+// The widget shows what it must, and still does a moment later: the player's redraw and Qt's
+// repaint of the window around it must not undo one another.
+void CheckShown(const QWidget& screen, TExpected expected, const QString& when) {
+  WaitUntil([&] { return Mismatches(screen, expected) == 0; });
   RunEventLoop(300);
   QString first;
-  const int wrong = Mismatches(screen, &first);
+  const int wrong = Mismatches(screen, expected, &first);
   Check(wrong == 0, QString("%1 (%2x%3): %4 of %5 places wrong%6")
                         .arg(when)
                         .arg(screen.width())
                         .arg(screen.height())
                         .arg(wrong)
-                        .arg(ExpectedPicture(screen).size())
+                        .arg(expected(screen).size())
                         .arg(wrong ? ", first " + first : QString()));
 }
 
@@ -123,7 +137,11 @@ void WaitForSize(QWidget& window, const std::function<bool(QSize)>& reached, con
   RunEventLoop(200);
 }
 
-void CoverAndUncover(const QWidget& screen) {
+void CheckPictureShown(const QWidget& screen, const QString& when) {
+  CheckShown(screen, ExpectedPicture, when);
+}
+
+void CoverAndUncover(const QWidget& screen, TExpected expected, const QString& what) {
   QWidget cover;
   cover.setWindowTitle(QStringLiteral("Cover"));
   QPalette palette = cover.palette();
@@ -137,9 +155,9 @@ void CoverAndUncover(const QWidget& screen) {
           const QRgb pixel = GrabScreen().pixel(centre);
           return qRed(pixel) < 60 && qGreen(pixel) > 200 && qBlue(pixel) > 200;
         }),
-        "a window covers the paused picture");
+        "a window covers " + what);
   cover.close();
-  CheckPictureShown(screen, "the paused picture after the covering window closed");
+  CheckShown(screen, expected, what + " after the covering window closed");
 }
 
 }  // namespace
@@ -179,12 +197,12 @@ int main(int argc, char** argv) {
   Check(WaitUntil([&] { return player.PlayState() == psPause; }), "paused");
   CheckPictureShown(*screen, "the paused picture");
 
-  CoverAndUncover(*screen);
+  CoverAndUncover(*screen, ExpectedPicture, "the paused picture");
 
   window.resize(640, 400);
   WaitForSize(window, [](QSize size) { return size == QSize(640, 400); }, "resized");
   CheckPictureShown(*screen, "the paused picture after a resize");
-  CoverAndUncover(*screen);
+  CoverAndUncover(*screen, ExpectedPicture, "the paused picture");
 
   window.showMaximized();
   if (managed)
@@ -197,6 +215,10 @@ int main(int argc, char** argv) {
     WaitForSize(window, [](QSize size) { return size == QSize(640, 400); }, "restored");
   CheckPictureShown(*screen, "the paused picture after restoring");
 
+  // Stopped, the widget is black, and stays so when uncovered.
   player.Stop(true);
+  adapter.Repaint();
+  CheckShown(*screen, ExpectedBlack, "the stopped player's widget");
+  CoverAndUncover(*screen, ExpectedBlack, "the stopped player's widget");
   return Verdict();
 }
