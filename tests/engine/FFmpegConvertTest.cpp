@@ -178,10 +178,11 @@ TEST_F(ConvertTest, AbortLeavesAPlayableShorterOutputAndReportsTheEndOnce) {
 // Two minutes of small pictures and a tone: converted with the sound encoder's slowest
 // setting, the sound sets the pace and waits in its queue, and a stop comes long before the end.
 std::string LongSmallInput() {
-  return fixtures::Make("h264_mp3_64x48_120s.mp4",
-                        "-f lavfi -i testsrc=size=64x48:rate=25:duration=120"
-                        " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=120 -ac 2"
-                        " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a libmp3lame -b:a 64k");
+  return fixtures::Make(
+      "h264_mp3_64x48_120s.mp4",
+      "-f lavfi -i testsrc=size=64x48:rate=25:duration=120"
+      " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=120 -ac 2"
+      " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a libmp3lame -b:a 64k");
 }
 
 // A stopped run writes out what it converted: the sound still queued for its encoder, on the
@@ -200,8 +201,8 @@ TEST_F(ConvertTest, AStoppedRunKeepsItsSoundAsLongAsItsPictures) {
     const std::string output = Output(std::string("stopped-") + c.Name + ".flv");
     TOptionList options = FlashOptions("44100");
     options.push_back({"compression_level", "0"});
-    auto task = MakeTask({LongSmallInput()}, output, options,
-                         {{"threads", std::to_string(c.Threads)}});
+    auto task =
+        MakeTask({LongSmallInput()}, output, options, {{"threads", std::to_string(c.Threads)}});
     TAsyncRun run(*task);
     run.WaitForFrames(1);
     if (c.PausedFirst) task->Pause();

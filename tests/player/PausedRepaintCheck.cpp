@@ -52,8 +52,8 @@ std::vector<TSample> ExpectedPicture(const QWidget& screen) {
   const double scale =
       std::min(double(area.width()) / PictureWidth, double(area.height()) / PictureHeight);
   const QSize size(int(PictureWidth * scale), int(PictureHeight * scale));
-  const QRect picture(QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2),
-                      size);
+  const QRect picture(
+      QPoint((area.width() - size.width()) / 2, (area.height() - size.height()) / 2), size);
   const QPoint origin = screen.mapToGlobal(QPoint(0, 0));
   std::vector<TSample> samples;
   constexpr int Steps = 6;
@@ -92,9 +92,9 @@ std::vector<TSample> ExpectedBlack(const QWidget& screen) {
   std::vector<TSample> samples;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
-      samples.push_back({screen.mapToGlobal(QPoint((screen.width() - 1) * x / 7,
-                                                   (screen.height() - 1) * y / 7)),
-                         qRgb(0, 0, 0)});
+      samples.push_back(
+          {screen.mapToGlobal(QPoint((screen.width() - 1) * x / 7, (screen.height() - 1) * y / 7)),
+           qRgb(0, 0, 0)});
   return samples;
 }
 
@@ -108,8 +108,8 @@ int Mismatches(const QWidget& screen, TExpected expected, QString* first = nullp
     const QRgb pixel = shot.pixel(sample.At);
     if (Near(pixel, sample.Expected)) continue;
     if (wrong++ == 0 && first)
-      *first = Describe(sample.At, pixel) + QString(", not #%1").arg(sample.Expected & 0xFFFFFF, 6,
-                                                                       16, QChar('0'));
+      *first = Describe(sample.At, pixel) +
+               QString(", not #%1").arg(sample.Expected & 0xFFFFFF, 6, 16, QChar('0'));
   }
   return wrong;
 }
@@ -131,9 +131,10 @@ void CheckShown(const QWidget& screen, TExpected expected, const QString& when) 
 }
 
 // Waits until the window's own size settles at what the window system gave it.
-void WaitForSize(QWidget& window, const std::function<bool(QSize)>& reached, const QString& what) {
+void WaitForSize(QWidget& window, const QString& what, const std::function<bool(QSize)>& reached) {
   const bool settled = WaitUntil([&] { return reached(window.size()); });
-  Check(settled, QString("%1: the window is %2x%3").arg(what).arg(window.width()).arg(window.height()));
+  Check(settled,
+        QString("%1: the window is %2x%3").arg(what).arg(window.width()).arg(window.height()));
   RunEventLoop(200);
 }
 
@@ -185,7 +186,7 @@ int main(int argc, char** argv) {
   TPlayerScreen adapter(screen, player);
   window.setGeometry(60, 60, 480, 360);
   window.show();
-  WaitForSize(window, [](QSize size) { return size == QSize(480, 360); }, "shown");
+  WaitForSize(window, "shown", [](QSize size) { return size == QSize(480, 360); });
   if (managed)
     Check(WaitUntil([&] { return window.frameGeometry() != window.geometry(); }),
           "the window manager frames the window");
@@ -200,19 +201,18 @@ int main(int argc, char** argv) {
   CoverAndUncover(*screen, ExpectedPicture, "the paused picture");
 
   window.resize(640, 400);
-  WaitForSize(window, [](QSize size) { return size == QSize(640, 400); }, "resized");
+  WaitForSize(window, "resized", [](QSize size) { return size == QSize(640, 400); });
   CheckPictureShown(*screen, "the paused picture after a resize");
   CoverAndUncover(*screen, ExpectedPicture, "the paused picture");
 
   window.showMaximized();
   if (managed)
-    WaitForSize(window, [](QSize size) { return size.width() > 640 && size.height() > 400; },
-                "maximised");
+    WaitForSize(window, "maximised",
+                [](QSize size) { return size.width() > 640 && size.height() > 400; });
   CheckPictureShown(*screen, "the paused picture after maximising");
 
   window.showNormal();
-  if (managed)
-    WaitForSize(window, [](QSize size) { return size == QSize(640, 400); }, "restored");
+  if (managed) WaitForSize(window, "restored", [](QSize size) { return size == QSize(640, 400); });
   CheckPictureShown(*screen, "the paused picture after restoring");
 
   // Stopped, the widget is black, and stays so when uncovered.

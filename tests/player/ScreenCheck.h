@@ -6,9 +6,7 @@
 #include <QPoint>
 #include <QString>
 #include <functional>
-#include <string>
 
-class QApplication;
 class TFFPlayer;
 
 namespace screencheck {
