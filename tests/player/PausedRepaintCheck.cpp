@@ -4,6 +4,7 @@
 // black. Qt repaints the window around
 // the player's widget on each of these, and the player is told of none of them by X itself.
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
@@ -179,10 +180,19 @@ int main(int argc, char** argv) {
   palette.setColor(QPalette::Window, Qt::magenta);
   window.setPalette(palette);
   window.setAutoFillBackground(true);
-  auto* layout = new QVBoxLayout(&window);
+  // The widget sits in a plain container that moves when the window grows, as a preview
+  // beside a list does: its place in the window changes while its place in its parent stays.
+  // The container keeps its size at first (it only moves), then grows with the window.
+  auto* layout = new QHBoxLayout(&window);
   layout->setContentsMargins(24, 24, 24, 24);
-  auto* screen = new QWidget(&window);
-  layout->addWidget(screen);
+  layout->addStretch(1);
+  auto* side = new QWidget(&window);
+  layout->addWidget(side, 3);
+  auto* sideLayout = new QVBoxLayout(side);
+  sideLayout->setContentsMargins(0, 0, 0, 0);
+  auto* screen = new QWidget(side);
+  sideLayout->addWidget(screen);
+  side->setFixedSize(320, 240);
   TPlayerScreen adapter(screen, player);
   window.setGeometry(60, 60, 480, 360);
   window.show();
@@ -202,7 +212,10 @@ int main(int argc, char** argv) {
 
   window.resize(640, 400);
   WaitForSize(window, "resized", [](QSize size) { return size == QSize(640, 400); });
-  CheckPictureShown(*screen, "the paused picture after a resize");
+  CheckPictureShown(*screen, "the paused picture after a resize that moved it");
+  side->setMinimumSize(0, 0);
+  side->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  CheckPictureShown(*screen, "the paused picture after a resize that made it larger");
   CoverAndUncover(*screen, ExpectedPicture, "the paused picture");
 
   window.showMaximized();
