@@ -9,8 +9,9 @@
 class TPlayerSurface : public QWidget {
  public:
   TPlayerSurface(QWidget* parent, TCustomPlayer& player) : QWidget(parent), FPlayer(player) {
+    // Its ancestors become native windows too: the X server then moves it with them, where Qt
+    // would leave it behind when a layout only moves a plain ancestor.
     setAttribute(Qt::WA_NativeWindow);
-    setAttribute(Qt::WA_DontCreateNativeAncestors);
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
