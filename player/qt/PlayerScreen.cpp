@@ -24,16 +24,18 @@ class TPlayerSurface : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
-    if (!testAttribute(Qt::WA_PaintOnScreen)) {
-      QPainter(this).fillRect(rect(), Qt::black);
+    const bool playing = FPlayer.ScreenExposed(Handle());
+    if (testAttribute(Qt::WA_PaintOnScreen) == playing) {
+      // Nothing plays here: whatever the window showed last (a picture, or what covered it)
+      // gives way to the plain screen a player leaves around its pictures.
+      if (!playing) QPainter(this).fillRect(rect(), Qt::black);
       return;
     }
-    if (FPlayer.ScreenExposed(Handle())) return;
-    // Nothing plays here any more: whatever the window showed last (a picture, or what
-    // covered it) gives way to the plain screen a player leaves around its pictures, painted
-    // by Qt from now on.
-    setAttribute(Qt::WA_PaintOnScreen, false);
-    QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    // Whether the player draws here changed (it stopped, or it started only after a paint found
+    // it stopped): Qt paints the other way from now on.
+    setAttribute(Qt::WA_PaintOnScreen, playing);
+    if (!playing)
+      QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
   }
 
   void resizeEvent(QResizeEvent* event) override {
