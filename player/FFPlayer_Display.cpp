@@ -70,16 +70,13 @@ bool TPlayerCore::HandleEvent(TCustomPlayer& player, TPlayContext& context,
       Resize(player, context, event.resize.w, event.resize.h);
       break;
     case SDL_VIDEOEXPOSE:
-      if (context.Paused)
-        Refresh(player, context, false);
-      else
-        Display(player, context, true);
+      Display(player, context, true);
       break;
     case evAllocPicture:
       AllocatePicture(player, context);
       break;
     case evRefresh:
-      Refresh(player, context, true);
+      Refresh(player, context);
       context.RefreshPending = false;
       break;
     case evReopenDisplay:
@@ -105,7 +102,7 @@ void TPlayerCore::Resize(TCustomPlayer& player, TPlayContext& context, int width
   player.FScreenHeight = height;
   context.WindowWidth = screen->w;
   context.WindowHeight = screen->h;
-  if (context.Paused) Refresh(player, context, false);
+  Display(player, context, true);
 }
 
 // Play thread. 0, or -1 when SDL refuses the mode.
@@ -135,12 +132,17 @@ int TPlayerCore::DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool 
   return 0;
 }
 
-// Play thread. The sound's view, or the picture due (at the read index), or again the one
-// shown last.
+// Play thread. The sound's view, or the picture due (at the read index), or `again` the whole
+// window as it was: the one shown last on black, as after an uncovering, a resize or a new
+// shape, since SDL never redraws a window it did not make.
 void TPlayerCore::Display(TCustomPlayer& player, TPlayContext& context, bool again) {
   if (!player.FScreen && DisplayOpen(player, context, false) < 0) return;
   if (context.HasAudio() && context.ShowMode != smVideo) {
-    SoundDisplay(player, context);
+    // The sound's view is drawn into the screen's memory, which still holds it.
+    if (again)
+      player.FSDL.SDL_UpdateRect(player.FScreen, 0, 0, 0, 0);
+    else
+      SoundDisplay(player, context);
     return;
   }
   if (!context.HasVideo()) return;
@@ -151,13 +153,36 @@ void TPlayerCore::Display(TCustomPlayer& player, TPlayContext& context, bool aga
     if (!again) video.ShownIndex = video.ReadIndex;
     index = video.ShownIndex;
   }
-  if (index >= 0) PictureDisplay(player, context, index);
+  if (index >= 0)
+    PictureDisplay(player, context, index, again);
+  else if (again)
+    ClearAround(player, SDL_Rect{});
+}
+
+// Play thread: the screen black but for the place given (a picture there stays as it is).
+void TPlayerCore::ClearAround(TCustomPlayer& player, const SDL_Rect& keep) {
+  SDL_Surface* screen = player.FScreen;
+  if (!screen) return;
+  const int right = keep.x + keep.w;
+  const int bottom = keep.y + keep.h;
+  const SDL_Rect bands[] = {
+      {0, 0, Uint16(screen->w), Uint16(keep.y)},
+      {0, Sint16(bottom), Uint16(screen->w), Uint16(std::max(screen->h - bottom, 0))},
+      {0, keep.y, Uint16(keep.x), keep.h},
+      {Sint16(right), keep.y, Uint16(std::max(screen->w - right, 0)), keep.h}};
+  const Uint32 black = player.FSDL.SDL_MapRGB(screen->format, 0, 0, 0);
+  for (SDL_Rect band : bands) {
+    if (band.w == 0 || band.h == 0) continue;
+    player.FSDL.SDL_FillRect(screen, &band, black);
+    player.FSDL.SDL_UpdateRect(screen, band.x, band.y, band.w, band.h);
+  }
 }
 
 // Play thread, holding the player lock (so the overlay stays). Shows a picture centred in the
 // window in its own shape (or the forced one; a negative aspect ratio fills the window), with
-// the subtitle of its time.
-void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, int index) {
+// the subtitle of its time; `whole`, with the black around it too.
+void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, int index,
+                                 bool whole) {
   if (context.WindowWidth < 1 || context.WindowHeight < 1) return;
   TVideoSide& video = context.Video;
   TPicture picture;
@@ -181,6 +206,7 @@ void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, i
   rect.y = Sint16(place.Top);
   rect.w = Uint16(place.Width);
   rect.h = Uint16(place.Height);
+  if (whole) ClearAround(player, rect);
   if (picture.Overlay->hw_overlay || !DrawOnScreen(player, context, picture, rect)) {
     MoveIntoOverlay(player, picture);
     player.FSDL.SDL_DisplayYUVOverlay(picture.Overlay, &rect);
@@ -293,7 +319,7 @@ void TPlayerCore::AdvancePicture(TPlayContext& context) {
 
 // Play thread. Shows the next picture once it is due, dropping those that come too late to
 // be worth showing, and reports the position.
-void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool timed) {
+void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context) {
   TVideoSide& video = context.Video;
   if (!context.HasVideo()) {
     if (context.HasAudio()) {
@@ -323,7 +349,6 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
       }
     }
     if (size == 0) {
-      if (!timed) Display(player, context, true);
       UpdatePosition(player, context);
       return;
     }
@@ -352,7 +377,7 @@ void TPlayerCore::Refresh(TCustomPlayer& player, TPlayContext& context, bool tim
     if (context.SyncSource == ssExternal && !context.ExternalClock.Started())
       context.ExternalClock.Start(pts);
     player.PictureShown(pts, AudioClock(context));
-    if (timed) AdvancePicture(context);
+    AdvancePicture(context);
     UpdatePosition(player, context);
     return;
   }

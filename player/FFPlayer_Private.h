@@ -378,13 +378,14 @@ struct TPlayerCore {
   static bool HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event);
   static int DisplayOpen(TCustomPlayer& player, TPlayContext& context, bool force);
   static void Display(TCustomPlayer& player, TPlayContext& context, bool again);
-  static void PictureDisplay(TCustomPlayer& player, TPlayContext& context, int index);
+  static void ClearAround(TCustomPlayer& player, const SDL_Rect& keep);
+  static void PictureDisplay(TCustomPlayer& player, TPlayContext& context, int index, bool whole);
   static bool DrawOnScreen(TCustomPlayer& player, TPlayContext& context, const TPicture& picture,
                            const SDL_Rect& rect);
   static void BlendSubtitle(TPlayContext& context, TPicture& picture);
   static void SoundDisplay(TCustomPlayer& player, TPlayContext& context);
   static void AllocatePicture(TCustomPlayer& player, TPlayContext& context);
-  static void Refresh(TCustomPlayer& player, TPlayContext& context, bool timed);
+  static void Refresh(TCustomPlayer& player, TPlayContext& context);
   static void AdvancePicture(TPlayContext& context);
   static void Resize(TCustomPlayer& player, TPlayContext& context, int width, int height);
   static void UpdatePosition(TCustomPlayer& player, TPlayContext& context);

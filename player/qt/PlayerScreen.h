@@ -1,9 +1,10 @@
-// Lets a player draw into a widget of the application. The widget becomes a native window of
-// its own that Qt never paints while the player draws there (SDL does); SDL learns of paints
-// and size changes only through the player, since it watches no events of a window it did not
-// make. While nothing plays there the widget is painted black. The widget keeps its mouse,
-// keyboard and focus behaviour; a mouse button gives it the focus, and closing it is refused
-// while the player owns it.
+// Lets a player draw into a widget of the application. A native child window filling the
+// widget takes the player's pictures; while the player draws there, Qt paints nothing into it
+// and keeps no picture of it of its own (it would copy that over the player's picture when the
+// window is uncovered or resized). SDL learns of paints and size changes only through the
+// player, since it watches no events of a window it did not make. While nothing plays there
+// the window is painted black. The widget keeps its mouse, keyboard and focus behaviour; a
+// mouse button gives it the focus, and closing it is refused while the player owns it.
 #pragma once
 
 #include <QObject>
@@ -11,6 +12,8 @@
 #include <QWidget>
 
 #include "FFPlayer.h"
+
+class TPlayerSurface;
 
 class TPlayerScreen : public QObject {
   Q_OBJECT
@@ -20,8 +23,8 @@ class TPlayerScreen : public QObject {
   TPlayerScreen(QWidget* widget, TCustomPlayer& player);
   ~TPlayerScreen() override;
 
-  // The window to hand to TCustomPlayer::Open.
-  TScreenHandle Handle() const;
+  // The window to hand to TCustomPlayer::Open: from now on the player paints it.
+  TScreenHandle Handle();
   // Has the whole window painted again: once the player stopped, its last picture goes.
   void Repaint();
 
@@ -30,5 +33,5 @@ class TPlayerScreen : public QObject {
 
  private:
   QPointer<QWidget> FWidget;
-  TCustomPlayer& FPlayer;
+  QPointer<TPlayerSurface> FSurface;
 };

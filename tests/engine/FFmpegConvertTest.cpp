@@ -175,6 +175,53 @@ TEST_F(ConvertTest, AbortLeavesAPlayableShorterOutputAndReportsTheEndOnce) {
   EXPECT_EQ(CountDecodedFrames(output), video->nb_read_frames);
 }
 
+// Two minutes of small pictures and a tone: converted with the sound encoder's slowest
+// setting, the sound sets the pace and waits in its queue, and a stop comes long before the end.
+std::string LongSmallInput() {
+  return fixtures::Make(
+      "h264_mp3_64x48_120s.mp4",
+      "-f lavfi -i testsrc=size=64x48:rate=25:duration=120"
+      " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=120 -ac 2"
+      " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a libmp3lame -b:a 64k");
+}
+
+// A stopped run writes out what it converted: the sound still queued for its encoder, on the
+// task's thread or on a thread of its own, goes into the file before the end, so the sound
+// lasts as long as the pictures. (The pictures that the decoder's threads still hold are not
+// written: the sound may outlast the pictures by that many.)
+TEST_F(ConvertTest, AStoppedRunKeepsItsSoundAsLongAsItsPictures) {
+  struct TCase {
+    const char* Name;
+    int Threads;
+    bool PausedFirst;  // as the conversion window's cancel button stops
+  };
+  for (const TCase& c : {TCase{"one-thread", 1, false}, TCase{"parallel", 4, false},
+                         TCase{"parallel-paused", 4, true}}) {
+    SCOPED_TRACE(c.Name);
+    const std::string output = Output(std::string("stopped-") + c.Name + ".flv");
+    TOptionList options = FlashOptions("44100");
+    options.push_back({"compression_level", "0"});
+    auto task =
+        MakeTask({LongSmallInput()}, output, options, {{"threads", std::to_string(c.Threads)}});
+    TAsyncRun run(*task);
+    run.WaitForFrames(1);
+    if (c.PausedFirst) task->Pause();
+    task->Stop(true);
+    const TRunResult result = run.Wait();
+    ASSERT_FALSE(result.Finished) << "the run ended before the stop";
+    EXPECT_FALSE(result.Exception) << result.Message;
+    const std::vector<double> sound = PacketTimes(output, "a");
+    const std::vector<double> pictures = PacketTimes(output, "v");
+    ASSERT_FALSE(sound.empty());
+    ASSERT_FALSE(pictures.empty());
+    // The last sound packet starts within one of its frames of the last picture's start;
+    // the lost queue and encoder delay of an undrained stop are larger.
+    const double heldPictures = (c.Threads - 1) / 25.0;
+    EXPECT_GE(sound.back(), pictures.back() - 0.05);
+    EXPECT_LE(sound.back(), pictures.back() + heldPictures + 0.1);
+  }
+}
+
 TEST_F(ConvertTest, JoinedInputsFollowEachOtherWithRisingTimestamps) {
   const std::string first = fixtures::Make(
       "join-2s.mp4",

@@ -4,31 +4,17 @@
 
 #include <QApplication>
 #include <QMouseEvent>
-#include <QScreen>
-#include <QTimer>
 #include <QWidget>
-#include <cstdio>
 #include <cstdlib>
 
-#include "FFBaseComponent.h"
 #include "FFPlayer.h"
 #include "MediaFixtures.h"
 #include "PlayerScreen.h"
+#include "ScreenCheck.h"
+
+using namespace screencheck;
 
 namespace {
-
-int Failures = 0;
-
-void Check(bool condition, const QString& what) {
-  std::printf("%s: %s\n", condition ? "ok" : "FAILED", qPrintable(what));
-  if (!condition) ++Failures;
-}
-
-void RunEventLoop(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 class TClickTarget : public QWidget {
  public:
@@ -41,10 +27,6 @@ class TClickTarget : public QWidget {
 
 bool IsGreen(QRgb pixel) { return qGreen(pixel) > 200 && qRed(pixel) < 60 && qBlue(pixel) < 60; }
 bool IsMagenta(QRgb pixel) { return qRed(pixel) > 200 && qBlue(pixel) > 200 && qGreen(pixel) < 60; }
-
-QString Describe(QPoint at, QRgb pixel) {
-  return QString("(%1,%2) is #%3").arg(at.x()).arg(at.y()).arg(pixel & 0xFFFFFF, 6, 16, QChar('0'));
-}
 
 // A click as the X server makes it from a pointer device, through the XTEST extension. Xlib
 // is taken at run time: its headers' macros do not mix with Qt's.
@@ -77,13 +59,7 @@ bool ClickAt(QPoint global) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication app(argc, argv);
-  SetMainThread();
-  SetSynchronizeHooks(
-      [] {
-        QMetaObject::invokeMethod(
-            qApp, [] { CheckSynchronize(); }, Qt::QueuedConnection);
-      },
-      [] { QCoreApplication::processEvents(); });
+  InstallMainThreadHooks();
 
   const std::string video =
       fixtures::Make("player_green_320x240.mp4",
@@ -91,12 +67,7 @@ int main(int argc, char** argv) {
                      "-c:v libx264 -preset ultrafast -pix_fmt yuv420p");
 
   TFFPlayer player;
-  if (!player.LoadAVLib(FENNICK_LIBAV_DIR)) {
-    std::printf("FAILED: %s\n", player.LastErrMsg().c_str());
-    return 1;
-  }
-  player.VideoDriver = vdX11;
-  player.AudioDriver = adDummy;
+  if (!LoadPlayer(player)) return Verdict();
 
   QWidget window;
   window.setWindowFlag(Qt::FramelessWindowHint);
@@ -115,7 +86,7 @@ int main(int argc, char** argv) {
   Check(opened, "Open " + QString::fromStdString(player.LastErrMsg()));
   RunEventLoop(1500);
 
-  const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  const QImage shot = GrabScreen();
   const QPoint origin = screen.mapToGlobal(QPoint(0, 0));
   for (const QPoint inside :
        {QPoint(160, 120), QPoint(6, 6), QPoint(313, 6), QPoint(6, 233), QPoint(313, 233)}) {
@@ -140,7 +111,7 @@ int main(int argc, char** argv) {
   player.Pause();
   window.repaint();
   RunEventLoop(500);
-  const QImage again = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  const QImage again = GrabScreen();
   const QPoint centre = origin + QPoint(160, 120);
   Check(IsGreen(again.pixel(centre)),
         "paused picture after a repaint at " + Describe(centre, again.pixel(centre)));
@@ -149,7 +120,7 @@ int main(int argc, char** argv) {
   // A smaller widget: the picture follows it, the window shows again where it was.
   screen.setGeometry(80, 60, 240, 180);
   RunEventLoop(500);
-  const QImage resized = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  const QImage resized = GrabScreen();
   for (const QPoint at : {origin + QPoint(120, 90), origin + QPoint(234, 174)})
     Check(IsGreen(resized.pixel(at)), "resized picture at " + Describe(at, resized.pixel(at)));
   for (const QPoint at : {origin + QPoint(300, 120), origin + QPoint(120, 220)})
@@ -166,6 +137,5 @@ int main(int argc, char** argv) {
   Check(screen.isVisible(), "closing the widget is refused while the player owns it");
 
   player.Stop(true);
-  std::printf("%s\n", Failures ? "FAILED" : "PASSED");
-  return Failures ? 1 : 0;
+  return Verdict();
 }
