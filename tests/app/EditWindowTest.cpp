@@ -6,6 +6,7 @@
 #include "AreaEditor.h"
 #include "DecodedFrames.h"
 #include "EntryFixtures.h"
+#include "FFLoad.h"
 #include "FFEncode.h"
 #include "FFPlayer.h"
 #include "MediaFixtures.h"
@@ -276,18 +277,17 @@ class TNoQuestion : public IOverwriteAsker {
 
 // Converts the entry as the conversion window does, in the calling thread.
 void Convert(TFileOption& Entry) {
-  TFFEncoder Encoder;
-  ASSERT_TRUE(Encoder.LoadAVLib(FENNICK_LIBAV_DIR)) << Encoder.LastErrMsg;
-  TEncoderTasks Tasks(Encoder);
+  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   TNoQuestion Asker;
-  TConvertPlan Plan(Tasks, Asker);
-  Plan.Build({{&Entry, true, {}}});
-  ASSERT_EQ(Plan.TaskCount(), 1) << Tasks.LastError();
+  TConvertPlan Plan(Asker);
+  const std::vector<TConvertNode> Nodes{{&Entry, true, {}}};
+  Plan.Choose(Nodes);
   bool Finished = false;
-  Encoder.OnTerminate = [&](void*, const TTerminateInfo& Info) {
+  ConvertInTurn(Plan, [](TFFEncoder&) {}, [&](const TTerminateInfo& Info) {
     if (Info.TaskIndex == 0) Finished = Info.Finished;
-  };
-  Encoder.StartTask(0);
+  });
+  ASSERT_EQ(Plan.TaskCount(), 1) << qPrintable(Plan.Refusals().join('\n'));
   ASSERT_TRUE(Finished);
 }
 

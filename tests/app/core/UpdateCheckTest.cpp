@@ -2,6 +2,7 @@
 #include "StreamedAnswer.h"
 #include "U_updata.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -9,9 +10,21 @@
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <map>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -194,6 +207,88 @@ TEST(UpdateCheck, AnAnswerTooLargeForItsFileIsStoppedAtOnceAndSaidSo) {
     EXPECT_FALSE(FilesIn(cache).contains(c.File)) << c.Name;
     EXPECT_EQ(FilesIn(cache).size(), c.File == "update.ini" ? 0 : 1) << c.Name;
   }
+}
+
+// A server on a thread of its own, so that it keeps sending while the client's thread is busy:
+// the first file is redirected to a path that answers with chunks that never end, written as
+// fast as the client takes them.
+class TRedirectingServer {
+ public:
+  TRedirectingServer() {
+    FListener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(bind(FListener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(listen(FListener, 4), 0);
+    getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+    FThread = std::thread([this] { Serve(); });
+  }
+  ~TRedirectingServer() {
+    shutdown(FListener, SHUT_RDWR);
+    FThread.join();
+    close(FListener);
+  }
+  QString Url() const { return QStringLiteral("http://127.0.0.1:%1").arg(FPort); }
+  // Returns once the stream has sent Bytes, or has stalled for Patience.
+  void WaitForSent(int64_t Bytes, std::chrono::seconds Patience) {
+    std::unique_lock<std::mutex> lock(FLock);
+    FSentChanged.wait_for(lock, Patience, [&] { return Sent >= Bytes; });
+  }
+  std::atomic<int64_t> Sent{0};
+
+ private:
+  void Serve() {
+    for (int client; (client = accept(FListener, nullptr, nullptr)) >= 0; close(client)) {
+      char request[4096] = {};
+      if (recv(client, request, sizeof request - 1, 0) <= 0) continue;
+      if (std::strstr(request, "GET /endless ")) {
+        Stream(client);
+        continue;
+      }
+      const std::string redirect = "HTTP/1.1 302 Found\r\nLocation: " + Url().toStdString() +
+                                   "/endless\r\nContent-Length: 0\r\n\r\n";
+      send(client, redirect.data(), redirect.size(), MSG_NOSIGNAL);
+    }
+  }
+  void Stream(int Client) {
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    send(Client, head.data(), head.size(), MSG_NOSIGNAL);
+    const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+    while (send(Client, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+      Sent += int64_t(chunk.size());
+      FSentChanged.notify_all();
+    }
+  }
+
+  int FListener = -1;
+  int FPort = 0;
+  std::mutex FLock;
+  std::condition_variable FSentChanged;
+  std::thread FThread;
+};
+
+TEST(UpdateCheck, ARedirectedAnswerIsHeldToTheSameLimits) {
+  TScratchFolder cache;
+  TRedirectingServer server;
+  TNetDownloader downloader;
+  TUpdateCheck check(downloader, server.Url(), cache.Path() + "/", Own);
+  QString stopped;
+  check.OnStopped = [&](const QString& Reason) { stopped = Reason; };
+  check.Start();
+  while (check.Running() && server.Sent == 0)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  // While this thread takes nothing, what is not read must wait in the socket: the server is
+  // held up after a few megabytes, rather than the process taking everything it sends.
+  constexpr int64_t Unbounded = 64LL << 20;
+  server.WaitForSent(Unbounded, std::chrono::seconds(5));
+  EXPECT_LT(server.Sent, Unbounded);
+  while (check.Running()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  EXPECT_EQ(stopped, "The answer from " + server.Url() +
+                         "/endless is larger than 256 KB: the download was stopped.");
+  EXPECT_EQ(FilesIn(cache), QStringList());
 }
 
 TEST(UpdateCheck, AFileThatCannotBeWrittenStopsTheDownloadAtItsFirstFailedWrite) {

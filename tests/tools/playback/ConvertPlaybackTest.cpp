@@ -71,17 +71,13 @@ class ConvertPlaybackTest : public ::testing::Test {
 
   // Converts the nodes in the calling thread and packages what finished; the end result.
   bool Convert(const std::vector<TConvertNode>& Nodes) {
-    TFFEncoder encoder;
-    TEncoderTasks tasks(encoder);
     TNoAsker asker;
-    TConvertPlan plan(tasks, asker);
-    plan.Build(Nodes);
-    std::vector<TTerminateInfo> notices;
-    encoder.OnTerminate = [&](void*, const TTerminateInfo& info) { notices.push_back(info); };
-    encoder.StartTask(0);
+    TConvertPlan plan(asker);
+    plan.Choose(Nodes);
     TConvertRun run(plan);
     TQProcessRunner runner;
-    for (const TTerminateInfo& info : notices) {
+    bool completed = false, allConverted = false;
+    ConvertInTurn(plan, [](TFFEncoder&) {}, [&](const TTerminateInfo& info) {
       const TTaskEndAction action =
           run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
       if (action.PackageEntry) {
@@ -89,10 +85,11 @@ class ConvertPlaybackTest : public ::testing::Test {
         if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
         if (!RunPackaging(PackagingJobOf(*action.PackageEntry), runner)) run.PackagingFailed();
       }
-      if (action.Complete) return action.AllConverted;
-    }
-    ADD_FAILURE() << "no completion";
-    return false;
+      completed = completed || action.Complete;
+      if (action.Complete) allConverted = action.AllConverted;
+    });
+    EXPECT_TRUE(completed);
+    return allConverted;
   }
 
   std::string Dir;
