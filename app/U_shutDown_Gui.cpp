@@ -71,7 +71,8 @@ bool TShutDownFrm::nativeEvent(const QByteArray& EventType, void* Message, qintp
         reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == winId()) {
       VelLog.WriteInfo(QStringLiteral("The shut-down window was closed from outside"));
       // Not from inside the window system's event: the dialog's ending hides its window.
-      QMetaObject::invokeMethod(this, [this] { done(mrCancel); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { done(mrCancel); }, Qt::QueuedConnection);
     }
   }
   return TSkinForm::nativeEvent(EventType, Message, Result);

@@ -30,7 +30,8 @@ long StatusMiB(const char* Name) {
   QFile status(QStringLiteral("/proc/self/status"));
   if (!status.open(QIODevice::ReadOnly)) return -1;
   for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith(Name)) return line.mid(int(qstrlen(Name)) + 1).trimmed().split(' ')[0].toLong() / 1024;
+    if (line.startsWith(Name))
+      return line.mid(int(qstrlen(Name)) + 1).trimmed().split(' ')[0].toLong() / 1024;
   return -1;
 }
 

@@ -301,13 +301,12 @@ void TConvertPlan::Choose(const std::vector<TConvertNode>& Nodes) {
 int TConvertPlan::OpenNext(IConvertEncoder& Encoder) {
   while (FNextChosen < FChosen.size()) {
     const TChosen& chosen = FChosen[FNextChosen++];
-    const int index = chosen.Group ? OpenMergeGroup(Encoder, *chosen.Group)
-                                   : OpenEntry(Encoder, *chosen.Entry);
+    const int index =
+        chosen.Group ? OpenMergeGroup(Encoder, *chosen.Group) : OpenEntry(Encoder, *chosen.Entry);
     if (index < 0) continue;
     const int task = TaskCount();
     FTaskEntries[task] = chosen.Entry;
-    if (HasTextWaterMark(*chosen.Entry))
-      FTextWaterMarks[task] = {task, chosen.Entry->WaterMark};
+    if (HasTextWaterMark(*chosen.Entry)) FTextWaterMarks[task] = {task, chosen.Entry->WaterMark};
     return task;
   }
   return -1;

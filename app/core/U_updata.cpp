@@ -31,6 +31,19 @@ QString NotFetched(const QUrl& Url) {
       .arg(Url.toString());
 }
 
+// Why the Hops-th redirect is not followed, or nothing. As Qt's own default: a few hops, web
+// addresses only, never from https down to http.
+QString RedirectRefusal(const QUrl& From, const QUrl& To, int Hops) {
+  if (Hops > MaxRedirects)
+    return QStringLiteral("%1 redirects more than %2 times.")
+        .arg(From.toString())
+        .arg(MaxRedirects);
+  if (!IsWebAddress(To)) return NotFetched(To);
+  if (From.scheme() == QLatin1String("https") && To.scheme() != From.scheme())
+    return QStringLiteral("%1 redirects to the less safe %2.").arg(From.toString(), To.toString());
+  return {};
+}
+
 QString CannotSave(const QSaveFile& File) {
   return QStringLiteral("Cannot save %1: %2").arg(File.fileName(), File.errorString());
 }
@@ -75,10 +88,9 @@ void TNetDownloader::Get(const QUrl& Url) {
   connect(FReply, &QNetworkReply::metaDataChanged, this, &TNetDownloader::CheckAnnouncedSize);
   connect(FReply, &QNetworkReply::readyRead, this, &TNetDownloader::Receive);
   // An error page's bytes are no progress of the file.
-  connect(FReply, &QNetworkReply::downloadProgress, this,
-          [this](qint64 Position, qint64 Maximum) {
-            if (FProgress && Status() == 200) FProgress(Position, Maximum);
-          });
+  connect(FReply, &QNetworkReply::downloadProgress, this, [this](qint64 Position, qint64 Maximum) {
+    if (FProgress && Status() == 200) FProgress(Position, Maximum);
+  });
   connect(FReply, &QNetworkReply::finished, this, &TNetDownloader::Finish);
 }
 
@@ -134,19 +146,13 @@ void TNetDownloader::Finish() {
   std::exchange(FDone, nullptr)(end, error);
 }
 
-// As Qt's own default does: a few hops, web addresses only, never from https down to http.
 void TNetDownloader::FollowRedirect() {
   QNetworkReply* reply = std::exchange(FReply, nullptr);
   reply->deleteLater();
   const QUrl from = reply->url();
-  const QUrl to = from.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
-  QString refusal;
-  if (++FRedirects > MaxRedirects)
-    refusal = QStringLiteral("%1 redirects more than %2 times.").arg(from.toString()).arg(MaxRedirects);
-  else if (!IsWebAddress(to))
-    refusal = NotFetched(to);
-  else if (from.scheme().toLower() == QLatin1String("https") && to.scheme().toLower() != from.scheme().toLower())
-    refusal = QStringLiteral("%1 redirects to the less safe %2.").arg(from.toString(), to.toString());
+  const QUrl to =
+      from.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+  const QString refusal = RedirectRefusal(from, to, ++FRedirects);
   if (refusal.isEmpty()) return Get(to);
   FFile->cancelWriting();
   FFile.reset();

@@ -284,9 +284,11 @@ void Convert(TFileOption& Entry) {
   const std::vector<TConvertNode> Nodes{{&Entry, true, {}}};
   Plan.Choose(Nodes);
   bool Finished = false;
-  ConvertInTurn(Plan, [](TFFEncoder&) {}, [&](const TTerminateInfo& Info) {
-    if (Info.TaskIndex == 0) Finished = Info.Finished;
-  });
+  ConvertInTurn(
+      Plan, [](TFFEncoder&) {},
+      [&](const TTerminateInfo& Info) {
+        if (Info.TaskIndex == 0) Finished = Info.Finished;
+      });
   ASSERT_EQ(Plan.TaskCount(), 1) << qPrintable(Plan.Refusals().join('\n'));
   ASSERT_TRUE(Finished);
 }

@@ -167,11 +167,12 @@ TMainButtons MainButtons() {
 int XdoTool(const QStringList& Arguments) {
   return QProcess::execute(QStringLiteral("xdotool"), Arguments);
 }
-// The program's windows on the screen.
-int VisibleWindows(qint64 Pid) {
+// The program's windows on the screen (of that title, when given).
+int VisibleWindows(qint64 Pid, const QString& Title = QStringLiteral(".*")) {
   QProcess search;
-  search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--pid"), QString::number(Pid)});
+  search.start(QStringLiteral("xdotool"),
+               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                QString::number(Pid), QStringLiteral("--name"), Title});
   search.waitForFinished();
   return int(search.readAllStandardOutput().count('\n'));
 }
@@ -202,8 +203,8 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
   ASSERT_TRUE(QFile::copy(QString::fromStdString(shortClip), media + "/a.mp4"));
   ASSERT_TRUE(QFile::copy(QString::fromStdString(longClip), media + "/b.mp4"));
   WriteTextFile(Folder.File(QStringLiteral("Fennick.ini")),
-                "[Output]\nOutputPath=" + QFile::encodeName(output) + "/\nSourcePath=" +
-                    QFile::encodeName(media) + "/\n");
+                "[Output]\nOutputPath=" + QFile::encodeName(output) +
+                    "/\nSourcePath=" + QFile::encodeName(media) + "/\n");
   WriteTextFile(Folder.File(QStringLiteral("FormatDefault.ini")),
                 "[SWFSet]\nGflv=1\nGSwf=0\nGThumbnail=1\n");
   const TMainButtons buttons = MainButtons();
@@ -212,10 +213,16 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
     for (const QString& name : QDir(output).entryList(QDir::Files | QDir::Hidden))
       QFile::remove(output + "/" + name);
     const QString cache = Folder.File(QStringLiteral("cache%1").arg(signal));
-    QProcess* program = Start(QStringLiteral("C"), {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")},
-                                                    {QStringLiteral("XDG_CACHE_HOME"), cache}});
+    QProcess* program =
+        Start(QStringLiteral("C"), {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")},
+                                    {QStringLiteral("XDG_CACHE_HOME"), cache}});
     WaitForReport(program, 1);
-    const int windows = VisibleWindows(program->processId());
+    // The main window alone: the splash has gone.
+    const QDeadlineTimer shown(StartTimeout);
+    while (VisibleWindows(program->processId()) != 1 ||
+           VisibleWindows(program->processId(), QStringLiteral("^Velmora Fennick$")) != 1)
+      ASSERT_FALSE(shown.hasExpired()) << "no main window";
+    const int windows = 1;
     ClickAt(buttons.Add);
     // The file dialog opens in the sources' folder with its name box focused.
     const QDeadlineTimer opened(StartTimeout);

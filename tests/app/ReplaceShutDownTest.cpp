@@ -110,8 +110,7 @@ TEST(ShutDownScreen, AWindowDestroyedFromOutsideCancelsTheCountdown) {
                               {QStringLiteral("windowclose"), QString::number(shutDown.winId())}),
             0);
   const QDeadlineTimer patience(30000);
-  while (shutDown.result() != TShutDownFrm::mrCancel && !patience.hasExpired())
-    QTest::qWait(20);
+  while (shutDown.result() != TShutDownFrm::mrCancel && !patience.hasExpired()) QTest::qWait(20);
   EXPECT_EQ(shutDown.result(), TShutDownFrm::mrCancel);
   EXPECT_FALSE(shutDown.tmr1->isActive());
   EXPECT_EQ(calls, 0);

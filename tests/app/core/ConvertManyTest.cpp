@@ -55,9 +55,11 @@ int ConvertAll(const std::vector<TConvertNode>& Nodes) {
   TConvertPlan plan(asker);
   plan.Choose(Nodes);
   int converted = 0;
-  ConvertInTurn(plan, [](TFFEncoder&) {}, [&](const TTerminateInfo& Info) {
-    if (Info.TaskIndex >= 0 && Info.Finished && !Info.Exception) ++converted;
-  });
+  ConvertInTurn(
+      plan, [](TFFEncoder&) {},
+      [&](const TTerminateInfo& Info) {
+        if (Info.TaskIndex >= 0 && Info.Finished && !Info.Exception) ++converted;
+      });
   return converted;
 }
 
@@ -76,7 +78,8 @@ TEST(ConvertMany, EveryEntryOfALongListIsConvertedUnderALowLimitOfOpenFiles) {
   std::deque<TFileOption> entries;
   std::vector<TConvertNode> nodes;
   for (int i = 0; i < Entries; ++i) {
-    entries.push_back(DefaultEntry(clip, folder.File(QStringLiteral("out%1.flv").arg(i)).toStdString(),
+    entries.push_back(DefaultEntry(clip,
+                                   folder.File(QStringLiteral("out%1.flv").arg(i)).toStdString(),
                                    QStringLiteral("None.swf")));
     entries.back().SourceFrameSize = QStringLiteral("64x48");
     entries.back().OutputFrameSize = QStringLiteral("64x48");

@@ -238,12 +238,13 @@ TEST_F(ConvertPlanTest, EntriesPartsAndMergeGroupsBecomeTasks) {
   nothing.Output.FileName = Out(QStringLiteral("n.mp4"));
 
   TConvertPlan plan(Asker);
-  Build(plan, Encoder, {{&a, true, {{&part1, false, {}}, {&part2, true, {}}}},
-              {&unchecked, false, {}},
-              {&merge, true, {{&m1, true, {}}, {&m2, false, {}}}},
-              {&embedded, true, {}},
-              {&noFlv, true, {}},
-              {&nothing, true, {}}});
+  Build(plan, Encoder,
+        {{&a, true, {{&part1, false, {}}, {&part2, true, {}}}},
+         {&unchecked, false, {}},
+         {&merge, true, {{&m1, true, {}}, {&m2, false, {}}}},
+         {&embedded, true, {}},
+         {&noFlv, true, {}},
+         {&nothing, true, {}}});
 
   const std::vector<std::string> expected = {"add a.mp4",
                                              "out 0 " + Out("a.flv"),
@@ -283,7 +284,8 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
   Encoder.BadInputs = {"missing.mp4"};
   Encoder.BadOutputs = {Out("badout.flv")};
   TConvertPlan plan(Asker);
-  Build(plan, Encoder, {{&pipe, true, {}}, {&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
+  Build(plan, Encoder,
+        {{&pipe, true, {}}, {&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
 
   EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{"add missing.mp4", "add badout.mp4",
                                                      "out 0 " + Out("badout.flv"), "remove 0",

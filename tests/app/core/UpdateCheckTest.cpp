@@ -39,6 +39,7 @@ class TTestServer {
     QByteArray Body;
     TMode Mode = Answer;
     qint64 Length = -1;
+    QByteArray Location;  // sent when not empty
   };
 
   TTestServer() {
@@ -64,10 +65,12 @@ class TTestServer {
       if (OnRequest) OnRequest(Socket);
       if (response.Mode == Silent) return;
       if (response.Mode == Stream) return StreamAnswer(Socket, response.Length, Streamed);
-      Socket->write(QStringLiteral("HTTP/1.1 %1 X\r\nContent-Length: %2\r\n\r\n")
+      Socket->write(QStringLiteral("HTTP/1.1 %1 X\r\nContent-Length: %2\r\n")
                         .arg(response.Status)
                         .arg(response.Body.size())
                         .toLatin1());
+      if (!response.Location.isEmpty()) Socket->write("Location: " + response.Location + "\r\n");
+      Socket->write("\r\n");
       Socket->write(response.Body);
       Socket->disconnectFromHost();
     });
@@ -142,6 +145,30 @@ TEST(UpdateCheck, JudgesTheServersAnswer) {
     EXPECT_EQ(outcome.Text, c.Text) << c.Name;
     EXPECT_EQ(QFile::exists(cache.File("update.ini")), c.Version.Status == 200) << c.Name;
     EXPECT_EQ(outcome.LastPercent, c.Version.Status == 200 ? 100 : -1) << c.Name;
+  }
+}
+
+TEST(UpdateCheck, RedirectsAreFollowedToWebAddressesOnly) {
+  const struct {
+    const char* Name;
+    QByteArray Location;
+    QString Text;  // %1: the server's address
+  } cases[] = {
+      {"moved", "/moved/update.ini", UpdateResultText(urLatest)},
+      {"to itself", "/download/fnk/update.ini",
+       "stopped|%1/download/fnk/update.ini redirects more than 10 times."},
+      {"to a file", "file:///etc/passwd",
+       "stopped|Only http and https addresses are downloaded, not \"file:///etc/passwd\"."},
+  };
+  for (const auto& c : cases) {
+    TScratchFolder cache;
+    TTestServer server;
+    server.Files["/download/fnk/update.ini"] = {302, "see there", TTestServer::Answer, -1,
+                                                c.Location};
+    server.Files["/moved/update.ini"] = {200, VersionFile("1.2.3.4")};
+    EXPECT_EQ(RunCheck(server, cache.Path() + "/").Text, c.Text.arg(server.Url())) << c.Name;
+    EXPECT_EQ(QFile::exists(cache.File("update.ini")), c.Text == UpdateResultText(urLatest))
+        << c.Name;
   }
 }
 

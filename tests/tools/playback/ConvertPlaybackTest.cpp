@@ -77,17 +77,19 @@ class ConvertPlaybackTest : public ::testing::Test {
     TConvertRun run(plan);
     TQProcessRunner runner;
     bool completed = false, allConverted = false;
-    ConvertInTurn(plan, [](TFFEncoder&) {}, [&](const TTerminateInfo& info) {
-      const TTaskEndAction action =
-          run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
-      if (action.PackageEntry) {
-        const std::string swf = SwfFileOf(*action.PackageEntry).toStdString();
-        if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
-        if (!RunPackaging(PackagingJobOf(*action.PackageEntry), runner)) run.PackagingFailed();
-      }
-      completed = completed || action.Complete;
-      if (action.Complete) allConverted = action.AllConverted;
-    });
+    ConvertInTurn(
+        plan, [](TFFEncoder&) {},
+        [&](const TTerminateInfo& info) {
+          const TTaskEndAction action =
+              run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
+          if (action.PackageEntry) {
+            const std::string swf = SwfFileOf(*action.PackageEntry).toStdString();
+            if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
+            if (!RunPackaging(PackagingJobOf(*action.PackageEntry), runner)) run.PackagingFailed();
+          }
+          completed = completed || action.Complete;
+          if (action.Complete) allConverted = action.AllConverted;
+        });
     EXPECT_TRUE(completed);
     return allConverted;
   }
