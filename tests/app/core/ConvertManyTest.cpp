@@ -7,13 +7,9 @@
 #include "MediaFixtures.h"
 #include "U_Converting.h"
 
-#include <QDir>
 #include <QFileInfo>
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <deque>
 
@@ -22,30 +18,6 @@ namespace {
 class TYesToAll : public IOverwriteAsker {
  public:
   int AskReplaceFile(const QString&) override { return raYesToAll; }
-};
-
-int OpenDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; }
-
-// The lowest soft limit under which Free more descriptors can be opened.
-rlim_t LimitLeaving(int Free) {
-  rlim_t limit = 0;
-  for (int free = 0; free < Free; ++limit)
-    if (fcntl(int(limit), F_GETFD) == -1) ++free;
-  return limit;
-}
-
-// Lowers the soft limit of open files for as long as it lives.
-class TFileLimit {
- public:
-  explicit TFileLimit(rlim_t Soft) {
-    getrlimit(RLIMIT_NOFILE, &FSaved);
-    const rlimit lowered{Soft, FSaved.rlim_max};
-    EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-  }
-  ~TFileLimit() { setrlimit(RLIMIT_NOFILE, &FSaved); }
-
- private:
-  rlimit FSaved{};
 };
 
 // Converts the entries, each task in turn, as the conversion window does; the entries that
@@ -89,7 +61,7 @@ TEST(ConvertMany, EveryEntryOfALongListIsConvertedUnderALowLimitOfOpenFiles) {
   const int before = OpenDescriptors();
   int converted = 0;
   {
-    const TFileLimit limit(LimitLeaving(Entries));
+    const TFileLimit limit(Entries);
     converted = ConvertAll(nodes);
   }
   EXPECT_EQ(converted, Entries);
