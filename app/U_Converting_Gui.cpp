@@ -197,25 +197,24 @@ void TConvertingfrm::TaskOpened() {
   if (FQuitWhenBuilt) {
     FTask.reset();
     VelLog.WriteInfo(QStringLiteral("Exit Convert"));
-    FRunEnded = true;
-    emit Finished();
-    done(Rejected);
-    return;
+    return EndRun(Rejected);
   }
   if (FTaskIndex >= 0) {
     if (!FPaused) StartTask();
     return;
   }
   FTask.reset();
-  if (FPlan->TaskCount() > 0) {
-    Complete(FRun->TaskEnded(-1, true, false, {}).AllConverted);
-    return;
-  }
-  FRunEnded = true;
+  if (FPlan->TaskCount() > 0) return Complete(FRun->TaskEnded(-1, true, false, {}).AllConverted);
   // Entries the user kept need no word; entries that could not even start do.
   if (!FPlan->Refusals().isEmpty()) ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
+  EndRun(Rejected);
+}
+
+void TConvertingfrm::EndRun(int Result) {
+  if (FRunEnded) return;
+  FRunEnded = true;
   emit Finished();
-  done(Rejected);
+  done(Result);
 }
 
 void TConvertingfrm::StartTask() {
@@ -311,9 +310,8 @@ void TConvertingfrm::Complete(bool AllConverted) {
     OpenOutputFolder();
   }
   if (showMessage) ShowInformation(message);
-  FRunEnded = true;
-  emit Finished();
-  done(AllConverted ? Accepted : Rejected);
+  // Unless the run was quit (a signal ends the program) while those were open.
+  EndRun(AllConverted ? Accepted : Rejected);
 }
 
 void TConvertingfrm::TogglePause() {
@@ -362,9 +360,7 @@ void TConvertingfrm::QuitRun() {
   }
   FThumbnails.Clear();
   VelLog.WriteInfo(QStringLiteral("Exit Convert"));
-  FRunEnded = true;
-  emit Finished();
-  done(Rejected);
+  EndRun(Rejected);
 }
 
 void TConvertingfrm::ClearEvents() {

@@ -92,6 +92,8 @@ class TConvertingfrm : public TSkinForm {
   void TaskEnded(const TTerminateInfo& Info);
   bool Package(const TFileOption& Entry);
   void Complete(bool AllConverted);
+  // Once: the window reports the end and closes with the result.
+  void EndRun(int Result);
   // Stops the run for good and closes the window.
   void QuitRun();
   void ClearEvents();

@@ -39,7 +39,6 @@ class TTestServer {
     QByteArray Body;
     TMode Mode = Answer;
     qint64 Length = -1;
-    QByteArray Location;  // sent when not empty
   };
 
   TTestServer() {
@@ -51,6 +50,8 @@ class TTestServer {
   QString Url() const { return QStringLiteral("http://127.0.0.1:%1").arg(FServer.serverPort()); }
 
   std::map<QString, TResponse> Files;
+  // Where the answer of a path sends the client.
+  std::map<QString, QByteArray> Redirects;
   std::function<void(QTcpSocket* Socket)> OnRequest;
   qint64 Streamed = 0;  // bytes of the streams handed to the system
 
@@ -69,7 +70,7 @@ class TTestServer {
                         .arg(response.Status)
                         .arg(response.Body.size())
                         .toLatin1());
-      if (!response.Location.isEmpty()) Socket->write("Location: " + response.Location + "\r\n");
+      if (Redirects.count(path)) Socket->write("Location: " + Redirects[path] + "\r\n");
       Socket->write("\r\n");
       Socket->write(response.Body);
       Socket->disconnectFromHost();
@@ -163,8 +164,8 @@ TEST(UpdateCheck, RedirectsAreFollowedToWebAddressesOnly) {
   for (const auto& c : cases) {
     TScratchFolder cache;
     TTestServer server;
-    server.Files["/download/fnk/update.ini"] = {302, "see there", TTestServer::Answer, -1,
-                                                c.Location};
+    server.Files["/download/fnk/update.ini"] = {302, "see there"};
+    server.Redirects["/download/fnk/update.ini"] = c.Location;
     server.Files["/moved/update.ini"] = {200, VersionFile("1.2.3.4")};
     EXPECT_EQ(RunCheck(server, cache.Path() + "/").Text, c.Text.arg(server.Url())) << c.Name;
     EXPECT_EQ(QFile::exists(cache.File("update.ini")), c.Text == UpdateResultText(urLatest))
