@@ -203,7 +203,7 @@ void TConvertingfrm::TaskOpened() {
     if (!FPaused) StartTask();
     return;
   }
-  FTask.reset();
+  FreeTask(FTask);
   if (FPlan->TaskCount() > 0) return Complete(FRun->TaskEnded(-1, true, false, {}).AllConverted);
   // Entries the user kept need no word; entries that could not even start do.
   if (!FPlan->Refusals().isEmpty()) ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
@@ -230,7 +230,7 @@ void TConvertingfrm::StartTask() {
 
 void TConvertingfrm::NextTask() {
   if (FRunEnded) return;
-  FTask.reset();
+  FreeTask(FTask);
   OpenNextTask();
 }
 

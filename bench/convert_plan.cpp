@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <deque>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
                  "usage: fennick_convert_plan OUTPUT_FOLDER SOURCE_SIZE OUTPUT_SIZE INPUT...\n");
     return 2;
   }
+  QCoreApplication application(argc, argv);
   SetMainThread();
   return Convert(argc, argv);
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <malloc.h>
 #include <type_traits>
 
 namespace {
@@ -388,6 +389,11 @@ bool TConvertPlan::SetOutputs(IConvertEncoder& Encoder, TFileOption& Entry, int 
   return true;
 }
 
+void FreeTask(std::unique_ptr<TTaskEncoder>& Task) {
+  Task.reset();
+  malloc_trim(0);
+}
+
 void ConvertInTurn(TConvertPlan& Plan, const std::function<void(TFFEncoder&)>& Prepare,
                    const std::function<void(const TTerminateInfo&)>& OnEnded) {
   for (;;) {
@@ -400,7 +406,7 @@ void ConvertInTurn(TConvertPlan& Plan, const std::function<void(TFFEncoder&)>& P
       if (Info.TaskIndex >= 0) notices.push_back(Info);
     };
     task->Encoder.StartTask(0);
-    task.reset();
+    FreeTask(task);
     for (TTerminateInfo& info : notices) {
       info.TaskIndex = index;
       OnEnded(info);

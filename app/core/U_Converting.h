@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,10 @@ struct TTaskEncoder {
   TFFEncoder Encoder;
   TEncoderTasks Tasks{Encoder};
 };
+
+// Frees the task, and gives back to the system the memory it no longer uses: the heaps of the
+// threads that ran it would keep it otherwise, after the run too.
+void FreeTask(std::unique_ptr<TTaskEncoder>& Task);
 
 // Converts the plan's chosen entries on the calling thread, one task at a time, each in a
 // TTaskEncoder of its own made ready by Prepare. OnEnded gets each task's end notice with the

@@ -171,8 +171,8 @@ int XdoTool(const QStringList& Arguments) {
 int VisibleWindows(qint64 Pid, const QString& Title = QStringLiteral(".*")) {
   QProcess search;
   search.start(QStringLiteral("xdotool"),
-               {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                QString::number(Pid), QStringLiteral("--name"), Title});
+               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                QStringLiteral("--pid"), QString::number(Pid), QStringLiteral("--name"), Title});
   search.waitForFinished();
   return int(search.readAllStandardOutput().count('\n'));
 }
