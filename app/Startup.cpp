@@ -99,6 +99,8 @@ void EndOnSignal(TMainfrm& Window, int Signal) {
   VelLog.WriteInfo(QStringLiteral("Ending on signal %1 (%2)").arg(Signal).arg(strsignal(Signal)));
   for (QWidget* widget : QApplication::topLevelWidgets())
     if (auto* converting = qobject_cast<TConvertingfrm*>(widget)) converting->Quit(false);
+  // The last window's close would end the program with status 0 as soon as it could.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
   Window.close();
   QCoreApplication::exit(128 + Signal);
 }
