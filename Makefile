@@ -7,7 +7,7 @@ DEBIAN_PACKAGES := cmake ninja-build g++ pkg-config \
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libavfilter-dev \
 	libavdevice-dev libswresample-dev libpostproc-dev \
 	libsdl1.2-dev zlib1g-dev libgtest-dev libgmock-dev \
-	ffmpeg xvfb xauth imagemagick chromium python3-dbusmock dbus openbox
+	ffmpeg xvfb xauth xdotool libxcb1-dev imagemagick chromium python3-dbusmock dbus openbox
 
 # Node.js may come from elsewhere than Debian (with its own npm): install it only when missing.
 NODE_PACKAGES := nodejs npm

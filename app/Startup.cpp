@@ -2,10 +2,12 @@
 
 #include "ShockwaveEx.h"
 
+#include "EndSignals.h"
 #include "EngineHost.h"
 #include "FFDecode.h"
 #include "U_AddFile.h"
 #include "U_Config.h"
+#include "U_Converting_Gui.h"
 #include "U_Main.h"
 #include "U_OnlyApps.h"
 #include "U_about.h"
@@ -22,6 +24,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -87,6 +90,19 @@ void DisplayFailureHandler(QtMsgType Type, const QMessageLogContext& Context,
                "(DISPLAY=\"%s\", WAYLAND_DISPLAY=\"%s\"). Start it from a desktop session.\n",
                qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
   std::_Exit(EXIT_FAILURE);
+}
+
+// Ends as the close button does, without a question: a conversion under way is cancelled (its
+// unfinished outputs discarded, the finished ones kept), the windows close and every event loop
+// returns, so that the way out cleans up as after a close.
+void EndOnSignal(TMainfrm& Window, int Signal) {
+  VelLog.WriteInfo(QStringLiteral("Ending on signal %1 (%2)").arg(Signal).arg(strsignal(Signal)));
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    if (auto* converting = qobject_cast<TConvertingfrm*>(widget)) converting->Quit(false);
+  // The last window's close would end the program with status 0 as soon as it could.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  Window.close();
+  QCoreApplication::exit(128 + Signal);
 }
 
 }  // namespace
@@ -178,6 +194,10 @@ int RunFennick(int argc, char* argv[]) {
   mainfrm.show();
   splash.reset();
   ReportStartProblems(&mainfrm, problems);
+  // The player puts these back after SDL has put its own.
+  const TEndSignals endSignals;
+  QObject::connect(&endSignals, &TEndSignals::Ending, &mainfrm,
+                   [&mainfrm](int Signal) { EndOnSignal(mainfrm, Signal); });
   const int result = application.exec();
   // A cancelled probe still runs until it gives up (within the decoder's time limit), and the
   // libraries it reads with must stay until then.

@@ -108,8 +108,7 @@ TConvertingfrm::TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker&
       }),
       FNodes(std::move(Nodes)),
       FAsker(Asker),
-      FRunner(Runner),
-      FEncoder(std::make_unique<TFFEncoder>()) {
+      FRunner(Runner) {
   setObjectName(QStringLiteral("Convertingfrm"));
   SetClientSize(ClientSize);
   QWidget* client = Client();
@@ -156,11 +155,11 @@ TConvertingfrm::~TConvertingfrm() {
   // Only a window destroyed before its worker reported (never the window's own way to close).
   if (FBuilder.joinable()) FBuilder.join();
   ClearEvents();
-  FEncoder.reset();
+  FTask.reset();
 }
 
 void TConvertingfrm::reject() {
-  if (FBuilder.joinable() || (FRun && !FRunEnded))
+  if (Running())
     AskToQuit();
   else
     TSkinForm::reject();
@@ -175,43 +174,69 @@ void TConvertingfrm::Start() {
   tmrConvert.stop();
   if (FPlan) return;
   btnOK->setFocus();
-  FTasks = std::make_unique<TEncoderTasks>(*FEncoder);
-  FPlan = std::make_unique<TConvertPlan>(*FTasks, FAsker);
+  FPlan = std::make_unique<TConvertPlan>(FAsker);
   FPlan->Choose(FNodes);
+  FProgress = std::make_unique<TConvertProgress>(*FPlan);
+  FRun = std::make_unique<TConvertRun>(*FPlan);
   lblperent->setText(QStringLiteral("[ 0 / %1 ]").arg(FPlan->OfferedCount()));
+  OpenNextTask();
+}
+
+void TConvertingfrm::OpenNextTask() {
+  FTask = std::make_unique<TTaskEncoder>();
+  FTaskEnded = false;
   FBuilder = std::thread([this] {
-    FPlan->OpenTasks();
-    PostCall(this, [this] { Built(); });
+    FTaskIndex = FPlan->OpenNext(FTask->Tasks);
+    PostCall(this, [this] { TaskOpened(); });
   });
 }
 
-void TConvertingfrm::Built() {
+void TConvertingfrm::TaskOpened() {
   // The worker's last act was to post this call.
   FBuilder.join();
-  if (FQuitWhenBuilt || FEncoder->TasksCount() == 0) {
-    if (FQuitWhenBuilt) VelLog.WriteInfo(QStringLiteral("Exit Convert"));
-    FRunEnded = true;
-    // Entries the user kept need no word; entries that could not even start do.
-    if (!FQuitWhenBuilt && !FPlan->Refusals().isEmpty())
-      ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
-    emit Finished();
-    done(Rejected);
+  if (FQuitWhenBuilt) {
+    FTask.reset();
+    VelLog.WriteInfo(QStringLiteral("Exit Convert"));
+    return EndRun(Rejected);
+  }
+  if (FTaskIndex >= 0) {
+    if (!FPaused) StartTask();
     return;
   }
-  FProgress = std::make_unique<TConvertProgress>(*FPlan);
-  FRun = std::make_unique<TConvertRun>(*FPlan);
-  FEncoder->SetPreviewBitmap(true);
-  FEncoder->OnProgress = [this](void*, PProgressInfo Info) { Progress(*Info); };
-  FEncoder->OnPreviewBitmap = [this](void*, const TPreviewInfo& Info) { PreviewBitmap(Info); };
-  FEncoder->OnVideoOutputHook = [this](void*, PHookInfo Info) { VideoOutputHook(*Info); };
-  FEncoder->OnTerminate = [this](void*, const TTerminateInfo& Info) { TaskEnded(Info); };
-  FEncoder->StartTask(1);
-  VelLog.WriteInfo(QStringLiteral("Convert Start"));
+  FreeTask(FTask);
+  if (FPlan->TaskCount() > 0) return Complete(FRun->TaskEnded(-1, true, false, {}).AllConverted);
+  // Entries the user kept need no word; entries that could not even start do.
+  if (!FPlan->Refusals().isEmpty()) ShowInformation(ConversionEndMessage(false, FPlan->Refusals()));
+  EndRun(Rejected);
+}
+
+void TConvertingfrm::EndRun(int Result) {
+  if (FRunEnded) return;
+  FRunEnded = true;
+  emit Finished();
+  done(Result);
+}
+
+void TConvertingfrm::StartTask() {
+  TFFEncoder& encoder = FTask->Encoder;
+  encoder.SetPreviewBitmap(true);
+  encoder.OnProgress = [this](void*, PProgressInfo Info) { Progress(*Info); };
+  encoder.OnPreviewBitmap = [this](void*, const TPreviewInfo& Info) { PreviewBitmap(Info); };
+  encoder.OnVideoOutputHook = [this](void*, PHookInfo Info) { VideoOutputHook(*Info); };
+  encoder.OnTerminate = [this](void*, const TTerminateInfo& Info) { TaskEnded(Info); };
+  encoder.StartTask(1);
+  if (FTaskIndex == 0) VelLog.WriteInfo(QStringLiteral("Convert Start"));
+}
+
+void TConvertingfrm::NextTask() {
+  if (FRunEnded) return;
+  FreeTask(FTask);
+  OpenNextTask();
 }
 
 void TConvertingfrm::Progress(const TProgressInfo& Info) {
-  if (FProgress->Update(Info.TaskIndex, Info.CurrentTime, Info.TotalTime)) {
-    if (const TFileOption* entry = FPlan->EntryOfTask(Info.TaskIndex))
+  if (FProgress->Update(FTaskIndex, Info.CurrentTime, Info.TotalTime)) {
+    if (const TFileOption* entry = FPlan->EntryOfTask(FTaskIndex))
       FitTextToWidth(lblFileName, QStringLiteral("Create File: ") +
                                       QFileInfo(EncoderOutputsOf(*entry).value(0)).fileName());
   }
@@ -223,19 +248,19 @@ void TConvertingfrm::Progress(const TProgressInfo& Info) {
 // The first picture of each task becomes its thumbnail, whether or not the preview shows; it
 // replaces the earlier one only when the task ends usable.
 void TConvertingfrm::PreviewBitmap(const TPreviewInfo& Info) {
-  const TFileOption* entry = FPlan->EntryOfTask(Info.TaskIndex);
+  const TFileOption* entry = FPlan->EntryOfTask(FTaskIndex);
   if (!entry || !Info.Bitmap) return;
   const QImage picture = BitmapToImage(*Info.Bitmap);
-  if (entry->GThumbnail && FThumbnailTaken.insert(Info.TaskIndex).second) {
+  if (entry->GThumbnail && FThumbnailTaken.insert(FTaskIndex).second) {
     const QString file = ThumbnailFileOf(*entry);
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "JPG") ||
-        !FThumbnails.Write(Info.TaskIndex, file, jpeg))
+        !FThumbnails.Write(FTaskIndex, file, jpeg))
       VelLog.WriteError(QStringLiteral("Cannot save the thumbnail ") + file);
   }
   if (!chkperview->Checked()) return;
-  if (FPreviewRect.isEmpty() || Info.TaskIndex != FProgress->CurrentTask()) {
+  if (FPreviewRect.isEmpty() || FTaskIndex != FProgress->CurrentTask()) {
     imgperview->Canvas.fill(PreviewFace);
     FPreviewRect = FitRectInto(picture.size(), imgperview->Canvas.rect());
   }
@@ -243,12 +268,12 @@ void TConvertingfrm::PreviewBitmap(const TPreviewInfo& Info) {
   imgperview->update();
 }
 
-// Task thread. Looks up the task's text watermark when the task changes; the list is
-// complete before the first task starts.
+// Task thread. Looks up the task's text watermark when the task changes; the plan is
+// changed only while no task runs.
 void TConvertingfrm::VideoOutputHook(THookInfo& Info) {
-  if (Info.TaskIndex != FHookTask) {
-    FHookTask = Info.TaskIndex;
-    FHookWaterMark = FPlan->TextWaterMarkOf(Info.TaskIndex);
+  if (FTaskIndex != FHookTask) {
+    FHookTask = FTaskIndex;
+    FHookWaterMark = FPlan->TextWaterMarkOf(FTaskIndex);
   }
   if (!FHookWaterMark || !Info.Bitmap) return;
   DrawTextWaterMark(*Info.Bitmap, FHookWaterMark->WaterMark);
@@ -256,22 +281,20 @@ void TConvertingfrm::VideoOutputHook(THookInfo& Info) {
 }
 
 void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
-  if (Info.TaskIndex >= 0) {
-    FEndedTasks.insert(Info.TaskIndex);
-    FThumbnails.TaskEnded(Info.TaskIndex, Info.Finished && !Info.Exception);
-    if (Info.Finished) prgFile->SetPercent(100);
-  }
+  // The encoder's last notice: the next task, once out of this notice's delivery.
+  if (Info.TaskIndex < 0) return PostCall(this, [this] { NextTask(); });
+  FTaskEnded = true;
+  FThumbnails.TaskEnded(FTaskIndex, Info.Finished && !Info.Exception);
+  if (Info.Finished) prgFile->SetPercent(100);
   const TTaskEndAction action =
-      FRun->TaskEnded(Info.TaskIndex, Info.Finished, Info.Exception, Info.ExceptionMsg);
+      FRun->TaskEnded(FTaskIndex, Info.Finished, Info.Exception, Info.ExceptionMsg);
   if (action.PackageEntry) Package(*action.PackageEntry);
-  if (action.Complete) Complete(action.AllConverted);
 }
 
+// The next task waits for its files to be opened until the packaging has ended.
 void TConvertingfrm::Package(const TFileOption& Entry) {
-  FEncoder->Pause();
   Tcreateswffrm packaging(Entry, FRunner, this);
   if (packaging.exec() != Accepted) FRun->PackagingFailed(Entry, packaging.Error());
-  FEncoder->Resume();
 }
 
 void TConvertingfrm::Complete(bool AllConverted) {
@@ -287,71 +310,76 @@ void TConvertingfrm::Complete(bool AllConverted) {
     OpenOutputFolder();
   }
   if (showMessage) ShowInformation(message);
-  FRunEnded = true;
-  emit Finished();
-  done(AllConverted ? Accepted : Rejected);
+  // Unless the run was quit (a signal ends the program) while those were open.
+  EndRun(AllConverted ? Accepted : Rejected);
 }
 
 void TConvertingfrm::TogglePause() {
-  if (!FRun) return;
-  FPaused = !FPaused;
-  if (FPaused)
-    FEncoder->Pause();
-  else
-    FEncoder->Resume();
+  if (!Running()) return;
+  SetPaused(!FPaused);
   btnOK->SetCaption(FPaused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
 }
 
-void TConvertingfrm::AskToQuit() {
-  if (FBuilder.joinable()) {
-    if (!AskQuit(QStringLiteral("Whether to quit conversion?"))) return;
-    // The worker still opening files, the window closes when it is done; it may have been
-    // done, and the run started or ended, while the question was open.
-    if (FBuilder.joinable())
-      FQuitWhenBuilt = true;
-    else if (FRun && !FRunEnded)
-      QuitRun();
-    return;
+void TConvertingfrm::SetPaused(bool Paused) {
+  FPaused = Paused;
+  // A task still being opened starts when it is opened, unless paused.
+  if (!FTask || FBuilder.joinable()) return;
+  TFFEncoder& encoder = FTask->Encoder;
+  if (!encoder.Working()) {
+    if (!Paused) StartTask();  // opened while paused
+  } else if (Paused) {
+    encoder.Pause();
+  } else {
+    encoder.Resume();
   }
+}
+
+void TConvertingfrm::Quit(bool Ask) {
+  if (!Running()) return;
   const bool wasPaused = FPaused;
-  if (!wasPaused) FEncoder->Pause();
-  if (!AskQuit(QStringLiteral("Whether to quit conversion?"))) {
-    if (!wasPaused) FEncoder->Resume();
+  SetPaused(true);
+  if (Ask && !AskQuit(QStringLiteral("Whether to quit conversion?"))) {
+    if (!wasPaused) SetPaused(false);
     return;
   }
-  QuitRun();
+  // The run may have ended while the question was open.
+  if (!Running()) return;
+  // The worker still opening files, the window closes when it is done.
+  if (FBuilder.joinable())
+    FQuitWhenBuilt = true;
+  else
+    QuitRun();
 }
 
 void TConvertingfrm::QuitRun() {
-  ClearEvents();
-  FEncoder->Resume();
-  FEncoder->Cancel(true);
-  SettleQuitTasks();
+  if (FTask) {
+    ClearEvents();
+    FTask->Encoder.Resume();
+    FTask->Encoder.Cancel(true);
+    SettleQuitTask();
+  }
+  FThumbnails.Clear();
   VelLog.WriteInfo(QStringLiteral("Exit Convert"));
-  FRunEnded = true;
-  emit Finished();
-  done(Rejected);
+  EndRun(Rejected);
 }
 
 void TConvertingfrm::ClearEvents() {
-  FEncoder->OnVideoOutputHook = nullptr;
-  FEncoder->OnPreviewBitmap = nullptr;
-  FEncoder->OnProgress = nullptr;
-  FEncoder->OnTerminate = nullptr;
+  if (!FTask) return;
+  FTask->Encoder.OnVideoOutputHook = nullptr;
+  FTask->Encoder.OnPreviewBitmap = nullptr;
+  FTask->Encoder.OnProgress = nullptr;
+  FTask->Encoder.OnTerminate = nullptr;
 }
 
 // The run was cancelled: a task stopped in the middle discarded its outputs (files no player
 // could read to their end), the earlier files staying as they were; its thumbnail goes too. A
 // task that reached its end before the quit, unheard of since, keeps its new files.
-void TConvertingfrm::SettleQuitTasks() {
-  for (int task = 0; FProgress && task <= FProgress->CurrentTask(); ++task) {
-    const TFileOption* entry = FPlan->EntryOfTask(task);
-    if (!entry || FEndedTasks.count(task)) continue;
-    const bool finished = FEncoder->TaskFinished(task);
-    FThumbnails.TaskEnded(task, finished);
-    if (finished) continue;
-    for (const QString& file : EncoderOutputsOf(*entry))
-      VelLog.WriteInfo(QStringLiteral("Discarded the unfinished ") + file);
-  }
-  FThumbnails.Clear();
+void TConvertingfrm::SettleQuitTask() {
+  const TFileOption* entry = FPlan->EntryOfTask(FTaskIndex);
+  if (!entry || FTaskEnded) return;
+  const bool finished = FTask->Encoder.TaskFinished(0);
+  FThumbnails.TaskEnded(FTaskIndex, finished);
+  if (finished) return;
+  for (const QString& file : EncoderOutputsOf(*entry))
+    VelLog.WriteInfo(QStringLiteral("Discarded the unfinished ") + file);
 }

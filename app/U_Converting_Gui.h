@@ -57,11 +57,13 @@ class TConvertingfrm : public TSkinForm {
   TSkBmpButton *btnOK, *btnCancel;
   QTimer tmrConvert;
 
-  // Asks about existing outputs, then has a worker open the tasks' files (a slow or stuck file
-  // must not stall the window) and starts them once it is done (the timer's tick).
+  // Asks about existing outputs, then runs the entries one task at a time (the timer's tick).
   void Start();
   void TogglePause();
-  void AskToQuit();
+  void AskToQuit() { Quit(true); }
+  // Ends the run as the user's quit does, asked first or not: the task under way discards its
+  // unfinished outputs, the tasks that ended keep theirs.
+  void Quit(bool Ask);
   bool Paused() const { return FPaused; }
   // Escape and the close button ask to quit while the run goes on.
   void reject() override;
@@ -74,31 +76,42 @@ class TConvertingfrm : public TSkinForm {
   void showEvent(QShowEvent* Event) override;
 
  private:
-  // The worker has opened the tasks' files.
-  void Built();
+  bool Running() const { return FPlan && !FRunEnded; }
+  // The task under way is held, or started, as the pause asks.
+  void SetPaused(bool Paused);
+  // A worker opens the next entry's files into an encoder of its own (a slow or stuck file
+  // must not stall the window), and posts TaskOpened.
+  void OpenNextTask();
+  void TaskOpened();
+  void StartTask();
+  // The task's encoder has ended: it goes, with everything the task held, before the next.
+  void NextTask();
   void Progress(const TProgressInfo& Info);
   void PreviewBitmap(const TPreviewInfo& Info);
   void VideoOutputHook(THookInfo& Info);
   void TaskEnded(const TTerminateInfo& Info);
   void Package(const TFileOption& Entry);
   void Complete(bool AllConverted);
+  // Once: the window reports the end and closes with the result.
+  void EndRun(int Result);
   // Stops the run for good and closes the window.
   void QuitRun();
   void ClearEvents();
-  void SettleQuitTasks();
+  void SettleQuitTask();
 
   std::vector<TConvertNode> FNodes;
   IOverwriteAsker& FAsker;
   IProcessRunner& FRunner;
-  std::unique_ptr<TFFEncoder> FEncoder;
-  std::unique_ptr<TEncoderTasks> FTasks;
   std::unique_ptr<TConvertPlan> FPlan;
   std::unique_ptr<TConvertProgress> FProgress;
   std::unique_ptr<TConvertRun> FRun;
-  // Opens the tasks' files; the encoder and the plan are its alone until it posts Built.
+  // The task under way, its index in the run, and whether it has reported its end.
+  std::unique_ptr<TTaskEncoder> FTask;
+  int FTaskIndex = -1;
+  bool FTaskEnded = false;
+  // Opens the next task's files; the task and the plan are its alone until it posts TaskOpened.
   std::thread FBuilder;
   bool FQuitWhenBuilt = false;
-  std::set<int> FEndedTasks;
   std::set<int> FThumbnailTaken;
   TThumbnailFiles FThumbnails;
   QRect FPreviewRect;

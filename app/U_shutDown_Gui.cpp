@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <xcb/xcb.h>
+
 TShutDownFrm::TShutDownFrm(std::unique_ptr<ISystemPower> Power, QWidget* Parent)
     : TSkinForm(QStringLiteral("Information"), Parent), FPower(std::move(Power)) {
   lblShow = new QLabel(Client());
@@ -60,4 +62,18 @@ void TShutDownFrm::Tick() {
 void TShutDownFrm::ShutDownNow() {
   QString error;
   if (!FPower->PowerOff(error)) VelLog.WriteError(QStringLiteral("Cannot shut down: ") + error);
+}
+
+bool TShutDownFrm::nativeEvent(const QByteArray& EventType, void* Message, qintptr* Result) {
+  if (EventType == "xcb_generic_event_t") {
+    const auto* event = static_cast<const xcb_generic_event_t*>(Message);
+    if ((event->response_type & 0x7F) == XCB_DESTROY_NOTIFY &&
+        reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window == winId()) {
+      VelLog.WriteInfo(QStringLiteral("The shut-down window was closed from outside"));
+      // Not from inside the window system's event: the dialog's ending hides its window.
+      QMetaObject::invokeMethod(
+          this, [this] { done(mrCancel); }, Qt::QueuedConnection);
+    }
+  }
+  return TSkinForm::nativeEvent(EventType, Message, Result);
 }

@@ -32,6 +32,9 @@ class TShutDownFrm : public TSkinForm {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  // Another X client may destroy the window (a window closer, a session tool): a countdown
+  // nobody can see or cancel any more ends as Cancel.
+  bool nativeEvent(const QByteArray& EventType, void* Message, qintptr* Result) override;
 
  private:
   std::unique_ptr<ISystemPower> FPower;

@@ -1,8 +1,9 @@
 // One update check against a server on the loopback that answers one of its two files with
-// far more than a file of its kind holds: a gigabyte, or a stream that never ends. Prints the
-// outcome, what the server sent, what the cache folder holds afterwards and the process's
-// peak memory, so that update_check_bench.py can run it under a memory limit.
-// Usage: fennick_update_check {gigabyte|endless} {update.ini|whatsnew.xml} CACHE_FOLDER
+// far more than a file of its kind holds: a gigabyte, a stream that never ends, or a redirect
+// to a stream of chunks that never ends. Prints the outcome, what the server sent, what the
+// cache folder holds afterwards and the process's peak memory, so that update_check_bench.py
+// can run it under a memory limit.
+// Usage: fennick_update_check {gigabyte|endless|redirect} {update.ini|whatsnew.xml} CACHE_FOLDER
 #include "StreamedAnswer.h"
 #include "U_updata.h"
 
@@ -19,11 +20,12 @@ namespace {
 
 constexpr qint64 Gigabyte = 1LL << 30;
 
-// Answers the big file with Length bytes made as they are sent (-1: no length announced),
-// the other with a version newer than ours.
+// Answers the big file with Length bytes made as they are sent (-1: no length announced), or
+// redirects it to endless chunks; the other with a version newer than ours.
 class TBigAnswerServer {
  public:
-  TBigAnswerServer(const QString& BigFile, qint64 Length) : FBigFile(BigFile), FLength(Length) {
+  TBigAnswerServer(const QString& BigFile, qint64 Length, bool Redirect)
+      : FBigFile(BigFile), FLength(Length), FRedirect(Redirect) {
     FServer.listen(QHostAddress::LocalHost);
     QObject::connect(&FServer, &QTcpServer::newConnection, [this] {
       while (QTcpSocket* socket = FServer.nextPendingConnection())
@@ -42,11 +44,18 @@ class TBigAnswerServer {
       Socket->disconnectFromHost();
       return;
     }
-    StreamAnswer(Socket, FLength, Sent);
+    if (FRedirect && !request.startsWith("GET /endless/")) {
+      Socket->write("HTTP/1.1 302 Found\r\nLocation: /endless/" + FBigFile.toLatin1() +
+                    "\r\nContent-Length: 0\r\n\r\n");
+      Socket->disconnectFromHost();
+      return;
+    }
+    StreamAnswer(Socket, FLength, Sent, FRedirect);
   }
 
   QString FBigFile;
   qint64 FLength;
+  bool FRedirect;
   QTcpServer FServer;
 };
 
@@ -72,12 +81,14 @@ QByteArray PeakMemory() {
 int main(int argc, char* argv[]) {
   QCoreApplication application(argc, argv);
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s {gigabyte|endless} {update.ini|whatsnew.xml} CACHE\n", argv[0]);
+    std::fprintf(stderr, "usage: %s {gigabyte|endless|redirect} {update.ini|whatsnew.xml} CACHE\n",
+                 argv[0]);
     return 2;
   }
-  const bool endless = qstrcmp(argv[1], "endless") == 0;
+  const bool redirect = qstrcmp(argv[1], "redirect") == 0;
+  const bool endless = redirect || qstrcmp(argv[1], "endless") == 0;
   const QString cache = QDir(QFile::decodeName(argv[3])).absolutePath() + QLatin1Char('/');
-  TBigAnswerServer server(QString::fromLatin1(argv[2]), endless ? -1 : Gigabyte);
+  TBigAnswerServer server(QString::fromLatin1(argv[2]), endless ? -1 : Gigabyte, redirect);
   TNetDownloader downloader;
   TUpdateCheck check(downloader, server.Url(), cache, QStringLiteral("1.0.0.0"));
   QString outcome;

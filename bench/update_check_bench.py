@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The update check against answers far larger than its files: a gigabyte and an endless
-stream, for "update.ini" and for "whatsnew.xml", each run under a virtual memory limit
+"""The update check against answers far larger than its files: a gigabyte, an endless stream
+and a redirect to endless chunks (three times, since how far memory grows there varies), for
+"update.ini" and for "whatsnew.xml", each run under a virtual memory limit
 (ulimit -v). Prints each run's outcome, what the server sent, what the cache folder holds
 afterwards and the peak memory (VmPeak, VmHWM); fails when a run does not end by itself
 within the limit.
@@ -34,7 +35,7 @@ def main():
     args = parser.parse_args()
     driver = args.driver or build_driver()
     failed = False
-    for answer in ("gigabyte", "endless"):
+    for answer in ("gigabyte", "endless") + ("redirect",) * 3:
         for name in ("update.ini", "whatsnew.xml"):
             with tempfile.TemporaryDirectory(prefix="fennick-update-") as cache:
                 command = "ulimit -v %d && exec \"$0\" \"$@\"" % (args.limit_mib * 1024)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <malloc.h>
 #include <type_traits>
 
 namespace {
@@ -299,13 +300,7 @@ bool TEncoderTasks::SetOutputFile(int TaskIndex, const std::string& FileName,
 
 // ---------------------------------------------------------------------------------------
 
-TConvertPlan::TConvertPlan(IConvertEncoder& Encoder, IOverwriteAsker& Asker)
-    : FEncoder(Encoder), FQuestion(Asker) {}
-
-void TConvertPlan::Build(const std::vector<TConvertNode>& Nodes) {
-  Choose(Nodes);
-  OpenTasks();
-}
+TConvertPlan::TConvertPlan(IOverwriteAsker& Asker) : FQuestion(Asker) {}
 
 void TConvertPlan::Choose(const std::vector<TConvertNode>& Nodes) {
   for (const TConvertNode& node : Nodes) {
@@ -320,13 +315,18 @@ void TConvertPlan::Choose(const std::vector<TConvertNode>& Nodes) {
   }
 }
 
-void TConvertPlan::OpenTasks() {
-  for (const TChosen& chosen : FChosen) {
-    if (chosen.Group)
-      OpenMergeGroup(*chosen.Group);
-    else
-      OpenEntry(*chosen.Entry);
+int TConvertPlan::OpenNext(IConvertEncoder& Encoder) {
+  while (FNextChosen < FChosen.size()) {
+    const TChosen& chosen = FChosen[FNextChosen++];
+    const int index =
+        chosen.Group ? OpenMergeGroup(Encoder, *chosen.Group) : OpenEntry(Encoder, *chosen.Entry);
+    if (index < 0) continue;
+    const int task = TaskCount();
+    FTaskEntries[task] = chosen.Entry;
+    if (HasTextWaterMark(*chosen.Entry)) FTextWaterMarks[task] = {task, chosen.Entry->WaterMark};
+    return task;
   }
+  return -1;
 }
 
 void TConvertPlan::Offer(TFileOption& Entry) {
@@ -363,52 +363,51 @@ bool TConvertPlan::Accepts(TFileOption& Entry) {
   return true;
 }
 
-void TConvertPlan::OpenEntry(TFileOption& Entry) {
-  const int index = FEncoder.AddTask(Entry.Input.FileName, Entry.Input);
+int TConvertPlan::OpenEntry(IConvertEncoder& Encoder, TFileOption& Entry) {
+  const int index = Encoder.AddTask(Entry.Input.FileName, Entry.Input);
   if (index < 0) {
     Refuse(Entry,
-           QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
-    return;
+           QStringLiteral("File open Error: ") + QString::fromStdString(Encoder.LastError()));
+    return -1;
   }
-  SetOutputs(Entry, index, true);
+  return SetOutputs(Encoder, Entry, index) ? index : -1;
 }
 
-void TConvertPlan::OpenMergeGroup(const TConvertNode& Group) {
+int TConvertPlan::OpenMergeGroup(IConvertEncoder& Encoder, const TConvertNode& Group) {
   TFileOption& entry = *Group.Option;
   VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
   int index = -1;
   for (const TConvertNode& child : Group.Children) {
     const TInputOptions& input = child.Option->Input;
-    const bool loaded = index < 0 ? (index = FEncoder.AddTask(input.FileName, input)) >= 0
-                                  : FEncoder.AddInputFile(index, input.FileName, input);
+    const bool loaded = index < 0 ? (index = Encoder.AddTask(input.FileName, input)) >= 0
+                                  : Encoder.AddInputFile(index, input.FileName, input);
     if (loaded)
       VelLog.WriteInfo(QStringLiteral("Success to Load File: ") + DecodedName(input.FileName));
     else
-      LogError(QString::fromStdString(FEncoder.LastError()));
+      LogError(QString::fromStdString(Encoder.LastError()));
   }
   if (index < 0)
     Refuse(entry,
-           QStringLiteral("File open Error: ") + QString::fromStdString(FEncoder.LastError()));
-  else
-    SetOutputs(entry, index, true);
+           QStringLiteral("File open Error: ") + QString::fromStdString(Encoder.LastError()));
+  else if (!SetOutputs(Encoder, entry, index))
+    index = -1;
   VelLog.WriteInfo(QStringLiteral("[Merge Video]"));
+  return index;
 }
 
-bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry) {
-  const TOutputOptions output = TaskOutputOptions(Entry, WithGeometry);
+bool TConvertPlan::SetOutputs(IConvertEncoder& Encoder, TFileOption& Entry, int TaskIndex) {
+  const TOutputOptions output = TaskOutputOptions(Entry, true);
   for (const QString& file : EncoderOutputsOf(Entry)) {
     const QString appeared = AppearedSinceAsked(file);
-    if (!appeared.isEmpty() || !FEncoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
-      FEncoder.RemoveTask(TaskIndex);
+    if (!appeared.isEmpty() || !Encoder.SetOutputFile(TaskIndex, EncodedName(file), output)) {
+      Encoder.RemoveTask(TaskIndex);
       Refuse(Entry, QStringLiteral("SetOutput Error: ") +
-                        (appeared.isEmpty() ? QString::fromStdString(FEncoder.LastError())
+                        (appeared.isEmpty() ? QString::fromStdString(Encoder.LastError())
                                             : appeared));
       return false;
     }
     for (const QString& line : EncodeParamLines(Entry, output, file)) VelLog.WriteInfo(line);
   }
-  FTaskEntries[TaskIndex] = &Entry;
-  if (HasTextWaterMark(Entry)) FTextWaterMarks[TaskIndex] = {TaskIndex, Entry.WaterMark};
   return true;
 }
 
@@ -418,6 +417,32 @@ bool TConvertPlan::SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeomet
 QString TConvertPlan::AppearedSinceAsked(const QString& File) const {
   if (!FNewOutputs.count(File) || !QFileInfo::exists(File)) return {};
   return File + QStringLiteral(" appeared after the conversion started; it is left as it is");
+}
+
+void FreeTask(std::unique_ptr<TTaskEncoder>& Task) {
+  Task.reset();
+  malloc_trim(0);
+}
+
+void ConvertInTurn(TConvertPlan& Plan, const std::function<void(TFFEncoder&)>& Prepare,
+                   const std::function<void(const TTerminateInfo&)>& OnEnded) {
+  for (;;) {
+    auto task = std::make_unique<TTaskEncoder>();
+    const int index = Plan.OpenNext(task->Tasks);
+    if (index < 0) break;
+    std::vector<TTerminateInfo> notices;
+    Prepare(task->Encoder);
+    task->Encoder.OnTerminate = [&notices](void*, const TTerminateInfo& Info) {
+      if (Info.TaskIndex >= 0) notices.push_back(Info);
+    };
+    task->Encoder.StartTask(0);
+    FreeTask(task);
+    for (TTerminateInfo& info : notices) {
+      info.TaskIndex = index;
+      OnEnded(info);
+    }
+  }
+  OnEnded({-1, true, false, {}});
 }
 
 TFileOption* TConvertPlan::EntryOfTask(int TaskIndex) const {

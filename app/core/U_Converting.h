@@ -6,6 +6,7 @@
 #pragma once
 
 #include "FFBaseComponent.h"
+#include "FFEncode.h"
 #include "U_FileOption.h"
 
 #include <QRect>
@@ -13,7 +14,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -128,25 +131,29 @@ TOutputOptions TaskOutputOptions(const TFileOption& Entry, bool WithGeometry);
 QStringList EncodeParamLines(const TFileOption& Entry, const TOutputOptions& Output,
                              const QString& OutputFile);
 
-// Builds the tasks of a run and maps the encoder's task indexes back to entries.
+// The tasks of a run and the map from the run's task indexes back to entries. The entries are
+// chosen first; then each is opened when its turn comes, into an encoder that holds that task
+// alone, so that a run holds the files and the memory of one task whatever its length.
 class TConvertPlan {
  public:
-  TConvertPlan(IConvertEncoder& Encoder, IOverwriteAsker& Asker);
+  explicit TConvertPlan(IOverwriteAsker& Asker);
 
-  // Choose, then OpenTasks, on the calling thread.
-  void Build(const std::vector<TConvertNode>& Nodes);
   // Main thread: the entries to convert, asking about existing outputs; an output that exists
   // and is not a regular file (a pipe would block its opening) refuses its entry. Offered
   // entries are counted here.
   void Choose(const std::vector<TConvertNode>& Nodes);
-  // Any one thread, after Choose: the encoder's tasks, each opening its inputs and outputs, which
-  // may take long (the conversion window runs it on a worker).
-  void OpenTasks();
+  // Any one thread, after Choose: opens the chosen entries still waiting, in order, into the
+  // encoder until one of them becomes a task there, which may take long (the conversion window
+  // runs it on a worker). The entries refused on the way are kept. The run's index of the task
+  // opened, or -1 once no entry waits.
+  int OpenNext(IConvertEncoder& Encoder);
 
   // Entries offered to the encoder, whether or not it took them.
   int OfferedCount() const { return FOffered; }
+  // Tasks opened so far.
   int TaskCount() const { return int(FTaskEntries.size()); }
-  // Entries offered that got no task (input or output refused, nothing to write).
+  // Entries offered that got no task (input or output refused, nothing to write), once every
+  // entry was opened.
   int RefusedCount() const { return FOffered - TaskCount(); }
   // One line per refused entry: its output's name and the reason.
   const QStringList& Refusals() const { return FRefusals; }
@@ -163,24 +170,42 @@ class TConvertPlan {
   };
 
   bool Accepts(TFileOption& Entry);
-  void OpenEntry(TFileOption& Entry);
-  void OpenMergeGroup(const TConvertNode& Group);
-  bool SetOutputs(TFileOption& Entry, int TaskIndex, bool WithGeometry);
+  // The encoder's index of the entry's task, or -1 when refused.
+  int OpenEntry(IConvertEncoder& Encoder, TFileOption& Entry);
+  int OpenMergeGroup(IConvertEncoder& Encoder, const TConvertNode& Group);
+  bool SetOutputs(IConvertEncoder& Encoder, TFileOption& Entry, int TaskIndex);
   QString AppearedSinceAsked(const QString& File) const;
   void Offer(TFileOption& Entry);
   // Logs the reason as an error and keeps it for the end message.
   void Refuse(const TFileOption& Entry, const QString& Reason);
 
-  IConvertEncoder& FEncoder;
   TOverwriteQuestion FQuestion;
   std::vector<TChosen> FChosen;
-  std::map<int, TFileOption*> FTaskEntries;  // by the encoder's task index
+  size_t FNextChosen = 0;
+  std::map<int, TFileOption*> FTaskEntries;  // by the run's task index
   std::map<int, TTextWaterMark> FTextWaterMarks;
   QStringList FRefusals;
   std::set<QString> FNewOutputs;  // the outputs that did not exist when the user was asked
   int FOffered = 0;
   int64_t FTotalDuration = 0;
 };
+
+// A task of its own: the encoder that runs one entry, freed with everything the task opened
+// once it has ended.
+struct TTaskEncoder {
+  TFFEncoder Encoder;
+  TEncoderTasks Tasks{Encoder};
+};
+
+// Frees the task, and gives back to the system the memory it no longer uses: the heaps of the
+// threads that ran it would keep it otherwise, after the run too.
+void FreeTask(std::unique_ptr<TTaskEncoder>& Task);
+
+// Converts the plan's chosen entries on the calling thread, one task at a time, each in a
+// TTaskEncoder of its own made ready by Prepare. OnEnded gets each task's end notice with the
+// run's task index, then the run's last notice (task -1).
+void ConvertInTurn(TConvertPlan& Plan, const std::function<void(TFFEncoder&)>& Prepare,
+                   const std::function<void(const TTerminateInfo&)>& OnEnded);
 
 // The bookkeeping of a running conversion: which entries failed, and the one completion.
 struct TTaskEndAction {

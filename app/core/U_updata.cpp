@@ -20,6 +20,30 @@ bool IsWebAddress(const QUrl& Url) {
   return Url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
 }
 
+constexpr int MaxRedirects = 10;
+
+bool IsRedirect(int Status) {
+  return Status == 301 || Status == 302 || Status == 303 || Status == 307 || Status == 308;
+}
+
+QString NotFetched(const QUrl& Url) {
+  return QStringLiteral("Only http and https addresses are downloaded, not \"%1\".")
+      .arg(Url.toString());
+}
+
+// Why the Hops-th redirect is not followed, or nothing. As Qt's own default: a few hops, web
+// addresses only, never from https down to http.
+QString RedirectRefusal(const QUrl& From, const QUrl& To, int Hops) {
+  if (Hops > MaxRedirects)
+    return QStringLiteral("%1 redirects more than %2 times.")
+        .arg(From.toString())
+        .arg(MaxRedirects);
+  if (!IsWebAddress(To)) return NotFetched(To);
+  if (From.scheme() == QLatin1String("https") && To.scheme() != From.scheme())
+    return QStringLiteral("%1 redirects to the less safe %2.").arg(From.toString(), To.toString());
+  return {};
+}
+
 QString CannotSave(const QSaveFile& File) {
   return QStringLiteral("Cannot save %1: %2").arg(File.fileName(), File.errorString());
 }
@@ -38,31 +62,40 @@ void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgres
                               TDone OnDone) {
   Abort();
   QFile::remove(FileName);
-  if (!IsWebAddress(Url))
-    return OnDone(deStopped, QStringLiteral("Only http and https addresses are downloaded, "
-                                            "not \"%1\".")
-                                 .arg(Url.toString()));
+  if (!IsWebAddress(Url)) return OnDone(deStopped, NotFetched(Url));
   auto file = std::make_unique<QSaveFile>(FileName);
   // Unbuffered: a write that fails says so at once, not at some later flush.
   if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
     return OnDone(deStopped, CannotSave(*file));
   FFile = std::move(file);
   FDone = std::move(OnDone);
+  FProgress = std::move(OnProgress);
+  FRedirects = 0;
+  Get(Url);
+}
+
+void TNetDownloader::Get(const QUrl& Url) {
   FReceived = 0;
   QNetworkRequest request(Url);
   request.setTransferTimeout(FTimeoutMs);
+  // Redirects are followed here, not by Qt: the request Qt makes for a redirect does not keep
+  // the read-buffer limit below, and an endless answer there would fill the memory.
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::ManualRedirectPolicy);
   FReply = FManager->get(request);
   // What has not been read yet waits in the socket, not in memory.
   FReply->setReadBufferSize(64 * 1024);
   connect(FReply, &QNetworkReply::metaDataChanged, this, &TNetDownloader::CheckAnnouncedSize);
   connect(FReply, &QNetworkReply::readyRead, this, &TNetDownloader::Receive);
   // An error page's bytes are no progress of the file.
-  connect(FReply, &QNetworkReply::downloadProgress, this,
-          [this, OnProgress](qint64 Position, qint64 Maximum) {
-            const int status = FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            if (OnProgress && status == 200) OnProgress(Position, Maximum);
-          });
+  connect(FReply, &QNetworkReply::downloadProgress, this, [this](qint64 Position, qint64 Maximum) {
+    if (FProgress && Status() == 200) FProgress(Position, Maximum);
+  });
   connect(FReply, &QNetworkReply::finished, this, &TNetDownloader::Finish);
+}
+
+int TNetDownloader::Status() const {
+  return FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
 void TNetDownloader::CheckAnnouncedSize() {
@@ -74,6 +107,8 @@ void TNetDownloader::Receive() {
   const QByteArray bytes = FReply->readAll();
   FReceived += bytes.size();
   if (FReceived > FMaxBytes) return Stop(QString());
+  // An error page or a redirect's text is none of the file's bytes.
+  if (Status() != 200) return;
   if (FFile->write(bytes) != bytes.size()) Stop(CannotSave(*FFile));
 }
 
@@ -92,9 +127,10 @@ void TNetDownloader::Stop(const QString& Reason) {
 void TNetDownloader::Finish() {
   if (FReply->bytesAvailable() > 0) Receive();
   if (!FReply) return;  // stopped by the last bytes
+  const int status = Status();
+  if (FReply->error() == QNetworkReply::NoError && IsRedirect(status)) return FollowRedirect();
   QNetworkReply* reply = std::exchange(FReply, nullptr);
   reply->deleteLater();
-  const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
   TDownloadEnd end = deFailed;
   QString error;
   if (reply->error() != QNetworkReply::NoError)
@@ -108,6 +144,19 @@ void TNetDownloader::Finish() {
   if (end != deDone && FFile->isOpen()) FFile->cancelWriting();
   FFile.reset();
   std::exchange(FDone, nullptr)(end, error);
+}
+
+void TNetDownloader::FollowRedirect() {
+  QNetworkReply* reply = std::exchange(FReply, nullptr);
+  reply->deleteLater();
+  const QUrl from = reply->url();
+  const QUrl to =
+      from.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+  const QString refusal = RedirectRefusal(from, to, ++FRedirects);
+  if (refusal.isEmpty()) return Get(to);
+  FFile->cancelWriting();
+  FFile.reset();
+  std::exchange(FDone, nullptr)(deStopped, refusal);
 }
 
 void TNetDownloader::Abort() {

@@ -36,9 +36,10 @@ class IDownloader {
   virtual void Abort() = 0;
 };
 
-// Fetches http and https addresses only (never a local file). An answer larger than
-// MaxBytes is stopped as soon as its size is announced or reached, and so is one whose
-// bytes cannot be written: neither memory nor disk ever holds more than MaxBytes of it.
+// Fetches http and https addresses only (never a local file), following redirects to such
+// addresses. An answer larger than MaxBytes, a redirected one too, is stopped as soon as its
+// size is announced or reached, and so is one whose bytes cannot be written: neither memory
+// nor disk ever holds more than MaxBytes of it.
 class TNetDownloader final : public QObject, public IDownloader {
  public:
   // Far more than the update check's two small files.
@@ -54,15 +55,21 @@ class TNetDownloader final : public QObject, public IDownloader {
   void Abort() override;
 
  private:
+  void Get(const QUrl& Url);
+  // The HTTP status of the answer under way.
+  int Status() const;
   void CheckAnnouncedSize();
   void Receive();
   void Finish();
+  void FollowRedirect();
   void Stop(const QString& Reason);
 
   QNetworkAccessManager* FManager;
   QNetworkReply* FReply = nullptr;
   std::unique_ptr<QSaveFile> FFile;
   TDone FDone;
+  TProgress FProgress;
+  int FRedirects = 0;
   int FTimeoutMs;
   int64_t FMaxBytes;
   int64_t FReceived = 0;

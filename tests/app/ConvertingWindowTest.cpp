@@ -175,6 +175,28 @@ TEST_F(ConvertingWindowTest, ConvertsEveryOutputAndReportsTheFailedEntry) {
   EXPECT_FALSE(QFileInfo::exists(Folder.File("missing.flv")));
 }
 
+// Each task is opened in its turn and freed at its end: a list far longer than the open files
+// allowed converts whole, and the descriptors are back where they were.
+TEST_F(ConvertingWindowTest, ALongListConvertsUnderALowLimitOfOpenFiles) {
+  constexpr int Count = 40;
+  for (int i = 0; i < Count; ++i) {
+    TFileOption& entry = Add(QStringLiteral("clip%1").arg(i), Clip(1));
+    entry.GSwf = false;
+    entry.GThumbnail = false;
+  }
+  const int before = OpenDescriptors();
+  QStringList messages;
+  {
+    TConvertingfrm form(Nodes(), Asker, Runner);
+    const TFileLimit limit(Count);
+    messages = RunToEnd(form);
+  }
+  EXPECT_EQ(messages, QStringList{"File conversion is completed!"});
+  for (int i = 0; i < Count; ++i)
+    EXPECT_GT(QFileInfo(Folder.File(QStringLiteral("clip%1.flv").arg(i))).size(), 0) << i;
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
 TEST_F(ConvertingWindowTest, EveryEntryRefusedAtStartSaysWhyForEach) {
   Add(QStringLiteral("missing"),
       QFile::encodeName(Folder.File(QStringLiteral("missing.mp4"))).toStdString());

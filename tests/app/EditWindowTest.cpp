@@ -6,6 +6,7 @@
 #include "AreaEditor.h"
 #include "DecodedFrames.h"
 #include "EntryFixtures.h"
+#include "FFLoad.h"
 #include "FFEncode.h"
 #include "FFPlayer.h"
 #include "MediaFixtures.h"

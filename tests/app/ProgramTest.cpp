@@ -2,17 +2,24 @@
 // own, with its own runtime and temporary folders so that its single-instance lock is
 // private.
 #include "AppTestSupport.h"
+#include "MediaFixtures.h"
+#include "SkBmpBtn.h"
 #include "U_Config.h"
+#include "U_Main.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -142,6 +149,140 @@ class TReadOnlyFolder {
   }
   QString FFolder;
 };
+
+// Where the real program's buttons are on the screen: the same window, made here.
+struct TMainButtons {
+  QPoint Add, Start;
+};
+TMainButtons MainButtons() {
+  TScratchFolder folder;
+  SetProgramFolder(folder.Path());
+  InitMainSettings();
+  TMainfrm window;
+  window.show();
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const auto centre = [](QWidget* Button) { return Button->mapToGlobal(Button->rect().center()); };
+  const TMainButtons buttons{centre(window.btnAdd), centre(window.btnStart)};
+  window.close();
+  SetProgramFolder(QString());
+  InitMainSettings();
+  return buttons;
+}
+
+int XdoTool(const QStringList& Arguments) {
+  return QProcess::execute(QStringLiteral("xdotool"), Arguments);
+}
+// The program's windows of that title on the screen, one id a line.
+QString FindWindows(qint64 Pid, const QString& Title) {
+  QProcess search;
+  search.start(QStringLiteral("xdotool"),
+               {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                QStringLiteral("--pid"), QString::number(Pid), QStringLiteral("--name"), Title});
+  search.waitForFinished();
+  return QString::fromLatin1(search.readAllStandardOutput());
+}
+int VisibleWindows(qint64 Pid, const QString& Title) {
+  return int(FindWindows(Pid, Title).count(QLatin1Char('\n')));
+}
+QString FindWindow(qint64 Pid, const QString& Title) {
+  return FindWindows(Pid, Title).section(QLatin1Char('\n'), 0, 0);
+}
+void ClickAt(QPoint At) {
+  XdoTool({QStringLiteral("mousemove"), QString::number(At.x()), QString::number(At.y()),
+           QStringLiteral("click"), QStringLiteral("1")});
+}
+
+// Files of the folder whose names start with a dot: the outputs still being written.
+QStringList HiddenFiles(const QString& Folder) {
+  return QDir(Folder).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\."));
+}
+
+// A session's end (SIGTERM), Ctrl+C in the terminal (SIGINT) or a lost terminal (SIGHUP) in the
+// middle of a conversion: the program ends as its close button ends it. The entry being
+// converted leaves no part file and no output, the one converted before keeps its files, and
+// the scratch folder goes.
+TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  const std::string shortClip = fixtures::Path(fixtures::Media::Mp4H264Aac);
+  const std::string longClip = fixtures::Make(
+      "signal-long.mp4",
+      "-f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=sample_rate=44100 -t 120 "
+      "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac");
+  const QString media = Folder.File(QStringLiteral("media"));
+  const QString output = Folder.File(QStringLiteral("out"));
+  ASSERT_TRUE(QDir().mkpath(media) && QDir().mkpath(output));
+  ASSERT_TRUE(QFile::copy(QString::fromStdString(shortClip), media + "/a.mp4"));
+  ASSERT_TRUE(QFile::copy(QString::fromStdString(longClip), media + "/b.mp4"));
+  WriteTextFile(Folder.File(QStringLiteral("Fennick.ini")),
+                "[Output]\nOutputPath=" + QFile::encodeName(output) +
+                    "/\nSourcePath=" + QFile::encodeName(media) + "/\n");
+  WriteTextFile(Folder.File(QStringLiteral("FormatDefault.ini")),
+                "[SWFSet]\nGflv=1\nGSwf=0\nGThumbnail=1\n");
+  const TMainButtons buttons = MainButtons();
+
+  int runs = 0;
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const QString& name : QDir(output).entryList(QDir::Files | QDir::Hidden))
+      QFile::remove(output + "/" + name);
+    const QString cache = Folder.File(QStringLiteral("cache%1").arg(signal));
+    QProcess* program =
+        Start(QStringLiteral("C"), {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")},
+                                    {QStringLiteral("XDG_CACHE_HOME"), cache}});
+    WaitForReport(program, ++runs);
+    const qint64 pid = program->processId();
+    // The main window alone: the splash has gone.
+    const QDeadlineTimer shown(StartTimeout);
+    while (VisibleWindows(pid, QStringLiteral("^Velmora Fennick$")) != 1 ||
+           VisibleWindows(pid, QStringLiteral("^About$")) != 0)
+      ASSERT_FALSE(shown.hasExpired()) << "no main window";
+    ClickAt(buttons.Add);
+    // The file dialog opens in the sources' folder; the names go into its name box, again
+    // until they are taken (the box may not have the keyboard yet).
+    const QDeadlineTimer added(StartTimeout);
+    while (ReadTextFile(Log(1)).count("Success to Load File ") < 2) {
+      ASSERT_FALSE(added.hasExpired()) << "the files were not added";
+      const QString dialog = FindWindow(pid, QStringLiteral("^Open$"));
+      if (dialog.isEmpty()) continue;
+      XdoTool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), dialog});
+      XdoTool({QStringLiteral("key"), QStringLiteral("ctrl+a")});
+      XdoTool({QStringLiteral("type"), QStringLiteral("\"a.mp4\" \"b.mp4\"")});
+      XdoTool({QStringLiteral("key"), QStringLiteral("Return")});
+      QTest::qWait(1000);
+    }
+    // Start is pressed again until the main window takes it: the adding window closes itself.
+    while (VisibleWindows(pid, QStringLiteral("^Converting$")) != 1) {
+      ASSERT_FALSE(added.hasExpired()) << "no conversion window";
+      ClickAt(buttons.Start);
+      QTest::qWait(200);
+    }
+    // The first entry converted, the second under way.
+    const QDeadlineTimer deadline(StartTimeout);
+    while (!(QFile::exists(output + "/a.flv") && !HiddenFiles(output).isEmpty())) {
+      ASSERT_FALSE(deadline.hasExpired()) << "no conversion under way in " << qPrintable(output);
+      ASSERT_FALSE(program->waitForFinished(50)) << program->readAllStandardError().constData();
+    }
+    QString scratch;
+    for (QDirIterator it(cache, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         it.hasNext();)
+      if (it.next().endsWith(QStringLiteral("5EE42FCD6CBC44CB27DE"))) scratch = it.filePath();
+    ASSERT_FALSE(scratch.isEmpty());
+    // What the skin preview leaves there while the program runs.
+    ASSERT_TRUE(QDir().mkpath(scratch + QStringLiteral("/preview-%1").arg(program->processId())));
+
+    ::kill(pid_t(program->processId()), signal);
+    ASSERT_TRUE(program->waitForFinished(StartTimeout)) << signal;
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit) << signal;
+    EXPECT_EQ(program->exitCode(), 128 + signal) << signal;
+    EXPECT_GT(QFileInfo(output + "/a.flv").size(), 0) << signal;
+    EXPECT_TRUE(QFile::exists(output + "/a.jpg")) << signal;
+    EXPECT_FALSE(QFile::exists(output + "/b.flv")) << signal;
+    EXPECT_EQ(HiddenFiles(output), QStringList()) << signal;
+    EXPECT_FALSE(QFileInfo::exists(scratch)) << signal;
+    EXPECT_TRUE(ReadTextFile(Log(1)).contains("Exit Convert")) << signal;
+    Running.removeOne(program);
+    delete program;
+  }
+}
 
 TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem) {
   for (int n = 1; n <= 10; ++n) WriteTextFile(Log(n), "run " + QByteArray::number(n) + "\n");

@@ -3,7 +3,10 @@
 #include "U_Replace_Gui.h"
 #include "U_shutDown_Gui.h"
 
+#include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -92,6 +95,24 @@ TEST(ReplaceAndShutDownDialogs, EscapeAndCloseAnswerCancel) {
     EXPECT_EQ(shutDown.result(), 2);
     EXPECT_FALSE(shutDown.tmr1->isActive());
   }
+  EXPECT_EQ(calls, 0);
+}
+
+// Another X client destroys the countdown's window: nobody could cancel what is no longer on
+// the screen, so the countdown ends as Cancel rather than switching the computer off unseen.
+TEST(ShutDownScreen, AWindowDestroyedFromOutsideCancelsTheCountdown) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  int calls = 0;
+  TShutDownFrm shutDown(std::make_unique<TCountingPower>(calls, true));
+  shutDown.open();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&shutDown));
+  ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"),
+                              {QStringLiteral("windowclose"), QString::number(shutDown.winId())}),
+            0);
+  const QDeadlineTimer patience(30000);
+  while (shutDown.result() != TShutDownFrm::mrCancel && !patience.hasExpired()) QTest::qWait(20);
+  EXPECT_EQ(shutDown.result(), TShutDownFrm::mrCancel);
+  EXPECT_FALSE(shutDown.tmr1->isActive());
   EXPECT_EQ(calls, 0);
 }
 

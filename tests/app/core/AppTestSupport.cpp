@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -47,3 +48,16 @@ TSpecialFiles MakeSpecialFiles(const TScratchFolder& Folder) {
   EXPECT_TRUE(QFile::link(QStringLiteral("/dev/zero"), files.Zero));
   return files;
 }
+
+int OpenDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; }
+
+TFileLimit::TFileLimit(int Free) {
+  rlim_t limit = 0;
+  for (int free = 0; free < Free; ++limit)
+    if (fcntl(int(limit), F_GETFD) == -1) ++free;
+  getrlimit(RLIMIT_NOFILE, &FSaved);
+  const rlimit lowered{limit, FSaved.rlim_max};
+  EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+}
+
+TFileLimit::~TFileLimit() { setrlimit(RLIMIT_NOFILE, &FSaved); }

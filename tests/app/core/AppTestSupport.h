@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 // A fresh folder under the test work folder, removed at the end of the test.
 // The name holds a blank, accented Latin and CJK letters, so that every path the tests
 // use does too: the program tests run the real program from such a folder.
@@ -33,3 +35,17 @@ struct TSpecialFiles {
   QString Pipe, Zero;
 };
 TSpecialFiles MakeSpecialFiles(const TScratchFolder& Folder);
+
+// The descriptors this process holds open.
+int OpenDescriptors();
+
+// Lowers the soft limit of open files, for as long as it lives, to the lowest under which Free
+// more descriptors can be opened.
+class TFileLimit {
+ public:
+  explicit TFileLimit(int Free);
+  ~TFileLimit();
+
+ private:
+  rlimit FSaved{};
+};

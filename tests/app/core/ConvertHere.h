@@ -22,26 +22,27 @@ class TNoAsker : public IOverwriteAsker {
 // it succeeded). The run's end result.
 inline bool ConvertHere(const std::vector<TConvertNode>& Nodes,
                         const std::function<QString(const TFileOption&)>& Package = {}) {
-  TFFEncoder encoder;
-  TEncoderTasks tasks(encoder);
   TNoAsker asker;
-  TConvertPlan plan(tasks, asker);
-  plan.Build(Nodes);
-  std::vector<TTerminateInfo> notices;
-  encoder.OnTerminate = [&](void*, const TTerminateInfo& info) { notices.push_back(info); };
-  encoder.StartTask(0);
+  TConvertPlan plan(asker);
+  plan.Choose(Nodes);
   TConvertRun run(plan);
-  for (const TTerminateInfo& info : notices) {
-    if (info.Exception) std::cerr << "task " << info.TaskIndex << ": " << info.ExceptionMsg << "\n";
-    const TTaskEndAction action =
-        run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
-    if (action.PackageEntry) {
-      const QString failure = Package ? Package(*action.PackageEntry)
-                                      : QStringLiteral("nothing packages the SWF here");
-      if (!failure.isEmpty()) run.PackagingFailed(*action.PackageEntry, failure);
-    }
-    if (action.Complete) return action.AllConverted;
-  }
-  ADD_FAILURE() << "no completion";
-  return false;
+  bool completed = false, allConverted = false;
+  ConvertInTurn(
+      plan, [](TFFEncoder&) {},
+      [&](const TTerminateInfo& info) {
+        if (info.Exception)
+          std::cerr << "task " << info.TaskIndex << ": " << info.ExceptionMsg << "\n";
+        const TTaskEndAction action =
+            run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
+        if (action.PackageEntry) {
+          const QString failure = Package ? Package(*action.PackageEntry)
+                                          : QStringLiteral("nothing packages the SWF here");
+          if (!failure.isEmpty()) run.PackagingFailed(*action.PackageEntry, failure);
+        }
+        completed = completed || action.Complete;
+        if (action.Complete) allConverted = action.AllConverted;
+      });
+  for (const QString& refusal : plan.Refusals()) std::cerr << refusal.toStdString() << "\n";
+  EXPECT_TRUE(completed);
+  return allConverted;
 }

@@ -21,6 +21,13 @@ namespace {
 
 QString Str(const std::string& Text) { return QString::fromStdString(Text); }
 
+// Chooses, then opens every entry into the one encoder.
+void Build(TConvertPlan& Plan, IConvertEncoder& Encoder, const std::vector<TConvertNode>& Nodes) {
+  Plan.Choose(Nodes);
+  while (Plan.OpenNext(Encoder) >= 0) {
+  }
+}
+
 TFileOption Entry(const QString& Source, const QString& Output) {
   TFileOption entry;
   InitInputOptions(entry.Input);
@@ -240,13 +247,14 @@ TEST_F(ConvertPlanTest, EntriesPartsAndMergeGroupsBecomeTasks) {
   nothing.Gflv = false;
   nothing.Output.FileName = Out(QStringLiteral("n.mp4"));
 
-  TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&a, true, {{&part1, false, {}}, {&part2, true, {}}}},
-              {&unchecked, false, {}},
-              {&merge, true, {{&m1, true, {}}, {&m2, false, {}}}},
-              {&embedded, true, {}},
-              {&noFlv, true, {}},
-              {&nothing, true, {}}});
+  TConvertPlan plan(Asker);
+  Build(plan, Encoder,
+        {{&a, true, {{&part1, false, {}}, {&part2, true, {}}}},
+         {&unchecked, false, {}},
+         {&merge, true, {{&m1, true, {}}, {&m2, false, {}}}},
+         {&embedded, true, {}},
+         {&noFlv, true, {}},
+         {&nothing, true, {}}});
 
   const std::vector<std::string> expected = {"add a.mp4",
                                              "out 0 " + Out("a.flv"),
@@ -285,8 +293,9 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
   good.WaterMark.Text = QStringLiteral("hello");
   Encoder.BadInputs = {"missing.mp4"};
   Encoder.BadOutputs = {Out("badout.flv")};
-  TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&pipe, true, {}}, {&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
+  TConvertPlan plan(Asker);
+  Build(plan, Encoder,
+        {{&pipe, true, {}}, {&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
 
   EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{"add missing.mp4", "add badout.mp4",
                                                      "out 0 " + Out("badout.flv"), "remove 0",
@@ -340,8 +349,8 @@ TEST_F(ConvertPlanTest, OverwriteAnswersAreRemembered) {
       if (c.Existing.count(name)) WriteTextFile(folder.File(name + QStringLiteral(".flv")), "old");
       nodes.push_back({&entries.back(), true, {}});
     }
-    TConvertPlan plan(encoder, asker);
-    plan.Build(nodes);
+    TConvertPlan plan(asker);
+    Build(plan, encoder, nodes);
     std::vector<std::string> added;
     for (const std::string& call : encoder.Calls)
       if (call.rfind("add ", 0) == 0) added.push_back(call.substr(4));
@@ -356,8 +365,8 @@ TEST_F(ConvertPlanTest, OneFailedTaskLetsTheOthersRunAndCompletesOnceAtTheEnd) {
   TFileOption& b = Add(QStringLiteral("b"));
   TFileOption& c = Add(QStringLiteral("c"));
   c.GSwf = true;
-  TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&a, true, {}}, {&b, true, {}}, {&c, true, {}}});
+  TConvertPlan plan(Asker);
+  Build(plan, Encoder, {{&a, true, {}}, {&b, true, {}}, {&c, true, {}}});
 
   struct Step {
     int Index;
@@ -401,8 +410,8 @@ TEST_F(ConvertPlanTest, ARefusedEntryMakesTheEndMessageAFailure) {
   TFileOption& a = Add(QStringLiteral("a"));
   TFileOption& b = Add(QStringLiteral("b"));
   Encoder.BadInputs = {"b.mp4"};
-  TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&a, true, {}}, {&b, true, {}}});
+  TConvertPlan plan(Asker);
+  Build(plan, Encoder, {{&a, true, {}}, {&b, true, {}}});
   TConvertRun run(plan);
   run.TaskEnded(0, true, false, {});
   EXPECT_FALSE(run.TaskEnded(-1, false, false, {}).AllConverted);
@@ -415,8 +424,8 @@ TEST_F(ConvertPlanTest, TheEndMessageGivesEveryFailureItsReasonAndSumsUpALongLis
   TFileOption& b = Add(QStringLiteral("b"));
   TFileOption& c = Add(QStringLiteral("c"));
   Encoder.BadInputs = {"b.mp4"};
-  TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&a, true, {}}, {&b, true, {}}, {&c, true, {}}});
+  TConvertPlan plan(Asker);
+  Build(plan, Encoder, {{&a, true, {}}, {&b, true, {}}, {&c, true, {}}});
   TConvertRun run(plan);
   run.TaskEnded(0, false, true, "Could not name the file /o/a.flv: File name too long");
   run.TaskEnded(1, true, false, {});
@@ -460,11 +469,12 @@ TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreRep
   blocked.Output.FileName = Folder.File(QStringLiteral("file/blocked.flv")).toStdString();
   TFileOption& late = Add(QStringLiteral("late"));
   Asker.Answers = {raYes};
-  TConvertPlan plan(Encoder, Asker);
+  TConvertPlan plan(Asker);
   plan.Choose({{&gone, true, {}}, {&there, true, {}}, {&blocked, true, {}}, {&late, true, {}}});
   WriteTextFile(Folder.File(QStringLiteral("late.flv")), "another run's");
   WriteTextFile(Folder.File(QStringLiteral("there.flv")), "replaced meanwhile");
-  plan.OpenTasks();
+  while (plan.OpenNext(Encoder) >= 0) {
+  }
 
   EXPECT_TRUE(QFileInfo(Folder.File(QStringLiteral("deleted/again"))).isDir());
   EXPECT_FALSE(QFileInfo::exists(stale));
@@ -483,8 +493,8 @@ TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreRep
 TEST_F(ConvertPlanTest, ProgressAcrossTasks) {
   Add(QStringLiteral("a")).Duration = 4000000;
   Add(QStringLiteral("b")).Duration = 6000000;
-  TConvertPlan plan(Encoder, Asker);
-  plan.Build({{&Entries[0], true, {}}, {&Entries[1], true, {}}});
+  TConvertPlan plan(Asker);
+  Build(plan, Encoder, {{&Entries[0], true, {}}, {&Entries[1], true, {}}});
   TConvertProgress progress(plan);
   struct Tick {
     int Task;

@@ -3,6 +3,7 @@
 
 #include "ConvertHere.h"
 #include "FFEncode.h"
+#include "FFLoad.h"
 #include "FFUtils.h"
 #include "U_Config.h"
 #include "U_FileOption.h"
@@ -29,8 +30,8 @@ inline TFileOption DefaultEntry(const std::string& Input, const std::string& Out
 // Converts the entry as the conversion window does (its plan, its filters), in the calling
 // thread; a SWF to package is left unpackaged.
 inline void ConvertEntry(TFileOption& Entry) {
-  TFFEncoder Encoder;  // holds the engine loaded for the run
-  ASSERT_TRUE(Encoder.LoadAVLib(FENNICK_LIBAV_DIR)) << Encoder.LastErrMsg;
+  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   RegisterFilter("nativeeq");  // as the main window does
   RegisterFilter("nativehue");
   ASSERT_TRUE(ConvertHere({{&Entry, true, {}}}, [](const TFileOption&) { return QString(); }));

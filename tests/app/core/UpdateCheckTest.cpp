@@ -2,6 +2,7 @@
 #include "StreamedAnswer.h"
 #include "U_updata.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -9,9 +10,21 @@
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <map>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -37,6 +50,8 @@ class TTestServer {
   QString Url() const { return QStringLiteral("http://127.0.0.1:%1").arg(FServer.serverPort()); }
 
   std::map<QString, TResponse> Files;
+  // Where the answer of a path sends the client.
+  std::map<QString, QByteArray> Redirects;
   std::function<void(QTcpSocket* Socket)> OnRequest;
   qint64 Streamed = 0;  // bytes of the streams handed to the system
 
@@ -51,10 +66,12 @@ class TTestServer {
       if (OnRequest) OnRequest(Socket);
       if (response.Mode == Silent) return;
       if (response.Mode == Stream) return StreamAnswer(Socket, response.Length, Streamed);
-      Socket->write(QStringLiteral("HTTP/1.1 %1 X\r\nContent-Length: %2\r\n\r\n")
+      Socket->write(QStringLiteral("HTTP/1.1 %1 X\r\nContent-Length: %2\r\n")
                         .arg(response.Status)
                         .arg(response.Body.size())
                         .toLatin1());
+      if (Redirects.count(path)) Socket->write("Location: " + Redirects[path] + "\r\n");
+      Socket->write("\r\n");
       Socket->write(response.Body);
       Socket->disconnectFromHost();
     });
@@ -132,6 +149,30 @@ TEST(UpdateCheck, JudgesTheServersAnswer) {
   }
 }
 
+TEST(UpdateCheck, RedirectsAreFollowedToWebAddressesOnly) {
+  const struct {
+    const char* Name;
+    QByteArray Location;
+    QString Text;  // %1: the server's address
+  } cases[] = {
+      {"moved", "/moved/update.ini", UpdateResultText(urLatest)},
+      {"to itself", "/download/fnk/update.ini",
+       "stopped|%1/download/fnk/update.ini redirects more than 10 times."},
+      {"to a file", "file:///etc/passwd",
+       "stopped|Only http and https addresses are downloaded, not \"file:///etc/passwd\"."},
+  };
+  for (const auto& c : cases) {
+    TScratchFolder cache;
+    TTestServer server;
+    server.Files["/download/fnk/update.ini"] = {302, "see there"};
+    server.Redirects["/download/fnk/update.ini"] = c.Location;
+    server.Files["/moved/update.ini"] = {200, VersionFile("1.2.3.4")};
+    EXPECT_EQ(RunCheck(server, cache.Path() + "/").Text, c.Text.arg(server.Url())) << c.Name;
+    EXPECT_EQ(QFile::exists(cache.File("update.ini")), c.Text == UpdateResultText(urLatest))
+        << c.Name;
+  }
+}
+
 TEST(UpdateCheck, AServerThatNeverAnswersFailsAfterTheTimeout) {
   TScratchFolder cache;
   TTestServer server;
@@ -194,6 +235,88 @@ TEST(UpdateCheck, AnAnswerTooLargeForItsFileIsStoppedAtOnceAndSaidSo) {
     EXPECT_FALSE(FilesIn(cache).contains(c.File)) << c.Name;
     EXPECT_EQ(FilesIn(cache).size(), c.File == "update.ini" ? 0 : 1) << c.Name;
   }
+}
+
+// A server on a thread of its own, so that it keeps sending while the client's thread is busy:
+// the first file is redirected to a path that answers with chunks that never end, written as
+// fast as the client takes them.
+class TRedirectingServer {
+ public:
+  TRedirectingServer() {
+    FListener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(bind(FListener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(listen(FListener, 4), 0);
+    getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+    FThread = std::thread([this] { Serve(); });
+  }
+  ~TRedirectingServer() {
+    shutdown(FListener, SHUT_RDWR);
+    FThread.join();
+    close(FListener);
+  }
+  QString Url() const { return QStringLiteral("http://127.0.0.1:%1").arg(FPort); }
+  // Returns once the stream has sent Bytes, or has stalled for Patience.
+  void WaitForSent(int64_t Bytes, std::chrono::seconds Patience) {
+    std::unique_lock<std::mutex> lock(FLock);
+    FSentChanged.wait_for(lock, Patience, [&] { return Sent >= Bytes; });
+  }
+  std::atomic<int64_t> Sent{0};
+
+ private:
+  void Serve() {
+    for (int client; (client = accept(FListener, nullptr, nullptr)) >= 0; close(client)) {
+      char request[4096] = {};
+      if (recv(client, request, sizeof request - 1, 0) <= 0) continue;
+      if (std::strstr(request, "GET /endless ")) {
+        Stream(client);
+        continue;
+      }
+      const std::string redirect = "HTTP/1.1 302 Found\r\nLocation: " + Url().toStdString() +
+                                   "/endless\r\nContent-Length: 0\r\n\r\n";
+      send(client, redirect.data(), redirect.size(), MSG_NOSIGNAL);
+    }
+  }
+  void Stream(int Client) {
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    send(Client, head.data(), head.size(), MSG_NOSIGNAL);
+    const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+    while (send(Client, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+      Sent += int64_t(chunk.size());
+      FSentChanged.notify_all();
+    }
+  }
+
+  int FListener = -1;
+  int FPort = 0;
+  std::mutex FLock;
+  std::condition_variable FSentChanged;
+  std::thread FThread;
+};
+
+TEST(UpdateCheck, ARedirectedAnswerIsHeldToTheSameLimits) {
+  TScratchFolder cache;
+  TRedirectingServer server;
+  TNetDownloader downloader;
+  TUpdateCheck check(downloader, server.Url(), cache.Path() + "/", Own);
+  QString stopped;
+  check.OnStopped = [&](const QString& Reason) { stopped = Reason; };
+  check.Start();
+  while (check.Running() && server.Sent == 0)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  // While this thread takes nothing, what is not read must wait in the socket: the server is
+  // held up after a few megabytes, rather than the process taking everything it sends.
+  constexpr int64_t Unbounded = 64LL << 20;
+  server.WaitForSent(Unbounded, std::chrono::seconds(5));
+  EXPECT_LT(server.Sent, Unbounded);
+  while (check.Running()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  EXPECT_EQ(stopped, "The answer from " + server.Url() +
+                         "/endless is larger than 256 KB: the download was stopped.");
+  EXPECT_EQ(FilesIn(cache), QStringList());
 }
 
 TEST(UpdateCheck, AFileThatCannotBeWrittenStopsTheDownloadAtItsFirstFailedWrite) {
