@@ -59,6 +59,7 @@ void TMainfrm::ResetPlayerControls(int Mode) {
   TrckVideo->setEnabled(playing);
   TrckVideo->SetShowTick(playing);
   if (playing) return;
+  TrckVideo->SetPosition(TrckVideo->Min());
   lblpos->setText(QStringLiteral("00:00:00"));
   lbllen->setText(QStringLiteral(" / 00:00:00"));
 }

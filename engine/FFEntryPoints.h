@@ -17,6 +17,7 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/cpu.h>
 #include <libavutil/dict.h>
 #include <libavutil/display.h>
 #include <libavutil/error.h>
@@ -92,7 +93,7 @@ extern "C" {
   X(av_channel_layout_compare) X(av_channel_layout_copy) X(av_channel_layout_default) \
   X(av_channel_layout_describe) X(av_channel_layout_from_mask) X(av_channel_layout_from_string) \
   X(av_channel_layout_uninit) X(av_compare_ts) X(av_d2q) X(av_default_item_name) \
-  X(av_dict_copy) X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_parse_string) \
+  X(av_cpu_max_align) X(av_dict_copy) X(av_dict_count) X(av_dict_free) X(av_dict_get) X(av_dict_parse_string) \
   X(av_dict_set) X(av_display_rotation_get) X(av_div_q) X(av_fast_malloc) X(av_fast_realloc) \
   X(av_fifo_alloc2) X(av_fifo_can_read) X(av_fifo_can_write) X(av_fifo_freep2) \
   X(av_fifo_read) X(av_fifo_write) X(av_fifo_reset2) X(av_find_nearest_q_idx) \

@@ -373,6 +373,27 @@ void TCustomPlayer::DoFileOpen() {
   }
 }
 
+namespace {
+// The player whose position or state handler runs on this thread, if any.
+thread_local const TCustomPlayer* HandlingPlayer = nullptr;
+}  // namespace
+
+// Event thread. The handler runs on the main thread or on this one; either way the event
+// thread waits for it, so a Stop inside it must not wait for the event thread.
+void TCustomPlayer::RaiseHandler(const std::function<void()>& handler) {
+  DeliverEvent([this, &handler] {
+    const TCustomPlayer* outer = HandlingPlayer;
+    HandlingPlayer = this;
+    try {
+      handler();
+    } catch (...) {
+      HandlingPlayer = outer;
+      throw;
+    }
+    HandlingPlayer = outer;
+  });
+}
+
 void TCustomPlayer::DeliverEvent(const std::function<void()>& raise) {
   if (TriggerEventInMainThread)
     RunInMainThread(raise);
@@ -412,13 +433,13 @@ void TCustomPlayer::EventThreadExecute() {
       // The handler is looked at again where it runs: it may have gone while the call waited
       // for the main thread.
       if (!FDestroying && OnPosition)
-        DeliverEvent([this, &event] {
+        RaiseHandler([this, &event] {
           if (OnPosition) OnPosition(this, event.Value);
         });
     } else if (event.Kind == TPlayerEvent::ekState) {
       const auto state = TPlayState(event.Value);
       if (!FDestroying && OnState)
-        DeliverEvent([this, state] {
+        RaiseHandler([this, state] {
           if (OnState) OnState(this, state);
         });
       if (state == psStop) return;
@@ -654,7 +675,10 @@ void TCustomPlayer::Stop(bool waitForStop) {
     WaitForStop();
     WaitForPlayThread();
     CloseSDL();
-    StopEventThread(false);
+    // Inside a position or state handler the event thread waits for this very call: it ends
+    // by itself once it has raised the final state, and the next Open, Stop or the destructor
+    // collects it.
+    if (HandlingPlayer != this) StopEventThread(false);
   }
 }
 

@@ -257,6 +257,7 @@ class TCustomPlayer : public TFFBaseComponent {
   void PostQuit();
   void SetPlayState(TPlayState state);
   void DeliverEvent(const std::function<void()>& raise);
+  void RaiseHandler(const std::function<void()>& handler);
   void CloseStream();
 
   TSDLLoader FSDLLoader;

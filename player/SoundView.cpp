@@ -46,6 +46,19 @@ TSoundView::~TSoundView() {
   if (FTransform) ff::av_rdft_end(FTransform);
 }
 
+void TSoundView::TAVFree::operator()(float* data) const { ff::av_free(data); }
+
+// A transform of 2^bits samples and its two buffers; false when FFmpeg cannot give them.
+bool TSoundView::PrepareTransform(int bits) {
+  if (bits == FBits) return true;
+  if (FTransform) ff::av_rdft_end(FTransform);
+  FTransform = ff::av_rdft_init(bits, DFT_R2C);
+  const size_t bytes = sizeof(float) << bits;
+  for (TTransformBuffer& data : FData) data.reset(static_cast<float*>(ff::av_malloc(bytes)));
+  FBits = FTransform && FData[0] && FData[1] ? bits : 0;
+  return FBits != 0;
+}
+
 int TSoundView::TransformBits(int height) {
   int bits = 1;
   while ((1 << bits) < 2 * height) ++bits;
@@ -107,29 +120,22 @@ TViewArea TSoundView::DrawWaves(const std::vector<int16_t>& samples, int channel
 TViewArea TSoundView::DrawSpectrum(const std::vector<int16_t>& samples, int channels,
                                    const TViewArea& area, const TFillRect& fill) {
   const int bits = TransformBits(area.Height);
+  if (!PrepareTransform(bits)) return {};
   const int frequencies = 1 << (bits - 1);
   const int size = 2 * frequencies;
-  if (bits != FBits) {
-    if (FTransform) ff::av_rdft_end(FTransform);
-    FTransform = ff::av_rdft_init(bits, DFT_R2C);
-    FBits = FTransform ? bits : 0;
-  }
-  if (!FTransform) return {};
   const int shown = std::min(channels, 2);
   for (int channel = 0; channel < shown; ++channel) {
-    std::vector<float>& data = FData[channel];
-    data.resize(size_t(size));
+    float* data = FData[channel].get();
     for (int n = 0; n < size; ++n) {
       const double w = double(n - frequencies) / frequencies;
-      data[size_t(n)] = float(samples[size_t(n * channels + channel)] * (1.0 - w * w));
+      data[n] = float(samples[size_t(n * channels + channel)] * (1.0 - w * w));
     }
-    ff::av_rdft_calc(FTransform, data.data());
+    ff::av_rdft_calc(FTransform, data);
   }
   const double scale = 1.0 / std::sqrt(double(frequencies));
   const auto intensity = [&](int channel, int k) {
-    const std::vector<float>& data = FData[channel];
-    const double magnitude =
-        k == 0 ? std::fabs(data[0]) : std::hypot(data[size_t(2 * k)], data[size_t(2 * k + 1)]);
+    const float* data = FData[channel].get();
+    const double magnitude = k == 0 ? std::fabs(data[0]) : std::hypot(data[2 * k], data[2 * k + 1]);
     return uint8_t(std::min(255.0, std::sqrt(magnitude * scale)));
   };
   if (FColumn >= area.Width) FColumn = 0;

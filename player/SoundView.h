@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -74,6 +75,14 @@ class TSoundView {
   int FLastStart = 0;
   int FColumn = 0;
   int FBits = 0;
+  // The transform's SIMD code reads its buffers with aligned loads as wide as the processor
+  // has: they come from FFmpeg's allocator, which gives that alignment.
+  struct TAVFree {
+    void operator()(float* data) const;
+  };
+  using TTransformBuffer = std::unique_ptr<float[], TAVFree>;
+  bool PrepareTransform(int bits);
+
   RDFTContext* FTransform = nullptr;
-  std::vector<float> FData[2];
+  TTransformBuffer FData[2];
 };

@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 #include "EngineHost.h"
 #include "FFDecode.h"
+#include "HangGuard.h"
 #include "MediaFixtures.h"
 #include "PreviewWindow.h"
 #include "ScreenPlayerTest.h"
@@ -434,6 +435,55 @@ TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
   QThread::msleep(150);  // the GUI thread busy while the pictures go on
   Window->close();
   EXPECT_FALSE(Window->PreviewOpen());
+}
+
+// The preview ends from inside the player's own events: at the end of the file, and at the
+// end of an entry shorter than its file. Each time the window offers Play again with the bar
+// and the label back at the start, plays again, and closes.
+TEST_F(MainWindowUse, PreviewThatReachesTheEndEndsAndPlaysAgain) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  const QString input = Folder.File(QStringLiteral("clip.mp4"));
+  ASSERT_TRUE(
+      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
+  Window->AddFiles({input});
+  ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
+  enum TWay { wPlayed, wEntryEnd };
+  for (const TWay way : {wPlayed, wEntryEnd}) {
+    SCOPED_TRACE(way);
+    const THangGuard guard("the preview's end", 120);
+    const int64_t length = way == wEntryEnd ? 1200000 : 3000000;
+    Window->Model().Change([&](TFileList& List) { List.TopNodes()[0]->Data.Duration = length; });
+    Click(Row(0));
+    QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+    ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+    ASSERT_TRUE(WaitFor([&] { return !Window->PreviewOpen(); }, 30000));
+    EXPECT_TRUE(Window->btnPlay->isVisible());
+    EXPECT_TRUE(Window->btnPlay->isEnabled());
+    EXPECT_FALSE(Window->btnStop->isEnabled());
+    EXPECT_EQ(Window->lblpos->text(), "00:00:00");
+    EXPECT_EQ(Window->lbllen->text(), " / 00:00:00");
+    EXPECT_EQ(Window->SeekBar()->Position(), Window->SeekBar()->Min());
+
+    QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+    QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+    ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+    ASSERT_TRUE(WaitFor([&] { return Window->Player().Position() > 300000; }));
+    const auto panel = [&] {
+      return QGuiApplication::primaryScreen()
+          ->grabWindow(0)
+          .toImage()
+          .copy(QRect(Window->Perview->mapToGlobal(QPoint(4, 4)),
+                      Window->Perview->size() - QSize(8, 8)));
+    };
+    const QImage before = panel();
+    EXPECT_TRUE(WaitFor([&] { return panel() != before; }, 5000)) << "the picture stands";
+    QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+    EXPECT_FALSE(Window->PreviewOpen());
+  }
+  QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return !Window->PreviewOpen(); }, 30000));
+  Window->close();
+  EXPECT_FALSE(Window->isVisible());
 }
 
 TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
