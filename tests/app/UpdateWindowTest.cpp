@@ -4,7 +4,10 @@
 #include "SkPrgres.h"
 #include "U_Config.h"
 #include "U_updata_Gui.h"
+#include "UrlCatcher.h"
 
+#include <QApplication>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -58,6 +61,28 @@ TEST(UpdateWindow, ClosingAbortsTheDownload) {
   form.reject();
   EXPECT_FALSE(form.Check().Running());
   EXPECT_EQ(server.Aborts, 1);
+}
+
+// With a newer version shown, Tab reaches "Download Here": the link shows that it has the
+// focus, and Enter or Space opens the download page.
+TEST(UpdateWindow, TabReachesTheDownloadLinkWhichOpensWithEnterOrSpace) {
+  TScratchFolder cache;
+  auto served = std::make_unique<TServedFiles>();
+  served->Files = {{"update.ini", "[Fennick]\nVersion=9.1\n"}, {"whatsnew.xml", "faster"}};
+  TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
+  form.show();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(form.lblURL->isVisible());
+  const QImage unfocused = form.lblURL->grab().toImage();
+  for (int stop = 0; stop < 10 && !form.lblURL->hasFocus(); ++stop)
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &form, Qt::Key_Tab);
+  ASSERT_TRUE(form.lblURL->hasFocus());
+  EXPECT_NE(form.lblURL->grab().toImage(), unfocused);
+  TUrlCatcher browser;
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space})
+    QTest::keyClick(form.lblURL, key);
+  EXPECT_EQ(browser.Opened, QList<QUrl>(2, QUrl(QStringLiteral("http://localhost/download/fnk/"))));
+  EXPECT_TRUE(form.isVisible());
 }
 
 }  // namespace
