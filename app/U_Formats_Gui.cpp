@@ -231,6 +231,8 @@ void TFormatsfrm::BuildOutputPage() {
 
 void TFormatsfrm::BuildSkinPage() {
   SWF = Place<TShockwaveFlashEx>(tsplayerskin, 10, 10, 311, 232);
+  // Only shows the skin: there is nothing in it for the keyboard, so Tab passes it by.
+  SWF->setFocusPolicy(Qt::NoFocus);
   auto* tabs = Place<TSkPageControl>(tsplayerskin, 334, 8, 300, 236);
   tabs->SetColor(PageFace);
   tabs->SetTabStyle(tsRoundCorners);

@@ -219,6 +219,10 @@ void TMainfrm::BuildWindow() {
   connect(FModel, &QAbstractItemModel::modelReset, VSTFile, &QTreeView::expandAll);
   connect(FModel->Selection(), &QItemSelectionModel::selectionChanged, this,
           [this] { SelectionChanged(); });
+  // The focus can settle after the selection (a rebuilt list sets it last), and the preview
+  // plays the focused entry: the caption follows the focus as well.
+  connect(FModel->Selection(), &QItemSelectionModel::currentChanged, this,
+          [this] { ShowFocusedEntryName(); });
   connect(VSTFile, &QWidget::customContextMenuRequested, this, [this](const QPoint& At) {
     StopPreview();
     pmList->popup(VSTFile->viewport()->mapToGlobal(At));
@@ -638,9 +642,13 @@ void TMainfrm::ShowEntryName(const QString& Name) {
   lblFileName->setToolTip(Name);
 }
 
+void TMainfrm::ShowFocusedEntryName() {
+  if (const TFileNode* node = FModel->List().Focused()) ShowEntryName(NodeEntryName(*node));
+}
+
 void TMainfrm::SelectionChanged() {
   const TFileList& list = FModel->List();
-  if (const TFileNode* node = list.Focused()) ShowEntryName(NodeEntryName(*node));
+  ShowFocusedEntryName();
   mniFile->setEnabled(list.SelectedCount() == 1);
   mniRemove->setEnabled(list.SelectedCount() > 0);
   ApplySelectionKind(list.SelectionKind());

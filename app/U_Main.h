@@ -138,6 +138,8 @@ class TMainfrm : public QWidget {
   // The list's state once no entry is selected (or none is left).
   void ShowNothingSelected();
   void ShowEntryName(const QString& Name);
+  // The caption over the preview names the focused entry, the one Play plays.
+  void ShowFocusedEntryName();
   // Runs a dialog hook on the focused or first selected entry with the preview stopped.
   void RunEntryDialog(const std::function<void(TMainfrm&, TFileNode&)>& Dialog, TFileNode* Node);
   void AttachPlayerEvents();

@@ -1,8 +1,10 @@
 #include "U_about.h"
 
+#include "SkCommon.h"
 #include "U_Config_Gui.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -15,8 +17,28 @@ const QColor VersionColor(0xEE, 0xEE, 0xF3);
 // The link keeps this far from the picture's right edge.
 constexpr int LinkMargin = 12;
 
-QLabel* MakeLabel(QWidget* Parent, const QString& Text, const QColor& Color, QPoint At) {
-  auto* label = new QLabel(Text, Parent);
+// The home page link: Tab reaches it, and while it has the focus a dotted frame in its own
+// colour (black would vanish on the dark picture) surrounds it.
+class TLinkLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override {
+    QLabel::paintEvent(Event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+};
+
+// Room between the link's text and its focus frame.
+constexpr int LinkFrameRoom = 2;
+
+template <class TLabel = QLabel>
+TLabel* MakeLabel(QWidget* Parent, const QString& Text, const QColor& Color, QPoint At) {
+  auto* label = new TLabel(Text, Parent);
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, Color);
   label->setPalette(palette);
@@ -48,10 +70,14 @@ Taboutfrm::Taboutfrm(QWidget* Parent) : QDialog(Parent, Qt::Dialog | Qt::Framele
   lblNotice = MakeLabel(this, QStringLiteral("Copyright \u00A9 Velmora. All rights reserved."),
                         Qt::white, QPoint(24, 206));
   lblHomePage = MakeLabel(this, QStringLiteral("Home Page:"), Qt::white, QPoint(24, 228));
-  lblurl = MakeLabel(this, QString(), LinkColor,
-                     QPoint(lblHomePage->x() + lblHomePage->sizeHint().width() + 6, 228));
+  lblurl = MakeLabel<TLinkLabel>(
+      this, QString(), LinkColor,
+      QPoint(lblHomePage->x() + lblHomePage->sizeHint().width() + 6, 228) -
+          QPoint(LinkFrameRoom, LinkFrameRoom));
+  lblurl->setMargin(LinkFrameRoom);
   for (QLabel* label : {lblVersion, lblNotice, lblHomePage}) PassMouseThrough(label);
   lblurl->setCursor(Qt::PointingHandCursor);
+  lblurl->setFocusPolicy(Qt::TabFocus);
   lblurl->installEventFilter(this);
 }
 
@@ -87,17 +113,24 @@ bool Taboutfrm::LinkEvent(QEvent* Event) {
     case QEvent::MouseButtonRelease: {
       const auto* mouse = static_cast<QMouseEvent*>(Event);
       if (mouse->button() == Qt::LeftButton && lblurl->rect().contains(mouse->position().toPoint()))
-        OpenURL(ReadUrlConfig(QStringLiteral("HomePage")));
+        OpenHomePage();
       return true;
     }
+    case QEvent::KeyPress:
+      if (!IsActivationKey(static_cast<QKeyEvent*>(Event)->key())) return false;
+      OpenHomePage();
+      return true;
     default:
       return false;
   }
 }
 
+// Read again each time: the shown address may be cut short.
+void Taboutfrm::OpenHomePage() { OpenURL(ReadUrlConfig(QStringLiteral("HomePage"))); }
+
 void Taboutfrm::ShowLink(const QString& Address) {
-  // A long address ends in "..." at the picture's edge; the click reads the whole one again.
-  const int room = width() - lblurl->x() - LinkMargin;
+  // A long address ends in "..." at the picture's edge; opening reads the whole one again.
+  const int room = width() - lblurl->x() - 2 * LinkFrameRoom - LinkMargin;
   lblurl->setText(lblurl->fontMetrics().elidedText(Address, Qt::ElideRight, room));
   lblurl->adjustSize();
 }

@@ -37,6 +37,7 @@ class Taboutfrm : public QDialog {
  private:
   bool PictureEvent(QEvent* Event);
   bool LinkEvent(QEvent* Event);
+  void OpenHomePage();
   void ShowLink(const QString& Address);
   void SetLinkUnderline(bool On);
 };

@@ -28,7 +28,9 @@ TUpdatefrm::TUpdatefrm(std::unique_ptr<IDownloader> Downloader, const QString& S
   lbVersion = addLabel(QString(), QRect(150, 16, 110, 18));
   lblURL = new TSkURLLabel(Client());
   lblURL->SetCaption(QStringLiteral("Download Here"));
-  lblURL->setGeometry(280, 16, 93, 18);
+  // Room around the text for the focus frame; the text stays where the other labels' line is.
+  lblURL->SetTextMargin(2);
+  lblURL->setGeometry(278, 14, 97, 22);
   lblURL->URL = Server + QStringLiteral("/download/fnk/");
   mmonew = new TSkMemo(Client());
   mmonew->setReadOnly(true);

@@ -530,6 +530,10 @@ void DrawEmbossedText(QPainter& Canvas, const QString& Text, const TRect& Rect, 
 int GrabCaptionMnemonic(QWidget& Widget, int OldId, const QString& Caption);
 // Whether Event is the shortcut Id (never for Id 0).
 bool IsShortcutEvent(const QEvent* Event, int Id);
+// Whether Key presses what has the focus: Enter (either key) or Space.
+inline bool IsActivationKey(int Key) {
+  return Key == Qt::Key_Return || Key == Qt::Key_Enter || Key == Qt::Key_Space;
+}
 
 // Gathers wheel steps into whole notches of 120 units, since touchpads send smaller steps; a
 // step the other way drops what was gathered.

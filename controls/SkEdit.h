@@ -399,6 +399,9 @@ class TSkMemo : public TSkFramed<QPlainTextEdit> {
 
  protected:
   bool IsReadOnly() const override { return isReadOnly(); }
+  // A read-only memo keeps its caret for the keyboard, to read, select and copy by: it also
+  // shows where the focus is.
+  void ReadOnlyChanged() override;
   void LineColChange();
   void ClipboardChange();
   bool event(QEvent* Event) override { return ScrollAreaEvent(Event); }

@@ -17,6 +17,12 @@ TSkMemo::TSkMemo(QWidget* Parent) : TSkFramed<QPlainTextEdit>(Parent) {
   connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { LineColChange(); });
 }
 
+void TSkMemo::ReadOnlyChanged() {
+  TSkFramed<QPlainTextEdit>::ReadOnlyChanged();
+  if (isReadOnly())
+    setTextInteractionFlags(textInteractionFlags() | Qt::TextSelectableByKeyboard);
+}
+
 int TSkMemo::Line() const { return textCursor().blockNumber() + 1; }
 
 int TSkMemo::Column() const { return textCursor().positionInBlock() + 1; }

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QtMath>
@@ -316,6 +317,7 @@ QUrl OpenableUrl(const QString& Target) {
 }
 
 TSkURLLabel::TSkURLLabel(QWidget* Parent) : TSkLabel(Parent) {
+  setFocusPolicy(Qt::TabFocus);
   setCursor(Qt::PointingHandCursor);
   SetFontColor(clHighlight);
   QFont underlined = font();
@@ -352,4 +354,18 @@ void TSkURLLabel::Click() {
     return;
   }
   SetVisited(true);
+}
+
+void TSkURLLabel::paintEvent(QPaintEvent* Event) {
+  TSkLabel::paintEvent(Event);
+  if (!hasFocus()) return;
+  QPainter canvas(this);
+  DrawFocusBorder(canvas, TRect::FromQRect(rect()));
+}
+
+void TSkURLLabel::keyPressEvent(QKeyEvent* Event) {
+  if (IsActivationKey(Event->key()))
+    Click();
+  else
+    TSkLabel::keyPressEvent(Event);
 }

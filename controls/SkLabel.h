@@ -146,7 +146,8 @@ class TSkLabel : public QWidget, public TSkFrameControlled, public ISkFrameContr
   TSkBlinkingText FBlink{*this};
 };
 
-// A label that opens its URL (or, without one, its caption) when clicked. Only web pages
+// A label that opens its URL (or, without one, its caption) when clicked, or from the keyboard
+// with Enter or Space once Tab has reached it (it then wears a focus frame). Only web pages
 // (http, https) and mail addresses (mailto) are opened: anything else, such as a program's path,
 // is refused with a warning, so a label's text can never start a program.
 class TSkURLLabel : public TSkLabel {
@@ -161,6 +162,10 @@ class TSkURLLabel : public TSkLabel {
   TColor UnvisitedColor() const { return FUnvisitedColor; }
   void SetUnvisitedColor(TColor Value);
   void Click() override;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
 
  private:
   bool FVisited = false;

@@ -136,8 +136,9 @@ class TSkCustomTabControl : public QWidget {
   // ---- tabs and selection
   TSkTabDataList& Tabs() { return FTabs; }
   const TSkTabDataList& Tabs() const { return FTabs; }
-  // Re-lays out after the tab list changed.
-  virtual void TabsChanged() { SetLayoutNeeded(true); }
+  // Re-lays out after the tab list changed. Without a visible tab the keyboard has nothing
+  // to pick here, so Tab passes the control by.
+  virtual void TabsChanged();
   int TabIndex() const { return FTabIndex; }
   virtual void SetTabIndex(int Value);
   // Whether the user may choose the tab: visible, enabled and allowed by OnChanging.

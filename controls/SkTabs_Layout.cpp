@@ -116,6 +116,14 @@ TSkCustomTabControl::TSkCustomTabControl(QWidget* Parent) : QWidget(Parent) {
 
 TSkCustomTabControl::~TSkCustomTabControl() = default;
 
+void TSkCustomTabControl::TabsChanged() {
+  SetLayoutNeeded(true);
+  bool anyVisible = false;
+  for (int i = 0; i < FTabs.Count() && !anyVisible; ++i) anyVisible = FTabs.Items(i).Visible;
+  setFocusPolicy(anyVisible ? Qt::StrongFocus : Qt::NoFocus);
+  if (!anyVisible && hasFocus()) focusNextChild();
+}
+
 void TSkCustomTabControl::SetLayoutNeeded(bool V) {
   FLayoutNeeded = V;
   if (V) update();

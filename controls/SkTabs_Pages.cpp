@@ -162,7 +162,7 @@ void TSkPageControl::TabsChanged() {
     const int tab = FActivePage->TabIndex();
     if (tab != TabIndex()) StoreTabIndex(tab);
   }
-  SetLayoutNeeded(true);
+  TSkCustomTabControl::TabsChanged();
   Relayout();
 }
 

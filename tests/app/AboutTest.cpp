@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -118,6 +119,26 @@ TEST_F(AboutBox, AClickOnTheLinkOpensTheHomePageReadAgainAndKeepsTheBoxOpen) {
   Click(about.lblurl, QEvent::MouseButtonRelease);
   ASSERT_EQ(browser.Opened.size(), 1);
   EXPECT_EQ(browser.Opened[0], QUrl(QStringLiteral("https://new.velmora.example/")));
+  EXPECT_TRUE(about.isVisible());
+}
+
+// The keyboard reaches the link: it shows that it has the focus, and Enter or Space opens the
+// home page as a click does.
+TEST_F(AboutBox, TabReachesTheLinkWhichShowsItsFocusAndOpensWithEnterOrSpace) {
+  WriteHomePage("https://www.velmora.example/home/");
+  Taboutfrm about;
+  about.show();
+  QApplication::setActiveWindow(&about);
+  about.lblurl->clearFocus();
+  const QImage unfocused = about.lblurl->grab().toImage();
+  QTest::keyClick(&about, Qt::Key_Tab);
+  ASSERT_TRUE(about.lblurl->hasFocus());
+  EXPECT_NE(about.lblurl->grab().toImage(), unfocused);
+  TUrlCatcher browser;
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+    QTest::keyClick(about.lblurl, key);
+  EXPECT_EQ(browser.Opened,
+            QList<QUrl>(3, QUrl(QStringLiteral("https://www.velmora.example/home/"))));
   EXPECT_TRUE(about.isVisible());
 }
 

@@ -14,6 +14,8 @@
 #include "SkListVw.h"
 #include "SkRadChk.h"
 #include "SkSpnEdt.h"
+#include "SkTabs.h"
+#include "TabChain.h"
 #include "U_Config.h"
 #include "U_Converting_Gui.h"
 #include "U_CreateSwfThread.h"
@@ -185,6 +187,28 @@ TEST_F(FormatsDialog, WithoutProfilesTheDialogSaysWhyAndOkWritesNothing) {
   EXPECT_FALSE(dialog->isVisible());
 }
 
+// The Tab key walks every page (the skin page's option tab too) and each control it stops at
+// shows that it has the focus.
+TEST_F(FormatsDialog, EveryTabStopShowsItsFocus) {
+  Entry.GSwf = true;
+  auto dialog = Open();
+  auto* skinTabs = dynamic_cast<TSkPageControl*>(dialog->lvSkin->parentWidget()->parentWidget());
+  ASSERT_NE(skinTabs, nullptr);
+  const struct {
+    const char* Page;
+    std::function<void()> Open;
+  } pages[] = {{"profiles", [] {}},
+               {"outputs", [&] { dialog->btnNext->OnClick(); }},
+               {"skin", [&] { dialog->btnNext->OnClick(); }},
+               {"skin options", [&] { skinTabs->SetActivePageIndex(1); }}};
+  for (const auto& p : pages) {
+    p.Open();
+    const QList<TTabStop> stops = WalkTabChain(*dialog);
+    EXPECT_GE(stops.size(), 6) << p.Page;
+    EXPECT_EQ(StopsWithoutFocus(stops), "") << p.Page;
+  }
+}
+
 TEST_F(FormatsDialog, PreviewPlaysTheChosenSkinOnTheChosenColour) {
   auto dialog = Open();
   dialog->btnNext->OnClick();
@@ -298,6 +322,8 @@ TEST_F(FormatsDialog, ScreenshotsOfThePages) {
   shoot("formats_profiles.png");
   dialog->btnNext->OnClick();
   shoot("formats_outputs.png");
+  dialog->chkgenerateswf->setFocus(Qt::TabFocusReason);
+  shoot("formats_outputs_focused.png");
   dialog->btnNext->OnClick();
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
   dialog->BgColorbox->SetSelectedColor(0x0000FF);

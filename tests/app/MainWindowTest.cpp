@@ -372,6 +372,28 @@ TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
   EXPECT_LT(PreviewLit(), 0.02);
 }
 
+// The caption over the preview names the entry the preview plays: the one just added, still
+// after a click on its row (already selected), and a snapshot is named after it.
+TEST_F(MainWindowUse, TheCaptionAndTheSnapshotNameFollowTheEntryShown) {
+  const QString input = Folder.File(QStringLiteral("harbour.mp4"));
+  ASSERT_TRUE(
+      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
+  Window->AddFiles({input});
+  ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
+  EXPECT_EQ(Window->lblFileName->text(), "harbour.mp4");
+  Click(Row(0));
+  EXPECT_EQ(Window->lblFileName->text(), "harbour.mp4");
+  EXPECT_EQ(Window->lblFileName->toolTip(), "harbour.mp4");
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+  MainSettings().SetValue(TMainSettings::SnapshotExt, QStringLiteral("jpg"));
+  ASSERT_TRUE(WaitFor([&] { return Window->btnSnapshotClick(); }));
+  const QString shots = MainSettings().Value(TMainSettings::SnapshotPath);
+  EXPECT_EQ(QDir(shots).entryList(QDir::Files), QStringList{"harbour_0.jpg"});
+  QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+}
+
 // Paused, a click on the seek bar shows the picture at the clicked time, not the key frame
 // before it (the clip's only one is its first picture), and so does a drag of the tick
 // through twenty places faster than the seeks are carried out; the label tells the bar's time.

@@ -29,6 +29,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -94,6 +95,22 @@ TEST(Screenshots, MainWindowReplacesTheSplash) {
   if (QGuiApplication::platformName() == QStringLiteral("xcb")) {
     EXPECT_NE(shot.pixelColor(onScreen.topLeft()).rgb(), painted.pixelColor(inside).rgb());
   }
+}
+
+// The about box as the keyboard leaves it: its link framed in the link's colour.
+TEST(Screenshots, AboutBoxWithItsLinkFocused) {
+  Taboutfrm about;
+  about.show();
+  QApplication::setActiveWindow(&about);
+  about.lblurl->setFocus(Qt::TabFocusReason);
+  Settle();
+  const QImage shot = GrabScreen(QStringLiteral("about_link_focused.png"));
+  const QRect frame(about.lblurl->mapToGlobal(QPoint()), about.lblurl->size());
+  ASSERT_TRUE(shot.rect().contains(frame));
+  int framed = 0;
+  for (int x = frame.left(); x <= frame.right(); ++x)
+    framed += shot.pixelColor(x, frame.top()) == QColor(0x20, 0x8A, 0xDE);
+  EXPECT_GE(framed, frame.width() / 3);
 }
 
 TEST(Screenshots, AStartProblemIsSaidOverTheMainWindow) {
@@ -285,6 +302,10 @@ TEST_F(DialogScreenshots, UpdateWindowWithANewerVersion) {
   EXPECT_EQ(form.lbVersion->Caption(), QStringLiteral("99.0.0.0"));
   EXPECT_TRUE(form.mmonew->toPlainText().contains(QStringLiteral("to the frame")));
   EXPECT_EQ(form.focusWidget(), form.CancelButton());
+  QApplication::setActiveWindow(&form);
+  form.lblURL->setFocus(Qt::TabFocusReason);
+  Settle();
+  Grab(form, QStringLiteral("update_link_focused.png"));
 }
 
 TEST_F(DialogScreenshots, UpdateWindowStoppedByATooLargeAnswer) {

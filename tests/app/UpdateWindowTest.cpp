@@ -4,7 +4,12 @@
 #include "SkPrgres.h"
 #include "U_Config.h"
 #include "U_updata_Gui.h"
+#include "TabChain.h"
+#include "UrlCatcher.h"
 
+#include <QApplication>
+#include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -58,6 +63,28 @@ TEST(UpdateWindow, ClosingAbortsTheDownload) {
   form.reject();
   EXPECT_FALSE(form.Check().Running());
   EXPECT_EQ(server.Aborts, 1);
+}
+
+// With a newer version shown, Tab reaches "Download Here" and every stop shows its focus;
+// Enter or Space on the link opens the download page.
+TEST(UpdateWindow, TabReachesTheDownloadLinkWhichOpensWithEnterOrSpace) {
+  TScratchFolder cache;
+  auto served = std::make_unique<TServedFiles>();
+  served->Files = {{"update.ini", "[Fennick]\nVersion=9.1\n"}, {"whatsnew.xml", "faster"}};
+  TUpdatefrm form(std::move(served), QStringLiteral("http://localhost"), cache.Path() + "/");
+  form.show();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(form.lblURL->isVisible());
+  const QList<TTabStop> stops = WalkTabChain(form);
+  EXPECT_EQ(StopsWithoutFocus(stops), "");
+  ASSERT_TRUE(std::any_of(stops.begin(), stops.end(),
+                          [&](const TTabStop& Stop) { return Stop.Control == form.lblURL; }));
+  form.lblURL->setFocus(Qt::TabFocusReason);
+  TUrlCatcher browser;
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space})
+    QTest::keyClick(form.lblURL, key);
+  EXPECT_EQ(browser.Opened, QList<QUrl>(2, QUrl(QStringLiteral("http://localhost/download/fnk/"))));
+  EXPECT_TRUE(form.isVisible());
 }
 
 }  // namespace
