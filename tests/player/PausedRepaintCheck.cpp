@@ -143,13 +143,18 @@ void CheckPictureShown(const QWidget& screen, const QString& when) {
   CheckShown(screen, ExpectedPicture, when);
 }
 
+// A window of one colour, which no picture of the clip has.
+void Paint(QWidget& Window, const QString& Title, QColor Colour) {
+  Window.setWindowTitle(Title);
+  QPalette palette = Window.palette();
+  palette.setColor(QPalette::Window, Colour);
+  Window.setPalette(palette);
+  Window.setAutoFillBackground(true);
+}
+
 void CoverAndUncover(const QWidget& screen, TExpected expected, const QString& what) {
   QWidget cover;
-  cover.setWindowTitle(QStringLiteral("Cover"));
-  QPalette palette = cover.palette();
-  palette.setColor(QPalette::Window, Qt::cyan);
-  cover.setPalette(palette);
-  cover.setAutoFillBackground(true);
+  Paint(cover, QStringLiteral("Cover"), Qt::cyan);
   const QPoint centre = screen.mapToGlobal(screen.rect().center());
   cover.setGeometry(QRect(centre - QPoint(60, 45), QSize(200, 150)));
   cover.show();
@@ -175,11 +180,7 @@ int main(int argc, char** argv) {
   if (!LoadPlayer(player)) return Verdict();
 
   QWidget window;
-  window.setWindowTitle(QStringLiteral("Preview"));
-  QPalette palette = window.palette();
-  palette.setColor(QPalette::Window, Qt::magenta);
-  window.setPalette(palette);
-  window.setAutoFillBackground(true);
+  Paint(window, QStringLiteral("Preview"), Qt::magenta);
   // The widget sits in a plain container that moves when the window grows, as a preview
   // beside a list does: its place in the window changes while its place in its parent stays.
   // The container keeps its size at first (it only moves), then grows with the window.
