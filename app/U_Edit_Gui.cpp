@@ -151,6 +151,8 @@ bool ChooseFontAndColor(QFont& Font, QColor& Color, QWidget* Parent) {
   auto* Fonts = new QFontDialog(Font, &Dialog);
   Fonts->setOptions(QFontDialog::NoButtons);
   Fonts->setWindowFlags(Qt::Widget);
+  // The font part is a dialog of its own, which would close alone on Escape or Enter.
+  QObject::connect(Fonts, &QDialog::finished, &Dialog, &QDialog::done);
   auto* ColorLabel = new QLabel(QStringLiteral("Color:"), &Dialog);
   auto* ColorBox = new TSkColorEdit(&Dialog);
   ColorBox->setObjectName(QStringLiteral("edtFontColor"));

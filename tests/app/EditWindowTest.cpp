@@ -312,6 +312,20 @@ TEST_F(EditWindowScreen, TextWatermarkShowsAllItsTextInTheChosenFontAndColour) {
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
   TextMark(Window, QStringLiteral("Velmora"));
+  // Escape, wherever the focus is in the font dialog, closes all of it.
+  bool Closed = false;
+  QTimer::singleShot(0, [&] {
+    auto* Dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(Dialog, nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Dialog));
+    QWidget* Focused = QApplication::focusWidget();
+    QTest::keyClick(Focused && Dialog->isAncestorOf(Focused) ? Focused : Dialog, Qt::Key_Escape);
+    Closed = !Dialog->isVisible();
+    if (!Closed) Dialog->reject();
+  });
+  Window.findChild<TSkBmpButton*>(QStringLiteral("btnopenFont"))->Click();
+  EXPECT_TRUE(Closed);
+
   bool Offered = false;
   QTimer::singleShot(0, [&] {
     auto* Dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
