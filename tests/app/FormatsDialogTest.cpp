@@ -31,6 +31,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -328,13 +329,22 @@ TEST_F(FormatsDialog, ScreenshotsOfThePages) {
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
   dialog->BgColorbox->SetSelectedColor(0x0000FF);
   dialog->BgColorbox->OnChange();
-  const QImage shot = shoot("formats_skin.png");
   const QRect preview(dialog->SWF->mapToGlobal(QPoint()), dialog->SWF->size());
-  EXPECT_EQ(shot.pixelColor(preview.topLeft() + QPoint(3, 3)), QColor(255, 0, 0));
   const QImage still(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png"));
   QRect centred(QPoint(), still.size());
   centred.moveCenter(preview.center());
-  for (const QPoint at : {QPoint(30, 20), QPoint(5, 44)})
+  const QPoint samples[] = {QPoint(30, 20), QPoint(5, 44)};
+  // The skin comes up on its stage once the runtime has loaded it, later on a busy machine.
+  QImage shot;
+  const auto shown = [&] {
+    shot = shoot("formats_skin.png");
+    return std::all_of(std::begin(samples), std::end(samples), [&](QPoint at) {
+      return shot.pixelColor(centred.topLeft() + at) == still.pixelColor(at);
+    });
+  };
+  EXPECT_TRUE(QTest::qWaitFor(shown, 20000)) << "the skin never came up on its stage";
+  EXPECT_EQ(shot.pixelColor(preview.topLeft() + QPoint(3, 3)), QColor(255, 0, 0));
+  for (const QPoint at : samples)
     EXPECT_EQ(shot.pixelColor(centred.topLeft() + at), still.pixelColor(at)) << at.x();
 
   // The colour picker offers the default colour, black, and marks it as chosen.
