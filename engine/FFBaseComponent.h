@@ -245,3 +245,7 @@ std::vector<std::string> SweepTemporaryFiles(const std::string& folder);
 
 // True for a file name (without folder) of TTemporaryFile's pattern.
 bool IsTemporaryFileName(const std::string& name);
+
+// The UTF-8 text cut at the start of a character so that it takes at most `bytes` bytes: a
+// file name's stem made to fit the file system's limit.
+std::string CutToBytes(const std::string& text, size_t bytes);

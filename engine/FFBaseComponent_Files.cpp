@@ -88,13 +88,9 @@ size_t NameLimit(int folder) {
 std::string NumberedName(const std::string& name, int number, size_t limit) {
   const size_t dot = name.rfind('.');
   const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
-  std::string stem = name.substr(0, name.size() - ext.size());
   const std::string tag = " (" + std::to_string(number) + ")";
-  while (!stem.empty() && stem.size() + tag.size() + ext.size() > limit) {
-    stem.pop_back();
-    while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80) stem.pop_back();
-  }
-  return stem + tag + ext;
+  const size_t room = limit > tag.size() + ext.size() ? limit - tag.size() - ext.size() : 0;
+  return CutToBytes(name.substr(0, name.size() - ext.size()), room) + tag + ext;
 }
 
 // Renames without replacing anything; where the file system cannot, a link and an unlink do the
@@ -104,11 +100,6 @@ int RenameNoReplace(int folder, const std::string& from, const std::string& to) 
   if (errno != EINVAL && errno != ENOSYS) return -1;
   if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return -1;
   return ::unlinkat(folder, from.c_str(), 0);
-}
-
-std::string LeafOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -124,6 +115,14 @@ std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
   }
   ::closedir(dir);
   return removed;
+}
+
+std::string CutToBytes(const std::string& text, size_t bytes) {
+  if (text.size() <= bytes) return text;
+  size_t end = bytes;
+  // A continuation byte (10xxxxxx) is inside a character: cut before that character.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
 }
 
 bool IsTemporaryFileName(const std::string& name) {
@@ -156,7 +155,7 @@ bool TTemporaryFile::Create(const std::string& target) {
   Discard();
   const size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-  const std::string name = LeafOf(target);
+  const std::string name = WideExtractFileName(target);
   for (const std::string& path : SweepTemporaryFiles(folder))
     FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
                       path.c_str());
@@ -215,7 +214,7 @@ std::string TTemporaryFile::CommitError(int error) const {
 
 bool TTemporaryFile::Commit(std::string* error) {
   if (FName.empty()) return false;
-  const std::string leaf = LeafOf(FName);
+  const std::string leaf = WideExtractFileName(FName);
   const int result =
       FReplaces ? ::renameat(FFolder, leaf.c_str(), FFolder, FTarget.c_str())
                 : RenameNoReplace(FFolder, leaf, FTarget);
@@ -230,7 +229,7 @@ bool TTemporaryFile::Commit(std::string* error) {
 
 std::string TTemporaryFile::Keep() {
   if (FName.empty()) return {};
-  const std::string leaf = LeafOf(FName);
+  const std::string leaf = WideExtractFileName(FName);
   struct stat st {};
   if (::fstatat(FFolder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     FName.clear();
@@ -256,7 +255,7 @@ std::string TTemporaryFile::Keep() {
 }
 
 void TTemporaryFile::Discard() {
-  if (!FName.empty() && ::unlinkat(FFolder, LeafOf(FName).c_str(), 0) != 0 && errno != ENOENT)
+  if (!FName.empty() && ::unlinkat(FFolder, WideExtractFileName(FName).c_str(), 0) != 0 && errno != ENOENT)
     FFLogger().LogFmt(nullptr, llError, "Could not delete %s: %s", FName.c_str(),
                       std::strerror(errno));
   FName.clear();

@@ -51,10 +51,9 @@ bool IsControlChar(QChar C) {
 QString FitStem(const QString& Folder, const QString& Stem, const QString& Tail) {
   const long limit = ::pathconf(QFile::encodeName(Folder).constData(), _PC_NAME_MAX);
   const qsizetype room = (limit > 0 ? limit : NAME_MAX) - QFile::encodeName(Tail + ".html").size();
-  QString stem = Stem;
-  while (!stem.isEmpty() && QFile::encodeName(stem).size() > room)
-    stem.chop(stem.size() > 1 && stem.back().isLowSurrogate() ? 2 : 1);
-  return stem;
+  return QFile::decodeName(
+      CutToBytes(QFile::encodeName(Stem).toStdString(), size_t(std::max<qsizetype>(room, 0)))
+          .c_str());
 }
 
 QString DropControlChars(const QString& Name) {
