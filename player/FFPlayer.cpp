@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <utility>
+
 using namespace player_internal;
 
 const char* AudioDriverName(TAudioDriver driver) {
@@ -382,15 +384,11 @@ thread_local const TCustomPlayer* HandlingPlayer = nullptr;
 // thread waits for it, so a Stop inside it must not wait for the event thread.
 void TCustomPlayer::RaiseHandler(const std::function<void()>& handler) {
   DeliverEvent([this, &handler] {
-    const TCustomPlayer* outer = HandlingPlayer;
-    HandlingPlayer = this;
-    try {
-      handler();
-    } catch (...) {
-      HandlingPlayer = outer;
-      throw;
-    }
-    HandlingPlayer = outer;
+    struct TRestore {
+      const TCustomPlayer* Outer;
+      ~TRestore() { HandlingPlayer = Outer; }
+    } restore{std::exchange(HandlingPlayer, this)};
+    handler();
   });
 }
 
