@@ -74,6 +74,15 @@ class MainWindowUse : public testing::Test {
     InitMainSettings();
   }
 
+  // The 3 s H.264 clip, under the name given, added as the window adds files; its path.
+  QString AddClip(const QString& Name) {
+    const QString input = Folder.File(Name);
+    EXPECT_TRUE(
+        QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
+    Window->AddFiles({input});
+    return input;
+  }
+
   // Presses "Add Files" and has Use work the file dialog once it shows.
   void UseFileDialog(const std::function<void(QFileDialog*)>& Use) {
     QTimer watcher;
@@ -375,10 +384,7 @@ TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
 // The caption over the preview names the entry the preview plays: the one just added, still
 // after a click on its row (already selected), and a snapshot is named after it.
 TEST_F(MainWindowUse, TheCaptionAndTheSnapshotNameFollowTheEntryShown) {
-  const QString input = Folder.File(QStringLiteral("harbour.mp4"));
-  ASSERT_TRUE(
-      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
-  Window->AddFiles({input});
+  AddClip(QStringLiteral("harbour.mp4"));
   ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
   EXPECT_EQ(Window->lblFileName->text(), "harbour.mp4");
   Click(Row(0));
@@ -445,10 +451,7 @@ TEST_F(MainWindowUse, PausedSeekShowsThePictureThere) {
 // end the preview before its handlers go, or a waiting report finds none.
 TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
-  const QString input = Folder.File(QStringLiteral("song.mp4"));
-  ASSERT_TRUE(
-      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
-  Window->AddFiles({input});
+  const QString input = AddClip(QStringLiteral("song.mp4"));
   ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
   Click(Row(0));
   QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
@@ -464,10 +467,7 @@ TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
 // and the label back at the start, plays again, and closes.
 TEST_F(MainWindowUse, PreviewThatReachesTheEndEndsAndPlaysAgain) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
-  const QString input = Folder.File(QStringLiteral("clip.mp4"));
-  ASSERT_TRUE(
-      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
-  Window->AddFiles({input});
+  AddClip(QStringLiteral("clip.mp4"));
   ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
   enum TWay { wPlayed, wEntryEnd };
   for (const TWay way : {wPlayed, wEntryEnd}) {
@@ -561,10 +561,7 @@ TEST_F(MainWindowUse, StartConvertsTheListIntoEveryOutput) {
   const QString out = Folder.File(QStringLiteral("out"));
   ASSERT_TRUE(QDir().mkpath(out));
   Window->ChangeOutputFolder(out);
-  const QString input = Folder.File(QStringLiteral("song.mp4"));
-  ASSERT_TRUE(
-      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::Mp4H264Aac)), input));
-  Window->AddFiles({input});
+  AddClip(QStringLiteral("song.mp4"));
   ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
 
   // The end message answered as the user does.
