@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <iostream>
+#include <string>
 #include <vector>
 
 // Answers every replace question with Cancel: a test's outputs never exist beforehand.
@@ -19,19 +20,27 @@ class TNoAsker : public IOverwriteAsker {
 
 // Runs the nodes' tasks one after another (a task's failure is printed). Package gets each entry
 // that finished and wants its skinned SWF, and gives the reason its packaging failed (empty when
-// it succeeded). The run's end result.
+// it succeeded). Prepare sets up each task's encoder before it starts; Failures, when given,
+// gathers the tasks' failure texts. The run's end result.
 inline bool ConvertHere(const std::vector<TConvertNode>& Nodes,
-                        const std::function<QString(const TFileOption&)>& Package = {}) {
+                        const std::function<QString(const TFileOption&)>& Package = {},
+                        const std::function<void(TFFEncoder&)>& Prepare = {},
+                        std::string* Failures = nullptr) {
   TNoAsker asker;
   TConvertPlan plan(asker);
   plan.Choose(Nodes);
   TConvertRun run(plan);
   bool completed = false, allConverted = false;
   ConvertInTurn(
-      plan, [](TFFEncoder&) {},
+      plan,
+      [&](TFFEncoder& encoder) {
+        if (Prepare) Prepare(encoder);
+      },
       [&](const TTerminateInfo& info) {
-        if (info.Exception)
+        if (info.Exception) {
           std::cerr << "task " << info.TaskIndex << ": " << info.ExceptionMsg << "\n";
+          if (Failures) *Failures += info.ExceptionMsg + "\n";
+        }
         const TTaskEndAction action =
             run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
         if (action.PackageEntry) {
