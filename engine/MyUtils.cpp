@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <new>
 
 #include "FFBaseComponent.h"
 #include "FFUtils.h"
 
 namespace {
 
-// swscale's vector code writes whole blocks of pixels: a row of the converter's own picture
-// needs room past its last pixel, or the last pixels of odd widths stay unwritten.
-constexpr int PictureLineAlign = 64;
+// Lines past the last: at least one in every plane, the subsampled ones too.
+constexpr int SpareLines = 2;
 
 // Bits each pixel takes in memory: a 15-bit pixel fills a 16-bit word.
 int StoredBits(int bitsPixel) { return bitsPixel == 15 ? 16 : bitsPixel; }
@@ -36,6 +36,62 @@ AVPixelFormat BitmapPixelFormat(int bitsPixel) {
 
 }  // namespace
 
+TScalerPicture::~TScalerPicture() { Release(); }
+
+TScalerPicture::TScalerPicture(const TScalerPicture& other) { *this = other; }
+
+TScalerPicture& TScalerPicture::operator=(const TScalerPicture& other) {
+  if (this == &other) return *this;
+  if (!other.FMemory) {
+    Release();
+    return *this;
+  }
+  std::string error;
+  if (!Reserve(other.FFormat, other.FWidth, other.FHeight, error)) throw std::bad_alloc();
+  ff::av_image_copy(FPlanes.data, FPlanes.linesize, const_cast<const uint8_t**>(other.FPlanes.data),
+                    other.FPlanes.linesize, FFormat, FWidth, FHeight);
+  return *this;
+}
+
+// A picture that never held memory may outlive the libraries: it calls none of them.
+void TScalerPicture::Release() {
+  if (FMemory) ff::av_freep(&FMemory);
+  FCapacity = 0;
+  FPlanes = TAVPicture{};
+  FFormat = AV_PIX_FMT_NONE;
+  FWidth = FHeight = 0;
+}
+
+bool TScalerPicture::Reserve(AVPixelFormat format, int width, int height, std::string& error) {
+  const int align = int(ff::av_cpu_max_align());
+  // swscale takes sizes that FFmpeg's image routines refuse; the planes would then stay laid
+  // over the previous, smaller memory.
+  int size = ff::av_image_check_size(unsigned(width), unsigned(height), 0, nullptr);
+  if (size >= 0)
+    size = ff::av_image_get_buffer_size(format, FFALIGN(width, ScalerPixelBlock),
+                                        height + SpareLines, align);
+  if (size < 0) {
+    Release();
+    error = AVErrorText("av_image_get_buffer_size", size);
+    return false;
+  }
+  if (size > FCapacity) {
+    Release();
+    FMemory = static_cast<uint8_t*>(ff::av_malloc(size_t(size)));
+    if (!FMemory) {
+      error = "Could not alloc buffer.";
+      return false;
+    }
+    FCapacity = size;
+  }
+  ff::av_image_fill_arrays(FPlanes.data, FPlanes.linesize, FMemory, format,
+                           FFALIGN(width, ScalerPixelBlock), height + SpareLines, align);
+  FFormat = format;
+  FWidth = width;
+  FHeight = height;
+  return true;
+}
+
 void TBitmap::SetSize(int width, int height) {
   if (width == FWidth && height == FHeight) return;
   FWidth = std::max(width, 0);
@@ -59,7 +115,6 @@ TFormatConverter::TFormatConverter() { ResetState(); }
 
 // A converter that never converted may outlive the libraries: it calls none of them.
 TFormatConverter::~TFormatConverter() {
-  if (FBuffer) ff::av_free(FBuffer);
   if (FToRGB) ff::sws_freeContext(FToRGB);
   if (FFromRGB) ff::sws_freeContext(FFromRGB);
 }
@@ -75,7 +130,6 @@ void TFormatConverter::SetBitsPixel(int value) {
 void TFormatConverter::ResetState() {
   FPixFmt = BitmapPixelFormat(FBitsPixel);
   FBitmap.SetBitsPixel(FBitsPixel);
-  FRGBPicture = TAVPicture{};
   FCurrent = TAVPicture{};
   FHasCurrent = false;
   FCurrentWidth = 0;
@@ -112,37 +166,14 @@ bool TFormatConverter::ConvertToRGB(uint8_t* const picture[], const int linesize
     LastError = "Cannot initialize the toRGB conversion context";
     return false;
   }
-  if (!ReserveBuffer(width, height)) return false;
-  const int result =
-      ff::sws_scale(FToRGB, picture, linesize, 0, height, FRGBPicture.data, FRGBPicture.linesize);
+  if (!FRGBPicture.Reserve(FPixFmt, width, height, LastError)) return false;
+  const TAVPicture& rgb = FRGBPicture.Planes();
+  const int result = ff::sws_scale(FToRGB, picture, linesize, 0, height, rgb.data, rgb.linesize);
   if (result < 0) {
     LastError = AVErrorText("sws_scale", result);
     return false;
   }
-  FCurrent = FRGBPicture;
-  return true;
-}
-
-bool TFormatConverter::ReserveBuffer(int width, int height) {
-  const int size = ff::av_image_get_buffer_size(FPixFmt, width, height, PictureLineAlign);
-  // swscale takes sizes that FFmpeg's image routines refuse; the planes would then stay laid
-  // over the previous, smaller buffer.
-  if (size < 0) {
-    LastError = AVErrorText("av_image_get_buffer_size", size);
-    return false;
-  }
-  if (size > FBufferSize) {
-    ff::av_freep(&FBuffer);
-    FBufferSize = 0;
-    FBuffer = size > 0 ? static_cast<uint8_t*>(ff::av_malloc(size_t(size))) : nullptr;
-    if (!FBuffer) {
-      LastError = "Could not alloc buffer.";
-      return false;
-    }
-    FBufferSize = size;
-  }
-  ff::av_image_fill_arrays(FRGBPicture.data, FRGBPicture.linesize, FBuffer, FPixFmt, width, height,
-                           PictureLineAlign);
+  FCurrent = rgb;
   return true;
 }
 

@@ -14,6 +14,38 @@ struct TAVPicture {
   int linesize[4];
 };
 
+// libswscale's vector code writes whole blocks of this many pixels: a rectangle of another
+// width is written past its right edge.
+constexpr int ScalerPixelBlock = 16;
+
+// A picture in memory that libswscale may write and read as its vector code does: lines that
+// start on the processor's widest vector alignment and hold whole blocks of pixels, and spare
+// lines past the last, where its stores and loads beyond the last pixel land. Every picture the
+// program itself gives the scaler is one of these.
+class TScalerPicture {
+ public:
+  TScalerPicture() = default;
+  ~TScalerPicture();
+  TScalerPicture(const TScalerPicture& other);
+  TScalerPicture& operator=(const TScalerPicture& other);
+
+  // Lays out a picture of the format and size, in the memory it has when that is large
+  // enough. False with the reason in error when the size cannot be laid out or no memory
+  // can be had; the picture is then empty.
+  bool Reserve(AVPixelFormat format, int width, int height, std::string& error);
+  const TAVPicture& Planes() const { return FPlanes; }
+
+ private:
+  void Release();
+
+  uint8_t* FMemory = nullptr;  // av_malloc
+  int FCapacity = 0;
+  TAVPicture FPlanes{};
+  AVPixelFormat FFormat = AV_PIX_FMT_NONE;
+  int FWidth = 0;
+  int FHeight = 0;
+};
+
 // A bitmap in the layout desktop bitmaps have: rows from top to bottom, each padded to a multiple
 // of 4 bytes. Depths: 8 (packed 3:3:2, blue in the high bits), 15 (5:5:5 in 16 bits) and 16
 // (5:6:5), red in the high bits of each little-endian word, 24 (bytes B, G, R) and
@@ -58,7 +90,7 @@ class TFormatConverter {
   void SetBitsPixel(int value);
 
   // The converter's own picture in the bitmap's layout (filled when a picture was converted).
-  const TAVPicture& GetPicture() const { return FRGBPicture; }
+  const TAVPicture& GetPicture() const { return FRGBPicture.Planes(); }
   TBitmap& Bitmap() { return FBitmap; }
 
   // Makes the picture the current one in the bitmap's layout (sharing or converting it) and,
@@ -79,15 +111,12 @@ class TFormatConverter {
   bool CanShare(const int linesize[], AVPixelFormat pixFmt, int width, int height) const;
   bool ConvertToRGB(uint8_t* const picture[], const int linesize[], AVPixelFormat pixFmt, int width,
                     int height);
-  bool ReserveBuffer(int width, int height);
   void CopyRows(const uint8_t* source, int sourceStride, uint8_t* dest, int destStride) const;
 
   int FBitsPixel = 24;
   AVPixelFormat FPixFmt = AV_PIX_FMT_BGR24;
   TBitmap FBitmap;
-  uint8_t* FBuffer = nullptr;  // av_malloc; grows, never shrinks
-  int FBufferSize = 0;
-  TAVPicture FRGBPicture{};
+  TScalerPicture FRGBPicture;
   // Plane 0 of the current picture (the caller's or FRGBPicture) and its size.
   TAVPicture FCurrent{};
   bool FHasCurrent = false;
