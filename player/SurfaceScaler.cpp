@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -29,9 +30,6 @@ constexpr TSurfaceLayout Layouts[] = {
 // Fast bilinear: at the picture's own size libswscale takes its unscaled converters anyway,
 // and a stretched picture costs little more than SDL's nearest-pixel stretch.
 constexpr int DisplayScalerFlags = SWS_FAST_BILINEAR;
-// libswscale's vector code writes whole blocks of pixels: a row of another width is written
-// past its end, which on the screen is the picture's border or the next row.
-constexpr int WriteBlock = 16;
 
 }  // namespace
 
@@ -56,19 +54,20 @@ bool TSurfaceScaler::Draw(const TAVPicture& picture, int width, int height, SDL_
   uint8_t* const origin = static_cast<uint8_t*>(surface.pixels) +
                           ptrdiff_t(rect.y) * surface.pitch + ptrdiff_t(rect.x) * bytesPerPixel;
   const size_t rowBytes = size_t(rect.w) * size_t(bytesPerPixel);
-  if (rect.w % WriteBlock == 0) {
+  // A rectangle of whole pixel blocks is written in place: past its right edge would be the
+  // picture's border or the next row on the screen.
+  if (rect.w % ScalerPixelBlock == 0) {
     uint8_t* target[4] = {origin, nullptr, nullptr, nullptr};
     const int pitch[4] = {surface.pitch, 0, 0, 0};
     ff::sws_scale(FContext, picture.data, picture.linesize, 0, height, target, pitch);
     return true;
   }
-  const int rowsPitch = (rect.w / WriteBlock + 1) * WriteBlock * bytesPerPixel;
-  FRows.resize(size_t(rowsPitch) * size_t(rect.h));
-  uint8_t* target[4] = {FRows.data(), nullptr, nullptr, nullptr};
-  const int pitch[4] = {rowsPitch, 0, 0, 0};
-  ff::sws_scale(FContext, picture.data, picture.linesize, 0, height, target, pitch);
+  std::string error;
+  if (!FRows.Reserve(format, rect.w, rect.h, error)) return false;
+  const TAVPicture& rows = FRows.Planes();
+  ff::sws_scale(FContext, picture.data, picture.linesize, 0, height, rows.data, rows.linesize);
   for (int row = 0; row < rect.h; ++row)
-    std::memcpy(origin + ptrdiff_t(row) * surface.pitch, FRows.data() + size_t(row) * rowsPitch,
-                rowBytes);
+    std::memcpy(origin + ptrdiff_t(row) * surface.pitch,
+                rows.data[0] + ptrdiff_t(row) * rows.linesize[0], rowBytes);
   return true;
 }

@@ -6,7 +6,6 @@
 #include <SDL/SDL.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "FFEntryPoints.h"
 #include "MyUtils.h"
@@ -26,7 +25,7 @@ class TSurfaceScaler {
 
   // Draws the picture (width x height) over the rectangle, which lies inside the surface; the
   // caller holds the surface's lock when SDL asks for one. False, drawing nothing, when the
-  // surface's layout is one libswscale cannot write.
+  // surface's layout is one libswscale cannot write, or no memory can be had.
   bool Draw(const TAVPicture& picture, int width, int height, SDL_Surface& surface,
             const SDL_Rect& rect);
 
@@ -34,5 +33,5 @@ class TSurfaceScaler {
   SwsContext* FContext = nullptr;
   // Rows of a rectangle whose width libswscale's vector code would overrun, before they go to
   // the surface.
-  std::vector<uint8_t> FRows;
+  TScalerPicture FRows;
 };

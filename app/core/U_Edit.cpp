@@ -10,19 +10,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <string>
 
 namespace {
 
 // Nearest, halves to even: the default rounding mode of the floating-point unit.
 int32_t Round(double Value) { return int32_t(std::nearbyint(Value)); }
-
-void CopyPlane(const uint8_t* Source, int SourceStride, std::vector<uint8_t>& Target, int Width,
-               int Height) {
-  Target.resize(size_t(Width) * size_t(Height));
-  for (int Row = 0; Row < Height; ++Row)
-    std::memcpy(Target.data() + size_t(Row) * size_t(Width), Source + ptrdiff_t(Row) * SourceStride,
-                size_t(Width));
-}
 
 }  // namespace
 
@@ -116,18 +110,23 @@ int ScaleFontSize(const TIntRect& Frame, const TIntRect& Fit, int Size) {
 void TEditFrame::CopyFrom(const TAVPicture& Picture, int NewWidth, int NewHeight) {
   Width = std::max(0, NewWidth);
   Height = std::max(0, NewHeight);
-  CopyPlane(Picture.data[0], Picture.linesize[0], Y, Width, Height);
-  CopyPlane(Picture.data[1], Picture.linesize[1], U, ChromaWidth(), ChromaHeight());
-  CopyPlane(Picture.data[2], Picture.linesize[2], V, ChromaWidth(), ChromaHeight());
+  if (IsEmpty()) return;
+  std::string Error;
+  if (!Planes.Reserve(AV_PIX_FMT_YUV420P, Width, Height, Error)) throw std::bad_alloc();
+  const uint8_t* Source[4] = {Picture.data[0], Picture.data[1], Picture.data[2], nullptr};
+  TAVPicture Target = Planes.Planes();
+  ff::av_image_copy(Target.data, Target.linesize, Source, Picture.linesize, AV_PIX_FMT_YUV420P,
+                    Width, Height);
 }
 
 void ApplyEffects(TEditFrame& Frame, const TEditLook& Look) {
   if (Frame.IsEmpty()) return;
   if (Look.Brightness != 0 || Look.Contrast != 0)
-    VideoEqualizeLuma(Frame.Y.data(), Frame.Width, Frame.Width, Look.Contrast, Look.Brightness,
-                      Frame.Height);
+    VideoEqualizeLuma(Frame.Planes.Planes().data[0], Frame.Planes.Planes().linesize[0],
+                      Frame.Width, Look.Contrast, Look.Brightness, Frame.Height);
   if (Look.Saturation != 0)
-    VideoRotateHueSat(Frame.U.data(), Frame.V.data(), Frame.ChromaWidth(), Look.Saturation, 0,
+    VideoRotateHueSat(Frame.Planes.Planes().data[1], Frame.Planes.Planes().data[2],
+                      Frame.Planes.Planes().linesize[1], Look.Saturation, 0,
                       Frame.ChromaHeight(), Frame.ChromaWidth());
 }
 
@@ -159,13 +158,10 @@ TPreviewPicture CropPicture(const TPreviewPicture& Picture, const TIntRect& Rect
 std::optional<TPreviewPicture> RenderInputPicture(const TEditFrame& Frame,
                                                   TFormatConverter& Converter) {
   if (Frame.IsEmpty()) return std::nullopt;
-  uint8_t* const Planes[4] = {const_cast<uint8_t*>(Frame.Y.data()),
-                              const_cast<uint8_t*>(Frame.U.data()),
-                              const_cast<uint8_t*>(Frame.V.data()), nullptr};
-  const int Strides[4] = {Frame.Width, Frame.ChromaWidth(), Frame.ChromaWidth(), 0};
+  const TAVPicture& Planes = Frame.Planes.Planes();
   Converter.SetBitsPixel(32);
-  if (!Converter.PictureToBitmap(Planes, Strides, AV_PIX_FMT_YUV420P, true, Frame.Width,
-                                 Frame.Height))
+  if (!Converter.PictureToBitmap(Planes.data, Planes.linesize, AV_PIX_FMT_YUV420P, true,
+                                 Frame.Width, Frame.Height))
     return std::nullopt;
   const TBitmap& Bitmap = Converter.Bitmap();
   TPreviewPicture Picture{Frame.Width, Frame.Height, {}, Frame.Time};

@@ -4,6 +4,7 @@
 // worker that redraws it while the player stands still.
 #pragma once
 
+#include "MyUtils.h"
 #include "U_FileOption.h"
 
 #include <QString>
@@ -57,13 +58,14 @@ struct TPreviewPicture {
 struct TEditFrame {
   int Width = 0;
   int Height = 0;
-  std::vector<uint8_t> Y, U, V;  // packed rows of Width, and of ChromaWidth()
-  int64_t Time = 0;              // µs from the input's start
+  TScalerPicture Planes;  // YUV 4:2:0
+  int64_t Time = 0;       // µs from the input's start
 
   // An odd size keeps its last chroma column and row, as the conversion does.
   int ChromaWidth() const { return (Width + 1) / 2; }
   int ChromaHeight() const { return (Height + 1) / 2; }
   bool IsEmpty() const { return Width <= 0 || Height <= 0; }
+  // Throws std::bad_alloc when no memory can be had.
   void CopyFrom(const TAVPicture& Picture, int Width, int Height);
 };
 
