@@ -57,8 +57,7 @@ TSkinForm::TSkinForm(const QString& Caption, QWidget* Parent)
   bold.setBold(true);
   FCaption->setFont(bold);
   FCaption->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
-  for (QWidget* handle : {static_cast<QWidget*>(imgtCenter), static_cast<QWidget*>(FCaption)})
-    handle->installEventFilter(this);
+  new TCaptionDrag(*this, {imgtCenter, FCaption});
 
   FMinimise = AddButton(this, "btnmin", QString(), CaptionButtonSize, &MinimiseProgram);
   FClose = AddButton(this, "btnclose", QString(), CaptionButtonSize, [this] { reject(); });
@@ -173,27 +172,30 @@ void TSkinForm::resizeEvent(QResizeEvent* Event) {
   QDialog::resizeEvent(Event);
 }
 
-bool TSkinForm::eventFilter(QObject* Watched, QEvent* Event) {
-  if ((Watched == imgtCenter || Watched == FCaption) && DragCaption(Event)) return true;
-  return QDialog::eventFilter(Watched, Event);
+TCaptionDrag::TCaptionDrag(QWidget& Window, std::initializer_list<QWidget*> Handles)
+    : QObject(&Window), FWindow(Window) {
+  for (QWidget* handle : Handles) handle->installEventFilter(this);
 }
 
-// The window system moves the window where it can; elsewhere (no window manager, or a
-// platform without that service) the window follows the mouse itself.
-bool TSkinForm::DragCaption(QEvent* Event) {
+bool TCaptionDrag::eventFilter(QObject* Watched, QEvent* Event) {
   const QEvent::Type type = Event->type();
   if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
       type != QEvent::MouseButtonRelease)
     return false;
   const auto* mouse = static_cast<QMouseEvent*>(Event);
   if (type == QEvent::MouseButtonPress) {
-    if (mouse->button() != Qt::LeftButton || isMaximized()) return false;
-    FDragging = !(windowHandle() && windowHandle()->startSystemMove());
-    FDragOffset = mouse->globalPosition().toPoint() - pos();
+    if (mouse->button() != Qt::LeftButton || FWindow.isMaximized()) return false;
+    // The window system starts its move from where it last saw the pointer in the window: a
+    // press taken by a native child window never reached it.
+    const auto* handle = static_cast<QWidget*>(Watched);
+    const bool seenByWindow = !handle->internalWinId() && handle->nativeParentWidget() == &FWindow;
+    QWindow* window = FWindow.windowHandle();
+    FDragging = !(seenByWindow && window && window->startSystemMove());
+    FDragOffset = mouse->globalPosition().toPoint() - FWindow.pos();
     return true;
   }
   if (type == QEvent::MouseButtonRelease) FDragging = false;
   if (type != QEvent::MouseMove || !FDragging) return false;
-  move(mouse->globalPosition().toPoint() - FDragOffset);
+  FWindow.move(mouse->globalPosition().toPoint() - FDragOffset);
   return true;
 }

@@ -18,6 +18,23 @@ class TSkPanel;
 // ellipses of Ellipse by Ellipse pixels.
 QRegion RoundRectRegion(const QSize& Size, int Ellipse);
 
+// Drags a window by its caption, whose widgets (Handles) take the press: the window system
+// moves the window where it can; elsewhere (no window manager, or a press that reached a
+// window of its own inside this one, of which the window system knows nothing) the window
+// follows the mouse itself.
+class TCaptionDrag : public QObject {
+ public:
+  TCaptionDrag(QWidget& Window, std::initializer_list<QWidget*> Handles);
+
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+ private:
+  QWidget& FWindow;
+  QPoint FDragOffset;
+  bool FDragging = false;
+};
+
 class TSkinForm : public QDialog {
   Q_OBJECT
 
@@ -57,12 +74,10 @@ class TSkinForm : public QDialog {
  protected:
   void showEvent(QShowEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
-  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
   QLabel* AddPiece(const char* Name);
   void Layout();
-  bool DragCaption(QEvent* Event);
 
   QLabel *imgtleft, *imgtCenter, *imgtright, *imgltop, *imglbottom, *imgrtop, *imgrbottom, *imgBb,
       *imglogo;
@@ -72,6 +87,4 @@ class TSkinForm : public QDialog {
   TSkBmpButton* FOk = nullptr;
   TSkBmpButton* FCancel = nullptr;
   TSkPanel* FClient;
-  QPoint FDragOffset;
-  bool FDragging = false;
 };

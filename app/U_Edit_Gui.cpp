@@ -23,14 +23,17 @@
 #include <QFontDialog>
 #include <QFontMetrics>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QSlider>
 #include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 
 TIntRect EditPreviewArea;
 
@@ -162,6 +165,8 @@ bool ChooseFontAndColor(QFont& Font, QColor& Color, QWidget* Parent) {
   auto* Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &Dialog);
   QObject::connect(Buttons, &QDialogButtonBox::accepted, &Dialog, &QDialog::accept);
   QObject::connect(Buttons, &QDialogButtonBox::rejected, &Dialog, &QDialog::reject);
+  // Enter outside the font part (on the colour box) accepts, as it does inside.
+  Buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   auto* ColorRow = new QHBoxLayout;
   ColorRow->addWidget(ColorLabel);
   ColorRow->addWidget(ColorBox);
@@ -416,8 +421,10 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
   edtImage = new TSkEdit(Page);
   edtImage->setObjectName(QStringLiteral("edtImage"));
   edtImage->setReadOnly(true);
-  // Read-only only because a picture is chosen with the button: it reads like the text box.
+  // Read-only only because a picture is chosen with the button: it reads like the text box,
+  // and the keyboard goes past it to that button.
   edtImage->SetReadOnlyColor(clWhite);
+  edtImage->setFocusPolicy(Qt::NoFocus);
   edtImage->setGeometry(92, 40, 250, 22);
   btnopenPic = AddSkButton(Page, "btnopenPic", QStringLiteral("..."), {346, 40, 30, 22},
                            [this] { OpenPicture(); });
@@ -552,6 +559,12 @@ void TEditfrm::showEvent(QShowEvent* Event) {
   StartPlaying();
 }
 
+void TEditfrm::keyPressEvent(QKeyEvent* Event) {
+  const bool enter = Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter;
+  if (!enter || (Event->modifiers() & ~Qt::KeypadModifier)) return TSkinForm::keyPressEvent(Event);
+  if (OkButton()->isEnabled()) OkButton()->Click();
+}
+
 void TEditfrm::StartPlaying() {
   if (!FScreen) FScreen = std::make_unique<TPlayerScreen>(PanelVideo, FPlayer);
   PlayerAttached =
@@ -590,11 +603,13 @@ void TEditfrm::Relayout() {
   LoadEffectsFromEntry();
   if (!HasVideo) return;
   LoadWatermarkFromEntry();
+  SmallestCrop = PreviewToSourceRect(SourceRect, InputBoxRect,
+                                     {0, 0, ardtr1->MinSize(), ardtr1->MinSize()}, true);
+  Suppress = true;
+  edtleft->SetMax(RectWidth(SourceRect) - RectWidth(SmallestCrop));
+  edttop->SetMax(RectHeight(SourceRect) - RectHeight(SmallestCrop));
+  Suppress = false;
   LoadCropFromEntry();
-  const TIntRect Smallest = PreviewToSourceRect(SourceRect, InputBoxRect,
-                                                {0, 0, ardtr1->MinSize(), ardtr1->MinSize()}, true);
-  edtleft->SetMax(RectWidth(SourceRect) - RectWidth(Smallest));
-  edttop->SetMax(RectHeight(SourceRect) - RectHeight(Smallest));
 }
 
 void TEditfrm::LoadWatermarkFromEntry() {
@@ -634,16 +649,10 @@ void TEditfrm::LoadWatermarkFromEntry() {
 }
 
 void TEditfrm::LoadCropFromEntry() {
-  if (FEntry.CropEnabled) {
-    ardtr1->setGeometry(ToQRect(FEntry.CropDestRect));
-    CropAreaMoved();
-    return;
-  }
-  ardtr1->setGeometry(ToQRect(InputFitRect));
-  CropPreviewRect = InputFitRect;
-  CropSourceRect = SourceRect;
-  CropActive = false;
-  ShowCropInBoxes();
+  if (!FEntry.CropEnabled) return ResetCrop();
+  // The rectangle in the picture's pixels as it was typed or dragged, not as the preview
+  // rounds it.
+  SetCropRect(FEntry.CropRect);
 }
 
 void TEditfrm::LoadEffectsFromEntry() {
@@ -682,41 +691,28 @@ void TEditfrm::ShowCropInBoxes(const TSkSpinEdit* Typing) {
   Suppress = false;
 }
 
+// The crop takes each box's value in the picture's pixels as it is typed or stepped; the box
+// being typed into keeps the user's text until it is left.
 void TEditfrm::CropBoxChanged(TSkSpinEdit* Box) {
   if (Dragging || Suppress || RectIsEmpty(SourceRect)) return;
-  const int Left = std::min(edtleft->IntValue(), int(edtleft->Max()));
-  const int Top = std::min(edttop->IntValue(), int(edttop->Max()));
-  const TIntRect Source{Left, Top,
-                        Left + std::min(edtwidth->IntValue(), RectWidth(SourceRect) - Left),
-                        Top + std::min(edtheight->IntValue(), RectHeight(SourceRect) - Top)};
-  const TIntRect Preview = SourceToPreviewRect(SourceRect, InputBoxRect, Source);
-  const int M = ardtr1->MinSize();
-  QRect Area = ardtr1->geometry();
-  // A near edge that would push the area past the picture's far edge moves the area instead.
-  const auto PlaceNear = [M](int Start, int Size, int NewStart, int FitEnd) {
-    if (Size + NewStart <= FitEnd) return std::pair{NewStart, Start + Size - NewStart};
-    if (NewStart > FitEnd - M) return std::pair{FitEnd - M, M};
-    return std::pair{NewStart, FitEnd - NewStart};
-  };
-  const auto Resize = [M](int Start, int NewSize, int FitEnd) {
-    return NewSize >= M ? std::min(NewSize, FitEnd - Start) : M;
-  };
-  if (Box == edtleft) {
-    const auto [X, W] = PlaceNear(Area.left(), Area.width(), Preview.Left, InputFitRect.Right);
-    Area.setRect(X, Area.top(), W, Area.height());
-  } else if (Box == edttop) {
-    const auto [Y, H] = PlaceNear(Area.top(), Area.height(), Preview.Top, InputFitRect.Bottom);
-    Area.setRect(Area.left(), Y, Area.width(), H);
-  } else if (Box == edtwidth) {
-    Area.setWidth(Resize(Area.left(), RectWidth(Preview), InputFitRect.Right));
-  } else {
-    Area.setHeight(Resize(Area.top(), RectHeight(Preview), InputFitRect.Bottom));
-  }
-  ardtr1->setGeometry(Area);
-  CropPreviewRect = ToIntRect(Area);
-  CropSourceRect = PreviewToSourceRect(SourceRect, InputBoxRect, CropPreviewRect, true);
+  TIntRect Crop = CropSourceRect;
+  const bool Start = Box == edtleft || Box == edttop;
+  if (Box == edtleft || Box == edtwidth)
+    std::tie(Crop.Left, Crop.Right) = TypedSpan(Crop.Left, Crop.Right, Box->IntValue(), Start,
+                                                RectWidth(SourceRect), RectWidth(SmallestCrop));
+  else
+    std::tie(Crop.Top, Crop.Bottom) = TypedSpan(Crop.Top, Crop.Bottom, Box->IntValue(), Start,
+                                                RectHeight(SourceRect), RectHeight(SmallestCrop));
+  SetCropRect(Crop, Box);
+}
+
+void TEditfrm::SetCropRect(const TIntRect& Crop, const TSkSpinEdit* Typing) {
+  CropSourceRect = Crop;
+  CropPreviewRect =
+      PreviewAreaOf(SourceRect, InputBoxRect, InputFitRect, Crop, ardtr1->MinSize());
+  ardtr1->setGeometry(ToQRect(CropPreviewRect));
   CropActive = true;
-  ShowCropInBoxes(Box);
+  ShowCropInBoxes(Typing);
   UpdateLook();
 }
 
@@ -865,14 +861,7 @@ void TEditfrm::RecomputeWatermark() {
 }
 
 TIntRect TEditfrm::WatermarkAreaOf(const TIntRect& Mark) const {
-  const TIntRect Preview = SourceToPreviewRect(OutputRect, EditPreviewArea, Mark);
-  const int M = ardtr2->MinSize();
-  QRect Area(Preview.Left, Preview.Top, std::max(RectWidth(Preview), M),
-             std::max(RectHeight(Preview), M));
-  // An area that would reach past the picture moves back by the excess.
-  Area.moveLeft(Area.left() - std::max(0, Area.left() + Area.width() - OutputBoxRect.Right));
-  Area.moveTop(Area.top() - std::max(0, Area.top() + Area.height() - OutputBoxRect.Bottom));
-  return ToIntRect(Area);
+  return PreviewAreaOf(OutputRect, EditPreviewArea, OutputBoxRect, Mark, ardtr2->MinSize());
 }
 
 void TEditfrm::ShowWatermarkRect(const TSkSpinEdit* Typing) {

@@ -90,6 +90,8 @@ class TEditfrm : public TSkinForm {
 
  protected:
   void showEvent(QShowEvent* Event) override;
+  // Enter that no control took (a box, a slider, a choice) presses OK, the default button.
+  void keyPressEvent(QKeyEvent* Event) override;
 
  private:
   void HandOver(std::optional<TPreviewPicture>& Slot, const TPreviewPicture& Picture);
@@ -109,6 +111,8 @@ class TEditfrm : public TSkinForm {
 
   void CropAreaMoved();
   void CropBoxChanged(TSkSpinEdit* Box);
+  // The crop (picture pixels) and its area over the input preview.
+  void SetCropRect(const TIntRect& Crop, const TSkSpinEdit* Typing = nullptr);
   void ResetCrop();
   // Every crop box but the one being typed into.
   void ShowCropInBoxes(const TSkSpinEdit* Typing = nullptr);
@@ -151,6 +155,8 @@ class TEditfrm : public TSkinForm {
   bool LaidOut = false;
 
   bool CropActive = false;
+  // The smallest crop that can be dragged, in picture pixels; typing keeps to it too.
+  TIntRect SmallestCrop;
   TIntRect CropPreviewRect, CropSourceRect, InputFitRect, WatermarkSourceRect, WatermarkPreviewRect,
       SourceRect, OutputRect, InputBoxRect, OutputBoxRect;
   bool Dragging = false;

@@ -246,6 +246,7 @@ QWidget* TMainfrm::BuildCaption() {
   lblSoftName->setStyleSheet(QStringLiteral("color: white; font-weight: bold;"));
   row->addWidget(lblSoftName);
   row->addStretch();
+  new TCaptionDrag(*this, {bar, lblSoftName});
   btnHelp = MakeButton(bar, "btnHelp", QStringLiteral("Help"), QSize(56, 22), [this] {
     pmHelp->popup(btnHelp->mapToGlobal(QPoint(0, btnHelp->height())));
   });
@@ -448,8 +449,16 @@ void TMainfrm::btnAddClick() {
   // The masks fold letter case, which is no reading for the user: the list shows its names.
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   dialog.setNameFilters(OpenFileFilters());
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QStringList files = dialog.selectedFiles();
+  if (dialog.exec() != QDialog::Accepted) return;
+  QStringList files = dialog.selectedFiles();
+  // Of several names typed at once the dialog hands back only those its view shows and
+  // selected when some are shown: the others are tried as well, never dropped unseen.
+  if (const auto* typed = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+    for (const QString& name : TypedFileNames(typed->text())) {
+      const QString path = QDir::cleanPath(dialog.directory().absoluteFilePath(name));
+      if (!files.contains(path)) files << path;
+    }
+  if (files.isEmpty()) return;
   MainSettings().SetValue(TMainSettings::SourcePath, WithSlash(QFileInfo(files.front()).path()));
   AddFiles(files);
 }
@@ -725,11 +734,6 @@ bool TMainfrm::eventFilter(QObject* Watched, QEvent* Event) {
       QTimer::singleShot(0, VSTFile, [this, index = QPersistentModelIndex(index)] {
         if (index.isValid()) VSTFile->edit(index);
       });
-  }
-  if (Watched->objectName() == QLatin1String("pnlCaption") &&
-      Event->type() == QEvent::MouseButtonPress && windowHandle()) {
-    windowHandle()->startSystemMove();
-    return true;
   }
   return QWidget::eventFilter(Watched, Event);
 }

@@ -14,11 +14,13 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QToolButton>
 
@@ -161,8 +163,7 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   connect(lvCutVideo, &QTreeWidget::itemDoubleClicked, this, [this] {
     if (ItemEdit->isVisible()) ItemEdit->setFocus();
   });
-  connect(lvCutVideo, &QTreeWidget::itemSelectionChanged, this,
-          [this] { btndelete->setEnabled(SelectedRow() >= 0); });
+  connect(lvCutVideo, &QTreeWidget::itemSelectionChanged, this, &TClipfrm::SelectionChanged);
   for (QScrollBar* bar : {lvCutVideo->verticalScrollBar(), lvCutVideo->horizontalScrollBar()})
     connect(bar, &QScrollBar::valueChanged, this, [this] { ItemEdit->hide(); });
   lvCutVideo->viewport()->installEventFilter(this);
@@ -173,6 +174,7 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
   ItemEdit->setInputMask(QStringLiteral("09:99:99"));
   ItemEdit->setMaxLength(8);
   ItemEdit->hide();
+  ItemEdit->installEventFilter(this);
   lvCutVideo->setItemDelegate(new TPartRowDelegate(ItemEdit->sizeHint().height(), lvCutVideo));
   connect(ItemEdit, &QLineEdit::editingFinished, this, &TClipfrm::EditorDone);
 
@@ -189,6 +191,10 @@ TClipfrm::TClipfrm(TCustomPlayer& Player, const TFileOption& Entry, int NextPart
 }
 
 TClipfrm::~TClipfrm() {
+  // The list and the editor outlive this part of the window: what they signal as they go
+  // (the selection emptied, the focus lost) must not call back into it.
+  for (QObject* child : {static_cast<QObject*>(lvCutVideo), static_cast<QObject*>(ItemEdit)})
+    child->disconnect(this);
   // A window freed without closing must not leave the player calling into it.
   if (FScreen) FPlayer.Stop(true);
   ClearPlayerEvents(FPlayer);
@@ -231,7 +237,10 @@ void TClipfrm::FileOpened(int64_t Duration, const std::optional<TVideoStreamInfo
   FSession = std::make_unique<TClipSession>(base, FNewPart, FNextPartNumber, FParts);
   lvCutVideo->clear();
   for (int row = 0; row < static_cast<int>(FSession->Rows().size()); ++row) ShowRow(row);
-  if (FParts.empty()) SelectRow(0, TClipColumn::Start);
+  if (FParts.empty())
+    SelectRow(0, TClipColumn::Start);
+  else
+    SelectionChanged();
 }
 
 void TClipfrm::ShowRow(int Row) {
@@ -306,24 +315,52 @@ void TClipfrm::DeletePart() {
   const int row = SelectedRow();
   if (!FSession || row < 0) return;
   FSession->Delete(row);
-  delete lvCutVideo->takeTopLevelItem(row);
+  {
+    // The rows move up under the selection as the row goes: the markers follow once it is out.
+    const QSignalBlocker quiet(lvCutVideo);
+    delete lvCutVideo->takeTopLevelItem(row);
+  }
   ItemEdit->hide();
+  SelectionChanged();
 }
 
 void TClipfrm::SelectRow(int Row, TClipColumn Column) {
   if (!FSession || Row < 0 || Row >= static_cast<int>(FSession->Rows().size())) return;
   QTreeWidgetItem* item = lvCutVideo->topLevelItem(Row);
-  lvCutVideo->setCurrentItem(item);
+  // A new selection takes the markers along (SelectionChanged); the same one puts them back.
+  if (SelectedRow() == Row)
+    ShowPart(Row);
+  else
+    lvCutVideo->setCurrentItem(item);
   FEditColumn = Column;
   PlaceEditor();
   // The cell is open for typing at once, whatever had the focus (the list after a click).
   ItemEdit->setFocus();
   ItemEdit->selectAll();
+}
+
+void TClipfrm::SelectionChanged() {
+  const int row = SelectedRow();
+  btndelete->setEnabled(row >= 0);
+  // The markers are the selected part's: with none they have nothing to show or to move.
+  TrckVideo->SetShowSegment(row >= 0);
+  if (row >= 0 && FSession) ShowPart(row);
+}
+
+void TClipfrm::ShowPart(int Row) {
   // Read before the markers move: they pull the tick into the part.
   const int64_t position = TrckVideo->Position();
   const TClipSegment segment = FSession->SegmentOf(Row);
   SetMarkers(segment);
   if (position < segment.Start || position > segment.End) SeekTo(FSession->Rows()[Row].StartTime);
+}
+
+void TClipfrm::CancelEdit() {
+  FUpdating = true;
+  ItemEdit->setModified(false);
+  ItemEdit->hide();
+  FUpdating = false;
+  lvCutVideo->setFocus();
 }
 
 void TClipfrm::PlaceEditor() {
@@ -403,6 +440,12 @@ void TClipfrm::PlayState(TPlayState State) {
 }
 
 bool TClipfrm::eventFilter(QObject* Watched, QEvent* Event) {
+  // Escape in the time editor gives up that edit only, not the window's changes.
+  if (Watched == ItemEdit && Event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(Event)->key() == Qt::Key_Escape) {
+    CancelEdit();
+    return true;
+  }
   if (Watched != lvCutVideo->viewport()) return TSkinForm::eventFilter(Watched, Event);
   const bool outside = Event->type() == QEvent::MouseButtonPress &&
                        !lvCutVideo->itemAt(static_cast<QMouseEvent*>(Event)->position().toPoint());

@@ -76,6 +76,12 @@ class TClipfrm : public TSkinForm {
   void PlayState(TPlayState State);
   void ShowRow(int Row);
   int SelectedRow() const;
+  // The markers show the selected part, or hide when none is.
+  void SelectionChanged();
+  // The markers on the part, and the picture inside it.
+  void ShowPart(int Row);
+  // Escape in the time editor: the cell keeps its time.
+  void CancelEdit();
   // The selected row's start or end follows the marker.
   void MarkerMoved(TClipColumn Column);
   // Moves the markers; when they push the tick, the picture follows it.

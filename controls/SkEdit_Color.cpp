@@ -87,9 +87,18 @@ void TSkColorEdit::paintEvent(QPaintEvent*) {
 }
 
 void TSkColorEdit::keyPressEvent(QKeyEvent* Event) {
-  if (IsDropDownKey(*Event)) DropDown();
-  // No text is typed; other keys (Tab included) go on to the window.
-  if (Event->key() == Qt::Key_Tab || Event->key() == Qt::Key_Backtab) return Event->ignore();
+  // A swatch has no text to type or walk: Space and Down open it as a list box's do.
+  const bool plain = Event->modifiers() == Qt::NoModifier;
+  if (IsDropDownKey(*Event) ||
+      (plain && (Event->key() == Qt::Key_Space || Event->key() == Qt::Key_Down))) {
+    Event->accept();
+    return DropDown();
+  }
+  // Tab, Enter and Escape are the window's: they move on, press its default button or cancel.
+  const int key = Event->key();
+  if (key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Return ||
+      key == Qt::Key_Enter || key == Qt::Key_Escape)
+    return Event->ignore();
   Event->accept();
 }
 

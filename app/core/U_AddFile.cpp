@@ -18,7 +18,10 @@ struct TFilter {
 const TFilter Filters[] = {
     {"All Support Video Format",
      "*.3GP;*.2G2;*.ASF;*.WMB;*.AVI;*.AVM;*.AVS;*.DAT;*.FLV;*.MKV;*.MOV;*.MP4;*.MPEG;*.MPG;*.NSV;"
-     "*.OGM;*.RM;*.RMVB;*.TP;*.TS;*.VOB;*.WMV;*.F4v;*.DV"},
+     "*.OGM;*.RM;*.RMVB;*.TP;*.TS;*.VOB;*.WMV;*.F4v;*.DV;"
+     // The kinds the types below offer, and others the decoder reads as well, sound too.
+     "*.MOD;*.TOD;*.QT;*.WEBM;*.OGV;*.OGG;*.M4V;*.MTS;*.M2TS;*.3G2;*.MXF;"
+     "*.MP3;*.WAV;*.WMA;*.M4A;*.AAC;*.FLAC;*.OGA;*.OPUS;*.AC3"},
     {"AVI Video File(*.avi)", "*.AVI"},
     {"MPEG4 File(*.mp4)", "*.MP4"},
     {"MPEG File(*.mpg; *.mpeg)", "*.MPG;*.MPEG"},
@@ -60,6 +63,19 @@ QStringList OpenFileFilters() {
     filters << QString::fromLatin1(filter.Label) + QStringLiteral(" (") + masks.join(' ') + ')';
   }
   return filters;
+}
+
+QStringList TypedFileNames(const QString& Text) {
+  if (!Text.contains(QLatin1Char('"'))) {
+    const QString name = Text.trimmed();
+    return name.isEmpty() ? QStringList() : QStringList{name};
+  }
+  // "one" "two" ...: every other piece between the quotes is a name.
+  QStringList names;
+  const QStringList pieces = Text.split(QLatin1Char('"'));
+  for (qsizetype i = 1; i < pieces.size(); i += 2)
+    if (!pieces[i].isEmpty()) names << pieces[i];
+  return names;
 }
 
 QString AddFilesSummary(int Total, const QStringList& Failed, int NotAdded) {

@@ -15,6 +15,10 @@ QStringList OpenFileFilters();
 // "*.MP4" becomes "*.[mM][pP]4".
 QString AnyCaseMask(const QString& Mask);
 
+// The names typed into the file dialog's name box: several in quotes ("a.mp4" "b.mp3"), or
+// one as it stands.
+QStringList TypedFileNames(const QString& Text);
+
 // The warning after adding Total files of which the named ones failed ("name (reason)" lines)
 // and NotAdded were never tried, the adding having been cancelled.
 QString AddFilesSummary(int Total, const QStringList& Failed, int NotAdded = 0);

@@ -98,6 +98,25 @@ TIntRect SourceToPreviewRect(const TIntRect& Frame, const TIntRect& Box, const T
   return Result;
 }
 
+TIntRect PreviewAreaOf(const TIntRect& Frame, const TIntRect& Box, const TIntRect& Fit,
+                       const TIntRect& R, int MinSize) {
+  const TIntRect Preview = SourceToPreviewRect(Frame, Box, R);
+  const int32_t Width = std::max(RectWidth(Preview), MinSize);
+  const int32_t Height = std::max(RectHeight(Preview), MinSize);
+  const int32_t Left = Preview.Left - std::max(0, Preview.Left + Width - Fit.Right);
+  const int32_t Top = Preview.Top - std::max(0, Preview.Top + Height - Fit.Bottom);
+  return {Left, Top, Left + Width, Top + Height};
+}
+
+std::pair<int32_t, int32_t> TypedSpan(int32_t Start, int32_t End, int32_t Typed, bool TypedStart,
+                                      int32_t Length, int32_t MinSize) {
+  MinSize = std::min(MinSize, Length);
+  const int32_t Room = Length - Start;
+  if (!TypedStart) return {Start, Start + std::clamp(Typed, std::min(MinSize, Room), Room)};
+  const int32_t NewStart = std::clamp(Typed, 0, Length - MinSize);
+  return {NewStart, std::clamp(End, NewStart + MinSize, Length)};
+}
+
 int ScaleFontSize(const TIntRect& Frame, const TIntRect& Fit, int Size) {
   if (RectIsEmpty(Frame) || RectIsEmpty(Fit)) return Size;
   const double Sx = double(RectWidth(Frame)) / RectWidth(Fit);

@@ -4,6 +4,8 @@
 // worker that redraws it while the player stands still.
 #pragma once
 
+#include <utility>
+
 #include "MyUtils.h"
 #include "U_FileOption.h"
 
@@ -41,6 +43,15 @@ TIntRect PreviewToSourceRect(const TIntRect& Frame, const TIntRect& Box, const T
                              bool Clamp);
 // A rectangle in the frame's pixels as drawn in the preview Box.
 TIntRect SourceToPreviewRect(const TIntRect& Frame, const TIntRect& Box, const TIntRect& R);
+// Where an editor stands over the preview Box for R (frame pixels): never smaller than
+// MinSize a side, and moved back inside Fit (where the frame is drawn) by what would pass it.
+TIntRect PreviewAreaOf(const TIntRect& Frame, const TIntRect& Box, const TIntRect& Fit,
+                       const TIntRect& R, int MinSize);
+// One side (Start, End) of a rectangle after its start or its length was typed: a typed start
+// keeps the far edge where it can, a typed length keeps the start. The side stays within
+// 0..Length and at least MinSize long.
+std::pair<int32_t, int32_t> TypedSpan(int32_t Start, int32_t End, int32_t Typed, bool TypedStart,
+                                      int32_t Length, int32_t MinSize);
 // A font size in frame pixels as it looks in the preview where the frame fills Fit.
 int ScaleFontSize(const TIntRect& Frame, const TIntRect& Fit, int Size);
 

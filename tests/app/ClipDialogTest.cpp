@@ -304,6 +304,68 @@ TEST_F(ClipWindowScreen, OneClickOnACellAfterEnterTakesTheNextTyping) {
   typeTime(2, "00:00:02");
   EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("00:00:01"));
   EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("00:00:02"));
+
+  // Escape while typing ends that edit alone: the cell keeps its time, nothing asks about
+  // the window, and the next click on a cell opens its editor again.
+  int asked = 0;
+  Form.AskSaveChanges = [&](const QString&) { return ++asked, int(QMessageBox::Cancel); };
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, cell(1));
+  QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("0000"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(Form.isVisible());
+  EXPECT_FALSE(Form.ItemEdit->isVisible());
+  EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("00:00:01"));
+  typeTime(2, "00:00:03");
+  EXPECT_EQ(list->topLevelItem(0)->text(2), QStringLiteral("00:00:03"));
+  EXPECT_TRUE(Form.isVisible());
+  Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
+  Form.reject();
+}
+
+// The markers show the selected part and act on it: with none selected (a click below the
+// rows) they are hidden and take no drag; after Delete they show the part then highlighted.
+TEST_F(ClipWindowScreen, TheMarkersShowAndMoveOnlyTheSelectedPart) {
+  TClipfrm Form(Player, Entry, 3,
+                {Part(0, 1000000, 2000000), Part(1, 4000000, 5000000), Part(2, 2500000, 3300000)});
+  Form.move(40, 40);
+  Form.show();
+  ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
+  QApplication::setActiveWindow(&Form);
+  TVelTrackbar& Bar = *Form.TrckVideo;
+  QTreeWidget* list = Form.lvCutVideo;
+  const auto Markers = [&] {
+    return Bar.ShowSegment() ? TClipSegment{Bar.SegStartPos(), Bar.SegEndPos()}
+                             : TClipSegment{-1, -1};
+  };
+  const auto Highlighted = [&] {
+    const QList<QTreeWidgetItem*> rows = list->selectedItems();
+    return rows.isEmpty() ? -1 : list->indexOfTopLevelItem(rows.first());
+  };
+  Form.SelectRow(1, TClipColumn::Start);
+  EXPECT_EQ(Markers(), Form.Session()->SegmentOf(1));
+
+  const QPoint below(20, list->viewport()->height() - 5);
+  ASSERT_EQ(list->itemAt(below), nullptr);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, below);
+  ASSERT_EQ(Highlighted(), -1);
+  EXPECT_EQ(Markers(), (TClipSegment{-1, -1}));
+  const std::vector<TClipFile> before = Form.Session()->Rows();
+  const int MarkerMiddle = Bar.Picture(TVelTrackbar::SegmentStart).width() / 2;
+  DragOnBar(Bar, QPoint(Bar.SegStartX() - MarkerMiddle, Bar.SegOffsetY()), {Bar.XFromValue(20)});
+  EXPECT_EQ(Form.Session()->Rows()[1].StartTime, before[1].StartTime);
+
+  Form.SelectRow(1, TClipColumn::Start);
+  Form.DeletePart();
+  const int shown = Highlighted();
+  if (shown >= 0) {
+    EXPECT_EQ(Markers(), Form.Session()->SegmentOf(shown));
+    EXPECT_TRUE(Bar.Position() >= Markers().Start && Bar.Position() <= Markers().End);
+  } else {
+    EXPECT_EQ(Markers(), (TClipSegment{-1, -1}));
+  }
+  Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
+  Form.reject();
 }
 
 // Paused, markers that push the tick take the picture with them: a start time typed past the

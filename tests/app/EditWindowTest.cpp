@@ -207,6 +207,69 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
   EXPECT_TRUE(Window.Choices().CropActive);
 }
 
+// Enter in a box or on a slider presses OK, as in any dialog; Tab after the Text choice goes
+// past the picture's path, which only the "..." button fills.
+TEST_F(EditWindowScreen, EnterPressesOkAndTabSkipsThePicturePath) {
+  for (const char* Name : {"edtWaterH", "TrckWatermarkH", "trckBrightness"}) {
+    TFileOption Entry = ClipEntry();
+    TEditfrm Window(Entry, Player);
+    Window.show();
+    ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+    QApplication::setActiveWindow(&Window);
+    TextMark(Window, QStringLiteral("Velmora"));
+    Window.ShowPage(QByteArray(Name).startsWith("trck") ? 2 : 1);
+    QWidget* Control = Window.findChild<QWidget*>(QLatin1String(Name));
+    Control->setFocus();
+    QTest::keyClick(Control, Qt::Key_Return);
+    EXPECT_EQ(Window.result(), int(QDialog::Accepted)) << Name;
+    EXPECT_EQ(Entry.WaterMark.Text, QStringLiteral("Velmora")) << Name;
+  }
+  TFileOption Entry = ClipEntry();
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
+  QApplication::setActiveWindow(&Window);
+  TextMark(Window, QStringLiteral("Velmora"));
+  Window.ShowPage(1);
+  auto* Text = Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"));
+  Text->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Text, Qt::Key_Tab);
+  EXPECT_NE(QApplication::focusWidget(), Window.findChild<QWidget*>(QStringLiteral("edtImage")));
+  EXPECT_NE(QApplication::focusWidget(), nullptr);
+  Window.reject();
+}
+
+// A crop typed on a large picture stays in the picture's pixels as typed, through OK and when
+// the window opens again, however the preview's pixels round it.
+TEST_F(EditWindowScreen, CropTypedOnALargePictureIsKeptAsTyped) {
+  TFileOption Entry;
+  Entry.SourceFrameSize = QStringLiteral("1920x1080");
+  Entry.OutputFrameSize = QStringLiteral("640x360");
+  Entry.Input.FileName = fixtures::Make(
+      "edit_window_1920x1080.mp4",
+      "-f lavfi -i testsrc=size=1920x1080:rate=25:duration=1 -c:v libx264 -preset ultrafast "
+      "-pix_fmt yuv420p");
+  const TIntRect Typed{96, 54, 96 + 1728, 54 + 972};
+  const char* const Names[] = {"edtleft", "edttop", "edtwidth", "edtheight"};
+  const int Values[] = {96, 54, 1728, 972};
+  for (const bool Again : {false, true}) {
+    SCOPED_TRACE(Again ? "opened again" : "typed");
+    TEditfrm Window(Entry, Player);
+    Window.show();
+    const auto Box = [&](const char* Name) { return Window.findChild<TSkSpinEdit*>(Name); };
+    ASSERT_TRUE(PumpUntil([&] { return Box("edtwidth")->IntValue() > 0; }));
+    for (int i = 0; i < 4 && !Again; ++i) {
+      TypeInto(Window, Box(Names[i]), QString::number(Values[i]));
+      QTest::keyClick(Box(Names[i]), Qt::Key_Tab);
+    }
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Box(Names[i])->IntValue(), Values[i]) << Names[i];
+    EXPECT_EQ(Window.Choices().CropSourceRect, Typed);
+    Window.OkButton()->Click();
+    EXPECT_TRUE(Entry.CropEnabled);
+    EXPECT_EQ(Entry.CropRect, Typed);
+  }
+}
+
 TEST_F(EditWindowScreen, TextWatermarkFollowsItsPositionBoxIntoTheEntry) {
   TFileOption Entry = ClipEntry();
   TEditfrm Window(Entry, Player);
@@ -326,7 +389,7 @@ TEST_F(EditWindowScreen, TextWatermarkShowsAllItsTextInTheChosenFontAndColour) {
   Window.findChild<TSkBmpButton*>(QStringLiteral("btnopenFont"))->Click();
   EXPECT_TRUE(Closed);
 
-  bool Offered = false;
+  bool Offered = false, AcceptedByEnter = false;
   QTimer::singleShot(0, [&] {
     auto* Dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
     ASSERT_NE(Dialog, nullptr);
@@ -336,10 +399,17 @@ TEST_F(EditWindowScreen, TextWatermarkShowsAllItsTextInTheChosenFontAndColour) {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(Dialog));
     PumpFor(200);
     SaveShot(*Dialog, QStringLiteral("edit_font_dialog.png"));
-    Dialog->accept();
+    // Enter on the colour box accepts the dialog, as it does in the font part.
+    if (Colour) {
+      Colour->setFocus();
+      QTest::keyClick(Colour, Qt::Key_Return);
+    }
+    AcceptedByEnter = !Dialog->isVisible();
+    if (!AcceptedByEnter) Dialog->accept();
   });
   Window.findChild<TSkBmpButton*>(QStringLiteral("btnopenFont"))->Click();
   EXPECT_TRUE(Offered);
+  EXPECT_TRUE(AcceptedByEnter);
   Window.OkButton()->Click();
   ASSERT_TRUE(Entry.WaterMark.Font.has_value());
   EXPECT_EQ(Entry.WaterMark.Font->Color, 0x0000FFu);

@@ -22,6 +22,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QProcess>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -316,6 +317,87 @@ TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItClo
     EXPECT_LE(Offset.manhattanLength(), 2) << W.Name << " " << Offset.x() << "," << Offset.y();
     EXPECT_TRUE(WaitFor(focused, 5000)) << W.Name;
   }
+}
+
+// Dragged by its caption with the real pointer, 300 px into it, there and back: the window
+// follows the pointer exactly, under a window manager (its own run) and without one.
+TEST_F(MainWindowUse, TheCaptionDragsTheWindowExactlyThereAndBack) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  const auto Pointer = [](const QStringList& Arguments) {
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), Arguments), 0);
+    WaitFor([] { return false; }, 150);  // the window system's events taken in
+  };
+  const auto MoveTo = [&](QPoint At) {
+    Pointer({QStringLiteral("mousemove"), QString::number(At.x()), QString::number(At.y())});
+  };
+  const QWidget* Caption = Window->findChild<QWidget*>(QStringLiteral("pnlCaption"));
+  for (const QPoint By : {QPoint(-100, 50), QPoint(100, -50)}) {
+    const QPoint Start = Window->frameGeometry().topLeft();
+    QPoint At = Caption->mapToGlobal(QPoint(300, Caption->height() / 2));
+    MoveTo(At);
+    Pointer({QStringLiteral("mousedown"), QStringLiteral("1")});
+    for (int Step = 1; Step <= 4; ++Step) MoveTo(At + By * Step / 4);
+    Pointer({QStringLiteral("mouseup"), QStringLiteral("1")});
+    EXPECT_TRUE(WaitFor([&] { return Window->frameGeometry().topLeft() == Start + By; }, 3000))
+        << "moved by " << (Window->frameGeometry().topLeft() - Start).x() << ","
+        << (Window->frameGeometry().topLeft() - Start).y();
+  }
+}
+
+// Ten names typed at once, quoted, into the file dialog showing their folder: each is tried,
+// the one that is no media file is named in the warning, and the first filter shows every
+// kind of file the program converts.
+TEST_F(MainWindowUse, NamesTypedTogetherAreAllTriedAndTheFirstFilterShowsEveryKind) {
+  const QString media = Folder.File(QStringLiteral("typed"));
+  ASSERT_TRUE(QDir().mkpath(media));
+  const auto clip = [](const char* Name, const char* Codecs) {
+    return fixtures::Make(Name, std::string("-f lavfi -i testsrc=size=160x120:rate=25:duration=1 "
+                                            "-f lavfi -i sine=duration=1 ") + Codecs);
+  };
+  const struct {
+    const char* Name;
+    std::string Source;
+  } files[] = {
+      {"a.mp4", fixtures::Path(fixtures::Media::Mp4H264Aac)},
+      {"b.AVI", fixtures::Path(fixtures::Media::AviMpeg4Mp3)},
+      {"c.webm", clip("typed.webm", "-c:v libvpx -c:a libvorbis")},
+      {"d.ogv", clip("typed.ogv", "-c:v libtheora -c:a libvorbis")},
+      {"e.mp3", fixtures::Path(fixtures::Media::Mp3AudioOnly)},
+      {"f.wav", fixtures::Make("typed.wav", "-f lavfi -i sine=duration=1 -c:a pcm_s16le")},
+      {"g.mkv", clip("typed.mkv", "-c:v mpeg4 -c:a libmp3lame")},
+      {"h.mov", clip("typed.mov", "-c:v mpeg4 -c:a aac")},
+      {"i.flv", clip("typed.flv", "-c:v flv1 -c:a libmp3lame")},
+  };
+  QStringList offered;
+  QString typed;
+  for (const auto& f : files) {
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(f.Source), media + '/' + f.Name)) << f.Name;
+    offered << QLatin1String(f.Name);
+    typed += QStringLiteral("\"%1\" ").arg(QLatin1String(f.Name));
+  }
+  WriteTextFile(media + QStringLiteral("/notes.txt"), "no movie in here");
+  typed += QStringLiteral("\"notes.txt\"");
+  MainSettings().SetValue(TMainSettings::SourcePath, media + '/');
+  QStringList listed;
+  UseFileDialog([&](QFileDialog* dialog) {
+    auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    WaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 4; }, 5000);
+    WaitFor([] { return false; }, 300);  // the whole folder read
+    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+      listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    name->setFocus();
+    QTest::keyClicks(name, typed);
+    auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+  });
+  listed.sort();
+  EXPECT_EQ(listed, offered);
+  EXPECT_EQ(Window->Model().rowCount(), 9);
+  ASSERT_EQ(Warnings.size(), 1);
+  EXPECT_TRUE(Warnings[0].startsWith(QStringLiteral(
+      "9 files have been loaded successfully,1 files failed.\r\nunloaded files:\r\nnotes.txt")))
+      << Warnings[0].toStdString();
 }
 
 TEST_F(MainWindowUse, FileDialogStartsAtHomeAndListsTypesByName) {

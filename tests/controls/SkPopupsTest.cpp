@@ -205,6 +205,37 @@ TEST(SkColorEdit, DropDownPicksAColourOrLeavesItAlone) {
   }
 }
 
+// The keys a user tries on a colour box: Space and Down open the picker as F4 and Alt+Down
+// do; Enter and Escape are left to the window (its default button, its Cancel).
+TEST(SkColorEdit, SpaceAndDownOpenThePickerEnterAndEscapeAreTheWindows) {
+  const struct {
+    const char* Name;
+    Qt::Key Key;
+    Qt::KeyboardModifiers Modifiers;
+    bool Opens;
+  } cases[] = {{"Space", Qt::Key_Space, Qt::NoModifier, true},
+               {"Down", Qt::Key_Down, Qt::NoModifier, true},
+               {"F4", Qt::Key_F4, Qt::NoModifier, true},
+               {"Alt+Down", Qt::Key_Down, Qt::AltModifier, true},
+               {"Return", Qt::Key_Return, Qt::NoModifier, false},
+               {"Enter", Qt::Key_Enter, Qt::KeypadModifier, false},
+               {"Escape", Qt::Key_Escape, Qt::NoModifier, false}};
+  for (const auto& c : cases) {
+    TFocusHost<TSkColorEdit> host;
+    host.Enter();
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+      opened = host.Window.findChild<TSkColorPicker*>() != nullptr;
+      if (QWidget* open = QApplication::activePopupWidget()) open->close();
+    });
+    QKeyEvent key(QEvent::KeyPress, c.Key, c.Modifiers);
+    QApplication::sendEvent(host.Control, &key);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(opened, c.Opens) << c.Name;
+    EXPECT_EQ(key.isAccepted(), c.Opens) << c.Name;
+  }
+}
+
 // The picker by keyboard alone: the arrows walk the cells from the selected one (up and
 // down by a row of eight), Enter or Space picks, Escape leaves the colour alone.
 TEST(SkColorEdit, KeysWalkThePickerAndPickAColour) {
