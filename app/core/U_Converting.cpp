@@ -32,7 +32,8 @@ std::string BackslashEscaped(const std::string& Text, const char* Specials) {
 bool HasTextWaterMark(const TFileOption& Entry) { return Entry.WaterMarkKind == 2; }
 
 QString CropText(QSize Size, int Left, int Top) {
-  // Exact: the picture's subsampling would otherwise move an odd edge by a pixel.
+  // Exact: the picture's subsampling would otherwise move an odd edge by a pixel (for the
+  // user's crop, away from what the edit window showed).
   return QStringLiteral("crop=%1:%2:%3:%4:exact=1")
       .arg(Size.width())
       .arg(Size.height())
