@@ -64,31 +64,33 @@ void AppendBars(QSize Output, const QString& Place, QStringList& Chain) {
   if (canvas != Output) Chain << CropText(Output, 0, 0);
 }
 
-// Where the picture lies along a side of Length pixels, its exact fit being Ideal long: pad
-// sizes and places in the steps of two of the half-size chroma planes (an odd picture would
-// lose its last line), so the picture takes the even length nearest its fit within the side,
-// at the even offset nearest the middle (the nearer the start on a tie).
-struct TSpan {
-  int Offset = 0;
-  int Length = 0;
-};
+// The even offset nearest the middle of a side of Side pixels for a picture Length long (the
+// nearer the start on a tie).
+int CentredOffset(int Side, int Length) { return std::max(0, Side - Length + 1) / 4 * 2; }
 
-TSpan CentredSpan(int Length, double Ideal) {
-  const int length = std::clamp(int(std::lround(Ideal / 2)) * 2, 2, std::max(2, Length / 2 * 2));
-  return {std::max(0, Length - length + 1) / 4 * 2, length};
+// The even length nearest Ideal that a side of Side pixels holds.
+int EvenLength(int Side, double Ideal) {
+  return std::clamp(int(std::lround(Ideal / 2)) * 2, 2, std::max(2, Side / 2 * 2));
 }
 
 // Where the picture lands in the output, fitted whole with its aspect kept and centred: the
-// whole output when the fit fills it to within half a pixel.
+// whole output when the fit fills it to within half a pixel. Otherwise it is padded, and pad
+// sizes and places in the steps of two of the half-size chroma planes (of an odd picture it
+// leaves out the last line): the picture takes even lengths nearest its fit, at even offsets.
+// At its own size it keeps its pixels, since resampling it by a pixel would soften it all.
 QRect FitPlace(QSize Picture, QSize Output) {
   const double scale = std::min(double(Output.width()) / Picture.width(),
                                 double(Output.height()) / Picture.height());
   const double width = Picture.width() * scale, height = Picture.height() * scale;
   if (std::lround(width) == Output.width() && std::lround(height) == Output.height())
     return {QPoint(), Output};
-  const TSpan columns = CentredSpan(Output.width(), width);
-  const TSpan rows = CentredSpan(Output.height(), height);
-  return {columns.Offset, rows.Offset, columns.Length, rows.Length};
+  const bool ownSize = Picture.boundedTo(Output) == Picture &&
+                       (Picture.width() == Output.width() || Picture.height() == Output.height());
+  const QSize size =
+      ownSize ? Picture
+              : QSize(EvenLength(Output.width(), width), EvenLength(Output.height(), height));
+  return {CentredOffset(Output.width(), size.width()),
+          CentredOffset(Output.height(), size.height()), size.width(), size.height()};
 }
 
 // The picture is scaled onto whole pixels and padded after: the scaler reads only the picture,

@@ -61,6 +61,12 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
       {"bars that an even offset cannot split evenly differ by two",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("640x364"); }, true,
        "crop=640:364:0:0:exact=1,scale=320:182,pad=320:240:0:28", ""},
+      {"a picture at its own size keeps its pixels",
+       [](TFileOption& e) {
+         e.CropEnabled = true;
+         e.CropRect = {65, 0, 320, 240};
+       },
+       true, "crop=255:240:65:0:exact=1,scale=255:240,pad=320:240:32:0", ""},
       {"a fit within half a pixel of the output is only scaled",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("321x241"); }, true,
        "crop=321:241:0:0:exact=1,scale=320:240", ""},
