@@ -415,8 +415,8 @@ void TFormatsfrm::SizeTyped(bool Width) {
   TSkSpinEdit* typed = Width ? edtWidth : edtHeight;
   if (!chkVideo->Checked() || !typed->hasFocus()) return;
   const std::optional<int> other =
-      Width ? ProportionalHeight(typed->IntValue(), FEntry.OutputFrameSize)
-            : ProportionalWidth(typed->IntValue(), FEntry.OutputFrameSize);
+      Width ? ProportionalHeight(typed->IntValue(), FEntry.OutputFrameSize, Context().H264)
+            : ProportionalWidth(typed->IntValue(), FEntry.OutputFrameSize, Context().H264);
   if (!other) return;
   const bool updating = std::exchange(FUpdating, true);
   (Width ? edtHeight : edtWidth)->setText(QString::number(*other));
@@ -494,10 +494,11 @@ void TFormatsfrm::accept() {
     return;
   }
   const TResolutionFault fault =
-      CheckResolution(edtWidth->text().toInt(), edtHeight->text().toInt());
+      CheckResolution(edtWidth->text().toInt(), edtHeight->text().toInt(), Context().H264);
   if (fault != TResolutionFault::None) {
-    (fault == TResolutionFault::Width ? edtWidth : edtHeight)->setFocus();
-    ShowInformation(ResolutionErrorText);
+    const bool width = fault == TResolutionFault::Width || fault == TResolutionFault::OddWidth;
+    (width ? edtWidth : edtHeight)->setFocus();
+    ShowInformation(ResolutionFaultText(fault));
     return;
   }
   ReadOutputs();

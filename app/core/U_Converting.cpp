@@ -29,76 +29,78 @@ std::string BackslashEscaped(const std::string& Text, const char* Specials) {
   return out;
 }
 
-QString DecimalText(double Value) { return QString::number(Value, 'f', 2); }
-
 bool HasTextWaterMark(const TFileOption& Entry) { return Entry.WaterMarkKind == 2; }
+
+QString CropText(QSize Size, int Left, int Top) {
+  // Exact: the picture's subsampling would otherwise move an odd edge by a pixel (for the
+  // user's crop, away from what the edit window showed).
+  return QStringLiteral("crop=%1:%2:%3:%4:exact=1")
+      .arg(Size.width())
+      .arg(Size.height())
+      .arg(Left)
+      .arg(Top);
+}
 
 // Crops to the rectangle (when it is a real one); the size of the picture left.
 QSize AppendCrop(const TFileOption& Entry, QSize Source, QStringList& Chain) {
   TIntRect crop = Entry.CropRect;
   if (!Entry.CropEnabled) crop = {0, 0, Source.width(), Source.height()};
-  const int cw = crop.Right - crop.Left;
-  const int ch = crop.Bottom - crop.Top;
-  if (cw < 1 || ch < 1 || crop.Left < 0 || crop.Top < 0) return Source;
-  // Exact: the picture's subsampling would otherwise move an odd edge by a pixel, away from
-  // what the edit window showed.
-  Chain << QStringLiteral("crop=%1:%2:%3:%4:exact=1").arg(cw).arg(ch).arg(crop.Left).arg(crop.Top);
-  return {cw, ch};
+  const QSize size(crop.Right - crop.Left, crop.Bottom - crop.Top);
+  if (size.isEmpty() || crop.Left < 0 || crop.Top < 0) return Source;
+  Chain << CropText(size, crop.Left, crop.Top);
+  return size;
 }
 
 QString ScaleText(QSize Size) {
   return QStringLiteral("scale=%1:%2").arg(Size.width()).arg(Size.height());
 }
 
-// Pads the picture to the output's aspect, centred, and scales it to the output's size.
-void AppendPadAndScale(QSize Picture, QSize Output, QStringList& Chain) {
-  const double cw = Picture.width(), ch = Picture.height();
-  const double ow = Output.width(), oh = Output.height();
-  double padW = cw, padH = ch;
-  if (cw > ow * ch / oh)
-    padH = oh * cw / ow;
-  else
-    padW = ow * ch / oh;
-  Chain << QStringLiteral("pad=%1:%2:%3:%4")
-               .arg(DecimalText(padW), DecimalText(padH), DecimalText((padW - cw) / 2),
-                    DecimalText((padH - ch) / 2))
-        << ScaleText(Output);
+// Pads the picture to the output's size, its top-left corner at Place (two pad expressions).
+// The half-size chroma planes let pad size and place only in steps of two, so the canvas has
+// even sides and an odd side of the output is cut from it.
+void AppendBars(QSize Output, const QString& Place, QStringList& Chain) {
+  const QSize canvas((Output.width() + 1) / 2 * 2, (Output.height() + 1) / 2 * 2);
+  Chain << QStringLiteral("pad=%1:%2:%3").arg(canvas.width()).arg(canvas.height()).arg(Place);
+  if (canvas != Output) Chain << CropText(Output, 0, 0);
 }
 
-// Where the picture lands in the output once padded to its aspect and scaled, when that is on
-// whole pixels in the steps of the half-size chroma planes; empty otherwise.
-QRect ExactPlace(QSize Picture, QSize Output) {
-  const int64_t cw = Picture.width(), ch = Picture.height();
-  const int64_t ow = Output.width(), oh = Output.height();
-  int64_t pw = ow, ph = oh;
-  if (cw * oh > ow * ch) {
-    if (ch * ow % cw != 0) return {};
-    ph = ch * ow / cw;
-  } else {
-    if (cw * oh % ch != 0) return {};
-    pw = cw * oh / ch;
-  }
-  const QRect place(int((ow - pw) / 2), int((oh - ph) / 2), int(pw), int(ph));
-  const bool even = place.x() % 2 == 0 && place.y() % 2 == 0 && pw % 2 == 0 && ph % 2 == 0;
-  return even ? place : QRect();
+// The even offset nearest the middle of a side of Side pixels for a picture Length long (the
+// nearer the start on a tie).
+int CentredOffset(int Side, int Length) { return std::max(0, Side - Length + 1) / 4 * 2; }
+
+// The even length nearest Ideal that a side of Side pixels holds.
+int EvenLength(int Side, double Ideal) {
+  return std::clamp(int(std::lround(Ideal / 2)) * 2, 2, std::max(2, Side / 2 * 2));
 }
 
-// Where the padded picture scales onto whole pixels, it is scaled first and padded after: the
-// same picture, but the scaler reads only the picture and the pad copies the small one instead
-// of the large (nothing at all when the picture has the output's aspect already).
+// Where the picture lands in the output, fitted whole with its aspect kept and centred: the
+// whole output when the fit fills it to within half a pixel. Otherwise it is padded, and pad
+// sizes and places in the steps of two of the half-size chroma planes (of an odd picture it
+// leaves out the last line): the picture takes even lengths nearest its fit, at even offsets.
+// At its own size it keeps its pixels, since resampling it by a pixel would soften it all.
+QRect FitPlace(QSize Picture, QSize Output) {
+  const double scale = std::min(double(Output.width()) / Picture.width(),
+                                double(Output.height()) / Picture.height());
+  const double width = Picture.width() * scale, height = Picture.height() * scale;
+  if (std::lround(width) == Output.width() && std::lround(height) == Output.height())
+    return {QPoint(), Output};
+  const bool ownSize = Picture.boundedTo(Output) == Picture &&
+                       (Picture.width() == Output.width() || Picture.height() == Output.height());
+  const QSize size =
+      ownSize ? Picture
+              : QSize(EvenLength(Output.width(), width), EvenLength(Output.height(), height));
+  return {CentredOffset(Output.width(), size.width()),
+          CentredOffset(Output.height(), size.height()), size.width(), size.height()};
+}
+
+// The picture is scaled onto whole pixels and padded after: the scaler reads only the picture,
+// the bars stay exactly black, and the pad copies the small picture instead of the large
+// (nothing at all when the picture has the output's aspect already).
 void AppendFit(QSize Picture, QSize Output, QStringList& Chain) {
-  const QRect place = ExactPlace(Picture, Output);
-  if (place.isEmpty()) {
-    AppendPadAndScale(Picture, Output, Chain);
-    return;
-  }
+  const QRect place = FitPlace(Picture, Output);
   Chain << ScaleText(place.size());
   if (place.size() != Output)
-    Chain << QStringLiteral("pad=%1:%2:%3:%4")
-                 .arg(Output.width())
-                 .arg(Output.height())
-                 .arg(place.x())
-                 .arg(place.y());
+    AppendBars(Output, QStringLiteral("%1:%2").arg(place.x()).arg(place.y()), Chain);
 }
 
 void AppendEffects(const TFileOption& Entry, QStringList& Chain) {
@@ -110,10 +112,11 @@ void AppendEffects(const TFileOption& Entry, QStringList& Chain) {
 // The inputs a merge group joins may each have a size and an aspect of their own, and the one
 // chain serves them all: each is scaled to fit the output and padded to its size, centred.
 void AppendFitEveryInput(QSize Output, QStringList& Chain) {
-  Chain << QStringLiteral("scale=w=%1:h=%2:force_original_aspect_ratio=decrease:force_divisible_by=2")
+  Chain << QStringLiteral(
+               "scale=w=%1:h=%2:force_original_aspect_ratio=decrease:force_divisible_by=2")
                .arg(Output.width())
-               .arg(Output.height())
-        << QStringLiteral("pad=%1:%2:(ow-iw)/2:(oh-ih)/2").arg(Output.width()).arg(Output.height());
+               .arg(Output.height());
+  AppendBars(Output, QStringLiteral("(ow-iw)/2:(oh-ih)/2"), Chain);
 }
 
 // The effects work on the cropped picture before it is padded, so that the bars stay black

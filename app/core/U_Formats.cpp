@@ -132,27 +132,37 @@ bool IsH264Selection(const TFormatLists& Lists, const TFormatSelection& Selectio
 
 // ---------------------------------------------------------------------------------------
 
-std::optional<int> ProportionalHeight(int Width, const QString& StoredSize) {
+std::optional<int> ProportionalHeight(int Width, const QString& StoredSize, bool H264) {
   const QSize stored = ParseFrameSize(StoredSize);
   if (!HasArea(stored)) return std::nullopt;
   const int w = std::min(Width, FrameBoxMaximum);
-  const int h = std::max(0, static_cast<int>(int64_t(w) * stored.height() / stored.width()));
+  const int step = H264 ? 2 : 1;
+  const int h =
+      std::max(0, static_cast<int>(int64_t(w) * stored.height() / stored.width() / step * step));
   if (h >= FrameBoxMaximum) return std::nullopt;
   return h;
 }
 
-std::optional<int> ProportionalWidth(int Height, const QString& StoredSize) {
+std::optional<int> ProportionalWidth(int Height, const QString& StoredSize, bool H264) {
   const QSize stored = ParseFrameSize(StoredSize);
   if (!HasArea(stored)) return std::nullopt;
   const int h = std::min(Height, FrameBoxMaximum);
-  const int w = std::max(0, RoundEven(double(h) * stored.width() / stored.height()));
+  const int step = H264 ? 2 : 1;
+  const int w = std::max(0, RoundEven(double(h) * stored.width() / stored.height() / step) * step);
   return std::min(w, FrameBoxMaximum);
 }
 
-TResolutionFault CheckResolution(int Width, int Height) {
+TResolutionFault CheckResolution(int Width, int Height, bool H264) {
   if (Width < MinFrameSide || Width > MaxFrameWidth) return TResolutionFault::Width;
   if (Height < MinFrameSide || Height > MaxFrameHeight) return TResolutionFault::Height;
+  if (H264 && Width % 2 != 0) return TResolutionFault::OddWidth;
+  if (H264 && Height % 2 != 0) return TResolutionFault::OddHeight;
   return TResolutionFault::None;
+}
+
+QString ResolutionFaultText(TResolutionFault Fault) {
+  const bool odd = Fault == TResolutionFault::OddWidth || Fault == TResolutionFault::OddHeight;
+  return odd ? EvenResolutionErrorText : ResolutionErrorText;
 }
 
 // ---------------------------------------------------------------------------------------

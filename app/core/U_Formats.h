@@ -80,16 +80,22 @@ inline constexpr int MaxVolume = 256;
 
 // The other side for a typed side, in the shape of the stored frame size; nothing when the
 // box keeps its value (the result reaches the box's maximum, or the stored size has no area).
-std::optional<int> ProportionalHeight(int Width, const QString& StoredSize);
-std::optional<int> ProportionalWidth(int Height, const QString& StoredSize);
+// For H.264 it is even, as that encoder makes no odd side.
+std::optional<int> ProportionalHeight(int Width, const QString& StoredSize, bool H264);
+std::optional<int> ProportionalWidth(int Height, const QString& StoredSize, bool H264);
 
 inline const QString ResolutionErrorText =
     QStringLiteral("Please input an appropriate resolution.\r\n(Values range:80x80-1920x1280)");
+inline const QString EvenResolutionErrorText =
+    QStringLiteral("Please input an even width and height.\r\n(H.264 Video makes no odd side)");
 inline const QString VolumeErrorText =
     QStringLiteral("Please input an appropriate Volume.\r\n(Value range:0-256)");
 
-enum class TResolutionFault { None, Width, Height };
-TResolutionFault CheckResolution(int Width, int Height);
+enum class TResolutionFault { None, Width, Height, OddWidth, OddHeight };
+// A side out of range, or an odd side where the encoder refuses it (H.264: the FLV encoder
+// makes any size), so that the output always has the size the boxes show.
+TResolutionFault CheckResolution(int Width, int Height, bool H264);
+QString ResolutionFaultText(TResolutionFault Fault);
 
 // ---------------------------------------------------------------------------------------
 // The output page: at least one of FLV and SWF stays on, the HTML page and the embed choice

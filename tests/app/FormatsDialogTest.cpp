@@ -162,7 +162,15 @@ TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   EXPECT_FALSE(dialog->Written());
   EXPECT_TRUE(dialog->isVisible());
 
+  // H.264 makes only even sides; the FLV encoder takes an odd one.
   dialog->edtHeight->setText(QStringLiteral("240"));
+  dialog->edtWidth->setText(QStringLiteral("321"));
+  Pick(dialog->cbbVideoEncoder, 1);
+  dialog->accept();
+  EXPECT_EQ(Shown, QStringList({ResolutionErrorText, EvenResolutionErrorText}));
+  EXPECT_FALSE(dialog->Written());
+  EXPECT_TRUE(dialog->edtWidth->hasFocus());
+
   Pick(dialog->cbbFormat, 2);
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
   dialog->BgColorbox->SetSelectedColor(0x0000FF);
@@ -171,6 +179,7 @@ TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   EXPECT_FALSE(dialog->isVisible());
   const TFileOption& written = dialog->Entry();
   EXPECT_EQ(written.Formatid, 3);
+  EXPECT_EQ(written.OutputFrameSize, "321x240");
   EXPECT_EQ(written.Output.VideoBitrate, 1024000);
   EXPECT_TRUE(written.PlayerSkin.endsWith("/templates/Player/None.swf"));
   EXPECT_EQ(written.SWFData.bgcolor, 0xFF0000u);

@@ -20,21 +20,28 @@ namespace {
 
 using fixtures::ShellQuote;
 
-// A grey picture with a white square in its middle, for ffmpeg's lavfi input.
+// A grey picture with a white square in its middle, for ffmpeg's lavfi input. Drawn in RGB:
+// in 4:2:0 the colour source would drop an odd side.
 std::string SquarePicture(int Width, int Height, int Rate = 25) {
   const int side = Height / 3 / 2 * 2;
-  char text[160];
+  char text[192];
   std::snprintf(text, sizeof text,
-                "color=c=0x808080:s=%dx%d:r=%d,drawbox=x=%d:y=%d:w=%d:h=%d:color=white:t=fill",
+                "color=c=0x808080:s=%dx%d:r=%d,format=rgb24,"
+                "drawbox=x=%d:y=%d:w=%d:h=%d:color=white:t=fill",
                 Width, Height, Rate, (Width - side) / 2, (Height - side) / 2, side, side);
   return text;
 }
 
-std::string SquareClip(int Width, int Height) {
-  return fixtures::Make("square-" + std::to_string(Width) + "x" + std::to_string(Height) + ".mp4",
-                        "-f lavfi -i " + SquarePicture(Width, Height) +
-                            " -f lavfi -i sine=frequency=440:sample_rate=44100 -t 2"
-                            " -c:v libx264 -pix_fmt yuv420p -c:a aac");
+// Seconds of the square picture with a tone; an odd side goes to MPEG-4 part 2, since H.264
+// refuses it.
+std::string SquareClip(int Width, int Height, int Seconds = 2) {
+  const bool odd = (Width | Height) & 1;
+  return fixtures::Make(
+      "square-" + std::to_string(Width) + "x" + std::to_string(Height) + "-" +
+          std::to_string(Seconds) + "s.mp4",
+      "-f lavfi -i " + SquarePicture(Width, Height) +
+          " -f lavfi -i sine=frequency=440:sample_rate=44100 -t " + std::to_string(Seconds) +
+          (odd ? " -c:v mpeg4 -q:v 2" : " -c:v libx264 -pix_fmt yuv420p") + " -c:a aac");
 }
 
 // Width over height of what a picture shows: the picture itself (anything lighter than the
@@ -44,9 +51,16 @@ struct TShape {
   double Square = 0;
 };
 
-// Width over height of the area lighter than Level: the columns and rows that hold at least
-// half as many such pixels as the fullest one, so that coding noise at the edges does not count.
-double AreaRatio(const std::string& Grey, int Width, int Height, int Level) {
+// The box of the area lighter than Level (first and last column and row, inclusive): the
+// columns and rows that hold at least half as many such pixels as the fullest one, so that
+// coding noise at the edges does not count.
+struct TLitBox {
+  int Left = 0, Right = -1, Top = 0, Bottom = -1;
+  int Width() const { return Right - Left + 1; }
+  int Height() const { return Bottom - Top + 1; }
+};
+
+TLitBox LitBox(const std::string& Grey, int Width, int Height, int Level) {
   std::vector<int> columns(size_t(Width), 0), rows(size_t(Height), 0);
   for (int y = 0; y < Height; ++y)
     for (int x = 0; x < Width; ++x)
@@ -54,17 +68,32 @@ double AreaRatio(const std::string& Grey, int Width, int Height, int Level) {
         ++columns[size_t(x)];
         ++rows[size_t(y)];
       }
-  auto extent = [](const std::vector<int>& counts) {
+  // The first and last index of the counts that reach half of the fullest.
+  auto span = [](const std::vector<int>& counts, int& First, int& Last) {
     const int full = *std::max_element(counts.begin(), counts.end());
-    return std::count_if(counts.begin(), counts.end(),
-                         [full](int n) { return full > 0 && 2 * n >= full; });
+    for (int i = 0; i < int(counts.size()); ++i)
+      if (full > 0 && 2 * counts[size_t(i)] >= full) {
+        if (Last < First) First = i;
+        Last = i;
+      }
   };
-  const auto height = extent(rows);
-  return height ? double(extent(columns)) / double(height) : 0;
+  TLitBox box;
+  span(columns, box.Left, box.Right);
+  span(rows, box.Top, box.Bottom);
+  return box;
 }
 
-// The shape of the picture shown at Seconds in the file's Stream-th video stream.
-TShape ShapeAt(const std::string& Path, int Stream, double Seconds) {
+double AreaRatio(const TLitBox& Box) {
+  return Box.Height() > 0 ? double(Box.Width()) / double(Box.Height()) : 0;
+}
+
+// The picture shown at Seconds in the file's Stream-th video stream, in grey levels.
+struct TGreyPicture {
+  int Width = 0, Height = 0;
+  std::string Grey;
+};
+
+TGreyPicture GreyAt(const std::string& Path, int Stream, double Seconds) {
   const ProbeResult probe = ProbeMedia(Path, false);
   std::vector<const ProbeStream*> videos;
   for (const ProbeStream& s : probe.streams)
@@ -73,9 +102,9 @@ TShape ShapeAt(const std::string& Path, int Stream, double Seconds) {
     ADD_FAILURE() << Path << " has no video stream " << Stream;
     return {};
   }
-  const int width = videos[size_t(Stream)]->width, height = videos[size_t(Stream)]->height;
-  const std::string raw = Path + "." + std::to_string(Stream) + "." +
-                          std::to_string(int(Seconds * 1000)) + ".grey";
+  TGreyPicture picture{videos[size_t(Stream)]->width, videos[size_t(Stream)]->height, {}};
+  const std::string raw =
+      Path + "." + std::to_string(Stream) + "." + std::to_string(int(Seconds * 1000)) + ".grey";
   char select[64];
   std::snprintf(select, sizeof select, "select=gte(t\\,%.2f)", Seconds);
   std::string log;
@@ -85,17 +114,36 @@ TShape ShapeAt(const std::string& Path, int Stream, double Seconds) {
                           &log),
             0)
       << log;
-  const std::string grey = fixtures::ReadFile(raw);
-  if (grey.size() != size_t(width * height)) {
-    ADD_FAILURE() << Path << ": " << grey.size() << " bytes at " << Seconds << " s";
+  picture.Grey = fixtures::ReadFile(raw);
+  if (picture.Grey.size() != size_t(picture.Width * picture.Height)) {
+    ADD_FAILURE() << Path << ": " << picture.Grey.size() << " bytes at " << Seconds << " s";
     return {};
   }
-  return {AreaRatio(grey, width, height, 64), AreaRatio(grey, width, height, 200)};
+  return picture;
+}
+
+// The shape of the picture shown at Seconds in the file's Stream-th video stream.
+TShape ShapeAt(const std::string& Path, int Stream, double Seconds) {
+  const TGreyPicture picture = GreyAt(Path, Stream, Seconds);
+  if (picture.Grey.empty()) return {};
+  return {AreaRatio(LitBox(picture.Grey, picture.Width, picture.Height, 64)),
+          AreaRatio(LitBox(picture.Grey, picture.Width, picture.Height, 200))};
 }
 
 void ExpectSameShape(const TShape& Output, const TShape& Source, const std::string& Where) {
   EXPECT_NEAR(Output.Picture, Source.Picture, 0.04 * Source.Picture) << Where;
   EXPECT_NEAR(Output.Square, Source.Square, 0.06) << Where;
+}
+
+std::string SizeText(QSize Size) {
+  return std::to_string(Size.width()) + "x" + std::to_string(Size.height());
+}
+
+void ExpectSize(const std::string& Path, QSize Size, const std::string& Where) {
+  const ProbeResult probe = ProbeMedia(Path, false);
+  const ProbeStream* video = probe.FirstOfType("video");
+  ASSERT_TRUE(video) << Where << ": " << probe.error;
+  EXPECT_EQ(SizeText({video->width, video->height}), SizeText(Size)) << Where;
 }
 
 class ConvertShapes : public testing::Test {
@@ -155,7 +203,8 @@ TEST_F(ConvertShapes, EachMergedInputKeepsItsAspectWithBars) {
   struct Case {
     int FirstWidth, FirstHeight, SecondWidth, SecondHeight;
   };
-  for (const Case& c : {Case{320, 240, 640, 360}, Case{640, 360, 320, 240}}) {
+  for (const Case& c :
+       {Case{320, 240, 640, 360}, Case{640, 360, 320, 240}, Case{321, 241, 640, 360}}) {
     List.Clear();
     const std::string first = SquareClip(c.FirstWidth, c.FirstHeight);
     const std::string second = SquareClip(c.SecondWidth, c.SecondHeight);
@@ -166,9 +215,73 @@ TEST_F(ConvertShapes, EachMergedInputKeepsItsAspectWithBars) {
     ASSERT_TRUE(group);
     ASSERT_TRUE(ConvertHere(List.ConvertNodes()));
     const std::string where = "merged " + std::to_string(c.FirstWidth) + " wide first";
+    ExpectSize(Output(group), OutputSizeOf(group->Data), where);
     ExpectSameShape(ShapeAt(Output(group), 0, 1), ShapeAt(first, 0, 1), where + ", first input");
     ExpectSameShape(ShapeAt(Output(group), 0, 3), ShapeAt(second, 0, 1), where + ", second input");
     std::filesystem::remove(Output(group));
+  }
+}
+
+// Any source and any crop, of odd or even sides, reaches every output size the formats dialog
+// accepts, at that very size, in its own shape, its middle within a pixel of the output's.
+TEST_F(ConvertShapes, EveryPictureFitsEveryOutputSizeCentred) {
+  struct Case {
+    int SourceWidth, SourceHeight;
+    TIntRect Crop;  // none when empty
+    int Width, Height;
+    const char* Codec = "flv";
+  };
+  const Case cases[] = {
+      {321, 241, {}, 320, 240},
+      {321, 241, {}, 640, 480},
+      {321, 241, {}, 160, 120},
+      {321, 241, {}, 1581, 237},
+      {321, 241, {1, 1, 320, 240}, 1280, 720},
+      {1280, 720, {91, 5, 352, 634}, 322, 84},
+      {640, 480, {}, 1481, 312},
+      {321, 241, {}, 321, 241},
+      {320, 240, {}, 321, 241},
+      {320, 240, {}, 641, 480},
+      {320, 240, {}, 320, 81},
+      {321, 240, {}, 160, 121},
+      {240, 321, {}, 1281, 720},
+      {320, 241, {3, 2, 100, 239}, 1920, 1280},
+      {321, 241, {}, 80, 80},
+      {321, 241, {}, 400, 241},  // at its own size
+      {321, 241, {}, 320, 240, "libx264"},
+      {320, 240, {1, 1, 320, 240}, 640, 360, "libx264"},
+  };
+  for (const Case& c : cases) {
+    List.Clear();
+    const std::string source = SquareClip(c.SourceWidth, c.SourceHeight, 1);
+    TFileNode* node = Add(source);
+    ASSERT_TRUE(node);
+    TFileOption& entry = node->Data;
+    entry.CropEnabled = c.Crop != TIntRect{};
+    entry.CropRect = c.Crop;
+    entry.OutputFrameSize = QStringLiteral("%1x%2").arg(c.Width).arg(c.Height);
+    entry.Output.VideoCodec = c.Codec;
+    const QSize picture = entry.CropEnabled
+                              ? QSize(c.Crop.Right - c.Crop.Left, c.Crop.Bottom - c.Crop.Top)
+                              : QSize(c.SourceWidth, c.SourceHeight);
+    const std::string where = SizeText({c.SourceWidth, c.SourceHeight}) + " as " +
+                              SizeText(picture) + " to " + SizeText({c.Width, c.Height}) + " " +
+                              c.Codec;
+    if (!ConvertHere(List.ConvertNodes())) {
+      ADD_FAILURE() << where << " was refused";
+      continue;
+    }
+    ExpectSize(Output(node), {c.Width, c.Height}, where);
+    const TGreyPicture shown = GreyAt(Output(node), 0, 0.5);
+    if (shown.Grey.empty()) continue;
+    const TLitBox box = LitBox(shown.Grey, shown.Width, shown.Height, 64);
+    const double scale =
+        std::min(double(c.Width) / picture.width(), double(c.Height) / picture.height());
+    EXPECT_NEAR(box.Width(), picture.width() * scale, 1.5) << where;
+    EXPECT_NEAR(box.Height(), picture.height() * scale, 1.5) << where;
+    EXPECT_LE(std::abs(box.Left - (c.Width - 1 - box.Right)), 2) << where;
+    EXPECT_LE(std::abs(box.Top - (c.Height - 1 - box.Bottom)), 2) << where;
+    std::filesystem::remove(Output(node));
   }
 }
 

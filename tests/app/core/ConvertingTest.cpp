@@ -55,12 +55,28 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
       {"taller source: bars left and right",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("300x400"); }, true,
        "crop=300:400:0:0:exact=1,scale=180:240,pad=320:240:70:0", ""},
-      {"a picture between pixels is padded to the aspect first, then scaled",
+      {"a picture between pixels takes the nearest even length, at an even offset",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("300x410"); }, true,
-       "crop=300:410:0:0:exact=1,pad=546.67:410.00:123.33:0.00,scale=320:240", ""},
-      {"bars of an odd height are padded first",
+       "crop=300:410:0:0:exact=1,scale=176:240,pad=320:240:72:0", ""},
+      {"bars that an even offset cannot split evenly differ by two",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("640x364"); }, true,
-       "crop=640:364:0:0:exact=1,pad=640.00:480.00:0.00:58.00,scale=320:240", ""},
+       "crop=640:364:0:0:exact=1,scale=320:182,pad=320:240:0:28", ""},
+      {"a picture at its own size keeps its pixels",
+       [](TFileOption& e) {
+         e.CropEnabled = true;
+         e.CropRect = {65, 0, 320, 240};
+       },
+       true, "crop=255:240:65:0:exact=1,scale=255:240,pad=320:240:32:0", ""},
+      {"a fit within half a pixel of the output is only scaled",
+       [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("321x241"); }, true,
+       "crop=321:241:0:0:exact=1,scale=320:240", ""},
+      {"an odd output is cut from an even canvas",
+       [](TFileOption& e) {
+         e.SourceFrameSize = QStringLiteral("640x480");
+         e.OutputFrameSize = QStringLiteral("1481x312");
+       },
+       true, "crop=640:480:0:0:exact=1,scale=416:312,pad=1482:312:532:0,crop=1481:312:0:0:exact=1",
+       ""},
       {"explicit crop",
        [](TFileOption& e) {
          e.CropEnabled = true;

@@ -61,6 +61,7 @@ TEST(FormatsRules, ProportionalSizingKeepsTheStoredShapeAndNeverDividesByZero) {
     int Typed;
     const char* Stored;
     std::optional<int> Other;
+    bool H264 = false;  // which makes only even sides
   } cases[] = {
       {true, 640, "320x240", 480},
       {false, 241, "320x240", 321},
@@ -77,25 +78,38 @@ TEST(FormatsRules, ProportionalSizingKeepsTheStoredShapeAndNeverDividesByZero) {
       {false, 480, "", std::nullopt},
       {true, 640, "320x0", std::nullopt},
       {false, 480, "0x240", std::nullopt},
+      {true, 321, "321x241", 241},
+      {true, 321, "321x241", 240, true},   // 241 is cut to even
+      {false, 241, "320x240", 322, true},  // 321.33: the nearest even
+      {false, 200, "16x9", 356, true},
+      {true, 1919, "1x1", 1918, true},
   };
   for (const auto& c : cases) {
-    const auto other =
-        c.WidthTyped ? ProportionalHeight(c.Typed, c.Stored) : ProportionalWidth(c.Typed, c.Stored);
-    EXPECT_EQ(other, c.Other) << c.Typed << " in " << c.Stored;
+    const auto other = c.WidthTyped ? ProportionalHeight(c.Typed, c.Stored, c.H264)
+                                    : ProportionalWidth(c.Typed, c.Stored, c.H264);
+    EXPECT_EQ(other, c.Other) << c.Typed << " in " << c.Stored << (c.H264 ? " for H.264" : "");
   }
 }
 
+// The FLV encoder makes any size in range; H.264 only even ones.
 TEST(FormatsRules, ResolutionLimitsNameTheFailingSide) {
   const struct {
     int W, H;
+    bool H264;
     TResolutionFault Fault;
-  } cases[] = {{80, 80, TResolutionFault::None},    {1920, 1280, TResolutionFault::None},
-               {79, 500, TResolutionFault::Width},  {1921, 500, TResolutionFault::Width},
-               {640, 79, TResolutionFault::Height}, {640, 1281, TResolutionFault::Height},
-               {0, 0, TResolutionFault::Width}};
-  for (const auto& c : cases) EXPECT_EQ(CheckResolution(c.W, c.H), c.Fault) << c.W << "x" << c.H;
+  } cases[] = {
+      {80, 80, false, TResolutionFault::None},       {1920, 1280, false, TResolutionFault::None},
+      {79, 500, false, TResolutionFault::Width},     {1921, 500, false, TResolutionFault::Width},
+      {640, 79, false, TResolutionFault::Height},    {640, 1281, false, TResolutionFault::Height},
+      {0, 0, false, TResolutionFault::Width},        {1481, 313, false, TResolutionFault::None},
+      {1480, 312, true, TResolutionFault::None},     {1481, 313, true, TResolutionFault::OddWidth},
+      {1480, 81, true, TResolutionFault::OddHeight}, {1921, 81, true, TResolutionFault::Width}};
+  for (const auto& c : cases)
+    EXPECT_EQ(CheckResolution(c.W, c.H, c.H264), c.Fault) << c.W << "x" << c.H << " " << c.H264;
   EXPECT_EQ(ResolutionErrorText,
             "Please input an appropriate resolution.\r\n(Values range:80x80-1920x1280)");
+  EXPECT_EQ(ResolutionFaultText(TResolutionFault::Height), ResolutionErrorText);
+  EXPECT_EQ(ResolutionFaultText(TResolutionFault::OddWidth), EvenResolutionErrorText);
   EXPECT_EQ(VolumeErrorText, "Please input an appropriate Volume.\r\n(Value range:0-256)");
 }
 
