@@ -187,6 +187,7 @@ class TStandInEncoder : public IConvertEncoder {
     --Tasks;
   }
   std::string LastError() const override { return "refused"; }
+  TFolder OutputFolder(int) const override { return {}; }
 };
 
 class TStandInAsker : public IOverwriteAsker {
@@ -402,7 +403,7 @@ TEST_F(ConvertPlanTest, OneFailedTaskLetsTheOthersRunAndCompletesOnceAtTheEnd) {
 
   TConvertRun packagingFails(plan);
   packagingFails.TaskEnded(0, true, false, {});
-  packagingFails.PackagingFailed(a, QStringLiteral("mskin.dll failed"));
+  packagingFails.FileFailed(QStringLiteral("a.swf: mskin.dll failed"));
   EXPECT_FALSE(packagingFails.TaskEnded(-1, false, false, {}).AllConverted);
 }
 
@@ -429,13 +430,13 @@ TEST_F(ConvertPlanTest, TheEndMessageGivesEveryFailureItsReasonAndSumsUpALongLis
   TConvertRun run(plan);
   run.TaskEnded(0, false, true, "Could not name the file /o/a.flv: File name too long");
   run.TaskEnded(1, true, false, {});
-  run.PackagingFailed(c, QStringLiteral("mskin.dll failed"));
+  run.FileFailed(QStringLiteral("c.swf: mskin.dll failed"));
   EXPECT_FALSE(run.TaskEnded(-1, true, false, {}).AllConverted);
   EXPECT_EQ(ConversionEndMessage(false, run.Reasons()).split(QStringLiteral("\r\n")),
             QStringList({"Conversion finished, but one or more files failed in conversion.",
                          "b.flv: File open Error: refused",
                          "a.flv: Could not name the file /o/a.flv: File name too long",
-                         "c.flv: mskin.dll failed"}));
+                         "c.swf: mskin.dll failed"}));
 
   QStringList many;
   for (int n = 0; n < 85; ++n)

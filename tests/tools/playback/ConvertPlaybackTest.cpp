@@ -68,11 +68,11 @@ class ConvertPlaybackTest : public ::testing::Test {
   // Converts the nodes in the calling thread and packages what finished; the end result.
   bool Convert(const std::vector<TConvertNode>& Nodes) {
     TQProcessRunner runner;
-    return ConvertHere(Nodes, [&](const TFileOption& entry) {
-      const std::string swf = SwfFileOf(entry).toStdString();
+    return ConvertHere(Nodes, [&](const TPackagingJob& job) {
+      const std::string swf = (job.Folder + job.Name + ".swf").toStdString();
       if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
       QString error;
-      RunPackaging(PackagingJobOf(entry), runner, &error);
+      RunPackaging(job, runner, &error);
       return error;
     });
   }
