@@ -407,6 +407,32 @@ TEST_F(ConvertPlanTest, OneFailedTaskLetsTheOthersRunAndCompletesOnceAtTheEnd) {
   EXPECT_FALSE(packagingFails.TaskEnded(-1, false, false, {}).AllConverted);
 }
 
+// A thumbnail replaces only the one there when its entry was chosen: one that appeared since is
+// left alone, and the new one is kept beside it and reported under its own name.
+TEST_F(ConvertPlanTest, AThumbnailReplacesOnlyWhatWasThereWhenItsEntryWasChosen) {
+  TFileOption& a = Add(QStringLiteral("a"));
+  TFileOption& b = Add(QStringLiteral("b"));
+  a.GThumbnail = b.GThumbnail = true;
+  WriteTextFile(Folder.File(QStringLiteral("a.jpg")), "earlier");
+  TConvertPlan plan(Asker);
+  plan.Choose({{&a, true, {}}, {&b, true, {}}});
+  WriteTextFile(Folder.File(QStringLiteral("b.jpg")), "another run's");
+  TThumbnailFiles thumbnails;
+  QStringList lost;
+  for (int task = 0; task < 2; ++task) {
+    ASSERT_EQ(plan.OpenNext(Encoder), task);
+    const QString file = ThumbnailFileOf(*plan.EntryOfTask(task));
+    ASSERT_TRUE(thumbnails.Write(task, *plan.FilesOfTask(task), file, "new"));
+    lost << thumbnails.TaskEnded(task, true);
+  }
+  EXPECT_EQ(lost, QStringList({"", "b.jpg: Another file named " + Folder.File("b.jpg") +
+                                        " appeared while this one was written; the new "
+                                        "thumbnail is kept as " + Folder.File("b (2).jpg")}));
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("a.jpg"))), "new");
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("b.jpg"))), "another run's");
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("b (2).jpg"))), "new");
+}
+
 TEST_F(ConvertPlanTest, ARefusedEntryMakesTheEndMessageAFailure) {
   TFileOption& a = Add(QStringLiteral("a"));
   TFileOption& b = Add(QStringLiteral("b"));
