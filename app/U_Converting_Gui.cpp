@@ -249,14 +249,15 @@ void TConvertingfrm::Progress(const TProgressInfo& Info) {
 // replaces the earlier one only when the task ends usable.
 void TConvertingfrm::PreviewBitmap(const TPreviewInfo& Info) {
   const TFileOption* entry = FPlan->EntryOfTask(FTaskIndex);
-  if (!entry || !Info.Bitmap) return;
+  const TEntryFiles* files = FPlan->FilesOfTask(FTaskIndex);
+  if (!entry || !files || !Info.Bitmap) return;
   const QImage picture = BitmapToImage(*Info.Bitmap);
   if (entry->GThumbnail && FThumbnailTaken.insert(FTaskIndex).second) {
     const QString file = ThumbnailFileOf(*entry);
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "JPG") ||
-        !FThumbnails.Write(FTaskIndex, file, jpeg))
+        !FThumbnails.Write(FTaskIndex, *files, file, jpeg))
       VelLog.WriteError(QStringLiteral("Cannot save the thumbnail ") + file);
   }
   if (!chkperview->Checked()) return;
@@ -284,17 +285,23 @@ void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
   // The encoder's last notice: the next task, once out of this notice's delivery.
   if (Info.TaskIndex < 0) return PostCall(this, [this] { NextTask(); });
   FTaskEnded = true;
-  FThumbnails.TaskEnded(FTaskIndex, Info.Finished && !Info.Exception);
+  const QString lost = FThumbnails.TaskEnded(FTaskIndex, Info.Finished && !Info.Exception);
+  if (!lost.isEmpty()) FRun->FileFailed(lost);
   if (Info.Finished) prgFile->SetPercent(100);
   const TTaskEndAction action =
       FRun->TaskEnded(FTaskIndex, Info.Finished, Info.Exception, Info.ExceptionMsg);
-  if (action.PackageEntry) Package(*action.PackageEntry);
+  if (action.PackageEntry) Package(FPlan->FilesOfTask(FTaskIndex)->Packaging);
 }
 
-// The next task waits for its files to be opened until the packaging has ended.
-void TConvertingfrm::Package(const TFileOption& Entry) {
-  Tcreateswffrm packaging(Entry, FRunner, this);
-  if (packaging.exec() != Accepted) FRun->PackagingFailed(Entry, packaging.Error());
+// The next task waits for its files to be opened until the packaging has ended. Cancelling the
+// packaging quits the run, as the window's own Cancel does.
+void TConvertingfrm::Package(const TPackagingJob& Job) {
+  Tcreateswffrm packaging(Job, FRunner, this);
+  packaging.AskCancel = [this] { return AskQuit(QStringLiteral("Whether to quit conversion?")); };
+  if (packaging.exec() == Accepted) return;
+  FRun->FileFailed(packaging.Error());
+  // Once out of the task's end notice.
+  if (packaging.Cancelled()) PostCall(this, [this] { Quit(false); });
 }
 
 void TConvertingfrm::Complete(bool AllConverted) {

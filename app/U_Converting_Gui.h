@@ -90,7 +90,7 @@ class TConvertingfrm : public TSkinForm {
   void PreviewBitmap(const TPreviewInfo& Info);
   void VideoOutputHook(THookInfo& Info);
   void TaskEnded(const TTerminateInfo& Info);
-  void Package(const TFileOption& Entry);
+  void Package(const TPackagingJob& Job);
   void Complete(bool AllConverted);
   // Once: the window reports the end and closes with the result.
   void EndRun(int Result);

@@ -9,9 +9,10 @@
 
 #include <QLabel>
 
-Tcreateswffrm::Tcreateswffrm(const TFileOption& Entry, IProcessRunner& Runner, QWidget* Parent)
+Tcreateswffrm::Tcreateswffrm(TPackagingJob Job, IProcessRunner& Runner, QWidget* Parent)
     : TSkinForm(QStringLiteral("Loading progress"), Parent),
-      FJob(PackagingJobOf(Entry)),
+      AskCancel([] { return true; }),
+      FJob(std::move(Job)),
       FRunner(Runner) {
   setObjectName(QStringLiteral("createswffrm"));
   EnterText = QStringLiteral("Enter CreateSWFFrm!");
@@ -43,17 +44,19 @@ void Tcreateswffrm::showEvent(QShowEvent* Event) {
   if (FStarted) return;
   FStarted = true;
   tmrOpen.start();
-  CloseButton()->setEnabled(false);
   FitTextToWidth(lblFileName, FJob.Name + QStringLiteral(".swf"));
   VelLog.WriteInfo(QStringLiteral("Create: ") + FJob.Name + QStringLiteral(".swf"));
   FWorker = std::thread([this] {
-    FSucceeded = RunPackaging(FJob, FRunner, &FError);
+    FSucceeded = RunPackaging(FJob, FRunner, &FError, &FCancel);
     PostCall(this, [this] { WorkerDone(); });
   });
 }
 
 void Tcreateswffrm::reject() {
-  if (!FWorker.joinable()) TSkinForm::reject();
+  if (!FWorker.joinable()) return TSkinForm::reject();
+  if (FCancel || !AskCancel()) return;
+  VelLog.WriteInfo(QStringLiteral("Cancel: ") + FJob.Name + QStringLiteral(".swf"));
+  FCancel = true;
 }
 
 void Tcreateswffrm::WorkerDone() {

@@ -1,5 +1,6 @@
 // The packaging window: shows which SWF is being made while a worker thread runs the
-// packaging step of one finished entry, and closes itself when the worker ends.
+// packaging step of one finished entry, and closes itself when the worker ends. Its close
+// button and Escape cancel the step, once AskCancel agrees: the tool running is stopped.
 #pragma once
 
 #include "SkinForm.h"
@@ -7,6 +8,8 @@
 
 #include <QTimer>
 
+#include <atomic>
+#include <functional>
 #include <thread>
 
 class QLabel;
@@ -17,16 +20,21 @@ class Tcreateswffrm : public TSkinForm {
 
  public:
   // The runner is the worker's; it must outlive the window.
-  Tcreateswffrm(const TFileOption& Entry, IProcessRunner& Runner, QWidget* Parent = nullptr);
+  Tcreateswffrm(TPackagingJob Job, IProcessRunner& Runner, QWidget* Parent = nullptr);
   ~Tcreateswffrm() override;
 
   // After the window closed: the SWF (and the page, when asked) were written.
   bool Succeeded() const { return FSucceeded; }
-  // Why it failed.
+  // Why it failed, naming the file that did not land ("name.swf: ...").
   const QString& Error() const { return FError; }
+  // The user cancelled the step.
+  bool Cancelled() const { return FCancel; }
 
-  // Refused while the worker runs: a tool stopped halfway would leave its output half-made,
-  // and the window closes by itself when the worker ends.
+  // Asked before the step is cancelled; true: cancel. The default cancels at once.
+  std::function<bool()> AskCancel;
+
+  // While the worker runs: cancels the step, as AskCancel allows (the tool is stopped, its
+  // half-made output never takes a name, and the window closes when the worker has ended).
   void reject() override;
 
   QLabel* lblFileName;
@@ -46,5 +54,6 @@ class Tcreateswffrm : public TSkinForm {
   std::thread FWorker;
   bool FStarted = false;
   bool FSucceeded = false;
+  std::atomic<bool> FCancel{false};
   QString FError;
 };

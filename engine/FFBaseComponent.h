@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 #include <stdexcept>
@@ -187,6 +188,38 @@ void* LoadFunction(const std::string& libraryFileName, void* module, const std::
 void* LoadVariable(const std::string& libraryFileName, void* module, const std::string& name,
                    bool optional);
 
+// An open folder (O_PATH), shared by its copies: files made relative to it land in that folder
+// wherever it was moved since, and never in another that took its path.
+class TFolder {
+ public:
+  TFolder() = default;
+  // Opens the folder at `path`; not open (errno tells why) when it cannot.
+  explicit TFolder(const std::string& path);
+  bool IsOpen() const { return FHandle != nullptr; }
+  int Handle() const { return FHandle ? FHandle->Value : -1; }
+  // Where the folder is now: it may have been moved since it was opened.
+  std::string Path() const;
+
+ private:
+  struct TOpen {
+    explicit TOpen(int Handle) : Value(Handle) {}
+    ~TOpen();
+    TOpen(const TOpen&) = delete;
+    TOpen& operator=(const TOpen&) = delete;
+    const int Value;
+  };
+  std::shared_ptr<const TOpen> FHandle;
+  std::string FOpenedAt;
+};
+
+// The calls a no-replace rename is made of, replaceable so that tests can play a file system
+// that refuses them (no RENAME_NOREPLACE, no hard links).
+struct TRenameCalls {
+  int (*RenameAt2)(int, const char*, int, const char*, unsigned) = nullptr;
+  int (*LinkAt)(int, const char*, int, const char*, int) = nullptr;
+};
+TRenameCalls& RenameCalls();
+
 // A file written under a temporary name beside the file it is to become, so that a failed or
 // killed run never destroys the file it was to replace. The name is hidden and short whatever
 // the final name's length: ".fennick-", 16 hex digits of a hash of the final name, "-", 8 random
@@ -205,36 +238,45 @@ class TTemporaryFile {
   TTemporaryFile& operator=(const TTemporaryFile&) = delete;
 
   // Makes a new, empty file beside `target`, with the mode of the file it replaces or the one
-  // a new file would get. First, once per folder and process, it sweeps the folder
-  // (SweepTemporaryFiles; each removal goes to the engine's log). False (errno tells why) when
-  // no file can be made.
+  // a new file would get; it may replace the target that is there now. First, once per folder
+  // and process, it sweeps the folder (SweepTemporaryFiles; each removal goes to the engine's
+  // log). False (errno tells why) when no file can be made.
   bool Create(const std::string& target);
+  // The same in an open folder, for the file `name` there: it replaces a file of that name only
+  // when `mayReplace` (the owner knows the file there is one it may replace).
+  bool Create(const TFolder& folder, const std::string& name, bool mayReplace);
   // The temporary file's path as it was made; empty before Create and after Commit, Keep or
   // Discard.
   const std::string& Name() const { return FName; }
+  // The open file, for writing into it wherever its folder is now; -1 when none is open.
+  int Handle() const { return FLock; }
+  // The folder it is made in.
+  const TFolder& Folder() const { return FFolder; }
   // Bytes written into the file so far, or -1 when none is open.
   int64_t Size() const;
   // Gives the file its target's name in one step, in the folder it was made in. It replaces only
-  // a file that was there at Create: what appeared since is left alone. False with the reason
-  // in `error`; the file is then still there, for Keep or Discard.
+  // a file it may replace: what appeared since is left alone. False with the reason in `error`;
+  // the file is then still there, for Keep or Discard.
   bool Commit(std::string* error = nullptr);
   // After a failed Commit: keeps the data under a visible name beside the target, "name (2).ext"
   // or the next free number, or else under its temporary name, made read-only so that no sweep
   // takes it. The path it is kept under, or empty when the file is gone (its folder was deleted).
   std::string Keep();
+  // Commit, else Keep: empty when the file took its name, else why not and where the data is,
+  // the data called `what` ("the converted file").
+  std::string CommitOrKeep(const std::string& what);
   // Removes the file now.
   void Discard();
 
  private:
   void Release();
-  std::string FolderPath() const;
   std::string CommitError(int error) const;
 
   std::string FTarget;  // the target's name, without folder
   std::string FName;
-  int FFolder = -1;
+  TFolder FFolder;
   int FLock = -1;
-  bool FReplaces = false;  // the target existed at Create
+  bool FReplaces = false;  // the target may be replaced
 };
 
 // Removes the folder's stale temporary files: of TTemporaryFile's pattern, of the running user,

@@ -93,16 +93,51 @@ std::string NumberedName(const std::string& name, int number, size_t limit) {
   return CutToBytes(name.substr(0, name.size() - ext.size()), room) + tag + ext;
 }
 
-// Renames without replacing anything; where the file system cannot, a link and an unlink do the
-// same.
+// The link call's refusals that mean the file system has no hard links.
+bool HasNoHardLinks(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
+}
+
+// Renames without replacing anything. Where the kernel has no such rename, a link and an unlink
+// do the same; where the file system has no hard links either, a plain rename once nothing holds
+// the name.
 int RenameNoReplace(int folder, const std::string& from, const std::string& to) {
-  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  const TRenameCalls& calls = RenameCalls();
+  if (calls.RenameAt2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -1;
-  if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return -1;
-  return ::unlinkat(folder, from.c_str(), 0);
+  if (calls.LinkAt(folder, from.c_str(), folder, to.c_str(), 0) == 0)
+    return ::unlinkat(folder, from.c_str(), 0);
+  if (!HasNoHardLinks(errno)) return -1;
+  struct stat held {};
+  if (::fstatat(folder, to.c_str(), &held, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (errno != ENOENT) return -1;
+  return ::renameat(folder, from.c_str(), folder, to.c_str());
 }
 
 }  // namespace
+
+TFolder::TFolder(const std::string& path) : FOpenedAt(path) {
+  const int handle = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (handle >= 0) FHandle = std::make_shared<const TOpen>(handle);
+}
+
+TFolder::TOpen::~TOpen() { ::close(Value); }
+
+std::string TFolder::Path() const {
+  char path[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(Handle());
+  const ssize_t size = FHandle ? ::readlink(link.c_str(), path, sizeof path - 1) : -1;
+  if (size <= 0) return FOpenedAt;
+  return std::string(path, size_t(size));
+}
+
+TRenameCalls& RenameCalls() {
+  static TRenameCalls calls{&::renameat2, &::linkat};
+  return calls;
+}
 
 std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
   std::vector<std::string> removed;
@@ -144,25 +179,28 @@ TTemporaryFile& TTemporaryFile::operator=(TTemporaryFile&& other) noexcept {
   Discard();
   FTarget = std::move(other.FTarget);
   FName = std::move(other.FName);
-  FFolder = std::exchange(other.FFolder, -1);
+  FFolder = std::move(other.FFolder);
   FLock = std::exchange(other.FLock, -1);
   FReplaces = other.FReplaces;
   other.FName.clear();
+  other.FFolder = TFolder();
   return *this;
 }
 
 bool TTemporaryFile::Create(const std::string& target) {
-  Discard();
   const size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-  const std::string name = WideExtractFileName(target);
-  for (const std::string& path : SweepTemporaryFiles(folder))
+  const TFolder folder(slash == std::string::npos ? "." : target.substr(0, slash));
+  return folder.IsOpen() && Create(folder, WideExtractFileName(target), true);
+}
+
+bool TTemporaryFile::Create(const TFolder& folder, const std::string& name, bool mayReplace) {
+  Discard();
+  const std::string path = folder.Path();
+  for (const std::string& swept : SweepTemporaryFiles(path))
     FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
-                      path.c_str());
-  const int dir = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
+                      swept.c_str());
   struct stat replaced {};
-  const bool replacing = ::fstatat(dir, name.c_str(), &replaced, 0) == 0;
+  const bool replacing = mayReplace && ::fstatat(folder.Handle(), name.c_str(), &replaced, 0) == 0;
   char hash[HashDigits + 1];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
   std::random_device random;
@@ -170,21 +208,20 @@ bool TTemporaryFile::Create(const std::string& target) {
     char unique[RandomDigits + 1];
     std::snprintf(unique, sizeof unique, "%08x", static_cast<unsigned>(random()));
     const std::string leaf = std::string(Prefix) + hash + "-" + unique + Suffix;
-    const int file = ::openat(dir, leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int file =
+        ::openat(folder.Handle(), leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (file < 0 && errno == EEXIST) continue;
-    if (file < 0) break;
+    if (file < 0) return false;
     ::flock(file, LOCK_EX);
     if (replacing) (void)::fchmod(file, replaced.st_mode & 07777);
     FTarget = name;
-    FName = folder + "/" + leaf;
-    FFolder = dir;
+    FName = path + "/" + leaf;
+    FFolder = folder;
     FLock = file;
     FReplaces = replacing;
     return true;
   }
-  const int error = errno;
-  ::close(dir);
-  errno = error == 0 ? EEXIST : error;
+  errno = EEXIST;
   return false;
 }
 
@@ -193,21 +230,12 @@ int64_t TTemporaryFile::Size() const {
   return FLock >= 0 && ::fstat(FLock, &st) == 0 ? int64_t(st.st_size) : -1;
 }
 
-// Where the folder is now: it may have been moved since Create.
-std::string TTemporaryFile::FolderPath() const {
-  char path[PATH_MAX];
-  const std::string link = "/proc/self/fd/" + std::to_string(FFolder);
-  const ssize_t size = ::readlink(link.c_str(), path, sizeof path - 1);
-  if (size <= 0) return FName.substr(0, FName.rfind('/'));
-  return std::string(path, size_t(size));
-}
-
 std::string TTemporaryFile::CommitError(int error) const {
   struct stat folder {};
-  if (::fstat(FFolder, &folder) == 0 && folder.st_nlink == 0)
+  if (::fstat(FFolder.Handle(), &folder) == 0 && folder.st_nlink == 0)
     return "The folder of " + FName.substr(0, FName.rfind('/') + 1) + FTarget +
            " was deleted while the file was written";
-  const std::string target = FolderPath() + "/" + FTarget;
+  const std::string target = FFolder.Path() + "/" + FTarget;
   if (error == EEXIST) return "Another file named " + target + " appeared while this one was written";
   return "Could not name the file " + target + ": " + std::strerror(error);
 }
@@ -216,8 +244,8 @@ bool TTemporaryFile::Commit(std::string* error) {
   if (FName.empty()) return false;
   const std::string leaf = WideExtractFileName(FName);
   const int result =
-      FReplaces ? ::renameat(FFolder, leaf.c_str(), FFolder, FTarget.c_str())
-                : RenameNoReplace(FFolder, leaf, FTarget);
+      FReplaces ? ::renameat(FFolder.Handle(), leaf.c_str(), FFolder.Handle(), FTarget.c_str())
+                : RenameNoReplace(FFolder.Handle(), leaf, FTarget);
   if (result != 0) {
     if (error) *error = CommitError(errno);
     return false;
@@ -231,16 +259,16 @@ std::string TTemporaryFile::Keep() {
   if (FName.empty()) return {};
   const std::string leaf = WideExtractFileName(FName);
   struct stat st {};
-  if (::fstatat(FFolder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(FFolder.Handle(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     FName.clear();
     Release();
     return {};
   }
-  const size_t limit = NameLimit(FFolder);
+  const size_t limit = NameLimit(FFolder.Handle());
   std::string kept = leaf;
   for (int number = 2; number < 100; ++number) {
     const std::string name = NumberedName(FTarget, number, limit);
-    if (RenameNoReplace(FFolder, leaf, name) == 0) {
+    if (RenameNoReplace(FFolder.Handle(), leaf, name) == 0) {
       kept = name;
       break;
     }
@@ -248,14 +276,23 @@ std::string TTemporaryFile::Keep() {
   }
   // Under its temporary name it must outlive the sweeps.
   if (kept == leaf) (void)::fchmod(FLock, st.st_mode & 07555);
-  const std::string path = FolderPath() + "/" + kept;
+  const std::string path = FFolder.Path() + "/" + kept;
   FName.clear();
   Release();
   return path;
 }
 
+std::string TTemporaryFile::CommitOrKeep(const std::string& what) {
+  std::string error;
+  if (Commit(&error)) return {};
+  const std::string kept = Keep();
+  if (kept.empty()) return error + ": " + what + " is lost";
+  return error + "; " + what + " is kept as " + kept;
+}
+
 void TTemporaryFile::Discard() {
-  if (!FName.empty() && ::unlinkat(FFolder, WideExtractFileName(FName).c_str(), 0) != 0 && errno != ENOENT)
+  if (!FName.empty() && ::unlinkat(FFolder.Handle(), WideExtractFileName(FName).c_str(), 0) != 0 &&
+      errno != ENOENT)
     FFLogger().LogFmt(nullptr, llError, "Could not delete %s: %s", FName.c_str(),
                       std::strerror(errno));
   FName.clear();
@@ -264,6 +301,6 @@ void TTemporaryFile::Discard() {
 
 void TTemporaryFile::Release() {
   if (FLock >= 0) ::close(FLock);
-  if (FFolder >= 0) ::close(FFolder);
-  FLock = FFolder = -1;
+  FLock = -1;
+  FFolder = TFolder();
 }

@@ -582,6 +582,10 @@ bool TCustomEncoder::TaskFinished(int taskIndex) const {
   return task.Finished && !task.ExceptionRaised;
 }
 
+TFolder TCustomEncoder::OutputFolder(int taskIndex, int outputIndex) const {
+  return Task(taskIndex).OutputFolder(outputIndex);
+}
+
 void TCustomEncoder::StopTasks(bool wait, bool discard) {
   bool working = false;
   {

@@ -327,6 +327,8 @@ class TCustomEncoder : public TFFBaseComponent {
   void Cancel(bool wait);
   // Once the task has ended: it ran to its end without error, its outputs took their names.
   bool TaskFinished(int taskIndex) const;
+  // Once the task's output is open: the folder it is written in (TCustomFFmpeg::OutputFolder).
+  TFolder OutputFolder(int taskIndex, int outputIndex) const;
 
   bool Working() const;
   bool Paused() const;

@@ -472,6 +472,9 @@ class TCustomFFmpeg {
   int OutputCount() const { return int(FOutputFiles.size()); }
   AVFormatContext* InputFormatContext(int index) const { return FInputFiles.at(index)->Ctx; }
   AVFormatContext* OutputFormatContext(int index) const { return FOutputFiles.at(index)->Ctx; }
+  // The folder an output written under a temporary name is made in (not open for one written
+  // directly): where it takes its name, even when the folder was moved meanwhile.
+  const TFolder& OutputFolder(int index) const { return FOutputFiles.at(index)->Temp.Folder(); }
   // Asynchronous run: the task thread until the end is reported, else nullptr.
   TConvertThread* ConvertThread() const { return FConvertThread.load(); }
 

@@ -56,14 +56,11 @@ std::string SettleOutputFile(TOutputFile& file, bool closed) {
   }
   const bool usable = closed && file.Complete && file.HeaderWritten && file.MediaPackets > 0 &&
                       file.Temp.Size() > 0;
-  std::string error;
-  if (!usable || file.Temp.Commit(&error)) {
+  if (!usable) {
     file.Temp.Discard();
     return {};
   }
-  const std::string kept = file.Temp.Keep();
-  if (kept.empty()) return error + ": the converted file is lost";
-  return error + "; the converted file is kept as " + kept;
+  return file.Temp.CommitOrKeep("the converted file");
 }
 
 }  // namespace ffmpeg_internal

@@ -3,6 +3,7 @@
 #include "U_Config.h"
 #include "VelLog.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -13,11 +14,6 @@
 #include <type_traits>
 
 namespace {
-
-std::string EncodedName(const QString& FileName) {
-  return QFile::encodeName(FileName).toStdString();
-}
-QString DecodedName(const std::string& FileName) { return QFile::decodeName(FileName.c_str()); }
 
 // Every character of Specials (and whitespace, which the parsers would trim) gets a backslash.
 std::string BackslashEscaped(const std::string& Text, const char* Specials) {
@@ -158,7 +154,44 @@ QString ReasonLine(const TFileOption* Entry, const QString& Reason) {
   return Entry ? QFileInfo(FlvFileOf(*Entry)).fileName() + QStringLiteral(": ") + Reason : Reason;
 }
 
+// What is there when the entry is chosen is what the user chose over.
+TEntryFiles ChosenFilesOf(const TFileOption& Entry) {
+  TEntryFiles files;
+  if (Entry.GSwf) files.Packaging = PackagingJobOf(Entry);
+  files.ReplacesThumbnail = QFileInfo::exists(ThumbnailFileOf(Entry));
+  return files;
+}
+
 }  // namespace
+
+std::string EncodedName(const QString& FileName) {
+  return QFile::encodeName(FileName).toStdString();
+}
+QString DecodedName(const std::string& FileName) { return QFile::decodeName(FileName.c_str()); }
+
+bool WriteTemporaryFile(TTemporaryFile& File, const TFolder& Folder, const QString& Name,
+                        bool Replaces, QIODevice& Source, QString* Error) {
+  const auto fail = [&](const QString& Why) {
+    if (Error)
+      *Error = QStringLiteral("Cannot write \"%1\": %2")
+                   .arg(DecodedName(Folder.Path()) + QLatin1Char('/') + Name, Why);
+    File.Discard();
+    return false;
+  };
+  if (!File.Create(Folder, EncodedName(Name), Replaces))
+    return fail(QString::fromLocal8Bit(std::strerror(errno)));
+  QFile out;
+  if (!out.open(File.Handle(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+    return fail(out.errorString());
+  constexpr qint64 Chunk = 1 << 20;
+  while (!Source.atEnd()) {
+    const QByteArray bytes = Source.read(Chunk);
+    if (bytes.isEmpty() && !Source.atEnd()) return fail(Source.errorString());
+    if (out.write(bytes) != bytes.size()) return fail(out.errorString());
+  }
+  if (!out.flush()) return fail(out.errorString());
+  return true;
+}
 
 bool TOverwriteQuestion::Allows(const QString& FileName) {
   if (FAnswer == raCancel) return false;
@@ -309,12 +342,14 @@ void TConvertPlan::Choose(const std::vector<TConvertNode>& Nodes) {
   for (const TConvertNode& node : Nodes) {
     if (node.Option->IsMergeGroup) {
       if (node.Checked && !node.Children.empty() && Accepts(*node.Option))
-        FChosen.push_back({node.Option, &node});
+        FChosen.push_back({node.Option, &node, ChosenFilesOf(*node.Option)});
       continue;
     }
-    if (node.Checked && Accepts(*node.Option)) FChosen.push_back({node.Option, nullptr});
+    if (node.Checked && Accepts(*node.Option))
+      FChosen.push_back({node.Option, nullptr, ChosenFilesOf(*node.Option)});
     for (const TConvertNode& part : node.Children)
-      if (part.Checked && Accepts(*part.Option)) FChosen.push_back({part.Option, nullptr});
+      if (part.Checked && Accepts(*part.Option))
+        FChosen.push_back({part.Option, nullptr, ChosenFilesOf(*part.Option)});
   }
 }
 
@@ -326,6 +361,12 @@ int TConvertPlan::OpenNext(IConvertEncoder& Encoder) {
     if (index < 0) continue;
     const int task = TaskCount();
     FTaskEntries[task] = chosen.Entry;
+    FFilesTask = task;
+    FFiles = chosen.Files;
+    FFiles.Packaging.Into = Encoder.OutputFolder(index);
+    if (!FFiles.Packaging.Into.IsOpen())
+      FFiles.Packaging.Into =
+          TFolder(EncodedName(QFileInfo(EncoderOutputsOf(*chosen.Entry).first()).path()));
     if (HasTextWaterMark(*chosen.Entry)) FTextWaterMarks[task] = {task, chosen.Entry->WaterMark};
     return task;
   }
@@ -453,6 +494,10 @@ TFileOption* TConvertPlan::EntryOfTask(int TaskIndex) const {
   return found == FTaskEntries.end() ? nullptr : found->second;
 }
 
+const TEntryFiles* TConvertPlan::FilesOfTask(int TaskIndex) const {
+  return TaskIndex == FFilesTask ? &FFiles : nullptr;
+}
+
 const TTextWaterMark* TConvertPlan::TextWaterMarkOf(int TaskIndex) const {
   const auto found = FTextWaterMarks.find(TaskIndex);
   return found == FTextWaterMarks.end() ? nullptr : &found->second;
@@ -485,9 +530,7 @@ TTaskEndAction TConvertRun::TaskEnded(int TaskIndex, bool Finished, bool Excepti
   return action;
 }
 
-void TConvertRun::PackagingFailed(const TFileOption& Entry, const QString& Reason) {
-  Failed(&Entry, Reason);
-}
+void TConvertRun::FileFailed(const QString& Reason) { Failed(nullptr, Reason); }
 
 void TConvertRun::Failed(const TFileOption* Entry, const QString& Reason) {
   ++FFailed;
@@ -513,22 +556,33 @@ QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons) {
 
 // ---------------------------------------------------------------------------------------
 
-bool TThumbnailFiles::Write(int TaskIndex, const QString& FileName, const QByteArray& Jpeg) {
+bool TThumbnailFiles::Write(int TaskIndex, const TEntryFiles& Files, const QString& FileName,
+                            const QByteArray& Jpeg) {
   TTemporaryFile file;
-  if (!file.Create(EncodedName(FileName))) return false;
-  QFile out(DecodedName(file.Name()));
-  if (!out.open(QIODevice::WriteOnly) || out.write(Jpeg) != Jpeg.size() || !out.flush())
+  QBuffer picture;
+  picture.setData(Jpeg);
+  picture.open(QIODevice::ReadOnly);
+  QString error;
+  if (!WriteTemporaryFile(file, Files.Packaging.Into, QFileInfo(FileName).fileName(),
+                          Files.ReplacesThumbnail, picture, &error)) {
+    LogError(error);
     return false;
-  FFiles[TaskIndex] = std::move(file);
+  }
+  FFiles[TaskIndex] = {QFileInfo(FileName).fileName(), std::move(file)};
   return true;
 }
 
-void TThumbnailFiles::TaskEnded(int TaskIndex, bool Usable) {
+QString TThumbnailFiles::TaskEnded(int TaskIndex, bool Usable) {
   const auto found = FFiles.find(TaskIndex);
-  if (found == FFiles.end()) return;
-  std::string error;
-  if (Usable && !found->second.Commit(&error)) LogError(QString::fromStdString(error));
+  if (found == FFiles.end()) return {};
+  const QString name = found->second.Name;
+  TTemporaryFile file = std::move(found->second.File);
   FFiles.erase(found);
+  if (!Usable) return {};
+  const QString lost = DecodedName(file.CommitOrKeep("the new thumbnail"));
+  if (lost.isEmpty()) return {};
+  LogError(lost);
+  return name + QStringLiteral(": ") + lost;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -7,8 +7,10 @@
 
 #include "FFBaseComponent.h"
 #include "FFEncode.h"
+#include "U_CreateSwfThread.h"
 #include "U_FileOption.h"
 
+#include <QIODevice>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -40,6 +42,9 @@ class IConvertEncoder {
                              const TOutputOptions& Output) = 0;
   virtual void RemoveTask(int TaskIndex) = 0;
   virtual std::string LastError() const = 0;
+  // Once the task's outputs are set: the folder its first output is written in, when it is
+  // written under a temporary name.
+  virtual TFolder OutputFolder(int TaskIndex) const = 0;
 };
 
 // The encoder's own tasks behind the plan. One thread at a time, before the encoder starts.
@@ -55,6 +60,7 @@ class TEncoderTasks : public IConvertEncoder {
                      const TOutputOptions& Output) override;
   void RemoveTask(int TaskIndex) override { FEncoder.RemoveTask(TaskIndex); }
   std::string LastError() const override { return FError; }
+  TFolder OutputFolder(int TaskIndex) const override { return FEncoder.OutputFolder(TaskIndex, 0); }
 
  private:
   template <class TCall>
@@ -95,6 +101,15 @@ class TOverwriteQuestion {
   int FAnswer = raNone;
 };
 
+// A file name as the system takes it, and back.
+std::string EncodedName(const QString& FileName);
+QString DecodedName(const std::string& FileName);
+
+// Makes the file `Name` of the folder under a temporary name (TTemporaryFile, which may replace a
+// file of that name only when Replaces) and copies the source into it. False with the reason.
+bool WriteTemporaryFile(TTemporaryFile& File, const TFolder& Folder, const QString& Name,
+                        bool Replaces, QIODevice& Source, QString* Error);
+
 // The path with the suffix of its last component replaced (or added): "a.b.flv" -> "a.b.swf".
 QString WithSuffix(const QString& Path, const QString& Suffix);
 
@@ -131,6 +146,15 @@ TOutputOptions TaskOutputOptions(const TFileOption& Entry, bool WithGeometry);
 QStringList EncodeParamLines(const TFileOption& Entry, const TOutputOptions& Output,
                              const QString& OutputFile);
 
+// Where an entry's files beside its encoder's outputs go, and which of them may replace a file:
+// those there when the entry was chosen (the user's choice covered them).
+struct TEntryFiles {
+  // Its Into is the folder of the encoder's first output, so that the thumbnail, the SWF and the
+  // page land where the FLV lands, wherever that folder is moved.
+  TPackagingJob Packaging;
+  bool ReplacesThumbnail = false;
+};
+
 // The tasks of a run and the map from the run's task indexes back to entries. The entries are
 // chosen first; then each is opened when its turn comes, into an encoder that holds that task
 // alone, so that a run holds the files and the memory of one task whatever its length.
@@ -158,6 +182,8 @@ class TConvertPlan {
   // One line per refused entry: its output's name and the reason.
   const QStringList& Refusals() const { return FRefusals; }
   TFileOption* EntryOfTask(int TaskIndex) const;
+  // The files of the task opened last; nullptr for any other.
+  const TEntryFiles* FilesOfTask(int TaskIndex) const;
   int64_t TotalDuration() const { return FTotalDuration; }
   // The text watermark a task draws, or nullptr.
   const TTextWaterMark* TextWaterMarkOf(int TaskIndex) const;
@@ -167,6 +193,7 @@ class TConvertPlan {
   struct TChosen {
     TFileOption* Entry;
     const TConvertNode* Group;
+    TEntryFiles Files;
   };
 
   bool Accepts(TFileOption& Entry);
@@ -183,6 +210,9 @@ class TConvertPlan {
   std::vector<TChosen> FChosen;
   size_t FNextChosen = 0;
   std::map<int, TFileOption*> FTaskEntries;  // by the run's task index
+  // The latest task's alone: a long list must not hold a folder open for every entry.
+  int FFilesTask = -1;
+  TEntryFiles FFiles;
   std::map<int, TTextWaterMark> FTextWaterMarks;
   QStringList FRefusals;
   std::set<QString> FNewOutputs;  // the outputs that did not exist when the user was asked
@@ -220,8 +250,8 @@ class TConvertRun {
   // Main thread, for every end notice of the encoder (task -1 comes last). Logs failures.
   TTaskEndAction TaskEnded(int TaskIndex, bool Finished, bool Exception,
                            const std::string& Message);
-  // The entry's packaging failed after its task finished.
-  void PackagingFailed(const TFileOption& Entry, const QString& Reason);
+  // A file of a converted entry did not land: the reason names the file ("name.swf: ...").
+  void FileFailed(const QString& Reason);
   int FailedCount() const { return FFailed; }
   // One line per entry that was refused or failed: its output's name and the reason.
   QStringList Reasons() const { return FPlan.Refusals() + FReasons; }
@@ -240,20 +270,25 @@ class TConvertRun {
 QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons);
 
 // The thumbnails of a run. Each is written as soon as its task's first picture arrives, under a
-// temporary name beside its final one, and takes that name only when the task ends usable: a
+// temporary name in the entry's folder, and takes its name only when the task ends usable: a
 // failed, stopped or killed run leaves the earlier thumbnail beside the earlier FLV.
 class TThumbnailFiles {
  public:
-  // The task's JPEG. False when it cannot be written.
-  bool Write(int TaskIndex, const QString& FileName, const QByteArray& Jpeg);
-  // The task ended: its thumbnail takes its final name when the task is usable (logged when it
-  // cannot), else goes.
-  void TaskEnded(int TaskIndex, bool Usable);
+  // The task's JPEG, as the entry's files allow. False when it cannot be written.
+  bool Write(int TaskIndex, const TEntryFiles& Files, const QString& FileName,
+             const QByteArray& Jpeg);
+  // The task ended: its thumbnail takes its name when the task is usable, else goes. Empty, or
+  // (logged) why it could not take its name and where it is kept ("name.jpg: ...").
+  QString TaskEnded(int TaskIndex, bool Usable);
   // Drops every thumbnail not yet settled.
   void Clear() { FFiles.clear(); }
 
  private:
-  std::map<int, TTemporaryFile> FFiles;
+  struct TThumbnail {
+    QString Name;
+    TTemporaryFile File;
+  };
+  std::map<int, TThumbnail> FFiles;
 };
 
 // The two bars and the counter label of the window, from the encoder's progress.

@@ -5,11 +5,13 @@
 #include "U_Converting.h"
 #include "VelLog.h"
 
+#include <QBuffer>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <cerrno>
@@ -17,18 +19,15 @@
 
 namespace {
 
-// Where the settings source and its compiled movie are written: the program's templates folder,
-// or the user's private scratch folder when the program folder cannot be written.
-QString TemplatesFolder() {
-  const TDataPlaces places = DataPlaces();
-  return places.BesideProgram ? ProgramFolder() + QStringLiteral("templates/")
-                              : WithSlash(places.Scratch);
-}
+// How often a waiting run looks whether it was cancelled.
+constexpr int CancelCheckMs = 50;
 
 QString ToolFailure(const QString& Tool, const TProcessResult& Result) {
   QString reason;
   if (!Result.Started)
     reason = QStringLiteral("could not be started");
+  else if (Result.Cancelled)
+    reason = QStringLiteral("was cancelled");
   else if (Result.TimedOut)
     reason = QStringLiteral("took too long and was stopped");
   else
@@ -43,6 +42,29 @@ bool Fail(QString* Error, const QString& Text) {
   return false;
 }
 
+// A tool that said it succeeded but left its output missing or empty failed all the same.
+bool ToolSucceeded(const QString& Tool, const TProcessResult& Result, const QString& Output,
+                   QString* Error) {
+  if (!Result.Succeeded()) return Fail(Error, ToolFailure(Tool, Result));
+  if (QFileInfo(Output).size() > 0) return true;
+  return Fail(Error, Tool + QStringLiteral(" ended without writing ") + Output);
+}
+
+TFolder IntoFolder(const TPackagingJob& Job) {
+  return Job.Into.IsOpen() ? Job.Into : TFolder(EncodedName(Job.Folder));
+}
+
+// Writes the source into a new file of the job's folder and gives it its name there.
+bool CommitIntoFolder(const TPackagingJob& Job, const QString& FileName, bool Replaces,
+                      QIODevice& Source, QString* Error) {
+  TTemporaryFile file;
+  QString error;
+  if (!WriteTemporaryFile(file, IntoFolder(Job), FileName, Replaces, Source, &error))
+    return Fail(Error, error);
+  const std::string lost = file.CommitOrKeep("the new " + EncodedName(FileName));
+  return lost.empty() || Fail(Error, DecodedName(lost));
+}
+
 QString HtmlEscaped(const QString& Text) { return Text.toHtmlEscaped(); }
 
 // A file beside the page as an address relative to it: in an address "#", "%", "?" and blanks
@@ -52,7 +74,7 @@ QByteArray RelativeAddress(const QString& FileName) { return QUrl::toPercentEnco
 }  // namespace
 
 TProcessResult TQProcessRunner::Run(const QString& Program, const QStringList& Arguments,
-                                    int TimeLimitMs) {
+                                    int TimeLimitMs, const std::atomic<bool>* Cancel) {
   QProcess process;
   process.setProcessChannelMode(QProcess::SeparateChannels);
   process.setStandardOutputFile(QProcess::nullDevice());
@@ -63,13 +85,16 @@ TProcessResult TQProcessRunner::Run(const QString& Program, const QStringList& A
     result.ErrorOutput = process.errorString();
     return result;
   }
-  if (!process.waitForFinished(TimeLimitMs)) {
-    result.TimedOut = true;
+  const QDeadlineTimer deadline(TimeLimitMs);
+  while (process.state() != QProcess::NotRunning && !process.waitForFinished(CancelCheckMs)) {
+    result.Cancelled = Cancel && *Cancel;
+    result.TimedOut = !result.Cancelled && deadline.hasExpired();
+    if (!result.Cancelled && !result.TimedOut) continue;
     process.kill();
     process.waitForFinished(-1);
   }
   result.ErrorOutput = QString::fromLocal8Bit(process.readAllStandardError());
-  if (process.exitStatus() == QProcess::CrashExit && !result.TimedOut)
+  if (process.exitStatus() == QProcess::CrashExit && !result.TimedOut && !result.Cancelled)
     result.ErrorOutput += QStringLiteral(" (crashed)");
   result.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   return result;
@@ -94,51 +119,54 @@ TPackagingJob PackagingJobOf(const TFileOption& Entry) {
     job.SWFData.autohide = true;
     job.SWFData.autoplay = true;
   }
+  job.ReplacesSwf = embeds || QFileInfo::exists(SwfFileOf(Entry));
+  job.ReplacesPage = QFileInfo::exists(WithSuffix(SwfFileOf(Entry), QStringLiteral("html")));
   return job;
 }
 
 QString SwfDataToolPath() { return ProgramFolder() + QStringLiteral("LibAV/swfdata.dll"); }
 QString SkinToolPath() { return ProgramFolder() + QStringLiteral("LibAV/mskin.dll"); }
 
-TProcessResult CompileSwfData(IProcessRunner& Runner, const QString& Source,
-                              const QString& Output) {
+TProcessResult CompileSwfData(IProcessRunner& Runner, const QString& Source, const QString& Output,
+                              const std::atomic<bool>* Cancel) {
   return Runner.Run(
       SwfDataToolPath(),
       {QStringLiteral("-X"), QStringLiteral("400"), QStringLiteral("-Y"), QStringLiteral("400"),
        QStringLiteral("-T"), QStringLiteral("9"), Source, QStringLiteral("-o"), Output},
-      ToolTimeLimitMs);
+      ToolTimeLimitMs, Cancel);
 }
 
-bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error) {
-  const QString swf = Job.Folder + Job.Name + QStringLiteral(".swf");
-  // Beside the SWF under a name of its own: a user's file is never taken for it, and one left
-  // by a killed run is swept later.
-  TTemporaryFile scratch;
-  if (!scratch.Create(QFile::encodeName(swf).toStdString()))
-    return Fail(Error, QStringLiteral("Cannot write into \"%1\": %2")
-                           .arg(Job.Folder, QString::fromLocal8Bit(std::strerror(errno))));
-  const QString scratchName = QFile::decodeName(scratch.Name().c_str());
-  const QString source = TemplatesFolder() + QStringLiteral("SWFData.dat");
-  const QString compiled = TemplatesFolder() + QStringLiteral("swfdata.swf");
-  QFile::remove(source);
+bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error,
+                const std::atomic<bool>* Cancel) {
+  const QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/fennick-packaging-XXXXXX"));
+  if (!scratch.isValid())
+    return Fail(Error, QStringLiteral("Cannot make a scratch folder: ") + scratch.errorString());
+  const QString source = scratch.filePath(QStringLiteral("SWFData.dat"));
+  const QString compiled = scratch.filePath(QStringLiteral("swfdata.swf"));
+  const QString combined = scratch.filePath(QStringLiteral("~Tmp.swf"));
   std::string writeError;
-  if (!GenerateSWFDataClass(Job.SWFData, QFile::encodeName(source).toStdString(), &writeError))
+  if (!GenerateSWFDataClass(Job.SWFData, EncodedName(source), &writeError))
     return Fail(Error, QString::fromStdString(writeError));
-  const TProcessResult compiledResult = CompileSwfData(Runner, source, compiled);
-  if (!compiledResult.Succeeded())
-    return Fail(Error, ToolFailure(QStringLiteral("swfdata.dll"), compiledResult));
+  if (!ToolSucceeded(QStringLiteral("swfdata.dll"), CompileSwfData(Runner, source, compiled, Cancel),
+                     compiled, Error))
+    return false;
 
+  const QString swf = Job.Name + QStringLiteral(".swf");
   QStringList arguments{Job.Skin};
-  if (!Job.SWFData.isflv) arguments << QStringLiteral("video=") + swf;
+  if (!Job.SWFData.isflv)
+    arguments << QStringLiteral("video=") + DecodedName(IntoFolder(Job).Path()) + QLatin1Char('/') +
+                     swf;
   arguments << QStringLiteral("swfdata=") + compiled << QStringLiteral("-X")
             << QString::number(Job.Width) << QStringLiteral("-Y") << QString::number(Job.Height)
-            << QStringLiteral("-F") << QStringLiteral("9") << QStringLiteral("-o") << scratchName;
-  const TProcessResult combined = Runner.Run(SkinToolPath(), arguments, ToolTimeLimitMs);
-  if (!combined.Succeeded() || QFileInfo(scratchName).size() == 0)
-    return Fail(Error, ToolFailure(QStringLiteral("mskin.dll"), combined));
-  // In one step: there is never a moment without a SWF.
-  std::string replaceError;
-  return scratch.Commit(&replaceError) || Fail(Error, QString::fromStdString(replaceError));
+            << QStringLiteral("-F") << QStringLiteral("9") << QStringLiteral("-o") << combined;
+  if (!ToolSucceeded(QStringLiteral("mskin.dll"),
+                     Runner.Run(SkinToolPath(), arguments, ToolTimeLimitMs, Cancel), combined,
+                     Error))
+    return false;
+  QFile movie(combined);
+  if (!movie.open(QIODevice::ReadOnly))
+    return Fail(Error, QStringLiteral("Cannot read \"%1\": %2").arg(combined, movie.errorString()));
+  return CommitIntoFolder(Job, swf, Job.ReplacesSwf, movie, Error);
 }
 
 QString HtmlPageText(const QString& Name, int Width, int Height) {
@@ -177,25 +205,28 @@ QString HtmlPageText(const QString& Name, int Width, int Height) {
   return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-bool CreateHtmlPage(const QString& Folder, const QString& Name, int Width, int Height,
-                    QString* Error) {
-  QSaveFile file(Folder + Name + QStringLiteral(".html"));
-  if (file.open(QIODevice::WriteOnly) &&
-      file.write(HtmlPageText(Name, Width, Height).toUtf8()) >= 0 && file.commit())
-    return true;
-  return Fail(Error,
-              QStringLiteral("Cannot write \"%1\": %2").arg(file.fileName(), file.errorString()));
+bool CreateHtmlPage(const TPackagingJob& Job, QString* Error) {
+  QByteArray text = HtmlPageText(Job.Name, Job.Width, Job.Height).toUtf8();
+  QBuffer page(&text);
+  page.open(QIODevice::ReadOnly);
+  return CommitIntoFolder(Job, Job.Name + QStringLiteral(".html"), Job.ReplacesPage, page, Error);
 }
 
-bool RunPackaging(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error) {
+bool RunPackaging(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error,
+                  const std::atomic<bool>* Cancel) {
   VelLog.WriteInfo(QStringLiteral("Start AddSkinswf"));
+  // The SWF and the page in one folder, whatever happens to its path meanwhile.
+  TPackagingJob job = Job;
+  job.Into = IntoFolder(Job);
   QString error;
-  bool ok = AddSkinSwf(Job, Runner, &error);
+  QString failed = Job.Name + QStringLiteral(".swf");
+  bool ok = AddSkinSwf(job, Runner, &error, Cancel);
   VelLog.WriteInfo(QStringLiteral("End AddSkinswf"));
-  if (ok && Job.Html) ok = CreateHtmlPage(Job.Folder, Job.Name, Job.Width, Job.Height, &error);
-  if (!ok)
-    VelLog.WriteError(QStringLiteral("Create: ") + Job.Name + QStringLiteral(".swf failed: ") +
-                      error);
-  if (Error) *Error = error;
+  if (ok && Job.Html) {
+    failed = Job.Name + QStringLiteral(".html");
+    ok = CreateHtmlPage(job, &error);
+  }
+  if (!ok) VelLog.WriteError(QStringLiteral("Create: ") + failed + QStringLiteral(" failed: ") + error);
+  if (Error) *Error = ok ? QString() : failed + QStringLiteral(": ") + error;
   return ok;
 }

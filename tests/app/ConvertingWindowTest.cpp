@@ -13,6 +13,7 @@
 #include "U_Createswf.h"
 #include "VelLog.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -415,13 +416,20 @@ TEST_F(ConvertingWindowTest, QuittingKeepsTheEarlierOutputsOfTheStoppedEntry) {
             QStringList());
 }
 
-// Holds the worker inside its first tool until the test lets it go.
+// Holds the worker inside its first tool until the test lets it go, or the step is cancelled.
 class THeldRunner : public IProcessRunner {
  public:
   std::promise<void> Release;
-  TProcessResult Run(const QString&, const QStringList&, int) override {
-    Release.get_future().wait();
-    return {};
+  TProcessResult Run(const QString&, const QStringList&, int,
+                     const std::atomic<bool>* Cancel) override {
+    const std::future<void> released = Release.get_future();
+    TProcessResult result;
+    while (released.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+      if (!Cancel || !*Cancel) continue;
+      result.Started = result.Cancelled = true;
+      return result;
+    }
+    return result;
   }
 };
 
@@ -429,24 +437,53 @@ TEST_F(ConvertingWindowTest, PackagingWindowShowsTheSwfAndReportsAFailedTool) {
   TFileOption& entry = Add(QStringLiteral("packaged"), Clip(5));
   WriteTextFile(Folder.File(QStringLiteral("packaged.swf")), "engine's SWF");
   THeldRunner runner;
-  Tcreateswffrm form(entry, runner);
+  Tcreateswffrm form(PackagingJobOf(entry), runner);
   form.show();
   while (!form.tmrOpen.isActive()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_EQ(form.lblFileName->text(), QStringLiteral("packaged.swf"));
   SaveShot(form, QStringLiteral("packaging.png"));
-  // While a tool runs the window stays: closing it would leave the tool writing unseen.
-  QTest::keyClick(&form, Qt::Key_Escape);
-  form.close();
-  form.CloseButton()->Click();
-  QCoreApplication::processEvents();
-  EXPECT_TRUE(form.isVisible());
-  EXPECT_FALSE(form.CloseButton()->isEnabled());
   runner.Release.set_value();
   while (form.isVisible()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_FALSE(form.Succeeded());
+  EXPECT_EQ(form.Error(), QStringLiteral("packaged.swf: swfdata.dll could not be started"));
   EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("packaged.swf"))), "engine's SWF");
   EXPECT_TRUE(Log().contains(QStringLiteral("swfdata.dll could not be started")));
   EXPECT_FALSE(Log().contains(QStringLiteral("succeed!")));
+}
+
+// A tool that hangs: Escape or the close button cancel the step once the user agrees, and the
+// window closes as soon as the tool is stopped.
+TEST_F(ConvertingWindowTest, APackagingStepIsCancelledWhenTheUserAgrees) {
+  TFileOption& entry = Add(QStringLiteral("packaged"), Clip(5));
+  WriteTextFile(Folder.File(QStringLiteral("packaged.swf")), "engine's SWF");
+  THeldRunner runner;
+  Tcreateswffrm form(PackagingJobOf(entry), runner);
+  int asked = 0;
+  bool agree = false;
+  form.AskCancel = [&] {
+    ++asked;
+    return agree;
+  };
+  form.show();
+  while (!form.tmrOpen.isActive()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  QTest::keyClick(&form, Qt::Key_Escape);
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(form.isVisible());
+  agree = true;
+  ASSERT_TRUE(form.CloseButton()->isEnabled());
+  form.CloseButton()->Click();
+  QDeadlineTimer limit(30000);
+  while (form.isVisible() && !limit.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_FALSE(form.isVisible()) << "the hanging tool was not stopped";
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(form.Cancelled());
+  EXPECT_EQ(form.Error(), QStringLiteral("packaged.swf: swfdata.dll was cancelled"));
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("packaged.swf"))), "engine's SWF");
+  if (!form.isVisible()) return;
+  runner.Release.set_value();
+  while (form.isVisible()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
 }  // namespace

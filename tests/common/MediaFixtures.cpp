@@ -165,6 +165,18 @@ std::string TempDir(const std::string& tag) {
   return dir;
 }
 
+TFolderForOthers::TFolderForOthers(const std::string& tag) {
+  std::string pattern = (fs::temp_directory_path() / ("fennick-" + tag + "-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder like " + pattern);
+  FPath = pattern;
+  fs::permissions(FPath, fs::perms(0755));
+}
+
+TFolderForOthers::~TFolderForOthers() {
+  std::error_code ignored;
+  fs::remove_all(FPath, ignored);
+}
+
 }  // namespace fixtures
 
 namespace {

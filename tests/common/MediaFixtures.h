@@ -40,6 +40,21 @@ int64_t GreyRampTime(int grey);
 // A new empty folder for one test, under the build tree.
 std::string TempDir(const std::string& tag);
 
+// A new empty folder that other users can enter (for a test that acts as one), in the system's
+// temporary folder: folders above the build tree may be closed to others. Removed with
+// everything in it when the object goes.
+class TFolderForOthers {
+ public:
+  explicit TFolderForOthers(const std::string& tag);
+  ~TFolderForOthers();
+  TFolderForOthers(const TFolderForOthers&) = delete;
+  TFolderForOthers& operator=(const TFolderForOthers&) = delete;
+  const std::string& Path() const { return FPath; }
+
+ private:
+  std::string FPath;
+};
+
 // Runs a shell command; returns its exit status (-1 when it did not end normally) and, when
 // asked, what it printed (both streams).
 int Run(const std::string& command, std::string* output = nullptr);

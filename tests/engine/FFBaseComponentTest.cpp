@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/fsuid.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -470,36 +472,50 @@ TEST(PathTest, FilesSizesAndFolders) {
 // Run as another user (this thread's file-system identity only: root loses its file rights with
 // it), as in shared folders: a sticky folder where someone else's file holds the name, and the
 // user's own folder made read-only meanwhile. The file never replaces what it may not, and its
-// data stays where it can be found.
+// data stays where it can be found. The folders lie where that user can reach them, wherever
+// the checkout is.
 TEST(TemporaryFileTest, AFileThatCannotTakeItsNameIsKeptWhereItCanBeFound) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
-  const std::string root = fixtures::TempDir("commit-as-another-user");
-  const std::string shared = root + "/shared", own = root + "/own";
+  const fixtures::TFolderForOthers root("commit-as-another-user");
+  const std::string shared = root.Path() + "/shared", own = root.Path() + "/own";
   ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
   ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
   std::ofstream(shared + "/out.flv") << "someone else's";
   ASSERT_EQ(::mkdir(own.c_str(), 0755), 0);
   ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
   struct TResult {
-    bool Committed = true;
+    std::string SetUpError;  // the file could not even be made
+    bool Committed = false;
     std::string Error, Kept;
   } sticky, readOnly;
   const auto attempt = [](const std::string& target, const std::function<void()>& meanwhile) {
     TResult result;
     TTemporaryFile file;
-    if (!file.Create(target)) return result;
+    if (!file.Create(target)) {
+      result.SetUpError = "cannot make a file beside " + target + ": " + std::strerror(errno);
+      return result;
+    }
     std::ofstream(file.Name()) << "converted";
     meanwhile();
     result.Committed = file.Commit(&result.Error);
     result.Kept = file.Keep();
     return result;
   };
+  std::string unreachable;
   std::thread([&] {
     ::setfsgid(65534);
     ::setfsuid(65534);
+    const int folder = ::open(own.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+      unreachable = own + ": " + std::strerror(errno);
+      return;
+    }
+    ::close(folder);
     sticky = attempt(shared + "/out.flv", [] {});
     readOnly = attempt(own + "/out.flv", [&] { ::chmod(own.c_str(), 0555); });
   }).join();
+  if (!unreachable.empty()) GTEST_SKIP() << "user 65534 cannot reach " << unreachable;
+  ASSERT_EQ(sticky.SetUpError + readOnly.SetUpError, "") << "as user 65534";
 
   EXPECT_FALSE(sticky.Committed);
   EXPECT_EQ(sticky.Error, "Could not name the file " + shared + "/out.flv: Operation not permitted");
@@ -514,4 +530,51 @@ TEST(TemporaryFileTest, AFileThatCannotTakeItsNameIsKeptWhereItCanBeFound) {
   EXPECT_EQ(::stat(readOnly.Kept.c_str(), &kept), 0);
   EXPECT_EQ(kept.st_mode & 0222, 0u) << "left writable, a later sweep would take it";
   ::chmod(own.c_str(), 0755);
+}
+
+// Where the kernel has no rename that keeps an existing name, and the file system no hard links
+// (shared folders of virtual machines, some FUSE file systems), a file still takes a free name,
+// and still never replaces one that is taken.
+TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
+  static int renameError = 0, linkError = 0;
+  const TRenameCalls real = RenameCalls();
+  RenameCalls().RenameAt2 = [](int from, const char* a, int to, const char* b, unsigned flags) {
+    if (renameError == 0) return ::renameat2(from, a, to, b, flags);
+    errno = renameError;
+    return -1;
+  };
+  RenameCalls().LinkAt = [](int from, const char* a, int to, const char* b, int flags) {
+    if (linkError == 0) return ::linkat(from, a, to, b, flags);
+    errno = linkError;
+    return -1;
+  };
+  const struct {
+    const char* Name;
+    int Rename, Link;
+  } cases[] = {
+      {"no flags for rename", EINVAL, 0},
+      {"no flags, no hard links", EINVAL, EPERM},
+      {"no flags, links not supported", EINVAL, EOPNOTSUPP},
+      {"no such call, no link operation", ENOSYS, ENOSYS},
+  };
+  const std::string folder = fixtures::TempDir("no-replace-fallbacks");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    renameError = c.Rename;
+    linkError = c.Link;
+    const std::string target = folder + "/" + c.Name + ".flv";
+    TTemporaryFile free, held;
+    ASSERT_TRUE(free.Create(target));
+    ASSERT_TRUE(held.Create(target));
+    std::ofstream(free.Name()) << "first";
+    std::ofstream(held.Name()) << "second";
+    std::string error;
+    EXPECT_TRUE(free.Commit(&error)) << error;
+    EXPECT_EQ(held.CommitOrKeep("the converted file"),
+              "Another file named " + target + " appeared while this one was written; the " +
+                  "converted file is kept as " + folder + "/" + c.Name + " (2).flv");
+    EXPECT_EQ(fixtures::ReadFile(target), "first");
+    EXPECT_EQ(fixtures::ReadFile(folder + "/" + c.Name + " (2).flv"), "second");
+  }
+  RenameCalls() = real;
 }

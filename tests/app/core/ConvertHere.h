@@ -18,12 +18,12 @@ class TNoAsker : public IOverwriteAsker {
   int AskReplaceFile(const QString&) override { return raCancel; }
 };
 
-// Runs the nodes' tasks one after another (a task's failure is printed). Package gets each entry
-// that finished and wants its skinned SWF, and gives the reason its packaging failed (empty when
-// it succeeded). Prepare sets up each task's encoder before it starts; Failures, when given,
-// gathers the tasks' failure texts. The run's end result.
+// Runs the nodes' tasks one after another (a task's failure is printed). Prepare gets each task's
+// encoder before it starts. Package gets the packaging job of each entry that finished and wants
+// its skinned SWF, and gives the reason its packaging failed (empty when it succeeded). Failures,
+// when given, gathers the tasks' failure texts. The run's end result.
 inline bool ConvertHere(const std::vector<TConvertNode>& Nodes,
-                        const std::function<QString(const TFileOption&)>& Package = {},
+                        const std::function<QString(const TPackagingJob&)>& Package = {},
                         const std::function<void(TFFEncoder&)>& Prepare = {},
                         std::string* Failures = nullptr) {
   TNoAsker asker;
@@ -44,9 +44,9 @@ inline bool ConvertHere(const std::vector<TConvertNode>& Nodes,
         const TTaskEndAction action =
             run.TaskEnded(info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg);
         if (action.PackageEntry) {
-          const QString failure = Package ? Package(*action.PackageEntry)
+          const QString failure = Package ? Package(plan.FilesOfTask(info.TaskIndex)->Packaging)
                                           : QStringLiteral("nothing packages the SWF here");
-          if (!failure.isEmpty()) run.PackagingFailed(*action.PackageEntry, failure);
+          if (!failure.isEmpty()) run.FileFailed(failure);
         }
         completed = completed || action.Complete;
         if (action.Complete) allConverted = action.AllConverted;

@@ -203,6 +203,7 @@ class TStandInEncoder : public IConvertEncoder {
     --Tasks;
   }
   std::string LastError() const override { return "refused"; }
+  TFolder OutputFolder(int) const override { return {}; }
 };
 
 class TStandInAsker : public IOverwriteAsker {
@@ -418,8 +419,34 @@ TEST_F(ConvertPlanTest, OneFailedTaskLetsTheOthersRunAndCompletesOnceAtTheEnd) {
 
   TConvertRun packagingFails(plan);
   packagingFails.TaskEnded(0, true, false, {});
-  packagingFails.PackagingFailed(a, QStringLiteral("mskin.dll failed"));
+  packagingFails.FileFailed(QStringLiteral("a.swf: mskin.dll failed"));
   EXPECT_FALSE(packagingFails.TaskEnded(-1, false, false, {}).AllConverted);
+}
+
+// A thumbnail replaces only the one there when its entry was chosen: one that appeared since is
+// left alone, and the new one is kept beside it and reported under its own name.
+TEST_F(ConvertPlanTest, AThumbnailReplacesOnlyWhatWasThereWhenItsEntryWasChosen) {
+  TFileOption& a = Add(QStringLiteral("a"));
+  TFileOption& b = Add(QStringLiteral("b"));
+  a.GThumbnail = b.GThumbnail = true;
+  WriteTextFile(Folder.File(QStringLiteral("a.jpg")), "earlier");
+  TConvertPlan plan(Asker);
+  plan.Choose({{&a, true, {}}, {&b, true, {}}});
+  WriteTextFile(Folder.File(QStringLiteral("b.jpg")), "another run's");
+  TThumbnailFiles thumbnails;
+  QStringList lost;
+  for (int task = 0; task < 2; ++task) {
+    ASSERT_EQ(plan.OpenNext(Encoder), task);
+    const QString file = ThumbnailFileOf(*plan.EntryOfTask(task));
+    ASSERT_TRUE(thumbnails.Write(task, *plan.FilesOfTask(task), file, "new"));
+    lost << thumbnails.TaskEnded(task, true);
+  }
+  EXPECT_EQ(lost, QStringList({"", "b.jpg: Another file named " + Folder.File("b.jpg") +
+                                        " appeared while this one was written; the new "
+                                        "thumbnail is kept as " + Folder.File("b (2).jpg")}));
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("a.jpg"))), "new");
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("b.jpg"))), "another run's");
+  EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("b (2).jpg"))), "new");
 }
 
 TEST_F(ConvertPlanTest, ARefusedEntryMakesTheEndMessageAFailure) {
@@ -445,13 +472,13 @@ TEST_F(ConvertPlanTest, TheEndMessageGivesEveryFailureItsReasonAndSumsUpALongLis
   TConvertRun run(plan);
   run.TaskEnded(0, false, true, "Could not name the file /o/a.flv: File name too long");
   run.TaskEnded(1, true, false, {});
-  run.PackagingFailed(c, QStringLiteral("mskin.dll failed"));
+  run.FileFailed(QStringLiteral("c.swf: mskin.dll failed"));
   EXPECT_FALSE(run.TaskEnded(-1, true, false, {}).AllConverted);
   EXPECT_EQ(ConversionEndMessage(false, run.Reasons()).split(QStringLiteral("\r\n")),
             QStringList({"Conversion finished, but one or more files failed in conversion.",
                          "b.flv: File open Error: refused",
                          "a.flv: Could not name the file /o/a.flv: File name too long",
-                         "c.flv: mskin.dll failed"}));
+                         "c.swf: mskin.dll failed"}));
 
   QStringList many;
   for (int n = 0; n < 85; ++n)

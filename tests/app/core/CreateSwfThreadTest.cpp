@@ -10,29 +10,64 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <latch>
 #include <map>
+#include <set>
+#include <thread>
 
 namespace {
 
-// Plays the two tools: each writes its "-o" file unless told to fail.
+// Plays the two tools: each writes its "-o" file unless told to fail or to write nothing.
 class TStandInRunner : public IProcessRunner {
  public:
   std::map<QString, int> ExitCodes;  // by tool file name; 0 when missing
+  std::set<QString> WriteNothing;    // tools that end well without writing
   std::vector<QStringList> Runs;     // tool file name, then the arguments
+  std::function<void(const QString& Tool)> Meanwhile;  // while a tool runs
 
-  TProcessResult Run(const QString& Program, const QStringList& Arguments,
-                     int TimeLimitMs) override {
+  TProcessResult Run(const QString& Program, const QStringList& Arguments, int TimeLimitMs,
+                     const std::atomic<bool>*) override {
     const QString tool = QFileInfo(Program).fileName();
     Runs.push_back(QStringList{tool} + Arguments);
+    if (Meanwhile) Meanwhile(tool);
     TProcessResult result;
     result.Started = TimeLimitMs > 0;
     result.ExitCode = ExitCodes[tool];
-    if (result.ExitCode == 0)
-      WriteTextFile(Arguments.last(), "new " + tool.toUtf8());
-    else
+    if (result.ExitCode != 0)
       result.ErrorOutput = QStringLiteral("cannot read input\n");
+    else if (!WriteNothing.count(tool))
+      WriteTextFile(Arguments.last(), "new " + tool.toUtf8());
     return result;
   }
+};
+
+// Tools that pass the settings through: the compiled settings are the source, and the combined
+// SWF is the compiled settings. Every run waits inside its compiler until `Together` runs have
+// written their sources, so that runs at once meet where they could mix.
+class TPassingRunner : public IProcessRunner {
+ public:
+  explicit TPassingRunner(std::latch& Together) : FTogether(Together) {}
+  TProcessResult Run(const QString& Program, const QStringList& Arguments, int,
+                     const std::atomic<bool>*) override {
+    QString from;
+    if (QFileInfo(Program).fileName() == QStringLiteral("swfdata.dll")) {
+      FTogether.arrive_and_wait();
+      from = Arguments.at(Arguments.size() - 3);
+    } else {
+      for (const QString& argument : Arguments)
+        if (argument.startsWith(QStringLiteral("swfdata="))) from = argument.mid(8);
+    }
+    WriteTextFile(Arguments.last(), ReadTextFile(from));
+    TProcessResult result;
+    result.Started = true;
+    result.ExitCode = 0;
+    return result;
+  }
+
+ private:
+  std::latch& FTogether;
 };
 
 class PackagingTest : public testing::Test {
@@ -102,6 +137,7 @@ TEST_F(PackagingTest, JobTakesTheVideoItsLengthAndTheSkinsOverrides) {
   EXPECT_EQ(QSize(audioOnly.Width, audioOnly.Height), QSize(320, 240));
 }
 
+// The tools' files lie in a scratch folder of the run's own, gone after it.
 TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
   for (const bool embeds : {false, true}) {
     TStandInRunner runner;
@@ -111,27 +147,29 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
     WriteTextFile(swf, "engine's SWF");
     const QString usersOwn = Out.File(QStringLiteral("~Tmp.swf"));
     WriteTextFile(usersOwn, "the user's own");
+    QByteArray source;
+    runner.Meanwhile = [&](const QString& Tool) {
+      if (Tool == QStringLiteral("swfdata.dll")) source = ReadTextFile(runner.Runs.back().at(7));
+    };
     ASSERT_TRUE(RunPackaging(PackagingJobOf(EntryValue), runner));
 
-    const QString templates = Program.File(QStringLiteral("templates/"));
     ASSERT_EQ(runner.Runs.size(), 2u);
+    const QString scratch = QFileInfo(runner.Runs[0].at(7)).absolutePath() + QLatin1Char('/');
+    EXPECT_NE(scratch, Program.File(QStringLiteral("templates/")));
+    EXPECT_FALSE(QFileInfo::exists(scratch));
     EXPECT_EQ(runner.Runs[0],
               (QStringList{"swfdata.dll", "-X", "400", "-Y", "400", "-T", "9",
-                           templates + "SWFData.dat", "-o", templates + "swfdata.swf"}));
-    const QFileInfo scratch(runner.Runs[1].last());
-    EXPECT_EQ(scratch.absolutePath(), Out.Path());
-    EXPECT_TRUE(IsTemporaryFileName(scratch.fileName().toStdString()))
-        << qPrintable(scratch.fileName());
+                           scratch + "SWFData.dat", "-o", scratch + "swfdata.swf"}));
     QStringList combine{"mskin.dll", "/skins/Player01.swf"};
     if (embeds) combine << QStringLiteral("video=") + swf;
-    combine << QStringLiteral("swfdata=") + templates + "swfdata.swf"
-            << QStringList{"-X", "320", "-Y", "240", "-F", "9", "-o", scratch.filePath()};
+    combine << QStringLiteral("swfdata=") + scratch + "swfdata.swf"
+            << QStringList{"-X", "320", "-Y", "240", "-F", "9", "-o", scratch + "~Tmp.swf"};
     EXPECT_EQ(runner.Runs[1], combine) << embeds;
     EXPECT_EQ(ReadTextFile(swf), "new mskin.dll");
-    EXPECT_FALSE(scratch.exists());
     EXPECT_EQ(ReadTextFile(usersOwn), "the user's own");
     EXPECT_TRUE(QFileInfo::exists(Out.File(QStringLiteral("clip.mp4.html"))));
-    const QByteArray source = ReadTextFile(templates + "SWFData.dat");
+    for (const QString& name : QDir(Out.Path()).entryList(QDir::Files | QDir::Hidden))
+      EXPECT_FALSE(IsTemporaryFileName(name.toStdString())) << qPrintable(name);
     EXPECT_TRUE(source.contains("        public var ratio:String=\"16:9\\\" \\\\ \\\"x\";\r\n"));
     EXPECT_TRUE(source.contains(embeds ? "public var videofile:String=\"\";"
                                        : "public var videofile:String=\"clip.mp4.flv\";"));
@@ -145,26 +183,136 @@ TEST_F(PackagingTest, AFailingToolKeepsTheEarlierSwfAndWritesNoPage) {
     const QString swf = Out.File(QStringLiteral("clip.mp4.swf"));
     WriteTextFile(swf, "engine's SWF");
     QFile::remove(Out.File(QStringLiteral("clip.mp4.html")));
-    EXPECT_FALSE(RunPackaging(PackagingJobOf(EntryValue), runner)) << tool.toStdString();
+    QString error;
+    EXPECT_FALSE(RunPackaging(PackagingJobOf(EntryValue), runner, &error)) << tool.toStdString();
+    EXPECT_TRUE(error.startsWith(QStringLiteral("clip.mp4.swf: ") + tool +
+                                 QStringLiteral(" ended with code 1")))
+        << qPrintable(error);
     EXPECT_EQ(ReadTextFile(swf), "engine's SWF") << tool.toStdString();
     EXPECT_FALSE(QFileInfo::exists(Out.File(QStringLiteral("clip.mp4.html"))));
     EXPECT_TRUE(Log().contains(tool + QStringLiteral(" ended with code 1: cannot read input")));
   }
 }
 
+// A tool that says it succeeded but wrote nothing has failed, and says so.
+TEST_F(PackagingTest, AToolThatEndsWellButWritesNothingFails) {
+  for (const QString tool : {"swfdata.dll", "mskin.dll"}) {
+    TStandInRunner runner;
+    runner.WriteNothing = {tool};
+    QString error;
+    EXPECT_FALSE(RunPackaging(PackagingJobOf(EntryValue), runner, &error)) << tool.toStdString();
+    EXPECT_TRUE(error.startsWith(QStringLiteral("clip.mp4.swf: ") + tool +
+                                 QStringLiteral(" ended without writing ")))
+        << qPrintable(error);
+    EXPECT_FALSE(QFileInfo::exists(Out.File(QStringLiteral("clip.mp4.swf"))));
+  }
+}
+
+// A SWF or a page of the entry's name that appears while the entry is packaged (another run's,
+// never asked about) is left as it is; the new file is kept beside it and the failure says where.
+TEST_F(PackagingTest, TheSwfAndThePageNeverReplaceAFileThatAppearedMeanwhile) {
+  for (const QString appears : {"clip.mp4.swf", "clip.mp4.html"}) {
+    QDir(Out.Path()).removeRecursively();
+    QDir().mkpath(Out.Path());
+    const TPackagingJob job = PackagingJobOf(EntryValue);
+    TStandInRunner runner;
+    runner.Meanwhile = [&](const QString& Tool) {
+      if (Tool == QStringLiteral("mskin.dll")) WriteTextFile(Out.File(appears), "another run's");
+    };
+    QString error;
+    EXPECT_FALSE(RunPackaging(job, runner, &error)) << qPrintable(appears);
+    const QString kept = Out.File(appears).replace(QStringLiteral("clip.mp4."),
+                                                   QStringLiteral("clip.mp4 (2)."));
+    EXPECT_EQ(error, appears + QStringLiteral(": Another file named ") + Out.File(appears) +
+                         QStringLiteral(" appeared while this one was written; the new ") +
+                         appears + QStringLiteral(" is kept as ") + kept);
+    EXPECT_EQ(ReadTextFile(Out.File(appears)), "another run's");
+    EXPECT_TRUE(QFileInfo(kept).size() > 0) << qPrintable(kept);
+  }
+}
+
+// The output folder is moved while the entry converts and its path made a link to another folder
+// that holds files of the same names: the SWF and the page land beside the entry's FLV, and the
+// other folder's files stay as they were.
+TEST_F(PackagingTest, TheSwfAndThePageGoWhereTheFlvWentWhenTheFolderMoves) {
+  const QString videos = Out.File(QStringLiteral("videos"));
+  const QString moved = Out.File(QStringLiteral("videos-moved"));
+  const QString others = Out.File(QStringLiteral("others"));
+  QDir().mkpath(videos);
+  QDir().mkpath(others);
+  EntryValue.Output.FileName = QFile::encodeName(videos + "/clip.mp4.flv").toStdString();
+  WriteTextFile(videos + "/clip.mp4.flv", "the entry's FLV");
+  for (const char* suffix : {".flv", ".swf", ".html"})
+    WriteTextFile(others + "/clip.mp4" + suffix, "another folder's");
+  TPackagingJob job = PackagingJobOf(EntryValue);
+  job.Into = TFolder(QFile::encodeName(videos).toStdString());  // as the plan finds the FLV's
+  ASSERT_TRUE(QDir().rename(videos, moved));
+  ASSERT_TRUE(QFile::link(others, videos));
+  TStandInRunner runner;
+  QString error;
+  EXPECT_TRUE(RunPackaging(job, runner, &error)) << qPrintable(error);
+  for (const char* suffix : {".flv", ".swf", ".html"})
+    EXPECT_EQ(ReadTextFile(others + "/clip.mp4" + suffix), "another folder's") << suffix;
+  EXPECT_EQ(ReadTextFile(moved + "/clip.mp4.swf"), "new mskin.dll");
+  EXPECT_TRUE(ReadTextFile(moved + "/clip.mp4.html").contains("clip.mp4.swf"));
+}
+
+// Two runs (two instances sharing the program folder, or one run's entries) package at once:
+// each SWF carries its own entry's settings.
+TEST_F(PackagingTest, RunsAtOnceEachPackageTheirOwnSettings) {
+  constexpr int Runs = 2;
+  std::latch together(Runs);
+  std::vector<std::thread> runs;
+  std::vector<QString> errors(Runs);
+  std::vector<TPackagingJob> jobs;
+  for (int n = 0; n < Runs; ++n) {
+    TFileOption entry = EntryValue;
+    entry.Output.FileName = Out.File(QStringLiteral("clip%1.flv").arg(n)).toStdString();
+    jobs.push_back(PackagingJobOf(entry));
+  }
+  for (int n = 0; n < Runs; ++n)
+    runs.emplace_back([&, n] {
+      TPassingRunner runner(together);
+      RunPackaging(jobs[n], runner, &errors[n]);
+    });
+  for (std::thread& run : runs) run.join();
+  for (int n = 0; n < Runs; ++n) {
+    const QByteArray swf = ReadTextFile(Out.File(QStringLiteral("clip%1.swf").arg(n)));
+    EXPECT_TRUE(swf.contains(QStringLiteral("videofile:String=\"clip%1.flv\"").arg(n).toUtf8()))
+        << n << " " << qPrintable(errors[n]) << "\n" << swf.constData();
+  }
+  EXPECT_EQ(QDir(Program.File(QStringLiteral("templates"))).entryList(QDir::Files), QStringList());
+}
+
 TEST_F(PackagingTest, RealProcessesReportStartFailuresExitCodesAndTimeLimits) {
   TQProcessRunner runner;
-  const TProcessResult missing = runner.Run(Program.File(QStringLiteral("none")), {}, 10000);
+  const TProcessResult missing =
+      runner.Run(Program.File(QStringLiteral("none")), {}, 10000, nullptr);
   EXPECT_FALSE(missing.Started);
   const TProcessResult failing =
-      runner.Run(QStringLiteral("/bin/sh"), {"-c", "echo 'bad \"thing\"' >&2; exit 3"}, 60000);
+      runner.Run(QStringLiteral("/bin/sh"), {"-c", "echo 'bad \"thing\"' >&2; exit 3"}, 60000,
+                 nullptr);
   EXPECT_TRUE(failing.Started);
   EXPECT_EQ(failing.ExitCode, 3);
   EXPECT_EQ(failing.ErrorOutput, QStringLiteral("bad \"thing\"\n"));
   EXPECT_FALSE(failing.Succeeded());
-  const TProcessResult stuck = runner.Run(QStringLiteral("/bin/sleep"), {"600"}, 1);
+  const TProcessResult stuck = runner.Run(QStringLiteral("/bin/sleep"), {"600"}, 1, nullptr);
   EXPECT_TRUE(stuck.TimedOut);
   EXPECT_FALSE(stuck.Succeeded());
+  // A tool that hangs ends as soon as the user cancels, long before its time limit.
+  std::atomic<bool> cancel{false};
+  std::thread user([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    cancel = true;
+  });
+  const auto started = std::chrono::steady_clock::now();
+  const TProcessResult cancelled =
+      runner.Run(QStringLiteral("/bin/sleep"), {"600"}, ToolTimeLimitMs, &cancel);
+  user.join();
+  EXPECT_TRUE(cancelled.Cancelled);
+  EXPECT_FALSE(cancelled.TimedOut);
+  EXPECT_FALSE(cancelled.Succeeded());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 }
 
 TEST(HtmlPage, NamesAreEscapedForThePageAndTheAddress) {

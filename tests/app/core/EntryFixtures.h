@@ -34,5 +34,5 @@ inline void ConvertEntry(TFileOption& Entry) {
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   RegisterFilter("nativeeq");  // as the main window does
   RegisterFilter("nativehue");
-  ASSERT_TRUE(ConvertHere({{&Entry, true, {}}}, [](const TFileOption&) { return QString(); }));
+  ASSERT_TRUE(ConvertHere({{&Entry, true, {}}}, [](const TPackagingJob&) { return QString(); }));
 }

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "ConvertHere.h"
 #include "EntryFixtures.h"
@@ -66,15 +68,21 @@ class ConvertPlaybackTest : public ::testing::Test {
   }
 
   // Converts the nodes in the calling thread and packages what finished; the end result.
-  bool Convert(const std::vector<TConvertNode>& Nodes) {
+  // Meanwhile runs once each task's files are open.
+  bool Convert(const std::vector<TConvertNode>& Nodes, const std::function<void()>& Meanwhile = {}) {
     TQProcessRunner runner;
-    return ConvertHere(Nodes, [&](const TFileOption& entry) {
-      const std::string swf = SwfFileOf(entry).toStdString();
-      if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
-      QString error;
-      RunPackaging(PackagingJobOf(entry), runner, &error);
-      return error;
-    });
+    return ConvertHere(
+        Nodes,
+        [&](const TPackagingJob& job) {
+          const std::string swf = (job.Folder + job.Name + ".swf").toStdString();
+          if (fs::exists(swf)) EngineSwf = ProbeMedia(swf);
+          QString error;
+          RunPackaging(job, runner, &error);
+          return error;
+        },
+        [&](TFFEncoder&) {
+          if (Meanwhile) Meanwhile();
+        });
   }
 
   std::string Dir;
@@ -133,6 +141,29 @@ TEST_F(ConvertPlaybackTest, PagesOfInputsWithAnyCharacterInTheirNamePlay) {
     EXPECT_EQ(result.Verdict(), "PLAYS") << name << "\n" << result.report;
     EXPECT_TRUE(IsRed(result.ColourAt(40, 40))) << name << "\n" << result.report;
   }
+}
+
+// The output folder is moved while the entry converts, and a link of its name made to another
+// folder holding files of the entry's names: the SWF and the page land beside the new FLV and
+// play it (its red watermark shows), and the other folder's files stay as they were.
+TEST_F(ConvertPlaybackTest, APageWrittenAfterItsFolderMovedPlaysItsOwnFlv) {
+  const std::string folder = Dir + "/race", moved = Dir + "/race-moved", others = Dir + "/others";
+  fs::create_directories(folder);
+  fs::create_directories(others);
+  for (const char* suffix : {".flv", ".swf", ".html"})
+    std::ofstream(others + "/clip" + suffix) << "another folder's";
+  TFileOption entry = NewEntry("race/clip", Clip());
+  entry.SWFData.isflv = true;
+  ASSERT_TRUE(Convert({{&entry, true, {}}}, [&] {
+    fs::rename(folder, moved);
+    fs::create_directory_symlink(others, folder);
+  }));
+  for (const char* suffix : {".flv", ".swf", ".html"})
+    EXPECT_EQ(fixtures::ReadFile(others + "/clip" + suffix), "another folder's") << suffix;
+  ExpectClip(ProbeMedia(moved + "/clip.flv"), 5);
+  const playback::Result result = playback::Play(moved + "/clip.html", "--expect plays --probe 40,40");
+  EXPECT_EQ(result.Verdict(), "PLAYS") << result.report;
+  EXPECT_TRUE(IsRed(result.ColourAt(40, 40))) << result.report;
 }
 
 TEST_F(ConvertPlaybackTest, AMergeGroupWritesOneFileAndARefusedEntryFailsTheRun) {
