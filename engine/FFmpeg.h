@@ -233,6 +233,7 @@ struct TOutputFile {
   bool HeaderWritten = false;
   TTemporaryFile Temp;       // the file written in place of FileName, or none
   int64_t MediaPackets = 0;  // pictures and sound written (in join mode, into the first entry)
+  int64_t Pictures = 0;      // of them the pictures
   bool Complete = false;     // the run ended with it usable: finished, or stopped by the user
   TDictionary MuxerOptions;  // for avformat_write_header
   std::vector<std::unique_ptr<TOutputStream>> Streams;
@@ -647,12 +648,15 @@ class TCustomFFmpeg {
   void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
   void DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
-  int PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder) const;
+  int PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder,
+                        double pictureTime) const;
   bool SwitchGroup();
   static double StreamEndTime(TOutputStream& ost);
+  static double NextPictureTime(TOutputStream& ost, double time);
   void FlushInputFile(int fileIndex, bool flushEncoders);
   void EndTranscode(bool flush);
   void RequireMediaWritten() const;
+  static bool HasVideoStream(const TOutputFile& file);
   void MarkOutputsComplete();
   void CloseOutputFiles();
   void PrintReport(bool isLast, int fileIndex);
@@ -697,6 +701,10 @@ class TCustomFFmpeg {
                                        int rate, int channels);
   void SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCodecContext& encoder,
                  const uint8_t*& samples, int& size, int rate, int channels);
+  static int64_t HeldSamples(const TOutputStream& ost);
+  static int64_t InputBytes(double samples, const AVCodecContext& encoder, int rate, int channels);
+  void PutSilenceBefore(const uint8_t*& samples, int& size, int64_t bytes);
+  void QueueResamplerRest(TOutputStream& ost);
   void QueueAudio(TOutputStream& ost, const AVCodecContext& encoder, const uint8_t* samples,
                   int count);
   void EncodeQueuedAudio(TOutputStream& ost, const AVCodecContext& encoder);

@@ -158,13 +158,15 @@ std::string TCustomFFmpeg::PacketDumpText(const AVPacket& pkt, const TInputFile&
   return text;
 }
 
+// From here on a packet's times are in microseconds, as every clock of the task is: the input's
+// offset (where a joined input starts, to the microsecond) then moves it exactly, not rounded
+// to the stream's own time base, whose steps may be as coarse as a picture or a sound frame.
 void TCustomFFmpeg::OutputInputPacket(TInputFile& file, AVPacket* pkt) {
   const int istIndex = file.IstIndex + pkt->stream_index;
   TInputStream& ist = *FInputStreams[istIndex];
-  const AVRational tb = ist.St->time_base;
-  const int64_t offset = FromMicroseconds(file.TsOffset, tb);
-  if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
-  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+  ff::av_packet_rescale_ts(pkt, ist.St->time_base, MicrosecondBase);
+  if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += file.TsOffset;
+  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += file.TsOffset;
   if (size_t(pkt->stream_index) < file.TsScale.size() && file.TsScale[pkt->stream_index] != 0) {
     const double scale = file.TsScale[pkt->stream_index];
     if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(double(pkt->dts) * scale);
@@ -186,14 +188,13 @@ void TCustomFFmpeg::CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AV
     DropDamagedTimestamps(ist, pkt);
     return;
   }
-  const AVRational tb = ist.St->time_base;
-  const int64_t dts = ToMicroseconds(pkt->dts, tb);
-  const int64_t delta = dts - ist.NextPts;
-  if (std::abs(double(delta)) <= FSettings.DtsDeltaThreshold * AV_TIME_BASE && dts + 1 >= ist.Pts)
+  const int64_t delta = pkt->dts - ist.NextPts;
+  if (std::abs(double(delta)) <= FSettings.DtsDeltaThreshold * AV_TIME_BASE &&
+      pkt->dts + 1 >= ist.Pts)
     return;
   file.TsOffset -= delta;
-  pkt->dts -= FromMicroseconds(delta, tb);
-  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= FromMicroseconds(delta, tb);
+  pkt->dts -= delta;
+  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= delta;
   if (FSettings.Verbose > 2)
     LogFmt(llVerbose, "timestamp discontinuity %" PRId64 ", new offset= %" PRId64, delta,
            file.TsOffset);
@@ -203,10 +204,9 @@ void TCustomFFmpeg::CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AV
 // stamp (one flipped byte can move it by weeks). Its times are dropped, so that the stream's
 // clock carries on by the frame durations, as for a packet that has none.
 void TCustomFFmpeg::DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt) {
-  const AVRational tb = ist.St->time_base;
   const auto damaged = [&](int64_t time) {
-    return time != AV_NOPTS_VALUE && std::abs(double(ToMicroseconds(time, tb) - ist.NextPts)) >
-                                         TimestampErrorThreshold * AV_TIME_BASE;
+    return time != AV_NOPTS_VALUE &&
+           std::abs(double(time - ist.NextPts)) > TimestampErrorThreshold * AV_TIME_BASE;
   };
   if (!damaged(pkt->dts) && !damaged(pkt->pts)) return;
   LogFmt(llWarning,
@@ -219,14 +219,13 @@ void TCustomFFmpeg::DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt
 bool TCustomFFmpeg::PastRecordingTime(TInputStream& ist, const AVPacket& pkt) {
   if (FSettings.RecordingTime == INT64_MAX) return false;
   const int64_t limit = FSettings.RecordingTime + FSettings.StartTime;
-  const AVRational tb = ist.St->time_base;
   int64_t time;
   if (pkt.dts != AV_NOPTS_VALUE) {
-    time = ToMicroseconds(pkt.dts, tb);
+    time = pkt.dts;
   } else if (ist.Pts != AV_NOPTS_VALUE) {
     time = ist.Pts;
   } else if (pkt.pts != AV_NOPTS_VALUE) {
-    time = ToMicroseconds(pkt.pts, tb);
+    time = pkt.pts;
   } else {
     Log(llDebug, "no timestamp information to check whether recording time exhausted or not.");
     return false;
@@ -236,9 +235,11 @@ bool TCustomFFmpeg::PastRecordingTime(TInputStream& ist, const AVPacket& pkt) {
   return true;
 }
 
-// Join mode, at the end of the current input: its decoders are drained into the outputs, the
-// next group of streams continues the clocks of this one, and the next input is shifted to
-// start where this one ended. False when this was the last input.
+// Join mode, at the end of the current input: its decoders and resamplers are drained into the
+// outputs, the next group of streams continues the clocks of this one, and the next input is
+// shifted to start where this one ended, on the output's next picture time, so that its
+// pictures keep their distance from its sound (the sound before it is filled with silence).
+// False when this was the last input.
 bool TCustomFFmpeg::SwitchGroup() {
   const bool last = FJoinIndex + 1 >= InputCount();
   FlushInputFile(FJoinIndex, last);
@@ -247,6 +248,7 @@ bool TCustomFFmpeg::SwitchGroup() {
   double endTime = 0;
   for (size_t i = first; i < first + group; ++i) {
     TOutputStream& ost = *FOutputStreams[i];
+    if (!last && ost.EncodingNeeded) QueueResamplerRest(ost);
     endTime = std::max(endTime, StreamEndTime(ost));
     ost.Active = false;
     if (i + group < FOutputStreams.size()) {
@@ -256,19 +258,32 @@ bool TCustomFFmpeg::SwitchGroup() {
     }
   }
   if (last) return false;
+  for (size_t i = first; i < first + group; ++i)
+    endTime = NextPictureTime(*FOutputStreams[i], endTime);
   ++FJoinIndex;
   FInputFiles[FJoinIndex]->TsOffset += std::llround(endTime * AV_TIME_BASE);
   return true;
 }
 
+// The first of the encoded video stream's picture times at or after `time` (s); `time` for
+// other streams.
+double TCustomFFmpeg::NextPictureTime(TOutputStream& ost, double time) {
+  if (!ost.EncodingNeeded) return time;
+  const AVCodecContext& encoder = *Root(ost).Encoder;
+  if (encoder.codec_type != AVMEDIA_TYPE_VIDEO) return time;
+  const double step = av_q2d(encoder.time_base);
+  // A time already on a picture's time, but for the error of the division, stays.
+  return std::ceil(time / step - 1e-6) * step;
+}
+
 // Where the stream's next frame goes, in seconds: the encoder's clock (with the samples still
-// queued), which is ahead of what the muxer has written out of its interleaving queue.
+// held), which is ahead of what the muxer has written out of its interleaving queue.
 double TCustomFFmpeg::StreamEndTime(TOutputStream& ost) {
   if (!ost.EncodingNeeded) return MuxerTime(ost.St);
   const TOutputStream& root = Root(ost);
   const AVCodecContext& encoder = *root.Encoder;
   if (encoder.codec_type == AVMEDIA_TYPE_AUDIO)
-    return double(root.SyncPts + ff::av_audio_fifo_size(root.Fifo)) / encoder.sample_rate;
+    return double(root.SyncPts + HeldSamples(ost)) / encoder.sample_rate;
   return double(ost.SyncPts) * av_q2d(encoder.time_base);
 }
 
@@ -305,13 +320,26 @@ void TCustomFFmpeg::EndTranscode(bool flush) {
 }
 
 // A run that ended on its own without a single picture or sound in an output made nothing
-// usable (an input whose only pictures lie outside the cut, say): it has failed.
+// usable (an input whose only pictures lie outside the cut, say): it has failed. So has one
+// that wrote sound alone where the output has pictures to show (a cut between the last picture
+// and the end of the sound).
 void TCustomFFmpeg::RequireMediaWritten() const {
   if (Aborting) return;
-  for (const auto& file : FOutputFiles)
-    if (file->OwnsContext && file->MediaPackets == 0)
-      throw FFmpegException(Format("No picture and no sound were left to write into %s",
-                                   UrlToWideFileName(file->FileName).c_str()));
+  for (const auto& file : FOutputFiles) {
+    if (!file->OwnsContext) continue;
+    const std::string name = UrlToWideFileName(file->FileName);
+    if (file->MediaPackets == 0)
+      throw FFmpegException(
+          Format("No picture and no sound were left to write into %s", name.c_str()));
+    if (file->Pictures == 0 && HasVideoStream(*file))
+      throw FFmpegException(Format("No picture was left to write into %s", name.c_str()));
+  }
+}
+
+bool TCustomFFmpeg::HasVideoStream(const TOutputFile& file) {
+  return std::any_of(file.Streams.begin(), file.Streams.end(), [](const auto& ost) {
+    return ost->St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  });
 }
 
 // ---- Packet decoding and stream copy ----
@@ -326,8 +354,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, int istIndex, const AVPacket*
     DrainInputStream(ist, istIndex, true);
     return 0;
   }
-  if (pkt->dts != AV_NOPTS_VALUE)
-    ist.NextPts = ist.Pts = ToMicroseconds(pkt->dts, ist.St->time_base);
+  if (pkt->dts != AV_NOPTS_VALUE) ist.NextPts = ist.Pts = pkt->dts;
   if (!ist.DecodingNeeded) {
     ist.Pts = ist.NextPts;
     AdvanceCopyClock(ist, *pkt);
@@ -354,7 +381,7 @@ double TCustomFFmpeg::OutputTime(const TInputStream& ist) const {
 void TCustomFFmpeg::AdvanceCopyClock(TInputStream& ist, const AVPacket& pkt) {
   const AVCodecParameters& par = *ist.St->codecpar;
   if (pkt.duration > 0) {
-    ist.NextPts += ToMicroseconds(pkt.duration, ist.St->time_base);
+    ist.NextPts += pkt.duration;
   } else if (par.codec_type == AVMEDIA_TYPE_VIDEO && ist.St->avg_frame_rate.num) {
     ist.NextPts += ff::av_rescale_q(1, av_inv_q(ist.St->avg_frame_rate), MicrosecondBase);
   } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && par.sample_rate > 0) {
@@ -400,12 +427,12 @@ void TCustomFFmpeg::WarnMultipleFrames(TInputStream& ist) {
 void TCustomFFmpeg::SetFrameClock(TInputStream& ist, const AVFrame& frame, int64_t duration) {
   ist.Pts = ist.NextPts;
   const int64_t time = frame.best_effort_timestamp;
-  if (time != AV_NOPTS_VALUE) ist.Pts = ist.NextPts = ToMicroseconds(time, ist.St->time_base);
+  if (time != AV_NOPTS_VALUE) ist.Pts = ist.NextPts = time;
   ist.NextPts += duration;
 }
 
 int64_t TCustomFFmpeg::VideoFrameDuration(const TInputStream& ist, const AVFrame& frame) const {
-  if (frame.pkt_duration > 0) return ToMicroseconds(frame.pkt_duration, ist.St->time_base);
+  if (frame.pkt_duration > 0) return frame.pkt_duration;
   AVRational rate = ist.Decoder->framerate;
   if (!rate.num) rate = ist.St->avg_frame_rate;
   if (!rate.num || !rate.den) return 0;
@@ -568,7 +595,7 @@ void TCustomFFmpeg::CopyToOutputs(TInputStream& ist, int istIndex, const AVPacke
 void TCustomFFmpeg::CopyPacket(TOutputStream& ost, TInputStream& ist, const AVPacket& pkt) {
   AVPacket* out = FOutPacket;
   if (ff::av_packet_ref(out, &pkt) < 0) throw FFmpegException("Could not alloc buffer.");
-  const AVRational in = ist.St->time_base;
+  const AVRational in = MicrosecondBase;
   const AVRational tb = ost.St->time_base;
   const int64_t start = FromMicroseconds(FSettings.StartTime, tb);
   out->stream_index = ost.Index;
@@ -604,8 +631,9 @@ void TCustomFFmpeg::FilterAndWrite(TOutputStream& ost, const std::vector<AVBSFCo
     ff::av_packet_unref(pkt);
     if (result < 0) throw FFmpegException(AVErrorText("av_interleaved_write_frame()", result));
     const AVMediaType type = ost.St->codecpar->codec_type;
-    if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO)
-      ++FOutputFiles[FJoinInputs ? 0 : ost.FileIndex]->MediaPackets;
+    TOutputFile& file = *FOutputFiles[FJoinInputs ? 0 : ost.FileIndex];
+    if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) ++file.MediaPackets;
+    if (type == AVMEDIA_TYPE_VIDEO) ++file.Pictures;
     return;
   }
   AVBSFContext* filter = filters[index];

@@ -210,7 +210,7 @@ AVCodecContext* TCustomFFmpeg::NewDecoderContext(const AVStream& st, const AVCod
     ff::avcodec_free_context(&decoder);
     throw FFmpegException("avcodec_alloc_context failed");
   }
-  decoder->pkt_timebase = st.time_base;
+  decoder->pkt_timebase = MicrosecondBase;  // the packets it gets are timed so
   decoder->thread_count = DecoderThreads(FSettings.ThreadCount);
   SetContextOptions(FOptionContexts, decoder,
                     AV_OPT_FLAG_DECODING_PARAM | MediaTypeOptionFlag(st.codecpar->codec_type));

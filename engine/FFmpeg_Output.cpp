@@ -198,24 +198,33 @@ SwrContext* TCustomFFmpeg::NewAudioConverter(const TOutputStream& ost,
 }
 
 // Keeps the encoded audio on the sync stream's clock. With sync method 0 the stream's sample
-// clock follows the input; otherwise a drift is corrected by dropping samples from the block,
-// putting silence before it or (method > 1) stretching it in the resampler.
+// clock follows the input, except that the first block of each joined input goes on from the
+// end of the input before it, silence filling the gap between them: a player plays the sound
+// one sample after the other, so a gap in its times would move every later sound ahead of its
+// pictures. Otherwise a drift is corrected by dropping samples from the block, putting silence
+// before it or (method > 1) stretching it in the resampler.
 void TCustomFFmpeg::SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCodecContext& encoder,
                               const uint8_t*& samples, int& size, int rate, int channels) {
   TOutputStream& root = Root(ost);
   const TInputStream& sync = *FInputStreams[ost.SyncSource];
   const double syncTime = OutputTime(sync);
-  const int queued = ff::av_audio_fifo_size(root.Fifo);
+  const int64_t held = HeldSamples(ost);
   if (FSettings.AudioSyncMethod == 0) {
-    // Never back in time once samples went out: the next input of a join may start a little
-    // before the end of the last one.
-    const int64_t clock = std::llround(syncTime * encoder.sample_rate) - queued;
-    root.SyncPts = root.SamplesEncoded ? std::max(clock, root.SyncPts) : clock;
+    const int64_t clock = std::llround(syncTime * encoder.sample_rate) - held;
+    const bool first = std::exchange(ist.AtStart, false);
+    if (!root.SamplesEncoded)
+      root.SyncPts = clock;
+    else if (first && FJoinInputs && clock > root.SyncPts)
+      PutSilenceBefore(samples, size,
+                       InputBytes(double(clock - root.SyncPts), encoder, rate, channels));
+    else
+      // Never back in time once samples went out.
+      root.SyncPts = std::max(clock, root.SyncPts);
     return;
   }
-  const double delta = syncTime * encoder.sample_rate - double(root.SyncPts) - queued;
+  const double delta = syncTime * encoder.sample_rate - double(root.SyncPts + held);
   if (std::fabs(delta) <= AudioDriftTolerance) return;
-  const int64_t byteDelta = int64_t(delta * rate / encoder.sample_rate) * 2 * channels;
+  const int64_t byteDelta = InputBytes(delta, encoder, rate, channels);
   if (ist.AtStart || std::fabs(delta) > FSettings.AudioDriftThreshold * encoder.sample_rate) {
     if (byteDelta < 0) {
       const int dropped = int(std::min<int64_t>(-byteDelta, size));
@@ -223,10 +232,7 @@ void TCustomFFmpeg::SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCod
       size -= dropped;
       if (FSettings.Verbose > 2) LogFmt(llVerbose, "discarding %d audio samples", int(-delta));
     } else {
-      FSilenceBuffer.assign(size_t(byteDelta), 0);
-      FSilenceBuffer.insert(FSilenceBuffer.end(), samples, samples + size);
-      samples = FSilenceBuffer.data();
-      size = int(FSilenceBuffer.size());
+      PutSilenceBefore(samples, size, byteDelta);
       if (FSettings.Verbose > 2)
         LogFmt(llVerbose, "adding %d audio samples of silence", int(delta));
     }
@@ -239,6 +245,33 @@ void TCustomFFmpeg::SyncAudio(TOutputStream& ost, TInputStream& ist, const AVCod
              compensation, encoder.sample_rate);
     ff::swr_set_compensation(ost.Resampler, compensation, encoder.sample_rate);
   }
+}
+
+// The samples (at the encoder's rate) taken in but not yet encoded: those queued and those the
+// resampler still holds back for its filter.
+int64_t TCustomFFmpeg::HeldSamples(const TOutputStream& ost) {
+  const TOutputStream& root = ost.Mirror ? *ost.Mirror : ost;
+  const int64_t queued = ff::av_audio_fifo_size(root.Fifo);
+  return ost.Resampler ? queued + ff::swr_get_delay(ost.Resampler, root.Encoder->sample_rate)
+                       : queued;
+}
+
+// The bytes of packed 16-bit input samples that last as long as `samples` at the encoder's rate.
+int64_t TCustomFFmpeg::InputBytes(double samples, const AVCodecContext& encoder, int rate,
+                                  int channels) {
+  return int64_t(samples * rate / encoder.sample_rate) * 2 * channels;
+}
+
+void TCustomFFmpeg::PutSilenceBefore(const uint8_t*& samples, int& size, int64_t bytes) {
+  FSilenceBuffer.assign(size_t(bytes), 0);
+  FSilenceBuffer.insert(FSilenceBuffer.end(), samples, samples + size);
+  samples = FSilenceBuffer.data();
+  size = int(FSilenceBuffer.size());
+}
+
+// A joined input's resampler gives up what it holds before the next input's takes over.
+void TCustomFFmpeg::QueueResamplerRest(TOutputStream& ost) {
+  if (ost.Resampler) QueueAudio(ost, *Root(ost).Encoder, nullptr, 0);
 }
 
 // Resamples or converts the samples into the encoder's format and appends them to the queue.
@@ -656,7 +689,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
   }
   CountDupDrop(frames);
   frames = std::min({frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber,
-                     PicturesBeforeEnd(ost, encoder)});
+                     PicturesBeforeEnd(ost, encoder, OutputTime(sync))});
   if (frames <= 0) return;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
@@ -670,13 +703,18 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
 
 // A limited recording ends at its end time, to the picture: the packets read before the end
 // still give pictures after it (the decoder's delay, reordered pictures), which would repeat
-// at the start of the next part cut from the same file.
-int TCustomFFmpeg::PicturesBeforeEnd(const TOutputStream& ost,
-                                     const AVCodecContext& encoder) const {
+// at the start of the next part cut from the same file. A picture inside the cut is written
+// even when the output's picture time it goes to is the end: the pictures of a video that
+// starts between two picture times sit a little after them, and the cut's last one would be
+// lost (its only one, in a cut as short as a picture).
+int TCustomFFmpeg::PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder,
+                                     double pictureTime) const {
   if (FSettings.RecordingTime == INT64_MAX) return INT_MAX;
   const int64_t end = ff::av_rescale_q_rnd(FSettings.RecordingTime, MicrosecondBase,
                                            encoder.time_base, AV_ROUND_UP);
-  return int(std::clamp<int64_t>(end - ost.SyncPts, 0, INT_MAX));
+  const int64_t room = std::clamp<int64_t>(end - ost.SyncPts, 0, INT_MAX);
+  const bool inside = pictureTime * AV_TIME_BASE < double(FSettings.RecordingTime);
+  return int(inside ? std::max<int64_t>(room, 1) : room);
 }
 
 void TCustomFFmpeg::CountDupDrop(int frames) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 #include <thread>
 
@@ -242,7 +243,9 @@ TEST_F(ConvertTest, JoinedInputsFollowEachOtherWithRisingTimestamps) {
 
   const ProbeResult probe = ProbeMedia(output);
   ASSERT_TRUE(probe.ok) << probe.error;
-  EXPECT_NEAR(probe.duration, 5.0, 0.08);
+  // The first input's sound runs 11 ms past its pictures (the AAC encoder's last frame): the
+  // second input starts on the picture time after it, 2.04 s.
+  EXPECT_NEAR(probe.duration, 5.04, 0.06);
   EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 125);
   for (const char* type : {"v", "a"}) {
     const std::vector<double> times = PacketTimes(output, type);
@@ -251,6 +254,94 @@ TEST_F(ConvertTest, JoinedInputsFollowEachOtherWithRisingTimestamps) {
       ASSERT_GT(times[i], times[i - 1]) << type << " packet " << i;
     EXPECT_NEAR(times.back(), 5.0, 0.1) << type;
   }
+}
+
+// Three seconds that each start with a white flash and a beep at the same instant, in one of the
+// kinds of file a merge joins: their sizes, picture rates, sample rates and channels differ.
+std::string FlashAndBeepClip(int kind) {
+  struct Kind {
+    const char* Size;
+    int Rate;
+    const char* VideoCodec;
+    int SampleRate;
+    const char* Layout;
+    const char* AudioCodec;
+    const char* Extension;
+  };
+  static const Kind kinds[] = {{"320x240", 25, "libx264", 44100, "stereo", "aac", "mp4"},
+                               {"640x360", 30, "mpeg4", 48000, "stereo", "libmp3lame", "avi"},
+                               {"176x144", 15, "libx264", 22050, "mono", "aac", "mp4"},
+                               {"240x320", 24, "libx264", 32000, "stereo", "aac", "mp4"}};
+  const Kind& k = kinds[kind];
+  // The flash is counted in pictures: the time of a second's first picture may fall a hair
+  // short of it.
+  char arguments[512];
+  std::snprintf(
+      arguments, sizeof arguments,
+      "-f lavfi -i \"color=c=0x202020:s=%s:r=%d:d=3,drawbox=x=0:y=0:w=iw:h=ih:color=white:"
+      "t=fill:enable='lt(mod(n,%d),%d)'\" -f lavfi -i "
+      "\"aevalsrc='if(lt(mod(t,1),0.1),0.5*sin(2*PI*1000*t),0)':s=%d:c=%s:d=3\" -c:v %s "
+      "-pix_fmt yuv420p -c:a %s",
+      k.Size, k.Rate, k.Rate, (k.Rate + 9) / 10, k.SampleRate, k.Layout, k.VideoCodec,
+      k.AudioCodec);
+  return fixtures::Make(std::string("flash-beep-3s-") + k.Size + "." + k.Extension, arguments);
+}
+
+// By how much (ms) the sound comes before the picture at each flash: the beep nearest to it.
+std::vector<double> SoundLeads(const std::vector<double>& flashes,
+                               const std::vector<double>& beeps) {
+  std::vector<double> leads;
+  for (const double flash : flashes) {
+    if (beeps.empty()) break;
+    const auto nearest = std::min_element(beeps.begin(), beeps.end(), [flash](double a, double b) {
+      return std::fabs(a - flash) < std::fabs(b - flash);
+    });
+    leads.push_back((flash - *nearest) * 1000);
+  }
+  return leads;
+}
+
+// Each input keeps, in the joined file, the offset between its sound and its picture that it
+// had on its own, up to the output's picture times; joins do not add up to more.
+TEST_F(ConvertTest, JoinedInputsKeepTheirSoundWithTheirPictures) {
+  constexpr int Kinds = 4, Rounds = 3, Seconds = 3;
+  std::vector<std::vector<double>> own;
+  std::vector<std::string> inputs;
+  for (int kind = 0; kind < Kinds; ++kind) {
+    const std::string clip = FlashAndBeepClip(kind);
+    own.push_back(SoundLeads(FlashTimes(clip), BeepTimes(clip)));
+    ASSERT_EQ(own.back().size(), size_t(Seconds)) << clip;
+  }
+  for (int n = 0; n < Kinds * Rounds; ++n) inputs.push_back(FlashAndBeepClip(n % Kinds));
+  const std::string output = Output("joined-flashes.flv");
+  auto task = std::make_unique<TProbeTask>();
+  for (const std::string& input : inputs) ASSERT_TRUE(task->OpenInputFile(input)) << input;
+  TOptionList options = FlashOptions("44100");
+  options.insert(options.end(), {{"s", "320x240"}, {"r", "25"}});
+  for (const auto& [name, value] : options) task->ParseOption(name, value);
+  ASSERT_EQ(task->OpenOutputFile(output, true), 0) << task->LastErrMsg;
+  task->JoinInputs();
+  const TRunResult run = RunTask(*task);
+  ASSERT_TRUE(run.Finished) << run.Message;
+
+  const std::vector<double> leads = SoundLeads(FlashTimes(output), BeepTimes(output));
+  ASSERT_EQ(leads.size(), size_t(Kinds * Rounds * Seconds));
+  std::vector<double> added;  // ms the join adds to each input's own lead
+  for (size_t n = 0; n < leads.size(); ++n)
+    added.push_back(leads[n] - own[(n / Seconds) % Kinds][n % Seconds]);
+  // Within what viewers accept; a picture lands on the output's picture times, up to half a
+  // picture (20 ms) and more from its own.
+  for (size_t n = 0; n < added.size(); ++n) {
+    EXPECT_LE(added[n], 45) << "input " << n / Seconds << ", second " << n % Seconds;
+    EXPECT_GE(added[n], -45) << "input " << n / Seconds << ", second " << n % Seconds;
+  }
+  // The same on average in every round of the kinds: the joins do not add up.
+  const size_t round = Kinds * Seconds;
+  const auto mean = [&](int r) {
+    return std::accumulate(added.begin() + r * round, added.begin() + (r + 1) * round, 0.0) /
+           double(round);
+  };
+  for (int r = 1; r < Rounds; ++r) EXPECT_NEAR(mean(r), mean(0), 5) << "round " << r;
 }
 
 TEST_F(ConvertTest, FilterChainCropsPadsFlipsScalesAndOverlaysAPicture) {

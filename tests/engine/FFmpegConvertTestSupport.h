@@ -195,6 +195,12 @@ class ConvertTest : public FFmpegTestBase {
   double PeakLevel(const std::string& path) const;
   // The RMS level of each window of `seconds`.
   std::vector<double> AudioLevels(const std::string& path, double seconds) const;
+  // The times (s) at which the pictures turn light (mean luma above the middle) from dark.
+  std::vector<double> FlashTimes(const std::string& path) const;
+  // The times (s) at which the sound turns loud (a tenth of full scale) from quiet, counted in
+  // samples from the first one's time: a player plays the sound one sample after the other,
+  // whatever the packets' times say.
+  std::vector<double> BeepTimes(const std::string& path) const;
 
   std::string Folder;
 
@@ -210,6 +216,37 @@ class ConvertTest : public FFmpegTestBase {
 };
 
 // ---- Definitions (one test file includes this header) ----
+
+namespace convert_test_detail {
+
+// The presentation times (s) of the packets or decoded frames ("packet", "frame") of the file's
+// streams of a type ("v" or "a"), as ffprobe reads them; `extra` limits the reading.
+inline std::vector<double> ProbeTimes(const std::string& path, const std::string& type,
+                                      const std::string& unit, const std::string& extra = "") {
+  std::string output;
+  fixtures::Run("ffprobe -v error -select_streams " + type + " " + extra + " -show_entries " +
+                    unit + "=pts_time -of csv=p=0 " + fixtures::ShellQuote(path),
+                &output);
+  std::vector<double> times;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty() && line.rfind("N/A", 0) != 0)
+      times.push_back(std::strtod(line.c_str(), nullptr));
+  return times;
+}
+
+// The times at which the marks turn on.
+inline std::vector<double> Onsets(const std::vector<std::pair<double, bool>>& marks) {
+  std::vector<double> times;
+  bool was = false;
+  for (const auto& [time, on] : marks) {
+    if (on && !was) times.push_back(time);
+    was = on;
+  }
+  return times;
+}
+
+}  // namespace convert_test_detail
 
 inline int TRunResult::DupDropCount(const char* key) const {
   // The progress text ends with " dup=%d drop=%d" once either counter is not 0.
@@ -264,15 +301,7 @@ inline int ConvertTest::CountDecodedFrames(const std::string& path) {
 
 inline std::vector<double> ConvertTest::PacketTimes(const std::string& path,
                                                     const std::string& type) {
-  std::string output;
-  fixtures::Run("ffprobe -v error -select_streams " + type +
-                    " -show_entries packet=pts_time -of csv=p=0 " + fixtures::ShellQuote(path),
-                &output);
-  std::vector<double> times;
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty() && line != "N/A") times.push_back(std::strtod(line.c_str(), nullptr));
-  return times;
+  return convert_test_detail::ProbeTimes(path, type, "packet");
 }
 
 inline TRgbPicture ConvertTest::FirstFrame(const std::string& path) const {
@@ -341,4 +370,48 @@ inline std::vector<double> ConvertTest::AudioLevels(const std::string& path, dou
     levels.push_back(std::sqrt(sum / double(window)));
   }
   return levels;
+}
+
+inline std::vector<double> ConvertTest::FlashTimes(const std::string& path) const {
+  constexpr int Pixels = 16;  // each picture shrunk to 4x4
+  const std::string raw = Folder + "/luma.gray";
+  std::string log;
+  if (fixtures::Run(
+          "ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) +
+              " -map 0:v:0 -vf scale=4:4 -fps_mode passthrough -pix_fmt gray -f rawvideo " +
+              fixtures::ShellQuote(raw),
+          &log) != 0) {
+    ADD_FAILURE() << log;
+    return {};
+  }
+  const std::string luma = fixtures::ReadFile(raw);
+  const std::vector<double> times = convert_test_detail::ProbeTimes(path, "v:0", "frame");
+  EXPECT_EQ(luma.size(), times.size() * Pixels) << path;
+  std::vector<std::pair<double, bool>> marks;
+  for (size_t n = 0; n < times.size() && (n + 1) * Pixels <= luma.size(); ++n) {
+    int sum = 0;
+    for (size_t i = n * Pixels; i < (n + 1) * Pixels; ++i) sum += uint8_t(luma[i]);
+    marks.push_back({times[n], sum > 128 * Pixels});
+  }
+  return convert_test_detail::Onsets(marks);
+}
+
+inline std::vector<double> ConvertTest::BeepTimes(const std::string& path) const {
+  constexpr size_t Window = 32;
+  const ProbeResult probe = ProbeMedia(path, false);
+  const ProbeStream* audio = probe.FirstOfType("audio");
+  const std::vector<double> first =
+      convert_test_detail::ProbeTimes(path, "a:0", "frame", "-read_intervals %+1");
+  if (!audio || audio->sample_rate <= 0 || first.empty()) {
+    ADD_FAILURE() << path << " has no sound";
+    return {};
+  }
+  const std::vector<float> samples = AudioSamples(path);
+  std::vector<std::pair<double, bool>> marks;
+  for (size_t start = 0; start + Window <= samples.size(); start += Window) {
+    float peak = 0;
+    for (size_t i = start; i < start + Window; ++i) peak = std::max(peak, std::fabs(samples[i]));
+    marks.push_back({first.front() + double(start) / audio->sample_rate, peak > 0.1f});
+  }
+  return convert_test_detail::Onsets(marks);
 }

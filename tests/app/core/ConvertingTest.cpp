@@ -643,3 +643,59 @@ TEST_F(ConvertParts, PartsKeepTheirEntrysSettingsAndMeetWithoutRepeatingOrLosing
   }
   EXPECT_EQ(pictures, 8 * std::stoi(entry.Output.FrameRate));
 }
+
+// A cut holds every picture that lies in its range, even when the pictures sit between the
+// output's frame times; a range with sound but no picture of a file that has pictures is
+// refused as an empty one is.
+TEST_F(ConvertParts, ACutKeepsEveryPictureOfItsRangeOrIsRefused) {
+  const std::string lateVideo = fixtures::Make(
+      "late-video-25fps-2s.mkv",
+      "-itsoffset 0.025 -f lavfi -i testsrc=size=160x120:rate=25:duration=2,settb=1/1000 -f lavfi "
+      "-i sine=duration=2 -fps_mode passthrough -enc_time_base:v 1/1000 -c:v libx264 -preset "
+      "veryfast -c:a pcm_s16le");
+  const std::string longerSound = fixtures::Make(
+      "sound-outlasts-pictures-2s.mp4",
+      "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i sine=duration=2.04 "
+      "-c:v libx264 -preset veryfast -c:a aac");
+  struct Case {
+    const char* Name;
+    std::string Input;
+    int64_t Start, Length;  // µs
+    int Pictures;           // -1: refused
+  };
+  FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+  ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+  for (const Case& c : {Case{"first second of a late video", lateVideo, 0, 1000000, 25},
+                        Case{"first 40 ms of a late video", lateVideo, 0, 40000, 1},
+                        Case{"past the last picture", longerSound, 2000000, 100000, -1}}) {
+    SCOPED_TRACE(c.Name);
+    List.Clear();
+    TProbedFile probed;
+    probed.FileName = Str(c.Input);
+    probed.Loaded = true;
+    probed.Duration = 2000000;
+    probed.FrameSize = QStringLiteral("160x120");
+    probed.HasSound = true;
+    TFileNode* file = List.AddMediaEntry(probed, Folder.Path());
+    TFileOption& entry = file->Data;
+    entry.Output.FrameRate = "25";
+    entry.Gflv = true;
+    entry.GThumbnail = false;
+    List.StoreClipListItem(Part(entry, 1, c.Start, c.Length), 0);
+    List.RebuildPartNodes(Folder.Path());
+    ASSERT_EQ(file->Children.size(), 1u);
+    TFileOption& part = file->Children.front()->Data;
+    const bool converted =
+        ConvertHere({{&part, true, {}}}, [](const TFileOption&) { return QString(); });
+    EXPECT_EQ(converted, c.Pictures >= 0);
+    if (c.Pictures < 0) {
+      EXPECT_FALSE(QFileInfo::exists(Str(part.Output.FileName)));
+      continue;
+    }
+    const ProbeResult probe = ProbeMedia(part.Output.FileName);
+    ASSERT_TRUE(probe.ok) << probe.error;
+    const ProbeStream* video = probe.FirstOfType("video");
+    EXPECT_EQ(video ? video->nb_read_frames : 0, c.Pictures);
+    QFile::remove(Str(part.Output.FileName));  // the next case's part takes the same name
+  }
+}
