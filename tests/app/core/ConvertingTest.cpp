@@ -686,7 +686,7 @@ TEST_F(ConvertParts, ACutKeepsEveryPictureOfItsRangeOrIsRefused) {
     ASSERT_EQ(file->Children.size(), 1u);
     TFileOption& part = file->Children.front()->Data;
     const bool converted =
-        ConvertHere({{&part, true, {}}}, [](const TFileOption&) { return QString(); });
+        ConvertHere({{&part, true, {}}}, [](const TPackagingJob&) { return QString(); });
     EXPECT_EQ(converted, c.Pictures >= 0);
     if (c.Pictures < 0) {
       EXPECT_FALSE(QFileInfo::exists(Str(part.Output.FileName)));
