@@ -233,17 +233,35 @@ void TPreviewSeekBar::StopTimer() {
   FPositionAttached = true;
 }
 
-void CentreOverOwner(QWidget& Window) {
+namespace {
+
+// Moves the window's frame to the place given for it over its owner's window (the screen
+// without one), kept on the screen.
+void PlaceOverOwner(QWidget& Window,
+                    const std::function<void(QRect& Placed, const QRect& Owner)>& Place) {
   const QWidget* parent = Window.parentWidget();
   const QScreen* screen = parent ? parent->screen() : Window.screen();
   if (!screen) return;
   const QRect desk = screen->availableGeometry();
   const QRect owner = parent ? parent->window()->frameGeometry() : desk;
   QRect placed(QPoint(), Window.frameGeometry().size());
-  placed.moveCenter(owner.center());
+  Place(placed, owner);
   placed.moveRight(std::min(placed.right(), desk.right()));
   placed.moveBottom(std::min(placed.bottom(), desk.bottom()));
   placed.moveLeft(std::max(placed.left(), desk.left()));
   placed.moveTop(std::max(placed.top(), desk.top()));
   Window.move(placed.topLeft());
+}
+
+}  // namespace
+
+void CentreOverOwner(QWidget& Window) {
+  PlaceOverOwner(Window, [](QRect& Placed, const QRect& Owner) { Placed.moveCenter(Owner.center()); });
+}
+
+void PlaceBelowOverOwner(QWidget& Window, int Top) {
+  PlaceOverOwner(Window, [Top](QRect& Placed, const QRect& Owner) {
+    Placed.moveCenter(Owner.center());
+    Placed.moveTop(Top);
+  });
 }
