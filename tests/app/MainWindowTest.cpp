@@ -300,6 +300,7 @@ TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItClo
   const struct {
     const char* Name;
     std::function<void()> Open;
+    const char* Shot = nullptr;
   } Windows[] = {
       {"about box", [&] { Window->mniAbout->trigger(); }},
       {"message box",
@@ -314,14 +315,16 @@ TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItClo
                                           "beach.flv: SetOutput Error: The output folder " +
                                               Folder.File("out") +
                                               " does not exist and cannot be made: Not a directory"}));
-       }},
+       },
+       "message_end.png"},
       {"start-up warning",
        [&] {
          WriteTextFile(Folder.File("taken"), "a file where the output folder would be");
          const QPointer<QMessageBox> box = ReportStartProblems(
              Window.get(), DataPlaceProblems(DataPlaces(), Folder.File("taken/Output/")));
          WaitFor([&] { return box.isNull(); });
-       }},
+       },
+       "message_start.png"},
   };
   for (const auto& W : Windows) {
     QPoint Offset(-1000, -1000);
@@ -331,6 +334,11 @@ TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItClo
       ASSERT_TRUE(QTest::qWaitForWindowExposed(Over));
       ASSERT_TRUE(WaitFor([&] { return QGuiApplication::focusWindow() == Over->windowHandle(); }));
       Offset = Over->frameGeometry().center() - Window->frameGeometry().center();
+      if (W.Shot) {
+        QTest::qWait(200);
+        EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).toImage().save(
+            QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb/") + QLatin1String(W.Shot)));
+      }
       QTest::keyClick(Over, Qt::Key_Escape);
     });
     W.Open();
