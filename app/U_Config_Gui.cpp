@@ -256,7 +256,8 @@ void PlaceOverOwner(QWidget& Window,
 }  // namespace
 
 void CentreOverOwner(QWidget& Window) {
-  PlaceOverOwner(Window, [](QRect& Placed, const QRect& Owner) { Placed.moveCenter(Owner.center()); });
+  PlaceOverOwner(Window,
+                 [](QRect& Placed, const QRect& Owner) { Placed.moveCenter(Owner.center()); });
 }
 
 void PlaceBelowOverOwner(QWidget& Window, int Top) {

@@ -82,8 +82,8 @@ class TEndMessage : public QMessageBox {
   void showEvent(QShowEvent* Event) override {
     QMessageBox::showEvent(Event);
     if (!Event->spontaneous())
-      PlaceBelowOverOwner(*this, FKeepInSight.mapToGlobal(QPoint(0, FKeepInSight.height())).y() +
-                                     EndMessageGap);
+      PlaceBelowOverOwner(
+          *this, FKeepInSight.mapToGlobal(QPoint(0, FKeepInSight.height())).y() + EndMessageGap);
   }
 
  private:

@@ -129,10 +129,10 @@ bool TMainfrm::btnSnapshotClick() {
   const QString extension = MainSettings().Value(TMainSettings::SnapshotExt);
   QString problem = PrepareSnapshotFolder(folder);
   if (problem.isEmpty())
-    problem = SaveSnapshot(
-        BitmapToImage(frame),
-        MakeUniqueFileName(WithSlash(folder) + lblFileName->toolTip(), extension, QStringLiteral("_")),
-        extension);
+    problem = SaveSnapshot(BitmapToImage(frame),
+                           MakeUniqueFileName(WithSlash(folder) + lblFileName->toolTip(), extension,
+                                              QStringLiteral("_")),
+                           extension);
   if (problem.isEmpty()) return true;
   VelLog.WriteError(problem);
   ShowError(problem);

@@ -66,7 +66,8 @@ void Toptionfrm::showEvent(QShowEvent* Event) {
   // window is up.
   if (const QString problem = PrepareSnapshotFolder(EdtPath->text()); !problem.isEmpty())
     QMetaObject::invokeMethod(
-        this, [this, problem] { ShowMessage(problem + QStringLiteral(". Choose another folder.")); },
+        this,
+        [this, problem] { ShowMessage(problem + QStringLiteral(". Choose another folder.")); },
         Qt::QueuedConnection);
 }
 

@@ -14,9 +14,9 @@ constexpr QString TOOXML::*BoxFields[fbCount] = {
     &TOOXML::VideoEncoder, &TOOXML::FrameRate,  &TOOXML::VideoBitRate, &TOOXML::AudioEncoder,
     &TOOXML::Channel,      &TOOXML::SampleRate, &TOOXML::AudioBitRate, &TOOXML::Format};
 // Where each box's index stands in the file, for the one who mends it.
-const char* const BoxElements[fbCount] = {
-    "Video/Encoder", "Video/FrameRate",  "Video/BitRate", "Audio/Encoder",
-    "Audio/Channel", "Audio/SmapleRate", "Audio/BitRate", "Video/Format"};
+const char* const BoxElements[fbCount] = {"Video/Encoder", "Video/FrameRate", "Video/BitRate",
+                                          "Audio/Encoder", "Audio/Channel",   "Audio/SmapleRate",
+                                          "Audio/BitRate", "Video/Format"};
 
 const QString CustomName = QStringLiteral("Custom");
 const QString Mp3Item = QStringLiteral("MP3 Audio");

@@ -304,17 +304,19 @@ TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItClo
   } Windows[] = {
       {"about box", [&] { Window->mniAbout->trigger(); }},
       {"message box",
-       [&] { QMessageBox::question(Window.get(), QStringLiteral("Question"), QStringLiteral("?")); }},
+       [&] {
+         QMessageBox::question(Window.get(), QStringLiteral("Question"), QStringLiteral("?"));
+       }},
       // Boxes of several lines take their size when they show.
       {"end message",
        [&] {
          QMessageBox::information(
              Window.get(), QStringLiteral("Information"),
-             ConversionEndMessage(false, {"harbour.flv: File open Error: " + Folder.File("harbour.mp4") +
-                                              ": No such file or directory",
-                                          "beach.flv: SetOutput Error: The output folder " +
-                                              Folder.File("out") +
-                                              " does not exist and cannot be made: Not a directory"}));
+             ConversionEndMessage(
+                 false, {"harbour.flv: File open Error: " + Folder.File("harbour.mp4") +
+                             ": No such file or directory",
+                         "beach.flv: SetOutput Error: The output folder " + Folder.File("out") +
+                             " does not exist and cannot be made: Not a directory"}));
        },
        "message_end.png"},
       {"start-up warning",
@@ -353,9 +355,8 @@ TEST_F(MainWindowUse, AfterARunTheKeyboardIsNoLongerOnStart) {
   int runs = 0;
   Window->OnConvert = [&](TFileListModel&) {
     ++runs;
-    QTimer::singleShot(0, [] {
-      QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
-    });
+    QTimer::singleShot(0,
+                       [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
     QMessageBox::information(Window.get(), QStringLiteral("Information"),
                              QStringLiteral("File conversion is completed!"));
   };

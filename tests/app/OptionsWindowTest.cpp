@@ -68,7 +68,8 @@ TEST(OptionsWindow, OpeningMakesTheFolderAgainOrSaysWhyItCannot) {
     const char* Name;
     QString Folder;
     bool Warned;
-  } cases[] = {{"deleted", folder.File("gone/shots"), false}, {"a file", folder.File("taken"), true}};
+  } cases[] = {{"deleted", folder.File("gone/shots"), false},
+               {"a file", folder.File("taken"), true}};
   for (const auto& c : cases) {
     const QString ini = folder.File("Fennick.ini");
     WriteTextFile(ini, "[Output]\nSnapshotPath=" + QFile::encodeName(c.Folder) + "\n");

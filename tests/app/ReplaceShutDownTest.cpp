@@ -47,7 +47,8 @@ TEST(ReplaceDialog, TheNameIsNeverBrokenAndKeepsItsExtension) {
   const struct {
     QString Name;
     bool Whole;
-  } cases[] = {{fits, true}, {QString(120, QLatin1Char('x')) + QStringLiteral("_10min.flv"), false}};
+  } cases[] = {{fits, true},
+               {QString(120, QLatin1Char('x')) + QStringLiteral("_10min.flv"), false}};
   for (const auto& c : cases) {
     TReplaceFrm form;
     form.SetFileName(QStringLiteral("/out/") + c.Name);
@@ -60,8 +61,7 @@ TEST(ReplaceDialog, TheNameIsNeverBrokenAndKeepsItsExtension) {
     EXPECT_TRUE(lines[1].startsWith("'" + c.Name.left(10))) << qPrintable(lines[1]);
     EXPECT_TRUE(lines[1].endsWith("_10min.flv'")) << qPrintable(lines[1]);
     for (const QString& line : lines)
-      EXPECT_LE(form.lblFileName->fontMetrics().horizontalAdvance(line),
-                form.lblFileName->width())
+      EXPECT_LE(form.lblFileName->fontMetrics().horizontalAdvance(line), form.lblFileName->width())
           << qPrintable(line);
   }
 }

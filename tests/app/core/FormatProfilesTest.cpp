@@ -138,10 +138,12 @@ TEST(FormatProfiles, UnknownProfilesFallToCustomAndUnusableProfilesAreLeftOut) {
   EXPECT_EQ(lists.Profiles[0].Index[fbChannel], 1);
   const QStringList log = ReadLines(folder.File("log.txt"));
   ASSERT_EQ(log.size(), 3);
-  EXPECT_TRUE(log[0].endsWith("Format.dat: the profile \"P2\" is left out: its Audio/Channel "
-                              "\"two\" names none of the items"))
+  EXPECT_TRUE(
+      log[0].endsWith("Format.dat: the profile \"P2\" is left out: its Audio/Channel "
+                      "\"two\" names none of the items"))
       << qPrintable(log[0]);
-  EXPECT_TRUE(log[1].contains("\"P3\" is left out: its Video/BitRate \"99\"")) << qPrintable(log[1]);
+  EXPECT_TRUE(log[1].contains("\"P3\" is left out: its Video/BitRate \"99\""))
+      << qPrintable(log[1]);
   EXPECT_TRUE(log[2].contains("\"P4\" is left out: its Audio/Encoder \"\"")) << qPrintable(log[2]);
 
   std::vector<TOOXML> fourth = records;

@@ -47,8 +47,8 @@ TEST(Properties, OfRealFiles) {
   } cases[] = {
       {fixtures::Path(fixtures::Media::Mp4H264Aac), "320x240", "320x240", "25.00 fps", "44100 Hz",
        "Stereo", true, true},
-      {fixtures::Path(fixtures::Media::Mp3AudioOnly), "0x0", unknown, unknown, "44100 Hz",
-       "Stereo", false, true},
+      {fixtures::Path(fixtures::Media::Mp3AudioOnly), "0x0", unknown, unknown, "44100 Hz", "Stereo",
+       false, true},
       {withCover, "64x48", unknown, unknown, "44100 Hz", "Mono", false, true},
       {sixChannels, "0x0", unknown, unknown, "44100 Hz", "6 Channels", false, true},
       {broken, "320x240", "320x240", unknown, unknown, unknown, false, false},
