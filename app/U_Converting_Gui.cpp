@@ -81,13 +81,10 @@ class TEndMessage : public QMessageBox {
  protected:
   void showEvent(QShowEvent* Event) override {
     QMessageBox::showEvent(Event);
-    if (!Event->spontaneous())
-      PlaceBelowOverOwner(
-          *this, FKeepInSight.mapToGlobal(QPoint(0, FKeepInSight.height())).y() + EndMessageGap);
+    if (!Event->spontaneous()) PlaceBelowOverOwner(*this, FKeepInSight);
   }
 
  private:
-  static constexpr int EndMessageGap = 8;
   const QWidget& FKeepInSight;
 };
 
