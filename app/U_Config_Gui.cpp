@@ -233,17 +233,40 @@ void TPreviewSeekBar::StopTimer() {
   FPositionAttached = true;
 }
 
-void CentreOverOwner(QWidget& Window) {
+namespace {
+
+// Moves the window's frame to the place given for it over its owner's window (the screen
+// without one), kept on the screen. The owner's place is the one the toolkit last heard of:
+// asked of the X server while a window manager reframes the owner (as it does when a modal
+// window over it has just closed), it can be the frame's corner or a size of 1x1.
+void PlaceOverOwner(QWidget& Window,
+                    const std::function<void(QRect& Placed, const QRect& Owner)>& Place) {
   const QWidget* parent = Window.parentWidget();
   const QScreen* screen = parent ? parent->screen() : Window.screen();
   if (!screen) return;
   const QRect desk = screen->availableGeometry();
-  const QRect owner = parent ? parent->window()->frameGeometry() : desk;
+  const QRect owner = parent ? parent->window()->geometry() : desk;
   QRect placed(QPoint(), Window.frameGeometry().size());
-  placed.moveCenter(owner.center());
+  Place(placed, owner);
   placed.moveRight(std::min(placed.right(), desk.right()));
   placed.moveBottom(std::min(placed.bottom(), desk.bottom()));
   placed.moveLeft(std::max(placed.left(), desk.left()));
   placed.moveTop(std::max(placed.top(), desk.top()));
   Window.move(placed.topLeft());
+}
+
+}  // namespace
+
+void CentreOverOwner(QWidget& Window) {
+  PlaceOverOwner(Window,
+                 [](QRect& Placed, const QRect& Owner) { Placed.moveCenter(Owner.center()); });
+}
+
+void PlaceBelowOverOwner(QWidget& Window, const QWidget& KeepInSight) {
+  const QWidget& owner = *KeepInSight.window();
+  const int below = KeepInSight.mapTo(&owner, QPoint(0, KeepInSight.height())).y();
+  PlaceOverOwner(Window, [below](QRect& Placed, const QRect& Owner) {
+    Placed.moveCenter(Owner.center());
+    Placed.moveTop(Owner.top() + below);
+  });
 }

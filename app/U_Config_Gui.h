@@ -36,6 +36,9 @@ void FitTextToWidth(QLabel* Label, const QString& Text);
 // screen. The toolkit's own placement allows for a caption and frame that it guesses when no
 // window manager reports them, which frameless windows lack.
 void CentreOverOwner(QWidget& Window);
+// The same across, with the window's top just below KeepInSight, a control of its owner,
+// kept on the screen: for a window that must leave the upper part of its owner in sight.
+void PlaceBelowOverOwner(QWidget& Window, const QWidget& KeepInSight);
 
 // Opens the file in the player on the screen. A failure is logged and shown in a message box
 // captioned "Error"; a success is logged with the file's streams.

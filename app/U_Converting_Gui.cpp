@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QShowEvent>
 #include <QUrl>
 
 namespace {
@@ -68,10 +69,24 @@ void DrawTextWaterMark(TBitmap& Bitmap, const TWaterMark& WaterMark) {
                    Qt::AlignLeft | Qt::AlignTop, WaterMark.Text);
 }
 
-void ShowMessageBox(const QString& Text) {
-  QApplication::beep();
-  QMessageBox::information(nullptr, QStringLiteral("Information"), Text);
-}
+// The end message, over the conversion window but below its bars and counter, which show how
+// the run ended.
+class TEndMessage : public QMessageBox {
+ public:
+  TEndMessage(const QString& Text, const QWidget& KeepInSight)
+      : QMessageBox(QMessageBox::Information, QStringLiteral("Information"), Text, QMessageBox::Ok,
+                    KeepInSight.window()),
+        FKeepInSight(KeepInSight) {}
+
+ protected:
+  void showEvent(QShowEvent* Event) override {
+    QMessageBox::showEvent(Event);
+    if (!Event->spontaneous()) PlaceBelowOverOwner(*this, FKeepInSight);
+  }
+
+ private:
+  const QWidget& FKeepInSight;
+};
 
 bool AskQuitBox(const QString& Text) {
   QApplication::beep();
@@ -101,7 +116,10 @@ TConvertingfrm::TConvertingfrm(std::vector<TConvertNode> Nodes, IOverwriteAsker&
                                IProcessRunner& Runner, QWidget* Parent)
     : TSkinForm(QStringLiteral("Converting"), Parent),
       AskQuit(AskQuitBox),
-      ShowInformation(ShowMessageBox),
+      ShowInformation([this](const QString& Text) {
+        QApplication::beep();
+        TEndMessage(Text, *lblperent).exec();
+      }),
       OpenOutputFolder([] {
         QDesktopServices::openUrl(
             QUrl::fromLocalFile(MainSettings().Value(TMainSettings::OutputPath)));

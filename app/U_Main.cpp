@@ -90,6 +90,17 @@ TSkPanel* MakeBar(QWidget* Parent, const char* Name, int Height) {
 // A folder on an optical disc cannot take outputs.
 const QSize NormalSize(920, 570);
 
+// A message box takes its final size in its own show handling (a text of several lines makes
+// it taller and wider): it is centred after that, unless its caller or the box itself placed it.
+bool ShowMessageBoxCentred(QWidget& Box, QEvent* Event) {
+  static_cast<QObject&>(Box).event(Event);
+  if (!Box.testAttribute(Qt::WA_Moved)) {
+    CentreOverOwner(Box);
+    Box.setAttribute(Qt::WA_Moved, false);  // centred again when shown again
+  }
+  return true;
+}
+
 }  // namespace
 
 QSize MainWindowSize(const QSize& Screen) {
@@ -498,6 +509,9 @@ void TMainfrm::btnStartClick() {
   }
   StopPreview();
   if (OnConvert) OnConvert(*FModel);
+  // The Return that closed the end message must not be followed by one that starts the same
+  // list again: the keyboard goes back to the list.
+  VSTFile->setFocus();
 }
 
 void TMainfrm::RunEntryDialog(const std::function<void(TMainfrm&, TFileNode&)>& Dialog,
@@ -712,8 +726,8 @@ bool TMainfrm::eventFilter(QObject* Watched, QEvent* Event) {
     if (closed->isWindow() && closed != this && type != Qt::Popup && type != Qt::ToolTip)
       ReturnKeyboardAfter(*closed);
   }
-  if (Event->type() == QEvent::Show && qobject_cast<QMessageBox*>(Watched))
-    CentreOverOwner(*static_cast<QWidget*>(Watched));
+  if (Event->type() == QEvent::Show && !Event->spontaneous() && qobject_cast<QMessageBox*>(Watched))
+    return ShowMessageBoxCentred(*static_cast<QWidget*>(Watched), Event);
   if (Watched == VSTFile && Event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(Event);
     if (key->key() == Qt::Key_Delete && FModel->List().SelectedCount() > 0) {

@@ -6,6 +6,7 @@
 #include "SkPanel.h"
 #include "U_Config_Gui.h"
 #include "U_Main.h"
+#include "U_option.h"
 #include "VelLog.h"
 #include "VelTrackbar.h"
 #include "uImageUtils.h"
@@ -18,6 +19,24 @@
 namespace {
 
 QString TimeText(int64_t Microseconds) { return SecondsToTimeText(Microseconds / 1000000); }
+
+// Empty, or why the picture could not be written.
+QString SaveSnapshot(const QImage& Picture, const QString& FileName, const QString& Extension) {
+  // Anything but "bmp" is written as a JPEG, whatever the extension says.
+  const char* format =
+      Extension.compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0 ? "BMP" : "JPEG";
+  QFile file(FileName);
+  QString reason;
+  if (!file.open(QIODevice::WriteOnly)) {
+    reason = file.errorString();
+  } else if (!Picture.save(&file, format)) {
+    reason = file.errorString();
+    file.remove();
+  } else {
+    return {};
+  }
+  return QStringLiteral("Cannot save the snapshot %1: %2").arg(FileName, reason);
+}
 
 }  // namespace
 
@@ -106,17 +125,18 @@ void TMainfrm::btnStopClick() { StopPreview(); }
 bool TMainfrm::btnSnapshotClick() {
   const TBitmap frame = FFPlayer.CurrentFrame();
   if (frame.Width() == 0) return false;
+  const QString folder = MainSettings().Value(TMainSettings::SnapshotPath);
   const QString extension = MainSettings().Value(TMainSettings::SnapshotExt);
-  const QString name = MakeUniqueFileName(
-      WithSlash(MainSettings().Value(TMainSettings::SnapshotPath)) + lblFileName->toolTip(),
-      extension, QStringLiteral("_"));
-  const QImage picture = BitmapToImage(frame);
-  // Anything but "bmp" is written as a JPEG, whatever the extension says.
-  const bool saved = extension.compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0
-                         ? picture.save(name, "BMP")
-                         : picture.save(name, "JPEG");
-  if (!saved) VelLog.WriteError(QStringLiteral("Cannot save the snapshot ") + name);
-  return saved;
+  QString problem = PrepareSnapshotFolder(folder);
+  if (problem.isEmpty())
+    problem = SaveSnapshot(BitmapToImage(frame),
+                           MakeUniqueFileName(WithSlash(folder) + lblFileName->toolTip(), extension,
+                                              QStringLiteral("_")),
+                           extension);
+  if (problem.isEmpty()) return true;
+  VelLog.WriteError(problem);
+  ShowError(problem);
+  return false;
 }
 
 void TMainfrm::PlayerFileOpened(int64_t) {

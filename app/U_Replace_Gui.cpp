@@ -41,9 +41,10 @@ TReplaceFrm::TReplaceFrm(QWidget* Parent) : TSkinForm(QStringLiteral("Informatio
 }
 
 void TReplaceFrm::SetFileName(const QString& FileName) {
-  const int columns = lblFileName->width() /
-                      std::max(1, lblFileName->fontMetrics().horizontalAdvance(QLatin1Char('a')));
-  lblFileName->setText(ReplaceCaption(FileName, columns));
+  const QFontMetrics metrics = lblFileName->fontMetrics();
+  lblFileName->setText(ReplaceCaption(FileName, lblFileName->width(), [&](const QString& Line) {
+    return metrics.horizontalAdvance(Line);
+  }));
 }
 
 int AskReplaceFile(const QString& FileName) {

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QShowEvent>
 
 namespace {
 
@@ -60,6 +61,14 @@ void Toptionfrm::showEvent(QShowEvent* Event) {
   TSkinForm::showEvent(Event);
   DressButtons({btnBrowse});
   OkButton()->setFocus();
+  if (Event->spontaneous()) return;
+  // The folder shown is where snapshots go: the user hears now if they cannot, once the
+  // window is up.
+  if (const QString problem = PrepareSnapshotFolder(EdtPath->text()); !problem.isEmpty())
+    QMetaObject::invokeMethod(
+        this,
+        [this, problem] { ShowMessage(problem + QStringLiteral(". Choose another folder.")); },
+        Qt::QueuedConnection);
 }
 
 void Toptionfrm::ChooseFolder() {

@@ -6,6 +6,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -16,6 +17,7 @@ TShutDownFrm::TShutDownFrm(std::unique_ptr<ISystemPower> Power, QWidget* Parent)
   lblShow = new QLabel(Client());
   lblShow->setObjectName(QStringLiteral("lblShow"));
   lblShow->setAlignment(Qt::AlignCenter);
+  lblShow->setWordWrap(true);
   btnOK = new TSkBmpButton(Client());
   btnOK->setObjectName(QStringLiteral("btnOK"));
   btnOK->SetCaption(QStringLiteral("Shut Down Now"));
@@ -45,9 +47,12 @@ TShutDownFrm::TShutDownFrm(std::unique_ptr<ISystemPower> Power, QWidget* Parent)
 
 void TShutDownFrm::showEvent(QShowEvent* Event) {
   TSkinForm::showEvent(Event);
+  // A window restored after a minimise goes on counting where it was.
+  if (Event->spontaneous()) return;
   FCountdown.Restart();
   lblShow->setText(FCountdown.Text());
-  btnOK->setFocus();
+  // Return meant for another box must not switch the computer off.
+  btnCancel->setFocus();
   tmr1->start();
 }
 
@@ -61,7 +66,14 @@ void TShutDownFrm::Tick() {
 
 void TShutDownFrm::ShutDownNow() {
   QString error;
-  if (!FPower->PowerOff(error)) VelLog.WriteError(QStringLiteral("Cannot shut down: ") + error);
+  if (FPower->PowerOff(error)) return;
+  VelLog.WriteError(QStringLiteral("Cannot shut down: ") + error);
+  // The countdown could only fail again: the window says why and waits for the user.
+  tmr1->stop();
+  lblShow->setText(QStringLiteral("Your computer could not be shut down: ") + error);
+  // A long reason makes the window taller rather than being cut off.
+  const int missing = lblShow->heightForWidth(lblShow->width()) - lblShow->height();
+  if (missing > 0) SetClientSize(Client()->size() + QSize(0, missing));
 }
 
 bool TShutDownFrm::nativeEvent(const QByteArray& EventType, void* Message, qintptr* Result) {

@@ -21,7 +21,8 @@ class TShutDownFrm : public TSkinForm {
 
   // One second of the countdown (the timer's tick); at the end the computer is switched off.
   void Tick();
-  // Asks the system to switch off; a refusal is logged and the dialog stays.
+  // Asks the system to switch off; a refusal stops the countdown, and the dialog stays
+  // saying why.
   void ShutDownNow();
   // Escape and the close buttons cancel the countdown.
   void reject() override { done(mrCancel); }

@@ -299,7 +299,8 @@ void TSkBmpButton::resizeEvent(QResizeEvent* Event) {
 
 void TSkBmpButton::mousePressEvent(QMouseEvent* Event) {
   if (Event->button() != Qt::LeftButton || !isEnabled()) return QWidget::mousePressEvent(Event);
-  if (!hasFocus() && window()->isVisible()) setFocus(Qt::MouseFocusReason);
+  if (!hasFocus() && window()->isVisible() && (focusPolicy() & Qt::ClickFocus))
+    setFocus(Qt::MouseFocusReason);
   if (!FDown) SetState(bstDown);
   FPressed = true;
 }

@@ -37,15 +37,21 @@ QString NotRegularFileReason(const QString& Path) {
   return QStringLiteral("not a regular file: ") + QLatin1String(kind);
 }
 
-QString PrepareOutputFolder(const QString& Folder) {
+QString MakeMissingFolder(const QString& Folder, const QString& What) {
   const std::filesystem::path folder(QFile::encodeName(Folder).toStdString());
   std::error_code error;
-  if (!std::filesystem::is_directory(folder, error)) {
-    if (!std::filesystem::create_directories(folder, error) && error)
-      return QStringLiteral("The output folder %1 does not exist and cannot be made: %2")
-          .arg(Folder, QString::fromLocal8Bit(error.message()));
-  }
-  for (const std::string& removed : SweepTemporaryFiles(folder.string()))
+  if (std::filesystem::is_directory(folder, error) ||
+      std::filesystem::create_directories(folder, error) || !error)
+    return {};
+  return QStringLiteral("The %1 %2 does not exist and cannot be made: %3")
+      .arg(What, Folder, QString::fromLocal8Bit(error.message()));
+}
+
+QString PrepareOutputFolder(const QString& Folder) {
+  if (QString refusal = MakeMissingFolder(Folder, QStringLiteral("output folder"));
+      !refusal.isEmpty())
+    return refusal;
+  for (const std::string& removed : SweepTemporaryFiles(QFile::encodeName(Folder).toStdString()))
     VelLog.WriteInfo(QStringLiteral("Removed %1, left by a conversion that did not end")
                          .arg(QFile::decodeName(removed.c_str())));
   return {};

@@ -167,9 +167,12 @@ QString WithSlash(const QString& Folder);
 // folder, a device, a socket). Opening a pipe waits for its other end, and a device may never
 // end.
 QString NotRegularFileReason(const QString& Path);
-// Before outputs are written into the folder: makes it when it is missing (it may have been
-// deleted since it was chosen) and removes the part files that killed
-// conversions of the user left there, logging each. Empty, or why the folder cannot be made.
+// Makes the folder when it is missing (it may have been deleted since it was chosen). Empty,
+// or why it cannot be made, naming it as What ("output folder").
+QString MakeMissingFolder(const QString& Folder, const QString& What);
+// Before outputs are written into the folder: makes it when it is missing and removes the
+// part files that killed conversions of the user left there, logging each. Empty, or why the
+// folder cannot be made.
 QString PrepareOutputFolder(const QString& Folder);
 // The path without the extension of its last component; a dotted folder keeps its dot.
 QString WithoutExtension(const QString& Path);

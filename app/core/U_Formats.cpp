@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -12,6 +13,10 @@ namespace {
 constexpr QString TOOXML::*BoxFields[fbCount] = {
     &TOOXML::VideoEncoder, &TOOXML::FrameRate,  &TOOXML::VideoBitRate, &TOOXML::AudioEncoder,
     &TOOXML::Channel,      &TOOXML::SampleRate, &TOOXML::AudioBitRate, &TOOXML::Format};
+// Where each box's index stands in the file, for the one who mends it.
+const char* const BoxElements[fbCount] = {"Video/Encoder", "Video/FrameRate", "Video/BitRate",
+                                          "Audio/Encoder", "Audio/Channel",   "Audio/SmapleRate",
+                                          "Audio/BitRate", "Video/Format"};
 
 const QString CustomName = QStringLiteral("Custom");
 const QString Mp3Item = QStringLiteral("MP3 Audio");
@@ -49,6 +54,23 @@ QString RectText(const char* Label, const TIntRect& R) {
   return QString::asprintf("%s: %d, %d , %d, %d", Label, R.Left, R.Top, R.Right, R.Bottom);
 }
 
+// The item of each list the profile names; nothing, logged, when one names none.
+std::optional<TFormatSelection> ProfileSelection(const TOOXML& Profile, const TFormatLists& Lists) {
+  TFormatSelection selection;
+  for (int box = 0; box < fbCount; ++box) {
+    const QString& index = Profile.*BoxFields[box];
+    selection.Index[box] = IndexInList(index, Lists.Items[box]);
+    if (selection.Index[box] < 0) {
+      VelLog.WriteError(
+          QStringLiteral("Format.dat: the profile \"%1\" is left out: its %2 \"%3\" names none "
+                         "of the items")
+              .arg(Profile.Name, QLatin1String(BoxElements[box]), index));
+      return std::nullopt;
+    }
+  }
+  return selection;
+}
+
 }  // namespace
 
 TFormatLists FormatListsOf(const std::vector<TOOXML>& Records) {
@@ -58,23 +80,25 @@ TFormatLists FormatListsOf(const std::vector<TOOXML>& Records) {
     const QString& text = Records[0].*BoxFields[box];
     if (!text.isEmpty()) lists.Items[box] = text.split(QLatin1Char(','));
   }
-  const size_t count = std::min<size_t>(Records.size() - 1, MaxFileProfiles);
-  for (size_t k = 1; k <= count; ++k) {
-    lists.ProfileNames << Records[k].Name;
-    TFormatSelection& selection = lists.Profiles.emplace_back();
-    for (int box = 0; box < fbCount; ++box)
-      selection.Index[box] = IndexInList(Records[k].*BoxFields[box], lists.Items[box]);
+  const int count = static_cast<int>(std::min<size_t>(Records.size() - 1, MaxFileProfiles));
+  for (int k = 1; k <= count; ++k) {
+    if (const std::optional<TFormatSelection> selection = ProfileSelection(Records[k], lists)) {
+      lists.ProfileNames << Records[k].Name;
+      lists.Profiles.push_back(*selection);
+      lists.ProfileIds.push_back(k);
+    }
   }
   lists.ProfileNames << CustomName;
   return lists;
 }
 
 int ProfileIndexOf(int Formatid, const TFormatLists& Lists) {
-  return Formatid >= 1 && Formatid <= Lists.CustomIndex() ? Formatid - 1 : Lists.CustomIndex();
+  const auto id = std::find(Lists.ProfileIds.begin(), Lists.ProfileIds.end(), Formatid);
+  return static_cast<int>(id - Lists.ProfileIds.begin());
 }
 
 int FormatIdOf(int ProfileIndex, const TFormatLists& Lists) {
-  return ProfileIndex >= 0 && ProfileIndex < Lists.CustomIndex() ? ProfileIndex + 1
+  return ProfileIndex >= 0 && ProfileIndex < Lists.CustomIndex() ? Lists.ProfileIds[ProfileIndex]
                                                                  : CustomFormatId;
 }
 

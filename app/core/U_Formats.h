@@ -42,12 +42,14 @@ struct TFormatLists {
   std::array<QStringList, fbCount> Items;
   QStringList ProfileNames;  // the file's profiles, then "Custom"; empty without a file
   std::vector<TFormatSelection> Profiles;
+  std::vector<int> ProfileIds;  // each profile's Formatid: its record's place in the file
 
   int CustomIndex() const { return static_cast<int>(Profiles.size()); }
 };
 
-// Record 0 gives the lists, the next records (at most four) the profiles. A profile's index
-// that is no number or lies outside its list selects nothing.
+// Record 0 gives the lists, the next records (at most four) the profiles. A profile that does
+// not name an item of every list (an index missing, no number, or outside its list) is left
+// out, with a line in the log: choosing it would empty the boxes or convert at 0 bps.
 TFormatLists FormatListsOf(const std::vector<TOOXML>& Records);
 
 // The profile box's index for the entry's Formatid: an unknown profile is Custom.

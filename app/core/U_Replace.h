@@ -3,6 +3,11 @@
 
 #include <QString>
 
-// "whether you want to replace existing file" and the quoted name, over at most two lines of
-// Columns characters each; a second line that does not fit ends in "..." and the closing quote.
-QString ReplaceCaption(const QString& FileName, int Columns);
+#include <functional>
+
+// "whether you want to replace existing file" and the quoted name (a quote inside it doubled)
+// on one line when they fit LineWidth, else the name on a second line of its own: whole, or
+// shortened in its middle with "..." so that its start and its extension stay readable.
+// TextWidth measures a line in the units of LineWidth.
+QString ReplaceCaption(const QString& FileName, int LineWidth,
+                       const std::function<int(const QString&)>& TextWidth);

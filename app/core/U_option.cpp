@@ -32,6 +32,10 @@ QString SnapshotFolderRefusal(const QString& Folder) {
   return {};
 }
 
+QString PrepareSnapshotFolder(const QString& Folder) {
+  return MakeMissingFolder(Folder, QStringLiteral("snapshot folder"));
+}
+
 bool ApplySnapshotOptions(TMainSettings& Settings, const QString& Folder,
                           const QString& Extension) {
   bool written = true;

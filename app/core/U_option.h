@@ -23,6 +23,10 @@ bool IsOnOpticalDisc(const QString& Folder);
 // folder that cannot be written).
 QString SnapshotFolderRefusal(const QString& Folder);
 
+// Before a snapshot is written, and when the options show the folder: makes it when it is
+// missing. Empty, or why it cannot be made.
+QString PrepareSnapshotFolder(const QString& Folder);
+
 // Writes the folder and the extension to the settings, each only when it changed. False when
 // the settings file could not be written (the settings object has logged why).
 bool ApplySnapshotOptions(TMainSettings& Settings, const QString& Folder, const QString& Extension);

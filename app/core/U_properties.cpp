@@ -39,10 +39,15 @@ void ReadStreams(const QString& File, TFileProperties& Properties) {
     VelLog.WriteError(QString::fromStdString(decoder.LastErrMsg()));
     return;
   }
+  bool hasVideo = false;
   for (int i = 0; i < decoder.StreamCount(); ++i) {
     TVideoStreamInfo video;
     TAudioStreamInfo audio;
-    if (decoder.IsVideoStream(i) && decoder.GetVideoStreamInfo(i, video)) {
+    if (decoder.IsVideoStream(i)) {
+      // A song's cover picture is no video.
+      if (decoder.FormatContext()->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+      hasVideo = true;
+      if (!decoder.GetVideoStreamInfo(i, video)) continue;
       Properties.FrameRate = FrameRateText(video.FrameRateNum, video.FrameRateDen);
       Properties.VideoBitRate = BitRateText(video.BitRate);
     } else if (decoder.IsAudioStream(i) && decoder.GetAudioStreamInfo(i, audio)) {
@@ -52,6 +57,7 @@ void ReadStreams(const QString& File, TFileProperties& Properties) {
       Properties.Channel = ChannelText(audio.Channels);
     }
   }
+  if (!hasVideo) Properties.Resolution = UnknownProperty;
   decoder.CloseFile();
 }
 
@@ -62,7 +68,7 @@ TFileProperties FilePropertiesOf(const TFileOption& Entry) {
   TFileProperties properties{
       Entry.DisplayName.isEmpty() ? QFileInfo(input).fileName() : Entry.DisplayName,
       SecondsToTimeText(Entry.Duration / 1000000),
-      Entry.SourceFrameSize,
+      ParseFrameSize(Entry.SourceFrameSize).isEmpty() ? UnknownProperty : Entry.SourceFrameSize,
       UnknownProperty,
       UnknownProperty,
       UnknownProperty,

@@ -26,6 +26,6 @@ QString BitRateText(int BitRate);
 QString ChannelText(int Channels);
 
 // The entry's own name, length and frame size, and the streams of its input as the decoder
-// reads them; with several streams of a kind the last one counts. Values the input does not
-// give (or an input that cannot be opened) stay "unknown".
+// reads them; with several streams of a kind the last one counts, and a cover picture is no
+// video. Values the input does not give (or an input that cannot be opened) stay "unknown".
 TFileProperties FilePropertiesOf(const TFileOption& Entry);

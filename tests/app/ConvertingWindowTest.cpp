@@ -13,11 +13,14 @@
 #include "U_Createswf.h"
 #include "VelLog.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 #include <QtEndian>
 
@@ -330,6 +333,43 @@ TEST_F(ConvertingWindowTest, TheEndOpensTheFolderOrShutsDownAndThumbnailsNeedNoP
         << c.Name;
     EXPECT_EQ(QImage(Folder.File(QStringLiteral("end.jpg"))).size(), QSize(320, 240)) << c.Name;
     EXPECT_EQ(form.imgperview->Canvas.pixelColor(100, 75), QColor(0x10, 0x10, 0x10)) << c.Name;
+  }
+}
+
+// The end message, as the window shows it by itself, leaves both bars in sight at 100 %.
+TEST_F(ConvertingWindowTest, TheEndMessageLeavesTheProgressBarsInSight) {
+  Add(QStringLiteral("end"), Clip(1)).GSwf = false;
+  TConvertingfrm form(Nodes(), Asker, Runner);
+  QRect message;
+  QTimer watcher;
+  watcher.setInterval(20);
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    watcher.stop();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    QTest::qWait(200);
+    message = box->frameGeometry();
+    EXPECT_EQ(box->text(), "File conversion is completed!");
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+      const QString folder = QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb");
+      ASSERT_TRUE(QDir().mkpath(folder));
+      EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).toImage().save(
+          folder + QStringLiteral("/end_message.png")));
+    }
+    box->accept();
+  });
+  watcher.start();
+  int finished = 0;
+  QObject::connect(&form, &TConvertingfrm::Finished, [&] { ++finished; });
+  form.show();
+  while (finished == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  ASSERT_FALSE(message.isEmpty());
+  for (TSkProgressBar* bar : {form.prgtotal, form.prgFile}) {
+    EXPECT_EQ(bar->Percent(), 100);
+    const QRect shown(bar->mapToGlobal(QPoint()), bar->size());
+    EXPECT_FALSE(message.intersects(shown))
+        << message.x() << "," << message.y() << " " << message.width() << "x" << message.height();
   }
 }
 

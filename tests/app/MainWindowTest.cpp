@@ -10,8 +10,10 @@
 #include "SkBmpBtn.h"
 #include "SkPanel.h"
 #include "SkRadChk.h"
+#include "Startup.h"
 #include "U_Config.h"
 #include "U_Config_Gui.h"
+#include "U_Converting.h"
 #include "U_Main.h"
 #include "U_Treelist.h"
 #include "VelTrackbar.h"
@@ -31,6 +33,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 #include <QThread>
@@ -298,10 +301,33 @@ TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItClo
   const struct {
     const char* Name;
     std::function<void()> Open;
+    const char* Shot = nullptr;
   } Windows[] = {
       {"about box", [&] { Window->mniAbout->trigger(); }},
       {"message box",
-       [&] { QMessageBox::question(Window.get(), QStringLiteral("Question"), QStringLiteral("?")); }},
+       [&] {
+         QMessageBox::question(Window.get(), QStringLiteral("Question"), QStringLiteral("?"));
+       }},
+      // Boxes of several lines take their size when they show.
+      {"end message",
+       [&] {
+         QMessageBox::information(
+             Window.get(), QStringLiteral("Information"),
+             ConversionEndMessage(
+                 false, {"harbour.flv: File open Error: " + Folder.File("harbour.mp4") +
+                             ": No such file or directory",
+                         "beach.flv: SetOutput Error: The output folder " + Folder.File("out") +
+                             " does not exist and cannot be made: Not a directory"}));
+       },
+       "message_end.png"},
+      {"start-up warning",
+       [&] {
+         WriteTextFile(Folder.File("taken"), "a file where the output folder would be");
+         const QPointer<QMessageBox> box = ReportStartProblems(
+             Window.get(), DataPlaceProblems(DataPlaces(), Folder.File("taken/Output/")));
+         WaitFor([&] { return box.isNull(); });
+       },
+       "message_start.png"},
   };
   for (const auto& W : Windows) {
     QPoint Offset(-1000, -1000);
@@ -311,6 +337,11 @@ TEST_F(MainWindowUse, TheKeyboardStartsOnTheListAndComesBackWhenAWindowOverItClo
       ASSERT_TRUE(QTest::qWaitForWindowExposed(Over));
       ASSERT_TRUE(WaitFor([&] { return QGuiApplication::focusWindow() == Over->windowHandle(); }));
       Offset = Over->frameGeometry().center() - Window->frameGeometry().center();
+      if (W.Shot) {
+        QTest::qWait(200);
+        EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).toImage().save(
+            QStringLiteral(FENNICK_SCREENSHOT_DIR "/xcb/") + QLatin1String(W.Shot)));
+      }
       QTest::keyClick(Over, Qt::Key_Escape);
     });
     W.Open();
@@ -400,6 +431,28 @@ TEST_F(MainWindowUse, NamesTypedTogetherAreAllTriedAndTheFirstFilterShowsEveryKi
       << Warnings[0].toStdString();
 }
 
+// The Return that closes a run's end message must not start the same list again.
+TEST_F(MainWindowUse, AfterARunTheKeyboardIsNoLongerOnStart) {
+  AddClip(QStringLiteral("harbour.mp4"));
+  int runs = 0;
+  Window->OnConvert = [&](TFileListModel&) {
+    ++runs;
+    QTimer::singleShot(0,
+                       [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+    QMessageBox::information(Window.get(), QStringLiteral("Information"),
+                             QStringLiteral("File conversion is completed!"));
+  };
+  Window->btnStart->setFocus();
+  QTest::keyClick(Window->btnStart, Qt::Key_Return);
+  ASSERT_EQ(runs, 1);
+  WaitFor([] { return false; }, 200);
+  QWidget* focused = Window->focusWidget();
+  ASSERT_NE(focused, nullptr);
+  EXPECT_NE(focused, Window->btnStart);
+  QTest::keyClick(focused, Qt::Key_Return);
+  EXPECT_EQ(runs, 1);
+}
+
 TEST_F(MainWindowUse, FileDialogStartsAtHomeAndListsTypesByName) {
   QString folder;
   QStringList types;
@@ -445,6 +498,18 @@ TEST_F(MainWindowUse, PreviewPlaysPausesSeeksAndTakesSnapshots) {
     EXPECT_EQ(reader.format(), QByteArray(format == QByteArray("bmp") ? "bmp" : "jpeg"));
     EXPECT_EQ(reader.size(), QSize(320, 240));
   }
+  // The folder deleted since the start is made again; a file in its place is said.
+  ASSERT_TRUE(QDir(shots).removeRecursively());
+  EXPECT_TRUE(Window->btnSnapshotClick()) << qPrintable(Warnings.join('\n'));
+  EXPECT_TRUE(QFileInfo::exists(shots + "one_0.jpg"));
+  ASSERT_TRUE(QDir(shots).removeRecursively());
+  WriteTextFile(QDir::cleanPath(shots), "a file where the folder was");
+  Warnings.clear();
+  EXPECT_FALSE(Window->btnSnapshotClick());
+  ASSERT_EQ(Warnings.size(), 1) << qPrintable(Warnings.join('\n'));
+  EXPECT_TRUE(Warnings[0].startsWith("The snapshot folder " + shots + " does not exist"))
+      << qPrintable(Warnings[0]);
+  ASSERT_TRUE(QFile::remove(QDir::cleanPath(shots)));
 
   QTest::mouseClick(Window->btnStop, Qt::LeftButton);
   EXPECT_FALSE(Window->PreviewOpen());

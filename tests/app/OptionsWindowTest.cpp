@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -56,6 +57,36 @@ TEST(OptionsWindow, OkWritesOnlyWhatTheUserChanged) {
     EXPECT_EQ(ReadTextFile(ini) == before, c.Unchanged) << c.Name;
   }
   EXPECT_EQ(settings.Value(TMainSettings::SnapshotExt), QStringLiteral("jpg"));
+}
+
+// The folder shown is the one snapshots go to: made again when it was deleted, and a folder
+// that cannot take them is said when the window opens.
+TEST(OptionsWindow, OpeningMakesTheFolderAgainOrSaysWhyItCannot) {
+  TScratchFolder folder;
+  WriteTextFile(folder.File("taken"), "a file where the folder would be");
+  const struct {
+    const char* Name;
+    QString Folder;
+    bool Warned;
+  } cases[] = {{"deleted", folder.File("gone/shots"), false},
+               {"a file", folder.File("taken"), true}};
+  for (const auto& c : cases) {
+    const QString ini = folder.File("Fennick.ini");
+    WriteTextFile(ini, "[Output]\nSnapshotPath=" + QFile::encodeName(c.Folder) + "\n");
+    TMainSettings settings(ini, DataPlacesFor(folder.Path() + "/", true));
+    Toptionfrm form(settings);
+    QStringList messages;
+    form.ShowMessage = [&](const QString& Text) { messages << Text; };
+    form.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.EdtPath->text(), c.Folder) << c.Name;
+    EXPECT_EQ(QFileInfo(c.Folder).isDir(), !c.Warned) << c.Name;
+    ASSERT_EQ(messages.size(), c.Warned ? 1 : 0) << c.Name;
+    if (c.Warned) {
+      EXPECT_TRUE(messages[0].startsWith("The snapshot folder " + c.Folder + " does not exist"))
+          << qPrintable(messages[0]);
+    }
+  }
 }
 
 }  // namespace

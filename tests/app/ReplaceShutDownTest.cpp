@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <QWindowStateChangeEvent>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -39,6 +40,32 @@ TEST(ReplaceDialog, EachAnswerClosesWithItsResult) {
   EXPECT_EQ(AskReplaceFile(QStringLiteral("/nowhere/absent.flv")), 0);
 }
 
+// The question breaks before the name, never inside it, and a name too long for its line
+// keeps its start and its extension.
+TEST(ReplaceDialog, TheNameIsNeverBrokenAndKeepsItsExtension) {
+  const QString fits = QStringLiteral("holiday_at_the_harbour_long_720p_10min.flv");
+  const struct {
+    QString Name;
+    bool Whole;
+  } cases[] = {{fits, true},
+               {QString(120, QLatin1Char('x')) + QStringLiteral("_10min.flv"), false}};
+  for (const auto& c : cases) {
+    TReplaceFrm form;
+    form.SetFileName(QStringLiteral("/out/") + c.Name);
+    const QStringList lines = form.lblFileName->text().split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 2) << qPrintable(form.lblFileName->text());
+    EXPECT_EQ(lines[0], "whether you want to replace existing file");
+    if (c.Whole) {
+      EXPECT_EQ(lines[1], "'" + c.Name + "'");
+    }
+    EXPECT_TRUE(lines[1].startsWith("'" + c.Name.left(10))) << qPrintable(lines[1]);
+    EXPECT_TRUE(lines[1].endsWith("_10min.flv'")) << qPrintable(lines[1]);
+    for (const QString& line : lines)
+      EXPECT_LE(form.lblFileName->fontMetrics().horizontalAdvance(line), form.lblFileName->width())
+          << qPrintable(line);
+  }
+}
+
 class TCountingPower : public ISystemPower {
  public:
   explicit TCountingPower(int& Calls, bool Works) : FCalls(Calls), FWorks(Works) {}
@@ -59,22 +86,39 @@ TEST(ShutDownDialog, CountsDownAndCancelsOrSwitchesOff) {
   cancelled.open();
   EXPECT_EQ(cancelled.lblShow->text(), "Your computer will shut down after 30 seconds.");
   EXPECT_TRUE(cancelled.tmr1->isActive());
+  // Return meant for another box must not switch the computer off.
+  EXPECT_EQ(cancelled.focusWidget(), cancelled.btnCancel);
   for (int i = 0; i < 10; ++i) cancelled.Tick();
   EXPECT_EQ(cancelled.lblShow->text(), "Your computer will shut down after 20 seconds.");
+  // Restored after a minimise, the countdown goes on where it was.
+  QWindowStateChangeEvent restored(Qt::WindowMinimized);
+  QCoreApplication::sendEvent(&cancelled, &restored);
+  EXPECT_EQ(cancelled.lblShow->text(), "Your computer will shut down after 20 seconds.");
+  cancelled.Tick();
+  EXPECT_EQ(cancelled.lblShow->text(), "Your computer will shut down after 19 seconds.");
   QTest::mouseClick(cancelled.btnCancel, Qt::LeftButton);
   EXPECT_EQ(cancelled.result(), 2);
   EXPECT_FALSE(cancelled.tmr1->isActive());
   EXPECT_EQ(calls, 0);
 
-  // Refused: the dialog stays open, and the user may try again.
+  // Refused: the dialog stays open saying why, and the user may try again.
   TShutDownFrm refused(std::make_unique<TCountingPower>(calls, false));
   refused.open();
   for (int i = 0; i < 30; ++i) refused.Tick();
   EXPECT_EQ(calls, 1);
   EXPECT_FALSE(refused.tmr1->isActive());
   EXPECT_TRUE(refused.isVisible());
+  EXPECT_EQ(refused.lblShow->text(), "Your computer could not be shut down: refused");
   QTest::mouseClick(refused.btnOK, Qt::LeftButton);
   EXPECT_EQ(calls, 2);
+
+  // Refused before the time is up: the countdown, which could only fail again, stops.
+  TShutDownFrm early(std::make_unique<TCountingPower>(calls, false));
+  early.open();
+  QTest::mouseClick(early.btnOK, Qt::LeftButton);
+  EXPECT_EQ(calls, 3);
+  EXPECT_FALSE(early.tmr1->isActive());
+  EXPECT_EQ(early.lblShow->text(), "Your computer could not be shut down: refused");
 }
 
 // A question dismissed without a button (Escape, the window manager's close) is Cancel:

@@ -171,7 +171,8 @@ TEST(Screenshots, ReplaceAndShutDownDialogs) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
   SetProgramFolder(QStringLiteral(FENNICK_BIN_DIR));
   TReplaceFrm replace;
-  replace.SetFileName(QStringLiteral("/out/") + QString(70, QLatin1Char('y')) + ".flv");
+  replace.SetFileName(QStringLiteral(
+      "/out/holiday_at_the_harbour_in_the_evening_with_all_our_friends_long_720p_10min.flv"));
   replace.move(40, 40);
   replace.show();
   TShutDownFrm shutDown(nullptr);
@@ -181,8 +182,10 @@ TEST(Screenshots, ReplaceAndShutDownDialogs) {
   Settle();
   const QImage shot = GrabScreen(QStringLiteral("replace_shutdown.png"));
   SetProgramFolder(QString());
-  EXPECT_TRUE(replace.lblFileName->text().endsWith("...'"));
+  EXPECT_TRUE(replace.lblFileName->text().endsWith("_10min.flv'"));
+  EXPECT_TRUE(replace.lblFileName->text().contains("\r\n'holiday_at_the_harbour"));
   EXPECT_EQ(shutDown.lblShow->text(), "Your computer will shut down after 30 seconds.");
+  EXPECT_EQ(shutDown.focusWidget(), shutDown.btnCancel);
   const QRect onScreen = replace.frameGeometry();
   ASSERT_TRUE(shot.rect().contains(onScreen));
   EXPECT_LT(shot.pixelColor(onScreen.topLeft() + QPoint(onScreen.width() / 2, 12)).lightness(),

@@ -60,6 +60,23 @@ TEST(SkBmpButton, KeysClickAndDisabledButtonsDoNot) {
   EXPECT_EQ(button.State(), bstUp);
 }
 
+// A press moves the keyboard to the button, unless the button takes no focus (a caption's
+// minimise button, which a later Return would otherwise press again).
+TEST(SkBmpButton, APressTakesTheKeyboardOnlyWhereClicksMayFocus) {
+  QWidget window;
+  auto* first = new TSkBmpButton(&window);
+  auto* noFocus = new TSkBmpButton(&window);
+  noFocus->setFocusPolicy(Qt::NoFocus);
+  auto* other = new TSkBmpButton(&window);
+  for (TSkBmpButton* b : {first, noFocus, other}) b->Bitmaps().SetUp(Picture(Red));
+  window.show();
+  first->setFocus();
+  QTest::mouseClick(noFocus, Qt::LeftButton, {}, {5, 5});
+  EXPECT_EQ(window.focusWidget(), first);
+  QTest::mouseClick(other, Qt::LeftButton, {}, {5, 5});
+  EXPECT_EQ(window.focusWidget(), other);
+}
+
 TEST(SkBmpButton, TheDisabledLookFollowsTheEnabledStateAtPaintTime) {
   // Made on a disabled parent, then left alone, put down or grouped while disabled.
   const std::function<void(TSkBmpButton&)> steps[] = {

@@ -20,6 +20,10 @@ QString Item(const TFormatLists& Lists, const TFormatSelection& S, TFormatBox Bo
   return S.Index[Box] < 0 ? QString() : Lists.Items[Box][S.Index[Box]];
 }
 
+constexpr QString TOOXML::*Fields[fbCount] = {
+    &TOOXML::VideoEncoder, &TOOXML::FrameRate,  &TOOXML::VideoBitRate, &TOOXML::AudioEncoder,
+    &TOOXML::Channel,      &TOOXML::SampleRate, &TOOXML::AudioBitRate, &TOOXML::Format};
+
 TEST(FormatProfiles, TheShippedFileOffersFourProfilesCoveringEveryDefault) {
   const TFormatLists lists =
       FormatListsOf(ReadProfiles(QStringLiteral(FENNICK_BIN_DIR "/Format.dat")));
@@ -59,6 +63,12 @@ TEST(FormatProfiles, ReadsEachFileAsWrittenAndReportsWhatCannotBeRead) {
       "<Audio><Encoder>MP3 Audio,AAC Audio</Encoder><Channel>Mono,Stereo</Channel>"
       "<SmapleRate>22050 Hz,44100 Hz</SmapleRate><SampleRate>8000 Hz</SampleRate>"
       "<BitRate>64 kbps,96 kbps</BitRate></Audio></P>";
+  const auto profile = [](const char* Name) {
+    return QByteArray("<P><Name>") + Name +
+           "</Name><Video><Encoder>1</Encoder><FrameRate>0</FrameRate><BitRate>1</BitRate>"
+           "<Format>0</Format></Video><Audio><Encoder>0</Encoder><Channel>1</Channel>"
+           "<SmapleRate>1</SmapleRate><BitRate>0</BitRate></Audio></P>";
+  };
   const struct {
     const char* Name;
     QByteArray Content;
@@ -67,23 +77,20 @@ TEST(FormatProfiles, ReadsEachFileAsWrittenAndReportsWhatCannotBeRead) {
     QString SampleRates;  // record 0's, as read
   } cases[] = {
       {"five children",
-       "<R>" + lists +
-           "<P id=\"1\"><Name>A</Name><Video><Encoder>1</Encoder></Video></P>"
-           "<P><Name>B</Name></P><P><Name>C</Name></P><P><Name>D</Name></P></R>",
+       "<R>" + lists + profile("A") + profile("B") + profile("C") + profile("D") + "</R>",
        true,
        {"A", "B", "C", "D", "Custom"},
        "22050 Hz,44100 Hz"},
       {"six children keep four profiles",
-       "<R>" + lists +
-           "<P><Name>A</Name></P><P><Name>B</Name></P><P><Name>C</Name></P>"
-           "<P><Name>D</Name></P><P><Name>E</Name></P></R>",
+       "<R>" + lists + profile("A") + profile("B") + profile("C") + profile("D") + profile("E") +
+           "</R>",
        true,
        {"A", "B", "C", "D", "Custom"},
        "22050 Hz,44100 Hz"},
       {"no Video or Audio children",
        "<R><P id=\"0\"><Name>L</Name></P><P><Name>X</Name></P></R>",
        true,
-       {"X", "Custom"},
+       {"Custom"},
        ""},
       {"no children", "<R/>", true, {}, ""},
       {"malformed", "<R><P id=\"0\"><Name>L</Name></R>", false, {}, ""},
@@ -102,34 +109,64 @@ TEST(FormatProfiles, ReadsEachFileAsWrittenAndReportsWhatCannotBeRead) {
   EXPECT_TRUE(ReadProfiles(folder.File("missing.dat"), &error).empty());
   EXPECT_TRUE(error.startsWith(folder.File("missing.dat"))) << error.toStdString();
   const QStringList log = ReadLines(folder.File("log.txt"));
-  EXPECT_EQ(log.size(), 3);
-  for (const QString& line : log) EXPECT_TRUE(line.endsWith("  Load [Format.dat] failed."));
+  ASSERT_EQ(log.size(), 4);
+  EXPECT_TRUE(log[0].contains("\"X\" is left out")) << qPrintable(log[0]);
+  for (const QString& line : log.mid(1)) EXPECT_TRUE(line.endsWith("  Load [Format.dat] failed."));
   VelLog = TVelLog();
 }
 
-TEST(FormatProfiles, UnknownProfilesAndUnreadableIndexesFallToCustomAndNothing) {
-  std::vector<TOOXML> records(3);
-  records[0].VideoEncoder = "FLV Video,H.264 Video";
-  records[0].Channel = "Mono,Stereo";
-  records[1].VideoEncoder = "1";
-  records[1].Channel = "two";
-  records[2].VideoEncoder = "7";
-  records[2].Channel = " 0";
+// A profile the program cannot use (a part or an index missing, an index past its list) is
+// left out, with a line in the log; the others keep their places in the file as their ids.
+TEST(FormatProfiles, UnknownProfilesFallToCustomAndUnusableProfilesAreLeftOut) {
+  TScratchFolder folder;
+  VelLog = TVelLog(folder.File("log.txt"));
+  std::vector<TOOXML> records(5);
+  for (int box = 0; box < fbCount; ++box) records[0].*Fields[box] = "one,two";
+  for (size_t k = 1; k < records.size(); ++k) {
+    records[k].Name = QStringLiteral("P%1").arg(k);
+    for (int box = 0; box < fbCount; ++box) records[k].*Fields[box] = " 1";
+  }
+  records[1].VideoEncoder = "0";
+  records[2].Channel = "two";
+  records[3].VideoBitRate = "99";
+  records[4].AudioEncoder.clear();
   const TFormatLists lists = FormatListsOf(records);
-  ASSERT_EQ(lists.CustomIndex(), 2);
-  EXPECT_EQ(lists.Profiles[0].Index[fbVideoEncoder], 1);
-  EXPECT_EQ(lists.Profiles[0].Index[fbChannel], -1);
-  EXPECT_EQ(lists.Profiles[1].Index[fbVideoEncoder], -1);
-  EXPECT_EQ(lists.Profiles[1].Index[fbChannel], 0);
-  EXPECT_EQ(lists.Profiles[0].Index[fbFormat], -1);  // an empty list holds nothing
+  VelLog = TVelLog();
+  EXPECT_EQ(lists.ProfileNames, QStringList({"P1", "Custom"}));
+  ASSERT_EQ(lists.CustomIndex(), 1);
+  EXPECT_EQ(lists.Profiles[0].Index[fbVideoEncoder], 0);
+  EXPECT_EQ(lists.Profiles[0].Index[fbChannel], 1);
+  const QStringList log = ReadLines(folder.File("log.txt"));
+  ASSERT_EQ(log.size(), 3);
+  EXPECT_TRUE(
+      log[0].endsWith("Format.dat: the profile \"P2\" is left out: its Audio/Channel "
+                      "\"two\" names none of the items"))
+      << qPrintable(log[0]);
+  EXPECT_TRUE(log[1].contains("\"P3\" is left out: its Video/BitRate \"99\""))
+      << qPrintable(log[1]);
+  EXPECT_TRUE(log[2].contains("\"P4\" is left out: its Audio/Encoder \"\"")) << qPrintable(log[2]);
 
+  std::vector<TOOXML> fourth = records;
+  fourth[1].VideoEncoder.clear();
+  fourth[4].AudioEncoder = "0";
+  const TFormatLists later = FormatListsOf(fourth);
+  EXPECT_EQ(later.ProfileNames, QStringList({"P4", "Custom"}));
+  EXPECT_EQ(ProfileIndexOf(4, later), 0);
+  EXPECT_EQ(FormatIdOf(0, later), 4);
+  EXPECT_EQ(ProfileIndexOf(1, later), 1);
+
+  std::vector<TOOXML> first = records;
+  first[2].Channel = "0";
+  first.resize(3);
+  const TFormatLists two = FormatListsOf(first);
+  ASSERT_EQ(two.CustomIndex(), 2);
   const struct {
     int Formatid, Index, WrittenBack;
   } cases[] = {{1, 0, 1}, {2, 1, 2}, {3, 2, 5},  {4, 2, 5},
                {5, 2, 5}, {0, 2, 5}, {-3, 2, 5}, {99, 2, 5}};
   for (const auto& c : cases) {
-    EXPECT_EQ(ProfileIndexOf(c.Formatid, lists), c.Index) << c.Formatid;
-    EXPECT_EQ(FormatIdOf(c.Index, lists), c.WrittenBack) << c.Formatid;
+    EXPECT_EQ(ProfileIndexOf(c.Formatid, two), c.Index) << c.Formatid;
+    EXPECT_EQ(FormatIdOf(c.Index, two), c.WrittenBack) << c.Formatid;
   }
 }
 

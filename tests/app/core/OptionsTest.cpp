@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -60,6 +61,31 @@ TEST(Options, FoldersThatCannotTakeSnapshotsAreRefused) {
   for (const auto& c : cases)
     EXPECT_EQ(SnapshotFolderRefusal(c.Folder), c.Refusal) << qPrintable(c.Folder);
   QFile::setPermissions(locked.Path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The folder may have been deleted since it was chosen, or a file put in its place.
+TEST(Options, TheSnapshotFolderIsMadeAgainOrSaysWhyNot) {
+  TScratchFolder scratch;
+  const QString file = scratch.File("a file");
+  WriteTextFile(file, "not a folder");
+  const struct {
+    QString Folder;
+    QString Problem;
+  } cases[] = {
+      {scratch.Path(), QString()},
+      {scratch.File("deleted/shots"), QString()},
+      {file, "The snapshot folder " + file + " does not exist and cannot be made: "},
+  };
+  for (const auto& c : cases) {
+    const QString problem = PrepareSnapshotFolder(c.Folder);
+    if (c.Problem.isEmpty()) {
+      EXPECT_EQ(problem, QString()) << qPrintable(c.Folder);
+      EXPECT_TRUE(QFileInfo(c.Folder).isDir()) << qPrintable(c.Folder);
+    } else {
+      EXPECT_TRUE(problem.startsWith(c.Problem) && problem.size() > c.Problem.size())
+          << qPrintable(problem);
+    }
+  }
 }
 
 TEST(Options, FormatItemsNameTheirExtensions) {

@@ -33,27 +33,36 @@ TEST(Properties, OfRealFiles) {
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   const std::string sixChannels =
       fixtures::Make("six_channels.wav", "-f lavfi -i sine=duration=1 -ac 6 -c:a pcm_s16le");
+  // A song with its cover: the picture is no video.
+  const std::string withCover = fixtures::Make(
+      "with_cover.mp3",
+      "-f lavfi -i sine=duration=1 -f lavfi -i color=c=red:s=64x48:d=0.04 -map 0:a -map 1:v "
+      "-frames:v 1 -c:a libmp3lame -c:v mjpeg -disposition:v:0 attached_pic");
   const QString unknown = UnknownProperty;
   const struct {
     std::string File;
-    QString FrameRate, SampleRate, Channel;
+    QString FrameSize;  // as the list records it
+    QString Resolution, FrameRate, SampleRate, Channel;
     bool VideoBitRate, AudioBitRate;
   } cases[] = {
-      {fixtures::Path(fixtures::Media::Mp4H264Aac), "25.00 fps", "44100 Hz", "Stereo", true, true},
-      {fixtures::Path(fixtures::Media::Mp3AudioOnly), unknown, "44100 Hz", "Stereo", false, true},
-      {sixChannels, unknown, "44100 Hz", "6 Channels", false, true},
-      {broken, unknown, unknown, unknown, false, false},
-      {pipe, unknown, unknown, unknown, false, false},
+      {fixtures::Path(fixtures::Media::Mp4H264Aac), "320x240", "320x240", "25.00 fps", "44100 Hz",
+       "Stereo", true, true},
+      {fixtures::Path(fixtures::Media::Mp3AudioOnly), "0x0", unknown, unknown, "44100 Hz", "Stereo",
+       false, true},
+      {withCover, "64x48", unknown, unknown, "44100 Hz", "Mono", false, true},
+      {sixChannels, "0x0", unknown, unknown, "44100 Hz", "6 Channels", false, true},
+      {broken, "320x240", "320x240", unknown, unknown, unknown, false, false},
+      {pipe, "320x240", "320x240", unknown, unknown, unknown, false, false},
   };
   for (const auto& c : cases) {
     TFileOption entry;
     entry.Input.FileName = c.File;
     entry.Duration = 3600000000LL + 3000000;
-    entry.SourceFrameSize = QStringLiteral("320x240");
+    entry.SourceFrameSize = c.FrameSize;
     const TFileProperties properties = FilePropertiesOf(entry);
     EXPECT_EQ(properties.FileName, QFile::decodeName(c.File.c_str()).section('/', -1)) << c.File;
     EXPECT_EQ(properties.TimeLength, QStringLiteral("01:00:03"));
-    EXPECT_EQ(properties.Resolution, QStringLiteral("320x240"));
+    EXPECT_EQ(properties.Resolution, c.Resolution) << c.File;
     EXPECT_EQ(properties.FrameRate, c.FrameRate) << c.File;
     EXPECT_EQ(properties.SampleRate, c.SampleRate) << c.File;
     EXPECT_EQ(properties.Channel, c.Channel) << c.File;

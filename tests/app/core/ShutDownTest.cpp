@@ -10,20 +10,23 @@
 
 namespace {
 
-TEST(Replace, TheQuestionFitsTwoLinesAndEndsInAQuoteWhenCut) {
+// Widths counted in characters: the rule is the same in pixels.
+TEST(Replace, TheNameGoesWholeOnALineOfItsOwnOrShortenedInItsMiddle) {
   const QString lead = QStringLiteral("whether you want to replace existing file");
+  const auto characters = [](const QString& Text) { return static_cast<int>(Text.size()); };
   const struct {
     QString File;
-    int Columns;
+    int LineWidth;
     QString Caption;
   } cases[] = {
       {"/out/a.flv", 80, lead + "'a.flv'"},
       {"/out/it's.flv", 80, lead + "'it''s.flv'"},
-      {"/out/abcdefghij.flv", 40, lead.left(40) + "\r\n" + lead.mid(40) + "'abcdefghij.flv'"},
-      {"/out/" + QString(60, 'x') + ".flv", 40,
-       lead.left(40) + "\r\n" + lead.mid(40) + "'" + QString(35, 'x') + "...'"},
+      {"/out/long_720p_10min.flv", 50, lead + "\r\n'long_720p_10min.flv'"},
+      {"/out/" + QString(30, 'a') + QString(30, 'b') + ".flv", 45,
+       lead + "\r\n'" + QString(20, 'a') + "..." + QString(16, 'b') + ".flv'"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ReplaceCaption(c.File, c.Columns), c.Caption) << c.Columns;
+  for (const auto& c : cases)
+    EXPECT_EQ(ReplaceCaption(c.File, c.LineWidth, characters), c.Caption) << c.LineWidth;
 }
 
 TEST(ShutDown, TheCountdownCountsThirtySeconds) {
