@@ -405,7 +405,7 @@ void TPlayerCore::UpdatePosition(TCustomPlayer& player, TPlayContext& context) {
   const int64_t last = player.FLastReportedPosition;
   if (last == INT64_MIN || std::llabs(position - last) > PositionStep) {
     player.FLastReportedPosition = position;
-    if (player.OnPosition) player.FEvents.Push({TPlayerEvent::ekPosition, position});
+    if (player.OnPosition) player.FEventChannel->Events.Push({TPlayerEvent::ekPosition, position});
   }
   if (!context.LiveCapture && context.EndOfInput && !context.EndReported.exchange(true))
     player.SetPlayState(psEnd);
