@@ -368,8 +368,9 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
     TPlayerCore::CloseStream(*this, std::move(context));
     return false;
   }
+  const bool soundShown = context->HasAudio() && context->ShowMode != smVideo;
   if (!TPlayerCore::StartThread(*this, context->RefreshThread, true, TPlayerCore::RefreshThread,
-                                std::ref(*context))) {
+                                std::ref(*context), soundShown)) {
     TPlayerCore::CloseStream(*this, std::move(context));
     return false;
   }

@@ -19,9 +19,8 @@ constexpr Uint32 VideoModeFlags = SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_HWACCEL | 
 // ---- Display and refresh ----
 
 // Refresh thread: asks the play thread to refresh, unless a refresh is still pending.
-void TPlayerCore::RefreshThread(TPlayContext& context) {
+void TPlayerCore::RefreshThread(TPlayContext& context, bool soundShown) {
   TCustomPlayer& player = *context.Owner;
-  const bool soundShown = context.HasAudio() && context.ShowMode != smVideo;
   const int soundPeriod = std::max(context.Settings.WaveformPeriod, 1);
   while (!context.AbortRequest) {
     if (!context.RefreshPending.exchange(true)) player.PushSDLEvent(evRefresh);

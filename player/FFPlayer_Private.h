@@ -389,7 +389,9 @@ struct TPlayerCore {
   static double TargetTime(TPlayContext& context, double pts);
 
   // Display and refresh (play thread).
-  static void RefreshThread(TPlayContext& context);
+  // Told whether the sound is shown: the read thread closes the sides once the play is
+  // abandoned, which may be as soon as this thread starts.
+  static void RefreshThread(TPlayContext& context, bool soundShown);
   static int PictureRefreshDelay(TPlayContext& context);
   static void EventLoop(TCustomPlayer& player);
   static bool HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event);
