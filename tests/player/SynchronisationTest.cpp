@@ -76,7 +76,7 @@ TEST_F(Synchronisation, PicturesFollowSoundPlayedSlowerThanRealTime) {
   // takes the sound at 0.77 of real time, or slower on a busy machine.
   Player.AudioDriver = adDisk;
   ::setenv("SDL_DISKAUDIOFILE", (fixtures::TempDir("player_slow_sound") + "/sound.raw").c_str(), 1);
-  ::setenv("SDL_DISKAUDIODELAY", "23", 1);
+  ::setenv("SDL_DISKAUDIODELAY", "30", 1);
   PlayToTheEnd();
   // The position keeps the sound's pace, well below the wall clock's.
   const double pace = PositionPace(Recorder.Positions(), 1000000, 4700000);
