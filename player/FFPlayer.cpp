@@ -34,6 +34,11 @@ const char* VideoDriverName(TVideoDriver driver) {
   return "";
 }
 
+namespace {
+// The player whose position or state handler runs on this thread, if any.
+thread_local const TCustomPlayer* HandlingPlayer = nullptr;
+}  // namespace
+
 // ---- The component ----
 
 TCustomPlayer::TCustomPlayer() { ResetState(); }
@@ -43,7 +48,10 @@ TCustomPlayer::~TCustomPlayer() { StopForDestruction(); }
 void TCustomPlayer::StopForDestruction() {
   FDestroying = true;
   Stop(true);
-  StopEventThread(true);
+  if (HandlingPlayer == this)
+    ReleaseEventThread();
+  else
+    JoinEventThread(true);
 }
 
 void TCustomPlayer::SetLastError(const std::string& msg, bool store) {
@@ -195,7 +203,31 @@ bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle
   FEndAction = endAction;
   FVerticalFlip = verticalFlip;
   ExchangeOptions(std::move(options));
-  FEvents.Clear();
+  // The new play's event thread goes once Open is done: to raise the play's reports, or to end
+  // unheard when the play did not start.
+  struct TEventThreadRelease {
+    std::shared_ptr<TEventChannel> Channel;
+    bool Opened = false;
+    ~TEventThreadRelease() {
+      if (!Channel) return;
+      if (!Opened) Channel->Terminated = true;
+      Channel->Started.Set();
+    }
+  } release;
+  try {
+    release.Channel = StartEventThread();
+    release.Opened = release.Channel && OpenPlay(fileName, screenHandle, startPaused);
+  } catch (const std::bad_alloc&) {
+    AbandonPlay();
+    SetLastError(fileName + ": out of memory", true);
+  }
+  return release.Opened;
+}
+
+// Caller's thread: starts SDL, the stream and the play thread; what it started goes again when
+// a step fails.
+bool TCustomPlayer::OpenPlay(const std::string& fileName, TScreenHandle screenHandle,
+                             bool startPaused) {
   bool started;
   {
     const std::lock_guard<std::mutex> lock(SDLLoaderLock());
@@ -230,9 +262,18 @@ bool TCustomPlayer::Open(const std::string& fileName, TScreenHandle screenHandle
   FFileName = fileName;
   FScreenHandle = screenHandle;
   DoFileOpen();
-  StartEventThread();
-  StartPlayThread();
-  return true;
+  if (StartPlayThread()) return true;
+  AbandonPlay();
+  return false;
+}
+
+// Caller's thread, before the play thread runs: closes whatever of a play the opening set up.
+void TCustomPlayer::AbandonPlay() {
+  {
+    const auto lock = LockServingMainThread(FPlayerLock);
+    CloseStream();
+  }
+  CloseSDL();
 }
 
 // Only a chosen driver is named: an empty variable makes SDL fail.
@@ -308,11 +349,9 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
   }
   FIOStartTime = INT64_MAX;
   SetOpeningContext(context.get());
-  try {
-    context->ReadThread = std::thread(TPlayerCore::ReadThread, std::ref(*this), std::ref(*context));
-  } catch (const std::system_error&) {
+  if (!TPlayerCore::StartThread(*this, context->ReadThread, true, TPlayerCore::ReadThread,
+                                std::ref(*this), std::ref(*context))) {
     SetOpeningContext(nullptr);
-    SetLastError("SDL_CreateThread() failed.", true);
     return false;
   }
   WaitServingMainThread(
@@ -329,10 +368,9 @@ bool TCustomPlayer::PlayerStreamOpen(const std::string& fileName, bool startPaus
     TPlayerCore::CloseStream(*this, std::move(context));
     return false;
   }
-  try {
-    context->RefreshThread = std::thread(TPlayerCore::RefreshThread, std::ref(*context));
-  } catch (const std::system_error&) {
-    SetLastError("SDL_CreateThread() failed.", true);
+  const bool soundShown = context->HasAudio() && context->ShowMode != smVideo;
+  if (!TPlayerCore::StartThread(*this, context->RefreshThread, true, TPlayerCore::RefreshThread,
+                                std::ref(*context), soundShown)) {
     TPlayerCore::CloseStream(*this, std::move(context));
     return false;
   }
@@ -375,11 +413,6 @@ void TCustomPlayer::DoFileOpen() {
   }
 }
 
-namespace {
-// The player whose position or state handler runs on this thread, if any.
-thread_local const TCustomPlayer* HandlingPlayer = nullptr;
-}  // namespace
-
 // Event thread. The handler runs on the main thread or on this one; either way the event
 // thread waits for it, so a Stop inside it must not wait for the event thread.
 void TCustomPlayer::RaiseHandler(const std::function<void()>& handler) {
@@ -399,52 +432,74 @@ void TCustomPlayer::DeliverEvent(const std::function<void()>& raise) {
     raise();
 }
 
-void TCustomPlayer::StartEventThread() {
-  StopEventThread(true);
-  FEventThreadTerminated = false;
-  FEventThread = std::thread(&TCustomPlayer::EventThreadExecute, this);
+// Caller's thread. The thread waits for the one before it, left running inside its handler,
+// until that one has raised its play's stop; it raises nothing before Open lets it start.
+std::shared_ptr<TEventChannel> TCustomPlayer::StartEventThread() {
+  auto channel = std::make_shared<TEventChannel>();
+  channel->PlayerGone = FGone;
+  if (FEventChannel && FEventChannel->Thread.joinable()) channel->Predecessor = FEventChannel;
+  if (!TPlayerCore::StartThread(*this, channel->Thread, true, &TCustomPlayer::EventThreadExecute,
+                                this, channel))
+    return nullptr;
+  FEventChannel = channel;
+  return channel;
 }
 
-// Caller's thread. Without Terminate the thread ends once it has raised the final state; it
-// may be waiting for the main thread to raise an event.
-void TCustomPlayer::StopEventThread(bool terminate) {
-  if (!FEventThread.joinable()) return;
+// Caller's thread, outside the player's handlers. Without Terminate the thread ends once it
+// has raised the final state; it may be waiting for the main thread to raise an event.
+void TCustomPlayer::JoinEventThread(bool terminate) {
+  if (!FEventChannel || !FEventChannel->Thread.joinable()) return;
   if (terminate) {
-    FEventThreadTerminated = true;
-    FEvents.Ready.Set();
+    FEventChannel->Terminated = true;
+    FEventChannel->Events.Ready.Set();
   }
-  TManualResetEvent ended(false);
-  std::thread waiter([this, &ended] {
-    FEventThread.join();
-    ended.Set();
-  });
-  WaitServingMainThread(ended);
-  waiter.join();
+  WaitServingMainThread(FEventChannel->Ended);
+  FEventChannel->Thread.join();
 }
 
-// Event thread: raises the queued position and state reports.
-void TCustomPlayer::EventThreadExecute() {
-  while (!FEventThreadTerminated) {
-    const TPlayerEvent event = FEvents.Pop();
+// Inside a handler, while the player goes: the event threads that wait for that handler end
+// after it by themselves, without touching the player again.
+void TCustomPlayer::ReleaseEventThread() {
+  *FGone = true;
+  if (FEventChannel && FEventChannel->Thread.joinable()) FEventChannel->Thread.detach();
+}
+
+// Event thread. Only the channel is looked at once the player may be gone.
+void TCustomPlayer::EventThreadExecute(std::shared_ptr<TEventChannel> channel) {
+  while (!channel->Started.WaitFor(1000)) {
+  }
+  if (channel->Predecessor) {
+    channel->Predecessor->Thread.join();
+    channel->Predecessor.reset();
+  }
+  if (!*channel->PlayerGone) RaiseEvents(*channel);
+  channel->Ended.Set();
+}
+
+// Event thread: raises the queued position and state reports. A handler may destroy the
+// player; it runs from a copy, which lives on until it returns.
+void TCustomPlayer::RaiseEvents(TEventChannel& channel) {
+  while (!channel.Terminated && !*channel.PlayerGone) {
+    const TPlayerEvent event = channel.Events.Pop();
     if (event.Kind == TPlayerEvent::ekPosition) {
       FPosition = event.Value;
       // The handler is looked at again where it runs: it may have gone while the call waited
       // for the main thread.
       if (!FDestroying && OnPosition)
         RaiseHandler([this, &event] {
-          if (OnPosition) OnPosition(this, event.Value);
+          if (const TPositionEvent handler = OnPosition) handler(this, event.Value);
         });
     } else if (event.Kind == TPlayerEvent::ekState) {
       const auto state = TPlayState(event.Value);
       if (!FDestroying && OnState)
         RaiseHandler([this, state] {
-          if (OnState) OnState(this, state);
+          if (const TPlayStateEvent handler = OnState) handler(this, state);
         });
       if (state == psStop) return;
     } else if (event.Kind == TPlayerEvent::ekQuit) {
       return;
     } else {
-      FEvents.Ready.WaitFor(100);
+      channel.Events.Ready.WaitFor(100);
     }
   }
 }
@@ -453,16 +508,21 @@ void TCustomPlayer::EventThreadExecute() {
 void TCustomPlayer::SetPlayState(TPlayState state) {
   FPlayState = state;
   if (OnState)
-    FEvents.Push({TPlayerEvent::ekState, state});
+    FEventChannel->Events.Push({TPlayerEvent::ekState, state});
   else if (state == psStop)
-    FEvents.Push({TPlayerEvent::ekQuit, 0});
+    FEventChannel->Events.Push({TPlayerEvent::ekQuit, 0});
 }
 
-void TCustomPlayer::StartPlayThread() {
+bool TCustomPlayer::StartPlayThread() {
   FPlayThreadStarted = false;
   FStopped.Reset();
-  FPlayThread = std::thread(&TCustomPlayer::PlayThreadExecute, this);
+  if (!TPlayerCore::StartThread(*this, FPlayThread, true, &TCustomPlayer::PlayThreadExecute,
+                                this)) {
+    FStopped.Set();
+    return false;
+  }
   while (!FPlayThreadStarted) SleepMs(10);
+  return true;
 }
 
 // Play thread.
@@ -675,8 +735,8 @@ void TCustomPlayer::Stop(bool waitForStop) {
     CloseSDL();
     // Inside a position or state handler the event thread waits for this very call: it ends
     // by itself once it has raised the final state, and the next Open, Stop or the destructor
-    // collects it.
-    if (HandlingPlayer != this) StopEventThread(false);
+    // outside a handler (or the next play's event thread) collects it.
+    if (HandlingPlayer != this) JoinEventThread(false);
   }
 }
 

@@ -110,7 +110,8 @@ class TCustomPlayer : public TFFBaseComponent {
 
   // Caller's thread (normally the main thread). Stops what plays, starts SDL inside the window
   // and opens the file; returns once the file plays (or pauses after its first pictures with
-  // StartPaused). False with LastErrMsg.
+  // StartPaused). False with LastErrMsg, also when a thread cannot start or memory runs out.
+  // Open and Stop may be called inside the player's own position and state handlers as well.
   bool Open(const std::string& fileName, TScreenHandle screenHandle, bool startPaused = false);
   // With WaitForStop the call returns once the play threads have ended and SDL is closed.
   void Stop(bool waitForStop);
@@ -211,7 +212,9 @@ class TCustomPlayer : public TFFBaseComponent {
   // Play thread, after each picture it showed: the picture's time and the sound's clock at that
   // moment (s). Nothing by default; a subclass that measures the display overrides it.
   virtual void PictureShown(double pts, double audioClock);
-  // Caller's thread. Stops playing and the threads, for good. The destructor of every class
+  // Caller's thread, or inside one of the player's own handlers (the handler's copy of itself
+  // stays alive until it returns; it touches nothing of the player afterwards). Stops playing
+  // and the threads, for good. The destructor of every class
   // that overrides PictureShown calls it first, so that no thread calls into a part of the
   // object that is already gone.
   void StopForDestruction();
@@ -225,14 +228,18 @@ class TCustomPlayer : public TFFBaseComponent {
   void ResetState();
   bool SDLRunning() const;
   void SetSDLDriverVariables() const;
+  bool OpenPlay(const std::string& fileName, TScreenHandle screenHandle, bool startPaused);
+  void AbandonPlay();
   bool PlayerStreamOpen(const std::string& fileName, bool startPaused);
   void SetOpeningContext(TPlayContext* context);
   void DoFileOpen();
-  void StartEventThread();
-  void StopEventThread(bool terminate);
-  void StartPlayThread();
+  std::shared_ptr<TEventChannel> StartEventThread();
+  void JoinEventThread(bool terminate);
+  void ReleaseEventThread();
+  bool StartPlayThread();
   void PlayThreadExecute();
-  void EventThreadExecute();
+  void EventThreadExecute(std::shared_ptr<TEventChannel> channel);
+  void RaiseEvents(TEventChannel& channel);
   void WaitForStop();
   void WaitForPlayThread();
   void TogglePause(TPlayContext& context);
@@ -306,14 +313,14 @@ class TCustomPlayer : public TFFBaseComponent {
   std::atomic<bool> FSeekDisplay{false};
   std::atomic<bool> FSeekReached{false};
 
-  TPlayerEventRing FEvents;
+  // The newest event thread's; the play's threads push their reports into it.
+  std::shared_ptr<TEventChannel> FEventChannel;
+  const std::shared_ptr<std::atomic<bool>> FGone = std::make_shared<std::atomic<bool>>(false);
   std::atomic<int64_t> FPosition{-1};
   std::atomic<int64_t> FLastReportedPosition{INT64_MIN};
   std::atomic<TPlayState> FPlayState{psStop};
   std::atomic<bool> FDestroying{false};
-  std::atomic<bool> FEventThreadTerminated{false};
   std::atomic<bool> FPlayThreadStarted{false};
-  std::thread FEventThread;
   std::thread FPlayThread;
   // The time SDL last asked for sound (µs).
   std::atomic<int64_t> FLastAudioCallbackTime{0};

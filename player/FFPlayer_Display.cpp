@@ -19,9 +19,8 @@ constexpr Uint32 VideoModeFlags = SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_HWACCEL | 
 // ---- Display and refresh ----
 
 // Refresh thread: asks the play thread to refresh, unless a refresh is still pending.
-void TPlayerCore::RefreshThread(TPlayContext& context) {
+void TPlayerCore::RefreshThread(TPlayContext& context, bool soundShown) {
   TCustomPlayer& player = *context.Owner;
-  const bool soundShown = context.HasAudio() && context.ShowMode != smVideo;
   const int soundPeriod = std::max(context.Settings.WaveformPeriod, 1);
   while (!context.AbortRequest) {
     if (!context.RefreshPending.exchange(true)) player.PushSDLEvent(evRefresh);
@@ -405,7 +404,7 @@ void TPlayerCore::UpdatePosition(TCustomPlayer& player, TPlayContext& context) {
   const int64_t last = player.FLastReportedPosition;
   if (last == INT64_MIN || std::llabs(position - last) > PositionStep) {
     player.FLastReportedPosition = position;
-    if (player.OnPosition) player.FEvents.Push({TPlayerEvent::ekPosition, position});
+    if (player.OnPosition) player.FEventChannel->Events.Push({TPlayerEvent::ekPosition, position});
   }
   if (!context.LiveCapture && context.EndOfInput && !context.EndReported.exchange(true))
     player.SetPlayState(psEnd);

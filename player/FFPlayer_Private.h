@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -289,6 +290,22 @@ struct TPlayContext {
 
 // The playing core: what runs on the read, video, refresh, play and audio threads.
 struct TPlayerCore {
+  // Any of the player's threads. A thread the system refuses (no thread or no memory left) is
+  // reported with its reason, kept as LastErrMsg when asked, rather than thrown.
+  template <typename... Args>
+  static bool StartThread(TCustomPlayer& player, std::thread& thread, bool storeError,
+                          Args&&... args) {
+    try {
+      thread = std::thread(std::forward<Args>(args)...);
+      return true;
+    } catch (const std::system_error& e) {
+      player.SetLastError(std::string("SDL_CreateThread() failed: ") + e.what(), storeError);
+    } catch (const std::bad_alloc&) {
+      player.SetLastError("SDL_CreateThread() failed: out of memory", storeError);
+    }
+    return false;
+  }
+
   // Read thread.
   static void ReadThread(TCustomPlayer& player, TPlayContext& context);
   static bool OpenInput(TCustomPlayer& player, TPlayContext& context);
@@ -372,7 +389,9 @@ struct TPlayerCore {
   static double TargetTime(TPlayContext& context, double pts);
 
   // Display and refresh (play thread).
-  static void RefreshThread(TPlayContext& context);
+  // Told whether the sound is shown: the read thread closes the sides once the play is
+  // abandoned, which may be as soon as this thread starts.
+  static void RefreshThread(TPlayContext& context, bool soundShown);
   static int PictureRefreshDelay(TPlayContext& context);
   static void EventLoop(TCustomPlayer& player);
   static bool HandleEvent(TCustomPlayer& player, TPlayContext& context, const SDL_Event& event);

@@ -157,10 +157,7 @@ bool TPlayerCore::OpenVideo(TCustomPlayer& player, TPlayContext& context, int st
   video.StreamIndex = streamIndex;
   video.Stream = stream;
   video.Queue.PutFlush();
-  try {
-    video.Thread = std::thread(VideoThread, std::ref(player), std::ref(context));
-  } catch (const std::system_error&) {
-    player.SetLastError("SDL_CreateThread() failed.", false);
+  if (!StartThread(player, video.Thread, false, VideoThread, std::ref(player), std::ref(context))) {
     CloseVideo(context);
     return false;
   }
@@ -226,10 +223,7 @@ bool TPlayerCore::OpenSubtitle(TCustomPlayer& player, TPlayContext& context, int
   subtitle.StreamIndex = streamIndex;
   subtitle.Stream = stream;
   subtitle.Queue.PutFlush();
-  try {
-    subtitle.Thread = std::thread(SubtitleThread, std::ref(context));
-  } catch (const std::system_error&) {
-    player.SetLastError("SDL_CreateThread() failed.", false);
+  if (!StartThread(player, subtitle.Thread, false, SubtitleThread, std::ref(context))) {
     CloseSubtitle(context);
     return false;
   }

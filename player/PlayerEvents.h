@@ -2,8 +2,11 @@
 // thread that raises the player's events.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "FFBaseComponent.h"
 
@@ -35,4 +38,23 @@ class TPlayerEventRing {
   TPlayerEvent FEntries[Capacity];
   int FRead = 0;
   int FWrite = 0;
+};
+
+// One event thread and the reports of the play it raises. Each Open starts a thread of its
+// own: one left running inside its handler (where Open or Stop was called) raises the rest of
+// its play's reports, down to the stop, while the next play's thread waits for it before
+// raising any, so a program sees the reports of its plays in order and each stop once.
+struct TEventChannel {
+  TPlayerEventRing Events;
+  std::thread Thread;
+  // The channel of the thread before, until this thread has joined it.
+  std::shared_ptr<TEventChannel> Predecessor;
+  // Nothing is raised before the play has started, when Open has stored every thread's handle.
+  TManualResetEvent Started{false};
+  TManualResetEvent Ended{false};
+  // Ends the thread without waiting for its play's stop.
+  std::atomic<bool> Terminated{false};
+  // Shared by all the threads of a player: set when the player is destroyed inside one of its
+  // handlers, after which none of them touches it.
+  std::shared_ptr<std::atomic<bool>> PlayerGone;
 };

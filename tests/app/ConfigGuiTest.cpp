@@ -151,7 +151,8 @@ void Mouse(TVelTrackbar& Bar, QEvent::Type Type, int X, Qt::MouseButtons Buttons
 
 // The position bar on a clock of the test's own: what presses on the track or on the tick
 // do to a playing or a paused preview, and what the timer's tick does 500 ms later. The
-// release of a dragged tick seeks once more, to where the tick stands.
+// release of a dragged tick seeks once more, to where the tick stands. A hold the program ends
+// (a new file, a stop) gives the position event back at once and leaves nothing to resume.
 TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) {
   const struct {
     const char* Name;
@@ -162,12 +163,14 @@ TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) 
     bool Resumes;  // playing again at the end
     bool Timer;    // the resume waits for the timer
     int Clicks = 1;  // on the track, 150 ms apart, each 14 pixels left of the one before
+    bool EndHold = false;  // the program ends the hold after the clicks
   } cases[] = {
       {"track, playing", true, false, 0, 1, true, true},
       {"track, paused", false, false, 0, 1, false, false},
       {"tick pressed, playing", true, true, 0, 0, true, false},
       {"tick dragged, playing", true, true, 200, 2, true, false},
       {"twenty clicks in 3 s, playing", true, false, 0, 20, true, true, 20},
+      {"track, playing, hold ended", true, false, 0, 1, false, false, 1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -199,6 +202,7 @@ TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) 
       if (c.DragTo) Mouse(bar, QEvent::MouseMove, c.DragTo, Qt::LeftButton);
       Mouse(bar, QEvent::MouseButtonRelease, c.DragTo ? c.DragTo : press, Qt::NoButton);
     }
+    if (c.EndHold) seekBar.StopTimer();
 
     ASSERT_EQ(int(seeks.size()), c.Seeks);
     EXPECT_EQ(bar.Position(), c.Seeks ? bar.ValueFromX(c.DragTo ? c.DragTo : press) : 0);
@@ -219,6 +223,11 @@ TEST_F(ConfigGuiTest, PreviewSeekBarPausesAroundSeeksAndResumesOnTheTimersTick) 
     // The position events right after a seek are let pass.
     for (int event = 0; event < 3 && c.Seeks; ++event) EXPECT_FALSE(seekBar.TakePosition());
     EXPECT_TRUE(seekBar.TakePosition());
+    if (!c.EndHold) continue;
+    // The next press on the tick finds the preview paused and leaves it so.
+    Mouse(bar, QEvent::MouseButtonPress, bar.TickX(), Qt::LeftButton);
+    Mouse(bar, QEvent::MouseButtonRelease, bar.TickX(), Qt::NoButton);
+    EXPECT_EQ(play->property("Tag").toInt(), 0);
   }
 }
 

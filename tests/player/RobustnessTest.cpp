@@ -54,6 +54,35 @@ TEST_F(Robustness, OpenAndStopInQuickSuccession) {
   EXPECT_EQ(Player.PlayState(), psStop);
 }
 
+// A system out of threads (or of memory for one) refuses one of the threads an opening
+// starts, each in turn: the Open fails with the reason, leaves nothing running, and the next
+// Open plays. A refused thread of SDL's or of a stream's leaves that part out of the play.
+TEST_F(Robustness, AThreadThatCannotStartFailsTheOpenWithItsReason) {
+  const std::string file = fixtures::Path(Media::Mp4H264Aac);
+  int refused = 0, plays = 0;
+  for (int start = 1; start <= 8; ++start) {
+    RefuseThreadStart(start);
+    const bool opened = Player.Open(file, 0);
+    RefuseThreadStart(0);
+    if (opened) {
+      ++plays;
+    } else {
+      ++refused;
+      EXPECT_EQ(Player.LastErrMsg(), "SDL_CreateThread() failed: Resource temporarily unavailable");
+      EXPECT_EQ(Player.PlayState(), psStop);
+    }
+    ASSERT_TRUE(Player.Open(file, 0)) << "after start " << start << ": " << Player.LastErrMsg();
+    ++plays;
+    ASSERT_TRUE(PumpUntil([&] { return Recorder.CountOf(psPlay) == plays; }, 10000));
+    Player.Stop(true);
+  }
+  // The event, read, refresh and play threads are the opening's own.
+  EXPECT_GE(refused, 4);
+  // Only the plays that started said so, and each said that it stopped.
+  EXPECT_EQ(Recorder.CountOf(psPlay), plays);
+  EXPECT_EQ(Recorder.CountOf(psStop), plays);
+}
+
 // The user stops while the opening waits for a server: a click handled while Open dispatches.
 TEST_F(Robustness, StopWhileOpeningASlowServerCancelsTheOpening) {
   TSilentServer server;

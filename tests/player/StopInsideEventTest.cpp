@@ -1,9 +1,13 @@
 // A program ends its preview from inside the player's own events (the end of the file, a
-// position past the part it plays): Stop(true) has to return there, whether the events are
-// raised on the main thread or on the player's event thread, and the player plays again.
+// position past the part it plays), opens the next file there or lets the player go: each
+// call has to return, whether the events are raised on the main thread or on the player's
+// event thread, and the player plays again.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "HangGuard.h"
 #include "MediaFixtures.h"
@@ -64,5 +68,84 @@ INSTANTIATE_TEST_SUITE_P(
                       TStopCase{"EndOnMainThread", true, true},
                       TStopCase{"EndOnEventThread", true, false}),
     [](const ::testing::TestParamInfo<TStopCase>& info) { return std::string(info.param.Name); });
+
+// The call a handler makes as soon as a play says it started, round after round: the state
+// report comes the moment the play thread runs, while Open may still be starting it.
+enum TCall { cStop, cOpen, cDestroy };
+
+struct TLoopCase {
+  const char* Name;
+  TCall Call;
+  bool MainThread;
+};
+
+class CallInsideEvent : public ::testing::TestWithParam<TLoopCase> {
+ protected:
+  static constexpr int Rounds = 300;
+  const std::string File = fixtures::Path(Media::VideoOnly);
+};
+
+TEST_P(CallInsideEvent, ReturnsRoundAfterRound) {
+  const TLoopCase& loop = GetParam();
+  const THangGuard guard(std::string("calls inside events: ") + loop.Name, 240);
+  std::unique_ptr<TFFPlayer> player;
+  std::mutex statesLock;
+  std::vector<TPlayState> states;
+  std::atomic<int> rounds{0};
+  std::atomic<bool> failed{false};
+  const auto newPlayer = [&] {
+    player = std::make_unique<TFFPlayer>();
+    LoadPlayer(*player);
+    player->TriggerEventInMainThread = loop.MainThread;
+    player->OnState = [&](void*, TPlayState state) {
+      if (state == psPlay || state == psStop) {
+        const std::lock_guard<std::mutex> lock(statesLock);
+        states.push_back(state);
+      }
+      if (state != psPlay) return;
+      switch (loop.Call) {
+        case cStop:
+          player->Stop(true);
+          if (player->PlayState() != psStop) failed = true;
+          break;
+        case cOpen:
+          if (rounds < Rounds && !player->Open(File, 0)) failed = true;
+          break;
+        case cDestroy: {
+          // Nothing of the player, nor of this handler's own copy, is touched once it is gone.
+          const std::unique_ptr<TFFPlayer> gone = std::move(player);
+        } break;
+      }
+      ++rounds;
+    };
+  };
+  newPlayer();
+  ASSERT_TRUE(player->Open(File, 0)) << player->LastErrMsg();
+  for (int round = 1; round < Rounds && loop.Call != cOpen; ++round) {
+    ASSERT_TRUE(PumpUntil([&] { return rounds == round; }, 10000)) << "round " << round;
+    if (loop.Call == cDestroy) newPlayer();
+    ASSERT_TRUE(player->Open(File, 0)) << player->LastErrMsg();
+  }
+  const int plays = loop.Call == cOpen ? Rounds + 1 : Rounds;
+  ASSERT_TRUE(PumpUntil([&] { return rounds == plays; }, 60000));
+  EXPECT_FALSE(failed);
+  if (player) player->Stop(true);
+  player.reset();
+  // Each play said that it started and that it stopped, in that order, before the next began;
+  // a player that went inside its handler says nothing more.
+  const std::lock_guard<std::mutex> lock(statesLock);
+  ASSERT_EQ(states.size(), size_t(loop.Call == cDestroy ? plays : 2 * plays));
+  for (size_t n = 0; n < states.size(); ++n)
+    ASSERT_EQ(states[n], loop.Call == cDestroy || n % 2 == 0 ? psPlay : psStop) << "report " << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loops, CallInsideEvent,
+    ::testing::Values(TLoopCase{"StopOnEventThread", cStop, false},
+                      TLoopCase{"OpenOnEventThread", cOpen, false},
+                      TLoopCase{"OpenOnMainThread", cOpen, true},
+                      TLoopCase{"DestroyOnEventThread", cDestroy, false},
+                      TLoopCase{"DestroyOnMainThread", cDestroy, true}),
+    [](const ::testing::TestParamInfo<TLoopCase>& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -48,7 +48,10 @@ TEST(SpectrumOnAHeapOfSixteenBytes, TransformBuffersHaveTheAlignmentFFmpegAsksFo
   TFFPlayer player;
   playertest::LoadPlayer(player);
   Alignment = ff::av_cpu_max_align();
-  ASSERT_GT(Alignment, Offset) << "this processor needs no more than the heap gives";
+  // Without AVX FFmpeg asks for no more than the heap gives: nothing to see here.
+  if (Alignment <= Offset)
+    GTEST_SKIP() << "this processor needs no more alignment than the heap gives (" << Alignment
+                 << " bytes)";
   Transform = ff::av_rdft_calc;
   ff::av_rdft_calc = RecordTransformBuffer;
   TSampleRing ring;
