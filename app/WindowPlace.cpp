@@ -42,10 +42,11 @@ class TWindowPlaceWatch : public QObject, public QAbstractNativeEventFilter {
         if (IsProgramWindow(window)) FReframed.insert(window);
         break;
       }
-      case XCB_EXPOSE:
-        if (FReframed.remove(reinterpret_cast<const xcb_expose_event_t*>(event)->window))
-          TellPlace(reinterpret_cast<const xcb_expose_event_t*>(event)->window);
+      case XCB_EXPOSE: {
+        const xcb_window_t window = reinterpret_cast<const xcb_expose_event_t*>(event)->window;
+        if (FReframed.remove(window)) TellPlace(window);
         break;
+      }
       case XCB_DESTROY_NOTIFY:
         FReframed.remove(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window);
         break;
