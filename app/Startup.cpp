@@ -12,6 +12,7 @@
 #include "U_OnlyApps.h"
 #include "U_about.h"
 #include "VelLog.h"
+#include "WindowPlace.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -173,6 +174,7 @@ int RunFennick(int argc, char* argv[]) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
   PrepareFlashRuntime();
   QApplication application(argc, argv);
+  WatchWindowPlaces();
   RestoreStartEnvironment();
   qInstallMessageHandler(EarlierHandler);
   InitDataPlaces();

@@ -17,7 +17,9 @@
 #include "U_Main.h"
 #include "U_Treelist.h"
 #include "VelTrackbar.h"
+#include "XServerView.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -38,6 +40,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -372,6 +375,38 @@ TEST_F(MainWindowUse, TheCaptionDragsTheWindowExactlyThereAndBack) {
     EXPECT_TRUE(WaitFor([&] { return Window->frameGeometry().topLeft() == Start + By; }, 3000))
         << "moved by " << (Window->frameGeometry().topLeft() - Start).x() << ","
         << (Window->frameGeometry().topLeft() - Start).y();
+  }
+}
+
+// A dialog's list drops at its box, however the window manager came to put the dialog where it
+// is: each opening of the options dialog, once it shows, the toolkit knows where it lies and
+// its snapshot format list drops there.
+TEST_F(MainWindowUse, ADialogsListDropsAtItsBox) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  for (int Round = 1; Round <= 12; ++Round) {
+    SCOPED_TRACE(Round);
+    QRect List, Box;
+    QTimer::singleShot(0, [&] {
+      QWidget* Dialog = QApplication::activeModalWidget();
+      ASSERT_TRUE(Dialog && QTest::qWaitForWindowExposed(Dialog));
+      EXPECT_TRUE(WaitFor(
+          [&] { return Dialog->windowHandle()->position() == ServerGeometry(*Dialog).topLeft(); },
+          3000))
+          << "believed at " << Dialog->windowHandle()->x() << "," << Dialog->windowHandle()->y();
+      auto* Formats = Dialog->findChild<QComboBox*>(QStringLiteral("CbbFormat"));
+      QTest::mouseClick(Formats, Qt::LeftButton, {}, QPoint(Formats->width() - 8, 10));
+      QWidget* Popup = Formats->view()->window();
+      EXPECT_TRUE(WaitFor([&] { return Popup->isVisible(); }, 5000));
+      List = ServerGeometry(*Popup);
+      Box = QRect(ServerGeometry(*Dialog).topLeft() + Formats->mapTo(Dialog, QPoint()),
+                  Formats->size());
+      Formats->hidePopup();
+      QTest::keyClick(Dialog, Qt::Key_Escape);
+    });
+    QTest::mouseClick(Window->btnOption, Qt::LeftButton);
+    EXPECT_EQ(List.left(), Box.left());
+    EXPECT_TRUE(List.intersects(Box))
+        << "list at " << List.x() << "," << List.y() << ", box at " << Box.x() << "," << Box.y();
   }
 }
 
