@@ -171,6 +171,9 @@ struct TOutputStream {
   AVFilterContext* BufferSrc = nullptr;
   AVFilterContext* BufferSink = nullptr;
   AVFrame* FilterFrame = nullptr;
+  // The last picture that lay before the range while none was written: the one shown at its
+  // start, should the range hold none.
+  AVFrame* PictureBeforeStart = nullptr;
 
   // Audio.
   bool AudioResample = false;
@@ -731,6 +734,9 @@ class TCustomFFmpeg {
   void RunBitmapHook(TFormatConverter& converter, TBitmapHookEvent& hook, AVFrame* picture,
                      int frameNumber, int64_t pts);
   void DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFrame* picture);
+  static void KeepPictureBeforeStart(TOutputStream& ost, const AVFrame& picture);
+  void ShowPicturesBeforeStart(const TInputStream& ist, int istIndex);
+  void WritePictures(TOutputStream& ost, const TInputStream& ist, AVFrame* picture, int frames);
   void CountDupDrop(int frames);
   AVFrame* ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
                            const AVCodecContext& encoder, AVFrame* picture);

@@ -321,8 +321,8 @@ void TCustomFFmpeg::EndTranscode(bool flush) {
 
 // A run that ended on its own without a single picture or sound in an output made nothing
 // usable (an input whose only pictures lie outside the cut, say): it has failed. So has one
-// that wrote sound alone where the output has pictures to show (a cut between the last picture
-// and the end of the sound).
+// that wrote sound alone where the output has pictures to show, with none before the cut to
+// show in its place (a cut before the first picture of a video that starts late).
 void TCustomFFmpeg::RequireMediaWritten() const {
   if (Aborting) return;
   for (const auto& file : FOutputFiles) {
@@ -452,6 +452,9 @@ void TCustomFFmpeg::ProcessDecodedFrame(TInputStream& ist, int istIndex, AVFrame
   EmulateRate(ist);
   if (!PastStartTime(ist)) return;
   FeedVideoOutputs(ist, istIndex, picture);
+  // A cover is its stream's only picture, so it is shown at once: at the end of the run it
+  // would land after sound that the muxer could not hold back for it.
+  if (ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC) ShowPicturesBeforeStart(ist, istIndex);
 }
 
 // The decoded samples as packed signed 16-bit, the layout the hook, the volume and the sync
@@ -556,6 +559,7 @@ void TCustomFFmpeg::DrainInputStream(TInputStream& ist, int istIndex, bool flush
       LogFmt(llVerbose, "Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.St->index,
              MediaTypeName(ist.St->codecpar->codec_type).c_str());
     DrainVideoFilters(ist, istIndex);
+    ShowPicturesBeforeStart(ist, istIndex);
   }
   if (!flushEncoders) return;
   for (TOutputStream* ost : FOutputStreams)

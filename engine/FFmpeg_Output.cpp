@@ -688,9 +688,36 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
     frames = 1;
   }
   CountDupDrop(frames);
+  if (frames == 0 && ost.FrameNumber == 0) KeepPictureBeforeStart(ost, *picture);
   frames = std::min({frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber,
                      PicturesBeforeEnd(ost, encoder, OutputTime(sync))});
-  if (frames <= 0) return;
+  if (frames > 0) WritePictures(ost, ist, picture, frames);
+}
+
+// Before the first picture is written, a dropped one lies before the range's start (where the
+// seek landed, on the key frame before it).
+void TCustomFFmpeg::KeepPictureBeforeStart(TOutputStream& ost, const AVFrame& picture) {
+  if (!ost.PictureBeforeStart && !(ost.PictureBeforeStart = ff::av_frame_alloc()))
+    throw std::bad_alloc();
+  ff::av_frame_unref(ost.PictureBeforeStart);
+  if (ff::av_frame_ref(ost.PictureBeforeStart, &picture) < 0) throw std::bad_alloc();
+}
+
+// A range that holds no picture of a stream that has pictures (one past the video's end, a
+// song's middle with its cover) shows the one shown at its start, written once at its start,
+// rather than sound alone.
+void TCustomFFmpeg::ShowPicturesBeforeStart(const TInputStream& ist, int istIndex) {
+  for (TOutputStream* ost : FOutputStreams) {
+    if (ost->SourceIndex != istIndex || !ost->PictureBeforeStart) continue;
+    if (ost->FrameNumber == 0 && !ReachedFrameLimit(*ost) && !Root(*ost).EncoderFlushed)
+      WritePictures(*ost, ist, ost->PictureBeforeStart, 1);
+    ff::av_frame_free(&ost->PictureBeforeStart);
+  }
+}
+
+void TCustomFFmpeg::WritePictures(TOutputStream& ost, const TInputStream& ist, AVFrame* picture,
+                                  int frames) {
+  AVCodecContext& encoder = *Root(ost).Encoder;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
   picture = ScaleForEncoder(ost, ist, encoder, picture);

@@ -645,9 +645,10 @@ TEST_F(ConvertParts, PartsKeepTheirEntrysSettingsAndMeetWithoutRepeatingOrLosing
 }
 
 // A cut holds every picture that lies in its range, even when the pictures sit between the
-// output's frame times; a range with sound but no picture of a file that has pictures is
-// refused as an empty one is.
-TEST_F(ConvertParts, ACutKeepsEveryPictureOfItsRangeOrIsRefused) {
+// output's frame times; a range with sound but no picture of a file that has pictures shows the
+// picture shown at its start (the last one before it, or an MP3's cover), and is refused as an
+// empty one is when there is none.
+TEST_F(ConvertParts, ACutKeepsEveryPictureOfItsRangeOrThePictureShownAtItsStart) {
   const std::string lateVideo = fixtures::Make(
       "late-video-25fps-2s.mkv",
       "-itsoffset 0.025 -f lavfi -i testsrc=size=160x120:rate=25:duration=2,settb=1/1000 -f lavfi "
@@ -657,28 +658,41 @@ TEST_F(ConvertParts, ACutKeepsEveryPictureOfItsRangeOrIsRefused) {
       "sound-outlasts-pictures-2s.mp4",
       "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i sine=duration=2.04 "
       "-c:v libx264 -preset veryfast -c:a aac");
+  const std::string cover = fixtures::Make(
+      "cover-160x120.png", "-f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1");
+  const std::string coveredSong = fixtures::Make(
+      "song-with-cover-6s.mp3", "-f lavfi -i sine=duration=6 -i " + fixtures::ShellQuote(cover) +
+                                    " -map 0 -map 1 -c:a libmp3lame -c:v mjpeg "
+                                    "-disposition:v attached_pic");
   struct Case {
     const char* Name;
     std::string Input;
+    int64_t Duration;       // µs, of the input
     int64_t Start, Length;  // µs
     int Pictures;           // -1: refused
+    double Sound;           // s
+    const char* FrameRate;  // nullptr: what a new entry of the file has
   };
   FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
-  for (const Case& c : {Case{"first second of a late video", lateVideo, 0, 1000000, 25},
-                        Case{"first 40 ms of a late video", lateVideo, 0, 40000, 1},
-                        Case{"past the last picture", longerSound, 2000000, 100000, -1}}) {
+  for (const Case& c :
+       {Case{"first second of a late video", lateVideo, 2000000, 0, 1000000, 25, 1.0, "25"},
+        Case{"first 40 ms of a late video", lateVideo, 2000000, 0, 40000, 1, 0.04, "25"},
+        Case{"past the last picture", longerSound, 2040000, 2000000, 100000, 1, 0.04, "25"},
+        Case{"before the first picture of a late video", lateVideo, 2000000, 0, 20000, -1, 0,
+             "25"},
+        Case{"a song's middle", coveredSong, 6000000, 2000000, 2000000, 1, 2.0, nullptr}}) {
     SCOPED_TRACE(c.Name);
     List.Clear();
     TProbedFile probed;
     probed.FileName = Str(c.Input);
     probed.Loaded = true;
-    probed.Duration = 2000000;
+    probed.Duration = c.Duration;
     probed.FrameSize = QStringLiteral("160x120");
     probed.HasSound = true;
     TFileNode* file = List.AddMediaEntry(probed, Folder.Path());
     TFileOption& entry = file->Data;
-    entry.Output.FrameRate = "25";
+    if (c.FrameRate) entry.Output.FrameRate = c.FrameRate;
     entry.Gflv = true;
     entry.GThumbnail = false;
     List.StoreClipListItem(Part(entry, 1, c.Start, c.Length), 0);
@@ -696,6 +710,10 @@ TEST_F(ConvertParts, ACutKeepsEveryPictureOfItsRangeOrIsRefused) {
     ASSERT_TRUE(probe.ok) << probe.error;
     const ProbeStream* video = probe.FirstOfType("video");
     EXPECT_EQ(video ? video->nb_read_frames : 0, c.Pictures);
+    const ProbeStream* audio = probe.FirstOfType("audio");
+    ASSERT_NE(audio, nullptr);
+    // The sound is MP3, 1152 samples a frame.
+    EXPECT_NEAR(double(audio->nb_read_frames) * 1152 / audio->sample_rate, c.Sound, 0.05);
     QFile::remove(Str(part.Output.FileName));  // the next case's part takes the same name
   }
 }
