@@ -13,6 +13,7 @@
 
 #include "FFEncode.h"
 #include "FFEncodeTestSupport.h"
+#include "RefusedThreadStarts.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -281,6 +282,43 @@ TEST_F(EncoderRunTest, AnErrorDuringTheRunIsReportedInTheTasksNotice) {
   EXPECT_FALSE(all[1].Info.Exception);
   EXPECT_EQ(all[2].Info.TaskIndex, -1);
   ExpectConverted(Output("good.flv"));
+}
+
+// Threads that cannot start, from the task's own (none allowed) to the ones it starts and its
+// end notices' (a few allowed), in a run on threads and in one inside the call: each task ends,
+// converted or with a message naming the cause, nothing is left beside the outputs, and a
+// conversion runs again once threads can be had.
+TEST_F(EncoderRunTest, ATaskWithoutTheThreadsItNeedsEndsWithTheCause) {
+  for (const int starts : {1, 0}) {
+    for (const int allowed : {0, 1, 2, 3, 4}) {
+      SCOPED_TRACE(::testing::Message() << "StartTask(" << starts << "), " << allowed << " allowed");
+      fs::remove_all(Folder);
+      fs::create_directories(Folder);
+      TFFEncoder encoder;
+      TNoticeRecorder notices(encoder);
+      ASSERT_EQ(AddFlvTask(encoder, Input(), "out.flv"), 0);
+      {
+        const TRefusedThreadStarts refused(allowed);
+        encoder.StartTask(starts);
+        ASSERT_TRUE(notices.WaitForAllEnded());
+        EXPECT_GT(refused.Refused(), 0);
+      }
+      const std::vector<TNotice> all = notices.Notices();
+      ASSERT_EQ(all.size(), 2u);
+      if (all[0].Info.Exception) {
+        EXPECT_NE(all[0].Info.ExceptionMsg.find("Resource temporarily unavailable"),
+                  std::string::npos)
+            << all[0].Info.ExceptionMsg;
+        EXPECT_TRUE(fs::is_empty(Folder));
+      } else {
+        ExpectConverted(Output("out.flv"));
+      }
+      TFFEncoder again;
+      ASSERT_EQ(AddFlvTask(again, Input(), "again.flv"), 0);
+      again.StartTask(0);
+      ExpectConverted(Output("again.flv"));
+    }
+  }
 }
 
 TEST_F(EncoderRunTest, StopWaitEndsTheRunningTaskAndStartsNoOther) {
