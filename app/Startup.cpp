@@ -171,13 +171,13 @@ int RunFennick(int argc, char* argv[]) {
           qgetenv("DBUS_SESSION_BUS_ADDRESS"), qEnvironmentVariable("XDG_RUNTIME_DIR"), getuid());
       !bus.isEmpty())
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
-  PrepareFlashRuntime();
-  QApplication application(argc, argv);
-  RestoreStartEnvironment();
+  TFlashReadyApplication application(argc, argv);
   qInstallMessageHandler(EarlierHandler);
   InitDataPlaces();
   const TDataPlaces places = DataPlaces();
   InitVelLog(places.LogBase);
+  if (const QString setAside = TFlashReadyApplication::GlChoiceSetAside(); !setAside.isEmpty())
+    VelLog.WriteInfo(setAside);
   LogDataPlaces(places);
   InitMainSettings();
   QStringList problems =

@@ -1,11 +1,11 @@
-#include "QtTestApplication.h"
+#include "QtTestEnvironment.h"
 #include "ShockwaveEx.h"
 
 namespace {
 
-// The widgets need one application object for the whole test program, made after the web
-// engine was prepared as the program prepares it.
+// The widgets need one application object for the whole test program, made as the program
+// makes it.
 [[maybe_unused]] testing::Environment* const Environment =
-    (PrepareFlashRuntime(), AddQtTestApplication());
+    testing::AddGlobalTestEnvironment(new TQtTestEnvironment<TFlashReadyApplication>);
 
 }  // namespace
