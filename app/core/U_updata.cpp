@@ -1,5 +1,6 @@
 #include "U_updata.h"
 
+#include "PostCall.h"
 #include "U_Config.h"
 #include "VelLog.h"
 
@@ -12,6 +13,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <future>
 #include <utility>
 
 namespace {
@@ -84,20 +86,31 @@ class TNetTransfer : public QObject {
 };
 
 TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent)
-    : QObject(Parent), FThread(new QThread(this)), FTransfer(new TNetTransfer(TimeoutMs, MaxBytes)) {
+    : QObject(Parent),
+      FThread(new QThread(this)),
+      FCalls(new TCallQueue),
+      FTransfer(new TNetTransfer(TimeoutMs, MaxBytes)) {
+  FCalls->moveToThread(FThread);
   FTransfer->moveToThread(FThread);
   FThread->start();
 }
 
-// The transfer goes on its own thread, where its network objects live.
+// The transfer goes on its own thread, where its network objects live; the queue once that
+// thread has ended.
 TNetDownloader::~TNetDownloader() {
   OnTransferThread([this] { delete FTransfer; });
   FThread->quit();
   FThread->wait();
+  delete FCalls;
 }
 
 void TNetDownloader::OnTransferThread(const std::function<void()>& Step) {
-  QMetaObject::invokeMethod(FTransfer, Step, Qt::BlockingQueuedConnection);
+  std::promise<void> done;
+  FCalls->Post(FCalls, [&] {
+    Step();
+    done.set_value();
+  });
+  done.get_future().wait();
 }
 
 void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
@@ -110,7 +123,7 @@ void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgres
   const uint64_t generation = FGeneration;
   // Told here, unless the download was aborted or another begun since.
   const auto here = [this, generation](std::function<void()> Tell) {
-    QMetaObject::invokeMethod(this, [this, generation, Tell = std::move(Tell)] {
+    PostCall(this, [this, generation, Tell = std::move(Tell)] {
       if (generation == FGeneration) Tell();
     });
   };

@@ -59,6 +59,8 @@ class TNetDownloader final : public QObject, public IDownloader {
   void OnTransferThread(const std::function<void()>& Step);
 
   QThread* FThread;
+  // Lives on FThread: the calls to the transfer go through it.
+  class TCallQueue* FCalls;
   class TNetTransfer* FTransfer;
   // Counts the downloads begun: what an aborted one still tells is dropped.
   uint64_t FGeneration = 0;
