@@ -25,6 +25,9 @@ namespace {
 constexpr char MovieLoadedTitle[] = "loaded";
 constexpr char GlIntegrationVariable[] = "QT_XCB_GL_INTEGRATION";
 bool GlIntegrationChosenHere = false;
+// The user's setting, put back for the programs started from here; none when it was unset.
+std::optional<QByteArray> UserGlIntegration;
+QString GlIntegrationSetAside;
 // Measured with Qt WebEngine 6.4: its page process dies within 32 GiB and runs within 48 GiB.
 constexpr quint64 WebEngineAddressSpace = quint64(48) << 30;
 // How often the playing movie's picture is compared with the last, and after how many equal
@@ -38,20 +41,53 @@ std::optional<quint64> AddressSpaceLimit() {
   return quint64(limit.rlim_cur);
 }
 
-}  // namespace
-
+// Before the application object exists.
 void PrepareFlashRuntime() {
   QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-  if (qEnvironmentVariableIsEmpty(GlIntegrationVariable)) {
-    qputenv(GlIntegrationVariable, "none");
+  const QByteArray chosen = qgetenv(GlIntegrationVariable);
+  const QString problem = AddressSpaceProblem(AddressSpaceLimit());
+  const QByteArray used = GlIntegrationFor(chosen, problem);
+  if (used != chosen) {
+    if (qEnvironmentVariableIsSet(GlIntegrationVariable)) UserGlIntegration = chosen;
+    qputenv(GlIntegrationVariable, used);
     GlIntegrationChosenHere = true;
   }
+  if (!chosen.isEmpty() && used != chosen)
+    GlIntegrationSetAside = QStringLiteral("%1=%2 is set aside, as the skin preview is: %3")
+                                .arg(QLatin1String(GlIntegrationVariable),
+                                     QString::fromLocal8Bit(chosen), problem);
   if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
 
+// Once the application object exists: programs started from here get the environment the
+// program was started with.
 void RestoreStartEnvironment() {
-  if (std::exchange(GlIntegrationChosenHere, false)) qunsetenv(GlIntegrationVariable);
+  if (!std::exchange(GlIntegrationChosenHere, false)) return;
+  if (UserGlIntegration)
+    qputenv(GlIntegrationVariable, *UserGlIntegration);
+  else
+    qunsetenv(GlIntegrationVariable);
+}
+
+// Prepares the runtime while the arguments of the base class are evaluated, before it exists.
+int& PreparedFirst(int& Argc) {
+  PrepareFlashRuntime();
+  return Argc;
+}
+
+}  // namespace
+
+TFlashReadyApplication::TFlashReadyApplication(int& Argc, char** Argv)
+    : QApplication(PreparedFirst(Argc), Argv) {
+  RestoreStartEnvironment();
+}
+
+QString TFlashReadyApplication::GlChoiceSetAside() { return GlIntegrationSetAside; }
+
+QByteArray GlIntegrationFor(const QByteArray& UserChoice, const QString& AddressSpaceProblem) {
+  return UserChoice.isEmpty() || !AddressSpaceProblem.isEmpty() ? QByteArrayLiteral("none")
+                                                                : UserChoice;
 }
 
 QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder) {

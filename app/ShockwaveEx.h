@@ -5,6 +5,8 @@
 // background colour instead, and the log says why.
 #pragma once
 
+#include <QApplication>
+#include <QByteArray>
 #include <QImage>
 #include <QWidget>
 
@@ -17,15 +19,23 @@ class QWebEngineView;
 
 // The folder of the Flash runtime beside the program, with its trailing "/".
 QString FlashRuntimeFolder();
-// Before the application object exists. The web view draws with the processor, so the
-// program needs no GL: Qt's xcb platform is told to offer none (unless the user chose a GL
-// integration), since the web engine would otherwise make a GL context while the application
-// object is made, which loads the GL driver on every start and dies in it where memory is
-// short. Its sandbox cannot start for root.
-void PrepareFlashRuntime();
-// Once the application object exists: programs started from here get the environment the
+// The application object, made as the program makes it. The web view draws with the
+// processor, so the program needs no GL: before the object is made, Qt's xcb platform is told
+// to offer none (unless the user chose a GL integration where the address space holds the web
+// engine), since the web engine would otherwise make a GL context while the object is made,
+// which loads the GL driver on every start and dies in it where memory is short. Its sandbox
+// cannot start for root. Once it is made, programs started from here get the environment the
 // program was started with.
-void RestoreStartEnvironment();
+class TFlashReadyApplication : public QApplication {
+ public:
+  TFlashReadyApplication(int& Argc, char** Argv);
+  // Why the user's GL integration is not used, or nothing.
+  static QString GlChoiceSetAside();
+};
+// The GL integration to use for the user's choice (empty for none) in an address space with
+// the problem given (see AddressSpaceProblem): none where the web engine cannot run, as the
+// skin preview then shows its still picture.
+QByteArray GlIntegrationFor(const QByteArray& UserChoice, const QString& AddressSpaceProblem);
 // The page that plays the movie on the colour, with the runtime taken from the folder. Its
 // title says when the whole movie is loaded.
 QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder);

@@ -172,14 +172,14 @@ int RunFennick(int argc, char* argv[]) {
           qgetenv("DBUS_SESSION_BUS_ADDRESS"), qEnvironmentVariable("XDG_RUNTIME_DIR"), getuid());
       !bus.isEmpty())
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
-  PrepareFlashRuntime();
-  QApplication application(argc, argv);
+  TFlashReadyApplication application(argc, argv);
   WatchWindowPlaces();
-  RestoreStartEnvironment();
   qInstallMessageHandler(EarlierHandler);
   InitDataPlaces();
   const TDataPlaces places = DataPlaces();
   InitVelLog(places.LogBase);
+  if (const QString setAside = TFlashReadyApplication::GlChoiceSetAside(); !setAside.isEmpty())
+    VelLog.WriteInfo(setAside);
   LogDataPlaces(places);
   InitMainSettings();
   QStringList problems =

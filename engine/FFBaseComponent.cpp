@@ -242,7 +242,11 @@ TInterruptCB& InterruptCB() {
 }
 
 // Called by FFmpeg on the thread whose I/O blocks.
-int AVInterruptCallback(void*) { return InterruptCB().Call(std::this_thread::get_id()) ? 1 : 0; }
+int AVInterruptCallback(void*) {
+  return CalledFromFFmpeg("The interrupt callback", 1, [] {
+    return InterruptCB().Call(std::this_thread::get_id()) ? 1 : 0;
+  });
+}
 
 void InstallInterruptCallback(AVIOInterruptCB& callback) {
   callback.callback = AVInterruptCallback;

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -122,7 +123,23 @@ class TInterruptCB {
 // The process-wide registry.
 TInterruptCB& InterruptCB();
 
-// FFmpeg's interrupt callback: 1 when the registry says so for the calling thread, else 0.
+// Runs a function that FFmpeg's C code calls back, through whose frames no exception may unwind
+// (memory that cannot be had is the usual one). What it throws is written to the error stream,
+// since the log may be what failed, and `failed` is returned in its place.
+template <class TResult, class TCall>
+TResult CalledFromFFmpeg(const char* what, TResult failed, TCall&& call) noexcept {
+  try {
+    return call();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s failed: %s\n", what, e.what());
+  } catch (...) {
+    std::fprintf(stderr, "%s failed\n", what);
+  }
+  return failed;
+}
+
+// FFmpeg's interrupt callback: 1 when the registry says so for the calling thread, else 0; 1
+// too when the answer cannot be had, so that no I/O waits on a thread that cannot go on.
 int AVInterruptCallback(void* opaque);
 // Points an interrupt callback record at AVInterruptCallback: every format context the engine
 // or the player creates gets it (its interrupt_callback, or the record given to avio_open2).

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <exception>
 #include <string_view>
+#include <system_error>
 
 #include "FFLoad.h"
 #include "FFLog.h"
@@ -755,7 +756,11 @@ bool TCustomEncoder::ClaimDelivery() {
   if (!FThreaded && FSynchronousThread == std::this_thread::get_id()) return true;
   // The previous notice thread has delivered everything and is only returning.
   if (FNoticeThread.joinable()) FNoticeThread.join();
-  FNoticeThread = std::thread(&TCustomEncoder::DeliverNotices, this);
+  try {
+    FNoticeThread = std::thread(&TCustomEncoder::DeliverNotices, this);
+  } catch (const std::system_error&) {
+    return true;  // without a thread of their own, the notices are delivered by this one
+  }
   return false;
 }
 

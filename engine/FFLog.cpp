@@ -123,21 +123,17 @@ std::vector<std::string> TakeLines(TLogState& state, std::thread::id threadID, v
 // after the lock is released: delivery may wait for the main thread, which may be logging too.
 void AVLogCallback(void* context, int level, const char* fmt, va_list args) {
   if (level > CurrentAVLevel.load()) return;
-  const std::thread::id threadID = std::this_thread::get_id();
-  std::vector<std::string> lines;
-  {
-    TLogState& state = LogState();
-    const std::lock_guard<std::mutex> lock(state.Lock);
-    lines = TakeLines(state, threadID, context, fmt, args);
-  }
-  // An exception must not unwind through FFmpeg's C frames.
-  try {
+  CalledFromFFmpeg("Logging a line", 0, [&] {
+    const std::thread::id threadID = std::this_thread::get_id();
+    std::vector<std::string> lines;
+    {
+      TLogState& state = LogState();
+      const std::lock_guard<std::mutex> lock(state.Lock);
+      lines = TakeLines(state, threadID, context, fmt, args);
+    }
     for (const std::string& line : lines) FFLogger().LogFromAV(threadID, level, line);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "Log handler failed: %s\n", e.what());
-  } catch (...) {
-    std::fputs("Log handler failed\n", stderr);
-  }
+    return 0;
+  });
 }
 
 }  // namespace

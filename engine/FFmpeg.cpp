@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <system_error>
 
 #include "UnicodeProtocol.h"
 
@@ -147,15 +148,21 @@ TConvertThread::~TConvertThread() {
 }
 
 void TConvertThread::Resume() {
+  std::string failure;
   {
     const std::lock_guard<std::mutex> lock(FLock);
     FSuspended = false;
     if (!FStarted) {
       FStarted = true;
-      FThread = std::thread(&TConvertThread::Execute, this);
-      FThreadID = FThread.get_id();
+      try {
+        FThread = std::thread(&TConvertThread::Execute, this);
+        FThreadID = FThread.get_id();
+      } catch (const std::system_error& e) {
+        failure = e.what();
+      }
     }
   }
+  if (!failure.empty()) return FOwner->EndWithoutThread(failure);
   FGate.notify_all();
 }
 
@@ -179,11 +186,9 @@ void TConvertThread::WaitWhileSuspended() {
   FGate.wait(lock, [this] { return !FSuspended; });
 }
 
-// Task thread. Nothing touches the task after the end event is set: its owner may free it then.
 void TConvertThread::Execute() {
   ApplyPriority(FPriority);
-  FOwner->Convert();
-  FOwner->FConvertEvent.Set();
+  FOwner->RunToEnd();
 }
 
 // ---- Records ----
@@ -319,6 +324,19 @@ void TCustomFFmpeg::Convert() {
   Guarded([] { ff::av_log(nullptr, AV_LOG_QUIET, "%s", ""); });
 }
 
+// Nothing touches the task after the end event is set: its owner may free it then.
+void TCustomFFmpeg::RunToEnd() {
+  Convert();
+  FConvertEvent.Set();
+}
+
+// Ends as a run aborted before it began: its outputs are removed and its end is reported.
+void TCustomFFmpeg::EndWithoutThread(const std::string& reason) {
+  ReportException("Cannot start the conversion's thread: " + reason);
+  Aborting = true;
+  RunToEnd();
+}
+
 void TCustomFFmpeg::Pause() {
   TConvertThread* thread = nullptr;
   {
@@ -362,18 +380,28 @@ void TCustomFFmpeg::Stop(bool wait) {
     return;
   }
   if (Terminated) return;
+  bool reportHere = false;
   if (!FEndPending) {
     FEndPending = true;
     FTerminateEvent.Reset();
-    FTerminateThread = std::thread([this] {
-      FTerminateThreadID = std::this_thread::get_id();
-      Guarded([this] { DoTerminate(); });
-      FTerminateEvent.Set();
-    });
+    try {
+      FTerminateThread = std::thread([this] {
+        FTerminateThreadID = std::this_thread::get_id();
+        ReportStop();
+      });
+    } catch (const std::system_error&) {
+      reportHere = true;  // without a thread of its own, the end is reported by the caller
+    }
   }
   lock.unlock();
+  if (reportHere) return ReportStop();
   if (wait && FTerminateThreadID.load() != std::this_thread::get_id())
     WaitServingMainThread(FTerminateEvent);
+}
+
+void TCustomFFmpeg::ReportStop() {
+  Guarded([this] { DoTerminate(); });
+  FTerminateEvent.Set();
 }
 
 void TCustomFFmpeg::Cancel(bool wait) {

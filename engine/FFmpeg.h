@@ -391,6 +391,10 @@ class TCustomFFmpeg {
   TConvertThread* Start(bool async, TThreadPriority priority = tpNormal);
   // The body of a run, on the task thread (or the caller's for a synchronous start).
   void Convert();
+  // The run, then its end event.
+  void RunToEnd();
+  // The end of a task whose thread could not start, on the thread that tried to start it.
+  void EndWithoutThread(const std::string& reason);
   // Any thread. The cooperative pause of an asynchronous run.
   void Pause();
   void Resume();
@@ -809,6 +813,9 @@ class TCustomFFmpeg {
   std::atomic<bool> FDiscardUnfinished{false};  // Cancel: an unfinished run keeps no output
   TManualResetEvent FConvertEvent{true};
   TManualResetEvent FTerminateEvent{true};
+  // The end of a task stopped before it ran.
+  void ReportStop();
+
   std::unique_ptr<TConvertThread> FThread;
   std::atomic<TConvertThread*> FConvertThread{nullptr};
   std::thread FTerminateThread;

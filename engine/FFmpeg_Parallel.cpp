@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <string>
+#include <system_error>
 
 #include <sched.h>
 
@@ -238,17 +240,25 @@ TThreadedEncoder::TThreadedEncoder(const AVCodecContext& model, int instances, b
     for (TInstance& opened : FInstances) ff::avcodec_free_context(&opened.Encoder);
     throw FFmpegException("Error while opening the encoders of the picture groups");
   }
-  for (size_t n = 0; n < FInstances.size(); ++n)
-    FInstances[n].Thread = std::thread([this, n] { Run(n); });
+  try {
+    for (size_t n = 0; n < FInstances.size(); ++n)
+      FInstances[n].Thread = std::thread([this, n] { Run(n); });
+  } catch (const std::system_error& e) {
+    Close();
+    throw FFmpegException(std::string("Cannot start the encoders' threads: ") + e.what());
+  }
 }
 
-TThreadedEncoder::~TThreadedEncoder() {
+TThreadedEncoder::~TThreadedEncoder() { Close(); }
+
+void TThreadedEncoder::Close() {
   {
     const std::lock_guard<std::mutex> lock(FLock);
     FStop = true;
   }
   WakeAll();
-  for (TInstance& instance : FInstances) instance.Thread.join();
+  for (TInstance& instance : FInstances)
+    if (instance.Thread.joinable()) instance.Thread.join();
   for (TGroup& group : FGroups) FreeGroup(group);
   for (TInstance& instance : FInstances) FreeFrames(instance.RunIn);
   const TCodecLock lock;

@@ -90,6 +90,8 @@ class TThreadedEncoder {
     int64_t Shift = 0;
   };
 
+  // Stops the threads that run and closes the instances.
+  void Close();
   void Run(size_t instance);
   void RunIn(TInstance& instance, std::unique_lock<std::mutex>& lock);
   void DropUnusedRunIns();

@@ -422,18 +422,18 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& ost) {
     encoder.subtitle_header_size = ist.Decoder->subtitle_header_size;
   }
   ost.JoinCodecId = encoder.codec_id;
-  bool opened = false;
+  int opened = 0;
   {
     const TCodecLock lock;
-    opened = ff::avcodec_open2(&encoder, ost.Codec, nullptr) >= 0;
-    if (opened) FOpenEncoders.push_front(&ost);
+    opened = ff::avcodec_open2(&encoder, ost.Codec, nullptr);
+    if (opened >= 0) FOpenEncoders.push_front(&ost);
   }
-  if (!opened)
-    FailSetUp(
-        Format("Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
-               "parameters such as bit_rate, rate, width or height. Please check error log "
-               "message to find out more detail information.",
-               ost.FileIndex, ost.Index, type.c_str()));
+  if (opened < 0)
+    FailSetUp(AVErrorText(Format("Error while opening encoder for output stream #%d.%d (%s)",
+                                 ost.FileIndex, ost.Index, type.c_str()),
+                          opened) +
+              " - maybe incorrect parameters such as bit_rate, rate, width or height. Please "
+              "check error log message to find out more detail information.");
   if (ff::avcodec_parameters_from_context(ost.St->codecpar, &encoder) < 0)
     throw FFmpegException("av_mallocz fail");
   ost.St->time_base = encoder.time_base;
@@ -453,15 +453,16 @@ void TCustomFFmpeg::OpenDecoders() {
     if (!codec)
       FailSetUp(Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
                        int(ist.St->codecpar->codec_id), ist.FileIndex, streamIndex, type.c_str()));
-    bool opened = false;
+    int opened = 0;
     {
       const TCodecLock lock;
-      opened = ff::avcodec_open2(ist.Decoder, codec, nullptr) >= 0;
-      if (opened) FOpenDecoders.push_front(&ist);
+      opened = ff::avcodec_open2(ist.Decoder, codec, nullptr);
+      if (opened >= 0) FOpenDecoders.push_front(&ist);
     }
-    if (!opened)
-      FailSetUp(Format("Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex,
-                       streamIndex, type.c_str()));
+    if (opened < 0)
+      FailSetUp(AVErrorText(Format("Error while opening decoder for input stream #%d.%d (%s)",
+                                   ist.FileIndex, streamIndex, type.c_str()),
+                            opened));
   }
 }
 

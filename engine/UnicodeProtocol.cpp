@@ -11,6 +11,7 @@
 #include <new>
 #include <string_view>
 
+#include "FFBaseComponent.h"
 #include "FFUtils.h"
 
 namespace {
@@ -132,9 +133,11 @@ int OpenThroughFFmpeg(AVIOContext** pb, const std::string& url, int flags, AVFor
 // The format context's io_open: every file a format opens, the first one included for outputs.
 int OpenFormatFile(AVFormatContext* s, AVIOContext** pb, const char* url, int flags,
                    AVDictionary** options) {
-  if (!IsLocalFileUrl(url)) return OpenThroughFFmpeg(pb, url, flags, s, options);
-  if (!LocalFilesAllowed(s)) return AVERROR(EINVAL);
-  return UnicodeOpen(pb, url, flags, &s->interrupt_callback);
+  return CalledFromFFmpeg("Opening a file", AVERROR(ENOMEM), [=] {
+    if (!IsLocalFileUrl(url)) return OpenThroughFFmpeg(pb, url, flags, s, options);
+    if (!LocalFilesAllowed(s)) return AVERROR(EINVAL);
+    return UnicodeOpen(pb, url, flags, &s->interrupt_callback);
+  });
 }
 
 int CloseFormatFile(AVFormatContext*, AVIOContext* pb) {

@@ -1,45 +1,8 @@
 #include "PostCall.h"
 
-#include <QPointer>
-
-#include <deque>
-#include <mutex>
 #include <utility>
 
 namespace {
-
-// Lives on the GUI thread; Qt wakes it by the method's name, so no object of ours is made on
-// one thread and read or freed on another.
-class TCallQueue : public QObject {
-  Q_OBJECT
-
- public:
-  void Post(QObject* Context, std::function<void()> Call) {
-    {
-      const std::lock_guard<std::mutex> lock(FLock);
-      FCalls.emplace_back(QPointer<QObject>(Context), std::move(Call));
-    }
-    QMetaObject::invokeMethod(this, "RunPosted", Qt::QueuedConnection);
-  }
-
-  // GUI thread: runs every call posted so far.
-  Q_INVOKABLE void RunPosted() {
-    for (;;) {
-      std::pair<QPointer<QObject>, std::function<void()>> next;
-      {
-        const std::lock_guard<std::mutex> lock(FLock);
-        if (FCalls.empty()) return;
-        next = std::move(FCalls.front());
-        FCalls.pop_front();
-      }
-      if (next.first) next.second();
-    }
-  }
-
- private:
-  std::mutex FLock;
-  std::deque<std::pair<QPointer<QObject>, std::function<void()>>> FCalls;
-};
 
 TCallQueue& CallQueue() {
   static TCallQueue* queue = new TCallQueue;
@@ -56,4 +19,23 @@ void PostCall(QObject* Context, std::function<void()> Call) {
   CallQueue().Post(Context, std::move(Call));
 }
 
-#include "PostCall.moc"
+void TCallQueue::Post(QObject* Context, std::function<void()> Call) {
+  {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FCalls.emplace_back(QPointer<QObject>(Context), std::move(Call));
+  }
+  QMetaObject::invokeMethod(this, "RunPosted", Qt::QueuedConnection);
+}
+
+void TCallQueue::RunPosted() {
+  for (;;) {
+    std::pair<QPointer<QObject>, std::function<void()>> next;
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      if (FCalls.empty()) return;
+      next = std::move(FCalls.front());
+      FCalls.pop_front();
+    }
+    if (next.first) next.second();
+  }
+}

@@ -1,5 +1,6 @@
 #include "U_updata.h"
 
+#include "PostCall.h"
 #include "U_Config.h"
 #include "VelLog.h"
 
@@ -9,8 +10,10 @@
 #include <QNetworkReply>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <cmath>
+#include <future>
 #include <utility>
 
 namespace {
@@ -50,19 +53,99 @@ QString CannotSave(const QSaveFile& File) {
 
 }  // namespace
 
+// One download at a time, on the thread it lives in; its callbacks run there.
+class TNetTransfer : public QObject {
+ public:
+  TNetTransfer(int TimeoutMs, int64_t MaxBytes)
+      : FManager(new QNetworkAccessManager(this)), FTimeoutMs(TimeoutMs), FMaxBytes(MaxBytes) {}
+  ~TNetTransfer() override { Abort(); }
+
+  void Download(const QUrl& Url, const QString& FileName, IDownloader::TProgress OnProgress,
+                IDownloader::TDone OnDone);
+  void Abort();
+
+ private:
+  void Get(const QUrl& Url);
+  // The HTTP status of the answer under way.
+  int Status() const;
+  void CheckAnnouncedSize();
+  void Receive();
+  void Finish();
+  void FollowRedirect();
+  void Stop(const QString& Reason);
+
+  QNetworkAccessManager* FManager;
+  QNetworkReply* FReply = nullptr;
+  std::unique_ptr<QSaveFile> FFile;
+  IDownloader::TDone FDone;
+  IDownloader::TProgress FProgress;
+  int FRedirects = 0;
+  int FTimeoutMs;
+  int64_t FMaxBytes;
+  int64_t FReceived = 0;
+};
+
 TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent)
     : QObject(Parent),
-      FManager(new QNetworkAccessManager(this)),
-      FTimeoutMs(TimeoutMs),
-      FMaxBytes(MaxBytes) {}
+      FThread(new QThread(this)),
+      FCalls(new TCallQueue),
+      FTransfer(new TNetTransfer(TimeoutMs, MaxBytes)) {
+  FCalls->moveToThread(FThread);
+  FTransfer->moveToThread(FThread);
+  FThread->start();
+}
 
-TNetDownloader::~TNetDownloader() { Abort(); }
+// The transfer goes on its own thread, where its network objects live; the queue once that
+// thread has ended.
+TNetDownloader::~TNetDownloader() {
+  OnTransferThread([this] { delete FTransfer; });
+  FThread->quit();
+  FThread->wait();
+  delete FCalls;
+}
+
+void TNetDownloader::OnTransferThread(const std::function<void()>& Step) {
+  std::promise<void> done;
+  FCalls->Post(FCalls, [&] {
+    Step();
+    done.set_value();
+  });
+  done.get_future().wait();
+}
 
 void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
                               TDone OnDone) {
   Abort();
+  if (!IsWebAddress(Url)) {
+    QFile::remove(FileName);
+    return OnDone(deStopped, NotFetched(Url));
+  }
+  const uint64_t generation = FGeneration;
+  // Told here, unless the download was aborted or another begun since.
+  const auto here = [this, generation](std::function<void()> Tell) {
+    PostCall(this, [this, generation, Tell = std::move(Tell)] {
+      if (generation == FGeneration) Tell();
+    });
+  };
+  IDownloader::TProgress progress;
+  if (OnProgress)
+    progress = [here, OnProgress](int64_t Position, int64_t Maximum) {
+      here([OnProgress, Position, Maximum] { OnProgress(Position, Maximum); });
+    };
+  IDownloader::TDone done = [here, OnDone](TDownloadEnd End, const QString& Error) {
+    here([OnDone, End, Error] { OnDone(End, Error); });
+  };
+  OnTransferThread([&] { FTransfer->Download(Url, FileName, progress, done); });
+}
+
+void TNetDownloader::Abort() {
+  ++FGeneration;
+  OnTransferThread([this] { FTransfer->Abort(); });
+}
+
+void TNetTransfer::Download(const QUrl& Url, const QString& FileName,
+                            IDownloader::TProgress OnProgress, IDownloader::TDone OnDone) {
   QFile::remove(FileName);
-  if (!IsWebAddress(Url)) return OnDone(deStopped, NotFetched(Url));
   auto file = std::make_unique<QSaveFile>(FileName);
   // Unbuffered: a write that fails says so at once, not at some later flush.
   if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
@@ -74,7 +157,7 @@ void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgres
   Get(Url);
 }
 
-void TNetDownloader::Get(const QUrl& Url) {
+void TNetTransfer::Get(const QUrl& Url) {
   FReceived = 0;
   QNetworkRequest request(Url);
   request.setTransferTimeout(FTimeoutMs);
@@ -85,25 +168,25 @@ void TNetDownloader::Get(const QUrl& Url) {
   FReply = FManager->get(request);
   // What has not been read yet waits in the socket, not in memory.
   FReply->setReadBufferSize(64 * 1024);
-  connect(FReply, &QNetworkReply::metaDataChanged, this, &TNetDownloader::CheckAnnouncedSize);
-  connect(FReply, &QNetworkReply::readyRead, this, &TNetDownloader::Receive);
+  connect(FReply, &QNetworkReply::metaDataChanged, this, &TNetTransfer::CheckAnnouncedSize);
+  connect(FReply, &QNetworkReply::readyRead, this, &TNetTransfer::Receive);
   // An error page's bytes are no progress of the file.
   connect(FReply, &QNetworkReply::downloadProgress, this, [this](qint64 Position, qint64 Maximum) {
     if (FProgress && Status() == 200) FProgress(Position, Maximum);
   });
-  connect(FReply, &QNetworkReply::finished, this, &TNetDownloader::Finish);
+  connect(FReply, &QNetworkReply::finished, this, &TNetTransfer::Finish);
 }
 
-int TNetDownloader::Status() const {
+int TNetTransfer::Status() const {
   return FReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-void TNetDownloader::CheckAnnouncedSize() {
+void TNetTransfer::CheckAnnouncedSize() {
   const QVariant length = FReply->header(QNetworkRequest::ContentLengthHeader);
   if (length.isValid() && length.toLongLong() > FMaxBytes) Stop(QString());
 }
 
-void TNetDownloader::Receive() {
+void TNetTransfer::Receive() {
   const QByteArray bytes = FReply->readAll();
   FReceived += bytes.size();
   if (FReceived > FMaxBytes) return Stop(QString());
@@ -113,9 +196,9 @@ void TNetDownloader::Receive() {
 }
 
 // Too large, unless another reason is given.
-void TNetDownloader::Stop(const QString& Reason) {
+void TNetTransfer::Stop(const QString& Reason) {
   const QString url = FReply->url().toString();
-  TDone done = std::exchange(FDone, nullptr);
+  IDownloader::TDone done = std::exchange(FDone, nullptr);
   Abort();
   done(deStopped, !Reason.isEmpty() ? Reason
                                     : QStringLiteral("The answer from %1 is larger than %2 KB: "
@@ -124,7 +207,7 @@ void TNetDownloader::Stop(const QString& Reason) {
                                           .arg(FMaxBytes / 1024));
 }
 
-void TNetDownloader::Finish() {
+void TNetTransfer::Finish() {
   if (FReply->bytesAvailable() > 0) Receive();
   if (!FReply) return;  // stopped by the last bytes
   const int status = Status();
@@ -146,7 +229,7 @@ void TNetDownloader::Finish() {
   std::exchange(FDone, nullptr)(end, error);
 }
 
-void TNetDownloader::FollowRedirect() {
+void TNetTransfer::FollowRedirect() {
   QNetworkReply* reply = std::exchange(FReply, nullptr);
   reply->deleteLater();
   const QUrl from = reply->url();
@@ -159,7 +242,7 @@ void TNetDownloader::FollowRedirect() {
   std::exchange(FDone, nullptr)(deStopped, refusal);
 }
 
-void TNetDownloader::Abort() {
+void TNetTransfer::Abort() {
   if (!FReply) return;
   QNetworkReply* reply = std::exchange(FReply, nullptr);
   reply->disconnect(this);

@@ -1,5 +1,5 @@
 // The check for a newer version on the download server: fetch "update.ini", compare its
-// version with ours, and fetch "whatsnew.xml" when the server's is newer. Everything runs on
+// version with ours, and fetch "whatsnew.xml" when the server's is newer. The check runs on
 // the caller's thread through the event loop; nothing blocks.
 #pragma once
 
@@ -12,9 +12,7 @@
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QSaveFile;
+class QThread;
 
 // How a download ended: deFailed for the network or the server (no answer, an error
 // status), deStopped when the downloader stopped it itself (an answer larger than it takes,
@@ -39,7 +37,9 @@ class IDownloader {
 // Fetches http and https addresses only (never a local file), following redirects to such
 // addresses. An answer larger than MaxBytes, a redirected one too, is stopped as soon as its
 // size is announced or reached, and so is one whose bytes cannot be written: neither memory
-// nor disk ever holds more than MaxBytes of it.
+// nor disk ever holds more than MaxBytes of it. The transfer runs on a thread of its own, so
+// that what the caller's thread is doing never leaves the network's bytes unread in memory;
+// the progress and the end are told on the caller's thread.
 class TNetDownloader final : public QObject, public IDownloader {
  public:
   // Far more than the update check's two small files.
@@ -55,24 +55,15 @@ class TNetDownloader final : public QObject, public IDownloader {
   void Abort() override;
 
  private:
-  void Get(const QUrl& Url);
-  // The HTTP status of the answer under way.
-  int Status() const;
-  void CheckAnnouncedSize();
-  void Receive();
-  void Finish();
-  void FollowRedirect();
-  void Stop(const QString& Reason);
+  // Runs Step on the transfer's thread and returns once it has run.
+  void OnTransferThread(const std::function<void()>& Step);
 
-  QNetworkAccessManager* FManager;
-  QNetworkReply* FReply = nullptr;
-  std::unique_ptr<QSaveFile> FFile;
-  TDone FDone;
-  TProgress FProgress;
-  int FRedirects = 0;
-  int FTimeoutMs;
-  int64_t FMaxBytes;
-  int64_t FReceived = 0;
+  QThread* FThread;
+  // Lives on FThread: the calls to the transfer go through it.
+  class TCallQueue* FCalls;
+  class TNetTransfer* FTransfer;
+  // Counts the downloads begun: what an aborted one still tells is dropped.
+  uint64_t FGeneration = 0;
 };
 
 enum TUpdateResult { urLatest = 0, urOlder = 1, urFailed = 2 };

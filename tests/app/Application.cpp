@@ -1,19 +1,19 @@
-#include "QtTestApplication.h"
+#include "QtTestEnvironment.h"
 #include "ShockwaveEx.h"
 #include "WindowPlace.h"
 
 namespace {
+
+// The widgets need one application object for the whole test program, made as the program
+// makes it.
+[[maybe_unused]] testing::Environment* const Environment =
+    testing::AddGlobalTestEnvironment(new TQtTestEnvironment<TFlashReadyApplication>);
 
 // Once the application object exists, its windows' places are watched as the program's are.
 class TWindowPlaces : public testing::Environment {
  public:
   void SetUp() override { WatchWindowPlaces(); }
 };
-
-// The widgets need one application object for the whole test program, made after the web
-// engine was prepared as the program prepares it.
-[[maybe_unused]] testing::Environment* const Environment =
-    (PrepareFlashRuntime(), AddQtTestApplication());
 [[maybe_unused]] testing::Environment* const WindowPlaces =
     testing::AddGlobalTestEnvironment(new TWindowPlaces);
 

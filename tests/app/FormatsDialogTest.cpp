@@ -255,6 +255,22 @@ TEST(FlashPreview, TheRuntimeStartsOnlyWhereTheAddressSpaceHoldsTheWebEngine) {
   for (const auto& c : cases) EXPECT_EQ(AddressSpaceProblem(c.Limit), QLatin1String(c.Problem));
 }
 
+// The user's GL integration is used only where the web engine can run.
+TEST(FlashPreview, TheUsersGlChoiceIsSetAsideWhereTheWebEngineCannotRun) {
+  const QString small = AddressSpaceProblem(quint64(1) << 30);
+  const struct {
+    const char* Choice;
+    QString Problem;
+    const char* Used;
+  } cases[] = {{"", QString(), "none"},
+               {"", small, "none"},
+               {"xcb_glx", QString(), "xcb_glx"},
+               {"xcb_glx", small, "none"},
+               {"none", small, "none"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(GlIntegrationFor(c.Choice, c.Problem), QByteArray(c.Used)) << c.Choice;
+}
+
 // Counts the paint events of a widget and of everything in it at the time.
 class TPaintCounter : public QObject {
  public:

@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "ShockwaveEx.h"
 #include "Startup.h"
 #include "U_Config.h"
 #include "U_Main.h"
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <gtest/gtest.h>
@@ -176,4 +178,19 @@ TEST(Startup, WithoutASessionBusTheLibrariesAreSentWhereNoneIsLaunched) {
   for (const auto& c : cases)
     EXPECT_EQ(UnlaunchedSessionBusAddress(c.Address, c.RuntimeDir, 4000007), c.Expected)
         << c.Address.constData() << " " << qPrintable(c.RuntimeDir);
+}
+
+// The GL choice the program makes for itself is not passed on to the programs it starts (the
+// browser, the packaging tools): they get the setting the program was started with.
+TEST(Startup, ProgramsStartedFromHereGetTheGlSettingTheProgramWasStartedWith) {
+  QFile environ(QStringLiteral("/proc/self/environ"));
+  ASSERT_TRUE(environ.open(QIODevice::ReadOnly));
+  QByteArray started = "unset";
+  for (const QByteArray& entry : environ.readAll().split('\0'))
+    if (entry.startsWith("QT_XCB_GL_INTEGRATION=")) started = entry.mid(entry.indexOf('=') + 1);
+  QProcess shell;
+  shell.start(QStringLiteral("/bin/sh"),
+              {QStringLiteral("-c"), QStringLiteral("printf %s \"${QT_XCB_GL_INTEGRATION-unset}\"")});
+  ASSERT_TRUE(shell.waitForFinished());
+  EXPECT_EQ(shell.readAllStandardOutput(), started);
 }

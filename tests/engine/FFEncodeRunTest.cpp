@@ -9,10 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "FFEncode.h"
 #include "FFEncodeTestSupport.h"
+#include "RefusedThreadStarts.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -283,37 +285,85 @@ TEST_F(EncoderRunTest, AnErrorDuringTheRunIsReportedInTheTasksNotice) {
   ExpectConverted(Output("good.flv"));
 }
 
+// Threads that cannot start, from the task's own (none allowed) to the ones it starts and its
+// end notices' (a few allowed), in a run on threads and in one inside the call: each task ends,
+// converted or with a message naming the cause, nothing is left beside the outputs, and a
+// conversion runs again once threads can be had.
+TEST_F(EncoderRunTest, ATaskWithoutTheThreadsItNeedsEndsWithTheCause) {
+  for (const int starts : {1, 0}) {
+    for (const int allowed : {0, 1, 2, 3, 4}) {
+      SCOPED_TRACE(::testing::Message() << "StartTask(" << starts << "), " << allowed << " allowed");
+      fs::remove_all(Folder);
+      fs::create_directories(Folder);
+      TFFEncoder encoder;
+      TNoticeRecorder notices(encoder);
+      ASSERT_EQ(AddFlvTask(encoder, Input(), "out.flv"), 0);
+      {
+        const TRefusedThreadStarts refused(allowed);
+        encoder.StartTask(starts);
+        ASSERT_TRUE(notices.WaitForAllEnded());
+        EXPECT_GT(refused.Refused(), 0);
+      }
+      const std::vector<TNotice> all = notices.Notices();
+      ASSERT_EQ(all.size(), 2u);
+      if (all[0].Info.Exception) {
+        EXPECT_NE(all[0].Info.ExceptionMsg.find("Resource temporarily unavailable"),
+                  std::string::npos)
+            << all[0].Info.ExceptionMsg;
+        EXPECT_TRUE(fs::is_empty(Folder));
+      } else {
+        ExpectConverted(Output("out.flv"));
+      }
+      TFFEncoder again;
+      ASSERT_EQ(AddFlvTask(again, Input(), "again.flv"), 0);
+      again.StartTask(0);
+      ExpectConverted(Output("again.flv"));
+    }
+  }
+}
+
 TEST_F(EncoderRunTest, StopWaitEndsTheRunningTaskAndStartsNoOther) {
   const std::string input = LongInput();
-  std::unique_ptr<TFFEncoder> encoder = std::make_unique<TFFEncoder>();
-  TNoticeRecorder notices(*encoder);
-  TProgressRecorder progress(*encoder);
-  encoder->SetProgressInterval(100);
-  for (int n = 0; n < 3; ++n) ASSERT_EQ(AddFlvTask(*encoder, input, std::to_string(n) + ".flv"), n);
-  // As the application's cancel button does: pause, then stop and wait.
-  progress.AtFirstReport = [&] { encoder->Pause(); };
-  encoder->StartTask(1);
-  ASSERT_TRUE(PumpUntil([&] { return progress.Count() > 0; }));
-  EXPECT_TRUE(encoder->Paused());
-  encoder->Stop(true);
-  ASSERT_TRUE(notices.WaitForAllEnded());
-  CheckSynchronize(100);
-  const std::vector<TNotice> all = notices.Notices();
-  ASSERT_EQ(all.size(), 4u);
-  for (int n = 0; n < 3; ++n) {
-    EXPECT_EQ(all[size_t(n)].Info.TaskIndex, n);
-    EXPECT_FALSE(all[size_t(n)].Info.Finished);
+  // The second time no thread can start at the stop: the ends are reported all the same.
+  for (const bool threadsRefused : {false, true}) {
+    SCOPED_TRACE(threadsRefused ? "no thread can start" : "threads start");
+    fs::remove_all(Folder);
+    fs::create_directories(Folder);
+    std::unique_ptr<TFFEncoder> encoder = std::make_unique<TFFEncoder>();
+    TNoticeRecorder notices(*encoder);
+    TProgressRecorder progress(*encoder);
+    encoder->SetProgressInterval(100);
+    for (int n = 0; n < 3; ++n)
+      ASSERT_EQ(AddFlvTask(*encoder, input, std::to_string(n) + ".flv"), n);
+    // As the application's cancel button does: pause, then stop and wait.
+    progress.AtFirstReport = [&] { encoder->Pause(); };
+    encoder->StartTask(1);
+    ASSERT_TRUE(PumpUntil([&] { return progress.Count() > 0; }));
+    EXPECT_TRUE(encoder->Paused());
+    {
+      std::optional<TRefusedThreadStarts> refused;
+      if (threadsRefused) refused.emplace();
+      encoder->Stop(true);
+      ASSERT_TRUE(notices.WaitForAllEnded());
+    }
+    CheckSynchronize(100);
+    const std::vector<TNotice> all = notices.Notices();
+    ASSERT_EQ(all.size(), 4u);
+    for (int n = 0; n < 3; ++n) {
+      EXPECT_EQ(all[size_t(n)].Info.TaskIndex, n);
+      EXPECT_FALSE(all[size_t(n)].Info.Finished);
+    }
+    EXPECT_EQ(all[3].Info.TaskIndex, -1);
+    EXPECT_TRUE(all[3].Info.Finished);
+    for (const TProgress& report : progress.Reports()) EXPECT_EQ(report.Info.TaskIndex, 0);
+    // The stopped task's output holds what was converted; the others never wrote a byte.
+    const ProbeResult probe = ProbeMedia(Output("0.flv"));
+    ASSERT_TRUE(probe.ok) << probe.error;
+    EXPECT_LT(probe.duration, 19.0);
+    encoder.reset();
+    EXPECT_FALSE(fs::exists(Output("1.flv")));
+    EXPECT_FALSE(fs::exists(Output("2.flv")));
   }
-  EXPECT_EQ(all[3].Info.TaskIndex, -1);
-  EXPECT_TRUE(all[3].Info.Finished);
-  for (const TProgress& report : progress.Reports()) EXPECT_EQ(report.Info.TaskIndex, 0);
-  // The stopped task's output holds what was converted; the others never wrote a byte.
-  const ProbeResult probe = ProbeMedia(Output("0.flv"));
-  ASSERT_TRUE(probe.ok) << probe.error;
-  EXPECT_LT(probe.duration, 19.0);
-  encoder.reset();
-  EXPECT_FALSE(fs::exists(Output("1.flv")));
-  EXPECT_FALSE(fs::exists(Output("2.flv")));
 }
 
 // The conversion window's packaging step: each task's notice pauses the encoder while a modal

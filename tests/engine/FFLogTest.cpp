@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <mutex>
+#include <new>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -280,4 +281,19 @@ TEST_F(LogTest, MainThreadDeliveryDoesNotBlockTheMainThreadsOwnLines) {
   second.join();
   EXPECT_EQ(offMainThread, 0);
   EXPECT_EQ(Recorder.Entries().size(), std::size_t(2 * LinesPerWorker + mainLines));
+}
+
+// A line that cannot be built (here its context's name cannot be had, as when memory runs out)
+// is lost with a word on the error stream; nothing unwinds through FFmpeg's frames, and the
+// lines after it arrive.
+const char* NameWithoutMemory(void*) { throw std::bad_alloc(); }
+
+TEST_F(LogTest, ALineThatCannotBeBuiltIsLostAndTheNextArrives) {
+  const AVClass failingClass = MakeClass("Failing", NameWithoutMemory, 0);
+  ParentContext failing{&failingClass};
+  testing::internal::CaptureStderr();
+  EXPECT_NO_THROW(ff::av_log(&failing, AV_LOG_ERROR, "lost\n"));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("std::bad_alloc"), std::string::npos);
+  ff::av_log(nullptr, AV_LOG_ERROR, "arrives\n");
+  EXPECT_EQ(Recorder.Messages(), Lines{"arrives"});
 }
