@@ -1,36 +1,17 @@
 #include "PlayerTestSupport.h"
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
 
 #include "FFBaseComponent.h"
-
-namespace {
-std::atomic<int> ThreadStartsToRefusal{0};
-}  // namespace
-
-extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
-                              void* (*start)(void*), void* argument) noexcept {
-  using TCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-  static const auto create = reinterpret_cast<TCreate>(::dlsym(RTLD_NEXT, "pthread_create"));
-  int left = ThreadStartsToRefusal.load();
-  while (left > 0 && !ThreadStartsToRefusal.compare_exchange_weak(left, left - 1)) {
-  }
-  if (left == 1) return EAGAIN;
-  return create(thread, attributes, start, argument);
-}
 
 namespace playertest {
 
@@ -131,8 +112,6 @@ TSilentServer::TSilentServer() {
 TSilentServer::~TSilentServer() {
   if (FSocket >= 0) ::close(FSocket);
 }
-
-void RefuseThreadStart(int n) { ThreadStartsToRefusal = n; }
 
 void LoadPlayer(TCustomPlayer& player) {
   // Always named: without a video driver and a display SDL takes over the terminal.

@@ -87,11 +87,6 @@ class TSilentServer {
   std::string FUrl;
 };
 
-// Thread starts of this program that fail as they do when the system has no thread or no
-// memory left for one (EAGAIN): the n-th start from now on fails (1 the next); 0 lets every
-// start through. The program's pthread_create stands in front of the C library's.
-void RefuseThreadStart(int n);
-
 // A player on the LibAV folder with SDL's dummy drivers.
 void LoadPlayer(TCustomPlayer& player);
 
