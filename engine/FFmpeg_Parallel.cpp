@@ -149,7 +149,12 @@ TSerialEncodingNeeds TCustomFFmpeg::SerialEncodingNeeds(const TOutputStream& ost
   needs.SizeLimit = FSettings.LimitFileSize != 0;
   needs.Threads = std::min(threads, MaxInstances);
   const AVCodecContext& encoder = *ost.Encoder;
-  if (TotalTime >= 0 && encoder.gop_size > 0)
+  if (encoder.gop_size <= 0) return needs;
+  // A cover is its stream's only picture, however long the sound beside it. An instance would
+  // hold it until its group closes at the end, after more sound than the muxer holds back.
+  if (FInputStreams[ost.SourceIndex]->St->disposition & AV_DISPOSITION_ATTACHED_PIC)
+    needs.Groups = 1.0 / encoder.gop_size;
+  else if (TotalTime >= 0)
     needs.Groups = PerSecond(encoder.framerate, TotalTime) / AV_TIME_BASE / encoder.gop_size;
   return needs;
 }

@@ -263,6 +263,43 @@ TEST_F(ParallelEncoding, SettingsThatNeedOneEncoderForTheWholeStreamKeepOne) {
   }
 }
 
+// The time (s) of the last sound packet the file holds before its first picture: -1 when the
+// picture comes first, infinity when there is none.
+double SoundBeforeFirstPicture(const std::string& path) {
+  std::string output;
+  fixtures::Run("ffprobe -v error -show_entries packet=codec_type,pts_time -of csv=p=0 " +
+                    fixtures::ShellQuote(path),
+                &output);
+  std::istringstream lines(output);
+  double sound = -1;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("video,", 0) == 0) return sound;
+    if (line.rfind("audio,", 0) == 0) sound = std::stod(line.substr(6));
+  }
+  return INFINITY;
+}
+
+// A song's cover is its video stream's only picture: the muxer holds back only seconds of sound
+// for it, so it must reach the file at once, whole file or part, as one encoder gives it.
+TEST_F(ParallelEncoding, ASongsCoverReachesTheFileBeforeItsSound) {
+  const std::string cover =
+      fixtures::Make("cover-160x120.png", "-f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1");
+  const std::string song = fixtures::Make(
+      "song-with-cover-40s.mp3", "-f lavfi -i sine=duration=40 -i " + fixtures::ShellQuote(cover) +
+                                     " -map 0 -map 1 -c:a libmp3lame -c:v mjpeg "
+                                     "-disposition:v attached_pic");
+  const struct {
+    const char* Name;
+    TOptionList TaskOptions;
+  } cases[] = {{"whole", {}}, {"part", {{"ss", "10"}, {"t", "25"}}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string output = Output(std::string("cover-") + c.Name + ".flv");
+    Convert(song, output, FlashOptions("44100"), c.TaskOptions);
+    EXPECT_LT(SoundBeforeFirstPicture(output), 1.0);
+  }
+}
+
 // A write that fails while the instances still hold pictures ends the run once, with the error,
 // and nothing waits for pictures that will never be written.
 TEST_F(ParallelEncoding, AFailedWriteEndsTheRunOnceWhileInstancesHoldPictures) {
