@@ -154,6 +154,15 @@ std::string GreyRampClip() {
               "-c:a aac -b:a 64k -shortest");
 }
 
+std::string SongWithCover(int seconds) {
+  const std::string cover =
+      Make("cover-160x120.png", "-f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1");
+  const std::string length = std::to_string(seconds);
+  return Make("song-with-cover-" + length + "s.mp3",
+              "-f lavfi -i sine=duration=" + length + " -i " + ShellQuote(cover) +
+                  " -map 0 -map 1 -c:a libmp3lame -c:v mjpeg -disposition:v attached_pic");
+}
+
 int64_t GreyRampTime(int grey) { return std::llround(grey * 219.0 / 255.0 / 2) * GreyRampPicture; }
 
 std::string TempDir(const std::string& tag) {

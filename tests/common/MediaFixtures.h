@@ -37,6 +37,10 @@ constexpr int64_t GreyRampPicture = 100000;  // µs from one picture to the next
 // into full range).
 int64_t GreyRampTime(int grey);
 
+// A song of `seconds` seconds of tone in MP3 with its cover: a 160x120 picture in MJPEG, stored
+// as the attached picture that is the file's only video stream.
+std::string SongWithCover(int seconds);
+
 // A new empty folder for one test, under the build tree.
 std::string TempDir(const std::string& tag);
 

@@ -282,12 +282,7 @@ double SoundBeforeFirstPicture(const std::string& path) {
 // A song's cover is its video stream's only picture: the muxer holds back only seconds of sound
 // for it, so it must reach the file at once, whole file or part, as one encoder gives it.
 TEST_F(ParallelEncoding, ASongsCoverReachesTheFileBeforeItsSound) {
-  const std::string cover =
-      fixtures::Make("cover-160x120.png", "-f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1");
-  const std::string song = fixtures::Make(
-      "song-with-cover-40s.mp3", "-f lavfi -i sine=duration=40 -i " + fixtures::ShellQuote(cover) +
-                                     " -map 0 -map 1 -c:a libmp3lame -c:v mjpeg "
-                                     "-disposition:v attached_pic");
+  const std::string song = fixtures::SongWithCover(40);
   const struct {
     const char* Name;
     TOptionList TaskOptions;

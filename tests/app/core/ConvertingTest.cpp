@@ -658,12 +658,7 @@ TEST_F(ConvertParts, ACutKeepsEveryPictureOfItsRangeOrThePictureShownAtItsStart)
       "sound-outlasts-pictures-2s.mp4",
       "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i sine=duration=2.04 "
       "-c:v libx264 -preset veryfast -c:a aac");
-  const std::string cover = fixtures::Make(
-      "cover-160x120.png", "-f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1");
-  const std::string coveredSong = fixtures::Make(
-      "song-with-cover-6s.mp3", "-f lavfi -i sine=duration=6 -i " + fixtures::ShellQuote(cover) +
-                                    " -map 0 -map 1 -c:a libmp3lame -c:v mjpeg "
-                                    "-disposition:v attached_pic");
+  const std::string coveredSong = fixtures::SongWithCover(6);
   struct Case {
     const char* Name;
     std::string Input;

@@ -34,10 +34,7 @@ TEST(Properties, OfRealFiles) {
   const std::string sixChannels =
       fixtures::Make("six_channels.wav", "-f lavfi -i sine=duration=1 -ac 6 -c:a pcm_s16le");
   // A song with its cover: the picture is no video.
-  const std::string withCover = fixtures::Make(
-      "with_cover.mp3",
-      "-f lavfi -i sine=duration=1 -f lavfi -i color=c=red:s=64x48:d=0.04 -map 0:a -map 1:v "
-      "-frames:v 1 -c:a libmp3lame -c:v mjpeg -disposition:v:0 attached_pic");
+  const std::string withCover = fixtures::SongWithCover(1);
   const QString unknown = UnknownProperty;
   const struct {
     std::string File;
@@ -49,7 +46,7 @@ TEST(Properties, OfRealFiles) {
        "Stereo", true, true},
       {fixtures::Path(fixtures::Media::Mp3AudioOnly), "0x0", unknown, unknown, "44100 Hz", "Stereo",
        false, true},
-      {withCover, "64x48", unknown, unknown, "44100 Hz", "Mono", false, true},
+      {withCover, "160x120", unknown, unknown, "44100 Hz", "Mono", false, true},
       {sixChannels, "0x0", unknown, unknown, "44100 Hz", "6 Channels", false, true},
       {broken, "320x240", "320x240", unknown, unknown, unknown, false, false},
       {pipe, "320x240", "320x240", unknown, unknown, unknown, false, false},
