@@ -2,7 +2,11 @@
 // bookkeeping), all in the calling thread; the engine must be loaded and this thread its main.
 #pragma once
 
+#include "AppTestSupport.h"
+#include "FFBaseComponent.h"
 #include "FFEncode.h"
+#include "FFLoad.h"
+#include "U_Config.h"
 #include "U_Converting.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +15,22 @@
 #include <iostream>
 #include <string>
 #include <vector>
+
+// A test that converts here: the engine loaded, this thread its main, a program folder of its
+// own (for the packaging's templates and scratch files) and a folder for the outputs.
+template <class TBase>
+class TConvertHereTest : public TBase {
+ protected:
+  void SetUp() override {
+    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
+    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
+    SetMainThread();
+    SetProgramFolder(Program.Path());
+  }
+  void TearDown() override { SetProgramFolder(QString()); }
+
+  TScratchFolder Program, Out;
+};
 
 // Answers every replace question with Cancel: a test's outputs never exist beforehand.
 class TNoAsker : public IOverwriteAsker {

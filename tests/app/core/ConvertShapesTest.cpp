@@ -146,16 +146,8 @@ void ExpectSize(const std::string& Path, QSize Size, const std::string& Where) {
   EXPECT_EQ(SizeText({video->width, video->height}), SizeText(Size)) << Where;
 }
 
-class ConvertShapes : public testing::Test {
+class ConvertShapes : public TConvertHereTest<testing::Test> {
  protected:
-  void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
-    SetMainThread();
-    SetProgramFolder(Program.Path());
-  }
-  void TearDown() override { SetProgramFolder(QString()); }
-
   // The file as adding it makes its entry: probed, then listed.
   TFileNode* Add(const std::string& Input) {
     TFFDecoder decoder;
@@ -169,7 +161,6 @@ class ConvertShapes : public testing::Test {
   }
   std::string Output(const TFileNode* Node) const { return Node->Data.Output.FileName; }
 
-  TScratchFolder Program, Out;
   TFileList List;
 };
 

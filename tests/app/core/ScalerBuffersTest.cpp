@@ -109,18 +109,7 @@ void DrawMark(THookInfo& Info, const TIntRect& Rect) {
   Info.Update = true;
 }
 
-class ScalerBuffers : public testing::TestWithParam<TShapeCase> {
- protected:
-  void SetUp() override {
-    FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
-    ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
-    SetMainThread();
-    SetProgramFolder(Program.Path());
-  }
-  void TearDown() override { SetProgramFolder(QString()); }
-
-  TScratchFolder Program, Out;
-};
+class ScalerBuffers : public TConvertHereTest<testing::TestWithParam<TShapeCase>> {};
 
 TEST_P(ScalerBuffers, AConversionWithThePreviewPictureStaysInsideThePicturesItScales) {
   const TShapeCase& c = GetParam();
