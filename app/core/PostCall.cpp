@@ -19,11 +19,12 @@ void PostCall(QObject* Context, std::function<void()> Call) {
   CallQueue().Post(Context, std::move(Call));
 }
 
+// The wake-up is posted under the lock too: the queue's thread takes the lock after it, so
+// whatever this thread read of the queue comes before the queue's end, which its own thread
+// brings about.
 void TCallQueue::Post(QObject* Context, std::function<void()> Call) {
-  {
-    const std::lock_guard<std::mutex> lock(FLock);
-    FCalls.emplace_back(QPointer<QObject>(Context), std::move(Call));
-  }
+  const std::lock_guard<std::mutex> lock(FLock);
+  FCalls.emplace_back(QPointer<QObject>(Context), std::move(Call));
   QMetaObject::invokeMethod(this, "RunPosted", Qt::QueuedConnection);
 }
 

@@ -95,13 +95,15 @@ TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent)
   FThread->start();
 }
 
-// The transfer goes on its own thread, where its network objects live; the queue once that
-// thread has ended.
+// The transfer and the queue go on their own thread, where their objects live and were last
+// used: the queue once its last call has returned.
 TNetDownloader::~TNetDownloader() {
-  OnTransferThread([this] { delete FTransfer; });
+  OnTransferThread([this] {
+    delete FTransfer;
+    FCalls->deleteLater();
+  });
   FThread->quit();
   FThread->wait();
-  delete FCalls;
 }
 
 void TNetDownloader::OnTransferThread(const std::function<void()>& Step) {
