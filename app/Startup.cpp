@@ -27,10 +27,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 namespace {
+
+// Every heap arena past the first reserves 64 MiB of address space, and a thread that mallocs
+// first gets an arena of its own: under a limit on the address space, a few threads' arenas
+// leave no room for the next thread's start (and the toolkit's own drawing threads wait for
+// ever on one that never started). Under such a limit the threads share two arenas.
+void ShareTheHeapUnderAnAddressLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    mallopt(M_ARENA_MAX, 2);
+}
 
 constexpr int SplashPause = 800;
 
@@ -164,6 +176,7 @@ QByteArray UnlaunchedSessionBusAddress(const QByteArray& Address, const QString&
 }
 
 int RunFennick(int argc, char* argv[]) {
+  ShareTheHeapUnderAnAddressLimit();
   // Before the log is touched: a second start must leave the running copy's logs alone.
   if (IsAlreadyRunning(AppMutexName)) return 0;
   EarlierHandler = qInstallMessageHandler(DisplayFailureHandler);
