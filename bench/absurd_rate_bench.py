@@ -20,20 +20,13 @@ import subprocess
 import sys
 import tempfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from convert_bench import build_driver
+
 
 # declared rate (Hz), file size (bytes)
 CASES = [(1, 4500), (1, 17000), (5512, 17000)]
 
 
-def build_driver():
-    build = os.path.join(ROOT, "build", "bench")
-    for command in (["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"],
-                    ["cmake", "--build", build, "-j4", "--target", "fennick_convert"]):
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        if result.returncode != 0:
-            sys.exit("failed: %s\n%s" % (" ".join(command), result.stdout))
-    return os.path.join(build, "bench", "fennick_convert")
 
 
 def write_wav(path, rate, size):

@@ -71,11 +71,12 @@ def make_clip(path, size, seconds):
         "-c:a", "aac", "-b:a", "128k", "-shortest", path])
 
 
-def build_driver():
+def build_driver(target="fennick_convert"):
+    """Builds one of bench/'s drivers in a release tree of its own; gives the program's path."""
     build = os.path.join(ROOT, "build", "bench")
     run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"])
-    run_checked(["cmake", "--build", build, "-j4", "--target", "fennick_convert"])
-    return os.path.join(build, "bench", "fennick_convert")
+    run_checked(["cmake", "--build", build, "-j4", "--target", target])
+    return os.path.join(build, "bench", target)
 
 
 def size_filters(source_size, output_size):

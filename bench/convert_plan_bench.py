@@ -20,17 +20,15 @@ import subprocess
 import sys
 import tempfile
 
-from convert_bench import ROOT, make_clip, measure, run_checked
+import convert_bench
+from convert_bench import make_clip, measure
 
 SOURCE_SIZE = "640x360"
 OUTPUT_SIZE = "320x240"
 
 
 def build_driver():
-    build = os.path.join(ROOT, "build", "bench")
-    run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"])
-    run_checked(["cmake", "--build", build, "-j4", "--target", "fennick_convert_plan"])
-    return os.path.join(build, "bench", "fennick_convert_plan")
+    return convert_bench.build_driver("fennick_convert_plan")
 
 
 def ours_command(driver, folder, clips):

@@ -19,7 +19,8 @@ import subprocess
 import sys
 import tempfile
 
-from convert_bench import ROOT, run_checked
+import convert_bench
+from convert_bench import run_checked
 
 # size, frame rate, video codec, sample rate, channels, audio codec, container
 KINDS = [
@@ -35,10 +36,7 @@ WINDOW = 32  # samples per window of sound
 
 
 def build_driver():
-    build = os.path.join(ROOT, "build", "bench")
-    run_checked(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"])
-    run_checked(["cmake", "--build", build, "-j3", "--target", "fennick_merge"])
-    return os.path.join(build, "bench", "fennick_merge")
+    return convert_bench.build_driver("fennick_merge")
 
 
 def make_clip(path, kind, seconds):
