@@ -39,6 +39,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 namespace {
 
 // Runs the event loop until the condition holds; the deadline only ends a broken run.
@@ -210,26 +213,28 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
 // Enter in a box or on a slider presses OK, as in any dialog; Tab after the Text choice goes
 // past the picture's path, which only the "..." button fills.
 TEST_F(EditWindowScreen, EnterPressesOkAndTabSkipsThePicturePath) {
+  // The window laid out over the entry, active, with a text mark chosen.
+  const auto Open = [&](TFileOption& Entry) {
+    auto Window = std::make_unique<TEditfrm>(Entry, Player);
+    Window->show();
+    EXPECT_TRUE(PumpUntil([&] { return Window->CropArea()->width() == 294; }));
+    QApplication::setActiveWindow(Window.get());
+    TextMark(*Window, QStringLiteral("Velmora"));
+    return Window;
+  };
   for (const char* Name : {"edtWaterH", "TrckWatermarkH", "trckBrightness"}) {
     TFileOption Entry = ClipEntry();
-    TEditfrm Window(Entry, Player);
-    Window.show();
-    ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
-    QApplication::setActiveWindow(&Window);
-    TextMark(Window, QStringLiteral("Velmora"));
-    Window.ShowPage(QByteArray(Name).startsWith("trck") ? 2 : 1);
-    QWidget* Control = Window.findChild<QWidget*>(QLatin1String(Name));
+    const auto Window = Open(Entry);
+    Window->ShowPage(QByteArray(Name).startsWith("trck") ? 2 : 1);
+    QWidget* Control = Window->findChild<QWidget*>(QLatin1String(Name));
     Control->setFocus();
     QTest::keyClick(Control, Qt::Key_Return);
-    EXPECT_EQ(Window.result(), int(QDialog::Accepted)) << Name;
+    EXPECT_EQ(Window->result(), int(QDialog::Accepted)) << Name;
     EXPECT_EQ(Entry.WaterMark.Text, QStringLiteral("Velmora")) << Name;
   }
   TFileOption Entry = ClipEntry();
-  TEditfrm Window(Entry, Player);
-  Window.show();
-  ASSERT_TRUE(PumpUntil([&] { return Window.CropArea()->width() == 294; }));
-  QApplication::setActiveWindow(&Window);
-  TextMark(Window, QStringLiteral("Velmora"));
+  const auto Opened = Open(Entry);
+  TEditfrm& Window = *Opened;
   Window.ShowPage(1);
   auto* Text = Window.findChild<TSkRadioButton*>(QStringLiteral("rbText"));
   Text->setFocus(Qt::TabFocusReason);
