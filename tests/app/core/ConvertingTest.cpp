@@ -338,41 +338,81 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
 struct OverwriteCase {
   const char* Name;
   std::deque<int> Answers;
-  std::set<QString> Existing;  // of a, b, c, d
+  std::set<QString> Existing;  // files of a, b, c and c's part d
   QStringList Asked;
   std::vector<std::string> Added;
+  // The files beside the FLV that the opened tasks may replace.
+  std::set<QString> Replaced;
 };
 
+// Every file an entry writes (FLV, SWF, page, thumbnail; a part's of its own) is asked about
+// in turn when it exists; a No for any of them leaves the whole entry out.
 TEST_F(ConvertPlanTest, OverwriteAnswersAreRemembered) {
   const std::vector<OverwriteCase> cases = {
-      {"nothing exists", {}, {}, {}, {"a", "b", "c", "d"}},
-      {"yes, no", {raYes, raNo}, {"a", "c"}, {"a.flv", "c.flv"}, {"a", "b", "d"}},
-      {"yes to all", {raYesToAll}, {"a", "b", "d"}, {"a.flv"}, {"a", "b", "c", "d"}},
-      {"no to all", {raNoToAll}, {"b", "c"}, {"b.flv"}, {"a", "d"}},
-      {"cancel skips the rest", {raCancel}, {"b"}, {"b.flv"}, {"a"}},
+      {"nothing exists", {}, {}, {}, {"a", "b", "c", "d"}, {}},
+      {"yes, no", {raYes, raNo}, {"a.flv", "c.flv"}, {"a.flv", "c.flv"}, {"a", "b", "d"}, {}},
+      {"yes to all", {raYesToAll}, {"a.flv", "b.flv", "d.flv"}, {"a.flv"}, {"a", "b", "c", "d"},
+       {}},
+      {"no to all", {raNoToAll}, {"b.flv", "c.flv"}, {"b.flv"}, {"a", "d"}, {}},
+      {"cancel skips the rest", {raCancel}, {"b.flv"}, {"b.flv"}, {"a"}, {}},
+      {"the user's SWF, page and thumbnail without an FLV, each let go",
+       {raYes, raYes, raYes},
+       {"a.swf", "a.html", "a.jpg"},
+       {"a.swf", "a.html", "a.jpg"},
+       {"a", "b", "c", "d"},
+       {"a.swf", "a.html", "a.jpg"}},
+      {"no for the page keeps every file of its entry",
+       {raYes, raNo, raYes},
+       {"a.flv", "a.html", "a.jpg", "b.swf"},
+       {"a.flv", "a.html", "b.swf"},
+       {"b", "c", "d"},
+       {"b.swf"}},
+      {"no for a thumbnail", {raNo}, {"b.jpg"}, {"b.jpg"}, {"a", "c", "d"}, {}},
+      {"yes to all covers the entry's other files and the later ones",
+       {raYesToAll},
+       {"a.swf", "a.jpg", "c.html"},
+       {"a.swf"},
+       {"a", "b", "c", "d"},
+       {"a.swf", "a.jpg", "c.html"}},
+      {"no to all on a page", {raNoToAll}, {"b.html", "c.swf"}, {"b.html"}, {"a", "d"}, {}},
+      {"cancel on a thumbnail after a yes", {raYes, raCancel}, {"b.flv", "b.jpg"},
+       {"b.flv", "b.jpg"}, {"a"}, {}},
+      {"a part's own files", {raNo, raYes}, {"c.swf", "d.jpg"}, {"c.swf", "d.jpg"}, {"a", "b", "d"},
+       {"d.jpg"}},
   };
   for (const OverwriteCase& c : cases) {
     TScratchFolder folder;
     TStandInEncoder encoder;
     TStandInAsker asker;
     asker.Answers = c.Answers;
+    for (const QString& file : c.Existing) WriteTextFile(folder.File(file), "the user's");
     std::deque<TFileOption> entries;
-    std::vector<TConvertNode> nodes;
     for (const QString name : {"a", "b", "c", "d"}) {
       entries.push_back(Entry(QStringLiteral("320x240"), QString()));
-      entries.back().Gflv = true;
-      entries.back().Input.FileName = name.toStdString();
-      entries.back().Output.FileName = folder.File(name + QStringLiteral(".flv")).toStdString();
-      if (c.Existing.count(name)) WriteTextFile(folder.File(name + QStringLiteral(".flv")), "old");
-      nodes.push_back({&entries.back(), true, {}});
+      TFileOption& entry = entries.back();
+      entry.Gflv = entry.GSwf = entry.GHtml = entry.GThumbnail = true;
+      entry.Input.FileName = name.toStdString();
+      entry.Output.FileName = folder.File(name + QStringLiteral(".flv")).toStdString();
     }
+    const std::vector<TConvertNode> nodes = {{&entries[0], true, {}},
+                                             {&entries[1], true, {}},
+                                             {&entries[2], true, {{&entries[3], true, {}}}}};
     TConvertPlan plan(asker);
-    Build(plan, encoder, nodes);
+    plan.Choose(nodes);
+    std::set<QString> replaced;
+    for (int task; (task = plan.OpenNext(encoder)) >= 0;) {
+      const TEntryFiles& files = *plan.FilesOfTask(task);
+      const QString name = QFileInfo(FlvFileOf(*plan.EntryOfTask(task))).completeBaseName();
+      if (files.Packaging.ReplacesSwf) replaced.insert(name + QStringLiteral(".swf"));
+      if (files.Packaging.ReplacesPage) replaced.insert(name + QStringLiteral(".html"));
+      if (files.ReplacesThumbnail) replaced.insert(name + QStringLiteral(".jpg"));
+    }
     std::vector<std::string> added;
     for (const std::string& call : encoder.Calls)
       if (call.rfind("add ", 0) == 0) added.push_back(call.substr(4));
     EXPECT_EQ(asker.Asked, c.Asked) << c.Name;
     EXPECT_EQ(added, c.Added) << c.Name;
+    EXPECT_EQ(replaced, c.Replaced) << c.Name;
   }
 }
 

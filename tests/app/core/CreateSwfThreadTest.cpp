@@ -105,6 +105,9 @@ TEST_F(PackagingTest, JobTakesTheVideoItsLengthAndTheSkinsOverrides) {
     std::string VideoFile;
     bool Embeds, AutoPlay;
   };
+  // The user's: only the conversion plan, once the user was asked, lets a job replace them.
+  WriteTextFile(Out.File(QStringLiteral("clip.mp4.swf")), "the user's");
+  WriteTextFile(Out.File(QStringLiteral("clip.mp4.html")), "the user's");
   for (const Case& c : std::vector<Case>{
            {"progressive", QStringLiteral("/s/Player01.swf"), true, true, "clip.mp4.flv", false,
             false},
@@ -125,6 +128,8 @@ TEST_F(PackagingTest, JobTakesTheVideoItsLengthAndTheSkinsOverrides) {
     EXPECT_EQ(job.SWFData.autoplay, c.AutoPlay) << c.Name;
     EXPECT_EQ(job.SWFData.autohide, c.AutoPlay) << c.Name;
     EXPECT_EQ(job.SWFData.videotime, 90u) << c.Name;
+    EXPECT_EQ(job.ReplacesSwf, c.Embeds) << c.Name;
+    EXPECT_FALSE(job.ReplacesPage) << c.Name;
     EXPECT_EQ(entry.SWFData.autoplay, false) << c.Name;
     EXPECT_EQ(entry.SWFData.videofile, "") << c.Name;
   }
@@ -151,7 +156,9 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
     runner.Meanwhile = [&](const QString& Tool) {
       if (Tool == QStringLiteral("swfdata.dll")) source = ReadTextFile(runner.Runs.back().at(7));
     };
-    ASSERT_TRUE(RunPackaging(PackagingJobOf(EntryValue), runner));
+    TPackagingJob job = PackagingJobOf(EntryValue);
+    job.ReplacesSwf = job.ReplacesPage = true;  // as the user let it
+    ASSERT_TRUE(RunPackaging(job, runner));
 
     ASSERT_EQ(runner.Runs.size(), 2u);
     const QString scratch = QFileInfo(runner.Runs[0].at(7)).absolutePath() + QLatin1Char('/');
