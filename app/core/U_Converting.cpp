@@ -154,11 +154,16 @@ QString ReasonLine(const TFileOption* Entry, const QString& Reason) {
   return Entry ? QFileInfo(FlvFileOf(*Entry)).fileName() + QStringLiteral(": ") + Reason : Reason;
 }
 
-// What is there when the entry is chosen is what the user chose over.
-TEntryFiles ChosenFilesOf(const TFileOption& Entry) {
+// Only a file the user was asked about (or answered for all) may be replaced: one that appears
+// after the question is another's.
+TEntryFiles ChosenFilesOf(const TFileOption& Entry, const std::set<QString>& Replaced) {
   TEntryFiles files;
-  if (Entry.GSwf) files.Packaging = PackagingJobOf(Entry);
-  files.ReplacesThumbnail = QFileInfo::exists(ThumbnailFileOf(Entry));
+  if (Entry.GSwf) {
+    files.Packaging = PackagingJobOf(Entry);
+    files.Packaging.ReplacesSwf = files.Packaging.ReplacesSwf || Replaced.count(SwfFileOf(Entry));
+    files.Packaging.ReplacesPage = Replaced.count(PageFileOf(Entry)) > 0;
+  }
+  files.ReplacesThumbnail = Replaced.count(ThumbnailFileOf(Entry)) > 0;
   return files;
 }
 
@@ -193,9 +198,19 @@ bool WriteTemporaryFile(TTemporaryFile& File, const TFolder& Folder, const QStri
   return true;
 }
 
-bool TOverwriteQuestion::Allows(const QString& FileName) {
+bool TOverwriteQuestion::AllowsAll(const QStringList& FileNames, std::set<QString>& Replaced) {
+  for (const QString& file : FileNames) {
+    bool existed = false;
+    if (!Allows(file, existed)) return false;
+    if (existed) Replaced.insert(file);
+  }
+  return true;
+}
+
+bool TOverwriteQuestion::Allows(const QString& FileName, bool& Existed) {
   if (FAnswer == raCancel) return false;
-  if (!QFileInfo::exists(FileName)) return true;
+  Existed = QFileInfo::exists(FileName);
+  if (!Existed) return true;
   if (FAnswer == raNoToAll) return false;
   if (FAnswer == raYesToAll) return true;
   FAnswer = FAsker.AskReplaceFile(FileName);
@@ -216,6 +231,9 @@ QString SwfFileOf(const TFileOption& Entry) {
 QString ThumbnailFileOf(const TFileOption& Entry) {
   return WithSuffix(FlvFileOf(Entry), QStringLiteral("jpg"));
 }
+QString PageFileOf(const TFileOption& Entry) {
+  return WithSuffix(FlvFileOf(Entry), QStringLiteral("html"));
+}
 
 bool EmbedsVideo(const TFileOption& Entry) {
   return Entry.GSwf && (!Entry.SWFData.isflv || !Entry.Gflv);
@@ -225,6 +243,14 @@ QStringList EncoderOutputsOf(const TFileOption& Entry) {
   QStringList files;
   if (Entry.Gflv && !(Entry.IsMergeGroup && EmbedsVideo(Entry))) files << FlvFileOf(Entry);
   if (EmbedsVideo(Entry)) files << SwfFileOf(Entry);
+  return files;
+}
+
+QStringList WrittenFilesOf(const TFileOption& Entry) {
+  QStringList files = EncoderOutputsOf(Entry);
+  if (Entry.GSwf && !EmbedsVideo(Entry)) files << SwfFileOf(Entry);
+  if (Entry.GSwf && Entry.GHtml) files << PageFileOf(Entry);
+  if (Entry.GThumbnail) files << ThumbnailFileOf(Entry);
   return files;
 }
 
@@ -341,16 +367,18 @@ TConvertPlan::TConvertPlan(IOverwriteAsker& Asker) : FQuestion(Asker) {}
 void TConvertPlan::Choose(const std::vector<TConvertNode>& Nodes) {
   for (const TConvertNode& node : Nodes) {
     if (node.Option->IsMergeGroup) {
-      if (node.Checked && !node.Children.empty() && Accepts(*node.Option))
-        FChosen.push_back({node.Option, &node, ChosenFilesOf(*node.Option)});
+      if (node.Checked && !node.Children.empty()) Take(*node.Option, &node);
       continue;
     }
-    if (node.Checked && Accepts(*node.Option))
-      FChosen.push_back({node.Option, nullptr, ChosenFilesOf(*node.Option)});
+    if (node.Checked) Take(*node.Option, nullptr);
     for (const TConvertNode& part : node.Children)
-      if (part.Checked && Accepts(*part.Option))
-        FChosen.push_back({part.Option, nullptr, ChosenFilesOf(*part.Option)});
+      if (part.Checked) Take(*part.Option, nullptr);
   }
+}
+
+void TConvertPlan::Take(TFileOption& Entry, const TConvertNode* Group) {
+  std::set<QString> replaced;
+  if (Accepts(Entry, replaced)) FChosen.push_back({&Entry, Group, ChosenFilesOf(Entry, replaced)});
 }
 
 int TConvertPlan::OpenNext(IConvertEncoder& Encoder) {
@@ -384,8 +412,9 @@ void TConvertPlan::Refuse(const TFileOption& Entry, const QString& Reason) {
 }
 
 // False when the entry has nothing to write (logged), writes where no file can go (refused) or
-// the user keeps the existing file.
-bool TConvertPlan::Accepts(TFileOption& Entry) {
+// the user keeps any existing file of it: the entry's files belong together (the page shows the
+// SWF, the SWF plays the FLV), so keeping one keeps the entry out.
+bool TConvertPlan::Accepts(TFileOption& Entry, std::set<QString>& Replaced) {
   const QStringList outputs = EncoderOutputsOf(Entry);
   if (outputs.isEmpty()) {
     VelLog.WriteError(QStringLiteral("Neither FLV nor SWF is chosen for ") + FlvFileOf(Entry));
@@ -400,9 +429,9 @@ bool TConvertPlan::Accepts(TFileOption& Entry) {
                       (refusal.isEmpty() ? folderRefusal : output + QStringLiteral(": ") + refusal));
     return false;
   }
-  if (!FQuestion.Allows(outputs.first())) return false;
+  if (!FQuestion.AllowsAll(WrittenFilesOf(Entry), Replaced)) return false;
   for (const QString& output : outputs)
-    if (!QFileInfo::exists(output)) FNewOutputs.insert(output);
+    if (!Replaced.count(output)) FNewOutputs.insert(output);
   Offer(Entry);
   return true;
 }

@@ -93,10 +93,13 @@ class IOverwriteAsker {
 class TOverwriteQuestion {
  public:
   explicit TOverwriteQuestion(IOverwriteAsker& Asker) : FAsker(Asker) {}
-  bool Allows(const QString& FileName);
-  int Answer() const { return FAnswer; }
+  // Asks about each of the files that exists, in turn, until one is to be kept: false then.
+  // Replaced gets the files that were there when asked about (or answered for all).
+  bool AllowsAll(const QStringList& FileNames, std::set<QString>& Replaced);
 
  private:
+  bool Allows(const QString& FileName, bool& Existed);
+
   IOverwriteAsker& FAsker;
   int FAnswer = raNone;
 };
@@ -117,12 +120,15 @@ QString WithSuffix(const QString& Path, const QString& Suffix);
 QString FlvFileOf(const TFileOption& Entry);
 QString SwfFileOf(const TFileOption& Entry);
 QString ThumbnailFileOf(const TFileOption& Entry);
+QString PageFileOf(const TFileOption& Entry);
 
 // The SWF carries the video itself: asked for, or progressive but with no FLV to stream.
 bool EmbedsVideo(const TFileOption& Entry);
 
 // The files the encoder writes for the entry, in order; a merge group writes one.
 QStringList EncoderOutputsOf(const TFileOption& Entry);
+// Every file the entry writes: the encoder's, then the packaged SWF, its page, the thumbnail.
+QStringList WrittenFilesOf(const TFileOption& Entry);
 
 // The output size: the entry's own, else the source's, else 320x240.
 QSize OutputSizeOf(const TFileOption& Entry);
@@ -147,7 +153,7 @@ QStringList EncodeParamLines(const TFileOption& Entry, const TOutputOptions& Out
                              const QString& OutputFile);
 
 // Where an entry's files beside its encoder's outputs go, and which of them may replace a file:
-// those there when the entry was chosen (the user's choice covered them).
+// those there when the entry was chosen, which the user let the run replace.
 struct TEntryFiles {
   // Its Into is the folder of the encoder's first output, so that the thumbnail, the SWF and the
   // page land where the FLV lands, wherever that folder is moved.
@@ -196,7 +202,10 @@ class TConvertPlan {
     TEntryFiles Files;
   };
 
-  bool Accepts(TFileOption& Entry);
+  // Takes the entry (a merge group with its node) when Accepts it.
+  void Take(TFileOption& Entry, const TConvertNode* Group);
+  // Replaced gets the entry's files that the user let the run replace.
+  bool Accepts(TFileOption& Entry, std::set<QString>& Replaced);
   // The encoder's index of the entry's task, or -1 when refused.
   int OpenEntry(IConvertEncoder& Encoder, TFileOption& Entry);
   int OpenMergeGroup(IConvertEncoder& Encoder, const TConvertNode& Group);

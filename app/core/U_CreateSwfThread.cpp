@@ -119,8 +119,7 @@ TPackagingJob PackagingJobOf(const TFileOption& Entry) {
     job.SWFData.autohide = true;
     job.SWFData.autoplay = true;
   }
-  job.ReplacesSwf = embeds || QFileInfo::exists(SwfFileOf(Entry));
-  job.ReplacesPage = QFileInfo::exists(WithSuffix(SwfFileOf(Entry), QStringLiteral("html")));
+  job.ReplacesSwf = embeds;
   return job;
 }
 

@@ -53,13 +53,15 @@ struct TPackagingJob {
   int Height = 0;
   TSWFData SWFData;  // the entry's settings with the video, its length and the skin's overrides
   bool Html = false;
-  // The SWF and the page there may be replaced: they were there when the entry was chosen (the
-  // user's choice covers them), or the run wrote them. One that appeared since is left alone.
+  // The SWF and the page there may be replaced: the user let the run replace them when the
+  // entry was chosen (the conversion plan says so), or the run wrote them. Any other is left
+  // alone.
   bool ReplacesSwf = false;
   bool ReplacesPage = false;
 };
 
-// The entry's job as it stands now. The entry itself is left as it is: the
+// The entry's job as it stands now, allowed to replace only the SWF its conversion wrote (an
+// embedding one). The entry itself is left as it is: the
 // "None" skin's autohide and autoplay, and the video's name and length, go into the job's copy
 // only.
 TPackagingJob PackagingJobOf(const TFileOption& Entry);
