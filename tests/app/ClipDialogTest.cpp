@@ -130,19 +130,23 @@ TEST_F(ClipDialogTest, CancelAsksAboutChangesAndKeepsThePartsUnlessTold) {
   kept.EndTime = 2000000;
   const struct {
     const char* Name;
+    bool WithoutParts;  // the window adds the whole file as a part of its own
     bool Change;
     int Answer;
     bool Asked;
     int Result;  // -1 still open
     size_t Parts;
   } cases[] = {
-      {"unchanged", false, QMessageBox::Yes, false, QDialog::Rejected, 1},
-      {"changed, keep them", true, QMessageBox::Yes, true, QDialog::Accepted, 2},
-      {"changed, drop them", true, QMessageBox::No, true, QDialog::Rejected, 1},
-      {"changed, go on", true, QMessageBox::Cancel, true, -1, 1},
+      {"unchanged", false, false, QMessageBox::Yes, false, QDialog::Rejected, 1},
+      {"changed, keep them", false, true, QMessageBox::Yes, true, QDialog::Accepted, 2},
+      {"changed, drop them", false, true, QMessageBox::No, true, QDialog::Rejected, 1},
+      {"changed, go on", false, true, QMessageBox::Cancel, true, -1, 1},
+      {"no parts, unchanged", true, false, QMessageBox::Yes, false, QDialog::Rejected, 0},
+      {"no parts, changed", true, true, QMessageBox::No, true, QDialog::Rejected, 0},
   };
   for (const auto& c : cases) {
-    std::unique_ptr<TClipfrm> form = Open({kept}, 1);
+    std::unique_ptr<TClipfrm> form =
+        c.WithoutParts ? Open({}, 0) : Open({kept}, 1);
     form->setResult(-1);
     bool asked = false;
     form->AskSaveChanges = [&](const QString& Text) {
@@ -154,8 +158,10 @@ TEST_F(ClipDialogTest, CancelAsksAboutChangesAndKeepsThePartsUnlessTold) {
     form->reject();
     EXPECT_EQ(asked, c.Asked) << c.Name;
     EXPECT_EQ(form->result(), c.Result) << c.Name;
-    EXPECT_EQ(form->Parts().size(), c.Parts) << c.Name;
-    EXPECT_EQ(form->Parts().back().Title, QStringLiteral("Part_%1").arg(c.Parts - 1)) << c.Name;
+    ASSERT_EQ(form->Parts().size(), c.Parts) << c.Name;
+    if (c.Parts > 0) {
+      EXPECT_EQ(form->Parts().back().Title, QStringLiteral("Part_%1").arg(c.Parts - 1)) << c.Name;
+    }
   }
 }
 
