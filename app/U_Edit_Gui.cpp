@@ -521,8 +521,8 @@ void TEditfrm::TakePlayerEvents() {
   };
   FPlayer.OnFileOpen = [this](void*, int64_t Duration, int, int, int& ScreenWidth,
                               int& ScreenHeight) {
-    ScreenWidth = PanelVideo->width();
-    ScreenHeight = PanelVideo->height();
+    ScreenWidth = FScreen->Size().width();
+    ScreenHeight = FScreen->Size().height();
     TrckVideo->SetPosition(0);
     TrckVideo->SetMax(Duration);
     PostCall(this, [this] { Relayout(); });

@@ -294,6 +294,21 @@ TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
 
 // The time editor by mouse and keys alone: after Enter in one cell, a single click on
 // another opens that cell's editor ready for typing.
+// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too).
+TEST_F(ClipWindowScreen, ThePreviewFillsItsPanel) {
+  Entry.Input.FileName = WhiteClip().toStdString();
+  Entry.SourceFrameSize = QStringLiteral("320x240");
+  TClipfrm Form(Player, Entry, 0, {});
+  Form.move(20, 20);
+  Form.show();
+  ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
+  EXPECT_TRUE(PumpUntil([&] { return DarkPlacesIn(*Form.PanelVideo) == 0; }))
+      << DarkPlacesIn(*Form.PanelVideo) << " of 64 places dark at a scale of "
+      << Form.PanelVideo->devicePixelRatioF();
+  Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
+  Form.reject();
+}
+
 TEST_F(ClipWindowScreen, OneClickOnACellAfterEnterTakesTheNextTyping) {
   TClipfrm Form(Player, Entry, 0, {});
   Form.move(40, 40);
