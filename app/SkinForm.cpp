@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainterPath>
 #include <QScreen>
@@ -98,6 +99,13 @@ TSkBmpButton* TSkinForm::CancelButton() {
     FCancel = AddButton(FClient, "btncancel", QStringLiteral("Cancel"), DialogButtonSize,
                         [this] { reject(); });
   return FCancel;
+}
+
+void TSkinForm::keyPressEvent(QKeyEvent* Event) {
+  const bool enter = Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter;
+  if (!EnterPressesOk || !enter || (Event->modifiers() & ~Qt::KeypadModifier))
+    return QDialog::keyPressEvent(Event);
+  if (OkButton()->isEnabled()) OkButton()->Click();
 }
 
 void TSkinForm::DressButtons(std::initializer_list<TSkBmpButton*> Buttons) {

@@ -74,6 +74,10 @@ class TSkinForm : public QDialog {
  protected:
   void showEvent(QShowEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
+  // With EnterPressesOk, Enter that no control took (a box, a slider, a choice) presses OK,
+  // the default button, when it can be pressed.
+  void keyPressEvent(QKeyEvent* Event) override;
+  bool EnterPressesOk = false;
 
  private:
   QLabel* AddPiece(const char* Name);

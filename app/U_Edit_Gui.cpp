@@ -209,6 +209,7 @@ TEditfrm::TEditfrm(TFileOption& Entry, TCustomPlayer& Player, QWidget* Parent)
     : TSkinForm(QStringLiteral("Edit"), Parent), FEntry(Entry), FPlayer(Player) {
   setObjectName(QStringLiteral("TEditfrm"));
   setWindowTitle(QStringLiteral("Video Edit"));
+  EnterPressesOk = true;
   SetClientSize(QSize(776, 519));
   QFont Tahoma(QStringLiteral("Tahoma"), 8);
   Client()->setFont(Tahoma);
@@ -462,6 +463,10 @@ void TEditfrm::BuildWatermarkPage(QWidget* Page) {
       if (!Suppress) Edit->SetIntValue(Value);
     });
   }
+  // Tab goes from box to box, so that digits typed after it reach the next box, not a bar.
+  setTabOrder(edtWaterH, edtWaterV);
+  setTabOrder(edtWaterV, TrckWatermarkH);
+  setTabOrder(TrckWatermarkH, TrckwatermarkV);
   for (QWidget* Control : std::initializer_list<QWidget*>{
            rbimage, rbText, edtImage, btnopenPic, edtText, btnopenFont, ImageW, ImageH, edtWaterH,
            edtWaterV, TrckWatermarkH, TrckwatermarkV})
@@ -516,8 +521,8 @@ void TEditfrm::TakePlayerEvents() {
   };
   FPlayer.OnFileOpen = [this](void*, int64_t Duration, int, int, int& ScreenWidth,
                               int& ScreenHeight) {
-    ScreenWidth = PanelVideo->width();
-    ScreenHeight = PanelVideo->height();
+    ScreenWidth = FScreen->Size().width();
+    ScreenHeight = FScreen->Size().height();
     TrckVideo->SetPosition(0);
     TrckVideo->SetMax(Duration);
     PostCall(this, [this] { Relayout(); });
@@ -557,12 +562,6 @@ void TEditfrm::showEvent(QShowEvent* Event) {
   ShowPage(1);
   ShowPage(0);
   StartPlaying();
-}
-
-void TEditfrm::keyPressEvent(QKeyEvent* Event) {
-  const bool enter = Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter;
-  if (!enter || (Event->modifiers() & ~Qt::KeypadModifier)) return TSkinForm::keyPressEvent(Event);
-  if (OkButton()->isEnabled()) OkButton()->Click();
 }
 
 void TEditfrm::StartPlaying() {

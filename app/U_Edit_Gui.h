@@ -90,8 +90,6 @@ class TEditfrm : public TSkinForm {
 
  protected:
   void showEvent(QShowEvent* Event) override;
-  // Enter that no control took (a box, a slider, a choice) presses OK, the default button.
-  void keyPressEvent(QKeyEvent* Event) override;
 
  private:
   void HandOver(std::optional<TPreviewPicture>& Slot, const TPreviewPicture& Picture);

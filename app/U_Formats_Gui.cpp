@@ -108,6 +108,7 @@ TFormatsfrm::TFormatsfrm(const TFileOption& Entry, const TFormatsWorld& World, Q
     QMessageBox::information(this, windowTitle(), Text);
   };
   SetClientSize(ClientSize);
+  EnterPressesOk = true;
   FPreviewJob = new TSkinPreviewJob(
       ProgramFolder() + QStringLiteral("LibAV/"),
       DataPlaces().Scratch + QStringLiteral("preview-%1/").arg(QCoreApplication::applicationPid()),

@@ -465,10 +465,8 @@ void TMainfrm::btnAddClick() {
   // Of several names typed at once the dialog hands back only those its view shows and
   // selected when some are shown: the others are tried as well, never dropped unseen.
   if (const auto* typed = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-    for (const QString& name : TypedFileNames(typed->text())) {
-      const QString path = QDir::cleanPath(dialog.directory().absoluteFilePath(name));
+    for (const QString& path : TypedFilePaths(typed->text(), dialog.directory()))
       if (!files.contains(path)) files << path;
-    }
   if (files.isEmpty()) return;
   MainSettings().SetValue(TMainSettings::SourcePath, WithSlash(QFileInfo(files.front()).path()));
   AddFiles(files);

@@ -59,8 +59,8 @@ void TMainfrm::AttachPlayerEvents() {
   // Raised on the GUI thread (TriggerEventInMainThread).
   FFPlayer.OnFileOpen = [this](void*, int64_t Duration, int, int, int& ScreenWidth,
                                int& ScreenHeight) {
-    ScreenWidth = Perview->width() - 4;
-    ScreenHeight = Perview->height() - 4;
+    ScreenWidth = FScreen->Size().width();
+    ScreenHeight = FScreen->Size().height();
     PlayerFileOpened(Duration);
   };
   FFPlayer.OnPosition = [this](void*, int64_t Position) { PlayerPosition(Position); };

@@ -204,8 +204,8 @@ void TClipfrm::TakePlayerEvents() {
   ClearPlayerEvents(FPlayer);
   FPlayer.OnFileOpen = [this](void*, int64_t Duration, int, int, int& ScreenWidth,
                               int& ScreenHeight) {
-    ScreenWidth = PanelVideo->width();
-    ScreenHeight = PanelVideo->height();
+    ScreenWidth = FScreen->Size().width();
+    ScreenHeight = FScreen->Size().height();
     TVideoStreamInfo info;
     std::optional<TVideoStreamInfo> video;
     if (FPlayer.Decoder().GetDefaultVideoStreamInfo(info)) video = info;

@@ -26,6 +26,7 @@ TSkLabel* AddLabel(QWidget* Parent, const QString& Caption, QPoint At) {
 Toptionfrm::Toptionfrm(TMainSettings& Settings, QWidget* Parent)
     : TSkinForm(QStringLiteral("Option"), Parent), FSettings(Settings) {
   SetClientSize(QSize(380, 150));
+  EnterPressesOk = true;
   grpSnapshot = new TSkGroupBox(Client());
   grpSnapshot->SetCaption(QStringLiteral("Snapshot"));
   grpSnapshot->setGeometry(10, 8, 360, 92);

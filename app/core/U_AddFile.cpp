@@ -2,7 +2,10 @@
 
 #include "FFDecode.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <pwd.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -65,6 +68,8 @@ QStringList OpenFileFilters() {
   return filters;
 }
 
+namespace {
+
 QStringList TypedFileNames(const QString& Text) {
   if (!Text.contains(QLatin1Char('"'))) {
     const QString name = Text.trimmed();
@@ -76,6 +81,26 @@ QStringList TypedFileNames(const QString& Text) {
   for (qsizetype i = 1; i < pieces.size(); i += 2)
     if (!pieces[i].isEmpty()) names << pieces[i];
   return names;
+}
+
+// "~/x" and "~user/x" as a shell reads them; a user unknown here leaves the name as it is.
+QString ExpandedHome(const QString& Name) {
+  if (!Name.startsWith(QLatin1Char('~'))) return Name;
+  const qsizetype slash = Name.indexOf(QLatin1Char('/'));
+  const QString user = Name.mid(1, slash < 0 ? -1 : slash - 1);
+  const QString rest = slash < 0 ? QString() : Name.mid(slash);
+  if (user.isEmpty()) return QDir::homePath() + rest;
+  const passwd* entry = getpwnam(QFile::encodeName(user).constData());
+  return entry ? QFile::decodeName(entry->pw_dir) + rest : Name;
+}
+
+}  // namespace
+
+QStringList TypedFilePaths(const QString& Text, const QDir& Folder) {
+  QStringList paths;
+  for (const QString& name : TypedFileNames(Text))
+    paths << QDir::cleanPath(Folder.absoluteFilePath(ExpandedHome(name)));
+  return paths;
 }
 
 QString AddFilesSummary(int Total, const QStringList& Failed, int NotAdded) {

@@ -5,6 +5,7 @@
 
 #include "U_Treelist.h"
 
+#include <QDir>
 #include <QStringList>
 
 #include <functional>
@@ -15,9 +16,10 @@ QStringList OpenFileFilters();
 // "*.MP4" becomes "*.[mM][pP]4".
 QString AnyCaseMask(const QString& Mask);
 
-// The names typed into the file dialog's name box: several in quotes ("a.mp4" "b.mp3"), or
-// one as it stands.
-QStringList TypedFileNames(const QString& Text);
+// The files named in the file dialog's name box, as the dialog itself reads them: several in
+// quotes ("a.mp4" "b.mp3") or one as it stands, each relative to Folder unless absolute, with a
+// leading "~" or "~user" standing for that home folder.
+QStringList TypedFilePaths(const QString& Text, const QDir& Folder);
 
 // The warning after adding Total files of which the named ones failed ("name (reason)" lines)
 // and NotAdded were never tried, the adding having been cancelled.

@@ -80,6 +80,14 @@ TClipSession::TClipSession(const TClipTimeBase& Base, TClipFile NewPart, int Fir
                            const TClipList& Existing)
     : FBase(Base), FNewPart(std::move(NewPart)), FRows(Existing), FPartCounter(FirstPartNumber) {
   if (FRows.empty()) Add({0, FBase.TickCount});
+  FOpened = FRows;
+}
+
+bool TClipSession::Changed() const {
+  const auto same = [](const TClipFile& a, const TClipFile& b) {
+    return a.Title == b.Title && a.StartTime == b.StartTime && a.EndTime == b.EndTime;
+  };
+  return !std::equal(FRows.begin(), FRows.end(), FOpened.begin(), FOpened.end(), same);
 }
 
 int TClipSession::Add(TClipSegment Markers) {
@@ -88,7 +96,6 @@ int TClipSession::Add(TClipSegment Markers) {
   clip.StartTime = FBase.TimeOf(Markers.Start);
   clip.EndTime = FBase.TimeOf(Markers.End);
   FRows.push_back(std::move(clip));
-  FChanged = true;
   return static_cast<int>(FRows.size()) - 1;
 }
 
@@ -96,14 +103,12 @@ void TClipSession::Delete(int Row) {
   if (Row < 0 || Row >= static_cast<int>(FRows.size())) return;
   FRows.erase(FRows.begin() + Row);
   if (FRows.empty()) FPartCounter = 0;
-  FChanged = true;
 }
 
 void TClipSession::SetRowTime(int Row, TClipColumn Column, int64_t Position) {
   if (Row < 0 || Row >= static_cast<int>(FRows.size())) return;
   TClipFile& clip = FRows[Row];
   (Column == TClipColumn::Start ? clip.StartTime : clip.EndTime) = FBase.TimeOf(Position);
-  FChanged = true;
 }
 
 TClipSegment TClipSession::SegmentOf(int Row) const {
@@ -123,7 +128,6 @@ QString TClipSession::EditTime(int Row, TClipColumn Column, const QString& Text)
   const int64_t end = FBase.PositionOf(isEnd ? time : clip.EndTime);
   if (end - start < FBase.TicksPerSecond) return isEnd ? EndBeforeStartText : StartAfterEndText;
   (isEnd ? clip.EndTime : clip.StartTime) = time;
-  FChanged = true;
   return {};
 }
 

@@ -83,7 +83,9 @@ class TClipSession {
   const TClipTimeBase& Base() const { return FBase; }
   const TClipList& Rows() const { return FRows; }
   int PartCounter() const { return FPartCounter; }
-  bool Changed() const { return FChanged; }
+  // Whether the parts differ from those the window opened with (the whole-file part it adds
+  // for itself included): only what the user changed is worth a question.
+  bool Changed() const;
 
   // A new part between the markers (bar steps); returns its row.
   int Add(TClipSegment Markers);
@@ -102,8 +104,8 @@ class TClipSession {
   TClipTimeBase FBase;
   TClipFile FNewPart;
   TClipList FRows;
+  TClipList FOpened;
   int FPartCounter;
-  bool FChanged = false;
 };
 
 // "hh:mm:ss" of whole seconds of a time in µs.

@@ -4,6 +4,15 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+namespace {
+
+QSize DeviceSize(const QWidget& widget, QSize size) {
+  // Rounded as the window system rounds the native window it makes at a fractional scale.
+  return (QSizeF(size) * widget.devicePixelRatioF()).toSize();
+}
+
+}  // namespace
+
 // The native window the player draws into. While the player owns it, it paints on the screen
 // with no paint engine: Qt sends its paints on to the player and draws nothing itself.
 class TPlayerSurface : public QWidget {
@@ -39,7 +48,7 @@ class TPlayerSurface : public QWidget {
   }
 
   void resizeEvent(QResizeEvent* event) override {
-    const QSize size = event->size() * devicePixelRatio();
+    const QSize size = DeviceSize(*this, event->size());
     FPlayer.ScreenResized(size.width(), size.height());
   }
 
@@ -52,7 +61,7 @@ TPlayerScreen::TPlayerScreen(QWidget* widget, TCustomPlayer& player)
   FSurface->setGeometry(widget->rect());
   FSurface->show();
   widget->installEventFilter(this);
-  const QSize size = widget->size() * widget->devicePixelRatio();
+  const QSize size = DeviceSize(*widget, widget->size());
   player.ScreenResized(size.width(), size.height());
 }
 
@@ -65,6 +74,10 @@ TScreenHandle TPlayerScreen::Handle() {
   if (!FSurface) return 0;
   FSurface->HandOver();
   return FSurface->Handle();
+}
+
+QSize TPlayerScreen::Size() const {
+  return FWidget ? DeviceSize(*FWidget, FWidget->size()) : QSize();
 }
 
 void TPlayerScreen::Repaint() {

@@ -27,6 +27,9 @@ class TPlayerScreen : public QObject {
   TScreenHandle Handle();
   // Has the whole window painted again: once the player stopped, its last picture goes.
   void Repaint();
+  // The window's size in the screen's own pixels, which the player draws in: on a scaled
+  // desktop the widget's size times its device pixel ratio.
+  QSize Size() const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -241,6 +241,15 @@ TEST_F(EditWindowScreen, EnterPressesOkAndTabSkipsThePicturePath) {
   QTest::keyClick(Text, Qt::Key_Tab);
   EXPECT_NE(QApplication::focusWidget(), Window.findChild<QWidget*>(QStringLiteral("edtImage")));
   EXPECT_NE(QApplication::focusWidget(), nullptr);
+  // From one position box Tab goes to the other, where the next digits land.
+  auto* Horizontal = Window.findChild<QLineEdit*>(QStringLiteral("edtWaterH"));
+  auto* Vertical = Window.findChild<QLineEdit*>(QStringLiteral("edtWaterV"));
+  Horizontal->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Horizontal, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Vertical);
+  QTest::keyClick(Vertical, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("3"));
+  EXPECT_EQ(Vertical->text(), QStringLiteral("3"));
   Window.reject();
 }
 

@@ -154,10 +154,12 @@ TEST_F(FormatsDialog, H264PickedAsEncoderPlaysTheFlvToo) {
   EXPECT_FALSE(dialog->cbbExt->ReadOnly());
 }
 
+// OK, or Enter in a box or a list, as in any dialog.
 TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   auto dialog = Open();
   dialog->edtHeight->setText(QStringLiteral("1300"));
-  dialog->accept();
+  dialog->edtHeight->setFocus();
+  QTest::keyClick(dialog->edtHeight, Qt::Key_Return);
   EXPECT_EQ(Shown, QStringList({ResolutionErrorText}));
   EXPECT_FALSE(dialog->Written());
   EXPECT_TRUE(dialog->isVisible());
@@ -174,7 +176,8 @@ TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   Pick(dialog->cbbFormat, 2);
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(0));
   dialog->BgColorbox->SetSelectedColor(0x0000FF);
-  dialog->accept();
+  dialog->cbbFormat->setFocus();
+  QTest::keyClick(dialog->cbbFormat, Qt::Key_Enter, Qt::KeypadModifier);
   ASSERT_TRUE(dialog->Written());
   EXPECT_FALSE(dialog->isVisible());
   const TFileOption& written = dialog->Entry();

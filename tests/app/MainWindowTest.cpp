@@ -647,6 +647,24 @@ TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
 // The preview ends from inside the player's own events: at the end of the file, and at the
 // end of an entry shorter than its file. Each time the window offers Play again with the bar
 // and the label back at the start, plays again, and closes.
+// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too).
+TEST_F(MainWindowUse, PreviewFillsItsPanel) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  const QString input = Folder.File(QStringLiteral("white.mp4"));
+  ASSERT_TRUE(QFile::copy(WhiteClip(), input));
+  Window->AddFiles({input});
+  ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
+  Click(Row(0));
+  QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+  const auto* screen = Window->Perview->findChild<QWidget*>(QStringLiteral("PerviewScreen"));
+  ASSERT_NE(screen, nullptr);
+  EXPECT_TRUE(WaitFor([&] { return DarkPlacesIn(*screen) == 0; }, 10000))
+      << DarkPlacesIn(*screen) << " of 64 places dark at a scale of "
+      << screen->devicePixelRatioF();
+  QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+}
+
 TEST_F(MainWindowUse, PreviewThatReachesTheEndEndsAndPlaysAgain) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
   AddClip(QStringLiteral("clip.mp4"));

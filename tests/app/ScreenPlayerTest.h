@@ -11,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
 #include <QImage>
 #include <QMouseEvent>
 
@@ -37,6 +39,34 @@ class TScreenPlayerTest : public testing::Test {
 // The time (µs) that a picture of fixtures::GreyRampClip tells, read at its middle.
 inline int64_t GreyRampTimeOf(const QImage& Picture) {
   return fixtures::GreyRampTime(qGray(Picture.pixel(Picture.width() / 2, Picture.height() / 2)));
+}
+
+// A white picture for three seconds, 4:3: it fills a preview panel of that shape.
+inline QString WhiteClip() {
+  return QString::fromStdString(fixtures::Make(
+      "preview_white_320x240.mp4",
+      "-f lavfi -i color=c=white:size=320x240:rate=25:duration=3 -c:v libx264 -preset ultrafast "
+      "-pix_fmt yuv420p"));
+}
+
+// How many places of a grid over the picture in the panel (a 4:3 picture as large as fits,
+// centred; a few pixels in from its edges) are not white on the screen, read from the X server
+// in its own pixels: on a scaled desktop those are the panel's logical pixels times the scale.
+inline int DarkPlacesIn(const QWidget& Panel) {
+  const QImage Shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  const double Scale = Panel.devicePixelRatioF();
+  const QSize Fit = QSize(4, 3).scaled(Panel.size(), Qt::KeepAspectRatio);
+  const QRect Picture(QPoint((Panel.width() - Fit.width()) / 2, (Panel.height() - Fit.height()) / 2),
+                      Fit);
+  const QRect Inner = Picture.adjusted(6, 6, -6, -6);
+  int Dark = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const QPoint At = Panel.mapToGlobal(QPoint(Inner.left() + Inner.width() * x / 7,
+                                                 Inner.top() + Inner.height() * y / 7));
+      if (qGray(Shot.pixel((QPointF(At) * Scale).toPoint())) < 200) ++Dark;
+    }
+  return Dark;
 }
 
 // A press, move or release of the left mouse button on the bar.

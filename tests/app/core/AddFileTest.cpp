@@ -3,10 +3,14 @@
 #include "MediaFixtures.h"
 #include "U_AddFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <future>
 #include <mutex>
@@ -39,6 +43,31 @@ TEST(AddFile, DialogFiltersMatchExtensionsInAnyLetterCase) {
     EXPECT_EQ(Offers(filters[c.Filter], c.File), c.Offered)
         << qPrintable(filters[c.Filter] + " " + c.File);
   EXPECT_TRUE(filters[2].startsWith("MPEG4 File(*.mp4) ("));
+}
+
+// The names typed into the dialog reach the same files as the dialog's own reading of them.
+TEST(AddFile, TypedNamesAreReadAsTheDialogReadsThem) {
+  const QString home = QDir::homePath();
+  const QString ownHome = QFile::decodeName(getpwuid(getuid())->pw_dir);
+  const QString me = QFile::decodeName(getpwuid(getuid())->pw_name);
+  const QDir folder(QStringLiteral("/media/clips"));
+  const struct {
+    QString Typed;
+    QStringList Paths;
+  } cases[] = {
+      {"", {}},
+      {"  a b.mp4 ", {"/media/clips/a b.mp4"}},
+      {"\"a.mp4\" \"../b.mp3\" \"\"", {"/media/clips/a.mp4", "/media/b.mp3"}},
+      {"/srv/c.flv", {"/srv/c.flv"}},
+      {"~/clip.flv", {home + "/clip.flv"}},
+      {"~", {home}},
+      {"\"~/a.mp4\" \"b.mp4\"", {home + "/a.mp4", "/media/clips/b.mp4"}},
+      {"~" + me + "/x.mp4", {ownHome + "/x.mp4"}},
+      {"~nobody-here-at-all/x.mp4", {"/media/clips/~nobody-here-at-all/x.mp4"}},
+      {"a~/x.mp4", {"/media/clips/a~/x.mp4"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TypedFilePaths(c.Typed, folder), c.Paths) << qPrintable(c.Typed);
 }
 
 TEST(AddFile, SummaryNamesTheFailedFilesOnePerLineAndCountsThoseNotAdded) {

@@ -108,7 +108,14 @@ TEST(Clip, PartsAreNumberedAndStoredWithTheirLengths) {
   EXPECT_EQ(session.Rows()[0].SourceFrameSize, QStringLiteral("640x480"));
   EXPECT_EQ(session.Rows()[0].OutputFrameSize, QStringLiteral("320x240"));
   EXPECT_EQ(session.Rows()[0].Output.VideoBitrate, 300000);
+  // The whole-file part is the window's own, and a marker set where it stands changes nothing.
+  EXPECT_FALSE(session.Changed());
+  session.SetRowTime(0, TClipColumn::Start, 0);
+  EXPECT_FALSE(session.Changed());
+  session.SetRowTime(0, TClipColumn::Start, 10);
   EXPECT_TRUE(session.Changed());
+  session.SetRowTime(0, TClipColumn::Start, 0);
+  EXPECT_FALSE(session.Changed());
 
   EXPECT_EQ(session.Add({25, 50}), 1);
   session.SetRowTime(1, TClipColumn::End, 60);
