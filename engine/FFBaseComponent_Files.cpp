@@ -91,8 +91,8 @@ bool RemoveIfStale(const std::string& path, bool folder) {
   if (::lstat(path.c_str(), &st) != 0 || (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) ||
       st.st_uid != ::geteuid() || !(st.st_mode & S_IWUSR) || !WrittenBeforeStart(st))
     return false;
-  const int held = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK |
-                                            (folder ? O_DIRECTORY : 0));
+  const int held = ::open(
+      path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (folder ? O_DIRECTORY : 0));
   if (held < 0) return false;
   const bool stale =
       ::flock(held, LOCK_EX | LOCK_NB) == 0 &&
@@ -229,8 +229,7 @@ std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
     const bool scratchFolder = HasTemporaryPattern(entry->d_name, FolderSuffix);
-    if ((scratchFolder || IsTemporaryFileName(entry->d_name)) &&
-        RemoveIfStale(path, scratchFolder))
+    if ((scratchFolder || IsTemporaryFileName(entry->d_name)) && RemoveIfStale(path, scratchFolder))
       removed.push_back(path);
   }
   ::closedir(dir);
@@ -384,7 +383,8 @@ bool TTemporaryFolder::Create(const TFolder& folder, const std::string& name) {
   int handle = -1;
   const std::string leaf = MakeLocked(name, FolderSuffix, handle, [&](const char* leaf) {
     if (::mkdirat(folder.Handle(), leaf, 0700) != 0) return -1;
-    const int made = ::openat(folder.Handle(), leaf, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    const int made =
+        ::openat(folder.Handle(), leaf, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     if (made < 0) {
       const int error = errno;
       ::unlinkat(folder.Handle(), leaf, AT_REMOVEDIR);

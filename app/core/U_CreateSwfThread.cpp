@@ -168,18 +168,19 @@ bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error
   const QString swf = Job.Name + QStringLiteral(".swf");
   TTemporaryFolder scratch;
   if (!scratch.Create(into, EncodedName(swf)))
-    return Fail(Error, QStringLiteral("Cannot make a scratch folder in %1: %2")
-                           .arg(DecodedName(into.Path()), QString::fromLocal8Bit(std::strerror(errno))));
+    return Fail(Error,
+                QStringLiteral("Cannot make a scratch folder in %1: %2")
+                    .arg(DecodedName(into.Path()), QString::fromLocal8Bit(std::strerror(errno))));
   const QString source = DescriptorPath(scratch.Handle(), QStringLiteral("SWFData.dat"));
   std::string writeError;
   if (!GenerateSWFDataClass(Job.SWFData, EncodedName(source), &writeError))
     return Fail(Error, QString::fromStdString(writeError));
   const QString compiled = QStringLiteral("swfdata.swf");
   QFile settings;
-  if (!OpenToolOutput(settings, QStringLiteral("swfdata.dll"),
-                      CompileSwfData(Runner, source,
-                                     DescriptorPath(scratch.Handle(), compiled), Cancel),
-                      scratch, compiled, Error))
+  if (!OpenToolOutput(
+          settings, QStringLiteral("swfdata.dll"),
+          CompileSwfData(Runner, source, DescriptorPath(scratch.Handle(), compiled), Cancel),
+          scratch, compiled, Error))
     return false;
 
   QStringList arguments{Job.Skin};

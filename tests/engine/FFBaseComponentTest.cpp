@@ -583,9 +583,9 @@ TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
     std::string error;
     EXPECT_TRUE(free.Commit(&error)) << error;
     if (!c.Race) commitHeld();
-    EXPECT_EQ(heldResult,
-              "Another file named " + target + " appeared while this one was written; the " +
-                  "converted file is kept as " + folder + "/" + c.Name + " (2).flv");
+    EXPECT_EQ(heldResult, "Another file named " + target +
+                              " appeared while this one was written; the " +
+                              "converted file is kept as " + folder + "/" + c.Name + " (2).flv");
     EXPECT_EQ(fixtures::ReadFile(target), "first");
     EXPECT_EQ(fixtures::ReadFile(folder + "/" + c.Name + " (2).flv"), "second");
   }
