@@ -76,6 +76,15 @@ bool OpenToolOutput(QFile& Output, const QString& Tool, const TProcessResult& Re
                          DecodedName(Scratch.Name()) + QLatin1Char('/') + Name);
 }
 
+// "<What> <folder>[/<Name>]: <the system's reason>", the reason taken before anything else
+// can change it.
+QString SystemError(const QString& What, const TFolder& Folder, const QString& Name) {
+  const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+  const QString path = DecodedName(Folder.Path());
+  return What + QLatin1Char(' ') + (Name.isEmpty() ? path : path + QLatin1Char('/') + Name) +
+         QStringLiteral(": ") + reason;
+}
+
 TFolder IntoFolder(const TPackagingJob& Job) {
   return Job.Into.IsOpen() ? Job.Into : TFolder(EncodedName(Job.Folder));
 }
@@ -169,8 +178,7 @@ bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error
   TTemporaryFolder scratch;
   if (!scratch.Create(into, EncodedName(swf)))
     return Fail(Error,
-                QStringLiteral("Cannot make a scratch folder in %1: %2")
-                    .arg(DecodedName(into.Path()), QString::fromLocal8Bit(std::strerror(errno))));
+                SystemError(QStringLiteral("Cannot make a scratch folder in"), into, QString()));
   const QString source = DescriptorPath(scratch.Handle(), QStringLiteral("SWFData.dat"));
   std::string writeError;
   if (!GenerateSWFDataClass(Job.SWFData, EncodedName(source), &writeError))
@@ -187,9 +195,7 @@ bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error
   QFile video;
   if (!Job.SWFData.isflv) {
     if (!OpenInFolder(video, into.Handle(), swf))
-      return Fail(Error, QStringLiteral("Cannot read \"%1\": %2")
-                             .arg(DecodedName(into.Path()) + QLatin1Char('/') + swf,
-                                  QString::fromLocal8Bit(std::strerror(errno))));
+      return Fail(Error, SystemError(QStringLiteral("Cannot read"), into, swf));
     arguments << QStringLiteral("video=") + DescriptorPath(video.handle());
   }
   const QString combined = QStringLiteral("~Tmp.swf");
