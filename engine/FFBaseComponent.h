@@ -230,10 +230,11 @@ class TFolder {
 };
 
 // The calls a no-replace rename is made of, replaceable so that tests can play a file system
-// that refuses them (no RENAME_NOREPLACE, no hard links).
+// that refuses them (no RENAME_NOREPLACE, no hard links) or another program acting between them.
 struct TRenameCalls {
   int (*RenameAt2)(int, const char*, int, const char*, unsigned) = nullptr;
   int (*LinkAt)(int, const char*, int, const char*, int) = nullptr;
+  int (*RenameAt)(int, const char*, int, const char*) = nullptr;  // the last resort
 };
 TRenameCalls& RenameCalls();
 
@@ -296,10 +297,36 @@ class TTemporaryFile {
   bool FReplaces = false;  // the target may be replaced
 };
 
-// Removes the folder's stale temporary files: of TTemporaryFile's pattern, of the running user,
-// writable by them, locked by no process and last written before this process started (a newer one may be in the
-// making by a live process). Once per folder and process: a folder swept before is left alone.
-// Returns the paths it removed.
+// A folder of one run's scratch files, made beside the files they become (so that big ones lie on
+// that file system, not in a small temporary one), closed to others and held open: its files are
+// reached through Handle() wherever it is moved meanwhile. Named as TTemporaryFile's files but
+// ending in ".work", and locked in the same way for the object's life, so that a sweep removes
+// only the folders that killed runs left. Removed with its files when the object ends.
+class TTemporaryFolder {
+ public:
+  TTemporaryFolder() = default;
+  ~TTemporaryFolder();
+  TTemporaryFolder(const TTemporaryFolder&) = delete;
+  TTemporaryFolder& operator=(const TTemporaryFolder&) = delete;
+
+  // Makes the folder in `folder` for the files that make `name` there, after sweeping `folder`
+  // as TTemporaryFile::Create does. False (errno tells why) when none can be made.
+  bool Create(const TFolder& folder, const std::string& name);
+  // The open folder; -1 before Create.
+  int Handle() const { return FHandle; }
+  // Its path as it was made.
+  const std::string& Name() const { return FName; }
+
+ private:
+  TFolder FFolder;
+  std::string FLeaf, FName;
+  int FHandle = -1;
+};
+
+// Removes the folder's stale temporary files and scratch folders (TTemporaryFolder, with their
+// files): of the running user, writable by them, locked by no process and last written before
+// this process started (a newer one may be in the making by a live process). Once per folder and
+// process: a folder swept before is left alone. Returns the paths it removed.
 std::vector<std::string> SweepTemporaryFiles(const std::string& folder);
 
 // True for a file name (without folder) of TTemporaryFile's pattern.

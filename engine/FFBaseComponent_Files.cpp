@@ -31,7 +31,8 @@ const timespec ProcessStart = [] {
 constexpr const char* Prefix = ".fennick-";
 constexpr size_t HashDigits = 16;
 constexpr size_t RandomDigits = 8;
-constexpr const char* Suffix = ".part";
+constexpr const char* FileSuffix = ".part";
+constexpr const char* FolderSuffix = ".work";
 
 // FNV-1a: short, stable, and spread well enough to tell the outputs of one folder apart.
 uint64_t NameHash(const std::string& name) {
@@ -48,24 +49,84 @@ bool IsLowerHex(const std::string& text, size_t from, size_t count) {
   return true;
 }
 
+bool HasTemporaryPattern(const std::string& name, const char* suffix) {
+  const size_t hashAt = std::strlen(Prefix);
+  const size_t randomAt = hashAt + HashDigits + 1;
+  const size_t suffixAt = randomAt + RandomDigits;
+  return name.size() == suffixAt + std::strlen(suffix) && name.compare(0, hashAt, Prefix) == 0 &&
+         IsLowerHex(name, hashAt, HashDigits) && name[randomAt - 1] == '-' &&
+         IsLowerHex(name, randomAt, RandomDigits) &&
+         name.compare(suffixAt, std::string::npos, suffix) == 0;
+}
+
 bool WrittenBeforeStart(const struct stat& st) {
   return st.st_mtim.tv_sec < ProcessStart.tv_sec ||
          (st.st_mtim.tv_sec == ProcessStart.tv_sec && st.st_mtim.tv_nsec < ProcessStart.tv_nsec);
 }
 
-// Removes the file when it is stale: a regular file of the running user, written before this
-// process started, that no process holds locked. Another user's leftover is theirs to judge, and
-// one its owner may not write was kept on purpose (TTemporaryFile::Keep).
-bool RemoveIfStale(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-      !(st.st_mode & S_IWUSR) || !WrittenBeforeStart(st))
+// Removes the files of the open folder; false when something stays (a folder inside is none of
+// the tools' files, so it is left to the user).
+bool EmptyFolder(int folder) {
+  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (!dir) {
+    if (listing >= 0) ::close(listing);
     return false;
-  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (file < 0) return false;
-  const bool stale = ::flock(file, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.c_str()) == 0;
-  ::close(file);
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir))
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  ::closedir(dir);
+  bool empty = true;
+  for (const std::string& name : names) empty = ::unlinkat(folder, name.c_str(), 0) == 0 && empty;
+  return empty;
+}
+
+// Removes the file, or the scratch folder with its files, when it is stale: of the running user,
+// written before this process started, and locked by no process. Another user's leftover is
+// theirs to judge, and one its owner may not write was kept on purpose (TTemporaryFile::Keep).
+bool RemoveIfStale(const std::string& path, bool folder) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) ||
+      st.st_uid != ::geteuid() || !(st.st_mode & S_IWUSR) || !WrittenBeforeStart(st))
+    return false;
+  const int held = ::open(
+      path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (folder ? O_DIRECTORY : 0));
+  if (held < 0) return false;
+  const bool stale =
+      ::flock(held, LOCK_EX | LOCK_NB) == 0 &&
+      (folder ? EmptyFolder(held) && ::rmdir(path.c_str()) == 0 : ::unlink(path.c_str()) == 0);
+  ::close(held);
   return stale;
+}
+
+void SweepIntoLog(const std::string& folder) {
+  for (const std::string& swept : SweepTemporaryFiles(folder))
+    FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
+                      swept.c_str());
+}
+
+// Makes a new entry of the temporary pattern for `name` in the folder with `make` (a descriptor,
+// or -1 with errno set) and locks it for the caller's life. The name it has, or empty (errno
+// tells why).
+template <class TMake>
+std::string MakeLocked(const std::string& name, const char* suffix, int& handle, TMake make) {
+  char hash[HashDigits + 1];
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char unique[RandomDigits + 1];
+    std::snprintf(unique, sizeof unique, "%08x", static_cast<unsigned>(random()));
+    const std::string leaf = std::string(Prefix) + hash + "-" + unique + suffix;
+    handle = make(leaf.c_str());
+    if (handle < 0 && errno == EEXIST) continue;
+    if (handle < 0) return {};
+    ::flock(handle, LOCK_EX);
+    return leaf;
+  }
+  errno = EEXIST;
+  return {};
 }
 
 bool FirstSweepOf(const std::string& folder) {
@@ -98,9 +159,36 @@ bool HasNoHardLinks(int error) {
   return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
 }
 
+bool IsPlaceholder(int folder, const std::string& name, const struct stat& made) {
+  struct stat now {};
+  return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         now.st_dev == made.st_dev && now.st_ino == made.st_ino && now.st_size == 0;
+}
+
+// Holds the free name with an exclusive create, then renames over that placeholder while it is
+// still the empty file made here: a file made under the name meanwhile is refused its name rather
+// than replaced. Only a writer that opens the placeholder itself in the instant before the rename
+// can still lose its data; such a file system offers nothing closer.
+int RenameOverPlaceholder(int folder, const std::string& from, const std::string& to) {
+  const int made =
+      ::openat(folder, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (made < 0) return -1;
+  struct stat placeholder {};
+  const int known = ::fstat(made, &placeholder);
+  ::close(made);
+  if (known != 0 || !IsPlaceholder(folder, to, placeholder)) {
+    errno = EEXIST;  // someone wrote into it or took the name: theirs now
+    return -1;
+  }
+  if (RenameCalls().RenameAt(folder, from.c_str(), folder, to.c_str()) == 0) return 0;
+  const int error = errno;
+  if (IsPlaceholder(folder, to, placeholder)) ::unlinkat(folder, to.c_str(), 0);
+  errno = error;
+  return -1;
+}
+
 // Renames without replacing anything. Where the kernel has no such rename, a link and an unlink
-// do the same; where the file system has no hard links either, a plain rename once nothing holds
-// the name.
+// do the same; where the file system has no hard links either, a rename over a placeholder.
 int RenameNoReplace(int folder, const std::string& from, const std::string& to) {
   const TRenameCalls& calls = RenameCalls();
   if (calls.RenameAt2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
@@ -108,13 +196,7 @@ int RenameNoReplace(int folder, const std::string& from, const std::string& to) 
   if (calls.LinkAt(folder, from.c_str(), folder, to.c_str(), 0) == 0)
     return ::unlinkat(folder, from.c_str(), 0);
   if (!HasNoHardLinks(errno)) return -1;
-  struct stat held {};
-  if (::fstatat(folder, to.c_str(), &held, AT_SYMLINK_NOFOLLOW) == 0) {
-    errno = EEXIST;
-    return -1;
-  }
-  if (errno != ENOENT) return -1;
-  return ::renameat(folder, from.c_str(), folder, to.c_str());
+  return RenameOverPlaceholder(folder, from, to);
 }
 
 }  // namespace
@@ -135,7 +217,7 @@ std::string TFolder::Path() const {
 }
 
 TRenameCalls& RenameCalls() {
-  static TRenameCalls calls{&::renameat2, &::linkat};
+  static TRenameCalls calls{&::renameat2, &::linkat, &::renameat};
   return calls;
 }
 
@@ -146,7 +228,9 @@ std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
   if (!dir) return removed;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
-    if (IsTemporaryFileName(entry->d_name) && RemoveIfStale(path)) removed.push_back(path);
+    const bool scratchFolder = HasTemporaryPattern(entry->d_name, FolderSuffix);
+    if ((scratchFolder || IsTemporaryFileName(entry->d_name)) && RemoveIfStale(path, scratchFolder))
+      removed.push_back(path);
   }
   ::closedir(dir);
   return removed;
@@ -160,15 +244,7 @@ std::string CutToBytes(const std::string& text, size_t bytes) {
   return text.substr(0, end);
 }
 
-bool IsTemporaryFileName(const std::string& name) {
-  const size_t hashAt = std::strlen(Prefix);
-  const size_t randomAt = hashAt + HashDigits + 1;
-  const size_t suffixAt = randomAt + RandomDigits;
-  return name.size() == suffixAt + std::strlen(Suffix) && name.compare(0, hashAt, Prefix) == 0 &&
-         IsLowerHex(name, hashAt, HashDigits) && name[randomAt - 1] == '-' &&
-         IsLowerHex(name, randomAt, RandomDigits) &&
-         name.compare(suffixAt, std::string::npos, Suffix) == 0;
-}
+bool IsTemporaryFileName(const std::string& name) { return HasTemporaryPattern(name, FileSuffix); }
 
 TTemporaryFile::~TTemporaryFile() { Discard(); }
 
@@ -196,33 +272,21 @@ bool TTemporaryFile::Create(const std::string& target) {
 bool TTemporaryFile::Create(const TFolder& folder, const std::string& name, bool mayReplace) {
   Discard();
   const std::string path = folder.Path();
-  for (const std::string& swept : SweepTemporaryFiles(path))
-    FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
-                      swept.c_str());
+  SweepIntoLog(path);
   struct stat replaced {};
   const bool replacing = mayReplace && ::fstatat(folder.Handle(), name.c_str(), &replaced, 0) == 0;
-  char hash[HashDigits + 1];
-  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
-  std::random_device random;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char unique[RandomDigits + 1];
-    std::snprintf(unique, sizeof unique, "%08x", static_cast<unsigned>(random()));
-    const std::string leaf = std::string(Prefix) + hash + "-" + unique + Suffix;
-    const int file =
-        ::openat(folder.Handle(), leaf.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file < 0 && errno == EEXIST) continue;
-    if (file < 0) return false;
-    ::flock(file, LOCK_EX);
-    if (replacing) (void)::fchmod(file, replaced.st_mode & 07777);
-    FTarget = name;
-    FName = path + "/" + leaf;
-    FFolder = folder;
-    FLock = file;
-    FReplaces = replacing;
-    return true;
-  }
-  errno = EEXIST;
-  return false;
+  int file = -1;
+  const std::string leaf = MakeLocked(name, FileSuffix, file, [&](const char* leaf) {
+    return ::openat(folder.Handle(), leaf, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  });
+  if (leaf.empty()) return false;
+  if (replacing) (void)::fchmod(file, replaced.st_mode & 07777);
+  FTarget = name;
+  FName = path + "/" + leaf;
+  FFolder = folder;
+  FLock = file;
+  FReplaces = replacing;
+  return true;
 }
 
 int64_t TTemporaryFile::Size() const {
@@ -303,4 +367,35 @@ void TTemporaryFile::Release() {
   if (FLock >= 0) ::close(FLock);
   FLock = -1;
   FFolder = TFolder();
+}
+
+TTemporaryFolder::~TTemporaryFolder() {
+  if (FHandle < 0) return;
+  if (!EmptyFolder(FHandle) || ::unlinkat(FFolder.Handle(), FLeaf.c_str(), AT_REMOVEDIR) != 0)
+    FFLogger().LogFmt(nullptr, llError, "Could not delete the folder %s: %s", FName.c_str(),
+                      std::strerror(errno));
+  ::close(FHandle);
+}
+
+bool TTemporaryFolder::Create(const TFolder& folder, const std::string& name) {
+  const std::string path = folder.Path();
+  SweepIntoLog(path);
+  int handle = -1;
+  const std::string leaf = MakeLocked(name, FolderSuffix, handle, [&](const char* leaf) {
+    if (::mkdirat(folder.Handle(), leaf, 0700) != 0) return -1;
+    const int made =
+        ::openat(folder.Handle(), leaf, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (made < 0) {
+      const int error = errno;
+      ::unlinkat(folder.Handle(), leaf, AT_REMOVEDIR);
+      errno = error;
+    }
+    return made;
+  });
+  if (leaf.empty()) return false;
+  FFolder = folder;
+  FLeaf = leaf;
+  FName = path + "/" + leaf;
+  FHandle = handle;
+  return true;
 }

@@ -11,8 +11,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -42,12 +45,44 @@ bool Fail(QString* Error, const QString& Text) {
   return false;
 }
 
-// A tool that said it succeeded but left its output missing or empty failed all the same.
-bool ToolSucceeded(const QString& Tool, const TProcessResult& Result, const QString& Output,
-                   QString* Error) {
+// The file `Name` of the open folder, opened for reading, never through a link.
+bool OpenInFolder(QFile& File, int Folder, const QString& Name) {
+  const int handle =
+      ::openat(Folder, EncodedName(Name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (handle < 0) return false;
+  if (File.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return true;
+  ::close(handle);
+  return false;
+}
+
+// A file as a path that the tools open through this process's descriptor, so that no folder
+// moved or linked on the way makes it name another file. Each tool is waited for, so the
+// descriptor outlives the tool's use of it.
+QString DescriptorPath(int Handle, const QString& Name = QString()) {
+  const QString path = QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(Handle);
+  return Name.isEmpty() ? path : path + QLatin1Char('/') + Name;
+}
+
+// What a tool was to write into the scratch folder, opened into Output: a regular file there,
+// not empty. A tool that said it succeeded but left no such file failed all the same.
+bool OpenToolOutput(QFile& Output, const QString& Tool, const TProcessResult& Result,
+                    const TTemporaryFolder& Scratch, const QString& Name, QString* Error) {
   if (!Result.Succeeded()) return Fail(Error, ToolFailure(Tool, Result));
-  if (QFileInfo(Output).size() > 0) return true;
-  return Fail(Error, Tool + QStringLiteral(" ended without writing ") + Output);
+  struct stat written {};
+  if (OpenInFolder(Output, Scratch.Handle(), Name) && ::fstat(Output.handle(), &written) == 0 &&
+      S_ISREG(written.st_mode) && written.st_size > 0)
+    return true;
+  return Fail(Error, Tool + QStringLiteral(" ended without writing ") +
+                         DecodedName(Scratch.Name()) + QLatin1Char('/') + Name);
+}
+
+// "<What> <folder>[/<Name>]: <the system's reason>", the reason taken before anything else
+// can change it.
+QString SystemError(const QString& What, const TFolder& Folder, const QString& Name) {
+  const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+  const QString path = DecodedName(Folder.Path());
+  return What + QLatin1Char(' ') + (Name.isEmpty() ? path : path + QLatin1Char('/') + Name) +
+         QStringLiteral(": ") + reason;
 }
 
 TFolder IntoFolder(const TPackagingJob& Job) {
@@ -137,34 +172,41 @@ TProcessResult CompileSwfData(IProcessRunner& Runner, const QString& Source, con
 
 bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error,
                 const std::atomic<bool>* Cancel) {
-  const QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/fennick-packaging-XXXXXX"));
-  if (!scratch.isValid())
-    return Fail(Error, QStringLiteral("Cannot make a scratch folder: ") + scratch.errorString());
-  const QString source = scratch.filePath(QStringLiteral("SWFData.dat"));
-  const QString compiled = scratch.filePath(QStringLiteral("swfdata.swf"));
-  const QString combined = scratch.filePath(QStringLiteral("~Tmp.swf"));
+  const TFolder into = IntoFolder(Job);
+  const QString swf = Job.Name + QStringLiteral(".swf");
+  TTemporaryFolder scratch;
+  if (!scratch.Create(into, EncodedName(swf)))
+    return Fail(Error,
+                SystemError(QStringLiteral("Cannot make a scratch folder in"), into, QString()));
+  const QString source = DescriptorPath(scratch.Handle(), QStringLiteral("SWFData.dat"));
   std::string writeError;
   if (!GenerateSWFDataClass(Job.SWFData, EncodedName(source), &writeError))
     return Fail(Error, QString::fromStdString(writeError));
-  if (!ToolSucceeded(QStringLiteral("swfdata.dll"), CompileSwfData(Runner, source, compiled, Cancel),
-                     compiled, Error))
+  const QString compiled = QStringLiteral("swfdata.swf");
+  QFile settings;
+  if (!OpenToolOutput(
+          settings, QStringLiteral("swfdata.dll"),
+          CompileSwfData(Runner, source, DescriptorPath(scratch.Handle(), compiled), Cancel),
+          scratch, compiled, Error))
     return false;
 
-  const QString swf = Job.Name + QStringLiteral(".swf");
   QStringList arguments{Job.Skin};
-  if (!Job.SWFData.isflv)
-    arguments << QStringLiteral("video=") + DecodedName(IntoFolder(Job).Path()) + QLatin1Char('/') +
-                     swf;
-  arguments << QStringLiteral("swfdata=") + compiled << QStringLiteral("-X")
-            << QString::number(Job.Width) << QStringLiteral("-Y") << QString::number(Job.Height)
-            << QStringLiteral("-F") << QStringLiteral("9") << QStringLiteral("-o") << combined;
-  if (!ToolSucceeded(QStringLiteral("mskin.dll"),
-                     Runner.Run(SkinToolPath(), arguments, ToolTimeLimitMs, Cancel), combined,
-                     Error))
+  QFile video;
+  if (!Job.SWFData.isflv) {
+    if (!OpenInFolder(video, into.Handle(), swf))
+      return Fail(Error, SystemError(QStringLiteral("Cannot read"), into, swf));
+    arguments << QStringLiteral("video=") + DescriptorPath(video.handle());
+  }
+  const QString combined = QStringLiteral("~Tmp.swf");
+  arguments << QStringLiteral("swfdata=") + DescriptorPath(scratch.Handle(), compiled)
+            << QStringLiteral("-X") << QString::number(Job.Width) << QStringLiteral("-Y")
+            << QString::number(Job.Height) << QStringLiteral("-F") << QStringLiteral("9")
+            << QStringLiteral("-o") << DescriptorPath(scratch.Handle(), combined);
+  QFile movie;
+  if (!OpenToolOutput(movie, QStringLiteral("mskin.dll"),
+                      Runner.Run(SkinToolPath(), arguments, ToolTimeLimitMs, Cancel), scratch,
+                      combined, Error))
     return false;
-  QFile movie(combined);
-  if (!movie.open(QIODevice::ReadOnly))
-    return Fail(Error, QStringLiteral("Cannot read \"%1\": %2").arg(combined, movie.errorString()));
   return CommitIntoFolder(Job, swf, Job.ReplacesSwf, movie, Error);
 }
 

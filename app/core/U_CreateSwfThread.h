@@ -76,10 +76,12 @@ TProcessResult CompileSwfData(IProcessRunner& Runner, const QString& Source, con
                               const std::atomic<bool>* Cancel);
 
 // Writes the settings, compiles them and combines everything into "<Name>.swf", the tools'
-// files in a scratch folder of this call's own (two runs at once never share one). The SWF that
-// was there (in embedding mode, the conversion itself) is replaced only by a complete new one
-// and only as the job allows; one that cannot take its name is kept beside it. False with the
-// reason in Error.
+// files in a scratch folder of this call's own in the job's folder (TTemporaryFolder: on the
+// output's file system, two runs at once never share one, one a killed run left is swept). The
+// tools reach every file they read or write through this process's open descriptors, never
+// through a folder's path. The SWF that was there (in embedding mode, the conversion itself) is
+// replaced only by a complete new one and only as the job allows; one that cannot take its name
+// is kept beside it. False with the reason in Error.
 bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error,
                 const std::atomic<bool>* Cancel);
 

@@ -18,6 +18,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "FFBaseComponent.h"
@@ -534,9 +535,11 @@ TEST(TemporaryFileTest, AFileThatCannotTakeItsNameIsKeptWhereItCanBeFound) {
 
 // Where the kernel has no rename that keeps an existing name, and the file system no hard links
 // (shared folders of virtual machines, some FUSE file systems), a file still takes a free name,
-// and still never replaces one that is taken.
+// and still never replaces one that is taken, also one that another commit gives the name while
+// this one is on its way.
 TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
   static int renameError = 0, linkError = 0;
+  static std::function<void()> meanwhile;
   const TRenameCalls real = RenameCalls();
   RenameCalls().RenameAt2 = [](int from, const char* a, int to, const char* b, unsigned flags) {
     if (renameError == 0) return ::renameat2(from, a, to, b, flags);
@@ -548,14 +551,20 @@ TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
     errno = linkError;
     return -1;
   };
+  RenameCalls().RenameAt = [](int from, const char* a, int to, const char* b) {
+    if (meanwhile) std::exchange(meanwhile, nullptr)();
+    return ::renameat(from, a, to, b);
+  };
   const struct {
     const char* Name;
     int Rename, Link;
+    bool Race;  // the second commit runs just before the first one's last rename
   } cases[] = {
-      {"no flags for rename", EINVAL, 0},
-      {"no flags, no hard links", EINVAL, EPERM},
-      {"no flags, links not supported", EINVAL, EOPNOTSUPP},
-      {"no such call, no link operation", ENOSYS, ENOSYS},
+      {"no flags for rename", EINVAL, 0, false},
+      {"no flags, no hard links", EINVAL, EPERM, false},
+      {"no flags, links not supported", EINVAL, EOPNOTSUPP, false},
+      {"no such call, no link operation", ENOSYS, ENOSYS, false},
+      {"no hard links, another commit meanwhile", EINVAL, EPERM, true},
   };
   const std::string folder = fixtures::TempDir("no-replace-fallbacks");
   for (const auto& c : cases) {
@@ -568,13 +577,18 @@ TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
     ASSERT_TRUE(held.Create(target));
     std::ofstream(free.Name()) << "first";
     std::ofstream(held.Name()) << "second";
+    std::string heldResult;
+    const auto commitHeld = [&] { heldResult = held.CommitOrKeep("the converted file"); };
+    if (c.Race) meanwhile = commitHeld;
     std::string error;
     EXPECT_TRUE(free.Commit(&error)) << error;
-    EXPECT_EQ(held.CommitOrKeep("the converted file"),
-              "Another file named " + target + " appeared while this one was written; the " +
-                  "converted file is kept as " + folder + "/" + c.Name + " (2).flv");
+    if (!c.Race) commitHeld();
+    EXPECT_EQ(heldResult, "Another file named " + target +
+                              " appeared while this one was written; the " +
+                              "converted file is kept as " + folder + "/" + c.Name + " (2).flv");
     EXPECT_EQ(fixtures::ReadFile(target), "first");
     EXPECT_EQ(fixtures::ReadFile(folder + "/" + c.Name + " (2).flv"), "second");
   }
+  meanwhile = nullptr;
   RenameCalls() = real;
 }

@@ -222,6 +222,7 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
     bool Kept;
     bool Others = false;    // another user's (needs root to make)
     bool ReadOnly = false;  // kept on purpose by a run whose output could not take its name
+    bool Folder = false;    // a scratch folder with the files of a run's packaging step
   };
   const std::vector<TCase> cases{
       {".fennick-0123456789abcdef-0badf00d.part", 2, false, false},  // a killed run's
@@ -233,11 +234,17 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
       {"fennick-0123456789abcdef-0badf00d.part", 2, false, true},
       {".fennick-0123456789abcdef-3badf00d.part", 2, false, true, true},  // not ours to judge
       {".fennick-0123456789abcdef-4badf00d.part", 2, false, true, false, true},
+      {".fennick-0123456789abcdef-5badf00d.work", 2, false, false, false, false, true},
+      {".fennick-0123456789abcdef-6badf00d.work", 2, true, true, false, false, true},
+      {".fennick-0123456789abcdef-7badf00d.work", 0, false, true, false, false, true},
+      {".fennick-0123456789abcdef-8badf00d.part", 2, false, true, false, false, true},
+      {".fennick-0123456789abcdef-9badf00d.work", 2, false, true},  // a file of that name
   };
   std::vector<int> locks;
   for (const TCase& c : cases) {
     const std::string path = folder + "/" + c.Name;
-    std::ofstream(path, std::ios::binary) << "part of an output";
+    if (c.Folder) std::filesystem::create_directory(path);
+    std::ofstream(c.Folder ? path + "/~Tmp.swf" : path, std::ios::binary) << "part of an output";
     if (c.Others && ::chown(path.c_str(), 65534, 65534) != 0) {
       ASSERT_NE(::geteuid(), 0u) << "chown as root";
       std::filesystem::remove(path);  // cannot be made without root: that row is skipped
@@ -249,7 +256,7 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
     if (c.HoursAgo) SetModifiedHoursAgo(path, c.HoursAgo);
     if (!c.Locked) continue;
     locks.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+    ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0) << c.Name;
   }
   auto task =
       MakeTask({fixtures::Path(Media::Mp4H264Aac)}, folder + "/out.flv", FlashOptions("44100"));

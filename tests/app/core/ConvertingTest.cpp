@@ -557,8 +557,13 @@ TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreRep
   WriteTextFile(Folder.File(QStringLiteral("there.flv")), "an earlier output");
   const QString stale = Folder.File(QStringLiteral(".fennick-0123456789abcdef-0badf00d.part"));
   WriteTextFile(stale, "a killed run's");
+  const QString staleScratch =
+      Folder.File(QStringLiteral(".fennick-0123456789abcdef-0badf00d.work"));
+  QDir().mkpath(staleScratch);
+  WriteTextFile(staleScratch + QStringLiteral("/~Tmp.swf"), "a killed run's packaging");
   const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(stale).constData(), old, 0), 0);
+  for (const QString& leftover : {stale, staleScratch})
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(leftover).constData(), old, 0), 0);
   TFileOption& blocked = Add(QStringLiteral("blocked"));
   WriteTextFile(Folder.File(QStringLiteral("file")), "not a folder");
   blocked.Output.FileName = Folder.File(QStringLiteral("file/blocked.flv")).toStdString();
@@ -572,9 +577,11 @@ TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreRep
   }
 
   EXPECT_TRUE(QFileInfo(Folder.File(QStringLiteral("deleted/again"))).isDir());
-  EXPECT_FALSE(QFileInfo::exists(stale));
-  EXPECT_TRUE(Log().contains(QStringLiteral("Removed ") + stale +
-                             QStringLiteral(", left by a conversion that did not end")));
+  for (const QString& leftover : {stale, staleScratch}) {
+    EXPECT_FALSE(QFileInfo::exists(leftover)) << qPrintable(leftover);
+    EXPECT_TRUE(Log().contains(QStringLiteral("Removed ") + leftover +
+                               QStringLiteral(", left by a conversion that did not end")));
+  }
   EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{
                                "add gone.mp4", "out 0 " + gone.Output.FileName, "add there.mp4",
                                "out 1 " + there.Output.FileName, "add late.mp4", "remove 2"}));

@@ -19,7 +19,8 @@
 
 namespace {
 
-// Plays the two tools: each writes its "-o" file unless told to fail or to write nothing.
+// Plays the two tools: each writes its "-o" file unless told to fail or to write nothing; the
+// combined SWF says which video it embeds.
 class TStandInRunner : public IProcessRunner {
  public:
   std::map<QString, int> ExitCodes;  // by tool file name; 0 when missing
@@ -38,8 +39,16 @@ class TStandInRunner : public IProcessRunner {
     if (result.ExitCode != 0)
       result.ErrorOutput = QStringLiteral("cannot read input\n");
     else if (!WriteNothing.count(tool))
-      WriteTextFile(Arguments.last(), "new " + tool.toUtf8());
+      WriteTextFile(Arguments.last(), "new " + tool.toUtf8() + VideoOf(Arguments));
     return result;
+  }
+
+ private:
+  static QByteArray VideoOf(const QStringList& Arguments) {
+    for (const QString& argument : Arguments)
+      if (argument.startsWith(QStringLiteral("video=")))
+        return " with " + ReadTextFile(argument.mid(6));
+    return {};
   }
 };
 
@@ -142,8 +151,13 @@ TEST_F(PackagingTest, JobTakesTheVideoItsLengthAndTheSkinsOverrides) {
   EXPECT_EQ(QSize(audioOnly.Width, audioOnly.Height), QSize(320, 240));
 }
 
-// The tools' files lie in a scratch folder of the run's own, gone after it.
+// The tools' files lie in a scratch folder of the run's own in the output folder, on the output's
+// file system (the temporary folder may be too small for an embedded video, here it can hold
+// nothing at all), gone after it.
 TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
+  const QByteArray temporaryFolder = qgetenv("TMPDIR");
+  WriteTextFile(Program.File(QStringLiteral("no-folder")), "a file");
+  qputenv("TMPDIR", QFile::encodeName(Program.File(QStringLiteral("no-folder"))));
   for (const bool embeds : {false, true}) {
     TStandInRunner runner;
     EntryValue.SWFData.isflv = !embeds;
@@ -153,34 +167,37 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
     const QString usersOwn = Out.File(QStringLiteral("~Tmp.swf"));
     WriteTextFile(usersOwn, "the user's own");
     QByteArray source;
+    QString scratchFolder;
     runner.Meanwhile = [&](const QString& Tool) {
-      if (Tool == QStringLiteral("swfdata.dll")) source = ReadTextFile(runner.Runs.back().at(7));
+      if (Tool != QStringLiteral("swfdata.dll")) return;
+      source = ReadTextFile(runner.Runs.back().at(7));
+      scratchFolder = QFileInfo(runner.Runs.back().at(7)).canonicalPath();
     };
     TPackagingJob job = PackagingJobOf(EntryValue);
     job.ReplacesSwf = job.ReplacesPage = true;  // as the user let it
     ASSERT_TRUE(RunPackaging(job, runner));
 
     ASSERT_EQ(runner.Runs.size(), 2u);
-    const QString scratch = QFileInfo(runner.Runs[0].at(7)).absolutePath() + QLatin1Char('/');
-    EXPECT_NE(scratch, Program.File(QStringLiteral("templates/")));
-    EXPECT_FALSE(QFileInfo::exists(scratch));
+    EXPECT_EQ(QFileInfo(scratchFolder).path(), QFileInfo(Out.Path()).canonicalFilePath());
+    EXPECT_FALSE(QFileInfo::exists(scratchFolder));
+    const QString scratch = QFileInfo(runner.Runs[0].at(7)).path() + QLatin1Char('/');
     EXPECT_EQ(runner.Runs[0],
               (QStringList{"swfdata.dll", "-X", "400", "-Y", "400", "-T", "9",
                            scratch + "SWFData.dat", "-o", scratch + "swfdata.swf"}));
     QStringList combine{"mskin.dll", "/skins/Player01.swf"};
-    if (embeds) combine << QStringLiteral("video=") + swf;
+    if (embeds) combine << runner.Runs[1].value(2);
     combine << QStringLiteral("swfdata=") + scratch + "swfdata.swf"
             << QStringList{"-X", "320", "-Y", "240", "-F", "9", "-o", scratch + "~Tmp.swf"};
     EXPECT_EQ(runner.Runs[1], combine) << embeds;
-    EXPECT_EQ(ReadTextFile(swf), "new mskin.dll");
+    EXPECT_EQ(ReadTextFile(swf), embeds ? "new mskin.dll with engine's SWF" : "new mskin.dll");
     EXPECT_EQ(ReadTextFile(usersOwn), "the user's own");
-    EXPECT_TRUE(QFileInfo::exists(Out.File(QStringLiteral("clip.mp4.html"))));
-    for (const QString& name : QDir(Out.Path()).entryList(QDir::Files | QDir::Hidden))
-      EXPECT_FALSE(IsTemporaryFileName(name.toStdString())) << qPrintable(name);
+    EXPECT_EQ(QDir(Out.Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"clip.mp4.html", "clip.mp4.swf", "~Tmp.swf"}));
     EXPECT_TRUE(source.contains("        public var ratio:String=\"16:9\\\" \\\\ \\\"x\";\r\n"));
     EXPECT_TRUE(source.contains(embeds ? "public var videofile:String=\"\";"
                                        : "public var videofile:String=\"clip.mp4.flv\";"));
   }
+  qputenv("TMPDIR", temporaryFolder);
 }
 
 TEST_F(PackagingTest, AFailingToolKeepsTheEarlierSwfAndWritesNoPage) {
@@ -238,30 +255,40 @@ TEST_F(PackagingTest, TheSwfAndThePageNeverReplaceAFileThatAppearedMeanwhile) {
   }
 }
 
-// The output folder is moved while the entry converts and its path made a link to another folder
-// that holds files of the same names: the SWF and the page land beside the entry's FLV, and the
-// other folder's files stay as they were.
+// The output folder is moved while the entry is packaged and its path made a link to another
+// folder that holds files of the same names: the SWF embeds the entry's own video, the SWF and
+// the page land beside the entry's FLV, and the other folder's files stay as they were.
 TEST_F(PackagingTest, TheSwfAndThePageGoWhereTheFlvWentWhenTheFolderMoves) {
-  const QString videos = Out.File(QStringLiteral("videos"));
-  const QString moved = Out.File(QStringLiteral("videos-moved"));
-  const QString others = Out.File(QStringLiteral("others"));
-  QDir().mkpath(videos);
-  QDir().mkpath(others);
-  EntryValue.Output.FileName = QFile::encodeName(videos + "/clip.mp4.flv").toStdString();
-  WriteTextFile(videos + "/clip.mp4.flv", "the entry's FLV");
-  for (const char* suffix : {".flv", ".swf", ".html"})
-    WriteTextFile(others + "/clip.mp4" + suffix, "another folder's");
-  TPackagingJob job = PackagingJobOf(EntryValue);
-  job.Into = TFolder(QFile::encodeName(videos).toStdString());  // as the plan finds the FLV's
-  ASSERT_TRUE(QDir().rename(videos, moved));
-  ASSERT_TRUE(QFile::link(others, videos));
-  TStandInRunner runner;
-  QString error;
-  EXPECT_TRUE(RunPackaging(job, runner, &error)) << qPrintable(error);
-  for (const char* suffix : {".flv", ".swf", ".html"})
-    EXPECT_EQ(ReadTextFile(others + "/clip.mp4" + suffix), "another folder's") << suffix;
-  EXPECT_EQ(ReadTextFile(moved + "/clip.mp4.swf"), "new mskin.dll");
-  EXPECT_TRUE(ReadTextFile(moved + "/clip.mp4.html").contains("clip.mp4.swf"));
+  for (const bool embeds : {false, true}) {
+    SCOPED_TRACE(embeds ? "embedded video" : "FLV beside");
+    QDir(Out.Path()).removeRecursively();
+    const QString videos = Out.File(QStringLiteral("videos"));
+    const QString moved = Out.File(QStringLiteral("videos-moved"));
+    const QString others = Out.File(QStringLiteral("others"));
+    QDir().mkpath(videos);
+    QDir().mkpath(others);
+    EntryValue.Output.FileName = QFile::encodeName(videos + "/clip.mp4.flv").toStdString();
+    EntryValue.SWFData.isflv = !embeds;
+    WriteTextFile(videos + "/clip.mp4.flv", "the entry's FLV");
+    WriteTextFile(videos + "/clip.mp4.swf", "the entry's video");
+    for (const char* suffix : {".flv", ".swf", ".html"})
+      WriteTextFile(others + "/clip.mp4" + suffix, "another folder's");
+    TPackagingJob job = PackagingJobOf(EntryValue);
+    job.Into = TFolder(QFile::encodeName(videos).toStdString());  // as the plan finds the FLV's
+    TStandInRunner runner;
+    runner.Meanwhile = [&](const QString& Tool) {
+      if (Tool != QStringLiteral("mskin.dll")) return;
+      ASSERT_TRUE(QDir().rename(videos, moved));
+      ASSERT_TRUE(QFile::link(others, videos));
+    };
+    QString error;
+    EXPECT_TRUE(RunPackaging(job, runner, &error)) << qPrintable(error);
+    for (const char* suffix : {".flv", ".swf", ".html"})
+      EXPECT_EQ(ReadTextFile(others + "/clip.mp4" + suffix), "another folder's") << suffix;
+    EXPECT_EQ(ReadTextFile(moved + "/clip.mp4.swf"),
+              embeds ? "new mskin.dll with the entry's video" : "new mskin.dll");
+    EXPECT_TRUE(ReadTextFile(moved + "/clip.mp4.html").contains("clip.mp4.swf"));
+  }
 }
 
 // Two runs (two instances sharing the program folder, or one run's entries) package at once:
