@@ -457,20 +457,26 @@ TEST_F(ConvertingWindowTest, QuittingKeepsTheEarlierOutputsOfTheStoppedEntry) {
             QStringList());
 }
 
-// Holds the worker inside its tools until the test lets them go, or the step is cancelled.
+// Holds the worker inside its tools until the test lets them go, or the step is cancelled; a
+// tool nobody stops gives up after a while, as a real one does at its time limit.
 class THeldRunner : public IProcessRunner {
  public:
   // Once released, each tool writes its output (its last argument) and succeeds.
   bool Succeeds = false;
   std::atomic<int> Entered{0};
+  std::atomic<int> Cancelled{0};
   void Release() { Released = true; }
   TProcessResult Run(const QString&, const QStringList& Arguments, int,
                      const std::atomic<bool>* Cancel) override {
     ++Entered;
     TProcessResult result;
+    const QDeadlineTimer limit(120000);
     while (!Released) {
-      if (Cancel && *Cancel) {
-        result.Started = result.Cancelled = true;
+      result.Cancelled = Cancel && *Cancel;
+      result.TimedOut = limit.hasExpired();
+      if (result.Cancelled || result.TimedOut) {
+        Cancelled += result.Cancelled;
+        result.Started = true;
         return result;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -487,16 +493,19 @@ class THeldRunner : public IProcessRunner {
 };
 
 // Escape in the packaging window asks whether to quit the run; the answer is carried out
-// whether the tool is still running when it comes or ended while the question was open.
-TEST_F(ConvertingWindowTest, TheAnswerToQuitDuringPackagingIsCarriedOutWheneverTheToolEnded) {
+// whether the tool is still running when it comes or ended while the question was open. A quit
+// without a question (the program ending on a signal) stops the tool at once.
+TEST_F(ConvertingWindowTest, AQuitDuringPackagingIsCarriedOutWheneverTheToolEnded) {
   const struct {
     const char* Name;
+    bool Signalled;  // else Escape and the question
     bool ToolEndsFirst;
     bool Quit;
   } cases[] = {
-      {"OK while the tool runs", false, true},
-      {"OK after the tool ended", true, true},
-      {"Cancel after the tool ended", true, false},
+      {"OK while the tool runs", false, false, true},
+      {"OK after the tool ended", false, true, true},
+      {"Cancel after the tool ended", false, true, false},
+      {"a signal while the tool runs", true, false, true},
   };
   for (const auto& c : cases) {
     Entries.clear();
@@ -516,18 +525,22 @@ TEST_F(ConvertingWindowTest, TheAnswerToQuitDuringPackagingIsCarriedOutWheneverT
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
       return c.Quit;
     };
-    // Escape, once the packaging window waits for its tool (it runs in an event loop of its
-    // own, which this timer's ticks reach).
-    QTimer escape;
-    QObject::connect(&escape, &QTimer::timeout, [&] {
+    // Once the packaging window waits for its tool (it runs in an event loop of its own, which
+    // this timer's ticks reach).
+    QTimer quit;
+    QObject::connect(&quit, &QTimer::timeout, [&] {
       auto* packaging = qobject_cast<Tcreateswffrm*>(QApplication::activeModalWidget());
       if (!packaging || runner.Entered == 0) return;
-      escape.stop();
-      QTest::keyClick(packaging, Qt::Key_Escape);
+      quit.stop();
+      if (c.Signalled)
+        form.Quit(false);
+      else
+        QTest::keyClick(packaging, Qt::Key_Escape);
     });
-    escape.start(20);
+    quit.start(20);
     const QStringList messages = RunToEnd(form);
     runner.Release();
+    EXPECT_EQ(runner.Cancelled, c.ToolEndsFirst ? 0 : 1) << c.Name;
     EXPECT_EQ(Log().contains(QStringLiteral("Exit Convert")), c.Quit) << c.Name;
     EXPECT_EQ(messages.isEmpty(), c.Quit) << c.Name;
     EXPECT_EQ(QFileInfo::exists(Folder.File(QStringLiteral("second.flv"))), !c.Quit) << c.Name;
