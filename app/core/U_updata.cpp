@@ -86,8 +86,7 @@ class TNetTransfer : public QObject {
   int64_t FReceived = 0;
 };
 
-TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent)
-    : QObject(Parent) {
+TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent) : QObject(Parent) {
   std::promise<void> ready;
   try {
     FThread = std::thread(
@@ -100,8 +99,7 @@ TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent)
   ready.get_future().wait();
 }
 
-void TNetDownloader::RunTransferThread(int TimeoutMs, int64_t MaxBytes,
-                                       std::promise<void>& Ready) {
+void TNetDownloader::RunTransferThread(int TimeoutMs, int64_t MaxBytes, std::promise<void>& Ready) {
   QEventLoop loop;
   TCallQueue calls;
   TNetTransfer transfer(TimeoutMs, MaxBytes);

@@ -350,7 +350,8 @@ TEST(UpdateCheck, ACheckThatCannotFetchSaysWhyAtOnce) {
   TScratchFolder local;
   ASSERT_TRUE(QDir().mkpath(local.File("download/fnk")));
   WriteTextFile(local.File("download/fnk/update.ini"), VersionFile("2.0"));
-  const QString notFetched = QStringLiteral("Only http and https addresses are downloaded, not \"%1\".");
+  const QString notFetched =
+      QStringLiteral("Only http and https addresses are downloaded, not \"%1\".");
   const struct {
     QString Server;
     bool RefuseThread;
