@@ -312,12 +312,15 @@ void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
 }
 
 // The next task waits for its files to be opened until the packaging has ended. Cancelling the
-// packaging quits the run, as the window's own Cancel does.
+// packaging quits the run, as the window's own Cancel does, also when the user agreed only
+// after the tool had ended.
 void TConvertingfrm::Package(const TPackagingJob& Job) {
   Tcreateswffrm packaging(Job, FRunner, this);
   packaging.AskCancel = [this] { return AskQuit(QStringLiteral("Whether to quit conversion?")); };
-  if (packaging.exec() == Accepted) return;
-  FRun->FileFailed(packaging.Error());
+  FPackaging = &packaging;
+  const bool made = packaging.exec() == Accepted;
+  FPackaging = nullptr;
+  if (!made) FRun->FileFailed(packaging.Error());
   // Once out of the task's end notice.
   if (packaging.Cancelled()) PostCall(this, [this] { Quit(false); });
 }
@@ -377,6 +380,8 @@ void TConvertingfrm::Quit(bool Ask) {
 }
 
 void TConvertingfrm::QuitRun() {
+  // The packaging tool is stopped at once; its window returns once the worker has ended.
+  if (FPackaging) FPackaging->Cancel();
   if (FTask) {
     ClearEvents();
     FTask->Encoder.Resume();

@@ -112,6 +112,8 @@ class TConvertingfrm : public TSkinForm {
   // Opens the next task's files; the task and the plan are its alone until it posts TaskOpened.
   std::thread FBuilder;
   bool FQuitWhenBuilt = false;
+  // The packaging window open for the task that ended, if any.
+  class Tcreateswffrm* FPackaging = nullptr;
   std::set<int> FThumbnailTaken;
   TThumbnailFiles FThumbnails;
   QRect FPreviewRect;

@@ -54,12 +54,25 @@ void Tcreateswffrm::showEvent(QShowEvent* Event) {
 
 void Tcreateswffrm::reject() {
   if (!FWorker.joinable()) return TSkinForm::reject();
-  if (FCancel || !AskCancel()) return;
+  if (!FCancel && AskCancel()) Cancel();
+}
+
+void Tcreateswffrm::Cancel() {
+  if (FCancel.exchange(true)) return;
   VelLog.WriteInfo(QStringLiteral("Cancel: ") + FJob.Name + QStringLiteral(".swf"));
-  FCancel = true;
+}
+
+int Tcreateswffrm::exec() {
+  const int result = TSkinForm::exec();
+  if (!FWorker.joinable()) return result;
+  Cancel();
+  FWorker.join();
+  return Rejected;
 }
 
 void Tcreateswffrm::WorkerDone() {
+  // Already joined where an event loop ended before the worker.
+  if (!FWorker.joinable()) return;
   FWorker.join();
   if (FSucceeded)
     VelLog.WriteInfo(QStringLiteral("Create: ") + FJob.Name + QStringLiteral(".swf succeed!"));

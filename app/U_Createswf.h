@@ -1,6 +1,7 @@
 // The packaging window: shows which SWF is being made while a worker thread runs the
 // packaging step of one finished entry, and closes itself when the worker ends. Its close
-// button and Escape cancel the step, once AskCancel agrees: the tool running is stopped.
+// button and Escape cancel the step, once AskCancel agrees: the tool running is stopped. The
+// answer holds even when the worker ended while the question was open.
 #pragma once
 
 #include "SkinForm.h"
@@ -27,7 +28,7 @@ class Tcreateswffrm : public TSkinForm {
   bool Succeeded() const { return FSucceeded; }
   // Why it failed, naming the file that did not land ("name.swf: ...").
   const QString& Error() const { return FError; }
-  // The user cancelled the step.
+  // The step was cancelled: by the user, maybe only after the worker had ended, or by Cancel.
   bool Cancelled() const { return FCancel; }
 
   // Asked before the step is cancelled; true: cancel. The default cancels at once.
@@ -36,6 +37,11 @@ class Tcreateswffrm : public TSkinForm {
   // While the worker runs: cancels the step, as AskCancel allows (the tool is stopped, its
   // half-made output never takes a name, and the window closes when the worker has ended).
   void reject() override;
+  // Cancels the step without a question (the program is ending).
+  void Cancel();
+  // Returns once the worker has ended: an event loop ended from outside (the program ending
+  // on a signal) leaves it running, and it is then cancelled and waited for.
+  int exec() override;
 
   QLabel* lblFileName;
   TSkProgressBar* prgTotal;

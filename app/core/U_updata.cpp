@@ -5,15 +5,16 @@
 #include "VelLog.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <cmath>
 #include <future>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -85,28 +86,39 @@ class TNetTransfer : public QObject {
   int64_t FReceived = 0;
 };
 
-TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent)
-    : QObject(Parent),
-      FThread(new QThread(this)),
-      FCalls(new TCallQueue),
-      FTransfer(new TNetTransfer(TimeoutMs, MaxBytes)) {
-  FCalls->moveToThread(FThread);
-  FTransfer->moveToThread(FThread);
-  FThread->start();
+TNetDownloader::TNetDownloader(int TimeoutMs, int64_t MaxBytes, QObject* Parent) : QObject(Parent) {
+  std::promise<void> ready;
+  try {
+    FThread = std::thread(
+        [this, TimeoutMs, MaxBytes, &ready] { RunTransferThread(TimeoutMs, MaxBytes, ready); });
+  } catch (const std::system_error& e) {
+    FStartError = QStringLiteral("Cannot start the update check's thread: ") +
+                  QString::fromLocal8Bit(e.what());
+    return;
+  }
+  ready.get_future().wait();
 }
 
-// The transfer and the queue go on their own thread, where their objects live and were last
-// used: the queue once its last call has returned.
+void TNetDownloader::RunTransferThread(int TimeoutMs, int64_t MaxBytes, std::promise<void>& Ready) {
+  QEventLoop loop;
+  TCallQueue calls;
+  TNetTransfer transfer(TimeoutMs, MaxBytes);
+  FLoop = &loop;
+  FCalls = &calls;
+  FTransfer = &transfer;
+  Ready.set_value();
+  loop.exec();
+}
+
+// The loop ends once the call that ends it has returned; the transfer and the queue then go on
+// their own thread, where they live and were last used.
 TNetDownloader::~TNetDownloader() {
-  OnTransferThread([this] {
-    delete FTransfer;
-    FCalls->deleteLater();
-  });
-  FThread->quit();
-  FThread->wait();
+  OnTransferThread([this] { FLoop->quit(); });
+  if (FThread.joinable()) FThread.join();
 }
 
 void TNetDownloader::OnTransferThread(const std::function<void()>& Step) {
+  if (!FThread.joinable()) return;
   std::promise<void> done;
   FCalls->Post(FCalls, [&] {
     Step();
@@ -118,9 +130,10 @@ void TNetDownloader::OnTransferThread(const std::function<void()>& Step) {
 void TNetDownloader::Download(const QUrl& Url, const QString& FileName, TProgress OnProgress,
                               TDone OnDone) {
   Abort();
-  if (!IsWebAddress(Url)) {
+  const QString refusal = !IsWebAddress(Url) ? NotFetched(Url) : FStartError;
+  if (!refusal.isEmpty()) {
     QFile::remove(FileName);
-    return OnDone(deStopped, NotFetched(Url));
+    return OnDone(deStopped, refusal);
   }
   const uint64_t generation = FGeneration;
   // Told here, unless the download was aborted or another begun since.

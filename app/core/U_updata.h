@@ -9,10 +9,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
+#include <thread>
 
-class QThread;
+class QEventLoop;
 
 // How a download ended: deFailed for the network or the server (no answer, an error
 // status), deStopped when the downloader stopped it itself (an answer larger than it takes,
@@ -39,7 +41,8 @@ class IDownloader {
 // size is announced or reached, and so is one whose bytes cannot be written: neither memory
 // nor disk ever holds more than MaxBytes of it. The transfer runs on a thread of its own, so
 // that what the caller's thread is doing never leaves the network's bytes unread in memory;
-// the progress and the end are told on the caller's thread.
+// the progress and the end are told on the caller's thread. Where that thread cannot start
+// (no thread or no memory left), every download stops at once and says why.
 class TNetDownloader final : public QObject, public IDownloader {
  public:
   // Far more than the update check's two small files.
@@ -55,13 +58,19 @@ class TNetDownloader final : public QObject, public IDownloader {
   void Abort() override;
 
  private:
-  // Runs Step on the transfer's thread and returns once it has run.
+  // Runs Step on the transfer's thread and returns once it has run; nothing without that thread.
   void OnTransferThread(const std::function<void()>& Step);
+  // Transfer thread: makes the queue and the transfer there, runs their event loop until the
+  // downloader goes, and frees them there.
+  void RunTransferThread(int TimeoutMs, int64_t MaxBytes, std::promise<void>& Ready);
 
-  QThread* FThread;
-  // Lives on FThread: the calls to the transfer go through it.
-  class TCallQueue* FCalls;
-  class TNetTransfer* FTransfer;
+  std::thread FThread;
+  // Why the transfer thread could not start.
+  QString FStartError;
+  // Live on FThread, set before it is ready: the calls to the transfer go through FCalls.
+  QEventLoop* FLoop = nullptr;
+  class TCallQueue* FCalls = nullptr;
+  class TNetTransfer* FTransfer = nullptr;
   // Counts the downloads begun: what an aborted one still tells is dropped.
   uint64_t FGeneration = 0;
 };

@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 
 #include <future>
+#include <thread>
 
 namespace {
 
@@ -456,22 +457,98 @@ TEST_F(ConvertingWindowTest, QuittingKeepsTheEarlierOutputsOfTheStoppedEntry) {
             QStringList());
 }
 
-// Holds the worker inside its first tool until the test lets it go, or the step is cancelled.
+// Holds the worker inside its tools until the test lets them go, or the step is cancelled; a
+// tool nobody stops gives up after a while, as a real one does at its time limit.
 class THeldRunner : public IProcessRunner {
  public:
-  std::promise<void> Release;
-  TProcessResult Run(const QString&, const QStringList&, int,
+  // Once released, each tool writes its output (its last argument) and succeeds.
+  bool Succeeds = false;
+  std::atomic<int> Entered{0};
+  std::atomic<int> Cancelled{0};
+  void Release() { Released = true; }
+  TProcessResult Run(const QString&, const QStringList& Arguments, int,
                      const std::atomic<bool>* Cancel) override {
-    const std::future<void> released = Release.get_future();
+    ++Entered;
     TProcessResult result;
-    while (released.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-      if (!Cancel || !*Cancel) continue;
-      result.Started = result.Cancelled = true;
-      return result;
+    const QDeadlineTimer limit(120000);
+    while (!Released) {
+      result.Cancelled = Cancel && *Cancel;
+      result.TimedOut = limit.hasExpired();
+      if (result.Cancelled || result.TimedOut) {
+        Cancelled += result.Cancelled;
+        result.Started = true;
+        return result;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (!Succeeds) return result;
+    WriteTextFile(Arguments.last(), "made by the tool");
+    result.Started = true;
+    result.ExitCode = 0;
     return result;
   }
+
+ private:
+  std::atomic<bool> Released{false};
 };
+
+// Escape in the packaging window asks whether to quit the run; the answer is carried out
+// whether the tool is still running when it comes or ended while the question was open. A quit
+// without a question (the program ending on a signal) stops the tool at once.
+TEST_F(ConvertingWindowTest, AQuitDuringPackagingIsCarriedOutWheneverTheToolEnded) {
+  const struct {
+    const char* Name;
+    bool Signalled;  // else Escape and the question
+    bool ToolEndsFirst;
+    bool Quit;
+  } cases[] = {
+      {"OK while the tool runs", false, false, true},
+      {"OK after the tool ended", false, true, true},
+      {"Cancel after the tool ended", false, true, false},
+      {"a signal while the tool runs", true, false, true},
+  };
+  for (const auto& c : cases) {
+    Entries.clear();
+    for (const QString name : {"log.txt", "first.flv", "first.swf", "first.html", "first.jpg",
+                               "second.flv", "second.jpg"})
+      QFile::remove(Folder.File(name));
+    Add(QStringLiteral("first"), Clip(2));
+    Add(QStringLiteral("second"), Clip(2)).GSwf = false;
+    THeldRunner runner;
+    runner.Succeeds = true;
+    TConvertingfrm form(Nodes(), Asker, runner);
+    form.AskQuit = [&](const QString&) {
+      if (!c.ToolEndsFirst) return c.Quit;
+      runner.Release();
+      const QDeadlineTimer limit(60000);
+      while (!Log().contains(QStringLiteral("first.swf succeed!")) && !limit.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      return c.Quit;
+    };
+    // Once the packaging window waits for its tool (it runs in an event loop of its own, which
+    // this timer's ticks reach).
+    QTimer quit;
+    QObject::connect(&quit, &QTimer::timeout, [&] {
+      auto* packaging = qobject_cast<Tcreateswffrm*>(QApplication::activeModalWidget());
+      if (!packaging || runner.Entered == 0) return;
+      quit.stop();
+      if (c.Signalled)
+        form.Quit(false);
+      else
+        QTest::keyClick(packaging, Qt::Key_Escape);
+    });
+    quit.start(20);
+    const QStringList messages = RunToEnd(form);
+    runner.Release();
+    EXPECT_EQ(runner.Cancelled, c.ToolEndsFirst ? 0 : 1) << c.Name;
+    EXPECT_EQ(Log().contains(QStringLiteral("Exit Convert")), c.Quit) << c.Name;
+    EXPECT_EQ(messages.isEmpty(), c.Quit) << c.Name;
+    EXPECT_EQ(QFileInfo::exists(Folder.File(QStringLiteral("second.flv"))), !c.Quit) << c.Name;
+    EXPECT_EQ(QFileInfo::exists(Folder.File(QStringLiteral("first.swf"))), c.ToolEndsFirst)
+        << c.Name;
+    EXPECT_GT(QFileInfo(Folder.File(QStringLiteral("first.flv"))).size(), 0) << c.Name;
+  }
+}
 
 TEST_F(ConvertingWindowTest, PackagingWindowShowsTheSwfAndReportsAFailedTool) {
   TFileOption& entry = Add(QStringLiteral("packaged"), Clip(5));
@@ -482,7 +559,7 @@ TEST_F(ConvertingWindowTest, PackagingWindowShowsTheSwfAndReportsAFailedTool) {
   while (!form.tmrOpen.isActive()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_EQ(form.lblFileName->text(), QStringLiteral("packaged.swf"));
   SaveShot(form, QStringLiteral("packaging.png"));
-  runner.Release.set_value();
+  runner.Release();
   while (form.isVisible()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_FALSE(form.Succeeded());
   EXPECT_EQ(form.Error(), QStringLiteral("packaged.swf: swfdata.dll could not be started"));
@@ -522,7 +599,7 @@ TEST_F(ConvertingWindowTest, APackagingStepIsCancelledWhenTheUserAgrees) {
   EXPECT_EQ(form.Error(), QStringLiteral("packaged.swf: swfdata.dll was cancelled"));
   EXPECT_EQ(ReadTextFile(Folder.File(QStringLiteral("packaged.swf"))), "engine's SWF");
   if (!form.isVisible()) return;
-  runner.Release.set_value();
+  runner.Release();
   while (form.isVisible()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 

@@ -198,9 +198,10 @@ QStringList HiddenFiles(const QString& Folder) {
 }
 
 // A session's end (SIGTERM), Ctrl+C in the terminal (SIGINT) or a lost terminal (SIGHUP) in the
-// middle of a conversion: the program ends as its close button ends it. The entry being
-// converted leaves no part file and no output, the one converted before keeps its files, and
-// the scratch folder goes.
+// middle of a conversion, or while the first entry's packaging tool hangs: the program ends as
+// its close button ends it, at once. The entry being converted leaves no part file and no
+// output, the one packaged leaves no SWF, no page and no scratch, the hanging tool goes, the
+// one converted before keeps its files, and the scratch folder goes.
 TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
   const std::string shortClip = fixtures::Path(fixtures::Media::Mp4H264Aac);
@@ -216,19 +217,33 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
   WriteTextFile(Folder.File(QStringLiteral("Fennick.ini")),
                 "[Output]\nOutputPath=" + QFile::encodeName(output) +
                     "/\nSourcePath=" + QFile::encodeName(media) + "/\n");
-  WriteTextFile(Folder.File(QStringLiteral("FormatDefault.ini")),
-                "[SWFSet]\nGflv=1\nGSwf=0\nGThumbnail=1\n");
+  // A packaging tool that hangs, saying first that it runs, and under which process id.
+  const QString tool = Folder.File(QStringLiteral("LibAV/swfdata.dll"));
+  const QString toolRuns = tool + QStringLiteral(".running");
+  ASSERT_TRUE(QDir().mkpath(Folder.File(QStringLiteral("LibAV"))));
+  WriteTextFile(tool, "#!/bin/sh\necho $$ > \"$0.running\"\nexec sleep 600\n");
+  ASSERT_TRUE(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
   const TMainButtons buttons = MainButtons();
 
+  const struct {
+    int Signal;
+    bool WhilePackaging;
+  } cases[] = {{SIGTERM, false}, {SIGINT, false}, {SIGHUP, false}, {SIGTERM, true}, {SIGHUP, true}};
   int runs = 0;
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+  for (const auto& c : cases) {
+    const int signal = c.Signal;
+    const std::string row = std::to_string(signal) + (c.WhilePackaging ? " packaging" : "");
     for (const QString& name : QDir(output).entryList(QDir::Files | QDir::Hidden))
       QFile::remove(output + "/" + name);
-    const QString cache = Folder.File(QStringLiteral("cache%1").arg(signal));
+    QFile::remove(toolRuns);
+    WriteTextFile(Folder.File(QStringLiteral("FormatDefault.ini")),
+                  QByteArray("[SWFSet]\nGflv=1\nGThumbnail=1\n") +
+                      (c.WhilePackaging ? "GSwf=1\nGHtml=1\n" : "GSwf=0\n"));
+    const QString cache = Folder.File(QStringLiteral("cache%1").arg(++runs));
     QProcess* program =
         Start(QStringLiteral("C"), {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")},
                                     {QStringLiteral("XDG_CACHE_HOME"), cache}});
-    WaitForReport(program, ++runs);
+    WaitForReport(program, runs);
     const qint64 pid = program->processId();
     // The main window alone: the splash has gone.
     const QDeadlineTimer shown(StartTimeout);
@@ -255,10 +270,14 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
       ClickAt(buttons.Start);
       QTest::qWait(200);
     }
-    // The first entry converted, the second under way.
+    // The first entry converted, and the second under way or the first's tool hanging.
+    const auto reached = [&] {
+      return c.WhilePackaging ? QFile::exists(toolRuns)
+                              : QFile::exists(output + "/a.flv") && !HiddenFiles(output).isEmpty();
+    };
     const QDeadlineTimer deadline(StartTimeout);
-    while (!(QFile::exists(output + "/a.flv") && !HiddenFiles(output).isEmpty())) {
-      ASSERT_FALSE(deadline.hasExpired()) << "no conversion under way in " << qPrintable(output);
+    while (!reached()) {
+      ASSERT_FALSE(deadline.hasExpired()) << "nothing under way in " << qPrintable(output);
       ASSERT_FALSE(program->waitForFinished(50)) << program->readAllStandardError().constData();
     }
     QString scratch;
@@ -270,15 +289,30 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
     ASSERT_TRUE(QDir().mkpath(scratch + QStringLiteral("/preview-%1").arg(program->processId())));
 
     ::kill(pid_t(program->processId()), signal);
-    ASSERT_TRUE(program->waitForFinished(StartTimeout)) << signal;
-    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit) << signal;
-    EXPECT_EQ(program->exitCode(), 128 + signal) << signal;
-    EXPECT_GT(QFileInfo(output + "/a.flv").size(), 0) << signal;
-    EXPECT_TRUE(QFile::exists(output + "/a.jpg")) << signal;
-    EXPECT_FALSE(QFile::exists(output + "/b.flv")) << signal;
-    EXPECT_EQ(HiddenFiles(output), QStringList()) << signal;
-    EXPECT_FALSE(QFileInfo::exists(scratch)) << signal;
-    EXPECT_TRUE(ReadTextFile(Log(1)).contains("Exit Convert")) << signal;
+    // Well before the hanging tool's own time limit.
+    ASSERT_TRUE(program->waitForFinished(StartTimeout)) << row;
+    EXPECT_EQ(program->exitStatus(), QProcess::NormalExit) << row;
+    EXPECT_EQ(program->exitCode(), 128 + signal) << row;
+    EXPECT_GT(QFileInfo(output + "/a.flv").size(), 0) << row;
+    EXPECT_TRUE(QFile::exists(output + "/a.jpg")) << row;
+    EXPECT_FALSE(QFile::exists(output + "/a.swf")) << row;
+    EXPECT_FALSE(QFile::exists(output + "/a.html")) << row;
+    EXPECT_FALSE(QFile::exists(output + "/b.flv")) << row;
+    EXPECT_EQ(HiddenFiles(output), QStringList()) << row;
+    EXPECT_FALSE(QFileInfo::exists(scratch)) << row;
+    EXPECT_EQ(QDir(Folder.File(QStringLiteral("tmp")))
+                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList())
+        << row;
+    EXPECT_TRUE(ReadTextFile(Log(1)).contains("Exit Convert")) << row;
+    if (c.WhilePackaging) {
+      const pid_t toolPid = pid_t(ReadTextFile(toolRuns).trimmed().toInt());
+      EXPECT_GT(toolPid, 0) << row;
+      if (toolPid > 0 && ::kill(toolPid, 0) == 0) {
+        ADD_FAILURE() << "the tool still runs: " << row;
+        ::kill(toolPid, SIGKILL);
+      }
+    }
     Running.removeOne(program);
     delete program;
   }

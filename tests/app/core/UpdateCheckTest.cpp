@@ -1,4 +1,6 @@
 #include "AppTestSupport.h"
+#include "HangGuard.h"
+#include "RefusedThreadStarts.h"
 #include "StreamedAnswer.h"
 #include "U_updata.h"
 
@@ -20,10 +22,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -337,21 +342,42 @@ TEST(UpdateCheck, AFileThatCannotBeWrittenStopsTheDownloadAtItsFirstFailedWrite)
   EXPECT_EQ(FilesIn(cache), QStringList());
 }
 
-TEST(UpdateCheck, OnlyWebAddressesAreFetched) {
+// A check that cannot fetch at all says why at once: an address that is not a web address, or
+// a transfer thread the system refuses (no thread left); it never waits for a thread that
+// never started, not even when it goes.
+TEST(UpdateCheck, ACheckThatCannotFetchSaysWhyAtOnce) {
   TScratchFolder cache;
   TScratchFolder local;
   ASSERT_TRUE(QDir().mkpath(local.File("download/fnk")));
   WriteTextFile(local.File("download/fnk/update.ini"), VersionFile("2.0"));
-  for (const QString& server : {QUrl::fromLocalFile(local.Path()).toString(),
-                                QStringLiteral("ftp://127.0.0.1"), QStringLiteral("127.0.0.1")}) {
+  const QString notFetched =
+      QStringLiteral("Only http and https addresses are downloaded, not \"%1\".");
+  const struct {
+    QString Server;
+    bool RefuseThread;
+    QString Stopped;
+  } cases[] = {
+      {QUrl::fromLocalFile(local.Path()).toString(), false,
+       notFetched.arg(QUrl::fromLocalFile(local.Path()).toString() + "/download/fnk/update.ini")},
+      {QStringLiteral("ftp://127.0.0.1"), false,
+       notFetched.arg("ftp://127.0.0.1/download/fnk/update.ini")},
+      {QStringLiteral("127.0.0.1"), false, notFetched.arg("127.0.0.1/download/fnk/update.ini")},
+      {QStringLiteral("http://127.0.0.1:9"), true,
+       QStringLiteral("Cannot start the update check's thread: ") +
+           QString::fromStdString(std::generic_category().message(EAGAIN))},
+  };
+  for (const auto& c : cases) {
+    const THangGuard guard("the update check of " + c.Server.toStdString(), 60);
+    std::optional<TRefusedThreadStarts> refused;
+    if (c.RefuseThread) refused.emplace(0, -1, TRefusedThreadStarts::TFrom::ThisThread);
     TNetDownloader downloader;
-    TUpdateCheck check(downloader, server, cache.Path() + "/", Own);
+    refused.reset();
+    TUpdateCheck check(downloader, c.Server, cache.Path() + "/", Own);
     QString stopped;
     check.OnStopped = [&](const QString& Reason) { stopped = Reason; };
     check.Start();
-    EXPECT_FALSE(check.Running()) << qPrintable(server);
-    EXPECT_EQ(stopped, "Only http and https addresses are downloaded, not \"" + server +
-                           "/download/fnk/update.ini\".");
+    EXPECT_FALSE(check.Running()) << qPrintable(c.Server);
+    EXPECT_EQ(stopped, c.Stopped);
     EXPECT_EQ(FilesIn(cache), QStringList());
   }
 }
