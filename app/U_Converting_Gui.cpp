@@ -303,8 +303,13 @@ void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
   // The encoder's last notice: the next task, once out of this notice's delivery.
   if (Info.TaskIndex < 0) return PostCall(this, [this] { NextTask(); });
   FTaskEnded = true;
-  const QString lost = FThumbnails.TaskEnded(FTaskIndex, Info.Finished && !Info.Exception);
+  const bool usable = Info.Finished && !Info.Exception;
+  const QString lost = FThumbnails.TaskEnded(FTaskIndex, usable);
   if (!lost.isEmpty()) FRun->FileFailed(lost);
+  // No picture came: a sound alone.
+  const TFileOption* entry = FPlan->EntryOfTask(FTaskIndex);
+  if (usable && entry && entry->GThumbnail && !FThumbnailTaken.contains(FTaskIndex))
+    FRun->FileNotMade(ThumbnailNotMade(*entry));
   if (Info.Finished) prgFile->SetPercent(100);
   const TTaskEndAction action =
       FRun->TaskEnded(FTaskIndex, Info.Finished, Info.Exception, Info.ExceptionMsg);
@@ -329,7 +334,7 @@ void TConvertingfrm::Complete(bool AllConverted) {
   prgFile->SetPercent(100);
   prgtotal->SetPercent(100);
   VelLog.WriteInfo(QStringLiteral("Convert completed"));
-  const QString message = ConversionEndMessage(AllConverted, FRun->Reasons());
+  const QString message = ConversionEndMessage(AllConverted, FRun->Reasons(), FRun->Notes());
   bool showMessage = true;
   if (ChkShutdown->Checked()) {
     QApplication::beep();

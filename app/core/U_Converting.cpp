@@ -566,21 +566,34 @@ void TConvertRun::Failed(const TFileOption* Entry, const QString& Reason) {
   FReasons << ReasonLine(Entry, Reason);
 }
 
-QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons) {
-  if (AllConverted) return QStringLiteral("File conversion is completed!");
+void TConvertRun::FileNotMade(const QString& Note) {
+  VelLog.WriteInfo(Note);
+  FNotes << Note;
+}
+
+QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons,
+                             const QStringList& Notes) {
   // A line may name a long path twice: longer ones lose their middle.
   constexpr qsizetype MaxLine = 200;
   constexpr qsizetype MaxListed = 10;
   QStringList lines{
-      QStringLiteral("Conversion finished, but one or more files failed in conversion.")};
-  for (const QString& reason : Reasons.mid(0, MaxListed))
+      AllConverted
+          ? QStringLiteral("File conversion is completed!")
+          : QStringLiteral("Conversion finished, but one or more files failed in conversion.")};
+  const QStringList listed = AllConverted ? Notes : Reasons + Notes;
+  for (const QString& reason : listed.mid(0, MaxListed))
     lines << (reason.size() <= MaxLine
                   ? reason
                   : reason.left(MaxLine / 2 - 2) + QStringLiteral(" ... ") +
                         reason.right(MaxLine / 2 - 3));
-  if (Reasons.size() > MaxListed)
-    lines << QStringLiteral("and %1 more (the log names them all)").arg(Reasons.size() - MaxListed);
+  if (listed.size() > MaxListed)
+    lines << QStringLiteral("and %1 more (the log names them all)").arg(listed.size() - MaxListed);
   return lines.join(QStringLiteral("\r\n"));
+}
+
+QString ThumbnailNotMade(const TFileOption& Entry) {
+  return QFileInfo(ThumbnailFileOf(Entry)).fileName() +
+         QStringLiteral(": not made, the input has no picture");
 }
 
 // ---------------------------------------------------------------------------------------

@@ -261,6 +261,10 @@ class TConvertRun {
                            const std::string& Message);
   // A file of a converted entry did not land: the reason names the file ("name.swf: ...").
   void FileFailed(const QString& Reason);
+  // A file the user asked for that the entry cannot have, which fails nothing: the note names
+  // the file and says why ("name.jpg: ..."). Logged, and said at the end.
+  void FileNotMade(const QString& Note);
+  const QStringList& Notes() const { return FNotes; }
   int FailedCount() const { return FFailed; }
   // One line per entry that was refused or failed: its output's name and the reason.
   QStringList Reasons() const { return FPlan.Refusals() + FReasons; }
@@ -271,12 +275,17 @@ class TConvertRun {
   const TConvertPlan& FPlan;
   int FFailed = 0;
   QStringList FReasons;
+  QStringList FNotes;
   bool FCompleted = false;
 };
 
-// The message at the end of a run; a failure lists the reasons it knows, one line each, so
-// many at most that the box fits a screen, then how many more the log holds.
-QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons);
+// The message at the end of a run; a failure lists the reasons it knows, then come the notes,
+// one line each, so many at most that the box fits a screen, then how many more the log holds.
+QString ConversionEndMessage(bool AllConverted, const QStringList& Reasons,
+                             const QStringList& Notes = {});
+
+// The note for an entry whose input gave no picture to take its thumbnail from.
+QString ThumbnailNotMade(const TFileOption& Entry);
 
 // The thumbnails of a run. Each is written as soon as its task's first picture arrives, under a
 // temporary name in the entry's folder, and takes its name only when the task ends usable: a

@@ -100,7 +100,15 @@ bool CommitIntoFolder(const TPackagingJob& Job, const QString& FileName, bool Re
   return lost.empty() || Fail(Error, DecodedName(lost));
 }
 
-QString HtmlEscaped(const QString& Text) { return Text.toHtmlEscaped(); }
+// Text for the page, in ASCII alone: a server may send the page without naming a character set,
+// and a browser then reads its bytes as whatever it guesses; a character reference reads the
+// same under every ASCII-based character set.
+QString HtmlEscaped(const QString& Text) {
+  QString page;
+  for (const char32_t c : Text.toHtmlEscaped().toUcs4())
+    page += c < 0x80 ? QString(QLatin1Char(char(c))) : QStringLiteral("&#%1;").arg(uint(c));
+  return page;
+}
 
 // A file beside the page as an address relative to it: in an address "#", "%", "?" and blanks
 // mean something else than in a file name.

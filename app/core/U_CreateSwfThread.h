@@ -85,7 +85,8 @@ TProcessResult CompileSwfData(IProcessRunner& Runner, const QString& Source, con
 bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error,
                 const std::atomic<bool>* Cancel);
 
-// The page's text, with the name escaped for HTML and the movie's address URL-encoded.
+// The page's text, all ASCII: the name escaped for HTML (other characters as references) and
+// the movie's address URL-encoded.
 QString HtmlPageText(const QString& Name, int Width, int Height);
 // Writes "<Name>.html" into the job's folder as the SWF is written. False with the reason in
 // Error.

@@ -20,8 +20,6 @@ dynamic class SkinPlayer extends flash.display.MovieClip
     var total:Number = 0          # length in seconds
     var playing:Boolean = false
     var atEnd:Boolean = false     # stopped on the last picture, the next play starts over
-    var holdFirst:Boolean = false # an FLV that must not play on: pause once a picture shows,
-    var holdAfter:Number = 0.1    # which takes the stream's time past its second frame
     var autoRewind:Boolean = false
 
     constructor(barHeight:Number)
@@ -270,17 +268,21 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         convert_b
         setproperty playing
         getlocal0
-        getlocal0
-        getproperty playing
-        not
-        setproperty holdFirst
-        getlocal0
         getproperty stream
         getlocal0
         pushstring "videofile"
         callproperty setting, 1
         convert_s
         callpropvoid play, 1
+        getlocal0
+        getproperty playing
+        iftrue done
+        # Paused before anything arrives: a stream that played on until its first picture
+        # showed would let its sound out, which no volume setting holds back in every runtime.
+        getlocal0
+        getproperty stream
+        callpropvoid pause, 0
+    done:
         returnvoid
     end
 
@@ -356,7 +358,7 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         returnvoid
     end
 
-    # NetStream client callback: the FLV's own size, frame rate and length.
+    # NetStream client callback: the FLV's own size and length.
     method onMetaData(info):void
         getlocal0
         pushscope
@@ -381,19 +383,6 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         convert_d
         callpropvoid fit, 3
     sized:
-        getlocal info
-        getproperty framerate
-        convert_d
-        pushbyte 0
-        ifngt timed
-        getlocal0
-        pushdouble 1.5
-        getlocal info
-        getproperty framerate
-        convert_d
-        divide
-        setproperty holdAfter
-    timed:
         getlocal0
         getproperty total
         pushbyte 0
@@ -421,8 +410,8 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         returnvoid
     end
 
-    # Every frame: find the video if it came late, hold an FLV that must not play on, and
-    # stop the embedded sprite on its last frame (a sprite would loop by itself).
+    # Every frame: find the video if it came late, and stop the embedded sprite on its last
+    # frame (a sprite would loop by itself).
     method tick(e):void
         getlocal0
         pushscope
@@ -430,7 +419,7 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         callpropvoid attach, 0
         getlocal0
         getproperty clip
-        iffalse checkStream
+        iffalse refresh
         getlocal0
         getproperty playing
         iffalse refresh
@@ -443,23 +432,6 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         iflt refresh
         getlocal0
         callpropvoid finish, 0
-        jump refresh
-    checkStream:
-        getlocal0
-        getproperty holdFirst
-        iffalse refresh
-        getlocal0
-        getproperty stream
-        getproperty time
-        getlocal0
-        getproperty holdAfter
-        ifngt refresh
-        getlocal0
-        pushfalse
-        setproperty holdFirst
-        getlocal0
-        getproperty stream
-        callpropvoid pause, 0
     refresh:
         getlocal0
         callpropvoid refreshControls, 0
@@ -517,9 +489,6 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         setproperty playing
         getlocal on
         iffalse pausing
-        getlocal0
-        pushfalse
-        setproperty holdFirst
         getlocal0
         getproperty atEnd
         iffalse resuming

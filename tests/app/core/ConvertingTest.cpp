@@ -525,21 +525,30 @@ TEST_F(ConvertPlanTest, TheEndMessageGivesEveryFailureItsReasonAndSumsUpALongLis
   run.TaskEnded(0, false, true, "Could not name the file /o/a.flv: File name too long");
   run.TaskEnded(1, true, false, {});
   run.FileFailed(QStringLiteral("c.swf: mskin.dll failed"));
+  run.FileNotMade(ThumbnailNotMade(c));
   EXPECT_FALSE(run.TaskEnded(-1, true, false, {}).AllConverted);
-  EXPECT_EQ(ConversionEndMessage(false, run.Reasons()).split(QStringLiteral("\r\n")),
+  EXPECT_EQ(ConversionEndMessage(false, run.Reasons(), run.Notes()).split(QStringLiteral("\r\n")),
             QStringList({"Conversion finished, but one or more files failed in conversion.",
                          "b.flv: File open Error: refused",
                          "a.flv: Could not name the file /o/a.flv: File name too long",
-                         "c.swf: mskin.dll failed"}));
+                         "c.swf: mskin.dll failed", "c.jpg: not made, the input has no picture"}));
+  // A file that could not be made fails nothing, and is said all the same.
+  EXPECT_EQ(
+      ConversionEndMessage(true, {}, run.Notes()).split(QStringLiteral("\r\n")),
+      QStringList({"File conversion is completed!", "c.jpg: not made, the input has no picture"}));
 
   QStringList many;
   for (int n = 0; n < 85; ++n)
     many << QStringLiteral("%1.flv: SetOutput Error: Too many open files").arg(n);
   many << QString(300, QLatin1Char('n')) + QStringLiteral(".flv: File name too long");
-  const QStringList lines = ConversionEndMessage(false, many).split(QStringLiteral("\r\n"));
-  EXPECT_EQ(lines.size(), 12);
-  EXPECT_EQ(lines.mid(1, 10), many.mid(0, 10));
-  EXPECT_EQ(lines.last(), QStringLiteral("and 76 more (the log names them all)"));
+  for (const bool failed : {true, false}) {
+    const QStringList lines = (failed ? ConversionEndMessage(false, many.mid(0, 80), many.mid(80))
+                                      : ConversionEndMessage(true, {}, many))
+                                  .split(QStringLiteral("\r\n"));
+    EXPECT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines.mid(1, 10), many.mid(0, 10));
+    EXPECT_EQ(lines.last(), QStringLiteral("and 76 more (the log names them all)"));
+  }
   const QStringList longLine = ConversionEndMessage(false, many.mid(85)).split("\r\n");
   ASSERT_EQ(longLine.size(), 2);
   EXPECT_LE(longLine[1].size(), 200);

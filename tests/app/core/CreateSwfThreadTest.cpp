@@ -16,6 +16,8 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -349,11 +351,12 @@ TEST_F(PackagingTest, RealProcessesReportStartFailuresExitCodesAndTimeLimits) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
 }
 
+// A server may send the page without a character set, so the page itself is plain ASCII.
 TEST(HtmlPage, NamesAreEscapedForThePageAndTheAddress) {
   const QString page = HtmlPageText(QStringLiteral("a<b>&\"c d#é"), 320, 270);
   const QString expected = QStringLiteral(
       "<html>\n"
-      "<title>a&lt;b&gt;&amp;&quot;c d#é</title>\n"
+      "<title>a&lt;b&gt;&amp;&quot;c d#&#233;</title>\n"
       "<body>\n"
       "<table width=\"100%\" height=\"100%\">\n"
       "<tr>\n"
@@ -378,7 +381,19 @@ TEST(HtmlPage, NamesAreEscapedForThePageAndTheAddress) {
       "</tr>\n"
       "</body>\n"
       "</html>\n");
-  EXPECT_EQ(page, expected);
+  EXPECT_EQ(page.toStdString(), expected.toStdString());
+}
+
+TEST(HtmlPage, TitlesOutsideAsciiAreCharacterReferences) {
+  for (const auto& [name, title] : std::vector<std::pair<QString, QString>>{
+           {QStringLiteral("Übung Größe"), QStringLiteral("&#220;bung Gr&#246;&#223;e")},
+           {QStringLiteral("録音_講義"), QStringLiteral("&#37682;&#38899;_&#35611;&#32681;")},
+           {QStringLiteral("🎵 <i>"), QStringLiteral("&#127925; &lt;i&gt;")}}) {
+    const QString page = HtmlPageText(name, 320, 270);
+    EXPECT_EQ(page.section(QLatin1Char('\n'), 1, 1).toStdString(),
+              ("<title>" + title + "</title>").toStdString());
+    EXPECT_EQ(page.toLatin1(), page.toUtf8()) << "nothing but ASCII: " << name.toStdString();
+  }
 }
 
 }  // namespace

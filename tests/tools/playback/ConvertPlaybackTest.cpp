@@ -120,10 +120,13 @@ TEST_F(ConvertPlaybackTest, EmbeddedAndProgressiveSwfsPlayWithTheirWatermark) {
   }
 }
 
-// Output names come from the inputs' names, which may hold any character a URL gives a
-// meaning to: the page must still find its movie, and the movie its FLV.
+// Output names come from the inputs' names, which may hold any character a URL or a page gives a
+// meaning to, in any script: the page must still find its movie, the movie its FLV, and a
+// browser told no character set must read the name as it stands.
 TEST_F(ConvertPlaybackTest, PagesOfInputsWithAnyCharacterInTheirNamePlay) {
-  const std::vector<std::string> names{"clip #1", "50% & a+b?c=d", "l'été \"ü\";[x]"};
+  const std::vector<std::string> names{"clip #1",         "50% & a+b?c=d",
+                                       "l'été \"ü\";[x]", "Übung 1366x768 Größe",
+                                       "録音_講義",       "<b>R&amp;D &lt;x> &"};
   std::vector<TFileOption> entries;
   for (const std::string& name : names) {
     const std::string input = Dir + "/" + name + ".mp4";
@@ -140,6 +143,7 @@ TEST_F(ConvertPlaybackTest, PagesOfInputsWithAnyCharacterInTheirNamePlay) {
     const playback::Result result = playback::Play(page, "--expect plays --probe 40,40");
     EXPECT_EQ(result.Verdict(), "PLAYS") << name << "\n" << result.report;
     EXPECT_TRUE(IsRed(result.ColourAt(40, 40))) << name << "\n" << result.report;
+    EXPECT_EQ(result.Title(), name) << result.report;
   }
 }
 

@@ -8,6 +8,7 @@
 #include "AbcAssembler.h"
 #include "MediaFixtures.h"
 #include "SwfMovie.h"
+#include "U_CreateSwfThread.h"
 
 namespace playback {
 
@@ -49,23 +50,8 @@ std::string PackageSkin(const std::string& dir, const std::string& name, const s
 
 std::string WriteHtmlPage(const std::string& dir, const std::string& name) {
   const std::string page = (fs::path(dir) / (name + ".html")).string();
-  const std::string w = std::to_string(kStageWidth), h = std::to_string(kStageHeight);
   std::ofstream out(page, std::ios::binary);
-  out << "<html>\n<title>" << name
-      << "</title>\n<body>\n<table width=\"100%\" height=\"100%\">\n<tr>\n<td>\n<center>\n"
-      << "<object classid=\"CLSID:D27CDB6E-AE6D-11cf-96B8-444553540000\"\n"
-      << "codebase=\"swflash.cab#version=8,0,0,0\"\n"
-      << "Width=\"" << w << "\"Height=\"" << h << "\">\n"
-      << "<param name=\"movie\" value=\"" << name << ".swf\">\n"
-      << "<param name=\"quality\" value=\"high\">\n"
-      << "<param name=\"bgcolor\" value=\"#000000\">\n"
-      << "<param name=\"allowScriptAccess\" value=\"always\" >\n"
-      << "<param name=\"allowFullScreen\" value=\"True\" >\n"
-      << "<embed src=\"" << name << ".swf\" quality=\"high\" width=\"" << w << "\" height=\"" << h
-      << "\" \n"
-      << "allowScriptAccess=\"always\" type=\"application/x-shockwave-flash\" \n"
-      << "pluginspage=\"getflashplayer\" allowfullscreen=\"true\">\n"
-      << "</object>\n</center>\n</td>\n</tr>\n</body>\n</html>\n";
+  out << HtmlPageText(QString::fromStdString(name), kStageWidth, kStageHeight).toStdString();
   if (!out.flush()) throw std::runtime_error("cannot write " + page);
   return page;
 }
@@ -108,6 +94,11 @@ int Result::Colours() const {
 std::string Result::ColourAt(int x, int y) const {
   return Match(report,
                "\"" + std::to_string(x) + "," + std::to_string(y) + "\":\"(#[0-9a-f]{6})\"");
+}
+
+std::string Result::Title() const {
+  const std::string quoted = Match(report, R"re("title":"((?:[^"\\]|\\.)*)")re");
+  return std::regex_replace(quoted, std::regex(R"(\\(.))"), "$1");
 }
 
 bool Result::Logged(const std::string& text) const {

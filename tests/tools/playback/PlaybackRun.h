@@ -18,7 +18,7 @@ inline constexpr int kStageHeight = 390;
 std::string PackageSkin(const std::string& dir, const std::string& name, const std::string& skin,
                         const TSWFData& settings, const std::optional<std::string>& videoSwf);
 
-// Writes dir/name.html embedding name.swf with object and embed, as the packaging step does.
+// Writes dir/name.html embedding name.swf, the packaging step's page.
 std::string WriteHtmlPage(const std::string& dir, const std::string& name);
 
 // A skin SWF from assembly source whose document class is className.
@@ -35,6 +35,7 @@ struct Result {
   int Colours() const;                          // colours in the second screenshot
   std::string ColourAt(int x, int y) const;     // "#rrggbb" of a --probe point
   bool Logged(const std::string& text) const;   // the console holds the text
+  std::string Title() const;                    // the page's title as the browser read it
 };
 
 // options are the harness's (--expect, --audio, --probe X,Y, --t1, --t2).

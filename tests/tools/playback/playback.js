@@ -1,7 +1,8 @@
 #!/usr/bin/env node
 // Plays a SWF, or an HTML page that embeds one, with Ruffle in headless Chromium and
 // prints one JSON report line: what was seen (two screenshots), what was heard (the peak
-// of everything routed to the speakers) and what the Flash runtime complained about.
+// of everything routed to the speakers), what the Flash runtime complained about and the
+// title the browser read from the page.
 //
 //   node playback.js TARGET [--expect plays|still] [--audio] [--t1 S] [--t2 S]
 //                           [--timeout S] [--shots DIR] [--probe X,Y]... [--click X,Y]...
@@ -173,8 +174,9 @@ function changedFraction(a, b) {
 
 // --- local web server ---------------------------------------------------------------
 
+// Pages go out as many web servers send them: with no character set.
 const MIME = {
-  '.html': 'text/html; charset=utf-8', '.htm': 'text/html; charset=utf-8', '.js': 'text/javascript',
+  '.html': 'text/html', '.htm': 'text/html', '.js': 'text/javascript',
   '.wasm': 'application/wasm', '.swf': 'application/x-shockwave-flash', '.flv': 'video/x-flv',
   '.map': 'application/json', '.png': 'image/png',
 };
@@ -321,6 +323,7 @@ async function main() {
     const player = page.locator('ruffle-player, ruffle-object, ruffle-embed').first();
     await player.waitFor({ state: 'attached', timeout: 15000 });
     // The clock starts when the movie has loaded, so a busy machine does not shift the shots.
+    report.title = await page.title();
     report.metadata = await loadedMovie(page, player);
     if (!report.metadata) {
       report.verdict = 'LOAD_ERROR';
