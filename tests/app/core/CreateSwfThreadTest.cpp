@@ -277,6 +277,7 @@ TEST_F(PackagingTest, TheSwfAndThePageGoWhereTheFlvWentWhenTheFolderMoves) {
       WriteTextFile(others + "/clip.mp4" + suffix, "another folder's");
     TPackagingJob job = PackagingJobOf(EntryValue);
     job.Into = TFolder(QFile::encodeName(videos).toStdString());  // as the plan finds the FLV's
+    job.ReplacesSwf = true;  // as the user let it
     TStandInRunner runner;
     runner.Meanwhile = [&](const QString& Tool) {
       if (Tool != QStringLiteral("mskin.dll")) return;
