@@ -1,6 +1,7 @@
 #include "U_Treelist.h"
 
 #include "FFDecode.h"
+#include "PictureShape.h"
 #include "U_Config.h"
 
 #include <QFile>
@@ -151,9 +152,10 @@ TProbedFile ProbeMediaFile(TCustomDecoder& Decoder, const QString& FileName) {
   // The size of the stream that is converted: another stream's would stretch its pictures.
   const int stream = Decoder.ConvertedVideoStream();
   TVideoStreamInfo video;
-  probed.FrameSize = stream >= 0 && Decoder.GetVideoStreamInfo(stream, video)
-                         ? QStringLiteral("%1x%2").arg(video.Width).arg(video.Height)
-                         : QStringLiteral("0x0");
+  const bool hasVideo = stream >= 0 && Decoder.GetVideoStreamInfo(stream, video);
+  probed.FrameSize = hasVideo ? QStringLiteral("%1x%2").arg(video.Width).arg(video.Height)
+                              : QStringLiteral("0x0");
+  if (hasVideo) probed.PixelAspect = {video.SampleAspectNum, video.SampleAspectDen};
   probed.HasSound = Decoder.AudioStreamCount() > 0;
   probed.MediaText = GetMediaInfoText(Decoder);
   Decoder.CloseFile();
@@ -348,7 +350,7 @@ TFileNode* TFileList::AddMediaEntry(const TProbedFile& File, const QString& Outp
   SetOutputName(*node,
                 MakeUniqueOutputName(WithSlash(OutputFolder) + QFileInfo(File.FileName).fileName(),
                                      FlvExtension, NameSeparator, nullptr));
-  InitFileOption(data, File.FrameSize);
+  InitFileOption(data, File.FrameSize, File.PixelAspect);
   node->HasCheckBox = true;
   node->Check(true);
   ClearSelection();
@@ -442,16 +444,19 @@ TFileNode* TFileList::MergeSelectedItems(const QString& OutputFolder) {
     c.WaterMark = r.WaterMark;
     c.CropEnabled = r.CropEnabled;
     c.CropRect = r.CropRect;
-    c.SourceFrameSize = c.OutputFrameSize = r.SourceFrameSize;
+    c.SourceFrameSize = r.SourceFrameSize;
+    c.SourcePixelAspect = r.SourcePixelAspect;
+    c.OutputFrameSize = FrameSizeText(TPictureShape(c).DefaultOutputSize());
     c.IsMergeGroup = false;
     if (&r != &records.front()) continue;
     g.Input = c.Input;
     InitFileOption(g, QString());
     if (g.OutputFrameSize.isEmpty())
-      g.OutputFrameSize = c.SourceFrameSize;
+      g.OutputFrameSize = c.OutputFrameSize;
     else
       g.KeepOutputSize = 1;
     g.SourceFrameSize = c.SourceFrameSize;
+    g.SourcePixelAspect = c.SourcePixelAspect;
     g.IsMergeGroup = true;
     g.Output.JoinInputs = true;
   }
@@ -472,6 +477,7 @@ void TFileList::RemoveSelectedItems() {
         group.Data.Duration -= child->Data.Duration;
       } else if (firstSelected && !handedOver) {
         group.Data.SourceFrameSize = child->Data.SourceFrameSize;
+        group.Data.SourcePixelAspect = child->Data.SourcePixelAspect;
         if (group.Data.KeepOutputSize == 0)
           group.Data.OutputFrameSize = child->Data.OutputFrameSize;
         group.Data.Input = child->Data.Input;

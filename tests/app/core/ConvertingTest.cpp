@@ -70,6 +70,12 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
       {"a fit within half a pixel of the output is only scaled",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("321x241"); }, true,
        "crop=321:241:0:0:exact=1,scale=320:240", ""},
+      {"a fit that misses the output by two pixels fills it",
+       [](TFileOption& e) {
+         e.SourceFrameSize = QStringLiteral("640x360");
+         e.OutputFrameSize = QStringLiteral("358x200");
+       },
+       true, "crop=640:360:0:0:exact=1,scale=358:200", ""},
       {"an odd output is cut from an even canvas",
        [](TFileOption& e) {
          e.SourceFrameSize = QStringLiteral("640x480");
