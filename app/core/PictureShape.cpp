@@ -51,8 +51,8 @@ QSize TPictureShape::DefaultOutputSize() const {
   const QSize shown = Shown();
   if (shown.isEmpty() || (shown.width() <= MaxFrameWidth && shown.height() <= MaxFrameHeight))
     return shown;
-  const double scale = std::min(double(MaxFrameWidth) / shown.width(),
-                                double(MaxFrameHeight) / shown.height());
+  const double scale =
+      std::min(double(MaxFrameWidth) / shown.width(), double(MaxFrameHeight) / shown.height());
   const auto side = [scale](int Length, int Most) {
     return std::clamp(int(std::lround(Length * scale)), MinFrameSide, Most);
   };

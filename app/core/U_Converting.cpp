@@ -74,25 +74,26 @@ int EvenLength(int Side, double Ideal) {
 // fill it: a bar that thin, on one side only, is seen, while a shape changed by two pixels is not.
 constexpr int FillSlack = 2;
 
-// Where the picture lands in the output, fitted whole with its aspect kept and centred.
-// Otherwise it is padded, and pad sizes and places in the steps of two of the half-size chroma
-// planes (of an odd picture it leaves out the last line): the picture takes even lengths
-// nearest its fit, at even offsets; when those fall short of the output by FillSlack or less,
-// it fills the output instead. At its own size it keeps its pixels, since resampling it by a
-// pixel would soften it all.
+// Where the picture lands in the output, fitted whole with its aspect kept and centred: the
+// whole output when the fit fills it to within half a pixel. Otherwise it is padded, and pad
+// sizes and places in the steps of two of the half-size chroma planes (of an odd picture it
+// leaves out the last line): the picture takes even lengths nearest its fit, at even offsets;
+// when those fall short of the output by FillSlack or less, it fills the output instead. At
+// its own size it keeps its pixels, since resampling it by a pixel would soften it all.
 QRect FitPlace(QSize Picture, QSize Output) {
   const double scale = std::min(double(Output.width()) / Picture.width(),
                                 double(Output.height()) / Picture.height());
   const double width = Picture.width() * scale, height = Picture.height() * scale;
-  const bool ownSize = Picture.boundedTo(Output) == Picture &&
-                       (Picture.width() == Output.width() || Picture.height() == Output.height());
-  const QSize even(EvenLength(Output.width(), width), EvenLength(Output.height(), height));
-  const QSize shortfall = Output - (ownSize ? Picture : even);
   if (std::lround(width) == Output.width() && std::lround(height) == Output.height())
     return {QPoint(), Output};
+  const bool ownSize = Picture.boundedTo(Output) == Picture &&
+                       (Picture.width() == Output.width() || Picture.height() == Output.height());
+  const QSize size =
+      ownSize ? Picture
+              : QSize(EvenLength(Output.width(), width), EvenLength(Output.height(), height));
+  const QSize shortfall = Output - size;
   if (!ownSize && shortfall.width() <= FillSlack && shortfall.height() <= FillSlack)
     return {QPoint(), Output};
-  const QSize size = ownSize ? Picture : even;
   return {CentredOffset(Output.width(), size.width()),
           CentredOffset(Output.height(), size.height()), size.width(), size.height()};
 }

@@ -153,8 +153,7 @@ TProbedFile ProbeMediaFile(TCustomDecoder& Decoder, const QString& FileName) {
   const int stream = Decoder.ConvertedVideoStream();
   TVideoStreamInfo video;
   const bool hasVideo = stream >= 0 && Decoder.GetVideoStreamInfo(stream, video);
-  probed.FrameSize = hasVideo ? QStringLiteral("%1x%2").arg(video.Width).arg(video.Height)
-                              : QStringLiteral("0x0");
+  probed.FrameSize = FrameSizeText(hasVideo ? QSize(video.Width, video.Height) : QSize(0, 0));
   if (hasVideo) probed.PixelAspect = {video.SampleAspectNum, video.SampleAspectDen};
   probed.HasSound = Decoder.AudioStreamCount() > 0;
   probed.MediaText = GetMediaInfoText(Decoder);

@@ -319,8 +319,8 @@ TEST_F(ConvertShapes, NonSquarePixelsComeOutInTheShapeTheFileIsShownIn) {
       "non-square-coded-640x480.mp4",
       "-f lavfi -i " + ShellQuote(SquarePicture(853, 480) + ",scale=640:480") +
           " -t 1 -c:v libx264 -pix_fmt yuv420p");
-  const std::string mkv =
-      fixtures::Make("non-square-mkv-display-16x9-of-853x480.mkv", "-i " + ShellQuote(coded) + " -c copy -aspect 16:9");
+  const std::string mkv = fixtures::Make("non-square-mkv-display-16x9-of-853x480.mkv",
+                                         "-i " + ShellQuote(coded) + " -c copy -aspect 16:9");
   struct Row {
     std::string Name, Path;
     QSize Shown;
@@ -375,10 +375,10 @@ TEST_F(ConvertShapes, ASourceBeyondTheFormatsLimitsStartsAtTheLargestSizeWithinT
                         Case{1080, 1920, {720, 1280}}}) {
     List.Clear();
     const std::string size = SizeText({c.Width, c.Height});
-    const std::string source =
-        fixtures::Make("large-" + size + ".mp4", "-f lavfi -i " + SquarePicture(c.Width, c.Height, 60) +
-                                                     " -frames:v 2 -c:v libx264 -preset ultrafast"
-                                                     " -crf 40 -pix_fmt yuv420p");
+    const std::string source = fixtures::Make(
+        "large-" + size + ".mp4", "-f lavfi -i " + SquarePicture(c.Width, c.Height, 60) +
+                                      " -frames:v 2 -c:v libx264 -preset ultrafast -crf 40"
+                                      " -pix_fmt yuv420p");
     TFileNode* node = Add(source);
     ASSERT_TRUE(node);
     const QSize start = ParseFrameSize(node->Data.OutputFrameSize);

@@ -15,10 +15,10 @@ TEST(PictureShape, ShownSizeAndTheSizeANewEntryStartsFrom) {
   };
   const Case cases[] = {
       {{320, 240}, {}, {320, 240}, {320, 240}},
-      {{720, 576}, {64, 45}, {1024, 576}, {1024, 576}},  // PAL 16:9
-      {{720, 576}, {16, 15}, {768, 576}, {768, 576}},    // PAL 4:3
-      {{720, 480}, {8, 9}, {640, 480}, {640, 480}},      // NTSC 4:3
-      {{720, 480}, {32, 27}, {853, 480}, {853, 480}},    // NTSC 16:9
+      {{720, 576}, {64, 45}, {1024, 576}, {1024, 576}},    // PAL 16:9
+      {{720, 576}, {16, 15}, {768, 576}, {768, 576}},      // PAL 4:3
+      {{720, 480}, {8, 9}, {640, 480}, {640, 480}},        // NTSC 4:3
+      {{720, 480}, {32, 27}, {853, 480}, {853, 480}},      // NTSC 16:9
       {{1440, 1080}, {4, 3}, {1920, 1080}, {1920, 1080}},  // HDV
       {{1920, 1080}, {4, 3}, {2560, 1080}, {1920, 810}},
       {{3840, 2160}, {1, 1}, {3840, 2160}, {1920, 1080}},
@@ -30,8 +30,8 @@ TEST(PictureShape, ShownSizeAndTheSizeANewEntryStartsFrom) {
   };
   for (const Case& c : cases) {
     const TPictureShape shape(c.Stored, c.Aspect);
-    const std::string where = Text(c.Stored) + " at " + std::to_string(c.Aspect.Num) + ":" +
-                              std::to_string(c.Aspect.Den);
+    const std::string where =
+        Text(c.Stored) + " at " + std::to_string(c.Aspect.Num) + ":" + std::to_string(c.Aspect.Den);
     EXPECT_EQ(Text(shape.Shown()), Text(c.Shown)) << where;
     EXPECT_EQ(Text(shape.DefaultOutputSize()), Text(c.Start)) << where;
   }
