@@ -262,8 +262,8 @@ void TEditfrm::ShowNewPictures() {
   if (Output) {
     FOutputTime = Output->Time;
     const QImage Image = ToImage(*Output);
-    imgVideo2->SetPicture(
-        Image, ToQRect(FitAspectRect({0, 0, Image.width(), Image.height()}, OutputBoxRect)));
+    const TIntRect Shown = SourceShape.ToShown({0, 0, Image.width(), Image.height()});
+    imgVideo2->SetPicture(Image, ToQRect(FitAspectRect(Shown, OutputBoxRect)));
   }
 }
 
@@ -545,12 +545,14 @@ void TEditfrm::showEvent(QShowEvent* Event) {
   TSkinForm::showEvent(Event);
   if (PlayerAttached || Closed) return;
   SourceRect = FrameRectOf(FEntry.SourceFrameSize);
+  SourceShape = TPictureShape(FEntry);
+  ShownSourceRect = SourceShape.ToShown(SourceRect);
   OutputRect = FrameRectOf(FEntry.OutputFrameSize.isEmpty() ? FEntry.SourceFrameSize
                                                             : FEntry.OutputFrameSize);
   InputBoxRect = ToIntRect(imgVideo1->rect());
   EditPreviewArea = ToIntRect(imgVideo2->rect());
   OutputBoxRect = FitAspectRect(OutputRect, EditPreviewArea);
-  InputFitRect = FitAspectRect(SourceRect, InputBoxRect);
+  InputFitRect = FitAspectRect(ShownSourceRect, InputBoxRect);
   CropSourceRect = SourceRect;
   VelLog.WriteInfo(QStringLiteral("left: %1, top: %2, Right: %3, Bottom: %4")
                        .arg(EditPreviewArea.Left)
@@ -602,8 +604,7 @@ void TEditfrm::Relayout() {
   LoadEffectsFromEntry();
   if (!HasVideo) return;
   LoadWatermarkFromEntry();
-  SmallestCrop = PreviewToSourceRect(SourceRect, InputBoxRect,
-                                     {0, 0, ardtr1->MinSize(), ardtr1->MinSize()}, true);
+  SmallestCrop = CropOfPreview({0, 0, ardtr1->MinSize(), ardtr1->MinSize()});
   Suppress = true;
   edtleft->SetMax(RectWidth(SourceRect) - RectWidth(SmallestCrop));
   edttop->SetMax(RectHeight(SourceRect) - RectHeight(SmallestCrop));
@@ -678,10 +679,15 @@ void TEditfrm::CropAreaMoved() {
     ResetCrop();
     return;
   }
-  CropSourceRect = PreviewToSourceRect(SourceRect, InputBoxRect, CropPreviewRect, true);
+  CropSourceRect = CropOfPreview(CropPreviewRect);
   CropActive = true;
   ShowCropInBoxes();
   UpdateLook();
+}
+
+// The input preview shows the picture in its shown shape, while crops are in stored pixels.
+TIntRect TEditfrm::CropOfPreview(const TIntRect& Area) const {
+  return SourceShape.ToStored(PreviewToSourceRect(ShownSourceRect, InputBoxRect, Area, true));
 }
 
 void TEditfrm::ShowCropInBoxes(const TSkSpinEdit* Typing) {
@@ -707,8 +713,8 @@ void TEditfrm::CropBoxChanged(TSkSpinEdit* Box) {
 
 void TEditfrm::SetCropRect(const TIntRect& Crop, const TSkSpinEdit* Typing) {
   CropSourceRect = Crop;
-  CropPreviewRect =
-      PreviewAreaOf(SourceRect, InputBoxRect, InputFitRect, Crop, ardtr1->MinSize());
+  CropPreviewRect = PreviewAreaOf(ShownSourceRect, InputBoxRect, InputFitRect,
+                                  SourceShape.ToShown(Crop), ardtr1->MinSize());
   ardtr1->setGeometry(ToQRect(CropPreviewRect));
   CropActive = true;
   ShowCropInBoxes(Typing);

@@ -4,6 +4,7 @@
 // writes live in the core (U_Edit.h).
 #pragma once
 
+#include "PictureShape.h"
 #include "SkinForm.h"
 #include "U_Edit.h"
 
@@ -114,6 +115,7 @@ class TEditfrm : public TSkinForm {
   void ResetCrop();
   // Every crop box but the one being typed into.
   void ShowCropInBoxes(const TSkSpinEdit* Typing = nullptr);
+  TIntRect CropOfPreview(const TIntRect& Area) const;
   void UpdateLook();
 
   void WatermarkSwitched();
@@ -157,6 +159,8 @@ class TEditfrm : public TSkinForm {
   TIntRect SmallestCrop;
   TIntRect CropPreviewRect, CropSourceRect, InputFitRect, WatermarkSourceRect, WatermarkPreviewRect,
       SourceRect, OutputRect, InputBoxRect, OutputBoxRect;
+  TPictureShape SourceShape;
+  TIntRect ShownSourceRect;  // SourceRect in the shape the picture is shown in
   bool Dragging = false;
   bool Suppress = false;
   bool FlipVertical = false, FlipHorizontal = false;

@@ -61,16 +61,18 @@ void FillCommon(const AVStream* stream, TStreamInfo& info) {
   info.BitRate = ClampToInt(stream->codecpar->bit_rate);
 }
 
-// Width over height of the picture as shown, turned upright; an unknown sample aspect counts
-// as square pixels.
-float DisplayAspectRatio(AVFormatContext* context, AVStream* stream) {
-  const AVCodecParameters* parameters = stream->codecpar;
-  if (parameters->width <= 0 || parameters->height <= 0) return -1;
+// The sample aspect of the picture turned upright (a quarter turn turns its pixels too); an
+// unknown sample aspect counts as square pixels.
+AVRational UprightSampleAspect(AVFormatContext* context, AVStream* stream) {
   const AVRational sample = ff::av_guess_sample_aspect_ratio(context, stream, nullptr);
-  const double sampleAspect =
-      sample.num > 0 && sample.den > 0 ? double(sample.num) / sample.den : 1.0;
-  const double stored = sampleAspect * parameters->width / parameters->height;
-  return float(DisplayQuarterTurns(stream) & 1 ? 1 / stored : stored);
+  if (sample.num <= 0 || sample.den <= 0) return {1, 1};
+  return DisplayQuarterTurns(stream) & 1 ? AVRational{sample.den, sample.num} : sample;
+}
+
+// Width over height of the picture as shown, turned upright.
+float DisplayAspectRatio(const TVideoStreamInfo& info) {
+  if (info.Width <= 0 || info.Height <= 0) return -1;
+  return float(double(info.SampleAspectNum) / info.SampleAspectDen * info.Width / info.Height);
 }
 
 }  // namespace
@@ -346,7 +348,10 @@ bool TCustomDecoder::GetVideoStreamInfo(int streamIndex, TVideoStreamInfo& info)
   info.Height = parameters->height;
   info.Width = parameters->width;
   DisplayedSize(DisplayQuarterTurns(stream), info.Width, info.Height);
-  info.AspectRatio = DisplayAspectRatio(FFormatContext, stream);
+  const AVRational sample = UprightSampleAspect(FFormatContext, stream);
+  info.SampleAspectNum = sample.num;
+  info.SampleAspectDen = sample.den;
+  info.AspectRatio = DisplayAspectRatio(info);
   info.PixelFormat = parameters->format;
   const AVRational average = stream->avg_frame_rate;
   const AVRational rate = average.num != 0 && average.den != 0 ? average : stream->r_frame_rate;

@@ -53,6 +53,10 @@ struct TVideoStreamInfo {
   int Height = -1;
   int Width = -1;
   float AspectRatio = -1;  // display aspect: sample aspect × width / height
+  // Width over height of one pixel of the picture as shown upright, the container's word over
+  // the codec's; 1:1 when neither says.
+  int SampleAspectNum = 1;
+  int SampleAspectDen = 1;
   int PixelFormat = -1;    // AVPixelFormat
   int FrameRateNum = -1;   // the average frame rate when known, else the real one
   int FrameRateDen = -1;

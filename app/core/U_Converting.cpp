@@ -1,5 +1,6 @@
 #include "U_Converting.h"
 
+#include "PictureShape.h"
 #include "U_Config.h"
 #include "VelLog.h"
 
@@ -69,11 +70,16 @@ int EvenLength(int Side, double Ideal) {
   return std::clamp(int(std::lround(Ideal / 2)) * 2, 2, std::max(2, Side / 2 * 2));
 }
 
+// The most a padded picture may fall short of the output on a side and still be stretched to
+// fill it: a bar that thin, on one side only, is seen, while a shape changed by two pixels is not.
+constexpr int FillSlack = 2;
+
 // Where the picture lands in the output, fitted whole with its aspect kept and centred: the
 // whole output when the fit fills it to within half a pixel. Otherwise it is padded, and pad
 // sizes and places in the steps of two of the half-size chroma planes (of an odd picture it
-// leaves out the last line): the picture takes even lengths nearest its fit, at even offsets.
-// At its own size it keeps its pixels, since resampling it by a pixel would soften it all.
+// leaves out the last line): the picture takes even lengths nearest its fit, at even offsets;
+// when those fall short of the output by FillSlack or less, it fills the output instead. At
+// its own size it keeps its pixels, since resampling it by a pixel would soften it all.
 QRect FitPlace(QSize Picture, QSize Output) {
   const double scale = std::min(double(Output.width()) / Picture.width(),
                                 double(Output.height()) / Picture.height());
@@ -85,6 +91,9 @@ QRect FitPlace(QSize Picture, QSize Output) {
   const QSize size =
       ownSize ? Picture
               : QSize(EvenLength(Output.width(), width), EvenLength(Output.height(), height));
+  const QSize shortfall = Output - size;
+  if (!ownSize && shortfall.width() <= FillSlack && shortfall.height() <= FillSlack)
+    return {QPoint(), Output};
   return {CentredOffset(Output.width(), size.width()),
           CentredOffset(Output.height(), size.height()), size.width(), size.height()};
 }
@@ -116,20 +125,25 @@ void AppendFitEveryInput(QSize Output, QStringList& Chain) {
 }
 
 // The effects work on the cropped picture before it is padded, so that the bars stay black
-// as the edit window's output preview shows them.
+// as the edit window's output preview shows them. The crop is in stored pixels, the fit in the
+// shape the picture is shown in: the output's pixels are square, and it says so.
 void AppendPicture(const TFileOption& Entry, bool WithGeometry, QStringList& Chain) {
-  const QSize source = ParseFrameSize(Entry.SourceFrameSize);
+  const TPictureShape shape(Entry);
+  const QSize source = shape.Stored();
   const bool geometry = WithGeometry && !source.isEmpty();
   const QSize output = OutputSizeOf(Entry);
-  const bool reshape = geometry && (Entry.CropEnabled || (output != source && !Entry.IsMergeGroup));
+  const bool squared = geometry && !shape.IsSquare() && !Entry.IsMergeGroup;
+  const bool reshape =
+      geometry && (Entry.CropEnabled || squared || (output != source && !Entry.IsMergeGroup));
   const QSize cropped = reshape ? AppendCrop(Entry, source, Chain) : source;
   AppendEffects(Entry, Chain);
   if (reshape)
-    AppendFit(cropped, output, Chain);
+    AppendFit(shape.ShownSize(cropped), output, Chain);
   else if (geometry && Entry.IsMergeGroup)
     AppendFitEveryInput(output, Chain);
   else if (geometry)
     Chain << ScaleText(output);
+  if (squared) Chain << QStringLiteral("setsar=1");
   if (Entry.VFlip) Chain << QStringLiteral("vflip");
   if (Entry.HFlip) Chain << QStringLiteral("hflip");
 }

@@ -1,19 +1,24 @@
 #include "U_FileOption.h"
 
+#include "PictureShape.h"
 #include "U_Config.h"
 
-void InitFileOption(TFileOption& Option, const QString& FrameSize) {
+void InitFileOption(TFileOption& Option, const QString& FrameSize, TPixelAspect Aspect) {
   Option.Formatid = 1;
   Option.Output.FileExt = ".flv";
   Option.KeepOutputSize = 0;
-  Option.OutputFrameSize = Option.SourceFrameSize = FrameSize;
+  Option.SourceFrameSize = FrameSize;
+  Option.SourcePixelAspect = Aspect;
+  const QSize source = ParseFrameSize(FrameSize);
+  const QString output =
+      source.isEmpty() ? FrameSize : FrameSizeText(TPictureShape(Option).DefaultOutputSize());
   Option.Brightness = Option.Contrast = Option.Saturation = 0;
   Option.VFlip = Option.HFlip = false;
   Option.Deinterlace = -1;
   Option.SWFData = TSWFData();
   Option.Output.Metadata.Timestamp = 0.0;
   Option.IsMergeGroup = false;
-  LoadFormatDefault(Option, FrameSize);
+  LoadFormatDefault(Option, output);
 }
 
 QSize ParseFrameSize(const QString& Text) {

@@ -47,10 +47,18 @@ struct TWaterMark {
   const QString& PictureToDraw() const { return PictureCopy.isEmpty() ? PictureFile : PictureCopy; }
 };
 
+// Width over height of one stored pixel (the sample aspect ratio); 1:1 for square pixels.
+struct TPixelAspect {
+  int Num = 1;
+  int Den = 1;
+  bool operator==(const TPixelAspect&) const = default;
+};
+
 struct TFileOption {
   int64_t Duration = 0;     // µs; a merge group's is the sum of its children
   int64_t FileSize = 0;     // bytes; 0 for a merge group
   QString SourceFrameSize;  // "WxH"
+  TPixelAspect SourcePixelAspect;  // of the pictures at SourceFrameSize
   QString OutputFrameSize;  // "WxH"; empty keeps the source's
   TInputOptions Input;
   TOutputOptions Output;
@@ -85,10 +93,11 @@ struct TTextWaterMark {
   TWaterMark WaterMark;
 };
 
-// A fresh entry's defaults, then the defaults file's values, with FrameSize as the source
-// and output frame size. Leaves Duration, FileSize, Input, the output file name and
-// DisplayName alone.
-void InitFileOption(TFileOption& Option, const QString& FrameSize);
+// A fresh entry's defaults, then the defaults file's values, with FrameSize and Aspect as the
+// source's picture and the size it is shown at (within the formats dialog's limits) as the
+// output frame size. Leaves Duration, FileSize, Input, the output file name and DisplayName
+// alone.
+void InitFileOption(TFileOption& Option, const QString& FrameSize, TPixelAspect Aspect = {});
 
 // The size of a "WxH" frame-size text (blanks and a capital X allowed); an empty size (0x0)
 // unless both numbers are positive.

@@ -1,6 +1,7 @@
 #include "U_Treelist.h"
 
 #include "FFDecode.h"
+#include "PictureShape.h"
 #include "U_Config.h"
 
 #include <QFile>
@@ -151,9 +152,9 @@ TProbedFile ProbeMediaFile(TCustomDecoder& Decoder, const QString& FileName) {
   // The size of the stream that is converted: another stream's would stretch its pictures.
   const int stream = Decoder.ConvertedVideoStream();
   TVideoStreamInfo video;
-  probed.FrameSize = stream >= 0 && Decoder.GetVideoStreamInfo(stream, video)
-                         ? QStringLiteral("%1x%2").arg(video.Width).arg(video.Height)
-                         : QStringLiteral("0x0");
+  const bool hasVideo = stream >= 0 && Decoder.GetVideoStreamInfo(stream, video);
+  probed.FrameSize = FrameSizeText(hasVideo ? QSize(video.Width, video.Height) : QSize(0, 0));
+  if (hasVideo) probed.PixelAspect = {video.SampleAspectNum, video.SampleAspectDen};
   probed.HasSound = Decoder.AudioStreamCount() > 0;
   probed.MediaText = GetMediaInfoText(Decoder);
   Decoder.CloseFile();
@@ -348,7 +349,7 @@ TFileNode* TFileList::AddMediaEntry(const TProbedFile& File, const QString& Outp
   SetOutputName(*node,
                 MakeUniqueOutputName(WithSlash(OutputFolder) + QFileInfo(File.FileName).fileName(),
                                      FlvExtension, NameSeparator, nullptr));
-  InitFileOption(data, File.FrameSize);
+  InitFileOption(data, File.FrameSize, File.PixelAspect);
   node->HasCheckBox = true;
   node->Check(true);
   ClearSelection();
@@ -442,13 +443,17 @@ TFileNode* TFileList::MergeSelectedItems(const QString& OutputFolder) {
     c.WaterMark = r.WaterMark;
     c.CropEnabled = r.CropEnabled;
     c.CropRect = r.CropRect;
-    c.SourceFrameSize = c.OutputFrameSize = r.SourceFrameSize;
+    // The one chain of a merge group fits every input by its stored shape (the engine hands
+    // the chain no pixel shape per input), so the group's sizes keep that shape too.
+    c.SourceFrameSize = r.SourceFrameSize;
+    c.OutputFrameSize =
+        FrameSizeText(TPictureShape(ParseFrameSize(c.SourceFrameSize), {}).DefaultOutputSize());
     c.IsMergeGroup = false;
     if (&r != &records.front()) continue;
     g.Input = c.Input;
     InitFileOption(g, QString());
     if (g.OutputFrameSize.isEmpty())
-      g.OutputFrameSize = c.SourceFrameSize;
+      g.OutputFrameSize = c.OutputFrameSize;
     else
       g.KeepOutputSize = 1;
     g.SourceFrameSize = c.SourceFrameSize;

@@ -29,6 +29,7 @@ struct TProbedFile {
   int64_t Duration = 0;
   int64_t FileSize = 0;
   QString FrameSize;  // "WxH" of the video stream a conversion takes, "0x0" without one
+  TPixelAspect PixelAspect;  // of that stream's pictures
   bool HasSound = false;
   QString MediaText;
 };

@@ -210,6 +210,28 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
   EXPECT_TRUE(Window.Choices().CropActive);
 }
 
+// A DVD picture stored at 720 x 576 is shown 16:9: the input preview and its crop area take
+// that shape, and a crop dragged over it is in the stored pixels, as the boxes are typed.
+TEST_F(EditWindowScreen, PixelsThatAreNotSquareArePreviewedAsShownAndCroppedAsStored) {
+  TFileOption Entry;
+  Entry.Input.FileName = fixtures::Make(
+      "edit_window_pal_16x9.mpg",
+      "-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v mpeg2video -aspect 16:9");
+  Entry.SourceFrameSize = QStringLiteral("720x576");
+  Entry.SourcePixelAspect = {64, 45};
+  Entry.OutputFrameSize = QStringLiteral("1024x576");
+  TEditfrm Window(Entry, Player);
+  Window.show();
+  ASSERT_TRUE(PumpUntil([&] { return !Window.InputPreview().isNull(); }));
+  const QRect Area = Window.CropArea()->geometry();
+  EXPECT_NEAR(double(Area.width()) / Area.height(), 16.0 / 9, 0.02) << Area.width();
+  Drag(Window.CropArea(), {2, Area.height() / 2}, {90, 0});  // the left edge, 90 pixels in
+  const TIntRect Crop = Window.Choices().CropSourceRect;
+  EXPECT_NEAR(Crop.Left, 90.0 * 720 / Area.width(), 2.0);
+  EXPECT_EQ(Crop.Right, 720);
+  EXPECT_EQ(RectHeight(Crop), 576);
+}
+
 // Enter in a box or on a slider presses OK, as in any dialog; Tab after the Text choice goes
 // past the picture's path, which only the "..." button fills.
 TEST_F(EditWindowScreen, EnterPressesOkAndTabSkipsThePicturePath) {

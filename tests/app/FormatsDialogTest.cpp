@@ -188,6 +188,36 @@ TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   EXPECT_EQ(written.SWFData.bgcolor, 0xFF0000u);
 }
 
+// A file larger than the dialog's limits, or of pixels that are not square, opens at the size
+// its entry got (its shape as shown, within the limits); Proportional keeps that shape and OK
+// takes the size as it stands.
+TEST_F(FormatsDialog, ALargeOrNonSquareSourceOpensAtASizeOkTakesAsItStands) {
+  const struct {
+    const char* Source;
+    TPixelAspect Aspect;
+    int Width, Height;
+    int TypedWidth, ProportionalHeight;
+  } cases[] = {
+      {"2560x1440", {}, 1920, 1080, 640, 360},
+      {"3840x2160", {}, 1920, 1080, 1280, 720},
+      {"720x576", {64, 45}, 1024, 576, 512, 288},  // PAL 16:9
+  };
+  for (const auto& c : cases) {
+    Shown.clear();
+    InitFileOption(Entry, QString::fromLatin1(c.Source), c.Aspect);
+    auto dialog = Open();
+    EXPECT_EQ(dialog->edtWidth->IntValue(), c.Width) << c.Source;
+    EXPECT_EQ(dialog->edtHeight->IntValue(), c.Height) << c.Source;
+    dialog->accept();
+    EXPECT_TRUE(Shown.isEmpty()) << c.Source << ": " << Shown.join(' ').toStdString();
+    ASSERT_TRUE(dialog->Written()) << c.Source;
+    EXPECT_EQ(dialog->Entry().OutputFrameSize, QStringLiteral("%1x%2").arg(c.Width).arg(c.Height));
+    dialog = Open();
+    Type(dialog->edtWidth, c.TypedWidth);
+    EXPECT_EQ(dialog->edtHeight->IntValue(), c.ProportionalHeight) << c.Source;
+  }
+}
+
 TEST_F(FormatsDialog, WithoutProfilesTheDialogSaysWhyAndOkWritesNothing) {
   SetProgramFolder(Scratch.Path());
   auto dialog = Open();

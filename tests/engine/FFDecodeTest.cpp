@@ -86,7 +86,18 @@ void ExpectAgreesWithFFprobe(TCustomDecoder& decoder, const std::string& path) {
           << stream.avg_frame_rate << " vs " << video.FrameRateNum << "/" << video.FrameRateDen;
       ExpectDurationNear(video.DurationUS, stream.duration);
       ExpectBitRate(video.BitRate, stream.bit_rate);
-      EXPECT_NEAR(video.AspectRatio, double(stream.width) / stream.height, 1e-4);
+      // ffprobe says nothing, or 0:1, for a picture that states no pixel shape: square.
+      const auto stated = stream.fields.find("sample_aspect_ratio");
+      const std::string sample =
+          stated == stream.fields.end() || stated->second == "N/A" || stated->second == "0:1"
+              ? "1:1"
+              : stated->second;
+      EXPECT_EQ(std::to_string(video.SampleAspectNum) + ":" + std::to_string(video.SampleAspectDen),
+                sample);
+      EXPECT_NEAR(video.AspectRatio,
+                  double(video.SampleAspectNum) / video.SampleAspectDen * stream.width /
+                      stream.height,
+                  1e-4);
     } else if (stream.codec_type == "audio") {
       if (audios++ == 0) firstAudio = stream.index;
       TAudioStreamInfo audio;
@@ -116,6 +127,15 @@ TEST_F(DecoderTest, ProbeOfEachFixtureAgreesWithFFprobe) {
   for (Media media : {Media::Mp4H264Aac, Media::AviMpeg4Mp3, Media::Mp3AudioOnly, Media::VideoOnly,
                       Media::OddSize})
     ExpectAgreesWithFFprobe(Decoder, fixtures::Path(media));
+  // Pixels that are not square: stated by the picture (a PAL 16:9 DVD), or by the container
+  // alone (an MKV's display size over square coded pictures).
+  ExpectAgreesWithFFprobe(
+      Decoder, fixtures::Make("pal-16x9.mpg",
+                              "-f lavfi -i testsrc=size=720x576:rate=25:duration=1 "
+                              "-c:v mpeg2video -aspect 16:9"));
+  const std::string coded = fixtures::ShellQuote(fixtures::Path(Media::VideoOnly));
+  ExpectAgreesWithFFprobe(
+      Decoder, fixtures::Make("display-16x9.mkv", "-i " + coded + " -c copy -aspect 16:9"));
 }
 
 TEST_F(DecoderTest, SubtitleStreamsAreCountedAndAreNeitherAudioNorVideo) {

@@ -8,13 +8,16 @@
 #include "FFLoad.h"
 #include "MediaFixtures.h"
 #include "U_Config.h"
+#include "U_Formats.h"
 #include "U_Treelist.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 
 namespace {
 
@@ -42,6 +45,28 @@ std::string SquareClip(int Width, int Height, int Seconds = 2) {
       "-f lavfi -i " + SquarePicture(Width, Height) +
           " -f lavfi -i sine=frequency=440:sample_rate=44100 -t " + std::to_string(Seconds) +
           (odd ? " -c:v mpeg4 -q:v 2" : " -c:v libx264 -pix_fmt yuv420p") + " -c:a aac");
+}
+
+// Footage stored with pixels that are not square (discs, DV and HDV tapes, a container that
+// states its display size): the square picture drawn at the size the file is shown at, then
+// stored at its own size with its sample aspect, so that the square is square as shown.
+struct TNonSquareSource {
+  const char* Name;
+  int Width, Height;  // stored
+  int ShownWidth;     // stored width times the sample aspect, rounded
+  const char* Sar;
+  const char* Codec;  // ffmpeg's arguments for the stored file; its name's extension last
+  const char* Extension;
+};
+
+std::string NonSquareClip(const TNonSquareSource& Source) {
+  const std::string picture = SquarePicture(Source.ShownWidth, Source.Height) + ",scale=" +
+                              std::to_string(Source.Width) + ":" +
+                              std::to_string(Source.Height) + ",setsar=" + Source.Sar;
+  return fixtures::Make(std::string("non-square-") + Source.Name + "." + Source.Extension,
+                        "-f lavfi -i " + ShellQuote(picture) +
+                            " -f lavfi -i sine=frequency=440:sample_rate=48000 -t 1 " +
+                            Source.Codec);
 }
 
 // Width over height of what a picture shows: the picture itself (anything lighter than the
@@ -272,6 +297,97 @@ TEST_F(ConvertShapes, EveryPictureFitsEveryOutputSizeCentred) {
     EXPECT_NEAR(box.Height(), picture.height() * scale, 1.5) << where;
     EXPECT_LE(std::abs(box.Left - (c.Width - 1 - box.Right)), 2) << where;
     EXPECT_LE(std::abs(box.Top - (c.Height - 1 - box.Bottom)), 2) << where;
+    std::filesystem::remove(Output(node));
+  }
+}
+
+// FLV pictures have square pixels: footage stored with other pixels comes out in the shape it
+// is shown in, at the size a new entry gets and at any other, with no bars where the shapes
+// agree and its square square.
+TEST_F(ConvertShapes, NonSquarePixelsComeOutInTheShapeTheFileIsShownIn) {
+  const TNonSquareSource sources[] = {
+      {"pal-dvd-16x9", 720, 576, 1024, "64/45", "-c:v mpeg2video -q:v 3 -aspect 16:9 -c:a mp2",
+       "mpg"},
+      {"ntsc-dv-4x3", 720, 480, 640, "8/9",
+       "-r 30000/1001 -c:v dvvideo -pix_fmt yuv411p -aspect 4:3 -c:a pcm_s16le -ac 2", "dv"},
+      {"ntsc-dv-16x9", 720, 480, 853, "32/27",
+       "-r 30000/1001 -c:v dvvideo -pix_fmt yuv411p -aspect 16:9 -c:a pcm_s16le -ac 2", "dv"},
+      {"hdv", 1440, 1080, 1920, "4/3", "-c:v mpeg2video -q:v 8 -aspect 16:9 -c:a mp2", "ts"},
+  };
+  // The container alone states the display size: the coded pictures say nothing of it.
+  const std::string coded = fixtures::Make(
+      "non-square-coded-640x480.mp4",
+      "-f lavfi -i " + ShellQuote(SquarePicture(853, 480) + ",scale=640:480") +
+          " -t 1 -c:v libx264 -pix_fmt yuv420p");
+  const std::string mkv = fixtures::Make("non-square-mkv-display-16x9-of-853x480.mkv",
+                                         "-i " + ShellQuote(coded) + " -c copy -aspect 16:9");
+  struct Row {
+    std::string Name, Path;
+    QSize Shown;
+  };
+  std::vector<Row> rows;
+  for (const TNonSquareSource& s : sources)
+    rows.push_back({s.Name, NonSquareClip(s), QSize(s.ShownWidth, s.Height)});
+  rows.push_back({"mkv-display-16x9", mkv, QSize(853, 480)});
+  std::mt19937 random(47);  // the same sizes on every run
+  for (const Row& row : rows) {
+    std::vector<QSize> sizes = {{}, {640, 360}, {320, 240}};
+    sizes.push_back({std::uniform_int_distribution(160, 960)(random),
+                     std::uniform_int_distribution(120, 720)(random)});
+    for (const QSize size : sizes) {
+      List.Clear();
+      TFileNode* node = Add(row.Path);
+      ASSERT_TRUE(node);
+      TFileOption& entry = node->Data;
+      if (size.isEmpty())
+        EXPECT_EQ(entry.OutputFrameSize.toStdString(), SizeText(row.Shown)) << row.Name;
+      else
+        entry.OutputFrameSize = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+      const QSize output = OutputSizeOf(entry);
+      const std::string where = row.Name + " to " + SizeText(output);
+      if (!ConvertHere(List.ConvertNodes())) {
+        ADD_FAILURE() << where << " was refused";
+        continue;
+      }
+      ExpectSize(Output(node), output, where);
+      const TGreyPicture shown = GreyAt(Output(node), 0, 0.5);
+      if (shown.Grey.empty()) continue;
+      const TLitBox picture = LitBox(shown.Grey, shown.Width, shown.Height, 64);
+      const double scale = std::min(double(output.width()) / row.Shown.width(),
+                                    double(output.height()) / row.Shown.height());
+      EXPECT_NEAR(picture.Width(), row.Shown.width() * scale, 2.5) << where;
+      EXPECT_NEAR(picture.Height(), row.Shown.height() * scale, 2.5) << where;
+      EXPECT_NEAR(AreaRatio(LitBox(shown.Grey, shown.Width, shown.Height, 200)), 1.0, 0.06)
+          << where;
+      std::filesystem::remove(Output(node));
+    }
+  }
+}
+
+// A source larger than the formats dialog accepts starts at the largest size within its limits
+// in its own shape, which the dialog takes back unchanged, and converts at that size.
+TEST_F(ConvertShapes, ASourceBeyondTheFormatsLimitsStartsAtTheLargestSizeWithinThem) {
+  struct Case {
+    int Width, Height;
+    QSize Start;
+  };
+  for (const Case& c : {Case{3840, 2160, {1920, 1080}}, Case{2560, 1440, {1920, 1080}},
+                        Case{1080, 1920, {720, 1280}}}) {
+    List.Clear();
+    const std::string size = SizeText({c.Width, c.Height});
+    const std::string source = fixtures::Make(
+        "large-" + size + ".mp4", "-f lavfi -i " + SquarePicture(c.Width, c.Height, 60) +
+                                      " -frames:v 2 -c:v libx264 -preset ultrafast -crf 40"
+                                      " -pix_fmt yuv420p");
+    TFileNode* node = Add(source);
+    ASSERT_TRUE(node);
+    const QSize start = ParseFrameSize(node->Data.OutputFrameSize);
+    EXPECT_EQ(SizeText(start), SizeText(c.Start)) << size;
+    EXPECT_EQ(CheckResolution(start.width(), start.height(), false), TResolutionFault::None)
+        << size;
+    ASSERT_TRUE(ConvertHere(List.ConvertNodes())) << size;
+    ExpectSize(Output(node), c.Start, size);
+    ExpectSameShape(ShapeAt(Output(node), 0, 0), ShapeAt(source, 0, 0), size);
     std::filesystem::remove(Output(node));
   }
 }

@@ -70,6 +70,27 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
       {"a fit within half a pixel of the output is only scaled",
        [](TFileOption& e) { e.SourceFrameSize = QStringLiteral("321x241"); }, true,
        "crop=321:241:0:0:exact=1,scale=320:240", ""},
+      {"a fit that misses the output by two pixels fills it",
+       [](TFileOption& e) {
+         e.SourceFrameSize = QStringLiteral("640x360");
+         e.OutputFrameSize = QStringLiteral("358x200");
+       },
+       true, "crop=640:360:0:0:exact=1,scale=358:200", ""},
+      {"pixels that are not square are fitted as shown, and the output's are square",
+       [](TFileOption& e) {
+         e.SourceFrameSize = QStringLiteral("720x576");
+         e.SourcePixelAspect = {64, 45};
+         e.OutputFrameSize = QStringLiteral("640x360");
+       },
+       true, "crop=720:576:0:0:exact=1,scale=640:360,setsar=1", ""},
+      {"a crop of pixels that are not square is in stored pixels, fitted as shown",
+       [](TFileOption& e) {
+         e.SourceFrameSize = QStringLiteral("720x480");
+         e.SourcePixelAspect = {8, 9};
+         e.CropEnabled = true;
+         e.CropRect = {0, 0, 360, 480};
+       },
+       true, "crop=360:480:0:0:exact=1,scale=160:240,pad=320:240:80:0,setsar=1", ""},
       {"an odd output is cut from an even canvas",
        [](TFileOption& e) {
          e.SourceFrameSize = QStringLiteral("640x480");

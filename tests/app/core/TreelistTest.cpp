@@ -118,7 +118,13 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
     QByteArray DefaultFrameSize;
     QString GroupOutputSize;
     int Keep;
-  } cases[] = {{2, "", "320x240", 0}, {3, "", "320x240", 0}, {2, "640x360", "640x360", 1}};
+    int Width, Height;        // the first file's; each next one is a pixel wider
+    QString ChildOutputSize;  // empty: the child's own size
+  } cases[] = {{2, "", "320x240", 0, 320, 240, ""},
+               {3, "", "320x240", 0, 320, 240, ""},
+               {2, "640x360", "640x360", 1, 320, 240, ""},
+               // Larger than the formats dialog takes: within its limits, in the same shape.
+               {2, "", "1920x1080", 0, 3840, 2160, "1920x1080"}};
   for (const auto& c : cases) {
     WriteTextFile(Folder.File("FormatDefault.ini"),
                   "[Video]\nFrameSize=" + c.DefaultFrameSize + "\n");
@@ -126,7 +132,7 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
     std::vector<TFileNode*> picked;
     for (int i = 0; i < c.Count; ++i)
       picked.push_back(Add(QStringLiteral("/in/%1.mp4").arg(QString(i + 1, 'a')),
-                           QStringLiteral("%1x240").arg(320 + i)));
+                           QStringLiteral("%1x%2").arg(c.Width + i).arg(c.Height)));
     Add("/in/left.mp4");
     List.ClearSelection();
     for (TFileNode* n : picked) n->Selected = true;
@@ -137,7 +143,7 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
     EXPECT_TRUE(g.IsMergeGroup && g.Output.JoinInputs && group->Checked() && group->Selected);
     EXPECT_EQ(g.DisplayName, QStringLiteral("Merge_%1.flv").arg(List.MergeCounter()));
     EXPECT_EQ(g.Duration, 10000000LL * c.Count * (c.Count + 1) / 2);
-    EXPECT_EQ(g.SourceFrameSize, "320x240");
+    EXPECT_EQ(g.SourceFrameSize, QStringLiteral("%1x%2").arg(c.Width).arg(c.Height));
     EXPECT_EQ(g.OutputFrameSize, c.GroupOutputSize);
     EXPECT_EQ(g.KeepOutputSize, c.Keep);
     EXPECT_EQ(g.Input.FileName, "/in/a.mp4");
@@ -146,7 +152,9 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
       const TFileOption& child = group->Children[i]->Data;
       EXPECT_EQ(child.Input.FileName, picked[i]->Data.Input.FileName);
       EXPECT_EQ(child.FileSize, picked[i]->Data.FileSize);
-      EXPECT_EQ(child.OutputFrameSize, picked[i]->Data.SourceFrameSize);
+      EXPECT_EQ(child.OutputFrameSize, c.ChildOutputSize.isEmpty()
+                                           ? picked[i]->Data.SourceFrameSize
+                                           : c.ChildOutputSize);
       EXPECT_FALSE(picked[i]->Checked());
       EXPECT_FALSE(picked[i]->Selected);
     }
@@ -155,7 +163,7 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
     EXPECT_EQ(group->Children[0]->Data.WaterMark.Font->PointSize, 12);
     EXPECT_TRUE(List.TopNodes()[c.Count]->Checked());  // the entry left out
   }
-  EXPECT_EQ(List.MergeCounter(), 3);
+  EXPECT_EQ(List.MergeCounter(), int(std::size(cases)));
 }
 
 // Joined inputs write through one set of encoders: an input that lacks the sound or the
