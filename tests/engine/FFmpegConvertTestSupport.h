@@ -186,10 +186,12 @@ class ConvertTest : public FFmpegTestBase {
   static int CountDecodedFrames(const std::string& path);
   // The presentation times (s) of the packets of one stream type ("v" or "a"), as ffprobe reads.
   static std::vector<double> PacketTimes(const std::string& path, const std::string& type);
-  // The first picture, as RGB, decoded by the ffmpeg command line.
-  TRgbPicture FirstFrame(const std::string& path) const;
+  // The first picture, as RGB, decoded by the ffmpeg command line; with its YCbCr read as
+  // `matrix` (the scale filter's name) when one is given, else as the file's tag says.
+  TRgbPicture FirstFrame(const std::string& path, const std::string& matrix = "") const;
+  // Lossy codecs shift colours a little; a wrong area is off by far more than the default.
   static void ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g, int b,
-                           const std::string& where);
+                           const std::string& where, int tolerance = 48);
   // The first audio stream as mono samples in -1..1, decoded by the ffmpeg command line.
   std::vector<float> AudioSamples(const std::string& path) const;
   double PeakLevel(const std::string& path) const;
@@ -304,14 +306,16 @@ inline std::vector<double> ConvertTest::PacketTimes(const std::string& path,
   return convert_test_detail::ProbeTimes(path, type, "packet");
 }
 
-inline TRgbPicture ConvertTest::FirstFrame(const std::string& path) const {
+inline TRgbPicture ConvertTest::FirstFrame(const std::string& path,
+                                           const std::string& matrix) const {
   TRgbPicture picture;
   const ProbeResult probe = ProbeMedia(path, false);
   const ProbeStream* video = probe.FirstOfType("video");
   if (!video) return picture;
   const std::string raw = Folder + "/first-frame.rgb";
   std::string log;
-  if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) +
+  const std::string view = matrix.empty() ? "" : " -vf scale=in_color_matrix=" + matrix;
+  if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) + view +
                         " -frames:v 1 -f rawvideo -pix_fmt rgb24 " + fixtures::ShellQuote(raw),
                     &log) != 0) {
     ADD_FAILURE() << log;
@@ -325,12 +329,10 @@ inline TRgbPicture ConvertTest::FirstFrame(const std::string& path) const {
   return picture;
 }
 
-// Lossy codecs shift colours a little; a wrong area is off by far more.
 inline void ConvertTest::ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g, int b,
-                                      const std::string& where) {
+                                      const std::string& where, int tolerance) {
   const size_t at = (size_t(y) * size_t(picture.Width) + size_t(x)) * 3;
   ASSERT_LT(at + 2, picture.Pixels.size()) << where;
-  const int tolerance = 48;
   EXPECT_NEAR(picture.Pixels[at], r, tolerance) << where;
   EXPECT_NEAR(picture.Pixels[at + 1], g, tolerance) << where;
   EXPECT_NEAR(picture.Pixels[at + 2], b, tolerance) << where;
