@@ -1,6 +1,5 @@
 // Whole conversions through the transcoder task: what comes out is read back with ffprobe and
 // with the engine's own decoder.
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -406,13 +405,6 @@ TEST_F(ConvertTest, PicturesKeepTheColoursOfTheSourceWhateverItsMatrix) {
   constexpr int Tolerance = 8;
   const std::string logo =
       fixtures::Make("lime-16x16.png", "-f lavfi -i color=c=lime:size=16x16 -frames:v 1");
-  const auto rgb = [](const TRgbPicture& picture, int x, int y) {
-    const size_t at = (size_t(y) * size_t(picture.Width) + size_t(x)) * 3;
-    return at + 2 < picture.Pixels.size()
-               ? std::array<int, 3>{picture.Pixels[at], picture.Pixels[at + 1],
-                                    picture.Pixels[at + 2]}
-               : std::array<int, 3>{-1000, -1000, -1000};
-  };
   for (const TCase& c : cases) {
     const std::string input =
         fixtures::ColourBarsClip(c.Width, c.Height, c.Matrix, c.Range, c.Tags);
@@ -436,7 +428,7 @@ TEST_F(ConvertTest, PicturesKeepTheColoursOfTheSourceWhateverItsMatrix) {
       ASSERT_EQ(shown.Width, width) << where;
       ASSERT_EQ(shown.Height, height) << where;
       const auto expectAsSource = [&](int x, int y, const std::string& what) {
-        const std::array<int, 3> expected = rgb(source, x * c.Width / width, y * c.Height / height);
+        const std::array<int, 3> expected = source.At(x * c.Width / width, y * c.Height / height);
         ExpectColour(shown, x, y, expected[0], expected[1], expected[2], where + ": " + what,
                      Tolerance);
       };
@@ -450,8 +442,8 @@ TEST_F(ConvertTest, PicturesKeepTheColoursOfTheSourceWhateverItsMatrix) {
       const int rampY = height * 3 / 4;
       for (int step = 0; step < 16; ++step)
         expectAsSource((2 * step + 1) * width / 32, rampY, "ramp step " + std::to_string(step));
-      for (const int channel : rgb(shown, 0, rampY)) EXPECT_LE(channel, 3) << where << ": black";
-      for (const int channel : rgb(shown, width - 1, rampY))
+      for (const int channel : shown.At(0, rampY)) EXPECT_LE(channel, 3) << where << ": black";
+      for (const int channel : shown.At(width - 1, rampY))
         EXPECT_GE(channel, 252) << where << ": white";
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -115,6 +116,13 @@ struct TRgbPicture {
   int Width = 0;
   int Height = 0;
   std::vector<uint8_t> Pixels;  // RGB24, rows top to bottom
+
+  // The red, green and blue of a pixel; -1000 each outside the picture, which no colour matches.
+  std::array<int, 3> At(int x, int y) const {
+    const size_t at = (size_t(y) * size_t(Width) + size_t(x)) * 3;
+    if (x < 0 || y < 0 || x >= Width || at + 2 >= Pixels.size()) return {-1000, -1000, -1000};
+    return {Pixels[at], Pixels[at + 1], Pixels[at + 2]};
+  }
 };
 
 class ConvertTest : public FFmpegTestBase {
@@ -331,11 +339,10 @@ inline TRgbPicture ConvertTest::FirstFrame(const std::string& path,
 
 inline void ConvertTest::ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g, int b,
                                       const std::string& where, int tolerance) {
-  const size_t at = (size_t(y) * size_t(picture.Width) + size_t(x)) * 3;
-  ASSERT_LT(at + 2, picture.Pixels.size()) << where;
-  EXPECT_NEAR(picture.Pixels[at], r, tolerance) << where;
-  EXPECT_NEAR(picture.Pixels[at + 1], g, tolerance) << where;
-  EXPECT_NEAR(picture.Pixels[at + 2], b, tolerance) << where;
+  const std::array<int, 3> pixel = picture.At(x, y);
+  EXPECT_NEAR(pixel[0], r, tolerance) << where;
+  EXPECT_NEAR(pixel[1], g, tolerance) << where;
+  EXPECT_NEAR(pixel[2], b, tolerance) << where;
 }
 
 inline std::vector<float> ConvertTest::AudioSamples(const std::string& path) const {
