@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -580,4 +581,49 @@ std::string UprightFilterText(int quarterTurns) {
 
 void DisplayedSize(int quarterTurns, int& width, int& height) {
   if (quarterTurns & 1) std::swap(width, height);
+}
+
+namespace {
+
+// The colour filter's name of a matrix other than BT.601's that it can convert from; nullptr for
+// BT.601's own (SMPTE 170M, BT.470 BG) and for those it cannot (constant-luminance BT.2020,
+// YCgCo), which stay as they are.
+const char* OtherYCbCrMatrixName(AVColorSpace space) {
+  switch (space) {
+    case AVCOL_SPC_BT709:
+      return "bt709";
+    case AVCOL_SPC_FCC:
+      return "fcc";
+    case AVCOL_SPC_SMPTE240M:
+      return "smpte240m";
+    case AVCOL_SPC_BT2020_NCL:
+      return "bt2020ncl";
+    default:
+      return nullptr;
+  }
+}
+
+bool HDSize(int width, int height) {
+  return std::max(width, height) >= 1280 || std::min(width, height) >= 720;
+}
+
+}  // namespace
+
+std::string BT601MatrixFilterText(AVPixelFormat format, AVColorSpace space, int width, int height) {
+  const AVPixFmtDescriptor* descriptor = ff::av_pix_fmt_desc_get(format);
+  if (!descriptor || (descriptor->flags & AV_PIX_FMT_FLAG_RGB) || descriptor->nb_components < 3)
+    return "";
+  if (space == AVCOL_SPC_UNSPECIFIED && HDSize(width, height)) space = AVCOL_SPC_BT709;
+  const char* matrix = OtherYCbCrMatrixName(space);
+  if (!matrix) return "";
+  // Primaries and transfer are named alike on both sides, so that the filter converts the
+  // matrix alone, as the readers of the output differ from the source's in that only.
+  std::string text = std::string("colorspace=ispace=") + matrix +
+                     ":space=bt470bg:iprimaries=bt709:primaries=bt709:itrc=bt709:trc=bt709";
+  // The colour filter takes even sizes only: an odd edge gets a line that is cut off again. The
+  // padding keeps the last line of an odd edge only where the chroma is not subsampled.
+  if ((width | height) & 1)
+    text = "format=yuv444p,pad=w=ceil(iw/2)*2:h=ceil(ih/2)*2," + text +
+           ",crop=" + std::to_string(width) + ":" + std::to_string(height) + ":0:0:exact=1";
+  return text;
 }

@@ -84,6 +84,14 @@ std::string UprightFilterText(int quarterTurns);
 // A stored width and height as shown after the turns.
 void DisplayedSize(int quarterTurns, int& width, int& height);
 
+// The stock filters that recode a video stream's pictures into the YCbCr matrix of BT.601,
+// which pictures without a colour tag are read with (by FFmpeg's scaler, the Flash runtime, SDL's
+// overlays), keeping their range: "" when they are coded in it already, or in RGB or grey. An
+// untagged stream is taken as BT.709 from HD sizes on (1280 by 720, either way up), as HD cameras
+// code it and players show it, and as BT.601 below. The size is the pictures' where the filters
+// get them.
+std::string BT601MatrixFilterText(AVPixelFormat format, AVColorSpace space, int width, int height);
+
 // "Video", "Audio", "Data", "Subtitle", "Attachment", else "Unknown".
 std::string MediaTypeName(int mediaType);
 

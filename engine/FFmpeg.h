@@ -728,6 +728,9 @@ class TCustomFFmpeg {
 
   // Video.
   bool NeedsFilterGraph(const TInputStream& ist) const;
+  // The stock filters an input stream's pictures pass before any chain: the turns that show them
+  // upright, then the recoding into the outputs' colour matrix.
+  static std::string StockVideoFilters(const TInputStream& ist);
   int ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist);
   int ParseVideoFilters(TOutputStream& ost, AVFilterContext* last);
   void FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture);

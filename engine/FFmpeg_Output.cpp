@@ -486,14 +486,15 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
                               sizeof format, AV_OPT_SEARCH_CHILDREN);
   if (result < 0) return result;
   AVFilterContext* last = ost.BufferSrc;
-  const int turns = DisplayQuarterTurns(ist.St);
-  if (turns) {
-    result = LinkUprightFilters(ost.Graph, turns, last);
+  // Before the chain, so that what it lays over the picture keeps its own colours.
+  const std::string stock = StockVideoFilters(ist);
+  if (!stock.empty()) {
+    result = LinkStockFilters(ost.Graph, stock, last);
     if (result < 0) return result;
   }
   int width = decoder.width;
   int height = decoder.height;
-  DisplayedSize(turns, width, height);
+  DisplayedSize(DisplayQuarterTurns(ist.St), width, height);
   // A later input of a join keeps its own size into the chain, which may fit it to the output
   // with its aspect kept; stretched to the first input's size first, it could not.
   if (!ost.Mirror && (encoder.width != width || encoder.height != height)) {

@@ -1,5 +1,7 @@
 #include "FFmpeg_Private.h"
 
+#include "FilterChainTranslator.h"
+
 using namespace ffmpeg_internal;
 
 // ---- Transcoding set-up ----
@@ -335,9 +337,21 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
   if (NeedsFilterGraph(ist)) ConfigureFiltersOrFail(ost, ist);
 }
 
-// A filter chain was given, or the pictures must be turned upright.
+// A filter chain was given, or the pictures need stock filters.
 bool TCustomFFmpeg::NeedsFilterGraph(const TInputStream& ist) const {
-  return FSettings.UseFilters || DisplayQuarterTurns(ist.St) != 0;
+  return FSettings.UseFilters || !StockVideoFilters(ist).empty();
+}
+
+// Outputs carry no colour tag, so their readers take the YCbCr matrix of BT.601.
+std::string TCustomFFmpeg::StockVideoFilters(const TInputStream& ist) {
+  const AVCodecContext& decoder = *ist.Decoder;
+  const int turns = DisplayQuarterTurns(ist.St);
+  int width = decoder.width;
+  int height = decoder.height;
+  DisplayedSize(turns, width, height);
+  return JoinFilterChains(
+      {UprightFilterText(turns),
+       BT601MatrixFilterText(decoder.pix_fmt, decoder.colorspace, width, height)});
 }
 
 void TCustomFFmpeg::SetAudioParameters(TOutputStream& ost, TInputStream& ist) {

@@ -184,13 +184,20 @@ int LinkFilterChain(AVFilterGraph* graph, const std::string& chain, AVFilterCont
   return result;
 }
 
-int LinkUprightFilters(AVFilterGraph* graph, int quarterTurns, AVFilterContext*& last) {
-  AVFilterContext* upright = nullptr;
-  int result = ff::avfilter_graph_create_filter(&upright, ff::avfilter_get_by_name("null"),
-                                                "upright", nullptr, nullptr, graph);
-  if (result >= 0) result = LinkFilterChain(graph, UprightFilterText(quarterTurns), last, upright);
-  if (result >= 0) last = upright;
+int LinkStockFilters(AVFilterGraph* graph, const std::string& chain, AVFilterContext*& last) {
+  AVFilterContext* end = nullptr;
+  int result = ff::avfilter_graph_create_filter(&end, ff::avfilter_get_by_name("null"), "stock",
+                                                nullptr, nullptr, graph);
+  if (result >= 0) result = LinkFilterChain(graph, chain, last, end);
+  if (result >= 0) last = end;
   return result;
+}
+
+std::string JoinFilterChains(std::initializer_list<std::string> chains) {
+  std::string text;
+  for (const std::string& chain : chains)
+    if (!chain.empty()) text += (text.empty() ? "" : ",") + chain;
+  return text;
 }
 
 TBuiltInFilter PlanarYUVFormatFilter() {

@@ -4,6 +4,7 @@
 // Everything else in the text is passed on untouched.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,13 @@ int ParseFilterChain(AVFilterGraph* graph, const std::string& text, AVFilterInOu
 int LinkFilterChain(AVFilterGraph* graph, const std::string& chain, AVFilterContext* from,
                     AVFilterContext* to);
 
-// Links after `last` the stock filters that make a stream's display turns (DisplayQuarterTurns);
-// `last` becomes the last of them. 0 or a negative FFmpeg error code.
-int LinkUprightFilters(AVFilterGraph* graph, int quarterTurns, AVFilterContext*& last);
+// Links after `last` a chain of stock filters without links of its own (the display turns, the
+// recoding of the colour matrix); `last` becomes the last of them. 0 or a negative FFmpeg error
+// code.
+int LinkStockFilters(AVFilterGraph* graph, const std::string& chain, AVFilterContext*& last);
+
+// The chain texts that are not empty, one after the other.
+std::string JoinFilterChains(std::initializer_list<std::string> chains);
 
 // For the filter units.
 

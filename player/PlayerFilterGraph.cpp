@@ -15,10 +15,12 @@ void TPlayerFilterGraph::Free() {
 int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::string& chain,
                                   bool deinterlace, int scalerFlags) {
   Free();
-  std::string text;
-  for (const std::string& part : {std::string(deinterlace ? DeinterlaceFilter : ""),
-                                  UprightFilterText(input.QuarterTurns), chain})
-    if (!part.empty()) text += (text.empty() ? "" : ",") + part;
+  int width = input.Width;
+  int height = input.Height;
+  DisplayedSize(input.QuarterTurns, width, height);
+  const std::string text = JoinFilterChains(
+      {deinterlace ? DeinterlaceFilter : "", UprightFilterText(input.QuarterTurns),
+       BT601MatrixFilterText(input.Format, input.ColorSpace, width, height), chain});
   const int result = Build(input, text, scalerFlags);
   if (result < 0) Free();
   return result;
@@ -69,7 +71,7 @@ int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string&
 
 bool TPlayerFilterGraph::Accepts(const AVFrame* frame) const {
   return FGraph && frame->width == FInput.Width && frame->height == FInput.Height &&
-         frame->format == FInput.Format;
+         frame->format == FInput.Format && frame->colorspace == FInput.ColorSpace;
 }
 
 int TPlayerFilterGraph::Send(AVFrame* frame) {

@@ -154,6 +154,32 @@ std::string GreyRampClip() {
               "-c:a aac -b:a 64k -shortest");
 }
 
+std::string ColourBarsClip(int width, int height, const std::string& matrix,
+                           const std::string& range, const std::string& tags) {
+  static const char* const colours[] = {"white",   "yellow", "cyan", "lime",
+                                        "magenta", "red",    "blue", "black"};
+  const auto size = [width](int rows) {
+    return std::to_string(width) + "x" + std::to_string(rows);
+  };
+  std::string bars = "color=c=black:s=" + size(height / 2) + ":r=5,format=rgb24";
+  const int bar = width / 8;
+  for (int i = 0; i < 8; ++i)
+    bars += ",drawbox=x=" + std::to_string(i * bar) + ":y=0:w=" + std::to_string(bar) +
+            ":h=ih:color=" + colours[i] + ":t=fill";
+  const std::string grey = "'X*255/(W-1)'";
+  const std::string ramp = "color=c=black:s=" + size(height - height / 2) +
+                           ":r=5,format=rgb24,geq=r=" + grey + ":g=" + grey + ":b=" + grey;
+  const bool odd = (width | height) & 1;
+  const std::string name = "bars-" + std::to_string(width) + "x" + std::to_string(height) + "-" +
+                           matrix + "-" + range + (tags.empty() ? "-untagged" : "-tagged");
+  return Make(name + (odd ? ".mkv" : ".mp4"),
+              "-f lavfi -i " + ShellQuote(bars) + " -f lavfi -i " + ShellQuote(ramp) +
+                  " -t 1 -filter_complex " +
+                  ShellQuote("[0][1]vstack,scale=out_color_matrix=" + matrix +
+                             ":out_range=" + range + ",format=yuv420p") +
+                  " " + tags + (odd ? " -c:v ffv1" : " -c:v libx264 -qp 0"));
+}
+
 std::string SongWithCover(int seconds) {
   const std::string cover =
       Make("cover-160x120.png", "-f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1");

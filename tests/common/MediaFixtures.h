@@ -37,6 +37,14 @@ constexpr int64_t GreyRampPicture = 100000;  // µs from one picture to the next
 // into full range).
 int64_t GreyRampTime(int grey);
 
+// One second at 5 pictures a second: eight full-strength bars (white, yellow, cyan, green,
+// magenta, red, blue, black) over a grey ramp from black at the left edge to white at the right,
+// drawn in RGB and coded in YCbCr with the scale filter's `matrix` ("bt709", "bt601" ...) and
+// `range` ("tv", "pc"), in a file tagged with ffmpeg's output options `tags` ("" for none). An
+// odd size goes to FFV1 in Matroska, any other to lossless H.264 in MP4.
+std::string ColourBarsClip(int width, int height, const std::string& matrix,
+                           const std::string& range, const std::string& tags);
+
 // A song of `seconds` seconds of tone in MP3 with its cover: a 160x120 picture in MJPEG, stored
 // as the attached picture that is the file's only video stream.
 std::string SongWithCover(int seconds);

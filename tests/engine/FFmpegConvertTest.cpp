@@ -378,6 +378,77 @@ TEST_F(ConvertTest, FilterChainCropsPadsFlipsScalesAndOverlaysAPicture) {
   ExpectColour(frame, 160, 50, 0, 255, 0, "picture overlay");
 }
 
+// Outputs carry no colour tag and are read with BT.601's matrix (by FFmpeg, by the Flash
+// runtime): every source shows in them as it shows itself, whatever matrix and range it is coded
+// in, with or without a chain that scales it and lays a picture over it. A bar of full strength
+// read with the wrong matrix is off by 10 to 23 levels.
+TEST_F(ConvertTest, PicturesKeepTheColoursOfTheSourceWhateverItsMatrix) {
+  struct TCase {
+    const char* Name;
+    int Width, Height;
+    const char* Matrix;  // the source's YCbCr, as the scale filter names it
+    const char* Range;
+    std::string Tags;
+    const char* View;  // how players read the source: "" for as its tag says
+  };
+  const std::string bt709 = "-colorspace bt709 -color_primaries bt709 -color_trc bt709";
+  const TCase cases[] = {
+      {"BT.709", 320, 180, "bt709", "tv", bt709, ""},
+      {"BT.709 full range", 320, 180, "bt709", "pc", bt709 + " -color_range pc", ""},
+      {"BT.2020", 320, 180, "bt2020", "tv",
+       "-colorspace bt2020nc -color_primaries bt2020 -color_trc bt2020-10", ""},
+      {"BT.601", 320, 180, "bt601", "tv",
+       "-colorspace smpte170m -color_primaries smpte170m -color_trc smpte170m", ""},
+      {"untagged SD", 320, 180, "bt601", "tv", "", ""},
+      {"untagged HD of an odd size", 1281, 721, "bt709", "tv", "", "bt709"},
+  };
+  constexpr int Tolerance = 8;
+  const std::string logo =
+      fixtures::Make("lime-16x16.png", "-f lavfi -i color=c=lime:size=16x16 -frames:v 1");
+  for (const TCase& c : cases) {
+    const std::string input =
+        fixtures::ColourBarsClip(c.Width, c.Height, c.Matrix, c.Range, c.Tags);
+    const TRgbPicture source = FirstFrame(input, c.View);
+    for (const bool chain : {false, true}) {
+      const std::string where = c.Name + std::string(chain ? ", scaled under a picture" : "");
+      const int width = chain ? c.Width / 4 * 2 : c.Width;
+      const int height = chain ? c.Height / 4 * 2 : c.Height;
+      const int logoX = (width * 15 / 16 - 8) / 2 * 2, logoY = (height / 4 - 8) / 2 * 2;
+      TOptionList options = {{"vcodec", "flv"}, {"an", "1"}, {"b", "2000000"}};
+      if (chain)
+        options.push_back({"vf", "scale=" + std::to_string(width) + ":" + std::to_string(height) +
+                                     " [main]; movie=" + logo + " [logo]; [main][logo] overlay=" +
+                                     std::to_string(logoX) + ":" + std::to_string(logoY)});
+      const std::string output =
+          Output("colours-" + std::to_string(&c - cases) + (chain ? "-chain.flv" : ".flv"));
+      auto task = MakeTask({input}, output, options);
+      const TRunResult run = RunTask(*task);
+      ASSERT_TRUE(run.Finished) << where << ": " << run.Message;
+      const TRgbPicture shown = FirstFrame(output);
+      ASSERT_EQ(shown.Width, width) << where;
+      ASSERT_EQ(shown.Height, height) << where;
+      const auto expectAsSource = [&](int x, int y, const std::string& what) {
+        const std::array<int, 3> expected = source.At(x * c.Width / width, y * c.Height / height);
+        ExpectColour(shown, x, y, expected[0], expected[1], expected[2], where + ": " + what,
+                     Tolerance);
+      };
+      for (int bar = 0; bar < 8; ++bar) {
+        const int x = (2 * bar + 1) * width / 16, y = height / 4;
+        if (chain && bar == 7)
+          ExpectColour(shown, x, y, 0, 255, 0, where + ": the picture laid over", Tolerance);
+        else
+          expectAsSource(x, y, "bar " + std::to_string(bar));
+      }
+      const int rampY = height * 3 / 4;
+      for (int step = 0; step < 16; ++step)
+        expectAsSource((2 * step + 1) * width / 32, rampY, "ramp step " + std::to_string(step));
+      for (const int channel : shown.At(0, rampY)) EXPECT_LE(channel, 3) << where << ": black";
+      for (const int channel : shown.At(width - 1, rampY))
+        EXPECT_GE(channel, 252) << where << ": white";
+    }
+  }
+}
+
 TEST_F(ConvertTest, NativeFiltersPassThroughTheTranslator) {
   RegisterEqFilter();
   RegisterRotateFilter();

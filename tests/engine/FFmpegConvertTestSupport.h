@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -115,6 +116,13 @@ struct TRgbPicture {
   int Width = 0;
   int Height = 0;
   std::vector<uint8_t> Pixels;  // RGB24, rows top to bottom
+
+  // The red, green and blue of a pixel; -1000 each outside the picture, which no colour matches.
+  std::array<int, 3> At(int x, int y) const {
+    const size_t at = (size_t(y) * size_t(Width) + size_t(x)) * 3;
+    if (x < 0 || y < 0 || x >= Width || at + 2 >= Pixels.size()) return {-1000, -1000, -1000};
+    return {Pixels[at], Pixels[at + 1], Pixels[at + 2]};
+  }
 };
 
 class ConvertTest : public FFmpegTestBase {
@@ -186,10 +194,12 @@ class ConvertTest : public FFmpegTestBase {
   static int CountDecodedFrames(const std::string& path);
   // The presentation times (s) of the packets of one stream type ("v" or "a"), as ffprobe reads.
   static std::vector<double> PacketTimes(const std::string& path, const std::string& type);
-  // The first picture, as RGB, decoded by the ffmpeg command line.
-  TRgbPicture FirstFrame(const std::string& path) const;
+  // The first picture, as RGB, decoded by the ffmpeg command line; with its YCbCr read as
+  // `matrix` (the scale filter's name) when one is given, else as the file's tag says.
+  TRgbPicture FirstFrame(const std::string& path, const std::string& matrix = "") const;
+  // Lossy codecs shift colours a little; a wrong area is off by far more than the default.
   static void ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g, int b,
-                           const std::string& where);
+                           const std::string& where, int tolerance = 48);
   // The first audio stream as mono samples in -1..1, decoded by the ffmpeg command line.
   std::vector<float> AudioSamples(const std::string& path) const;
   double PeakLevel(const std::string& path) const;
@@ -304,14 +314,16 @@ inline std::vector<double> ConvertTest::PacketTimes(const std::string& path,
   return convert_test_detail::ProbeTimes(path, type, "packet");
 }
 
-inline TRgbPicture ConvertTest::FirstFrame(const std::string& path) const {
+inline TRgbPicture ConvertTest::FirstFrame(const std::string& path,
+                                           const std::string& matrix) const {
   TRgbPicture picture;
   const ProbeResult probe = ProbeMedia(path, false);
   const ProbeStream* video = probe.FirstOfType("video");
   if (!video) return picture;
   const std::string raw = Folder + "/first-frame.rgb";
   std::string log;
-  if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) +
+  const std::string view = matrix.empty() ? "" : " -vf scale=in_color_matrix=" + matrix;
+  if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) + view +
                         " -frames:v 1 -f rawvideo -pix_fmt rgb24 " + fixtures::ShellQuote(raw),
                     &log) != 0) {
     ADD_FAILURE() << log;
@@ -325,15 +337,12 @@ inline TRgbPicture ConvertTest::FirstFrame(const std::string& path) const {
   return picture;
 }
 
-// Lossy codecs shift colours a little; a wrong area is off by far more.
 inline void ConvertTest::ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g, int b,
-                                      const std::string& where) {
-  const size_t at = (size_t(y) * size_t(picture.Width) + size_t(x)) * 3;
-  ASSERT_LT(at + 2, picture.Pixels.size()) << where;
-  const int tolerance = 48;
-  EXPECT_NEAR(picture.Pixels[at], r, tolerance) << where;
-  EXPECT_NEAR(picture.Pixels[at + 1], g, tolerance) << where;
-  EXPECT_NEAR(picture.Pixels[at + 2], b, tolerance) << where;
+                                      const std::string& where, int tolerance) {
+  const std::array<int, 3> pixel = picture.At(x, y);
+  EXPECT_NEAR(pixel[0], r, tolerance) << where;
+  EXPECT_NEAR(pixel[1], g, tolerance) << where;
+  EXPECT_NEAR(pixel[2], b, tolerance) << where;
 }
 
 inline std::vector<float> ConvertTest::AudioSamples(const std::string& path) const {

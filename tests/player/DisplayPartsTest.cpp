@@ -263,6 +263,51 @@ TEST_F(FilterGraph, OtherPicturesNeedANewGraph) {
   EXPECT_FALSE(Graph.Accepts(Frame));
 }
 
+// The overlays and every picture taken from them are read with BT.601's matrix: pictures in
+// another come out recoded, as the conversion's do. Full red in BT.709's studio-range YCbCr is
+// (63, 102, 240), in BT.601's (81, 90, 240).
+TEST_F(FilterGraph, PicturesComeOutInTheMatrixOfTheOverlays) {
+  struct TCase {
+    const char* Name;
+    int Width, Height;
+    AVColorSpace Space;
+    int Y, Cb, Cr;
+  };
+  const TCase cases[] = {
+      {"BT.709", 64, 48, AVCOL_SPC_BT709, 81, 90, 240},
+      {"untagged SD", 64, 48, AVCOL_SPC_UNSPECIFIED, 63, 102, 240},
+      {"untagged HD", 1280, 720, AVCOL_SPC_UNSPECIFIED, 81, 90, 240},
+      {"BT.601 HD", 1280, 720, AVCOL_SPC_SMPTE170M, 63, 102, 240},
+  };
+  for (const TCase& c : cases) {
+    const std::string where = c.Name;
+    AVFrame* red = ff::av_frame_alloc();
+    red->width = c.Width;
+    red->height = c.Height;
+    red->format = AV_PIX_FMT_YUV420P;
+    red->colorspace = c.Space;
+    ASSERT_GE(ff::av_frame_get_buffer(red, 0), 0);
+    const int values[3] = {63, 102, 240};
+    for (int plane = 0; plane < 3; ++plane)
+      std::memset(red->data[plane], values[plane],
+                  size_t(red->linesize[plane]) * size_t(plane ? c.Height / 2 : c.Height));
+    TVideoFilterInput input = Input();
+    input.Width = c.Width;
+    input.Height = c.Height;
+    input.Format = AV_PIX_FMT_YUV420P;
+    input.ColorSpace = c.Space;
+    ASSERT_EQ(Graph.Configure(input, "", false, SWS_BICUBIC), 0) << where;
+    EXPECT_TRUE(Graph.Accepts(red)) << where;
+    ASSERT_EQ(Graph.Send(red), 0) << where;
+    ff::av_frame_free(&red);
+    ASSERT_EQ(Graph.Receive(Out), 0) << where;
+    EXPECT_NEAR(Out->data[0][Out->linesize[0] * 10 + 10], c.Y, 1) << where;
+    EXPECT_NEAR(Out->data[1][Out->linesize[1] * 5 + 5], c.Cb, 1) << where;
+    EXPECT_NEAR(Out->data[2][Out->linesize[2] * 5 + 5], c.Cr, 1) << where;
+    ff::av_frame_unref(Out);
+  }
+}
+
 TEST_F(FilterGraph, UnknownFilterIsRefused) {
   EXPECT_LT(Graph.Configure(Input(), "nosuchfilter", false, SWS_BICUBIC), 0);
   EXPECT_FALSE(Graph.Configured());
