@@ -165,8 +165,8 @@ std::string SongWithCover(int seconds) {
 
 std::string SongWithDamagedCover(int seconds) {
   const std::string song = SongWithCover(seconds);
-  const std::string damaged = CacheDir() + "/song-with-damaged-cover-" + std::to_string(seconds) +
-                              "s.mp3";
+  const std::string damaged =
+      CacheDir() + "/song-with-damaged-cover-" + std::to_string(seconds) + "s.mp3";
   if (fs::exists(damaged)) return damaged;
   std::string bytes = ReadFile(song);
   // The picture's JPEG markers go; the ID3 frame around it keeps its size.

@@ -849,7 +849,8 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
       {"a song", fixtures::BeepingSong(), {}, 0, {{"5", "10", -1, -1}, {"15", "10", -1, -1}}},
   };
   const std::string wholeSong = Output("song.flv");
-  ASSERT_TRUE(RunTask(*MakeTask({fixtures::BeepingSong()}, wholeSong, FlashOptions("44100"))).Finished);
+  ASSERT_TRUE(
+      RunTask(*MakeTask({fixtures::BeepingSong()}, wholeSong, FlashOptions("44100"))).Finished);
   const std::vector<double> wholeSongBeeps = BeepTimes(wholeSong);
   ASSERT_FALSE(wholeSongBeeps.empty());
   const double wholeSongBeep = wholeSongBeeps.front();

@@ -659,8 +659,9 @@ TEST_F(ConvertParts, ACutKeepsThePicturesShownInItsRangeAndItsSoundWhateverThePi
       "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i sine=duration=2.04 "
       "-c:v libx264 -preset veryfast -c:a aac");
   const std::string coveredSong = fixtures::SongWithCover(6);
-  const std::string shortVideo = "-f lavfi -i testsrc=size=160x120:rate=25:duration=5 -f lavfi "
-                                 "-i sine=duration=40 -c:v libx264 -preset veryfast ";
+  const std::string shortVideo =
+      "-f lavfi -i testsrc=size=160x120:rate=25:duration=5 -f lavfi "
+      "-i sine=duration=40 -c:v libx264 -preset veryfast ";
   const std::string shortVideoTs = fixtures::Make("video-5s-sound-40s.ts", shortVideo + "-c:a mp2");
   const std::string shortVideoMp4 =
       fixtures::Make("video-5s-sound-40s.mp4", shortVideo + "-c:a aac");
@@ -680,10 +681,10 @@ TEST_F(ConvertParts, ACutKeepsThePicturesShownInItsRangeAndItsSoundWhateverThePi
        {Case{"first second of a late video", lateVideo, 2000000, 0, 1000000, 24, 1.0, "25"},
         Case{"first 40 ms of a late video", lateVideo, 2000000, 0, 40000, 1, 0.04, "25"},
         Case{"past the last picture", longerSound, 2040000, 2000000, 100000, 1, 0.04, "25"},
-        Case{"past the last picture of an MP4 file", shortVideoMp4, 40000000, 20000000, 15000000,
+        Case{"past the last picture of an MP4 file", shortVideoMp4, 40000000, 20000000, 15000000, 1,
+             15.0, "25"},
+        Case{"past the last picture of an MPEG-TS file", shortVideoTs, 40000000, 20000000, 15000000,
              1, 15.0, "25"},
-        Case{"past the last picture of an MPEG-TS file", shortVideoTs, 40000000, 20000000,
-             15000000, 1, 15.0, "25"},
         Case{"before the first picture of a late video", lateVideo, 2000000, 0, 20000, 0, 0.02,
              "25"},
         Case{"a song's middle", coveredSong, 6000000, 2000000, 2000000, 1, 2.0, nullptr},
