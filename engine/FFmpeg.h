@@ -236,7 +236,6 @@ struct TOutputFile {
   bool HeaderWritten = false;
   TTemporaryFile Temp;       // the file written in place of FileName, or none
   int64_t MediaPackets = 0;  // pictures and sound written (in join mode, into the first entry)
-  int64_t Pictures = 0;      // of them the pictures
   bool Complete = false;     // the run ended with it usable: finished, or stopped by the user
   TDictionary MuxerOptions;  // for avformat_write_header
   std::vector<std::unique_ptr<TOutputStream>> Streams;
@@ -551,6 +550,7 @@ class TCustomFFmpeg {
   bool SelectProgram(AVFormatContext* ic);
   bool FindStreamInfo(AVFormatContext* ic);
   int64_t SeekInput(AVFormatContext* ic, const std::string& fileName);
+  bool SeekBefore(AVFormatContext* ic, int64_t timestamp);
   void AddInput(std::unique_ptr<TInputFile> file);
   void SetUpInputStream(TInputStream& ist);
   AVCodecContext* NewDecoderContext(const AVStream& st, const AVCodec* forced);
@@ -655,15 +655,13 @@ class TCustomFFmpeg {
   void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
   void DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
-  int PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder,
-                        double pictureTime) const;
+  int PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder) const;
   bool SwitchGroup();
   static double StreamEndTime(TOutputStream& ost);
   static double NextPictureTime(TOutputStream& ost, double time);
   void FlushInputFile(int fileIndex, bool flushEncoders);
   void EndTranscode(bool flush);
   void RequireMediaWritten() const;
-  static bool HasVideoStream(const TOutputFile& file);
   void MarkOutputsComplete();
   void CloseOutputFiles();
   void PrintReport(bool isLast, int fileIndex);
@@ -741,9 +739,12 @@ class TCustomFFmpeg {
   void RunBitmapHook(TFormatConverter& converter, TBitmapHookEvent& hook, AVFrame* picture,
                      int frameNumber, int64_t pts);
   void DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFrame* picture);
+  int64_t OpenOutput(TOutputStream& ost, const TInputStream& ist, int64_t first, double time,
+                     bool variable);
   static void KeepPictureBeforeStart(TOutputStream& ost, const AVFrame& picture);
   void ShowPicturesBeforeStart(const TInputStream& ist, int istIndex);
-  void WritePictures(TOutputStream& ost, const TInputStream& ist, AVFrame* picture, int frames);
+  void WritePicturesBeforeEnd(TOutputStream& ost, const TInputStream& ist, AVFrame* picture,
+                              int frames);
   void CountDupDrop(int frames);
   AVFrame* ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
                            const AVCodecContext& encoder, AVFrame* picture);

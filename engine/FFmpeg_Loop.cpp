@@ -26,17 +26,6 @@ class TBreakRegistration {
   bool FActive;
 };
 
-// An AVPacket that frees itself.
-struct TPacket {
-  TPacket() : Value(ff::av_packet_alloc()) {
-    if (!Value) throw std::bad_alloc();
-  }
-  ~TPacket() { ff::av_packet_free(&Value); }
-  TPacket(const TPacket&) = delete;
-  TPacket& operator=(const TPacket&) = delete;
-  AVPacket* Value;
-};
-
 }  // namespace
 
 void TCustomFFmpeg::MainLoop() {
@@ -320,26 +309,15 @@ void TCustomFFmpeg::EndTranscode(bool flush) {
 }
 
 // A run that ended on its own without a single picture or sound in an output made nothing
-// usable (an input whose only pictures lie outside the cut, say): it has failed. So has one
-// that wrote sound alone where the output has pictures to show, with none before the cut to
-// show in its place (a cut before the first picture of a video that starts late).
+// usable (an input whose only pictures lie outside the cut, say): it has failed. Sound written
+// without a picture is kept: a picture that cannot be had (a damaged cover, a range past the
+// pictures that the seek cannot reach back to) does not cost the sound.
 void TCustomFFmpeg::RequireMediaWritten() const {
   if (Aborting) return;
-  for (const auto& file : FOutputFiles) {
-    if (!file->OwnsContext) continue;
-    const std::string name = UrlToWideFileName(file->FileName);
-    if (file->MediaPackets == 0)
-      throw FFmpegException(
-          Format("No picture and no sound were left to write into %s", name.c_str()));
-    if (file->Pictures == 0 && HasVideoStream(*file))
-      throw FFmpegException(Format("No picture was left to write into %s", name.c_str()));
-  }
-}
-
-bool TCustomFFmpeg::HasVideoStream(const TOutputFile& file) {
-  return std::any_of(file.Streams.begin(), file.Streams.end(), [](const auto& ost) {
-    return ost->St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-  });
+  for (const auto& file : FOutputFiles)
+    if (file->OwnsContext && file->MediaPackets == 0)
+      throw FFmpegException(Format("No picture and no sound were left to write into %s",
+                                   UrlToWideFileName(file->FileName).c_str()));
 }
 
 // ---- Packet decoding and stream copy ----
@@ -635,9 +613,8 @@ void TCustomFFmpeg::FilterAndWrite(TOutputStream& ost, const std::vector<AVBSFCo
     ff::av_packet_unref(pkt);
     if (result < 0) throw FFmpegException(AVErrorText("av_interleaved_write_frame()", result));
     const AVMediaType type = ost.St->codecpar->codec_type;
-    TOutputFile& file = *FOutputFiles[FJoinInputs ? 0 : ost.FileIndex];
-    if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) ++file.MediaPackets;
-    if (type == AVMEDIA_TYPE_VIDEO) ++file.Pictures;
+    if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO)
+      ++FOutputFiles[FJoinInputs ? 0 : ost.FileIndex]->MediaPackets;
     return;
   }
   AVBSFContext* filter = filters[index];

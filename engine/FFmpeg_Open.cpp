@@ -12,6 +12,17 @@ using namespace ffmpeg_internal;
 
 namespace {
 
+// A packet's time in microseconds, AV_NOPTS_VALUE when it has none.
+int64_t PacketTime(const AVFormatContext& ic, const AVPacket& pkt) {
+  const int64_t time = pkt.dts != AV_NOPTS_VALUE ? pkt.dts : pkt.pts;
+  if (time == AV_NOPTS_VALUE) return time;
+  return ToMicroseconds(time, ic.streams[pkt.stream_index]->time_base);
+}
+
+// How far before a cut's start its input is sought (µs): enough for the longest run of sound
+// frames a decoder draws on (an MP3 frame's data at low bit rates).
+constexpr int64_t SeekPreroll = 500000;
+
 const char* KindName(AVMediaType kind) {
   switch (kind) {
     case AVMEDIA_TYPE_VIDEO:
@@ -139,16 +150,37 @@ bool TCustomFFmpeg::FindStreamInfo(AVFormatContext* ic) {
   return ff::avformat_find_stream_info(ic, nullptr) >= 0;
 }
 
-// Seeks to the pending start position; the result is that position in the file's time.
+// Seeks to the pending start position; the result is that position in the file's time. The
+// seek goes a little before it: a sound decoder needs the frames before the first one it gives
+// in full (an MP3 frame's data begins in the frames before it, a transform overlaps the one
+// before), and a demuxer's estimate from the bit rate may land after the position. What is
+// decoded before the start is dropped.
 int64_t TCustomFFmpeg::SeekInput(AVFormatContext* ic, S fileName) {
   int64_t timestamp = FSettings.StartTime;
   if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
   if (FSettings.StartTime == 0) return timestamp;
   const TBlockingIO io(*this);
-  if (ff::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD) < 0)
+  if (!SeekBefore(ic, timestamp))
     LogFmt(llVerbose, "%s: could not seek to position %0.3f", fileName.c_str(),
            double(timestamp) / AV_TIME_BASE);
   return timestamp;
+}
+
+// A demuxer that finds a time by one stream's times (MPEG-TS by the pictures') lands far past
+// it when that stream ends before it, and what the other streams hold in between would be lost
+// (the sound of a part past a short video's end). A seek that lands past the time is made again
+// to the file's beginning: everything before the time is read and dropped.
+bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
+  const int64_t target = timestamp - SeekPreroll;
+  if (ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  const TPacket first;
+  const bool landedPast =
+      ff::av_read_frame(ic, first.Value) >= 0 && PacketTime(*ic, *first.Value) > timestamp;
+  if (!landedPast) return ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
+  LogFmt(llVerbose, "The seek landed past %0.3f s: reading from the beginning",
+         double(timestamp) / AV_TIME_BASE);
+  return ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0 ||
+         ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0;
 }
 
 void TCustomFFmpeg::AddInput(std::unique_ptr<TInputFile> file) {
@@ -315,7 +347,7 @@ bool TCustomFFmpeg::CreateOutputStreams(TOutputFile& file, int fileIndex) {
 }
 
 // A kind the format has a default codec for, or one a codec (or copy) is asked for, unless it is
-// switched off or the inputs have none of it.
+// switched off or the inputs have none of it that can be converted.
 bool TCustomFFmpeg::KindWanted(const AVOutputFormat& format, AVMediaType kind) const {
   const TKindSettings& settings = FPending.Kinds[kind];
   if (settings.Disabled) return false;
@@ -326,8 +358,9 @@ bool TCustomFFmpeg::KindWanted(const AVOutputFormat& format, AVMediaType kind) c
   if (defaultCodec == AV_CODEC_ID_NONE && settings.CodecName.empty() && !settings.StreamCopy)
     return false;
   return FInputStreams.empty() ||
-         std::any_of(FInputStreams.begin(), FInputStreams.end(),
-                     [kind](const auto& ist) { return ist->St->codecpar->codec_type == kind; });
+         std::any_of(FInputStreams.begin(), FInputStreams.end(), [kind](const auto& ist) {
+           return ist->St->codecpar->codec_type == kind && !PicturesCannotBeHad(*ist->St);
+         });
 }
 
 void TCustomFFmpeg::SetOutputMetadata(TOutputFile& file) {

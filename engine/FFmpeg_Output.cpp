@@ -10,6 +10,10 @@ namespace {
 constexpr double VSyncDropLimit = -1.1;
 constexpr double VSyncVariableLimit = 0.6;
 constexpr double VSyncDuplicateLimit = 1.1;
+// How far past an output picture time, in picture times, a picture still counts as shown at it:
+// the times of real footage wander by a few milliseconds around their rate, and a picture a
+// little late would lose its place to the one before.
+constexpr double SlotTolerance = 0.25;
 // Audio drift, in samples, below which nothing is corrected.
 constexpr double AudioDriftTolerance = 50;
 // Real sound converts between rates at most about 50 times apart (384 kHz to 8 kHz); a rate
@@ -36,6 +40,25 @@ void FillSamplePointers(uint8_t* base, uint8_t** planes, AVSampleFormat format, 
   }
   const size_t planeSize = size_t(samples) * size_t(ff::av_get_bytes_per_sample(format));
   for (int channel = 0; channel < channels; ++channel) planes[channel] = base + channel * planeSize;
+}
+
+// The first of the output's picture times (in its ticks) at or after `ticks`, within the
+// tolerance.
+int64_t FirstSlotFrom(double ticks) { return int64_t(std::ceil(ticks - SlotTolerance)); }
+
+// The output's picture times, in its ticks, from First up to End (not included).
+struct TPictureSlots {
+  int64_t First;
+  int64_t End;
+};
+
+// The output's picture times at which a picture that starts `start` ticks into the output and
+// lasts `duration` ticks is shown: from the first at or after its start to the last before its
+// end. A picture of unknown duration is shown at one at least.
+TPictureSlots ShownSlots(double start, double duration) {
+  TPictureSlots slots{FirstSlotFrom(start), FirstSlotFrom(start + duration)};
+  if (duration <= 0) slots.End = std::max(slots.End, slots.First + 1);
+  return slots;
 }
 
 }  // namespace
@@ -681,18 +704,45 @@ void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFr
   if (root.EncoderFlushed) return;
   AVCodecContext& encoder = *root.Encoder;
   const TInputStream& sync = *FInputStreams[ost.SyncSource];
-  const double syncTime = OutputTime(sync) / av_q2d(encoder.time_base);
+  const double tick = av_q2d(encoder.time_base);
+  double syncTime = OutputTime(sync) / tick;
   const bool variable = FOutputFiles[ost.FileIndex]->Ctx->oformat->flags & AVFMT_VARIABLE_FPS;
+  if (FSettings.VideoSyncMethod != 0) {
+    const double duration = double(ist.NextPts - ist.Pts) / AV_TIME_BASE / tick;
+    const TPictureSlots slots = ShownSlots(syncTime, duration);
+    if (slots.End <= std::max(slots.First, ost.SyncPts)) {
+      CountDupDrop(0);
+      if (ost.FrameNumber == 0) KeepPictureBeforeStart(ost, *picture);
+      return;
+    }
+    int64_t first = std::max(slots.First, ost.SyncPts);
+    if (ost.FrameNumber == 0 && first > ost.SyncPts)
+      first = OpenOutput(ost, ist, first, OutputTime(sync), variable);
+    syncTime = double(first);
+  }
   int frames = VideoSyncFrames(FSettings.VideoSyncMethod, variable, syncTime, ost.SyncPts);
-  if (double(frames) * av_q2d(encoder.time_base) > TimestampErrorThreshold) {
+  if (double(frames) * tick > TimestampErrorThreshold) {
     LogFmt(llWarning, "%d frame duplication too large, skipping", frames - 1);
     frames = 1;
   }
   CountDupDrop(frames);
-  if (frames == 0 && ost.FrameNumber == 0) KeepPictureBeforeStart(ost, *picture);
-  frames = std::min({frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber,
-                     PicturesBeforeEnd(ost, encoder, OutputTime(sync))});
-  if (frames > 0) WritePictures(ost, ist, picture, frames);
+  WritePicturesBeforeEnd(ost, ist, picture, frames);
+}
+
+// The first picture of an output is shown from its start. When the first picture time at which
+// the current picture is shown, `first`, lies past it, the start is in a gap between pictures
+// (a slide show, a variable-rate clip): the picture kept from before the start fills the times
+// up to `first` (once, where the output may leave gaps). Without one, the current picture opens
+// the output if it starts (at `time`, s) before the recording's end: a video that starts a
+// little late. The picture time the current picture goes to.
+int64_t TCustomFFmpeg::OpenOutput(TOutputStream& ost, const TInputStream& ist, int64_t first,
+                                  double time, bool variable) {
+  if (!ost.PictureBeforeStart)
+    return time * AV_TIME_BASE < double(FSettings.RecordingTime) ? ost.SyncPts : first;
+  WritePicturesBeforeEnd(ost, ist, ost.PictureBeforeStart,
+                         variable ? 1 : int(std::min<int64_t>(first - ost.SyncPts, INT_MAX)));
+  ff::av_frame_free(&ost.PictureBeforeStart);
+  return first;
 }
 
 // Before the first picture is written, a dropped one lies before the range's start (where the
@@ -710,15 +760,19 @@ void TCustomFFmpeg::KeepPictureBeforeStart(TOutputStream& ost, const AVFrame& pi
 void TCustomFFmpeg::ShowPicturesBeforeStart(const TInputStream& ist, int istIndex) {
   for (TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex != istIndex || !ost->PictureBeforeStart) continue;
-    if (ost->FrameNumber == 0 && !ReachedFrameLimit(*ost) && !Root(*ost).EncoderFlushed)
-      WritePictures(*ost, ist, ost->PictureBeforeStart, 1);
+    if (ost->FrameNumber == 0 && !Root(*ost).EncoderFlushed)
+      WritePicturesBeforeEnd(*ost, ist, ost->PictureBeforeStart, 1);
     ff::av_frame_free(&ost->PictureBeforeStart);
   }
 }
 
-void TCustomFFmpeg::WritePictures(TOutputStream& ost, const TInputStream& ist, AVFrame* picture,
-                                  int frames) {
+// Writes the picture `frames` times, as far as the frame limit and the recording's end allow.
+void TCustomFFmpeg::WritePicturesBeforeEnd(TOutputStream& ost, const TInputStream& ist,
+                                           AVFrame* picture, int frames) {
   AVCodecContext& encoder = *Root(ost).Encoder;
+  frames = std::min({frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber,
+                     PicturesBeforeEnd(ost, encoder)});
+  if (frames <= 0) return;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
   picture = ScaleForEncoder(ost, ist, encoder, picture);
@@ -729,20 +783,16 @@ void TCustomFFmpeg::WritePictures(TOutputStream& ost, const TInputStream& ist, A
   }
 }
 
-// A limited recording ends at its end time, to the picture: the packets read before the end
-// still give pictures after it (the decoder's delay, reordered pictures), which would repeat
-// at the start of the next part cut from the same file. A picture inside the cut is written
-// even when the output's picture time it goes to is the end: the pictures of a video that
-// starts between two picture times sit a little after them, and the cut's last one would be
-// lost (its only one, in a cut as short as a picture).
-int TCustomFFmpeg::PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder,
-                                     double pictureTime) const {
+// A limited recording ends at its end time, to the picture: its last picture time is the last
+// one before the end. The packets read before the end still give pictures after it (the
+// decoder's delay, reordered pictures), and the picture shown at the end time opens the next
+// part cut from the same file.
+int TCustomFFmpeg::PicturesBeforeEnd(const TOutputStream& ost,
+                                     const AVCodecContext& encoder) const {
   if (FSettings.RecordingTime == INT64_MAX) return INT_MAX;
-  const int64_t end = ff::av_rescale_q_rnd(FSettings.RecordingTime, MicrosecondBase,
-                                           encoder.time_base, AV_ROUND_UP);
-  const int64_t room = std::clamp<int64_t>(end - ost.SyncPts, 0, INT_MAX);
-  const bool inside = pictureTime * AV_TIME_BASE < double(FSettings.RecordingTime);
-  return int(inside ? std::max<int64_t>(room, 1) : room);
+  const int64_t end =
+      FirstSlotFrom(double(FSettings.RecordingTime) / AV_TIME_BASE / av_q2d(encoder.time_base));
+  return int(std::clamp<int64_t>(end - ost.SyncPts, 0, INT_MAX));
 }
 
 void TCustomFFmpeg::CountDupDrop(int frames) {

@@ -35,6 +35,24 @@ constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
 // real gap, in any container; no gap this long is filled with copies of a picture either.
 constexpr double TimestampErrorThreshold = 30 * 3600;
 
+// An AVPacket that frees itself.
+struct TPacket {
+  TPacket() : Value(ff::av_packet_alloc()) {
+    if (!Value) throw std::bad_alloc();
+  }
+  ~TPacket() { ff::av_packet_free(&Value); }
+  TPacket(const TPacket&) = delete;
+  TPacket& operator=(const TPacket&) = delete;
+  AVPacket* Value;
+};
+
+// A video stream whose picture size the probe could not find (a cover whose data is damaged)
+// gives no picture to convert: it is left out, so that the sound beside it is still converted.
+inline bool PicturesCannotBeHad(const AVStream& st) {
+  const AVCodecParameters& par = *st.codecpar;
+  return par.codec_type == AVMEDIA_TYPE_VIDEO && (par.width <= 0 || par.height <= 0);
+}
+
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...);
 std::string VFormat(const char* format, va_list args);
 

@@ -46,7 +46,8 @@ int TCustomFFmpeg::GroupSize() const {
 }
 
 bool TCustomFFmpeg::IsCandidate(const TInputStream& ist) const {
-  if (!ist.Unclaimed || ist.St->discard == AVDISCARD_ALL) return false;
+  if (!ist.Unclaimed || ist.St->discard == AVDISCARD_ALL || PicturesCannotBeHad(*ist.St))
+    return false;
   if (FSettings.ProgramID < 0) return true;
   const AVFormatContext* ic = FInputFiles[ist.FileIndex]->Ctx;
   for (unsigned p = 0; p < ic->nb_programs; ++p) {

@@ -189,6 +189,45 @@ std::string SongWithCover(int seconds) {
                   " -map 0 -map 1 -c:a libmp3lame -c:v mjpeg -disposition:v attached_pic");
 }
 
+std::string SongWithDamagedCover(int seconds) {
+  const std::string song = SongWithCover(seconds);
+  const std::string damaged =
+      CacheDir() + "/song-with-damaged-cover-" + std::to_string(seconds) + "s.mp3";
+  if (fs::exists(damaged)) return damaged;
+  std::string bytes = ReadFile(song);
+  // The picture's JPEG markers go; the ID3 frame around it keeps its size.
+  const size_t picture = bytes.find("\xff\xd8\xff");
+  if (picture == std::string::npos) throw std::runtime_error(song + " has no JPEG cover");
+  bytes.replace(picture + 2, 400, 400, '\0');
+  const std::string temp = PrivateName(damaged) + ".mp3";
+  std::ofstream(temp, std::ios::binary) << bytes;
+  fs::rename(temp, damaged);
+  return damaged;
+}
+
+std::string NumberedClip(const std::string& name, const std::string& rate,
+                         const std::string& times) {
+  const std::string moved = times.empty() ? "" : ",setpts='" + times + "' -fps_mode passthrough";
+  return Make(name, "-f lavfi -i color=c=black:size=160x16:rate=" + rate +
+                        ":duration=8,format=gray,"
+                        "geq=lum='255*mod(floor(N/pow(2\\,floor(X/16)))\\,2)'" +
+                        moved + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+}
+
+int NumberShown(const uint8_t* luma) {
+  const uint8_t* middle = luma + NumberedClipWidth * (NumberedClipHeight / 2);
+  int number = 0;
+  for (int bit = 0; bit < NumberedClipWidth / 16; ++bit)
+    if (middle[16 * bit + 8] > 128) number |= 1 << bit;
+  return number;
+}
+
+std::string BeepingSong() {
+  return Make("beeps_at_5s_and_15s.mp3",
+              "-f lavfi -i aevalsrc='(between(t\\,5\\,5.05)+between(t\\,15\\,15.05))*"
+              "sin(2*PI*1000*t)':s=44100:d=25 -c:a libmp3lame -b:a 128k");
+}
+
 int64_t GreyRampTime(int grey) { return std::llround(grey * 219.0 / 255.0 / 2) * GreyRampPicture; }
 
 std::string TempDir(const std::string& tag) {

@@ -48,6 +48,22 @@ std::string ColourBarsClip(int width, int height, const std::string& matrix,
 // A song of `seconds` seconds of tone in MP3 with its cover: a 160x120 picture in MJPEG, stored
 // as the attached picture that is the file's only video stream.
 std::string SongWithCover(int seconds);
+// The same song whose cover's data is damaged: the stream is there, its picture cannot be decoded.
+std::string SongWithDamagedCover(int seconds);
+
+// Eight seconds of 160x16 pictures at `rate` (a frame rate as ffmpeg reads it) in H.264, in a
+// file `name` whose extension gives the format, each showing its own number (from 0) in ten
+// black or white bars of 16 pixels, the lowest bit on the left: a number that survives lossy
+// encoding. `times`, when given, moves the pictures (an expression of setpts), kept as they are.
+std::string NumberedClip(const std::string& name, const std::string& rate,
+                         const std::string& times = "");
+constexpr int NumberedClipWidth = 160;
+constexpr int NumberedClipHeight = 16;
+// The number a 160x16 grey picture of that clip shows.
+int NumberShown(const uint8_t* luma);
+
+// 25 s of MP3 that is silent but for beeps of 50 ms at 5 s and at 15 s.
+std::string BeepingSong();
 
 // A new empty folder for one test, under the build tree.
 std::string TempDir(const std::string& tag);

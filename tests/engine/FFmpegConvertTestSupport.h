@@ -207,6 +207,8 @@ class ConvertTest : public FFmpegTestBase {
   std::vector<double> AudioLevels(const std::string& path, double seconds) const;
   // The times (s) at which the pictures turn light (mean luma above the middle) from dark.
   std::vector<double> FlashTimes(const std::string& path) const;
+  // The numbers the pictures of a file made from fixtures::NumberedClip show, in order.
+  std::vector<int> PictureNumbers(const std::string& path) const;
   // The times (s) at which the sound turns loud (a tenth of full scale) from quiet, counted in
   // samples from the first one's time: a player plays the sound one sample after the other,
   // whatever the packets' times say.
@@ -403,6 +405,24 @@ inline std::vector<double> ConvertTest::FlashTimes(const std::string& path) cons
     marks.push_back({times[n], sum > 128 * Pixels});
   }
   return convert_test_detail::Onsets(marks);
+}
+
+inline std::vector<int> ConvertTest::PictureNumbers(const std::string& path) const {
+  constexpr size_t Size = fixtures::NumberedClipWidth * fixtures::NumberedClipHeight;
+  const std::string raw = Folder + "/numbers.gray";
+  std::string log;
+  if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) +
+                        " -map 0:v:0 -fps_mode passthrough -pix_fmt gray -f rawvideo " +
+                        fixtures::ShellQuote(raw),
+                    &log) != 0) {
+    ADD_FAILURE() << log;
+    return {};
+  }
+  const std::string luma = fixtures::ReadFile(raw);
+  std::vector<int> numbers;
+  for (size_t at = 0; at + Size <= luma.size(); at += Size)
+    numbers.push_back(fixtures::NumberShown(reinterpret_cast<const uint8_t*>(luma.data() + at)));
+  return numbers;
 }
 
 inline std::vector<double> ConvertTest::BeepTimes(const std::string& path) const {
