@@ -86,11 +86,18 @@ bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle
   return true;
 }
 
+void ShowPlaying(bool Playing, QWidget* Play, QWidget* Pause) {
+  QWidget* shown = Playing ? Pause : Play;
+  QWidget* hidden = Playing ? Play : Pause;
+  Play->setProperty(TagProperty, Playing ? 1 : 0);
+  shown->show();
+  if (hidden->window()->focusWidget() == hidden) shown->setFocus(Qt::OtherFocusReason);
+  hidden->hide();
+}
+
 void TogglePlayback(int State, QWidget* Play, QWidget* Pause, TCustomPlayer& Player) {
   const bool resume = State == 0;
-  Play->setProperty(TagProperty, resume ? 1 : 0);
-  Play->setVisible(!resume);
-  Pause->setVisible(resume);
+  ShowPlaying(resume, Play, Pause);
   if (resume)
     Player.Resume();
   else

@@ -49,6 +49,9 @@ bool OpenInPlayer(const QString& File, TCustomPlayer& Player, TScreenHandle Scre
 bool OpenInPlayerRange(const QString& File, TCustomPlayer& Player, TScreenHandle Screen,
                        TVelTrackbar& SeekBar, int64_t Length, int64_t Start);
 
+// Play and Pause share one place: Pause shows while playing (Play's tag 1), else Play (tag 0).
+// The keyboard goes with them, or hiding the focused one would hand it to the next control.
+void ShowPlaying(bool Playing, QWidget* Play, QWidget* Pause);
 // State 0 resumes (the pause button shows, Play's tag is 1), state 1 pauses.
 void TogglePlayback(int State, QWidget* Play, QWidget* Pause, TCustomPlayer& Player);
 // Mode 0 pauses a playing preview and remembers it in WasPlaying; mode 1 resumes it then.

@@ -571,9 +571,7 @@ void TEditfrm::StartPlaying() {
   PlayerAttached =
       OpenInPlayer(QFile::decodeName(FEntry.Input.FileName.c_str()), FPlayer, FScreen->Handle());
   if (PlayerAttached) {
-    btnPlay->setProperty("Tag", 1);
-    btnPlay->hide();
-    btnPause->show();
+    ShowPlaying(true, btnPlay, btnPause);
   } else {
     Relayout();  // the boxes still show the entry's settings
   }

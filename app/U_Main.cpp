@@ -231,9 +231,11 @@ void TMainfrm::BuildWindow() {
   connect(FModel->Selection(), &QItemSelectionModel::selectionChanged, this,
           [this] { SelectionChanged(); });
   // The focus can settle after the selection (a rebuilt list sets it last), and the preview
-  // plays the focused entry: the caption follows the focus as well.
-  connect(FModel->Selection(), &QItemSelectionModel::currentChanged, this,
-          [this] { ShowFocusedEntryName(); });
+  // plays the focused entry: the caption follows the focus as well, and so does the preview.
+  connect(FModel->Selection(), &QItemSelectionModel::currentChanged, this, [this] {
+    ShowFocusedEntryName();
+    StopPreviewOfAnotherEntry();
+  });
   connect(VSTFile, &QWidget::customContextMenuRequested, this, [this](const QPoint& At) {
     StopPreview();
     pmList->popup(VSTFile->viewport()->mapToGlobal(At));
@@ -674,6 +676,7 @@ void TMainfrm::SelectionChanged() {
   mniRemove->setEnabled(list.SelectedCount() > 0);
   ApplySelectionKind(list.SelectionKind());
   FRestoreMode = list.RestoreModeOfSelection();
+  StopPreviewOfAnotherEntry();
   if (!FPreviewOpen)
     ResetPlayerControls(list.SelectedCount() > 1 ? 0 : FRestoreMode);
   else

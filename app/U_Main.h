@@ -140,6 +140,7 @@ class TMainfrm : public QWidget {
   void ShowEntryName(const QString& Name);
   // The caption over the preview names the focused entry, the one Play plays.
   void ShowFocusedEntryName();
+  void StopPreviewOfAnotherEntry();
   // Runs a dialog hook on the focused or first selected entry with the preview stopped.
   void RunEntryDialog(const std::function<void(TMainfrm&, TFileNode&)>& Dialog, TFileNode* Node);
   void AttachPlayerEvents();
@@ -152,6 +153,8 @@ class TMainfrm : public QWidget {
   TFFPlayer FFPlayer;
   std::unique_ptr<TPlayerScreen> FScreen;
   bool FPreviewOpen = false;
+  // The entry the open preview plays.
+  const TFileNode* FPreviewEntry = nullptr;
   bool FFirstFrame = false;
   int FRestoreMode = 0;
 };

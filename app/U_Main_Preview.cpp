@@ -70,14 +70,12 @@ void TMainfrm::AttachPlayerEvents() {
 void TMainfrm::ResetPlayerControls(int Mode) {
   const bool playing = Mode == 2;
   btnPlay->setEnabled(Mode >= 1);
-  btnPlay->show();
-  btnPause->hide();
-  if (!playing) btnPlay->setProperty("Tag", 0);
   btnStop->setEnabled(playing);
   btnSnapshot->setEnabled(playing);
   TrckVideo->setEnabled(playing);
   TrckVideo->SetShowTick(playing);
   if (playing) return;
+  ShowPlaying(false, btnPlay, btnPause);
   TrckVideo->SetPosition(TrckVideo->Min());
   lblpos->setText(QStringLiteral("00:00:00"));
   lbllen->setText(QStringLiteral(" / 00:00:00"));
@@ -90,9 +88,20 @@ void TMainfrm::StopPreview() {
   FFPlayer.Stop(true);
   FPreviewOpen = false;
   TmrStop->stop();
+  // The entry stays the one chosen: its total stays told until another one is chosen.
+  const QString total = lbllen->text();
   ResetPlayerControls(FRestoreMode);
+  lbllen->setText(total);
   VideoDisable->hide();
   FScreen->Repaint();
+}
+
+// Once another entry has the focus the preview's picture and times would stand under its name,
+// and Play would go on with the old file.
+void TMainfrm::StopPreviewOfAnotherEntry() {
+  if (!FPreviewOpen || FModel->List().Focused() == FPreviewEntry) return;
+  StopPreview();
+  ResetPlayerControls(FRestoreMode);
 }
 
 void TMainfrm::btnPlayClick() {
@@ -106,6 +115,7 @@ void TMainfrm::btnPlayClick() {
                            start))
       return;
     FPreviewOpen = true;
+    FPreviewEntry = node;
     ResetPlayerControls(2);
     if (start > 0) {
       TrckVideo->SetShowTick(false);

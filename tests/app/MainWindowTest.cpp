@@ -644,9 +644,6 @@ TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
   EXPECT_FALSE(Window->PreviewOpen());
 }
 
-// The preview ends from inside the player's own events: at the end of the file, and at the
-// end of an entry shorter than its file. Each time the window offers Play again with the bar
-// and the label back at the start, plays again, and closes.
 // The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too).
 TEST_F(MainWindowUse, PreviewFillsItsPanel) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
@@ -665,6 +662,10 @@ TEST_F(MainWindowUse, PreviewFillsItsPanel) {
   QTest::mouseClick(Window->btnStop, Qt::LeftButton);
 }
 
+// The preview ends from inside the player's own events: at the end of the file, and at the
+// end of an entry shorter than its file. Each time the window offers Play again with the bar
+// and the position back at the start, the entry's total still told and the keyboard on Play,
+// plays again, and closes.
 TEST_F(MainWindowUse, PreviewThatReachesTheEndEndsAndPlaysAgain) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
   AddClip(QStringLiteral("clip.mp4"));
@@ -678,16 +679,19 @@ TEST_F(MainWindowUse, PreviewThatReachesTheEndEndsAndPlaysAgain) {
     Click(Row(0));
     QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
     ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+    EXPECT_EQ(Window->focusWidget(), Window->btnPause);
     ASSERT_TRUE(WaitFor([&] { return !Window->PreviewOpen(); }, 30000));
     EXPECT_TRUE(Window->btnPlay->isVisible());
     EXPECT_TRUE(Window->btnPlay->isEnabled());
     EXPECT_FALSE(Window->btnStop->isEnabled());
-    EXPECT_EQ(Window->lblpos->text(), "00:00:00");
-    EXPECT_EQ(Window->lbllen->text(), " / 00:00:00");
+    EXPECT_EQ(Window->lblpos->text().toStdString(), "00:00:00");
+    EXPECT_EQ(Window->lbllen->text().toStdString(),
+              " / " + SecondsToTimeText(length / 1000000).toStdString());
     EXPECT_EQ(Window->SeekBar()->Position(), Window->SeekBar()->Min());
+    ASSERT_EQ(Window->focusWidget(), Window->btnPlay);
 
     QTest::mouseClick(Window->btnStop, Qt::LeftButton);
-    QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+    QTest::keyClick(Window->focusWidget(), Qt::Key_Space);
     ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
     ASSERT_TRUE(WaitFor([&] { return Window->Player().Position() > 300000; }));
     const auto panel = [&] {
@@ -706,6 +710,49 @@ TEST_F(MainWindowUse, PreviewThatReachesTheEndEndsAndPlaysAgain) {
   ASSERT_TRUE(WaitFor([&] { return !Window->PreviewOpen(); }, 30000));
   Window->close();
   EXPECT_FALSE(Window->isVisible());
+}
+
+// Another row chosen while the preview plays or stands paused: at once the preview and the
+// times are no longer the old file's, and one click on Play plays the new row's file, which
+// goes on playing.
+TEST_F(MainWindowUse, AnotherRowChosenShowsItsOwnFileAndOneClickPlaysIt) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  const QString white = Folder.File(QStringLiteral("white.mp4"));
+  const QString ramp = Folder.File(QStringLiteral("ramp.mp4"));
+  ASSERT_TRUE(QFile::copy(WhiteClip(), white));
+  ASSERT_TRUE(QFile::copy(QString::fromStdString(fixtures::GreyRampClip()), ramp));
+  Window->AddFiles({white, ramp});
+  ASSERT_EQ(Window->Model().rowCount(), 2) << qPrintable(Warnings.join('\n'));
+  const auto shownTime = [&] {
+    return GreyRampTimeOf(BitmapToImage(Window->Player().CurrentFrame()));
+  };
+  for (const bool paused : {true, false}) {
+    SCOPED_TRACE(paused ? "paused" : "playing");
+    const THangGuard guard("the row change", 120);
+    Click(Row(RowOf("white.mp4")));
+    QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+    ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+    ASSERT_TRUE(WaitFor([&] { return Window->lblpos->text() == "00:00:01"; }));
+    if (paused) QTest::mouseClick(Window->btnPause, Qt::LeftButton);
+
+    Click(Row(RowOf("ramp.mp4")));
+    EXPECT_EQ(Window->lblFileName->text(), "ramp.mp4");
+    EXPECT_FALSE(Window->PreviewOpen());
+    EXPECT_EQ(Window->lblpos->text().toStdString(), "00:00:00");
+    EXPECT_EQ(Window->lbllen->text().toStdString(), " / 00:00:00");
+    EXPECT_TRUE(Window->btnPlay->isVisible());
+
+    // Play pressed straight away plays the new file, and it goes on playing past the moment a
+    // late stop of the old preview would come.
+    QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+    ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+    EXPECT_EQ(Window->lbllen->text().toStdString(), " / 00:00:08");
+    EXPECT_TRUE(WaitFor([&] { return Window->Player().Position() > 2000000; }));
+    EXPECT_TRUE(Window->PreviewOpen());
+    EXPECT_TRUE(Window->btnPause->isVisible());
+    EXPECT_LT(shownTime(), 8000000) << "not the ramp's picture";
+    QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+  }
 }
 
 TEST_F(MainWindowUse, ScreenshotWithEntriesAGroupAndParts) {
