@@ -437,7 +437,7 @@ TEST_F(ConvertingWindowTest, AFailedRunKeepsTheEarlierOutputs) {
   for (const Case& c :
        std::vector<Case>{{"damaged", DamagedClip(Folder.Path()), 0,
                           QStringLiteral("Error while decoding stream #0.0 (Video)")},
-                         {"cut", onePicture, 500000,
+                         {"cut", onePicture, 2000000,
                           QStringLiteral("No picture and no sound were left to write into ") +
                               Folder.File(QStringLiteral("cut.flv"))}}) {
     Entries.clear();
