@@ -1,0 +1,144 @@
+// Conversions cut out of their input: where a cut starts and ends, and parts cut one after the
+// other, read back with ffprobe and with the engine's own decoder.
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "FFDecode.h"
+#include "FFmpegConvertTestSupport.h"
+#include "MyUtils.h"
+
+namespace {
+
+using fixtures::Media;
+
+TEST_F(ConvertTest, RecordingTimeCutsTheOutput) {
+  const std::string output = Output("cut.flv");
+  auto task =
+      MakeTask({fixtures::Path(Media::Mp4H264Aac)}, output, FlashOptions("44100"), {{"t", "1.2"}});
+  EXPECT_NEAR(double(task->TotalTime) / 1e6, 1.2, 0.001);
+  ASSERT_TRUE(RunTask(*task).Finished);
+  const ProbeResult probe = ProbeMedia(output);
+  EXPECT_EQ(probe.FirstOfType("video")->nb_read_frames, 30);
+  EXPECT_NEAR(probe.duration, 1.2, 0.1);
+}
+
+// A start inside the file seeks to the key frame before it: what lies between that key frame
+// and the start must go from the sound as well as from the pictures.
+TEST_F(ConvertTest, ACutThatStartsInsideTheFileStartsSoundAndPicturesTogether) {
+  const std::string sparseKeys = fixtures::Make(
+      "h264_aac_sparse_keys.mp4",
+      "-f lavfi -i testsrc=size=320x240:rate=25:duration=4 -f lavfi -i "
+      "sine=frequency=440:sample_rate=44100:duration=4 -ac 2 -c:v libx264 -preset ultrafast "
+      "-pix_fmt yuv420p -g 50 -sc_threshold 0 -c:a aac -b:a 96k -shortest");
+  struct Case {
+    const char* Name;
+    std::string Input;
+    TOptionList Options;
+    double Duration;
+  };
+  const std::string mp3 = fixtures::Path(Media::Mp3AudioOnly);
+  const Case cases[] = {
+      {"cut1s.flv", sparseKeys, {{"ss", "1"}, {"t", "1"}}, 1.0},
+      {"tail.flv", sparseKeys, {{"ss", "2.5"}}, 1.5},
+      {"sound-only.flv", mp3, {{"ss", "1"}, {"t", "1"}}, 1.0},
+  };
+  const double frame = 0.04;
+  const double audioPacket = 1152.0 / 44100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string output = Output(c.Name);
+    auto task = MakeTask({c.Input}, output, FlashOptions("44100"), c.Options);
+    ASSERT_TRUE(RunTask(*task).Finished);
+    const std::vector<double> sound = PacketTimes(output, "a");
+    const std::vector<double> pictures = PacketTimes(output, "v");
+    ASSERT_FALSE(sound.empty());
+    EXPECT_NEAR(sound.front(), 0.0, audioPacket);
+    if (c.Input != mp3) {
+      ASSERT_FALSE(pictures.empty());
+      EXPECT_NEAR(pictures.front(), sound.front(), frame);
+    }
+    EXPECT_NEAR(ProbeMedia(output, false).duration, c.Duration, frame + audioPacket);
+  }
+}
+
+// Parts cut one after the other from a file meet exactly, wherever the cuts fall and whatever
+// the output's rate: each opens with the picture shown at its start (one that lies in a gap
+// between pictures too), no picture is in two parts, and a song's part starts with the sound
+// at its start.
+TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) {
+  struct Cut {
+    const char* Start;
+    const char* Length;
+    int First, Last;  // the numbers of its first and last pictures; -1: a beep at its start
+  };
+  struct Case {
+    const char* Name;
+    std::string Input;
+    TOptionList Options;  // of the output, besides the Flash ones
+    int Step;             // from one picture's number to the next
+    std::vector<Cut> Cuts;
+  };
+  const Case cases[] = {
+      {"between the pictures of a 29.97 fps file",
+       fixtures::NumberedClip("numbered_29.97fps.mp4", "30000/1001"),
+       {},
+       1,
+       {{"1.51", "2", 45, 104}, {"3.51", "2", 105, 164}, {"5.51", "2", 165, 224}}},
+      {"at half the rate",
+       fixtures::NumberedClip("numbered_30fps.mp4", "30"),
+       {{"r", "15"}},
+       2,
+       {{"2", "1", 60, 88}, {"3", "1", 90, 118}}},
+      {"inside a slide of a slide show",
+       fixtures::NumberedClip("numbered_1fps.mp4", "1"),
+       {{"r", "25"}},
+       1,
+       {{"2.5", "1", 2, 3}}},
+      // A second of pictures, a second of nothing, and so on.
+      {"inside a gap of a variable-rate clip",
+       fixtures::NumberedClip("numbered_30fps_gaps.mkv", "30", "(N+floor(N/30)*30)/30/TB"),
+       {},
+       1,
+       {{"1.5", "1", 29, 44}}},
+      {"a song", fixtures::BeepingSong(), {}, 0, {{"5", "10", -1, -1}, {"15", "10", -1, -1}}},
+  };
+  const std::string wholeSong = Output("song.flv");
+  ASSERT_TRUE(
+      RunTask(*MakeTask({fixtures::BeepingSong()}, wholeSong, FlashOptions("44100"))).Finished);
+  const std::vector<double> wholeSongBeeps = BeepTimes(wholeSong);
+  ASSERT_FALSE(wholeSongBeeps.empty());
+  const double wholeSongBeep = wholeSongBeeps.front();
+  for (const Case& c : cases) {
+    for (const Cut& cut : c.Cuts) {
+      SCOPED_TRACE(std::string(c.Name) + " from " + cut.Start);
+      const std::string output = Output("part.flv");
+      TOptionList options = FlashOptions("44100");
+      options.insert(options.end(), c.Options.begin(), c.Options.end());
+      auto task = MakeTask({c.Input}, output, options, {{"ss", cut.Start}, {"t", cut.Length}});
+      const TRunResult run = RunTask(*task);
+      ASSERT_TRUE(run.Finished) << run.Message;
+      if (cut.First < 0) {
+        // As far from its start as the whole song's first beep, converted, is from 5 s (the
+        // encoder's delay).
+        const std::vector<double> beeps = BeepTimes(output);
+        ASSERT_FALSE(beeps.empty());
+        EXPECT_NEAR(beeps.front(), wholeSongBeep - 5, 0.002);
+        continue;
+      }
+      const std::vector<double> times = PacketTimes(output, "v");
+      ASSERT_FALSE(times.empty());
+      EXPECT_NEAR(times.front(), 0, 0.001);
+      const std::vector<int> numbers = PictureNumbers(output);
+      ASSERT_FALSE(numbers.empty());
+      EXPECT_EQ(numbers.front(), cut.First);
+      EXPECT_EQ(numbers.back(), cut.Last);
+      for (size_t n = 1; n < numbers.size(); ++n)
+        EXPECT_EQ(numbers[n] - numbers[n - 1], c.Step) << "after picture " << numbers[n - 1];
+    }
+  }
+}
+
+}  // namespace
