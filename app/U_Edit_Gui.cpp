@@ -602,7 +602,9 @@ void TEditfrm::Relayout() {
   LoadEffectsFromEntry();
   if (!HasVideo) return;
   LoadWatermarkFromEntry();
-  SmallestCrop = CropOfPreview({0, 0, ardtr1->MinSize(), ardtr1->MinSize()});
+  // Worked out where the preview shows it, in shown pixels; the boxes take stored ones.
+  SmallestCrop =
+      SourceShape.ToStored(SmallestSourceArea(ShownSourceRect, InputBoxRect, ardtr1->MinSize()));
   Suppress = true;
   edtleft->SetMax(RectWidth(SourceRect) - RectWidth(SmallestCrop));
   edttop->SetMax(RectHeight(SourceRect) - RectHeight(SmallestCrop));
