@@ -52,8 +52,7 @@ bool CropFits(const TIntRect& Crop, QSize Source) {
 QString CropRefusal(const TFileOption& Entry) {
   const QSize source = ParseFrameSize(Entry.SourceFrameSize);
   const TIntRect& crop = Entry.CropRect;
-  if (!Entry.CropEnabled || source.isEmpty() || IsNoCrop(crop) || CropFits(crop, source))
-    return {};
+  if (!Entry.CropEnabled || source.isEmpty() || IsNoCrop(crop) || CropFits(crop, source)) return {};
   return QStringLiteral(
              "Crop Error: the crop (left %1, top %2, right %3, bottom %4) does not lie in the "
              "%5x%6 picture of %7")

@@ -422,6 +422,8 @@ TEST_F(EditWindowScreen, WatermarkBoxesKeepWhatIsTypedAndStepBothWays) {
     QStringList Shown;
     int Kept;  // once the box is left
   } Typing[] = {
+      // Never below the mark's smallest area, 18 preview pixels on the drawn picture.
+      {"ImageH", "5", {"5"}, 32},  // 18 x 360 / 202
       {"ImageW", "120", {"1", "12", "120"}, 120},
       {"edtWaterH", "300", {"3", "30", "300"}, 300},
       {"edtWaterV", "165", {"1", "16", "165"}, 165},
