@@ -131,6 +131,18 @@ class EditWindowScreen : public TScreenPlayerTest {
     return Entry;
   }
 
+  // An entry of a 2 s DVD picture stored at 720 x 576 and shown 16:9 (1024 x 576).
+  static TFileOption WidePalEntry() {
+    TFileOption Entry;
+    Entry.Input.FileName = fixtures::Make(
+        "edit_window_pal_16x9.mpg",
+        "-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v mpeg2video -aspect 16:9");
+    Entry.SourceFrameSize = QStringLiteral("720x576");
+    Entry.SourcePixelAspect = {64, 45};
+    Entry.OutputFrameSize = QStringLiteral("1024x576");
+    return Entry;
+  }
+
   // An entry of the grey ramp clip, whose pictures tell their time.
   static TFileOption GreyRampEntry() {
     TFileOption Entry;
@@ -235,7 +247,8 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
 
   // Typed past every edge of pictures with bands left and right (4:3 and narrower) and above
   // and below (16:9): the crop stays in the picture and keeps the smallest area the crop
-  // area stands for (18 preview pixels: 20 source pixels on the first two, 96 on the last).
+  // area stands for (18 preview pixels: 20 source pixels at 320 x 240 and 321 x 241, 96 at
+  // 1920 x 1080).
   const struct {
     TFileOption Entry;
     std::vector<std::pair<const char*, const char*>> Typed;
@@ -255,6 +268,9 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
       {LargeEntry(), {{"edttop", "999"}}, {0, 984, 1920, 1080}},
       {LargeEntry(), {{"edtwidth", "50"}, {"edtheight", "50"}}, {0, 0, 96, 96}},
       {LargeEntry(), {{"edttop", "500"}, {"edtheight", "9999"}}, {0, 500, 1920, 1080}},
+      // 51 x 51 shown pixels (1024 / 360 x 18; 576 / 202 x 18) are 36 x 51 stored ones.
+      {WidePalEntry(), {{"edtleft", "999"}, {"edttop", "999"}}, {684, 525, 720, 576}},
+      {WidePalEntry(), {{"edtwidth", "3"}, {"edtheight", "3"}}, {0, 0, 36, 51}},
   };
   for (const auto& Case : Cases) {
     TFileOption Typed = Case.Entry;
@@ -287,13 +303,7 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
 // A DVD picture stored at 720 x 576 is shown 16:9: the input preview and its crop area take
 // that shape, and a crop dragged over it is in the stored pixels, as the boxes are typed.
 TEST_F(EditWindowScreen, PixelsThatAreNotSquareArePreviewedAsShownAndCroppedAsStored) {
-  TFileOption Entry;
-  Entry.Input.FileName = fixtures::Make(
-      "edit_window_pal_16x9.mpg",
-      "-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v mpeg2video -aspect 16:9");
-  Entry.SourceFrameSize = QStringLiteral("720x576");
-  Entry.SourcePixelAspect = {64, 45};
-  Entry.OutputFrameSize = QStringLiteral("1024x576");
+  TFileOption Entry = WidePalEntry();
   TEditfrm Window(Entry, Player);
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return !Window.InputPreview().isNull(); }));
