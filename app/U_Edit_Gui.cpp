@@ -590,10 +590,9 @@ void TEditfrm::Relayout() {
   ImageW->SetMax(RectWidth(OutputRect));
   ImageH->SetMax(RectHeight(OutputRect));
   // A picture is never smaller than the area that holds it can be drawn.
-  const TIntRect SmallestMark = PreviewToSourceRect(
-      OutputRect, EditPreviewArea, {0, 0, ardtr2->MinSize(), ardtr2->MinSize()}, true);
-  ImageW->SetMin(std::min(RectWidth(SmallestMark), RectWidth(OutputRect)));
-  ImageH->SetMin(std::min(RectHeight(SmallestMark), RectHeight(OutputRect)));
+  const TIntRect SmallestMark = SmallestSourceArea(OutputRect, EditPreviewArea, ardtr2->MinSize());
+  ImageW->SetMin(RectWidth(SmallestMark));
+  ImageH->SetMin(RectHeight(SmallestMark));
   Suppress = false;
   // Without a picture there is nothing to crop or to mark.
   for (QWidget* Control : std::initializer_list<QWidget*>{ardtr1, edtleft, edttop, edtwidth,
@@ -602,7 +601,9 @@ void TEditfrm::Relayout() {
   LoadEffectsFromEntry();
   if (!HasVideo) return;
   LoadWatermarkFromEntry();
-  SmallestCrop = CropOfPreview({0, 0, ardtr1->MinSize(), ardtr1->MinSize()});
+  // Worked out where the preview shows it, in shown pixels; the boxes take stored ones.
+  SmallestCrop =
+      SourceShape.ToStored(SmallestSourceArea(ShownSourceRect, InputBoxRect, ardtr1->MinSize()));
   Suppress = true;
   edtleft->SetMax(RectWidth(SourceRect) - RectWidth(SmallestCrop));
   edttop->SetMax(RectHeight(SourceRect) - RectHeight(SmallestCrop));

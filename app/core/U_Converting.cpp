@@ -38,12 +38,40 @@ QString CropText(QSize Size, int Left, int Top) {
       .arg(Top);
 }
 
-// Crops to the rectangle (when it is a real one); the size of the picture left.
+// A crop with neither a place nor a size stands for none at all.
+bool IsNoCrop(const TIntRect& Crop) {
+  return Crop.Left < 1 && Crop.Top < 1 && Crop.Right - Crop.Left < 1 && Crop.Bottom - Crop.Top < 1;
+}
+
+bool CropFits(const TIntRect& Crop, QSize Source) {
+  return Crop.Left >= 0 && Crop.Top >= 0 && Crop.Left < Crop.Right && Crop.Top < Crop.Bottom &&
+         Crop.Right <= Source.width() && Crop.Bottom <= Source.height();
+}
+
+// Why the entry's crop cannot be applied to its picture; empty when it can or there is none.
+QString CropRefusal(const TFileOption& Entry) {
+  const QSize source = ParseFrameSize(Entry.SourceFrameSize);
+  const TIntRect& crop = Entry.CropRect;
+  if (!Entry.CropEnabled || source.isEmpty() || IsNoCrop(crop) || CropFits(crop, source)) return {};
+  return QStringLiteral(
+             "Crop Error: the crop (left %1, top %2, right %3, bottom %4) does not lie in the "
+             "%5x%6 picture of %7")
+      .arg(crop.Left)
+      .arg(crop.Top)
+      .arg(crop.Right)
+      .arg(crop.Bottom)
+      .arg(source.width())
+      .arg(source.height())
+      .arg(DecodedName(Entry.Input.FileName));
+}
+
+// Crops to the rectangle (when it is a real one: the plan refuses an entry whose crop does
+// not fit its picture); the size of the picture left.
 QSize AppendCrop(const TFileOption& Entry, QSize Source, QStringList& Chain) {
   TIntRect crop = Entry.CropRect;
   if (!Entry.CropEnabled) crop = {0, 0, Source.width(), Source.height()};
+  if (!CropFits(crop, Source)) return Source;
   const QSize size(crop.Right - crop.Left, crop.Bottom - crop.Top);
-  if (size.isEmpty() || crop.Left < 0 || crop.Top < 0) return Source;
   Chain << CropText(size, crop.Left, crop.Top);
   return size;
 }
@@ -425,13 +453,19 @@ void TConvertPlan::Refuse(const TFileOption& Entry, const QString& Reason) {
   FRefusals << ReasonLine(&Entry, Reason);
 }
 
-// False when the entry has nothing to write (logged), writes where no file can go (refused) or
-// the user keeps any existing file of it: the entry's files belong together (the page shows the
-// SWF, the SWF plays the FLV), so keeping one keeps the entry out.
+// False when the entry has nothing to write (logged), has a crop its picture cannot take or
+// writes where no file can go (refused), or the user keeps any existing file of it: the entry's
+// files belong together (the page shows the SWF, the SWF plays the FLV), so keeping one keeps
+// the entry out.
 bool TConvertPlan::Accepts(TFileOption& Entry, std::set<QString>& Replaced) {
   const QStringList outputs = EncoderOutputsOf(Entry);
   if (outputs.isEmpty()) {
     VelLog.WriteError(QStringLiteral("Neither FLV nor SWF is chosen for ") + FlvFileOf(Entry));
+    return false;
+  }
+  if (const QString refusal = CropRefusal(Entry); !refusal.isEmpty()) {
+    Offer(Entry);
+    Refuse(Entry, refusal);
     return false;
   }
   for (const QString& output : outputs) {

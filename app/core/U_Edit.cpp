@@ -117,6 +117,17 @@ std::pair<int32_t, int32_t> TypedSpan(int32_t Start, int32_t End, int32_t Typed,
   return {NewStart, std::clamp(End, NewStart + MinSize, Length)};
 }
 
+TIntRect SmallestSourceArea(const TIntRect& Frame, const TIntRect& Box, int MinSize) {
+  if (RectIsEmpty(Frame)) return {};
+  // The square on the drawn picture: at the box's corner it would lie (partly) on a band,
+  // which the picture's pixels do not reach.
+  const TIntRect Fit = FitAspectRect(Frame, Box);
+  const TIntRect Square = PreviewToSourceRect(
+      Frame, Box, {Fit.Left, Fit.Top, Fit.Left + MinSize, Fit.Top + MinSize}, true);
+  return {0, 0, std::clamp(RectWidth(Square), 1, RectWidth(Frame)),
+          std::clamp(RectHeight(Square), 1, RectHeight(Frame))};
+}
+
 int ScaleFontSize(const TIntRect& Frame, const TIntRect& Fit, int Size) {
   if (RectIsEmpty(Frame) || RectIsEmpty(Fit)) return Size;
   const double Sx = double(RectWidth(Frame)) / RectWidth(Fit);

@@ -52,6 +52,9 @@ TIntRect PreviewAreaOf(const TIntRect& Frame, const TIntRect& Box, const TIntRec
 // 0..Length and at least MinSize long.
 std::pair<int32_t, int32_t> TypedSpan(int32_t Start, int32_t End, int32_t Typed, bool TypedStart,
                                       int32_t Length, int32_t MinSize);
+// The smallest area an editor of MinSize preview pixels a side stands for over the preview
+// Box, in the frame's pixels (at its origin): at least a pixel and at most the frame a side.
+TIntRect SmallestSourceArea(const TIntRect& Frame, const TIntRect& Box, int MinSize);
 // A font size in frame pixels as it looks in the preview where the frame fills Fit.
 int ScaleFontSize(const TIntRect& Frame, const TIntRect& Fit, int Size);
 

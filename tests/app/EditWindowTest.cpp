@@ -39,8 +39,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -105,6 +108,38 @@ class EditWindowScreen : public TScreenPlayerTest {
     TFileOption Entry;
     Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("320x240");
     Entry.Input.FileName = Clip;
+    return Entry;
+  }
+
+  // An entry of a 3 s 321x241 clip: both sides odd, bands left and right in the preview.
+  static TFileOption OddSizeEntry() {
+    TFileOption Entry;
+    Entry.SourceFrameSize = Entry.OutputFrameSize = QStringLiteral("321x241");
+    Entry.Input.FileName = fixtures::Path(fixtures::Media::OddSize);
+    return Entry;
+  }
+
+  // An entry of a 1 s 1920x1080 clip: bands above and below in the preview.
+  static TFileOption LargeEntry() {
+    TFileOption Entry;
+    Entry.SourceFrameSize = QStringLiteral("1920x1080");
+    Entry.OutputFrameSize = QStringLiteral("640x360");
+    Entry.Input.FileName = fixtures::Make(
+        "edit_window_1920x1080.mp4",
+        "-f lavfi -i testsrc=size=1920x1080:rate=25:duration=1 -c:v libx264 -preset ultrafast "
+        "-pix_fmt yuv420p");
+    return Entry;
+  }
+
+  // An entry of a 2 s DVD picture stored at 720 x 576 and shown 16:9 (1024 x 576).
+  static TFileOption WidePalEntry() {
+    TFileOption Entry;
+    Entry.Input.FileName = fixtures::Make(
+        "edit_window_pal_16x9.mpg",
+        "-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v mpeg2video -aspect 16:9");
+    Entry.SourceFrameSize = QStringLiteral("720x576");
+    Entry.SourcePixelAspect = {64, 45};
+    Entry.OutputFrameSize = QStringLiteral("1024x576");
     return Entry;
   }
 
@@ -208,18 +243,67 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
   Box("edtwidth")->SetIntValue(4);
   EXPECT_EQ(Window.CropArea()->width(), 18);  // 6 x the handles' half side
   EXPECT_TRUE(Window.Choices().CropActive);
+  Window.reject();
+
+  // Typed past every edge of pictures with bands left and right (4:3 and narrower) and above
+  // and below (16:9): the crop stays in the picture and keeps the smallest area the crop
+  // area stands for (18 preview pixels: 20 source pixels at 320 x 240 and 321 x 241, 96 at
+  // 1920 x 1080).
+  const struct {
+    TFileOption Entry;
+    std::vector<std::pair<const char*, const char*>> Typed;
+    TIntRect Expected;
+  } Cases[] = {
+      {ClipEntry(), {{"edtleft", "330"}}, {300, 0, 320, 240}},
+      {ClipEntry(), {{"edttop", "999"}}, {0, 220, 320, 240}},
+      {ClipEntry(), {{"edtwidth", "3"}}, {0, 0, 20, 240}},
+      {ClipEntry(), {{"edtheight", "3"}}, {0, 0, 320, 20}},
+      {ClipEntry(), {{"edtleft", "100"}, {"edtwidth", "9999"}}, {100, 0, 320, 240}},
+      {OddSizeEntry(), {{"edtleft", "999"}}, {301, 0, 321, 241}},
+      {OddSizeEntry(), {{"edttop", "241"}}, {0, 221, 321, 241}},
+      {OddSizeEntry(), {{"edtwidth", "3"}, {"edtheight", "3"}}, {0, 0, 20, 20}},
+      {OddSizeEntry(), {{"edttop", "200"}, {"edtheight", "9999"}}, {0, 200, 321, 241}},
+      {OddSizeEntry(), {{"edtleft", "310"}, {"edttop", "230"}}, {301, 221, 321, 241}},
+      {LargeEntry(), {{"edtleft", "9999"}}, {1824, 0, 1920, 1080}},
+      {LargeEntry(), {{"edttop", "999"}}, {0, 984, 1920, 1080}},
+      {LargeEntry(), {{"edtwidth", "50"}, {"edtheight", "50"}}, {0, 0, 96, 96}},
+      {LargeEntry(), {{"edttop", "500"}, {"edtheight", "9999"}}, {0, 500, 1920, 1080}},
+      // 51 x 51 shown pixels (1024 / 360 x 18; 576 / 202 x 18) are 36 x 51 stored ones.
+      {WidePalEntry(), {{"edtleft", "999"}, {"edttop", "999"}}, {684, 525, 720, 576}},
+      {WidePalEntry(), {{"edtwidth", "3"}, {"edtheight", "3"}}, {0, 0, 36, 51}},
+  };
+  for (const auto& Case : Cases) {
+    TFileOption Typed = Case.Entry;
+    SCOPED_TRACE(Typed.SourceFrameSize.toStdString() + " " + Case.Typed.front().first + " " +
+                 Case.Typed.front().second);
+    TEditfrm Shape(Typed, Player);
+    Shape.show();
+    const auto ShapeBox = [&](const char* Name) { return Shape.findChild<TSkSpinEdit*>(Name); };
+    ASSERT_TRUE(PumpUntil([&] { return ShapeBox("edtwidth")->IntValue() > 0; }));
+    for (const auto& [Name, Text] : Case.Typed) {
+      TypeInto(Shape, ShapeBox(Name), QLatin1String(Text));
+      QTest::keyClick(ShapeBox(Name), Qt::Key_Tab);
+    }
+    const TIntRect& E = Case.Expected;
+    EXPECT_EQ(Shape.Choices().CropSourceRect, E);
+    const char* const Names[] = {"edtleft", "edttop", "edtwidth", "edtheight"};
+    const int Shown[] = {E.Left, E.Top, RectWidth(E), RectHeight(E)};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(ShapeBox(Names[i])->IntValue(), Shown[i]) << Names[i];
+    // The area stands on the picture, never on a band, and is never below its smallest size.
+    const QRect Area = Shape.CropArea()->geometry();
+    const TIntRect Fit = Shape.CropArea()->Area();
+    EXPECT_TRUE(QRect(Fit.Left, Fit.Top, RectWidth(Fit), RectHeight(Fit)).contains(Area))
+        << Area.x() << ", " << Area.y() << " " << Area.width() << " x " << Area.height();
+    EXPECT_GE(std::min(Area.width(), Area.height()), Shape.CropArea()->MinSize());
+    Shape.OkButton()->Click();
+    EXPECT_EQ(Typed.CropRect, E);
+  }
 }
 
 // A DVD picture stored at 720 x 576 is shown 16:9: the input preview and its crop area take
 // that shape, and a crop dragged over it is in the stored pixels, as the boxes are typed.
 TEST_F(EditWindowScreen, PixelsThatAreNotSquareArePreviewedAsShownAndCroppedAsStored) {
-  TFileOption Entry;
-  Entry.Input.FileName = fixtures::Make(
-      "edit_window_pal_16x9.mpg",
-      "-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v mpeg2video -aspect 16:9");
-  Entry.SourceFrameSize = QStringLiteral("720x576");
-  Entry.SourcePixelAspect = {64, 45};
-  Entry.OutputFrameSize = QStringLiteral("1024x576");
+  TFileOption Entry = WidePalEntry();
   TEditfrm Window(Entry, Player);
   Window.show();
   ASSERT_TRUE(PumpUntil([&] { return !Window.InputPreview().isNull(); }));
@@ -278,13 +362,7 @@ TEST_F(EditWindowScreen, EnterPressesOkAndTabSkipsThePicturePath) {
 // A crop typed on a large picture stays in the picture's pixels as typed, through OK and when
 // the window opens again, however the preview's pixels round it.
 TEST_F(EditWindowScreen, CropTypedOnALargePictureIsKeptAsTyped) {
-  TFileOption Entry;
-  Entry.SourceFrameSize = QStringLiteral("1920x1080");
-  Entry.OutputFrameSize = QStringLiteral("640x360");
-  Entry.Input.FileName = fixtures::Make(
-      "edit_window_1920x1080.mp4",
-      "-f lavfi -i testsrc=size=1920x1080:rate=25:duration=1 -c:v libx264 -preset ultrafast "
-      "-pix_fmt yuv420p");
+  TFileOption Entry = LargeEntry();
   const TIntRect Typed{96, 54, 96 + 1728, 54 + 972};
   const char* const Names[] = {"edtleft", "edttop", "edtwidth", "edtheight"};
   const int Values[] = {96, 54, 1728, 972};
@@ -354,6 +432,8 @@ TEST_F(EditWindowScreen, WatermarkBoxesKeepWhatIsTypedAndStepBothWays) {
     QStringList Shown;
     int Kept;  // once the box is left
   } Typing[] = {
+      // Never below the mark's smallest area, 18 preview pixels on the drawn picture.
+      {"ImageH", "5", {"5"}, 32},  // 18 x 360 / 202
       {"ImageW", "120", {"1", "12", "120"}, 120},
       {"edtWaterH", "300", {"3", "30", "300"}, 300},
       {"edtWaterV", "165", {"1", "16", "165"}, 165},

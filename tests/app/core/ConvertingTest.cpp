@@ -329,19 +329,38 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
   TFileOption& good = Add(QStringLiteral("good"));
   good.WaterMarkKind = 2;
   good.WaterMark.Text = QStringLiteral("hello");
+  // A crop that lies (partly) off its 320x240 picture cannot be applied and is refused before
+  // anything opens; one with no size at all is no crop.
+  TFileOption& offRight = Add(QStringLiteral("offright"));
+  offRight.CropEnabled = true;
+  offRight.CropRect = {337, 0, 321, 240};
+  TFileOption& offBottom = Add(QStringLiteral("offbottom"));
+  offBottom.CropEnabled = true;
+  offBottom.CropRect = {0, 200, 320, 250};
+  TFileOption& noCrop = Add(QStringLiteral("nocrop"));
+  noCrop.CropEnabled = true;
   Encoder.BadInputs = {"missing.mp4"};
   Encoder.BadOutputs = {Out("badout.flv")};
   TConvertPlan plan(Asker);
   Build(plan, Encoder,
-        {{&pipe, true, {}}, {&missing, true, {}}, {&badOut, true, {}}, {&good, true, {}}});
+        {{&pipe, true, {}},
+         {&missing, true, {}},
+         {&badOut, true, {}},
+         {&offRight, true, {}},
+         {&good, true, {}},
+         {&offBottom, true, {}},
+         {&noCrop, true, {}}});
 
   EXPECT_EQ(Encoder.Calls, (std::vector<std::string>{"add missing.mp4", "add badout.mp4",
                                                      "out 0 " + Out("badout.flv"), "remove 0",
-                                                     "add good.mp4", "out 0 " + Out("good.flv")}));
+                                                     "add good.mp4", "out 0 " + Out("good.flv"),
+                                                     "add nocrop.mp4",
+                                                     "out 1 " + Out("nocrop.flv")}));
   EXPECT_EQ(plan.EntryOfTask(0), &good);
-  EXPECT_EQ(plan.EntryOfTask(1), nullptr);
-  EXPECT_EQ(plan.OfferedCount(), 4);
-  EXPECT_EQ(plan.RefusedCount(), 3);
+  EXPECT_EQ(plan.EntryOfTask(1), &noCrop);
+  EXPECT_EQ(plan.EntryOfTask(2), nullptr);
+  EXPECT_EQ(plan.OfferedCount(), 7);
+  EXPECT_EQ(plan.RefusedCount(), 5);
   ASSERT_NE(plan.TextWaterMarkOf(0), nullptr);
   EXPECT_EQ(plan.TextWaterMarkOf(0)->WaterMark.Text, QStringLiteral("hello"));
   EXPECT_TRUE(Log().contains(QStringLiteral("File open Error: refused")));
@@ -352,6 +371,10 @@ TEST_F(ConvertPlanTest, RefusedInputsAndOutputsKeepTheIndexesRight) {
   EXPECT_EQ(plan.Refusals(),
             QStringList({"pipe.flv: SetOutput Error: " + Str(Out("pipe.flv")) +
                              ": not a regular file: a named pipe",
+                         "offright.flv: Crop Error: the crop (left 337, top 0, right 321, "
+                         "bottom 240) does not lie in the 320x240 picture of offright.mp4",
+                         "offbottom.flv: Crop Error: the crop (left 0, top 200, right 320, "
+                         "bottom 250) does not lie in the 320x240 picture of offbottom.mp4",
                          "missing.flv: File open Error: refused",
                          "badout.flv: SetOutput Error: refused"}));
 }

@@ -69,6 +69,25 @@ TEST(EditGeometry, PreviewToSourceKeepsInsideTheFrameAndNeverDividesByZero) {
   EXPECT_EQ(SourceToPreviewRect(Frame43, None, Frame43), None);
 }
 
+// The smallest area an editor may be dragged or typed to, in the frame's pixels: the
+// editor's 18-pixel square on the drawn picture, whichever way the bands lie.
+TEST(EditGeometry, SmallestSourceAreaIsTheEditorsSmallestSquareOnThePicture) {
+  const struct {
+    TIntRect Frame, Expected;
+  } Cases[] = {
+      {{0, 0, 320, 240}, {0, 0, 20, 20}},    // 18 x 320 / 294 = 19.6; 18 x 240 / 220 = 19.6
+      {{0, 0, 321, 241}, {0, 0, 20, 20}},    // 18 x 321 / 294 = 19.7; 18 x 241 / 220 = 19.7
+      {{0, 0, 1920, 1080}, {0, 0, 96, 96}},  // 18 x 1920 / 360 = 96; 18 x 1080 / 202 = 96.2
+      {Frame43, {0, 0, 39, 39}},             // 18 x 640 / 294 = 39.2; 18 x 480 / 220 = 39.3
+      {{0, 0, 2, 2}, {0, 0, 1, 1}},          // never less than a pixel
+      {{0, 0, 10, 1000}, {0, 0, 10, 82}},    // never more than the frame
+      {None, None},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(SmallestSourceArea(Case.Frame, Box, 18), Case.Expected)
+        << testing::PrintToString(Case.Frame);
+}
+
 TEST(EditGeometry, ScaleFontSizeFollowsTheLargerShrink) {
   const struct {
     TIntRect Frame, Fit;
