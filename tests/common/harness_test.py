@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""The test harness itself: every CTest entry runs in a home of its own that goes after it,
+and the end of a run names the skipped cases with their reasons.
+
+harness_test.py BUILD_DIR: BUILD_DIR is the build folder whose CTest entries are checked."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PRIVATE_HOME = os.path.join(HERE, "with-private-home")
+SKIP_REASONS = os.path.join(HERE, "skip-reasons")
+BUILD_DIR = None
+
+# What a test process sees and leaves: its environment, and a file in each of its folders.
+PROBE = """
+for v in HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME XDG_RUNTIME_DIR TMPDIR; do
+  eval "d=\\$$v"; touch "$d/left-behind" || exit 1; echo "$v=$d"
+done
+echo "DISPLAY=${DISPLAY-unset}"
+exit 3
+"""
+
+
+class PrivateHome(unittest.TestCase):
+    def test_a_test_gets_folders_of_its_own_and_they_go_after_it(self):
+        with tempfile.TemporaryDirectory() as temp:
+            env = dict(os.environ, TMPDIR=temp, DISPLAY=":0", HOME="/nonexistent")
+            run = subprocess.run([PRIVATE_HOME, "sh", "-c", PROBE], env=env,
+                                 capture_output=True, text=True)
+            self.assertEqual(run.returncode, 3, run.stderr)
+            seen = dict(line.split("=", 1) for line in run.stdout.split())
+            self.assertEqual(seen.pop("DISPLAY"), "unset")
+            self.assertEqual(len(set(seen.values())), len(seen), seen)
+            for name, folder in seen.items():
+                self.assertTrue(folder.startswith(temp + "/"), f"{name}={folder}")
+            self.assertEqual(os.listdir(temp), [])
+
+    def test_every_ctest_entry_runs_in_a_home_of_its_own(self):
+        listing = subprocess.run(["ctest", "--show-only=json-v1"], cwd=BUILD_DIR,
+                                 capture_output=True, text=True, check=True)
+        tests = json.loads(listing.stdout)["tests"]
+        self.assertGreater(len(tests), 100)
+        for test in tests:
+            self.assertEqual(test["command"][0], PRIVATE_HOME, test["name"])
+
+
+LOG = """\
+1/3 Testing: Users.ActAsAnother
+Output:
+[ RUN      ] Users.ActAsAnother
+/src/UsersTest.cpp:12: Skipped
+needs root to act as another user
+
+[  SKIPPED ] Users.ActAsAnother (0 ms)
+[  SKIPPED ] 1 test, listed below:
+[  SKIPPED ] Users.ActAsAnother
+2/3 Testing: screen_xvfb
+[ RUN      ] Screen.Shows
+[       OK ] Screen.Shows (5 ms)
+[ RUN      ] Screen.Silent
+/src/ScreenTest.cpp:40: Skipped
+
+[  SKIPPED ] Screen.Silent (1 ms)
+3/3 Testing: Plain.Passes
+[ RUN      ] Plain.Passes
+[       OK ] Plain.Passes (0 ms)
+"""
+
+
+class SkipReasons(unittest.TestCase):
+    def reasons(self, log):
+        with tempfile.NamedTemporaryFile("w", suffix=".log") as file:
+            file.write(log)
+            file.flush()
+            return subprocess.run([SKIP_REASONS, file.name], capture_output=True, text=True,
+                                  check=True).stdout
+
+    def test_each_skipped_case_is_named_once_with_its_reason(self):
+        self.assertEqual(self.reasons(LOG).splitlines(), [
+            "",
+            "Skipped test cases, and why:",
+            "\tUsers.ActAsAnother: needs root to act as another user",
+            "\tScreen.Silent (in screen_xvfb): no reason given",
+        ])
+
+    def test_a_run_without_skips_or_without_a_log_adds_nothing(self):
+        self.assertEqual(self.reasons(LOG.split("1/3")[0] + LOG.split("3/3")[1]), "")
+        run = subprocess.run([SKIP_REASONS, "/nonexistent/LastTest.log"], capture_output=True)
+        self.assertEqual((run.returncode, run.stdout), (0, b""))
+
+
+if __name__ == "__main__":
+    BUILD_DIR = sys.argv.pop(1)
+    unittest.main()
