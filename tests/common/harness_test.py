@@ -2,8 +2,7 @@
 """The test harness itself: every CTest entry runs in a home of its own that goes after it,
 and the end of a run names the skipped cases with their reasons.
 
-harness_test.py BUILD_DIR: BUILD_DIR is the build folder whose CTest entries are checked."""
-import json
+harness_test.py CMAKE BUILD_DIR: the build folder whose CTest entries are checked."""
 import os
 import subprocess
 import sys
@@ -13,7 +12,8 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 PRIVATE_HOME = os.path.join(HERE, "with-private-home")
 SKIP_REASONS = os.path.join(HERE, "skip-reasons")
-BUILD_DIR = None
+LIST_TESTS = os.path.join(HERE, "list-tests.cmake")
+CMAKE = BUILD_DIR = None
 
 # What a test process sees and leaves: its environment, and a file in each of its folders.
 PROBE = """
@@ -21,6 +21,7 @@ for v in HOME XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME XDG_RUNTIME_DIR TMPDI
   eval "d=\\$$v"; touch "$d/left-behind" || exit 1; echo "$v=$d"
 done
 echo "DISPLAY=${DISPLAY-unset}"
+echo "TMPDIR_MODE=$(stat -c %a "$TMPDIR")"
 exit 3
 """
 
@@ -34,18 +35,20 @@ class PrivateHome(unittest.TestCase):
             self.assertEqual(run.returncode, 3, run.stderr)
             seen = dict(line.split("=", 1) for line in run.stdout.split())
             self.assertEqual(seen.pop("DISPLAY"), "unset")
+            # Open to every user, as the system's is.
+            self.assertEqual(seen.pop("TMPDIR_MODE"), "1777")
             self.assertEqual(len(set(seen.values())), len(seen), seen)
             for name, folder in seen.items():
                 self.assertTrue(folder.startswith(temp + "/"), f"{name}={folder}")
             self.assertEqual(os.listdir(temp), [])
 
     def test_every_ctest_entry_runs_in_a_home_of_its_own(self):
-        listing = subprocess.run(["ctest", "--show-only=json-v1"], cwd=BUILD_DIR,
+        listing = subprocess.run([CMAKE, f"-DBUILD_DIR={BUILD_DIR}", "-P", LIST_TESTS],
                                  capture_output=True, text=True, check=True)
-        tests = json.loads(listing.stdout)["tests"]
+        tests = [line.split("\t") for line in listing.stderr.splitlines()]
         self.assertGreater(len(tests), 100)
-        for test in tests:
-            self.assertEqual(test["command"][0], PRIVATE_HOME, test["name"])
+        for name, program in tests:
+            self.assertEqual(program, PRIVATE_HOME, name)
 
 
 LOG = """\
@@ -72,11 +75,17 @@ needs root to act as another user
 
 
 class SkipReasons(unittest.TestCase):
-    def reasons(self, log):
-        with tempfile.NamedTemporaryFile("w", suffix=".log") as file:
-            file.write(log)
-            file.flush()
-            return subprocess.run([SKIP_REASONS, file.name], capture_output=True, text=True,
+    def reasons(self, log, earlier_log=None):
+        """What is said at the end of a run whose log is still being written (as CTest writes
+        it: LastTest.log.tmp), beside the complete log of an earlier run when given."""
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "LastTest.log")
+            with open(path + ".tmp", "w") as file:
+                file.write(log)
+            if earlier_log is not None:
+                with open(path, "w") as file:
+                    file.write(earlier_log)
+            return subprocess.run([SKIP_REASONS, path], capture_output=True, text=True,
                                   check=True).stdout
 
     def test_each_skipped_case_is_named_once_with_its_reason(self):
@@ -88,11 +97,11 @@ class SkipReasons(unittest.TestCase):
         ])
 
     def test_a_run_without_skips_or_without_a_log_adds_nothing(self):
-        self.assertEqual(self.reasons(LOG.split("1/3")[0] + LOG.split("3/3")[1]), "")
+        self.assertEqual(self.reasons("3/3" + LOG.split("3/3")[1], earlier_log=LOG), "")
         run = subprocess.run([SKIP_REASONS, "/nonexistent/LastTest.log"], capture_output=True)
         self.assertEqual((run.returncode, run.stdout), (0, b""))
 
 
 if __name__ == "__main__":
-    BUILD_DIR = sys.argv.pop(1)
+    CMAKE, BUILD_DIR = sys.argv.pop(1), sys.argv.pop(1)
     unittest.main()
