@@ -42,6 +42,18 @@ class PrivateHome(unittest.TestCase):
                 self.assertTrue(folder.startswith(temp + "/"), f"{name}={folder}")
             self.assertEqual(os.listdir(temp), [])
 
+    def test_the_folder_of_a_killed_runner_goes_with_the_next_test(self):
+        with tempfile.TemporaryDirectory() as temp:
+            ended = subprocess.Popen(["true"])
+            ended.wait()
+            for name, pid in (("killed", ended.pid), ("running", os.getpid())):
+                os.makedirs(os.path.join(temp, f"fennick-test.{name}", "home", "kept"))
+                with open(os.path.join(temp, f"fennick-test.{name}", "runner"), "w") as file:
+                    file.write(f"{pid}\n")
+            subprocess.run([PRIVATE_HOME, "true"], env=dict(os.environ, TMPDIR=temp),
+                           check=True)
+            self.assertEqual(os.listdir(temp), ["fennick-test.running"])
+
     def test_every_ctest_entry_runs_in_a_home_of_its_own(self):
         listing = subprocess.run([CMAKE, f"-DBUILD_DIR={BUILD_DIR}", "-P", LIST_TESTS],
                                  capture_output=True, text=True, check=True)
