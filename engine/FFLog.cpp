@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -38,7 +39,8 @@ class TLogList {
 struct TLogState {
   std::mutex Lock;
   TLogList List;
-  std::string LastLine;
+  // The last complete line of any thread, none before the first.
+  std::optional<std::string> LastLine;
   int RepeatCount = 0;
 };
 
@@ -93,27 +95,33 @@ std::string ContextPrefix(void* context) {
   return prefix + Format("[%s @ %p]", ItemName(context, avClass), context);
 }
 
-// Adds one fragment of a thread's text and returns the lines it completes, a repeat notice
-// first when the repeats of the previous line end here. A complete line equal to the previous
-// one is only counted.
+// Adds a complete line to those to deliver, unless it repeats the previous complete line: a
+// repeat is only counted, and a notice comes before the next different line.
+void FoldLine(TLogState& state, std::string line, std::vector<std::string>& lines) {
+  if (line == state.LastLine) {
+    ++state.RepeatCount;
+    return;
+  }
+  if (state.RepeatCount > 1)
+    lines.push_back(Format("    Last message repeated %d times", state.RepeatCount));
+  state.RepeatCount = 0;
+  state.LastLine = line;
+  lines.push_back(std::move(line));
+}
+
+// Adds one fragment of a thread's text and returns the lines it completes. Repeats are judged
+// on whole lines only: a fragment that ends one thread's line may well equal another thread's.
 std::vector<std::string> TakeLines(TLogState& state, std::thread::id threadID, void* context,
                                    const char* fmt, va_list args) {
   std::vector<std::string> lines;
   std::string& pending = state.List.FindOrAdd(threadID);
-  std::string line = context && pending.empty() ? ContextPrefix(context) : std::string();
-  line += FormatV(fmt, args);
-  if (!line.empty() && line.back() == '\n' && line == state.LastLine) {
-    ++state.RepeatCount;
-  } else {
-    if (state.RepeatCount > 1)
-      lines.push_back(Format("    Last message repeated %d times", state.RepeatCount));
-    state.RepeatCount = 0;
-    state.LastLine = line;
-    pending += line;
-    for (auto feed = pending.find('\n'); feed != std::string::npos; feed = pending.find('\n')) {
-      lines.push_back(pending.substr(0, feed));
-      pending.erase(0, feed + 1);
-    }
+  std::string fragment = context && pending.empty() ? ContextPrefix(context) : std::string();
+  fragment += FormatV(fmt, args);
+  pending += fragment;
+  for (auto feed = pending.find('\n'); feed != std::string::npos; feed = pending.find('\n')) {
+    std::string line = pending.substr(0, feed);
+    pending.erase(0, feed + 1);
+    FoldLine(state, std::move(line), lines);
   }
   state.List.Release(threadID);
   return lines;

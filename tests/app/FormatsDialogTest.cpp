@@ -31,7 +31,6 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -387,23 +386,20 @@ TEST_F(FormatsDialog, ScreenshotsOfThePages) {
   dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
   dialog->BgColorbox->SetSelectedColor(0x0000FF);
   dialog->BgColorbox->OnChange();
+  // Player01 plays in the runtime on the red stage: on the screen as in the runtime's own
+  // picture, the stage at the corner and the skin's play button in the middle. (The still
+  // shows only until the runtime has the movie: a look at it would depend on the moment.)
+  ASSERT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf"));
+  const QImage drawn = WaitForDrawnSkin(*dialog, QColor(255, 0, 0));
+  ASSERT_FALSE(drawn.isNull()) << "the runtime could not play the preview";
   const QRect preview(dialog->SWF->mapToGlobal(QPoint()), dialog->SWF->size());
-  const QImage still(QStringLiteral(FENNICK_BIN_DIR "/templates/Player/Player01.png"));
-  QRect centred(QPoint(), still.size());
-  centred.moveCenter(preview.center());
-  const QPoint samples[] = {QPoint(30, 20), QPoint(5, 44)};
-  // The skin comes up on its stage once the runtime has loaded it, later on a busy machine.
   QImage shot;
   const auto shown = [&] {
     shot = shoot("formats_skin.png");
-    return std::all_of(std::begin(samples), std::end(samples), [&](QPoint at) {
-      return shot.pixelColor(centred.topLeft() + at) == still.pixelColor(at);
-    });
+    return shot.pixelColor(preview.topLeft() + QPoint(3, 3)) == QColor(255, 0, 0) &&
+           shot.pixelColor(preview.center()) == drawn.pixelColor(drawn.rect().center());
   };
-  EXPECT_TRUE(QTest::qWaitFor(shown, 20000)) << "the skin never came up on its stage";
-  EXPECT_EQ(shot.pixelColor(preview.topLeft() + QPoint(3, 3)), QColor(255, 0, 0));
-  for (const QPoint at : samples)
-    EXPECT_EQ(shot.pixelColor(centred.topLeft() + at), still.pixelColor(at)) << at.x();
+  EXPECT_TRUE(QTest::qWaitFor(shown, 20000)) << "the runtime's picture never reached the screen";
 
   // The colour picker offers the default colour, black, and marks it as chosen.
   int picked = 0;

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
+#include <latch>
+#include <map>
 #include <mutex>
 #include <new>
-#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -217,41 +219,88 @@ TEST_F(LogTest, LinesStartWithTheContextAndItsParent) {
                    "[Nameless @ " + Pointer(&nameless) + "]class name"}));
 }
 
-TEST_F(LogTest, LinesOfTwoThreadsNeverInterleave) {
-  constexpr int LinesPerThread = 300;
-  const auto writer = [](const char* name) {
+// Threads log their lines in fragments at once, each line ending in a fragment of its own as
+// FFmpeg's lines often do: every thread's lines arrive whole, each once, from that thread.
+TEST_F(LogTest, LinesOfManyThreadsNeverInterleave) {
+  constexpr int Threads = 8;
+  constexpr int LinesPerThread = 500;
+  // All start together, so that their lines meet.
+  std::latch started(Threads);
+  const auto writer = [&started](int name) {
+    started.arrive_and_wait();
     for (int n = 0; n < LinesPerThread; ++n) {
-      ff::av_log(nullptr, AV_LOG_INFO, "%s begins %d, ", name, n);
-      ff::av_log(nullptr, AV_LOG_INFO, "%s ", name);
-      ff::av_log(nullptr, AV_LOG_INFO, "ends %d\n", n);
+      ff::av_log(nullptr, AV_LOG_INFO, "%d says ", name);
+      ff::av_log(nullptr, AV_LOG_INFO, "%d", n);
+      ff::av_log(nullptr, AV_LOG_INFO, "\n");
     }
   };
-  std::thread first(writer, "first");
-  std::thread second(writer, "second");
-  const std::thread::id firstID = first.get_id();
-  const std::thread::id secondID = second.get_id();
-  first.join();
-  second.join();
+  std::vector<std::thread> writers;
+  std::map<std::thread::id, int> names;
+  for (int name = 0; name < Threads; ++name) {
+    writers.emplace_back(writer, name);
+    names[writers.back().get_id()] = name;
+  }
+  for (std::thread& thread : writers) thread.join();
 
-  std::set<std::string> expectedFirst, expectedSecond;
-  for (int n = 0; n < LinesPerThread; ++n) {
-    expectedFirst.insert("first begins " + std::to_string(n) + ", first ends " + std::to_string(n));
-    expectedSecond.insert("second begins " + std::to_string(n) + ", second ends " +
-                          std::to_string(n));
-  }
-  std::set<std::string> seenFirst, seenSecond;
+  std::vector<Lines> expected(Threads), seen(Threads);
+  for (int name = 0; name < Threads; ++name)
+    for (int n = 0; n < LinesPerThread; ++n)
+      expected[name].push_back(std::to_string(name) + " says " + std::to_string(n));
   for (const TLogInfo& entry : Recorder.Entries()) {
-    if (entry.ThreadID == firstID) {
-      EXPECT_EQ(expectedFirst.count(entry.LogMsg), 1u) << entry.LogMsg;
-      seenFirst.insert(entry.LogMsg);
-    } else {
-      EXPECT_EQ(entry.ThreadID, secondID);
-      EXPECT_EQ(expectedSecond.count(entry.LogMsg), 1u) << entry.LogMsg;
-      seenSecond.insert(entry.LogMsg);
-    }
+    ASSERT_EQ(names.count(entry.ThreadID), 1u) << entry.LogMsg;
+    seen[names[entry.ThreadID]].push_back(entry.LogMsg);
   }
-  EXPECT_EQ(seenFirst, expectedFirst);
-  EXPECT_EQ(seenSecond, expectedSecond);
+  for (int name = 0; name < Threads; ++name) {
+    const auto [got, wanted] = std::mismatch(seen[name].begin(), seen[name].end(),
+                                             expected[name].begin(), expected[name].end());
+    EXPECT_TRUE(got == seen[name].end() && wanted == expected[name].end())
+        << "thread " << name << " sent \"" << (got == seen[name].end() ? "nothing" : *got)
+        << "\" for \"" << (wanted == expected[name].end() ? "nothing" : *wanted) << "\"";
+  }
+}
+
+// Repeats are whole lines compared with the previous whole line, whichever threads logged
+// them: the fragment that ends one thread's line is never taken for a repeat of another's.
+TEST_F(LogTest, RepeatsAreWholeLines) {
+  struct Step {
+    bool OtherThread;
+    const char* Fragment;
+  };
+  struct Case {
+    const char* Name;
+    std::vector<Step> Steps;
+    Lines Expected;
+  };
+  const std::vector<Case> cases = {
+      {"another thread's line equals this line's end",
+       {{false, "a, "}, {true, "x\n"}, {false, "x\n"}},
+       {"x", "a, x"}},
+      {"this line's end equals another thread's next line",
+       {{false, "a, "}, {false, "x\n"}, {true, "x\n"}},
+       {"a, x", "x"}},
+      {"a line made of fragments repeats whole",
+       {{false, "rep"}, {false, "eat\n"}, {false, "repeat\n"}, {false, "repeat\n"},
+        {false, "end\n"}},
+       {"repeat", "    Last message repeated 2 times", "end"}},
+      {"equal lines of two threads fold",
+       {{false, "same\n"}, {true, "same\n"}, {true, "same\n"}, {false, "next\n"}},
+       {"same", "    Last message repeated 2 times", "next"}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.Name);
+    // A line of its own ends whatever the case before left counting.
+    ff::av_log(nullptr, AV_LOG_PANIC, "%s\n", test.Name);
+    const std::size_t before = Recorder.Entries().size();
+    for (const Step& step : test.Steps) {
+      const auto log = [&step] { ff::av_log(nullptr, AV_LOG_INFO, "%s", step.Fragment); };
+      if (step.OtherThread)
+        std::thread(log).join();
+      else
+        log();
+    }
+    const Lines messages = Recorder.Messages();
+    EXPECT_EQ(Lines(messages.begin() + std::ptrdiff_t(before), messages.end()), test.Expected);
+  }
 }
 
 // Workers wait in the event for the main thread while the main thread logs itself: delivery

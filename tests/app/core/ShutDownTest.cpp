@@ -4,6 +4,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -41,7 +42,10 @@ TEST(ShutDown, TheCountdownCountsThirtySeconds) {
 class PrivateBus : public testing::Test {
  protected:
   void SetUp() override {
-    Bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    // Its socket in the test's temporary folder: killed, the daemon leaves the file behind.
+    Bus.start(QStringLiteral("dbus-daemon"),
+              {"--session", "--nofork", "--print-address=1",
+               QStringLiteral("--address=unix:tmpdir=") + QDir::tempPath()});
     ASSERT_TRUE(Bus.waitForReadyRead(10000)) << "dbus-daemon did not start";
     Address = QString::fromUtf8(Bus.readLine()).trimmed();
   }

@@ -11,5 +11,7 @@ if cmp -s "$here/package-lock.json" "$dest/package-lock.json" && [ -f "$dest/nod
 fi
 cp "$here/package.json" "$here/package-lock.json" "$dest/"
 cd "$dest"
-PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error
+# npm's cache and logs stay beside the packages, out of the home of whoever builds.
+npm_config_cache="$dest/npm-cache" npm_config_update_notifier=false \
+  PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error
 test -x /usr/bin/chromium || { echo "chromium is missing: run 'make test', which installs it" >&2; exit 1; }
