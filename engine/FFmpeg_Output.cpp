@@ -61,6 +61,13 @@ TPictureSlots ShownSlots(double start, double duration) {
   return slots;
 }
 
+// The shape of a picture's pixels as players show it: the container's word first, then the
+// picture's own (the stream's coded one before any is decoded); 0/1 when neither says. The
+// chain's fit of a merge works in this shape, so graphs and pictures carry the same one.
+AVRational ShownSampleAspect(AVStream* stream, AVFrame* picture) {
+  return ff::av_guess_sample_aspect_ratio(nullptr, stream, picture);
+}
+
 }  // namespace
 
 // ---- Free routines ----
@@ -495,9 +502,10 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
   // encoders, and slice threads beside them wait on preempted slices (one thread scaled 720p to
   // 360p a third faster than one per core).
   ost.Graph->nb_threads = 1;
+  const AVRational sar = ShownSampleAspect(ist.St, nullptr);
   const std::string sourceArguments =
-      Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=0/1", decoder.width,
-             decoder.height, int(decoder.pix_fmt), AV_TIME_BASE);
+      Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", decoder.width,
+             decoder.height, int(decoder.pix_fmt), AV_TIME_BASE, sar.num, sar.den);
   int result = ff::avfilter_graph_create_filter(&ost.BufferSrc, ff::avfilter_get_by_name("buffer"),
                                                 "src", sourceArguments.c_str(), nullptr, ost.Graph);
   if (result < 0) return result;
@@ -560,8 +568,7 @@ int TCustomFFmpeg::ParseVideoFilters(TOutputStream& ost, AVFilterContext* last) 
 // Pushes the picture into the graph of every output stream it feeds, then writes what each
 // graph gives out; streams without a graph take the picture as it is.
 void TCustomFFmpeg::FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture) {
-  const AVRational sar =
-      picture->sample_aspect_ratio.num ? picture->sample_aspect_ratio : ist.St->sample_aspect_ratio;
+  const AVRational sar = ShownSampleAspect(ist.St, picture);
   for (TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex != istIndex || !ost->EncodingNeeded) continue;
     if (!ost->Graph) {

@@ -142,9 +142,12 @@ void AppendEffects(const TFileOption& Entry, QStringList& Chain) {
   if (Entry.Saturation != 0) Chain << QStringLiteral("nativehue=0:%1").arg(Entry.Saturation);
 }
 
-// The inputs a merge group joins may each have a size and an aspect of their own, and the one
-// chain serves them all: each is scaled to fit the output and padded to its size, centred.
+// The inputs a merge group joins may each have a size and a pixel shape of their own, and the
+// one chain serves them all: each is brought to its shown size (stretched, never shrunk, so no
+// detail is lost before the fit; pictures of square pixels pass at their own size untouched),
+// then scaled to fit the output and padded to its size, centred.
 void AppendFitEveryInput(QSize Output, QStringList& Chain) {
+  Chain << QStringLiteral("scale=w='round(iw*max(1,sar))':h='round(ih/min(1,sar))'");
   Chain << QStringLiteral(
                "scale=w=%1:h=%2:force_original_aspect_ratio=decrease:force_divisible_by=2")
                .arg(Output.width())
@@ -154,15 +157,16 @@ void AppendFitEveryInput(QSize Output, QStringList& Chain) {
 
 // The effects work on the cropped picture before it is padded, so that the bars stay black
 // as the edit window's output preview shows them. The crop is in stored pixels, the fit in the
-// shape the picture is shown in: the output's pixels are square, and it says so.
+// shape the picture is shown in: the output's pixels are square, and it says so. A merge
+// group's crop is its first input's, in that input's shape.
 void AppendPicture(const TFileOption& Entry, bool WithGeometry, QStringList& Chain) {
   const TPictureShape shape(Entry);
   const QSize source = shape.Stored();
   const bool geometry = WithGeometry && !source.isEmpty();
   const QSize output = OutputSizeOf(Entry);
-  const bool squared = geometry && !shape.IsSquare() && !Entry.IsMergeGroup;
-  const bool reshape =
-      geometry && (Entry.CropEnabled || squared || (output != source && !Entry.IsMergeGroup));
+  const bool squared = geometry && (!shape.IsSquare() || Entry.IsMergeGroup);
+  const bool reshape = geometry && (Entry.CropEnabled ||
+                                    (!Entry.IsMergeGroup && (squared || output != source)));
   const QSize cropped = reshape ? AppendCrop(Entry, source, Chain) : source;
   AppendEffects(Entry, Chain);
   if (reshape)

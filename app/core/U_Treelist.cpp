@@ -443,11 +443,9 @@ TFileNode* TFileList::MergeSelectedItems(const QString& OutputFolder) {
     c.WaterMark = r.WaterMark;
     c.CropEnabled = r.CropEnabled;
     c.CropRect = r.CropRect;
-    // The one chain of a merge group fits every input by its stored shape (the engine hands
-    // the chain no pixel shape per input), so the group's sizes keep that shape too.
     c.SourceFrameSize = r.SourceFrameSize;
-    c.OutputFrameSize =
-        FrameSizeText(TPictureShape(ParseFrameSize(c.SourceFrameSize), {}).DefaultOutputSize());
+    c.SourcePixelAspect = r.SourcePixelAspect;
+    c.OutputFrameSize = FrameSizeText(TPictureShape(c).DefaultOutputSize());
     c.IsMergeGroup = false;
     if (&r != &records.front()) continue;
     g.Input = c.Input;
@@ -457,6 +455,7 @@ TFileNode* TFileList::MergeSelectedItems(const QString& OutputFolder) {
     else
       g.KeepOutputSize = 1;
     g.SourceFrameSize = c.SourceFrameSize;
+    g.SourcePixelAspect = c.SourcePixelAspect;
     g.IsMergeGroup = true;
     g.Output.JoinInputs = true;
   }
@@ -477,6 +476,7 @@ void TFileList::RemoveSelectedItems() {
         group.Data.Duration -= child->Data.Duration;
       } else if (firstSelected && !handedOver) {
         group.Data.SourceFrameSize = child->Data.SourceFrameSize;
+        group.Data.SourcePixelAspect = child->Data.SourcePixelAspect;
         if (group.Data.KeepOutputSize == 0)
           group.Data.OutputFrameSize = child->Data.OutputFrameSize;
         group.Data.Input = child->Data.Input;

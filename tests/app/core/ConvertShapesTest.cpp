@@ -59,6 +59,9 @@ struct TNonSquareSource {
   const char* Extension;
 };
 
+const TNonSquareSource PalDvdWide = {
+    "pal-dvd-16x9", 720, 576, 1024, "64/45", "-c:v mpeg2video -q:v 3 -aspect 16:9 -c:a mp2", "mpg"};
+
 std::string NonSquareClip(const TNonSquareSource& Source) {
   const std::string picture = SquarePicture(Source.ShownWidth, Source.Height) + ",scale=" +
                               std::to_string(Source.Width) + ":" +
@@ -160,6 +163,19 @@ void ExpectSameShape(const TShape& Output, const TShape& Source, const std::stri
   EXPECT_NEAR(Output.Square, Source.Square, 0.06) << Where;
 }
 
+// The picture of a source shown at Shown takes its whole fit of the output (bars beside it
+// where the shapes differ), and its square is square.
+void ExpectFittedAsShown(const TGreyPicture& Output, QSize OutputSize, QSize Shown,
+                         const std::string& Where) {
+  const TLitBox picture = LitBox(Output.Grey, Output.Width, Output.Height, 64);
+  const double scale = std::min(double(OutputSize.width()) / Shown.width(),
+                                double(OutputSize.height()) / Shown.height());
+  EXPECT_NEAR(picture.Width(), Shown.width() * scale, 2.5) << Where;
+  EXPECT_NEAR(picture.Height(), Shown.height() * scale, 2.5) << Where;
+  EXPECT_NEAR(AreaRatio(LitBox(Output.Grey, Output.Width, Output.Height, 200)), 1.0, 0.06)
+      << Where;
+}
+
 std::string SizeText(QSize Size) {
   return std::to_string(Size.width()) + "x" + std::to_string(Size.height());
 }
@@ -215,25 +231,44 @@ TEST_F(ConvertShapes, AFileWithVideoStreamsOfTwoSizesConvertsTheOneItsSizeCameFr
   }
 }
 
-TEST_F(ConvertShapes, EachMergedInputKeepsItsAspectWithBars) {
-  struct Case {
-    int FirstWidth, FirstHeight, SecondWidth, SecondHeight;
+// Each input of a merge keeps the shape it is shown in, whatever its size and pixel shape and
+// whatever the other's: a second of it, its square square, with bars where the shapes differ.
+TEST_F(ConvertShapes, EachMergedInputKeepsItsShownShapeWithBars) {
+  struct TInput {
+    std::string Name, Path;
+    QSize Shown;
   };
-  for (const Case& c :
-       {Case{320, 240, 640, 360}, Case{640, 360, 320, 240}, Case{321, 241, 640, 360}}) {
+  const auto square = [](int Width, int Height) {
+    return TInput{SizeText({Width, Height}), SquareClip(Width, Height, 1), {Width, Height}};
+  };
+  const auto nonSquare = [](const TNonSquareSource& Source) {
+    return TInput{Source.Name, NonSquareClip(Source), {Source.ShownWidth, Source.Height}};
+  };
+  const TNonSquareSource palDvdNarrow = {
+      "pal-dvd-4x3", 720, 576, 768, "16/15", "-c:v mpeg2video -q:v 3 -aspect 4:3 -c:a mp2", "mpg"};
+  const std::pair<TInput, TInput> cases[] = {
+      {square(320, 240), square(640, 360)},
+      {square(640, 360), square(320, 240)},
+      {square(321, 241), square(640, 360)},
+      {nonSquare(PalDvdWide), nonSquare(palDvdNarrow)},
+      {square(320, 240), nonSquare(PalDvdWide)},
+  };
+  for (const auto& [first, second] : cases) {
     List.Clear();
-    const std::string first = SquareClip(c.FirstWidth, c.FirstHeight);
-    const std::string second = SquareClip(c.SecondWidth, c.SecondHeight);
-    TFileNode* a = Add(first);
-    Add(second);
+    TFileNode* a = Add(first.Path);
+    Add(second.Path);
     a->Selected = true;  // beside the one added last
     const TFileNode* group = FlvOnly(List.MergeSelectedItems(Out.Path()));
     ASSERT_TRUE(group);
     ASSERT_TRUE(ConvertHere(List.ConvertNodes()));
-    const std::string where = "merged " + std::to_string(c.FirstWidth) + " wide first";
-    ExpectSize(Output(group), OutputSizeOf(group->Data), where);
-    ExpectSameShape(ShapeAt(Output(group), 0, 1), ShapeAt(first, 0, 1), where + ", first input");
-    ExpectSameShape(ShapeAt(Output(group), 0, 3), ShapeAt(second, 0, 1), where + ", second input");
+    const std::string where = "merged " + first.Name + " and " + second.Name;
+    const QSize output = OutputSizeOf(group->Data);
+    ExpectSize(Output(group), output, where);
+    for (const auto& [input, seconds] : {std::pair{&first, 0.5}, std::pair{&second, 1.5}}) {
+      const TGreyPicture shown = GreyAt(Output(group), 0, seconds);
+      if (shown.Grey.empty()) continue;
+      ExpectFittedAsShown(shown, output, input->Shown, where + ", " + input->Name);
+    }
     std::filesystem::remove(Output(group));
   }
 }
@@ -306,8 +341,7 @@ TEST_F(ConvertShapes, EveryPictureFitsEveryOutputSizeCentred) {
 // agree and its square square.
 TEST_F(ConvertShapes, NonSquarePixelsComeOutInTheShapeTheFileIsShownIn) {
   const TNonSquareSource sources[] = {
-      {"pal-dvd-16x9", 720, 576, 1024, "64/45", "-c:v mpeg2video -q:v 3 -aspect 16:9 -c:a mp2",
-       "mpg"},
+      PalDvdWide,
       {"ntsc-dv-4x3", 720, 480, 640, "8/9",
        "-r 30000/1001 -c:v dvvideo -pix_fmt yuv411p -aspect 4:3 -c:a pcm_s16le -ac 2", "dv"},
       {"ntsc-dv-16x9", 720, 480, 853, "32/27",
@@ -352,13 +386,7 @@ TEST_F(ConvertShapes, NonSquarePixelsComeOutInTheShapeTheFileIsShownIn) {
       ExpectSize(Output(node), output, where);
       const TGreyPicture shown = GreyAt(Output(node), 0, 0.5);
       if (shown.Grey.empty()) continue;
-      const TLitBox picture = LitBox(shown.Grey, shown.Width, shown.Height, 64);
-      const double scale = std::min(double(output.width()) / row.Shown.width(),
-                                    double(output.height()) / row.Shown.height());
-      EXPECT_NEAR(picture.Width(), row.Shown.width() * scale, 2.5) << where;
-      EXPECT_NEAR(picture.Height(), row.Shown.height() * scale, 2.5) << where;
-      EXPECT_NEAR(AreaRatio(LitBox(shown.Grey, shown.Width, shown.Height, 200)), 1.0, 0.06)
-          << where;
+      ExpectFittedAsShown(shown, output, row.Shown, where);
       std::filesystem::remove(Output(node));
     }
   }

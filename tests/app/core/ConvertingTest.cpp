@@ -104,15 +104,26 @@ TEST(ConvertFilters, ChainsForEveryKindOfEntry) {
          e.CropRect = {10, 20, 170, 140};
        },
        true, "crop=160:120:10:20:exact=1,scale=320:240", ""},
-      {"a merge group fits each of its inputs, whatever its size, with bars",
+      {"a merge group fits each of its inputs as shown, whatever its size and pixels, with bars",
        [](TFileOption& e) {
          e.IsMergeGroup = true;
          e.SourceFrameSize = QStringLiteral("640x360");
        },
        true,
+       "scale=w='round(iw*max(1,sar))':h='round(ih/min(1,sar))',"
        "scale=w=320:h=240:force_original_aspect_ratio=decrease:force_divisible_by=2,"
-       "pad=320:240:(ow-iw)/2:(oh-ih)/2",
+       "pad=320:240:(ow-iw)/2:(oh-ih)/2,setsar=1",
        ""},
+      {"a merge group's crop is the first input's, fitted as shown",
+       [](TFileOption& e) {
+         e.IsMergeGroup = true;
+         e.SourceFrameSize = QStringLiteral("720x576");
+         e.SourcePixelAspect = {64, 45};
+         e.OutputFrameSize = QStringLiteral("640x360");
+         e.CropEnabled = true;
+         e.CropRect = {0, 0, 360, 576};
+       },
+       true, "crop=360:576:0:0:exact=1,scale=320:360,pad=640:360:160:0,setsar=1", ""},
       {"empty and 0x0 output sizes keep the source's",
        [](TFileOption& e) {
          e.OutputFrameSize = QStringLiteral("0x0");

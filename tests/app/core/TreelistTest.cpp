@@ -2,6 +2,7 @@
 #include "FFDecode.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
+#include "PictureShape.h"
 #include "U_Config.h"
 #include "U_Converting.h"
 #include "U_Treelist.h"
@@ -30,8 +31,9 @@ class FileList : public testing::Test {
 
   // An entry as adding a probed file makes it: 10 s and 1000 bytes per letter of its name.
   TFileNode* Add(const QString& Input, const QString& FrameSize = QStringLiteral("320x240"),
-                 bool HasSound = true) {
+                 bool HasSound = true, TPixelAspect Aspect = {}) {
     TProbedFile file;
+    file.PixelAspect = Aspect;
     file.HasSound = HasSound;
     file.FileName = Input;
     file.Loaded = true;
@@ -119,12 +121,15 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
     QString GroupOutputSize;
     int Keep;
     int Width, Height;        // the first file's; each next one is a pixel wider
-    QString ChildOutputSize;  // empty: the child's own size
+    QString ChildOutputSize;  // empty: the child's own size as shown
+    TPixelAspect Aspect = {};
   } cases[] = {{2, "", "320x240", 0, 320, 240, ""},
                {3, "", "320x240", 0, 320, 240, ""},
                {2, "640x360", "640x360", 1, 320, 240, ""},
                // Larger than the formats dialog takes: within its limits, in the same shape.
-               {2, "", "1920x1080", 0, 3840, 2160, "1920x1080"}};
+               {2, "", "1920x1080", 0, 3840, 2160, "1920x1080"},
+               // Pixels that are not square: sized as shown.
+               {2, "", "1024x576", 0, 720, 576, "", {64, 45}}};
   for (const auto& c : cases) {
     WriteTextFile(Folder.File("FormatDefault.ini"),
                   "[Video]\nFrameSize=" + c.DefaultFrameSize + "\n");
@@ -132,7 +137,8 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
     std::vector<TFileNode*> picked;
     for (int i = 0; i < c.Count; ++i)
       picked.push_back(Add(QStringLiteral("/in/%1.mp4").arg(QString(i + 1, 'a')),
-                           QStringLiteral("%1x%2").arg(c.Width + i).arg(c.Height)));
+                           QStringLiteral("%1x%2").arg(c.Width + i).arg(c.Height), true,
+                           c.Aspect));
     Add("/in/left.mp4");
     List.ClearSelection();
     for (TFileNode* n : picked) n->Selected = true;
@@ -153,8 +159,9 @@ TEST_F(FileList, MergingJoinsCopiesAndSumsTheSelectedEntries) {
       EXPECT_EQ(child.Input.FileName, picked[i]->Data.Input.FileName);
       EXPECT_EQ(child.FileSize, picked[i]->Data.FileSize);
       EXPECT_EQ(child.OutputFrameSize, c.ChildOutputSize.isEmpty()
-                                           ? picked[i]->Data.SourceFrameSize
+                                           ? FrameSizeText(TPictureShape(picked[i]->Data).Shown())
                                            : c.ChildOutputSize);
+      EXPECT_EQ(child.SourcePixelAspect, c.Aspect);
       EXPECT_FALSE(picked[i]->Checked());
       EXPECT_FALSE(picked[i]->Selected);
     }
