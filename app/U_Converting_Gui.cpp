@@ -263,19 +263,21 @@ void TConvertingfrm::Progress(const TProgressInfo& Info) {
   lblperent->setText(FProgress->CounterText());
 }
 
-// The first picture of each task becomes its thumbnail, whether or not the preview shows; it
-// replaces the earlier one only when the task ends usable.
+// The first picture of each task becomes its thumbnail, whether or not the preview shows, and
+// the still its SWF shows until played; the thumbnail replaces the earlier one only when the
+// task ends usable.
 void TConvertingfrm::PreviewBitmap(const TPreviewInfo& Info) {
   const TFileOption* entry = FPlan->EntryOfTask(FTaskIndex);
   const TEntryFiles* files = FPlan->FilesOfTask(FTaskIndex);
   if (!entry || !files || !Info.Bitmap) return;
   const QImage picture = BitmapToImage(*Info.Bitmap);
-  if (entry->GThumbnail && FThumbnailTaken.insert(FTaskIndex).second) {
-    const QString file = ThumbnailFileOf(*entry);
+  if (FFirstPictureTaken.insert(FTaskIndex).second) {
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
-    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "JPG") ||
-        !FThumbnails.Write(FTaskIndex, *files, file, jpeg))
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "JPG")) jpeg.clear();
+    FPlan->KeepPoster(FTaskIndex, jpeg);
+    const QString file = ThumbnailFileOf(*entry);
+    if (entry->GThumbnail && (jpeg.isEmpty() || !FThumbnails.Write(FTaskIndex, *files, file, jpeg)))
       VelLog.WriteError(QStringLiteral("Cannot save the thumbnail ") + file);
   }
   if (!chkperview->Checked()) return;
@@ -308,7 +310,7 @@ void TConvertingfrm::TaskEnded(const TTerminateInfo& Info) {
   if (!lost.isEmpty()) FRun->FileFailed(lost);
   // No picture came: a sound alone.
   const TFileOption* entry = FPlan->EntryOfTask(FTaskIndex);
-  if (usable && entry && entry->GThumbnail && !FThumbnailTaken.contains(FTaskIndex))
+  if (usable && entry && entry->GThumbnail && !FFirstPictureTaken.contains(FTaskIndex))
     FRun->FileNotMade(ThumbnailNotMade(*entry));
   if (Info.Finished) prgFile->SetPercent(100);
   const TTaskEndAction action =

@@ -114,7 +114,7 @@ class TConvertingfrm : public TSkinForm {
   bool FQuitWhenBuilt = false;
   // The packaging window open for the task that ended, if any.
   class Tcreateswffrm* FPackaging = nullptr;
-  std::set<int> FThumbnailTaken;
+  std::set<int> FFirstPictureTaken;
   TThumbnailFiles FThumbnails;
   QRect FPreviewRect;
   bool FPaused = false;

@@ -579,6 +579,10 @@ const TEntryFiles* TConvertPlan::FilesOfTask(int TaskIndex) const {
   return TaskIndex == FFilesTask ? &FFiles : nullptr;
 }
 
+void TConvertPlan::KeepPoster(int TaskIndex, const QByteArray& Jpeg) {
+  if (TaskIndex == FFilesTask && FFiles.Packaging.Poster.isEmpty()) FFiles.Packaging.Poster = Jpeg;
+}
+
 const TTextWaterMark* TConvertPlan::TextWaterMarkOf(int TaskIndex) const {
   const auto found = FTextWaterMarks.find(TaskIndex);
   return found == FTextWaterMarks.end() ? nullptr : &found->second;

@@ -190,6 +190,9 @@ class TConvertPlan {
   TFileOption* EntryOfTask(int TaskIndex) const;
   // The files of the task opened last; nullptr for any other.
   const TEntryFiles* FilesOfTask(int TaskIndex) const;
+  // Main thread, while the task runs: its first picture as a JPEG, which its SWF shows while
+  // waiting for the viewer. A later picture changes nothing.
+  void KeepPoster(int TaskIndex, const QByteArray& Jpeg);
   int64_t TotalDuration() const { return FTotalDuration; }
   // The text watermark a task draws, or nullptr.
   const TTextWaterMark* TextWaterMarkOf(int TaskIndex) const;

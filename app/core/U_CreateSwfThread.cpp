@@ -55,6 +55,20 @@ bool OpenInFolder(QFile& File, int Folder, const QString& Name) {
   return false;
 }
 
+// Writes the bytes into the new file `Name` of the open folder: empty, or why it could not.
+QString WriteInFolder(int Folder, const QString& Name, const QByteArray& Bytes) {
+  const int handle = ::openat(Folder, EncodedName(Name).c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (handle < 0) return QString::fromLocal8Bit(std::strerror(errno));
+  QFile file;
+  if (!file.open(handle, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(handle);
+    return file.errorString();
+  }
+  if (file.write(Bytes) != Bytes.size() || !file.flush()) return file.errorString();
+  return {};
+}
+
 // A file as a path that the tools open through this process's descriptor, so that no folder
 // moved or linked on the way makes it name another file. Each tool is waited for, so the
 // descriptor outlives the tool's use of it.
@@ -205,9 +219,17 @@ bool AddSkinSwf(const TPackagingJob& Job, IProcessRunner& Runner, QString* Error
       return Fail(Error, SystemError(QStringLiteral("Cannot read"), into, swf));
     arguments << QStringLiteral("video=") + DescriptorPath(video.handle());
   }
+  arguments << QStringLiteral("swfdata=") + DescriptorPath(scratch.Handle(), compiled);
+  // An embedded video shows its own first picture while it waits.
+  if (Job.SWFData.isflv && !Job.Poster.isEmpty()) {
+    const QString poster = QStringLiteral("poster.jpg");
+    if (const QString why = WriteInFolder(scratch.Handle(), poster, Job.Poster); !why.isEmpty())
+      return Fail(Error, QStringLiteral("Cannot write %1/%2: %3")
+                             .arg(DecodedName(scratch.Name()), poster, why));
+    arguments << QStringLiteral("poster=") + DescriptorPath(scratch.Handle(), poster);
+  }
   const QString combined = QStringLiteral("~Tmp.swf");
-  arguments << QStringLiteral("swfdata=") + DescriptorPath(scratch.Handle(), compiled)
-            << QStringLiteral("-X") << QString::number(Job.Width) << QStringLiteral("-Y")
+  arguments            << QStringLiteral("-X") << QString::number(Job.Width) << QStringLiteral("-Y")
             << QString::number(Job.Height) << QStringLiteral("-F") << QStringLiteral("9")
             << QStringLiteral("-o") << DescriptorPath(scratch.Handle(), combined);
   QFile movie;

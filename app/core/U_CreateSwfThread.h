@@ -52,6 +52,9 @@ struct TPackagingJob {
   int Width = 0;
   int Height = 0;
   TSWFData SWFData;  // the entry's settings with the video, its length and the skin's overrides
+  // The video's first picture as a JPEG (empty when none came): a SWF that streams the FLV
+  // shows it until the viewer plays, as a stream shows a picture only by playing, sound and all.
+  QByteArray Poster;
   bool Html = false;
   // The SWF and the page there may be replaced: the user let the run replace them when the
   // entry was chosen (the conversion plan says so), or the run wrote them. Any other is left
@@ -75,8 +78,8 @@ QString SkinToolPath();
 TProcessResult CompileSwfData(IProcessRunner& Runner, const QString& Source, const QString& Output,
                               const std::atomic<bool>* Cancel);
 
-// Writes the settings, compiles them and combines everything into "<Name>.swf", the tools'
-// files in a scratch folder of this call's own in the job's folder (TTemporaryFolder: on the
+// Writes the settings, compiles them and combines everything (with the poster, for a SWF that
+// streams) into "<Name>.swf", the tools' files in a scratch folder of this call's own in the job's folder (TTemporaryFolder: on the
 // output's file system, two runs at once never share one, one a killed run left is swept). The
 // tools reach every file they read or write through this process's open descriptors, never
 // through a folder's path. The SWF that was there (in embedding mode, the conversion itself) is

@@ -5,6 +5,7 @@
 #include "EntryFixtures.h"
 #include "FFLoad.h"
 #include "MediaFixtures.h"
+#include "PlaybackRun.h"
 #include "SkBmpBtn.h"
 #include "SkPrgres.h"
 #include "SkRadChk.h"
@@ -370,6 +371,38 @@ TEST_F(ConvertingWindowTest, ThumbnailsOfEveryKindOfInput) {
       EXPECT_GT(QFileInfo(Folder.File(name + QLatin1String(suffix))).size(), 0) << c.Name << suffix;
     EXPECT_EQ(QImage(Folder.File(name + QStringLiteral(".jpg"))).size(), c.Thumbnail) << c.Name;
   }
+}
+
+// A page at the defaults waits for a click under its play button, silent, over the video's
+// first picture: whether its SWF streams the FLV beside it or embeds the video, with or without
+// a thumbnail beside it. Of that picture only the thumbnail asked for is left in the folder.
+TEST_F(ConvertingWindowTest, APageWaitingForAClickShowsTheFirstPictureSilently) {
+#ifdef __SANITIZE_THREAD__
+  GTEST_SKIP() << "ThreadSanitizer cannot follow the tools' processes forked from a threaded "
+                  "program";
+#endif
+  for (const bool embeds : {false, true})
+    for (const bool thumbnail : {true, false}) {
+      Entries.clear();
+      const QString name = QStringLiteral("%1 %2").arg(embeds ? "embedded" : "streamed",
+                                                        thumbnail ? "thumbnail" : "alone");
+      TFileOption& entry = Add(name, Clip(1));
+      entry.SWFData.isflv = !embeds;
+      entry.GThumbnail = thumbnail;
+      TConvertingfrm form(Nodes(), Asker, Runner);
+      EXPECT_EQ(RunToEnd(form), QStringList{"File conversion is completed!"}) << qPrintable(name);
+      QStringList files{name + ".flv", name + ".html", name + ".swf"};
+      if (thumbnail) files.insert(2, name + ".jpg");
+      EXPECT_EQ(QDir(Folder.Path()).entryList({name + "*"}, QDir::Files | QDir::Hidden).join('|'),
+                files.join('|'));
+      // The big play button's centre, in the picture's area above the 30-pixel bar.
+      const playback::Result page = playback::Play(
+          Folder.File(name + QStringLiteral(".html")).toStdString(), "--expect still --probe 160,105");
+      EXPECT_EQ(page.Verdict(), "STILL") << page.report;
+      EXPECT_GT(page.Colours(), 200) << "the first picture, not a black stage: " << page.report;
+      EXPECT_EQ(page.ColourAt(160, 105), playback::kGlyphColour) << page.report;
+      EXPECT_LT(page.Figure("audioPeak"), 0.01) << "silent before the click: " << page.report;
+    }
 }
 
 // The end message, as the window shows it by itself, leaves both bars in sight at 100 %.

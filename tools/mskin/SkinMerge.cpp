@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include "AbcAssembler.h"
+
 namespace fennick::mskin {
 
 namespace {
@@ -186,8 +188,8 @@ struct VideoInsert {
   Tag placement;
 };
 
-VideoInsert EmbedVideo(const swf::Movie& video, const std::vector<Tag>& skinTags) {
-  IdAllocator ids(skinTags);
+VideoInsert EmbedVideo(const swf::Movie& video, const std::vector<Tag>& skinTags,
+                       IdAllocator& ids) {
   VideoParts parts;
   try {
     parts = VideoRemapper(ids).Split(video.tags);
@@ -208,16 +210,51 @@ VideoInsert EmbedVideo(const swf::Movie& video, const std::vector<Tag>& skinTags
   return insert;
 }
 
+// A bitmap class as authoring tools write one: the runtime fills a linked BitmapData from its
+// symbol, whatever size is asked.
+std::string PosterClassSource() {
+  return std::string("class ") + kPosterClassName + R"( extends flash.display.BitmapData
+    constructor(width:int = 0, height:int = 0)
+        getlocal0
+        pushscope
+        getlocal0
+        getlocal width
+        getlocal height
+        constructsuper 2
+        returnvoid
+    end
+end
+)";
+}
+
+bool IsJpeg(const swf::Bytes& data) {
+  return data.size() > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+// The poster's bitmap, its class and the binding of the two.
+std::vector<Tag> PosterDefinitions(const swf::Bytes& jpeg, IdAllocator& ids) {
+  if (!IsJpeg(jpeg)) throw swf::SwfError("the poster is not a JPEG picture");
+  const uint16_t id = ids.Next();
+  const abc::Assembly poster = abc::Assemble(PosterClassSource(), "poster");
+  return {swf::MakeDefineBitsJpeg2(id, jpeg), swf::MakeDoAbc(poster.abc.Serialize(), "poster"),
+          swf::MakeSymbolClass({{id, kPosterClassName}})};
+}
+
 }  // namespace
 
 swf::Movie CombineSkin(const SkinInputs& inputs, const StageOptions& stage) {
   CheckSkin(inputs.skin);
   std::vector<Tag> before = SettingsCode(inputs.settings);
+  IdAllocator ids(inputs.skin.tags);
   std::optional<Tag> placement;
   if (inputs.video) {
-    VideoInsert insert = EmbedVideo(*inputs.video, inputs.skin.tags);
+    VideoInsert insert = EmbedVideo(*inputs.video, inputs.skin.tags, ids);
     before.insert(before.begin(), insert.definitions.begin(), insert.definitions.end());
     placement = std::move(insert.placement);
+  }
+  if (inputs.poster) {
+    const std::vector<Tag> poster = PosterDefinitions(*inputs.poster, ids);
+    before.insert(before.end(), poster.begin(), poster.end());
   }
 
   swf::Movie out;

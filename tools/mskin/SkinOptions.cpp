@@ -41,7 +41,7 @@ std::filesystem::path NonEmptyPath(const std::string& what, const std::string& t
 }  // namespace
 
 SkinOptions ParseSkinOptions(const std::vector<std::string>& args) {
-  std::optional<std::filesystem::path> skin, video, settings, output;
+  std::optional<std::filesystem::path> skin, video, settings, poster, output;
   std::optional<unsigned> width, height, version;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -61,6 +61,8 @@ SkinOptions ParseSkinOptions(const std::vector<std::string>& args) {
       SetOnce(video, NonEmptyPath("video=", arg.substr(6)), "video=");
     else if (StartsWith(arg, "swfdata="))
       SetOnce(settings, NonEmptyPath("swfdata=", arg.substr(8)), "swfdata=");
+    else if (StartsWith(arg, "poster="))
+      SetOnce(poster, NonEmptyPath("poster=", arg.substr(7)), "poster=");
     else if (StartsWith(arg, "-"))
       throw UsageError("unknown option " + arg);
     else
@@ -74,6 +76,7 @@ SkinOptions ParseSkinOptions(const std::vector<std::string>& args) {
   options.skin = *skin;
   options.video = video;
   options.settings = *settings;
+  options.poster = poster;
   options.width = static_cast<uint16_t>(*width);
   options.height = static_cast<uint16_t>(*height);
   options.version = static_cast<uint8_t>(version.value_or(kMinVersion));
@@ -83,7 +86,7 @@ SkinOptions ParseSkinOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "usage: mskin.dll \"skin.swf\" [video=\"video.swf\"] swfdata=\"settings.swf\" "
-         "-X width -Y height [-F version] -o \"out.swf\"";
+         "[poster=\"picture.jpg\"] -X width -Y height [-F version] -o \"out.swf\"";
 }
 
 }  // namespace fennick::mskin

@@ -1,5 +1,6 @@
 // The combiner's command line:
-//   "skin.swf" [video="video.swf"] swfdata="settings.swf" -X w -Y h -F version -o "out.swf"
+//   "skin.swf" [video="video.swf"] swfdata="settings.swf" [poster="picture.jpg"] -X w -Y h
+//   -F version -o "out.swf"
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct SkinOptions {
   std::filesystem::path skin;
   std::optional<std::filesystem::path> video;
   std::filesystem::path settings;
+  std::optional<std::filesystem::path> poster;
   uint16_t width = 0;
   uint16_t height = 0;
   uint8_t version = 9;

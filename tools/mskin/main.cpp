@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "FileAccess.h"
 #include "SkinMerge.h"
 #include "SkinOptions.h"
 #include "ToolMain.h"
@@ -11,6 +12,9 @@
 namespace {
 
 using namespace fennick;
+
+// A still picture of a video; far less than this in any case.
+constexpr size_t kMaxPosterBytes = 64u << 20;
 
 swf::Movie LoadInput(const char* role, const std::filesystem::path& file) {
   try {
@@ -26,6 +30,7 @@ int Run(const std::vector<std::string>& args) {
   inputs.skin = LoadInput("skin SWF", options.skin);
   inputs.settings = LoadInput("settings SWF", options.settings);
   if (options.video) inputs.video = LoadInput("video SWF", *options.video);
+  if (options.poster) inputs.poster = swf::ReadWholeFile(*options.poster, kMaxPosterBytes);
   const swf::Movie out =
       mskin::CombineSkin(inputs, {options.width, options.height, options.version});
   swf::SaveMovie(options.output, out);

@@ -17,6 +17,7 @@ dynamic class SkinPlayer extends flash.display.MovieClip
     var clip:* = null             # the embedded video sprite
     var stream:* = null           # the progressive FLV
     var screen:* = null           # the Video object showing the stream
+    var poster:* = null           # the still picture over a stream that waits to be played
     var total:Number = 0          # length in seconds
     var playing:Boolean = false
     var atEnd:Boolean = false     # stopped on the last picture, the next play starts over
@@ -282,6 +283,77 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         getlocal0
         getproperty stream
         callpropvoid pause, 0
+        getlocal0
+        callpropvoid showPoster, 0
+    done:
+        returnvoid
+    end
+
+    # The combiner's still of the first picture, where the stream's pictures will show, until
+    # the stream plays.
+    method showPoster():void
+        local picture
+        getlocal0
+        pushscope
+        getlex flash.system.ApplicationDomain
+        getproperty currentDomain
+        pushstring "VideoPoster"
+        callproperty hasDefinition, 1
+        iffalse done
+        findpropstrict flash.utils.getDefinitionByName
+        pushstring "VideoPoster"
+        callproperty flash.utils.getDefinitionByName, 1
+        pushbyte 0
+        pushbyte 0
+        construct 2
+        setlocal picture
+        getlocal0
+        findpropstrict flash.display.Bitmap
+        getlocal picture
+        pushstring "auto"
+        pushtrue
+        constructprop flash.display.Bitmap, 3
+        setproperty poster
+        getlocal0
+        getlocal0
+        getproperty poster
+        getlocal picture
+        getproperty width
+        convert_d
+        getlocal picture
+        getproperty height
+        convert_d
+        callpropvoid fit, 3
+        getlocal0
+        getlocal0
+        getproperty poster
+        getlocal0
+        getlocal0
+        getproperty screen
+        callproperty getChildIndex, 1
+        increment
+        callpropvoid addChildAt, 2
+    done:
+        returnvoid
+    end
+
+    method dropPoster():void
+        getlocal0
+        pushscope
+        getlocal0
+        getproperty poster
+        iffalse done
+        getlocal0
+        getlocal0
+        getproperty poster
+        callpropvoid removeChild, 1
+        getlocal0
+        getproperty poster
+        getproperty bitmapData
+        callpropvoid dispose, 0
+        getlocal0
+        pushnull
+        setproperty poster
     done:
         returnvoid
     end
@@ -489,6 +561,8 @@ dynamic class SkinPlayer extends flash.display.MovieClip
         setproperty playing
         getlocal on
         iffalse pausing
+        getlocal0
+        callpropvoid dropPoster, 0
         getlocal0
         getproperty atEnd
         iffalse resuming

@@ -145,6 +145,13 @@ Tag MakeSymbolClass(const std::vector<std::pair<uint16_t, std::string>>& symbols
   return MakeTag(kTagSymbolClass, body);
 }
 
+Tag MakeDefineBitsJpeg2(uint16_t id, const Bytes& jpeg) {
+  Writer body;
+  body.WriteU16(id);
+  body.WriteBytes(jpeg);
+  return MakeTag(kTagDefineBitsJpeg2, body);
+}
+
 Tag MakeDefineSprite(uint16_t id, uint16_t frameCount, const std::vector<Tag>& tags) {
   Writer body;
   body.WriteU16(id);

@@ -81,6 +81,8 @@ Tag MakeSetBackgroundColor(const Rgb& colour);
 Tag MakeFrameLabel(std::string_view name, bool namedAnchor = false);
 Tag MakeDoAbc(const Bytes& abc, std::string_view name = "", uint32_t flags = kDoAbcLazyInitialize);
 Tag MakeSymbolClass(const std::vector<std::pair<uint16_t, std::string>>& symbols);
+// A bitmap from a whole JPEG file (tables included).
+Tag MakeDefineBitsJpeg2(uint16_t id, const Bytes& jpeg);
 // The sprite's own timeline; an End tag is appended when the list lacks one.
 Tag MakeDefineSprite(uint16_t id, uint16_t frameCount, const std::vector<Tag>& tags);
 

@@ -168,15 +168,18 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
     WriteTextFile(swf, "engine's SWF");
     const QString usersOwn = Out.File(QStringLiteral("~Tmp.swf"));
     WriteTextFile(usersOwn, "the user's own");
-    QByteArray source;
+    QByteArray source, poster;
     QString scratchFolder;
     runner.Meanwhile = [&](const QString& Tool) {
+      for (const QString& argument : runner.Runs.back())
+        if (argument.startsWith(QStringLiteral("poster="))) poster = ReadTextFile(argument.mid(7));
       if (Tool != QStringLiteral("swfdata.dll")) return;
       source = ReadTextFile(runner.Runs.back().at(7));
       scratchFolder = QFileInfo(runner.Runs.back().at(7)).canonicalPath();
     };
     TPackagingJob job = PackagingJobOf(EntryValue);
     job.ReplacesSwf = job.ReplacesPage = true;  // as the user let it
+    job.Poster = "the first picture";
     ASSERT_TRUE(RunPackaging(job, runner));
 
     ASSERT_EQ(runner.Runs.size(), 2u);
@@ -188,8 +191,11 @@ TEST_F(PackagingTest, ToolsGetArgumentListsAndTheSwfIsReplaced) {
                            scratch + "SWFData.dat", "-o", scratch + "swfdata.swf"}));
     QStringList combine{"mskin.dll", "/skins/Player01.swf"};
     if (embeds) combine << runner.Runs[1].value(2);
-    combine << QStringLiteral("swfdata=") + scratch + "swfdata.swf"
-            << QStringList{"-X", "320", "-Y", "240", "-F", "9", "-o", scratch + "~Tmp.swf"};
+    combine << QStringLiteral("swfdata=") + scratch + "swfdata.swf";
+    // An embedded video has a first picture of its own.
+    if (!embeds) combine << QStringLiteral("poster=") + scratch + "poster.jpg";
+    EXPECT_EQ(poster, embeds ? "" : "the first picture");
+    combine << QStringList{"-X", "320", "-Y", "240", "-F", "9", "-o", scratch + "~Tmp.swf"};
     EXPECT_EQ(runner.Runs[1], combine) << embeds;
     EXPECT_EQ(ReadTextFile(swf), embeds ? "new mskin.dll with engine's SWF" : "new mskin.dll");
     EXPECT_EQ(ReadTextFile(usersOwn), "the user's own");

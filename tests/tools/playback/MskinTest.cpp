@@ -71,6 +71,7 @@ class MskinTest : public ::testing::Test {
     std::string command =
         fixtures::ShellQuote(FENNICK_MSKIN_PROGRAM) + " " + fixtures::ShellQuote(skin_.string());
     if (video) command += " " + fixtures::ShellQuote("video=" + video->string());
+    if (poster_) command += " " + fixtures::ShellQuote("poster=" + poster_->string());
     command += " " + fixtures::ShellQuote("swfdata=" + settings_.string()) + " " + size +
                " -F 9 -o " + fixtures::ShellQuote(output_.string()) + " 2>&1";
     return fixtures::Run(command, &messages_);
@@ -83,6 +84,7 @@ class MskinTest : public ::testing::Test {
   }
 
   fs::path dir_, skin_, settings_, output_;
+  std::optional<fs::path> poster_;
   std::string messages_;
 };
 
@@ -187,6 +189,12 @@ TEST_F(MskinTest, MissingOrMalformedInputsFailClearlyAndWriteNothing) {
   EXPECT_NE(messages_.find("video SWF"), std::string::npos) << messages_;
   ExpectNoOutput();
 
+  poster_ = skin_;
+  EXPECT_NE(Combine(std::nullopt), 0);
+  EXPECT_NE(messages_.find("the poster is not a JPEG picture"), std::string::npos) << messages_;
+  ExpectNoOutput();
+  poster_.reset();
+
   std::ofstream(settings_, std::ios::binary | std::ios::trunc) << "not a movie at all";
   EXPECT_NE(Combine(std::nullopt), 0);
   EXPECT_NE(messages_.find("settings SWF"), std::string::npos) << messages_;
@@ -226,7 +234,7 @@ TEST(MskinCombine, VideoMoviesThatCannotBeEmbeddedAreNamed) {
     swf::Movie video;
     video.tags = videoTags;
     try {
-      mskin::CombineSkin({SkinMovie(), SettingsMovie(), video}, {});
+      mskin::CombineSkin({SkinMovie(), SettingsMovie(), video, std::nullopt}, {});
     } catch (const swf::SwfError& e) {
       return e.what();
     }

@@ -32,7 +32,8 @@ std::string Match(const std::string& text, const std::string& pattern) {
 }  // namespace
 
 std::string PackageSkin(const std::string& dir, const std::string& name, const std::string& skin,
-                        const TSWFData& settings, const std::optional<std::string>& videoSwf) {
+                        const TSWFData& settings, const std::optional<std::string>& videoSwf,
+                        const std::optional<std::string>& poster) {
   const std::string source = (fs::path(dir) / "SWFData.dat").string();
   const std::string compiled = (fs::path(dir) / "swfdata.swf").string();
   const std::string output = (fs::path(dir) / (name + ".swf")).string();
@@ -42,7 +43,9 @@ std::string PackageSkin(const std::string& dir, const std::string& name, const s
           " -o " + ShellQuote(compiled));
   std::string command = ShellQuote(FENNICK_MSKIN_PROGRAM) + " " + ShellQuote(skin);
   if (videoSwf) command += " " + ShellQuote("video=" + *videoSwf);
-  command += " " + ShellQuote("swfdata=" + compiled) + " -X " + std::to_string(kStageWidth) +
+  command += " " + ShellQuote("swfdata=" + compiled);
+  if (poster) command += " " + ShellQuote("poster=" + *poster);
+  command += " -X " + std::to_string(kStageWidth) +
              " -Y " + std::to_string(kStageHeight) + " -F 9 -o " + ShellQuote(output);
   RunTool(command);
   return output;

@@ -13,10 +13,12 @@ namespace playback {
 inline constexpr int kStageWidth = 480;
 inline constexpr int kStageHeight = 390;
 
-// Writes dir/name.swf from the skin, the settings and, when given, the video SWF, running
-// the two tools with the packaging step's command lines. Throws when a tool fails.
+// Writes dir/name.swf from the skin, the settings and, when given, the video SWF and the
+// poster JPEG, running the two tools with the packaging step's command lines. Throws when a
+// tool fails.
 std::string PackageSkin(const std::string& dir, const std::string& name, const std::string& skin,
-                        const TSWFData& settings, const std::optional<std::string>& videoSwf);
+                        const TSWFData& settings, const std::optional<std::string>& videoSwf,
+                        const std::optional<std::string>& poster = std::nullopt);
 
 // Writes dir/name.html embedding name.swf, the packaging step's page.
 std::string WriteHtmlPage(const std::string& dir, const std::string& name);
