@@ -36,6 +36,9 @@ void TCustomFFmpeg::FreeRunFrames() {
   ff::av_frame_free(&FEncodeFrame);
   ff::av_frame_free(&FInputHookFrame);
   ff::av_frame_free(&FOutputHookFrame);
+  ff::av_frame_free(&FDeinterlaceFrame);
+  ff::sws_freeContext(FDeinterlaceConverter);
+  FDeinterlaceConverter = nullptr;
   ff::av_packet_free(&FOutPacket);
   FOutputStreams.clear();
   FPreviewer.reset();
@@ -340,19 +343,24 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
 
 // A filter chain was given, or the pictures need stock filters.
 bool TCustomFFmpeg::NeedsFilterGraph(const TInputStream& ist) const {
-  return FSettings.UseFilters || !StockVideoFilters(ist).empty();
+  return FSettings.UseFilters || !StockVideoFilters(ist, DecodedGraphInput(ist)).empty();
 }
 
-// Outputs carry no colour tag, so their readers take the YCbCr matrix of BT.601.
-std::string TCustomFFmpeg::StockVideoFilters(const TInputStream& ist) {
-  const AVCodecContext& decoder = *ist.Decoder;
+// Outputs carry no colour tag, so their readers take SDR in the YCbCr matrix of BT.601.
+std::string TCustomFFmpeg::StockVideoFilters(const TInputStream& ist,
+                                             const TVideoGraphInput& input) {
   const int turns = DisplayQuarterTurns(ist.St);
-  int width = decoder.width;
-  int height = decoder.height;
+  int width = input.Width;
+  int height = input.Height;
   DisplayedSize(turns, width, height);
-  return JoinFilterChains(
-      {UprightFilterText(turns),
-       BT601MatrixFilterText(decoder.pix_fmt, decoder.colorspace, width, height)});
+  return JoinFilterChains({UprightFilterText(turns),
+                           SDRFilterText(input.Format, input.Colours, width, height)});
+}
+
+// The pictures the decoder says it gives, before the first one comes.
+TVideoGraphInput TCustomFFmpeg::DecodedGraphInput(const TInputStream& ist) {
+  const AVCodecContext& decoder = *ist.Decoder;
+  return {decoder.width, decoder.height, decoder.pix_fmt, PictureColours(decoder)};
 }
 
 void TCustomFFmpeg::SetAudioParameters(TOutputStream& ost, TInputStream& ist) {
