@@ -171,12 +171,10 @@ struct TOutputStream {
 
   // Video resampling and filtering.
   bool VideoResample = false;
-  int ResampleWidth = 0;
-  int ResampleHeight = 0;
-  AVPixelFormat ResamplePixFmt = AV_PIX_FMT_NONE;
   SwsContext* ImgResampleCtx = nullptr;
   AVFrame* ResampleFrame = nullptr;
   AVFilterGraph* Graph = nullptr;
+  // The pictures the graph is made for; without a graph, those the stream started with.
   TVideoGraphInput GraphInput;
   // The size and pixel shape of the pictures the chain was made for (after the stock filters):
   // a graph made again for pictures of another size fits them into these.
@@ -750,10 +748,10 @@ class TCustomFFmpeg {
                       AVRational sampleAspect);
   std::string ChainInputFilters(TOutputStream& ost, const TInputStream& ist,
                                 const TVideoGraphInput& input);
+  static void SetChainShape(TOutputStream& ost, const TInputStream& ist,
+                            const TVideoGraphInput& input);
   void FollowPictures(TOutputStream& ost, TInputStream& ist, const AVFrame& picture,
                       AVRational sampleAspect);
-  void LogPictureChange(const TInputStream& ist, int width, int height, AVPixelFormat format,
-                        const AVFrame& picture);
   void FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture);
   void DrainVideoGraph(TOutputStream& ost, TInputStream& ist);
   void DrainVideoFilters(TInputStream& ist, int istIndex);
@@ -770,8 +768,7 @@ class TCustomFFmpeg {
   void WritePicturesBeforeEnd(TOutputStream& ost, const TInputStream& ist, AVFrame* picture,
                               int frames);
   void CountDupDrop(int frames);
-  AVFrame* ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
-                           const AVCodecContext& encoder, AVFrame* picture);
+  AVFrame* ScaleForEncoder(TOutputStream& ost, const AVCodecContext& encoder, AVFrame* picture);
   int WriteVideoFrame(TOutputStream& ost, const TInputStream& ist, AVCodecContext& encoder,
                       AVFrame* picture);
   AVFrame* RunOutputHooks(AVFrame* picture, int frameNumber, int64_t pts);

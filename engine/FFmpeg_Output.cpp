@@ -519,7 +519,7 @@ void TCustomFFmpeg::ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* co
 
 int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist) {
   const int result =
-      BuildVideoGraph(ost, ist, DecodedGraphInput(ist), ShownSampleAspect(ist.St, nullptr));
+      BuildVideoGraph(ost, ist, ost.GraphInput, ShownSampleAspect(ist.St, nullptr));
   if (result < 0 || ost.Mirror) return result;  // its pictures are brought to the open encoder's
   AVCodecContext& encoder = *ost.Encoder;
   encoder.width = ff::av_buffersink_get_w(ost.BufferSink);
@@ -588,21 +588,18 @@ int TCustomFFmpeg::BuildVideoGraph(TOutputStream& ost, const TInputStream& ist,
 std::string TCustomFFmpeg::ChainInputFilters(TOutputStream& ost, const TInputStream& ist,
                                              const TVideoGraphInput& input) {
   const AVCodecContext& encoder = *Root(ost).Encoder;
-  const int turns = DisplayQuarterTurns(ist.St);
-  int width = input.Width;
-  int height = input.Height;
-  DisplayedSize(turns, width, height);
   const std::string flags = Format("flags=0x%X", unsigned(ost.SwsFlags));
   if (ost.ChainWidth == 0) {
-    AVRational sar = ShownSampleAspect(ist.St, nullptr);
-    if (sar.num <= 0 || sar.den <= 0) sar = AVRational{1, 1};
-    if (turns & 1) std::swap(sar.num, sar.den);
-    ost.ChainAspect = ff::av_mul_q(AVRational{width, height}, sar);
-    const bool scaled = !ost.Mirror && (encoder.width != width || encoder.height != height);
-    ost.ChainWidth = scaled ? encoder.width : width;
-    ost.ChainHeight = scaled ? encoder.height : height;
-    return scaled ? Format("scale=w=%d:h=%d:", encoder.width, encoder.height) + flags : "";
+    SetChainShape(ost, ist, input);
+    if (ost.Mirror || (encoder.width == ost.ChainWidth && encoder.height == ost.ChainHeight))
+      return "";
+    ost.ChainWidth = encoder.width;
+    ost.ChainHeight = encoder.height;
+    return Format("scale=w=%d:h=%d:", encoder.width, encoder.height) + flags;
   }
+  int width = input.Width;
+  int height = input.Height;
+  DisplayedSize(DisplayQuarterTurns(ist.St), width, height);
   if (width == ost.ChainWidth && height == ost.ChainHeight) return "";
   // In whole numbers, since the filter text is read the same in every locale: the pictures are
   // wider than the chain's when dar * den >= num.
@@ -618,31 +615,47 @@ std::string TCustomFFmpeg::ChainInputFilters(TOutputStream& ost, const TInputStr
                 sar.num, sar.den);
 }
 
+// The chain gets the pictures as shown: upright, their pixels of their own shape.
+void TCustomFFmpeg::SetChainShape(TOutputStream& ost, const TInputStream& ist,
+                                  const TVideoGraphInput& input) {
+  const int turns = DisplayQuarterTurns(ist.St);
+  int width = input.Width;
+  int height = input.Height;
+  DisplayedSize(turns, width, height);
+  AVRational sar = ShownSampleAspect(ist.St, nullptr);
+  if (sar.num <= 0 || sar.den <= 0) sar = AVRational{1, 1};
+  if (turns & 1) std::swap(sar.num, sar.den);
+  ost.ChainAspect = ff::av_mul_q(AVRational{width, height}, sar);
+  ost.ChainWidth = width;
+  ost.ChainHeight = height;
+}
+
 // The graph is made for pictures of one size, pixel format and colour coding; a picture that
 // differs (a recording joined from pieces, a stream whose coding changes partway) gets a graph
-// made again for it, once what the old one holds has gone out. The output keeps its size.
+// made again for it, once what the old one holds has gone out. A stream that needed none so far
+// gets one. The output keeps its size.
 void TCustomFFmpeg::FollowPictures(TOutputStream& ost, TInputStream& ist, const AVFrame& picture,
                                    AVRational sampleAspect) {
   const TVideoGraphInput input{picture.width, picture.height, AVPixelFormat(picture.format),
                                PictureColours(picture)};
   if (input == ost.GraphInput) return;
-  const TVideoGraphInput& old = ost.GraphInput;
+  const TVideoGraphInput old = ost.GraphInput;
   if (input.Width != old.Width || input.Height != old.Height || input.Format != old.Format)
-    LogPictureChange(ist, old.Width, old.Height, old.Format, picture);
-  // Draining sets the stream's clock to the old pictures' times; the new one keeps its own.
-  const int64_t pts = ist.Pts;
-  if (ff::av_buffersrc_add_frame_flags(ost.BufferSrc, nullptr, 0) >= 0) DrainVideoGraph(ost, ist);
-  ist.Pts = pts;
-  ff::avfilter_graph_free(&ost.Graph);
+    LogFmt(llInfo, "Input stream #%d.%d frame changed from size:%dx%d fmt:%s to size:%dx%d fmt:%s",
+           ist.FileIndex, ist.St->index, old.Width, old.Height, PixelFormatName(old.Format),
+           input.Width, input.Height, PixelFormatName(input.Format));
+  if (ost.Graph) {
+    // Draining sets the stream's clock to the old pictures' times; the new one keeps its own.
+    const int64_t pts = ist.Pts;
+    if (ff::av_buffersrc_add_frame_flags(ost.BufferSrc, nullptr, 0) >= 0)
+      DrainVideoGraph(ost, ist);
+    ist.Pts = pts;
+    ff::avfilter_graph_free(&ost.Graph);
+  } else {
+    SetChainShape(ost, ist, old);
+  }
   const int result = BuildVideoGraph(ost, ist, input, sampleAspect);
   if (result < 0) throw FFmpegException(AVErrorText("Error opening filters", result));
-}
-
-void TCustomFFmpeg::LogPictureChange(const TInputStream& ist, int width, int height,
-                                     AVPixelFormat format, const AVFrame& picture) {
-  LogFmt(llInfo, "Input stream #%d.%d frame changed from size:%dx%d fmt:%s to size:%dx%d fmt:%s",
-         ist.FileIndex, ist.St->index, width, height, PixelFormatName(format), picture.width,
-         picture.height, PixelFormatName(AVPixelFormat(picture.format)));
 }
 
 // Pushes the picture into the graph of every output stream it feeds, then writes what each
@@ -651,11 +664,11 @@ void TCustomFFmpeg::FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* p
   const AVRational sar = ShownSampleAspect(ist.St, picture);
   for (TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex != istIndex || !ost->EncodingNeeded) continue;
+    FollowPictures(*ost, ist, *picture, sar);
     if (!ost->Graph) {
       DoVideoOut(*ost, ist, picture);
       continue;
     }
-    FollowPictures(*ost, ist, *picture, sar);
     const int64_t pts = picture->pts;
     const AVRational frameSar = picture->sample_aspect_ratio;
     picture->pts = ist.Pts;
@@ -879,7 +892,7 @@ void TCustomFFmpeg::WritePicturesBeforeEnd(TOutputStream& ost, const TInputStrea
   if (frames <= 0) return;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
-  picture = ScaleForEncoder(ost, ist, encoder, picture);
+  picture = ScaleForEncoder(ost, encoder, picture);
   for (int n = 0; n < frames && !Aborting; ++n) {
     CheckPaused();
     const int size = WriteVideoFrame(ost, ist, encoder, picture);
@@ -911,19 +924,11 @@ void TCustomFFmpeg::CountDupDrop(int frames) {
   }
 }
 
-// The scaler brings the picture to the encoder's size and format: a picture whose input changed
-// size mid-stream, or (join mode) one from an input of another size.
-AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
-                                        const AVCodecContext& encoder, AVFrame* picture) {
+// The scaler brings the picture to the encoder's size and format: what a chain gave out at
+// another size (join mode: an input of another size), or asked for without a chain.
+AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const AVCodecContext& encoder,
+                                        AVFrame* picture) {
   const AVPixelFormat format = AVPixelFormat(picture->format);
-  const bool changed = picture->width != ost.ResampleWidth ||
-                       picture->height != ost.ResampleHeight || format != ost.ResamplePixFmt;
-  if (changed && !ost.Graph) {
-    LogPictureChange(ist, ost.ResampleWidth, ost.ResampleHeight, ost.ResamplePixFmt, *picture);
-    ost.ResampleWidth = picture->width;
-    ost.ResampleHeight = picture->height;
-    ost.ResamplePixFmt = format;
-  }
   if (picture->width == encoder.width && picture->height == encoder.height &&
       format == encoder.pix_fmt)
     return picture;

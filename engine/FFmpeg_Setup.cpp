@@ -224,9 +224,7 @@ void TCustomFFmpeg::SetMirrorParameters(TOutputStream& ost, TInputStream& ist) {
   const AVCodecContext& decoder = *ist.Decoder;
   switch (ost.St->codecpar->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
-      ost.ResampleWidth = decoder.width;
-      ost.ResampleHeight = decoder.height;
-      ost.ResamplePixFmt = decoder.pix_fmt;
+      ost.GraphInput = DecodedGraphInput(ist);
       if (NeedsFilterGraph(ist)) ConfigureFiltersOrFail(ost, ist);
       break;
     case AVMEDIA_TYPE_AUDIO:
@@ -320,9 +318,7 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
   ost.VideoResample =
       encoder.width != width || encoder.height != height || encoder.pix_fmt != decoder.pix_fmt;
   if (ost.VideoResample) encoder.bits_per_raw_sample = FSettings.FrameBitsPerRawSample;
-  ost.ResampleWidth = decoder.width;
-  ost.ResampleHeight = decoder.height;
-  ost.ResamplePixFmt = decoder.pix_fmt;
+  ost.GraphInput = DecodedGraphInput(ist);
   AVRational rate = ost.FrameRate;
   if (!rate.num) rate = ist.St->r_frame_rate;
   if (!rate.num || !rate.den) rate = AVRational{25, 1};

@@ -185,6 +185,24 @@ std::string ColourBarsClip(int width, int height, const std::string& matrix,
                   (odd ? " -c:v ffv1" : " -c:v libx264 -qp 0"));
 }
 
+std::string SizeChangingClip(const std::string& first, const std::string& second) {
+  const std::string path = CacheDir() + "/two-sizes-" + first + "-" + second + ".ts";
+  if (fs::exists(path)) return path;
+  const std::string temp = PrivateName(path) + ".ts";
+  {
+    std::ofstream joined(temp, std::ios::binary);
+    for (const std::string& size : {first, second}) {
+      std::ifstream piece(Make("piece-" + size + ".ts", "-f lavfi -i testsrc=size=" + size +
+                                                            ":rate=25:duration=1 -c:v mpeg2video "
+                                                            "-q:v 8"),
+                          std::ios::binary);
+      joined << piece.rdbuf();
+    }
+  }
+  fs::rename(temp, path);
+  return path;
+}
+
 std::string SongWithCover(int seconds) {
   const std::string cover =
       Make("cover-160x120.png", "-f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1");

@@ -48,6 +48,11 @@ std::string ColourBarsClip(int width, int height, const std::string& matrix,
                            const std::string& range, const std::string& tags,
                            const std::string& transfer = "");
 
+// One second of test pattern at 25 pictures a second at each of two sizes ("1280x720"), MPEG-2
+// in MPEG-TS pieces joined byte by byte as TV recordings and a camera's segments are: the size
+// changes and the clock starts again.
+std::string SizeChangingClip(const std::string& first, const std::string& second);
+
 // A song of `seconds` seconds of tone in MP3 with its cover: a 160x120 picture in MJPEG, stored
 // as the attached picture that is the file's only video stream.
 std::string SongWithCover(int seconds);

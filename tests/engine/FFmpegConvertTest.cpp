@@ -524,28 +524,20 @@ TEST_F(ConvertTest, AnInputThatStartsLateKeepsEveryFrameWithoutShifting) {
   EXPECT_LT(times.front(), 0.05);
 }
 
-// MPEG-TS pieces joined byte by byte (TV recordings, a camera's segments): the size changes
-// and the clock starts again. HD pictures pass the colour filters, which are made for one size.
+// A recording whose picture size changes keeps its first, the later pictures fitted into it with
+// their shape kept. HD pictures pass the colour filters, which are made for one size.
 TEST_F(ConvertTest, APictureSizeChangeMidStreamIsScaledToTheFirstSize) {
   struct TCase {
     const char* First;
     const char* Second;
     int Width, Height;
+    int Bar;  // the height of the black bars above and below the later pictures
   };
-  for (const TCase& c : {TCase{"320x240", "160x120", 320, 240},
-                         TCase{"1280x720", "1920x1080", 1280, 720}}) {
+  for (const TCase& c : {TCase{"320x240", "160x120", 320, 240, 0},
+                         TCase{"1280x720", "1920x1080", 1280, 720, 0},
+                         TCase{"640x480", "1280x720", 640, 480, 60}}) {
     const std::string where = std::string(c.First) + " then " + c.Second;
-    const std::string input = Output(std::string("two-sizes-") + c.First + ".ts");
-    {
-      std::ofstream joined(input, std::ios::binary);
-      for (const char* size : {c.First, c.Second}) {
-        const std::string piece = fixtures::Make(std::string("piece-") + size + ".ts",
-                                                 std::string("-f lavfi -i testsrc=size=") + size +
-                                                     ":rate=25:duration=1 -c:v mpeg2video -q:v 8");
-        std::ifstream in(piece, std::ios::binary);
-        joined << in.rdbuf();
-      }
-    }
+    const std::string input = fixtures::SizeChangingClip(c.First, c.Second);
     const std::string output = Output(std::string("one-size-") + c.First + ".flv");
     auto task = MakeTask({input}, output, {{"vcodec", "flv"}});
     ASSERT_TRUE(RunTask(*task).Finished) << where;
@@ -560,6 +552,14 @@ TEST_F(ConvertTest, APictureSizeChangeMidStreamIsScaledToTheFirstSize) {
     // Every picture the input holds, the second piece after the first.
     EXPECT_EQ(video->nb_read_frames, CountDecodedFrames(input)) << where;
     EXPECT_NEAR(probe.duration, 2.0, 0.05) << where;
+    const TRgbPicture later = FirstFrame(output, "trim=start=1.5");
+    ASSERT_EQ(later.Width, c.Width) << where;
+    const auto black = [&](int y) {
+      const std::array<int, 3> pixel = later.At(c.Width / 2, y);
+      return pixel[0] + pixel[1] + pixel[2] < 60;
+    };
+    EXPECT_EQ(black(c.Bar / 2), c.Bar > 0) << where;
+    EXPECT_FALSE(black(c.Bar + 12)) << where;
   }
 }
 
