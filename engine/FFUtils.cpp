@@ -627,3 +627,42 @@ std::string BT601MatrixFilterText(AVPixelFormat format, AVColorSpace space, int 
            ",crop=" + std::to_string(width) + ":" + std::to_string(height) + ":0:0:exact=1";
   return text;
 }
+
+TPictureColours PictureColours(const AVFrame& frame) {
+  return {frame.colorspace, frame.color_primaries, frame.color_trc};
+}
+
+TPictureColours PictureColours(const AVCodecContext& decoder) {
+  return {decoder.colorspace, decoder.color_primaries, decoder.color_trc};
+}
+
+bool HighDynamicRange(AVColorTransferCharacteristic transfer) {
+  return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
+}
+
+namespace {
+
+// HDR pictures to SDR. Linear light is taken with SDR white (100 cd/m²) as 1, so that what an
+// SDR picture holds keeps its level; the tone curve keeps it up to nine tenths of white and
+// rolls the highlights (up to the peak that the pictures' metadata give, else 1000 cd/m² for
+// HLG and 10000 for PQ) off into the last tenth, hues kept, the brightest desaturated. HDR
+// footage is BT.2020's: pictures without a matrix or primaries tag are taken as coded in it.
+std::string ToneMapFilterText(const TPictureColours& colours, int width, int height) {
+  std::string text = "zscale=";
+  if (colours.Matrix == AVCOL_SPC_UNSPECIFIED) text += "min=2020_ncl:";
+  if (colours.Primaries == AVCOL_PRI_UNSPECIFIED) text += "pin=2020:";
+  text +=
+      "t=linear:p=bt709:npl=100,format=gbrpf32le,tonemap=tonemap=mobius:param=0.9,"
+      "zscale=t=bt709:m=470bg:r=tv,format=";
+  // The library takes subsampled chroma at even sizes only.
+  if ((width | height) & 1) return "format=yuv444p16," + text + "yuv444p";
+  return text + "yuv420p";
+}
+
+}  // namespace
+
+std::string SDRFilterText(AVPixelFormat format, const TPictureColours& colours, int width,
+                          int height) {
+  if (HighDynamicRange(colours.Transfer)) return ToneMapFilterText(colours, width, height);
+  return BT601MatrixFilterText(format, colours.Matrix, width, height);
+}

@@ -92,6 +92,30 @@ void DisplayedSize(int quarterTurns, int& width, int& height);
 // get them.
 std::string BT601MatrixFilterText(AVPixelFormat format, AVColorSpace space, int width, int height);
 
+// How a picture's colours are coded, as its tags (or its stream's) say.
+struct TPictureColours {
+  AVColorSpace Matrix = AVCOL_SPC_UNSPECIFIED;
+  AVColorPrimaries Primaries = AVCOL_PRI_UNSPECIFIED;
+  AVColorTransferCharacteristic Transfer = AVCOL_TRC_UNSPECIFIED;
+  bool operator==(const TPictureColours&) const = default;
+};
+TPictureColours PictureColours(const AVFrame& frame);
+TPictureColours PictureColours(const AVCodecContext& decoder);
+
+// The transfer curves of HDR video: PQ (SMPTE ST 2084) and HLG (ARIB STD-B67), whose pictures
+// an SDR reader shows dim and grey.
+bool HighDynamicRange(AVColorTransferCharacteristic transfer);
+
+// The stock filters that bring a video stream's pictures to what outputs without a colour tag and
+// the player's overlays are read as: SDR in BT.709's primaries and transfer, coded in BT.601's
+// YCbCr matrix. For SDR pictures: BT601MatrixFilterText's ("" when there is nothing to do). For
+// HDR pictures (HighDynamicRange): their curve and primaries converted in linear light, the
+// highlights above SDR white rolled off (tone mapping), coded in BT.601's matrix at studio range
+// as YUV 4:2:0 (4:4:4 at an odd size), 8 bits. The size is the pictures' where the filters get
+// them.
+std::string SDRFilterText(AVPixelFormat format, const TPictureColours& colours, int width,
+                          int height);
+
 // "Video", "Audio", "Data", "Subtitle", "Attachment", else "Unknown".
 std::string MediaTypeName(int mediaType);
 

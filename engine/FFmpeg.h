@@ -125,6 +125,15 @@ struct TInputStream {
   int ToS16Channels = 0;
 };
 
+// The pictures a video filter graph is made for: stored size, pixel format and colour coding.
+struct TVideoGraphInput {
+  int Width = 0;
+  int Height = 0;
+  AVPixelFormat Format = AV_PIX_FMT_NONE;
+  TPictureColours Colours;
+  bool operator==(const TVideoGraphInput&) const = default;
+};
+
 // One stream of an output. In join mode the streams of the later groups share the muxer
 // stream (and the encoder) of the first group's stream they mirror.
 struct TOutputStream {
@@ -162,12 +171,16 @@ struct TOutputStream {
 
   // Video resampling and filtering.
   bool VideoResample = false;
-  int ResampleWidth = 0;
-  int ResampleHeight = 0;
-  AVPixelFormat ResamplePixFmt = AV_PIX_FMT_NONE;
   SwsContext* ImgResampleCtx = nullptr;
   AVFrame* ResampleFrame = nullptr;
   AVFilterGraph* Graph = nullptr;
+  // The pictures the graph is made for; without a graph, those the stream started with.
+  TVideoGraphInput GraphInput;
+  // The size and pixel shape of the pictures the chain was made for (after the stock filters):
+  // a graph made again for pictures of another size fits them into these.
+  int ChainWidth = 0;
+  int ChainHeight = 0;
+  AVRational ChainAspect{1, 1};  // the shown width over the height
   AVFilterContext* BufferSrc = nullptr;
   AVFilterContext* BufferSink = nullptr;
   AVFrame* FilterFrame = nullptr;
@@ -727,14 +740,23 @@ class TCustomFFmpeg {
   // Video.
   bool NeedsFilterGraph(const TInputStream& ist) const;
   // The stock filters an input stream's pictures pass before any chain: the turns that show them
-  // upright, then the recoding into the outputs' colour matrix.
-  static std::string StockVideoFilters(const TInputStream& ist);
+  // upright, then the recoding into the outputs' colours.
+  static std::string StockVideoFilters(const TInputStream& ist, const TVideoGraphInput& input);
+  static TVideoGraphInput DecodedGraphInput(const TInputStream& ist);
   int ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist);
-  int ParseVideoFilters(TOutputStream& ost, AVFilterContext* last);
+  int BuildVideoGraph(TOutputStream& ost, const TInputStream& ist, const TVideoGraphInput& input,
+                      AVRational sampleAspect);
+  std::string ChainInputFilters(TOutputStream& ost, const TInputStream& ist,
+                                const TVideoGraphInput& input);
+  static void SetChainShape(TOutputStream& ost, const TInputStream& ist,
+                            const TVideoGraphInput& input);
+  void FollowPictures(TOutputStream& ost, TInputStream& ist, const AVFrame& picture,
+                      AVRational sampleAspect);
   void FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* picture);
   void DrainVideoGraph(TOutputStream& ost, TInputStream& ist);
   void DrainVideoFilters(TInputStream& ist, int istIndex);
   AVFrame* PreProcessVideoFrame(TInputStream& ist, AVFrame* picture);
+  const AVFrame* DeinterlaceSource(const AVFrame& picture);
   static AVFrame* HookFrame(AVFrame*& frame, AVPixelFormat format, int width, int height);
   void RunBitmapHook(TFormatConverter& converter, TBitmapHookEvent& hook, AVFrame* picture,
                      int frameNumber, int64_t pts);
@@ -746,8 +768,7 @@ class TCustomFFmpeg {
   void WritePicturesBeforeEnd(TOutputStream& ost, const TInputStream& ist, AVFrame* picture,
                               int frames);
   void CountDupDrop(int frames);
-  AVFrame* ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
-                           const AVCodecContext& encoder, AVFrame* picture);
+  AVFrame* ScaleForEncoder(TOutputStream& ost, const AVCodecContext& encoder, AVFrame* picture);
   int WriteVideoFrame(TOutputStream& ost, const TInputStream& ist, AVCodecContext& encoder,
                       AVFrame* picture);
   AVFrame* RunOutputHooks(AVFrame* picture, int frameNumber, int64_t pts);
@@ -781,6 +802,9 @@ class TCustomFFmpeg {
   // The pictures the input-side and output-side hooks work on, reused from frame to frame.
   AVFrame* FInputHookFrame = nullptr;
   AVFrame* FOutputHookFrame = nullptr;
+  // A picture of a format the deinterlacer cannot take, converted into one it takes.
+  AVFrame* FDeinterlaceFrame = nullptr;
+  SwsContext* FDeinterlaceConverter = nullptr;
   std::atomic<uint8_t> FPreviewFlags{0};
   std::unique_ptr<TPreviewer> FPreviewer;  // made on the first preview picture
   std::atomic<bool> FPreviewReconvert{false};
@@ -841,8 +865,16 @@ int VideoSyncFrames(int method, bool variableFrameRate, double sync, int64_t& sy
 // Scales 16-bit samples by volume / 256, rounded, clipped; 256 leaves them untouched.
 void ScaleVolume(int16_t* samples, size_t count, int volume);
 
-// Rebuilds every second line of each plane from the lines around it (an intra-field filter).
-// Planar 8-bit YUV and grey pictures whose width and height are multiples of 4; dst must not
-// overlap src. 0, or -1 for a picture it cannot take.
+// Rebuilds every second line of each plane from the lines around it (an intra-field filter), at
+// any size. Pictures whose every component is a whole sample of 8 to 16 bits in the machine's
+// byte order: planar YUV of any subsampling with or without alpha, grey, planar and packed RGB,
+// packed YUV, semi-planar chroma. dst must not overlap src. 0, or -1 for a picture it cannot take
+// (palettes, bit fields, bitstreams, floats, samples placed high in their word): those are
+// converted first (DeinterlaceableFormat).
+int DeinterlacePicture(uint8_t* const dst[], const int dstLinesize[], const uint8_t* const src[],
+                       const int srcLinesize[], AVPixelFormat pixFmt, int width, int height);
+// The format DeinterlacePicture takes a picture of `format` in: itself when it takes it, else
+// one that keeps its kind (RGB or YUV), its depth and its alpha.
+AVPixelFormat DeinterlaceableFormat(AVPixelFormat format);
 int DeinterlacePicture(uint8_t* const dst[], const int dstLinesize[], const uint8_t* const src[],
                        const int srcLinesize[], AVPixelFormat pixFmt, int width, int height);

@@ -1,5 +1,7 @@
 #include "FFmpeg_Private.h"
 
+#include <bit>
+
 #include "FilterChainTranslator.h"
 
 using namespace ffmpeg_internal;
@@ -96,67 +98,89 @@ void ScaleVolume(int16_t* samples, size_t count, int volume) {
 }
 
 // The intra-field filter: every second line is rebuilt from the five lines around it with the
-// taps -1 4 2 4 -1 (in eighths); the lines between are kept.
+// taps -1 4 2 4 -1 (in eighths); the lines between are kept. It mixes the samples of a column
+// only, so it takes a plane of any layout whose samples are whole 8- or 16-bit words.
 namespace {
 
-void DeinterlaceLine(uint8_t* dst, const uint8_t* m4, const uint8_t* m3, const uint8_t* m2,
-                     const uint8_t* m1, const uint8_t* line, int width) {
-  for (int x = 0; x < width; ++x) {
-    const int sum = -m4[x] + (m3[x] << 2) + (m2[x] << 1) + (m1[x] << 2) - line[x];
-    dst[x] = uint8_t(std::clamp((sum + 4) >> 3, 0, 255));
+template <typename Sample>
+void DeinterlacePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int samples,
+                      int height, int maximum) {
+  // The edge lines stand in for those beyond the picture.
+  const auto line = [&](int y) {
+    return reinterpret_cast<const Sample*>(src + ptrdiff_t(std::clamp(y, 0, height - 1)) *
+                                                     srcStride);
+  };
+  for (int y = 0; y < height; ++y) {
+    Sample* out = reinterpret_cast<Sample*>(dst + ptrdiff_t(y) * dstStride);
+    if (y % 2 == 0) {
+      std::memcpy(out, line(y), size_t(samples) * sizeof(Sample));
+      continue;
+    }
+    const Sample *m2 = line(y - 2), *m1 = line(y - 1), *at = line(y), *p1 = line(y + 1),
+                 *p2 = line(y + 2);
+    for (int x = 0; x < samples; ++x) {
+      const int sum = -m2[x] + (m1[x] << 2) + (at[x] << 1) + (p1[x] << 2) - p2[x];
+      out[x] = Sample(std::clamp((sum + 4) >> 3, 0, maximum));
+    }
   }
 }
 
-void DeinterlacePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width,
-                      int height) {
-  const uint8_t* m2 = src;
-  const uint8_t* m1 = src;
-  const uint8_t* line = src + srcStride;
-  const uint8_t* p1 = line + srcStride;
-  const uint8_t* p2 = p1 + srcStride;
-  int y = 0;
-  for (; y < height - 2; y += 2) {
-    std::memcpy(dst, m1, size_t(width));
-    dst += dstStride;
-    DeinterlaceLine(dst, m2, m1, line, p1, p2, width);
-    dst += dstStride;
-    m2 = line;
-    m1 = p1;
-    line = p2;
-    p1 += 2 * srcStride;
-    p2 += 2 * srcStride;
+// The bytes of each sample of a format whose every component is a whole sample in the
+// machine's byte order (1 for 8 bits, 2 for 9 to 16), else 0.
+int WholeSampleBytes(const AVPixFmtDescriptor& format) {
+  constexpr uint64_t notWhole = AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                                AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_FLOAT |
+                                AV_PIX_FMT_FLAG_BAYER;
+  if ((format.flags & notWhole) || format.nb_components == 0) return 0;
+  const int bytes = format.comp[0].depth > 8 ? 2 : 1;
+  const bool bigEndian = format.flags & AV_PIX_FMT_FLAG_BE;
+  if (bytes == 2 && bigEndian != (std::endian::native == std::endian::big)) return 0;
+  for (int c = 0; c < format.nb_components; ++c) {
+    const AVComponentDescriptor& component = format.comp[c];
+    if (component.shift != 0 || component.depth < 8 || (component.depth > 8 ? 2 : 1) != bytes)
+      return 0;
   }
-  std::memcpy(dst, m1, size_t(width));
-  dst += dstStride;
-  DeinterlaceLine(dst, m2, m1, line, line, line, width);
+  return bytes;
 }
 
 }  // namespace
 
 int DeinterlacePicture(uint8_t* const dst[], const int dstLinesize[], const uint8_t* const src[],
                        const int srcLinesize[], AVPixelFormat pixFmt, int width, int height) {
-  switch (pixFmt) {
-    case AV_PIX_FMT_YUV420P:
-    case AV_PIX_FMT_YUVJ420P:
-    case AV_PIX_FMT_YUV422P:
-    case AV_PIX_FMT_YUVJ422P:
-    case AV_PIX_FMT_YUV444P:
-    case AV_PIX_FMT_YUVJ444P:
-    case AV_PIX_FMT_YUV411P:
-    case AV_PIX_FMT_GRAY8:
-      break;
-    default:
-      return -1;
-  }
-  if (width % 4 != 0 || height % 4 != 0) return -1;
   const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(pixFmt);
-  const int planes = pixFmt == AV_PIX_FMT_GRAY8 ? 1 : 3;
+  const int bytes = desc ? WholeSampleBytes(*desc) : 0;
+  int lineBytes[4] = {};
+  if (!bytes || ff::av_image_fill_linesizes(lineBytes, pixFmt, width) < 0) return -1;
+  int depth = 0;
+  int planes = 0;
+  for (int c = 0; c < desc->nb_components; ++c) {
+    depth = std::max(depth, desc->comp[c].depth);
+    planes = std::max(planes, desc->comp[c].plane + 1);
+  }
+  const int maximum = (1 << depth) - 1;
   for (int plane = 0; plane < planes; ++plane) {
-    const int w = plane == 0 ? width : AV_CEIL_RSHIFT(width, desc->log2_chroma_w);
-    const int h = plane == 0 ? height : AV_CEIL_RSHIFT(height, desc->log2_chroma_h);
-    DeinterlacePlane(dst[plane], dstLinesize[plane], src[plane], srcLinesize[plane], w, h);
+    const bool chroma = plane == 1 || plane == 2;
+    const int h = chroma ? AV_CEIL_RSHIFT(height, desc->log2_chroma_h) : height;
+    if (bytes == 1)
+      DeinterlacePlane<uint8_t>(dst[plane], dstLinesize[plane], src[plane], srcLinesize[plane],
+                                lineBytes[plane], h, maximum);
+    else
+      DeinterlacePlane<uint16_t>(dst[plane], dstLinesize[plane], src[plane], srcLinesize[plane],
+                                 lineBytes[plane] / 2, h, maximum);
   }
   return 0;
+}
+
+AVPixelFormat DeinterlaceableFormat(AVPixelFormat format) {
+  const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_get(format);
+  if (!desc || WholeSampleBytes(*desc)) return format;
+  const bool deep = desc->comp[0].depth > 8;
+  const bool alpha = desc->flags & AV_PIX_FMT_FLAG_ALPHA;
+  if (desc->flags & AV_PIX_FMT_FLAG_RGB)
+    return deep ? (alpha ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGB48)
+                : (alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24);
+  return deep ? (alpha ? AV_PIX_FMT_YUVA444P16 : AV_PIX_FMT_YUV444P16)
+              : (alpha ? AV_PIX_FMT_YUVA444P : AV_PIX_FMT_YUV444P);
 }
 
 // ---- Audio output ----
@@ -494,18 +518,36 @@ void TCustomFFmpeg::ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* co
 // ---- Video filters ----
 
 int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist) {
-  AVCodecContext& encoder = *Root(ost).Encoder;
-  const AVCodecContext& decoder = *ist.Decoder;
+  const int result =
+      BuildVideoGraph(ost, ist, ost.GraphInput, ShownSampleAspect(ist.St, nullptr));
+  if (result < 0 || ost.Mirror) return result;  // its pictures are brought to the open encoder's
+  AVCodecContext& encoder = *ost.Encoder;
+  encoder.width = ff::av_buffersink_get_w(ost.BufferSink);
+  encoder.height = ff::av_buffersink_get_h(ost.BufferSink);
+  encoder.sample_aspect_ratio =
+      ost.FrameAspectRatio == 0
+          ? ff::av_buffersink_get_sample_aspect_ratio(ost.BufferSink)
+          : ff::av_d2q(ost.FrameAspectRatio * encoder.height / encoder.width, 255);
+  ost.St->sample_aspect_ratio = encoder.sample_aspect_ratio;
+  return 0;
+}
+
+// The stream's graph, made for pictures like `input` (whose pixels have the shape
+// `sampleAspect`): the stock filters, then the pictures at the chain's size, the chain, and the
+// encoder's pixel format.
+int TCustomFFmpeg::BuildVideoGraph(TOutputStream& ost, const TInputStream& ist,
+                                   const TVideoGraphInput& input, AVRational sampleAspect) {
+  const AVCodecContext& encoder = *Root(ost).Encoder;
   ost.Graph = ff::avfilter_graph_alloc();
   if (!ost.Graph) return AVERROR(ENOMEM);
+  ost.GraphInput = input;
   // The graph works on the task's thread alone: the other cores go to the decoder and the
   // encoders, and slice threads beside them wait on preempted slices (one thread scaled 720p to
   // 360p a third faster than one per core).
   ost.Graph->nb_threads = 1;
-  const AVRational sar = ShownSampleAspect(ist.St, nullptr);
   const std::string sourceArguments =
-      Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", decoder.width,
-             decoder.height, int(decoder.pix_fmt), AV_TIME_BASE, sar.num, sar.den);
+      Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", input.Width,
+             input.Height, int(input.Format), AV_TIME_BASE, sampleAspect.num, sampleAspect.den);
   int result = ff::avfilter_graph_create_filter(&ost.BufferSrc, ff::avfilter_get_by_name("buffer"),
                                                 "src", sourceArguments.c_str(), nullptr, ost.Graph);
   if (result < 0) return result;
@@ -518,51 +560,102 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
   if (result < 0) return result;
   AVFilterContext* last = ost.BufferSrc;
   // Before the chain, so that what it lays over the picture keeps its own colours.
-  const std::string stock = StockVideoFilters(ist);
+  const std::string stock =
+      JoinFilterChains({StockVideoFilters(ist, input), ChainInputFilters(ost, ist, input)});
   if (!stock.empty()) {
     result = LinkStockFilters(ost.Graph, stock, last);
     if (result < 0) return result;
-  }
-  int width = decoder.width;
-  int height = decoder.height;
-  DisplayedSize(DisplayQuarterTurns(ist.St), width, height);
-  // A later input of a join keeps its own size into the chain, which may fit it to the output
-  // with its aspect kept; stretched to the first input's size first, it could not.
-  if (!ost.Mirror && (encoder.width != width || encoder.height != height)) {
-    AVFilterContext* scale = nullptr;
-    const std::string arguments =
-        Format("w=%d:h=%d:flags=0x%X", encoder.width, encoder.height, unsigned(ost.SwsFlags));
-    result = ff::avfilter_graph_create_filter(&scale, ff::avfilter_get_by_name("scale"), "scale",
-                                              arguments.c_str(), nullptr, ost.Graph);
-    if (result >= 0) result = ff::avfilter_link(last, 0, scale, 0);
-    if (result < 0) return result;
-    last = scale;
   }
   result = ff::av_opt_set(ost.Graph, "scale_sws_opts",
                           Format("flags=0x%X", unsigned(ost.SwsFlags)).c_str(), 0);
   if (result < 0) return result;
   result = ost.VideoFilters.empty() ? ff::avfilter_link(last, 0, ost.BufferSink, 0)
-                                    : ParseVideoFilters(ost, last);
+                                    : LinkFilterChain(ost.Graph, ost.VideoFilters, last,
+                                                      ost.BufferSink);
   if (result >= 0) result = ff::avfilter_graph_config(ost.Graph, nullptr);
   if (result < 0) return result;
-  ost.FilterFrame = ff::av_frame_alloc();
-  if (!ost.FilterFrame) return AVERROR(ENOMEM);
-  if (ost.Mirror) return 0;  // its pictures are brought to the open encoder's size
-  encoder.width = ff::av_buffersink_get_w(ost.BufferSink);
-  encoder.height = ff::av_buffersink_get_h(ost.BufferSink);
-  encoder.sample_aspect_ratio =
-      ost.FrameAspectRatio == 0
-          ? ff::av_buffersink_get_sample_aspect_ratio(ost.BufferSink)
-          : ff::av_d2q(ost.FrameAspectRatio * encoder.height / encoder.width, 255);
-  ost.St->sample_aspect_ratio = encoder.sample_aspect_ratio;
+  if (!ost.FilterFrame && !(ost.FilterFrame = ff::av_frame_alloc())) return AVERROR(ENOMEM);
   return 0;
 }
 
-// The chain text between the last filter's output ("in") and the sink's input ("out").
-int TCustomFFmpeg::ParseVideoFilters(TOutputStream& ost, AVFilterContext* last) {
-  const int result = LinkFilterChain(ost.Graph, ost.VideoFilters, last, ost.BufferSink);
-  ost.VideoFilters.clear();
-  return result;
+// The filters that bring the pictures, upright and in the outputs' colours, to the size the
+// chain is made for. The first graph sets that size: the encoder's when one was asked for (the
+// pictures are scaled to it), else the pictures' own. A later input of a join keeps its own size
+// into the chain, which may fit it to the output with its aspect kept; stretched to the first
+// input's size first, it could not. A graph made again for pictures of another size fits them
+// into the chain's size whole, centred, with their shape kept, so that the chain (its crop, what
+// it lays over the picture) works on them as on the first.
+std::string TCustomFFmpeg::ChainInputFilters(TOutputStream& ost, const TInputStream& ist,
+                                             const TVideoGraphInput& input) {
+  const AVCodecContext& encoder = *Root(ost).Encoder;
+  const std::string flags = Format("flags=0x%X", unsigned(ost.SwsFlags));
+  if (ost.ChainWidth == 0) {
+    SetChainShape(ost, ist, input);
+    if (ost.Mirror || (encoder.width == ost.ChainWidth && encoder.height == ost.ChainHeight))
+      return "";
+    ost.ChainWidth = encoder.width;
+    ost.ChainHeight = encoder.height;
+    return Format("scale=w=%d:h=%d:", encoder.width, encoder.height) + flags;
+  }
+  int width = input.Width;
+  int height = input.Height;
+  DisplayedSize(DisplayQuarterTurns(ist.St), width, height);
+  if (width == ost.ChainWidth && height == ost.ChainHeight) return "";
+  // In whole numbers, since the filter text is read the same in every locale: the pictures are
+  // wider than the chain's when dar * den >= num.
+  const AVRational aspect = ost.ChainAspect;
+  const AVRational sar = ff::av_div_q(aspect, AVRational{ost.ChainWidth, ost.ChainHeight});
+  const std::string wider = Format("gte(dar*%d,%d)", aspect.den, aspect.num);
+  return Format("scale=w='if(%s,%d,max(2,2*round(%d*dar*%d/%d/2)))':"
+                "h='if(%s,max(2,2*round(%d*%d/(dar*%d)/2)),%d)':",
+                wider.c_str(), ost.ChainWidth, ost.ChainWidth, aspect.den, aspect.num,
+                wider.c_str(), ost.ChainHeight, aspect.num, aspect.den, ost.ChainHeight) +
+         flags +
+         Format(",pad=%d:%d:(ow-iw)/2:(oh-ih)/2,setsar=%d/%d", ost.ChainWidth, ost.ChainHeight,
+                sar.num, sar.den);
+}
+
+// The chain gets the pictures as shown: upright, their pixels of their own shape.
+void TCustomFFmpeg::SetChainShape(TOutputStream& ost, const TInputStream& ist,
+                                  const TVideoGraphInput& input) {
+  const int turns = DisplayQuarterTurns(ist.St);
+  int width = input.Width;
+  int height = input.Height;
+  DisplayedSize(turns, width, height);
+  AVRational sar = ShownSampleAspect(ist.St, nullptr);
+  if (sar.num <= 0 || sar.den <= 0) sar = AVRational{1, 1};
+  if (turns & 1) std::swap(sar.num, sar.den);
+  ost.ChainAspect = ff::av_mul_q(AVRational{width, height}, sar);
+  ost.ChainWidth = width;
+  ost.ChainHeight = height;
+}
+
+// The graph is made for pictures of one size, pixel format and colour coding; a picture that
+// differs (a recording joined from pieces, a stream whose coding changes partway) gets a graph
+// made again for it, once what the old one holds has gone out. A stream that needed none so far
+// gets one. The output keeps its size.
+void TCustomFFmpeg::FollowPictures(TOutputStream& ost, TInputStream& ist, const AVFrame& picture,
+                                   AVRational sampleAspect) {
+  const TVideoGraphInput input{picture.width, picture.height, AVPixelFormat(picture.format),
+                               PictureColours(picture)};
+  if (input == ost.GraphInput) return;
+  const TVideoGraphInput old = ost.GraphInput;
+  if (input.Width != old.Width || input.Height != old.Height || input.Format != old.Format)
+    LogFmt(llInfo, "Input stream #%d.%d frame changed from size:%dx%d fmt:%s to size:%dx%d fmt:%s",
+           ist.FileIndex, ist.St->index, old.Width, old.Height, PixelFormatName(old.Format),
+           input.Width, input.Height, PixelFormatName(input.Format));
+  if (ost.Graph) {
+    // Draining sets the stream's clock to the old pictures' times; the new one keeps its own.
+    const int64_t pts = ist.Pts;
+    if (ff::av_buffersrc_add_frame_flags(ost.BufferSrc, nullptr, 0) >= 0)
+      DrainVideoGraph(ost, ist);
+    ist.Pts = pts;
+    ff::avfilter_graph_free(&ost.Graph);
+  } else {
+    SetChainShape(ost, ist, old);
+  }
+  const int result = BuildVideoGraph(ost, ist, input, sampleAspect);
+  if (result < 0) throw FFmpegException(AVErrorText("Error opening filters", result));
 }
 
 // Pushes the picture into the graph of every output stream it feeds, then writes what each
@@ -571,6 +664,7 @@ void TCustomFFmpeg::FeedVideoOutputs(TInputStream& ist, int istIndex, AVFrame* p
   const AVRational sar = ShownSampleAspect(ist.St, picture);
   for (TOutputStream* ost : FOutputStreams) {
     if (ost->SourceIndex != istIndex || !ost->EncodingNeeded) continue;
+    FollowPictures(*ost, ist, *picture, sar);
     if (!ost->Graph) {
       DoVideoOut(*ost, ist, picture);
       continue;
@@ -618,28 +712,28 @@ void TCustomFFmpeg::DrainVideoFilters(TInputStream& ist, int istIndex) {
 // ---- Input-side processing ----
 
 // Deinterlacing, the input hooks and the hook libraries work on a copy of the decoded picture,
-// which then replaces it.
+// which then replaces it. A picture of a format the deinterlacer cannot take is converted first.
 AVFrame* TCustomFFmpeg::PreProcessVideoFrame(TInputStream& ist, AVFrame* picture) {
   ++ist.DecodedFrames;
   if (!FSettings.DoDeinterlace && !OnFrameInputHook && !OnVideoInputHook && FFrameHooks.Empty())
     return picture;
+  const AVFrame* source = FSettings.DoDeinterlace ? DeinterlaceSource(*picture) : picture;
   AVFrame* buffer =
-      HookFrame(FInputHookFrame, AVPixelFormat(picture->format), picture->width, picture->height);
+      HookFrame(FInputHookFrame, AVPixelFormat(source->format), source->width, source->height);
   if (!buffer) {
     Log(llError, "hook buf malloc error.");
     return picture;
   }
   bool copied = false;
   if (FSettings.DoDeinterlace) {
-    copied =
-        DeinterlacePicture(buffer->data, buffer->linesize, picture->data, picture->linesize,
-                           AVPixelFormat(picture->format), picture->width, picture->height) >= 0;
+    copied = DeinterlacePicture(buffer->data, buffer->linesize, source->data, source->linesize,
+                                AVPixelFormat(source->format), source->width, source->height) >= 0;
     if (!copied) {
       Log(llError, "Deinterlacing failed.");
       if (!OnFrameInputHook && !OnVideoInputHook && FFrameHooks.Empty()) return picture;
     }
   }
-  if (!copied) ff::av_frame_copy(buffer, picture);
+  if (!copied) ff::av_frame_copy(buffer, source);
   ff::av_frame_copy_props(buffer, picture);
   if (OnFrameInputHook)
     OnFrameInputHook(this, reinterpret_cast<const TAVPicture*>(buffer->data), buffer->format,
@@ -650,6 +744,22 @@ AVFrame* TCustomFFmpeg::PreProcessVideoFrame(TInputStream& ist, AVFrame* picture
     FFrameHooks.FrameHookProcess(buffer->data, buffer->linesize, AVPixelFormat(buffer->format),
                                  buffer->width, buffer->height, ist.Pts);
   return buffer;
+}
+
+// The picture in a format the deinterlacer takes: itself, or converted (the picture itself when
+// the conversion cannot be made, which the deinterlacer then refuses).
+const AVFrame* TCustomFFmpeg::DeinterlaceSource(const AVFrame& picture) {
+  const AVPixelFormat format = AVPixelFormat(picture.format);
+  const AVPixelFormat target = DeinterlaceableFormat(format);
+  if (target == format) return &picture;
+  AVFrame* converted = HookFrame(FDeinterlaceFrame, target, picture.width, picture.height);
+  FDeinterlaceConverter = ff::sws_getCachedContext(
+      FDeinterlaceConverter, picture.width, picture.height, format, picture.width, picture.height,
+      target, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!converted || !FDeinterlaceConverter) return &picture;
+  ff::sws_scale(FDeinterlaceConverter, picture.data, picture.linesize, 0, picture.height,
+                converted->data, converted->linesize);
+  return converted;
 }
 
 // The hook buffer of one side as a picture of the format and size, (re)made when they change.
@@ -782,7 +892,7 @@ void TCustomFFmpeg::WritePicturesBeforeEnd(TOutputStream& ost, const TInputStrea
   if (frames <= 0) return;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
-  picture = ScaleForEncoder(ost, ist, encoder, picture);
+  picture = ScaleForEncoder(ost, encoder, picture);
   for (int n = 0; n < frames && !Aborting; ++n) {
     CheckPaused();
     const int size = WriteVideoFrame(ost, ist, encoder, picture);
@@ -814,22 +924,11 @@ void TCustomFFmpeg::CountDupDrop(int frames) {
   }
 }
 
-// The scaler brings the picture to the encoder's size and format: a picture whose input changed
-// size mid-stream, or (join mode) one from an input of another size.
-AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const TInputStream& ist,
-                                        const AVCodecContext& encoder, AVFrame* picture) {
+// The scaler brings the picture to the encoder's size and format: what a chain gave out at
+// another size (join mode: an input of another size), or asked for without a chain.
+AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const AVCodecContext& encoder,
+                                        AVFrame* picture) {
   const AVPixelFormat format = AVPixelFormat(picture->format);
-  const bool changed = picture->width != ost.ResampleWidth ||
-                       picture->height != ost.ResampleHeight || format != ost.ResamplePixFmt;
-  if (changed && !ost.Graph) {
-    LogFmt(llInfo, "Input stream #%d.%d frame changed from size:%dx%d fmt:%s to size:%dx%d fmt:%s",
-           ist.FileIndex, ist.St->index, ost.ResampleWidth, ost.ResampleHeight,
-           PixelFormatName(ost.ResamplePixFmt), picture->width, picture->height,
-           PixelFormatName(format));
-    ost.ResampleWidth = picture->width;
-    ost.ResampleHeight = picture->height;
-    ost.ResamplePixFmt = format;
-  }
   if (picture->width == encoder.width && picture->height == encoder.height &&
       format == encoder.pix_fmt)
     return picture;

@@ -36,6 +36,9 @@ void TCustomFFmpeg::FreeRunFrames() {
   ff::av_frame_free(&FEncodeFrame);
   ff::av_frame_free(&FInputHookFrame);
   ff::av_frame_free(&FOutputHookFrame);
+  ff::av_frame_free(&FDeinterlaceFrame);
+  ff::sws_freeContext(FDeinterlaceConverter);
+  FDeinterlaceConverter = nullptr;
   ff::av_packet_free(&FOutPacket);
   FOutputStreams.clear();
   FPreviewer.reset();
@@ -221,9 +224,7 @@ void TCustomFFmpeg::SetMirrorParameters(TOutputStream& ost, TInputStream& ist) {
   const AVCodecContext& decoder = *ist.Decoder;
   switch (ost.St->codecpar->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
-      ost.ResampleWidth = decoder.width;
-      ost.ResampleHeight = decoder.height;
-      ost.ResamplePixFmt = decoder.pix_fmt;
+      ost.GraphInput = DecodedGraphInput(ist);
       if (NeedsFilterGraph(ist)) ConfigureFiltersOrFail(ost, ist);
       break;
     case AVMEDIA_TYPE_AUDIO:
@@ -317,9 +318,7 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
   ost.VideoResample =
       encoder.width != width || encoder.height != height || encoder.pix_fmt != decoder.pix_fmt;
   if (ost.VideoResample) encoder.bits_per_raw_sample = FSettings.FrameBitsPerRawSample;
-  ost.ResampleWidth = decoder.width;
-  ost.ResampleHeight = decoder.height;
-  ost.ResamplePixFmt = decoder.pix_fmt;
+  ost.GraphInput = DecodedGraphInput(ist);
   AVRational rate = ost.FrameRate;
   if (!rate.num) rate = ist.St->r_frame_rate;
   if (!rate.num || !rate.den) rate = AVRational{25, 1};
@@ -340,19 +339,24 @@ void TCustomFFmpeg::SetVideoParameters(TOutputStream& ost, TInputStream& ist) {
 
 // A filter chain was given, or the pictures need stock filters.
 bool TCustomFFmpeg::NeedsFilterGraph(const TInputStream& ist) const {
-  return FSettings.UseFilters || !StockVideoFilters(ist).empty();
+  return FSettings.UseFilters || !StockVideoFilters(ist, DecodedGraphInput(ist)).empty();
 }
 
-// Outputs carry no colour tag, so their readers take the YCbCr matrix of BT.601.
-std::string TCustomFFmpeg::StockVideoFilters(const TInputStream& ist) {
-  const AVCodecContext& decoder = *ist.Decoder;
+// Outputs carry no colour tag, so their readers take SDR in the YCbCr matrix of BT.601.
+std::string TCustomFFmpeg::StockVideoFilters(const TInputStream& ist,
+                                             const TVideoGraphInput& input) {
   const int turns = DisplayQuarterTurns(ist.St);
-  int width = decoder.width;
-  int height = decoder.height;
+  int width = input.Width;
+  int height = input.Height;
   DisplayedSize(turns, width, height);
-  return JoinFilterChains(
-      {UprightFilterText(turns),
-       BT601MatrixFilterText(decoder.pix_fmt, decoder.colorspace, width, height)});
+  return JoinFilterChains({UprightFilterText(turns),
+                           SDRFilterText(input.Format, input.Colours, width, height)});
+}
+
+// The pictures the decoder says it gives, before the first one comes.
+TVideoGraphInput TCustomFFmpeg::DecodedGraphInput(const TInputStream& ist) {
+  const AVCodecContext& decoder = *ist.Decoder;
+  return {decoder.width, decoder.height, decoder.pix_fmt, PictureColours(decoder)};
 }
 
 void TCustomFFmpeg::SetAudioParameters(TOutputStream& ost, TInputStream& ist) {

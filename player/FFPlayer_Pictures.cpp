@@ -105,7 +105,7 @@ bool TPlayerCore::PrepareFilterGraph(TCustomPlayer& player, TPlayContext& contex
   input.TimeBase = video.Stream->time_base;
   input.SampleAspectRatio = frame->sample_aspect_ratio;
   input.QuarterTurns = DisplayQuarterTurns(video.Stream);
-  input.ColorSpace = frame->colorspace;
+  input.Colours = PictureColours(*frame);
   const std::string& chain = context.Settings.VideoFilters;
   int result = video.Graph.Configure(input, chain, deinterlace, ScalerFlags);
   if (result < 0 && deinterlace) {

@@ -178,7 +178,7 @@ bool TPlayerCore::FiltersAccepted(TCustomPlayer& player, TPlayContext& context,
   input.Format = codec->pix_fmt;
   input.SampleAspectRatio = codec->sample_aspect_ratio;
   input.QuarterTurns = DisplayQuarterTurns(&stream);
-  input.ColorSpace = codec->colorspace;
+  input.Colours = PictureColours(*codec);
   TPlayerFilterGraph trial;
   const int result = trial.Configure(input, chain, false, ScalerFlags);
   if (result < 0) player.SetLastError(FilterErrorText(chain, result), false);

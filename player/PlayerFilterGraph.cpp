@@ -1,6 +1,5 @@
 #include "PlayerFilterGraph.h"
 
-#include "FFUtils.h"
 #include "FilterChainTranslator.h"
 
 TPlayerFilterGraph::~TPlayerFilterGraph() { Free(); }
@@ -20,7 +19,7 @@ int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::str
   DisplayedSize(input.QuarterTurns, width, height);
   const std::string text = JoinFilterChains(
       {deinterlace ? DeinterlaceFilter : "", UprightFilterText(input.QuarterTurns),
-       BT601MatrixFilterText(input.Format, input.ColorSpace, width, height), chain});
+       SDRFilterText(input.Format, input.Colours, width, height), chain});
   const int result = Build(input, text, scalerFlags);
   if (result < 0) Free();
   return result;
@@ -71,7 +70,7 @@ int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string&
 
 bool TPlayerFilterGraph::Accepts(const AVFrame* frame) const {
   return FGraph && frame->width == FInput.Width && frame->height == FInput.Height &&
-         frame->format == FInput.Format && frame->colorspace == FInput.ColorSpace;
+         frame->format == FInput.Format && PictureColours(*frame) == FInput.Colours;
 }
 
 int TPlayerFilterGraph::Send(AVFrame* frame) {

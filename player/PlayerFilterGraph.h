@@ -1,13 +1,14 @@
 // The player's video filter graph: decoded pictures go in through the library's stock "buffer"
 // source, pass the caller's filter chain (and the deinterlacer when it is on) and come out of a
-// "buffersink" as planar YUV 4:2:0 in BT.601's matrix, the layout and the colours of the
-// display's overlays. The graph is made for one picture size, format and matrix; the video thread
-// makes it again when the decoder's output changes.
+// "buffersink" as planar YUV 4:2:0, SDR in BT.601's matrix, the layout and the colours of the
+// display's overlays. The graph is made for one picture size, format and colour coding; the video
+// thread makes it again when the decoder's output changes.
 #pragma once
 
 #include <string>
 
 #include "FFEntryPoints.h"
+#include "FFUtils.h"
 
 struct TVideoFilterInput {
   int Width = 0;
@@ -16,7 +17,7 @@ struct TVideoFilterInput {
   AVRational TimeBase{1, 25};
   AVRational SampleAspectRatio{0, 1};
   int QuarterTurns = 0;  // the stream's display turns (DisplayQuarterTurns), made before the chain
-  AVColorSpace ColorSpace = AVCOL_SPC_UNSPECIFIED;  // the YCbCr matrix that the pictures are in
+  TPictureColours Colours;  // how the pictures' colours are coded
 };
 
 class TPlayerFilterGraph {
@@ -27,14 +28,14 @@ class TPlayerFilterGraph {
   TPlayerFilterGraph& operator=(const TPlayerFilterGraph&) = delete;
 
   // (Re)makes the graph for pictures like `input`. The chain text (the engine's own filters
-  // included) runs between the source and the sink, on pictures turned upright and in BT.601's
-  // matrix (BT601MatrixFilterText), as the conversion's chain does; with
+  // included) runs between the source and the sink, on pictures turned upright, SDR and in
+  // BT.601's matrix (SDRFilterText), as the conversion's chain does; with
   // `deinterlace` a deinterlacer comes first, while the lines are still the stored ones. 0, or a
   // negative FFmpeg error code (the graph is then empty).
   int Configure(const TVideoFilterInput& input, const std::string& chain, bool deinterlace,
                 int scalerFlags);
   bool Configured() const { return FGraph != nullptr; }
-  // The graph was made for pictures of this size, format and matrix.
+  // The graph was made for pictures of this size, format and colour coding.
   bool Accepts(const AVFrame* frame) const;
   // Hands a picture to the graph (the frame is left empty). 0 or a negative FFmpeg error code.
   int Send(AVFrame* frame);

@@ -155,7 +155,8 @@ std::string GreyRampClip() {
 }
 
 std::string ColourBarsClip(int width, int height, const std::string& matrix,
-                           const std::string& range, const std::string& tags) {
+                           const std::string& range, const std::string& tags,
+                           const std::string& transfer) {
   static const char* const colours[] = {"white",   "yellow", "cyan", "lime",
                                         "magenta", "red",    "blue", "black"};
   const auto size = [width](int rows) {
@@ -170,14 +171,36 @@ std::string ColourBarsClip(int width, int height, const std::string& matrix,
   const std::string ramp = "color=c=black:s=" + size(height - height / 2) +
                            ":r=5,format=rgb24,geq=r=" + grey + ":g=" + grey + ":b=" + grey;
   const bool odd = (width | height) & 1;
+  const std::string coding =
+      transfer.empty()
+          ? "scale=out_color_matrix=" + matrix + ":out_range=" + range + ",format=yuv420p"
+          : "format=gbrpf32le,zscale=tin=bt709:pin=bt709:min=gbr:rin=pc:t=" + transfer +
+                ":p=bt2020:m=2020_ncl:r=tv:npl=100,format=yuv420p10le";
   const std::string name = "bars-" + std::to_string(width) + "x" + std::to_string(height) + "-" +
-                           matrix + "-" + range + (tags.empty() ? "-untagged" : "-tagged");
+                           matrix + "-" + range + (transfer.empty() ? "" : "-" + transfer) +
+                           (tags.empty() ? "-untagged" : "-tagged");
   return Make(name + (odd ? ".mkv" : ".mp4"),
               "-f lavfi -i " + ShellQuote(bars) + " -f lavfi -i " + ShellQuote(ramp) +
-                  " -t 1 -filter_complex " +
-                  ShellQuote("[0][1]vstack,scale=out_color_matrix=" + matrix +
-                             ":out_range=" + range + ",format=yuv420p") +
-                  " " + tags + (odd ? " -c:v ffv1" : " -c:v libx264 -qp 0"));
+                  " -t 1 -filter_complex " + ShellQuote("[0][1]vstack," + coding) + " " + tags +
+                  (odd ? " -c:v ffv1" : " -c:v libx264 -qp 0"));
+}
+
+std::string SizeChangingClip(const std::string& first, const std::string& second) {
+  const std::string path = CacheDir() + "/two-sizes-" + first + "-" + second + ".ts";
+  if (fs::exists(path)) return path;
+  const std::string temp = PrivateName(path) + ".ts";
+  {
+    std::ofstream joined(temp, std::ios::binary);
+    for (const std::string& size : {first, second}) {
+      std::ifstream piece(Make("piece-" + size + ".ts", "-f lavfi -i testsrc=size=" + size +
+                                                            ":rate=25:duration=1 -c:v mpeg2video "
+                                                            "-q:v 8"),
+                          std::ios::binary);
+      joined << piece.rdbuf();
+    }
+  }
+  fs::rename(temp, path);
+  return path;
 }
 
 std::string SongWithCover(int seconds) {

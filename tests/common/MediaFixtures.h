@@ -41,9 +41,17 @@ int64_t GreyRampTime(int grey);
 // magenta, red, blue, black) over a grey ramp from black at the left edge to white at the right,
 // drawn in RGB and coded in YCbCr with the scale filter's `matrix` ("bt709", "bt601" ...) and
 // `range` ("tv", "pc"), in a file tagged with ffmpeg's output options `tags` ("" for none). An
-// odd size goes to FFV1 in Matroska, any other to lossless H.264 in MP4.
+// odd size goes to FFV1 in Matroska, any other to lossless H.264 in MP4. With an HDR `transfer`
+// ("arib-std-b67" for HLG, "smpte2084" for PQ) the bars are coded instead as HDR footage of
+// 10 bits in BT.2020 (primaries and matrix, studio range), SDR white at 100 cd/m².
 std::string ColourBarsClip(int width, int height, const std::string& matrix,
-                           const std::string& range, const std::string& tags);
+                           const std::string& range, const std::string& tags,
+                           const std::string& transfer = "");
+
+// One second of test pattern at 25 pictures a second at each of two sizes ("1280x720"), MPEG-2
+// in MPEG-TS pieces joined byte by byte as TV recordings and a camera's segments are: the size
+// changes and the clock starts again.
+std::string SizeChangingClip(const std::string& first, const std::string& second);
 
 // A song of `seconds` seconds of tone in MP3 with its cover: a 160x120 picture in MJPEG, stored
 // as the attached picture that is the file's only video stream.

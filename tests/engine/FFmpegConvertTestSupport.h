@@ -194,9 +194,9 @@ class ConvertTest : public FFmpegTestBase {
   static int CountDecodedFrames(const std::string& path);
   // The presentation times (s) of the packets of one stream type ("v" or "a"), as ffprobe reads.
   static std::vector<double> PacketTimes(const std::string& path, const std::string& type);
-  // The first picture, as RGB, decoded by the ffmpeg command line; with its YCbCr read as
-  // `matrix` (the scale filter's name) when one is given, else as the file's tag says.
-  TRgbPicture FirstFrame(const std::string& path, const std::string& matrix = "") const;
+  // The first picture, as RGB, decoded by the ffmpeg command line; through the filters `view`
+  // when given (to read it otherwise than its tags say).
+  TRgbPicture FirstFrame(const std::string& path, const std::string& view = "") const;
   // Lossy codecs shift colours a little; a wrong area is off by far more than the default.
   static void ExpectColour(const TRgbPicture& picture, int x, int y, int r, int g, int b,
                            const std::string& where, int tolerance = 48);
@@ -317,15 +317,15 @@ inline std::vector<double> ConvertTest::PacketTimes(const std::string& path,
 }
 
 inline TRgbPicture ConvertTest::FirstFrame(const std::string& path,
-                                           const std::string& matrix) const {
+                                           const std::string& view) const {
   TRgbPicture picture;
   const ProbeResult probe = ProbeMedia(path, false);
   const ProbeStream* video = probe.FirstOfType("video");
   if (!video) return picture;
   const std::string raw = Folder + "/first-frame.rgb";
   std::string log;
-  const std::string view = matrix.empty() ? "" : " -vf scale=in_color_matrix=" + matrix;
-  if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) + view +
+  const std::string filters = view.empty() ? "" : " -vf " + fixtures::ShellQuote(view);
+  if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) + filters +
                         " -frames:v 1 -f rawvideo -pix_fmt rgb24 " + fixtures::ShellQuote(raw),
                     &log) != 0) {
     ADD_FAILURE() << log;

@@ -295,7 +295,7 @@ TEST_F(FilterGraph, PicturesComeOutInTheMatrixOfTheOverlays) {
     input.Width = c.Width;
     input.Height = c.Height;
     input.Format = AV_PIX_FMT_YUV420P;
-    input.ColorSpace = c.Space;
+    input.Colours.Matrix = c.Space;
     ASSERT_EQ(Graph.Configure(input, "", false, SWS_BICUBIC), 0) << where;
     EXPECT_TRUE(Graph.Accepts(red)) << where;
     ASSERT_EQ(Graph.Send(red), 0) << where;

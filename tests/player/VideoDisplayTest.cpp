@@ -75,6 +75,14 @@ TEST_F(VideoDisplay, CurrentFrameIsThePictureOnShowAtItsSize) {
   EXPECT_EQ(Player.CurrentFrame().Height(), 0);
 }
 
+// A recording joined from pieces of two sizes: the filters are made again for the new pictures.
+TEST_F(VideoDisplay, APictureSizeChangeIsFollowed) {
+  ASSERT_TRUE(Player.Open(fixtures::SizeChangingClip("1280x720", "1920x1080"), 0))
+      << Player.LastErrMsg();
+  EXPECT_TRUE(PumpUntil([&] { return Player.CurrentFrame().Width() == 1920; }, 20000));
+  EXPECT_EQ(Player.CurrentFrame().Height(), 1080);
+}
+
 TEST_F(VideoDisplay, FilterChainSetsThePictureSize) {
   Player.Settings.VideoFilters = "scale=88:72";
   OpenAndShow(RedFixture());
