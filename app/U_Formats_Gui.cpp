@@ -428,12 +428,20 @@ bool TFormatsfrm::eventFilter(QObject* Watched, QEvent* Event) {
   auto* edit = dynamic_cast<TSkSpinEdit*>(Watched);
   if (edit && Event->type() == QEvent::KeyRelease && edit->text().isEmpty())
     edit->setText(QStringLiteral("0"));
-  if (edit == edtVolume && Event->type() == QEvent::FocusOut &&
-      edtVolume->text().toInt() > MaxVolume) {
-    ShowInformation(VolumeErrorText);
-    edtVolume->setFocus();
+  // Leaving the box is moving to another control: the window losing the keyboard to another
+  // one (the message box among them) or closing is no leaving.
+  if (edit == edtVolume && Event->type() == QEvent::FocusOut) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(Event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) VolumeInRange();
   }
   return TSkinForm::eventFilter(Watched, Event);
+}
+
+bool TFormatsfrm::VolumeInRange() {
+  if (!edtVolume->isEnabled() || edtVolume->text().toInt() <= MaxVolume) return true;
+  ShowInformation(VolumeErrorText);
+  edtVolume->setFocus();
+  return false;
 }
 
 void TFormatsfrm::MovePage(int Step) {
@@ -494,6 +502,8 @@ void TFormatsfrm::accept() {
     reject();
     return;
   }
+  // OK may be pressed without leaving the box (Return in it): it checks the box as leaving would.
+  if (!VolumeInRange()) return;
   const TResolutionFault fault =
       CheckResolution(edtWidth->text().toInt(), edtHeight->text().toInt(), Context().H264);
   if (fault != TResolutionFault::None) {

@@ -75,6 +75,8 @@ class TFormatsfrm : public TSkinForm {
   // The output choices follow the video encoder, however it was chosen.
   void ApplyEncoderRule();
   void SizeTyped(bool Width);
+  // A volume past its range is said, and the box gets the focus back: false then.
+  bool VolumeInRange();
   void BoxChanged();
   void MovePage(int Step);
   void UpdatePreview();

@@ -187,6 +187,33 @@ TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   EXPECT_EQ(written.SWFData.bgcolor, 0xFF0000u);
 }
 
+// OK checks the volume box as leaving it does, however OK is pressed: a volume past its range
+// is said before anything is written, and the dialog stays open on the box. (A click on OK
+// leaves the box first, whose modal message the click does not pass.)
+TEST_F(FormatsDialog, AVolumePastItsRangeKeepsTheDialogOpenHoweverOkIsPressed) {
+  const struct {
+    const char* How;
+    std::function<void(TFormatsfrm&)> PressOk;
+  } cases[] = {
+      {"Return in the box", [](TFormatsfrm& D) { QTest::keyClick(D.edtVolume, Qt::Key_Return); }},
+      {"Enter in the box",
+       [](TFormatsfrm& D) { QTest::keyClick(D.edtVolume, Qt::Key_Enter, Qt::KeypadModifier); }},
+      {"Space on OK", [](TFormatsfrm& D) { QTest::keyClick(D.OkButton(), Qt::Key_Space); }},
+  };
+  for (const auto& c : cases) {
+    Shown.clear();
+    auto dialog = Open();
+    Type(dialog->edtVolume, 999);
+    c.PressOk(*dialog);
+    ASSERT_FALSE(Shown.isEmpty()) << c.How;
+    EXPECT_EQ(Shown.count(VolumeErrorText), Shown.size()) << c.How;
+    EXPECT_FALSE(dialog->Written()) << c.How;
+    EXPECT_TRUE(dialog->isVisible()) << c.How;
+    EXPECT_TRUE(dialog->edtVolume->hasFocus()) << c.How;
+    dialog->reject();  // closed before it goes, as the program closes it
+  }
+}
+
 // A file larger than the dialog's limits, or of pixels that are not square, opens at the size
 // its entry got (its shape as shown, within the limits); Proportional keeps that shape and OK
 // takes the size as it stands.
@@ -431,7 +458,7 @@ namespace {
 
 class TNeverReplace : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raCancel; }
+  int AskReplaceFiles(const QStringList&) override { return raCancel; }
 };
 
 // A 640x480 clip with stereo sound at 44.1 kHz, added to a file list as the main window adds
