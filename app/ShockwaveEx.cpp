@@ -90,25 +90,33 @@ QByteArray GlIntegrationFor(const QByteArray& UserChoice, const QString& Address
                                                                 : UserChoice;
 }
 
-QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder) {
+QString FlashPage(const QString& Movie, QSize Stage, const QColor& Background,
+                  const QString& RuntimeFolder) {
   const QString runtime = QString::fromUtf8(QUrl::fromLocalFile(RuntimeFolder).toEncoded());
   const QString movie = QString::fromUtf8(QUrl::fromLocalFile(Movie).toEncoded());
   const QString colour = Background.name();
+  const auto side = [](int Pixels, const char* Page) {
+    return Pixels > 0 ? QStringLiteral("min(%1px, %2)").arg(Pixels).arg(QLatin1String(Page))
+                      : QLatin1String(Page);
+  };
   return QStringLiteral(
              "<!doctype html><html><head><script>window.RufflePlayer = {config: {"
              "publicPath: \"%1\", preferredRenderer: \"canvas\", autoplay: \"on\", "
              "unmuteOverlay: \"hidden\", splashScreen: false, contextMenu: \"off\", "
              "letterbox: \"on\", warnOnUnsupportedContent: false}};</script>"
              "<script src=\"%1ruffle.js\"></script></head>"
-             "<body style=\"margin:0;overflow:hidden;background:%3\"><script>"
+             "<body style=\"margin:0;overflow:hidden;background:%3;display:flex;"
+             "align-items:center;justify-content:center;height:100vh\"><script>"
              "const player = window.RufflePlayer.newest().createPlayer();"
-             "player.style.width = \"100vw\"; player.style.height = \"100vh\";"
+             "player.style.width = \"%5\"; player.style.height = \"%6\";"
+             "player.style.flex = \"none\";"
              "document.body.appendChild(player);"
              "player.addEventListener(\"loadeddata\", () => { document.title = \"%4\"; });"
              "player.ruffle().load({url: \"%2\", backgroundColor: \"%3\"})"
              ".catch((e) => console.error(\"load failed: \" + e));"
              "</script></body></html>")
-      .arg(runtime, movie, colour, QLatin1String(MovieLoadedTitle));
+      .arg(runtime, movie, colour, QLatin1String(MovieLoadedTitle),
+           side(Stage.width(), "100vw"), side(Stage.height(), "100vh"));
 }
 
 QString AddressSpaceProblem(std::optional<quint64> LimitBytes) {
@@ -151,8 +159,9 @@ TShockwaveFlashEx::TShockwaveFlashEx(QWidget* Parent)
 
 bool TShockwaveFlashEx::Playing() const { return FView && (!FView->isHidden() || Resting()); }
 
-void TShockwaveFlashEx::SetMovie(const QString& Value) {
+void TShockwaveFlashEx::SetMovie(const QString& Value, QSize Stage) {
   FMovie = Value;
+  FStage = Stage;
   if (FMovie.isEmpty())
     ShowStill(QString());
   else if (!QFileInfo::exists(FlashRuntimeFolder() + QStringLiteral("ruffle.js")))
@@ -188,7 +197,7 @@ void TShockwaveFlashEx::Play() {
   if (!FView) MakeView();
   Wake();
   FMovieLoaded = false;
-  FView->setHtml(FlashPage(FMovie, FBackground, FlashRuntimeFolder()),
+  FView->setHtml(FlashPage(FMovie, FStage, FBackground, FlashRuntimeFolder()),
                  QUrl::fromLocalFile(QFileInfo(FMovie).absolutePath() + QLatin1Char('/')));
   FView->show();
   FRestWatch->start();

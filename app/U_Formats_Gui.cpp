@@ -450,6 +450,9 @@ void TFormatsfrm::MovePage(int Step) {
   const TPageButtons buttons = PageButtonsOf(page, chkgenerateswf->Checked());
   btnBack->setEnabled(buttons.Back);
   btnNext->setEnabled(buttons.Next);
+  // The size may have changed on the first page since the preview was built.
+  if (!FUpdating && pageFormats->ActivePage() == tsplayerskin && PreviewStage() != FPreviewStage)
+    UpdatePreview();
 }
 
 int TFormatsfrm::SelectedSkin() const {
@@ -457,7 +460,13 @@ int TFormatsfrm::SelectedSkin() const {
   return selected.isEmpty() ? -1 : lvSkin->indexOfTopLevelItem(selected.first());
 }
 
+// The page will be made at the size the boxes hold when OK is pressed.
+QSize TFormatsfrm::PreviewStage() const {
+  return SkinPreviewStage({edtWidth->IntValue(), edtHeight->IntValue()}, SWF->size());
+}
+
 void TFormatsfrm::UpdatePreview() {
+  FPreviewStage = PreviewStage();
   const int index = SelectedSkin();
   const QString skin = ChosenSkin(FSkinPictures, index);
   const TSWFData settings = PreviewSettings(
@@ -466,14 +475,14 @@ void TFormatsfrm::UpdatePreview() {
   SWF->SetStill(row < FSkinPictures.size() ? QImage(FSkinPictures[row]) : QImage(),
                 QColor::fromRgb(settings.bgcolor));
   SWF->SetMovie(QString());
-  if (!skin.isEmpty()) FPreviewJob->Start(skin, settings, ParseFrameSize(FEntry.OutputFrameSize));
+  if (!skin.isEmpty()) FPreviewJob->Start(skin, settings, FPreviewStage);
 }
 
 void TFormatsfrm::PreviewBuilt(const QString& Movie, const QString& Error) {
   if (Movie.isEmpty())
     VelLog.WriteError(QStringLiteral("Skin preview failed: ") + Error);
   else
-    SWF->SetMovie(Movie);
+    SWF->SetMovie(Movie, FPreviewStage);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -79,6 +79,7 @@ class TFormatsfrm : public TSkinForm {
   bool VolumeInRange();
   void BoxChanged();
   void MovePage(int Step);
+  QSize PreviewStage() const;
   void UpdatePreview();
   int SelectedSkin() const;
   TOutputContext Context() const;
@@ -92,6 +93,7 @@ class TFormatsfrm : public TSkinForm {
   TFormatLists FLists;
   TOutputChoices FOutputs;
   QStringList FSkinPictures;
+  QSize FPreviewStage;  // of the preview last built
   std::array<TSkComboBox*, fbCount> FBoxes{};
   QList<QWidget*> FAudioControls;
   bool FUpdating = false;
