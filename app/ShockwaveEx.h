@@ -37,8 +37,8 @@ class TFlashReadyApplication : public QApplication {
 // skin preview then shows its still picture.
 QByteArray GlIntegrationFor(const QByteArray& UserChoice, const QString& AddressSpaceProblem);
 // The page that plays the movie on the colour, with the runtime taken from the folder: at its
-// stage size, centred (brought within the page where it is larger), or over the whole page
-// for an empty stage size. Its title says when the whole movie is loaded.
+// stage size, centred on a page's white (brought within the page where it is larger), or over
+// the whole page for an empty stage size. Its title says when the whole movie is loaded.
 QString FlashPage(const QString& Movie, QSize Stage, const QColor& Background,
                   const QString& RuntimeFolder);
 // Why the runtime cannot start within an address space limited to LimitBytes (none for no
@@ -59,10 +59,11 @@ class TShockwaveFlashEx : public QWidget {
   // with the pointer elsewhere, the runtime is stopped and that picture stays, until the
   // pointer comes over the control again or a key is pressed on it.
   bool Resting() const { return !FRestPicture.isNull(); }
-  // The movie plays at its stage size, centred, as a page shows it; with no stage size given
-  // it fills the control.
+  // The movie plays at its stage size, centred on white, as a page shows it; with no stage
+  // size given it fills the control. The still shows on the stage as well.
   void SetMovie(const QString& Value, QSize Stage = QSize());
-  // What shows in place of the movie: its still picture, centred on the background colour.
+  // What shows in place of the movie: its still picture, centred on the stage in the
+  // background colour.
   void SetStill(const QImage& Picture, const QColor& Background);
   const QImage& StillPicture() const { return FStill; }
   QColor StillBackground() const { return FBackground; }

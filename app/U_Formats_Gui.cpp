@@ -474,7 +474,7 @@ void TFormatsfrm::UpdatePreview() {
   const int row = index >= 0 ? index : 0;
   SWF->SetStill(row < FSkinPictures.size() ? QImage(FSkinPictures[row]) : QImage(),
                 QColor::fromRgb(settings.bgcolor));
-  SWF->SetMovie(QString());
+  SWF->SetMovie(QString(), FPreviewStage);
   if (!skin.isEmpty()) FPreviewJob->Start(skin, settings, FPreviewStage);
 }
 

@@ -68,16 +68,19 @@ class FormatsDialog : public testing::Test {
     return Dialog.SWF->Movie();
   }
   // The last frame of the preview once the runtime has drawn the skin on the stage colour:
-  // the stage at the corner, the skin's controls somewhere on it. A null picture when the
-  // runtime stopped playing first.
+  // the stage, and the skin's controls on it, around it only the page's white. A null picture
+  // when the runtime stopped playing first.
   static QImage WaitForDrawnSkin(TFormatsfrm& Dialog, const QColor& Stage) {
     QImage frame;
     const auto drawn = [&] {
-      if (frame.isNull() || frame.pixelColor(20, 20) != Stage) return false;
+      bool stage = false, controls = false;
       for (int y = 0; y < frame.height(); ++y)
-        for (int x = 0; x < frame.width(); ++x)
-          if (frame.pixelColor(x, y) != Stage) return true;
-      return false;
+        for (int x = 0; x < frame.width(); ++x) {
+          const QColor pixel = frame.pixelColor(x, y);
+          stage = stage || pixel == Stage;
+          controls = controls || (pixel != Stage && pixel != Qt::white);
+        }
+      return stage && controls;
     };
     while (Dialog.SWF->Playing() && !drawn()) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
