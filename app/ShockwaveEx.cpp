@@ -23,6 +23,8 @@ QString FlashRuntimeFolder() { return ProgramFolder() + QStringLiteral("ruffle/"
 namespace {
 
 constexpr char MovieLoadedTitle[] = "loaded";
+// Around a stage smaller than the control: the colour of a page that shows the movie.
+constexpr QColor PageColour(255, 255, 255);
 constexpr char GlIntegrationVariable[] = "QT_XCB_GL_INTEGRATION";
 bool GlIntegrationChosenHere = false;
 // The user's setting, put back for the programs started from here; none when it was unset.
@@ -90,25 +92,34 @@ QByteArray GlIntegrationFor(const QByteArray& UserChoice, const QString& Address
                                                                 : UserChoice;
 }
 
-QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder) {
+QString FlashPage(const QString& Movie, QSize Stage, const QColor& Background,
+                  const QString& RuntimeFolder) {
   const QString runtime = QString::fromUtf8(QUrl::fromLocalFile(RuntimeFolder).toEncoded());
   const QString movie = QString::fromUtf8(QUrl::fromLocalFile(Movie).toEncoded());
   const QString colour = Background.name();
+  const QString page = Stage.isEmpty() ? colour : PageColour.name();
+  const auto side = [](int Pixels, const char* Page) {
+    return Pixels > 0 ? QStringLiteral("min(%1px, %2)").arg(Pixels).arg(QLatin1String(Page))
+                      : QLatin1String(Page);
+  };
   return QStringLiteral(
              "<!doctype html><html><head><script>window.RufflePlayer = {config: {"
              "publicPath: \"%1\", preferredRenderer: \"canvas\", autoplay: \"on\", "
              "unmuteOverlay: \"hidden\", splashScreen: false, contextMenu: \"off\", "
              "letterbox: \"on\", warnOnUnsupportedContent: false}};</script>"
              "<script src=\"%1ruffle.js\"></script></head>"
-             "<body style=\"margin:0;overflow:hidden;background:%3\"><script>"
+             "<body style=\"margin:0;overflow:hidden;background:%7;display:flex;"
+             "align-items:center;justify-content:center;height:100vh\"><script>"
              "const player = window.RufflePlayer.newest().createPlayer();"
-             "player.style.width = \"100vw\"; player.style.height = \"100vh\";"
+             "player.style.width = \"%5\"; player.style.height = \"%6\";"
+             "player.style.flex = \"none\";"
              "document.body.appendChild(player);"
              "player.addEventListener(\"loadeddata\", () => { document.title = \"%4\"; });"
              "player.ruffle().load({url: \"%2\", backgroundColor: \"%3\"})"
              ".catch((e) => console.error(\"load failed: \" + e));"
              "</script></body></html>")
-      .arg(runtime, movie, colour, QLatin1String(MovieLoadedTitle));
+      .arg(runtime, movie, colour, QLatin1String(MovieLoadedTitle),
+           side(Stage.width(), "100vw"), side(Stage.height(), "100vh"), page);
 }
 
 QString AddressSpaceProblem(std::optional<quint64> LimitBytes) {
@@ -151,8 +162,10 @@ TShockwaveFlashEx::TShockwaveFlashEx(QWidget* Parent)
 
 bool TShockwaveFlashEx::Playing() const { return FView && (!FView->isHidden() || Resting()); }
 
-void TShockwaveFlashEx::SetMovie(const QString& Value) {
+void TShockwaveFlashEx::SetMovie(const QString& Value, QSize Stage) {
   FMovie = Value;
+  FStage = Stage;
+  update();
   if (FMovie.isEmpty())
     ShowStill(QString());
   else if (!QFileInfo::exists(FlashRuntimeFolder() + QStringLiteral("ruffle.js")))
@@ -188,7 +201,7 @@ void TShockwaveFlashEx::Play() {
   if (!FView) MakeView();
   Wake();
   FMovieLoaded = false;
-  FView->setHtml(FlashPage(FMovie, FBackground, FlashRuntimeFolder()),
+  FView->setHtml(FlashPage(FMovie, FStage, FBackground, FlashRuntimeFolder()),
                  QUrl::fromLocalFile(QFileInfo(FMovie).absolutePath() + QLatin1Char('/')));
   FView->show();
   FRestWatch->start();
@@ -295,11 +308,15 @@ void TShockwaveFlashEx::paintEvent(QPaintEvent*) {
     painter.drawImage(QPoint(), FRestPicture);
     return;
   }
-  painter.fillRect(rect(), FBackground);
+  QRect stage(QPoint(), FStage.isEmpty() ? size() : FStage.scaled(size(), Qt::KeepAspectRatio)
+                                                           .boundedTo(FStage));
+  stage.moveCenter(rect().center());
+  if (stage != rect()) painter.fillRect(rect(), PageColour);
+  painter.fillRect(stage, FBackground);
   if (FStill.isNull()) return;
   // A still is a thumbnail: at its own size, never stretched, so the stage colour shows.
-  QRect target(QPoint(), FStill.size().boundedTo(size()));
-  target.moveCenter(rect().center());
+  QRect target(QPoint(), FStill.size().boundedTo(stage.size()));
+  target.moveCenter(stage.center());
   painter.drawImage(target, FStill);
 }
 

@@ -36,9 +36,11 @@ class TFlashReadyApplication : public QApplication {
 // the problem given (see AddressSpaceProblem): none where the web engine cannot run, as the
 // skin preview then shows its still picture.
 QByteArray GlIntegrationFor(const QByteArray& UserChoice, const QString& AddressSpaceProblem);
-// The page that plays the movie on the colour, with the runtime taken from the folder. Its
-// title says when the whole movie is loaded.
-QString FlashPage(const QString& Movie, const QColor& Background, const QString& RuntimeFolder);
+// The page that plays the movie on the colour, with the runtime taken from the folder: at its
+// stage size, centred on a page's white (brought within the page where it is larger), or over
+// the whole page for an empty stage size. Its title says when the whole movie is loaded.
+QString FlashPage(const QString& Movie, QSize Stage, const QColor& Background,
+                  const QString& RuntimeFolder);
 // Why the runtime cannot start within an address space limited to LimitBytes (none for no
 // limit), or nothing when it can: the web engine's page process alone reserves tens of GiB,
 // and the engine, running in this process, ends it where it cannot reserve what it needs.
@@ -57,8 +59,11 @@ class TShockwaveFlashEx : public QWidget {
   // with the pointer elsewhere, the runtime is stopped and that picture stays, until the
   // pointer comes over the control again or a key is pressed on it.
   bool Resting() const { return !FRestPicture.isNull(); }
-  void SetMovie(const QString& Value);
-  // What shows in place of the movie: its still picture, centred on the background colour.
+  // The movie plays at its stage size, centred on white, as a page shows it; with no stage
+  // size given it fills the control. The still shows on the stage as well.
+  void SetMovie(const QString& Value, QSize Stage = QSize());
+  // What shows in place of the movie: its still picture, centred on the stage in the
+  // background colour.
   void SetStill(const QImage& Picture, const QColor& Background);
   const QImage& StillPicture() const { return FStill; }
   QColor StillBackground() const { return FBackground; }
@@ -94,6 +99,7 @@ class TShockwaveFlashEx : public QWidget {
   void Wake();
 
   QString FMovie;
+  QSize FStage;
   QWebEngineView* FView = nullptr;
   QTimer* FRestWatch;
   bool FMovieLoaded = false;

@@ -428,12 +428,20 @@ bool TFormatsfrm::eventFilter(QObject* Watched, QEvent* Event) {
   auto* edit = dynamic_cast<TSkSpinEdit*>(Watched);
   if (edit && Event->type() == QEvent::KeyRelease && edit->text().isEmpty())
     edit->setText(QStringLiteral("0"));
-  if (edit == edtVolume && Event->type() == QEvent::FocusOut &&
-      edtVolume->text().toInt() > MaxVolume) {
-    ShowInformation(VolumeErrorText);
-    edtVolume->setFocus();
+  // Leaving the box is moving to another control: the window losing the keyboard to another
+  // one (the message box among them) or closing is no leaving.
+  if (edit == edtVolume && Event->type() == QEvent::FocusOut) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(Event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) VolumeInRange();
   }
   return TSkinForm::eventFilter(Watched, Event);
+}
+
+bool TFormatsfrm::VolumeInRange() {
+  if (!edtVolume->isEnabled() || edtVolume->text().toInt() <= MaxVolume) return true;
+  ShowInformation(VolumeErrorText);
+  edtVolume->setFocus();
+  return false;
 }
 
 void TFormatsfrm::MovePage(int Step) {
@@ -442,6 +450,9 @@ void TFormatsfrm::MovePage(int Step) {
   const TPageButtons buttons = PageButtonsOf(page, chkgenerateswf->Checked());
   btnBack->setEnabled(buttons.Back);
   btnNext->setEnabled(buttons.Next);
+  // The size may have changed on the first page since the preview was built.
+  if (!FUpdating && pageFormats->ActivePage() == tsplayerskin && PreviewStage() != FPreviewStage)
+    UpdatePreview();
 }
 
 int TFormatsfrm::SelectedSkin() const {
@@ -449,7 +460,13 @@ int TFormatsfrm::SelectedSkin() const {
   return selected.isEmpty() ? -1 : lvSkin->indexOfTopLevelItem(selected.first());
 }
 
+// The page will be made at the size the boxes hold when OK is pressed.
+QSize TFormatsfrm::PreviewStage() const {
+  return SkinPreviewStage({edtWidth->IntValue(), edtHeight->IntValue()}, SWF->size());
+}
+
 void TFormatsfrm::UpdatePreview() {
+  FPreviewStage = PreviewStage();
   const int index = SelectedSkin();
   const QString skin = ChosenSkin(FSkinPictures, index);
   const TSWFData settings = PreviewSettings(
@@ -457,15 +474,15 @@ void TFormatsfrm::UpdatePreview() {
   const int row = index >= 0 ? index : 0;
   SWF->SetStill(row < FSkinPictures.size() ? QImage(FSkinPictures[row]) : QImage(),
                 QColor::fromRgb(settings.bgcolor));
-  SWF->SetMovie(QString());
-  if (!skin.isEmpty()) FPreviewJob->Start(skin, settings, ParseFrameSize(FEntry.OutputFrameSize));
+  SWF->SetMovie(QString(), FPreviewStage);
+  if (!skin.isEmpty()) FPreviewJob->Start(skin, settings, FPreviewStage);
 }
 
 void TFormatsfrm::PreviewBuilt(const QString& Movie, const QString& Error) {
   if (Movie.isEmpty())
     VelLog.WriteError(QStringLiteral("Skin preview failed: ") + Error);
   else
-    SWF->SetMovie(Movie);
+    SWF->SetMovie(Movie, FPreviewStage);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -494,6 +511,8 @@ void TFormatsfrm::accept() {
     reject();
     return;
   }
+  // OK may be pressed without leaving the box (Return in it): it checks the box as leaving would.
+  if (!VolumeInRange()) return;
   const TResolutionFault fault =
       CheckResolution(edtWidth->text().toInt(), edtHeight->text().toInt(), Context().H264);
   if (fault != TResolutionFault::None) {

@@ -75,8 +75,11 @@ class TFormatsfrm : public TSkinForm {
   // The output choices follow the video encoder, however it was chosen.
   void ApplyEncoderRule();
   void SizeTyped(bool Width);
+  // A volume past its range is said, and the box gets the focus back: false then.
+  bool VolumeInRange();
   void BoxChanged();
   void MovePage(int Step);
+  QSize PreviewStage() const;
   void UpdatePreview();
   int SelectedSkin() const;
   TOutputContext Context() const;
@@ -90,6 +93,7 @@ class TFormatsfrm : public TSkinForm {
   TFormatLists FLists;
   TOutputChoices FOutputs;
   QStringList FSkinPictures;
+  QSize FPreviewStage;  // of the preview last built
   std::array<TSkComboBox*, fbCount> FBoxes{};
   QList<QWidget*> FAudioControls;
   bool FUpdating = false;

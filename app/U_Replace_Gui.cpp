@@ -40,17 +40,20 @@ TReplaceFrm::TReplaceFrm(QWidget* Parent) : TSkinForm(QStringLiteral("Informatio
   SetClientSize(QSize(420, 110));
 }
 
-void TReplaceFrm::SetFileName(const QString& FileName) {
+void TReplaceFrm::SetFileNames(const QStringList& FileNames) {
   const QFontMetrics metrics = lblFileName->fontMetrics();
-  lblFileName->setText(ReplaceCaption(FileName, lblFileName->width(), [&](const QString& Line) {
+  lblFileName->setText(ReplaceCaption(FileNames, lblFileName->width(), [&](const QString& Line) {
     return metrics.horizontalAdvance(Line);
   }));
 }
 
-int AskReplaceFile(const QString& FileName) {
-  if (!QFileInfo::exists(FileName)) return 0;
+int AskReplaceFiles(const QStringList& FileNames) {
+  QStringList existing;
+  for (const QString& file : FileNames)
+    if (QFileInfo::exists(file)) existing << file;
+  if (existing.isEmpty()) return 0;
   QApplication::beep();
   TReplaceFrm form(QApplication::activeWindow());
-  form.SetFileName(FileName);
+  form.SetFileNames(existing);
   return form.exec();
 }

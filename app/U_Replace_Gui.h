@@ -16,7 +16,8 @@ class TReplaceFrm : public TSkinForm {
   enum { mrYes = 6, mrNo = 7, mrNoToAll = 9, mrYesToAll = 10, mrCancel = 2 };
 
   explicit TReplaceFrm(QWidget* Parent = nullptr);
-  void SetFileName(const QString& FileName);
+  // The files of one entry that the answer stands for.
+  void SetFileNames(const QStringList& FileNames);
   // Escape and the close buttons answer Cancel: a dismissed question never replaces a file.
   void reject() override { done(mrCancel); }
 
@@ -24,11 +25,14 @@ class TReplaceFrm : public TSkinForm {
   TSkBmpButton *btnYes, *btnYesAll, *btnNo, *btnNotAll, *btnCancel;
 };
 
-// 0 when the file does not exist; else the user's answer, one of TReplaceFrm's results.
-int AskReplaceFile(const QString& FileName);
+// 0 when none of the files exists; else the user's answer for those that do, one of
+// TReplaceFrm's results.
+int AskReplaceFiles(const QStringList& FileNames);
 
 // The conversion's overwrite question, asked with the dialog above.
 class TDialogOverwriteAsker : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString& FileName) override { return ::AskReplaceFile(FileName); }
+  int AskReplaceFiles(const QStringList& FileNames) override {
+    return ::AskReplaceFiles(FileNames);
+  }
 };

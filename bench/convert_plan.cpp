@@ -23,7 +23,7 @@ namespace {
 
 class TKeepNothingAsker : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raYesToAll; }
+  int AskReplaceFiles(const QStringList&) override { return raYesToAll; }
 };
 
 // A figure of /proc/self/status ("VmRSS", "VmHWM"), in MiB.

@@ -18,7 +18,7 @@ namespace {
 
 class TReplaceAllAsker : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raYesToAll; }
+  int AskReplaceFiles(const QStringList&) override { return raYesToAll; }
 };
 
 int Merge(int argc, char** argv) {

@@ -70,19 +70,6 @@ QStringList OpenFileFilters() {
 
 namespace {
 
-QStringList TypedFileNames(const QString& Text) {
-  if (!Text.contains(QLatin1Char('"'))) {
-    const QString name = Text.trimmed();
-    return name.isEmpty() ? QStringList() : QStringList{name};
-  }
-  // "one" "two" ...: every other piece between the quotes is a name.
-  QStringList names;
-  const QStringList pieces = Text.split(QLatin1Char('"'));
-  for (qsizetype i = 1; i < pieces.size(); i += 2)
-    if (!pieces[i].isEmpty()) names << pieces[i];
-  return names;
-}
-
 // "~/x" and "~user/x" as a shell reads them; a user unknown here leaves the name as it is.
 QString ExpandedHome(const QString& Name) {
   if (!Name.startsWith(QLatin1Char('~'))) return Name;
@@ -94,12 +81,44 @@ QString ExpandedHome(const QString& Name) {
   return entry ? QFile::decodeName(entry->pw_dir) + rest : Name;
 }
 
+QString TypedPath(const QString& Name, const QDir& Folder) {
+  return QDir::cleanPath(Folder.absoluteFilePath(ExpandedHome(Name)));
+}
+
+// "one" "two" ...: a name ends at a quote followed by a blank or the end, so that it may hold
+// quotes of its own. Where several quotes may end it, the first that makes it the name of a
+// file that is there ends it, else the first.
+QStringList QuotedNames(const QString& Text, const QDir& Folder) {
+  QStringList names;
+  for (qsizetype open = Text.indexOf(QLatin1Char('"')); open >= 0;) {
+    const qsizetype start = open + 1;
+    qsizetype end = -1;
+    for (qsizetype quote = Text.indexOf(QLatin1Char('"'), start); quote >= 0;
+         quote = Text.indexOf(QLatin1Char('"'), quote + 1)) {
+      if (quote + 1 < Text.size() && !Text[quote + 1].isSpace()) continue;
+      if (end < 0) end = quote;
+      if (QFileInfo::exists(TypedPath(Text.mid(start, quote - start), Folder))) {
+        end = quote;
+        break;
+      }
+    }
+    if (end < 0) end = Text.size();
+    if (end > start) names << Text.mid(start, end - start);
+    open = Text.indexOf(QLatin1Char('"'), end + 1);
+  }
+  return names;
+}
+
 }  // namespace
 
 QStringList TypedFilePaths(const QString& Text, const QDir& Folder) {
+  const QString typed = Text.trimmed();
+  if (typed.isEmpty()) return {};
+  const bool list =
+      typed.startsWith(QLatin1Char('"')) && !QFileInfo::exists(TypedPath(typed, Folder));
   QStringList paths;
-  for (const QString& name : TypedFileNames(Text))
-    paths << QDir::cleanPath(Folder.absoluteFilePath(ExpandedHome(name)));
+  for (const QString& name : list ? QuotedNames(typed, Folder) : QStringList{typed})
+    paths << TypedPath(name, Folder);
   return paths;
 }
 

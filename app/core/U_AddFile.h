@@ -16,9 +16,9 @@ QStringList OpenFileFilters();
 // "*.MP4" becomes "*.[mM][pP]4".
 QString AnyCaseMask(const QString& Mask);
 
-// The files named in the file dialog's name box, as the dialog itself reads them: several in
-// quotes ("a.mp4" "b.mp3") or one as it stands, each relative to Folder unless absolute, with a
-// leading "~" or "~user" standing for that home folder.
+// The files named in the file dialog's name box, as the dialog shows them: several in quotes
+// ("a.mp4" "b.mp3", a name holding quotes of its own) or one as it stands, each relative to
+// Folder unless absolute, with a leading "~" or "~user" standing for that home folder.
 QStringList TypedFilePaths(const QString& Text, const QDir& Folder);
 
 // The warning after adding Total files of which the named ones failed ("name (reason)" lines)

@@ -107,14 +107,16 @@ constexpr int FillSlack = 2;
 // sizes and places in the steps of two of the half-size chroma planes (of an odd picture it
 // leaves out the last line): the picture takes even lengths nearest its fit, at even offsets;
 // when those fall short of the output by FillSlack or less, it fills the output instead. At
-// its own size it keeps its pixels, since resampling it by a pixel would soften it all.
-QRect FitPlace(QSize Picture, QSize Output) {
+// its own size it keeps its pixels, since resampling it by a pixel would soften it all; a
+// picture that is Resampled anyway (stored in other pixels than it is shown in) has no pixels
+// of its own to keep and fills as any other.
+QRect FitPlace(QSize Picture, QSize Output, bool Resampled) {
   const double scale = std::min(double(Output.width()) / Picture.width(),
                                 double(Output.height()) / Picture.height());
   const double width = Picture.width() * scale, height = Picture.height() * scale;
   if (std::lround(width) == Output.width() && std::lround(height) == Output.height())
     return {QPoint(), Output};
-  const bool ownSize = Picture.boundedTo(Output) == Picture &&
+  const bool ownSize = !Resampled && Picture.boundedTo(Output) == Picture &&
                        (Picture.width() == Output.width() || Picture.height() == Output.height());
   const QSize size =
       ownSize ? Picture
@@ -129,8 +131,8 @@ QRect FitPlace(QSize Picture, QSize Output) {
 // The picture is scaled onto whole pixels and padded after: the scaler reads only the picture,
 // the bars stay exactly black, and the pad copies the small picture instead of the large
 // (nothing at all when the picture has the output's aspect already).
-void AppendFit(QSize Picture, QSize Output, QStringList& Chain) {
-  const QRect place = FitPlace(Picture, Output);
+void AppendFit(QSize Picture, QSize Output, bool Resampled, QStringList& Chain) {
+  const QRect place = FitPlace(Picture, Output, Resampled);
   Chain << ScaleText(place.size());
   if (place.size() != Output)
     AppendBars(Output, QStringLiteral("%1:%2").arg(place.x()).arg(place.y()), Chain);
@@ -169,12 +171,14 @@ void AppendPicture(const TFileOption& Entry, bool WithGeometry, QStringList& Cha
                                     (!Entry.IsMergeGroup && (squared || output != source)));
   const QSize cropped = reshape ? AppendCrop(Entry, source, Chain) : source;
   AppendEffects(Entry, Chain);
-  if (reshape)
-    AppendFit(shape.ShownSize(cropped), output, Chain);
-  else if (geometry && Entry.IsMergeGroup)
+  if (reshape) {
+    const QSize shown = shape.ShownSize(cropped);
+    AppendFit(shown, output, shown != cropped, Chain);
+  } else if (geometry && Entry.IsMergeGroup) {
     AppendFitEveryInput(output, Chain);
-  else if (geometry)
+  } else if (geometry) {
     Chain << ScaleText(output);
+  }
   if (squared) Chain << QStringLiteral("setsar=1");
   if (Entry.VFlip) Chain << QStringLiteral("vflip");
   if (Entry.HFlip) Chain << QStringLiteral("hflip");
@@ -245,22 +249,18 @@ bool WriteTemporaryFile(TTemporaryFile& File, const TFolder& Folder, const QStri
 }
 
 bool TOverwriteQuestion::AllowsAll(const QStringList& FileNames, std::set<QString>& Replaced) {
-  for (const QString& file : FileNames) {
-    bool existed = false;
-    if (!Allows(file, existed)) return false;
-    if (existed) Replaced.insert(file);
-  }
-  return true;
-}
-
-bool TOverwriteQuestion::Allows(const QString& FileName, bool& Existed) {
   if (FAnswer == raCancel) return false;
-  Existed = QFileInfo::exists(FileName);
-  if (!Existed) return true;
+  QStringList existing;
+  for (const QString& file : FileNames)
+    if (QFileInfo::exists(file)) existing << file;
+  if (existing.isEmpty()) return true;
   if (FAnswer == raNoToAll) return false;
-  if (FAnswer == raYesToAll) return true;
-  FAnswer = FAsker.AskReplaceFile(FileName);
-  return FAnswer != raCancel && FAnswer != raNo && FAnswer != raNoToAll;
+  if (FAnswer != raYesToAll) {
+    FAnswer = FAsker.AskReplaceFiles(existing);
+    if (FAnswer == raCancel || FAnswer == raNo || FAnswer == raNoToAll) return false;
+  }
+  Replaced.insert(existing.cbegin(), existing.cend());
+  return true;
 }
 
 QString WithSuffix(const QString& Path, const QString& Suffix) {
@@ -458,9 +458,9 @@ void TConvertPlan::Refuse(const TFileOption& Entry, const QString& Reason) {
 }
 
 // False when the entry has nothing to write (logged), has a crop its picture cannot take or
-// writes where no file can go (refused), or the user keeps any existing file of it: the entry's
-// files belong together (the page shows the SWF, the SWF plays the FLV), so keeping one keeps
-// the entry out.
+// writes where no file can go (refused), or the user keeps its existing files: the entry's
+// files belong together (the page shows the SWF, the SWF plays the FLV), so they are asked
+// about in one question and kept or replaced together.
 bool TConvertPlan::Accepts(TFileOption& Entry, std::set<QString>& Replaced) {
   const QStringList outputs = EncoderOutputsOf(Entry);
   if (outputs.isEmpty()) {

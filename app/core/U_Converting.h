@@ -81,11 +81,12 @@ enum TReplaceAnswer {
   raYesToAll = 10
 };
 
-// Asks whether an existing file may be replaced; returns a TReplaceAnswer.
+// Asks once whether the existing files of one entry may be replaced; returns a
+// TReplaceAnswer, which stands for all of them.
 class IOverwriteAsker {
  public:
   virtual ~IOverwriteAsker() = default;
-  virtual int AskReplaceFile(const QString& FileName) = 0;
+  virtual int AskReplaceFiles(const QStringList& FileNames) = 0;
 };
 
 // The overwrite question with its remembered answer: Cancel skips everything after it,
@@ -93,13 +94,12 @@ class IOverwriteAsker {
 class TOverwriteQuestion {
  public:
   explicit TOverwriteQuestion(IOverwriteAsker& Asker) : FAsker(Asker) {}
-  // Asks about each of the files that exists, in turn, until one is to be kept: false then.
-  // Replaced gets the files that were there when asked about (or answered for all).
+  // The files of one entry: those that exist are asked about in one question; false when
+  // they are to be kept. Replaced gets the files that were there when asked about (or
+  // answered for all).
   bool AllowsAll(const QStringList& FileNames, std::set<QString>& Replaced);
 
  private:
-  bool Allows(const QString& FileName, bool& Existed);
-
   IOverwriteAsker& FAsker;
   int FAnswer = raNone;
 };

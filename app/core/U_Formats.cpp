@@ -273,6 +273,11 @@ QString ChosenSkin(const QStringList& Pictures, int Selected) {
   return Pictures.isEmpty() ? QString() : SkinSwfOf(Pictures.first());
 }
 
+QSize SkinPreviewStage(QSize Output, QSize Panel) {
+  if (Output.isEmpty() || Output.boundedTo(Panel) == Output) return Output;
+  return Output.scaled(Panel, Qt::KeepAspectRatio);
+}
+
 TSWFData PreviewSettings(const QString& Skin, bool AutoHide, bool ShowBigPlay, uint32_t BGColor) {
   TSWFData data;
   data.videofile.clear();

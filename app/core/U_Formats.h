@@ -145,6 +145,11 @@ QString ChosenSkin(const QStringList& Pictures, int Selected);
 // The player settings the preview is built with: no video and no playing by itself, except
 // for a skin without controls ("None" in its name), which plays and hides its bar.
 TSWFData PreviewSettings(const QString& Skin, bool AutoHide, bool ShowBigPlay, uint32_t BGColor);
+// The stage the preview is built at, to be shown as it is in a panel of the given size: the
+// output's own where the panel holds it, else brought within the panel with its shape kept. A
+// skin draws its controls at their own size on any stage, so a stage built at the page's size
+// and drawn smaller would shrink them past reading.
+QSize SkinPreviewStage(QSize Output, QSize Panel);
 
 // ---------------------------------------------------------------------------------------
 // Writing the dialog's choices on OK.

@@ -37,7 +37,7 @@ namespace {
 
 class TNoAsker : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raCancel; }
+  int AskReplaceFiles(const QStringList&) override { return raCancel; }
 };
 
 std::string Clip(int Seconds) {
@@ -249,7 +249,7 @@ TEST_F(ConvertingWindowTest, QuittingInTheMiddleLeavesNoBrokenFile) {
 
 class TYesAsker : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raYes; }
+  int AskReplaceFiles(const QStringList&) override { return raYes; }
 };
 
 // Opening a pipe waits for its other end: an entry that reads or writes one is refused with the

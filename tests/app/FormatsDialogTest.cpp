@@ -68,12 +68,19 @@ class FormatsDialog : public testing::Test {
     return Dialog.SWF->Movie();
   }
   // The last frame of the preview once the runtime has drawn the skin on the stage colour:
-  // the stage at the corner, the skin's play button in the middle. A null picture when the
-  // runtime stopped playing first.
+  // the stage, and the skin's controls on it, around it only the page's white. A null picture
+  // when the runtime stopped playing first.
   static QImage WaitForDrawnSkin(TFormatsfrm& Dialog, const QColor& Stage) {
     QImage frame;
     const auto drawn = [&] {
-      return frame.pixelColor(20, 20) == Stage && frame.pixelColor(frame.rect().center()) != Stage;
+      bool stage = false, controls = false;
+      for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x) {
+          const QColor pixel = frame.pixelColor(x, y);
+          stage = stage || pixel == Stage;
+          controls = controls || (pixel != Stage && pixel != Qt::white);
+        }
+      return stage && controls;
     };
     while (Dialog.SWF->Playing() && !drawn()) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -187,6 +194,33 @@ TEST_F(FormatsDialog, OkChecksTheSizeThenWritesTheEntry) {
   EXPECT_EQ(written.SWFData.bgcolor, 0xFF0000u);
 }
 
+// OK checks the volume box as leaving it does, however OK is pressed: a volume past its range
+// is said before anything is written, and the dialog stays open on the box. (A click on OK
+// leaves the box first, whose modal message the click does not pass.)
+TEST_F(FormatsDialog, AVolumePastItsRangeKeepsTheDialogOpenHoweverOkIsPressed) {
+  const struct {
+    const char* How;
+    std::function<void(TFormatsfrm&)> PressOk;
+  } cases[] = {
+      {"Return in the box", [](TFormatsfrm& D) { QTest::keyClick(D.edtVolume, Qt::Key_Return); }},
+      {"Enter in the box",
+       [](TFormatsfrm& D) { QTest::keyClick(D.edtVolume, Qt::Key_Enter, Qt::KeypadModifier); }},
+      {"Space on OK", [](TFormatsfrm& D) { QTest::keyClick(D.OkButton(), Qt::Key_Space); }},
+  };
+  for (const auto& c : cases) {
+    Shown.clear();
+    auto dialog = Open();
+    Type(dialog->edtVolume, 999);
+    c.PressOk(*dialog);
+    ASSERT_FALSE(Shown.isEmpty()) << c.How;
+    EXPECT_EQ(Shown.count(VolumeErrorText), Shown.size()) << c.How;
+    EXPECT_FALSE(dialog->Written()) << c.How;
+    EXPECT_TRUE(dialog->isVisible()) << c.How;
+    EXPECT_TRUE(dialog->edtVolume->hasFocus()) << c.How;
+    dialog->reject();  // closed before it goes, as the program closes it
+  }
+}
+
 // A file larger than the dialog's limits, or of pixels that are not square, opens at the size
 // its entry got (its shape as shown, within the limits); Proportional keeps that shape and OK
 // takes the size as it stands.
@@ -270,6 +304,54 @@ TEST_F(FormatsDialog, PreviewPlaysTheChosenSkinOnTheChosenColour) {
   const QImage frame = WaitForDrawnSkin(*dialog, QColor(0, 255, 0));
   ASSERT_FALSE(frame.isNull()) << "the runtime could not play the preview";
   frame.save(QStringLiteral(FENNICK_SCREENSHOT_DIR "/formats_preview_playing.png"));
+}
+
+// The skin preview shows the stage the page will have: its shape from the size chosen in the
+// boxes, at that size where the panel holds it, else brought within the panel; the control bar
+// at the size the page gives it (Player01's 30 pixels), on every scale of the desktop.
+TEST_F(FormatsDialog, TheSkinPreviewShowsThePagesStage) {
+  const QColor barColour(0x26, 0x2A, 0x33);
+  const struct {
+    QSize Output;
+    QSize Stage;  // in the 311 x 232 panel
+  } cases[] = {{{640, 360}, {311, 174}}, {{320, 240}, {309, 232}}, {{160, 120}, {160, 120}}};
+  for (const auto& c : cases) {
+    const std::string where = std::to_string(c.Output.width()) + "x" +
+                              std::to_string(c.Output.height());
+    auto dialog = Open();
+    Type(dialog->edtWidth, c.Output.width());  // the boxes, as the user leaves them
+    dialog->chkVideo->SetChecked(false);
+    Type(dialog->edtHeight, c.Output.height());
+    dialog->btnNext->OnClick();
+    dialog->btnNext->OnClick();
+    dialog->lvSkin->setCurrentItem(dialog->lvSkin->topLevelItem(1));
+    dialog->BgColorbox->SetSelectedColor(0x0000FF);
+    dialog->BgColorbox->OnChange();
+    ASSERT_TRUE(WaitForPreview(*dialog).endsWith("/Fennick.swf")) << where;
+    const QImage frame = WaitForDrawnSkin(*dialog, QColor(255, 0, 0));
+    ASSERT_FALSE(frame.isNull()) << "the runtime could not play the preview";
+    // The bar's rows: those mostly of its colour.
+    const double scale = frame.devicePixelRatio();
+    QRect bar;
+    for (int y = 0; y < frame.height(); ++y) {
+      int first = -1, last = -1, count = 0;
+      for (int x = 0; x < frame.width(); ++x)
+        if (frame.pixelColor(x, y) == barColour) {
+          if (first < 0) first = x;
+          last = x;
+          ++count;
+        }
+      if (count * 2 > last - first) bar |= QRect(first, y, last - first + 1, 1);
+    }
+    const QRect panel(QPoint(), dialog->SWF->size());
+    QRect stage(QPoint(), c.Stage);
+    stage.moveCenter(panel.center());
+    EXPECT_NEAR(bar.height() / scale, 30, 1.5) << where;
+    EXPECT_NEAR(bar.width() / scale, c.Stage.width(), 1.5) << where;
+    EXPECT_NEAR(bar.left() / scale, stage.left(), 1.5) << where;
+    EXPECT_NEAR((bar.bottom() + 1) / scale, stage.bottom() + 1, 1.5) << where;
+    dialog->reject();
+  }
 }
 
 // Where the web engine cannot have the address space it needs, it would end the program:
@@ -431,7 +513,7 @@ namespace {
 
 class TNeverReplace : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raCancel; }
+  int AskReplaceFiles(const QStringList&) override { return raCancel; }
 };
 
 // A 640x480 clip with stereo sound at 44.1 kHz, added to a file list as the main window adds

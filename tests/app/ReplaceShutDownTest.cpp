@@ -27,7 +27,7 @@ TEST(ReplaceDialog, EachAnswerClosesWithItsResult) {
                {&TReplaceFrm::btnCancel, 2}};
   for (const auto& c : cases) {
     TReplaceFrm form;
-    form.SetFileName(QStringLiteral("/out/holiday.flv"));
+    form.SetFileNames({QStringLiteral("/out/holiday.flv")});
     form.open();
     QTest::mouseClick(form.*c.Button, Qt::LeftButton);
     EXPECT_EQ(form.result(), c.Result);
@@ -37,7 +37,7 @@ TEST(ReplaceDialog, EachAnswerClosesWithItsResult) {
   closed.open();
   closed.CloseButton()->Click();
   EXPECT_EQ(closed.result(), 2);
-  EXPECT_EQ(AskReplaceFile(QStringLiteral("/nowhere/absent.flv")), 0);
+  EXPECT_EQ(AskReplaceFiles({QStringLiteral("/nowhere/absent.flv")}), 0);
 }
 
 // The question breaks before the name, never inside it, and a name too long for its line
@@ -51,7 +51,7 @@ TEST(ReplaceDialog, TheNameIsNeverBrokenAndKeepsItsExtension) {
                {QString(120, QLatin1Char('x')) + QStringLiteral("_10min.flv"), false}};
   for (const auto& c : cases) {
     TReplaceFrm form;
-    form.SetFileName(QStringLiteral("/out/") + c.Name);
+    form.SetFileNames({QStringLiteral("/out/") + c.Name});
     const QStringList lines = form.lblFileName->text().split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 2) << qPrintable(form.lblFileName->text());
     EXPECT_EQ(lines[0], "whether you want to replace existing file");

@@ -65,9 +65,21 @@ TEST(AddFile, TypedNamesAreReadAsTheDialogReadsThem) {
       {"~" + me + "/x.mp4", {ownHome + "/x.mp4"}},
       {"~nobody-here-at-all/x.mp4", {"/media/clips/~nobody-here-at-all/x.mp4"}},
       {"a~/x.mp4", {"/media/clips/a~/x.mp4"}},
+      // The dialog shows a chosen file's name as it stands, several in quotes: a name may hold
+      // quotes of its own.
+      {"a\"b.mp4", {"/media/clips/a\"b.mp4"}},
+      {"\"a\"b.mp4\" \"it's $5 née.mp4\"", {"/media/clips/a\"b.mp4", "/media/clips/it's $5 née.mp4"}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(TypedFilePaths(c.Typed, folder), c.Paths) << qPrintable(c.Typed);
+
+  // Where the quotes leave more than one reading, the names of files that are there win.
+  TScratchFolder files;
+  for (const char* name : {"\"x\".mp4", "j \"odd\" k.mp4"}) WriteTextFile(files.File(name), "");
+  const QDir there(files.Path());
+  EXPECT_EQ(TypedFilePaths("\"x\".mp4", there), QStringList{files.File("\"x\".mp4")});
+  EXPECT_EQ(TypedFilePaths("\"j \"odd\" k.mp4\" \"\"x\".mp4\"", there),
+            QStringList({files.File("j \"odd\" k.mp4"), files.File("\"x\".mp4")}));
 }
 
 TEST(AddFile, SummaryNamesTheFailedFilesOnePerLineAndCountsThoseNotAdded) {
@@ -103,6 +115,9 @@ TEST(AddFile, TheProberOpensEachRegularFileInOrderOnItsOwnThread) {
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   TScratchFolder folder;
   const TSpecialFiles special = MakeSpecialFiles(folder);
+  const QString oddName = folder.File(QStringLiteral("say \"hi\" it's $5 née.mp4"));
+  ASSERT_TRUE(
+      QFile::copy(QString::fromStdString(fixtures::Path(fixtures::Media::VideoOnly)), oddName));
   const struct {
     QString File;
     bool Loaded;
@@ -115,6 +130,7 @@ TEST(AddFile, TheProberOpensEachRegularFileInOrderOnItsOwnThread) {
       {folder.Path(), false,
        QFileInfo(folder.Path()).fileName() + " (not a regular file: a folder)"},
       {QString::fromStdString(fixtures::Path(fixtures::Media::Mp3AudioOnly)), true, {}},
+      {oddName, true, {}},
   };
   QStringList files;
   for (const auto& c : cases) files << c.File;

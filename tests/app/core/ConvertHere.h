@@ -35,7 +35,7 @@ class TConvertHereTest : public TBase {
 // Answers every replace question with Cancel: a test's outputs never exist beforehand.
 class TNoAsker : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raCancel; }
+  int AskReplaceFiles(const QStringList&) override { return raCancel; }
 };
 
 // Runs the nodes' tasks one after another (a task's failure is printed). Prepare gets each task's

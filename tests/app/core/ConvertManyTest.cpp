@@ -17,7 +17,7 @@ namespace {
 
 class TYesToAll : public IOverwriteAsker {
  public:
-  int AskReplaceFile(const QString&) override { return raYesToAll; }
+  int AskReplaceFiles(const QStringList&) override { return raYesToAll; }
 };
 
 // Converts the entries, each task in turn, as the conversion window does; the entries that

@@ -242,8 +242,11 @@ class TStandInAsker : public IOverwriteAsker {
  public:
   std::deque<int> Answers;
   QStringList Asked;
-  int AskReplaceFile(const QString& FileName) override {
-    Asked << QFileInfo(FileName).fileName();
+  // Each question as the names it asked about, blank-separated.
+  int AskReplaceFiles(const QStringList& FileNames) override {
+    QStringList names;
+    for (const QString& file : FileNames) names << QFileInfo(file).fileName();
+    Asked << names.join(QLatin1Char(' '));
     const int answer = Answers.front();
     Answers.pop_front();
     return answer;
@@ -400,8 +403,8 @@ struct OverwriteCase {
   std::set<QString> Replaced;
 };
 
-// Every file an entry writes (FLV, SWF, page, thumbnail; a part's of its own) is asked about
-// in turn when it exists; a No for any of them leaves the whole entry out.
+// The files an entry writes (FLV, SWF, page, thumbnail; a part's of its own) that exist are
+// asked about in one question, whose answer covers them all; a No leaves the whole entry out.
 TEST_F(ConvertPlanTest, OverwriteAnswersAreRemembered) {
   const std::vector<OverwriteCase> cases = {
       {"nothing exists", {}, {}, {}, {"a", "b", "c", "d"}, {}},
@@ -414,30 +417,30 @@ TEST_F(ConvertPlanTest, OverwriteAnswersAreRemembered) {
        {}},
       {"no to all", {raNoToAll}, {"b.flv", "c.flv"}, {"b.flv"}, {"a", "d"}, {}},
       {"cancel skips the rest", {raCancel}, {"b.flv"}, {"b.flv"}, {"a"}, {}},
-      {"the user's SWF, page and thumbnail without an FLV, each let go",
-       {raYes, raYes, raYes},
+      {"the user's SWF, page and thumbnail without an FLV, let go at once",
+       {raYes},
        {"a.swf", "a.html", "a.jpg"},
-       {"a.swf", "a.html", "a.jpg"},
+       {"a.swf a.html a.jpg"},
        {"a", "b", "c", "d"},
        {"a.swf", "a.html", "a.jpg"}},
-      {"no for the page keeps every file of its entry",
-       {raYes, raNo, raYes},
+      {"no keeps every file of its entry",
+       {raNo, raYes},
        {"a.flv", "a.html", "a.jpg", "b.swf"},
-       {"a.flv", "a.html", "b.swf"},
+       {"a.flv a.html a.jpg", "b.swf"},
        {"b", "c", "d"},
        {"b.swf"}},
       {"no for a thumbnail", {raNo}, {"b.jpg"}, {"b.jpg"}, {"a", "c", "d"}, {}},
       {"yes to all covers the entry's other files and the later ones",
        {raYesToAll},
        {"a.swf", "a.jpg", "c.html"},
-       {"a.swf"},
+       {"a.swf a.jpg"},
        {"a", "b", "c", "d"},
        {"a.swf", "a.jpg", "c.html"}},
       {"no to all on a page", {raNoToAll}, {"b.html", "c.swf"}, {"b.html"}, {"a", "d"}, {}},
-      {"cancel on a thumbnail after a yes",
-       {raYes, raCancel},
+      {"cancel for an entry's files",
+       {raCancel},
        {"b.flv", "b.jpg"},
-       {"b.flv", "b.jpg"},
+       {"b.flv b.jpg"},
        {"a"},
        {}},
       {"a part's own files",

@@ -12,22 +12,29 @@
 namespace {
 
 // Widths counted in characters: the rule is the same in pixels.
-TEST(Replace, TheNameGoesWholeOnALineOfItsOwnOrShortenedInItsMiddle) {
+TEST(Replace, TheNamesGoWholeOnALineOfTheirOwnOrShortenedInTheirMiddle) {
   const QString lead = QStringLiteral("whether you want to replace existing file");
   const auto characters = [](const QString& Text) { return static_cast<int>(Text.size()); };
+  const QString longName = QString(30, 'a') + QString(30, 'b');
   const struct {
-    QString File;
+    QStringList Files;
     int LineWidth;
     QString Caption;
   } cases[] = {
-      {"/out/a.flv", 80, lead + "'a.flv'"},
-      {"/out/it's.flv", 80, lead + "'it''s.flv'"},
-      {"/out/long_720p_10min.flv", 50, lead + "\r\n'long_720p_10min.flv'"},
-      {"/out/" + QString(30, 'a') + QString(30, 'b') + ".flv", 45,
+      {{"/out/a.flv"}, 80, lead + "'a.flv'"},
+      {{"/out/it's.flv"}, 80, lead + "'it''s.flv'"},
+      {{"/out/long_720p_10min.flv"}, 50, lead + "\r\n'long_720p_10min.flv'"},
+      {{"/out/" + longName + ".flv"}, 45,
        lead + "\r\n'" + QString(20, 'a') + "..." + QString(16, 'b') + ".flv'"},
+      {{"/out/a.flv", "/out/a.jpg"}, 80, lead + "'a.flv' and 'a.jpg'"},
+      {{"/out/clip.flv", "/out/clip.swf", "/out/clip.html", "/out/clip.jpg"}, 60,
+       lead + "\r\n'clip.flv', 'clip.swf', 'clip.html' and 'clip.jpg'"},
+      {{"/out/" + longName + ".flv", "/out/" + longName + ".html"}, 45,
+       lead + "\r\n'" + QString(8, 'a') + "..." + QString(3, 'b') + ".flv' and '" +
+           QString(8, 'a') + "..." + QString(2, 'b') + ".html'"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(ReplaceCaption(c.File, c.LineWidth, characters), c.Caption) << c.LineWidth;
+    EXPECT_EQ(ReplaceCaption(c.Files, c.LineWidth, characters), c.Caption) << c.LineWidth;
 }
 
 TEST(ShutDown, TheCountdownCountsThirtySeconds) {
