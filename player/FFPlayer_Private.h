@@ -71,6 +71,8 @@ struct TPicture {
   int Width = 0;  // even
   int Height = 0;
   AVRational SampleAspectRatio{0, 1};
+  // The matrix the picture is read in, wherever it is kept (TPlayerFilterGraph::OutputMatrix).
+  AVColorSpace Matrix = AVCOL_SPC_UNSPECIFIED;
   bool Allocated = false;
   bool SubtitleBlended = false;  // the play thread's
   // The first picture after a flush is never dropped: it is what a seek shows.
@@ -104,6 +106,7 @@ struct TVideoSide {
   TPlayerFilterGraph Graph;
   AVPacket* Packet = nullptr;
   bool GraphDeinterlaces = false;
+  bool GraphForScreen = false;  // the graph leaves a change of matrix to the screen
   // After a seek with SeekDisplay: the first picture at or after this time (stream time base)
   // is the first shown; the last one passed over stands in when the stream ends before it.
   int64_t SkipTarget = AV_NOPTS_VALUE;
@@ -120,6 +123,9 @@ struct TVideoSide {
   TPicture Pictures[player_internal::PictureSlots];
   std::mutex OverlayLocks[player_internal::PictureSlots];
   TSurfaceScaler DisplayScaler;  // the play thread's
+  // The play thread has made an overlay in memory, and the screen is one that DisplayScaler
+  // writes: pictures reach the screen through it, not through SDL.
+  std::atomic<bool> ScalerDrawsScreen{false};
   int Size = 0;
   int ReadIndex = 0;
   int WriteIndex = 0;
@@ -181,6 +187,8 @@ struct TSubtitleSide {
   std::thread Thread;
   // Set when the stream closes: the queued subtitles belong to no stream any more.
   std::atomic<bool> StreamChanged{false};
+  // From the stream's opening to its closing; the video thread asks while the read thread closes.
+  std::atomic<bool> Open{false};
   // The subtitle queue, under Lock.
   TSubtitlePicture Pictures[player_internal::SubtitleQueueSize];
   int Size = 0;
@@ -268,7 +276,7 @@ struct TPlayContext {
 
   bool HasAudio() const { return Audio.Stream != nullptr; }
   bool HasVideo() const { return Video.Stream != nullptr; }
-  bool HasSubtitle() const { return Subtitle.Stream != nullptr; }
+  bool HasSubtitle() const { return Subtitle.Open; }
   void SetOpenStatus(int status) {
     {
       const std::lock_guard<std::mutex> lock(StatusLock);
@@ -370,6 +378,8 @@ struct TPlayerCore {
   static void StorePicture(TCustomPlayer& player, TPlayContext& context, int index, AVFrame* frame,
                            double pts);
   static void MoveIntoOverlay(TCustomPlayer& player, TPicture& picture);
+  static bool KeepsDecodedPicture(TCustomPlayer& player, bool hardwareOverlay);
+  static bool ScreenReadsMatrix(TCustomPlayer& player, TPlayContext& context);
   static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
   static void SeekShown(TCustomPlayer& player, TPlayContext& context, int64_t seek);
   static int64_t NewestSeek(TPlayContext& context);

@@ -18,12 +18,35 @@ int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::str
   int width = input.Width;
   int height = input.Height;
   DisplayedSize(input.QuarterTurns, width, height);
-  const std::string text = JoinFilterChains(
-      {deinterlace ? DeinterlaceFilter : "", UprightFilterText(input.QuarterTurns),
-       BT601MatrixFilterText(input.Format, input.ColorSpace, width, height), chain});
+  const std::string text =
+      JoinFilterChains({deinterlace ? DeinterlaceFilter : "", UprightFilterText(input.QuarterTurns),
+                        ColourFilterText(input, chain, width, height), chain});
   const int result = Build(input, text, scalerFlags);
   if (result < 0) Free();
   return result;
+}
+
+namespace {
+
+// A transfer curve other than SDR's (PQ, HLG) needs more than a change of matrix: the
+// conversion's own filters.
+bool NeedsTransferConversion(AVColorTransferCharacteristic transfer) {
+  return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
+}
+
+}  // namespace
+
+// The screen's scaler changes the matrix for nothing on its way, where nothing in the graph
+// reads the colours after that change (the caller's chain is written for BT.601's, as the
+// conversion's is) and the change is one of matrix alone; else the graph makes it, as the
+// conversion does.
+std::string TPlayerFilterGraph::ColourFilterText(const TVideoFilterInput& input,
+                                                 const std::string& chain, int width, int height) {
+  FOutputMatrix = AVCOL_SPC_UNSPECIFIED;
+  if (!input.ScreenReadsMatrix || !chain.empty() || NeedsTransferConversion(input.Transfer))
+    return BT601MatrixFilterText(input.Format, input.ColorSpace, width, height);
+  FOutputMatrix = RecodedYCbCrMatrix(input.Format, input.ColorSpace, width, height);
+  return "";
 }
 
 namespace {
@@ -71,7 +94,8 @@ int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string&
 
 bool TPlayerFilterGraph::Accepts(const AVFrame* frame) const {
   return FGraph && frame->width == FInput.Width && frame->height == FInput.Height &&
-         frame->format == FInput.Format && frame->colorspace == FInput.ColorSpace;
+         frame->format == FInput.Format && frame->colorspace == FInput.ColorSpace &&
+         frame->color_trc == FInput.Transfer;
 }
 
 int TPlayerFilterGraph::Send(AVFrame* frame) {

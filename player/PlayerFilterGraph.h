@@ -1,7 +1,8 @@
 // The player's video filter graph: decoded pictures go in through the library's stock "buffer"
 // source, pass the caller's filter chain (and the deinterlacer when it is on) and come out of a
-// "buffersink" as planar YUV 4:2:0 in BT.601's matrix, the layout and the colours of the
-// display's overlays. The graph is made for one picture size, format and matrix; the video thread
+// "buffersink" as planar YUV 4:2:0, the layout of the display's overlays, in BT.601's matrix,
+// their colours, or, where the screen's scaler reads pictures in their own matrix, left in it.
+// The graph is made for one picture size, format, matrix and transfer curve; the video thread
 // makes it again when the decoder's output changes.
 #pragma once
 
@@ -17,6 +18,10 @@ struct TVideoFilterInput {
   AVRational SampleAspectRatio{0, 1};
   int QuarterTurns = 0;  // the stream's display turns (DisplayQuarterTurns), made before the chain
   AVColorSpace ColorSpace = AVCOL_SPC_UNSPECIFIED;  // the YCbCr matrix that the pictures are in
+  AVColorTransferCharacteristic Transfer = AVCOL_TRC_UNSPECIFIED;
+  // The pictures go straight to the screen, whose scaler reads them in any matrix
+  // (SetScalerSourceMatrix): a change of matrix alone is left to it.
+  bool ScreenReadsMatrix = false;
 };
 
 class TPlayerFilterGraph {
@@ -34,7 +39,7 @@ class TPlayerFilterGraph {
   int Configure(const TVideoFilterInput& input, const std::string& chain, bool deinterlace,
                 int scalerFlags);
   bool Configured() const { return FGraph != nullptr; }
-  // The graph was made for pictures of this size, format and matrix.
+  // The graph was made for pictures of this size, format, matrix and transfer curve.
   bool Accepts(const AVFrame* frame) const;
   // Hands a picture to the graph (the frame is left empty). 0 or a negative FFmpeg error code.
   int Send(AVFrame* frame);
@@ -46,16 +51,22 @@ class TPlayerFilterGraph {
   AVRational OutputTimeBase() const;
   int OutputWidth() const;
   int OutputHeight() const;
+  // The matrix the screen reads the sink's pictures in (SetScalerSourceMatrix):
+  // AVCOL_SPC_UNSPECIFIED for BT.601's.
+  AVColorSpace OutputMatrix() const { return FOutputMatrix; }
 
   // The stock filter that stands in for the decoder's own deinterlacing: every second line
   // through a (-1 4 2 4 -1) filter, one picture out per picture in.
   static constexpr const char* DeinterlaceFilter = "pp=fd";
 
  private:
+  std::string ColourFilterText(const TVideoFilterInput& input, const std::string& chain, int width,
+                               int height);
   int Build(const TVideoFilterInput& input, const std::string& chain, int scalerFlags);
 
   AVFilterGraph* FGraph = nullptr;
   AVFilterContext* FSource = nullptr;
   AVFilterContext* FSink = nullptr;
   TVideoFilterInput FInput;
+  AVColorSpace FOutputMatrix = AVCOL_SPC_UNSPECIFIED;
 };
