@@ -92,17 +92,14 @@ bool TPlayerCore::FilterAndQueue(TCustomPlayer& player, TPlayContext& context, A
 }
 
 // Video thread. The graph is made again when the decoder's pictures change size or format,
-// deinterlacing is switched, or the screen comes to read the pictures' matrix or stops; a
+// deinterlacing is switched, or the screen comes to take their change of matrix or stops; a
 // deinterlacer that cannot be set up is switched off.
 bool TPlayerCore::PrepareFilterGraph(TCustomPlayer& player, TPlayContext& context,
                                      const AVFrame* frame) {
   TVideoSide& video = context.Video;
   const bool deinterlace = player.Deinterlace;
   const bool forScreen = ScreenReadsMatrix(player, context);
-  if (video.Graph.Accepts(frame) && deinterlace == video.GraphDeinterlaces &&
-      forScreen == video.GraphForScreen)
-    return true;
-  video.GraphForScreen = forScreen;
+  if (video.Graph.Accepts(frame, forScreen) && deinterlace == video.GraphDeinterlaces) return true;
   TVideoFilterInput input;
   input.Width = frame->width;
   input.Height = frame->height;

@@ -106,7 +106,6 @@ struct TVideoSide {
   TPlayerFilterGraph Graph;
   AVPacket* Packet = nullptr;
   bool GraphDeinterlaces = false;
-  bool GraphForScreen = false;  // the graph leaves a change of matrix to the screen
   // After a seek with SeekDisplay: the first picture at or after this time (stream time base)
   // is the first shown; the last one passed over stands in when the stream ends before it.
   int64_t SkipTarget = AV_NOPTS_VALUE;

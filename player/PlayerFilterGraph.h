@@ -39,8 +39,9 @@ class TPlayerFilterGraph {
   int Configure(const TVideoFilterInput& input, const std::string& chain, bool deinterlace,
                 int scalerFlags);
   bool Configured() const { return FGraph != nullptr; }
-  // The graph was made for pictures of this size, format, matrix and transfer curve.
-  bool Accepts(const AVFrame* frame) const;
+  // The graph was made for pictures of this size, format, matrix and transfer curve, and leaves
+  // the same change of matrix to the screen as one made for `screenReadsMatrix` would.
+  bool Accepts(const AVFrame* frame, bool screenReadsMatrix) const;
   // Hands a picture to the graph (the frame is left empty). 0 or a negative FFmpeg error code.
   int Send(AVFrame* frame);
   // The next filtered picture: 0, AVERROR(EAGAIN) when the graph needs more, or an error.
@@ -60,13 +61,12 @@ class TPlayerFilterGraph {
   static constexpr const char* DeinterlaceFilter = "pp=fd";
 
  private:
-  std::string ColourFilterText(const TVideoFilterInput& input, const std::string& chain, int width,
-                               int height);
   int Build(const TVideoFilterInput& input, const std::string& chain, int scalerFlags);
 
   AVFilterGraph* FGraph = nullptr;
   AVFilterContext* FSource = nullptr;
   AVFilterContext* FSink = nullptr;
   TVideoFilterInput FInput;
+  bool FChainEmpty = true;
   AVColorSpace FOutputMatrix = AVCOL_SPC_UNSPECIFIED;
 };

@@ -238,7 +238,7 @@ class FilterGraph : public ::testing::Test {
 
 TEST_F(FilterGraph, AnyPictureComesOutAsYUV420P) {
   ASSERT_EQ(Graph.Configure(Input(), "", false, SWS_BICUBIC), 0);
-  EXPECT_TRUE(Graph.Accepts(Frame));
+  EXPECT_TRUE(Graph.Accepts(Frame, false));
   Frame->pts = 7;
   ASSERT_EQ(Graph.Send(Frame), 0);
   ASSERT_EQ(Graph.Receive(Out), 0);
@@ -261,10 +261,10 @@ TEST_F(FilterGraph, ChainAndDeinterlacerRunBetweenSourceAndSink) {
 TEST_F(FilterGraph, OtherPicturesNeedANewGraph) {
   ASSERT_EQ(Graph.Configure(Input(), "", false, SWS_BICUBIC), 0);
   Frame->format = AV_PIX_FMT_YUV420P;
-  EXPECT_FALSE(Graph.Accepts(Frame));
+  EXPECT_FALSE(Graph.Accepts(Frame, false));
 }
 
-// The red (R, G, B) that a picture of one colour shows on a 32-bit screen, drawn by the
+// The colour (R, G, B) that a picture of one colour shows on a 32-bit screen, drawn by the
 // display's scaler read in `matrix`.
 std::array<int, 3> ShownColour(const AVFrame* picture, AVColorSpace matrix) {
   SDL_PixelFormat format{};
@@ -300,13 +300,13 @@ TEST_F(FilterGraph, PicturesShowInTheirMatrixWhoeverChangesIt) {
     AVColorSpace Space;
     AVColorTransferCharacteristic Transfer;
     int Red;            // as shown; 0 where only the routes' agreement counts
-    bool LeftToScreen;  // the graph hands the picture on as it came where the screen reads it
+    bool LeftToScreen;  // a change of matrix that the graph leaves where the screen reads it
   };
   const TCase cases[] = {
       {"BT.709", 64, 48, AVCOL_SPC_BT709, AVCOL_TRC_BT709, 255, true},
-      {"untagged SD", 64, 48, AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED, 233, true},
+      {"untagged SD", 64, 48, AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED, 233, false},
       {"untagged HD", 1280, 720, AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED, 255, true},
-      {"BT.601 HD", 1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_TRC_SMPTE170M, 233, true},
+      {"BT.601 HD", 1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_TRC_SMPTE170M, 233, false},
       {"BT.2020 HLG", 64, 48, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_ARIB_STD_B67, 0, false},
   };
   struct TRoute {
@@ -339,7 +339,10 @@ TEST_F(FilterGraph, PicturesShowInTheirMatrixWhoeverChangesIt) {
       input.Transfer = c.Transfer;
       input.ScreenReadsMatrix = route.ScreenReadsMatrix;
       ASSERT_EQ(Graph.Configure(input, route.Chain, false, SWS_BICUBIC), 0) << where;
-      EXPECT_TRUE(Graph.Accepts(red)) << where;
+      EXPECT_TRUE(Graph.Accepts(red, route.ScreenReadsMatrix)) << where;
+      // Made again only where the screen's taking the change or not makes a difference.
+      EXPECT_EQ(Graph.Accepts(red, !route.ScreenReadsMatrix), !c.LeftToScreen || *route.Chain)
+          << where;
       ASSERT_EQ(Graph.Send(red), 0) << where;
       ff::av_frame_free(&red);
       ASSERT_EQ(Graph.Receive(Out), 0) << where;
@@ -367,7 +370,7 @@ TEST_F(FilterGraph, PicturesShowInTheirMatrixWhoeverChangesIt) {
 TEST_F(FilterGraph, UnknownFilterIsRefused) {
   EXPECT_LT(Graph.Configure(Input(), "nosuchfilter", false, SWS_BICUBIC), 0);
   EXPECT_FALSE(Graph.Configured());
-  EXPECT_FALSE(Graph.Accepts(Frame));
+  EXPECT_FALSE(Graph.Accepts(Frame, false));
 }
 
 // ---- Pictures drawn into the screen ----
