@@ -121,8 +121,9 @@ extern "C" {
   X(avutil_version)
 
 #define FF_SWSCALE_ENTRIES(X) \
-  X(sws_freeContext) X(sws_getCachedContext) X(sws_getContext) X(sws_get_class) \
-  X(sws_isSupportedInput) X(sws_isSupportedOutput) X(sws_scale) X(swscale_version)
+  X(sws_freeContext) X(sws_getCachedContext) X(sws_getCoefficients) \
+  X(sws_getColorspaceDetails) X(sws_getContext) X(sws_get_class) X(sws_isSupportedInput) \
+  X(sws_isSupportedOutput) X(sws_scale) X(sws_setColorspaceDetails) X(swscale_version)
 
 // The C library's file and formatting routines, taken the same way the libraries take them.
 #define FF_LIBC_ENTRIES(X) \

@@ -609,16 +609,20 @@ bool HDSize(int width, int height) {
 
 }  // namespace
 
-std::string BT601MatrixFilterText(AVPixelFormat format, AVColorSpace space, int width, int height) {
+AVColorSpace RecodedYCbCrMatrix(AVPixelFormat format, AVColorSpace space, int width, int height) {
   const AVPixFmtDescriptor* descriptor = ff::av_pix_fmt_desc_get(format);
   if (!descriptor || (descriptor->flags & AV_PIX_FMT_FLAG_RGB) || descriptor->nb_components < 3)
-    return "";
+    return AVCOL_SPC_UNSPECIFIED;
   if (space == AVCOL_SPC_UNSPECIFIED && HDSize(width, height)) space = AVCOL_SPC_BT709;
-  const char* matrix = OtherYCbCrMatrixName(space);
-  if (!matrix) return "";
+  return OtherYCbCrMatrixName(space) ? space : AVCOL_SPC_UNSPECIFIED;
+}
+
+std::string BT601MatrixFilterText(AVPixelFormat format, AVColorSpace space, int width, int height) {
+  const AVColorSpace matrix = RecodedYCbCrMatrix(format, space, width, height);
+  if (matrix == AVCOL_SPC_UNSPECIFIED) return "";
   // Primaries and transfer are named alike on both sides, so that the filter converts the
   // matrix alone, as the readers of the output differ from the source's in that only.
-  std::string text = std::string("colorspace=ispace=") + matrix +
+  std::string text = std::string("colorspace=ispace=") + OtherYCbCrMatrixName(matrix) +
                      ":space=bt470bg:iprimaries=bt709:primaries=bt709:itrc=bt709:trc=bt709";
   // The colour filter takes even sizes only: an odd edge gets a line that is cut off again. The
   // padding keeps the last line of an odd edge only where the chroma is not subsampled.
@@ -665,4 +669,19 @@ std::string SDRFilterText(AVPixelFormat format, const TPictureColours& colours, 
                           int height) {
   if (HighDynamicRange(colours.Transfer)) return ToneMapFilterText(colours, width, height);
   return BT601MatrixFilterText(format, colours.Matrix, width, height);
+}
+
+bool SetScalerSourceMatrix(SwsContext* context, AVColorSpace matrix) {
+  int* sourceTable = nullptr;
+  int* targetTable = nullptr;
+  int sourceRange = 0, targetRange = 0, brightness = 0, contrast = 0, saturation = 0;
+  if (ff::sws_getColorspaceDetails(context, &sourceTable, &sourceRange, &targetTable, &targetRange,
+                                   &brightness, &contrast, &saturation) < 0)
+    return false;
+  // libswscale numbers its tables as AVColorSpace numbers the matrices.
+  const int* source =
+      ff::sws_getCoefficients(matrix == AVCOL_SPC_UNSPECIFIED ? SWS_CS_ITU601 : int(matrix));
+  return ff::sws_setColorspaceDetails(context, source, sourceRange,
+                                      ff::sws_getCoefficients(SWS_CS_ITU601), targetRange,
+                                      brightness, contrast, saturation) >= 0;
 }

@@ -91,6 +91,14 @@ void DisplayedSize(int quarterTurns, int& width, int& height);
 // code it and players show it, and as BT.601 below. The size is the pictures' where the filters
 // get them.
 std::string BT601MatrixFilterText(AVPixelFormat format, AVColorSpace space, int width, int height);
+// The matrix that BT601MatrixFilterText recodes such pictures from: BT.709 (untagged HD too),
+// FCC, SMPTE 240M or BT.2020 with non-constant luminance; AVCOL_SPC_UNSPECIFIED where they are
+// read as they are (BT.601's own matrix, RGB, grey, and matrices the filter cannot convert).
+AVColorSpace RecodedYCbCrMatrix(AVPixelFormat format, AVColorSpace space, int width, int height);
+// Makes a scaler from YCbCr to RGB read its source in `matrix` (one RecodedYCbCrMatrix gives;
+// BT.601's for AVCOL_SPC_UNSPECIFIED), keeping both sides' ranges: a scaler that converts every
+// picture anyway changes the matrix at no cost. False when the scaler takes no such details.
+bool SetScalerSourceMatrix(SwsContext* context, AVColorSpace matrix);
 
 // How a picture's colours are coded, as its tags (or its stream's) say.
 struct TPictureColours {

@@ -138,12 +138,12 @@ void TFormatConverter::ResetState() {
 
 bool TFormatConverter::PictureToBitmap(uint8_t* const picture[], const int linesize[],
                                        AVPixelFormat pixFmt, bool copyToBitmap, int width,
-                                       int height) {
+                                       int height, AVColorSpace matrix) {
   FBitmap.SetSize(width, height);
   FHasCurrent = false;
   if (CanShare(linesize, pixFmt, width, height)) {
     FCurrent = TAVPicture{{picture[0]}, {linesize[0]}};
-  } else if (!ConvertToRGB(picture, linesize, pixFmt, width, height)) {
+  } else if (!ConvertToRGB(picture, linesize, pixFmt, width, height, matrix)) {
     return false;
   }
   FHasCurrent = true;
@@ -159,10 +159,11 @@ bool TFormatConverter::CanShare(const int linesize[], AVPixelFormat pixFmt, int 
 }
 
 bool TFormatConverter::ConvertToRGB(uint8_t* const picture[], const int linesize[],
-                                    AVPixelFormat pixFmt, int width, int height) {
+                                    AVPixelFormat pixFmt, int width, int height,
+                                    AVColorSpace matrix) {
   FToRGB = ff::sws_getCachedContext(FToRGB, width, height, pixFmt, width, height, FPixFmt,
                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
-  if (!FToRGB) {
+  if (!FToRGB || !SetScalerSourceMatrix(FToRGB, matrix)) {
     LastError = "Cannot initialize the toRGB conversion context";
     return false;
   }

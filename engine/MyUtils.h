@@ -94,9 +94,11 @@ class TFormatConverter {
   TBitmap& Bitmap() { return FBitmap; }
 
   // Makes the picture the current one in the bitmap's layout (sharing or converting it) and,
-  // when asked, copies it into the bitmap. False with LastError when it cannot be converted.
+  // when asked, copies it into the bitmap. A YCbCr picture is read in `matrix` (see
+  // SetScalerSourceMatrix). False with LastError when it cannot be converted.
   bool PictureToBitmap(uint8_t* const picture[], const int linesize[], AVPixelFormat pixFmt,
-                       bool copyToBitmap, int width, int height);
+                       bool copyToBitmap, int width, int height,
+                       AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED);
   // Current picture to bitmap, and back (after a hook drew on the bitmap).
   void CopyPictureToBitmap();
   void CopyBitmapToBuffer();
@@ -110,7 +112,7 @@ class TFormatConverter {
   void ResetState();
   bool CanShare(const int linesize[], AVPixelFormat pixFmt, int width, int height) const;
   bool ConvertToRGB(uint8_t* const picture[], const int linesize[], AVPixelFormat pixFmt, int width,
-                    int height);
+                    int height, AVColorSpace matrix);
   void CopyRows(const uint8_t* source, int sourceStride, uint8_t* dest, int destStride) const;
 
   int FBitsPixel = 24;

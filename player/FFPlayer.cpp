@@ -616,8 +616,9 @@ TBitmap TCustomPlayer::CurrentFrame() {
   const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
   FSDL.SDL_LockYUVOverlay(shown.Overlay);
   const TAVPicture picture = PicturePlanes(shown);
-  const bool converted = FFrameConverter.PictureToBitmap(
-      picture.data, picture.linesize, AV_PIX_FMT_YUV420P, true, shown.Width, shown.Height);
+  const bool converted =
+      FFrameConverter.PictureToBitmap(picture.data, picture.linesize, AV_PIX_FMT_YUV420P, true,
+                                      shown.Width, shown.Height, shown.Matrix);
   FSDL.SDL_UnlockYUVOverlay(shown.Overlay);
   if (!converted) {
     SetLastError(FFrameConverter.LastError, false);

@@ -213,8 +213,8 @@ void TPlayerCore::PictureDisplay(TCustomPlayer& player, TPlayContext& context, i
 }
 
 // Play thread, holding the overlay's lock: the picture converted by libswscale straight into
-// the screen, in place of SDL's slower conversion of an overlay in memory. False when the
-// screen's layout is one it cannot write.
+// the screen, in place of SDL's slower conversion of an overlay in memory, and read in its own
+// matrix on the way. False when the screen's layout is one it cannot write.
 bool TPlayerCore::DrawOnScreen(TCustomPlayer& player, TPlayContext& context,
                                const TPicture& picture, const SDL_Rect& rect) {
   SDL_Surface* screen = player.FScreen;
@@ -222,8 +222,8 @@ bool TPlayerCore::DrawOnScreen(TCustomPlayer& player, TPlayContext& context,
   const bool mustLock = SDL_MUSTLOCK(screen);
   if (mustLock && player.FSDL.SDL_LockSurface(screen) < 0) return false;
   player.FSDL.SDL_LockYUVOverlay(picture.Overlay);
-  const bool drawn = context.Video.DisplayScaler.Draw(PicturePlanes(picture), picture.Width,
-                                                      picture.Height, *screen, rect);
+  const bool drawn = context.Video.DisplayScaler.Draw(
+      PicturePlanes(picture), picture.Width, picture.Height, picture.Matrix, *screen, rect);
   player.FSDL.SDL_UnlockYUVOverlay(picture.Overlay);
   if (mustLock) player.FSDL.SDL_UnlockSurface(screen);
   if (drawn) player.FSDL.SDL_UpdateRect(screen, rect.x, rect.y, rect.w, rect.h);
@@ -302,6 +302,8 @@ void TPlayerCore::AllocatePicture(TCustomPlayer& player, TPlayContext& context) 
     return;
   }
   picture.Allocated = true;
+  video.ScalerDrawsScreen = !picture.Overlay->hw_overlay &&
+                            SurfacePixelFormat(*player.FScreen->format) != AV_PIX_FMT_NONE;
   video.PictureChanged.notify_all();
 }
 

@@ -91,13 +91,15 @@ bool TPlayerCore::FilterAndQueue(TCustomPlayer& player, TPlayContext& context, A
   }
 }
 
-// Video thread. The graph is made again when the decoder's pictures change size or format, or
-// deinterlacing is switched; a deinterlacer that cannot be set up is switched off.
+// Video thread. The graph is made again when the decoder's pictures change size or format,
+// deinterlacing is switched, or the screen comes to take their change of matrix or stops; a
+// deinterlacer that cannot be set up is switched off.
 bool TPlayerCore::PrepareFilterGraph(TCustomPlayer& player, TPlayContext& context,
                                      const AVFrame* frame) {
   TVideoSide& video = context.Video;
   const bool deinterlace = player.Deinterlace;
-  if (video.Graph.Accepts(frame) && deinterlace == video.GraphDeinterlaces) return true;
+  const bool forScreen = ScreenReadsMatrix(player, context);
+  if (video.Graph.Accepts(frame, forScreen) && deinterlace == video.GraphDeinterlaces) return true;
   TVideoFilterInput input;
   input.Width = frame->width;
   input.Height = frame->height;
@@ -106,6 +108,7 @@ bool TPlayerCore::PrepareFilterGraph(TCustomPlayer& player, TPlayContext& contex
   input.SampleAspectRatio = frame->sample_aspect_ratio;
   input.QuarterTurns = DisplayQuarterTurns(video.Stream);
   input.Colours = PictureColours(*frame);
+  input.ScreenReadsMatrix = forScreen;
   const std::string& chain = context.Settings.VideoFilters;
   int result = video.Graph.Configure(input, chain, deinterlace, ScalerFlags);
   if (result < 0 && deinterlace) {
@@ -267,6 +270,7 @@ bool TPlayerCore::QueuePicture(TCustomPlayer& player, TPlayContext& context, AVF
   picture.Pts = pts;
   picture.Pos = pos;
   picture.SampleAspectRatio = sampleAspectRatio;
+  picture.Matrix = video.Graph.OutputMatrix();
   picture.SubtitleBlended = false;
   picture.FirstAfterFlush = std::exchange(video.FirstAfterFlush, false);
   picture.Seek = video.FlushSeek;
@@ -326,19 +330,33 @@ void TPlayerCore::StorePicture(TCustomPlayer& player, TPlayContext& context, int
   TPicture& picture = video.Pictures[index];
   const std::lock_guard<std::mutex> overlayLock(video.OverlayLocks[index]);
   ff::av_frame_unref(picture.Frame);
-  const bool flip = player.FVerticalFlip;
-  if (!picture.Overlay->hw_overlay && !flip && !player.PicturesHooked()) {
+  if (KeepsDecodedPicture(player, picture.Overlay->hw_overlay)) {
     ff::av_frame_move_ref(picture.Frame, frame);
     return;
   }
   SDL_Overlay* overlay = picture.Overlay;
   player.FSDL.SDL_LockYUVOverlay(overlay);
   TAVPicture target = OverlayPicture(overlay);
-  CopyPicture(frame, target, picture.Width, picture.Height, flip);
+  CopyPicture(frame, target, picture.Width, picture.Height, player.FVerticalFlip);
   const int64_t hookPts = std::llround(pts * 1000000) - context.InputStart;
   player.DoVideoHook(target, picture.Width, picture.Height, hookPts);
   player.DoFrameHook(target, picture.Width, picture.Height, hookPts);
   player.FSDL.SDL_UnlockYUVOverlay(overlay);
+}
+
+// Video thread: whether a picture goes to the display as decoded, drawn from by the screen's
+// scaler, rather than copied into an overlay that is turned, drawn on or shown by SDL.
+bool TPlayerCore::KeepsDecodedPicture(TCustomPlayer& player, bool hardwareOverlay) {
+  return !hardwareOverlay && !player.FVerticalFlip && !player.PicturesHooked();
+}
+
+// Video thread: whether the screen's scaler takes the pictures' matrix change for nothing. Not
+// before the play thread has found that the scaler draws the screen (SDL's own overlays read
+// BT.601's alone), and not for what draws on the pictures: the hooks and the subtitles take
+// BT.601's.
+bool TPlayerCore::ScreenReadsMatrix(TCustomPlayer& player, TPlayContext& context) {
+  return context.Video.ScalerDrawsScreen && !context.HasSubtitle() &&
+         KeepsDecodedPicture(player, false);
 }
 
 // Holding the slot's overlay lock: a picture the slot keeps by reference goes into its overlay,

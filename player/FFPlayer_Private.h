@@ -71,6 +71,8 @@ struct TPicture {
   int Width = 0;  // even
   int Height = 0;
   AVRational SampleAspectRatio{0, 1};
+  // The matrix the picture is read in, wherever it is kept (TPlayerFilterGraph::OutputMatrix).
+  AVColorSpace Matrix = AVCOL_SPC_UNSPECIFIED;
   bool Allocated = false;
   bool SubtitleBlended = false;  // the play thread's
   // The first picture after a flush is never dropped: it is what a seek shows.
@@ -120,6 +122,9 @@ struct TVideoSide {
   TPicture Pictures[player_internal::PictureSlots];
   std::mutex OverlayLocks[player_internal::PictureSlots];
   TSurfaceScaler DisplayScaler;  // the play thread's
+  // The play thread has made an overlay in memory, and the screen is one that DisplayScaler
+  // writes: pictures reach the screen through it, not through SDL.
+  std::atomic<bool> ScalerDrawsScreen{false};
   int Size = 0;
   int ReadIndex = 0;
   int WriteIndex = 0;
@@ -181,6 +186,8 @@ struct TSubtitleSide {
   std::thread Thread;
   // Set when the stream closes: the queued subtitles belong to no stream any more.
   std::atomic<bool> StreamChanged{false};
+  // From the stream's opening to its closing; the video thread asks while the read thread closes.
+  std::atomic<bool> Open{false};
   // The subtitle queue, under Lock.
   TSubtitlePicture Pictures[player_internal::SubtitleQueueSize];
   int Size = 0;
@@ -268,7 +275,7 @@ struct TPlayContext {
 
   bool HasAudio() const { return Audio.Stream != nullptr; }
   bool HasVideo() const { return Video.Stream != nullptr; }
-  bool HasSubtitle() const { return Subtitle.Stream != nullptr; }
+  bool HasSubtitle() const { return Subtitle.Open; }
   void SetOpenStatus(int status) {
     {
       const std::lock_guard<std::mutex> lock(StatusLock);
@@ -370,6 +377,8 @@ struct TPlayerCore {
   static void StorePicture(TCustomPlayer& player, TPlayContext& context, int index, AVFrame* frame,
                            double pts);
   static void MoveIntoOverlay(TCustomPlayer& player, TPicture& picture);
+  static bool KeepsDecodedPicture(TCustomPlayer& player, bool hardwareOverlay);
+  static bool ScreenReadsMatrix(TCustomPlayer& player, TPlayContext& context);
   static void PictureQueued(TCustomPlayer& player, TPlayContext& context);
   static void SeekShown(TCustomPlayer& player, TPlayContext& context, int64_t seek);
   static int64_t NewestSeek(TPlayContext& context);

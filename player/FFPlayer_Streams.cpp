@@ -223,6 +223,7 @@ bool TPlayerCore::OpenSubtitle(TCustomPlayer& player, TPlayContext& context, int
   if (!subtitle.Codec) return false;
   subtitle.StreamIndex = streamIndex;
   subtitle.Stream = stream;
+  subtitle.Open = true;
   subtitle.Queue.PutFlush();
   if (!StartThread(player, subtitle.Thread, false, SubtitleThread, std::ref(context))) {
     CloseSubtitle(context);
@@ -243,6 +244,7 @@ void TPlayerCore::CloseSubtitle(TPlayContext& context) {
   if (subtitle.Thread.joinable()) subtitle.Thread.join();
   subtitle.Queue.Flush();
   CloseDecoder(subtitle.Codec);
+  subtitle.Open = false;
   subtitle.Stream = nullptr;
   subtitle.StreamIndex = -1;
 }

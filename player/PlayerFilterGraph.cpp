@@ -11,27 +11,44 @@ void TPlayerFilterGraph::Free() {
   FSink = nullptr;
 }
 
-int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::string& chain,
-                                  bool deinterlace, int scalerFlags) {
-  Free();
-  int width = input.Width;
-  int height = input.Height;
-  DisplayedSize(input.QuarterTurns, width, height);
-  const std::string text = JoinFilterChains(
-      {deinterlace ? DeinterlaceFilter : "", UprightFilterText(input.QuarterTurns),
-       SDRFilterText(input.Format, input.Colours, width, height), chain});
-  const int result = Build(input, text, scalerFlags);
-  if (result < 0) Free();
-  return result;
-}
-
 namespace {
+
+// The change of matrix left to the screen's scaler, which makes it for nothing on its way: where
+// the screen reads the pictures' matrix, nothing in the graph reads their colours after the
+// change (the caller's chain is written for BT.601's, as the conversion's is) and the change is
+// one of matrix alone. AVCOL_SPC_UNSPECIFIED where the graph makes it, or none is needed.
+AVColorSpace MatrixLeftToScreen(const TVideoFilterInput& input, bool chainEmpty) {
+  if (!input.ScreenReadsMatrix || !chainEmpty || HighDynamicRange(input.Colours.Transfer))
+    return AVCOL_SPC_UNSPECIFIED;
+  // HD is HD either way up: the stored size tells as the turned one does.
+  return RecodedYCbCrMatrix(input.Format, input.Colours.Matrix, input.Width, input.Height);
+}
 
 std::string RationalText(AVRational value) {
   return std::to_string(value.num) + "/" + std::to_string(value.den);
 }
 
 }  // namespace
+
+int TPlayerFilterGraph::Configure(const TVideoFilterInput& input, const std::string& chain,
+                                  bool deinterlace, int scalerFlags) {
+  Free();
+  int width = input.Width;
+  int height = input.Height;
+  DisplayedSize(input.QuarterTurns, width, height);
+  FChainEmpty = chain.empty();
+  FOutputMatrix = MatrixLeftToScreen(input, FChainEmpty);
+  const std::string colours =
+      FOutputMatrix == AVCOL_SPC_UNSPECIFIED
+          ? SDRFilterText(input.Format, input.Colours, width, height)
+          : "";
+  const std::string text =
+      JoinFilterChains({deinterlace ? DeinterlaceFilter : "", UprightFilterText(input.QuarterTurns),
+                        colours, chain});
+  const int result = Build(input, text, scalerFlags);
+  if (result < 0) Free();
+  return result;
+}
 
 int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string& chain,
                               int scalerFlags) {
@@ -68,9 +85,13 @@ int TPlayerFilterGraph::Build(const TVideoFilterInput& input, const std::string&
   return ff::avfilter_graph_config(FGraph, nullptr);
 }
 
-bool TPlayerFilterGraph::Accepts(const AVFrame* frame) const {
-  return FGraph && frame->width == FInput.Width && frame->height == FInput.Height &&
-         frame->format == FInput.Format && PictureColours(*frame) == FInput.Colours;
+bool TPlayerFilterGraph::Accepts(const AVFrame* frame, bool screenReadsMatrix) const {
+  if (!FGraph || frame->width != FInput.Width || frame->height != FInput.Height ||
+      frame->format != FInput.Format || !(PictureColours(*frame) == FInput.Colours))
+    return false;
+  TVideoFilterInput wanted = FInput;
+  wanted.ScreenReadsMatrix = screenReadsMatrix;
+  return MatrixLeftToScreen(wanted, FChainEmpty) == FOutputMatrix;
 }
 
 int TPlayerFilterGraph::Send(AVFrame* frame) {

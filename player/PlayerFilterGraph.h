@@ -1,8 +1,9 @@
 // The player's video filter graph: decoded pictures go in through the library's stock "buffer"
 // source, pass the caller's filter chain (and the deinterlacer when it is on) and come out of a
-// "buffersink" as planar YUV 4:2:0, SDR in BT.601's matrix, the layout and the colours of the
-// display's overlays. The graph is made for one picture size, format and colour coding; the video
-// thread makes it again when the decoder's output changes.
+// "buffersink" as planar YUV 4:2:0, the layout of the display's overlays, SDR in BT.601's matrix,
+// their colours, or, where the screen's scaler reads pictures in their own matrix, left in it.
+// The graph is made for one picture size, format and colour coding; the video thread makes it
+// again when the decoder's output changes.
 #pragma once
 
 #include <string>
@@ -18,6 +19,9 @@ struct TVideoFilterInput {
   AVRational SampleAspectRatio{0, 1};
   int QuarterTurns = 0;  // the stream's display turns (DisplayQuarterTurns), made before the chain
   TPictureColours Colours;  // how the pictures' colours are coded
+  // The pictures go straight to the screen, whose scaler reads them in any matrix
+  // (SetScalerSourceMatrix): a change of matrix alone is left to it.
+  bool ScreenReadsMatrix = false;
 };
 
 class TPlayerFilterGraph {
@@ -35,8 +39,9 @@ class TPlayerFilterGraph {
   int Configure(const TVideoFilterInput& input, const std::string& chain, bool deinterlace,
                 int scalerFlags);
   bool Configured() const { return FGraph != nullptr; }
-  // The graph was made for pictures of this size, format and colour coding.
-  bool Accepts(const AVFrame* frame) const;
+  // The graph was made for pictures of this size, format and colour coding, and leaves the same
+  // change of matrix to the screen as one made for `screenReadsMatrix` would.
+  bool Accepts(const AVFrame* frame, bool screenReadsMatrix) const;
   // Hands a picture to the graph (the frame is left empty). 0 or a negative FFmpeg error code.
   int Send(AVFrame* frame);
   // The next filtered picture: 0, AVERROR(EAGAIN) when the graph needs more, or an error.
@@ -47,6 +52,9 @@ class TPlayerFilterGraph {
   AVRational OutputTimeBase() const;
   int OutputWidth() const;
   int OutputHeight() const;
+  // The matrix the screen reads the sink's pictures in (SetScalerSourceMatrix):
+  // AVCOL_SPC_UNSPECIFIED for BT.601's.
+  AVColorSpace OutputMatrix() const { return FOutputMatrix; }
 
   // The stock filter that stands in for the decoder's own deinterlacing: every second line
   // through a (-1 4 2 4 -1) filter, one picture out per picture in.
@@ -59,4 +67,6 @@ class TPlayerFilterGraph {
   AVFilterContext* FSource = nullptr;
   AVFilterContext* FSink = nullptr;
   TVideoFilterInput FInput;
+  bool FChainEmpty = true;
+  AVColorSpace FOutputMatrix = AVCOL_SPC_UNSPECIFIED;
 };

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "FFUtils.h"
+
 namespace {
 
 struct TSurfaceLayout {
@@ -43,13 +45,13 @@ AVPixelFormat SurfacePixelFormat(const SDL_PixelFormat& format) {
 
 TSurfaceScaler::~TSurfaceScaler() { ff::sws_freeContext(FContext); }
 
-bool TSurfaceScaler::Draw(const TAVPicture& picture, int width, int height, SDL_Surface& surface,
-                          const SDL_Rect& rect) {
+bool TSurfaceScaler::Draw(const TAVPicture& picture, int width, int height, AVColorSpace matrix,
+                          SDL_Surface& surface, const SDL_Rect& rect) {
   const AVPixelFormat format = SurfacePixelFormat(*surface.format);
   if (format == AV_PIX_FMT_NONE || rect.w < 1 || rect.h < 1) return false;
   FContext = ff::sws_getCachedContext(FContext, width, height, AV_PIX_FMT_YUV420P, rect.w, rect.h,
                                       format, DisplayScalerFlags, nullptr, nullptr, nullptr);
-  if (!FContext) return false;
+  if (!FContext || !SetScalerSourceMatrix(FContext, matrix)) return false;
   const int bytesPerPixel = surface.format->BytesPerPixel;
   uint8_t* const origin = static_cast<uint8_t*>(surface.pixels) +
                           ptrdiff_t(rect.y) * surface.pitch + ptrdiff_t(rect.x) * bytesPerPixel;

@@ -23,11 +23,12 @@ class TSurfaceScaler {
   TSurfaceScaler(const TSurfaceScaler&) = delete;
   TSurfaceScaler& operator=(const TSurfaceScaler&) = delete;
 
-  // Draws the picture (width x height) over the rectangle, which lies inside the surface; the
-  // caller holds the surface's lock when SDL asks for one. False, drawing nothing, when the
-  // surface's layout is one libswscale cannot write, or no memory can be had.
-  bool Draw(const TAVPicture& picture, int width, int height, SDL_Surface& surface,
-            const SDL_Rect& rect);
+  // Draws the picture (width x height, read in `matrix` as SetScalerSourceMatrix takes it) over
+  // the rectangle, which lies inside the surface; the caller holds the surface's lock when SDL
+  // asks for one. False, drawing nothing, when the surface's layout is one libswscale cannot
+  // write, or no memory can be had.
+  bool Draw(const TAVPicture& picture, int width, int height, AVColorSpace matrix,
+            SDL_Surface& surface, const SDL_Rect& rect);
 
  private:
   SwsContext* FContext = nullptr;

@@ -2,6 +2,7 @@
 // picture, the view of the sound, and the filter graph between decoder and display.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -237,7 +238,7 @@ class FilterGraph : public ::testing::Test {
 
 TEST_F(FilterGraph, AnyPictureComesOutAsYUV420P) {
   ASSERT_EQ(Graph.Configure(Input(), "", false, SWS_BICUBIC), 0);
-  EXPECT_TRUE(Graph.Accepts(Frame));
+  EXPECT_TRUE(Graph.Accepts(Frame, false));
   Frame->pts = 7;
   ASSERT_EQ(Graph.Send(Frame), 0);
   ASSERT_EQ(Graph.Receive(Out), 0);
@@ -260,58 +261,116 @@ TEST_F(FilterGraph, ChainAndDeinterlacerRunBetweenSourceAndSink) {
 TEST_F(FilterGraph, OtherPicturesNeedANewGraph) {
   ASSERT_EQ(Graph.Configure(Input(), "", false, SWS_BICUBIC), 0);
   Frame->format = AV_PIX_FMT_YUV420P;
-  EXPECT_FALSE(Graph.Accepts(Frame));
+  EXPECT_FALSE(Graph.Accepts(Frame, false));
 }
 
-// The overlays and every picture taken from them are read with BT.601's matrix: pictures in
-// another come out recoded, as the conversion's do. Full red in BT.709's studio-range YCbCr is
-// (63, 102, 240), in BT.601's (81, 90, 240).
-TEST_F(FilterGraph, PicturesComeOutInTheMatrixOfTheOverlays) {
+// The colour (R, G, B) that a picture of one colour shows on a 32-bit screen, drawn by the
+// display's scaler read in `matrix`.
+std::array<int, 3> ShownColour(const AVFrame* picture, AVColorSpace matrix) {
+  SDL_PixelFormat format{};
+  format.BitsPerPixel = 32;
+  format.BytesPerPixel = 4;
+  format.Rmask = 0xFF0000;
+  format.Gmask = 0xFF00;
+  format.Bmask = 0xFF;
+  std::vector<Uint32> pixels(16 * 16);
+  SDL_Surface surface{};
+  surface.format = &format;
+  surface.w = surface.h = 16;
+  surface.pitch = 16 * 4;
+  surface.pixels = pixels.data();
+  TSurfaceScaler scaler;
+  const TAVPicture planes{{picture->data[0], picture->data[1], picture->data[2], nullptr},
+                          {picture->linesize[0], picture->linesize[1], picture->linesize[2], 0}};
+  EXPECT_TRUE(scaler.Draw(planes, picture->width, picture->height, matrix, surface,
+                          SDL_Rect{0, 0, 16, 16}));
+  const Uint32 pixel = pixels[8 * 16 + 8];
+  return {int(pixel >> 16 & 0xFF), int(pixel >> 8 & 0xFF), int(pixel & 0xFF)};
+}
+
+// What the screen shows does not depend on who changes the matrix: the graph, as the conversion
+// does (for the caller's chain, the hooks and SDL's overlays, which take BT.601's), or the
+// screen's scaler, which converts every picture anyway and so spares the graph a filter. Full red
+// in BT.709's studio-range YCbCr (63, 102, 240) shows as (255, 0, 0) read in BT.709's matrix and
+// as (233, 0, 2) in BT.601's. A transfer curve other than SDR's always goes through the graph.
+TEST_F(FilterGraph, PicturesShowInTheirMatrixWhoeverChangesIt) {
   struct TCase {
     const char* Name;
     int Width, Height;
     AVColorSpace Space;
-    int Y, Cb, Cr;
+    AVColorTransferCharacteristic Transfer;
+    int Red;            // as shown; 0 where only the routes' agreement counts
+    bool LeftToScreen;  // a change of matrix that the graph leaves where the screen reads it
   };
   const TCase cases[] = {
-      {"BT.709", 64, 48, AVCOL_SPC_BT709, 81, 90, 240},
-      {"untagged SD", 64, 48, AVCOL_SPC_UNSPECIFIED, 63, 102, 240},
-      {"untagged HD", 1280, 720, AVCOL_SPC_UNSPECIFIED, 81, 90, 240},
-      {"BT.601 HD", 1280, 720, AVCOL_SPC_SMPTE170M, 63, 102, 240},
+      {"BT.709", 64, 48, AVCOL_SPC_BT709, AVCOL_TRC_BT709, 255, true},
+      {"untagged SD", 64, 48, AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED, 233, false},
+      {"untagged HD", 1280, 720, AVCOL_SPC_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED, 255, true},
+      {"BT.601 HD", 1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_TRC_SMPTE170M, 233, false},
+      {"BT.2020 HLG", 64, 48, AVCOL_SPC_BT2020_NCL, AVCOL_TRC_ARIB_STD_B67, 0, false},
   };
+  struct TRoute {
+    const char* Name;
+    bool ScreenReadsMatrix;
+    const char* Chain;
+  };
+  const TRoute routes[] = {{"graph", false, ""}, {"screen", true, ""}, {"chain", true, "null"}};
   for (const TCase& c : cases) {
-    const std::string where = c.Name;
-    AVFrame* red = ff::av_frame_alloc();
-    red->width = c.Width;
-    red->height = c.Height;
-    red->format = AV_PIX_FMT_YUV420P;
-    red->colorspace = c.Space;
-    ASSERT_GE(ff::av_frame_get_buffer(red, 0), 0);
-    const int values[3] = {63, 102, 240};
-    for (int plane = 0; plane < 3; ++plane)
-      std::memset(red->data[plane], values[plane],
-                  size_t(red->linesize[plane]) * size_t(plane ? c.Height / 2 : c.Height));
-    TVideoFilterInput input = Input();
-    input.Width = c.Width;
-    input.Height = c.Height;
-    input.Format = AV_PIX_FMT_YUV420P;
-    input.Colours.Matrix = c.Space;
-    ASSERT_EQ(Graph.Configure(input, "", false, SWS_BICUBIC), 0) << where;
-    EXPECT_TRUE(Graph.Accepts(red)) << where;
-    ASSERT_EQ(Graph.Send(red), 0) << where;
-    ff::av_frame_free(&red);
-    ASSERT_EQ(Graph.Receive(Out), 0) << where;
-    EXPECT_NEAR(Out->data[0][Out->linesize[0] * 10 + 10], c.Y, 1) << where;
-    EXPECT_NEAR(Out->data[1][Out->linesize[1] * 5 + 5], c.Cb, 1) << where;
-    EXPECT_NEAR(Out->data[2][Out->linesize[2] * 5 + 5], c.Cr, 1) << where;
-    ff::av_frame_unref(Out);
+    int graphLuma = -1;
+    std::array<int, 3> graphColour{};
+    for (const TRoute& route : routes) {
+      const std::string where = c.Name + std::string(", ") + route.Name;
+      AVFrame* red = ff::av_frame_alloc();
+      red->width = c.Width;
+      red->height = c.Height;
+      red->format = AV_PIX_FMT_YUV420P;
+      red->colorspace = c.Space;
+      red->color_trc = c.Transfer;
+      ASSERT_GE(ff::av_frame_get_buffer(red, 0), 0);
+      const int values[3] = {63, 102, 240};
+      for (int plane = 0; plane < 3; ++plane)
+        std::memset(red->data[plane], values[plane],
+                    size_t(red->linesize[plane]) * size_t(plane ? c.Height / 2 : c.Height));
+      TVideoFilterInput input = Input();
+      input.Width = c.Width;
+      input.Height = c.Height;
+      input.Format = AV_PIX_FMT_YUV420P;
+      input.Colours.Matrix = c.Space;
+      input.Colours.Transfer = c.Transfer;
+      input.ScreenReadsMatrix = route.ScreenReadsMatrix;
+      ASSERT_EQ(Graph.Configure(input, route.Chain, false, SWS_BICUBIC), 0) << where;
+      EXPECT_TRUE(Graph.Accepts(red, route.ScreenReadsMatrix)) << where;
+      // Made again only where the screen's taking the change or not makes a difference.
+      EXPECT_EQ(Graph.Accepts(red, !route.ScreenReadsMatrix), !c.LeftToScreen || *route.Chain)
+          << where;
+      ASSERT_EQ(Graph.Send(red), 0) << where;
+      ff::av_frame_free(&red);
+      ASSERT_EQ(Graph.Receive(Out), 0) << where;
+      const int luma = Out->data[0][Out->linesize[0] * 10 + 10];
+      const std::array<int, 3> shown = ShownColour(Out, Graph.OutputMatrix());
+      if (graphLuma < 0) {
+        graphLuma = luma;
+        graphColour = shown;
+      }
+      if (route.ScreenReadsMatrix && !*route.Chain && c.LeftToScreen)
+        EXPECT_EQ(luma, 63) << where;
+      else
+        EXPECT_NEAR(luma, graphLuma, 1) << where;
+      for (int n = 0; n < 3; ++n) EXPECT_NEAR(shown[n], graphColour[n], 2) << where << " " << n;
+      if (c.Red) {
+        EXPECT_NEAR(shown[0], c.Red, 2) << where;
+        EXPECT_LE(shown[1], 2) << where;
+        EXPECT_LE(shown[2], 4) << where;
+      }
+      ff::av_frame_unref(Out);
+    }
   }
 }
 
 TEST_F(FilterGraph, UnknownFilterIsRefused) {
   EXPECT_LT(Graph.Configure(Input(), "nosuchfilter", false, SWS_BICUBIC), 0);
   EXPECT_FALSE(Graph.Configured());
-  EXPECT_FALSE(Graph.Accepts(Frame));
+  EXPECT_FALSE(Graph.Accepts(Frame, false));
 }
 
 // ---- Pictures drawn into the screen ----
@@ -369,7 +428,8 @@ TEST(SurfaceScaler, DrawsRedIntoTheRectangleOfEveryLayoutAndNothingElse) {
       surface.pitch = Uint16(pitch);
       surface.pixels = pixels.data();
       TSurfaceScaler scaler;
-      EXPECT_EQ(scaler.Draw(picture, 4, 2, surface, rect), c.Expected != AV_PIX_FMT_NONE);
+      EXPECT_EQ(scaler.Draw(picture, 4, 2, AVCOL_SPC_UNSPECIFIED, surface, rect),
+                c.Expected != AV_PIX_FMT_NONE);
       for (int row = 0; row < Height; ++row)
         for (int column = 0; column < Width; ++column) {
           const Uint8* at = &pixels[size_t(row * pitch + column * format.BytesPerPixel)];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <set>
 
 #include "MediaFixtures.h"
@@ -190,6 +191,42 @@ TEST_F(VideoDisplay, VideoHookDrawsOnThePicture) {
   EXPECT_GT(left.Green, 200);
   EXPECT_LT(left.Red, 60);
   EXPECT_TRUE(IsRed(PixelAt(frame, 150, 72)));
+}
+
+// An HD picture coded in BT.709's matrix shows in its own colours whoever changes the matrix:
+// the screen's scaler where the decoded picture is drawn as it is, the filter graph where a hook
+// draws on it (the hooks take BT.601's, as SDL's overlays do). Read in the wrong matrix, a bar of
+// full strength is off by 10 to 23 levels.
+TEST_F(VideoDisplay, AnHDPictureShowsInItsOwnMatrixWithAndWithoutHooks) {
+  const std::string clip = fixtures::ColourBarsClip(
+      1280, 720, "bt709", "tv", "-colorspace bt709 -color_primaries bt709 -color_trc bt709");
+  const TPixel bars[] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                         {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+  const auto expectBars = [&](const TBitmap& picture, const std::string& where) {
+    ASSERT_EQ(picture.Width(), 1280) << where;
+    for (int bar = 0; bar < 8; ++bar) {
+      const TPixel pixel = PixelAt(picture, (2 * bar + 1) * 1280 / 16, 720 / 4);
+      EXPECT_NEAR(pixel.Blue, bars[bar].Blue, 4) << where << ", bar " << bar;
+      EXPECT_NEAR(pixel.Green, bars[bar].Green, 4) << where << ", bar " << bar;
+      EXPECT_NEAR(pixel.Red, bars[bar].Red, 4) << where << ", bar " << bar;
+    }
+  };
+  OpenAndShow(clip, 3);
+  expectBars(Player.CurrentFrame(), "shown");
+  Player.Stop(true);
+  TBitmap hooked;
+  std::mutex lock;
+  Player.VideoHook = true;
+  Player.OnVideoHook = [&](void*, TBitmap* bitmap, int64_t, bool& update) {
+    const std::lock_guard<std::mutex> guard(lock);
+    hooked = *bitmap;
+    update = false;
+  };
+  OpenAndShow(clip, 3);
+  expectBars(Player.CurrentFrame(), "shown with a hook");
+  Player.Stop(true);
+  const std::lock_guard<std::mutex> guard(lock);
+  expectBars(hooked, "hooked");
 }
 
 TEST_F(VideoDisplay, HookThatThrowsIsLoggedAndPlayGoesOn) {
