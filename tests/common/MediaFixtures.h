@@ -57,6 +57,11 @@ std::string SongWithDamagedCover(int seconds);
 // encoding. `times`, when given, moves the pictures (an expression of setpts), kept as they are.
 std::string NumberedClip(const std::string& name, const std::string& rate,
                          const std::string& times = "");
+// The same pictures with eight seconds of tone, coded with ffmpeg's output options `codecs`
+// (the codecs of both streams and the muxer's options); the pictures start `delay` seconds (as
+// ffmpeg's -itsoffset reads it) after the sound.
+std::string NumberedClipWithSound(const std::string& name, const std::string& rate,
+                                  const std::string& codecs, const std::string& delay = "0");
 constexpr int NumberedClipWidth = 160;
 constexpr int NumberedClipHeight = 16;
 // The number a 160x16 grey picture of that clip shows.
