@@ -42,9 +42,10 @@ TEST_F(ConvertTest, UsualFilesKeepEveryPictureAtItsTimeWholeAndInParts) {
        {"0", "2.7", "3.51", "5.2"}},
       {"an MPEG-TS with x264's key frame every 10 s",
        NumberedClipWithSound("numbered_keys_10s.ts", "25", h264), {"0", "3.33", "5.5"}},
+      // At a DVD's size and rate every picture starts a packet with its time, as on a DVD.
       {"a DVD's VOB, a key frame every 15 pictures",
-       NumberedClipWithSound("numbered_dvd.vob", "25", "-c:v mpeg2video -g 15 -b:v 1M -c:a mp2",
-                             "0.01"),
+       NumberedClipWithSound("numbered_dvd.vob", "25",
+                             "-s 720x576 -c:v mpeg2video -g 15 -b:v 5M -c:a mp2", "0.01"),
        {"0", "2", "3", "4", "6"}},
       {"a WebM whose pictures start 14 ms after its sound",
        NumberedClipWithSound("numbered_late.webm", "25",
