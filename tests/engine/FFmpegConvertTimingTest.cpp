@@ -41,7 +41,8 @@ TEST_F(ConvertTest, UsualFilesKeepEveryPictureAtItsTimeWholeAndInParts) {
        NumberedClipWithSound("numbered_keys_2s.ts", "30", h264 + " -g 60"),
        {"0", "2.7", "3.51", "5.2"}},
       {"an MPEG-TS with x264's key frame every 10 s",
-       NumberedClipWithSound("numbered_keys_10s.ts", "25", h264), {"0", "3.33", "5.5"}},
+       NumberedClipWithSound("numbered_keys_10s.ts", "25", h264),
+       {"0", "3.33", "5.5"}},
       // At a DVD's size and rate every picture starts a packet with its time, as on a DVD.
       {"a DVD's VOB, a key frame every 15 pictures",
        NumberedClipWithSound("numbered_dvd.vob", "25",
@@ -53,9 +54,11 @@ TEST_F(ConvertTest, UsualFilesKeepEveryPictureAtItsTimeWholeAndInParts) {
                              "0.014"),
        {"0", "1.37", "4.9"}},
       // Its B-frames start its pictures a little after its sound.
-      {"an FLV at 1/1000", NumberedClipWithSound("numbered_bframes.flv", "30", h264),
+      {"an FLV at 1/1000",
+       NumberedClipWithSound("numbered_bframes.flv", "30", h264),
        {"0", "1.51", "3.017", "6.5"}},
-      {"an MKV at 23.976 fps", NumberedClipWithSound("numbered_film.mkv", "24000/1001", h264),
+      {"an MKV at 23.976 fps",
+       NumberedClipWithSound("numbered_film.mkv", "24000/1001", h264),
        {"0", "1.1", "2.2", "3.3"}},
   };
   std::string yardstickOptions;
