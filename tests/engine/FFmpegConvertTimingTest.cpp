@@ -45,7 +45,7 @@ TEST_F(ConvertTest, UsualFilesKeepEveryPictureAtItsTimeWholeAndInParts) {
        {"0", "3.33", "5.5"}},
       // At a DVD's size and rate every picture starts a packet with its time, as on a DVD.
       {"a DVD's VOB, a key frame every 15 pictures",
-       NumberedClipWithSound("numbered_dvd.vob", "25",
+       NumberedClipWithSound("numbered_dvd_pal.vob", "25",
                              "-s 720x576 -c:v mpeg2video -g 15 -b:v 5M -c:a mp2", "0.01"),
        {"0", "2", "3", "4", "6"}},
       {"a WebM whose pictures start 14 ms after its sound",
