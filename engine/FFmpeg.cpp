@@ -222,7 +222,7 @@ TOutputStream::~TOutputStream() {
   if (ResampleFrame) ff::av_frame_free(&ResampleFrame);
   if (Graph) ff::avfilter_graph_free(&Graph);
   if (FilterFrame) ff::av_frame_free(&FilterFrame);
-  if (PictureBeforeStart) ff::av_frame_free(&PictureBeforeStart);
+  if (HeldPicture) ff::av_frame_free(&HeldPicture);
   if (Resampler) ff::swr_free(&Resampler);
   if (Fifo) ff::av_audio_fifo_free(Fifo);
   if (AudioFrame) ff::av_frame_free(&AudioFrame);

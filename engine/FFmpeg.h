@@ -109,7 +109,6 @@ struct TInputStream {
   // set-up opens it when decoding is needed.
   AVCodecContext* Decoder = nullptr;
   int DecodedFrames = 0;  // decoded video pictures: the input hooks' frame number
-  float Quality = 0;      // of the last decoded picture
   int64_t Pts = 0;        // µs
   int64_t NextPts = AV_NOPTS_VALUE;
   bool AtStart = true;
@@ -184,9 +183,10 @@ struct TOutputStream {
   AVFilterContext* BufferSrc = nullptr;
   AVFilterContext* BufferSink = nullptr;
   AVFrame* FilterFrame = nullptr;
-  // The last picture that lay before the range while none was written: the one shown at its
-  // start, should the range hold none.
-  AVFrame* PictureBeforeStart = nullptr;
+  // The last picture given, not written yet: where it goes, or whether the next one takes its
+  // place, follows from the next one's time. Its time on the outputs' time line, in s.
+  AVFrame* HeldPicture = nullptr;
+  double HeldTime = 0;
 
   // Audio.
   bool AudioResample = false;
@@ -229,6 +229,7 @@ struct TInputFile {
   int NbStreams = 0;
   int64_t TsOffset = 0;         // µs
   std::vector<double> TsScale;  // per stream; 0 = none
+  bool OpensInside = false;     // opened at a start inside it: its outputs are parts of it
 };
 
 struct TOutputFile {
@@ -668,7 +669,6 @@ class TCustomFFmpeg {
   void CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt);
   void DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket& pkt);
-  int PicturesBeforeEnd(const TOutputStream& ost, const AVCodecContext& encoder) const;
   bool SwitchGroup();
   static double StreamEndTime(TOutputStream& ost);
   static double NextPictureTime(TOutputStream& ost, double time);
@@ -761,16 +761,12 @@ class TCustomFFmpeg {
   void RunBitmapHook(TFormatConverter& converter, TBitmapHookEvent& hook, AVFrame* picture,
                      int frameNumber, int64_t pts);
   void DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFrame* picture);
-  int64_t OpenOutput(TOutputStream& ost, const TInputStream& ist, int64_t first, double time,
-                     bool variable);
-  static void KeepPictureBeforeStart(TOutputStream& ost, const AVFrame& picture);
-  void ShowPicturesBeforeStart(const TInputStream& ist, int istIndex);
-  void WritePicturesBeforeEnd(TOutputStream& ost, const TInputStream& ist, AVFrame* picture,
-                              int frames);
+  void ShowHeldPicture(TOutputStream& ost, const TInputStream& ist, double next);
+  void ShowHeldPictures(const TInputStream& ist, int istIndex);
+  void WritePictures(TOutputStream& ost, AVFrame* picture, int frames);
   void CountDupDrop(int frames);
   AVFrame* ScaleForEncoder(TOutputStream& ost, const AVCodecContext& encoder, AVFrame* picture);
-  int WriteVideoFrame(TOutputStream& ost, const TInputStream& ist, AVCodecContext& encoder,
-                      AVFrame* picture);
+  int WriteVideoFrame(TOutputStream& ost, AVCodecContext& encoder, AVFrame* picture);
   AVFrame* RunOutputHooks(AVFrame* picture, int frameNumber, int64_t pts);
   void PreviewStep(AVFrame* picture, int frameNumber, int64_t pts);
   void DoVideoStats(TOutputStream& ost, int frameSize);

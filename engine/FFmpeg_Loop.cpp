@@ -171,6 +171,12 @@ void TCustomFFmpeg::OutputInputPacket(TInputFile& file, AVPacket* pkt) {
   if (FSettings.Verbose >= 0) Log(llVerbose, text);
 }
 
+// A packet a little behind its stream's clock is no discontinuity: the first packet after a
+// seek into an MPEG program stream carries the time of a frame after it, and a clock run on by
+// rounded durations is a few microseconds ahead. Moving the file's offset for it would move
+// every stream of the file, the pictures of a part by a picture time or more.
+constexpr int64_t BackStepTolerance = AV_TIME_BASE / 10;
+
 void TCustomFFmpeg::CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AVPacket* pkt) {
   if (pkt->dts == AV_NOPTS_VALUE || ist.NextPts == AV_NOPTS_VALUE || FSettings.CopyTs) return;
   if (!(file.Ctx->iformat->flags & AVFMT_TS_DISCONT)) {
@@ -179,7 +185,7 @@ void TCustomFFmpeg::CorrectDiscontinuity(TInputFile& file, TInputStream& ist, AV
   }
   const int64_t delta = pkt->dts - ist.NextPts;
   if (std::abs(double(delta)) <= FSettings.DtsDeltaThreshold * AV_TIME_BASE &&
-      pkt->dts + 1 >= ist.Pts)
+      pkt->dts + BackStepTolerance >= ist.Pts)
     return;
   file.TsOffset -= delta;
   pkt->dts -= delta;
@@ -205,8 +211,13 @@ void TCustomFFmpeg::DropDamagedTimestamps(const TInputStream& ist, AVPacket* pkt
   pkt->pts = AV_NOPTS_VALUE;
 }
 
+// Decoded pictures are read on to the first one at or past the end: its time tells whether the
+// one before it is shown before the end, and it lies past the last packet timed before the end
+// when pictures are reordered.
 bool TCustomFFmpeg::PastRecordingTime(TInputStream& ist, const AVPacket& pkt) {
   if (FSettings.RecordingTime == INT64_MAX) return false;
+  if (ist.DecodingNeeded && ist.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+    return ist.PastRecordingTime;
   const int64_t limit = FSettings.RecordingTime + FSettings.StartTime;
   int64_t time;
   if (pkt.dts != AV_NOPTS_VALUE) {
@@ -425,14 +436,12 @@ void TCustomFFmpeg::ProcessDecodedFrame(TInputStream& ist, int istIndex, AVFrame
     return;
   }
   SetFrameClock(ist, *frame, VideoFrameDuration(ist, *frame));
-  ist.Quality = float(frame->quality);
+  if (ist.Pts - FSettings.StartTime >= FSettings.RecordingTime) ist.PastRecordingTime = true;
   AVFrame* picture = PreProcessVideoFrame(ist, frame);
   EmulateRate(ist);
   if (!PastStartTime(ist)) return;
   FeedVideoOutputs(ist, istIndex, picture);
-  // A cover is its stream's only picture, so it is shown at once: at the end of the run it
-  // would land after sound that the muxer could not hold back for it.
-  if (ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC) ShowPicturesBeforeStart(ist, istIndex);
+  if (ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC) ShowHeldPictures(ist, istIndex);
 }
 
 // The decoded samples as packed signed 16-bit, the layout the hook, the volume and the sync
@@ -537,7 +546,7 @@ void TCustomFFmpeg::DrainInputStream(TInputStream& ist, int istIndex, bool flush
       LogFmt(llVerbose, "Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.St->index,
              MediaTypeName(ist.St->codecpar->codec_type).c_str());
     DrainVideoFilters(ist, istIndex);
-    ShowPicturesBeforeStart(ist, istIndex);
+    ShowHeldPictures(ist, istIndex);
   }
   if (!flushEncoders) return;
   for (TOutputStream* ost : FOutputStreams)

@@ -92,6 +92,7 @@ bool TCustomFFmpeg::TryOpenInput(S fileName) {
   const int64_t timestamp = SeekInput(file->Ctx, fileName);
   file->TsOffset = FSettings.InputTsOffset - (FSettings.CopyTs ? 0 : timestamp);
   file->TsScale = std::move(FPending.InputTsScale);
+  file->OpensInside = FSettings.StartTime != 0;
   AddInput(std::move(file));
   return true;
 }

@@ -12,10 +12,10 @@ namespace {
 constexpr double VSyncDropLimit = -1.1;
 constexpr double VSyncVariableLimit = 0.6;
 constexpr double VSyncDuplicateLimit = 1.1;
-// How far past an output picture time, in picture times, a picture still counts as shown at it:
-// the times of real footage wander by a few milliseconds around their rate, and a picture a
-// little late would lose its place to the one before.
-constexpr double SlotTolerance = 0.25;
+// How far past its output picture time, in picture times, the next picture may start and take
+// that time from the held one: by a quarter, it is on time for it, and (at half the rate) the
+// picture between the two is shown at none.
+constexpr double SupersededWithin = 0.25;
 // Audio drift, in samples, below which nothing is corrected.
 constexpr double AudioDriftTolerance = 50;
 // Real sound converts between rates at most about 50 times apart (384 kHz to 8 kHz); a rate
@@ -44,23 +44,23 @@ void FillSamplePointers(uint8_t* base, uint8_t** planes, AVSampleFormat format, 
   for (int channel = 0; channel < channels; ++channel) planes[channel] = base + channel * planeSize;
 }
 
-// The first of the output's picture times (in its ticks) at or after `ticks`, within the
-// tolerance.
-int64_t FirstSlotFrom(double ticks) { return int64_t(std::ceil(ticks - SlotTolerance)); }
-
-// The output's picture times, in its ticks, from First up to End (not included).
-struct TPictureSlots {
-  int64_t First;
-  int64_t End;
-};
-
-// The output's picture times at which a picture that starts `start` ticks into the output and
-// lasts `duration` ticks is shown: from the first at or after its start to the last before its
-// end. A picture of unknown duration is shown at one at least.
-TPictureSlots ShownSlots(double start, double duration) {
-  TPictureSlots slots{FirstSlotFrom(start), FirstSlotFrom(start + duration)};
-  if (duration <= 0) slots.End = std::max(slots.End, slots.First + 1);
-  return slots;
+// The output picture time at which a held picture is shown, or -1 when it is shown at none: it
+// goes to the time nearest its own, or to the next free one when that is taken (the times of a
+// 1 ms time base wander around their rate), and gives that time up to the next picture when that
+// one starts by then too (at a lower output rate). Times in output picture times, `next`
+// infinite after the last picture. An opening picture is the first of a part, which shows the
+// first picture of its range from its start: the last one before the start opens it only where
+// no picture starts within one picture time after it (a slide show, a gap in a variable-rate
+// clip).
+int64_t HeldPictureSlot(double held, double next, int64_t syncPts, bool opening) {
+  int64_t slot;
+  if (opening && held < 1) {
+    if (held < 0 && next < 1) return -1;
+    slot = 0;
+  } else {
+    slot = std::max<int64_t>(syncPts, std::llround(held));
+  }
+  return next < double(slot) + SupersededWithin ? -1 : slot;
 }
 
 // The shape of a picture's pixels as players show it: the container's word first, then the
@@ -107,8 +107,8 @@ void DeinterlacePlane(uint8_t* dst, int dstStride, const uint8_t* src, int srcSt
                       int height, int maximum) {
   // The edge lines stand in for those beyond the picture.
   const auto line = [&](int y) {
-    return reinterpret_cast<const Sample*>(src + ptrdiff_t(std::clamp(y, 0, height - 1)) *
-                                                     srcStride);
+    return reinterpret_cast<const Sample*>(src +
+                                           ptrdiff_t(std::clamp(y, 0, height - 1)) * srcStride);
   };
   for (int y = 0; y < height; ++y) {
     Sample* out = reinterpret_cast<Sample*>(dst + ptrdiff_t(y) * dstStride);
@@ -518,8 +518,7 @@ void TCustomFFmpeg::ChoosePixelFormat(AVCodecContext& encoder, const AVCodec* co
 // ---- Video filters ----
 
 int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream& ist) {
-  const int result =
-      BuildVideoGraph(ost, ist, ost.GraphInput, ShownSampleAspect(ist.St, nullptr));
+  const int result = BuildVideoGraph(ost, ist, ost.GraphInput, ShownSampleAspect(ist.St, nullptr));
   if (result < 0 || ost.Mirror) return result;  // its pictures are brought to the open encoder's
   AVCodecContext& encoder = *ost.Encoder;
   encoder.width = ff::av_buffersink_get_w(ost.BufferSink);
@@ -569,9 +568,9 @@ int TCustomFFmpeg::BuildVideoGraph(TOutputStream& ost, const TInputStream& ist,
   result = ff::av_opt_set(ost.Graph, "scale_sws_opts",
                           Format("flags=0x%X", unsigned(ost.SwsFlags)).c_str(), 0);
   if (result < 0) return result;
-  result = ost.VideoFilters.empty() ? ff::avfilter_link(last, 0, ost.BufferSink, 0)
-                                    : LinkFilterChain(ost.Graph, ost.VideoFilters, last,
-                                                      ost.BufferSink);
+  result = ost.VideoFilters.empty()
+               ? ff::avfilter_link(last, 0, ost.BufferSink, 0)
+               : LinkFilterChain(ost.Graph, ost.VideoFilters, last, ost.BufferSink);
   if (result >= 0) result = ff::avfilter_graph_config(ost.Graph, nullptr);
   if (result < 0) return result;
   if (!ost.FilterFrame && !(ost.FilterFrame = ff::av_frame_alloc())) return AVERROR(ENOMEM);
@@ -606,10 +605,11 @@ std::string TCustomFFmpeg::ChainInputFilters(TOutputStream& ost, const TInputStr
   const AVRational aspect = ost.ChainAspect;
   const AVRational sar = ff::av_div_q(aspect, AVRational{ost.ChainWidth, ost.ChainHeight});
   const std::string wider = Format("gte(dar*%d,%d)", aspect.den, aspect.num);
-  return Format("scale=w='if(%s,%d,max(2,2*round(%d*dar*%d/%d/2)))':"
-                "h='if(%s,max(2,2*round(%d*%d/(dar*%d)/2)),%d)':",
-                wider.c_str(), ost.ChainWidth, ost.ChainWidth, aspect.den, aspect.num,
-                wider.c_str(), ost.ChainHeight, aspect.num, aspect.den, ost.ChainHeight) +
+  return Format(
+             "scale=w='if(%s,%d,max(2,2*round(%d*dar*%d/%d/2)))':"
+             "h='if(%s,max(2,2*round(%d*%d/(dar*%d)/2)),%d)':",
+             wider.c_str(), ost.ChainWidth, ost.ChainWidth, aspect.den, aspect.num, wider.c_str(),
+             ost.ChainHeight, aspect.num, aspect.den, ost.ChainHeight) +
          flags +
          Format(",pad=%d:%d:(ow-iw)/2:(oh-ih)/2,setsar=%d/%d", ost.ChainWidth, ost.ChainHeight,
                 sar.num, sar.den);
@@ -647,8 +647,7 @@ void TCustomFFmpeg::FollowPictures(TOutputStream& ost, TInputStream& ist, const 
   if (ost.Graph) {
     // Draining sets the stream's clock to the old pictures' times; the new one keeps its own.
     const int64_t pts = ist.Pts;
-    if (ff::av_buffersrc_add_frame_flags(ost.BufferSrc, nullptr, 0) >= 0)
-      DrainVideoGraph(ost, ist);
+    if (ff::av_buffersrc_add_frame_flags(ost.BufferSrc, nullptr, 0) >= 0) DrainVideoGraph(ost, ist);
     ist.Pts = pts;
     ff::avfilter_graph_free(&ost.Graph);
   } else {
@@ -816,100 +815,75 @@ void TCustomFFmpeg::RunBitmapHook(TFormatConverter& converter, TBitmapHookEvent&
 
 // ---- Video output ----
 
+// A picture's place follows from its own time and the next picture's, so each one is held
+// until the next one comes (or its stream ends). A part of the input holds the pictures whose
+// times fall in its range.
 void TCustomFFmpeg::DoVideoOut(TOutputStream& ost, const TInputStream& ist, AVFrame* picture) {
-  TOutputStream& root = Root(ost);
-  if (root.EncoderFlushed) return;
-  AVCodecContext& encoder = *root.Encoder;
-  const TInputStream& sync = *FInputStreams[ost.SyncSource];
-  const double tick = av_q2d(encoder.time_base);
-  double syncTime = OutputTime(sync) / tick;
-  const bool variable = FOutputFiles[ost.FileIndex]->Ctx->oformat->flags & AVFMT_VARIABLE_FPS;
-  if (FSettings.VideoSyncMethod != 0) {
-    const double duration = double(ist.NextPts - ist.Pts) / AV_TIME_BASE / tick;
-    const TPictureSlots slots = ShownSlots(syncTime, duration);
-    if (slots.End <= std::max(slots.First, ost.SyncPts)) {
-      CountDupDrop(0);
-      if (ost.FrameNumber == 0) KeepPictureBeforeStart(ost, *picture);
-      return;
-    }
-    int64_t first = std::max(slots.First, ost.SyncPts);
-    if (ost.FrameNumber == 0 && first > ost.SyncPts)
-      first = OpenOutput(ost, ist, first, OutputTime(sync), variable);
-    syncTime = double(first);
+  if (Root(ost).EncoderFlushed) return;
+  const double time = OutputTime(*FInputStreams[ost.SyncSource]);
+  const bool pastEnd = time * AV_TIME_BASE >= double(FSettings.RecordingTime);
+  if (FSettings.VideoSyncMethod == 0) {
+    if (time < 0 || pastEnd) return;
+    const AVCodecContext& encoder = *Root(ost).Encoder;
+    WritePictures(ost, picture,
+                  VideoSyncFrames(0, false, time / av_q2d(encoder.time_base), ost.SyncPts));
+    return;
   }
-  int frames = VideoSyncFrames(FSettings.VideoSyncMethod, variable, syncTime, ost.SyncPts);
-  if (double(frames) * tick > TimestampErrorThreshold) {
-    LogFmt(llWarning, "%d frame duplication too large, skipping", frames - 1);
-    frames = 1;
+  if (ost.HeldPicture) ShowHeldPicture(ost, ist, time);
+  if (pastEnd) return;
+  if (!(ost.HeldPicture = ff::av_frame_clone(picture))) throw std::bad_alloc();
+  ost.HeldTime = time;
+}
+
+// Writes the held picture, now that the next one's time (s; infinite after the last) is known,
+// at the output picture time it is shown at, or gives it up to the next one.
+void TCustomFFmpeg::ShowHeldPicture(TOutputStream& ost, const TInputStream& ist, double next) {
+  const double tick = av_q2d(Root(ost).Encoder->time_base);
+  const bool opening =
+      ost.FrameNumber == 0 && (FSettings.StartTime != 0 || FInputFiles[ist.FileIndex]->OpensInside);
+  const int64_t slot = HeldPictureSlot(ost.HeldTime / tick, next / tick, ost.SyncPts, opening);
+  int frames = 0;
+  if (slot >= 0) {
+    const bool variable = FOutputFiles[ost.FileIndex]->Ctx->oformat->flags & AVFMT_VARIABLE_FPS;
+    frames = VideoSyncFrames(FSettings.VideoSyncMethod, variable, double(slot), ost.SyncPts);
+    if (double(frames) * tick > TimestampErrorThreshold) {
+      LogFmt(llWarning, "%d frame duplication too large, skipping", frames - 1);
+      frames = 1;
+    }
   }
   CountDupDrop(frames);
-  WritePicturesBeforeEnd(ost, ist, picture, frames);
-}
-
-// The first picture of an output is shown from its start. When the first picture time at which
-// the current picture is shown, `first`, lies past it, the start is in a gap between pictures
-// (a slide show, a variable-rate clip): the picture kept from before the start fills the times
-// up to `first` (once, where the output may leave gaps). Without one, the current picture opens
-// the output if it starts (at `time`, s) before the recording's end: a video that starts a
-// little late. The picture time the current picture goes to.
-int64_t TCustomFFmpeg::OpenOutput(TOutputStream& ost, const TInputStream& ist, int64_t first,
-                                  double time, bool variable) {
-  if (!ost.PictureBeforeStart)
-    return time * AV_TIME_BASE < double(FSettings.RecordingTime) ? ost.SyncPts : first;
-  WritePicturesBeforeEnd(ost, ist, ost.PictureBeforeStart,
-                         variable ? 1 : int(std::min<int64_t>(first - ost.SyncPts, INT_MAX)));
-  ff::av_frame_free(&ost.PictureBeforeStart);
-  return first;
-}
-
-// Before the first picture is written, a dropped one lies before the range's start (where the
-// seek landed, on the key frame before it).
-void TCustomFFmpeg::KeepPictureBeforeStart(TOutputStream& ost, const AVFrame& picture) {
-  if (!ost.PictureBeforeStart && !(ost.PictureBeforeStart = ff::av_frame_alloc()))
-    throw std::bad_alloc();
-  ff::av_frame_unref(ost.PictureBeforeStart);
-  if (ff::av_frame_ref(ost.PictureBeforeStart, &picture) < 0) throw std::bad_alloc();
-}
-
-// A range that holds no picture of a stream that has pictures (one past the video's end, a
-// song's middle with its cover) shows the one shown at its start, written once at its start,
-// rather than sound alone.
-void TCustomFFmpeg::ShowPicturesBeforeStart(const TInputStream& ist, int istIndex) {
-  for (TOutputStream* ost : FOutputStreams) {
-    if (ost->SourceIndex != istIndex || !ost->PictureBeforeStart) continue;
-    if (ost->FrameNumber == 0 && !Root(*ost).EncoderFlushed)
-      WritePicturesBeforeEnd(*ost, ist, ost->PictureBeforeStart, 1);
-    ff::av_frame_free(&ost->PictureBeforeStart);
+  try {
+    WritePictures(ost, ost.HeldPicture, frames);
+  } catch (...) {
+    ff::av_frame_free(&ost.HeldPicture);
+    throw;
   }
+  ff::av_frame_free(&ost.HeldPicture);
 }
 
-// Writes the picture `frames` times, as far as the frame limit and the recording's end allow.
-void TCustomFFmpeg::WritePicturesBeforeEnd(TOutputStream& ost, const TInputStream& ist,
-                                           AVFrame* picture, int frames) {
+// At the end of a stream, and at once for a cover (its stream's only picture, which at the end
+// of the run would land after sound that the muxer could not hold back for it), the held
+// pictures have no next one. A part whose range holds no picture (one past the video's end, a
+// song's middle with its cover) shows the one shown at its start.
+void TCustomFFmpeg::ShowHeldPictures(const TInputStream& ist, int istIndex) {
+  for (TOutputStream* ost : FOutputStreams)
+    if (ost->SourceIndex == istIndex && ost->HeldPicture && !Root(*ost).EncoderFlushed)
+      ShowHeldPicture(*ost, ist, std::numeric_limits<double>::infinity());
+}
+
+// Writes the picture `frames` times, as far as the frame limit allows.
+void TCustomFFmpeg::WritePictures(TOutputStream& ost, AVFrame* picture, int frames) {
   AVCodecContext& encoder = *Root(ost).Encoder;
-  frames = std::min({frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber,
-                     PicturesBeforeEnd(ost, encoder)});
+  frames = std::min(frames, FSettings.MaxFrames[AVMEDIA_TYPE_VIDEO] - ost.FrameNumber);
   if (frames <= 0) return;
   if (ost.FrameAspectRatio == 0 && picture->sample_aspect_ratio.num)
     encoder.sample_aspect_ratio = picture->sample_aspect_ratio;
   picture = ScaleForEncoder(ost, encoder, picture);
   for (int n = 0; n < frames && !Aborting; ++n) {
     CheckPaused();
-    const int size = WriteVideoFrame(ost, ist, encoder, picture);
+    const int size = WriteVideoFrame(ost, encoder, picture);
     if (size > 0 && !FSettings.VStatsFileName.empty()) DoVideoStats(ost, size);
   }
-}
-
-// A limited recording ends at its end time, to the picture: its last picture time is the last
-// one before the end. The packets read before the end still give pictures after it (the
-// decoder's delay, reordered pictures), and the picture shown at the end time opens the next
-// part cut from the same file.
-int TCustomFFmpeg::PicturesBeforeEnd(const TOutputStream& ost,
-                                     const AVCodecContext& encoder) const {
-  if (FSettings.RecordingTime == INT64_MAX) return INT_MAX;
-  const int64_t end =
-      FirstSlotFrom(double(FSettings.RecordingTime) / AV_TIME_BASE / av_q2d(encoder.time_base));
-  return int(std::clamp<int64_t>(end - ost.SyncPts, 0, INT_MAX));
 }
 
 void TCustomFFmpeg::CountDupDrop(int frames) {
@@ -955,8 +929,7 @@ AVFrame* TCustomFFmpeg::ScaleForEncoder(TOutputStream& ost, const AVCodecContext
 
 // One encoder frame of the picture at the stream's clock, through the output hooks and the
 // preview. The byte size of what the encoder gave out.
-int TCustomFFmpeg::WriteVideoFrame(TOutputStream& ost, const TInputStream& ist,
-                                   AVCodecContext& encoder, AVFrame* picture) {
+int TCustomFFmpeg::WriteVideoFrame(TOutputStream& ost, AVCodecContext& encoder, AVFrame* picture) {
   AVFrame* frame = FEncodeFrame;
   const int64_t pts = ToMicroseconds(ost.SyncPts, encoder.time_base);
   const int frameNumber = ost.FrameNumber + 1;
@@ -967,7 +940,7 @@ int TCustomFFmpeg::WriteVideoFrame(TOutputStream& ost, const TInputStream& ist,
   frame->pts = ost.SyncPts;
   frame->pict_type = FSettings.MeThreshold ? picture->pict_type : AV_PICTURE_TYPE_NONE;
   // The stream's own quality is the fixed quantiser ("qscale") when one is set.
-  frame->quality = FSettings.SameQuality ? int(ist.Quality) : encoder.global_quality;
+  frame->quality = FSettings.SameQuality ? picture->quality : encoder.global_quality;
   if (encoder.flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
     frame->top_field_first =
         FSettings.TopFieldFirst == -1 ? picture->top_field_first : FSettings.TopFieldFirst;

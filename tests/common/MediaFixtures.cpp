@@ -231,10 +231,14 @@ std::string SongWithDamagedCover(int seconds) {
 std::string NumberedClip(const std::string& name, const std::string& rate,
                          const std::string& times) {
   const std::string moved = times.empty() ? "" : ",setpts='" + times + "' -fps_mode passthrough";
-  return Make(name, "-f lavfi -i color=c=black:size=160x16:rate=" + rate +
-                        ":duration=8,format=gray,"
-                        "geq=lum='255*mod(floor(N/pow(2\\,floor(X/16)))\\,2)'" +
-                        moved + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  return Make(
+      name, NumberedPictures(rate, 8) + moved + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+}
+
+std::string NumberedPictures(const std::string& rate, int seconds) {
+  return "-f lavfi -i color=c=black:size=160x16:rate=" + rate +
+         ":duration=" + std::to_string(seconds) +
+         ",format=gray,geq=lum='255*mod(floor(N/pow(2\\,floor(X/16)))\\,2)'";
 }
 
 int NumberShown(const uint8_t* luma) {
@@ -272,6 +276,12 @@ TFolderForOthers::TFolderForOthers(const std::string& tag) {
 TFolderForOthers::~TFolderForOthers() {
   std::error_code ignored;
   fs::remove_all(FPath, ignored);
+}
+
+std::string NumberedClipWithSound(const std::string& name, const std::string& rate,
+                                  const std::string& codecs, const std::string& delay) {
+  return Make(name, "-itsoffset " + delay + " " + NumberedPictures(rate, 8) +
+                        " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=8 " + codecs);
 }
 
 }  // namespace fixtures

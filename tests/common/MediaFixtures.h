@@ -37,6 +37,13 @@ constexpr int64_t GreyRampPicture = 100000;  // µs from one picture to the next
 // into full range).
 int64_t GreyRampTime(int grey);
 
+// The numbered clip below (NumberedClip) with eight seconds of tone, coded with ffmpeg's output
+// options `codecs` (the codecs of both streams, the muxer's options, a size to scale the
+// pictures to); the pictures start `delay` seconds (as ffmpeg's -itsoffset reads it) after the
+// sound.
+std::string NumberedClipWithSound(const std::string& name, const std::string& rate,
+                                  const std::string& codecs, const std::string& delay = "0");
+
 // One second at 5 pictures a second: eight full-strength bars (white, yellow, cyan, green,
 // magenta, red, blue, black) over a grey ramp from black at the left edge to white at the right,
 // drawn in RGB and coded in YCbCr with the scale filter's `matrix` ("bt709", "bt601" ...) and
@@ -65,6 +72,8 @@ std::string SongWithDamagedCover(int seconds);
 // encoding. `times`, when given, moves the pictures (an expression of setpts), kept as they are.
 std::string NumberedClip(const std::string& name, const std::string& rate,
                          const std::string& times = "");
+// The pictures of that clip as an input of the ffmpeg command line, `seconds` long.
+std::string NumberedPictures(const std::string& rate, int seconds);
 constexpr int NumberedClipWidth = 160;
 constexpr int NumberedClipHeight = 16;
 // The number a 160x16 grey picture of that clip shows.

@@ -65,9 +65,9 @@ TEST_F(ConvertTest, ACutThatStartsInsideTheFileStartsSoundAndPicturesTogether) {
 }
 
 // Parts cut one after the other from a file meet exactly, wherever the cuts fall and whatever
-// the output's rate: each opens with the picture shown at its start (one that lies in a gap
-// between pictures too), no picture is in two parts, and a song's part starts with the sound
-// at its start.
+// the output's rate: each holds the pictures whose times lie in its range, the first of them
+// shown from its start; a part whose start lies in a gap between pictures opens with the picture
+// shown there. A song's part starts with the sound at its start.
 TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) {
   struct Cut {
     const char* Start;
@@ -86,7 +86,7 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
        fixtures::NumberedClip("numbered_29.97fps.mp4", "30000/1001"),
        {},
        1,
-       {{"1.51", "2", 45, 104}, {"3.51", "2", 105, 164}, {"5.51", "2", 165, 224}}},
+       {{"1.51", "2", 46, 105}, {"3.51", "2", 106, 165}, {"5.51", "2", 166, 225}}},
       {"at half the rate",
        fixtures::NumberedClip("numbered_30fps.mp4", "30"),
        {{"r", "15"}},

@@ -207,7 +207,8 @@ class ConvertTest : public FFmpegTestBase {
   std::vector<double> AudioLevels(const std::string& path, double seconds) const;
   // The times (s) at which the pictures turn light (mean luma above the middle) from dark.
   std::vector<double> FlashTimes(const std::string& path) const;
-  // The numbers the pictures of a file made from fixtures::NumberedClip show, in order.
+  // The numbers the pictures of a file made from fixtures::NumberedClip show, in order, at any
+  // size it was scaled to.
   std::vector<int> PictureNumbers(const std::string& path) const;
   // The times (s) at which the sound turns loud (a tenth of full scale) from quiet, counted in
   // samples from the first one's time: a player plays the sound one sample after the other,
@@ -412,8 +413,10 @@ inline std::vector<int> ConvertTest::PictureNumbers(const std::string& path) con
   const std::string raw = Folder + "/numbers.gray";
   std::string log;
   if (fixtures::Run("ffmpeg -nostdin -v error -y -i " + fixtures::ShellQuote(path) +
-                        " -map 0:v:0 -fps_mode passthrough -pix_fmt gray -f rawvideo " +
-                        fixtures::ShellQuote(raw),
+                        " -map 0:v:0 -fps_mode passthrough -vf scale=" +
+                        std::to_string(fixtures::NumberedClipWidth) + ":" +
+                        std::to_string(fixtures::NumberedClipHeight) +
+                        " -pix_fmt gray -f rawvideo " + fixtures::ShellQuote(raw),
                     &log) != 0) {
     ADD_FAILURE() << log;
     return {};

@@ -770,10 +770,10 @@ TEST_F(ConvertParts, PartsKeepTheirEntrysSettingsAndMeetWithoutRepeatingOrLosing
   EXPECT_EQ(pictures, 8 * std::stoi(entry.Output.FrameRate));
 }
 
-// A cut holds the pictures shown at its output's picture times, even when the pictures sit
-// between them; a range with sound but no picture of a file that has pictures shows the picture
-// shown at its start (the last one before it, or an MP3's cover). A picture that cannot be had
-// never costs the sound: without one the sound is written alone.
+// A cut holds the pictures whose times lie in its range, even when the pictures sit between its
+// output's picture times; a range with sound but no picture of a file that has pictures shows the
+// picture shown at its start (the last one before it, or an MP3's cover). A picture that cannot be
+// had never costs the sound: without one the sound is written alone.
 TEST_F(ConvertParts, ACutKeepsThePicturesShownInItsRangeAndItsSoundWhateverThePictures) {
   const std::string lateVideo = fixtures::Make(
       "late-video-25fps-2s.mkv",
@@ -803,8 +803,9 @@ TEST_F(ConvertParts, ACutKeepsThePicturesShownInItsRangeAndItsSoundWhateverThePi
   FFLoader().SetLibraryPath(FENNICK_LIBAV_DIR);
   ASSERT_TRUE(FFLoader().Load(AllLibraries)) << FFLoader().LastErrorMessage();
   for (const Case& c :
-       // The last picture, 15 ms before the end, is shown at the next part's first picture time.
-       {Case{"first second of a late video", lateVideo, 2000000, 0, 1000000, 24, 1.0, "25"},
+       // Each picture whose time lies in the range: the last, 15 ms before the end, at the end
+       // time, the output picture time nearest its own.
+       {Case{"first second of a late video", lateVideo, 2000000, 0, 1000000, 25, 1.0, "25"},
         Case{"first 40 ms of a late video", lateVideo, 2000000, 0, 40000, 1, 0.04, "25"},
         Case{"past the last picture", longerSound, 2040000, 2000000, 100000, 1, 0.04, "25"},
         Case{"past the last picture of an MP4 file", shortVideoMp4, 40000000, 20000000, 15000000, 1,
