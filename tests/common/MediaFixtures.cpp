@@ -208,10 +208,14 @@ std::string SongWithDamagedCover(int seconds) {
 std::string NumberedClip(const std::string& name, const std::string& rate,
                          const std::string& times) {
   const std::string moved = times.empty() ? "" : ",setpts='" + times + "' -fps_mode passthrough";
-  return Make(name, "-f lavfi -i color=c=black:size=160x16:rate=" + rate +
-                        ":duration=8,format=gray,"
-                        "geq=lum='255*mod(floor(N/pow(2\\,floor(X/16)))\\,2)'" +
-                        moved + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  return Make(name, NumberedPictures(rate, 8) + moved +
+                        " -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+}
+
+std::string NumberedPictures(const std::string& rate, int seconds) {
+  return "-f lavfi -i color=c=black:size=160x16:rate=" + rate +
+         ":duration=" + std::to_string(seconds) +
+         ",format=gray,geq=lum='255*mod(floor(N/pow(2\\,floor(X/16)))\\,2)'";
 }
 
 int NumberShown(const uint8_t* luma) {
@@ -222,10 +226,16 @@ int NumberShown(const uint8_t* luma) {
   return number;
 }
 
-std::string BeepingSong() {
-  return Make("beeps_at_5s_and_15s.mp3",
+std::string BeepingSong(const std::string& name, const std::string& codec) {
+  return Make(name,
               "-f lavfi -i aevalsrc='(between(t\\,5\\,5.05)+between(t\\,15\\,15.05))*"
-              "sin(2*PI*1000*t)':s=44100:d=25 -c:a libmp3lame -b:a 128k");
+              "sin(2*PI*1000*t)':s=44100:d=25 " +
+                  codec);
+}
+
+std::string BeepInEverySecond(int seconds) {
+  return "-f lavfi -i aevalsrc='between(mod(t\\,1)\\,0.5\\,0.55)*sin(2*PI*1000*t)':s=44100:d=" +
+         std::to_string(seconds);
 }
 
 int64_t GreyRampTime(int grey) { return std::llround(grey * 219.0 / 255.0 / 2) * GreyRampPicture; }
