@@ -112,6 +112,7 @@ struct TInputStream {
   float Quality = 0;      // of the last decoded picture
   int64_t Pts = 0;        // µs
   int64_t NextPts = AV_NOPTS_VALUE;
+  int64_t SoundEnd = AV_NOPTS_VALUE;  // µs, where the sound decoded so far ends
   bool AtStart = true;
   int64_t RateEmuStart = 0;  // µs, the "re" option's reading clock
   bool PastRecordingTime = false;
@@ -551,6 +552,9 @@ class TCustomFFmpeg {
   bool FindStreamInfo(AVFormatContext* ic);
   int64_t SeekInput(AVFormatContext* ic, const std::string& fileName);
   bool SeekBefore(AVFormatContext* ic, int64_t timestamp);
+  static bool SeekToBeginning(AVFormatContext* ic);
+  bool LandedBefore(AVFormatContext& ic, int64_t timestamp) const;
+  bool MayBeConverted(const AVStream& st) const;
   void AddInput(std::unique_ptr<TInputFile> file);
   void SetUpInputStream(TInputStream& ist);
   AVCodecContext* NewDecoderContext(const AVStream& st, const AVCodec* forced);
@@ -681,6 +685,7 @@ class TCustomFFmpeg {
   int Decode(TInputStream& ist, int istIndex, const AVPacket* pkt);
   void WarnMultipleFrames(TInputStream& ist);
   static void SetFrameClock(TInputStream& ist, const AVFrame& frame, int64_t duration);
+  static void SetSoundClock(TInputStream& ist, const AVFrame& frame, int64_t duration);
   int64_t VideoFrameDuration(const TInputStream& ist, const AVFrame& frame) const;
   void ProcessDecodedFrame(TInputStream& ist, int istIndex, AVFrame* frame);
   void ProcessAudioFrame(TInputStream& ist, int istIndex, const AVFrame& frame);

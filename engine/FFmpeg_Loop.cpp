@@ -443,7 +443,7 @@ void TCustomFFmpeg::ProcessAudioFrame(TInputStream& ist, int istIndex, const AVF
   if (bytes <= 0) return;
   const int64_t duration =
       (int64_t(AV_TIME_BASE) / 2) * bytes / (int64_t(frame.sample_rate) * channels);
-  SetFrameClock(ist, frame, duration);
+  SetSoundClock(ist, frame, duration);
   uint8_t* samples = FAudioBuffer.data();
   if (OnAudioHook)
     OnAudioHook(this, samples, ist.Pts, bytes, frame.sample_rate, channels, AV_SAMPLE_FMT_S16);
@@ -456,6 +456,26 @@ void TCustomFFmpeg::ProcessAudioFrame(TInputStream& ist, int istIndex, const AVF
   for (TOutputStream* ost : FOutputStreams)
     if (ost->SourceIndex == istIndex && ost->EncodingNeeded)
       DoAudioOut(*ost, ist, kept, size, frame.sample_rate, channels);
+}
+
+// A block of sound follows on from the blocks decoded before it, sample for sample, where its
+// own time lies off that by more than the coarsest time base's step (FLV's and Matroska's
+// millisecond) and by less than its length: Ogg times the Vorbis blocks around a change of block
+// size a part of a block late (10 to 20 ms), and a clock that followed them would keep that much
+// sound from before a cut. A larger difference is a gap or a jump in the sound, followed.
+void TCustomFFmpeg::SetSoundClock(TInputStream& ist, const AVFrame& frame, int64_t duration) {
+  constexpr int64_t CoarsestStep = 1000;
+  const int64_t time = frame.best_effort_timestamp;
+  const int64_t off = time == AV_NOPTS_VALUE || ist.SoundEnd == AV_NOPTS_VALUE
+                          ? 0
+                          : std::abs(time - ist.SoundEnd);
+  if (off > CoarsestStep && off < duration) {
+    ist.Pts = ist.SoundEnd;
+    ist.NextPts = ist.Pts + duration;
+  } else {
+    SetFrameClock(ist, frame, duration);
+  }
+  ist.SoundEnd = ist.NextPts;
 }
 
 // Keeps the part of a block of sound that lies inside the cut, to the sample. A seek lands on

@@ -12,16 +12,19 @@ using namespace ffmpeg_internal;
 
 namespace {
 
-// A packet's time in microseconds, AV_NOPTS_VALUE when it has none.
-int64_t PacketTime(const AVFormatContext& ic, const AVPacket& pkt) {
-  const int64_t time = pkt.dts != AV_NOPTS_VALUE ? pkt.dts : pkt.pts;
+// When a packet is shown, in microseconds; AV_NOPTS_VALUE when it has no time.
+int64_t PresentationTime(const AVFormatContext& ic, const AVPacket& pkt) {
+  const int64_t time = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
   if (time == AV_NOPTS_VALUE) return time;
   return ToMicroseconds(time, ic.streams[pkt.stream_index]->time_base);
 }
 
-// How far before a cut's start its input is sought (µs): enough for the longest run of sound
-// frames a decoder draws on (an MP3 frame's data at low bit rates).
+// How far before a cut's start its input is sought first (µs): enough for the longest run of
+// sound frames a decoder draws on (an MP3 frame's data at low bit rates).
 constexpr int64_t SeekPreroll = 500000;
+// How far past a cut's start the packets after a seek are read for the first one of each
+// stream (µs): a muxer may put sound that far behind the pictures of its time.
+constexpr int64_t SeekLookAhead = 1000000;
 
 const char* KindName(AVMediaType kind) {
   switch (kind) {
@@ -166,21 +169,77 @@ int64_t TCustomFFmpeg::SeekInput(AVFormatContext* ic, S fileName) {
   return timestamp;
 }
 
-// A demuxer that finds a time by one stream's times (MPEG-TS by the pictures') lands far past
-// it when that stream ends before it, and what the other streams hold in between would be lost
-// (the sound of a part past a short video's end). A seek that lands past the time is made again
-// to the file's beginning: everything before the time is read and dropped.
+// Where a seek lands is the demuxer's own: MPEG-TS finds a time by any packet's, not a key
+// picture's, and by the first video stream's times only, so that it lands past the time where
+// that stream ends early; an estimate from the bit rate may land past it too. A seek that
+// landed where the input does not give everything from the time on is made again twice as far
+// back, and at the latest from the file's beginning: what is read before the time is dropped,
+// while a picture lost to the seek would leave a part without pictures. A failed seek, which
+// may leave the input anywhere, reads it from its beginning.
 bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
-  const int64_t target = timestamp - SeekPreroll;
-  if (ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) < 0) return false;
-  const TPacket first;
-  const bool landedPast =
-      ff::av_read_frame(ic, first.Value) >= 0 && PacketTime(*ic, *first.Value) > timestamp;
-  if (!landedPast) return ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
-  LogFmt(llVerbose, "The seek landed past %0.3f s: reading from the beginning",
-         double(timestamp) / AV_TIME_BASE);
-  return ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0 ||
-         ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0;
+  const int64_t fileStart = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+  for (int64_t back = SeekPreroll; timestamp - back > fileStart; back *= 2) {
+    const int64_t target = timestamp - back;
+    if (ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) < 0) {
+      SeekToBeginning(ic);
+      return false;
+    }
+    if (LandedBefore(*ic, timestamp))
+      return ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
+    LogFmt(llVerbose, "The seek to %0.3f s landed past %0.3f s", double(target) / AV_TIME_BASE,
+           double(timestamp) / AV_TIME_BASE);
+  }
+  return SeekToBeginning(ic);
+}
+
+// Some demuxers seek to their first packet by time only (Matroska reads on from a byte
+// position as if it began a block), others by byte position only (FLV, MP3).
+bool TCustomFFmpeg::SeekToBeginning(AVFormatContext* ic) {
+  return ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0 ||
+         ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
+// Whether the packets from where a seek landed give every stream that a conversion may take
+// from `timestamp` on: the first packet of each one that began by then lies at or before it, a
+// video stream's is a key picture (the pictures before the next one cannot be decoded), and no
+// such video stream is missing (it ended before where the seek landed: the picture that it
+// shows at the time lies before there).
+bool TCustomFFmpeg::LandedBefore(AVFormatContext& ic, int64_t timestamp) const {
+  std::vector<bool> waiting(ic.nb_streams);
+  for (unsigned n = 0; n < ic.nb_streams; ++n) {
+    const AVStream& st = *ic.streams[n];
+    waiting[n] = MayBeConverted(st) && (st.start_time == AV_NOPTS_VALUE ||
+                                        ToMicroseconds(st.start_time, st.time_base) <= timestamp);
+  }
+  const auto isVideo = [&ic](size_t n) {
+    return ic.streams[n]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  };
+  const TPacket pkt;
+  for (AVPacket* packet = pkt.Value; ff::av_read_frame(&ic, packet) >= 0;
+       ff::av_packet_unref(packet)) {
+    const int64_t time = PresentationTime(ic, *packet);
+    const size_t n = size_t(packet->stream_index);
+    if (time == AV_NOPTS_VALUE || n >= waiting.size()) continue;
+    if (waiting[n]) {
+      if (time > timestamp || (isVideo(n) && !(packet->flags & AV_PKT_FLAG_KEY))) return false;
+      waiting[n] = false;
+    }
+    if (time > timestamp + SeekLookAhead ||
+        std::find(waiting.begin(), waiting.end(), true) == waiting.end())
+      break;
+  }
+  for (size_t n = 0; n < waiting.size(); ++n)
+    if (waiting[n] && isVideo(n)) return false;
+  return true;
+}
+
+// A stream of sound or pictures that the input's settings keep (a cover is its file's only
+// picture, shown whatever the seek).
+bool TCustomFFmpeg::MayBeConverted(const AVStream& st) const {
+  const AVMediaType kind = st.codecpar->codec_type;
+  if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return false;
+  return st.discard != AVDISCARD_ALL && !FPending.Kinds[kind].Disabled &&
+         !(st.disposition & AV_DISPOSITION_ATTACHED_PIC) && !PicturesCannotBeHad(st);
 }
 
 void TCustomFFmpeg::AddInput(std::unique_ptr<TInputFile> file) {

@@ -85,7 +85,7 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
     int Step;             // from one picture's number to the next
     std::vector<Cut> Cuts;
     // Pictures off the output's time grid: which one opens the part (the one shown at its start
-    // or the next) is the picture rule's; the part holds as many, one after the other.
+    // or the next), and when, is the picture rule's; the part holds as many, one after the other.
     bool OffTheGrid = false;
   };
   const std::string h264 = " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac ";
@@ -177,9 +177,6 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
         EXPECT_NEAR(beeps.front(), *near - start, 0.002);
       }
       if (cut.First < 0) continue;
-      const std::vector<double> times = PacketTimes(output, "v");
-      ASSERT_FALSE(times.empty());
-      EXPECT_NEAR(times.front(), 0, 0.001);
       const std::vector<int> numbers = PictureNumbers(output);
       ASSERT_FALSE(numbers.empty());
       if (c.OffTheGrid) {
@@ -187,6 +184,9 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
         EXPECT_GE(numbers.front(), cut.First - c.Step);
         EXPECT_LE(numbers.front(), cut.First);
       } else {
+        const std::vector<double> times = PacketTimes(output, "v");
+        ASSERT_FALSE(times.empty());
+        EXPECT_NEAR(times.front(), 0, 0.001);
         EXPECT_EQ(numbers.front(), cut.First);
         EXPECT_EQ(numbers.back(), cut.Last);
       }
