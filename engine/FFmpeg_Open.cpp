@@ -12,16 +12,20 @@ using namespace ffmpeg_internal;
 
 namespace {
 
-// When a packet is shown, in microseconds; AV_NOPTS_VALUE when it has no time.
-int64_t PresentationTime(const AVFormatContext& ic, const AVPacket& pkt) {
-  const int64_t time = pkt.pts != AV_NOPTS_VALUE ? pkt.pts : pkt.dts;
-  if (time == AV_NOPTS_VALUE) return time;
-  return ToMicroseconds(time, ic.streams[pkt.stream_index]->time_base);
-}
-
 // How far before a cut's start its input is sought first (µs): enough for the longest run of
 // sound frames a decoder draws on (an MP3 frame's data at low bit rates).
 constexpr int64_t SeekPreroll = 500000;
+
+// When a packet is shown at the latest, in microseconds; AV_NOPTS_VALUE when it has no time. A
+// key picture with a decoding time only (MPEG-2 in a program stream) is shown after the B
+// pictures that follow it: within the preroll, for all that a seek needs.
+int64_t ShownTime(const AVFormatContext& ic, const AVPacket& pkt) {
+  const AVRational base = ic.streams[pkt.stream_index]->time_base;
+  if (pkt.pts != AV_NOPTS_VALUE) return ToMicroseconds(pkt.pts, base);
+  if (pkt.dts == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+  return ToMicroseconds(pkt.dts, base) + (pkt.flags & AV_PKT_FLAG_KEY ? SeekPreroll : 0);
+}
+
 // How far past a cut's start the packets after a seek are read for the first one of each
 // stream (µs): a muxer may put sound that far behind the pictures of its time.
 constexpr int64_t SeekLookAhead = 1000000;
@@ -169,13 +173,13 @@ int64_t TCustomFFmpeg::SeekInput(AVFormatContext* ic, S fileName) {
   return timestamp;
 }
 
-// Where a seek lands is the demuxer's own: MPEG-TS finds a time by any packet's, not a key
-// picture's, and by the first video stream's times only, so that it lands past the time where
-// that stream ends early; an estimate from the bit rate may land past it too. A seek that
-// landed where the input does not give everything from the time on is made again twice as far
-// back, and at the latest from the file's beginning: what is read before the time is dropped,
-// while a picture lost to the seek would leave a part without pictures. A failed seek, which
-// may leave the input anywhere, reads it from its beginning.
+// Where a seek lands is the demuxer's own: MPEG-TS finds a time by the first packet at or after
+// it, key picture or not, and by the first video stream's times only (so it lands past the time
+// where that stream ended before it); an estimate from the bit rate may land past the time too.
+// A seek whose landing does not give every stream from the time on is made again twice as far
+// back, down to the file's beginning: what is read before the time is dropped, while a picture
+// lost to the seek would leave a part with a frozen picture or none. A failed seek, which may
+// leave the input anywhere, reads it from its beginning.
 bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
   const int64_t fileStart = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
   for (int64_t back = SeekPreroll; timestamp - back > fileStart; back *= 2) {
@@ -186,8 +190,8 @@ bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
     }
     if (LandedBefore(*ic, timestamp))
       return ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
-    LogFmt(llVerbose, "The seek to %0.3f s landed past %0.3f s", double(target) / AV_TIME_BASE,
-           double(timestamp) / AV_TIME_BASE);
+    LogFmt(llVerbose, "The seek to %0.3f s left a stream without its start at %0.3f s",
+           double(target) / AV_TIME_BASE, double(timestamp) / AV_TIME_BASE);
   }
   return SeekToBeginning(ic);
 }
@@ -199,11 +203,11 @@ bool TCustomFFmpeg::SeekToBeginning(AVFormatContext* ic) {
          ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
 }
 
-// Whether the packets from where a seek landed give every stream that a conversion may take
-// from `timestamp` on: the first packet of each one that began by then lies at or before it, a
-// video stream's is a key picture (the pictures before the next one cannot be decoded), and no
-// such video stream is missing (it ended before where the seek landed: the picture that it
-// shows at the time lies before there).
+// Whether decoding from where a seek landed gives every stream that a conversion may take, and
+// that began by `timestamp`, from that time on: a sound stream's first packet lies at or before
+// it, and so does a video stream's first key picture, where its decoding begins (the pictures
+// before it cannot be decoded). A video stream without a key picture by then is lost: it ended
+// before where the seek landed, and the picture that it shows at the time lies before there.
 bool TCustomFFmpeg::LandedBefore(AVFormatContext& ic, int64_t timestamp) const {
   std::vector<bool> waiting(ic.nb_streams);
   for (unsigned n = 0; n < ic.nb_streams; ++n) {
@@ -217,12 +221,12 @@ bool TCustomFFmpeg::LandedBefore(AVFormatContext& ic, int64_t timestamp) const {
   const TPacket pkt;
   for (AVPacket* packet = pkt.Value; ff::av_read_frame(&ic, packet) >= 0;
        ff::av_packet_unref(packet)) {
-    const int64_t time = PresentationTime(ic, *packet);
+    const int64_t time = ShownTime(ic, *packet);
     const size_t n = size_t(packet->stream_index);
     if (time == AV_NOPTS_VALUE || n >= waiting.size()) continue;
     if (waiting[n]) {
-      if (time > timestamp || (isVideo(n) && !(packet->flags & AV_PKT_FLAG_KEY))) return false;
-      waiting[n] = false;
+      if (time > timestamp) return false;
+      waiting[n] = isVideo(n) && !(packet->flags & AV_PKT_FLAG_KEY);
     }
     if (time > timestamp + SeekLookAhead ||
         std::find(waiting.begin(), waiting.end(), true) == waiting.end())

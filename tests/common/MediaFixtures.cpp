@@ -208,8 +208,8 @@ std::string SongWithDamagedCover(int seconds) {
 std::string NumberedClip(const std::string& name, const std::string& rate,
                          const std::string& times) {
   const std::string moved = times.empty() ? "" : ",setpts='" + times + "' -fps_mode passthrough";
-  return Make(name, NumberedPictures(rate, 8) + moved +
-                        " -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+  return Make(
+      name, NumberedPictures(rate, 8) + moved + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
 }
 
 std::string NumberedPictures(const std::string& rate, int seconds) {

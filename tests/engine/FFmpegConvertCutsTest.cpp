@@ -75,7 +75,7 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
   struct Cut {
     const char* Start;
     const char* Length;
-    int First, Last;    // the numbers of its first and last pictures; -1: no pictures
+    int First, Last;   // the numbers of its first and last pictures; -1: no pictures
     double Beep = -1;  // the time of a beep in the source that the part holds (s), -1: none
   };
   struct Case {
@@ -115,7 +115,11 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
        {},
        1,
        {{"1.5", "1", 29, 44}}},
-      {"a song", fixtures::BeepingSong(), {}, 0, {{"5", "10", -1, -1, 5}, {"15", "10", -1, -1, 15}}},
+      {"a song",
+       fixtures::BeepingSong(),
+       {},
+       0,
+       {{"5", "10", -1, -1, 5}, {"15", "10", -1, -1, 15}}},
       {"a Vorbis song",
        fixtures::BeepingSong("beeps_at_5s_and_15s.ogg", "-c:a libvorbis"),
        {},
@@ -138,6 +142,20 @@ TEST_F(ConvertTest, ConsecutiveCutsMeetWithoutRepeatingOrLosingAPictureOrSound) 
        {},
        1,
        {{"0.3", "2", 9, 68, 0.5}},
+       true},
+      // MPEG-2 in an MPEG program stream, a key picture every 15 and two B pictures between, at
+      // a constant rate that gives each picture its own packets with their times, as on a DVD.
+      {"a DVD's VOB",
+       fixtures::Make("dvd_like.vob",
+                      fixtures::NumberedPictures("25", 9) + " " + fixtures::BeepInEverySecond(9) +
+                          " -c:v mpeg2video -g 15 -bf 2 -b:v 600k -minrate 600k -maxrate 600k "
+                          "-bufsize 600k -c:a ac3 -f vob"),
+       {},
+       1,
+       {{"2", "2", 50, 99, 2.5},
+        {"4", "2", 100, 149, 4.5},
+        {"6", "2", 150, 199, 6.5},
+        {"3", "2", 75, 124, 3.5}},
        true},
       // The part lies past the end of the video stream the conversion takes: it shows that
       // stream's last picture, and another one goes on.
