@@ -553,8 +553,6 @@ class TCustomFFmpeg {
   int64_t SeekInput(AVFormatContext* ic, const std::string& fileName);
   bool SeekBefore(AVFormatContext* ic, int64_t timestamp);
   static bool SeekToBeginning(AVFormatContext* ic);
-  bool LandedBefore(AVFormatContext& ic, int64_t timestamp) const;
-  bool MayBeConverted(const AVStream& st) const;
   void AddInput(std::unique_ptr<TInputFile> file);
   void SetUpInputStream(TInputStream& ist);
   AVCodecContext* NewDecoderContext(const AVStream& st, const AVCodec* forced);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "UnicodeProtocol.h"
 
@@ -26,9 +27,81 @@ int64_t ShownTime(const AVFormatContext& ic, const AVPacket& pkt) {
   return ToMicroseconds(pkt.dts, base) + (pkt.flags & AV_PKT_FLAG_KEY ? SeekPreroll : 0);
 }
 
-// How far past a cut's start the packets after a seek are read for the first one of each
-// stream (µs): a muxer may put sound that far behind the pictures of its time.
+// How far past where a seek landed, and past a cut's start, the packets are read for the first
+// one of each stream (µs): a muxer may put sound that far behind the pictures of its time.
 constexpr int64_t SeekLookAhead = 1000000;
+
+enum class TWait { Nothing, FirstPacket, KeyPicture };
+
+bool IsVideo(const AVFormatContext& ic, size_t n) {
+  return ic.streams[n]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+}
+
+// A stream of sound or pictures that the input's settings keep (a cover is its file's only
+// picture, shown whatever the seek).
+bool MayBeConverted(const AVStream& st, const TFileSettings& settings) {
+  const AVMediaType kind = st.codecpar->codec_type;
+  if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return false;
+  return st.discard != AVDISCARD_ALL && !settings.Kinds[kind].Disabled &&
+         !(st.disposition & AV_DISPOSITION_ATTACHED_PIC) && !PicturesCannotBeHad(st);
+}
+
+// The streams whose start at `timestamp` a seek must not lose: those that a conversion may take
+// and that began by then. Past the file's end there is nothing to lose.
+std::vector<TWait> AwaitedStreams(const AVFormatContext& ic, int64_t timestamp,
+                                  const TFileSettings& settings) {
+  std::vector<TWait> waiting(ic.nb_streams, TWait::Nothing);
+  if (ic.duration != AV_NOPTS_VALUE && ic.start_time != AV_NOPTS_VALUE &&
+      timestamp >= ic.start_time + ic.duration)
+    return waiting;
+  for (unsigned n = 0; n < ic.nb_streams; ++n) {
+    const AVStream& st = *ic.streams[n];
+    if (MayBeConverted(st, settings) && (st.start_time == AV_NOPTS_VALUE ||
+                                         ToMicroseconds(st.start_time, st.time_base) <= timestamp))
+      waiting[n] = TWait::FirstPacket;
+  }
+  return waiting;
+}
+
+// A stream without a packet since the landing has ended before it: false for a video stream,
+// whose picture at the time is lost there; a sound stream is waited for no longer.
+bool NoPictureLost(const AVFormatContext& ic, std::vector<TWait>& waiting) {
+  for (size_t n = 0; n < waiting.size(); ++n) {
+    if (waiting[n] != TWait::FirstPacket) continue;
+    if (IsVideo(ic, n)) return false;
+    waiting[n] = TWait::Nothing;
+  }
+  return true;
+}
+
+// Whether decoding from where a seek landed gives every awaited stream from `timestamp` on: a
+// sound stream's first packet lies at or before it, and so does a video stream's first key
+// picture, where its decoding begins (the pictures before it cannot be decoded).
+bool LandedBefore(AVFormatContext& ic, int64_t timestamp, const TFileSettings& settings) {
+  std::vector<TWait> waiting = AwaitedStreams(ic, timestamp, settings);
+  const auto awaiting = [&waiting](TWait wait) {
+    return std::find(waiting.begin(), waiting.end(), wait) != waiting.end();
+  };
+  int64_t landing = AV_NOPTS_VALUE;
+  const TPacket pkt;
+  for (AVPacket* packet = pkt.Value; awaiting(TWait::FirstPacket) || awaiting(TWait::KeyPicture);
+       ff::av_packet_unref(packet)) {
+    if (ff::av_read_frame(&ic, packet) < 0) break;
+    const int64_t time = ShownTime(ic, *packet);
+    const size_t n = size_t(packet->stream_index);
+    if (time == AV_NOPTS_VALUE || n >= waiting.size()) continue;
+    if (landing == AV_NOPTS_VALUE) landing = time;
+    if (waiting[n] != TWait::Nothing) {
+      if (time > timestamp) return false;
+      const bool key = packet->flags & AV_PKT_FLAG_KEY;
+      waiting[n] = IsVideo(ic, n) && !key ? TWait::KeyPicture : TWait::Nothing;
+    }
+    if (time > timestamp + SeekLookAhead) break;
+    if (time > std::min(landing, timestamp) + SeekLookAhead && !NoPictureLost(ic, waiting))
+      return false;
+  }
+  return NoPictureLost(ic, waiting) && !awaiting(TWait::KeyPicture);
+}
 
 const char* KindName(AVMediaType kind) {
   switch (kind) {
@@ -188,7 +261,7 @@ bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
       SeekToBeginning(ic);
       return false;
     }
-    if (LandedBefore(*ic, timestamp))
+    if (LandedBefore(*ic, timestamp, FPending))
       return ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
     LogFmt(llVerbose, "The seek to %0.3f s left a stream without its start at %0.3f s",
            double(target) / AV_TIME_BASE, double(timestamp) / AV_TIME_BASE);
@@ -201,49 +274,6 @@ bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
 bool TCustomFFmpeg::SeekToBeginning(AVFormatContext* ic) {
   return ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0 ||
          ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
-}
-
-// Whether decoding from where a seek landed gives every stream that a conversion may take, and
-// that began by `timestamp`, from that time on: a sound stream's first packet lies at or before
-// it, and so does a video stream's first key picture, where its decoding begins (the pictures
-// before it cannot be decoded). A video stream without a key picture by then is lost: it ended
-// before where the seek landed, and the picture that it shows at the time lies before there.
-bool TCustomFFmpeg::LandedBefore(AVFormatContext& ic, int64_t timestamp) const {
-  std::vector<bool> waiting(ic.nb_streams);
-  for (unsigned n = 0; n < ic.nb_streams; ++n) {
-    const AVStream& st = *ic.streams[n];
-    waiting[n] = MayBeConverted(st) && (st.start_time == AV_NOPTS_VALUE ||
-                                        ToMicroseconds(st.start_time, st.time_base) <= timestamp);
-  }
-  const auto isVideo = [&ic](size_t n) {
-    return ic.streams[n]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-  };
-  const TPacket pkt;
-  for (AVPacket* packet = pkt.Value; ff::av_read_frame(&ic, packet) >= 0;
-       ff::av_packet_unref(packet)) {
-    const int64_t time = ShownTime(ic, *packet);
-    const size_t n = size_t(packet->stream_index);
-    if (time == AV_NOPTS_VALUE || n >= waiting.size()) continue;
-    if (waiting[n]) {
-      if (time > timestamp) return false;
-      waiting[n] = isVideo(n) && !(packet->flags & AV_PKT_FLAG_KEY);
-    }
-    if (time > timestamp + SeekLookAhead ||
-        std::find(waiting.begin(), waiting.end(), true) == waiting.end())
-      break;
-  }
-  for (size_t n = 0; n < waiting.size(); ++n)
-    if (waiting[n] && isVideo(n)) return false;
-  return true;
-}
-
-// A stream of sound or pictures that the input's settings keep (a cover is its file's only
-// picture, shown whatever the seek).
-bool TCustomFFmpeg::MayBeConverted(const AVStream& st) const {
-  const AVMediaType kind = st.codecpar->codec_type;
-  if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return false;
-  return st.discard != AVDISCARD_ALL && !FPending.Kinds[kind].Disabled &&
-         !(st.disposition & AV_DISPOSITION_ATTACHED_PIC) && !PicturesCannotBeHad(st);
 }
 
 void TCustomFFmpeg::AddInput(std::unique_ptr<TInputFile> file) {
