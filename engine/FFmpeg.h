@@ -552,7 +552,6 @@ class TCustomFFmpeg {
   bool FindStreamInfo(AVFormatContext* ic);
   int64_t SeekInput(AVFormatContext* ic, const std::string& fileName);
   bool SeekBefore(AVFormatContext* ic, int64_t timestamp);
-  static bool SeekToBeginning(AVFormatContext* ic);
   void AddInput(std::unique_ptr<TInputFile> file);
   void SetUpInputStream(TInputStream& ist);
   AVCodecContext* NewDecoderContext(const AVStream& st, const AVCodec* forced);

@@ -18,8 +18,8 @@ namespace {
 constexpr int64_t SeekPreroll = 500000;
 
 // When a packet is shown at the latest, in microseconds; AV_NOPTS_VALUE when it has no time. A
-// key picture with a decoding time only (MPEG-2 in a program stream) is shown after the B
-// pictures that follow it: within the preroll, for all that a seek needs.
+// key picture with a decoding time only (MPEG-2 in a program stream) is shown some pictures
+// later, after the B pictures that follow it: the preroll's half second is allowed for them.
 int64_t ShownTime(const AVFormatContext& ic, const AVPacket& pkt) {
   const AVRational base = ic.streams[pkt.stream_index]->time_base;
   if (pkt.pts != AV_NOPTS_VALUE) return ToMicroseconds(pkt.pts, base);
@@ -101,6 +101,13 @@ bool LandedBefore(AVFormatContext& ic, int64_t timestamp, const TFileSettings& s
       return false;
   }
   return NoPictureLost(ic, waiting) && !awaiting(TWait::KeyPicture);
+}
+
+// Some demuxers seek to their first packet by time only (Matroska reads on from a byte
+// position as if it began a block), others by byte position only (FLV, MP3).
+bool SeekToBeginning(AVFormatContext* ic) {
+  return ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0 ||
+         ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
 }
 
 const char* KindName(AVMediaType kind) {
@@ -267,13 +274,6 @@ bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
            double(target) / AV_TIME_BASE, double(timestamp) / AV_TIME_BASE);
   }
   return SeekToBeginning(ic);
-}
-
-// Some demuxers seek to their first packet by time only (Matroska reads on from a byte
-// position as if it began a block), others by byte position only (FLV, MP3).
-bool TCustomFFmpeg::SeekToBeginning(AVFormatContext* ic) {
-  return ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0 ||
-         ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
 }
 
 void TCustomFFmpeg::AddInput(std::unique_ptr<TInputFile> file) {
