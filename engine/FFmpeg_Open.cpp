@@ -74,6 +74,22 @@ bool NoPictureLost(const AVFormatContext& ic, std::vector<TWait>& waiting) {
   return true;
 }
 
+// The stream whose times a seek to `timestamp` goes by: the first of pictures, else of sound, that
+// a conversion may take and that lasts past the time. The demuxer's own choice, the first video
+// stream, may have ended before it, and MPEG-TS then searches the whole file for its times and
+// lands at its end. -1 (the demuxer's choice) when none is known to last.
+int SeekStream(const AVFormatContext& ic, int64_t timestamp, const TFileSettings& settings) {
+  for (const AVMediaType kind : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO})
+    for (unsigned n = 0; n < ic.nb_streams; ++n) {
+      const AVStream& st = *ic.streams[n];
+      if (st.codecpar->codec_type == kind && MayBeConverted(st, settings) &&
+          (st.start_time == AV_NOPTS_VALUE || st.duration == AV_NOPTS_VALUE ||
+           ToMicroseconds(st.start_time + st.duration, st.time_base) > timestamp))
+        return int(n);
+    }
+  return -1;
+}
+
 // Whether decoding from where a seek landed gives every awaited stream from `timestamp` on: a
 // sound stream's first packet lies at or before it, and so does a video stream's first key
 // picture, where its decoding begins (the pictures before it cannot be decoded).
@@ -254,22 +270,25 @@ int64_t TCustomFFmpeg::SeekInput(AVFormatContext* ic, S fileName) {
 }
 
 // Where a seek lands is the demuxer's own: MPEG-TS finds a time by the first packet at or after
-// it, key picture or not, and by the first video stream's times only (so it lands past the time
-// where that stream ended before it); an estimate from the bit rate may land past the time too.
-// A seek whose landing does not give every stream from the time on is made again twice as far
-// back, down to the file's beginning: what is read before the time is dropped, while a picture
-// lost to the seek would leave a part with a frozen picture or none. A failed seek, which may
-// leave the input anywhere, reads it from its beginning.
+// it, key picture or not, and a program stream lands on any packet too; an estimate from the
+// bit rate may land past the time. A seek whose landing does not give every stream from the time on
+// is made again twice as far back, down to the file's beginning: what is read before the time is
+// dropped, while a picture lost to the seek would leave a part with a frozen picture or none. A
+// failed seek, which may leave the input anywhere, reads it from its beginning.
 bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
   const int64_t fileStart = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+  const int stream = SeekStream(*ic, timestamp, FPending);
+  const auto seek = [ic, stream](int64_t target) {
+    if (stream >= 0) target = FromMicroseconds(target, ic->streams[stream]->time_base);
+    return ff::av_seek_frame(ic, stream, target, AVSEEK_FLAG_BACKWARD) >= 0;
+  };
   for (int64_t back = SeekPreroll; timestamp - back > fileStart; back *= 2) {
     const int64_t target = timestamp - back;
-    if (ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) < 0) {
+    if (!seek(target)) {
       SeekToBeginning(ic);
       return false;
     }
-    if (LandedBefore(*ic, timestamp, FPending))
-      return ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
+    if (LandedBefore(*ic, timestamp, FPending)) return seek(target);
     LogFmt(llVerbose, "The seek to %0.3f s left a stream without its start at %0.3f s",
            double(target) / AV_TIME_BASE, double(timestamp) / AV_TIME_BASE);
   }
