@@ -111,6 +111,7 @@ struct TInputStream {
   int DecodedFrames = 0;  // decoded video pictures: the input hooks' frame number
   int64_t Pts = 0;        // µs
   int64_t NextPts = AV_NOPTS_VALUE;
+  int64_t SoundEnd = AV_NOPTS_VALUE;  // µs, where the sound decoded so far ends
   bool AtStart = true;
   int64_t RateEmuStart = 0;  // µs, the "re" option's reading clock
   bool PastRecordingTime = false;
@@ -694,6 +695,7 @@ class TCustomFFmpeg {
   int Decode(TInputStream& ist, int istIndex, const AVPacket* pkt);
   void WarnMultipleFrames(TInputStream& ist);
   static void SetFrameClock(TInputStream& ist, const AVFrame& frame, int64_t duration);
+  static void SetSoundClock(TInputStream& ist, const AVFrame& frame, int64_t duration);
   int64_t VideoFrameDuration(const TInputStream& ist, const AVFrame& frame) const;
   void ProcessDecodedFrame(TInputStream& ist, int istIndex, AVFrame* frame);
   void ProcessAudioFrame(TInputStream& ist, int istIndex, const AVFrame& frame);

@@ -452,7 +452,7 @@ void TCustomFFmpeg::ProcessAudioFrame(TInputStream& ist, int istIndex, const AVF
   if (bytes <= 0) return;
   const int64_t duration =
       (int64_t(AV_TIME_BASE) / 2) * bytes / (int64_t(frame.sample_rate) * channels);
-  SetFrameClock(ist, frame, duration);
+  SetSoundClock(ist, frame, duration);
   uint8_t* samples = FAudioBuffer.data();
   if (OnAudioHook)
     OnAudioHook(this, samples, ist.Pts, bytes, frame.sample_rate, channels, AV_SAMPLE_FMT_S16);
@@ -467,10 +467,32 @@ void TCustomFFmpeg::ProcessAudioFrame(TInputStream& ist, int istIndex, const AVF
       DoAudioOut(*ost, ist, kept, size, frame.sample_rate, channels);
 }
 
+// A block of sound follows on from the blocks decoded before it, sample for sample, where its
+// own time lies after their end by more than the coarsest time base's step (FLV's and Matroska's
+// millisecond) and by less than its length: Ogg times the Vorbis blocks around a change of block
+// size a part of a block late (10 to 20 ms), and a clock that followed them would keep that much
+// sound from before a cut. A larger gap is one in the sound; a time before their end is taken as
+// it is (after a seek the blocks before it may have been timed late, AC-3's in a program stream).
+void TCustomFFmpeg::SetSoundClock(TInputStream& ist, const AVFrame& frame, int64_t duration) {
+  constexpr int64_t CoarsestStep = 1000;
+  const int64_t time = frame.best_effort_timestamp;
+  const int64_t late =
+      time == AV_NOPTS_VALUE || ist.SoundEnd == AV_NOPTS_VALUE ? 0 : time - ist.SoundEnd;
+  if (late > CoarsestStep && late < duration) {
+    ist.Pts = ist.SoundEnd;
+    ist.NextPts = ist.Pts + duration;
+  } else {
+    SetFrameClock(ist, frame, duration);
+  }
+  ist.SoundEnd = ist.NextPts;
+}
+
 // Keeps the part of a block of sound that lies inside the cut, to the sample. A seek lands on
 // the key frame before the asked start, so the sound decoded from there would run ahead of the
 // first picture, and the last packet before the end of a limited recording runs past it. The
-// stream's clock moves to the first sample kept.
+// stream's clock moves to the first sample kept; a block dropped whole leaves it at its start,
+// since the next packet's time, which lies a rounding off the block's end, would seem a step
+// back in time there (and move the whole input by it, in a format with discontinuities).
 void TCustomFFmpeg::ClipSoundToCut(TInputStream& ist, int rate, int channels,
                                    const uint8_t*& samples, int& size) const {
   const int sampleBytes = 2 * channels;
@@ -482,7 +504,7 @@ void TCustomFFmpeg::ClipSoundToCut(TInputStream& ist, int rate, int channels,
     const double end = double(FSettings.RecordingTime) / AV_TIME_BASE;
     last = std::clamp<int64_t>(std::llround((end - time) * rate), first, count);
   }
-  ist.Pts += ff::av_rescale(first, AV_TIME_BASE, rate);
+  if (first < count) ist.Pts += ff::av_rescale(first, AV_TIME_BASE, rate);
   samples += first * sampleBytes;
   size = int(last - first) * sampleBytes;
 }

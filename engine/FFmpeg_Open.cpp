@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "UnicodeProtocol.h"
 
@@ -12,16 +13,118 @@ using namespace ffmpeg_internal;
 
 namespace {
 
-// A packet's time in microseconds, AV_NOPTS_VALUE when it has none.
-int64_t PacketTime(const AVFormatContext& ic, const AVPacket& pkt) {
-  const int64_t time = pkt.dts != AV_NOPTS_VALUE ? pkt.dts : pkt.pts;
-  if (time == AV_NOPTS_VALUE) return time;
-  return ToMicroseconds(time, ic.streams[pkt.stream_index]->time_base);
+// How far before a cut's start its input is sought first (µs): enough for the longest run of
+// sound frames a decoder draws on (an MP3 frame's data at low bit rates).
+constexpr int64_t SeekPreroll = 500000;
+
+// When a packet is shown at the latest, in microseconds; AV_NOPTS_VALUE when it has no time. A
+// key picture with a decoding time only (MPEG-2 in a program stream) is shown some pictures
+// later, after the B pictures that follow it: the preroll's half second is allowed for them.
+int64_t ShownTime(const AVFormatContext& ic, const AVPacket& pkt) {
+  const AVRational base = ic.streams[pkt.stream_index]->time_base;
+  if (pkt.pts != AV_NOPTS_VALUE) return ToMicroseconds(pkt.pts, base);
+  if (pkt.dts == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+  return ToMicroseconds(pkt.dts, base) + (pkt.flags & AV_PKT_FLAG_KEY ? SeekPreroll : 0);
 }
 
-// How far before a cut's start its input is sought (µs): enough for the longest run of sound
-// frames a decoder draws on (an MP3 frame's data at low bit rates).
-constexpr int64_t SeekPreroll = 500000;
+// How far past where a seek landed, and past a cut's start, the packets are read for the first
+// one of each stream (µs): a muxer may put sound that far behind the pictures of its time.
+constexpr int64_t SeekLookAhead = 1000000;
+
+enum class TWait { Nothing, FirstPacket, KeyPicture };
+
+bool IsVideo(const AVFormatContext& ic, size_t n) {
+  return ic.streams[n]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+}
+
+// A stream of sound or pictures that the input's settings keep (a cover is its file's only
+// picture, shown whatever the seek).
+bool MayBeConverted(const AVStream& st, const TFileSettings& settings) {
+  const AVMediaType kind = st.codecpar->codec_type;
+  if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return false;
+  return st.discard != AVDISCARD_ALL && !settings.Kinds[kind].Disabled &&
+         !(st.disposition & AV_DISPOSITION_ATTACHED_PIC) && !PicturesCannotBeHad(st);
+}
+
+// The streams whose start at `timestamp` a seek must not lose: those that a conversion may take
+// and that began by then. Past the file's end there is nothing to lose.
+std::vector<TWait> AwaitedStreams(const AVFormatContext& ic, int64_t timestamp,
+                                  const TFileSettings& settings) {
+  std::vector<TWait> waiting(ic.nb_streams, TWait::Nothing);
+  if (ic.duration != AV_NOPTS_VALUE && ic.start_time != AV_NOPTS_VALUE &&
+      timestamp >= ic.start_time + ic.duration)
+    return waiting;
+  for (unsigned n = 0; n < ic.nb_streams; ++n) {
+    const AVStream& st = *ic.streams[n];
+    if (MayBeConverted(st, settings) && (st.start_time == AV_NOPTS_VALUE ||
+                                         ToMicroseconds(st.start_time, st.time_base) <= timestamp))
+      waiting[n] = TWait::FirstPacket;
+  }
+  return waiting;
+}
+
+// A stream without a packet since the landing has ended before it: false for a video stream,
+// whose picture at the time is lost there; a sound stream is waited for no longer.
+bool NoPictureLost(const AVFormatContext& ic, std::vector<TWait>& waiting) {
+  for (size_t n = 0; n < waiting.size(); ++n) {
+    if (waiting[n] != TWait::FirstPacket) continue;
+    if (IsVideo(ic, n)) return false;
+    waiting[n] = TWait::Nothing;
+  }
+  return true;
+}
+
+// The stream whose times a seek to `timestamp` goes by: the first of pictures, else of sound, that
+// a conversion may take and that lasts past the time. The demuxer's own choice, the first video
+// stream, may have ended before it, and MPEG-TS then searches the whole file for its times and
+// lands at its end. -1 (the demuxer's choice) when none is known to last.
+int SeekStream(const AVFormatContext& ic, int64_t timestamp, const TFileSettings& settings) {
+  for (const AVMediaType kind : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO})
+    for (unsigned n = 0; n < ic.nb_streams; ++n) {
+      const AVStream& st = *ic.streams[n];
+      if (st.codecpar->codec_type == kind && MayBeConverted(st, settings) &&
+          (st.start_time == AV_NOPTS_VALUE || st.duration == AV_NOPTS_VALUE ||
+           ToMicroseconds(st.start_time + st.duration, st.time_base) > timestamp))
+        return int(n);
+    }
+  return -1;
+}
+
+// Whether decoding from where a seek landed gives every awaited stream from `timestamp` on: a
+// sound stream's first packet lies at or before it, and so does a video stream's first key
+// picture, where its decoding begins (the pictures before it cannot be decoded).
+bool LandedBefore(AVFormatContext& ic, int64_t timestamp, const TFileSettings& settings) {
+  std::vector<TWait> waiting = AwaitedStreams(ic, timestamp, settings);
+  const auto awaiting = [&waiting](TWait wait) {
+    return std::find(waiting.begin(), waiting.end(), wait) != waiting.end();
+  };
+  int64_t landing = AV_NOPTS_VALUE;
+  const TPacket pkt;
+  for (AVPacket* packet = pkt.Value; awaiting(TWait::FirstPacket) || awaiting(TWait::KeyPicture);
+       ff::av_packet_unref(packet)) {
+    if (ff::av_read_frame(&ic, packet) < 0) break;
+    const int64_t time = ShownTime(ic, *packet);
+    const size_t n = size_t(packet->stream_index);
+    if (time == AV_NOPTS_VALUE || n >= waiting.size()) continue;
+    if (landing == AV_NOPTS_VALUE) landing = time;
+    if (waiting[n] != TWait::Nothing) {
+      if (time > timestamp) return false;
+      const bool key = packet->flags & AV_PKT_FLAG_KEY;
+      waiting[n] = IsVideo(ic, n) && !key ? TWait::KeyPicture : TWait::Nothing;
+    }
+    if (time > timestamp + SeekLookAhead) break;
+    if (time > std::min(landing, timestamp) + SeekLookAhead && !NoPictureLost(ic, waiting))
+      return false;
+  }
+  return NoPictureLost(ic, waiting) && !awaiting(TWait::KeyPicture);
+}
+
+// Some demuxers seek to their first packet by time only (Matroska reads on from a byte
+// position as if it began a block), others by byte position only (FLV, MP3).
+bool SeekToBeginning(AVFormatContext* ic) {
+  return ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0 ||
+         ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
 
 const char* KindName(AVMediaType kind) {
   switch (kind) {
@@ -167,21 +270,30 @@ int64_t TCustomFFmpeg::SeekInput(AVFormatContext* ic, S fileName) {
   return timestamp;
 }
 
-// A demuxer that finds a time by one stream's times (MPEG-TS by the pictures') lands far past
-// it when that stream ends before it, and what the other streams hold in between would be lost
-// (the sound of a part past a short video's end). A seek that lands past the time is made again
-// to the file's beginning: everything before the time is read and dropped.
+// Where a seek lands is the demuxer's own: MPEG-TS finds a time by the first packet at or after
+// it, key picture or not, and a program stream lands on any packet too; an estimate from the
+// bit rate may land past the time. A seek whose landing does not give every stream from the time on
+// is made again twice as far back, down to the file's beginning: what is read before the time is
+// dropped, while a picture lost to the seek would leave a part with a frozen picture or none. A
+// failed seek, which may leave the input anywhere, reads it from its beginning.
 bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
-  const int64_t target = timestamp - SeekPreroll;
-  if (ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) < 0) return false;
-  const TPacket first;
-  const bool landedPast =
-      ff::av_read_frame(ic, first.Value) >= 0 && PacketTime(*ic, *first.Value) > timestamp;
-  if (!landedPast) return ff::av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD) >= 0;
-  LogFmt(llVerbose, "The seek landed past %0.3f s: reading from the beginning",
-         double(timestamp) / AV_TIME_BASE);
-  return ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0 ||
-         ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0;
+  const int64_t fileStart = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+  const int stream = SeekStream(*ic, timestamp, FPending);
+  const auto seek = [ic, stream](int64_t target) {
+    if (stream >= 0) target = FromMicroseconds(target, ic->streams[stream]->time_base);
+    return ff::av_seek_frame(ic, stream, target, AVSEEK_FLAG_BACKWARD) >= 0;
+  };
+  for (int64_t back = SeekPreroll; timestamp - back > fileStart; back *= 2) {
+    const int64_t target = timestamp - back;
+    if (!seek(target)) {
+      SeekToBeginning(ic);
+      return false;
+    }
+    if (LandedBefore(*ic, timestamp, FPending)) return seek(target);
+    LogFmt(llVerbose, "The seek to %0.3f s left a stream without its start at %0.3f s",
+           double(target) / AV_TIME_BASE, double(timestamp) / AV_TIME_BASE);
+  }
+  return SeekToBeginning(ic);
 }
 
 void TCustomFFmpeg::AddInput(std::unique_ptr<TInputFile> file) {

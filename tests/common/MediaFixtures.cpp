@@ -249,10 +249,16 @@ int NumberShown(const uint8_t* luma) {
   return number;
 }
 
-std::string BeepingSong() {
-  return Make("beeps_at_5s_and_15s.mp3",
+std::string BeepingSong(const std::string& name, const std::string& codec) {
+  return Make(name,
               "-f lavfi -i aevalsrc='(between(t\\,5\\,5.05)+between(t\\,15\\,15.05))*"
-              "sin(2*PI*1000*t)':s=44100:d=25 -c:a libmp3lame -b:a 128k");
+              "sin(2*PI*1000*t)':s=44100:d=25 " +
+                  codec);
+}
+
+std::string BeepInEverySecond(int seconds) {
+  return "-f lavfi -i aevalsrc='between(mod(t\\,1)\\,0.5\\,0.55)*sin(2*PI*1000*t)':s=44100:d=" +
+         std::to_string(seconds);
 }
 
 int64_t GreyRampTime(int grey) { return std::llround(grey * 219.0 / 255.0 / 2) * GreyRampPicture; }

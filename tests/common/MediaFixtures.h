@@ -79,8 +79,13 @@ constexpr int NumberedClipHeight = 16;
 // The number a 160x16 grey picture of that clip shows.
 int NumberShown(const uint8_t* luma);
 
-// 25 s of MP3 that is silent but for beeps of 50 ms at 5 s and at 15 s.
-std::string BeepingSong();
+// 25 s of sound that is silent but for beeps of 50 ms at 5 s and at 15 s, by default in MP3;
+// `name`'s extension gives the format, `codec` ffmpeg's options for it.
+std::string BeepingSong(const std::string& name = "beeps_at_5s_and_15s.mp3",
+                        const std::string& codec = "-c:a libmp3lame -b:a 128k");
+// Sound as an input of the ffmpeg command line, `seconds` long: silent but for a beep of 50 ms
+// in the middle of each second (at 0.5 s, 1.5 s ...).
+std::string BeepInEverySecond(int seconds);
 
 // A new empty folder for one test, under the build tree.
 std::string TempDir(const std::string& tag);
