@@ -294,19 +294,22 @@ TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
 
 // The time editor by mouse and keys alone: after Enter in one cell, a single click on
 // another opens that cell's editor ready for typing.
-// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too).
+// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too), in the
+// shape the picture is shown in, also where that is the container's word.
 TEST_F(ClipWindowScreen, ThePreviewFillsItsPanel) {
-  Entry.Input.FileName = WhiteClip().toStdString();
-  Entry.SourceFrameSize = QStringLiteral("320x240");
-  TClipfrm Form(Player, Entry, 0, {});
-  Form.move(20, 20);
-  Form.show();
-  ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
-  EXPECT_TRUE(PumpUntil([&] { return DarkPlacesIn(*Form.PanelVideo) == 0; }))
-      << DarkPlacesIn(*Form.PanelVideo) << " of 64 places dark at a scale of "
-      << Form.PanelVideo->devicePixelRatioF();
-  Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
-  Form.reject();
+  for (const TWhitePreview& Clip : WhitePreviews()) {
+    SCOPED_TRACE(Clip.Name);
+    Entry.Input.FileName = Clip.File.toStdString();
+    TClipfrm Form(Player, Entry, 0, {});
+    Form.move(20, 20);
+    Form.show();
+    ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
+    EXPECT_TRUE(PumpUntil([&] { return PlacesOffPicture(*Form.PanelVideo, Clip.Shape) == 0; }))
+        << PlacesOffPicture(*Form.PanelVideo, Clip.Shape) << " places off the picture at a scale of "
+        << Form.PanelVideo->devicePixelRatioF();
+    Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
+    Form.reject();
+  }
 }
 
 TEST_F(ClipWindowScreen, OneClickOnACellAfterEnterTakesTheNextTyping) {

@@ -644,22 +644,30 @@ TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
   EXPECT_FALSE(Window->PreviewOpen());
 }
 
-// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too).
+// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too), in the
+// shape the picture is shown in, also where that is the container's word.
 TEST_F(MainWindowUse, PreviewFillsItsPanel) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
-  const QString input = Folder.File(QStringLiteral("white.mp4"));
-  ASSERT_TRUE(QFile::copy(WhiteClip(), input));
-  Window->AddFiles({input});
-  ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
-  Click(Row(0));
-  QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
-  ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
-  const auto* screen = Window->Perview->findChild<QWidget*>(QStringLiteral("PerviewScreen"));
-  ASSERT_NE(screen, nullptr);
-  EXPECT_TRUE(WaitFor([&] { return DarkPlacesIn(*screen) == 0; }, 10000))
-      << DarkPlacesIn(*screen) << " of 64 places dark at a scale of "
-      << screen->devicePixelRatioF();
-  QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+  const std::vector<TWhitePreview> Clips = WhitePreviews();
+  for (const TWhitePreview& Clip : Clips) {
+    const QString input = Folder.File(QFileInfo(Clip.File).fileName());
+    ASSERT_TRUE(QFile::copy(Clip.File, input));
+    Window->AddFiles({input});
+  }
+  ASSERT_EQ(Window->Model().rowCount(), int(Clips.size())) << qPrintable(Warnings.join('\n'));
+  for (int row = 0; row < int(Clips.size()); ++row) {
+    SCOPED_TRACE(Clips[row].Name);
+    Click(Row(row));
+    QTest::mouseClick(Window->btnPlay, Qt::LeftButton);
+    ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
+    const auto* screen = Window->Perview->findChild<QWidget*>(QStringLiteral("PerviewScreen"));
+    ASSERT_NE(screen, nullptr);
+    const QSize shape = Clips[row].Shape;
+    EXPECT_TRUE(WaitFor([&] { return PlacesOffPicture(*screen, shape) == 0; }, 10000))
+        << PlacesOffPicture(*screen, shape) << " places off the picture at a scale of "
+        << screen->devicePixelRatioF();
+    QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+  }
 }
 
 // The preview ends from inside the player's own events: at the end of the file, and at the

@@ -154,6 +154,15 @@ std::string GreyRampClip() {
               "-c:a aac -b:a 64k -shortest");
 }
 
+std::string DvdGreyRampClip() {
+  return Make("grey_ramp_dvd_25fps_4s.vob",
+              "-f lavfi -i color=c=black:size=160x120:rate=25:duration=4,"
+              "geq=lum='16+2*N':cb=128:cr=128 "
+              "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=4 "
+              "-c:v mpeg2video -q:v 2 -dc 10 -g 15 -bf 2 -pix_fmt yuv420p "
+              "-c:a mp2 -shortest");
+}
+
 std::string ColourBarsClip(int width, int height, const std::string& matrix,
                            const std::string& range, const std::string& tags) {
   static const char* const colours[] = {"white",   "yellow", "cyan", "lime",

@@ -36,6 +36,11 @@ constexpr int64_t GreyRampPicture = 100000;  // µs from one picture to the next
 // The time (µs) of that clip's picture from its grey as shown (0..255, studio range turned
 // into full range).
 int64_t GreyRampTime(int grey);
+// The same ramp as a DVD holds it: four seconds at 25 pictures a second in MPEG-2 with
+// B-pictures and a key frame every 15 pictures, with MP2 sound, in VOB. A picture's grey tells
+// its number as above: GreyRampTime(grey) / GreyRampPicture.
+std::string DvdGreyRampClip();
+constexpr int64_t DvdGreyRampPicture = 40000;
 
 // One second at 5 pictures a second: eight full-strength bars (white, yellow, cyan, green,
 // magenta, red, blue, black) over a grey ramp from black at the left edge to white at the right,
