@@ -61,13 +61,6 @@ TPictureSlots ShownSlots(double start, double duration) {
   return slots;
 }
 
-// The shape of a picture's pixels as players show it: the container's word first, then the
-// picture's own (the stream's coded one before any is decoded); 0/1 when neither says. The
-// chain's fit of a merge works in this shape, so graphs and pictures carry the same one.
-AVRational ShownSampleAspect(AVStream* stream, AVFrame* picture) {
-  return ff::av_guess_sample_aspect_ratio(nullptr, stream, picture);
-}
-
 }  // namespace
 
 // ---- Free routines ----
@@ -502,6 +495,7 @@ int TCustomFFmpeg::ConfigureVideoFilters(TOutputStream& ost, const TInputStream&
   // encoders, and slice threads beside them wait on preempted slices (one thread scaled 720p to
   // 360p a third faster than one per core).
   ost.Graph->nb_threads = 1;
+  // A merge's fit works in the shown shape: the graph and the pictures carry the same one.
   const AVRational sar = ShownSampleAspect(ist.St, nullptr);
   const std::string sourceArguments =
       Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", decoder.width,

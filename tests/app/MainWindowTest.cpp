@@ -667,6 +667,8 @@ TEST_F(MainWindowUse, PreviewFillsItsPanel) {
         << PlacesOffPicture(*screen, shape) << " places off the picture at a scale of "
         << screen->devicePixelRatioF();
     QTest::mouseClick(Window->btnStop, Qt::LeftButton);
+    // Stopped, the panel is black again: nothing of this picture stays beside the next one.
+    EXPECT_TRUE(WaitFor([&] { return PlacesOffPicture(*screen, QSize()) == 0; }, 10000));
   }
 }
 

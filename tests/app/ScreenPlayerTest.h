@@ -72,9 +72,9 @@ inline std::vector<TWhitePreview> WhitePreviews() {
 }
 
 // How many places of a grid over the panel do not show a white picture of that shape on black
-// (as large as fits, centred; places a few pixels from its edges are passed over), read from
-// the X server in its own pixels: on a scaled desktop those are the panel's logical pixels
-// times the scale.
+// (as large as fits, centred; places a few pixels from its edges are passed over; an empty
+// shape for none), read from the X server in its own pixels: on a scaled desktop those are the
+// panel's logical pixels times the scale.
 inline int PlacesOffPicture(const QWidget& Panel, QSize Shape) {
   const QImage Shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
   const double Scale = Panel.devicePixelRatioF();
@@ -87,8 +87,8 @@ inline int PlacesOffPicture(const QWidget& Panel, QSize Shape) {
   for (int y = 0; y < 12; ++y)
     for (int x = 0; x < 12; ++x) {
       const QPoint Place(2 + (Panel.width() - 5) * x / 11, 2 + (Panel.height() - 5) * y / 11);
-      const bool White = Inner.contains(Place);
-      if (!White && Outer.contains(Place)) continue;
+      const bool White = !Shape.isEmpty() && Inner.contains(Place);
+      if (!White && !Shape.isEmpty() && Outer.contains(Place)) continue;
       const QPoint At = Panel.mapToGlobal(Place);
       const int Grey = qGray(Shot.pixel((QPointF(At) * Scale).toPoint()));
       if (White ? Grey < 200 : Grey > 60) ++Off;
