@@ -250,8 +250,8 @@ bool TPlayerCore::IdleUntilSeek(TPlayContext& context, int milliseconds) {
 
 // Read thread. A bounded seek first; formats that cannot take one seek to the frame, in the
 // asked direction and then in the other. 0, or a negative FFmpeg error code.
-int TPlayerCore::SeekInput(AVFormatContext* input, int64_t minimum, int64_t target,
-                           int64_t maximum, int flags) {
+int TPlayerCore::SeekInput(AVFormatContext* input, int64_t minimum, int64_t target, int64_t maximum,
+                           int flags) {
   int result = ff::avformat_seek_file(input, -1, minimum, target, maximum, flags);
   if (result < 0) result = ff::av_seek_frame(input, -1, target, flags);
   if (result < 0) result = ff::av_seek_frame(input, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
@@ -283,8 +283,7 @@ int64_t TPlayerCore::FirstPictureTime(TPlayContext& context, TPacketList& read) 
   const AVStream* stream = context.Video.Stream;
   for (;;) {
     TPacketList::value_type packet(ff::av_packet_alloc());
-    if (!packet || ReadPacket(context, packet.get()) < 0)
-      return AV_NOPTS_VALUE;
+    if (!packet || ReadPacket(context, packet.get()) < 0) return AV_NOPTS_VALUE;
     read.push_back(std::move(packet));
     const AVPacket& last = *read.back();
     if (last.stream_index != stream->index) continue;

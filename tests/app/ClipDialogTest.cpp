@@ -297,19 +297,18 @@ TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
 // The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too), in the
 // shape the picture is shown in, also where that is the container's word.
 TEST_F(ClipWindowScreen, ThePreviewFillsItsPanel) {
-  for (const TWhitePreview& Clip : WhitePreviews()) {
-    SCOPED_TRACE(Clip.Name);
-    Entry.Input.FileName = Clip.File.toStdString();
-    TClipfrm Form(Player, Entry, 0, {});
-    Form.move(20, 20);
-    Form.show();
-    ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
-    EXPECT_TRUE(PumpUntil([&] { return PlacesOffPicture(*Form.PanelVideo, Clip.Shape) == 0; }))
-        << PlacesOffPicture(*Form.PanelVideo, Clip.Shape) << " places off the picture at a scale of "
-        << Form.PanelVideo->devicePixelRatioF();
-    Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
-    Form.reject();
-  }
+  Entry.Input.FileName = WhiteWideByContainerClip().toStdString();
+  Entry.SourceFrameSize = QStringLiteral("640x480");
+  TClipfrm Form(Player, Entry, 0, {});
+  Form.move(20, 20);
+  Form.show();
+  ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
+  const QSize Wide(16, 9);
+  EXPECT_TRUE(PumpUntil([&] { return PlacesOffPicture(*Form.PanelVideo, Wide) == 0; }))
+      << PlacesOffPicture(*Form.PanelVideo, Wide) << " places off the picture at a scale of "
+      << Form.PanelVideo->devicePixelRatioF();
+  Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
+  Form.reject();
 }
 
 TEST_F(ClipWindowScreen, OneClickOnACellAfterEnterTakesTheNextTyping) {

@@ -41,7 +41,7 @@ inline int64_t GreyRampTimeOf(const QImage& Picture) {
   return fixtures::GreyRampTime(qGray(Picture.pixel(Picture.width() / 2, Picture.height() / 2)));
 }
 
-// A white picture for three seconds, 4:3.
+// A white picture for three seconds, 4:3: it fills a preview panel of that shape.
 inline QString WhiteClip() {
   return QString::fromStdString(fixtures::Make(
       "preview_white_320x240.mp4",
@@ -49,46 +49,33 @@ inline QString WhiteClip() {
       "-pix_fmt yuv420p"));
 }
 
-// The same white picture stored at 640x480 in Matroska and shown 16:9: the container says so,
-// while its H.264 pictures say that their pixels are square.
+// A white picture for three seconds stored at 640x480 in Matroska and shown 16:9: the
+// container says so, while its H.264 pictures say that their pixels are square.
 inline QString WhiteWideByContainerClip() {
-  const std::string Stored = fixtures::Make(
-      "preview_white_640x480.mp4",
+  return QString::fromStdString(fixtures::Make(
+      "preview_white_640x480_shown_16x9.mkv",
       "-f lavfi -i color=c=white:size=640x480:rate=25:duration=3 -c:v libx264 -preset ultrafast "
-      "-pix_fmt yuv420p");
-  return QString::fromStdString(fixtures::Make("preview_white_640x480_shown_16x9.mkv",
-                                               "-i " + fixtures::ShellQuote(Stored) +
-                                                   " -c copy -aspect 16:9"));
-}
-
-// The white clips that a preview shows filling its panel, and the shape each is shown in.
-struct TWhitePreview {
-  const char* Name;
-  QString File;
-  QSize Shape;
-};
-inline std::vector<TWhitePreview> WhitePreviews() {
-  return {{"4:3", WhiteClip(), {4, 3}}, {"16:9 by its container", WhiteWideByContainerClip(), {16, 9}}};
+      "-pix_fmt yuv420p -aspect 16:9 -bsf:v h264_metadata=sample_aspect_ratio=1/1"));
 }
 
 // How many places of a grid over the panel do not show a white picture of that shape on black
-// (as large as fits, centred; places a few pixels from its edges are passed over; an empty
-// shape for none), read from the X server in its own pixels: on a scaled desktop those are the
-// panel's logical pixels times the scale.
+// (as large as fits, centred; places a few pixels from its edges are passed over), read from
+// the X server in its own pixels: on a scaled desktop those are the panel's logical pixels
+// times the scale.
 inline int PlacesOffPicture(const QWidget& Panel, QSize Shape) {
   const QImage Shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
   const double Scale = Panel.devicePixelRatioF();
   const QSize Fit = Shape.scaled(Panel.size(), Qt::KeepAspectRatio);
-  const QRect Picture(QPoint((Panel.width() - Fit.width()) / 2, (Panel.height() - Fit.height()) / 2),
-                      Fit);
+  const QRect Picture(
+      QPoint((Panel.width() - Fit.width()) / 2, (Panel.height() - Fit.height()) / 2), Fit);
   const QRect Inner = Picture.adjusted(6, 6, -6, -6);
   const QRect Outer = Picture.adjusted(-6, -6, 6, 6);
   int Off = 0;
   for (int y = 0; y < 12; ++y)
     for (int x = 0; x < 12; ++x) {
       const QPoint Place(2 + (Panel.width() - 5) * x / 11, 2 + (Panel.height() - 5) * y / 11);
-      const bool White = !Shape.isEmpty() && Inner.contains(Place);
-      if (!White && !Shape.isEmpty() && Outer.contains(Place)) continue;
+      const bool White = Inner.contains(Place);
+      if (!White && Outer.contains(Place)) continue;
       const QPoint At = Panel.mapToGlobal(Place);
       const int Grey = qGray(Shot.pixel((QPointF(At) * Scale).toPoint()));
       if (White ? Grey < 200 : Grey > 60) ++Off;

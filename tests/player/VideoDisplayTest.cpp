@@ -237,18 +237,14 @@ TEST_F(VideoDisplay, SeekDisplayToTheEndShowsTheLastPicture) {
 // back to the first picture, whose time 0 is a time like any other.
 TEST_F(VideoDisplay, SeekDisplayWhilePausedShowsTheTargetAndHolds) {
   const struct {
-    const char* Name;
     std::string File;
     int64_t Picture;  // µs from one picture to the next
     std::vector<int64_t> Targets;
   } clips[] = {
-      {"one key frame", fixtures::GreyRampClip(), fixtures::GreyRampPicture,
-       {4500000, 1000000, 7000000, 0}},
-      {"DVD", fixtures::DvdGreyRampClip(), fixtures::DvdGreyRampPicture,
-       {2080000, 1000000, 3400000, 0}},
-  };
+      {fixtures::GreyRampClip(), fixtures::GreyRampPicture, {4500000, 1000000, 7000000, 0}},
+      {fixtures::DvdGreyRampClip(), fixtures::DvdGreyRampPicture, {2080000, 1000000, 3400000, 0}}};
   for (const auto& clip : clips) {
-    SCOPED_TRACE(clip.Name);
+    SCOPED_TRACE(clip.File);
     ASSERT_TRUE(Player.Open(clip.File, 0)) << Player.LastErrMsg();
     ASSERT_TRUE(PumpUntil([this] { return Recorder.LastPosition() >= 200000; }, 10000));
     Player.Pause();
