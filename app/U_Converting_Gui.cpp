@@ -236,6 +236,10 @@ void TConvertingfrm::EndRun(int Result) {
 }
 
 void TConvertingfrm::StartTask() {
+  // The preview shows the task under way: nothing of the file before, also when this task's
+  // input has no picture to show.
+  imgperview->Clear();
+  FPreviewRect = QRect();
   TFFEncoder& encoder = FTask->Encoder;
   encoder.SetPreviewBitmap(true);
   encoder.OnProgress = [this](void*, PProgressInfo Info) { Progress(*Info); };
@@ -281,10 +285,7 @@ void TConvertingfrm::PreviewBitmap(const TPreviewInfo& Info) {
       VelLog.WriteError(QStringLiteral("Cannot save the thumbnail ") + file);
   }
   if (!chkperview->Checked()) return;
-  if (FPreviewRect.isEmpty() || FTaskIndex != FProgress->CurrentTask()) {
-    imgperview->Canvas.fill(PreviewFace);
-    FPreviewRect = FitRectInto(picture.size(), imgperview->Canvas.rect());
-  }
+  if (FPreviewRect.isEmpty()) FPreviewRect = FitRectInto(picture.size(), imgperview->Canvas.rect());
   QPainter(&imgperview->Canvas).drawImage(FPreviewRect, picture);
   imgperview->update();
 }

@@ -63,8 +63,8 @@ void FillCommon(const AVStream* stream, TStreamInfo& info) {
 
 // The sample aspect of the picture turned upright (a quarter turn turns its pixels too); an
 // unknown sample aspect counts as square pixels.
-AVRational UprightSampleAspect(AVFormatContext* context, AVStream* stream) {
-  const AVRational sample = ff::av_guess_sample_aspect_ratio(context, stream, nullptr);
+AVRational UprightSampleAspect(const AVStream* stream) {
+  const AVRational sample = ShownSampleAspect(stream, nullptr);
   if (sample.num <= 0 || sample.den <= 0) return {1, 1};
   return DisplayQuarterTurns(stream) & 1 ? AVRational{sample.den, sample.num} : sample;
 }
@@ -348,7 +348,7 @@ bool TCustomDecoder::GetVideoStreamInfo(int streamIndex, TVideoStreamInfo& info)
   info.Height = parameters->height;
   info.Width = parameters->width;
   DisplayedSize(DisplayQuarterTurns(stream), info.Width, info.Height);
-  const AVRational sample = UprightSampleAspect(FFormatContext, stream);
+  const AVRational sample = UprightSampleAspect(stream);
   info.SampleAspectNum = sample.num;
   info.SampleAspectDen = sample.den;
   info.AspectRatio = DisplayAspectRatio(info);

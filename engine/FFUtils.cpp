@@ -397,6 +397,12 @@ int64_t ProbedFrames(const AVStream& stream) {
   return par->codec_id != AV_CODEC_ID_NONE && (par->width > 0 || par->sample_rate > 0) ? 1 : 0;
 }
 
+AVRational ShownSampleAspect(const AVStream* stream, const AVFrame* picture) {
+  // The library only reads them.
+  return ff::av_guess_sample_aspect_ratio(nullptr, const_cast<AVStream*>(stream),
+                                          const_cast<AVFrame*>(picture));
+}
+
 std::string DurationToText(int64_t duration) {
   if (duration == AV_NOPTS_VALUE) return "N/A";
   return Printf("%.2lld:%.2d:%.2d.%.3d", static_cast<long long>(duration / 3600000000LL),

@@ -35,6 +35,12 @@ struct TOptionContexts {
 // parameters were found.
 int64_t ProbedFrames(const AVStream& stream);
 
+// The shape of a video stream's pixels as players show them: the container's word first, then
+// the picture's own (the stream's coded one when no picture is given); 0/1 when neither says.
+// The conversion, the probe and the player all take this one, so that every preview shows
+// the shape that the outputs are made in.
+AVRational ShownSampleAspect(const AVStream* stream, const AVFrame* picture);
+
 // "hh:mm:ss.mmm" of a time in microseconds (the hours are not wrapped); "N/A" for no value.
 std::string DurationToText(int64_t duration);
 

@@ -63,13 +63,6 @@ int64_t HeldPictureSlot(double held, double next, int64_t syncPts, bool opening)
   return next < double(slot) + SupersededWithin ? -1 : slot;
 }
 
-// The shape of a picture's pixels as players show it: the container's word first, then the
-// picture's own (the stream's coded one before any is decoded); 0/1 when neither says. The
-// chain's fit of a merge works in this shape, so graphs and pictures carry the same one.
-AVRational ShownSampleAspect(AVStream* stream, AVFrame* picture) {
-  return ff::av_guess_sample_aspect_ratio(nullptr, stream, picture);
-}
-
 }  // namespace
 
 // ---- Free routines ----

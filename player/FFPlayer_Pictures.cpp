@@ -53,6 +53,9 @@ bool TPlayerCore::SeekWaitsForPicture(TPlayContext& context) {
 bool TPlayerCore::FilterAndQueue(TCustomPlayer& player, TPlayContext& context, AVFrame* frame,
                                  AVFrame* filtered) {
   TVideoSide& video = context.Video;
+  // The pictures are shown in the shape the conversion makes them in: a container's display
+  // size outweighs what the pictures say of their pixels.
+  frame->sample_aspect_ratio = ShownSampleAspect(video.Stream, frame);
   if (!PrepareFilterGraph(player, context, frame)) return false;
   int result = video.Graph.Send(frame);
   ff::av_frame_unref(frame);

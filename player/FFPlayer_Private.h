@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -56,6 +57,12 @@ inline void SleepMs(int milliseconds) {
 inline std::string FilterErrorText(const std::string& chain, int error) {
   return AVErrorText("Cannot set up the video filters \"" + chain + "\"", error);
 }
+
+struct TPacketFree {
+  void operator()(AVPacket* packet) const { ff::av_packet_free(&packet); }
+};
+// Packets read ahead, in the order read.
+using TPacketList = std::vector<std::unique_ptr<AVPacket, TPacketFree>>;
 
 }  // namespace player_internal
 
@@ -318,7 +325,14 @@ struct TPlayerCore {
   static bool OpenInput(TCustomPlayer& player, TPlayContext& context);
   static void ReadLoop(TCustomPlayer& player, TPlayContext& context);
   static void ApplyPauseChange(TPlayContext& context);
+  static int ReadPacket(TPlayContext& context, AVPacket* packet);
+  static void QueuePacket(TPlayContext& context, AVPacket* packet);
   static void ApplySeek(TCustomPlayer& player, TPlayContext& context);
+  static int SeekInput(AVFormatContext* input, int64_t minimum, int64_t target, int64_t maximum,
+                       int flags);
+  static int SeekBeforeTarget(TPlayContext& context, int64_t target, int flags,
+                              player_internal::TPacketList& read);
+  static int64_t FirstPictureTime(TPlayContext& context, player_internal::TPacketList& read);
   static void FlushQueues(TPlayContext& context, const TFlushMark& mark);
   static bool IdleUntilSeek(TPlayContext& context, int milliseconds);
   static bool QueuesFull(const TPlayContext& context);

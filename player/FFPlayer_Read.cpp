@@ -176,7 +176,6 @@ void TPlayerCore::OpenStreams(TCustomPlayer& player, TPlayContext& context) {
 }
 
 void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
-  AVFormatContext* input = context.FormatContext;
   AVPacket* packet = ff::av_packet_alloc();
   if (!packet) {
     player.SetLastError("av_mallocz() failed.", false);
@@ -195,9 +194,7 @@ void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
       HandleEndOfFile(context);
       continue;
     }
-    context.InsidePacketRead = true;
-    const int result = ff::av_read_frame(input, packet);
-    context.InsidePacketRead = false;
+    const int result = ReadPacket(context, packet);
     if (context.AbortRequest) break;
     if (result < 0) {
       if (!HandleReadError(player, context, result)) {
@@ -208,15 +205,28 @@ void TPlayerCore::ReadLoop(TCustomPlayer& player, TPlayContext& context) {
       IdleUntilSeek(context, 100);
       continue;
     }
-    if (packet->stream_index == context.Audio.StreamIndex)
-      context.Audio.Queue.Put(packet);
-    else if (packet->stream_index == context.Video.StreamIndex)
-      context.Video.Queue.Put(packet);
-    else if (packet->stream_index == context.Subtitle.StreamIndex)
-      context.Subtitle.Queue.Put(packet);
-    ff::av_packet_unref(packet);
+    QueuePacket(context, packet);
   }
   ff::av_packet_free(&packet);
+}
+
+// Read thread. A stop that waits long for the play to end closes the input under a read.
+int TPlayerCore::ReadPacket(TPlayContext& context, AVPacket* packet) {
+  context.InsidePacketRead = true;
+  const int result = ff::av_read_frame(context.FormatContext, packet);
+  context.InsidePacketRead = false;
+  return result;
+}
+
+// Read thread. The packet goes to the queue of its side, if any; it is left empty.
+void TPlayerCore::QueuePacket(TPlayContext& context, AVPacket* packet) {
+  if (packet->stream_index == context.Audio.StreamIndex)
+    context.Audio.Queue.Put(packet);
+  else if (packet->stream_index == context.Video.StreamIndex)
+    context.Video.Queue.Put(packet);
+  else if (packet->stream_index == context.Subtitle.StreamIndex)
+    context.Subtitle.Queue.Put(packet);
+  ff::av_packet_unref(packet);
 }
 
 void TPlayerCore::ApplyPauseChange(TPlayContext& context) {
@@ -239,8 +249,51 @@ bool TPlayerCore::IdleUntilSeek(TPlayContext& context, int milliseconds) {
 }
 
 // Read thread. A bounded seek first; formats that cannot take one seek to the frame, in the
-// asked direction and then in the other. The request is taken as it stands: a later one is
-// carried out on the next turn.
+// asked direction and then in the other. 0, or a negative FFmpeg error code.
+int TPlayerCore::SeekInput(AVFormatContext* input, int64_t minimum, int64_t target, int64_t maximum,
+                           int flags) {
+  int result = ff::avformat_seek_file(input, -1, minimum, target, maximum, flags);
+  if (result < 0) result = ff::av_seek_frame(input, -1, target, flags);
+  if (result < 0) result = ff::av_seek_frame(input, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
+  return result;
+}
+
+// Read thread. A seek whose picture is shown starts decoding at a key picture no later than its
+// target, whence the video thread passes over the pictures before the target. Formats that
+// search by time stamps (MPEG program streams, as on a DVD) land on the first key picture after
+// the place they found, up to a group of pictures past the target: the seek then goes back
+// further, each time twice as far, until the pictures start in time or at the input's start.
+// The packets read to find out stay in `read`, for the queues.
+int TPlayerCore::SeekBeforeTarget(TPlayContext& context, int64_t target, int flags,
+                                  TPacketList& read) {
+  int64_t from = target;
+  for (int64_t back = 500000;; back *= 2) {
+    const int result = SeekInput(context.FormatContext, INT64_MIN, from, from, flags);
+    if (result < 0) return result;
+    const int64_t first = FirstPictureTime(context, read);
+    if (first == AV_NOPTS_VALUE || first <= target || from <= context.InputStart) return result;
+    read.clear();
+    from = std::max(target - back, context.InputStart);
+  }
+}
+
+// Read thread, after a seek: reads up to the first picture's packet, keeping what it read;
+// that picture's time (AV_TIME_BASE), or AV_NOPTS_VALUE when none comes or it has none.
+int64_t TPlayerCore::FirstPictureTime(TPlayContext& context, TPacketList& read) {
+  const AVStream* stream = context.Video.Stream;
+  for (;;) {
+    TPacketList::value_type packet(ff::av_packet_alloc());
+    if (!packet || ReadPacket(context, packet.get()) < 0) return AV_NOPTS_VALUE;
+    read.push_back(std::move(packet));
+    const AVPacket& last = *read.back();
+    if (last.stream_index != stream->index) continue;
+    const int64_t time = last.pts != AV_NOPTS_VALUE ? last.pts : last.dts;
+    return time == AV_NOPTS_VALUE ? time
+                                  : ff::av_rescale_q(time, stream->time_base, AV_TIME_BASE_Q);
+  }
+}
+
+// Read thread. The request is taken as it stands: a later one is carried out on the next turn.
 void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   int64_t target, relative;
   int flags;
@@ -260,13 +313,15 @@ void TPlayerCore::ApplySeek(TCustomPlayer& player, TPlayContext& context) {
   // The pictures still queued from before are dropped from here on; set before the flush
   // marker goes out, so that the first picture after it ends the dropping.
   context.SeekApplied = true;
-  int result = ff::avformat_seek_file(input, -1, minimum, target, maximum, flags);
-  if (result < 0) result = ff::av_seek_frame(input, -1, target, flags);
-  if (result < 0) result = ff::av_seek_frame(input, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
+  TPacketList read;
+  const int result = player.FSeekDisplay && mark.Target != AV_NOPTS_VALUE && context.HasVideo()
+                         ? SeekBeforeTarget(context, target, flags, read)
+                         : SeekInput(input, minimum, target, maximum, flags);
   if (result < 0) {
     player.SetLastError(context.FileName + ": error while seeking", false);
   } else {
     FlushQueues(context, mark);
+    for (const auto& packet : read) QueuePacket(context, packet.get());
     context.ExternalClock.Forget();
   }
   context.EndOfFileLogged = context.ReadErrorLogged = false;

@@ -176,7 +176,7 @@ bool TPlayerCore::FiltersAccepted(TCustomPlayer& player, TPlayContext& context,
   input.Width = codec->width;
   input.Height = codec->height;
   input.Format = codec->pix_fmt;
-  input.SampleAspectRatio = codec->sample_aspect_ratio;
+  input.SampleAspectRatio = ShownSampleAspect(&stream, nullptr);
   input.QuarterTurns = DisplayQuarterTurns(&stream);
   input.Colours = PictureColours(*codec);
   TPlayerFilterGraph trial;

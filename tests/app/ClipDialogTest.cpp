@@ -294,16 +294,18 @@ TEST_F(ClipWindowScreen, RowTrackAndPlayClipShowThePictureAtTheBar) {
 
 // The time editor by mouse and keys alone: after Enter in one cell, a single click on
 // another opens that cell's editor ready for typing.
-// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too).
+// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too), in the
+// shape the picture is shown in, also where that is the container's word.
 TEST_F(ClipWindowScreen, ThePreviewFillsItsPanel) {
-  Entry.Input.FileName = WhiteClip().toStdString();
-  Entry.SourceFrameSize = QStringLiteral("320x240");
+  Entry.Input.FileName = WhiteWideByContainerClip().toStdString();
+  Entry.SourceFrameSize = QStringLiteral("640x480");
   TClipfrm Form(Player, Entry, 0, {});
   Form.move(20, 20);
   Form.show();
   ASSERT_TRUE(PumpUntil([&] { return Form.Session() != nullptr; }));
-  EXPECT_TRUE(PumpUntil([&] { return DarkPlacesIn(*Form.PanelVideo) == 0; }))
-      << DarkPlacesIn(*Form.PanelVideo) << " of 64 places dark at a scale of "
+  const QSize Wide(16, 9);
+  EXPECT_TRUE(PumpUntil([&] { return PlacesOffPicture(*Form.PanelVideo, Wide) == 0; }))
+      << PlacesOffPicture(*Form.PanelVideo, Wide) << " places off the picture at a scale of "
       << Form.PanelVideo->devicePixelRatioF();
   Form.AskSaveChanges = [](const QString&) { return int(QMessageBox::No); };
   Form.reject();

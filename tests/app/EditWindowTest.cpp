@@ -40,6 +40,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -131,12 +132,12 @@ class EditWindowScreen : public TScreenPlayerTest {
     return Entry;
   }
 
-  // An entry of a 2 s DVD picture stored at 720 x 576 and shown 16:9 (1024 x 576).
+  // An entry of a 2 s grey DVD picture stored at 720 x 576 and shown 16:9 (1024 x 576).
   static TFileOption WidePalEntry() {
     TFileOption Entry;
     Entry.Input.FileName = fixtures::Make(
-        "edit_window_pal_16x9.mpg",
-        "-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -c:v mpeg2video -aspect 16:9");
+        "edit_window_pal_16x9_grey.mpg",
+        "-f lavfi -i color=c=gray:size=720x576:rate=25:duration=2 -c:v mpeg2video -aspect 16:9");
     Entry.SourceFrameSize = QStringLiteral("720x576");
     Entry.SourcePixelAspect = {64, 45};
     Entry.OutputFrameSize = QStringLiteral("1024x576");
@@ -300,15 +301,29 @@ TEST_F(EditWindowScreen, CropBoxesKeepTheAreaInsideThePictureAndAboveTheSmallest
   }
 }
 
-// A DVD picture stored at 720 x 576 is shown 16:9: the input preview and its crop area take
-// that shape, and a crop dragged over it is in the stored pixels, as the boxes are typed.
+// Where a preview's picture lies: the pixels that are not its background.
+QRect PictureIn(QWidget& Preview, QColor Background) {
+  const QImage Shot = Preview.grab().toImage();
+  QRect Picture;
+  for (int y = 0; y < Shot.height(); ++y)
+    for (int x = 0; x < Shot.width(); ++x)
+      if (std::abs(qGray(Shot.pixel(x, y)) - qGray(Background.rgb())) > 24) Picture |= {x, y, 1, 1};
+  return Picture;
+}
+
+// A DVD picture stored at 720 x 576 is shown 16:9: both previews take that shape (the input
+// preview's crop area, the output preview's picture), and a crop dragged over the input is in
+// the stored pixels, as the boxes are typed.
 TEST_F(EditWindowScreen, PixelsThatAreNotSquareArePreviewedAsShownAndCroppedAsStored) {
   TFileOption Entry = WidePalEntry();
   TEditfrm Window(Entry, Player);
   Window.show();
-  ASSERT_TRUE(PumpUntil([&] { return !Window.InputPreview().isNull(); }));
+  ASSERT_TRUE(PumpUntil([&] { return !Window.OutputPreview().isNull(); }));
   const QRect Area = Window.CropArea()->geometry();
-  EXPECT_NEAR(double(Area.width()) / Area.height(), 16.0 / 9, 0.02) << Area.width();
+  const QRect Output =
+      PictureIn(*Window.findChild<QWidget*>("imgVideo2"), QColor(0x10, 0x10, 0x10));
+  for (const QRect& Shown : {Area, Output})
+    EXPECT_NEAR(double(Shown.width()) / Shown.height(), 16.0 / 9, 0.02) << Shown.width();
   Drag(Window.CropArea(), {2, Area.height() / 2}, {90, 0});  // the left edge, 90 pixels in
   const TIntRect Crop = Window.Choices().CropSourceRect;
   EXPECT_NEAR(Crop.Left, 90.0 * 720 / Area.width(), 2.0);

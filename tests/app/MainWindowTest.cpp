@@ -644,11 +644,12 @@ TEST_F(MainWindowUse, ClosingWhilePlayingAfterABusyMomentEndsThePreview) {
   EXPECT_FALSE(Window->PreviewOpen());
 }
 
-// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too).
+// The preview fills its panel at any scale of the desktop (its run at 2 and 1.5 too), in the
+// shape the picture is shown in, also where that is the container's word.
 TEST_F(MainWindowUse, PreviewFillsItsPanel) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
-  const QString input = Folder.File(QStringLiteral("white.mp4"));
-  ASSERT_TRUE(QFile::copy(WhiteClip(), input));
+  const QString input = Folder.File(QStringLiteral("wide.mkv"));
+  ASSERT_TRUE(QFile::copy(WhiteWideByContainerClip(), input));
   Window->AddFiles({input});
   ASSERT_EQ(Window->Model().rowCount(), 1) << qPrintable(Warnings.join('\n'));
   Click(Row(0));
@@ -656,8 +657,9 @@ TEST_F(MainWindowUse, PreviewFillsItsPanel) {
   ASSERT_TRUE(Window->PreviewOpen()) << qPrintable(Warnings.join('\n'));
   const auto* screen = Window->Perview->findChild<QWidget*>(QStringLiteral("PerviewScreen"));
   ASSERT_NE(screen, nullptr);
-  EXPECT_TRUE(WaitFor([&] { return DarkPlacesIn(*screen) == 0; }, 10000))
-      << DarkPlacesIn(*screen) << " of 64 places dark at a scale of "
+  const QSize wide(16, 9);
+  EXPECT_TRUE(WaitFor([&] { return PlacesOffPicture(*screen, wide) == 0; }, 10000))
+      << PlacesOffPicture(*screen, wide) << " places off the picture at a scale of "
       << screen->devicePixelRatioF();
   QTest::mouseClick(Window->btnStop, Qt::LeftButton);
 }

@@ -49,24 +49,38 @@ inline QString WhiteClip() {
       "-pix_fmt yuv420p"));
 }
 
-// How many places of a grid over the picture in the panel (a 4:3 picture as large as fits,
-// centred; a few pixels in from its edges) are not white on the screen, read from the X server
-// in its own pixels: on a scaled desktop those are the panel's logical pixels times the scale.
-inline int DarkPlacesIn(const QWidget& Panel) {
+// A white picture for three seconds stored at 640x480 in Matroska and shown 16:9: the
+// container says so, while its H.264 pictures say that their pixels are square.
+inline QString WhiteWideByContainerClip() {
+  return QString::fromStdString(fixtures::Make(
+      "preview_white_640x480_shown_16x9.mkv",
+      "-f lavfi -i color=c=white:size=640x480:rate=25:duration=3 -c:v libx264 -preset ultrafast "
+      "-pix_fmt yuv420p -aspect 16:9 -bsf:v h264_metadata=sample_aspect_ratio=1/1"));
+}
+
+// How many places of a grid over the panel do not show a white picture of that shape on black
+// (as large as fits, centred; places a few pixels from its edges are passed over), read from
+// the X server in its own pixels: on a scaled desktop those are the panel's logical pixels
+// times the scale.
+inline int PlacesOffPicture(const QWidget& Panel, QSize Shape) {
   const QImage Shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
   const double Scale = Panel.devicePixelRatioF();
-  const QSize Fit = QSize(4, 3).scaled(Panel.size(), Qt::KeepAspectRatio);
-  const QRect Picture(QPoint((Panel.width() - Fit.width()) / 2, (Panel.height() - Fit.height()) / 2),
-                      Fit);
+  const QSize Fit = Shape.scaled(Panel.size(), Qt::KeepAspectRatio);
+  const QRect Picture(
+      QPoint((Panel.width() - Fit.width()) / 2, (Panel.height() - Fit.height()) / 2), Fit);
   const QRect Inner = Picture.adjusted(6, 6, -6, -6);
-  int Dark = 0;
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) {
-      const QPoint At = Panel.mapToGlobal(QPoint(Inner.left() + Inner.width() * x / 7,
-                                                 Inner.top() + Inner.height() * y / 7));
-      if (qGray(Shot.pixel((QPointF(At) * Scale).toPoint())) < 200) ++Dark;
+  const QRect Outer = Picture.adjusted(-6, -6, 6, 6);
+  int Off = 0;
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 12; ++x) {
+      const QPoint Place(2 + (Panel.width() - 5) * x / 11, 2 + (Panel.height() - 5) * y / 11);
+      const bool White = Inner.contains(Place);
+      if (!White && Outer.contains(Place)) continue;
+      const QPoint At = Panel.mapToGlobal(Place);
+      const int Grey = qGray(Shot.pixel((QPointF(At) * Scale).toPoint()));
+      if (White ? Grey < 200 : Grey > 60) ++Off;
     }
-  return Dark;
+  return Off;
 }
 
 // A press, move or release of the left mouse button on the bar.

@@ -154,6 +154,17 @@ std::string GreyRampClip() {
               "-c:a aac -b:a 64k -shortest");
 }
 
+std::string DvdGreyRampClip() {
+  // Noise down the left edge makes each picture larger than a DVD's 2 KB packet, so that
+  // each starts a packet with its own time, as on a DVD.
+  return Make("grey_ramp_dvd_gop15_4s.vob",
+              "-f lavfi -i color=c=black:size=160x120:rate=25:duration=4,"
+              "geq=lum='if(lt(X\\,32)\\,random(1)*255\\,16+2*N)':cb=128:cr=128 "
+              "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=4 "
+              "-c:v mpeg2video -q:v 2 -dc 10 -g 15 -bf 2 -sc_threshold 1000000000 "
+              "-pix_fmt yuv420p -c:a mp2 -shortest");
+}
+
 std::string ColourBarsClip(int width, int height, const std::string& matrix,
                            const std::string& range, const std::string& tags,
                            const std::string& transfer) {

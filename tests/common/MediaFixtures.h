@@ -36,6 +36,11 @@ constexpr int64_t GreyRampPicture = 100000;  // µs from one picture to the next
 // The time (µs) of that clip's picture from its grey as shown (0..255, studio range turned
 // into full range).
 int64_t GreyRampTime(int grey);
+// The same ramp as a DVD holds it: four seconds at 25 pictures a second in MPEG-2 with
+// B-pictures and a key frame every 15 pictures, with MP2 sound, in VOB. A picture's grey (right
+// of x = 32) tells its number as above: GreyRampTime(grey) / GreyRampPicture.
+std::string DvdGreyRampClip();
+constexpr int64_t DvdGreyRampPicture = 40000;
 
 // The numbered clip below (NumberedClip) with eight seconds of tone, coded with ffmpeg's output
 // options `codecs` (the codecs of both streams, the muxer's options, a size to scale the
