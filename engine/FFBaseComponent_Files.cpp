@@ -83,28 +83,98 @@ bool EmptyFolder(int folder) {
   return empty;
 }
 
-// Removes the file, or the scratch folder with its files, when it is stale: of the running user,
-// written before this process started, and locked by no process. Another user's leftover is
-// theirs to judge, and one its owner may not write was kept on purpose (TTemporaryFile::Keep).
-bool RemoveIfStale(const std::string& path, bool folder) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) ||
-      st.st_uid != ::geteuid() || !(st.st_mode & S_IWUSR) || !WrittenBeforeStart(st))
-    return false;
-  const int held = ::open(
-      path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (folder ? O_DIRECTORY : 0));
-  if (held < 0) return false;
-  const bool stale =
-      ::flock(held, LOCK_EX | LOCK_NB) == 0 &&
-      (folder ? EmptyFolder(held) && ::rmdir(path.c_str()) == 0 : ::unlink(path.c_str()) == 0);
+// The stale leftover's marks, read from the entry itself: of the running user, written before
+// this process started, and writable by them (another user's leftover is theirs to judge, and one
+// its owner may not write was kept on purpose, TTemporaryFile::Keep). A scratch folder is also
+// closed to others, as every one is made.
+bool LooksStale(const struct stat& st, bool folder) {
+  return (folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) && st.st_uid == ::geteuid() &&
+         (st.st_mode & S_IWUSR) && WrittenBeforeStart(st);
+}
+
+// Still the entry that was opened: nothing took its name meanwhile.
+bool StillNamed(int folder, const std::string& name, const struct stat& opened) {
+  struct stat now {};
+  return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         now.st_dev == opened.st_dev && now.st_ino == opened.st_ino;
+}
+
+// The names in the open folder, or why it holds what no run leaves in a scratch folder (anything
+// but regular files).
+std::vector<std::string> ScratchFiles(int folder, std::string& refusal) {
+  std::vector<std::string> names;
+  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (!dir) {
+    if (listing >= 0) ::close(listing);
+    refusal = std::string("it cannot be read: ") + std::strerror(errno);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    struct stat st {};
+    if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      names.emplace_back(entry->d_name);
+      continue;
+    }
+    refusal = std::string("it holds ") + (S_ISDIR(st.st_mode) ? "the folder " : "") +
+              entry->d_name + ", which no conversion leaves there";
+    break;
+  }
+  ::closedir(dir);
+  return names;
+}
+
+// Removes the open scratch folder `name` of the folder with its files, once it is sure that the
+// whole folder can go: a folder that holds anything else loses nothing. What it did, for the log.
+std::string RemoveScratchFolder(int folder, const std::string& name, int held,
+                                const struct stat& opened, const std::string& path) {
+  std::string refusal;
+  if (opened.st_mode & (S_IRWXG | S_IRWXO))
+    refusal = "it is open to other users, as no conversion's scratch folder is";
+  const std::vector<std::string> files = refusal.empty() ? ScratchFiles(held, refusal)
+                                                         : std::vector<std::string>();
+  if (!refusal.empty()) return "Left " + path + " as it is: " + refusal;
+  int error = 0;
+  for (const std::string& file : files)
+    if (::unlinkat(held, file.c_str(), 0) != 0 && errno != ENOENT) {
+      error = errno;
+      break;
+    }
+  if (!error && !StillNamed(folder, name, opened)) error = ENOENT;  // moved away meanwhile
+  if (!error && ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) error = errno;
+  if (error)
+    return "Could not remove " + path + ", left by a conversion that did not end: " +
+           std::strerror(error);
+  return "Removed " + path + ", left by a conversion that did not end";
+}
+
+// Removes the file, or the scratch folder with its files, named `name` in the open folder when it
+// is stale (LooksStale) and locked by no process. Everything is judged on the entry opened, never
+// through a link, so that nothing that takes its name meanwhile is touched. What it did, for the
+// log; empty when it left a live or another's entry alone.
+std::string RemoveIfStale(int folder, const std::string& name, const std::string& path,
+                          bool isFolder) {
+  const int held = SweepCalls().OpenAt(
+      folder, name.c_str(),
+      O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (isFolder ? O_DIRECTORY : 0));
+  if (held < 0) return {};
+  struct stat opened {};
+  std::string done;
+  if (::fstat(held, &opened) == 0 && LooksStale(opened, isFolder) &&
+      ::flock(held, LOCK_EX | LOCK_NB) == 0) {
+    if (isFolder)
+      done = RemoveScratchFolder(folder, name, held, opened, path);
+    else if (StillNamed(folder, name, opened) && ::unlinkat(folder, name.c_str(), 0) == 0)
+      done = "Removed " + path + ", left by a conversion that did not end";
+  }
   ::close(held);
-  return stale;
+  return done;
 }
 
 void SweepIntoLog(const std::string& folder) {
-  for (const std::string& swept : SweepTemporaryFiles(folder))
-    FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
-                      swept.c_str());
+  for (const std::string& done : SweepTemporaryFiles(folder))
+    FFLogger().Log(nullptr, llWarning, done);
 }
 
 // Makes a new entry of the temporary pattern for `name` in the folder with `make` (a descriptor,
@@ -221,19 +291,31 @@ TRenameCalls& RenameCalls() {
   return calls;
 }
 
+TSweepCalls& SweepCalls() {
+  static TSweepCalls calls{[](int folder, const char* name, int flags) {
+    return ::openat(folder, name, flags);
+  }};
+  return calls;
+}
+
 std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
-  std::vector<std::string> removed;
-  if (!FirstSweepOf(folder)) return removed;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return removed;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
+  std::vector<std::string> done;
+  if (!FirstSweepOf(folder)) return done;
+  const int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int listing = held >= 0 ? ::dup(held) : -1;
+  DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (!dir && listing >= 0) ::close(listing);
+  while (const dirent* entry = dir ? ::readdir(dir) : nullptr) {
     const bool scratchFolder = HasTemporaryPattern(entry->d_name, FolderSuffix);
-    if ((scratchFolder || IsTemporaryFileName(entry->d_name)) && RemoveIfStale(path, scratchFolder))
-      removed.push_back(path);
+    if (!scratchFolder && !IsTemporaryFileName(entry->d_name)) continue;
+    std::string line = RemoveIfStale(held, entry->d_name,
+                                     WideIncludeTrailingBackslash(folder) + entry->d_name,
+                                     scratchFolder);
+    if (!line.empty()) done.push_back(std::move(line));
   }
-  ::closedir(dir);
-  return removed;
+  if (dir) ::closedir(dir);
+  if (held >= 0) ::close(held);
+  return done;
 }
 
 std::string CutToBytes(const std::string& text, size_t bytes) {
