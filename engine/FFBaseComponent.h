@@ -109,8 +109,14 @@ class TInterruptCB {
   void Remove(std::thread::id threadID, void* owner, TInterruptCallback callback);
   // The answer of the first entry for the thread; false when it has none.
   bool Call(std::thread::id threadID);
+  // The answer of the thread's first entry after the owner's (false when none follows): an owner
+  // that answers first for its thread defers to the entries made under it this way.
+  bool CallAfter(std::thread::id threadID, void* owner);
 
  private:
+  // The answer of the thread's first entry, or of its first after the owner's.
+  bool CallFrom(std::thread::id threadID, bool afterOwner, void* owner);
+
   struct TEntry {
     std::thread::id ThreadID;
     void* Owner;

@@ -309,6 +309,9 @@ TEST_F(BaseTest, InterruptRegistryAnswersPerThreadWithOneEntryPerRegistration) {
   InterruptCB().Add(self, &flag, FlagIsSet);
   InterruptCB().Add(self, nullptr, AlwaysTrue);
   EXPECT_FALSE(InterruptCB().Call(self));
+  // It may defer to the entries made after it.
+  EXPECT_TRUE(InterruptCB().CallAfter(self, &flag));
+  EXPECT_FALSE(InterruptCB().CallAfter(self, nullptr));
   InterruptCB().Remove(self, &flag, FlagIsSet);
   EXPECT_TRUE(InterruptCB().Call(self));
   InterruptCB().Remove(self, nullptr, AlwaysTrue);
