@@ -340,8 +340,10 @@ class TTemporaryFolder {
 // files): of the running user, writable by them, locked by no process and last written before
 // this process started (a newer one may be in the making by a live process). Each is opened once,
 // never through a link, and judged and emptied through that descriptor; a scratch folder goes
-// only whole: one open to others or holding anything but files is left as it is. Once per folder
-// and process: a folder swept before is left alone. Returns what it did, a line for the log for
+// only whole: one open to others or holding anything but files is left as it is. The placeholder
+// of a name that a killed run's file was taking without a hard link (an empty write-only file of
+// that name beside the run's temporary file) goes too. Once per folder and process: a folder
+// swept before is left alone. Returns what it did, a line for the log for
 // each entry it removed, or left although it looked stale.
 std::vector<std::string> SweepTemporaryFiles(const std::string& folder);
 

@@ -360,8 +360,14 @@ std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
       others.push_back(name);
   }
   // A name's placeholder, where a run was killed as its file took that name: beside that file.
-  for (const std::string& name : others)
-    if (written.count(NameHash(name))) sweep(name, TLeftover::Placeholder);
+  // Only an entry with a placeholder's marks is opened at all; the others are the user's files.
+  for (const std::string& name : others) {
+    struct stat st {};
+    if (written.count(NameHash(name)) &&
+        ::fstatat(held, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        LooksStale(st, TLeftover::Placeholder))
+      sweep(name, TLeftover::Placeholder);
+  }
   if (dir) ::closedir(dir);
   if (held >= 0) ::close(held);
   return done;
