@@ -416,7 +416,8 @@ void TConvertingfrm::QuitOpening() {
       opening->Task = std::move(FTask);
     }
     FBuilder.detach();
-    VelLog.WriteInfo(QStringLiteral("The next entry's files were still being opened; left"));
+    VelLog.WriteInfo(
+        QStringLiteral("The opening of the next entry's files did not end; the run ends without it"));
   }
   VelLog.WriteInfo(QStringLiteral("Exit Convert"));
   EndRun(Rejected);
