@@ -204,19 +204,18 @@ void TConvertingfrm::OpenNextTask() {
   FTask = std::make_unique<TTaskEncoder>();
   FTaskEnded = false;
   FOpening = std::make_shared<TOpening>();
-  FBuilder = std::thread(
-      [this, opening = FOpening, plan = FPlan.get(), tasks = &FTask->Tasks] {
-        int index = -1;
-        {
-          const TQuitableIO io(opening->Quit);
-          index = plan->OpenNext(*tasks);
-        }
-        const std::lock_guard<std::mutex> lock(opening->Lock);
-        opening->Done.Set();
-        if (opening->Left) return;
-        FTaskIndex = index;
-        PostCall(this, [this] { TaskOpened(); });
-      });
+  FBuilder = std::thread([this, opening = FOpening, plan = FPlan.get(), tasks = &FTask->Tasks] {
+    int index = -1;
+    {
+      const TQuitableIO io(opening->Quit);
+      index = plan->OpenNext(*tasks);
+    }
+    const std::lock_guard<std::mutex> lock(opening->Lock);
+    opening->Done.Set();
+    if (opening->Left) return;
+    FTaskIndex = index;
+    PostCall(this, [this] { TaskOpened(); });
+  });
 }
 
 void TConvertingfrm::TaskOpened() {
@@ -416,8 +415,8 @@ void TConvertingfrm::QuitOpening() {
       opening->Task = std::move(FTask);
     }
     FBuilder.detach();
-    VelLog.WriteInfo(
-        QStringLiteral("The opening of the next entry's files did not end; the run ends without it"));
+    VelLog.WriteInfo(QStringLiteral(
+        "The opening of the next entry's files did not end; the run ends without it"));
   }
   VelLog.WriteInfo(QStringLiteral("Exit Convert"));
   EndRun(Rejected);

@@ -104,11 +104,10 @@ enum class TLeftover { File, Folder, Placeholder };
 // its owner may not write was kept on purpose, TTemporaryFile::Keep). A scratch folder is also
 // closed to others, as every one is made, which RemoveScratchFolder checks.
 bool LooksStale(const struct stat& st, TLeftover kind) {
-  const bool shape =
-      kind == TLeftover::Folder ? S_ISDIR(st.st_mode)
-      : kind == TLeftover::File ? S_ISREG(st.st_mode)
-                                : S_ISREG(st.st_mode) && st.st_size == 0 &&
-                                      (st.st_mode & 07777) == PlaceholderMode;
+  const bool shape = kind == TLeftover::Folder ? S_ISDIR(st.st_mode)
+                     : kind == TLeftover::File ? S_ISREG(st.st_mode)
+                                               : S_ISREG(st.st_mode) && st.st_size == 0 &&
+                                                     (st.st_mode & 07777) == PlaceholderMode;
   return shape && st.st_uid == ::geteuid() && (st.st_mode & S_IWUSR) && WrittenBeforeStart(st);
 }
 
@@ -152,8 +151,8 @@ std::string RemoveScratchFolder(int folder, const std::string& name, int held,
   std::string refusal;
   if (opened.st_mode & (S_IRWXG | S_IRWXO))
     refusal = "it is open to other users, as no conversion's scratch folder is";
-  const std::vector<std::string> files = refusal.empty() ? ScratchFiles(held, refusal)
-                                                         : std::vector<std::string>();
+  const std::vector<std::string> files =
+      refusal.empty() ? ScratchFiles(held, refusal) : std::vector<std::string>();
   if (!refusal.empty()) return "Left " + path + " as it is: " + refusal;
   int error = 0;
   for (const std::string& file : files)
@@ -164,8 +163,8 @@ std::string RemoveScratchFolder(int folder, const std::string& name, int held,
   if (!error && !StillNamed(folder, name, opened)) error = ENOENT;  // moved away meanwhile
   if (!error && ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) error = errno;
   if (error)
-    return "Could not remove " + path + ", left by a conversion that did not end: " +
-           std::strerror(error);
+    return "Could not remove " + path +
+           ", left by a conversion that did not end: " + std::strerror(error);
   return "Removed " + path + ", left by a conversion that did not end";
 }
 
@@ -179,8 +178,8 @@ std::string RemoveIfStale(int folder, const std::string& name, const std::string
   const int access = kind == TLeftover::Folder        ? O_RDONLY | O_DIRECTORY
                      : kind == TLeftover::Placeholder ? O_WRONLY
                                                       : O_RDONLY;
-  const int held = SweepCalls().OpenAt(folder, name.c_str(),
-                                       access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int held =
+      SweepCalls().OpenAt(folder, name.c_str(), access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (held < 0) return {};
   struct stat opened {};
   std::string done;
@@ -267,7 +266,8 @@ int RenameOverPlaceholder(int folder, const std::string& from, const std::string
   const int held = ::openat(folder, to.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, PlaceholderMode);
   int error = errno, result = -1;
-  struct stat placeholder {}, unused {};
+  struct stat placeholder {
+  }, unused{};
   if (held >= 0 && (::fstat(held, &placeholder) != 0 || ::fstat(asideHandle, &unused) != 0)) {
     error = errno;
   } else if (held >= 0) {
@@ -328,9 +328,8 @@ TRenameCalls& RenameCalls() {
 }
 
 TSweepCalls& SweepCalls() {
-  static TSweepCalls calls{[](int folder, const char* name, int flags) {
-    return ::openat(folder, name, flags);
-  }};
+  static TSweepCalls calls{
+      [](int folder, const char* name, int flags) { return ::openat(folder, name, flags); }};
   return calls;
 }
 
@@ -342,8 +341,7 @@ std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
   DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
   if (!dir && listing >= 0) ::close(listing);
   const auto sweep = [&](const std::string& name, TLeftover kind) {
-    std::string line =
-        RemoveIfStale(held, name, WideIncludeTrailingBackslash(folder) + name, kind);
+    std::string line = RemoveIfStale(held, name, WideIncludeTrailingBackslash(folder) + name, kind);
     if (!line.empty()) done.push_back(std::move(line));
   };
   std::vector<std::string> others;

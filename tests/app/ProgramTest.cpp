@@ -214,9 +214,10 @@ QStringList HiddenFiles(const QString& Folder) {
 // A session's end (SIGTERM), Ctrl+C in the terminal (SIGINT) or a lost terminal (SIGHUP) in the
 // middle of a conversion, while the first entry's packaging tool hangs, or while the second
 // entry's input takes long to open (a sleeping disk, a stalled share: here a lease that the open
-// waits for until its holder lets go): the program ends as its close button ends it, at once. The entry being converted leaves no part file and no
-// output, the one packaged leaves no SWF, no page and no scratch, the hanging tool goes, the
-// one converted before keeps its files, and the scratch folder goes.
+// waits for until its holder lets go): the program ends as its close button ends it, at once. The
+// entry being converted leaves no part file and no output, the one packaged leaves no SWF, no page
+// and no scratch, the hanging tool goes, the one converted before keeps its files, and the scratch
+// folder goes.
 TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
   const std::string shortClip = fixtures::Path(fixtures::Media::Mp4H264Aac);
@@ -286,8 +287,9 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
       XdoTool({QStringLiteral("key"), QStringLiteral("Return")});
       QTest::qWait(1000);
     }
-    const int lease =
-        c.UnderWay == Opening ? ::open(QFile::encodeName(media + "/b.mp4"), O_RDONLY | O_CLOEXEC) : -1;
+    const int lease = c.UnderWay == Opening
+                          ? ::open(QFile::encodeName(media + "/b.mp4"), O_RDONLY | O_CLOEXEC)
+                          : -1;
     if (lease >= 0) {
       ASSERT_EQ(::fcntl(lease, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
     }

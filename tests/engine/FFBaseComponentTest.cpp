@@ -594,9 +594,10 @@ TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
       };
     const std::string freeResult = free.CommitOrKeep("the converted file");
     if (c.Meanwhile != AnotherCommit) commitHeld();
-    const std::string kept = "Another file named " + target +
-                             " appeared while this one was written; the converted file is kept as " +
-                             folder + "/" + c.Name;
+    const std::string kept =
+        "Another file named " + target +
+        " appeared while this one was written; the converted file is kept as " + folder + "/" +
+        c.Name;
     const bool saved = c.Meanwhile == UsersSave;
     EXPECT_EQ(freeResult, saved ? kept + " (2).flv" : "");
     EXPECT_EQ(heldResult, kept + (saved ? " (3).flv" : " (2).flv"));

@@ -242,10 +242,18 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
       {".fennick-0123456789abcdef-7badf00d.work", 0, false, true, false, false, true},
       {".fennick-0123456789abcdef-8badf00d.part", 2, false, true, false, false, true},
       {".fennick-0123456789abcdef-9badf00d.work", 2, false, true},  // a file of that name
-      {.Name = ".fennick-0123456789abcdef-abadf00d.work", .HoursAgo = 2, .Locked = false,
-       .Kept = true, .Folder = true, .Subfolder = true},
-      {.Name = ".fennick-0123456789abcdef-bbadf00d.work", .HoursAgo = 2, .Locked = false,
-       .Kept = true, .Folder = true, .Swapped = true},
+      {.Name = ".fennick-0123456789abcdef-abadf00d.work",
+       .HoursAgo = 2,
+       .Locked = false,
+       .Kept = true,
+       .Folder = true,
+       .Subfolder = true},
+      {.Name = ".fennick-0123456789abcdef-bbadf00d.work",
+       .HoursAgo = 2,
+       .Locked = false,
+       .Kept = true,
+       .Folder = true,
+       .Swapped = true},
   };
   // A folder of the user's, renamed by another program to a stale scratch folder's name (which
   // goes aside) between the sweep's listing and its opening.

@@ -48,7 +48,8 @@ double PicturePace(const std::vector<TMeasuringPlayer::TShown>& shown) {
   for (size_t i = 0; i < shown.size(); ++i)
     for (size_t j = i + 1; j < shown.size(); ++j)
       if (shown[j].WallSeconds - shown[i].WallSeconds >= 1.0)
-        paces.push_back((shown[j].Pts - shown[i].Pts) / (shown[j].WallSeconds - shown[i].WallSeconds));
+        paces.push_back((shown[j].Pts - shown[i].Pts) /
+                        (shown[j].WallSeconds - shown[i].WallSeconds));
   return paces.empty() ? 0 : Median(paces);
 }
 
@@ -144,8 +145,8 @@ TEST_F(Synchronisation, ExternalClockPacesBothSides) {
   std::vector<double> unexplained;
   for (const auto& picture : shown) {
     const double elapsed = picture.WallSeconds - first.WallSeconds;
-    const double trail = std::max(
-        0.0, elapsed - 1.1 * (takenBy(picture.WallSeconds) - takenBy(first.WallSeconds)));
+    const double trail =
+        std::max(0.0, elapsed - 1.1 * (takenBy(picture.WallSeconds) - takenBy(first.WallSeconds)));
     if (elapsed >= 1.0) unexplained.push_back(std::fabs(picture.Pts - picture.AudioClock) - trail);
   }
   ASSERT_GE(unexplained.size(), 30u);

@@ -362,15 +362,16 @@ TEST_F(PackagingTest, RealToolsReadAndWriteThroughTheirOwnDescriptors) {
   class TOwnNamespaceRunner : public TQProcessRunner {
     TProcessResult Run(const QString& Program, const QStringList& Arguments, int TimeLimitMs,
                        const std::atomic<bool>* Cancel) override {
-      return TQProcessRunner::Run(QStringLiteral("unshare"),
-                                  QStringList{"--pid", "--fork", "--mount-proc", Program} + Arguments,
-                                  TimeLimitMs, Cancel);
+      return TQProcessRunner::Run(
+          QStringLiteral("unshare"),
+          QStringList{"--pid", "--fork", "--mount-proc", Program} + Arguments, TimeLimitMs, Cancel);
     }
   } runner;
   QDir().mkpath(Program.File(QStringLiteral("LibAV")));
   WriteTextFile(SwfDataToolPath(), "#!/bin/sh\ncat \"$7\" > \"$9\"\n");
-  WriteTextFile(SkinToolPath(), "#!/bin/sh\nfor a; do last=$a; done\nfor a; do case $a in "
-                                "swfdata=*|video=*) cat \"${a#*=}\";; esac; done > \"$last\"\n");
+  WriteTextFile(SkinToolPath(),
+                "#!/bin/sh\nfor a; do last=$a; done\nfor a; do case $a in "
+                "swfdata=*|video=*) cat \"${a#*=}\";; esac; done > \"$last\"\n");
   for (const QString& tool : {SwfDataToolPath(), SkinToolPath()})
     QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner);
   for (const bool embeds : {false, true}) {
