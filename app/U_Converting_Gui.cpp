@@ -203,14 +203,24 @@ void TConvertingfrm::Start() {
 void TConvertingfrm::OpenNextTask() {
   FTask = std::make_unique<TTaskEncoder>();
   FTaskEnded = false;
-  FBuilder = std::thread([this] {
-    FTaskIndex = FPlan->OpenNext(FTask->Tasks);
+  FOpening = std::make_shared<TOpening>();
+  FBuilder = std::thread([this, opening = FOpening, plan = FPlan.get(), tasks = &FTask->Tasks] {
+    int index = -1;
+    {
+      const TQuitableIO io(opening->Quit);
+      index = plan->OpenNext(*tasks);
+    }
+    const std::lock_guard<std::mutex> lock(opening->Lock);
+    opening->Done.Set();
+    if (opening->Left) return;
+    FTaskIndex = index;
     PostCall(this, [this] { TaskOpened(); });
   });
 }
 
 void TConvertingfrm::TaskOpened() {
-  // The worker's last act was to post this call.
+  // The worker's last act was to post this call, unless a quit ended the run meanwhile.
+  if (!FBuilder.joinable()) return;
   FBuilder.join();
   if (FQuitWhenBuilt) {
     FTask.reset();
@@ -380,11 +390,39 @@ void TConvertingfrm::Quit(bool Ask) {
   }
   // The run may have ended while the question was open.
   if (!Running()) return;
-  // The worker still opening files, the window closes when it is done.
-  if (FBuilder.joinable())
+  if (!FBuilder.joinable()) return QuitRun();
+  // The worker still opening files gives up its reads; the window closes when it is done, or,
+  // without a question (the program ends), after a short while at most.
+  FOpening->Quit = true;
+  if (Ask)
     FQuitWhenBuilt = true;
   else
-    QuitRun();
+    QuitOpening();
+}
+
+// An open stuck inside the system (a sleeping disk, a stalled network share) cannot be given up:
+// after a short wait the worker is left behind with the plan and the task it opens into, and
+// the program's end goes on.
+void TConvertingfrm::QuitOpening() {
+  constexpr int OpeningWaitMs = 2000;
+  const std::shared_ptr<TOpening> opening = FOpening;
+  if (WaitServingMainThread([&](int Ms) { return opening->Done.WaitFor(Ms); }, OpeningWaitMs,
+                            TMainThreadService::CallsOnly)) {
+    FBuilder.join();
+    FTask.reset();
+  } else {
+    {
+      const std::lock_guard<std::mutex> lock(opening->Lock);
+      opening->Left = true;
+      opening->Plan = std::move(FPlan);
+      opening->Task = std::move(FTask);
+    }
+    FBuilder.detach();
+    VelLog.WriteInfo(QStringLiteral(
+        "The opening of the next entry's files did not end; the run ends without it"));
+  }
+  VelLog.WriteInfo(QStringLiteral("Exit Convert"));
+  EndRun(Rejected);
 }
 
 void TConvertingfrm::QuitRun() {

@@ -12,7 +12,9 @@
 #include <QTimer>
 
 #include <functional>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -96,6 +98,8 @@ class TConvertingfrm : public TSkinForm {
   void EndRun(int Result);
   // Stops the run for good and closes the window.
   void QuitRun();
+  // The same while the next task's files are being opened, without waiting long for that.
+  void QuitOpening();
   void ClearEvents();
   void SettleQuitTask();
 
@@ -112,6 +116,17 @@ class TConvertingfrm : public TSkinForm {
   // Opens the next task's files; the task and the plan are its alone until it posts TaskOpened.
   std::thread FBuilder;
   bool FQuitWhenBuilt = false;
+  // That opening, shared with the builder: a quit without a question may leave it behind,
+  // handing it the plan and the task it opens the files into.
+  struct TOpening {
+    std::atomic<bool> Quit{false};  // its blocking I/O gives up (TQuitableIO)
+    TManualResetEvent Done{false};
+    std::mutex Lock;
+    bool Left = false;  // under Lock: the window went on without it
+    std::unique_ptr<TConvertPlan> Plan;
+    std::unique_ptr<TTaskEncoder> Task;
+  };
+  std::shared_ptr<TOpening> FOpening;
   // The packaging window open for the task that ended, if any.
   class Tcreateswffrm* FPackaging = nullptr;
   std::set<int> FFirstPictureTaken;

@@ -224,12 +224,24 @@ void TInterruptCB::Remove(std::thread::id threadID, void* owner, TInterruptCallb
 }
 
 // The callback runs outside the lock: it may log, and logging may wait for the main thread.
-bool TInterruptCB::Call(std::thread::id threadID) {
+bool TInterruptCB::Call(std::thread::id threadID) { return CallFrom(threadID, false, nullptr); }
+
+bool TInterruptCB::CallAfter(std::thread::id threadID, void* owner) {
+  return CallFrom(threadID, true, owner);
+}
+
+bool TInterruptCB::CallFrom(std::thread::id threadID, bool afterOwner, void* owner) {
   TEntry found{};
   {
     const std::lock_guard<std::mutex> lock(FLock);
-    const auto entry = std::find_if(FEntries.begin(), FEntries.end(),
-                                    [threadID](const TEntry& e) { return e.ThreadID == threadID; });
+    const auto ofThread = [threadID](const TEntry& e) { return e.ThreadID == threadID; };
+    auto entry = FEntries.begin();
+    if (afterOwner) {
+      entry = std::find_if(entry, FEntries.end(),
+                           [&](const TEntry& e) { return ofThread(e) && e.Owner == owner; });
+      if (entry != FEntries.end()) ++entry;
+    }
+    entry = std::find_if(entry, FEntries.end(), ofThread);
     if (entry == FEntries.end()) return false;
     found = *entry;
   }

@@ -109,8 +109,14 @@ class TInterruptCB {
   void Remove(std::thread::id threadID, void* owner, TInterruptCallback callback);
   // The answer of the first entry for the thread; false when it has none.
   bool Call(std::thread::id threadID);
+  // The answer of the thread's first entry after the owner's (false when none follows): an owner
+  // that answers first for its thread defers to the entries made under it this way.
+  bool CallAfter(std::thread::id threadID, void* owner);
 
  private:
+  // The answer of the thread's first entry, or of its first after the owner's.
+  bool CallFrom(std::thread::id threadID, bool afterOwner, void* owner);
+
   struct TEntry {
     std::thread::id ThreadID;
     void* Owner;
@@ -238,6 +244,13 @@ struct TRenameCalls {
 };
 TRenameCalls& RenameCalls();
 
+// The sweep's opening of an entry it listed, replaceable so that tests can play another program
+// changing the folder between the listing and the opening.
+struct TSweepCalls {
+  int (*OpenAt)(int folder, const char* name, int flags) = nullptr;
+};
+TSweepCalls& SweepCalls();
+
 // A file written under a temporary name beside the file it is to become, so that a failed or
 // killed run never destroys the file it was to replace. The name is hidden and short whatever
 // the final name's length: ".fennick-", 16 hex digits of a hash of the final name, "-", 8 random
@@ -325,8 +338,13 @@ class TTemporaryFolder {
 
 // Removes the folder's stale temporary files and scratch folders (TTemporaryFolder, with their
 // files): of the running user, writable by them, locked by no process and last written before
-// this process started (a newer one may be in the making by a live process). Once per folder and
-// process: a folder swept before is left alone. Returns the paths it removed.
+// this process started (a newer one may be in the making by a live process). Each is opened once,
+// never through a link, and judged and emptied through that descriptor; a scratch folder goes
+// only whole: one open to others or holding anything but files is left as it is. The placeholder
+// of a name that a killed run's file was taking without a hard link (an empty write-only file of
+// that name beside the run's temporary file) goes too. Once per folder and process: a folder
+// swept before is left alone. Returns what it did, a line for the log for
+// each entry it removed, or left although it looked stale.
 std::vector<std::string> SweepTemporaryFiles(const std::string& folder);
 
 // True for a file name (without folder) of TTemporaryFile's pattern.

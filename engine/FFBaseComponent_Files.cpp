@@ -33,12 +33,24 @@ constexpr size_t HashDigits = 16;
 constexpr size_t RandomDigits = 8;
 constexpr const char* FileSuffix = ".part";
 constexpr const char* FolderSuffix = ".work";
+// Where a name is held for a file that takes it without a hard link (RenameOverPlaceholder).
+constexpr const char* AsideSuffix = ".hold";
+// A placeholder's mark: an empty file that its owner may only write, as no program makes one.
+constexpr mode_t PlaceholderMode = S_IWUSR;
 
-// FNV-1a: short, stable, and spread well enough to tell the outputs of one folder apart.
-uint64_t NameHash(const std::string& name) {
+// FNV-1a: short, stable, and spread well enough to tell the outputs of one folder apart; as
+// lower-case hex digits, as it stands in a temporary name.
+std::string NameHash(const std::string& name) {
   uint64_t hash = 14695981039346656037ull;
   for (const unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
-  return hash;
+  char text[HashDigits + 1];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+// The hash of the final name that a temporary name carries.
+std::string HashOf(const std::string& temporaryName) {
+  return temporaryName.substr(std::strlen(Prefix), HashDigits);
 }
 
 bool IsLowerHex(const std::string& text, size_t from, size_t count) {
@@ -83,28 +95,108 @@ bool EmptyFolder(int folder) {
   return empty;
 }
 
-// Removes the file, or the scratch folder with its files, when it is stale: of the running user,
-// written before this process started, and locked by no process. Another user's leftover is
-// theirs to judge, and one its owner may not write was kept on purpose (TTemporaryFile::Keep).
-bool RemoveIfStale(const std::string& path, bool folder) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) ||
-      st.st_uid != ::geteuid() || !(st.st_mode & S_IWUSR) || !WrittenBeforeStart(st))
-    return false;
-  const int held = ::open(
-      path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (folder ? O_DIRECTORY : 0));
-  if (held < 0) return false;
-  const bool stale =
-      ::flock(held, LOCK_EX | LOCK_NB) == 0 &&
-      (folder ? EmptyFolder(held) && ::rmdir(path.c_str()) == 0 : ::unlink(path.c_str()) == 0);
+// What a killed run may leave: its temporary file, its scratch folder, or the placeholder of a
+// name it was taking (under that name, or moved aside).
+enum class TLeftover { File, Folder, Placeholder };
+
+// The stale leftover's marks, read from the entry itself: of the running user, written before
+// this process started, and writable by them (another user's leftover is theirs to judge, and one
+// its owner may not write was kept on purpose, TTemporaryFile::Keep). A scratch folder is also
+// closed to others, as every one is made, which RemoveScratchFolder checks.
+bool LooksStale(const struct stat& st, TLeftover kind) {
+  const bool shape = kind == TLeftover::Folder ? S_ISDIR(st.st_mode)
+                     : kind == TLeftover::File ? S_ISREG(st.st_mode)
+                                               : S_ISREG(st.st_mode) && st.st_size == 0 &&
+                                                     (st.st_mode & 07777) == PlaceholderMode;
+  return shape && st.st_uid == ::geteuid() && (st.st_mode & S_IWUSR) && WrittenBeforeStart(st);
+}
+
+// Still the entry that was opened: nothing took its name meanwhile.
+bool StillNamed(int folder, const std::string& name, const struct stat& opened) {
+  struct stat now {};
+  return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         now.st_dev == opened.st_dev && now.st_ino == opened.st_ino;
+}
+
+// The names in the open folder, or why it holds what no run leaves in a scratch folder (anything
+// but regular files).
+std::vector<std::string> ScratchFiles(int folder, std::string& refusal) {
+  std::vector<std::string> names;
+  const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (!dir) {
+    if (listing >= 0) ::close(listing);
+    refusal = std::string("it cannot be read: ") + std::strerror(errno);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    struct stat st {};
+    if (::fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      names.emplace_back(entry->d_name);
+      continue;
+    }
+    refusal = std::string("it holds ") + (S_ISDIR(st.st_mode) ? "the folder " : "") +
+              entry->d_name + ", which no conversion leaves there";
+    break;
+  }
+  ::closedir(dir);
+  return names;
+}
+
+// Removes the open scratch folder `name` of the folder with its files, once it is sure that the
+// whole folder can go: a folder that holds anything else loses nothing. What it did, for the log.
+std::string RemoveScratchFolder(int folder, const std::string& name, int held,
+                                const struct stat& opened, const std::string& path) {
+  std::string refusal;
+  if (opened.st_mode & (S_IRWXG | S_IRWXO))
+    refusal = "it is open to other users, as no conversion's scratch folder is";
+  const std::vector<std::string> files =
+      refusal.empty() ? ScratchFiles(held, refusal) : std::vector<std::string>();
+  if (!refusal.empty()) return "Left " + path + " as it is: " + refusal;
+  int error = 0;
+  for (const std::string& file : files)
+    if (::unlinkat(held, file.c_str(), 0) != 0 && errno != ENOENT) {
+      error = errno;
+      break;
+    }
+  if (!error && !StillNamed(folder, name, opened)) error = ENOENT;  // moved away meanwhile
+  if (!error && ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) error = errno;
+  if (error)
+    return "Could not remove " + path +
+           ", left by a conversion that did not end: " + std::strerror(error);
+  return "Removed " + path + ", left by a conversion that did not end";
+}
+
+// Removes the leftover named `name` in the open folder when it is stale (LooksStale) and locked
+// by no process. Everything is judged on the entry opened, never through a link, so that nothing
+// that takes its name meanwhile is touched. What it did, for the log; empty when it left a live
+// or another's entry alone.
+std::string RemoveIfStale(int folder, const std::string& name, const std::string& path,
+                          TLeftover kind) {
+  // A placeholder is write-only: opening it so writes nothing.
+  const int access = kind == TLeftover::Folder        ? O_RDONLY | O_DIRECTORY
+                     : kind == TLeftover::Placeholder ? O_WRONLY
+                                                      : O_RDONLY;
+  const int held =
+      SweepCalls().OpenAt(folder, name.c_str(), access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (held < 0) return {};
+  struct stat opened {};
+  std::string done;
+  if (::fstat(held, &opened) == 0 && LooksStale(opened, kind) &&
+      ::flock(held, LOCK_EX | LOCK_NB) == 0) {
+    if (kind == TLeftover::Folder)
+      done = RemoveScratchFolder(folder, name, held, opened, path);
+    else if (StillNamed(folder, name, opened) && ::unlinkat(folder, name.c_str(), 0) == 0)
+      done = "Removed " + path + ", left by a conversion that did not end";
+  }
   ::close(held);
-  return stale;
+  return done;
 }
 
 void SweepIntoLog(const std::string& folder) {
-  for (const std::string& swept : SweepTemporaryFiles(folder))
-    FFLogger().LogFmt(nullptr, llWarning, "Removed %s, left by a conversion that did not end",
-                      swept.c_str());
+  for (const std::string& done : SweepTemporaryFiles(folder))
+    FFLogger().Log(nullptr, llWarning, done);
 }
 
 // Makes a new entry of the temporary pattern for `name` in the folder with `make` (a descriptor,
@@ -112,8 +204,7 @@ void SweepIntoLog(const std::string& folder) {
 // tells why).
 template <class TMake>
 std::string MakeLocked(const std::string& name, const char* suffix, int& handle, TMake make) {
-  char hash[HashDigits + 1];
-  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(NameHash(name)));
+  const std::string hash = NameHash(name);
   std::random_device random;
   for (int attempt = 0; attempt < 16; ++attempt) {
     char unique[RandomDigits + 1];
@@ -159,32 +250,47 @@ bool HasNoHardLinks(int error) {
   return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EXDEV;
 }
 
-bool IsPlaceholder(int folder, const std::string& name, const struct stat& made) {
-  struct stat now {};
-  return ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-         now.st_dev == made.st_dev && now.st_ino == made.st_ino && now.st_size == 0;
-}
-
-// Holds the free name with an exclusive create, then renames over that placeholder while it is
-// still the empty file made here: a file made under the name meanwhile is refused its name rather
-// than replaced. Only a writer that opens the placeholder itself in the instant before the rename
-// can still lose its data; such a file system offers nothing closer.
+// Holds the free name with an exclusive create (a placeholder), then moves whatever holds the
+// name aside, to a name of its own, and gives its file the name only when that was the
+// placeholder: a file saved under the name meanwhile, over the placeholder, is put back and this
+// file refused the name rather than replacing it. Only a file saved in the instant between the
+// two renames, while the name is free, can still be replaced; such a file system offers nothing
+// closer. The placeholder and the aside name carry PlaceholderMode, and the aside name the final
+// name's hash, so a run killed on the way leaves nothing the sweep does not take.
 int RenameOverPlaceholder(int folder, const std::string& from, const std::string& to) {
-  const int made =
-      ::openat(folder, to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (made < 0) return -1;
-  struct stat placeholder {};
-  const int known = ::fstat(made, &placeholder);
-  ::close(made);
-  if (known != 0 || !IsPlaceholder(folder, to, placeholder)) {
-    errno = EEXIST;  // someone wrote into it or took the name: theirs now
-    return -1;
+  int asideHandle = -1;
+  const std::string aside = MakeLocked(to, AsideSuffix, asideHandle, [&](const char* leaf) {
+    return ::openat(folder, leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, PlaceholderMode);
+  });
+  if (aside.empty()) return -1;
+  const int held = ::openat(folder, to.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, PlaceholderMode);
+  int error = errno, result = -1;
+  struct stat placeholder {
+  }, unused{};
+  if (held >= 0 && (::fstat(held, &placeholder) != 0 || ::fstat(asideHandle, &unused) != 0)) {
+    error = errno;
+  } else if (held >= 0) {
+    ::flock(held, LOCK_EX);  // a live run's: no sweep takes it
+    if (RenameCalls().RenameAt(folder, to.c_str(), folder, aside.c_str()) != 0) {
+      error = errno;
+    } else if (!StillNamed(folder, aside, placeholder)) {
+      // Someone saved a file under the name, over the placeholder: theirs goes back.
+      (void)RenameCalls().RenameAt(folder, aside.c_str(), folder, to.c_str());
+      error = EEXIST;
+    } else {
+      result = RenameCalls().RenameAt(folder, from.c_str(), folder, to.c_str());
+      error = errno;
+    }
+    if (StillNamed(folder, to, placeholder)) ::unlinkat(folder, to.c_str(), 0);
   }
-  if (RenameCalls().RenameAt(folder, from.c_str(), folder, to.c_str()) == 0) return 0;
-  const int error = errno;
-  if (IsPlaceholder(folder, to, placeholder)) ::unlinkat(folder, to.c_str(), 0);
+  // Only what is this call's own goes: never a file put back that could not go back.
+  if (StillNamed(folder, aside, placeholder) || StillNamed(folder, aside, unused))
+    ::unlinkat(folder, aside.c_str(), 0);
+  if (held >= 0) ::close(held);
+  ::close(asideHandle);
   errno = error;
-  return -1;
+  return result;
 }
 
 // Renames without replacing anything. Where the kernel has no such rename, a link and an unlink
@@ -221,19 +327,48 @@ TRenameCalls& RenameCalls() {
   return calls;
 }
 
+TSweepCalls& SweepCalls() {
+  static TSweepCalls calls{
+      [](int folder, const char* name, int flags) { return ::openat(folder, name, flags); }};
+  return calls;
+}
+
 std::vector<std::string> SweepTemporaryFiles(const std::string& folder) {
-  std::vector<std::string> removed;
-  if (!FirstSweepOf(folder)) return removed;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return removed;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string path = WideIncludeTrailingBackslash(folder) + entry->d_name;
-    const bool scratchFolder = HasTemporaryPattern(entry->d_name, FolderSuffix);
-    if ((scratchFolder || IsTemporaryFileName(entry->d_name)) && RemoveIfStale(path, scratchFolder))
-      removed.push_back(path);
+  std::vector<std::string> done;
+  if (!FirstSweepOf(folder)) return done;
+  const int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int listing = held >= 0 ? ::dup(held) : -1;
+  DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (!dir && listing >= 0) ::close(listing);
+  const auto sweep = [&](const std::string& name, TLeftover kind) {
+    std::string line = RemoveIfStale(held, name, WideIncludeTrailingBackslash(folder) + name, kind);
+    if (!line.empty()) done.push_back(std::move(line));
+  };
+  std::vector<std::string> others;
+  std::set<std::string> written;  // the hashes of the names that temporary files are for
+  while (const dirent* entry = dir ? ::readdir(dir) : nullptr) {
+    const std::string name = entry->d_name;
+    const bool file = IsTemporaryFileName(name), aside = HasTemporaryPattern(name, AsideSuffix);
+    if (file || aside) written.insert(HashOf(name));
+    if (HasTemporaryPattern(name, FolderSuffix))
+      sweep(name, TLeftover::Folder);
+    else if (file || aside)
+      sweep(name, file ? TLeftover::File : TLeftover::Placeholder);
+    else
+      others.push_back(name);
   }
-  ::closedir(dir);
-  return removed;
+  // A name's placeholder, where a run was killed as its file took that name: beside that file.
+  // Only an entry with a placeholder's marks is opened at all; the others are the user's files.
+  for (const std::string& name : others) {
+    struct stat st {};
+    if (written.count(NameHash(name)) &&
+        ::fstatat(held, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        LooksStale(st, TLeftover::Placeholder))
+      sweep(name, TLeftover::Placeholder);
+  }
+  if (dir) ::closedir(dir);
+  if (held >= 0) ::close(held);
+  return done;
 }
 
 std::string CutToBytes(const std::string& text, size_t bytes) {

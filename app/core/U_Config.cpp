@@ -51,9 +51,8 @@ QString PrepareOutputFolder(const QString& Folder) {
   if (QString refusal = MakeMissingFolder(Folder, QStringLiteral("output folder"));
       !refusal.isEmpty())
     return refusal;
-  for (const std::string& removed : SweepTemporaryFiles(QFile::encodeName(Folder).toStdString()))
-    VelLog.WriteInfo(QStringLiteral("Removed %1, left by a conversion that did not end")
-                         .arg(QFile::decodeName(removed.c_str())));
+  for (const std::string& done : SweepTemporaryFiles(QFile::encodeName(Folder).toStdString()))
+    VelLog.WriteInfo(QFile::decodeName(done.c_str()));
   return {};
 }
 

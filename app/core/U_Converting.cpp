@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <malloc.h>
+#include <thread>
 #include <type_traits>
 
 namespace {
@@ -542,6 +543,23 @@ bool TConvertPlan::SetOutputs(IConvertEncoder& Encoder, TFileOption& Entry, int 
 QString TConvertPlan::AppearedSinceAsked(const QString& File) const {
   if (!FNewOutputs.count(File) || !QFileInfo::exists(File)) return {};
   return File + QStringLiteral(" appeared after the conversion started; it is left as it is");
+}
+
+namespace {
+
+bool QuitOrAsLater(void* Quit) {
+  return *static_cast<std::atomic<bool>*>(Quit) ||
+         InterruptCB().CallAfter(std::this_thread::get_id(), Quit);
+}
+
+}  // namespace
+
+TQuitableIO::TQuitableIO(std::atomic<bool>& Quit) : FQuit(Quit) {
+  InterruptCB().Add(std::this_thread::get_id(), &FQuit, QuitOrAsLater);
+}
+
+TQuitableIO::~TQuitableIO() {
+  InterruptCB().Remove(std::this_thread::get_id(), &FQuit, QuitOrAsLater);
 }
 
 void FreeTask(std::unique_ptr<TTaskEncoder>& Task) {

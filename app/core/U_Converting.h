@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -237,6 +238,20 @@ class TConvertPlan {
 struct TTaskEncoder {
   TFFEncoder Encoder;
   TEncoderTasks Tasks{Encoder};
+};
+
+// While it lives, the blocking I/O of the thread that made it gives up as soon as Quit is set,
+// from any thread; until then the thread's own interrupts (a task's time limit) answer. Made and
+// ended on that thread, around its I/O.
+class TQuitableIO {
+ public:
+  explicit TQuitableIO(std::atomic<bool>& Quit);
+  ~TQuitableIO();
+  TQuitableIO(const TQuitableIO&) = delete;
+  TQuitableIO& operator=(const TQuitableIO&) = delete;
+
+ private:
+  std::atomic<bool>& FQuit;
 };
 
 // Frees the task, and gives back to the system the memory it no longer uses: the heaps of the

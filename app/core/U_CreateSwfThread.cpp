@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -69,12 +71,24 @@ QString WriteInFolder(int Folder, const QString& Name, const QByteArray& Bytes) 
   return {};
 }
 
-// A file as a path that the tools open through this process's descriptor, so that no folder
-// moved or linked on the way makes it name another file. Each tool is waited for, so the
+// A file as a path through one of this process's descriptors, which the tool inherits (see
+// TQProcessRunner) and so opens through its own descriptor of that number: no folder moved or
+// linked on the way makes it name another file, and no process numbering (a /proc of another
+// process namespace) makes it name another process's. Each tool is waited for, so the
 // descriptor outlives the tool's use of it.
 QString DescriptorPath(int Handle, const QString& Name = QString()) {
-  const QString path = QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(Handle);
+  const QString path = QStringLiteral("/dev/fd/%1").arg(Handle);
   return Name.isEmpty() ? path : path + QLatin1Char('/') + Name;
+}
+
+// The descriptors that the arguments name as "/dev/fd/<n>", anywhere in them.
+std::vector<int> NamedDescriptors(const QStringList& Arguments) {
+  static const QRegularExpression named(QStringLiteral("/dev/fd/(\\d+)"));
+  std::vector<int> handles;
+  for (const QString& argument : Arguments)
+    for (auto match = named.globalMatch(argument); match.hasNext();)
+      handles.push_back(match.next().captured(1).toInt());
+  return handles;
 }
 
 // What a tool was to write into the scratch folder, opened into Output: a regular file there,
@@ -133,6 +147,11 @@ QByteArray RelativeAddress(const QString& FileName) { return QUrl::toPercentEnco
 TProcessResult TQProcessRunner::Run(const QString& Program, const QStringList& Arguments,
                                     int TimeLimitMs, const std::atomic<bool>* Cancel) {
   QProcess process;
+  // In the child alone, between fork and exec: the descriptors it is to read and write through
+  // stay open in it; every other stays closed to it.
+  process.setChildProcessModifier([handles = NamedDescriptors(Arguments)] {
+    for (const int handle : handles) ::fcntl(handle, F_SETFD, 0);
+  });
   process.setProcessChannelMode(QProcess::SeparateChannels);
   process.setStandardOutputFile(QProcess::nullDevice());
   process.start(Program, Arguments, QIODevice::ReadOnly);

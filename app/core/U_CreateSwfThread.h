@@ -31,7 +31,8 @@ class IProcessRunner {
                              int TimeLimitMs, const std::atomic<bool>* Cancel) = 0;
 };
 
-// QProcess; a tool that outlives its limit or is cancelled is killed.
+// QProcess; a tool that outlives its limit or is cancelled is killed. Each descriptor of this
+// process that an argument names as "/dev/fd/<n>" is the tool's too, under that number.
 class TQProcessRunner : public IProcessRunner {
  public:
   TProcessResult Run(const QString& Program, const QStringList& Arguments, int TimeLimitMs,

@@ -19,7 +19,11 @@
 #include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -192,16 +196,28 @@ void ClickAt(QPoint At) {
            QStringLiteral("click"), QStringLiteral("1")});
 }
 
+// Whether an open of the leased file waits for the lease's holder (till the kernel's time).
+bool LeaseBreaking(int Lease) {
+  struct stat file {};
+  if (::fstat(Lease, &file) != 0) return false;
+  const QByteArray inode = ':' + QByteArray::number(qulonglong(file.st_ino)) + ' ';
+  for (const QByteArray& line : ReadTextFile(QStringLiteral("/proc/locks")).split('\n'))
+    if (line.contains(" LEASE ") && line.contains(inode)) return line.contains(" BREAKING ");
+  return false;
+}
+
 // Files of the folder whose names start with a dot: the outputs still being written.
 QStringList HiddenFiles(const QString& Folder) {
   return QDir(Folder).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\."));
 }
 
 // A session's end (SIGTERM), Ctrl+C in the terminal (SIGINT) or a lost terminal (SIGHUP) in the
-// middle of a conversion, or while the first entry's packaging tool hangs: the program ends as
-// its close button ends it, at once. The entry being converted leaves no part file and no
-// output, the one packaged leaves no SWF, no page and no scratch, the hanging tool goes, the
-// one converted before keeps its files, and the scratch folder goes.
+// middle of a conversion, while the first entry's packaging tool hangs, or while the second
+// entry's input takes long to open (a sleeping disk, a stalled share: here a lease that the open
+// waits for until its holder lets go): the program ends as its close button ends it, at once. The
+// entry being converted leaves no part file and no output, the one packaged leaves no SWF, no page
+// and no scratch, the hanging tool goes, the one converted before keeps its files, and the scratch
+// folder goes.
 TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
   const std::string shortClip = fixtures::Path(fixtures::Media::Mp4H264Aac);
@@ -225,20 +241,27 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
   ASSERT_TRUE(QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner));
   const TMainButtons buttons = MainButtons();
 
+  enum TUnderWay { Converting, Packaging, Opening };
   const struct {
     int Signal;
-    bool WhilePackaging;
-  } cases[] = {{SIGTERM, false}, {SIGINT, false}, {SIGHUP, false}, {SIGTERM, true}, {SIGHUP, true}};
+    TUnderWay UnderWay;
+  } cases[] = {{SIGTERM, Converting}, {SIGINT, Converting}, {SIGHUP, Converting},
+               {SIGTERM, Packaging},  {SIGHUP, Packaging},  {SIGTERM, Opening}};
+  // The lease holder is told of each open that waits for it by SIGIO.
+  struct sigaction ignore = {}, earlier = {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGIO, &ignore, &earlier);
   int runs = 0;
   for (const auto& c : cases) {
     const int signal = c.Signal;
-    const std::string row = std::to_string(signal) + (c.WhilePackaging ? " packaging" : "");
+    const bool whilePackaging = c.UnderWay == Packaging;
+    const std::string row = std::to_string(signal) + " " + std::to_string(c.UnderWay);
     for (const QString& name : QDir(output).entryList(QDir::Files | QDir::Hidden))
       QFile::remove(output + "/" + name);
     QFile::remove(toolRuns);
     WriteTextFile(Folder.File(QStringLiteral("FormatDefault.ini")),
                   QByteArray("[SWFSet]\nGflv=1\nGThumbnail=1\n") +
-                      (c.WhilePackaging ? "GSwf=1\nGHtml=1\n" : "GSwf=0\n"));
+                      (whilePackaging ? "GSwf=1\nGHtml=1\n" : "GSwf=0\n"));
     const QString cache = Folder.File(QStringLiteral("cache%1").arg(++runs));
     QProcess* program =
         Start(QStringLiteral("C"), {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")},
@@ -264,6 +287,12 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
       XdoTool({QStringLiteral("key"), QStringLiteral("Return")});
       QTest::qWait(1000);
     }
+    const int lease = c.UnderWay == Opening
+                          ? ::open(QFile::encodeName(media + "/b.mp4"), O_RDONLY | O_CLOEXEC)
+                          : -1;
+    if (lease >= 0) {
+      ASSERT_EQ(::fcntl(lease, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
+    }
     // Start is pressed again until the main window takes it: the adding window closes itself.
     while (VisibleWindows(pid, QStringLiteral("^Converting$")) != 1) {
       ASSERT_FALSE(added.hasExpired()) << "no conversion window";
@@ -272,8 +301,9 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
     }
     // The first entry converted, and the second under way or the first's tool hanging.
     const auto reached = [&] {
-      return c.WhilePackaging ? QFile::exists(toolRuns)
-                              : QFile::exists(output + "/a.flv") && !HiddenFiles(output).isEmpty();
+      if (c.UnderWay == Opening) return LeaseBreaking(lease);  // an open waits for it
+      return whilePackaging ? QFile::exists(toolRuns)
+                            : QFile::exists(output + "/a.flv") && !HiddenFiles(output).isEmpty();
     };
     const QDeadlineTimer deadline(StartTimeout);
     while (!reached()) {
@@ -305,7 +335,12 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
               QStringList())
         << row;
     EXPECT_TRUE(ReadTextFile(Log(1)).contains("Exit Convert")) << row;
-    if (c.WhilePackaging) {
+    if (lease >= 0) {
+      // Still waited for: the end did not wait until the kernel let the open go.
+      EXPECT_TRUE(LeaseBreaking(lease)) << row;
+      ::close(lease);
+    }
+    if (whilePackaging) {
       const pid_t toolPid = pid_t(ReadTextFile(toolRuns).trimmed().toInt());
       EXPECT_GT(toolPid, 0) << row;
       if (toolPid > 0 && ::kill(toolPid, 0) == 0) {
@@ -316,6 +351,7 @@ TEST_F(Program, ASignalEndsItAsTheCloseButtonDoes) {
     Running.removeOne(program);
     delete program;
   }
+  ::sigaction(SIGIO, &earlier, nullptr);
 }
 
 TEST_F(Program, StartsRotatesTheLogsAndReportsTheSystem) {

@@ -6,6 +6,7 @@
 #include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -307,6 +309,9 @@ TEST_F(BaseTest, InterruptRegistryAnswersPerThreadWithOneEntryPerRegistration) {
   InterruptCB().Add(self, &flag, FlagIsSet);
   InterruptCB().Add(self, nullptr, AlwaysTrue);
   EXPECT_FALSE(InterruptCB().Call(self));
+  // It may defer to the entries made after it.
+  EXPECT_TRUE(InterruptCB().CallAfter(self, &flag));
+  EXPECT_FALSE(InterruptCB().CallAfter(self, nullptr));
   InterruptCB().Remove(self, &flag, FlagIsSet);
   EXPECT_TRUE(InterruptCB().Call(self));
   InterruptCB().Remove(self, nullptr, AlwaysTrue);
@@ -535,8 +540,8 @@ TEST(TemporaryFileTest, AFileThatCannotTakeItsNameIsKeptWhereItCanBeFound) {
 
 // Where the kernel has no rename that keeps an existing name, and the file system no hard links
 // (shared folders of virtual machines, some FUSE file systems), a file still takes a free name,
-// and still never replaces one that is taken, also one that another commit gives the name while
-// this one is on its way.
+// and still never replaces one that is taken: also one that another commit gives the name while
+// this one is on its way, or one that the user saves there by a rename just before ours.
 TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
   static int renameError = 0, linkError = 0;
   static std::function<void()> meanwhile;
@@ -555,16 +560,18 @@ TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
     if (meanwhile) std::exchange(meanwhile, nullptr)();
     return ::renameat(from, a, to, b);
   };
+  enum TMeanwhile { Nothing, AnotherCommit, UsersSave };  // just before the first one's rename
   const struct {
     const char* Name;
     int Rename, Link;
-    bool Race;  // the second commit runs just before the first one's last rename
+    TMeanwhile Meanwhile;
   } cases[] = {
-      {"no flags for rename", EINVAL, 0, false},
-      {"no flags, no hard links", EINVAL, EPERM, false},
-      {"no flags, links not supported", EINVAL, EOPNOTSUPP, false},
-      {"no such call, no link operation", ENOSYS, ENOSYS, false},
-      {"no hard links, another commit meanwhile", EINVAL, EPERM, true},
+      {"no flags for rename", EINVAL, 0, Nothing},
+      {"no flags, no hard links", EINVAL, EPERM, Nothing},
+      {"no flags, links not supported", EINVAL, EOPNOTSUPP, Nothing},
+      {"no such call, no link operation", ENOSYS, ENOSYS, Nothing},
+      {"no hard links, another commit meanwhile", EINVAL, EPERM, AnotherCommit},
+      {"no hard links, the user saves meanwhile", EINVAL, EPERM, UsersSave},
   };
   const std::string folder = fixtures::TempDir("no-replace-fallbacks");
   for (const auto& c : cases) {
@@ -579,16 +586,60 @@ TEST(TemporaryFileTest, ANoReplaceRenameWorksWithoutTheKernelsFlagOrHardLinks) {
     std::ofstream(held.Name()) << "second";
     std::string heldResult;
     const auto commitHeld = [&] { heldResult = held.CommitOrKeep("the converted file"); };
-    if (c.Race) meanwhile = commitHeld;
-    std::string error;
-    EXPECT_TRUE(free.Commit(&error)) << error;
-    if (!c.Race) commitHeld();
-    EXPECT_EQ(heldResult, "Another file named " + target +
-                              " appeared while this one was written; the " +
-                              "converted file is kept as " + folder + "/" + c.Name + " (2).flv");
-    EXPECT_EQ(fixtures::ReadFile(target), "first");
-    EXPECT_EQ(fixtures::ReadFile(folder + "/" + c.Name + " (2).flv"), "second");
+    if (c.Meanwhile == AnotherCommit) meanwhile = commitHeld;
+    if (c.Meanwhile == UsersSave)
+      meanwhile = [&] {
+        std::ofstream(folder + "/saving") << "saved";
+        ASSERT_EQ(::rename((folder + "/saving").c_str(), target.c_str()), 0);
+      };
+    const std::string freeResult = free.CommitOrKeep("the converted file");
+    if (c.Meanwhile != AnotherCommit) commitHeld();
+    const std::string kept =
+        "Another file named " + target +
+        " appeared while this one was written; the converted file is kept as " + folder + "/" +
+        c.Name;
+    const bool saved = c.Meanwhile == UsersSave;
+    EXPECT_EQ(freeResult, saved ? kept + " (2).flv" : "");
+    EXPECT_EQ(heldResult, kept + (saved ? " (3).flv" : " (2).flv"));
+    EXPECT_EQ(fixtures::ReadFile(target), saved ? "saved" : "first");
+    EXPECT_EQ(fixtures::ReadFile(folder + "/" + c.Name + " (2).flv"), saved ? "first" : "second");
   }
   meanwhile = nullptr;
   RenameCalls() = real;
+}
+
+// A run killed there while its file takes its name leaves nothing that looks like an output: the
+// next run's sweep takes what it left, the name's placeholder too.
+TEST(TemporaryFileTest, ARunKilledWhileTakingANameWithoutHardLinksLeavesNoLookAlike) {
+  const std::string folder = fixtures::TempDir("killed-taking-its-name");
+  const TRenameCalls real = RenameCalls();
+  RenameCalls().RenameAt2 = [](int, const char*, int, const char*, unsigned) {
+    errno = EINVAL;
+    return -1;
+  };
+  RenameCalls().LinkAt = [](int, const char*, int, const char*, int) {
+    errno = EPERM;
+    return -1;
+  };
+  RenameCalls().RenameAt = [](int, const char*, int, const char*) -> int { ::_exit(0); };
+  const pid_t run = ::fork();
+  if (run == 0) {
+    TTemporaryFile file;
+    if (file.Create(folder + "/out.flv")) std::ofstream(file.Name()) << "converted";
+    file.Commit();
+    ::_exit(1);
+  }
+  int status = -1;
+  ::waitpid(run, &status, 0);
+  RenameCalls() = real;
+  ASSERT_EQ(status, 0) << "the run was not killed on its way";
+  const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+
+  const std::vector<std::string> swept = SweepTemporaryFiles(folder);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_EQ(std::count(swept.begin(), swept.end(),
+                       "Removed " + folder + "/out.flv, left by a conversion that did not end"),
+            1);
 }

@@ -224,6 +224,8 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
     bool Others = false;    // another user's (needs root to make)
     bool ReadOnly = false;  // kept on purpose by a run whose output could not take its name
     bool Folder = false;    // a scratch folder with the files of a run's packaging step
+    bool Subfolder = false;  // it holds a folder too, which no run leaves there
+    bool Swapped = false;    // the user's folder takes its name just as the sweep opens it
   };
   const std::vector<TCase> cases{
       {".fennick-0123456789abcdef-0badf00d.part", 2, false, false},  // a killed run's
@@ -240,11 +242,43 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
       {".fennick-0123456789abcdef-7badf00d.work", 0, false, true, false, false, true},
       {".fennick-0123456789abcdef-8badf00d.part", 2, false, true, false, false, true},
       {".fennick-0123456789abcdef-9badf00d.work", 2, false, true},  // a file of that name
+      {.Name = ".fennick-0123456789abcdef-abadf00d.work",
+       .HoursAgo = 2,
+       .Locked = false,
+       .Kept = true,
+       .Folder = true,
+       .Subfolder = true},
+      {.Name = ".fennick-0123456789abcdef-bbadf00d.work",
+       .HoursAgo = 2,
+       .Locked = false,
+       .Kept = true,
+       .Folder = true,
+       .Swapped = true},
+  };
+  // A folder of the user's, renamed by another program to a stale scratch folder's name (which
+  // goes aside) between the sweep's listing and its opening.
+  static std::function<void(const char*)> meanwhile;
+  const TSweepCalls real = SweepCalls();
+  SweepCalls().OpenAt = [](int at, const char* name, int flags) {
+    if (meanwhile) meanwhile(name);
+    return ::openat(at, name, flags);
+  };
+  const std::string photos = folder + "/Photos";
+  std::filesystem::create_directory(photos);
+  ASSERT_EQ(::chmod(photos.c_str(), 0755), 0);
+  for (const char* picture : {"/a.jpg", "/b.jpg"}) std::ofstream(photos + picture) << "a picture";
+  SetModifiedHoursAgo(photos, 2);
+  meanwhile = [&](const char* name) {
+    const std::string swapped = folder + "/" + cases.back().Name;
+    if (std::string(name).find(cases.back().Name) == std::string::npos) return;
+    std::filesystem::rename(swapped, folder + "/aside");
+    std::filesystem::rename(photos, swapped);
   };
   std::vector<int> locks;
   for (const TCase& c : cases) {
     const std::string path = folder + "/" + c.Name;
-    if (c.Folder) std::filesystem::create_directory(path);
+    if (c.Folder) ::mkdir(path.c_str(), 0700);  // closed to others, as a run makes it
+    if (c.Subfolder) std::filesystem::create_directory(path + "/pictures");
     std::ofstream(c.Folder ? path + "/~Tmp.swf" : path, std::ios::binary) << "part of an output";
     if (c.Others && ::chown(path.c_str(), 65534, 65534) != 0) {
       ASSERT_NE(::geteuid(), 0u) << "chown as root";
@@ -263,13 +297,25 @@ TEST_F(ConvertTest, TemporaryOutputsThatKilledRunsLeftAreSweptAndNothingElse) {
       MakeTask({fixtures::Path(Media::Mp4H264Aac)}, folder + "/out.flv", FlashOptions("44100"));
   const TRunResult run = RunTask(*task);
   task.reset();
+  meanwhile = nullptr;
+  SweepCalls() = real;
   for (int lock : locks) ::close(lock);
   EXPECT_TRUE(run.Finished) << run.Message;
   for (const TCase& c : cases) {
     if (!c.Others || ::geteuid() == 0) {
-      EXPECT_EQ(std::filesystem::exists(folder + "/" + c.Name), c.Kept) << c.Name;
+      const std::string path = folder + "/" + c.Name;
+      EXPECT_EQ(std::filesystem::exists(path), c.Kept) << c.Name;
+      EXPECT_EQ(Logged("Removed " + path + ", left by a conversion that did not end"), !c.Kept);
+      EXPECT_EQ(LogLines(nullptr, "Left " + path + " as it is: ").size(),
+                c.Subfolder || c.Swapped ? 1u : 0u)
+          << c.Name;
+      if (c.Folder) {
+        EXPECT_EQ(std::filesystem::exists(path + "/~Tmp.swf"), c.Kept && !c.Swapped) << c.Name;
+      }
     }
   }
+  for (const char* picture : {"/a.jpg", "/b.jpg"})
+    EXPECT_EQ(fixtures::ReadFile(folder + "/" + cases.back().Name + picture), "a picture");
   EXPECT_TRUE(std::filesystem::exists(folder + "/out.flv"));
 }
 

@@ -72,8 +72,12 @@ double PositionPace(const std::vector<TPositionReport>& positions, int64_t from,
   return (late->Position - early->Position) / 1e6 / (late->WallSeconds - early->WallSeconds);
 }
 
+double TMeasuringPlayer::Elapsed() const {
+  return std::chrono::duration<double>(Clock::now() - FStart).count();
+}
+
 void TMeasuringPlayer::PictureShown(double pts, double audioClock) {
-  const double wall = std::chrono::duration<double>(Clock::now() - FStart).count();
+  const double wall = Elapsed();
   const std::lock_guard<std::mutex> lock(FLock);
   FShown.push_back({pts, audioClock, wall});
 }

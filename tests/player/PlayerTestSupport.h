@@ -47,11 +47,13 @@ class TMeasuringPlayer : public TFFPlayer {
   struct TShown {
     double Pts;         // s
     double AudioClock;  // s
-    double WallSeconds;
+    double WallSeconds;  // since the player was made
   };
   ~TMeasuringPlayer() override { StopForDestruction(); }
   std::vector<TShown> Shown() const;
   size_t ShownCount() const;
+  // Seconds since the player was made, as the pictures' WallSeconds.
+  double Elapsed() const;
 
  protected:
   void PictureShown(double pts, double audioClock) override;

@@ -627,6 +627,7 @@ TEST_F(ConvertPlanTest, OutputFoldersAreMadeAndSweptAndOnlyFilesAskedAboutAreRep
   const QString staleScratch =
       Folder.File(QStringLiteral(".fennick-0123456789abcdef-0badf00d.work"));
   QDir().mkpath(staleScratch);
+  QFile::setPermissions(staleScratch, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   WriteTextFile(staleScratch + QStringLiteral("/~Tmp.swf"), "a killed run's packaging");
   const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
   for (const QString& leftover : {stale, staleScratch})

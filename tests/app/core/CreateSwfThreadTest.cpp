@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -356,6 +357,40 @@ TEST_F(PackagingTest, RealProcessesReportStartFailuresExitCodesAndTimeLimits) {
   EXPECT_FALSE(cancelled.TimedOut);
   EXPECT_FALSE(cancelled.Succeeded());
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+}
+
+// Real tool processes in a process namespace of their own, with its own /proc, as some
+// containers start programs: the files they get name their own descriptors, never another
+// process's. The tools here pass what they read on: the settings, then settings and video.
+TEST_F(PackagingTest, RealToolsReadAndWriteThroughTheirOwnDescriptors) {
+  if (QProcess::execute(QStringLiteral("unshare"), {"--pid", "--fork", "--mount-proc", "true"}))
+    GTEST_SKIP() << "cannot start a process in a namespace of its own here";
+  class TOwnNamespaceRunner : public TQProcessRunner {
+    TProcessResult Run(const QString& Program, const QStringList& Arguments, int TimeLimitMs,
+                       const std::atomic<bool>* Cancel) override {
+      return TQProcessRunner::Run(
+          QStringLiteral("unshare"),
+          QStringList{"--pid", "--fork", "--mount-proc", Program} + Arguments, TimeLimitMs, Cancel);
+    }
+  } runner;
+  QDir().mkpath(Program.File(QStringLiteral("LibAV")));
+  WriteTextFile(SwfDataToolPath(), "#!/bin/sh\ncat \"$7\" > \"$9\"\n");
+  WriteTextFile(SkinToolPath(),
+                "#!/bin/sh\nfor a; do last=$a; done\nfor a; do case $a in "
+                "swfdata=*|video=*) cat \"${a#*=}\";; esac; done > \"$last\"\n");
+  for (const QString& tool : {SwfDataToolPath(), SkinToolPath()})
+    QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner);
+  for (const bool embeds : {false, true}) {
+    EntryValue.SWFData.isflv = !embeds;
+    WriteTextFile(Out.File(QStringLiteral("clip.mp4.swf")), "|the video SWF|");
+    TPackagingJob job = PackagingJobOf(EntryValue);
+    job.ReplacesSwf = job.ReplacesPage = true;
+    QString error;
+    EXPECT_TRUE(RunPackaging(job, runner, &error)) << qPrintable(error);
+    const QByteArray swf = ReadTextFile(Out.File(QStringLiteral("clip.mp4.swf")));
+    EXPECT_TRUE(swf.contains("public var videotime:")) << swf.constData();
+    EXPECT_EQ(swf.contains("|the video SWF|"), embeds) << swf.constData();
+  }
 }
 
 // A server may send the page without a character set, so the page itself is plain ASCII.
