@@ -82,6 +82,9 @@ long LeadingInteger(const char*& text);
 // The kind of stream that an option name in names (audio, video, subtitle, data) stands for.
 AVMediaType KindOfOption(S name, const char* const names[4]);
 
+// The pixel format's name, "none" for none.
+const char* PixelFormatName(AVPixelFormat format);
+
 int64_t ToMicroseconds(int64_t value, AVRational timeBase);
 int64_t FromMicroseconds(int64_t value, AVRational timeBase);
 // The muxer stream's time: the end of the last packet written to it.
