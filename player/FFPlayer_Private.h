@@ -332,7 +332,8 @@ struct TPlayerCore {
                        int flags);
   static int SeekBeforeTarget(TPlayContext& context, int64_t target, int flags,
                               player_internal::TPacketList& read);
-  static int64_t FirstPictureTime(TPlayContext& context, player_internal::TPacketList& read);
+  static int64_t FirstKeyPictureTime(TPlayContext& context, int64_t target,
+                                     player_internal::TPacketList& read);
   static void FlushQueues(TPlayContext& context, const TFlushMark& mark);
   static bool IdleUntilSeek(TPlayContext& context, int milliseconds);
   static bool QueuesFull(const TPlayContext& context);

@@ -260,26 +260,28 @@ int TPlayerCore::SeekInput(AVFormatContext* input, int64_t minimum, int64_t targ
 
 // Read thread. A seek whose picture is shown starts decoding at a key picture no later than its
 // target, whence the video thread passes over the pictures before the target. Formats that
-// search by time stamps (MPEG program streams, as on a DVD) land on the first key picture after
-// the place they found, up to a group of pictures past the target: the seek then goes back
-// further, each time twice as far, until the pictures start in time or at the input's start.
-// The packets read to find out stay in `read`, for the queues.
+// search by time stamps land past it: MPEG program streams (as on a DVD) on the first key
+// picture after the place they found, MPEG-TS on any packet, whose decoding starts at the next
+// key picture, up to a group of pictures past the target. The seek then goes back further, each
+// time twice as far, until a key picture comes in time or the input's start is reached. The
+// packets read to find out stay in `read`, for the queues.
 int TPlayerCore::SeekBeforeTarget(TPlayContext& context, int64_t target, int flags,
                                   TPacketList& read) {
   int64_t from = target;
   for (int64_t back = 500000;; back *= 2) {
     const int result = SeekInput(context.FormatContext, INT64_MIN, from, from, flags);
     if (result < 0) return result;
-    const int64_t first = FirstPictureTime(context, read);
+    const int64_t first = FirstKeyPictureTime(context, target, read);
     if (first == AV_NOPTS_VALUE || first <= target || from <= context.InputStart) return result;
     read.clear();
     from = std::max(target - back, context.InputStart);
   }
 }
 
-// Read thread, after a seek: reads up to the first picture's packet, keeping what it read;
-// that picture's time (AV_TIME_BASE), or AV_NOPTS_VALUE when none comes or it has none.
-int64_t TPlayerCore::FirstPictureTime(TPlayContext& context, TPacketList& read) {
+// Read thread, after a seek: reads up to the first key picture's packet, or up to a picture past
+// `target` when none comes before it, keeping what it read; that picture's time (AV_TIME_BASE),
+// or AV_NOPTS_VALUE when none comes or it has none.
+int64_t TPlayerCore::FirstKeyPictureTime(TPlayContext& context, int64_t target, TPacketList& read) {
   const AVStream* stream = context.Video.Stream;
   for (;;) {
     TPacketList::value_type packet(ff::av_packet_alloc());
@@ -287,9 +289,10 @@ int64_t TPlayerCore::FirstPictureTime(TPlayContext& context, TPacketList& read) 
     read.push_back(std::move(packet));
     const AVPacket& last = *read.back();
     if (last.stream_index != stream->index) continue;
-    const int64_t time = last.pts != AV_NOPTS_VALUE ? last.pts : last.dts;
-    return time == AV_NOPTS_VALUE ? time
-                                  : ff::av_rescale_q(time, stream->time_base, AV_TIME_BASE_Q);
+    int64_t time = last.pts != AV_NOPTS_VALUE ? last.pts : last.dts;
+    if (time == AV_NOPTS_VALUE) return time;
+    time = ff::av_rescale_q(time, stream->time_base, AV_TIME_BASE_Q);
+    if ((last.flags & AV_PKT_FLAG_KEY) || time > target) return time;
   }
 }
 
