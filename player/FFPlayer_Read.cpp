@@ -263,8 +263,9 @@ int TPlayerCore::SeekInput(AVFormatContext* input, int64_t minimum, int64_t targ
 // search by time stamps land past it: MPEG program streams (as on a DVD) on the first key
 // picture after the place they found, MPEG-TS on any packet, whose decoding starts at the next
 // key picture, up to a group of pictures past the target. The seek then goes back further, each
-// time twice as far, until a key picture comes in time or the input's start is reached. The
-// packets read to find out stay in `read`, for the queues.
+// time twice as far, until a key picture comes in time or the input's start is reached (and read
+// from its first byte if even that lands late). The packets read to find out stay in `read`, for
+// the queues.
 int TPlayerCore::SeekBeforeTarget(TPlayContext& context, int64_t target, int flags,
                                   TPacketList& read) {
   int64_t from = target;
@@ -272,10 +273,23 @@ int TPlayerCore::SeekBeforeTarget(TPlayContext& context, int64_t target, int fla
     const int result = SeekInput(context.FormatContext, INT64_MIN, from, from, flags);
     if (result < 0) return result;
     const int64_t first = FirstKeyPictureTime(context, target, read);
-    if (first == AV_NOPTS_VALUE || first <= target || from <= context.InputStart) return result;
+    if (first == AV_NOPTS_VALUE || first <= target) return result;
+    if (from <= context.InputStart) return SeekToBeginning(context, result, read);
     read.clear();
     from = std::max(target - back, context.InputStart);
   }
+}
+
+// Read thread. A seek to the input's start time lands past a first key picture decoded before
+// it (MPEG-TS whose sound starts after the pictures' first decoding time): the input is read
+// from its first byte instead, where it can be. `landed` is the seek's result so far.
+int TPlayerCore::SeekToBeginning(TPlayContext& context, int landed, TPacketList& read) {
+  AVFormatContext* input = context.FormatContext;
+  if ((input->iformat->flags & AVFMT_NO_BYTE_SEEK) ||
+      ff::av_seek_frame(input, -1, 0, AVSEEK_FLAG_BYTE) < 0)
+    return landed;
+  read.clear();
+  return 0;
 }
 
 // Read thread, after a seek: reads up to the first key picture's packet, or up to a picture past

@@ -288,13 +288,16 @@ TEST_F(VideoDisplay, SeekDisplayWhilePausedShowsTheTargetAndHolds) {
   } clips[] = {
       {fixtures::GreyRampClip(), fixtures::GreyRampPicture, {4500000, 1000000, 7000000, 0}},
       {fixtures::DvdGreyRampClip(), fixtures::DvdGreyRampPicture, {2080000, 1000000, 3400000, 0}},
-      // A camera's MPEG-TS: the demuxer lands on any packet, not on the key picture before it.
-      {fixtures::Make("grey_ramp_ts_gop50_6s.ts",
+      // A camera's MPEG-TS: the demuxer lands on any packet, not on the key picture before it,
+      // and its sound starts after its first key picture's decoding time.
+      {fixtures::Make("grey_ramp_ts_keys_2s_6s_b.ts",
                       "-f lavfi -i color=c=black:size=160x120:rate=25:duration=6,"
-                      "geq=lum='16+2*N':cb=128:cr=128 -c:v libx264 -preset ultrafast -qp 0 "
-                      "-g 50 -sc_threshold 0 -pix_fmt yuv420p"),
+                      "geq=lum='if(lt(X\\,32)\\,random(1)*255\\,16+2*N)':cb=128:cr=128 "
+                      "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 -c:v libx264 "
+                      "-preset veryfast -qp 1 -g 50 -x264-params bframes=2:b-adapt=0 "
+                      "-sc_threshold 0 -pix_fmt yuv420p -c:a aac -ar 96000 -shortest"),
        fixtures::DvdGreyRampPicture,
-       {3400000, 1000000, 4200000, 0}}};
+       {3400000, 520000, 4200000, 0}}};
   for (const auto& clip : clips) {
     SCOPED_TRACE(clip.File);
     ASSERT_TRUE(Player.Open(clip.File, 0)) << Player.LastErrMsg();
