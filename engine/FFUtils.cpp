@@ -403,6 +403,11 @@ AVRational ShownSampleAspect(const AVStream* stream, const AVFrame* picture) {
                                           const_cast<AVFrame*>(picture));
 }
 
+bool SeekToFirstPacket(AVFormatContext* input) {
+  return ff::av_seek_frame(input, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0 ||
+         ff::av_seek_frame(input, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
 std::string DurationToText(int64_t duration) {
   if (duration == AV_NOPTS_VALUE) return "N/A";
   return Printf("%.2lld:%.2d:%.2d.%.3d", static_cast<long long>(duration / 3600000000LL),

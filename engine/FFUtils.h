@@ -41,6 +41,11 @@ int64_t ProbedFrames(const AVStream& stream);
 // the shape that the outputs are made in.
 AVRational ShownSampleAspect(const AVStream* stream, const AVFrame* picture);
 
+// Seeks the input to its very first packet. Some demuxers do so by time only (Matroska reads on
+// from a byte position as if it began a block), others by byte position only (FLV, MP3); a seek
+// to the start time may land past packets decoded before it (MPEG-TS). False when neither works.
+bool SeekToFirstPacket(AVFormatContext* input);
+
 // "hh:mm:ss.mmm" of a time in microseconds (the hours are not wrapped); "N/A" for no value.
 std::string DurationToText(int64_t duration);
 

@@ -119,13 +119,6 @@ bool LandedBefore(AVFormatContext& ic, int64_t timestamp, const TFileSettings& s
   return NoPictureLost(ic, waiting) && !awaiting(TWait::KeyPicture);
 }
 
-// Some demuxers seek to their first packet by time only (Matroska reads on from a byte
-// position as if it began a block), others by byte position only (FLV, MP3).
-bool SeekToBeginning(AVFormatContext* ic) {
-  return ff::av_seek_frame(ic, -1, INT64_MIN, AVSEEK_FLAG_BACKWARD) >= 0 ||
-         ff::av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
-}
-
 const char* KindName(AVMediaType kind) {
   switch (kind) {
     case AVMEDIA_TYPE_VIDEO:
@@ -286,14 +279,14 @@ bool TCustomFFmpeg::SeekBefore(AVFormatContext* ic, int64_t timestamp) {
   for (int64_t back = SeekPreroll; timestamp - back > fileStart; back *= 2) {
     const int64_t target = timestamp - back;
     if (!seek(target)) {
-      SeekToBeginning(ic);
+      SeekToFirstPacket(ic);
       return false;
     }
     if (LandedBefore(*ic, timestamp, FPending)) return seek(target);
     LogFmt(llVerbose, "The seek to %0.3f s left a stream without its start at %0.3f s",
            double(target) / AV_TIME_BASE, double(timestamp) / AV_TIME_BASE);
   }
-  return SeekToBeginning(ic);
+  return SeekToFirstPacket(ic);
 }
 
 void TCustomFFmpeg::AddInput(std::unique_ptr<TInputFile> file) {

@@ -334,7 +334,6 @@ struct TPlayerCore {
                               player_internal::TPacketList& read);
   static int64_t FirstKeyPictureTime(TPlayContext& context, int64_t target,
                                      player_internal::TPacketList& read);
-  static int SeekToBeginning(TPlayContext& context, int landed, player_internal::TPacketList& read);
   static void FlushQueues(TPlayContext& context, const TFlushMark& mark);
   static bool IdleUntilSeek(TPlayContext& context, int milliseconds);
   static bool QueuesFull(const TPlayContext& context);

@@ -274,22 +274,16 @@ int TPlayerCore::SeekBeforeTarget(TPlayContext& context, int64_t target, int fla
     if (result < 0) return result;
     const int64_t first = FirstKeyPictureTime(context, target, read);
     if (first == AV_NOPTS_VALUE || first <= target) return result;
-    if (from <= context.InputStart) return SeekToBeginning(context, result, read);
+    if (from <= context.InputStart) {
+      // Even the start time lands past the first key picture's decoding time (MPEG-TS whose
+      // sound starts after it): the input is read from its first packet, where it can be.
+      if (!SeekToFirstPacket(context.FormatContext)) return result;
+      read.clear();
+      return 0;
+    }
     read.clear();
     from = std::max(target - back, context.InputStart);
   }
-}
-
-// Read thread. A seek to the input's start time lands past a first key picture decoded before
-// it (MPEG-TS whose sound starts after the pictures' first decoding time): the input is read
-// from its first byte instead, where it can be. `landed` is the seek's result so far.
-int TPlayerCore::SeekToBeginning(TPlayContext& context, int landed, TPacketList& read) {
-  AVFormatContext* input = context.FormatContext;
-  if ((input->iformat->flags & AVFMT_NO_BYTE_SEEK) ||
-      ff::av_seek_frame(input, -1, 0, AVSEEK_FLAG_BYTE) < 0)
-    return landed;
-  read.clear();
-  return 0;
 }
 
 // Read thread, after a seek: reads up to the first key picture's packet, or up to a picture past
